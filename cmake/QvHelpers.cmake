@@ -50,3 +50,11 @@ function(qv_fuzzer name source)
     target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
   endif()
 endfunction()
+
+# qv_benchmark(NAME SOURCES... DEPS <targets...>): a Google Benchmark program in build/bench/.
+function(qv_benchmark name)
+  cmake_parse_arguments(QB "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(bench_${name} ${QB_SOURCES})
+  set_target_properties(bench_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  target_link_libraries(bench_${name} PRIVATE ${QB_DEPS} benchmark::benchmark Threads::Threads)
+endfunction()

@@ -4,8 +4,10 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 mode=${1:-test}
-lists=("$here/deps/build.txt")
-[ "$mode" = test ] && lists+=("$here/deps/test.txt")
+# scripts/deps/build*.txt: needed to build and run; test*.txt: needed only by the tests.
+shopt -s nullglob
+lists=("$here"/deps/build*.txt)
+[ "$mode" = test ] && lists+=("$here"/deps/test*.txt)
 mapfile -t pkgs < <(cat "${lists[@]}" | sed 's/#.*//' | tr -s ' \t' '\n' | sed '/^$/d' | sort -u)
 missing=()
 for p in "${pkgs[@]}"; do
