@@ -3,47 +3,6 @@
 namespace qv::fax::test {
 namespace {
 
-struct Call {
-  TempDir dir;
-  std::unique_ptr<ModemPair> modems;
-  std::unique_ptr<comm::TQvPosixDispatcher> portA, portB;
-  TQvSendFax send;
-  TQvReceiveFax receive;
-  TQvFaxLog sendLog, receiveLog;
-  Events sent, received;
-
-  bool Open(std::vector<std::string> options = {}) {
-    core::MessageLoop::instance().bindToCurrentThread();
-    modems = std::make_unique<ModemPair>(dir, options);
-    if (!modems->ready()) return false;
-    portA = OpenDevice(modems->a());
-    portB = OpenDevice(modems->b());
-    if (!portA || !portB) return false;
-    send.SetChannel(MakeDispatcherChannel(portA.get()));
-    receive.SetChannel(MakeDispatcherChannel(portB.get()));
-    sendLog.FaxHistoryName = dir.str("send.his");
-    receiveLog.FaxHistoryName = dir.str("receive.his");
-    send.SetFaxLog(&sendLog);
-    receive.SetFaxLog(&receiveLog);
-    sent.Attach(send);
-    received.Attach(receive);
-    fs::create_directories(dir.path() / "in");
-    receive.SetDestinationDir(dir.str("in"));
-    receive.OneFax = true;
-    receive.StationID = "receiver 1";
-    send.StationID = "sender 2";
-    send.PhoneNumber = "5551234";
-    return true;
-  }
-  ~Call() {
-    if (send.Active()) send.AbortFax();
-    if (receive.Active()) receive.AbortFax();
-    PumpUntil({&sent, &received}, 15);
-    if (portA) portA->ClosePort();
-    if (portB) portB->ClosePort();
-  }
-};
-
 TEST(FaxEndToEnd, Class1SendsOnePageToClass1) {
   Call call;
   ASSERT_TRUE(call.Open());

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -248,5 +249,54 @@ inline std::string ReadText(const std::string& path) {
   ss << f.rdbuf();
   return ss.str();
 }
+
+// One call between a transmitter on modem A and a receiver on modem B.
+struct Call {
+  TempDir dir;
+  std::unique_ptr<ModemPair> modems;
+  std::unique_ptr<comm::TQvPosixDispatcher> portA, portB;
+  TQvSendFax send;
+  TQvReceiveFax receive;
+  TQvFaxLog sendLog, receiveLog;
+  Events sent, received;
+
+  bool Open(std::vector<std::string> options = {}) {
+    core::MessageLoop::instance().bindToCurrentThread();
+    modems = std::make_unique<ModemPair>(dir, options);
+    if (!modems->ready()) return false;
+    portA = OpenDevice(modems->a());
+    portB = OpenDevice(modems->b());
+    if (!portA || !portB) return false;
+    send.SetChannel(MakeDispatcherChannel(portA.get()));
+    receive.SetChannel(MakeDispatcherChannel(portB.get()));
+    sendLog.FaxHistoryName = dir.str("send.his");
+    receiveLog.FaxHistoryName = dir.str("receive.his");
+    send.SetFaxLog(&sendLog);
+    receive.SetFaxLog(&receiveLog);
+    sent.Attach(send);
+    received.Attach(receive);
+    fs::create_directories(dir.path() / "in");
+    receive.SetDestinationDir(dir.str("in"));
+    receive.OneFax = true;
+    receive.StationID = "receiver 1";
+    send.StationID = "sender 2";
+    send.PhoneNumber = "5551234";
+    return true;
+  }
+  // Files the receiver left in its folder.
+  std::vector<std::string> ReceivedFiles() const {
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(dir.path() / "in")) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  ~Call() {
+    if (send.Active()) send.AbortFax();
+    if (receive.Active()) receive.AbortFax();
+    PumpUntil({&sent, &received}, 15);
+    if (portA) portA->ClosePort();
+    if (portB) portB->ClosePort();
+  }
+};
 
 }  // namespace qv::fax::test
