@@ -587,6 +587,8 @@ TQvSendFax::Next TQvSendFax::OnLine() {
       }
       break;
     case 29:
+      // The modem lost the line while the page went out: no post-page exchange can follow.
+      if (HasCarrier(l)) return Fail(kErrSessionError);
       if (ok) {
         postPageCount_ = 0;
         StatusUpdate(fpSendEop);
@@ -708,7 +710,7 @@ TQvSendFax::Next TQvSendFax::OnLine() {
       if (StartsWith(l, cmds_.pageStatus)) break;  // the answer to AT+FPS? before its OK
       if (!ok) return Fail(kErrSessionError);
       if (++pageRetry_ > 2) {
-        SendText("AT+FKS\r");
+        SendText(class_ == fcClass2 ? "AT+FK\r" : "AT+FKS\r");
         return Fail(kErrSessionError);
       }
       ModemCommand("AT+FDT");
