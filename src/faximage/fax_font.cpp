@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/error_codes.h"
 #include "faximage/converter_state.h"
 
 namespace qv::faximage {
@@ -16,7 +17,7 @@ int LoadFaxFont(ConverterState& state, int bytesPerGlyph, bool fine) {
     font.Desc = kSmallFontDescriptor;
     std::memcpy(font.Glyphs.data(), kFaxFontResource + kSmallFontOffset, 256 * 16);
   } else {
-    return ecFontFileNotFound;
+    return qv::core::ecFontFileNotFound;
   }
   if (fine) {
     // Repeat every glyph row; from the last glyph down so the work can be done in place.

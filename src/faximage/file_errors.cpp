@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "faximage/core_shim.h"
+#include "core/error_codes.h"
 
 namespace qv::faximage {
 

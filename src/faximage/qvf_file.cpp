@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "faximage/core_shim.h"
+#include "core/error_codes.h"
 #include "faximage/file_errors.h"
 
 namespace qv::faximage {
@@ -131,11 +131,11 @@ int ReadFaxHeader(const std::string& fileName, QvfFileHeader& header) {
     uint8_t sig[6];
     if (rc == qv::core::ecReadPastEof &&
         (f.readAt(0, sig, 6) != 0 || std::memcmp(sig, kQvfSignature.data(), 6) != 0))
-      return ecNotQvfFile;
+      return qv::core::ecFaxBadFormat;
     return rc;
   }
   header = QvfFileHeader::Decode(raw);
-  if (!header.HasSignature()) return ecNotQvfFile;
+  if (!header.HasSignature()) return qv::core::ecFaxBadFormat;
   return 0;
 }
 
@@ -144,9 +144,9 @@ int ReadPageHeader(const std::string& fileName, int page, QvfPageHeader& header,
   ReadFile f(fileName);
   if (f.error()) return f.error();
   uint8_t raw[kQvfFileHeaderSize];
-  if (int rc = f.readAt(0, raw, sizeof raw)) return rc == qv::core::ecReadPastEof ? ecNotQvfFile : rc;
+  if (int rc = f.readAt(0, raw, sizeof raw)) return rc == qv::core::ecReadPastEof ? qv::core::ecFaxBadFormat : rc;
   QvfFileHeader fh = QvfFileHeader::Decode(raw);
-  if (!fh.HasSignature() || page < 1 || fh.PageCount < page) return ecNotQvfFile;
+  if (!fh.HasSignature() || page < 1 || fh.PageCount < page) return qv::core::ecFaxBadFormat;
   int64_t pos = fh.FirstPageOffset;
   QvfPageHeader ph;
   for (int k = 1; k <= page; ++k) {
@@ -154,7 +154,7 @@ int ReadPageHeader(const std::string& fileName, int page, QvfPageHeader& header,
     if (int rc = f.readAt(pos, rawPage, sizeof rawPage)) return rc;
     ph = QvfPageHeader::Decode(rawPage);
     // A negative length would walk backwards into the file; such a file is damaged.
-    if (ph.ImageLength < 0) return ecNotQvfFile;
+    if (ph.ImageLength < 0) return qv::core::ecFaxBadFormat;
     pos += kQvfPageHeaderSize;
     if (k < page) pos += ph.ImageLength;
   }

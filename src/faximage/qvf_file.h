@@ -22,7 +22,6 @@ inline constexpr uint16_t pfHighRes = 0x0001;
 inline constexpr uint16_t pfWide = 0x0002;
 inline constexpr uint16_t pfRowRecords = 0x0004;
 
-inline constexpr int ecNotQvfFile = -8001;  // TODO core name: "File is not an QVF file"
 
 struct QvfFileHeader {
   std::array<uint8_t, 6> Signature = kQvfSignature;
@@ -56,7 +55,7 @@ struct QvfPageHeader {
 // True when the file can be read and starts with the six signature bytes.
 bool IsQvfFile(const std::string& fileName);
 
-// Reads the file header; ecNotQvfFile when the signature does not match, a negated file-system
+// Reads the file header; ecFaxBadFormat (-8001) when the signature does not match, a negated file-system
 // code when the file cannot be read (-2 for an empty name, -100 when it is too short).
 int ReadFaxHeader(const std::string& fileName, QvfFileHeader& header);
 

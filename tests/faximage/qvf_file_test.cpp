@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/error_codes.h"
 #include "faximage/qvf_writer.h"
 #include "faximage/t4_coder.h"
 #include "test_util.h"
@@ -96,11 +97,11 @@ TEST(QvfFile, SignatureChecks) {
   WriteAll(dir.file("bad.qvf"), bad);
   EXPECT_FALSE(IsQvfFile(dir.file("bad.qvf")));
   QvfFileHeader h;
-  EXPECT_EQ(ReadFaxHeader(dir.file("bad.qvf"), h), ecNotQvfFile);
+  EXPECT_EQ(ReadFaxHeader(dir.file("bad.qvf"), h), qv::core::ecFaxBadFormat);
 
   WriteAll(dir.file("short.qvf"), {'Q', 'V', 'F'});
   EXPECT_FALSE(IsQvfFile(dir.file("short.qvf")));
-  EXPECT_EQ(ReadFaxHeader(dir.file("short.qvf"), h), ecNotQvfFile);
+  EXPECT_EQ(ReadFaxHeader(dir.file("short.qvf"), h), qv::core::ecFaxBadFormat);
 
   // A good signature with the header cut short is a truncated file.
   WriteAll(dir.file("trunc.qvf"), std::vector<uint8_t>(good.begin(), good.begin() + 40));
@@ -133,8 +134,8 @@ TEST(QvfFile, PagesAreFoundByWalkingHeaders) {
   EXPECT_EQ(p.ImageLength, 7);
   EXPECT_EQ(p.PageFlags, pfWide | pfRowRecords);
   EXPECT_EQ(at, 80 + 10 + 16 + 16);
-  EXPECT_EQ(ReadPageHeader(dir.file("three.qvf"), 4, p), ecNotQvfFile);
-  EXPECT_EQ(ReadPageHeader(dir.file("three.qvf"), 0, p), ecNotQvfFile);
+  EXPECT_EQ(ReadPageHeader(dir.file("three.qvf"), 4, p), qv::core::ecFaxBadFormat);
+  EXPECT_EQ(ReadPageHeader(dir.file("three.qvf"), 0, p), qv::core::ecFaxBadFormat);
 
   // Readers accept any FirstPageOffset.
   std::vector<uint8_t> moved = FileHeaderBytes(1);
@@ -151,7 +152,7 @@ TEST(QvfFile, DamagedPageChains) {
   TempDir dir;
   QvfPageHeader p;
   WriteAll(dir.file("zero.qvf"), FileHeaderBytes(0));
-  EXPECT_EQ(ReadPageHeader(dir.file("zero.qvf"), 1, p), ecNotQvfFile);
+  EXPECT_EQ(ReadPageHeader(dir.file("zero.qvf"), 1, p), qv::core::ecFaxBadFormat);
 
   // PageCount claims two pages, the file ends inside the first page's data.
   std::vector<uint8_t> f = FileHeaderBytes(2);
@@ -168,7 +169,7 @@ TEST(QvfFile, DamagedPageChains) {
   neg[67] = 0xFF;
   AppendPage(neg, 0, pfRowRecords);
   WriteAll(dir.file("neg.qvf"), neg);
-  EXPECT_EQ(ReadPageHeader(dir.file("neg.qvf"), 2, p), ecNotQvfFile);
+  EXPECT_EQ(ReadPageHeader(dir.file("neg.qvf"), 2, p), qv::core::ecFaxBadFormat);
 }
 
 TEST(QvfFile, DosDateTime) {
