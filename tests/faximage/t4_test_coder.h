@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -136,6 +137,86 @@ inline std::vector<uint8_t> RandomRow(std::mt19937& rng, int width, int blackPer
     x += n;
     black = !black;
   }
+  return row;
+}
+
+}  // namespace qv::faximage::testing
+
+namespace qv::faximage::testing {
+
+// One coded row as a row record's payload: aligned EOL, the codes, fill, one 0x00 byte.
+inline std::vector<uint8_t> CodedRowRecord(const std::vector<uint8_t>& pixels, int width) {
+  BitWriter w;
+  w.bits("0000000000000001");
+  w.row(pixels, width);
+  std::vector<uint8_t> out = w.bytes();
+  out.push_back(0);
+  return out;
+}
+
+inline const std::vector<uint8_t> kEndOfPageRecord = {0x00, 0x80, 0x00, 0x08, 0x80, 0x00,
+                                                      0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
+
+// Builds QVF files byte by byte, as the format lays them out.
+class QvfBuilder {
+ public:
+  QvfBuilder() {
+    bytes_ = {'Q', 'V', 'F', '1', '0', 0x1A};
+    bytes_.resize(64, 0);
+    bytes_[34] = 64;
+  }
+  // A converter-style page of row records (end-of-page record appended).
+  QvfBuilder& recordPage(const std::vector<std::vector<uint8_t>>& rows, int width, bool fine) {
+    std::vector<uint8_t> data;
+    auto add = [&data](const std::vector<uint8_t>& rec) {
+      data.push_back(static_cast<uint8_t>(rec.size() & 0xFF));
+      data.push_back(static_cast<uint8_t>(rec.size() >> 8));
+      data.insert(data.end(), rec.begin(), rec.end());
+    };
+    for (const auto& r : rows) add(CodedRowRecord(r, width));
+    add(kEndOfPageRecord);
+    return page(data, static_cast<uint16_t>(4 | (fine ? 1 : 0) | (width == 2048 ? 2 : 0)));
+  }
+  // A receiver-style raw page: EOL before each row, RTC at the end (unless told otherwise).
+  QvfBuilder& rawPage(const std::vector<std::vector<uint8_t>>& rows, int width, bool fine,
+                      bool rtc = true, int32_t imageLength = -1) {
+    BitWriter w;
+    for (const auto& r : rows) {
+      w.eol();
+      w.row(r, width);
+    }
+    if (rtc) w.rtc();
+    return page(w.bytes(), static_cast<uint16_t>((fine ? 1 : 0) | (width == 2048 ? 2 : 0)), imageLength);
+  }
+  QvfBuilder& page(const std::vector<uint8_t>& data, uint16_t flags, int32_t imageLength = -1) {
+    uint32_t len = imageLength < 0 ? static_cast<uint32_t>(data.size()) : static_cast<uint32_t>(imageLength);
+    uint8_t header[16] = {static_cast<uint8_t>(len), static_cast<uint8_t>(len >> 8),
+                          static_cast<uint8_t>(len >> 16), static_cast<uint8_t>(len >> 24),
+                          static_cast<uint8_t>(flags), static_cast<uint8_t>(flags >> 8)};
+    bytes_.insert(bytes_.end(), header, header + 16);
+    bytes_.insert(bytes_.end(), data.begin(), data.end());
+    ++pages_;
+    bytes_[32] = static_cast<uint8_t>(pages_);
+    bytes_[33] = static_cast<uint8_t>(pages_ >> 8);
+    return *this;
+  }
+  std::vector<uint8_t>& bytes() { return bytes_; }
+  void save(const std::string& path) const {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes_.data(), 1, bytes_.size(), f);
+    std::fclose(f);
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  int pages_ = 0;
+};
+
+inline std::vector<uint8_t> BlankRow(int width) { return std::vector<uint8_t>(static_cast<size_t>(width / 8), 0); }
+
+inline std::vector<uint8_t> RowWithPixel(int width, int x) {
+  auto row = BlankRow(width);
+  row[static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
   return row;
 }
 
