@@ -199,14 +199,37 @@ bool T4Decoder::feed(std::span<const uint8_t> data) {
   const Tables& t = tables();
   const uint8_t* p = data.data();
   const uint8_t* const end = p + data.size();
+  // The hot state lives in locals: stores into the row would otherwise force the compiler to
+  // reload every member after each run.
   uint64_t acc = acc_;
   int nbits = nbits_;
-  const Entry* table = black_ ? t.black.data() : t.white.data();
-  uint32_t tableMask = black_ ? (1u << kBlackBits) - 1 : (1u << kWhiteBits) - 1;
+  int pos = pos_;
+  bool black = black_;
+  bool skipRuns = beforeFirstEol_;
+  bool resync = resync_;
+  bool zeroRun = zeroRun_;
+  int eols = eolCount_;
+  uint32_t bad = badCodes_;
+  uint8_t* const row = row_;
+  const Entry* table = black ? t.black.data() : t.white.data();
+  uint32_t tableMask = black ? (1u << kBlackBits) - 1 : (1u << kWhiteBits) - 1;
 
   auto consume = [&](int n) {
     acc = n >= 64 ? 0 : acc >> n;
     nbits -= n;
+  };
+  // EOL: hand the row on (or drop it), start a new white row.
+  auto eol = [&]() -> bool {
+    pos_ = pos;
+    eolCount_ = eols;
+    endOfLine();
+    eols = eolCount_;
+    pos = 0;
+    black = false;
+    skipRuns = false;
+    table = t.white.data();
+    tableMask = (1u << kWhiteBits) - 1;
+    return ended_;
   };
 
   for (;;) {
@@ -227,7 +250,29 @@ bool T4Decoder::feed(std::span<const uint8_t> data) {
     }
 
     while (nbits > 0) {
-      if (resync_) {
+      if ((acc & ((1u << kEolZeros) - 1)) != 0 && !resync && !zeroRun) {
+        const Entry e = table[acc & tableMask];
+        if (e.bits > nbits) break;  // code continues in the next input
+        consume(e.bits);
+        if (e.kind == kRun) {
+          int run = e.run;
+          if (!skipRuns && pos + run <= kMaxRowPixels) {
+            if (black && run > 0) FillBlack(row, pos, run);
+            pos += run;
+          }
+          if (run < 64) {
+            black = !black;
+            table = black ? t.black.data() : t.white.data();
+            tableMask = black ? (1u << kBlackBits) - 1 : (1u << kWhiteBits) - 1;
+          }
+          eols = 0;
+        } else {  // kInvalid (an EOL always starts with eleven 0 bits, handled below)
+          ++bad;
+          resync = true;
+        }
+        continue;
+      }
+      if (resync) {
         // After a bad code 1 bits are skipped; the next 0 bit starts a new code.
         uint64_t zeros = ~acc & LowMask(nbits);
         if (zeros == 0) {
@@ -235,59 +280,37 @@ bool T4Decoder::feed(std::span<const uint8_t> data) {
           break;
         }
         consume(std::countr_zero(zeros));
-        resync_ = false;
+        resync = false;
         continue;
       }
-      if (zeroRun_) {
+      if (zeroRun) {
         uint64_t ones = acc & LowMask(nbits);
         if (ones == 0) {  // fill: any number of 0 bits before the EOL's 1
           consume(nbits);
           break;
         }
         consume(std::countr_zero(ones) + 1);
-        zeroRun_ = false;
-        endOfLine();
-        if (ended_) goto done;
-        table = t.white.data();
-        tableMask = (1u << kWhiteBits) - 1;
+        zeroRun = false;
+        if (eol()) goto done;
         continue;
       }
-      if ((acc & ((1u << kEolZeros) - 1)) == 0) {
-        if (nbits < static_cast<int>(kEolZeros)) break;  // could still be anything
-        consume(kEolZeros);
-        zeroRun_ = true;
-        continue;
-      }
-      const Entry e = table[acc & tableMask];
-      if (e.bits > nbits) break;  // code continues in the next input
-      consume(e.bits);
-      if (e.kind == kRun) {
-        int run = e.run;
-        if (!beforeFirstEol_ && pos_ + run <= kMaxRowPixels) {
-          if (black_ && run > 0) FillBlack(row_, pos_, run);
-          pos_ += run;
-        }
-        if (run < 64) {
-          black_ = !black_;
-          table = black_ ? t.black.data() : t.white.data();
-          tableMask = black_ ? (1u << kBlackBits) - 1 : (1u << kWhiteBits) - 1;
-        }
-        eolCount_ = 0;
-      } else if (e.kind == kEol) {
-        endOfLine();
-        if (ended_) goto done;
-        table = t.white.data();
-        tableMask = (1u << kWhiteBits) - 1;
-      } else {
-        ++badCodes_;
-        resync_ = true;
-      }
+      // Eleven 0 bits: the start of an EOL (or fill before one).
+      if (nbits < static_cast<int>(kEolZeros)) break;  // could still be anything
+      consume(kEolZeros);
+      zeroRun = true;
     }
     if (p == end) break;
   }
 done:
   acc_ = acc;
   nbits_ = nbits;
+  pos_ = pos;
+  black_ = black;
+  beforeFirstEol_ = skipRuns;
+  resync_ = resync;
+  zeroRun_ = zeroRun;
+  eolCount_ = eols;
+  badCodes_ = bad;
   return ended_;
 }
 
