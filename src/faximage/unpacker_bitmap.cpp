@@ -169,4 +169,42 @@ int UnpackPageToMemoryBitmap(UnpackerState& state, const std::string& fileName, 
   return ecOK;
 }
 
+int UnpackPageForExport(UnpackerState& state, const std::string& fileName, int page,
+                        PageBitmap& bitmap) {
+  bitmap = PageBitmap{};
+  state.Invert = false;
+  BitmapBuilder builder(false);
+  int rc = UnpackPage(state, fileName, page, builder);
+  if (rc < 0) return rc;
+  PageBitmap result = builder.take();
+  if (result.empty()) {
+    result.width = 16;
+    result.stride = 2;
+    result.height = std::max(builder.rows(), 1);
+    result.bits.assign(static_cast<size_t>(result.height) * 2, 0);
+  }
+  rc = ScaleBitmap(state, result);
+  if (rc < 0) return rc;
+  bitmap = std::move(result);
+  return ecOK;
+}
+
+int UnpackPageFullWidth(UnpackerState& state, const std::string& fileName, int page,
+                        PageBitmap& bitmap) {
+  bitmap = PageBitmap{};
+  state.Invert = false;
+  FullWidthBuilder builder;
+  int rc = UnpackPage(state, fileName, page, builder);
+  if (rc < 0) return rc;
+  PageBitmap result = builder.take();
+  if (result.height == 0) {
+    result.height = 1;
+    result.bits.assign(static_cast<size_t>(result.stride), 0);
+  }
+  rc = ScaleBitmap(state, result);
+  if (rc < 0) return rc;
+  bitmap = std::move(result);
+  return ecOK;
+}
+
 }  // namespace qv::faximage
