@@ -90,33 +90,18 @@ void TQvCustomFaxUnpacker::run(Op op) {
 }
 
 int TQvCustomFaxUnpacker::NumPages() {
-  UnpackerState st;
-  struct HeaderOnly : UnpackRowSink {
-    int startPage(const UnpackerState&) override { return ecInternal; }
-    int row(std::span<const uint8_t>) override { return 0; }
-    int endPage(const UnpackerState&) override { return 0; }
-  } sink;
-  // Asking for page 1 reads and checks the file header; the page count is known even when the
-  // file has no pages.
-  int rc = UnpackPage(st, inFileName_, 1, sink);
-  if (rc == ecInternal || rc == ecFaxBadFormat) return st.PageCount;
-  return rc < 0 ? 0 : st.PageCount;
+  QvfFileHeader header;
+  return ReadFaxHeader(inFileName_, header) < 0 ? 0 : header.PageCount;
 }
 
 int TQvCustomFaxUnpacker::pageFlags(int page) {
-  UnpackerState st;
-  struct HeaderOnly : UnpackRowSink {
-    int startPage(const UnpackerState&) override { return ecInternal; }
-    int row(std::span<const uint8_t>) override { return 0; }
-    int endPage(const UnpackerState&) override { return 0; }
-  } sink;
-  int rc = UnpackPage(st, inFileName_, page, sink);
-  return rc == ecInternal ? st.PageFlags : 0;
+  QvfPageHeader header;
+  return ReadPageHeader(inFileName_, page, header) < 0 ? 0 : header.PageFlags;
 }
 
-int TQvCustomFaxUnpacker::FaxResolution() { return (pageFlags(1) & kPageHighRes) ? 1 : 0; }
+int TQvCustomFaxUnpacker::FaxResolution() { return (pageFlags(1) & pfHighRes) ? 1 : 0; }
 
-int TQvCustomFaxUnpacker::FaxWidth() { return (pageFlags(1) & kPageWide) ? 1 : 0; }
+int TQvCustomFaxUnpacker::FaxWidth() { return (pageFlags(1) & pfWide) ? 1 : 0; }
 
 PageBitmap TQvCustomFaxUnpacker::UnpackPageToBitmap(int page) {
   PageBitmap bitmap;

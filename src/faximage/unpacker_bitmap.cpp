@@ -69,8 +69,8 @@ int BitmapBuilder::endPage(const UnpackerState&) {
 
 int FullWidthBuilder::startPage(const UnpackerState& state) {
   page_ = PageBitmap{};
-  int width = (state.PageFlags & kPageWide) ? 2048 : 1728;
-  if (!(state.PageFlags & kPageHighRes) && (state.UnpackFlags & kUnpackHalfWidth)) width /= 2;
+  int width = (state.PageHeader.PageFlags & pfWide) ? 2048 : 1728;
+  if (!(state.PageHeader.PageFlags & pfHighRes) && (state.UnpackFlags & kUnpackHalfWidth)) width /= 2;
   page_.width = width;
   page_.stride = width / 8;
   page_.inverted = state.Invert;
