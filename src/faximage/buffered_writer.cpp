@@ -64,6 +64,7 @@ int BufferedWriter::flush() {
 int BufferedWriter::Write(const void* data, size_t size) {
   if (error_) return error_;
   if (fd_ < 0) return error_ = qv::core::ecBadHandle;  // not created
+  if (size == 0) return 0;
   auto* p = static_cast<const uint8_t*>(data);
   if (used_ + size <= kBufferSize) {
     std::memcpy(buffer_.data() + used_, p, size);

@@ -11,6 +11,9 @@
 using namespace qv::faximage;
 using namespace qv::faximage::testing;
 
+// Fontconfig keeps its configuration for the life of the process; not a leak of ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig"; }
+
 namespace {
 
 std::vector<DecodedPage> ConvertText(const TempDir& dir, const std::string& text,
