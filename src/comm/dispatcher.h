@@ -30,6 +30,19 @@ class TQvMessageWindow {
   uint32_t handle_;
 };
 
+// The trace and log buffers of a dispatcher, in transit between two of them.
+struct TQvDiagnostics {
+  bool Valid = false;
+  bool TraceOn = false;
+  std::vector<uint8_t> Trace;
+  int TraceCapacity = 0, TraceIndex = 0;
+  bool TraceWrapped = false;
+  bool LogOn = false;
+  std::vector<uint8_t> Log;
+  int LogHead = 0, LogTail = 0, LogFree = 0;
+  int64_t StartMs = 0;
+};
+
 // A procedure handler: (message, trigger handle or count, data word + registry index x 65536).
 // Called on the dispatcher thread.
 using TQvProcHandler = void (*)(uint32_t msg, uint32_t wParam, uint32_t lParam);
@@ -153,9 +166,13 @@ class TQvBaseDispatcher {
   bool Logging();
   void AddLogEntry(uint8_t type, uint8_t subtype, uint32_t dataLength, const void* data, uint32_t value);
   uint32_t ElapsedMs() const;
-  // Moves the trace and log buffers (and the log's time base) to another dispatcher, so a port
-  // that changes its device keeps one continuous history.
-  void MoveDiagnosticsTo(TQvBaseDispatcher& other);
+  // Takes out or puts back the trace and log buffers (with the log's time base), so a port that
+  // changes its device keeps one continuous history.
+  TQvDiagnostics TakeDiagnostics();
+  void PutDiagnostics(TQvDiagnostics&& diagnostics);
+  // The clock the log's time stamps come from (steady milliseconds); tests fix it.
+  static void SetLogClockForTesting(int64_t (*clock)());
+  static int64_t LogClockMs();
 
   // The trace file text for recorded (kind, byte) entries, and the text of one log's entries.
   static std::string FormatTrace(const std::vector<uint8_t>& entries, bool hex);
