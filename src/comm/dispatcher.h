@@ -52,6 +52,16 @@ using TQvMethodCode = void (*)(void* object, uint32_t msg, uint32_t wParam, uint
 // The engine under every serial port: input and output rings, triggers, the reader, dispatcher
 // and writer threads, the trace and the dispatch log. Device layers implement the Dev*
 // operations. Results: 0 or a negative library code, or a positive handle/count where stated.
+//
+// A protocol engine drives it like this: take the open port's DispatcherObject(), keep its
+// session in a user pointer slot (SetUserPointer), RegisterProcHandler(proc) and find the
+// session again inside proc through FindDispatcher(lParam >> 16) (the global list, see
+// dispatcher_list.h); NewTimerTrigger / ArmTimerTrigger(h, ticks, ticks != 0),
+// NewStatusTrigger(stOutBuffFree or stOutBuffUsed or stModem) / ArmStatusTrigger(h, level, true),
+// SetAvailThreshold; ReadChar, HasInput, SendChar, SendBlock, SendString, OutputUsed,
+// OutputFree, SetBaudOnly, DriveDtr, DriveRts, PurgeInput, PurgeOutput, CheckCarrier,
+// SetSoftwareFlow / ClearSoftwareFlow, and AddLogEntry(11, state subtype, ...) while Logging().
+// Handlers run with no dispatcher lock held and may call anything here, ClosePort included.
 class TQvBaseDispatcher {
  public:
   TQvBaseDispatcher();
