@@ -55,6 +55,10 @@ class TFaxStore {
   // "not sent", or date and time of the current record joined by " at "; "" on failure.
   std::string GetDatetimeAsString(bool outgoing);
 
+  // Packs every table and makes its tags afresh; progress receives each step's text before the
+  // step runs. Errors of single steps are passed over, as the run must reach the other tables.
+  void RebuildIndexes(const std::function<void(const char*)>& progress);
+
   // The current record number differs from the record count + 1.
   bool HasRecord(TableId id);
   // Step one of the button rules: no order on an empty table, the date order on a filled one.

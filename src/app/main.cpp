@@ -2,6 +2,7 @@
 
 #include "app/data_directory.h"
 #include "app/main_screen.h"
+#include "app/message_pump.h"
 #include "app/single_instance.h"
 
 #include <QApplication>
@@ -26,13 +27,13 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Quorvane"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quorvane"));
   app.setStyle(new HintStyle);
+  qv::app::ConnectMessageLoop();
 
   const QString dataDir = qv::app::DataDirectory();
   qv::app::TJustOne justOne(dataDir);
   if (!justOne.Claim()) {
     // A previous instance runs over this data directory: bring it forward and end.
-    justOne.RaisePrevious();
-    return 0;
+    return justOne.RaisePrevious() ? 0 : 1;
   }
 
   qv::app::TMainScreen mainScreen(dataDir);

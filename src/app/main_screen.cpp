@@ -4,6 +4,7 @@
 #include "app/data_directory.h"
 #include "app/dialog_service.h"
 #include "app/edit_receive_notes.h"
+#include "app/message_pump.h"
 #include "app/fax_store.h"
 #include "app/placement.h"
 #include "app/quick_setup.h"
@@ -105,7 +106,7 @@ TMainScreen::TMainScreen(const QString& dataDir, QWidget* parent)
   setObjectName(QString::fromLatin1(kFormClass));
   setWindowTitle(QStringLiteral("Quorvane"));
   store_ = std::make_unique<TFaxStore>(dataDir_.toStdString());
-  store_->SetPumpHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  store_->SetPumpHook(&PumpMessages);
   BuildToolBar();
   BuildMenus();
   BuildPages();
@@ -602,7 +603,7 @@ void TMainScreen::ViewOrPrint(bool print) {
   }
   QApplication::setOverrideCursor(Qt::WaitCursor);
   SetStatus(QString::fromLatin1(kPreparingViewText));
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  PumpMessages();
   bool missing = false;
   if (incoming) {
     const QString file = ReceiveFilePath(dataDir_, FieldText(store_->Pair(TableId::Rec), "FAXFILE"));
@@ -710,7 +711,7 @@ void TMainScreen::FormActivate() {
     raise();
     activateWindow();
   }
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  PumpMessages();
   if (quickSetupDue_ && RunQuickSetup(this, IniFile())) quickSetupDue_ = false;
   if (!store_->HasTag(TableId::Fax, "DATEND") || !store_->HasTag(TableId::Rec, "DATEND")) {
     if (Dialogs().Question(this, QString::fromLatin1(kReindexCaption),
@@ -731,13 +732,13 @@ void TMainScreen::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  PumpMessages();
   faxModel_->BeginSuspend();
   recModel_->BeginSuspend();
   store_->Close(TableId::Fax);
   store_->Close(TableId::Rec);
   tablesOpen_ = false;
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  PumpMessages();
   if (receiveMode_) SetReceiveMode(false);
   SetButtons();
   SaveOnClose();

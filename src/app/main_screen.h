@@ -45,6 +45,7 @@ class TMainScreen : public QMainWindow {
   void SetReceivingNow(bool on) { receivingNow_ = on; }
   bool CloneRequest() const { return cloneRequest_; }
   bool QuickSetupDue() const { return quickSetupDue_; }
+  bool FirstActivationDone() const { return !firstActivation_; }
 
   void SetStatus(const QString& text);
   QString StatusText() const;

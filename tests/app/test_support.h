@@ -12,6 +12,7 @@
 
 #include <deque>
 #include <functional>
+#include <set>
 #include <string>
 
 namespace qv::app::test {
@@ -67,7 +68,9 @@ class ScriptedDialogs : public DialogService {
   }
   int Exec(QDialog* dialog) override {
     shown.push_back({QStringLiteral("form"), dialog->windowTitle(), dialog->objectName(), false});
-    if (forms.empty()) return QDialog::Rejected;
+    if (forms.empty()) {
+      return realForms.count(dialog->objectName()) ? dialog->exec() : int(QDialog::Rejected);
+    }
     auto script = std::move(forms.front());
     forms.pop_front();
     return script(dialog);
@@ -94,6 +97,8 @@ class ScriptedDialogs : public DialogService {
   std::vector<Shown> shown;
   std::deque<bool> answers;
   std::deque<std::function<int(QDialog*)>> forms;
+  // Forms (by object name) that run for real when no script is queued.
+  std::set<QString> realForms{QStringLiteral("RebuildInd")};
   int beeps = 0;
 
  private:
