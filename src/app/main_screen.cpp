@@ -167,7 +167,7 @@ void TMainScreen::BuildToolBar() {
                             &TMainScreen::PrintbuttonClick);
   Printbutton_->setProperty("tag", kPrintTag);
   Exitbutton_ = ToolButton("Exitbutton", QStringLiteral("E&xit"), QStringLiteral("Exit the program"),
-                           QStyle::SP_DialogCloseButton, &TMainScreen::close);
+                           QStyle::SP_DialogCloseButton, &TMainScreen::FormCloseRequest);
 
   for (QToolButton* b : {Newbutton_, EditButton_, DeleteButton_, SendButton_, ReceiveButton_,
                          ViewFaxButton_, Printbutton_}) {
