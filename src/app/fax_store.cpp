@@ -226,17 +226,21 @@ bool TFaxStore::HasRecord(TableId id) {
   return pair.IsOpen() && pair.RecNo() != pair.RecCount() + 1;
 }
 
-void TFaxStore::SyncOrder(TableId id) {
+bool TFaxStore::SyncOrder(TableId id) {
   TablePair& pair = Pair(id);
-  if (!pair.IsOpen()) return;
+  if (!pair.IsOpen()) return false;
   const bool has = HasRecord(id);
   const int order = pair.IndexOrd();
   if (!has && order != 0) {
     pair.SetOrder(0);
-  } else if (has && order == 0) {
+    return true;
+  }
+  if (has && order == 0) {
     pair.SetOrder(pair.TagArea(FirstTag(id).tag));
     pair.First();
+    return true;
   }
+  return false;
 }
 
 bool TFaxStore::HasTag(TableId id, const std::string& tag) {

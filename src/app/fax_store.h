@@ -62,7 +62,8 @@ class TFaxStore {
   // The current record number differs from the record count + 1.
   bool HasRecord(TableId id);
   // Step one of the button rules: no order on an empty table, the date order on a filled one.
-  void SyncOrder(TableId id);
+  // True when it changed the order.
+  bool SyncOrder(TableId id);
   bool HasTag(TableId id, const std::string& tag);
 
   // Called while a table closes and reopens, so the grids can suspend and resume.

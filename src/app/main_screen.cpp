@@ -18,6 +18,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDate>
+#include <QLocale>
+#include <QPainter>
+#include <QPixmap>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -55,15 +59,18 @@ QString FieldText(TablePair& pair, const char* field) {
 
 // Grid columns: the fields in display order, their labels and widths in characters.
 std::vector<TTableModel::Column> FaxColumns() {
-  return {{"SentYesNo", "Sent", 4},      {"DATESENT", "Date Sent", 10},
-          {"TIMESENT", "Time Sent", 9},  {"RECIPIENT", "Recipient", 20},
-          {"PHONE", "Phone", 15},        {"PAGES", "Pages", 5},
-          {"SUBJECT", "Subject", 20},    {"LASTRESULT", "Last Attempt", 35}};
+  using K = TTableModel::Kind;
+  return {{"SentYesNo", "Sent", 4, K::SentYesNo}, {"DATESENT", "Date Sent", 10, K::Date},
+          {"TIMESENT", "Time Sent", 9},            {"RECIPIENT", "Recipient", 20},
+          {"PHONE", "Phone", 15},                  {"PAGES", "Pages", 5, K::Number},
+          {"SUBJECT", "Subject", 20},              {"LASTRESULT", "Last Attempt", 35}};
 }
 
 std::vector<TTableModel::Column> RecColumns() {
-  return {{"DATEREC", "Date Rec'd", 10}, {"TIMEREC", "Time Rec'd", 10}, {"FROM", "From", 20},
-          {"PAGES", "Pages", 5},         {"NOTES", "Notes", 20},        {"FAXFILE", "Fax File", 12}};
+  using K = TTableModel::Kind;
+  return {{"DATEREC", "Date Rec'd", 10, K::Date}, {"TIMEREC", "Time Rec'd", 10},
+          {"FROM", "From", 20},                   {"PAGES", "Pages", 5, K::Number},
+          {"NOTES", "Notes", 20},                 {"FAXFILE", "Fax File", 12}};
 }
 
 QLabel* TitleBar(const QString& text, const QColor& color, QWidget* parent) {
@@ -80,6 +87,28 @@ QLabel* TitleBar(const QString& text, const QColor& color, QWidget* parent) {
   label->setFont(font);
   label->setContentsMargins(0, 3, 0, 3);
   return label;
+}
+
+// The style has no printer among its standard icons: a small drawn one.
+QIcon PrinterIcon() {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(60, 60, 60), 1.5));
+  p.setBrush(Qt::white);
+  p.drawRect(QRectF(9.5, 3.5, 13, 10));  // paper going in
+  p.setBrush(QColor(120, 130, 145));
+  p.drawRoundedRect(QRectF(3.5, 12.5, 25, 11), 2, 2);  // body
+  p.setBrush(Qt::white);
+  p.drawRect(QRectF(8.5, 19.5, 15, 9));  // printed sheet
+  p.setPen(QPen(QColor(110, 110, 110), 1));
+  p.drawLine(QPointF(11, 23), QPointF(21, 23));
+  p.drawLine(QPointF(11, 26), QPointF(19, 26));
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(90, 200, 90));
+  p.drawEllipse(QPointF(24.5, 15.5), 1.2, 1.2);
+  return QIcon(pixmap);
 }
 
 QTableView* Grid(const char* name, QWidget* parent) {
@@ -165,6 +194,7 @@ void TMainScreen::BuildToolBar() {
   Printbutton_ = ToolButton("Printbutton", QStringLiteral("&Print"),
                             QStringLiteral("Print the current fax"), QStyle::SP_DriveFDIcon,
                             &TMainScreen::PrintbuttonClick);
+  Printbutton_->setIcon(PrinterIcon());
   Printbutton_->setProperty("tag", kPrintTag);
   Exitbutton_ = ToolButton("Exitbutton", QStringLiteral("E&xit"), QStringLiteral("Exit the program"),
                            QStyle::SP_DialogCloseButton, &TMainScreen::FormCloseRequest);
@@ -350,7 +380,13 @@ void TMainScreen::FormCreate() {
     const int charWidth = grid->fontMetrics().averageCharWidth();
     for (int c = 0; c < model->columnCount(); ++c) {
       const int labelWidth = grid->fontMetrics().horizontalAdvance(model->headerData(c, Qt::Horizontal).toString());
-      grid->setColumnWidth(c, std::max(model->ColumnChars(c) * charWidth, labelWidth) + 12);
+      int width = std::max(model->ColumnChars(c) * charWidth, labelWidth);
+      if (model->ColumnKind(c) == TTableModel::Kind::Date) {
+        // Dates take the width of the longest one in the user's short format.
+        width = std::max(width, grid->fontMetrics().horizontalAdvance(
+                                    QLocale().toString(QDate(2026, 12, 28), QLocale::ShortFormat)));
+      }
+      grid->setColumnWidth(c, width + 12);
     }
     TableId id = model == faxModel_ ? TableId::Fax : TableId::Rec;
     connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -361,8 +397,8 @@ void TMainScreen::FormCreate() {
     if (!model) return;
     if (reopened) model->EndSuspend(); else model->BeginSuspend();
   });
-  RefreshGrids();
   SetButtons();
+  RefreshGrids();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -437,8 +473,9 @@ void TMainScreen::SyncCurrentRecord(TableId id) {
 
 void TMainScreen::SetButtons() {
   if (!store_) return;
-  store_->SyncOrder(TableId::Fax);
-  store_->SyncOrder(TableId::Rec);
+  // A changed order changes what the grid lists.
+  if (store_->SyncOrder(TableId::Fax) && faxModel_) faxModel_->Reload();
+  if (store_->SyncOrder(TableId::Rec) && recModel_) recModel_->Reload();
   const bool outgoing = store_->HasRecord(TableId::Fax);
   const bool received = store_->HasRecord(TableId::Rec);
   const bool outgoingPage = CurrentPage() == kOutgoingPage;

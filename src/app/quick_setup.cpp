@@ -135,14 +135,20 @@ void TQuickSetupForm::Store(TSettings& s) const {
 
 bool RunQuickSetup(QWidget* mainWindow, const std::string& iniFile) {
   TSettings& s = Settings();
-  const bool firstRun = s.FirstRun;
+  // Cancel changes nothing: not even the record that the reload below refreshes (at first run
+  // it holds the port taken for the missing one, which the file does not have yet).
+  const TSettings before = s;
   LoadSettings(s, iniFile);
-  s.FirstRun = firstRun;  // a reload must not lose what the start-up learnt
+  s.FirstRun = before.FirstRun;
   TQuickSetupForm form(mainWindow);
   form.Preset(s);
   form.adjustSize();
   CenterOver(&form, mainWindow);
-  if (Dialogs().Exec(&form) != QDialog::Accepted) return false;
+  if (Dialogs().Exec(&form) != QDialog::Accepted) {
+    s = before;
+    SetPollingMode(s.UseMotorolaSM56Fix);
+    return false;
+  }
   form.Store(s);
   SaveSettings(s, iniFile);
   return true;

@@ -37,6 +37,7 @@ class TTableModel : public QAbstractTableModel {
   bool Suspended() const { return suspended_ > 0; }
 
   int ColumnChars(int column) const;
+  Kind ColumnKind(int column) const { return columns_.at(column).kind; }
   int RecNoOfRow(int row) const;
   int RowOfCurrent() const;       // the row of the table's current record, -1 when none
   bool MakeCurrent(int row);      // moves the table to the row's record

@@ -149,15 +149,19 @@ TEST_F(MainScreenTest, DecliningTheReindexLeavesOnlyTheFirstTagsAndAsksAgain) {
 }
 
 TEST_F(MainScreenTest, QuickSetupShowsOnceWhenThePortIsMissing) {
+  dialogs_.answers = {false};  // no reindex now
   {
     auto w = Start();
     EXPECT_EQ(dialogs_.Count(QStringLiteral("form")), 1);  // cancelled (no script)
+    EXPECT_EQ(dialogs_.shown[0].text, QStringLiteral("QuickSetupForm"));
+    EXPECT_EQ(Settings().ComPort, 0);  // the cancelled setup left the first-run port
     EXPECT_TRUE(Settings().FirstRun);
     w->close();
   }
   // Cancel stored nothing; closing saved the settings with the first-run port (COM1).
   EXPECT_EQ(core::TIniFile(Ini()).ReadInteger("Modem", "ComPort", -1), 0);
   dialogs_.Clear();
+  dialogs_.answers = {false};
   Settings() = TSettings();
   auto w = Start();
   EXPECT_EQ(dialogs_.Count(QStringLiteral("form")), 0);
@@ -320,7 +324,7 @@ TEST_F(MainScreenTest, DeletingTheLastReceivedFaxRemovesItsFile) {
   // The records stay in the file, marked, until a rebuild packs them.
   EXPECT_EQ(w->Store().Pair(TableId::Rec).RecCount(), 2);
   dialogs_.Clear();
-  Click(*w, "DeleteButton");  // nothing left: a beep
+  w->DeleteButtonClick();  // nothing left: a beep
   EXPECT_EQ(dialogs_.beeps, 1);
   EXPECT_TRUE(dialogs_.shown.empty());
   Click(*w, "mnuRebuildIndexes");
