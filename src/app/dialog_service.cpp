@@ -35,6 +35,12 @@ bool QtDialogService::Question(QWidget* parent, const QString& caption, const QS
   return box.exec() == QMessageBox::Yes;
 }
 
+void QtDialogService::Error(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Quorvane"), DisplayText(text),
+                  QMessageBox::Ok, parent);
+  box.exec();
+}
+
 QString QtDialogService::OpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                                       const QString& filter) {
   return QFileDialog::getOpenFileName(parent, caption, dir, filter);

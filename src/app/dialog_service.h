@@ -19,6 +19,8 @@ class DialogService {
   // A Yes/No question with a question icon; defaultYes chooses the default button.
   virtual bool Question(QWidget* parent, const QString& caption, const QString& text,
                         bool defaultYes) = 0;
+  // An error box (the program's standard display of an unexpected exception).
+  virtual void Error(QWidget* parent, const QString& text) = 0;
   virtual QString OpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                                const QString& filter) = 0;
   virtual QString SaveFileName(QWidget* parent, const QString& caption, const QString& dir,
@@ -34,6 +36,7 @@ class QtDialogService : public DialogService {
   void Information(QWidget* parent, const QString& text, const QString& caption) override;
   bool Question(QWidget* parent, const QString& caption, const QString& text,
                 bool defaultYes) override;
+  void Error(QWidget* parent, const QString& text) override;
   QString OpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                        const QString& filter) override;
   QString SaveFileName(QWidget* parent, const QString& caption, const QString& dir,

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName(QStringLiteral("Quorvane"));
   app.setStyle(new HintStyle);
   qv::app::ConnectMessageLoop();
+  qv::app::ConnectExceptionDisplay();
 
   const QString dataDir = qv::app::DataDirectory();
   qv::app::TJustOne justOne(dataDir);

@@ -35,6 +35,9 @@ class SilentDialogs : public qv::app::DialogService {
     std::fprintf(stderr, "question: %s\n", qPrintable(text));
     return false;
   }
+  void Error(QWidget*, const QString& text) override {
+    std::fprintf(stderr, "error: %s\n", qPrintable(text));
+  }
   QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
   QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
   int Exec(QDialog* dialog) override {

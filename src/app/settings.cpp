@@ -1,14 +1,9 @@
 #include "app/settings.h"
 
+#include "comm/dispatcher_list.h"
 #include "core/ini_file.h"
 
-#include <atomic>
-
 namespace qv::app {
-
-namespace {
-std::atomic<bool> g_polling{false};
-}
 
 TSettings& Settings() {
   static TSettings settings;
@@ -17,8 +12,9 @@ TSettings& Settings() {
 
 std::string SettingsFileName(const std::string& dataDir) { return dataDir + kSettingsFileName; }
 
-bool PollingMode() { return g_polling.load(); }
-void SetPollingMode(bool on) { g_polling.store(on); }
+// The switch itself belongs to the dispatchers, whose threads read it.
+bool PollingMode() { return comm::PollingMode(); }
+void SetPollingMode(bool on) { comm::SetPollingMode(on); }
 
 void LoadSettings(TSettings& s, const std::string& iniFile) {
   core::TIniFile ini(iniFile);

@@ -1,12 +1,18 @@
 #include "app/dialog_service.h"
 #include "app/edit_receive_notes.h"
+#include "app/message_pump.h"
+#include "comm/dispatcher_list.h"
 #include "app/splash_form.h"
 #include "test_support.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QCoreApplication>
 #include <QTimer>
+
+#include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +66,21 @@ TEST(Forms, InstalledServiceReceivesTheCallsAndCanBeRemoved) {
     EXPECT_EQ(scripted.shown[0].caption, QStringLiteral("Information"));
   }
   EXPECT_EQ(&Dialogs(), qtService);
+}
+
+TEST(Forms, ExceptionsFromWorkerThreadsReachAnErrorBoxOnTheUiThread) {
+  test::App();
+  test::ScriptedDialogs scripted;
+  ConnectExceptionDisplay();
+  std::thread worker([] {
+    comm::ShowException(std::make_exception_ptr(std::runtime_error("port went away")));
+  });
+  worker.join();
+  EXPECT_EQ(scripted.Count(QStringLiteral("error")), 0);  // not shown on the worker thread
+  QCoreApplication::processEvents();
+  ASSERT_EQ(scripted.Count(QStringLiteral("error")), 1);
+  EXPECT_TRUE(scripted.shown[0].text.contains(QStringLiteral("port went away")));
+  comm::SetExceptionDisplay(nullptr);
 }
 
 }  // namespace

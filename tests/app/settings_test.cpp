@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include "comm/dispatcher_list.h"
 #include "core/exceptions.h"
 #include "core/ini_file.h"
 #include "test_support.h"
@@ -126,7 +127,7 @@ TEST(Settings, RoundTripWritesEveryGeneralKeyAndTheVersion) {
   s.GlobalUseAlternateNamingRec = true;
   SetPollingMode(false);
   SaveSettings(s, file);
-  EXPECT_TRUE(PollingMode());
+  EXPECT_TRUE(comm::PollingMode());  // the dispatchers' own switch follows
 
   TSettings back;
   SetPollingMode(false);

@@ -60,6 +60,9 @@ class ScriptedDialogs : public DialogService {
     answers.pop_front();
     return answer;
   }
+  void Error(QWidget*, const QString& text) override {
+    shown.push_back({QStringLiteral("error"), QStringLiteral("Quorvane"), text, false});
+  }
   QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
     return QString();
   }
