@@ -55,8 +55,8 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
   findModem_->setObjectName(QStringLiteral("FindModemPort"));
   findModem_->setVisible(false);
 
-  auto* userText = WrappedLabel(
-      QStringLiteral("Enter your name and fax number for identifying your sent faxes:"), this);
+  auto* userText =
+      new QLabel(QStringLiteral("Enter your name and fax number for identifying your sent faxes:"), this);
   auto* optional = new QLabel(QStringLiteral("(Note: these are optional fields)"), this);
   name_ = new QLineEdit(this);
   name_->setObjectName(QStringLiteral("Name"));
@@ -102,6 +102,7 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
   layout->addSpacing(8);
   layout->addWidget(userText);
   layout->addWidget(optional);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
   layout->addLayout(fields);
   layout->addWidget(sm56_);
   layout->addSpacing(8);

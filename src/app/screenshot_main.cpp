@@ -5,6 +5,8 @@
 #include "app/dialog_service.h"
 #include "app/fax_store.h"
 #include "app/main_screen.h"
+#include "app/quick_setup.h"
+#include "app/splash_form.h"
 #include "app/message_pump.h"
 #include "app/settings.h"
 #include "app/table_pair.h"
@@ -145,6 +147,17 @@ int main(int argc, char** argv) {
     window.findChild<QTabBar*>(QStringLiteral("TabSet1"))->setCurrentIndex(1);
     for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
     if (!window.grab().save(outDir + QStringLiteral("main-incoming.png"))) rc = 1;
+    // The first-run quick setup and the About box, as they show over the window.
+    qv::app::TQuickSetupForm setup(&window);
+    setup.show();
+    for (int i = 0; i < 3; ++i) qv::app::PumpMessages();
+    if (!setup.grab().save(outDir + QStringLiteral("quick-setup.png"))) rc = 1;
+    setup.hide();
+    qv::app::TSplashform about(&window);
+    about.show();
+    for (int i = 0; i < 3; ++i) qv::app::PumpMessages();
+    if (!about.grab().save(outDir + QStringLiteral("about.png"))) rc = 1;
+    about.hide();
     window.close();
   }
   qv::app::SetDialogs(nullptr);
