@@ -43,13 +43,14 @@ std::string XbStr(double v, int len, int dec) {
   if (len > 255) len = 255;
   if (dec < 0) dec = 0;
   if (dec > len) dec = len;
+  if (!std::isfinite(v) || std::fabs(v) > 1e300) return std::string(static_cast<size_t>(len), '*');
+  double scale = std::pow(10.0, dec);
+  double r = std::round(v * scale) / scale;  // xBase rounds halves away from zero
+  if (r == 0) r = 0;                          // never "-0.00"
   char buf[400];
-  if (!std::isfinite(v)) return std::string(static_cast<size_t>(len), '*');
-  int n = std::snprintf(buf, sizeof buf, "%*.*f", len, dec, v);
+  int n = std::snprintf(buf, sizeof buf, "%*.*f", len, dec, r);
   if (n < 0 || n > len) return std::string(static_cast<size_t>(len), '*');
-  std::string s(buf, static_cast<size_t>(n));
-  if (s == std::string(s.size() - 2, ' ') + "-0") s[s.size() - 2] = ' ';
-  return s;
+  return std::string(buf, static_cast<size_t>(n));
 }
 
 struct Ctx {
