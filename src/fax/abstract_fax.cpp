@@ -94,8 +94,8 @@ void TQvAbstractFax::AbortFax() {
 // Session start and finish
 
 void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
-  if (!ownedChannel_ || (comPort_ && !ch_)) {
-    if (!comPort_) core::RaiseError(-1005);
+  if (comPort_) {
+    // the port's dispatcher lives only while the port is open: take the current one
     ownedChannel_ = MakePortChannel(comPort_);
     ch_ = ownedChannel_.get();
   }

@@ -22,6 +22,17 @@ std::string LogDateTime() {
 
 void TQvFaxLog::WriteLogEntry(int logCode) {
   if (FaxHistoryName.empty() || !Fax) return;
+  std::string text = EntryText(logCode);
+  if (text.empty()) return;
+  std::FILE* f = std::fopen(FaxHistoryName.c_str(), "ab");
+  if (!f) throw core::EInOutError(core::ErrorText(-(errno == EACCES ? 5 : 3)), errno == EACCES ? 5 : 3);
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) throw core::EInOutError(core::ErrorText(-101), 101);
+}
+
+std::string TQvFaxLog::EntryText(int logCode) const {
+  if (!Fax) return {};
   auto* sender = dynamic_cast<TQvSendFax*>(Fax);
   auto* receiver = dynamic_cast<TQvReceiveFax*>(Fax);
   std::string text;
@@ -60,12 +71,7 @@ void TQvFaxLog::WriteLogEntry(int logCode) {
         break;
     }
   }
-  if (text.empty()) return;
-  std::FILE* f = std::fopen(FaxHistoryName.c_str(), "ab");
-  if (!f) throw core::EInOutError(core::ErrorText(-(errno == EACCES ? 5 : 3)), errno == EACCES ? 5 : 3);
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) throw core::EInOutError(core::ErrorText(-101), 101);
+  return text;
 }
 
 }  // namespace qv::fax

@@ -15,6 +15,9 @@ class TQvFaxLog {
 
   // Throws EInOutError when the file cannot be opened or written.
   virtual void WriteLogEntry(int logCode);
+
+  // The text WriteLogEntry appends for a code ("" when the code is not for the linked side).
+  std::string EntryText(int logCode) const;
 };
 
 // Current date and time in the log's format.

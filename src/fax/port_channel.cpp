@@ -2,18 +2,11 @@
 
 #include "core/exceptions.h"
 
-#if __has_include("comm/dispatcher.h")
-#include "comm/dispatcher.h"
-#define QV_FAX_HAVE_COMM 1
-#endif
-#if __has_include("comm/com_port.h")
 #include "comm/com_port.h"
-#define QV_FAX_HAVE_PORT 1
-#endif
+#include "comm/dispatcher.h"
 
 namespace qv::fax {
 
-#ifdef QV_FAX_HAVE_COMM
 namespace {
 
 class DispatcherChannel final : public FaxChannel {
@@ -90,19 +83,22 @@ class DispatcherChannel final : public FaxChannel {
 std::unique_ptr<FaxChannel> MakeDispatcherChannel(comm::TQvBaseDispatcher* dispatcher) {
   return std::make_unique<DispatcherChannel>(dispatcher);
 }
-#else
-std::unique_ptr<FaxChannel> MakeDispatcherChannel(comm::TQvBaseDispatcher*) { core::RaiseError(-1005); }
-#endif
 
-#ifdef QV_FAX_HAVE_PORT
 std::unique_ptr<FaxChannel> MakePortChannel(comm::TQvComPort* port) {
   if (!port) core::RaiseError(-1005);
-  return MakeDispatcherChannel(port->DispatcherObject());
+  comm::TQvBaseDispatcher* d = port->DispatcherObject();
+  if (!d) core::RaiseError(-2007);
+  return MakeDispatcherChannel(d);
 }
-void ApplyFaxPortSettings(comm::TQvComPort*) {}
-#else
-std::unique_ptr<FaxChannel> MakePortChannel(comm::TQvComPort*) { core::RaiseError(-1005); }
-void ApplyFaxPortSettings(comm::TQvComPort*) {}
-#endif
+
+void ApplyFaxPortSettings(comm::TQvComPort* port) {
+  port->SetDataBits(8);
+  port->SetStopBits(1);
+  port->SetParity(comm::pNone);
+  port->SetBaud(19200);
+  port->SetInSize(8192);
+  port->SetOutSize(8192);
+  port->SetHWFlowOptions(comm::hwfUseRTS | comm::hwfRequireCTS);
+}
 
 }  // namespace qv::fax

@@ -1,18 +1,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/error_codes.h"
 #include "fax/header_line.h"
 
-#if __has_include("faximage/t4_coder.h") && __has_include("faximage/fax_font.h")
 #include "faximage/fax_font.h"
 #include "faximage/t4_coder.h"
-#define QV_FAX_HAVE_FONT 1
-#endif
 
 namespace qv::fax {
 
-#ifdef QV_FAX_HAVE_FONT
 int CodeTextLine(const std::string& text, int fontSize, bool fine, std::vector<std::vector<uint8_t>>& rows) {
   using namespace qv::faximage;
   const FaxFontDescriptor& d = fontSize == 16 ? kSmallFontDescriptor : kStandardFontDescriptor;
@@ -36,10 +31,5 @@ int CodeTextLine(const std::string& text, int fontSize, bool fine, std::vector<s
   }
   return 0;
 }
-#else
-int CodeTextLine(const std::string&, int, bool, std::vector<std::vector<uint8_t>>&) {
-  return core::ecFontFileNotFound;  // the converter's font is not part of this build
-}
-#endif
 
 }  // namespace qv::fax

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/com_port.h"
 #include "comm/posix_dispatcher.h"
 #include "core/error_text.h"
 #include "core/message_loop.h"
@@ -27,6 +28,7 @@
 #include "fax/receive_fax.h"
 #include "fax/send_fax.h"
 #include "faximage/t4_coder.h"
+#include "faximage/t4_decoder.h"
 
 namespace qv::fax::test {
 
@@ -122,8 +124,11 @@ inline std::vector<uint8_t> CodedRow(const std::vector<uint8_t>& raster) {
   return std::vector<uint8_t>(out, out + n);
 }
 
-// The coded rows of every page of a document written by MakeQvf.
-using PageRows = std::vector<std::vector<uint8_t>>;
+// What MakeQvf put on one page: each row's pixels and its coding.
+struct PageRows {
+  std::vector<std::vector<uint8_t>> raster;
+  std::vector<std::vector<uint8_t>> coded;
+};
 
 // Writes a QVF document of row-record pages; returns the coded rows of each page.
 inline std::vector<PageRows> MakeQvf(const std::string& path, int pages, bool fine, int rowsPerPage = 40,
@@ -139,11 +144,12 @@ inline std::vector<PageRows> MakeQvf(const std::string& path, int pages, bool fi
     PageRows rows;
     std::vector<uint8_t> data;
     for (int r = 0; r < rowsPerPage; ++r) {
-      auto coded = CodedRow(PatternRow(p + pageSeed, r));
+      rows.raster.push_back(PatternRow(p + pageSeed, r));
+      auto coded = CodedRow(rows.raster.back());
       data.push_back(static_cast<uint8_t>(coded.size()));
       data.push_back(static_cast<uint8_t>(coded.size() >> 8));
       data.insert(data.end(), coded.begin(), coded.end());
-      rows.push_back(coded);
+      rows.coded.push_back(coded);
     }
     const uint8_t eop[12] = {0x00, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
     data.push_back(12);
@@ -188,21 +194,24 @@ inline bool ReadReceived(const std::string& path, std::vector<ReceivedPage>& pag
   return pos == bytes.size();
 }
 
-// Received page data carries the sender's page-start rows and header in front of the page and
-// may pad rows with fill bytes; zero bytes are fill, so the page's rows must appear, in order
-// and complete, as the tail of the received data once zero bytes are left out of both.
-inline bool PageMatches(const ReceivedPage& got, const PageRows& sent) {
-  std::vector<uint8_t> want;
-  for (const auto& row : sent)
-    for (uint8_t b : row)
-      if (b) want.push_back(b);
-  const uint8_t eop[] = {0x80, 0x08, 0x80, 0x08, 0x80, 0x08, 0x80};
-  want.insert(want.end(), eop, eop + sizeof eop);
-  std::vector<uint8_t> have;
-  for (uint8_t b : got.data)
-    if (b) have.push_back(b);
-  if (have.size() < want.size()) return false;
-  return std::equal(want.begin(), want.end(), have.end() - static_cast<long>(want.size()));
+// Decodes a received page. The sender puts eight blank rows and the header line in front of the
+// page's own rows; those rows follow, pixel for pixel. `leadingRows` gets the rows in front.
+inline bool PageMatches(const ReceivedPage& got, const PageRows& sent, size_t* leadingRows = nullptr,
+                        std::vector<std::vector<uint8_t>>* decoded = nullptr) {
+  std::vector<std::vector<uint8_t>> local;
+  std::vector<std::vector<uint8_t>>& rows = decoded ? *decoded : local;
+  faximage::T4Decoder decoder([&](std::span<const uint8_t> row) { rows.emplace_back(row.begin(), row.end()); });
+  decoder.startPage();
+  decoder.feed(got.data.data(), got.data.size());
+  if (!decoder.pageEnded() || decoder.badCodes() != 0) return false;
+  if (rows.size() < sent.raster.size() + 8) return false;
+  size_t lead = rows.size() - sent.raster.size();
+  if (leadingRows) *leadingRows = lead;
+  for (size_t i = 0; i < 8; ++i)
+    if (std::any_of(rows[i].begin(), rows[i].end(), [](uint8_t b) { return b != 0; })) return false;
+  for (size_t i = 0; i < sent.raster.size(); ++i)
+    if (rows[lead + i] != sent.raster[i]) return false;
+  return true;
 }
 
 // What a session reported.
@@ -255,7 +264,7 @@ inline std::string ReadText(const std::string& path) {
 struct Call {
   TempDir dir;
   std::unique_ptr<ModemPair> modems;
-  std::unique_ptr<comm::TQvPosixDispatcher> portA, portB;
+  comm::TQvComPort portA, portB;
   TQvSendFax send;
   TQvReceiveFax receive;
   TQvFaxLog sendLog, receiveLog;
@@ -265,11 +274,15 @@ struct Call {
     core::MessageLoop::instance().bindToCurrentThread();
     modems = std::make_unique<ModemPair>(dir, options);
     if (!modems->ready()) return false;
-    portA = OpenDevice(modems->a());
-    portB = OpenDevice(modems->b());
-    if (!portA || !portB) return false;
-    send.SetChannel(MakeDispatcherChannel(portA.get()));
-    receive.SetChannel(MakeDispatcherChannel(portB.get()));
+    portA.SetDeviceName(modems->a());
+    portB.SetDeviceName(modems->b());
+    portA.SetAutoOpen(false);
+    portB.SetAutoOpen(false);
+    send.SetComPort(&portA);
+    receive.SetComPort(&portB);
+    portA.SetOpen(true);
+    portB.SetOpen(true);
+    if (!portA.Open() || !portB.Open()) return false;
     sendLog.FaxHistoryName = dir.str("send.his");
     receiveLog.FaxHistoryName = dir.str("receive.his");
     send.SetFaxLog(&sendLog);
@@ -298,8 +311,8 @@ struct Call {
     while ((send.Active() || receive.Active()) && std::chrono::steady_clock::now() < deadline)
       core::MessageLoop::instance().waitAndPump(20);
     core::MessageLoop::instance().pumpPending();
-    if (portA) portA->ClosePort();
-    if (portB) portB->ClosePort();
+    portA.SetOpen(false);
+    portB.SetOpen(false);
   }
 };
 
