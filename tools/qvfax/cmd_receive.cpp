@@ -1,0 +1,154 @@
+// qvfax receive: answer calls and store each received fax in a folder.
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "command.h"
+#include "comm/com_port.h"
+#include "core/error_text.h"
+#include "core/exceptions.h"
+#include "core/message_loop.h"
+#include "fax/fax_log.h"
+#include "fax/receive_fax.h"
+
+namespace qv::qvfax {
+namespace {
+
+using namespace qv::fax;
+
+const char* const kUsage =
+    "receive (--port N | --device PATH) --dir DIR [--once] [--rings N] [--class auto|1|2|2.0] [--station ID]";
+
+volatile std::sig_atomic_t gInterrupted = 0;
+void OnSignal(int) { gInterrupted = 1; }
+
+int Usage(const std::string& why) {
+  std::cerr << "qvfax receive: " << why << "\nusage: qvfax " << kUsage << "\n";
+  return 2;
+}
+
+bool Number(const std::string& text, int& out) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  out = std::atoi(text.c_str());
+  return true;
+}
+
+int Run(const std::vector<std::string>& args) {
+  int portNumber = 0, n = 0;
+  std::string device, dir;
+  TQvReceiveFax fax;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--port") {
+      if (!value(v) || !Number(v, portNumber) || portNumber < 1) return Usage("--port needs a port number");
+    } else if (a == "--device") {
+      if (!value(device)) return Usage("--device needs a path");
+    } else if (a == "--dir") {
+      if (!value(dir)) return Usage("--dir needs a folder");
+    } else if (a == "--once") {
+      fax.OneFax = true;
+    } else if (a == "--rings") {
+      if (!value(v) || !Number(v, n) || n > 255) return Usage("--rings needs a number");
+      fax.AnswerOnRing = static_cast<uint16_t>(n);
+    } else if (a == "--class") {
+      if (!value(v)) return Usage("--class is auto, 1, 2 or 2.0");
+      if (v == "auto") fax.FaxClass = fcDetect;
+      else if (v == "1") fax.FaxClass = fcClass1;
+      else if (v == "2") fax.FaxClass = fcClass2;
+      else if (v == "2.0") fax.FaxClass = fcClass2_0;
+      else return Usage("--class is auto, 1, 2 or 2.0");
+    } else if (a == "--station") {
+      if (!value(fax.StationID)) return Usage("--station needs an identifier");
+    } else {
+      return Usage("unknown argument " + a);
+    }
+  }
+  if (device.empty() == (portNumber == 0)) return Usage("give either --port or --device");
+  if (dir.empty()) return Usage("--dir is missing");
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (!std::filesystem::is_directory(dir)) {
+    std::cerr << "qvfax receive: cannot use folder " << dir << "\n";
+    return 1;
+  }
+  fax.SetDestinationDir(dir);
+
+  auto& loop = core::MessageLoop::instance();
+  loop.bindToCurrentThread();
+  comm::TQvComPort port;
+  port.SetAutoOpen(false);
+  port.SetPromptForPort(false);
+  if (!device.empty())
+    port.SetDeviceName(device);
+  else
+    port.SetComNumber(portNumber);
+  fax.SetComPort(&port);
+  TQvFaxLog log;
+  log.FaxHistoryName.clear();  // the entries go to the console
+  fax.SetFaxLog(&log);
+
+  bool finished = false;
+  int result = 0, received = 0;
+  int shown = -1;
+  fax.OnFaxStatus = [&](TQvAbstractFax* cp, bool, bool) {
+    if (cp->ProgressCode() == shown || cp->ProgressCode() == 0) return;
+    shown = cp->ProgressCode();
+    std::cout << "status " << shown << ": " << TQvAbstractFax::StatusText(shown) << std::endl;
+  };
+  std::string current;
+  fax.OnFaxLog = [&](TQvAbstractFax* cp, int code) {
+    if (code == 4) current = cp->FaxFile();
+    std::string text = log.EntryText(code);
+    for (char& c : text)
+      if (c == '\r') c = ' ';
+    std::cout << "log: " << text << std::flush;
+    if (code == 5) {
+      ++received;
+      std::cout << "received " << current << std::endl;
+    }
+  };
+  fax.OnFaxError = [&](TQvAbstractFax*, int code) {
+    std::cout << "error " << code << ": " << core::ErrorText(code) << std::endl;
+  };
+  fax.OnFaxFinish = [&](TQvAbstractFax*, int code) {
+    finished = true;
+    result = code;
+  };
+  try {
+    port.SetOpen(true);
+    fax.StartReceiving();
+  } catch (const std::exception& e) {
+    std::cout << core::ErrorCodeFromException(e) << " " << e.what() << std::endl;
+    return 1;
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  bool abortSent = false;
+  while (!finished) {
+    loop.waitAndPump(50);
+    if (gInterrupted && !abortSent) {
+      abortSent = true;
+      fax.AbortFax();
+    }
+  }
+  port.SetOpen(false);
+  // Stopping receive mode by hand is the normal way out of it.
+  if (abortSent && result == -6005) result = 0;
+  if (result == 0)
+    std::cout << "0 " << received << (received == 1 ? " fax" : " faxes") << " received" << std::endl;
+  else
+    std::cout << result << " " << core::ErrorText(result) << std::endl;
+  return result == 0 ? 0 : 1;
+}
+
+QvfaxCommand registration({"receive", kUsage, Run});
+
+}  // namespace
+}  // namespace qv::qvfax
