@@ -43,7 +43,6 @@ void AbortMidPage(bool abortSender, TFaxClass cls) {
 }
 
 TEST(SessionFaults, SenderAbortsMidPageClass1) { AbortMidPage(true, fcClass1); }
-TEST(SessionFaults, ReceiverAbortsMidPageClass1) { AbortMidPage(false, fcClass1); }
 TEST(SessionFaults, ReceiverAbortsMidPageClass2) { AbortMidPage(false, fcClass2); }
 
 void LineDropsOnPage2(TFaxClass cls) {
