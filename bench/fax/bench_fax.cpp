@@ -1,0 +1,174 @@
+// CPU cost of the fax engine per page: a 10-page fine fax from a transmitter in this process to a
+// receiver in a child process ("qvfax receive"), through "qvmodem pair --fast". The reference is
+// the CPU time to T.4-code the same pages once, measured in the same run.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "comm/com_port.h"
+#include "core/message_loop.h"
+#include "fax/send_fax.h"
+#include "faximage/t4_coder.h"
+
+namespace fs = std::filesystem;
+using namespace qv;
+
+namespace {
+
+constexpr int kPages = 10;
+constexpr int kRowsPerPage = 2200;  // a full fine page
+
+std::vector<uint8_t> Row(int page, int row) {
+  std::vector<uint8_t> r(216, 0);
+  for (int k = 0; k < 6; ++k) {
+    int x0 = (page * 97 + row * 13 + k * 271) % 1600;
+    int len = 5 + (row * 7 + k * 31) % 60;
+    for (int x = x0; x < x0 + len && x < 1728; ++x) r[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+  }
+  return r;
+}
+
+double CpuSeconds(const rusage& u) {
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double ProcessCpu() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return CpuSeconds(u);
+}
+
+void WriteDocument(const std::string& path) {
+  std::ofstream f(path, std::ios::binary);
+  uint8_t header[64] = {};
+  std::memcpy(header, "QVF10\x1A", 6);
+  header[32] = kPages;
+  header[34] = 64;
+  f.write(reinterpret_cast<char*>(header), 64);
+  uint8_t out[faximage::kMaxCodedRow];
+  for (int p = 0; p < kPages; ++p) {
+    std::vector<uint8_t> data;
+    for (int r = 0; r < kRowsPerPage; ++r) {
+      auto raster = Row(p, r);
+      int n = faximage::CodeRow(raster.data(), 1728, 0, false, out);
+      data.push_back(static_cast<uint8_t>(n));
+      data.push_back(static_cast<uint8_t>(n >> 8));
+      data.insert(data.end(), out, out + n);
+    }
+    const uint8_t eop[12] = {0x00, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
+    data.push_back(12);
+    data.push_back(0);
+    data.insert(data.end(), eop, eop + 12);
+    uint8_t ph[16] = {};
+    uint32_t len = static_cast<uint32_t>(data.size());
+    std::memcpy(ph, &len, 4);
+    ph[4] = 4 | 1;
+    f.write(reinterpret_cast<char*>(ph), 16);
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  }
+}
+
+pid_t Spawn(const std::vector<std::string>& args, int* stdoutFd) {
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char*> argv;
+    for (auto& s : args) argv.push_back(const_cast<char*>(s.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  *stdoutFd = out[0];
+  return pid;
+}
+
+// The reference: coding the document's rows once.
+void BM_CodeTenFinePages(benchmark::State& state) {
+  uint8_t out[faximage::kMaxCodedRow];
+  std::vector<std::vector<uint8_t>> rows;
+  for (int r = 0; r < kRowsPerPage; ++r) rows.push_back(Row(1, r));
+  for (auto _ : state) {
+    for (int p = 0; p < kPages; ++p)
+      for (const auto& row : rows) benchmark::DoNotOptimize(faximage::CodeRow(row.data(), 1728, 0, false, out));
+  }
+}
+BENCHMARK(BM_CodeTenFinePages)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+void BM_TenPageFineFax(benchmark::State& state) {
+  fs::path dir = fs::temp_directory_path() / ("qvfax_bench_" + std::to_string(getpid()));
+  fs::create_directories(dir / "in");
+  WriteDocument((dir / "doc.qvf").string());
+  core::MessageLoop::instance().bindToCurrentThread();
+  double sendCpu = 0, receiveCpu = 0;
+  int faxes = 0;
+  for (auto _ : state) {
+    int modemOut;
+    pid_t modem = Spawn({QV_BIN_DIR "/qvmodem", "pair", "--a", (dir / "a").string(), "--b", (dir / "b").string(), "--fast"},
+                        &modemOut);
+    FILE* f = fdopen(modemOut, "r");
+    char line[256];
+    for (int i = 0; i < 2 && fgets(line, sizeof line, f); ++i) {
+    }
+    int recvOut;
+    pid_t receiver = Spawn({QV_BIN_DIR "/qvfax", "receive", "--device", (dir / "b").string(), "--dir",
+                            (dir / "in").string(), "--once", "--class", "1"},
+                           &recvOut);
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // receive mode up
+    comm::TQvComPort port;
+    port.SetAutoOpen(false);
+    port.SetDeviceName((dir / "a").string());
+    fax::TQvSendFax send;
+    send.SetComPort(&port);
+    send.FaxClass = fax::fcClass1;
+    send.DesiredBPS = 14400;
+    send.SetFaxFile((dir / "doc.qvf").string());
+    send.PhoneNumber = "1";
+    bool done = false;
+    int result = 1;
+    send.OnFaxFinish = [&](fax::TQvAbstractFax*, int code) {
+      done = true;
+      result = code;
+    };
+    port.SetOpen(true);
+    double before = ProcessCpu();
+    send.StartSending();
+    while (!done) core::MessageLoop::instance().waitAndPump(50);
+    sendCpu += ProcessCpu() - before;
+    port.SetOpen(false);
+    rusage u{};
+    int status;
+    wait4(receiver, &status, 0, &u);
+    receiveCpu += CpuSeconds(u);
+    close(recvOut);
+    kill(modem, SIGTERM);
+    waitpid(modem, &status, 0);
+    fclose(f);
+    if (result != 0) state.SkipWithError("the fax failed");
+    fs::remove_all(dir / "in");
+    fs::create_directories(dir / "in");
+    ++faxes;
+  }
+  state.counters["send_cpu_ms_per_page"] = sendCpu * 1000 / (faxes * kPages);
+  state.counters["receive_cpu_ms_per_page"] = receiveCpu * 1000 / (faxes * kPages);
+  fs::remove_all(dir);
+}
+BENCHMARK(BM_TenPageFineFax)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
