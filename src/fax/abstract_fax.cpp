@@ -246,10 +246,13 @@ void TQvAbstractFax::PauseMs(int ms) {
 }
 
 void TQvAbstractFax::SendBytes(const uint8_t* data, size_t n) {
+  // A port that stops draining must not hold the machine forever; the time-outs report it.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (n > 0) {
     size_t chunk = n;
     int free = ch_->OutputFree();
     if (free <= 0) {
+      if (std::chrono::steady_clock::now() > deadline) return;
       PauseMs(2);
       continue;
     }

@@ -76,8 +76,14 @@ class TQvAbstractFax {
   void SetStatusDisplay(TQvAbstractFaxStatus* display);
   TQvFaxLog* FaxLog() const { return faxLog_; }
   void SetFaxLog(TQvFaxLog* log);
-  virtual std::string FaxFile() const { return faxFile_; }
-  virtual void SetFaxFile(const std::string& name) { faxFile_ = name; }
+  virtual std::string FaxFile() const {
+    std::lock_guard lock(remoteIdMutex_);
+    return faxFile_;
+  }
+  virtual void SetFaxFile(const std::string& name) {
+    std::lock_guard lock(remoteIdMutex_);
+    faxFile_ = name;
+  }
   bool AbortNoConnect = false;
   bool ExitOnError = false;
   bool SoftwareFlow = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -90,7 +91,7 @@ class TQvSendFax : public TQvAbstractFax {
   long sentToPort_ = 0;
   int attempt_ = 0;
   int pageRetry_ = 0;
-  bool coverInProgress_ = false;
+  std::atomic<bool> coverInProgress_{false};
   bool coverIsQvf_ = false;
   bool docOpen_ = false;
   std::string mergedFile_;

@@ -1,0 +1,78 @@
+// Checks made before a session starts, and the class query of a modem on its own.
+#include "core/exceptions.h"
+#include "fax_harness.h"
+
+namespace qv::fax::test {
+namespace {
+
+TEST(StartChecks, SmallOutputBufferRaisesAndStartsNothing) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  TempDir dir;
+  ModemPair modems(dir);
+  ASSERT_TRUE(modems.ready());
+  comm::TQvComPort port;
+  port.SetAutoOpen(false);
+  port.SetDeviceName(modems.a());
+  TQvSendFax send;
+  send.SetComPort(&port);
+  EXPECT_EQ(port.OutSize(), 8192);  // assigning the port sets the buffers a fax needs
+  port.SetOutSize(4096);
+  port.SetOpen(true);
+  MakeQvf(dir.str("doc.qvf"), 1, false);
+  send.SetFaxFile(dir.str("doc.qvf"));
+  send.PhoneNumber = "1";
+  Events events;
+  events.Attach(send);
+  try {
+    send.StartSending();
+    FAIL() << "no exception";
+  } catch (const core::EQvException& e) {
+    EXPECT_EQ(e.ErrorCode(), -3006);
+  }
+  EXPECT_FALSE(send.Active());
+  core::MessageLoop::instance().pumpPending();
+  EXPECT_FALSE(events.finished);
+  EXPECT_TRUE(events.statuses.empty());
+  port.SetOpen(false);
+}
+
+TEST(StartChecks, ModemClassesFollowTheModemsAnswer) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  TempDir dir;
+  ModemPair modems(dir, {"--a-classes", "0,1,2"});
+  ASSERT_TRUE(modems.ready());
+  comm::TQvComPort port;
+  port.SetAutoOpen(false);
+  port.SetDeviceName(modems.a());
+  TQvSendFax send;
+  send.SetComPort(&port);
+  port.SetOpen(true);
+  TFaxClassSet classes = send.ModemClasses();
+  EXPECT_TRUE(classes.contains(fcClass1));
+  EXPECT_TRUE(classes.contains(fcClass2));
+  EXPECT_FALSE(classes.contains(fcClass2_0));
+  port.SetOpen(false);
+}
+
+TEST(StartChecks, DetectedClassIsTheBestTheModemOffers) {
+  Call call;
+  ASSERT_TRUE(call.Open({"--a-classes", "0,1", "--b-classes", "0,1,2"}));
+  auto rows = MakeQvf(call.dir.str("doc.qvf"), 1, false);
+  call.send.FaxClass = fcDetect;
+  call.receive.FaxClass = fcDetect;
+  call.send.SetFaxFile(call.dir.str("doc.qvf"));
+  call.receive.StartReceiving();
+  call.send.StartSending();
+  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 60));
+  EXPECT_EQ(call.send.SessionClass(), fcClass1);
+  EXPECT_EQ(call.receive.SessionClass(), fcClass2);
+  EXPECT_EQ(call.sent.finishCode, 0);
+  EXPECT_EQ(call.received.finishCode, 0);
+  std::vector<ReceivedPage> pages;
+  ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_TRUE(PageMatches(pages[0], rows[0]));
+}
+
+}  // namespace
+}  // namespace qv::fax::test
