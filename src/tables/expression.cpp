@@ -616,7 +616,16 @@ class Parser {
     return l;
   }
 
+  struct Depth {
+    explicit Depth(Parser& p) : p_(p) {
+      if (++p_.depth_ > 200) p_.Fail("the expression is nested too deeply");
+    }
+    ~Depth() { --p_.depth_; }
+    Parser& p_;
+  };
+
   NodeP ParseNot() {
+    Depth guard(*this);
     if (IsOp("NOT") || IsOp("!")) {
       Next();
       NodeP a = ParseNot();
@@ -689,6 +698,7 @@ class Parser {
   }
 
   NodeP ParsePow() {
+    Depth guard(*this);
     NodeP l = ParseUnary();
     if (IsOp("**") || IsOp("^")) {
       Next();
@@ -700,6 +710,7 @@ class Parser {
   }
 
   NodeP ParseUnary() {
+    Depth guard(*this);
     if (IsOp("-") || IsOp("+")) {
       bool neg = cur_.text == "-";
       Next();
@@ -711,10 +722,8 @@ class Parser {
   }
 
   NodeP ParsePrimary() {
-    if (++depth_ > 200) Fail("the expression is nested too deeply");
-    NodeP n = ParsePrimaryInner();
-    --depth_;
-    return n;
+    Depth guard(*this);
+    return ParsePrimaryInner();
   }
 
   NodeP ParsePrimaryInner() {
