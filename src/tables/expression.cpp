@@ -319,7 +319,7 @@ struct FuncNode : ExprNode {
     switch (fn) {
       case Fn::Dtos:
         args[0]->Eval(c, tmp[0]);
-        out.s = DtosFromJdn(tmp[0].d);
+        out.s.assign(DtosFromJdn(tmp[0].d));
         break;
       case Fn::Dtoc: {
         args[0]->Eval(c, tmp[0]);
@@ -339,8 +339,15 @@ struct FuncNode : ExprNode {
       case Fn::Upper:
       case Fn::Lower:
         args[0]->Eval(c, out);
-        for (char& ch : out.s) ch = static_cast<char>(fn == Fn::Upper ? std::toupper(static_cast<unsigned char>(ch))
-                                                                     : std::tolower(static_cast<unsigned char>(ch)));
+        // ASCII letters only: the result must not depend on the process locale, or keys
+        // written under one locale would not be found under another.
+        if (fn == Fn::Upper) {
+          for (char& ch : out.s)
+            if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 32);
+        } else {
+          for (char& ch : out.s)
+            if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+        }
         break;
       case Fn::AllTrim:
       case Fn::Trim:
