@@ -123,6 +123,10 @@ void WorkArea::Open(const std::string& path, OpenMode mode) {
   dbf_.Open(path, mode);
   try {
     bool writable = dbf_.Writable();
+    if (writable) {
+      // Temporary copies of a save that was killed half-way; the real files are intact.
+      for (const char* ext : {"CDX", "FPT"}) ::unlink((SiblingFile(path, ext) + ".~qv").c_str());
+    }
     if (dbf_.HasMemoFields()) {
       std::string fptPath = SiblingFile(path, "FPT");
       if (!FileExists(fptPath)) {

@@ -425,3 +425,29 @@ TEST_F(Binding, DateSettingsReachTheForms) {
   EXPECT_THROW(p.table.FieldByName("DATESENT").SetAsString("13/45/26"), EDatabaseError);
   p.table.Cancel();
 }
+
+TEST_F(Binding, FilterAndExtraIndexesAreReappliedOnEveryOpen) {
+  Pair p;
+  OpenFax(p);
+  AddFax(p, "alpha", "20260101", true);
+  AddFax(p, "beta", "20260102", false);
+  AddFax(p, "gamma", "20260103", true);
+  ASSERT_EQ(p.xbase.IndexTag("BYSUBJ", "SUBJ", "", false, 0, "UPPER(SUBJECT)"), 2);
+  p.xbase.CloseIndexes();
+  p.table.Close();
+  // Set while closed: remembered, and applied by the data link when the table opens.
+  p.xbase.SetFilter("SENT");
+  p.xbase.SetExtraIndexes({"BYSUBJ.CDX"});
+  p.table.Open();
+  EXPECT_EQ(p.xbase.DBFilter(), "SENT");
+  EXPECT_EQ(p.xbase.QueryRecCount(), 2u);
+  EXPECT_EQ(p.xbase.TagArea("SUBJ"), 2);
+  EXPECT_EQ(p.xbase.IndexOrd(), 2);  // no order before: the extra file's tag is taken
+  p.xbase.SetOrder(2);
+  EXPECT_EQ(p.xbase.DBFilter(), "SENT");
+  EXPECT_EQ(p.table.Bookmarks(), (std::vector<uint32_t>{1, 3}));
+  EXPECT_EQ(Subjects(p.table), (S{"alpha", "gamma"}));
+  // A filter set while open applies at once.
+  p.xbase.SetFilter("");
+  EXPECT_EQ(Subjects(p.table), (S{"alpha", "beta", "gamma"}));
+}
