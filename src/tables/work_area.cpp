@@ -87,6 +87,12 @@ void SortRun(const uint8_t* base, size_t esz, SortItem* first, SortItem* last, s
     for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < esz ? p[k] : 0);
     it->chunk = v;
   }
+  bool allEqual = true;
+  for (SortItem* it = first + 1; it < last && allEqual; ++it) allEqual = it->chunk == first->chunk;
+  if (allEqual) {  // a prefix every key shares: nothing to sort at this depth
+    if (offset + 8 < esz) SortRun(base, esz, first, last, offset + 8);
+    return;
+  }
   std::sort(first, last, [](const SortItem& a, const SortItem& b) { return a.chunk < b.chunk; });
   if (offset + 8 >= esz) return;
   for (SortItem* run = first; run != last;) {

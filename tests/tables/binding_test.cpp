@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "tables/data_set.h"
+#include "tables/table_check.h"
 #include "tables/xb_engine.h"
 #include "tables/xbase_component.h"
 #include "tables/xbase_date.h"
@@ -38,7 +39,13 @@ class Binding : public ::testing::Test {
     StartTableEngine();
     env_.SetDeleted(true);
   }
-  void TearDown() override { env_.SetDeleted(false); }
+  void TearDown() override {
+    env_.SetDeleted(false);
+    // The tables the test built must pass the same check qvdb runs.
+    xb_CloseAll();
+    if (std::filesystem::exists(dir_ / "QRV.DBF"))
+      for (const auto& problem : CheckTable(dir_ / "QRV.DBF")) ADD_FAILURE() << problem;
+  }
 
   // The outgoing table opened the way the fax store opens it.
   void OpenFax(Pair& p) {
