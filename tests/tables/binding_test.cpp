@@ -343,9 +343,17 @@ TEST_F(Binding, AliasesAndDrivers) {
   EXPECT_EQ(b.Alias(), "LONGNAME_1");
   EXPECT_EQ(c.Alias(), "LONGNAME_2");
   EXPECT_EQ(d.Alias(), "A_B_C_D");
-  // Version byte 0x03 with both a CDX and an NSX beside it: driver 2.
+  // Version byte 0x03 with both a CDX and an NSX beside it: driver 2; with only an NSX: 3.
+  a.Close();
+  TXBase x;
+  TDataSource src(&a);
+  x.SetDataSource(&src);
+  a.Open();
+  ASSERT_EQ(x.IndexTag("", "X", "", false, 0, "X"), 1);
   WriteFileBytes(dir_ / "LONGNAME1.NSX", "x");
-  WriteFileBytes(dir_ / "LONGNAME1.CDX", "x");
+  a.Close();
+  a.Open();
+  EXPECT_EQ(a.Driver(), 2);
   a.Close();
   std::filesystem::remove(dir_ / "LONGNAME1.CDX");
   TTable e;

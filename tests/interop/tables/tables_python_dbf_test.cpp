@@ -6,6 +6,7 @@
 
 #include "../../tables/temp_dir.h"
 #include "run_tool.h"
+#include "tables/table_check.h"
 #include "tables/xb_engine.h"
 
 using namespace qv::tables;
@@ -151,4 +152,6 @@ TEST_F(PythonDbf, WeReadWhatItWrites) {
   EXPECT_EQ(xb_GetString("QTY"), "   49");
   xb_CloseAll();
   EXPECT_EQ(Py("read.py", dir_ / "PLAIN.DBF").status, 0);
+  for (const char* t : {"PY.DBF", "PLAIN.DBF"})
+    for (const auto& problem : CheckTable(dir_ / t)) ADD_FAILURE() << t << ": " << problem;
 }
