@@ -5,7 +5,7 @@
 namespace qv::tables {
 
 namespace {
-constexpr size_t kChunkEntries = 256;
+constexpr size_t kChunkEntries = 64;
 }
 
 void KeyStore::Reset(uint16_t keyLen) {
