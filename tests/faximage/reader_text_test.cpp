@@ -143,6 +143,25 @@ TEST(TextReader, EmptyFileGivesOnePageWithOneBlankRow) {
   EXPECT_EQ(pages[0].RecordLengths, (std::vector<int>{6, 6, 6, 12}));
 }
 
+TEST(TextReader, DirectoriesAndDevicesAreRefused) {
+  TempDir dir;
+  TQvFaxConverter c;
+  c.SetInputDocumentType(idText);
+  std::filesystem::create_directory(dir.file("folder.txt"));
+  std::filesystem::create_symlink("/dev/zero", dir.file("zero.txt"));
+  for (const std::string& in : {dir.file("folder.txt"), dir.file("zero.txt")}) {
+    c.SetDocumentFile(in);
+    c.SetOutFileName(dir.file("out.QVF"));
+    try {
+      c.ConvertToFile();
+      FAIL() << in;
+    } catch (const std::exception& e) {
+      EXPECT_EQ(qv::core::ErrorCodeFromException(e), -5) << in;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.QVF")));
+  }
+}
+
 TEST(TextReader, FineAndSmallFonts) {
   TempDir dir;
   TQvFaxConverter c;
