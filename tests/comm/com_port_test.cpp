@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "comm/dispatcher_list.h"
+#include "comm/loopback_dispatcher.h"
 #include "comm/port_names.h"
 #include "core/error_codes.h"
 #include "core/exceptions.h"
@@ -582,6 +583,119 @@ TEST_F(ComPortTest, AssignCopiesSettingsAndCurrentTriggers) {
   EXPECT_TRUE(PumpUntil([&] { return timers == 1; }));
   // The new open's own triggers get handles that do not collide with the inherited one.
   EXPECT_NE(copy.DispatcherObject()->NewTimerTrigger(), timer);
+}
+
+// The status events, on the in-process device (whose lines and errors the test controls).
+TEST_F(ComPortTest, StatusTriggersReachTheirEvents) {
+  TQvComPort port;
+  port.SetAutoOpen(false);
+  port.SetDeviceName("loopback");
+  TQvLoopbackDispatcher* device = nullptr;
+  port.SetDispatcherFactory([&](TQvCustomComPort&) {
+    auto d = std::make_unique<TQvLoopbackDispatcher>(false);
+    device = d.get();
+    return d;
+  });
+  std::vector<std::string> events;
+  port.SetOnTrigger([&](TQvCustomComPort&, uint16_t msg, uint16_t h, uint16_t data) {
+    events.push_back("trigger " + std::to_string(msg - MSG_DATA_AVAILABLE + 1) + " " + std::to_string(h) + " " +
+                     std::to_string(data));
+  });
+  port.SetOnTriggerStatus([&](TQvCustomComPort&, uint16_t h) { events.push_back("status " + std::to_string(h)); });
+  port.SetOnTriggerModemStatus([&](TQvCustomComPort&) { events.push_back("modem"); });
+  port.SetOnTriggerLineError([&](TQvCustomComPort&, uint16_t error, bool lineBreak) {
+    events.push_back("line " + std::to_string(error) + (lineBreak ? " break" : ""));
+  });
+  port.SetOnTriggerOutbuffFree([&](TQvCustomComPort&) { events.push_back("free"); });
+  port.SetOnTriggerOutbuffUsed([&](TQvCustomComPort&) { events.push_back("used"); });
+  port.SetOnTriggerOutSent([&](TQvCustomComPort&) { events.push_back("sent"); });
+  port.SetOnTriggerAvail([&](TQvCustomComPort& cp, uint16_t n) {
+    std::string s;
+    for (uint16_t i = 0; i < n; ++i) s += cp.TakeChar();
+    events.push_back("avail " + s);
+  });
+  port.SetOpen(true);
+  ASSERT_NE(device, nullptr);
+  TQvBaseDispatcher* d = port.DispatcherObject();
+
+  int line = d->NewStatusTrigger(stLine);
+  d->ArmStatusTrigger(line, 0x0F, true);
+  device->RaiseLineErrors(leParity | leBreak);
+  ASSERT_TRUE(PumpUntil([&] { return events.size() >= 3; }));
+  EXPECT_EQ(events[0], "trigger 4 " + std::to_string(line) + " 0");
+  EXPECT_EQ(events[1], "status " + std::to_string(line));
+  EXPECT_EQ(events[2], "line 3 break");
+  EXPECT_EQ(port.PendingLineError(), 0);
+
+  events.clear();
+  int modem = d->NewStatusTrigger(stModem);
+  d->ArmStatusTrigger(modem, msDsr, true);
+  device->SetLines(msCts | msDcd);
+  ASSERT_TRUE(PumpUntil([&] { return events.size() >= 3; }));
+  EXPECT_EQ(events[2], "modem");
+
+  events.clear();
+  int used = d->NewStatusTrigger(stOutBuffUsed);
+  int free = d->NewStatusTrigger(stOutBuffFree);
+  int sent = d->NewStatusTrigger(stOutSent);
+  d->ArmStatusTrigger(used, 0, true);
+  d->ArmStatusTrigger(free, 4096, true);
+  d->ArmStatusTrigger(sent, 0, true);
+  port.SendText("ATDT5551234\r");
+  ASSERT_TRUE(PumpUntil([&] { return events.size() >= 9; }));
+  std::vector<std::string> names;
+  for (auto& e : events)
+    if (e.rfind("trigger", 0) != 0 && e.rfind("status", 0) != 0) names.push_back(e);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"free", "sent", "used"}));
+  EXPECT_EQ(device->TakeTransmitted(), "ATDT5551234\r");
+
+  events.clear();
+  device->Inject("OK");
+  ASSERT_TRUE(PumpUntil([&] { return events.size() >= 2; }));
+  EXPECT_EQ(events[0], "trigger 1 2 2");  // avail: the count is both parameter and data
+  EXPECT_EQ(events[1], "avail OK");
+}
+
+TEST_F(ComPortTest, LoadingDefersTheOpenAndUsersHearOfOpenAndClose) {
+  PtyPair pty;
+  TQvComPort port;
+  Configure(port, pty);
+  std::vector<std::string> heard;
+  int first = port.RegisterUser([&](void* v, TQvCustomComPort&, bool opened) {
+    heard.push_back(std::string(static_cast<const char*>(v)) + (opened ? " open" : " closed"));
+  }, const_cast<char*>("first"));
+  port.RegisterUser([&](void* v, TQvCustomComPort&, bool opened) {
+    heard.push_back(std::string(static_cast<const char*>(v)) + (opened ? " open" : " closed"));
+  }, const_cast<char*>("second"));
+
+  port.BeginLoading();
+  port.SetOpen(true);
+  EXPECT_EQ(port.PortState(), psClosed);
+  EXPECT_EQ(port.RaiseOnError(core::ecBadId), core::ecBadId);  // not raised while loading
+  port.Loaded();
+  EXPECT_TRUE(port.Open());
+  port.SetOpen(false);
+  EXPECT_EQ(heard, (std::vector<std::string>{"second open", "first open", "second closed", "first closed"}));
+  port.DeregisterUser(first);
+
+  // A failing open after loading is shown, not raised, and leaves Open False.
+  TQvComPort broken;
+  broken.SetDeviceName((dir_ / "missing").string());
+  broken.BeginLoading();
+  broken.SetOpen(true);
+  broken.Loaded();
+  EXPECT_FALSE(broken.Open());
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0], "ie_BadId - Specified comport doesn't exist");
+  EXPECT_THROW(broken.RaiseOnError(-31999), core::EQvException);
+
+  // AutoOpen: using a closed port opens it.
+  TQvComPort automatic;
+  automatic.SetDeviceName(pty.SlavePath());
+  automatic.SendText("auto");
+  EXPECT_TRUE(automatic.Open());
+  EXPECT_EQ(pty.Read(4), "auto");
 }
 
 }  // namespace
