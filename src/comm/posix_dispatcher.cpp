@@ -217,7 +217,8 @@ uint32_t TQvPosixDispatcher::DevClearErrors(TQvDeviceStatus& status) {
   int fd = fd_.load();
   status.Errors = ErrorsSinceLast();
   int waiting = 0;
-  if (fd >= 0 && !hungUp_.load() && ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0)
+  // Asked even after a hang-up: a driver may still hold what came before it.
+  if (fd >= 0 && ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0)
     status.InQue = static_cast<uint32_t>(waiting);
   else
     status.InQue = 0;

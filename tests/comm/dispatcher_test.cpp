@@ -514,7 +514,7 @@ TEST_F(DispatcherTest, VanishedDeviceReportsAndCloses) {
   d.ArmStatusTrigger(modem, msDcd | msDsr | msCts, true);
   pty->Write("last words");
   ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "last words"; }));
-  pty.reset();  // the far side goes away
+  pty.reset();  // the far side goes away (the kernel drops whatever it had not yet delivered)
   ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_STATUS_CHANGED) == 1; }));
   EXPECT_TRUE(d.HungUp());
   EXPECT_EQ(d.ReadModemStatus(0) & 0xF0, 0);
