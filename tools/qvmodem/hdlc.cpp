@@ -1,0 +1,81 @@
+#include "qvmodem/hdlc.h"
+
+namespace qv::modem {
+
+uint16_t frameCheckSequence(const uint8_t* data, size_t size) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : static_cast<uint16_t>(crc >> 1);
+  }
+  return static_cast<uint16_t>(crc ^ 0xFFFF);
+}
+
+Bytes withFcs(const Bytes& frame) {
+  Bytes out = frame;
+  const uint16_t fcs = frameCheckSequence(frame.data(), frame.size());
+  out.push_back(static_cast<uint8_t>(fcs & 0xFF));
+  out.push_back(static_cast<uint8_t>(fcs >> 8));
+  return out;
+}
+
+bool fcsValid(const Bytes& frameWithFcs) {
+  if (frameWithFcs.size() < 3) return false;
+  const size_t n = frameWithFcs.size() - 2;
+  const uint16_t fcs = frameCheckSequence(frameWithFcs.data(), n);
+  return frameWithFcs[n] == (fcs & 0xFF) && frameWithFcs[n + 1] == (fcs >> 8);
+}
+
+void appendDleStuffed(Bytes& out, const uint8_t* data, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    out.push_back(data[i]);
+    if (data[i] == kDle) out.push_back(kDle);
+  }
+}
+
+uint8_t reverseBits(uint8_t b) {
+  b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  b = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+  return b;
+}
+
+T4Tail scanT4(const Bytes& data) {
+  T4Tail tail;
+  int zeros = 0;
+  bool afterEol = false;   // only fill zeros (and one tag bit) seen since the last EOL
+  bool tagUsed = false;
+  for (uint8_t byte : data) {
+    for (int bit = 0; bit < 8; ++bit) {
+      if ((byte >> bit) & 1) {
+        if (zeros >= 11) {
+          ++tail.eolCount;
+          tail.trailingEols = afterEol ? tail.trailingEols + 1 : 1;
+          afterEol = true;
+          tagUsed = false;
+        } else if (afterEol && !tagUsed && zeros == 0) {
+          tagUsed = true;  // the 2-D tag bit right after an EOL
+        } else {
+          afterEol = false;
+          tail.trailingEols = 0;
+        }
+        zeros = 0;
+      } else {
+        ++zeros;
+      }
+    }
+  }
+  return tail;
+}
+
+Bytes rtcBytes() {
+  // 6 x (eleven 0 bits, one 1 bit) = 72 bits, packed LSB first.
+  Bytes out(9, 0);
+  for (int i = 0; i < 6; ++i) {
+    const int bitPos = i * 12 + 11;
+    out[bitPos / 8] |= static_cast<uint8_t>(1u << (bitPos % 8));
+  }
+  return out;
+}
+
+}  // namespace qv::modem

@@ -1,0 +1,33 @@
+// What kind of modem one end is and which faults it shows: set by command-line options.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qv::modem {
+
+struct ModemProfile {
+  std::string classes = "0,1,2,2.0";  // the +FCLASS=? answer; selectable classes
+  int maxRate = 14400;                // fastest high-speed modulation offered
+  std::string manufacturer = "Quorvane";
+  std::string model = "qvmodem virtual fax modem";
+  std::string revision = "1.0";
+  bool fast = false;                  // no pacing: line time passes as fast as the DTEs go
+
+  // Class 2 quirks of real modems.
+  bool class2ReceiveReversed = true;  // received page data delivered MSB first (Rockwell style)
+  bool class2SendXon = true;          // XON after CONNECT on +FDT
+
+  // Faults.
+  bool silent = false;                // reads everything, answers nothing
+  bool ignoreAt = false;              // no reply to a bare "AT"
+  bool ignoreAtF = false;             // no reply to a line with "&F"
+  std::vector<std::string> refuse;    // command lines containing one of these get ERROR
+  int rtnPage = 0;                    // the modem's own T.30 answers RTN after this page (0 never)
+
+  bool supportsClass(const std::string& cls) const;
+  std::vector<int> modulations() const;  // T.31 codes up to maxRate
+  std::string modulationList() const;
+};
+
+}  // namespace qv::modem

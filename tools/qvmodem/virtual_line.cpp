@@ -1,0 +1,226 @@
+#include "qvmodem/virtual_line.h"
+
+#include <unistd.h>
+
+namespace qv::modem {
+
+int modulationRate(int mod) {
+  switch (mod) {
+    case 3: return 300;
+    case 24: return 2400;
+    case 48: return 4800;
+    case 72: case 73: case 74: return 7200;
+    case 96: case 97: case 98: return 9600;
+    case 121: case 122: return 12000;
+    case 145: case 146: return 14400;
+    default: return 0;
+  }
+}
+
+static int modulationFamily(int mod) {
+  switch (mod) {
+    case 3: return 21;
+    case 24: case 48: return 27;
+    case 72: case 96: return 29;
+    default: return modulationRate(mod) ? 17 : 0;
+  }
+}
+
+bool modulationsMatch(int rxMod, int txMod) {
+  return modulationRate(rxMod) == modulationRate(txMod) && modulationFamily(rxMod) == modulationFamily(txMod) &&
+         modulationRate(rxMod) != 0;
+}
+
+VirtualLine::VirtualLine(LineFaults faults) : faults_(faults) {}
+
+void VirtualLine::setDialOutcome(DialOutcome outcome) {
+  std::lock_guard lock(mu_);
+  outcome_ = outcome;
+}
+
+void VirtualLine::setNotifier(int end, int fd) {
+  std::lock_guard lock(mu_);
+  sides_[end].notifier = fd;
+}
+
+void VirtualLine::pokeLocked(int end) {
+  if (sides_[end].notifier >= 0) {
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(sides_[end].notifier, &c, 1);
+  }
+}
+
+DialOutcome VirtualLine::dial(int end) {
+  std::lock_guard lock(mu_);
+  if (end == 0 && outcome_ != DialOutcome::Ringing) return outcome_;
+  if (state_ != CallState::Idle) return DialOutcome::Busy;
+  state_ = CallState::Ringing;
+  caller_ = end;
+  for (auto& s : sides_) {
+    s.inbox.clear();
+    s.lost = false;
+    s.pages = 0;
+    s.txMod = 0;
+    s.lastFramesHadDcs = false;
+  }
+  pokeLocked(1 - end);
+  return DialOutcome::Ringing;
+}
+
+bool VirtualLine::ringing(int end) {
+  std::lock_guard lock(mu_);
+  return state_ == CallState::Ringing && caller_ == 1 - end;
+}
+
+bool VirtualLine::answer(int end) {
+  std::lock_guard lock(mu_);
+  if (state_ != CallState::Ringing || caller_ != 1 - end) return false;
+  state_ = CallState::Connected;
+  pokeLocked(0);
+  pokeLocked(1);
+  return true;
+}
+
+void VirtualLine::dropLocked() {
+  if (state_ == CallState::Idle) return;
+  state_ = CallState::Idle;
+  caller_ = -1;
+  for (int i = 0; i < 2; ++i) {
+    sides_[i].lost = true;
+    sides_[i].txMod = 0;
+    pokeLocked(i);
+  }
+}
+
+void VirtualLine::hangup(int end) {
+  std::lock_guard lock(mu_);
+  if (state_ == CallState::Idle) return;
+  if (state_ == CallState::Ringing && caller_ != end) return;  // the called side cannot cancel a ring
+  dropLocked();
+  sides_[end].lost = false;
+  sides_[end].inbox.clear();
+}
+
+CallState VirtualLine::state(int end) {
+  std::lock_guard lock(mu_);
+  if (state_ == CallState::Ringing && caller_ != end && caller_ != 1 - end) return CallState::Idle;
+  return state_;
+}
+
+bool VirtualLine::connected(int) {
+  std::lock_guard lock(mu_);
+  return state_ == CallState::Connected;
+}
+
+bool VirtualLine::takeLost(int end) {
+  std::lock_guard lock(mu_);
+  const bool lost = sides_[end].lost;
+  sides_[end].lost = false;
+  return lost;
+}
+
+void VirtualLine::pushLocked(int from, LineEvent ev) {
+  if (state_ != CallState::Connected) return;
+  sides_[1 - from].inbox.push_back(std::move(ev));
+  pokeLocked(1 - from);
+}
+
+void VirtualLine::carrierOn(int end, int mod) {
+  std::lock_guard lock(mu_);
+  Side& s = sides_[end];
+  s.inbox.clear();
+  s.txMod = mod;
+  if (mod != 3) {
+    // The high-speed carrier right after a DCS is the training check, anything else a page.
+    s.txIsPage = !s.lastFramesHadDcs;
+    if (s.txIsPage) {
+      ++s.pages;
+      s.pageBytes = 0;
+    }
+  } else {
+    s.lastFramesHadDcs = false;
+  }
+  LineEvent ev;
+  ev.kind = LineEvent::Kind::CarrierOn;
+  ev.mod = mod;
+  pushLocked(end, std::move(ev));
+}
+
+void VirtualLine::sendFrame(int end, const Bytes& frameWithFcs) {
+  std::lock_guard lock(mu_);
+  Side& s = sides_[end];
+  if (frameWithFcs.size() >= 3 && (frameWithFcs[2] & 0xFE) == 0x82) s.lastFramesHadDcs = true;
+  LineEvent ev;
+  ev.kind = LineEvent::Kind::Frame;
+  ev.bytes = frameWithFcs;
+  pushLocked(end, std::move(ev));
+}
+
+void VirtualLine::sendData(int end, const Bytes& data) {
+  std::lock_guard lock(mu_);
+  if (state_ != CallState::Connected) return;
+  Side& s = sides_[end];
+  LineEvent ev;
+  ev.kind = LineEvent::Kind::Data;
+  ev.bytes = data;
+  const int rate = modulationRate(s.txMod);
+  if (faults_.maxRate > 0 && rate > faults_.maxRate) {
+    // The line cannot carry this speed: the receiver demodulates noise.
+    for (auto& b : ev.bytes) {
+      noise_ = noise_ * 1103515245u + 12345u;
+      b = static_cast<uint8_t>((noise_ >> 16) | 0x01);
+    }
+    ev.damaged = true;
+  }
+  if (s.txIsPage) {
+    if (faults_.corruptPage == 0 || faults_.corruptPage == s.pages) {
+      for (size_t i = 0; i < ev.bytes.size(); i += 7) {
+        noise_ = noise_ * 1103515245u + 12345u;
+        ev.bytes[i] ^= static_cast<uint8_t>(0x5A ^ (noise_ >> 24));
+      }
+      ev.damaged = true;
+    }
+    if (faults_.dropInPage > 0 && faults_.dropInPage == s.pages) {
+      const int room = faults_.dropAfterBytes - s.pageBytes;
+      if (room <= static_cast<int>(ev.bytes.size())) {
+        ev.bytes.resize(room > 0 ? static_cast<size_t>(room) : 0);
+        if (!ev.bytes.empty()) pushLocked(end, std::move(ev));
+        dropLocked();
+        return;
+      }
+    }
+    s.pageBytes += static_cast<int>(ev.bytes.size());
+  }
+  pushLocked(end, std::move(ev));
+}
+
+void VirtualLine::carrierOff(int end) {
+  std::lock_guard lock(mu_);
+  sides_[end].txMod = 0;
+  LineEvent ev;
+  ev.kind = LineEvent::Kind::CarrierOff;
+  pushLocked(end, std::move(ev));
+}
+
+std::optional<LineEvent> VirtualLine::peek(int end) {
+  std::lock_guard lock(mu_);
+  if (sides_[end].inbox.empty()) return std::nullopt;
+  return sides_[end].inbox.front();
+}
+
+void VirtualLine::pop(int end) {
+  std::lock_guard lock(mu_);
+  if (!sides_[end].inbox.empty()) sides_[end].inbox.pop_front();
+}
+
+bool VirtualLine::pendingEvents(int end) {
+  std::lock_guard lock(mu_);
+  return !sides_[end].inbox.empty();
+}
+
+int VirtualLine::pagesSent(int end) {
+  std::lock_guard lock(mu_);
+  return sides_[end].pages;
+}
+
+}  // namespace qv::modem

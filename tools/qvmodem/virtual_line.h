@@ -1,0 +1,100 @@
+// The virtual phone line between two modems. It carries what a fax modem can hear: call set-up,
+// V.21 HDLC frames and high-speed carriers with data, each direction a queue of events. Faults
+// that belong to the line (a speed it cannot carry, noise in a page, a drop in mid-page) are
+// applied here, to whatever class the modems on either end run.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "qvmodem/hdlc.h"
+
+namespace qv::modem {
+
+struct LineEvent {
+  enum class Kind { CarrierOn, Frame, Data, CarrierOff };
+  Kind kind = Kind::Data;
+  int mod = 0;          // CarrierOn: modulation code (3 = V.21 channel 2)
+  Bytes bytes;          // Frame: frame bytes with FCS; Data: payload
+  bool damaged = false; // noise hit this data (a modem's copy-quality check notices)
+};
+
+// Bit rate of a T.31 modulation code, 0 when unknown.
+int modulationRate(int mod);
+// True when a receiver set to rxMod demodulates a carrier sent as txMod (same rate and family;
+// long and short V.17 training are interchangeable).
+bool modulationsMatch(int rxMod, int txMod);
+
+struct LineFaults {
+  int maxRate = 0;          // carriers above this bit rate arrive as noise (0: no limit)
+  int dropInPage = 0;       // the line goes dead in the middle of this page (1-based; 0: never)
+  int dropAfterBytes = 2048;
+  int corruptPage = -1;     // noise on this page (0: every page, -1: none)
+};
+
+enum class CallState { Idle, Ringing, Connected };
+
+// Outcome the line gives a dialling modem.
+enum class DialOutcome { Ringing, Busy, NoAnswer, NoDialtone, Voice, NoCarrier };
+
+class VirtualLine {
+ public:
+  explicit VirtualLine(LineFaults faults = {});
+
+  // Scripted outcome for calls from end 0 (Ringing = none).
+  void setDialOutcome(DialOutcome outcome);
+
+  // Each end registers an eventfd-like notifier (a pipe write end) that is poked on changes.
+  void setNotifier(int end, int fd);
+
+  DialOutcome dial(int end);
+  bool ringing(int end);  // an incoming call rings at this end
+  bool answer(int end);   // false when nothing rings here
+  void hangup(int end);
+  CallState state(int end);
+  bool connected(int end);
+  // True once after the connection this end was part of went away (peer hang-up or drop).
+  bool takeLost(int end);
+
+  // Transmit side. carrierOn also clears what this end had not heard yet: a station cannot
+  // hear while it talks.
+  void carrierOn(int end, int mod);
+  void sendFrame(int end, const Bytes& frameWithFcs);
+  void sendData(int end, const Bytes& data);
+  void carrierOff(int end);
+
+  // Receive side.
+  std::optional<LineEvent> peek(int end);
+  void pop(int end);
+  bool pendingEvents(int end);
+
+  int pagesSent(int end);
+
+ private:
+  struct Side {
+    std::deque<LineEvent> inbox;   // what this end will hear
+    int notifier = -1;
+    bool lost = false;
+    int txMod = 0;
+    bool lastFramesHadDcs = false; // the last V.21 carrier sent carried a DCS
+    bool txIsPage = false;
+    int pages = 0;
+    int pageBytes = 0;
+  };
+  void pokeLocked(int end);
+  void dropLocked();
+  void pushLocked(int from, LineEvent ev);
+
+  std::mutex mu_;
+  LineFaults faults_;
+  DialOutcome outcome_ = DialOutcome::Ringing;
+  CallState state_ = CallState::Idle;
+  int caller_ = -1;
+  Side sides_[2];
+  unsigned noise_ = 0x2545F491u;
+};
+
+}  // namespace qv::modem
