@@ -124,8 +124,9 @@ void Drain(uint32_t msg, uint32_t wParam, uint32_t) {
   char c;
   size_t n = 0;
   for (uint32_t i = 0; i < wParam && gDispatcher->ReadChar(c) == 0; ++i) ++n;
-  gReceived += n;
   gHandlerNs = Clock::now().time_since_epoch().count();
+  gReceived += n;
+  gReceived.notify_all();
 }
 
 void BM_DispatcherPtyIn(benchmark::State& state) {
@@ -278,7 +279,7 @@ void BM_LatencyProcHandler(benchmark::State& state) {
       size_t before = gReceived.load();
       auto t0 = Clock::now();
       WriteAll(pty.master, &c, 1);
-      while (gReceived.load() == before) std::this_thread::yield();
+      gReceived.wait(before);
       int64_t at = gHandlerNs.load();
       us.push_back(static_cast<double>(at - t0.time_since_epoch().count()) / 1000.0);
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
