@@ -123,6 +123,9 @@ void TQvCustomComPort::Loaded() {
 }
 
 void TQvCustomComPort::DoOpen() {
+  // The thread that opens a port is the one its events run on: make sure the message loop knows
+  // it before the dispatcher's threads first send to it.
+  MessageLoop::instance().isUiThread();
   if (tapiMode_ == tmOn) RaiseError(ecNotOpenedByTapi);  // no telephony layer on this platform
   if (deviceName_.empty() && comNumber_ == 0) {
     if (!promptForPort_) RaiseError(ecNoPortSelected);

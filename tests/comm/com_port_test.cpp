@@ -696,6 +696,14 @@ TEST_F(ComPortTest, LoadingDefersTheOpenAndUsersHearOfOpenAndClose) {
   automatic.SendText("auto");
   EXPECT_TRUE(automatic.Open());
   EXPECT_EQ(pty.Read(4), "auto");
+  // Without trigger events nothing is dispatched; the input waits to be polled for.
+  pty.Write("OK");
+  ASSERT_TRUE(PumpUntil([&] { return automatic.DispatcherObject()->InputCount() == 2; }));
+  EXPECT_FALSE(automatic.DispatcherObject()->HandlersActive());
+  EXPECT_TRUE(automatic.CharWaiting());
+  EXPECT_EQ(automatic.TakeChar(), 'O');
+  EXPECT_EQ(automatic.TakeChar(), 'K');
+  EXPECT_THROW(automatic.TakeChar(), core::EBufferIsEmpty);
 }
 
 }  // namespace
