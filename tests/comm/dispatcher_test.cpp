@@ -350,6 +350,19 @@ TEST_F(DispatcherTest, LineParametersAndFlowControl) {
   EXPECT_EQ(d->LastState().StopBits, kOne5StopBits);  // kept: still 5 data bits
   EXPECT_EQ(d->SetLineParams(0, 5, 2, 4), ecByteSize);
 
+  // A new rate waits for the queued output to leave at the old one.
+  d->HoldOutput(true);
+  ASSERT_EQ(d->SendString("ATH0\r"), 0);
+  std::thread release([&] {
+    std::this_thread::sleep_for(100ms);
+    d->HoldOutput(false);
+  });
+  EXPECT_EQ(d->SetBaudOnly(38400), 0);
+  EXPECT_EQ(d->OutputUsed(), 0);
+  EXPECT_EQ(d->TakeTransmitted(), "ATH0\r");
+  EXPECT_EQ(d->LastState().BaudRate, 38400u);
+  release.join();
+
   EXPECT_EQ(TranslateBaud(0xFEFF), 115200u);
   EXPECT_EQ(TranslateBaud(0xFF10 + 19), 128000u);
   EXPECT_EQ(TranslateBaud(0xFF10 + 9), 0xFF10u + 9);
