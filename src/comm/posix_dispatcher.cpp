@@ -55,6 +55,7 @@ int OpenErrorCode(int err) {
     case ENXIO:
     case ENOTDIR:
     case ENOTTY:
+    case EIO:  // a serial device node without a UART behind it
       return ecFileNotFound;
     case EBUSY:
     case EWOULDBLOCK:
@@ -67,13 +68,28 @@ int OpenErrorCode(int err) {
   }
 }
 
+// A refused line setting: the device's failure, not one of the file codes that mean "missing" or
+// "in use" to the port.
+int SettingsError(int err) {
+  switch (err) {
+    case EINVAL:
+      return ecDefault;
+    case EIO:
+    case ENODEV:
+    case ENXIO:
+      return ecHardware;
+    default:
+      return ecGeneralFailure;
+  }
+}
+
 }  // namespace
 
 TQvPosixDispatcher::TQvPosixDispatcher() = default;
 
 TQvPosixDispatcher::~TQvPosixDispatcher() { Shutdown(); }
 
-int TQvPosixDispatcher::OpenDevice(const std::string& path, int& fd) {
+int TQvPosixDispatcher::OpenDevice(const std::string& path, int& fd, bool exclusive) {
   fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return OpenErrorCode(errno);
   if (!::isatty(fd)) {
@@ -88,17 +104,15 @@ int TQvPosixDispatcher::OpenDevice(const std::string& path, int& fd) {
     fd = -1;
     return OpenErrorCode(err);
   }
-  ::ioctl(fd, TIOCEXCL);
+  if (exclusive) ::ioctl(fd, TIOCEXCL);
   return 0;
 }
 
 int TQvPosixDispatcher::ProbeDevice(const std::string& path) {
+  // Only looks: no exclusive flag is set (or cleared) on a device someone else may be using.
   int fd = -1;
-  int rc = OpenDevice(path, fd);
-  if (rc == 0) {
-    ::ioctl(fd, TIOCNXCL);
-    ::close(fd);
-  }
+  int rc = OpenDevice(path, fd, false);
+  if (rc == 0) ::close(fd);
   return rc;
 }
 
@@ -106,7 +120,7 @@ int TQvPosixDispatcher::DevOpen(const std::string& name, int inSize, int outSize
   (void)inSize;
   (void)outSize;
   int fd = -1;
-  int rc = OpenDevice(name, fd);
+  int rc = OpenDevice(name, fd, true);
   if (rc != 0) return rc;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -277,7 +291,7 @@ int TQvPosixDispatcher::DevSetState(const TQvLineSettings& block) {
   if (block.ByteSize < 5 || block.ByteSize > 8) return ecByteSize;
   if (block.Parity > kSpaceParity || block.StopBits > kTwoStopBits) return ecDefault;
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) return -errno;
+  if (::tcgetattr(fd, &t) != 0) return SettingsError(errno);
   ::cfmakeraw(&t);
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -308,11 +322,11 @@ int TQvPosixDispatcher::DevSetState(const TQvLineSettings& block) {
     // Pseudo-terminals have no framing and some kernels refuse any but 8N1 there; keep the
     // framing asked for in the mirror and apply the rest.
     termios now{};
-    if (err != EINVAL || linesSupported_ || ::tcgetattr(fd, &now) != 0) return -err;
+    if (err != EINVAL || linesSupported_ || ::tcgetattr(fd, &now) != 0) return SettingsError(err);
     t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB)) |
                 (now.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB));
     t.c_iflag &= ~INPCK;
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) return -errno;
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) return SettingsError(errno);
   }
   if ((block.Flags & lfRtsControlMask) == lfRtsToggle && linesSupported_) {
     serial_rs485 rs{};

@@ -47,7 +47,7 @@ class TQvPosixDispatcher : public TQvBaseDispatcher {
   void DevDiscardOutput() override;
 
  private:
-  static int OpenDevice(const std::string& path, int& fd);
+  static int OpenDevice(const std::string& path, int& fd, bool exclusive);
   uint8_t LinesNow();
   uint32_t ErrorsSinceLast();
   void NoteHangUp();

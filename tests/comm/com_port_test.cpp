@@ -274,13 +274,14 @@ TEST_F(ComPortTest, ComNumbersMapThroughTheSettingsFile) {
 
   PtyPair first, second;
   fs::path ini = dir_ / "QRV.INI";
-  std::ofstream(ini) << "[Ports]\r\nCOM7=" << first.SlavePath() << "\r\nCOM8=" << second.SlavePath() << "\r\n";
+  // (COM1 to COM6 point nowhere, so the test never touches the machine's own serial ports.)
+  std::ofstream(ini) << "[Ports]\r\nCOM1=/nonexistent/1\r\nCOM2=/nonexistent/2\r\nCOM3=/nonexistent/3\r\n"
+                     << "COM4=/nonexistent/4\r\nCOM5=/nonexistent/5\r\nCOM6=/nonexistent/6\r\n"
+                     << "COM7=" << first.SlavePath() << "\r\nCOM8=" << second.SlavePath() << "\r\n";
   SetPortSettingsFile(ini.string());
   EXPECT_EQ(PortDevicePath(7), first.SlavePath());
   EXPECT_TRUE(ProbePort(7));
-  auto ports = ExistingPorts(9);
-  EXPECT_NE(std::find(ports.begin(), ports.end(), 8), ports.end());
-  EXPECT_EQ(std::find(ports.begin(), ports.end(), 9), ports.end());
+  EXPECT_EQ(ExistingPorts(9), (std::vector<int>{7, 8}));
 
   // With prompting, the selector's choice becomes the port number.
   TQvComPort port;
@@ -380,6 +381,14 @@ TEST_F(ComPortTest, AwaitStringHoldsTriggersOff) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(port.AwaitString("OK", 4, false, false));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
+
+  // The application terminating ends the wait at once, reported as True.
+  auto& loop = core::MessageLoop::instance();
+  loop.postQuit();
+  start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(port.AwaitString("NEVER", 1000, true, false));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  EXPECT_TRUE(loop.takeQuit());  // left posted for the outer loop
 }
 
 TEST_F(ComPortTest, HandlerExceptionsAreShownAndDeliveryGoesOn) {
