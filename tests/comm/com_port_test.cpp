@@ -714,5 +714,39 @@ TEST_F(ComPortTest, LoadingDefersTheOpenAndUsersHearOfOpenAndClose) {
   EXPECT_THROW(automatic.TakeChar(), core::EBufferIsEmpty);
 }
 
+std::atomic<bool> gSlowEntered{false};
+void SlowProc(uint32_t msg, uint32_t, uint32_t) {
+  if (msg != MSG_DATA_AVAILABLE) return;
+  gSlowEntered = true;
+  std::this_thread::sleep_for(200ms);
+}
+
+// The UI closes the port while the dispatcher thread is inside a procedure handler, requests a
+// reopen, and then destroys the port before the close has finished.
+TEST_F(ComPortTest, DestroyedWhileACloseIsPending) {
+  PtyPair pty;
+  auto port = std::make_unique<TQvComPort>();
+  Configure(*port, pty);
+  port->SetOpen(true);
+  port->DispatcherObject()->RegisterProcHandler(&SlowProc);
+  gSlowEntered = false;
+  pty.Write("x");
+  auto until = std::chrono::steady_clock::now() + 3s;
+  while (!gSlowEntered && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(gSlowEntered);
+  port->SetOpen(false);
+  EXPECT_EQ(port->PortState(), psClosing);
+  port->SetOpen(true);
+  int before = DispatcherCount();
+  port.reset();
+  EXPECT_EQ(DispatcherCount(), before - 1);
+  PumpFor(50);  // the close message, if still queued, finds nothing
+  // The device is free again.
+  TQvComPort again;
+  Configure(again, pty);
+  again.SetOpen(true);
+  EXPECT_TRUE(again.Open());
+}
+
 }  // namespace
 }  // namespace qv::comm
