@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <shared_mutex>
 
 #include "comm/dispatcher_list.h"
 #include "core/error_codes.h"
@@ -171,6 +172,7 @@ int TQvPosixDispatcher::DevOpen(const std::string& name, int inSize, int outSize
     lastCounts_[3] = counts.brk;
     lastCounts_[4] = counts.buf_overrun;
   }
+  std::unique_lock fdGuard(fdLock_);
   hungUp_.store(false);
   fd_.store(fd);
   lastLines_ = LinesNow();
@@ -178,6 +180,9 @@ int TQvPosixDispatcher::DevOpen(const std::string& name, int inSize, int outSize
 }
 
 int TQvPosixDispatcher::DevClose() {
+  // Waits for any device call still running on another thread (a close finished by the
+  // dispatcher thread while the application asks for the output count, say).
+  std::unique_lock fdGuard(fdLock_);
   int fd = fd_.exchange(-1);
   if (wakeRead_ >= 0) ::close(wakeRead_);
   if (wakeWrite_ >= 0) ::close(wakeWrite_);
@@ -205,7 +210,10 @@ uint8_t TQvPosixDispatcher::LinesNow() {
   return lines;
 }
 
-uint8_t TQvPosixDispatcher::DevModemLines() { return LinesNow(); }
+uint8_t TQvPosixDispatcher::DevModemLines() {
+  std::shared_lock fdGuard(fdLock_);
+  return LinesNow();
+}
 
 uint32_t TQvPosixDispatcher::ErrorsSinceLast() {
   int fd = fd_.load();
@@ -228,6 +236,7 @@ uint32_t TQvPosixDispatcher::ErrorsSinceLast() {
 }
 
 uint32_t TQvPosixDispatcher::DevClearErrors(TQvDeviceStatus& status) {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   status.Errors = ErrorsSinceLast();
   int waiting = 0;
@@ -240,6 +249,7 @@ uint32_t TQvPosixDispatcher::DevClearErrors(TQvDeviceStatus& status) {
 }
 
 uint32_t TQvPosixDispatcher::DevOutputPending() {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   int pending = 0;
   if (fd < 0 || hungUp_.load() || ::ioctl(fd, TIOCOUTQ, &pending) != 0 || pending < 0) return 0;
@@ -247,11 +257,13 @@ uint32_t TQvPosixDispatcher::DevOutputPending() {
 }
 
 void TQvPosixDispatcher::DevDiscardOutput() {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   if (fd >= 0) ::tcflush(fd, TCOFLUSH);
 }
 
 int TQvPosixDispatcher::DevEscape(int func) {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   if (fd < 0 || !linesSupported_) return 0;
   int bit = 0;
@@ -269,6 +281,7 @@ int TQvPosixDispatcher::DevEscape(int func) {
 
 int TQvPosixDispatcher::DevPurge(int queue) {
   if (queue == 1) {
+    std::shared_lock fdGuard(fdLock_);
     int fd = fd_.load();
     if (fd >= 0 && !hungUp_.load() && ::tcflush(fd, TCIFLUSH) != 0) return -errno;
     return 0;
@@ -284,6 +297,7 @@ int TQvPosixDispatcher::DevGetState(TQvLineSettings& block) {
 }
 
 int TQvPosixDispatcher::DevSetState(const TQvLineSettings& block) {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   if (fd < 0) return ecCommNotOpen;
   speed_t speed;
@@ -339,6 +353,7 @@ int TQvPosixDispatcher::DevSetState(const TQvLineSettings& block) {
 }
 
 int TQvPosixDispatcher::DevRead(uint8_t* buffer, int count) {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   if (fd < 0) return -EBADF;
   ssize_t n = ::read(fd, buffer, static_cast<size_t>(count));
@@ -355,6 +370,7 @@ int TQvPosixDispatcher::DevWrite(const uint8_t* data, int count) {
 }
 
 int TQvPosixDispatcher::DevWriteBlock(const uint8_t* data, int count, const std::atomic<bool>& abort) {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   if (fd < 0) return kWriteFailed;
   while (true) {
@@ -382,6 +398,7 @@ bool TQvPosixDispatcher::DevSetQueues(int inSize, int outSize) {
 }
 
 void TQvPosixDispatcher::DevCancelWait() {
+  std::shared_lock fdGuard(fdLock_);
   if (wakeWrite_ >= 0) {
     char b = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &b, 1);
@@ -389,6 +406,7 @@ void TQvPosixDispatcher::DevCancelWait() {
 }
 
 bool TQvPosixDispatcher::DevWaitEvent(uint32_t& mask) {
+  std::shared_lock fdGuard(fdLock_);
   mask = 0;
   int fd = fd_.load();
   if (fd < 0) return false;

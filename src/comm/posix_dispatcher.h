@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "comm/dispatcher.h"
@@ -52,6 +53,7 @@ class TQvPosixDispatcher : public TQvBaseDispatcher {
   uint32_t ErrorsSinceLast();
   void NoteHangUp();
 
+  std::shared_mutex fdLock_;  // device calls share it; closing takes it alone
   std::atomic<int> fd_{-1};
   int wakeRead_ = -1, wakeWrite_ = -1;
   bool linesSupported_ = false;
