@@ -564,6 +564,17 @@ TEST_F(ComPortTest, TracingStatesAndTheDumpAtClose) {
   EXPECT_EQ(ReadFile(dir_ / "QVCOMM.TRC"), "Transmit: \r\new\r\n");
   port.SetTraceSize(5000000);
   EXPECT_EQ(port.TraceSize(), 4000000);
+
+  // Clear empties a running trace; Append adds to the file.
+  port.SetTraceSize(100);
+  port.SetTracing(tlOn);
+  port.SendText("gone");
+  port.SetTracing(tlClear);
+  EXPECT_EQ(port.Tracing(), tlOn);
+  port.SendText("kept");
+  port.SetTracing(tlAppend);
+  EXPECT_EQ(port.Tracing(), tlOff);
+  EXPECT_EQ(ReadFile(dir_ / "QVCOMM.TRC"), "Transmit: \r\new\r\nTransmit: \r\nkept\r\n");
 }
 
 TEST_F(ComPortTest, AssignCopiesSettingsAndCurrentTriggers) {
@@ -746,6 +757,33 @@ TEST_F(ComPortTest, DestroyedWhileACloseIsPending) {
   Configure(again, pty);
   again.SetOpen(true);
   EXPECT_TRUE(again.Open());
+}
+
+// Growing OutSize on an open port resizes the driver queues only; the ring keeps its size, so a
+// block larger than the ring is refused instead of overrunning it.
+TEST_F(ComPortTest, OutSizeGrowsWithTheNextOpen) {
+  TQvComPort port;
+  port.SetAutoOpen(false);
+  port.SetDeviceName("loopback");
+  TQvLoopbackDispatcher* device = nullptr;
+  port.SetDispatcherFactory([&](TQvCustomComPort&) {
+    auto d = std::make_unique<TQvLoopbackDispatcher>(false);
+    device = d.get();
+    return d;
+  });
+  port.SetOutSize(100);
+  port.SetOpen(true);
+  device->HoldOutput(true);
+  port.SetOutSize(200);
+  EXPECT_EQ(port.DispatcherObject()->OutputFree(), 100);
+  EXPECT_THROW(port.SendText(std::string(150, 'x')), core::EOutputBufferTooSmall);
+  port.SendText(std::string(100, 'y'));
+  device->HoldOutput(false);
+  ASSERT_TRUE(PumpUntil([&] { return port.DispatcherObject()->OutputUsed() == 0; }));
+  EXPECT_EQ(device->TakeTransmitted(), std::string(100, 'y'));
+  port.SetOpen(false);
+  port.SetOpen(true);
+  EXPECT_EQ(port.DispatcherObject()->OutputFree(), 200);
 }
 
 }  // namespace
