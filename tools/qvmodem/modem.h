@@ -47,6 +47,7 @@ class Modem {
   void sendBytes(const Bytes& bytes);
   void result(Result r);
   void info(const std::string& text);
+  void trace(const std::string& text);  // QVMODEM_TRACE=file: a log of what this modem did
 
   // Command mode.
   void commandLoop();

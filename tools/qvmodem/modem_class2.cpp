@@ -2,6 +2,7 @@
 // session parameters, page data and post-page commands.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "qvmodem/modem.h"
 
@@ -490,6 +491,7 @@ void Modem::c2Transmit() {
   }
   flush();
   // The DCE closes the page with RTC when the DTE did not.
+  trace("page sent: " + std::to_string(page.size()) + " bytes, " + std::to_string(scanT4(page).eolCount) + " EOLs, trailing " + std::to_string(scanT4(page).trailingEols));
   if (!scanT4(page).hasRtc()) {
     chunk = rtcBytes();
     flush();
@@ -745,6 +747,12 @@ void Modem::c2Receive() {
   if (ppm < 0) {
     c2Hangup(100);
     return;
+  }
+  if (const char* t = std::getenv("QVMODEM_TRACE")) {
+    if (FILE* f = std::fopen((std::string(t) + ".page").c_str(), "wb")) {
+      std::fwrite(page.data(), 1, page.size(), f);
+      std::fclose(f);
+    }
   }
   ++pagesDone_;
   const bool bad = damaged || (profile_.rtnPage > 0 && pagesDone_ == profile_.rtnPage);
