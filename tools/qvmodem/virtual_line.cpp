@@ -133,6 +133,7 @@ void VirtualLine::carrierOn(int end, int mod) {
   if (mod != 3) {
     // The high-speed carrier right after a DCS is the training check, anything else a page.
     s.txIsPage = !s.lastFramesHadDcs;
+    s.lastFramesHadDcs = false;
     if (s.txIsPage) {
       ++s.pages;
       s.pageBytes = 0;
