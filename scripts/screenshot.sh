@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Renders the main window over a small sample data directory and writes
+# docs/screenshots/main-outgoing.png and docs/screenshots/main-incoming.png.
+# Runs on Qt's offscreen platform, so it needs no display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build >/dev/null
+cmake --build build -j "$(nproc)" --target quorvane_screenshot
+sample=$(mktemp -d)
+trap 'rm -rf "$sample"' EXIT
+QT_QPA_PLATFORM=offscreen build/bin/quorvane_screenshot "$sample" docs/screenshots
+ls -l docs/screenshots/main-outgoing.png docs/screenshots/main-incoming.png

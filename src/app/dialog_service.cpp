@@ -1,0 +1,66 @@
+#include "app/dialog_service.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace qv::app {
+
+namespace {
+QtDialogService& QtService() {
+  static QtDialogService service;
+  return service;
+}
+DialogService* g_service = nullptr;
+}  // namespace
+
+QString DisplayText(const QString& text) {
+  QString out = text;
+  out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return out;
+}
+
+void QtDialogService::Information(QWidget* parent, const QString& text, const QString& caption) {
+  QMessageBox box(QMessageBox::Information, caption, DisplayText(text), QMessageBox::Ok, parent);
+  box.exec();
+}
+
+bool QtDialogService::Question(QWidget* parent, const QString& caption, const QString& text,
+                               bool defaultYes) {
+  QMessageBox box(QMessageBox::Question, caption, DisplayText(text),
+                  QMessageBox::Yes | QMessageBox::No, parent);
+  box.setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void QtDialogService::Error(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Quorvane"), DisplayText(text),
+                  QMessageBox::Ok, parent);
+  box.exec();
+}
+
+QString QtDialogService::OpenFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                      const QString& filter) {
+  return QFileDialog::getOpenFileName(parent, caption, dir, filter);
+}
+
+QString QtDialogService::SaveFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                      const QString& filter) {
+  return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+}
+
+int QtDialogService::Exec(QDialog* dialog) { return dialog->exec(); }
+
+void QtDialogService::Beep() { QApplication::beep(); }
+
+DialogService& Dialogs() { return g_service ? *g_service : QtService(); }
+
+DialogService* SetDialogs(DialogService* service) {
+  DialogService* previous = g_service;
+  g_service = service;
+  return previous;
+}
+
+}  // namespace qv::app

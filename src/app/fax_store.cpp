@@ -1,0 +1,307 @@
+#include "app/fax_store.h"
+
+#include "app/rich_text_editor.h"
+#include "app/table_pair.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTime>
+
+namespace qv::app {
+
+namespace {
+
+constexpr int kFoxProDriver = 2;  // compound CDX indexes
+constexpr int kReplaceFromFile = 8192;
+
+struct FieldDef {
+  const char* name;
+  char type;
+  int width;
+};
+
+const std::vector<FieldDef>& FaxFields() {
+  static const std::vector<FieldDef> fields = {
+      {"SUBJECT", 'C', 50},   {"SENT", 'L', 1},        {"DATESENT", 'D', 8}, {"TIMESENT", 'C', 5},
+      {"RECIPIENT", 'C', 35}, {"PHONE", 'C', 25},      {"PAGES", 'N', 2},    {"LASTRESULT", 'C', 100},
+      {"RTFCOVER", 'M', 10},  {"RTFDOC", 'M', 10}};
+  return fields;
+}
+
+const std::vector<FieldDef>& RecFields() {
+  static const std::vector<FieldDef> fields = {{"DATEREC", 'D', 8}, {"TIMEREC", 'C', 5},
+                                               {"FROM", 'C', 20},   {"PAGES", 'N', 2},
+                                               {"FAXFILE", 'C', 12}, {"NOTES", 'C', 60}};
+  return fields;
+}
+
+const std::vector<FieldDef>& CoverFields() {
+  static const std::vector<FieldDef> fields = {{"DESCRIPT", 'C', 35}, {"COVER", 'M', 10}};
+  return fields;
+}
+
+const std::vector<FieldDef>& PhoneFields() {
+  static const std::vector<FieldDef> fields = {{"NAME", 'C', 35}, {"PHONE", 'C', 25}};
+  return fields;
+}
+
+struct TagDef {
+  const char* tag;
+  const char* key;
+  bool descending;
+};
+
+// The tag each table gets when its index file is first made, and the one its order uses.
+TagDef FirstTag(TableId id) {
+  switch (id) {
+    case TableId::Fax: return {"DATESENT", "DTOS(DATESENT)+TIMESENT", true};
+    case TableId::Rec: return {"DATETIME", "DTOS(DATEREC)+TIMEREC", true};
+    case TableId::Cover: return {"DESCRIPT", "DESCRIPT", false};
+    case TableId::Phone: return {"NAME", "UPPER(NAME)", false};
+  }
+  return {"", "", false};
+}
+
+const char* FileOf(TableId id) {
+  switch (id) {
+    case TableId::Fax: return kFaxTableFile;
+    case TableId::Rec: return kRecTableFile;
+    case TableId::Cover: return kCoverTableFile;
+    case TableId::Phone: return kPhoneTableFile;
+  }
+  return "";
+}
+
+const char* PairName(TableId id) {
+  switch (id) {
+    case TableId::Fax: return "FaxTable";
+    case TableId::Rec: return "RecTable";
+    case TableId::Cover: return "CoverTable";
+    case TableId::Phone: return "PhoneTable";
+  }
+  return "";
+}
+
+bool FileExists(const std::string& path) { return QFileInfo(QString::fromStdString(path)).isFile(); }
+
+bool MakeTable(TablePair& pair, const std::string& path, const std::vector<FieldDef>& fields) {
+  bool ok = pair.CreateNew(path, kFoxProDriver, static_cast<int>(fields.size()));
+  for (const FieldDef& f : fields) ok = ok && pair.CreateField(f.name, f.type, 0, f.width);
+  ok = ok && pair.CreateExec();
+  return ok && FileExists(path);
+}
+
+void RemoveFile(const std::string& path) { QFile::remove(QString::fromStdString(path)); }
+
+// Pack errors are retried once and then passed over.
+void PackWithRetry(TablePair& pair) {
+  if (!pair.Pack()) pair.Pack();
+}
+
+void MakeTags(TablePair& pair, const std::vector<TagDef>& tags, const char* order) {
+  for (const TagDef& t : tags) pair.IndexTag("", t.tag, kNotDeleted, t.descending, 0, t.key);
+  pair.SetOrder(pair.TagArea(order));
+}
+
+}  // namespace
+
+std::string IndexFileName(const std::string& tableFile) {
+  if (tableFile.size() < 3) return tableFile + "CDX";
+  return tableFile.substr(0, tableFile.size() - 3) + "CDX";
+}
+
+TFaxStore::TFaxStore(std::string dataDir) : dataDir_(std::move(dataDir)) {
+  for (TableId id : {TableId::Fax, TableId::Rec, TableId::Cover, TableId::Phone}) {
+    pairs_[static_cast<int>(id)] = std::make_unique<TablePair>(PairName(id));
+  }
+}
+
+TFaxStore::~TFaxStore() {
+  for (auto& pair : pairs_) pair->Close();
+}
+
+TablePair& TFaxStore::Pair(TableId id) { return *pairs_[static_cast<int>(id)]; }
+
+bool TFaxStore::MakeFaxDBF(TablePair& pair) { return MakeTable(pair, pair.Path(), FaxFields()); }
+bool TFaxStore::MakeRecFaxDBF(TablePair& pair) { return MakeTable(pair, pair.Path(), RecFields()); }
+bool TFaxStore::MakeCoverDBF(TablePair& pair) { return MakeTable(pair, pair.Path(), CoverFields()); }
+bool TFaxStore::MakePhoneDBF(TablePair& pair) { return MakeTable(pair, pair.Path(), PhoneFields()); }
+
+bool TFaxStore::OpenTable(TableId id, TablePair& pair) {
+  pair.SetLocation(dataDir_, FileOf(id));
+  if (!FileExists(pair.Path())) {
+    bool made = false;
+    switch (id) {
+      case TableId::Fax: made = MakeFaxDBF(pair); break;
+      case TableId::Rec: made = MakeRecFaxDBF(pair); break;
+      case TableId::Cover: made = MakeCoverDBF(pair); break;
+      case TableId::Phone: made = MakePhoneDBF(pair); break;
+    }
+    if (!made) return false;
+  }
+  if (id == TableId::Fax || id == TableId::Rec) pair.Close();
+  if (!pair.Open()) return false;
+  const TagDef first = FirstTag(id);
+  if (!FileExists(dataDir_ + IndexFileName(FileOf(id)))) {
+    pair.IndexTag("", first.tag, kNotDeleted, first.descending, 0, first.key);
+  }
+  if (id == TableId::Fax) pair.First();
+  if (id == TableId::Cover || id == TableId::Phone) pair.SetOrder(pair.TagArea(first.tag));
+  pair.Query(kNotDeleted);
+  if (id == TableId::Fax && reopenHook_) {
+    reopenHook_(id, false);
+    reopenHook_(id, true);
+  }
+  return true;
+}
+
+bool TFaxStore::OpenFaxDBF() { return OpenTable(TableId::Fax, Pair(TableId::Fax)); }
+bool TFaxStore::OpenRecFaxDBF() { return OpenTable(TableId::Rec, Pair(TableId::Rec)); }
+bool TFaxStore::OpenCoverDBF() { return OpenTable(TableId::Cover, Pair(TableId::Cover)); }
+bool TFaxStore::OpenPhoneDBF(TablePair& pair) { return OpenTable(TableId::Phone, pair); }
+
+void TFaxStore::Close(TableId id) { Pair(id).Close(); }
+
+void TFaxStore::FaxTableCloseAndOpen() {
+  TablePair& pair = Pair(TableId::Fax);
+  const int recNo = pair.RecNo();
+  if (reopenHook_) reopenHook_(TableId::Fax, false);
+  pair.Close();
+  Pump();
+  pair.Open();
+  pair.Query(kNotDeleted);
+  pair.Go(recNo);
+  if (reopenHook_) reopenHook_(TableId::Fax, true);
+}
+
+void TFaxStore::RecTableCloseAndOpen() {
+  TablePair& pair = Pair(TableId::Rec);
+  const int recNo = pair.RecNo();
+  if (reopenHook_) reopenHook_(TableId::Rec, false);
+  pair.Close();
+  Pump();
+  pair.Open();
+  pair.Query(kNotDeleted);
+  pair.Go(recNo);
+  if (reopenHook_) reopenHook_(TableId::Rec, true);
+}
+
+void TFaxStore::LoadRichText(RichTextEditor& editor, const std::string& field, TablePair& pair) {
+  editor.Clear();
+  const std::string work = dataDir_ + kRichTextWorkFile;
+  RemoveFile(work);  // never load what an earlier run left behind
+  if (!pair.BlobToFile(field, work)) return;
+  if (editor.LoadRtfFile(work)) editor.Reformat();
+  RemoveFile(work);
+}
+
+bool TFaxStore::SaveRichText(RichTextEditor& editor, const std::string& field, TablePair& pair) {
+  const std::string work = dataDir_ + kRichTextWorkFile;
+  bool ok = editor.SaveRtfFile(work) && pair.Replace(field, kReplaceFromFile, work);
+  RemoveFile(work);
+  return ok;
+}
+
+std::string TFaxStore::GetDatetimeAsString(bool outgoing) {
+  TablePair& pair = Pair(outgoing ? TableId::Fax : TableId::Rec);
+  if (!HasRecord(outgoing ? TableId::Fax : TableId::Rec)) return std::string();
+  if (outgoing && !pair.FieldBool("SENT")) return "not sent";
+  const QLocale locale;
+  const QDate date = QDate::fromString(
+      QString::fromStdString(pair.FieldDate(outgoing ? "DATESENT" : "DATEREC")), QStringLiteral("yyyyMMdd"));
+  const QString dateText = date.isValid() ? locale.toString(date, QLocale::ShortFormat)
+                                          : QStringLiteral("unknown");
+  const QString stored = QString::fromStdString(pair.FieldString(outgoing ? "TIMESENT" : "TIMEREC"));
+  QTime time = QTime::fromString(stored.trimmed(), QStringLiteral("hh:mm"));
+  if (!time.isValid()) time = QTime::fromString(stored.trimmed(), QStringLiteral("h:mm"));
+  const QString timeText = time.isValid() ? locale.toString(time, QLocale::ShortFormat) : stored;
+  return (dateText + QStringLiteral(" at ") + timeText).toStdString();
+}
+
+bool TFaxStore::HasRecord(TableId id) {
+  TablePair& pair = Pair(id);
+  return pair.IsOpen() && pair.RecNo() != pair.RecCount() + 1;
+}
+
+bool TFaxStore::SyncOrder(TableId id) {
+  TablePair& pair = Pair(id);
+  if (!pair.IsOpen()) return false;
+  const bool has = HasRecord(id);
+  const int order = pair.IndexOrd();
+  if (!has && order != 0) {
+    pair.SetOrder(0);
+    return true;
+  }
+  if (has && order == 0) {
+    pair.SetOrder(pair.TagArea(FirstTag(id).tag));
+    pair.First();
+    return true;
+  }
+  return false;
+}
+
+bool TFaxStore::HasTag(TableId id, const std::string& tag) {
+  TablePair& pair = Pair(id);
+  return pair.IsOpen() && pair.TagArea(tag) > 0;
+}
+
+void TFaxStore::RebuildIndexes(const std::function<void(const char*)>& progress) {
+  auto step = [&](const char* text) {
+    if (progress) progress(text);
+  };
+
+  TablePair& fax = Pair(TableId::Fax);
+  step("Removing FAX file records marked for deletion");
+  if (fax.IsOpen()) {
+    fax.CloseIndexes();
+    RemoveFile(dataDir_ + IndexFileName(kFaxTableFile));
+    PackWithRetry(fax);
+    step("Rebuilding FAX file indexes");
+    MakeTags(fax,
+             {{"DATESENT", "datesent", true},
+              {"DATEND", "DTOS(DATESENT)+TIMESENT", false},
+              {"SUBJECT", "UPPER(SUBJECT)", false},
+              {"RECIPIENT", "UPPER(RECIPIENT)", false}},
+             "DATESENT");
+  }
+
+  TablePair& rec = Pair(TableId::Rec);
+  if (rec.IsOpen()) {
+    rec.CloseIndexes();
+    RemoveFile(dataDir_ + IndexFileName(kRecTableFile));
+    step("Removing Received FAX records marked for deletion");
+    PackWithRetry(rec);
+    step("Rebuilding Received FAX indexes");
+    MakeTags(rec,
+             {{"DATETIME", "DTOS(DATEREC)+TIMEREC", true},
+              {"DATEND", "DTOS(DATEREC)+TIMEREC", false},
+              {"FROM", "UPPER(FROM)", true}},
+             "DATETIME");
+  }
+
+  TablePair& phone = Pair(TableId::Phone);
+  if (OpenPhoneDBF(phone)) {
+    phone.CloseIndexes();
+    RemoveFile(dataDir_ + IndexFileName(kPhoneTableFile));
+    step("Removing PHONE file records marked for deletion");
+    PackWithRetry(phone);
+    step("Rebuilding PHONE file indexes");
+    MakeTags(phone, {{"NAME", "UPPER(NAME)", false}}, "NAME");
+    phone.Close();
+  }
+
+  TablePair& cover = Pair(TableId::Cover);
+  if (!OpenCoverDBF()) return;
+  cover.CloseIndexes();
+  RemoveFile(dataDir_ + IndexFileName(kCoverTableFile));
+  step("Removing COVER file records marked for deletion");
+  PackWithRetry(cover);
+  step("Rebuilding COVER file indexes");
+  MakeTags(cover, {{"DESCRIPT", "DESCRIPT", false}}, "DESCRIPT");
+  cover.Close();
+}
+
+}  // namespace qv::app

@@ -1,0 +1,49 @@
+// Quorvane: program start.
+
+#include "app/data_directory.h"
+#include "app/main_screen.h"
+#include "app/message_pump.h"
+#include "app/single_instance.h"
+
+#include <QApplication>
+#include <QProxyStyle>
+
+namespace {
+
+// Hints appear after 1200 ms (they stay up 30000 ms, set per control).
+class HintStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == QStyle::SH_ToolTip_WakeUpDelay) return 1200;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Quorvane"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Quorvane"));
+  app.setStyle(new HintStyle);
+  qv::app::ConnectMessageLoop();
+  qv::app::ConnectExceptionDisplay();
+
+  const QString dataDir = qv::app::DataDirectory();
+  qv::app::TJustOne justOne(dataDir);
+  if (!justOne.Claim()) {
+    // A previous instance runs over this data directory: bring it forward and end.
+    return justOne.RaisePrevious() ? 0 : 1;
+  }
+
+  qv::app::TMainScreen mainScreen(dataDir);
+  QObject::connect(&justOne, &qv::app::TJustOne::raiseRequested, &mainScreen, [&mainScreen] {
+    if (mainScreen.isMinimized()) mainScreen.showNormal();
+    mainScreen.show();
+    mainScreen.raise();
+    mainScreen.activateWindow();
+  });
+  mainScreen.show();
+  return app.exec();
+}

@@ -1,0 +1,158 @@
+#pragma once
+// The main window: outgoing and received faxes on two pages, the commands on a tool bar and in the
+// menus, and the program's mode.
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <memory>
+#include <string>
+
+class QAction;
+class QLabel;
+class QStackedWidget;
+class QTabBar;
+class QTableView;
+class QToolButton;
+class QSoundEffect;
+
+namespace qv::app {
+
+class TFaxStore;
+class TTableModel;
+enum class TableId;
+
+class TMainScreen : public QMainWindow {
+  Q_OBJECT
+ public:
+  enum Page { kOutgoingPage = 0, kIncomingPage = 1 };
+
+  explicit TMainScreen(const QString& dataDir, QWidget* parent = nullptr);
+  ~TMainScreen() override;
+
+  TFaxStore& Store() { return *store_; }
+  QString DataDir() const { return dataDir_; }
+  std::string IniFile() const;
+  bool TablesOpen() const { return tablesOpen_; }
+
+  int CurrentPage() const;
+  void SetCurrentPage(int page);
+
+  bool ReceiveMode() const { return receiveMode_; }
+  // Receive mode is switched by the receive flow; the tool bar follows.
+  void SetReceiveMode(bool on);
+  bool ReceivingNow() const { return receivingNow_; }
+  void SetReceivingNow(bool on) { receivingNow_ = on; }
+  bool CloneRequest() const { return cloneRequest_; }
+  bool QuickSetupDue() const { return quickSetupDue_; }
+  bool FirstActivationDone() const { return !firstActivation_; }
+
+  void SetStatus(const QString& text);
+  QString StatusText() const;
+
+  // Refreshes both grids from their tables.
+  void RefreshGrids();
+
+ public slots:
+  void SetButtons();
+  void FormActivate();
+  void FaxArrived();
+
+  void NewbuttonClick();
+  void EditButtonClick();
+  void DeleteButtonClick();
+  void SendButtonClick();
+  void ReceiveButtonClick();
+  void mnuViewPrintClick();
+  void PrintbuttonClick();
+  void mnuCloneClick();
+  void mnuCoverClick();
+  void mnuPhoneBookClick();
+  void mnuRebuildIndexesClick();
+  void mnuPreferencesClick();
+  void FaxlogCleanup1Click();
+  void ConfigurationInformation1Click();
+  void VisitOurInternetWebsite1Click();
+  void HelpTopic(int topic);
+  void Contents1Click();
+  void FaqClick();
+  void TechnicalHelpClick();
+  void TechnicalSupportClick();
+  void FormCloseRequest();
+  void About1Click();
+  void mnuShowHintClick();
+  void RebuildIndexes();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  void FormCreate();
+  void BuildToolBar();
+  void BuildMenus();
+  void BuildPages();
+  QAction* MenuItem(QMenu* menu, const char* name, const QString& caption, const QString& hint,
+                    void (TMainScreen::*slot)());
+  QToolButton* ToolButton(const char* name, const QString& caption, const QString& hint,
+                          int icon, void (TMainScreen::*slot)());
+  void SetHint(QObject* control, const QString& hint);
+  void ApplyHints();
+  // The receive-mode guard: true (and the box shown) when the command must not run.
+  bool Guarded();
+  void NotAvailable();
+  void ViewOrPrint(bool print);
+  void EditReceivedNotes();
+  void SyncCurrentRecord(TableId id);
+  void FormCloseQueryTables();
+  void SaveOnClose();
+
+  QString dataDir_;
+  std::unique_ptr<TFaxStore> store_;
+  bool tablesOpen_ = false;
+
+  // Window state.
+  bool cloneRequest_ = false;
+  int pageCount_ = 0;
+  bool receiveMode_ = false;
+  int pagesReceived_ = 0;
+  bool receivingNow_ = false;
+  int lastFaxError_ = 0;
+  bool firstActivation_ = true;
+  QString currentReceiveFile_;
+  QStringList receiveLog_;
+  QString lastLogLine_;
+  bool quickSetupDue_ = false;
+  bool closeSaved_ = false;
+  bool activationQueued_ = false;
+  QString helpFile_;
+
+  // Controls.
+  QToolButton* Newbutton_ = nullptr;
+  QToolButton* EditButton_ = nullptr;
+  QToolButton* DeleteButton_ = nullptr;
+  QToolButton* SendButton_ = nullptr;
+  QToolButton* ReceiveButton_ = nullptr;
+  QToolButton* ViewFaxButton_ = nullptr;
+  QToolButton* Printbutton_ = nullptr;
+  QToolButton* Exitbutton_ = nullptr;
+  QAction* mnuNew_ = nullptr;
+  QAction* mnuEdit_ = nullptr;
+  QAction* mnuClone_ = nullptr;
+  QAction* mnuDelete_ = nullptr;
+  QAction* mnuSend_ = nullptr;
+  QAction* mnuReceive_ = nullptr;
+  QAction* mnuViewPrint_ = nullptr;
+  QAction* mnuShowHint_ = nullptr;
+  QStackedWidget* NoteBook_ = nullptr;
+  QTabBar* TabSet1_ = nullptr;
+  QTableView* FaxGrid_ = nullptr;
+  QTableView* RecFaxGrid_ = nullptr;
+  TTableModel* faxModel_ = nullptr;
+  TTableModel* recModel_ = nullptr;
+  QLabel* status_ = nullptr;
+  QSoundEffect* sound_ = nullptr;
+};
+
+}  // namespace qv::app

@@ -1,0 +1,44 @@
+#pragma once
+// First-run quick setup: modem port, own name and fax number, the Motorola SM56 switch.
+
+#include <QDialog>
+
+#include <string>
+
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+
+namespace qv::app {
+
+struct TSettings;
+
+class TQuickSetupForm : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TQuickSetupForm(QWidget* parent = nullptr);
+
+  // Presets the controls from the record.
+  void Preset(const TSettings& s);
+  // Copies the controls into the record (port, name, fax number, SM56 switch).
+  void Store(TSettings& s) const;
+
+  int PortIndex() const;  // 0..5, -1 when none is chosen
+  void SetPortIndex(int index);
+
+ private:
+  QGroupBox* comPortBox_;
+  QButtonGroup* comPort_;
+  QLineEdit* name_;
+  QLineEdit* faxNumber_;
+  QCheckBox* sm56_;
+  QPushButton* findModem_;
+};
+
+// Runs the quick setup over the settings file: reloads the record, shows the form centred over
+// mainWindow and, on Ok, stores the choices and saves the settings. True when the user chose Ok.
+bool RunQuickSetup(QWidget* mainWindow, const std::string& iniFile);
+
+}  // namespace qv::app

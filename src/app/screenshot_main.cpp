@@ -1,0 +1,165 @@
+// Renders the main window over a small sample data directory into PNG files, for the docs:
+//   quorvane_screenshot <data dir> <output dir>
+// The data directory is filled with sample faxes when it holds no tables yet.
+
+#include "app/dialog_service.h"
+#include "app/fax_store.h"
+#include "app/main_screen.h"
+#include "app/quick_setup.h"
+#include "app/splash_form.h"
+#include "app/message_pump.h"
+#include "app/settings.h"
+#include "app/table_pair.h"
+#include "core/ini_file.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QTabBar>
+
+#include <cstdio>
+
+namespace {
+
+using qv::app::TableId;
+using qv::app::TablePair;
+
+// Answers nothing: the sample directory is set up so that no question comes.
+class SilentDialogs : public qv::app::DialogService {
+ public:
+  void Information(QWidget*, const QString& text, const QString&) override {
+    std::fprintf(stderr, "information: %s\n", qPrintable(text));
+  }
+  bool Question(QWidget*, const QString&, const QString& text, bool) override {
+    std::fprintf(stderr, "question: %s\n", qPrintable(text));
+    return false;
+  }
+  void Error(QWidget*, const QString& text) override {
+    std::fprintf(stderr, "error: %s\n", qPrintable(text));
+  }
+  QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+  int Exec(QDialog* dialog) override {
+    return dialog->objectName() == QStringLiteral("RebuildInd") ? dialog->exec() : QDialog::Rejected;
+  }
+  void Beep() override {}
+};
+
+struct Outgoing {
+  const char* subject;
+  bool sent;
+  const char* date;
+  const char* time;
+  const char* recipient;
+  const char* phone;
+  int pages;
+  const char* result;
+};
+
+struct Incoming {
+  const char* date;
+  const char* time;
+  const char* from;
+  int pages;
+  const char* file;
+  const char* notes;
+};
+
+bool FillSample(const std::string& dataDir) {
+  qv::app::TFaxStore store(dataDir);
+  if (!store.OpenFaxDBF() || !store.OpenRecFaxDBF()) return false;
+  const Outgoing outgoing[] = {
+      {"Quarterly figures", true, "20261204", "09:12", "Harbour Supplies Ltd", "+44 20 7946 0321", 3,
+       "Fax sent successfully"},
+      {"Meeting agenda for Monday", true, "20261203", "16:40", "Dr. Lena Ortiz", "555-0147", 1,
+       "Fax sent successfully"},
+      {"Signed order form", false, "", "", "Northwind Traders", "1-800-555-0199", 0,
+       "Line busy - will retry"},
+      {"Price list 2027", false, "", "", "Blue Lake Bakery", "555-0110", 0, ""},
+  };
+  TablePair& fax = store.Pair(TableId::Fax);
+  for (const Outgoing& o : outgoing) {
+    fax.Append();
+    fax.SetFieldString("SUBJECT", o.subject);
+    fax.SetFieldBool("SENT", o.sent);
+    if (*o.date) fax.SetFieldDate("DATESENT", o.date);
+    fax.SetFieldString("TIMESENT", o.time);
+    fax.SetFieldString("RECIPIENT", o.recipient);
+    fax.SetFieldString("PHONE", o.phone);
+    fax.SetFieldInt("PAGES", o.pages);
+    fax.SetFieldString("LASTRESULT", o.result);
+    if (!fax.Post()) return false;
+  }
+  const Incoming incoming[] = {
+      {"20261205", "08:03", "+1 212 555 0187", 2, "FAX00003.QVF", "Invoice 4471"},
+      {"20261202", "14:27", "ACME CORP", 1, "FAX00002.QVF", ""},
+      {"20261128", "11:55", "555 0123", 4, "FAX00001.QVF", "Contract draft - reply by Friday"},
+  };
+  TablePair& rec = store.Pair(TableId::Rec);
+  QDir().mkpath(QString::fromStdString(dataDir) + QStringLiteral("receive"));
+  for (const Incoming& i : incoming) {
+    rec.Append();
+    rec.SetFieldDate("DATEREC", i.date);
+    rec.SetFieldString("TIMEREC", i.time);
+    rec.SetFieldString("FROM", i.from);
+    rec.SetFieldInt("PAGES", i.pages);
+    rec.SetFieldString("FAXFILE", i.file);
+    rec.SetFieldString("NOTES", i.notes);
+    if (!rec.Post()) return false;
+  }
+  store.RebuildIndexes(nullptr);
+  qv::core::TIniFile ini(qv::app::SettingsFileName(dataDir));
+  ini.WriteInteger("Modem", "ComPort", 0);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s <data dir> <output dir>\n", argv[0]);
+    return 2;
+  }
+  qv::app::ConnectMessageLoop();
+  SilentDialogs dialogs;
+  qv::app::SetDialogs(&dialogs);
+  QDir().mkpath(QString::fromLocal8Bit(argv[1]));
+  QDir().mkpath(QString::fromLocal8Bit(argv[2]));
+  const QString dataDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath() + QLatin1Char('/');
+  const QString outDir = QDir(QString::fromLocal8Bit(argv[2])).absolutePath() + QLatin1Char('/');
+  if (!QFileInfo::exists(dataDir + QStringLiteral("QRV.DBF")) && !FillSample(dataDir.toStdString())) {
+    std::fprintf(stderr, "could not write the sample tables in %s\n", qPrintable(dataDir));
+    return 1;
+  }
+
+  int rc = 0;
+  {
+    qv::app::TMainScreen window(dataDir);
+    window.show();
+    while (!window.FirstActivationDone()) qv::app::PumpMessages();
+    window.setGeometry(60, 60, 940, 460);
+    for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+    if (!window.grab().save(outDir + QStringLiteral("main-outgoing.png"))) rc = 1;
+    window.findChild<QTabBar*>(QStringLiteral("TabSet1"))->setCurrentIndex(1);
+    for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+    if (!window.grab().save(outDir + QStringLiteral("main-incoming.png"))) rc = 1;
+    // The first-run quick setup and the About box, as they show over the window.
+    qv::app::TQuickSetupForm setup(&window);
+    setup.show();
+    for (int i = 0; i < 3; ++i) qv::app::PumpMessages();
+    if (!setup.grab().save(outDir + QStringLiteral("quick-setup.png"))) rc = 1;
+    setup.hide();
+    qv::app::TSplashform about(&window);
+    about.show();
+    for (int i = 0; i < 3; ++i) qv::app::PumpMessages();
+    if (!about.grab().save(outDir + QStringLiteral("about.png"))) rc = 1;
+    about.hide();
+    window.close();
+  }
+  qv::app::SetDialogs(nullptr);
+  return rc;
+}

@@ -1,0 +1,786 @@
+#include "comm/dispatcher.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+#include "comm/dispatcher_list.h"
+#include "comm/dispatcher_threads.h"
+#include "core/error_codes.h"
+#include "core/message_loop.h"
+
+namespace qv::comm {
+
+using namespace qv::core;
+
+namespace {
+
+std::atomic<uint32_t> gNextWindowHandle{0x100};
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace
+
+TQvMessageWindow::TQvMessageWindow() : handle_(gNextWindowHandle.fetch_add(1)) {}
+
+uint32_t TranslateBaud(uint32_t baud) {
+  if (baud == 0xFEFF) return 115200;
+  if (baud >= 0xFF10 && baud <= 0xFF10 + 23) {
+    switch (baud - 0xFF10) {
+      case 0: return 110;
+      case 1: return 300;
+      case 2: return 600;
+      case 3: return 1200;
+      case 4: return 2400;
+      case 5: return 4800;
+      case 6: return 9600;
+      case 7: return 14400;
+      case 8: return 19200;
+      case 11: return 38400;
+      case 15: return 56000;
+      case 19: return 128000;
+      case 23: return 256000;
+      default: break;
+    }
+  }
+  return baud;
+}
+
+TQvBaseDispatcher::TQvBaseDispatcher() { registryIndex_ = AddDispatcher(this); }
+
+TQvBaseDispatcher::~TQvBaseDispatcher() {
+  // Derived classes have already called Shutdown(); this only covers the threads' last breath.
+  WaitThreadsGone(true, true, true);
+  JoinFinishedThreads();
+  RemoveDispatcher(registryIndex_);
+}
+
+void TQvBaseDispatcher::Shutdown() {
+  ClosePort();
+  WaitThreadsGone(true, true, true);
+  JoinFinishedThreads();
+  if (deviceOpen_.exchange(false)) DevClose();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Life cycle
+
+void TQvBaseDispatcher::ResetState() {
+  lineErrors_.store(0);
+  lastBaud_ = 115200;
+  killThreads_.store(false);
+  closePending_.store(false);
+  releaseAfterDispThread_.store(false);
+  inDispatch_.store(false);
+  purgePending_ = false;
+  outputWritten_.store(false);
+  ringSeen_.store(false);
+  moreInputWaiting_.store(false);
+  lastEventMask_.store(0);
+  writerAbort_.store(false);
+  statusFired_ = false;
+  dtrControlled_ = rtsControlled_ = false;
+  inputEvent_.Reset();
+  readyEvent_.Reset();
+  generalEvent_.Reset();
+  outputEvent_.Reset();
+  flushEvent_.Reset();
+  flushAck_.Reset();
+}
+
+int TQvBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, int parity, int dataBits,
+                                int stopBits, int inSize, int outSize, bool dtr, bool rts) {
+  if (IsOpen() || threadCount_.load() > 0) return ecAlreadyOpen;
+  if (inSize <= 0 || outSize <= 0) return ecBadArgument;
+  JoinFinishedThreads();
+  int h = DevOpen(deviceName, inSize, outSize);
+  if (h < 0) return h;
+  deviceOpen_.store(true);
+  handle_.store(h);
+  inQueueSize_ = inSize;
+  outQueueSize_ = outSize;
+  auto fail = [&](int code) {
+    handle_.store(-1);
+    if (deviceOpen_.exchange(false)) DevClose();
+    released_.store(false);
+    ReleasePort();
+    return code;
+  };
+  if (!DevSetQueues(inSize, outSize)) return fail(ecMemory);
+  try {
+    {
+      std::lock_guard in(inputLock_);
+      inBuf_.assign(kDispatchBufferSize, 0);
+      inHead_ = inTail_ = 0;
+      inFull_ = false;
+      scanPos_ = 0;
+      scanPending_ = 0;
+      lastAvailPos_ = -1;
+      availDispatch_ = false;
+      readCount_ = largestReadCount_ = 0;
+    }
+    {
+      std::lock_guard out(outputLock_);
+      outBuf_.assign(static_cast<size_t>(outSize), 0);
+      outHead_ = outTail_ = 0;
+      outFull_ = false;
+    }
+  } catch (const std::bad_alloc&) {
+    return fail(ecOutOfMemory);
+  }
+  released_.store(false);
+  ResetState();
+  startMs_.store(LogClockMs());
+  {
+    std::lock_guard main(mainLock_);
+    modemStatus_ = DevModemLines() & 0xF0;
+    dtrState_ = dtr;
+    rtsState_ = rts;
+  }
+  DevEscape(dtr ? escSetDtr : escClrDtr);
+  DevEscape(rts ? escSetRts : escClrRts);
+  ClearTriggers();
+  int rc = SetLineParams(baud, parity, stopBits, dataBits);
+  if (rc < 0) return fail(rc);
+  TQvDeviceStatus status;
+  lineErrors_.store(DevClearErrors(status) & 0x1F);
+  startMs_.store(LogClockMs());
+  try {
+    StartThreads();
+  } catch (...) {
+    return fail(ecInternal);
+  }
+  return 0;
+}
+
+int TQvBaseDispatcher::ClosePort() {
+  if (IsOpen()) {
+    PurgeOutput();
+    PurgeInput();
+    handle_.store(-1);
+  }
+  bool onDispatcherThread = dispThreadId_.load() == std::this_thread::get_id();
+  if (inDispatch_.load() || onDispatcherThread) {
+    if (dispRunning_.load()) {
+      // Called from inside a handler: the dispatcher thread finishes the close when it ends.
+      // Reader and writer stop now; the device stays open for the dispatcher thread until then.
+      closePending_.store(true);
+      SignalKill();
+      WaitThreadsGone(true, true, false);
+      return 0;
+    }
+  }
+  StopThreads();
+  ReleasePort();
+  return 0;
+}
+
+void TQvBaseDispatcher::ReleasePort() {
+  StopThreads();
+  if (deviceOpen_.exchange(false)) DevClose();
+  handle_.store(-1);
+  if (released_.exchange(true)) return;
+  {
+    std::lock_guard in(inputLock_);
+    inBuf_.clear();
+    inBuf_.shrink_to_fit();
+    inHead_ = inTail_ = 0;
+    inFull_ = false;
+    scanPending_ = 0;
+  }
+  {
+    std::lock_guard out(outputLock_);
+    outBuf_.clear();
+    outBuf_.shrink_to_fit();
+    outHead_ = outTail_ = 0;
+    outFull_ = false;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Threads
+
+void TQvBaseDispatcher::SignalKill() {
+  killThreads_.store(true);
+  writerAbort_.store(true);
+  outputEvent_.Set();
+  readyEvent_.Set();
+  DevCancelWait();
+}
+
+void TQvBaseDispatcher::StartThreads() {
+  if (threadsRunning_.load() || threadCount_.load() > 0)
+    throw std::runtime_error("Dispatcher already started");
+  JoinFinishedThreads();
+  killThreads_.store(false);
+  writerAbort_.store(false);
+  threadsRunning_.store(true);
+  auto start = [this](std::thread& slot, std::atomic<bool>& running, std::unique_ptr<TQvDispatcherThread> t) {
+    running.store(true);
+    threadCount_.fetch_add(1);
+    slot = std::thread([t = std::move(t)] { t->Run(); });
+    generalEvent_.Wait(3000);
+  };
+  start(reader_, readerRunning_, std::make_unique<TComThread>(*this));
+  start(dispThread_, dispRunning_, std::make_unique<TDispThread>(*this));
+  start(writer_, writerRunning_, std::make_unique<TOutThread>(*this));
+}
+
+void TQvBaseDispatcher::StopThreads() {
+  if (threadCount_.load() == 0) {
+    JoinFinishedThreads();
+    return;
+  }
+  SignalKill();
+  bool self = dispThreadId_.load() == std::this_thread::get_id();
+  WaitThreadsGone(true, true, !self);
+  JoinFinishedThreads();
+}
+
+void TQvBaseDispatcher::WaitThreadsGone(bool reader, bool writer, bool dispatcher) {
+  auto gone = [&] {
+    return !(reader && readerRunning_.load()) && !(writer && writerRunning_.load()) &&
+           !(dispatcher && dispRunning_.load());
+  };
+  auto& loop = MessageLoop::instance();
+  bool ui = loop.isUiThread();
+  while (!gone()) {
+    // The dispatcher thread may be waiting for a window handler on this very thread.
+    if (ui) {
+      try {
+        loop.pumpPending();
+      } catch (...) {
+        ShowException(std::current_exception());
+      }
+    }
+    std::unique_lock lock(goneMutex_);
+    goneCv_.wait_for(lock, std::chrono::milliseconds(2), gone);
+  }
+}
+
+void TQvBaseDispatcher::JoinFinishedThreads() {
+  std::lock_guard lock(joinMutex_);
+  auto id = std::this_thread::get_id();
+  auto join = [&](std::thread& t, std::atomic<bool>& running) {
+    if (t.joinable() && !running.load() && t.get_id() != id) t.join();
+  };
+  join(reader_, readerRunning_);
+  join(writer_, writerRunning_);
+  join(dispThread_, dispRunning_);
+}
+
+void TQvBaseDispatcher::ThreadGone(int which) {
+  if (which == TQvDispatcherThread::kDispatcher) {
+    if (releaseAfterDispThread_.load() && closePending_.load()) ReleasePort();
+  }
+  std::atomic<bool>& running =
+      which == TQvDispatcherThread::kReader ? readerRunning_
+      : which == TQvDispatcherThread::kWriter ? writerRunning_ : dispRunning_;
+  {
+    std::lock_guard lock(goneMutex_);
+    if (which == TQvDispatcherThread::kDispatcher) dispThreadId_.store(std::thread::id{});
+    running.store(false);
+    if (threadCount_.fetch_sub(1) == 1) threadsRunning_.store(false);
+  }
+  goneCv_.notify_all();
+}
+
+void TQvBaseDispatcher::ReaderExecute() {
+  generalEvent_.Set();
+  while (!killThreads_.load()) {
+    uint32_t mask = 0;
+    if (!DevWaitEvent(mask)) {
+      generalEvent_.Set();
+      return;
+    }
+    if (mask & (evRing | evRingTrailing)) ringSeen_.store(true);
+    if (killThreads_.load()) {
+      generalEvent_.Set();
+      return;
+    }
+    if (mask == 0) continue;
+    lastEventMask_.fetch_or(mask);
+    inputEvent_.Set();
+    readyEvent_.Wait(-1);
+  }
+  generalEvent_.Set();
+}
+
+void TQvBaseDispatcher::DispatcherExecute() {
+  dispThreadId_.store(std::this_thread::get_id());
+  generalEvent_.Set();
+  while (true) {
+    bool got = inputEvent_.Wait(50);
+    if (killThreads_.load() || closePending_.load()) break;
+    if (got || PollingMode()) ProcessDeviceEvent(lastEventMask_.exchange(0), got);
+    TimerAndStatusPass();
+    if (killThreads_.load() || closePending_.load()) break;
+  }
+  generalEvent_.Set();
+  releaseAfterDispThread_.store(closePending_.load() || killThreads_.load());
+}
+
+void TQvBaseDispatcher::WriterExecute() {
+  generalEvent_.Set();
+  while (!killThreads_.load() && !closePending_.load()) {
+    int which = TQvEvent::WaitAny({&outputEvent_, &flushEvent_}, -1);
+    if (which == 0) {
+      if (killThreads_.load()) break;
+      Drain();
+    } else {
+      flushAck_.Set();
+    }
+  }
+}
+
+void TQvBaseDispatcher::Drain() {
+  while (!killThreads_.load() && !flushEvent_.IsSet()) {
+    const uint8_t* block = nullptr;
+    int length = 0;
+    {
+      std::lock_guard out(outputLock_);
+      int size = static_cast<int>(outBuf_.size());
+      if (size == 0 || (outHead_ == outTail_ && !outFull_)) return;
+      if (outTail_ < outHead_) {
+        length = outHead_ - outTail_;
+      } else if (outHead_ > 0) {
+        // Wrapped: rotate so the data is one contiguous block from 0.
+        std::rotate(outBuf_.begin(), outBuf_.begin() + outTail_, outBuf_.end());
+        outHead_ = outHead_ + size - outTail_;
+        outTail_ = 0;
+        if (outHead_ >= size) outHead_ = 0;
+        length = outFull_ ? size : outHead_;
+      } else {
+        length = size - outTail_;
+      }
+      block = outBuf_.data() + outTail_;
+    }
+    int n = DevWriteBlock(block, length, writerAbort_);
+    if (n == kWriteInterrupted) return;
+    if (n == kWriteFailed || n > length) n = length;  // refused blocks are dropped
+    if (n <= 0) continue;
+    std::lock_guard out(outputLock_);
+    int size = static_cast<int>(outBuf_.size());
+    if (size == 0) return;
+    outTail_ += n;
+    if (outTail_ >= size) outTail_ = 0;
+    if (outTail_ == outHead_) outHead_ = outTail_ = 0;
+    outFull_ = false;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data
+
+uint32_t TQvBaseDispatcher::OutputRingFill() {
+  std::lock_guard out(outputLock_);
+  if (outFull_) return static_cast<uint32_t>(outBuf_.size());
+  int size = static_cast<int>(outBuf_.size());
+  if (size == 0) return 0;
+  return static_cast<uint32_t>((outHead_ - outTail_ + size) % size);
+}
+
+void TQvBaseDispatcher::RefreshDeviceStatus(TQvDeviceStatus& status) {
+  status = TQvDeviceStatus{};
+  if (!deviceOpen_.load()) return;
+  uint32_t errors = DevClearErrors(status) & 0x1F;
+  if (errors) lineErrors_.fetch_or(errors);
+  uint64_t held = uint64_t{OutputRingFill()} + DevOutputPending();
+  status.OutQue = static_cast<uint32_t>(std::min<uint64_t>(held, static_cast<uint64_t>(outQueueSize_)));
+}
+
+int TQvBaseDispatcher::DevWrite(const uint8_t* data, int count) {
+  {
+    std::lock_guard out(outputLock_);
+    int size = static_cast<int>(outBuf_.size());
+    if (size == 0) return 0;
+    int first = std::min(count, size - outHead_);
+    std::memcpy(outBuf_.data() + outHead_, data, static_cast<size_t>(first));
+    if (count > first) std::memcpy(outBuf_.data(), data + first, static_cast<size_t>(count - first));
+    outHead_ = (outHead_ + count) % size;
+    if (count > 0) outFull_ = outHead_ == outTail_;
+  }
+  outputEvent_.Set();
+  return count;
+}
+
+int TQvBaseDispatcher::DevPurge(int queue) {
+  if (queue != 0) return 0;
+  if (writerRunning_.load() && !killThreads_.load()) {
+    writerAbort_.store(true);
+    flushEvent_.Set();
+    // The writer acknowledges between blocks; it never sleeps on the device for long.
+    flushAck_.Wait(2000);
+  }
+  {
+    std::lock_guard out(outputLock_);
+    outHead_ = outTail_ = 0;
+    outFull_ = false;
+  }
+  if (!killThreads_.load()) writerAbort_.store(false);
+  DevDiscardOutput();
+  return 0;
+}
+
+int TQvBaseDispatcher::DevIdle() {
+  std::this_thread::yield();
+  return 0;
+}
+
+int TQvBaseDispatcher::SendBlock(const void* data, int count) {
+  if (count == 0) return 0;
+  if (count < 0 || !data) return ecBadArgument;
+  if (!IsOpen()) return ecCommNotOpen;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  int written = 0;
+  int rc = 0;
+  {
+    std::lock_guard out(outputLock_);
+    TQvDeviceStatus status;
+    RefreshDeviceStatus(status);
+    int free = outQueueSize_ - static_cast<int>(status.OutQue);
+    if (count > free) return ecOutputBufferTooSmall;
+    written = DevWrite(bytes, count);
+    if (written <= 0) {
+      RefreshDeviceStatus(status);
+      written = -written;
+      rc = ecPutBlockFail;
+    }
+    outputWritten_.store(true);
+  }
+  std::lock_guard main(mainLock_);
+  AddLogEntry(1, 2, static_cast<uint32_t>(count), bytes, static_cast<uint32_t>(count));
+  if (traceOn_)
+    for (int i = 0; i < count; ++i) TraceByte('T', bytes[i]);
+  return rc;
+}
+
+int TQvBaseDispatcher::ReadChar(char& c) {
+  std::lock_guard in(inputLock_);
+  if (inBuf_.empty()) return ecBufferIsEmpty;
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  uint8_t b;
+  if (availDispatch_) {
+    if (readCount_ >= held) return ecBufferIsEmpty;
+    b = inBuf_[(inTail_ + readCount_) % kDispatchBufferSize];
+    ++readCount_;
+  } else {
+    if (held == 0) return ecBufferIsEmpty;
+    b = inBuf_[inTail_];
+    inTail_ = (inTail_ + 1) % kDispatchBufferSize;
+    inFull_ = false;
+    if (scanPending_ > (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize) {
+      scanPos_ = inTail_;
+      scanPending_ = (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+    }
+  }
+  c = static_cast<char>(b);
+  if (traceOn_) {
+    std::lock_guard main(mainLock_);
+    TraceByte('R', b);
+  }
+  return 0;
+}
+
+int TQvBaseDispatcher::PeekAt(int n, char& c) {
+  std::lock_guard in(inputLock_);
+  if (inBuf_.empty() || n < 1) return ecBufferIsEmpty;
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  if (held < n) return ecBufferIsEmpty;
+  c = static_cast<char>(inBuf_[(inTail_ + n - 1) % kDispatchBufferSize]);
+  return 0;
+}
+
+int TQvBaseDispatcher::InputCount() {
+  std::lock_guard in(inputLock_);
+  if (inBuf_.empty()) return 0;
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  return availDispatch_ ? std::max(0, held - readCount_) : held;
+}
+
+bool TQvBaseDispatcher::HasInput() { return InputCount() > 0; }
+
+int TQvBaseDispatcher::OutputUsed() {
+  TQvDeviceStatus status;
+  RefreshDeviceStatus(status);
+  return static_cast<int>(status.OutQue);
+}
+
+int TQvBaseDispatcher::OutputFree() { return outQueueSize_ - OutputUsed(); }
+
+int TQvBaseDispatcher::PurgeInput() {
+  std::lock_guard in(inputLock_);
+  DevPurge(1);
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  if (availDispatch_) {
+    readCount_ = held;
+    largestReadCount_ = std::max(largestReadCount_, held);
+  } else {
+    inTail_ = inHead_;
+    readCount_ = 0;
+    scanPos_ = inHead_;
+    scanPending_ = 0;
+  }
+  inFull_ = false;
+  std::lock_guard main(mainLock_);
+  for (auto& t : dataTriggers_) {
+    t.Slots.fill(0);
+    t.Matched = 0;
+  }
+  return 0;
+}
+
+int TQvBaseDispatcher::SetQueues(int inSize, int outSize) {
+  if (inSize <= 0 || outSize <= 0) return ecBadArgument;
+  if (!IsOpen()) return ecCommNotOpen;
+  if (!DevSetQueues(inSize, outSize)) return ecMemory;
+  inQueueSize_ = inSize;
+  // The output ring keeps its size until the next open; free space is measured against it.
+  outQueueSize_ = std::min<int>(outSize, static_cast<int>(outBuf_.size()));
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Line and signals
+
+int TQvBaseDispatcher::ApplyLineSettings(TQvLineSettings& block) {
+  int rc = DevSetState(block);
+  if (rc == 0) lastBaud_ = block.BaudRate;
+  DriveDtr(dtrState_);
+  if (!rs485_) DriveRts(rtsState_);
+  return rc;
+}
+
+int TQvBaseDispatcher::SetLineParams(uint32_t baud, int parity, int stopBits, int dataBits) {
+  TQvLineSettings block;
+  uint32_t newBaud;
+  int newParity, newData, stopCode;
+  {
+    std::lock_guard main(mainLock_);
+    if (!deviceOpen_.load()) return ecCommNotOpen;
+    if (DevGetState(block) != 0) return ecGeneralFailure;
+    newData = dataBits == 9 ? block.ByteSize : dataBits;
+    newParity = parity == 5 ? block.Parity : parity;
+    newBaud = baud == 0 ? block.BaudRate : baud;
+    if (stopBits == 3) {
+      stopCode = newData == 5 ? kOne5StopBits : block.StopBits;
+    } else {
+      int sb = stopBits == 0 ? 1 : (stopBits > 2 ? 2 : stopBits);
+      stopCode = newData == 5 ? kOne5StopBits : (sb == 1 ? kOneStopBit : kTwoStopBits);
+    }
+    if (newBaud == block.BaudRate && newParity == block.Parity && newData == block.ByteSize &&
+        stopCode == block.StopBits)
+      return 0;
+  }
+  // Let queued output leave at the old speed: wait for the ring, then about 18 characters.
+  for (int i = 0; i < 5000 && OutputUsed() > 0; ++i) SleepMs(2);
+  {
+    std::lock_guard main(mainLock_);
+    DevGetState(block);
+  }
+  uint32_t rate = std::max<uint32_t>(1, TranslateBaud(lastBaud_));
+  int bits = block.ByteSize + 2 + (block.Parity != kNoParity ? 1 : 0) + (block.StopBits != kOneStopBit ? 1 : 0);
+  int64_t units = static_cast<int64_t>(10000000 / rate) * bits * 18;
+  if (units < 10000) units *= 2;
+  SleepMs(static_cast<int>((units + 9999) / 10000));
+  std::lock_guard main(mainLock_);
+  if (DevGetState(block) != 0) return ecGeneralFailure;
+  block.BaudRate = newBaud;
+  block.Parity = static_cast<uint8_t>(newParity);
+  block.ByteSize = static_cast<uint8_t>(newData);
+  block.StopBits = static_cast<uint8_t>(stopCode);
+  if (newParity != kNoParity) block.Flags |= lfParity;
+  else block.Flags &= ~lfParity;
+  return ApplyLineSettings(block);
+}
+
+int TQvBaseDispatcher::GetLineParams(uint32_t& baud, int& parity, int& stopBits, int& dataBits) {
+  TQvLineSettings block;
+  std::lock_guard main(mainLock_);
+  if (!deviceOpen_.load()) return ecCommNotOpen;
+  if (DevGetState(block) != 0) return ecGeneralFailure;
+  baud = TranslateBaud(block.BaudRate);
+  parity = block.Parity;
+  stopBits = block.StopBits == kTwoStopBits ? 2 : 1;
+  dataBits = block.ByteSize;
+  return 0;
+}
+
+int TQvBaseDispatcher::DriveDtr(bool on) {
+  std::lock_guard main(mainLock_);
+  if (dtrControlled_) return 1;
+  if (deviceOpen_.load() && DevEscape(on ? escSetDtr : escClrDtr) < 0) return ecBadArgument;
+  dtrState_ = on;
+  return 0;
+}
+
+int TQvBaseDispatcher::DriveRts(bool on) {
+  std::lock_guard main(mainLock_);
+  if (rtsControlled_) return 1;
+  if (deviceOpen_.load() && DevEscape(on ? escSetRts : escClrRts) < 0) return ecBadArgument;
+  rtsState_ = on;
+  return 0;
+}
+
+int TQvBaseDispatcher::SetSignals(bool dtr, bool rts) {
+  int rc = DriveDtr(dtr);
+  if (rc < 0) return rc;
+  return DriveRts(rts);
+}
+
+int TQvBaseDispatcher::SetHardwareFlow(int bufferFull, int bufferResume, int options) {
+  if (!(bufferResume <= bufferFull && bufferFull <= inQueueSize_) || bufferResume < 0) return ecBadArgument;
+  std::lock_guard main(mainLock_);
+  if (!deviceOpen_.load()) return ecCommNotOpen;
+  TQvLineSettings block;
+  if (DevGetState(block) != 0) return ecGeneralFailure;
+  block.Flags &= ~(lfDtrControlMask | lfRtsControlMask | lfOutxCtsFlow | lfOutxDsrFlow);
+  dtrControlled_ = rtsControlled_ = false;
+  if (options & hfUseDtr) {
+    block.Flags |= lfDtrHandshake;
+    dtrControlled_ = true;
+  } else if (dtrState_) {
+    block.Flags |= lfDtrEnable;
+  }
+  if (options & hfUseRts) {
+    block.Flags |= lfRtsHandshake;
+    rtsControlled_ = true;
+  } else if (rtsState_) {
+    block.Flags |= lfRtsEnable;
+  }
+  if (rs485_) {
+    // The kernel switches RTS around each transmission, as the toggle mode does.
+    block.Flags = (block.Flags & ~lfRtsControlMask) | lfRtsToggle;
+    rtsControlled_ = true;
+  }
+  block.XoffLim = static_cast<uint16_t>(inQueueSize_ - bufferFull);
+  block.XonLim = static_cast<uint16_t>(bufferResume);
+  if (options & hfRequireDsr) block.Flags |= lfOutxDsrFlow;
+  if (options & hfRequireCts) block.Flags |= lfOutxCtsFlow;
+  return ApplyLineSettings(block);
+}
+
+int TQvBaseDispatcher::SetSoftwareFlow(int bufferFull, int bufferResume, int options) {
+  if (!(bufferResume <= bufferFull && bufferFull <= inQueueSize_) || bufferResume < 0) return ecBadArgument;
+  std::lock_guard main(mainLock_);
+  if (!deviceOpen_.load()) return ecCommNotOpen;
+  TQvLineSettings block;
+  if (DevGetState(block) != 0) return ecGeneralFailure;
+  // The options name the whole set wanted, so a direction left out is switched off.
+  block.Flags &= ~(lfInX | lfOutX);
+  if (options & sfReceiveFlow) {
+    block.Flags |= lfInX;
+    block.XoffLim = static_cast<uint16_t>(inQueueSize_ - bufferFull);
+    block.XonLim = static_cast<uint16_t>(bufferResume);
+  }
+  if (options & sfTransmitFlow) block.Flags |= lfOutX;
+  block.XonChar = 17;
+  block.XoffChar = 19;
+  return ApplyLineSettings(block);
+}
+
+int TQvBaseDispatcher::ClearSoftwareFlow() {
+  std::lock_guard main(mainLock_);
+  if (!deviceOpen_.load()) return ecCommNotOpen;
+  TQvLineSettings block;
+  if (DevGetState(block) != 0) return ecGeneralFailure;
+  block.Flags &= ~(lfInX | lfOutX);
+  return ApplyLineSettings(block);
+}
+
+int TQvBaseDispatcher::SetFlowChars(char xon, char xoff) {
+  std::lock_guard main(mainLock_);
+  if (!deviceOpen_.load()) return ecCommNotOpen;
+  TQvLineSettings block;
+  if (DevGetState(block) != 0) return ecGeneralFailure;
+  block.XonChar = static_cast<uint8_t>(xon);
+  block.XoffChar = static_cast<uint8_t>(xoff);
+  return ApplyLineSettings(block);
+}
+
+int TQvBaseDispatcher::GetFlowOptions(int& hwOptions, int& swOptions, char& xon, char& xoff) {
+  std::lock_guard main(mainLock_);
+  if (!deviceOpen_.load()) return ecCommNotOpen;
+  TQvLineSettings block;
+  if (DevGetState(block) != 0) return ecGeneralFailure;
+  hwOptions = 0;
+  if ((block.Flags & lfDtrControlMask) == lfDtrHandshake) hwOptions |= hfUseDtr;
+  if ((block.Flags & lfRtsControlMask) == lfRtsHandshake) hwOptions |= hfUseRts;
+  if (block.Flags & lfOutxDsrFlow) hwOptions |= hfRequireDsr;
+  if (block.Flags & lfOutxCtsFlow) hwOptions |= hfRequireCts;
+  swOptions = 0;
+  if (block.Flags & lfOutX) swOptions |= sfTransmitFlow;
+  if (block.Flags & lfInX) swOptions |= sfReceiveFlow;
+  xon = static_cast<char>(block.XonChar);
+  xoff = static_cast<char>(block.XoffChar);
+  return 0;
+}
+
+void TQvBaseDispatcher::RefreshModemDeltas() {
+  std::lock_guard main(mainLock_);
+  if (!deviceOpen_.load()) return;
+  uint8_t lines = DevModemLines() & 0xF0;
+  uint8_t changed = static_cast<uint8_t>(((modemStatus_ & 0xF0) ^ lines) >> 4);
+  modemStatus_ = static_cast<uint8_t>(lines | (modemStatus_ & 0x0F) | changed);
+}
+
+uint8_t TQvBaseDispatcher::ReadModemStatus(uint8_t keepMask) {
+  std::lock_guard main(mainLock_);
+  RefreshModemDeltas();
+  uint8_t status = modemStatus_;
+  if (ringSeen_.exchange(false)) status |= msRingDelta;
+  modemStatus_ = static_cast<uint8_t>((status & 0xF0) | (status & keepMask & 0x0F));
+  return status;
+}
+
+uint32_t TQvBaseDispatcher::LineErrors() { return lineErrors_.load(); }
+
+int TQvBaseDispatcher::TakeLineError() {
+  uint32_t e = lineErrors_.load();
+  if ((e & 0x1F) == 0) return 0;
+  lineErrors_.fetch_and(~0x0Fu);
+  if (e & leRxOverflow) return 1;
+  if (e & leOverrun) return 2;
+  if (e & leParity) return 3;
+  if (e & leFraming) return 4;
+  return 9;
+}
+
+bool TQvBaseDispatcher::TakeLineBreak() { return (lineErrors_.fetch_and(~leBreak) & leBreak) != 0; }
+
+int TQvBaseDispatcher::SetRs485(bool on) {
+  std::lock_guard main(mainLock_);
+  rs485_ = on;
+  return 0;
+}
+
+void TQvBaseDispatcher::SetOptionBits(uint32_t bits) { optionBits_.fetch_or(bits); }
+void TQvBaseDispatcher::ClearOptionBits(uint32_t bits) { optionBits_.fetch_and(~bits); }
+
+void TQvBaseDispatcher::BoostThreads(int8_t boost) {
+  // Threads run at the normal time-sharing priority on this platform; the value is kept for
+  // whoever asks.
+  threadBoost_ = boost;
+}
+
+int TQvBaseDispatcher::SetUserPointer(void* p, int slot) {
+  if (slot < 1 || slot > 3) return ecBadArgument;
+  std::lock_guard main(mainLock_);
+  userPointers_[slot - 1] = p;
+  return 0;
+}
+
+void* TQvBaseDispatcher::GetUserPointer(int slot) {
+  if (slot < 1 || slot > 3) return nullptr;
+  std::lock_guard main(mainLock_);
+  return userPointers_[slot - 1];
+}
+
+int TQvBaseDispatcher::SetDispatchBusy(bool value, bool& previous) {
+  std::lock_guard main(mainLock_);
+  previous = inDispatch_.exchange(value);
+  return 0;
+}
+
+}  // namespace qv::comm

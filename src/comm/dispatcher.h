@@ -1,0 +1,385 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/dispatcher_event.h"
+#include "comm/dispatcher_types.h"
+
+namespace qv::comm {
+
+class TQvBaseDispatcher;
+
+// Receives trigger messages on the UI thread; the port component's notification window is one.
+// Dispatchers hold windows by shared pointer so a message still queued when the port goes away
+// never reaches a freed object.
+class TQvMessageWindow {
+ public:
+  TQvMessageWindow();
+  virtual ~TQvMessageWindow() = default;
+  virtual void WindowProc(uint32_t msg, uint32_t wParam, uint32_t lParam) = 0;
+  uint32_t Handle() const { return handle_; }
+
+ private:
+  uint32_t handle_;
+};
+
+// The trace and log buffers of a dispatcher, in transit between two of them.
+struct TQvDiagnostics {
+  bool Valid = false;
+  bool TraceOn = false;
+  std::vector<uint8_t> Trace;
+  int TraceCapacity = 0, TraceIndex = 0;
+  bool TraceWrapped = false;
+  bool LogOn = false;
+  std::vector<uint8_t> Log;
+  int LogHead = 0, LogTail = 0, LogFree = 0;
+  int64_t StartMs = 0;
+};
+
+// A procedure handler: (message, trigger handle or count, data word + registry index x 65536).
+// Called on the dispatcher thread.
+using TQvProcHandler = void (*)(uint32_t msg, uint32_t wParam, uint32_t lParam);
+// A method handler: the same call with an object.
+using TQvMethodCode = void (*)(void* object, uint32_t msg, uint32_t wParam, uint32_t lParam);
+
+// The engine under every serial port: input and output rings, triggers, the reader, dispatcher
+// and writer threads, the trace and the dispatch log. Device layers implement the Dev*
+// operations. Results: 0 or a negative library code, or a positive handle/count where stated.
+//
+// A protocol engine drives it like this: take the open port's DispatcherObject(), keep its
+// session in a user pointer slot (SetUserPointer), RegisterProcHandler(proc) and find the
+// session again inside proc through FindDispatcher(lParam >> 16) (the global list, see
+// dispatcher_list.h); NewTimerTrigger / ArmTimerTrigger(h, ticks, ticks != 0),
+// NewStatusTrigger(stOutBuffFree or stOutBuffUsed or stModem) / ArmStatusTrigger(h, level, true),
+// SetAvailThreshold; ReadChar, HasInput, SendChar, SendBlock, SendString, OutputUsed,
+// OutputFree, SetBaudOnly, DriveDtr, DriveRts, PurgeInput, PurgeOutput, CheckCarrier,
+// SetSoftwareFlow / ClearSoftwareFlow, and AddLogEntry(11, state subtype, ...) while Logging().
+// Handlers run with no dispatcher lock held and may call anything here, ClosePort included.
+class TQvBaseDispatcher {
+ public:
+  TQvBaseDispatcher();
+  virtual ~TQvBaseDispatcher();
+  TQvBaseDispatcher(const TQvBaseDispatcher&) = delete;
+  TQvBaseDispatcher& operator=(const TQvBaseDispatcher&) = delete;
+
+  // --- life cycle ---
+  int OpenPort(const std::string& deviceName, uint32_t baud, int parity, int dataBits, int stopBits,
+               int inSize, int outSize, bool dtr, bool rts);
+  int ClosePort();
+  bool IsOpen() const { return handle_.load() != -1; }
+  int Handle() const { return handle_.load(); }
+  int RegistryIndex() const { return registryIndex_; }
+  void* Owner() const { return owner_; }
+  void SetOwner(void* owner) { owner_ = owner; }
+  int InSize() const { return inQueueSize_; }
+  int OutSize() const { return outQueueSize_; }
+  bool ThreadsRunning() const { return threadsRunning_.load(); }
+  int RunningThreadCount() const { return threadCount_.load(); }
+  bool InDispatch() const { return inDispatch_.load(); }
+  bool ClosePending() const { return closePending_.load(); }
+
+  // --- data ---
+  int SendBlock(const void* data, int count);
+  int SendChar(char c) { return SendBlock(&c, 1); }
+  int SendString(const std::string& s) { return SendBlock(s.data(), static_cast<int>(s.size())); }
+  int ReadChar(char& c);
+  int PeekAt(int n, char& c);
+  bool HasInput();
+  int InputCount();
+  int OutputUsed();
+  int OutputFree();
+  int PurgeInput();
+  int PurgeOutput() { return DevPurge(0); }
+
+  // --- line and signals ---
+  int SetLineParams(uint32_t baud, int parity, int stopBits, int dataBits);
+  int SetBaudOnly(uint32_t baud) { return SetLineParams(baud, 5, 3, 9); }
+  int GetLineParams(uint32_t& baud, int& parity, int& stopBits, int& dataBits);
+  int DriveDtr(bool on);
+  int DriveRts(bool on);
+  int SetSignals(bool dtr, bool rts);
+  bool DtrState() const { return dtrState_; }
+  bool RtsState() const { return rtsState_; }
+  int SetHardwareFlow(int bufferFull, int bufferResume, int options);
+  int SetSoftwareFlow(int bufferFull, int bufferResume, int options);
+  int ClearSoftwareFlow();
+  int SetFlowChars(char xon, char xoff);
+  int GetFlowOptions(int& hwOptions, int& swOptions, char& xon, char& xoff);
+  uint8_t ReadModemStatus(uint8_t keepMask);
+  bool CheckCarrier() { return (ReadModemStatus(0xF7) & msDcd) != 0; }
+  int TakeLineError();
+  bool TakeLineBreak();
+  uint32_t LineErrors();
+  int SetRs485(bool on);
+  bool Rs485() const { return rs485_; }
+  void SetOptionBits(uint32_t bits);
+  void ClearOptionBits(uint32_t bits);
+  uint32_t OptionBits() const { return optionBits_.load(); }
+  // Resize the driver queues (the output ring keeps its size until the next open).
+  int SetQueues(int inSize, int outSize);
+
+  // --- triggers ---
+  int NewTimerTrigger();
+  int NewStatusTrigger(int kind);
+  int NewDataTrigger(const std::string& pattern, bool ignoreCase);
+  int ArmTimerTrigger(int handle, int32_t ticks, bool activate);
+  int ArmStatusTrigger(int handle, uint16_t value, bool activate);
+  int SetAvailThreshold(int n);
+  int AvailThreshold();
+  int DeleteTrigger(int handle);
+  void SnapshotTriggers(TQvTriggerSet& set);
+  void ReinstateTriggers(const TQvTriggerSet& set);
+
+  // --- handlers ---
+  int RegisterWindowHandler(std::shared_ptr<TQvMessageWindow> window);
+  int UnregisterWindowHandler(const TQvMessageWindow* window);
+  int RegisterProcHandler(TQvProcHandler proc);
+  int UnregisterProcHandler(TQvProcHandler proc);
+  int RegisterMethodHandler(TQvMethodCode code, void* object, bool runInMainThread);
+  int UnregisterMethodHandler(TQvMethodCode code, void* object);
+  void RecomputeHandlerFlags(int how);
+  bool HandlersActive() const { return handlersActive_.load(); }
+  bool ForceNotify() const { return forceNotify_.load(); }
+  int SetDispatchBusy(bool value, bool& previous);
+  int SetUserPointer(void* p, int slot);
+  void* GetUserPointer(int slot);
+
+  // --- threads ---
+  virtual void StartThreads();
+  virtual void StopThreads();
+  virtual void ReleasePort();
+  void BoostThreads(int8_t boost);
+  int8_t ThreadBoost() const { return threadBoost_; }
+
+  // --- trace and dispatch log ---
+  int BeginTrace(int entries);
+  void PauseTrace();
+  void ResumeTrace();
+  void ClearTrace();
+  int WriteTraceFile(const std::string& fileName, bool append, bool hex);
+  void EndTrace();
+  bool Tracing();
+  void TraceByte(char kind, uint8_t byte);
+  int BeginLog(int bytes);
+  void PauseLog();
+  void ResumeLog();
+  void ClearLog();
+  int WriteLogFile(const std::string& fileName, bool append, bool hex);
+  void EndLog();
+  bool Logging();
+  void AddLogEntry(uint8_t type, uint8_t subtype, uint32_t dataLength, const void* data, uint32_t value);
+  uint32_t ElapsedMs() const;
+  // Takes out or puts back the trace and log buffers (with the log's time base), so a port that
+  // changes its device keeps one continuous history.
+  TQvDiagnostics TakeDiagnostics();
+  void PutDiagnostics(TQvDiagnostics&& diagnostics);
+  // The clock the log's time stamps come from (steady milliseconds); tests fix it.
+  static void SetLogClockForTesting(int64_t (*clock)());
+  static int64_t LogClockMs();
+
+  // The trace file text for recorded (kind, byte) entries, and the text of one log's entries.
+  static std::string FormatTrace(const std::vector<uint8_t>& entries, bool hex);
+
+ protected:
+  // --- device operations ---
+  virtual int DevEscape(int func) = 0;
+  virtual int DevPurge(int queue);  // the base handles the output ring and the writer hand-shake
+  virtual uint32_t DevClearErrors(TQvDeviceStatus& status) = 0;
+  virtual int DevEventHook(int mask) { (void)mask; return 0; }
+  virtual int DevGetState(TQvLineSettings& block) = 0;
+  virtual int DevRead(uint8_t* buffer, int count) = 0;
+  virtual int DevSetState(const TQvLineSettings& block) = 0;
+  virtual int DevWrite(const uint8_t* data, int count);  // into the output ring; wakes the writer
+  // Waits for the next device event; mask = the events seen (0 after a wake-up or a quiet
+  // time-out). False ends the reader.
+  virtual bool DevWaitEvent(uint32_t& mask) = 0;
+  virtual bool DevSetQueues(int inSize, int outSize) = 0;
+  virtual int DevOpen(const std::string& name, int inSize, int outSize) = 0;
+  virtual int DevClose() = 0;
+  virtual int DevIdle();
+  // What the writer needs below the ring: write one block to the device. Returns the bytes taken
+  // (>= 0), kWriteFailed when the device refuses (the block is dropped) or kWriteInterrupted when
+  // abort() turned true while the device was not ready (flush or shutdown).
+  static constexpr int kWriteFailed = -1;
+  static constexpr int kWriteInterrupted = -2;
+  virtual int DevWriteBlock(const uint8_t* data, int count, const std::atomic<bool>& abort) = 0;
+  // Ends a pending DevWaitEvent at once (the reader then sees the kill flag).
+  virtual void DevCancelWait() = 0;
+  // Current modem line states (high nibble of the modem status byte).
+  virtual uint8_t DevModemLines() = 0;
+  // Bytes the device still holds for output below the output ring.
+  virtual uint32_t DevOutputPending() { return 0; }
+  virtual void DevDiscardOutput() {}
+
+  // Helpers for device layers.
+  uint32_t OutputRingFill();  // under the output lock
+  bool MoreInputWaiting() const { return moreInputWaiting_.load(); }
+  bool KillThreads() const { return killThreads_.load(); }
+  // Derived destructors call this first, while their device operations still exist.
+  void Shutdown();
+
+  friend class TQvDispatcherThread;
+  friend class TComThread;
+  friend class TDispThread;
+  friend class TOutThread;
+
+ private:
+  struct WindowEntry {
+    std::shared_ptr<TQvMessageWindow> Window;
+    bool Deleted = false;
+  };
+  struct ProcEntry {
+    TQvProcHandler Proc = nullptr;
+    bool Deleted = false;
+  };
+  struct MethodEntry {
+    TQvMethodCode Code = nullptr;
+    void* Object = nullptr;
+    bool Deleted = false;
+    bool RunInMainThread = false;
+  };
+  struct LogHeader;
+  enum class CheckResult { Nothing, Dispatched, Refused };
+
+  // threads
+  void ReaderExecute();
+  void DispatcherExecute();
+  void WriterExecute();
+  void ThreadGone(int which);
+  void WaitThreadsGone(bool reader, bool writer, bool dispatcher);
+  void JoinFinishedThreads();
+  void SignalKill();
+
+  // dispatcher thread work
+  void ProcessDeviceEvent(uint32_t mask, bool fromReader);
+  void TimerAndStatusPass();
+  void RunStatusLoop();
+  void ClearFiredFlags();
+  bool CheckStatusTriggers(bool& fired);
+  bool CheckTimerTriggers(bool& fired);
+  CheckResult CheckAvailAndData();
+  void FillInputRing();
+  void RefreshModemDeltas();
+  void RefreshDeviceStatus(TQvDeviceStatus& status);
+  bool Dispatch(uint32_t msg, uint32_t wParam, uint32_t data);
+  void Drain();
+  int ApplyLineSettings(TQvLineSettings& block);
+  int FreshHandle();
+  bool HandleInUse(int handle) const;
+  void ClearTriggers();
+  bool MatchDataTrigger(TQvDataTrigger& t, uint8_t byte);
+  void LogTriggerKind(uint8_t type, int handle, int kind);
+  void ResetState();
+
+  // identity
+  int registryIndex_ = -1;
+  void* owner_ = nullptr;
+  std::atomic<int> handle_{-1};
+
+  // line state
+  std::atomic<uint32_t> lineErrors_{0};
+  std::atomic<int> inQueueSize_{0};
+  std::atomic<int> outQueueSize_{0};
+  uint8_t modemStatus_ = 0;  // main lock
+  TQvDeviceStatus status_;
+  uint32_t lastBaud_ = 115200;
+  std::atomic<uint32_t> optionBits_{0};
+  bool dtrState_ = true, dtrControlled_ = false;
+  bool rtsState_ = true, rtsControlled_ = false;
+  bool rs485_ = false;
+  uint16_t baseAddress_ = 0;
+
+  // handlers (main lock)
+  std::atomic<bool> forceNotify_{false};
+  std::atomic<bool> handlersActive_{false};
+  std::vector<WindowEntry> windows_;
+  std::vector<ProcEntry> procs_;
+  std::vector<MethodEntry> methods_;
+
+  // triggers (main lock)
+  std::vector<TQvTimerTrigger> timers_;
+  std::vector<TQvDataTrigger> dataTriggers_;
+  std::vector<TQvStatusTrigger> statusTriggers_;
+  int handleCounter_ = 1;
+  int scanPos_ = 0;                         // input lock
+  int scanPending_ = 0;                     // bytes received but not yet scanned (input lock)
+  std::atomic<int32_t> availThreshold_{0};
+  int lastAvailPos_ = -1;                   // input lock
+  bool statusFired_ = false;
+
+  // dispatch accounting (input lock)
+  bool availDispatch_ = false;
+  int readCount_ = 0;
+  int largestReadCount_ = 0;
+
+  // input ring (input lock)
+  std::vector<uint8_t> inBuf_;
+  int inHead_ = 0, inTail_ = 0;
+  bool inFull_ = false;
+  std::atomic<bool> moreInputWaiting_{false};
+
+  // output ring (output lock)
+  std::vector<uint8_t> outBuf_;
+  int outHead_ = 0, outTail_ = 0;
+  bool outFull_ = false;
+
+  // threads
+  std::thread reader_, dispThread_, writer_;
+  std::atomic<bool> readerRunning_{false}, dispRunning_{false}, writerRunning_{false};
+  std::atomic<std::thread::id> dispThreadId_{};
+  std::atomic<bool> killThreads_{false};
+  std::atomic<int> threadCount_{0};
+  std::atomic<bool> threadsRunning_{false};
+  std::atomic<bool> releaseAfterDispThread_{false};
+  int8_t threadBoost_ = 0;
+  std::atomic<bool> released_{true};
+  std::atomic<bool> deviceOpen_{false};  // the device itself, closed only once no thread uses it
+  std::mutex goneMutex_;
+  std::mutex joinMutex_;
+  std::condition_variable goneCv_;
+
+  // events
+  TQvEventGroup eventGroup_;
+  TQvEvent inputEvent_{eventGroup_, false};
+  TQvEvent readyEvent_{eventGroup_, false};
+  TQvEvent generalEvent_{eventGroup_, false};
+  TQvEvent outputEvent_{eventGroup_, false};
+  TQvEvent flushEvent_{eventGroup_, false};
+  TQvEvent flushAck_{eventGroup_, false};
+  std::atomic<bool> writerAbort_{false};
+  std::atomic<uint32_t> lastEventMask_{0};
+  std::atomic<bool> ringSeen_{false};
+
+  // dispatch state
+  std::atomic<bool> inDispatch_{false};
+  bool purgePending_ = false;  // main lock
+  std::atomic<bool> closePending_{false};
+  std::atomic<bool> outputWritten_{false};
+  void* userPointers_[3] = {nullptr, nullptr, nullptr};
+
+  // diagnostics (main lock)
+  bool traceOn_ = false;
+  std::vector<uint8_t> trace_;
+  int traceCapacity_ = 0;
+  int traceIndex_ = 0;
+  bool traceWrapped_ = false;
+  bool logOn_ = false;
+  std::vector<uint8_t> log_;
+  int logHead_ = 0, logTail_ = 0, logFree_ = 0;
+  std::vector<uint8_t> logScratch_;
+  std::atomic<int64_t> startMs_{0};
+
+  // locks
+  mutable std::recursive_mutex mainLock_;
+  mutable std::recursive_mutex outputLock_;
+  mutable std::recursive_mutex inputLock_;
+};
+
+}  // namespace qv::comm

@@ -1,0 +1,740 @@
+// Triggers, handler lists and the delivery of trigger messages; the dispatcher thread's work.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "comm/dispatcher.h"
+#include "comm/dispatcher_list.h"
+#include "core/error_codes.h"
+#include "core/message_loop.h"
+
+namespace qv::comm {
+
+using namespace qv::core;
+
+namespace {
+
+// A dispatcher thread waits this long for a method handler that must run on the UI thread.
+constexpr int kMainThreadCallMs = 24 * 60 * 60 * 1000;
+constexpr int kWindowSendMs = 3000;
+
+uint8_t UpperAnsi(uint8_t b) { return b < 128 ? static_cast<uint8_t>(std::toupper(b)) : b; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Trigger records
+
+bool TQvBaseDispatcher::HandleInUse(int handle) const {
+  for (auto& t : timers_)
+    if (t.Handle == handle) return true;
+  for (auto& t : dataTriggers_)
+    if (t.Handle == handle) return true;
+  for (auto& t : statusTriggers_)
+    if ((t.Handle & ~7) == handle) return true;
+  return false;
+}
+
+int TQvBaseDispatcher::FreshHandle() {
+  if (handleCounter_ < 4096) return 8 * handleCounter_++;
+  for (int h = 8;; h += 8)
+    if (!HandleInUse(h)) return h;
+}
+
+void TQvBaseDispatcher::ClearTriggers() {
+  std::lock_guard main(mainLock_);
+  availThreshold_.store(0);
+  timers_.clear();
+  dataTriggers_.clear();
+  statusTriggers_.clear();
+  handleCounter_ = 1;
+}
+
+void TQvBaseDispatcher::LogTriggerKind(uint8_t type, int handle, int kind) {
+  uint8_t k = static_cast<uint8_t>(kind);
+  AddLogEntry(type, 15, 1, &k, static_cast<uint32_t>(handle));
+}
+
+int TQvBaseDispatcher::NewTimerTrigger() {
+  std::lock_guard main(mainLock_);
+  TQvTimerTrigger t;
+  t.Handle = FreshHandle();
+  timers_.push_back(t);
+  AddLogEntry(5, 14, 0, nullptr, static_cast<uint32_t>(t.Handle));
+  return t.Handle;
+}
+
+int TQvBaseDispatcher::NewStatusTrigger(int kind) {
+  if (kind < 0 || kind >= 6) return ecBadArgument;
+  std::lock_guard main(mainLock_);
+  TQvStatusTrigger t;
+  t.Handle = FreshHandle() | kind;
+  t.Kind = kind;
+  statusTriggers_.push_back(t);
+  LogTriggerKind(5, t.Handle, kind);
+  return t.Handle;
+}
+
+int TQvBaseDispatcher::NewDataTrigger(const std::string& pattern, bool ignoreCase) {
+  if (pattern.empty()) return ecBadArgument;
+  if (pattern.size() > static_cast<size_t>(kMaxDataTriggerLength)) return ecTriggerTooLong;
+  std::lock_guard main(mainLock_);
+  TQvDataTrigger t;
+  t.Handle = FreshHandle();
+  t.Length = static_cast<int32_t>(pattern.size());
+  t.IgnoreCase = ignoreCase;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    auto b = static_cast<uint8_t>(pattern[i]);
+    t.Pattern[i] = ignoreCase ? UpperAnsi(b) : b;
+  }
+  dataTriggers_.push_back(t);
+  AddLogEntry(5, 13, 0, nullptr, static_cast<uint32_t>(t.Handle));
+  return t.Handle;
+}
+
+int TQvBaseDispatcher::ArmTimerTrigger(int handle, int32_t ticks, bool activate) {
+  std::lock_guard main(mainLock_);
+  for (auto& t : timers_) {
+    if (t.Handle != handle) continue;
+    if (activate) {
+      if (ticks != 0) t.Ticks = std::min(ticks, kMaxTicks);
+      NewTimer(t.Timer, t.Ticks);
+    }
+    t.Active = activate;
+    AddLogEntry(9, 14, 4, &ticks, static_cast<uint32_t>(handle));
+    return 0;
+  }
+  return ecBadTriggerHandle;
+}
+
+int TQvBaseDispatcher::ArmStatusTrigger(int handle, uint16_t value, bool activate) {
+  std::lock_guard main(mainLock_);
+  for (auto& t : statusTriggers_) {
+    if (t.Handle != handle) continue;
+    if (activate) {
+      switch (t.Kind) {
+        case stModem: {
+          RefreshModemDeltas();
+          uint8_t mask = static_cast<uint8_t>(value & 0xFF);
+          t.Value = static_cast<uint16_t>((mask << 8) | (mask & modemStatus_));
+          break;
+        }
+        case stLine:
+          // Value bits 0..3 (overrun, parity, framing, break) watch error bits 0x02..0x10.
+          t.Value = static_cast<uint16_t>((value << 1) & 0x1E);
+          break;
+        default:
+          t.Value = value;
+          break;
+      }
+      t.Fired = false;
+    }
+    t.Active = activate;
+    uint32_t v = value;
+    AddLogEntry(9, 15, 4, &v, static_cast<uint32_t>(handle));
+    return 0;
+  }
+  return ecBadTriggerHandle;
+}
+
+int TQvBaseDispatcher::SetAvailThreshold(int n) {
+  if (n < 0) return ecBadArgument;
+  std::lock_guard main(mainLock_);
+  availThreshold_.store(n);
+  AddLogEntry(9, 16, 0, nullptr, static_cast<uint32_t>(n));
+  return 0;
+}
+
+int TQvBaseDispatcher::AvailThreshold() { return availThreshold_.load(); }
+
+int TQvBaseDispatcher::DeleteTrigger(int handle) {
+  if (handle == kAvailTriggerHandle) {
+    availThreshold_.store(0);
+    return 0;
+  }
+  if (handle < 2) return ecBadTriggerHandle;
+  std::lock_guard main(mainLock_);
+  for (size_t i = 0; i < timers_.size(); ++i) {
+    if (timers_[i].Handle == handle) {
+      timers_.erase(timers_.begin() + static_cast<long>(i));
+      AddLogEntry(6, 6, 0, nullptr, static_cast<uint32_t>(handle));
+      return 0;
+    }
+  }
+  for (size_t i = 0; i < statusTriggers_.size(); ++i) {
+    if (statusTriggers_[i].Handle == handle) {
+      int kind = statusTriggers_[i].Kind;
+      statusTriggers_.erase(statusTriggers_.begin() + static_cast<long>(i));
+      LogTriggerKind(6, handle, kind);
+      return 0;
+    }
+  }
+  for (size_t i = 0; i < dataTriggers_.size(); ++i) {
+    if (dataTriggers_[i].Handle == handle) {
+      dataTriggers_.erase(dataTriggers_.begin() + static_cast<long>(i));
+      AddLogEntry(6, 7, 0, nullptr, static_cast<uint32_t>(handle));
+      return 0;
+    }
+  }
+  return ecBadTriggerHandle;
+}
+
+void TQvBaseDispatcher::SnapshotTriggers(TQvTriggerSet& set) {
+  std::lock_guard main(mainLock_);
+  set.Valid = true;
+  set.AvailThreshold = availThreshold_.load();
+  set.Timers = timers_;
+  set.Data = dataTriggers_;
+  set.Status = statusTriggers_;
+  set.HandleCounter = handleCounter_;
+}
+
+void TQvBaseDispatcher::ReinstateTriggers(const TQvTriggerSet& set) {
+  if (!set.Valid) return;
+  std::lock_guard main(mainLock_);
+  availThreshold_.store(set.AvailThreshold);
+  timers_ = set.Timers;
+  dataTriggers_ = set.Data;
+  statusTriggers_ = set.Status;
+  // New handles must not repeat the reinstated ones.
+  handleCounter_ = std::max(handleCounter_, set.HandleCounter);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handler lists
+
+int TQvBaseDispatcher::RegisterWindowHandler(std::shared_ptr<TQvMessageWindow> window) {
+  if (!window) return ecBadArgument;
+  std::lock_guard main(mainLock_);
+  uint32_t h = window->Handle();
+  windows_.push_back({std::move(window), false});
+  handlersActive_.store(true);
+  AddLogEntry(7, 17, 0, nullptr, h);
+  return 0;
+}
+
+int TQvBaseDispatcher::UnregisterWindowHandler(const TQvMessageWindow* window) {
+  std::lock_guard main(mainLock_);
+  for (size_t i = 0; i < windows_.size(); ++i) {
+    auto& e = windows_[i];
+    if (e.Deleted || e.Window.get() != window) continue;
+    if (inDispatch_.load()) {
+      e.Deleted = true;
+      purgePending_ = true;
+    } else {
+      windows_.erase(windows_.begin() + static_cast<long>(i));
+    }
+    AddLogEntry(8, 17, 0, nullptr, window->Handle());
+    RecomputeHandlerFlags(0);
+    return 0;
+  }
+  return ecBadArgument;
+}
+
+int TQvBaseDispatcher::RegisterProcHandler(TQvProcHandler proc) {
+  if (!proc) return ecBadArgument;
+  std::lock_guard main(mainLock_);
+  procs_.push_back({proc, false});
+  handlersActive_.store(true);
+  AddLogEntry(7, 18, 0, nullptr, 0);
+  return 0;
+}
+
+int TQvBaseDispatcher::UnregisterProcHandler(TQvProcHandler proc) {
+  std::lock_guard main(mainLock_);
+  for (size_t i = 0; i < procs_.size(); ++i) {
+    if (procs_[i].Deleted || procs_[i].Proc != proc) continue;
+    if (inDispatch_.load()) {
+      procs_[i].Deleted = true;
+      purgePending_ = true;
+    } else {
+      procs_.erase(procs_.begin() + static_cast<long>(i));
+    }
+    AddLogEntry(8, 18, 0, nullptr, 0);
+    RecomputeHandlerFlags(0);
+    return 0;
+  }
+  return ecBadArgument;
+}
+
+int TQvBaseDispatcher::RegisterMethodHandler(TQvMethodCode code, void* object, bool runInMainThread) {
+  if (!code) return ecBadArgument;
+  std::lock_guard main(mainLock_);
+  methods_.push_back({code, object, false, runInMainThread});
+  handlersActive_.store(true);
+  AddLogEntry(7, 19, 0, nullptr, 0);
+  return 0;
+}
+
+int TQvBaseDispatcher::UnregisterMethodHandler(TQvMethodCode code, void* object) {
+  std::lock_guard main(mainLock_);
+  for (size_t i = 0; i < methods_.size(); ++i) {
+    auto& e = methods_[i];
+    if (e.Deleted || e.Code != code || e.Object != object) continue;
+    if (inDispatch_.load()) {
+      e.Deleted = true;
+      purgePending_ = true;
+    } else {
+      methods_.erase(methods_.begin() + static_cast<long>(i));
+    }
+    AddLogEntry(8, 19, 0, nullptr, 0);
+    RecomputeHandlerFlags(0);
+    return 0;
+  }
+  return ecBadArgument;
+}
+
+void TQvBaseDispatcher::RecomputeHandlerFlags(int how) {
+  std::lock_guard main(mainLock_);
+  int windows = 0, others = 0;
+  for (auto& e : windows_) windows += !e.Deleted;
+  for (auto& e : procs_) others += !e.Deleted;
+  for (auto& e : methods_) others += !e.Deleted;
+  bool any = windows > 1 || others > 0;
+  switch (how) {
+    case 0:
+      handlersActive_.store(any || forceNotify_.load());
+      break;
+    case 1:
+      forceNotify_.store(true);
+      handlersActive_.store(true);
+      break;
+    default:
+      forceNotify_.store(false);
+      handlersActive_.store(any);
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Delivery
+
+bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
+  if (!handlersActive_.load()) return true;
+  {
+    std::lock_guard main(mainLock_);
+    inDispatch_.store(true);
+  }
+  bool accounting = msg == MSG_DATA_AVAILABLE || msg == MSG_PATTERN_FOUND;
+  {
+    std::lock_guard in(inputLock_);
+    largestReadCount_ = 0;
+    readCount_ = 0;
+    availDispatch_ = accounting;
+  }
+  uint32_t lParam = data + static_cast<uint32_t>(registryIndex_) * 65536u;
+  bool aborted = false;
+
+  // Each handler starts with a read count of 0; the largest count is what the ring gives up.
+  auto call = [&](auto&& invoke) {
+    {
+      std::lock_guard in(inputLock_);
+      readCount_ = 0;
+    }
+    try {
+      invoke();
+    } catch (...) {
+      // A failing handler must not end the dispatcher thread and leave the port deaf.
+      ShowException(std::current_exception());
+    }
+    {
+      std::lock_guard in(inputLock_);
+      largestReadCount_ = std::max(largestReadCount_, readCount_);
+    }
+    if (closePending_.load()) aborted = true;
+  };
+
+  for (size_t i = 0; !aborted; ++i) {
+    MethodEntry e;
+    {
+      std::lock_guard main(mainLock_);
+      if (i >= methods_.size()) break;
+      e = methods_[i];
+    }
+    if (e.Deleted) continue;
+    if (e.RunInMainThread) {
+      call([&] {
+        MessageLoop::instance().send([&] { e.Code(e.Object, msg, wParam, lParam); }, kMainThreadCallMs);
+      });
+    } else {
+      call([&] { e.Code(e.Object, msg, wParam, lParam); });
+    }
+  }
+  for (size_t i = 0; !aborted; ++i) {
+    ProcEntry e;
+    {
+      std::lock_guard main(mainLock_);
+      if (i >= procs_.size()) break;
+      e = procs_[i];
+    }
+    if (e.Deleted) continue;
+    call([&] { e.Proc(msg, wParam, lParam); });
+  }
+  bool toWindows;
+  {
+    std::lock_guard main(mainLock_);
+    int live = 0;
+    for (auto& w : windows_) live += !w.Deleted;
+    toWindows = live > 1 || forceNotify_.load();
+  }
+  for (size_t i = 0; toWindows && !aborted; ++i) {
+    std::shared_ptr<TQvMessageWindow> window;
+    {
+      std::lock_guard main(mainLock_);
+      if (i >= windows_.size()) break;
+      if (windows_[i].Deleted) continue;
+      window = windows_[i].Window;
+    }
+    call([&] {
+      MessageLoop::instance().send(
+          [window, msg, wParam, lParam] {
+            try {
+              window->WindowProc(msg, wParam, lParam);
+            } catch (...) {
+              ShowException(std::current_exception());
+            }
+          },
+          kWindowSendMs);
+    });
+  }
+
+  bool result = !aborted;
+  if (accounting) {
+    std::lock_guard in(inputLock_);
+    availDispatch_ = false;
+    int n = largestReadCount_;
+    if (n > 0 && !inBuf_.empty()) {
+      int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+      n = std::min(n, held);
+      inTail_ = (inTail_ + n) % kDispatchBufferSize;
+      inFull_ = false;
+      // Bytes consumed past the scan position need no scanning any more.
+      int remaining = held - n;
+      if (scanPending_ > remaining) {
+        scanPending_ = remaining;
+        scanPos_ = inTail_;
+      }
+    }
+    if (msg == MSG_DATA_AVAILABLE && static_cast<uint32_t>(largestReadCount_) != data) result = false;
+  }
+  {
+    std::lock_guard main(mainLock_);
+    inDispatch_.store(false);
+    if (purgePending_) {
+      std::erase_if(windows_, [](const WindowEntry& e) { return e.Deleted; });
+      std::erase_if(procs_, [](const ProcEntry& e) { return e.Deleted; });
+      std::erase_if(methods_, [](const MethodEntry& e) { return e.Deleted; });
+      purgePending_ = false;
+      RecomputeHandlerFlags(0);
+    }
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Trigger checks
+
+bool TQvBaseDispatcher::CheckStatusTriggers(bool& fired) {
+  fired = false;
+  int handle = 0;
+  uint32_t data = 0;
+  {
+    std::lock_guard main(mainLock_);
+    for (auto& t : statusTriggers_) {
+      if (!t.Active || t.Fired) continue;
+      bool hit = false;
+      switch (t.Kind) {
+        case stModem: {
+          uint8_t recorded = static_cast<uint8_t>(t.Value & 0xFF);
+          uint8_t mask = static_cast<uint8_t>(t.Value >> 8);
+          hit = ((recorded ^ modemStatus_) & mask) != 0;
+          break;
+        }
+        case stLine: {
+          uint32_t errors = lineErrors_.load();
+          if ((t.Value & errors) != 0) {
+            hit = true;
+            t.Value = static_cast<uint16_t>(errors);
+          }
+          break;
+        }
+        case stOutBuffFree: {
+          int free = OutputFree();
+          if (free >= t.Value) {
+            hit = true;
+            data = static_cast<uint32_t>(free);
+          }
+          break;
+        }
+        case stOutBuffUsed: {
+          int used = OutputUsed();
+          if (used <= t.Value) {
+            hit = true;
+            data = static_cast<uint32_t>(used);
+          }
+          break;
+        }
+        case stOutSent:
+          hit = outputWritten_.exchange(false);
+          break;
+        default:
+          break;
+      }
+      if (!hit) continue;
+      t.Active = false;
+      t.Fired = true;
+      statusFired_ = true;
+      handle = t.Handle;
+      AddLogEntry(2, 8, 0, nullptr, static_cast<uint32_t>(handle));
+      break;
+    }
+  }
+  if (!handle) return true;
+  fired = true;
+  return Dispatch(MSG_STATUS_CHANGED, static_cast<uint32_t>(handle), data);
+}
+
+bool TQvBaseDispatcher::CheckTimerTriggers(bool& fired) {
+  fired = false;
+  int handle = 0;
+  {
+    std::lock_guard main(mainLock_);
+    for (auto& t : timers_) {
+      if (!t.Active || !TimerTicksExpired(t.Timer)) continue;
+      t.Active = 0;
+      handle = t.Handle;
+      AddLogEntry(2, 6, 0, nullptr, static_cast<uint32_t>(handle));
+      break;
+    }
+  }
+  if (!handle) return true;
+  fired = true;
+  return Dispatch(MSG_TIMER_EXPIRED, static_cast<uint32_t>(handle), 0);
+}
+
+void TQvBaseDispatcher::ClearFiredFlags() {
+  std::lock_guard main(mainLock_);
+  for (auto& t : statusTriggers_) t.Fired = false;
+  statusFired_ = false;
+}
+
+void TQvBaseDispatcher::RunStatusLoop() {
+  bool fired = true;
+  while (fired && !closePending_.load()) CheckStatusTriggers(fired);
+}
+
+void TQvBaseDispatcher::TimerAndStatusPass() {
+  if (closePending_.load() || inDispatch_.load()) return;
+  {
+    std::lock_guard main(mainLock_);
+    statusFired_ = false;
+  }
+  while (!closePending_.load()) {
+    bool fired = false;
+    CheckStatusTriggers(fired);
+    if (!fired) CheckTimerTriggers(fired);
+    if (!fired) break;
+  }
+  // Input that arrived while dispatching was held off (a synchronous wait) is announced now
+  // rather than when the next byte happens to come.
+  bool unannounced;
+  {
+    std::lock_guard in(inputLock_);
+    unannounced = !inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inHead_ != lastAvailPos_));
+  }
+  if (unannounced)
+    while (!closePending_.load() && !inDispatch_.load() && CheckAvailAndData() == CheckResult::Dispatched) {
+    }
+  bool any;
+  {
+    std::lock_guard main(mainLock_);
+    any = statusFired_;
+  }
+  if (any) ClearFiredFlags();
+}
+
+bool TQvBaseDispatcher::MatchDataTrigger(TQvDataTrigger& t, uint8_t byte) {
+  if (t.IgnoreCase) byte = UpperAnsi(byte);
+  const int length = t.Length;
+  bool started = false;
+  for (int k = 0; k < length; ++k) {
+    int32_t& slot = t.Slots[static_cast<size_t>(k)];
+    bool examine = slot != 0 || (!started && t.Pattern[0] == byte);
+    if (!examine) continue;
+    int pos = slot;
+    if (t.Pattern[static_cast<size_t>(pos)] == byte) {
+      if (pos + 1 == length) {
+        t.Slots.fill(0);
+        return true;
+      }
+      slot = pos + 1;
+    } else if (t.Pattern[0] == byte) {
+      slot = 1;
+      started = true;
+    } else {
+      slot = 0;
+    }
+    if (slot == 1) started = true;
+  }
+  return false;
+}
+
+TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
+  std::unique_lock in(inputLock_);
+  if (inBuf_.empty()) return CheckResult::Nothing;
+  const int threshold = availThreshold_.load();
+  auto heldFrom = [&](int pos) {  // bytes from tail through pos
+    return (pos - inTail_ + kDispatchBufferSize) % kDispatchBufferSize + 1;
+  };
+  std::vector<std::pair<int, int>> found;  // handle, length
+  {
+    std::unique_lock main(mainLock_);
+    if (dataTriggers_.empty()) {
+      scanPos_ = inHead_;
+      scanPending_ = 0;
+    }
+    while (scanPending_ > 0) {
+      int pos = scanPos_;
+      uint8_t b = inBuf_[static_cast<size_t>(pos)];
+      int longest = 0;
+      for (auto& t : dataTriggers_) {
+        if (t.Length && !t.Matched && MatchDataTrigger(t, b)) t.Matched = 1;
+        if (t.Matched) longest = std::max(longest, static_cast<int>(t.Length));
+      }
+      if (longest > 0) {
+        int before = heldFrom(pos) - longest;
+        if (threshold > 0 && pos != lastAvailPos_ && before >= threshold) {
+          lastAvailPos_ = pos;
+          AddLogEntry(2, 5, 0, nullptr, static_cast<uint32_t>(before));
+          main.unlock();
+          in.unlock();
+          return Dispatch(MSG_DATA_AVAILABLE, static_cast<uint32_t>(before), static_cast<uint32_t>(before))
+                     ? CheckResult::Dispatched
+                     : CheckResult::Refused;
+        }
+        for (auto it = dataTriggers_.rbegin(); it != dataTriggers_.rend(); ++it) {
+          if (!it->Matched) continue;
+          AddLogEntry(2, 7, 0, nullptr, static_cast<uint32_t>(it->Handle));
+          it->Matched = 0;
+          found.emplace_back(it->Handle, it->Length);
+        }
+        scanPos_ = (pos + 1) % kDispatchBufferSize;
+        --scanPending_;
+        break;
+      }
+      scanPos_ = (pos + 1) % kDispatchBufferSize;
+      --scanPending_;
+    }
+  }
+  if (!found.empty()) {
+    in.unlock();
+    bool result = true;
+    for (auto& [handle, length] : found)
+      result = Dispatch(MSG_PATTERN_FOUND, static_cast<uint32_t>(handle), static_cast<uint32_t>(length));
+    return result ? CheckResult::Dispatched : CheckResult::Refused;
+  }
+  if (threshold > 0 && inHead_ != lastAvailPos_) {
+    int count = InputCount();
+    if (count >= threshold) {
+      lastAvailPos_ = inHead_;
+      {
+        std::lock_guard main(mainLock_);
+        AddLogEntry(2, 5, 0, nullptr, static_cast<uint32_t>(count));
+      }
+      in.unlock();
+      return Dispatch(MSG_DATA_AVAILABLE, static_cast<uint32_t>(count), static_cast<uint32_t>(count))
+                 ? CheckResult::Dispatched
+                 : CheckResult::Refused;
+    }
+  }
+  return CheckResult::Nothing;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Device events
+
+void TQvBaseDispatcher::FillInputRing() {
+  std::lock_guard in(inputLock_);
+  if (inBuf_.empty() || inFull_) return;
+  TQvDeviceStatus status;
+  RefreshDeviceStatus(status);
+  int waiting = static_cast<int>(status.InQue);
+  if (waiting <= 0) {
+    moreInputWaiting_.store(false);
+    return;
+  }
+  int free, contiguous;
+  if (inHead_ == inTail_) {
+    free = kDispatchBufferSize;
+    contiguous = kDispatchBufferSize - inHead_;
+  } else if (inTail_ > inHead_) {
+    free = contiguous = inTail_ - inHead_;
+  } else {
+    free = kDispatchBufferSize - inHead_ + inTail_;
+    contiguous = kDispatchBufferSize - inHead_;
+  }
+  int want;
+  if (free < waiting) {
+    moreInputWaiting_.store(true);
+    want = free;
+  } else {
+    moreInputWaiting_.store(false);
+    want = waiting;
+  }
+  int second = want > contiguous ? want - contiguous : 0;
+  int total = 0;
+  auto readPiece = [&](int count) {
+    int n = DevRead(inBuf_.data() + inHead_, count);
+    if (n < 0) {
+      DevEventHook(-1);
+      n = 0;
+    }
+    if (n > 0) {
+      std::lock_guard main(mainLock_);
+      AddLogEntry(1, 1, static_cast<uint32_t>(n), inBuf_.data() + inHead_, static_cast<uint32_t>(n));
+    }
+    inHead_ += n;
+    if (inHead_ >= kDispatchBufferSize) inHead_ = 0;
+    total += n;
+    return n;
+  };
+  int first = std::min(want, contiguous);
+  if (first > 0) {
+    int n = readPiece(first);
+    if (n < first) second = 0;
+  }
+  if (second > 0) readPiece(second);
+  if (total > 0) {
+    inFull_ = inHead_ == inTail_;
+    scanPending_ += total;
+  }
+}
+
+void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask, bool fromReader) {
+  if (mask & 0x2138) {
+    RefreshModemDeltas();
+    if (!inDispatch_.load()) RunStatusLoop();
+  }
+  if (mask & (evBreak | evError)) {
+    TQvDeviceStatus status;
+    RefreshDeviceStatus(status);
+    if (!inDispatch_.load()) RunStatusLoop();
+  }
+  if ((mask & evRxChar) || PollingMode()) {
+    FillInputRing();
+    if (!inDispatch_.load()) {
+      RunStatusLoop();
+      while (!closePending_.load() && CheckAvailAndData() == CheckResult::Dispatched) {
+      }
+    }
+  }
+  bool any;
+  {
+    std::lock_guard main(mainLock_);
+    any = statusFired_;
+  }
+  if (any) ClearFiredFlags();
+  if (fromReader) readyEvent_.Set();
+}
+
+}  // namespace qv::comm

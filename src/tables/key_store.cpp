@@ -1,0 +1,156 @@
+#include "tables/key_store.h"
+
+#include <algorithm>
+
+namespace qv::tables {
+
+namespace {
+constexpr size_t kChunkEntries = 256;
+}
+
+void KeyStore::Reset(uint16_t keyLen) {
+  keyLen_ = keyLen;
+  entry_ = static_cast<size_t>(keyLen) + 4;
+  Clear();
+}
+
+void KeyStore::Clear() {
+  chunks_.clear();
+  size_ = 0;
+  ++version_;
+}
+
+void KeyStore::MakeEntry(const uint8_t* key, uint32_t recno, uint8_t* out) const {
+  std::memcpy(out, key, keyLen_);
+  out[keyLen_] = static_cast<uint8_t>(recno >> 24);
+  out[keyLen_ + 1] = static_cast<uint8_t>(recno >> 16);
+  out[keyLen_ + 2] = static_cast<uint8_t>(recno >> 8);
+  out[keyLen_ + 3] = static_cast<uint8_t>(recno);
+}
+
+size_t KeyStore::ChunkFor(const uint8_t* probe, size_t len, bool upper) const {
+  // First chunk whose last entry is >= probe (or > probe for upper bounds).
+  size_t lo = 0, hi = chunks_.size();
+  while (lo < hi) {
+    size_t mid = (lo + hi) / 2;
+    const auto& c = chunks_[mid];
+    int cmp = std::memcmp(c.data() + c.size() - entry_, probe, len);
+    if (upper ? cmp > 0 : cmp >= 0) hi = mid;
+    else lo = mid + 1;
+  }
+  return lo;
+}
+
+KeyStore::Pos KeyStore::LowerBound(const uint8_t* probe, size_t len) const {
+  size_t ci = ChunkFor(probe, len, false);
+  if (ci >= chunks_.size()) return End();
+  const auto& c = chunks_[ci];
+  size_t lo = 0, hi = c.size() / entry_;
+  while (lo < hi) {
+    size_t mid = (lo + hi) / 2;
+    if (std::memcmp(c.data() + mid * entry_, probe, len) >= 0) hi = mid;
+    else lo = mid + 1;
+  }
+  return {ci, lo};
+}
+
+KeyStore::Pos KeyStore::UpperBound(const uint8_t* probe, size_t len) const {
+  size_t ci = ChunkFor(probe, len, true);
+  if (ci >= chunks_.size()) return End();
+  const auto& c = chunks_[ci];
+  size_t lo = 0, hi = c.size() / entry_;
+  while (lo < hi) {
+    size_t mid = (lo + hi) / 2;
+    if (std::memcmp(c.data() + mid * entry_, probe, len) > 0) hi = mid;
+    else lo = mid + 1;
+  }
+  return {ci, lo};
+}
+
+bool KeyStore::Insert(const uint8_t* entry) {
+  ++version_;
+  if (chunks_.empty()) {
+    chunks_.emplace_back(entry, entry + entry_);
+    ++size_;
+    return true;
+  }
+  Pos p = LowerBound(entry, entry_);
+  if (p.chunk >= chunks_.size()) {  // after everything: append to the last chunk
+    p.chunk = chunks_.size() - 1;
+    p.index = chunks_[p.chunk].size() / entry_;
+  } else if (std::memcmp(At(p), entry, entry_) == 0) {
+    return false;
+  }
+  auto& c = chunks_[p.chunk];
+  c.insert(c.begin() + static_cast<std::ptrdiff_t>(p.index * entry_), entry, entry + entry_);
+  ++size_;
+  if (c.size() / entry_ > kChunkEntries) {
+    size_t half = (c.size() / entry_ / 2) * entry_;
+    std::vector<uint8_t> tail(c.begin() + static_cast<std::ptrdiff_t>(half), c.end());
+    c.resize(half);
+    chunks_.insert(chunks_.begin() + static_cast<std::ptrdiff_t>(p.chunk) + 1, std::move(tail));
+  }
+  return true;
+}
+
+bool KeyStore::Erase(const uint8_t* entry) {
+  Pos p = LowerBound(entry, entry_);
+  if (AtEnd(p) || std::memcmp(At(p), entry, entry_) != 0) return false;
+  ++version_;
+  auto& c = chunks_[p.chunk];
+  c.erase(c.begin() + static_cast<std::ptrdiff_t>(p.index * entry_),
+          c.begin() + static_cast<std::ptrdiff_t>((p.index + 1) * entry_));
+  --size_;
+  if (c.empty()) chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(p.chunk));
+  return true;
+}
+
+void KeyStore::Load(std::vector<uint8_t> sorted) {
+  Clear();
+  size_t n = sorted.size() / entry_;
+  size_ = n;
+  for (size_t i = 0; i < n; i += kChunkEntries / 2 + kChunkEntries / 4) {
+    size_t m = std::min(n - i, kChunkEntries / 2 + kChunkEntries / 4);
+    chunks_.emplace_back(sorted.begin() + static_cast<std::ptrdiff_t>(i * entry_),
+                         sorted.begin() + static_cast<std::ptrdiff_t>((i + m) * entry_));
+  }
+}
+
+bool KeyStore::Next(Pos& p) const {
+  if (AtEnd(p)) return false;
+  if (++p.index >= chunks_[p.chunk].size() / entry_) {
+    ++p.chunk;
+    p.index = 0;
+  }
+  return !AtEnd(p);
+}
+
+bool KeyStore::Prev(Pos& p) const {
+  if (AtEnd(p)) {
+    if (chunks_.empty()) return false;
+    p = Last();
+    return true;
+  }
+  if (p.index > 0) {
+    --p.index;
+    return true;
+  }
+  if (p.chunk == 0) return false;
+  --p.chunk;
+  p.index = chunks_[p.chunk].size() / entry_ - 1;
+  return true;
+}
+
+KeyStore::Pos KeyStore::Last() const {
+  if (chunks_.empty()) return End();
+  return {chunks_.size() - 1, chunks_.back().size() / entry_ - 1};
+}
+
+std::vector<uint8_t> KeyStore::Flatten() const {
+  std::vector<uint8_t> out;
+  out.reserve(size_ * entry_);
+  for (const auto& c : chunks_) out.insert(out.end(), c.begin(), c.end());
+  return out;
+}
+
+}  // namespace qv::tables

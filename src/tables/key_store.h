@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv::tables {
+
+// The sorted (key, record number) entries of one index tag, kept in memory. Every entry is
+// `keyLen` key bytes followed by the record number big-endian, so a plain memcmp of whole
+// entries gives the index order (key bytes, then record number). Entries live in chunks of
+// bounded size, which keeps inserts and deletes cheap on large tables.
+class KeyStore {
+ public:
+  struct Pos {
+    size_t chunk = 0;
+    size_t index = 0;
+  };
+
+  explicit KeyStore(uint16_t keyLen = 1) { Reset(keyLen); }
+
+  void Reset(uint16_t keyLen);
+  uint16_t KeyLen() const { return keyLen_; }
+  size_t EntrySize() const { return entry_; }
+  size_t Size() const { return size_; }
+  // Changes with every insert or erase; lets cursors know when to search again.
+  uint64_t Version() const { return version_; }
+
+  // Builds the entry bytes for a key (padded/truncated to keyLen by the caller) and record.
+  void MakeEntry(const uint8_t* key, uint32_t recno, uint8_t* out) const;
+  static uint32_t RecnoOf(const uint8_t* entry, uint16_t keyLen) {
+    const uint8_t* p = entry + keyLen;
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | p[3];
+  }
+
+  // False when an identical entry is already there.
+  bool Insert(const uint8_t* entry);
+  // False when the entry is not there.
+  bool Erase(const uint8_t* entry);
+  void Clear();
+  // Replaces everything with `sorted` (entries already in order, concatenated).
+  void Load(std::vector<uint8_t> sorted);
+
+  // First position whose entry is >= `probe` (probe may be shorter than an entry: then it is
+  // compared over its own length only and equal prefixes count as >=).
+  Pos LowerBound(const uint8_t* probe, size_t probeLen) const;
+  // First position whose entry is > `probe` over probeLen bytes.
+  Pos UpperBound(const uint8_t* probe, size_t probeLen) const;
+  Pos Begin() const { return {0, 0}; }
+  Pos End() const { return {chunks_.size(), 0}; }
+  bool AtEnd(const Pos& p) const { return p.chunk >= chunks_.size(); }
+  bool Next(Pos& p) const;  // false when it ran past the end (p becomes End())
+  bool Prev(Pos& p) const;  // false when already at the first entry (p unchanged)
+  Pos Last() const;         // End() when empty
+  const uint8_t* At(const Pos& p) const { return chunks_[p.chunk].data() + p.index * entry_; }
+
+  // All entries in order, concatenated (for writing the file).
+  std::vector<uint8_t> Flatten() const;
+
+ private:
+  size_t ChunkFor(const uint8_t* probe, size_t probeLen, bool upper) const;
+
+  uint16_t keyLen_ = 1;
+  size_t entry_ = 5;
+  size_t size_ = 0;
+  uint64_t version_ = 0;
+  std::vector<std::vector<uint8_t>> chunks_;  // each non-empty, at most kChunkEntries entries
+};
+
+}  // namespace qv::tables

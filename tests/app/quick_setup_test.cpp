@@ -1,0 +1,101 @@
+#include "app/quick_setup.h"
+
+#include "app/dialog_service.h"
+#include "app/settings.h"
+#include "core/ini_file.h"
+#include "test_support.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+namespace qv::app {
+namespace {
+
+using test::DataDir;
+using test::ScriptedDialogs;
+
+class QuickSetup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::App();
+    Settings() = TSettings();
+    ini_ = SettingsFileName(dir_.StdPath());
+  }
+  DataDir dir_;
+  std::string ini_;
+  ScriptedDialogs dialogs_;
+};
+
+TEST_F(QuickSetup, FormShowsItsTextsAndHidesTheModemSearch) {
+  TQuickSetupForm form;
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Quick Setup Form"));
+  QStringList texts;
+  for (QLabel* label : form.findChildren<QLabel*>()) texts << label->text();
+  EXPECT_TRUE(texts.contains(QStringLiteral(
+      "Which communications port is your modem on? It is usually COM1 or COM2. (Click on the "
+      "Find Modem Port button for assistance.)")));
+  EXPECT_TRUE(texts.contains(
+      QStringLiteral("Enter your name and fax number for identifying your sent faxes:")));
+  EXPECT_TRUE(texts.contains(QStringLiteral("(Note: these are optional fields)")));
+  auto* find = form.findChild<QPushButton*>(QStringLiteral("FindModemPort"));
+  ASSERT_NE(find, nullptr);
+  EXPECT_TRUE(find->isHidden());
+  auto* ports = form.findChild<QGroupBox*>(QStringLiteral("ComPort"));
+  ASSERT_NE(ports, nullptr);
+  EXPECT_EQ(ports->findChildren<QRadioButton*>().size(), 6);
+  EXPECT_EQ(form.findChild<QLineEdit*>(QStringLiteral("Name"))->maxLength(), 35);
+  EXPECT_EQ(form.findChild<QLineEdit*>(QStringLiteral("FaxNumber"))->maxLength(), 20);
+}
+
+TEST_F(QuickSetup, OkStoresTheChoicesAndSaves) {
+  core::TIniFile(ini_).WriteString("User", "Name", "Old Name");
+  dialogs_.forms.push_back([](QDialog* d) {
+    auto* form = static_cast<TQuickSetupForm*>(d);
+    EXPECT_EQ(form->PortIndex(), -1);  // the port was never set
+    EXPECT_EQ(form->findChild<QLineEdit*>(QStringLiteral("Name"))->text(), QStringLiteral("Old Name"));
+    form->findChild<QRadioButton*>(QStringLiteral("Com3"))->setChecked(true);
+    form->findChild<QLineEdit*>(QStringLiteral("Name"))->setText(QStringLiteral("Ann Smith"));
+    form->findChild<QLineEdit*>(QStringLiteral("FaxNumber"))->setText(QStringLiteral("555 0199"));
+    form->findChild<QCheckBox*>(QStringLiteral("chkSM56"))->setChecked(true);
+    return int(QDialog::Accepted);
+  });
+  SetPollingMode(false);
+  EXPECT_TRUE(RunQuickSetup(nullptr, ini_));
+  EXPECT_TRUE(PollingMode());
+  TSettings back;
+  LoadSettings(back, ini_);
+  EXPECT_EQ(back.ComPort, 2);
+  EXPECT_EQ(back.Name, "Ann Smith");
+  EXPECT_EQ(back.Fax, "555 0199");
+  EXPECT_TRUE(back.UseMotorolaSM56Fix);
+}
+
+TEST_F(QuickSetup, OkWithoutAPortStoresCom1SoItIsNotDueAgain) {
+  dialogs_.forms.push_back([](QDialog*) { return int(QDialog::Accepted); });
+  EXPECT_TRUE(RunQuickSetup(nullptr, ini_));
+  EXPECT_EQ(core::TIniFile(ini_).ReadInteger("Modem", "ComPort", -1), 0);
+}
+
+TEST_F(QuickSetup, CancelChangesNothing) {
+  core::TIniFile(ini_).WriteInteger("Modem", "ComPort", 1);
+  dialogs_.forms.push_back([](QDialog* d) {
+    auto* form = static_cast<TQuickSetupForm*>(d);
+    EXPECT_EQ(form->PortIndex(), 1);
+    form->SetPortIndex(4);
+    form->findChild<QLineEdit*>(QStringLiteral("Name"))->setText(QStringLiteral("X"));
+    return int(QDialog::Rejected);
+  });
+  EXPECT_FALSE(RunQuickSetup(nullptr, ini_));
+  core::TIniFile ini(ini_);
+  EXPECT_EQ(ini.ReadInteger("Modem", "ComPort", -1), 1);
+  EXPECT_FALSE(ini.ValueExists("User", "Name"));
+}
+
+}  // namespace
+}  // namespace qv::app

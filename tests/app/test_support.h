@@ -1,0 +1,111 @@
+#pragma once
+// Helpers shared by the desktop program's tests: a Qt application, temporary data directories and
+// a dialog service whose answers the test scripts.
+
+#include "app/dialog_service.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <functional>
+#include <set>
+#include <string>
+
+namespace qv::app::test {
+
+inline QApplication& App() {
+  static int argc = 1;
+  static char name[] = "app_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+// A temporary directory used as data directory (path ends in "/").
+class DataDir {
+ public:
+  DataDir() { dir_.setAutoRemove(true); }
+  QString Path() const { return dir_.path() + QLatin1Char('/'); }
+  std::string StdPath() const { return Path().toStdString(); }
+  QString File(const QString& name) const { return Path() + name; }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+// Records every box and question; answers questions and modal forms from queues.
+class ScriptedDialogs : public DialogService {
+ public:
+  struct Shown {
+    QString kind;  // "info", "question", "form"
+    QString caption;
+    QString text;
+    bool defaultYes = false;
+  };
+
+  ScriptedDialogs() { previous_ = SetDialogs(this); }
+  ~ScriptedDialogs() override { SetDialogs(previous_); }
+
+  void Information(QWidget*, const QString& text, const QString& caption) override {
+    shown.push_back({QStringLiteral("info"), caption, text, false});
+  }
+  bool Question(QWidget*, const QString& caption, const QString& text, bool defaultYes) override {
+    shown.push_back({QStringLiteral("question"), caption, text, defaultYes});
+    if (answers.empty()) return defaultYes;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void Error(QWidget*, const QString& text) override {
+    shown.push_back({QStringLiteral("error"), QStringLiteral("Quorvane"), text, false});
+  }
+  QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
+    return QString();
+  }
+  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override {
+    return QString();
+  }
+  int Exec(QDialog* dialog) override {
+    shown.push_back({QStringLiteral("form"), dialog->windowTitle(), dialog->objectName(), false});
+    if (forms.empty()) {
+      return realForms.count(dialog->objectName()) ? dialog->exec() : int(QDialog::Rejected);
+    }
+    auto script = std::move(forms.front());
+    forms.pop_front();
+    return script(dialog);
+  }
+  void Beep() override { ++beeps; }
+
+  // Texts of the information boxes shown so far.
+  QStringList Infos() const {
+    QStringList out;
+    for (const Shown& s : shown)
+      if (s.kind == QLatin1String("info")) out << s.text;
+    return out;
+  }
+  int Count(const QString& kind) const {
+    int n = 0;
+    for (const Shown& s : shown) n += s.kind == kind;
+    return n;
+  }
+  void Clear() {
+    shown.clear();
+    beeps = 0;
+  }
+
+  std::vector<Shown> shown;
+  std::deque<bool> answers;
+  std::deque<std::function<int(QDialog*)>> forms;
+  // Forms (by object name) that run for real when no script is queued.
+  std::set<QString> realForms{QStringLiteral("RebuildInd")};
+  int beeps = 0;
+
+ private:
+  DialogService* previous_ = nullptr;
+};
+
+}  // namespace qv::app::test
