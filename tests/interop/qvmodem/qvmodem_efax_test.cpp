@@ -181,8 +181,9 @@ class EfaxThroughQvmodem : public ::testing::Test {
         firstBad = y;
     EXPECT_EQ(firstBad, -1) << "received image differs from the sent one from row " << firstBad;
     const auto tail = rows.begin() + static_cast<long>(stride * (headerRows + kHeight));
-    if (efaxClass1Receiver && tail < rows.end())
+    if (efaxClass1Receiver && tail < rows.end()) {
       EXPECT_TRUE(std::all_of(tail, rows.end(), [](uint8_t b) { return b == 0; })) << "rows after the page are not white";
+    }
   }
 
   fs::path dir_;
