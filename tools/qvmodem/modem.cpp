@@ -574,7 +574,7 @@ void Modem::dial(const std::string& rest) {
       return;
     }
     if (waitAny(left) == Wake::Input) {
-      in_.clear();
+      in_.pop_front();  // the key that aborted; the rest is read as commands
       goOnHook();
       result(Result::NoCarrier);
       return;
