@@ -120,7 +120,7 @@ Modem::Wake Modem::waitAny(int timeoutMs) {
     const long n = port_.readSome(buf, sizeof buf);
     if (n > 0) {
       attached_ = true;
-      if (!profile_.silent || true) in_.insert(in_.end(), buf, buf + n);
+      in_.insert(in_.end(), buf, buf + n);
     } else if (n < 0) {
       if (attached_) {
         attached_ = false;

@@ -101,9 +101,8 @@ void VirtualLine::hangup(int end) {
   sides_[end].inbox.clear();
 }
 
-CallState VirtualLine::state(int end) {
+CallState VirtualLine::state(int) {
   std::lock_guard lock(mu_);
-  if (state_ == CallState::Ringing && caller_ != end && caller_ != 1 - end) return CallState::Idle;
   return state_;
 }
 
