@@ -70,6 +70,27 @@ TEST(Hdlc, T4ScanFindsLinesAndRtc) {
   EXPECT_TRUE(scanT4(bitsToBytes(mr)).hasRtc());
 }
 
+TEST(Hdlc, T4ScannerFedInPiecesAgreesWithAWholeScan) {
+  Bytes page;
+  unsigned seed = 7;
+  for (int i = 0; i < 3000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    // Mostly zeros with sparse ones: plenty of EOL-like runs across byte boundaries.
+    page.push_back((seed >> 16) % 5 == 0 ? static_cast<uint8_t>(1u << ((seed >> 8) % 8)) : 0);
+  }
+  const Bytes rtc = rtcBytes();
+  page.insert(page.end(), rtc.begin(), rtc.end());
+  const T4Tail whole = scanT4(page);
+  EXPECT_GT(whole.eolCount, 50);
+  EXPECT_TRUE(whole.hasRtc());
+  for (size_t piece : {1u, 3u, 64u}) {
+    T4Scanner scanner;
+    for (size_t i = 0; i < page.size(); i += piece) scanner.feed(page.data() + i, std::min(piece, page.size() - i));
+    EXPECT_EQ(scanner.tail().eolCount, whole.eolCount) << piece;
+    EXPECT_EQ(scanner.tail().trailingEols, whole.trailingEols) << piece;
+  }
+}
+
 TEST(T30Frames, FcfIgnoresXBitExceptForTheDisGroup) {
   EXPECT_EQ(frameFcf({0xFF, 0x13, 0x83}), fcf::kDcs);
   EXPECT_EQ(frameFcf({0xFF, 0x13, 0x82}), fcf::kDcs);

@@ -79,7 +79,9 @@ class Modem {
   void lineSendFrames(const std::vector<Bytes>& frames);
   RxStatus lineReceiveFrames(std::vector<Bytes>& frames, int timeoutMs);
   void lineSendData(int mod, const Bytes& data);
-  RxStatus lineReceiveData(Bytes& data, int& rate, bool& damaged, int timeoutMs, bool deliver);
+  // Receives one high-speed carrier; keeps at most keepMax bytes of it in data and scans all of it.
+  RxStatus lineReceiveData(Bytes& data, int& rate, bool& damaged, int timeoutMs, bool deliver, T4Scanner* scan = nullptr,
+                           size_t keepMax = 65536);
   void skipCarrier();
 
   // Class 2 / 2.0.

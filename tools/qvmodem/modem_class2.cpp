@@ -238,7 +238,8 @@ Modem::RxStatus Modem::lineReceiveFrames(std::vector<Bytes>& frames, int timeout
   }
 }
 
-Modem::RxStatus Modem::lineReceiveData(Bytes& data, int& rate, bool& damaged, int timeoutMs, bool deliver) {
+Modem::RxStatus Modem::lineReceiveData(Bytes& data, int& rate, bool& damaged, int timeoutMs, bool deliver, T4Scanner* scan,
+                                       size_t keepMax) {
   data.clear();
   damaged = false;
   rate = 0;
@@ -275,7 +276,9 @@ Modem::RxStatus Modem::lineReceiveData(Bytes& data, int& rate, bool& damaged, in
       }
       line_->pop(end_);
       if (ev->kind == LineEvent::Kind::Data) {
-        data.insert(data.end(), ev->bytes.begin(), ev->bytes.end());
+        const size_t room = keepMax > data.size() ? keepMax - data.size() : 0;
+        data.insert(data.end(), ev->bytes.begin(), ev->bytes.begin() + static_cast<long>(std::min(room, ev->bytes.size())));
+        if (scan) scan->feed(ev->bytes);
         damaged = damaged || ev->damaged;
         if (deliver) {
           out.clear();
@@ -444,7 +447,8 @@ void Modem::c2Transmit() {
   result(Result::Connect);
   if (!is20() && profile_.class2SendXon) sendBytes(Bytes{kXon});
   auto due = Clock::now();
-  Bytes page;
+  T4Scanner scan;
+  size_t pageBytes = 0;
   Bytes chunk;
   const bool reverse = (bor_ & 1) != 0;
   int ppm = -1;
@@ -454,7 +458,8 @@ void Modem::c2Transmit() {
     if (chunk.empty()) return;
     pace(due, chunk.size(), rate);
     line_->sendData(end_, chunk);
-    page.insert(page.end(), chunk.begin(), chunk.end());
+    scan.feed(chunk);
+    pageBytes += chunk.size();
     chunk.clear();
   };
   while (!ended) {
@@ -491,8 +496,8 @@ void Modem::c2Transmit() {
   }
   flush();
   // The DCE closes the page with RTC when the DTE did not.
-  trace("page sent: " + std::to_string(page.size()) + " bytes, " + std::to_string(scanT4(page).eolCount) + " EOLs, trailing " + std::to_string(scanT4(page).trailingEols));
-  if (!scanT4(page).hasRtc()) {
+  trace("page sent: " + std::to_string(pageBytes) + " bytes, " + std::to_string(scan.tail().eolCount) + " EOLs");
+  if (!scan.tail().hasRtc()) {
     chunk = rtcBytes();
     flush();
   }
@@ -689,8 +694,10 @@ void Modem::c2Receive() {
   Bytes page;
   int rate = 0;
   bool damaged = false;
+  T4Scanner scan;
   for (;;) {
-    const RxStatus st = lineReceiveData(page, rate, damaged, kT2Ms + 4000, true);
+    scan = T4Scanner();
+    const RxStatus st = lineReceiveData(page, rate, damaged, kT2Ms + 4000, true, &scan, 1 << 20);
     if (st == RxStatus::Lost) {
       c2Hangup(page.empty() ? 73 : 90);
       return;
@@ -757,7 +764,7 @@ void Modem::c2Receive() {
   ++pagesDone_;
   const bool bad = damaged || (profile_.rtnPage > 0 && pagesDone_ == profile_.rtnPage);
   pageStatus_ = lastPageStatus_ = bad ? 2 : 1;
-  const T4Tail tail = scanT4(page);
+  const T4Tail tail = scan.tail();
   char buf[64];
   if (is20()) std::snprintf(buf, sizeof buf, "+FPS:%d,%X,0,0,0", pageStatus_, tail.lineCount());
   else std::snprintf(buf, sizeof buf, "+FPTS:%d,%d,0,0,0", pageStatus_, tail.lineCount());
