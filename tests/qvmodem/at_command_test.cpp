@@ -85,6 +85,9 @@ TEST(AtCommands, FaxClassesAndClassBoundCommands) {
   EXPECT_EQ(dte.command("AT+FCC=?"), "\r\n(0,1),(0-5),(0-2),(0-2),(0,1),(0),(0),(0-7)\r\n\r\nOK\r\n");
   EXPECT_EQ(dte.command("AT+FCC=1,9"), "\r\nERROR\r\n");
   EXPECT_EQ(dte.command("AT+FLID=\"x\""), "\r\nERROR\r\n");  // the Class 2 name in 2.0
+  EXPECT_EQ(dte.command("AT+FIP"), "\r\nOK\r\n");                 // factory fax parameters
+  EXPECT_EQ(dte.command("AT+FLI?"), "\r\n\"\"\r\n\r\nOK\r\n");
+  EXPECT_EQ(dte.command("AT+FNR?"), "\r\n0,0,0,0\r\n\r\nOK\r\n");
   EXPECT_EQ(dte.command("AT+FCLASS=2"), "\r\nOK\r\n");
   EXPECT_EQ(dte.command("AT+FDIS?"), "\r\n1,5,0,2,0,0,0,0\r\n\r\nOK\r\n");
   EXPECT_EQ(dte.command("AT+FDIS=0,3"), "\r\nOK\r\n");

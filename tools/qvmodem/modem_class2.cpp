@@ -139,6 +139,19 @@ Result Modem::class2(const std::string& name, char op, const std::string& arg, b
   // Accepted and remembered by real modems; nothing in our T.30 depends on them.
   static const char* const kAccepted2[] = {"+FMINSP", "+FPHCTO", "+FBUG", "+FTBC", "+FCQ", "+FSPL", "+FAXERR", "+FBADLIN", "+FBADMUL", "+FREL", "+FECM", "+FBS", "+FBUF", "+FCTCRTY", "+FWDFC", "+FVRFC", "+FLNFC", "+FDFFC"};
   static const char* const kAccepted20[] = {"+FMS", "+FCT", "+FBU", "+FPP", "+FCQ", "+FSP", "+FAP", "+FRQ", "+FRY", "+FEA", "+FBS", "+FND", "+FPR", "+FCS", "+FPA", "+FSA"};
+  if (v20 && name == "+FIP") {
+    // Back to the factory fax parameters (the class stays).
+    if (op != 0 && op != '=') return Result::Error;
+    const int br = rateToBr(profile_.maxRate);
+    c2Caps_ = SessionParams{1, br, 0, 2, 0, 0, 0, 0};
+    c2Dis_ = c2Caps_;
+    localId_.clear();
+    fcr_ = faa_ = bor_ = fie_ = 0;
+    flo_ = 1;
+    std::fill(std::begin(fnr_), std::end(fnr_), 0);
+    pageStatus_ = 1;
+    return Result::Ok;
+  }
   if (name == "+FDT") {
     if (op != 0 && op != '=') return Result::Error;
     if (!inCall_ || !c2Sender_) return Result::Error;

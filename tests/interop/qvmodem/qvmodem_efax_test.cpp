@@ -219,6 +219,20 @@ TEST_F(EfaxThroughQvmodem, Class2ToClass2) {
   expectReceivedImage(20, false);
 }
 
+TEST_F(EfaxThroughQvmodem, Class20ToClass1) {
+  auto rx = receiver("1");
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  Proc tx({"efax", "-d", (dir_ / "a").string(), "-o0", "-l", "+1 555 1234", "-v", "ewinchmrt", "-t", "5551234",
+           (dir_ / "page.001.tif").string()},
+          dir_ / "tx.log");
+  EXPECT_EQ(tx.wait(120000), 0) << readFile(dir_ / "tx.log");
+  EXPECT_EQ(rx->wait(30000), 0) << readFile(dir_ / "rx.log");
+  const std::string txLog = readFile(dir_ / "tx.log");
+  EXPECT_NE(txLog.find("+FCI:\"RECEIVER\""), std::string::npos) << txLog;
+  EXPECT_NE(txLog.find("+FHS:00"), std::string::npos) << txLog;
+  expectReceivedImage(20, true);
+}
+
 TEST_F(EfaxThroughQvmodem, EfaxReceivesFromAClass20Sender) {
   // efax answers in Class 1; our test is the DTE of a Class 2.0 sender on the other end.
   auto rx = receiver("1");
