@@ -200,3 +200,30 @@ TEST(Class1Call, ScriptedDialOutcomesFollowTheResultSet) {
   Pair p(o);
   EXPECT_EQ(p.a.command("ATV0X4D1", "\r"), "7\r");
 }
+
+TEST(Class1Call, PacedLineRunsAtTheModulationRate) {
+  // Only A paces (the transmitting side sets the pace); B answers at once.
+  ModemSetOptions o = fastPair();
+  o.a.fast = false;
+  Pair p(o);
+  p.call("1", "1");
+  EXPECT_EQ(p.b.waitForResult(), "\r\nCONNECT\r\n");
+  p.b.sendFrame(kDis);
+  EXPECT_EQ(p.b.waitForResult(), "\r\nOK\r\n");
+  EXPECT_EQ(p.a.waitForResult(8000), "\r\nCONNECT\r\n");
+  p.a.readDleBlock();
+  EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
+  p.b.write("AT+FRM=96\r");
+  EXPECT_EQ(p.a.command("AT+FTM=96"), "\r\nCONNECT\r\n");
+  // 2400 bytes at 9600 bit/s take two seconds on the line; OK comes when the last bit has left.
+  std::vector<uint8_t> data(2400, 0x55);
+  data.push_back(0x10);
+  data.push_back(0x03);
+  const auto start = std::chrono::steady_clock::now();
+  p.a.writeBytes(data);
+  EXPECT_EQ(p.a.waitForResult(8000), "\r\nOK\r\n");
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(ms, 1900);
+  EXPECT_EQ(p.b.waitForResult(), "\r\nCONNECT\r\n");
+  EXPECT_EQ(p.b.readDleBlock(), std::vector<uint8_t>(2400, 0x55));
+}
