@@ -466,10 +466,8 @@ TQvReceiveFax::Next TQvReceiveFax::OnLine() {
             pageState_ = 2;
           }
         } else {
-          SendText("AT+FKS\r");
-          Fail(kErrFileRejected);
-          SendLog(6);
-          return Next::Again;
+          // The modem takes the abort command only once the answer command has ended.
+          rejectPending_ = true;
         }
       } else if (StartsWith(l, cmds_.sessionParams)) {
         Class2Params p = DecodeClass2Params(RemovePrefix(l));
@@ -478,6 +476,13 @@ TQvReceiveFax::Next TQvReceiveFax::OnLine() {
         sessionWide_ = p.wide;
         sessionEcm_ = p.ecm;
         StatusUpdate(fpSessionParams);
+      } else if (ok && rejectPending_) {
+        rejectPending_ = false;
+        ModemCommand(class_ == fcClass2 ? "AT+FK" : "AT+FKS");
+        PauseMs(500);
+        Fail(kErrFileRejected);
+        SendLog(6);
+        return Next::Again;
       } else if (ok) {
         ModemCommand("AT+FDR");
         state_ = 24;
@@ -688,6 +693,7 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
   switch (state_) {
     case 1:
       ringCount_ = 0;
+      rejectPending_ = false;
       pageState_ = 3;
       page_ = 0;
       bytesTransferred_ = 0;

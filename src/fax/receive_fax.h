@@ -83,6 +83,7 @@ class TQvReceiveFax : public TQvAbstractFax {
   long pageBytes_ = 0;
   int pagesInFile_ = 0;
   bool aborted_ = false;
+  bool rejectPending_ = false;
   int ioError_ = 0;
 };
 

@@ -587,6 +587,8 @@ TQvSendFax::Next TQvSendFax::OnLine() {
       }
       break;
     case 29:
+      // The modem lost the line while the page went out: no post-page exchange can follow.
+      if (HasCarrier(l)) return Fail(kErrSessionError);
       if (ok) {
         postPageCount_ = 0;
         StatusUpdate(fpSendEop);
@@ -633,10 +635,15 @@ TQvSendFax::Next TQvSendFax::OnLine() {
             ModemCommand("AT+FTH=3", 40);
             state_ = 35;
           }
-        } else if (k == FrameKind::Rtp || k == FrameKind::Rtn) {
-          // RTN: the speed already stepped down while the frame was decoded; retrain.
+        } else if (k == FrameKind::Rtn) {
+          // The speed stepped down while the frame was decoded; retrain and send the
+          // rejected page again rather than losing it.
+          RewindToRejectedPage();
           ModemCommand("AT+FTH=3", 40);
-          state_ = (morePages_ || k == FrameKind::Rtn) ? 13 : 35;
+          state_ = 13;
+        } else if (k == FrameKind::Rtp) {
+          ModemCommand("AT+FTH=3", 40);
+          state_ = morePages_ ? 13 : 35;
         } else {
           ModemCommand("AT+FRH=3", 40);
         }
@@ -703,19 +710,12 @@ TQvSendFax::Next TQvSendFax::OnLine() {
       if (StartsWith(l, cmds_.pageStatus)) break;  // the answer to AT+FPS? before its OK
       if (!ok) return Fail(kErrSessionError);
       if (++pageRetry_ > 2) {
-        SendText("AT+FKS\r");
+        SendText(class_ == fcClass2 ? "AT+FK\r" : "AT+FKS\r");
         return Fail(kErrSessionError);
       }
       ModemCommand("AT+FDT");
-      // The page that failed goes again: back to where it started.
-      if (morePages_ && !coverInProgress_) {
-        page_ = page_ - 1;
-      }
-      if (coverInProgress_ && !coverIsQvf_) {
-        coverText_.reset();
-        if (!coverFile_.empty()) coverText_ = std::make_unique<std::ifstream>(coverFile_);
-      }
-      {
+      RewindToRejectedPage();
+      if (!coverInProgress_) {
         int rc = ReadCurrentPageHeader();
         if (rc != 0) return Fail(rc);
       }
@@ -787,18 +787,8 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       if (docOpen_ && !coverInProgress_) {
         int rc = ReadCurrentPageHeader();
         if (rc != 0) return Fail(rc);
-      } else if (docOpen_) {
-        // resolution of the cover decides the first negotiation
-        curRes_ = '0';
-        curWide_ = false;
-        if (coverIsQvf_) {
-          int rc = cover_.Open(coverFile_);
-          if (rc == 0) rc = cover_.ReadPageInfo(1, pageInfo_);
-          if (rc != 0) return Fail(rc);
-          curRes_ = (pageInfo_.flags & kPageHighRes) ? '1' : '0';
-          cover_.Close();
-        }
       } else {
+        // the cover's resolution decides the first negotiation
         curRes_ = '0';
         curWide_ = false;
         if (coverIsQvf_) {
@@ -934,6 +924,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       if (ev != Ev::OutEmpty) return Next::Wait;
       if (SoftwareFlow) ch_->ClearSoftwareFlow();
       morePages_ = MorePagesAfterCurrent();
+      lastWasCover_ = coverInProgress_;
       resChanges_ = false;
       if (morePages_) {
         prevRes_ = curRes_;
@@ -1028,6 +1019,17 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
     default:
       return Next::Wait;
   }
+}
+
+void TQvSendFax::RewindToRejectedPage() {
+  if (morePages_) {
+    if (lastWasCover_)
+      coverInProgress_ = true;  // state 24 opens the cover again
+    else
+      page_ = page_ - 1;
+  }
+  if (coverInProgress_ && !coverIsQvf_) coverText_.reset();
+  morePages_ = false;
 }
 
 void TQvSendFax::HangUp() {

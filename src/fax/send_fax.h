@@ -75,6 +75,7 @@ class TQvSendFax : public TQvAbstractFax {
   int SendPageBlocks(bool& done);
   int SendCoverLines(bool& done);
   void CloseFiles();
+  void RewindToRejectedPage();
   bool MorePagesAfterCurrent() const;
   std::string MergeFiles(const std::vector<std::string>& files);
   void StatusUpdate(int code);
@@ -101,6 +102,7 @@ class TQvSendFax : public TQvAbstractFax {
   bool carrierSeen_ = false;
   int postPageCount_ = 0;
   bool morePages_ = false;
+  bool lastWasCover_ = false;
   bool resChanges_ = false;
   bool aborted_ = false;
   RemoteCaps remoteCaps_;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "comm/posix_dispatcher.h"
+#include "core/error_text.h"
 #include "core/message_loop.h"
 #include "fax/fax_log.h"
 #include "fax/port_channel.h"
@@ -293,7 +294,10 @@ struct Call {
   ~Call() {
     if (send.Active()) send.AbortFax();
     if (receive.Active()) receive.AbortFax();
-    PumpUntil({&sent, &received}, 15);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while ((send.Active() || receive.Active()) && std::chrono::steady_clock::now() < deadline)
+      core::MessageLoop::instance().waitAndPump(20);
+    core::MessageLoop::instance().pumpPending();
     if (portA) portA->ClosePort();
     if (portB) portB->ClosePort();
   }
