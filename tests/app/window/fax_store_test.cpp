@@ -165,6 +165,18 @@ TEST_F(FaxStoreTest, RichTextRoundTripsThroughMemos) {
   store.LoadRichText(empty, "RTFDOC", fax);
   EXPECT_TRUE(empty.IsEmpty());  // an empty memo leaves the editor empty
 
+  // Without a current record nothing is loaded, not even a working file left behind earlier.
+  {
+    QFile stale(dir_.File(QStringLiteral("Eraseme.rtf")));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("{\\rtf1 stale}");
+  }
+  fax.Go(fax.RecCount() + 1);
+  RtfBuffer none;
+  store.LoadRichText(none, "RTFDOC", fax);
+  EXPECT_TRUE(none.IsEmpty());
+  fax.First();
+
   const std::string cover = "{\\rtf1\\ansi {\\b Cover} sheet\\par}";
   std::string doc = "{\\rtf1\\ansi ";
   for (int i = 0; i < 2000; ++i) doc += "line " + std::to_string(i) + "\\par ";

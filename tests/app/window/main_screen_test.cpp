@@ -443,6 +443,16 @@ TEST_F(MainScreenTest, ClosingSavesPlacementAndSettings) {
   EXPECT_EQ(again->geometry(), QRect(30, 40, 640, 420));
 }
 
+TEST_F(MainScreenTest, AnUnwritableSettingsFileDoesNotKeepTheProgramOpen) {
+  auto w = StartReady();
+  // The settings file replaced by a folder: every write fails.
+  ASSERT_TRUE(QFile::remove(dir_.File(QStringLiteral("QRV.INI"))));
+  ASSERT_TRUE(QDir(dir_.Path()).mkdir(QStringLiteral("QRV.INI")));
+  EXPECT_TRUE(w->close());
+  ASSERT_EQ(dialogs_.Infos().size(), 1);
+  EXPECT_TRUE(dialogs_.Infos()[0].startsWith(QStringLiteral("Unable to write to ")));
+}
+
 TEST_F(MainScreenTest, ClosingWhileReceivingAsksFirst) {
   auto w = StartReady();
   w->SetReceivingNow(true);
