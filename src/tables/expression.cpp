@@ -43,13 +43,14 @@ std::string XbStr(double v, int len, int dec) {
   if (len > 255) len = 255;
   if (dec < 0) dec = 0;
   if (dec > len) dec = len;
+  if (!std::isfinite(v) || std::fabs(v) > 1e300) return std::string(static_cast<size_t>(len), '*');
+  double scale = std::pow(10.0, dec);
+  double r = std::round(v * scale) / scale;  // xBase rounds halves away from zero
+  if (r == 0) r = 0;                          // never "-0.00"
   char buf[400];
-  if (!std::isfinite(v)) return std::string(static_cast<size_t>(len), '*');
-  int n = std::snprintf(buf, sizeof buf, "%*.*f", len, dec, v);
+  int n = std::snprintf(buf, sizeof buf, "%*.*f", len, dec, r);
   if (n < 0 || n > len) return std::string(static_cast<size_t>(len), '*');
-  std::string s(buf, static_cast<size_t>(n));
-  if (s == std::string(s.size() - 2, ' ') + "-0") s[s.size() - 2] = ' ';
-  return s;
+  return std::string(buf, static_cast<size_t>(n));
 }
 
 struct Ctx {
@@ -615,7 +616,16 @@ class Parser {
     return l;
   }
 
+  struct Depth {
+    explicit Depth(Parser& p) : p_(p) {
+      if (++p_.depth_ > 200) p_.Fail("the expression is nested too deeply");
+    }
+    ~Depth() { --p_.depth_; }
+    Parser& p_;
+  };
+
   NodeP ParseNot() {
+    Depth guard(*this);
     if (IsOp("NOT") || IsOp("!")) {
       Next();
       NodeP a = ParseNot();
@@ -688,6 +698,7 @@ class Parser {
   }
 
   NodeP ParsePow() {
+    Depth guard(*this);
     NodeP l = ParseUnary();
     if (IsOp("**") || IsOp("^")) {
       Next();
@@ -699,6 +710,7 @@ class Parser {
   }
 
   NodeP ParseUnary() {
+    Depth guard(*this);
     if (IsOp("-") || IsOp("+")) {
       bool neg = cur_.text == "-";
       Next();
@@ -710,10 +722,8 @@ class Parser {
   }
 
   NodeP ParsePrimary() {
-    if (++depth_ > 200) Fail("the expression is nested too deeply");
-    NodeP n = ParsePrimaryInner();
-    --depth_;
-    return n;
+    Depth guard(*this);
+    return ParsePrimaryInner();
   }
 
   NodeP ParsePrimaryInner() {
