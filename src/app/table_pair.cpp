@@ -2,6 +2,7 @@
 
 #include "tables/data_set.h"
 #include "tables/xbase_component.h"
+#include "tables/xb_engine.h"
 #include "tables/xbase_date.h"
 
 #include <exception>
@@ -24,6 +25,7 @@ void InitTableEngine() {
     }
     static tb::TXBaseEnv env;
     env.SetDeleted(true);
+    tb::xb_SysProp(tb::xspOptimize, 0);
     return true;
   }();
   (void)done;
