@@ -96,7 +96,7 @@ struct Fixture {
       raw.insert(raw.end(), {0x00, 0x08, 0x80});
     }
     testing::QvfBuilder receiver;
-    receiver.page(raw, kPageHighRes);
+    receiver.page(raw, pfHighRes);
     receiver.save(rawQvfPath);
   }
   ~Fixture() {

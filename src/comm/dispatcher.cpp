@@ -18,12 +18,6 @@ namespace {
 
 std::atomic<uint32_t> gNextWindowHandle{0x100};
 
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace
@@ -137,7 +131,7 @@ int TQvBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, in
   }
   released_.store(false);
   ResetState();
-  startMs_.store(NowMs());
+  startMs_.store(LogClockMs());
   {
     std::lock_guard main(mainLock_);
     modemStatus_ = DevModemLines() & 0xF0;
@@ -151,7 +145,7 @@ int TQvBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, in
   if (rc < 0) return fail(rc);
   TQvDeviceStatus status;
   lineErrors_.store(DevClearErrors(status) & 0x1F);
-  startMs_.store(NowMs());
+  startMs_.store(LogClockMs());
   try {
     StartThreads();
   } catch (...) {

@@ -30,6 +30,19 @@ class TQvMessageWindow {
   uint32_t handle_;
 };
 
+// The trace and log buffers of a dispatcher, in transit between two of them.
+struct TQvDiagnostics {
+  bool Valid = false;
+  bool TraceOn = false;
+  std::vector<uint8_t> Trace;
+  int TraceCapacity = 0, TraceIndex = 0;
+  bool TraceWrapped = false;
+  bool LogOn = false;
+  std::vector<uint8_t> Log;
+  int LogHead = 0, LogTail = 0, LogFree = 0;
+  int64_t StartMs = 0;
+};
+
 // A procedure handler: (message, trigger handle or count, data word + registry index x 65536).
 // Called on the dispatcher thread.
 using TQvProcHandler = void (*)(uint32_t msg, uint32_t wParam, uint32_t lParam);
@@ -39,6 +52,16 @@ using TQvMethodCode = void (*)(void* object, uint32_t msg, uint32_t wParam, uint
 // The engine under every serial port: input and output rings, triggers, the reader, dispatcher
 // and writer threads, the trace and the dispatch log. Device layers implement the Dev*
 // operations. Results: 0 or a negative library code, or a positive handle/count where stated.
+//
+// A protocol engine drives it like this: take the open port's DispatcherObject(), keep its
+// session in a user pointer slot (SetUserPointer), RegisterProcHandler(proc) and find the
+// session again inside proc through FindDispatcher(lParam >> 16) (the global list, see
+// dispatcher_list.h); NewTimerTrigger / ArmTimerTrigger(h, ticks, ticks != 0),
+// NewStatusTrigger(stOutBuffFree or stOutBuffUsed or stModem) / ArmStatusTrigger(h, level, true),
+// SetAvailThreshold; ReadChar, HasInput, SendChar, SendBlock, SendString, OutputUsed,
+// OutputFree, SetBaudOnly, DriveDtr, DriveRts, PurgeInput, PurgeOutput, CheckCarrier,
+// SetSoftwareFlow / ClearSoftwareFlow, and AddLogEntry(11, state subtype, ...) while Logging().
+// Handlers run with no dispatcher lock held and may call anything here, ClosePort included.
 class TQvBaseDispatcher {
  public:
   TQvBaseDispatcher();
@@ -153,9 +176,13 @@ class TQvBaseDispatcher {
   bool Logging();
   void AddLogEntry(uint8_t type, uint8_t subtype, uint32_t dataLength, const void* data, uint32_t value);
   uint32_t ElapsedMs() const;
-  // Moves the trace and log buffers (and the log's time base) to another dispatcher, so a port
-  // that changes its device keeps one continuous history.
-  void MoveDiagnosticsTo(TQvBaseDispatcher& other);
+  // Takes out or puts back the trace and log buffers (with the log's time base), so a port that
+  // changes its device keeps one continuous history.
+  TQvDiagnostics TakeDiagnostics();
+  void PutDiagnostics(TQvDiagnostics&& diagnostics);
+  // The clock the log's time stamps come from (steady milliseconds); tests fix it.
+  static void SetLogClockForTesting(int64_t (*clock)());
+  static int64_t LogClockMs();
 
   // The trace file text for recorded (kind, byte) entries, and the text of one log's entries.
   static std::string FormatTrace(const std::vector<uint8_t>& entries, bool hex);

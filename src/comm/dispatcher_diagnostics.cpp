@@ -1,6 +1,7 @@
 // The byte trace and the dispatch log of a dispatcher, and their text files.
 #include <sys/utsname.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -21,7 +22,7 @@ namespace {
 constexpr const char* kEol = "\r\n";
 constexpr int kLogHeaderSize = 14;  // type, subtype, elapsed ms, value, data length
 
-int64_t NowMs() {
+int64_t SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -86,10 +87,16 @@ std::string OperatingSystem() {
   return std::string(u.sysname) + " " + u.release;
 }
 
+std::atomic<int64_t (*)()> gLogClock{&SteadyMs};
+
 }  // namespace
 
+void TQvBaseDispatcher::SetLogClockForTesting(int64_t (*clock)()) { gLogClock.store(clock ? clock : &SteadyMs); }
+
+int64_t TQvBaseDispatcher::LogClockMs() { return gLogClock.load()(); }
+
 uint32_t TQvBaseDispatcher::ElapsedMs() const {
-  return static_cast<uint32_t>(NowMs() - startMs_.load());
+  return static_cast<uint32_t>(LogClockMs() - startMs_.load());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -399,20 +406,21 @@ int TQvBaseDispatcher::WriteLogFile(const std::string& fileName, bool append, bo
   return CloseDump(f, ok);
 }
 
-void TQvBaseDispatcher::MoveDiagnosticsTo(TQvBaseDispatcher& other) {
-  std::scoped_lock both(mainLock_, other.mainLock_);
-  other.traceOn_ = traceOn_;
-  other.trace_ = std::move(trace_);
-  other.traceCapacity_ = traceCapacity_;
-  other.traceIndex_ = traceIndex_;
-  other.traceWrapped_ = traceWrapped_;
-  other.logOn_ = logOn_;
-  other.log_ = std::move(log_);
-  other.logHead_ = logHead_;
-  other.logTail_ = logTail_;
-  other.logFree_ = logFree_;
-  other.logScratch_ = std::move(logScratch_);
-  other.startMs_.store(startMs_.load());
+TQvDiagnostics TQvBaseDispatcher::TakeDiagnostics() {
+  std::lock_guard main(mainLock_);
+  TQvDiagnostics d;
+  d.Valid = true;
+  d.TraceOn = traceOn_;
+  d.Trace = std::move(trace_);
+  d.TraceCapacity = traceCapacity_;
+  d.TraceIndex = traceIndex_;
+  d.TraceWrapped = traceWrapped_;
+  d.LogOn = logOn_;
+  d.Log = std::move(log_);
+  d.LogHead = logHead_;
+  d.LogTail = logTail_;
+  d.LogFree = logFree_;
+  d.StartMs = startMs_.load();
   trace_.clear();
   log_.clear();
   logScratch_.clear();
@@ -420,6 +428,24 @@ void TQvBaseDispatcher::MoveDiagnosticsTo(TQvBaseDispatcher& other) {
   traceCapacity_ = traceIndex_ = 0;
   traceWrapped_ = false;
   logHead_ = logTail_ = logFree_ = 0;
+  return d;
+}
+
+void TQvBaseDispatcher::PutDiagnostics(TQvDiagnostics&& d) {
+  if (!d.Valid) return;
+  std::lock_guard main(mainLock_);
+  traceOn_ = d.TraceOn && !d.Trace.empty();
+  trace_ = std::move(d.Trace);
+  traceCapacity_ = d.TraceCapacity;
+  traceIndex_ = d.TraceIndex;
+  traceWrapped_ = d.TraceWrapped;
+  logOn_ = d.LogOn && !d.Log.empty();
+  log_ = std::move(d.Log);
+  logHead_ = d.LogHead;
+  logTail_ = d.LogTail;
+  logFree_ = d.LogFree;
+  if (!log_.empty()) startMs_.store(d.StartMs);
+  d.Valid = false;
 }
 
 }  // namespace qv::comm

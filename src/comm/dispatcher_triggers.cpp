@@ -535,6 +535,16 @@ void TQvBaseDispatcher::TimerAndStatusPass() {
     if (!fired) CheckTimerTriggers(fired);
     if (!fired) break;
   }
+  // Input that arrived while dispatching was held off (a synchronous wait) is announced now
+  // rather than when the next byte happens to come.
+  bool unannounced;
+  {
+    std::lock_guard in(inputLock_);
+    unannounced = !inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inHead_ != lastAvailPos_));
+  }
+  if (unannounced)
+    while (!closePending_.load() && !inDispatch_.load() && CheckAvailAndData() == CheckResult::Dispatched) {
+    }
   bool any;
   {
     std::lock_guard main(mainLock_);

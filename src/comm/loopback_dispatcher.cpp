@@ -60,6 +60,11 @@ TQvLineSettings TQvLoopbackDispatcher::LastState() {
   return state_;
 }
 
+int TQvLoopbackDispatcher::StateWrites() {
+  std::lock_guard lock(lock_);
+  return stateWrites_;
+}
+
 void TQvLoopbackDispatcher::HoldOutput(bool hold) {
   {
     std::lock_guard lock(lock_);
@@ -121,6 +126,7 @@ int TQvLoopbackDispatcher::DevSetState(const TQvLineSettings& block) {
   if (TranslateBaud(block.BaudRate) == 0) return ecBaudRate;
   std::lock_guard lock(lock_);
   state_ = block;
+  ++stateWrites_;
   return 0;
 }
 

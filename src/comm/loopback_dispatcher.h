@@ -26,6 +26,7 @@ class TQvLoopbackDispatcher : public TQvBaseDispatcher {
   // Makes the device accept nothing more for a while (flow control held by the far side).
   void HoldOutput(bool hold);
   TQvLineSettings LastState();
+  int StateWrites();  // how often the line settings were applied
 
  protected:
   int DevEscape(int func) override;
@@ -56,6 +57,7 @@ class TQvLoopbackDispatcher : public TQvBaseDispatcher {
   bool holdOutput_ = false;
   bool dtr_ = false, rts_ = false;
   TQvLineSettings state_;
+  int stateWrites_ = 0;
 };
 
 }  // namespace qv::comm

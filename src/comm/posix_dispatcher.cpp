@@ -280,6 +280,7 @@ int TQvPosixDispatcher::DevSetState(const TQvLineSettings& block) {
   ::cfmakeraw(&t);
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
   static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
   t.c_cflag |= kSizes[block.ByteSize - 5];
   switch (block.Parity) {
@@ -301,7 +302,17 @@ int TQvPosixDispatcher::DevSetState(const TQvLineSettings& block) {
   t.c_cc[VTIME] = 0;
   ::cfsetispeed(&t, speed);
   ::cfsetospeed(&t, speed);
-  if (::tcsetattr(fd, TCSANOW, &t) != 0) return -errno;
+  if (::tcsetattr(fd, TCSANOW, &t) != 0) {
+    int err = errno;
+    // Pseudo-terminals have no framing and some kernels refuse any but 8N1 there; keep the
+    // framing asked for in the mirror and apply the rest.
+    termios now{};
+    if (err != EINVAL || linesSupported_ || ::tcgetattr(fd, &now) != 0) return -err;
+    t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB)) |
+                (now.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB));
+    t.c_iflag &= ~INPCK;
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) return -errno;
+  }
   if ((block.Flags & lfRtsControlMask) == lfRtsToggle && linesSupported_) {
     serial_rs485 rs{};
     rs.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/error_codes.h"
 #include "faximage/file_errors.h"
 
 namespace qv::faximage {
@@ -21,7 +22,7 @@ int BufferedWriter::Create(const std::string& fileName) {
   fileName_ = fileName;
   filePos_ = 0;
   used_ = 0;
-  if (fileName.empty()) return error_ = -3;  // ecPathNotFound
+  if (fileName.empty()) return error_ = qv::core::ecPathNotFound;
   do fd_ = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   while (fd_ < 0 && errno == EINTR);
   if (fd_ < 0) return error_ = OpenErrorFromErrno(errno, fileName, true);
@@ -62,7 +63,8 @@ int BufferedWriter::flush() {
 
 int BufferedWriter::Write(const void* data, size_t size) {
   if (error_) return error_;
-  if (fd_ < 0) return error_ = -1001;  // ecBadHandle: not created
+  if (fd_ < 0) return error_ = qv::core::ecBadHandle;  // not created
+  if (size == 0) return 0;
   auto* p = static_cast<const uint8_t*>(data);
   if (used_ + size <= kBufferSize) {
     std::memcpy(buffer_.data() + used_, p, size);
@@ -89,9 +91,9 @@ int BufferedWriter::Write(const void* data, size_t size) {
 
 int BufferedWriter::WriteAt(int64_t position, const void* data, size_t size) {
   if (error_) return error_;
-  if (fd_ < 0) return error_ = -1001;
+  if (fd_ < 0) return error_ = qv::core::ecBadHandle;
   if (position < 0 || position + static_cast<int64_t>(size) > Position())
-    return -1002;  // ecBadArgument: only bytes already written can be rewritten
+    return qv::core::ecBadArgument;  // only bytes already written can be rewritten
   if (int rc = flush()) return rc;
   int64_t end = filePos_;
   filePos_ = position;

@@ -74,7 +74,7 @@ std::string QvfFileHeader::StationIdString() const {
 void QvfFileHeader::SetStationId(std::string_view id, bool padToFull) {
   if (id.size() > kQvfStationIdMax) id = id.substr(0, kQvfStationIdMax);
   StationId.fill(' ');
-  std::memcpy(StationId.data(), id.data(), id.size());
+  if (!id.empty()) std::memcpy(StationId.data(), id.data(), id.size());
   StationIdLength = static_cast<uint8_t>(padToFull ? kQvfStationIdMax : id.size());
 }
 

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "core/error_codes.h"
 #include "faximage/t4_coder.h"
 
 namespace qv::faximage {
@@ -33,7 +34,7 @@ int QvfWriter::appendToPage(const void* data, size_t size) {
   // ImageLength is a signed 32-bit field; a page that outgrows it cannot be stored.
   if (imageLength_ + static_cast<int64_t>(size) > std::numeric_limits<int32_t>::max()) {
     out_.Discard();
-    return -101;  // ecDiskFull
+    return qv::core::ecDiskFull;
   }
   if (int rc = out_.Write(data, size)) return rc;
   imageLength_ += static_cast<int64_t>(size);
@@ -41,7 +42,7 @@ int QvfWriter::appendToPage(const void* data, size_t size) {
 }
 
 int QvfWriter::WriteRowRecord(std::span<const uint8_t> codedRow) {
-  if (codedRow.size() > 0xFFFF) return -1002;  // ecBadArgument
+  if (codedRow.size() > 0xFFFF) return qv::core::ecBadArgument;
   if (int rc = beginPageIfNeeded()) return rc;
   uint8_t len[2] = {static_cast<uint8_t>(codedRow.size()),
                     static_cast<uint8_t>(codedRow.size() >> 8)};
@@ -52,7 +53,7 @@ int QvfWriter::WriteRowRecord(std::span<const uint8_t> codedRow) {
 int QvfWriter::finishPage() {
   if (header_.PageCount == 0xFFFF) {  // PageCount is 16 bits
     out_.Discard();
-    return -1002;
+    return qv::core::ecBadArgument;
   }
   ++header_.PageCount;
   QvfPageHeader ph;
@@ -80,7 +81,7 @@ int QvfWriter::EndRawPage() {
 }
 
 int QvfWriter::Close(std::string_view stationId, bool padStationId) {
-  if (!out_.IsOpen()) return out_.Error() ? out_.Error() : -1001;
+  if (!out_.IsOpen()) return out_.Error() ? out_.Error() : qv::core::ecBadHandle;
   header_.DateTime = DosDateTimeNow();
   header_.SetStationId(stationId, padStationId);
   uint8_t raw[kQvfFileHeaderSize];

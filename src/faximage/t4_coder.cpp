@@ -105,7 +105,7 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the bit packer assumes
 int CodeRow(const uint8_t* raster, int width, int leftMargin, bool doubleWidth, uint8_t* out) {
   const RunTables& t = runTables();
   int margin = std::clamp(leftMargin, 0, width);
-  int rowBytes = width / 8;
+  int rowBytes = (width + 7) / 8;
   // Raster pixels that reach the coded row.
   int n = doubleWidth ? (width - margin + 1) / 2 : width - margin;
 

@@ -16,7 +16,7 @@ inline constexpr std::array<uint8_t, 12> kEndOfPageCode = {0x00, 0x80, 0x00, 0x0
 // Longest coded row CodeRow can produce for 2048-pixel rows, with slack for its 8-byte stores.
 inline constexpr int kMaxCodedRow = 1600;
 
-// Codes one raster row (1 = black, leftmost pixel in the high bit; width/8 bytes readable) as
+// Codes one raster row (1 = black, leftmost pixel in the high bit; (width + 7) / 8 bytes) as
 // the aligned EOL followed by its runs: `leftMargin` white pixels, then the row's pixels, each
 // doubled with doubleWidth, cut or white-filled so the runs add up to `width`. Returns the
 // coded length: the bytes filled by codes, the partly filled byte and one zero byte.

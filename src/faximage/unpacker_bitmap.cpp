@@ -69,8 +69,8 @@ int BitmapBuilder::endPage(const UnpackerState&) {
 
 int FullWidthBuilder::startPage(const UnpackerState& state) {
   page_ = PageBitmap{};
-  int width = (state.PageFlags & kPageWide) ? 2048 : 1728;
-  if (!(state.PageFlags & kPageHighRes) && (state.UnpackFlags & kUnpackHalfWidth)) width /= 2;
+  int width = (state.PageHeader.PageFlags & pfWide) ? 2048 : 1728;
+  if (!(state.PageHeader.PageFlags & pfHighRes) && (state.UnpackFlags & kUnpackHalfWidth)) width /= 2;
   page_.width = width;
   page_.stride = width / 8;
   page_.inverted = state.Invert;
@@ -163,6 +163,44 @@ int UnpackPageToMemoryBitmap(UnpackerState& state, const std::string& fileName, 
   int rc = UnpackPage(state, fileName, page, builder);
   if (rc < 0) return rc;
   PageBitmap result = builder.take();
+  rc = ScaleBitmap(state, result);
+  if (rc < 0) return rc;
+  bitmap = std::move(result);
+  return ecOK;
+}
+
+int UnpackPageForExport(UnpackerState& state, const std::string& fileName, int page,
+                        PageBitmap& bitmap) {
+  bitmap = PageBitmap{};
+  state.Invert = false;
+  BitmapBuilder builder(false);
+  int rc = UnpackPage(state, fileName, page, builder);
+  if (rc < 0) return rc;
+  PageBitmap result = builder.take();
+  if (result.empty()) {
+    result.width = 16;
+    result.stride = 2;
+    result.height = std::max(builder.rows(), 1);
+    result.bits.assign(static_cast<size_t>(result.height) * 2, 0);
+  }
+  rc = ScaleBitmap(state, result);
+  if (rc < 0) return rc;
+  bitmap = std::move(result);
+  return ecOK;
+}
+
+int UnpackPageFullWidth(UnpackerState& state, const std::string& fileName, int page,
+                        PageBitmap& bitmap) {
+  bitmap = PageBitmap{};
+  state.Invert = false;
+  FullWidthBuilder builder;
+  int rc = UnpackPage(state, fileName, page, builder);
+  if (rc < 0) return rc;
+  PageBitmap result = builder.take();
+  if (result.height == 0) {
+    result.height = 1;
+    result.bits.assign(static_cast<size_t>(result.stride), 0);
+  }
   rc = ScaleBitmap(state, result);
   if (rc < 0) return rc;
   bitmap = std::move(result);

@@ -42,6 +42,7 @@ class BitmapBuilder : public UnpackRowSink {
 
   // The page after endPage: cut, not yet scaled; empty when no row holds black.
   PageBitmap take() { return std::move(page_); }
+  int rows() const { return rows_; }
 
  private:
   static constexpr size_t kStoredRowBytes = 256;
@@ -78,5 +79,16 @@ int ScaleBitmap(const UnpackerState& state, PageBitmap& page);
 // inverted (1 = white) when asked. An all-white page gives an empty bitmap (width and height 0).
 int UnpackPageToMemoryBitmap(UnpackerState& state, const std::string& fileName, int page,
                              bool invert, PageBitmap& bitmap);
+
+// The page for the picture-file exports: rows 1 = black, cut and scaled as for the viewer. A page
+// without black still becomes an image (white, 16 pixels wide, as many rows as it had, at least
+// one), so exporting a blank page gives a blank picture rather than a broken file.
+int UnpackPageForExport(UnpackerState& state, const std::string& fileName, int page,
+                        PageBitmap& bitmap);
+
+// Full-width page (1728 or 2048 pixels, scaled by the state's factors), rows 1 = black; at least
+// one row.
+int UnpackPageFullWidth(UnpackerState& state, const std::string& fileName, int page,
+                        PageBitmap& bitmap);
 
 }  // namespace qv::faximage

@@ -10,6 +10,7 @@
 
 #include "core/error_codes.h"
 #include "core/message_loop.h"
+#include "faximage/file_errors.h"
 
 namespace qv::faximage {
 
@@ -35,34 +36,11 @@ int UnpackerState::setWhitespace(int from, int to) {
   return ecOK;
 }
 
-int FileErrorCode(int err) {
-  switch (err) {
-    case ENOENT: return ecFileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG: return ecPathNotFound;
-    case EMFILE:
-    case ENFILE: return ecTooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EBUSY: return ecAccessDenied;
-    case ENOMEM: return ecOutOfMemory;
-    case ENOSPC:
-    case EDQUOT: return ecDiskFull;
-    case EROFS: return ecWriteProtected;
-    default: return ecDeviceReadError;
-  }
-}
-
 namespace {
 
-constexpr uint8_t kSignature[6] = {'Q', 'V', 'F', '1', '0', 0x1A};
 constexpr size_t kBlockSize = 4096;
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 struct Fd {
   int fd = -1;
@@ -96,7 +74,7 @@ class BlockReader {
     while (done < n) {
       if (pos_ == len_) {
         ssize_t r = ReadAt(fd_, block_, kBlockSize, offset_);
-        if (r < 0) return FileErrorCode(errno);
+        if (r < 0) return FileErrorFromErrno(errno, false);
         if (r == 0) break;
         offset_ += r;
         pos_ = 0;
@@ -121,7 +99,7 @@ class BlockReader {
 class Delivery {
  public:
   Delivery(UnpackerState& state, UnpackRowSink& sink)
-      : st_(state), sink_(sink), standard_((state.PageFlags & kPageHighRes) == 0) {
+      : st_(state), sink_(sink), standard_((state.PageHeader.PageFlags & pfHighRes) == 0) {
     for (int b = 0; b < 256; ++b) {
       int v = 0;
       for (int pair = 0; pair < 4; ++pair)
@@ -190,33 +168,35 @@ int UnpackPage(UnpackerState& st, const std::string& fileName, int page, UnpackR
   if (fileName.empty()) return ecFileNotFound;
   Fd file;
   file.fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file.fd < 0) return FileErrorCode(errno);
+  if (file.fd < 0) return OpenErrorFromErrno(errno, fileName, false);
 
-  ssize_t n = ReadAt(file.fd, st.FaxHeader.data(), st.FaxHeader.size(), 0);
-  if (n < 0) return FileErrorCode(errno);
-  if (n < 6 || std::memcmp(st.FaxHeader.data(), kSignature, 6) != 0) return ecFaxBadFormat;
-  if (n < 64) return ecReadPastEof;
-  st.PageCount = Le16(&st.FaxHeader[32]);
-  if (page < 1 || page > st.PageCount) return ecFaxBadFormat;
+  uint8_t raw[kQvfFileHeaderSize];
+  ssize_t n = ReadAt(file.fd, raw, sizeof raw, 0);
+  if (n < 0) return FileErrorFromErrno(errno, false);
+  if (n < 6 || std::memcmp(raw, kQvfSignature.data(), 6) != 0) return ecFaxBadFormat;
+  if (n < kQvfFileHeaderSize) return ecReadPastEof;
+  st.FaxHeader = QvfFileHeader::Decode(raw);
+  if (page < 1 || page > st.FaxHeader.PageCount) return ecFaxBadFormat;
 
   // Walk the page headers; a length that points backwards cannot be followed.
-  int64_t pos = Le32(&st.FaxHeader[34]);
+  int64_t pos = st.FaxHeader.FirstPageOffset;
   for (int p = 1;; ++p) {
-    n = ReadAt(file.fd, st.PageHeader.data(), st.PageHeader.size(), pos);
-    if (n < 0) return FileErrorCode(errno);
-    if (n < 16) return ecReadPastEof;
-    st.ImageLength = static_cast<int32_t>(Le32(&st.PageHeader[0]));
+    uint8_t rawPage[kQvfPageHeaderSize];
+    n = ReadAt(file.fd, rawPage, sizeof rawPage, pos);
+    if (n < 0) return FileErrorFromErrno(errno, false);
+    if (n < kQvfPageHeaderSize) return ecReadPastEof;
+    st.PageHeader = QvfPageHeader::Decode(rawPage);
+    st.ImageLength = st.PageHeader.ImageLength;
     if (p == page) break;
     if (st.ImageLength < 0) return ecFaxBadFormat;
-    pos += 16 + st.ImageLength;
+    pos += kQvfPageHeaderSize + st.ImageLength;
   }
-  st.PageFlags = Le16(&st.PageHeader[4]);
   st.CurrentPage = page;
   st.RowsOut = 0;
   st.BadCodes = 0;
   st.BlankRun = 0;
   st.BytesReadSoFar = 0;
-  const int64_t dataStart = pos + 16;
+  const int64_t dataStart = pos + kQvfPageHeaderSize;
   const int64_t imageLength = st.ImageLength;  // <= 0: unknown, read to the end of the file
 
   int rc = sink.startPage(st);
@@ -257,7 +237,7 @@ int UnpackPage(UnpackerState& st, const std::string& fileName, int page, UnpackR
 
   uint8_t buffer[kBlockSize];
   int state = 0;
-  if (st.PageFlags & kPageRowRecords) {
+  if (st.PageHeader.PageFlags & pfRowRecords) {
     BlockReader reader(file.fd, dataStart);
     while (state == 0 && !(imageLength > 0 && st.BytesReadSoFar >= imageLength)) {
       uint8_t lenBytes[2];
@@ -277,7 +257,7 @@ int UnpackPage(UnpackerState& st, const std::string& fileName, int page, UnpackR
       size_t want = kBlockSize;
       if (imageLength > 0) want = static_cast<size_t>(std::min<int64_t>(want, imageLength - st.BytesReadSoFar));
       ssize_t r = ReadAt(file.fd, buffer, want, offset);
-      if (r < 0) return FileErrorCode(errno);
+      if (r < 0) return FileErrorFromErrno(errno, false);
       if (r == 0) {
         if (st.BytesReadSoFar == 0) return ecFaxBadFormat;  // a raw page without data
         break;  // a short file: what arrived is shown

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "faximage/qvf_file.h"
 #include "faximage/t4_decoder.h"
 
 namespace qv::faximage {
@@ -15,11 +16,6 @@ inline constexpr uint32_t kUnpackYield = 1;
 inline constexpr uint32_t kUnpackDoubleHeight = 2;  // standard-resolution rows passed twice
 inline constexpr uint32_t kUnpackHalfWidth = 4;     // standard-resolution rows halved in width
 inline constexpr uint32_t kUnpackAbort = 8;
-
-// Page flags of a QVF page header.
-inline constexpr uint16_t kPageHighRes = 0x0001;
-inline constexpr uint16_t kPageWide = 0x0002;
-inline constexpr uint16_t kPageRowRecords = 0x0004;
 
 struct UnpackerState;
 
@@ -50,10 +46,8 @@ struct UnpackerState {
   uint32_t BadCodes = 0;
   int32_t ImageLength = 0;
   int64_t BytesReadSoFar = 0;
-  std::array<uint8_t, 64> FaxHeader{};  // as read from the file
-  std::array<uint8_t, 16> PageHeader{};
-  uint16_t PageCount = 0;  // from FaxHeader
-  uint16_t PageFlags = 0;  // from PageHeader
+  QvfFileHeader FaxHeader;  // as read from the file
+  QvfPageHeader PageHeader;
   bool Invert = false;     // rows handed to the sink with 1 = white
   UnpackStatusSink StatusSink;
   T4Decoder Decoder;
@@ -74,8 +68,5 @@ struct UnpackerState {
 // page above the page count or a raw page without data, -1003 when the quit message arrived while
 // yielding, or the sink's own error. Corrupt coded data is never an error.
 int UnpackPage(UnpackerState& state, const std::string& fileName, int page, UnpackRowSink& sink);
-
-// Negated file-system code for an errno value.
-int FileErrorCode(int err);
 
 }  // namespace qv::faximage

@@ -125,6 +125,6 @@ TEST_F(MemoryBitmapTest, RowCountIsBounded) {
   }
   w.rtc();
   QvfBuilder b;
-  b.page(w.bytes(), kPageHighRes);
+  b.page(w.bytes(), pfHighRes);
   EXPECT_EQ(UnpackPageToMemoryBitmap(st, write(b), 1, true, bm), qv::core::ecOutOfMemory);
 }

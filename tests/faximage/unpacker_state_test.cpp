@@ -54,7 +54,7 @@ TEST_F(UnpackPageTest, RowRecordPageGivesItsRowsAndRawPageToo) {
   std::string path = write(b);
   ASSERT_EQ(UnpackPage(st, path, 1, sink), 0);
   EXPECT_EQ(sink.rows, rows);
-  EXPECT_EQ(st.PageFlags, kPageRowRecords | kPageHighRes);
+  EXPECT_EQ(st.PageHeader.PageFlags, pfRowRecords | pfHighRes);
   EXPECT_EQ(st.BadCodes, 0u);
   RecordingSink raw;
   ASSERT_EQ(UnpackPage(st, path, 2, raw), 0);
@@ -72,7 +72,7 @@ TEST_F(UnpackPageTest, WalksToLaterPages) {
   std::string path = write(b);
   ASSERT_EQ(UnpackPage(st, path, 3, sink), 0);
   EXPECT_EQ(sink.rows, TextRows(7, 2048, 3));
-  EXPECT_EQ(st.PageCount, 3);
+  EXPECT_EQ(st.FaxHeader.PageCount, 3);
   EXPECT_EQ(st.CurrentPage, 3);
 }
 

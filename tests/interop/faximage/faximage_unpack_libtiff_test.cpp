@@ -81,7 +81,7 @@ struct Collect : UnpackRowSink {
 void SaveRawQvf(const std::string& path, std::vector<uint8_t> strip, bool fine, int width) {
   for (int i = 0; i < 3; ++i) strip.insert(strip.end(), {0x00, 0x08, 0x80});
   QvfBuilder b;
-  b.page(strip, static_cast<uint16_t>((fine ? kPageHighRes : 0) | (width == 2048 ? kPageWide : 0)));
+  b.page(strip, static_cast<uint16_t>((fine ? pfHighRes : 0) | (width == 2048 ? pfWide : 0)));
   b.save(path);
 }
 

@@ -1,0 +1,460 @@
+#include "fax/abstract_fax.h"
+
+#include <chrono>
+#include <thread>
+
+#include "core/exceptions.h"
+#include "core/message_loop.h"
+#include "core/ticks.h"
+#include "fax/fax_log.h"
+#include "fax/port_channel.h"
+
+namespace qv::fax {
+
+TQvAbstractFax::TQvAbstractFax() = default;
+
+TQvAbstractFax::~TQvAbstractFax() {
+  std::lock_guard lock(machineMutex_);
+  if (ch_ && active_) {
+    ch_->UnregisterHandler();
+    for (int h : {statusTimer_, timeoutTimer_, outFreeTrigger_, outEmptyTrigger_, statusTrigger_})
+      if (h > 0) ch_->DeleteTrigger(h);
+  }
+  active_ = false;
+  if (faxLog_ && faxLog_->Fax == this) faxLog_->Fax = nullptr;
+  if (statusDisplay_ && statusDisplay_->Fax == this) statusDisplay_->Fax = nullptr;
+}
+
+void TQvAbstractFax::SetInitBaud(int baud) {
+  initBaud_ = baud;
+  if (ch_ && NormalBaud == 0) NormalBaud = ch_->CurrentBaud();
+  if (ch_ && baud != 0) {
+    atCommandRate_ = false;
+    SwitchToCommandRate();
+  }
+}
+
+void TQvAbstractFax::SetModemInit(const std::string& init) {
+  std::string s = UpperCase(init.substr(0, 40));
+  if (!s.empty() && !StartsWith(s, "AT")) s = "AT" + s;
+  modemInit_ = s.substr(0, 40);
+}
+
+void TQvAbstractFax::SetComPort(comm::TQvComPort* port) {
+  comPort_ = port;
+  if (port) ApplyFaxPortSettings(port);
+}
+
+void TQvAbstractFax::SetStatusDisplay(TQvAbstractFaxStatus* display) {
+  if (statusDisplay_ && statusDisplay_->Fax == this) statusDisplay_->Fax = nullptr;
+  statusDisplay_ = display;
+  if (display) display->Fax = this;
+}
+
+void TQvAbstractFax::SetFaxLog(TQvFaxLog* log) {
+  if (faxLog_ && faxLog_->Fax == this) faxLog_->Fax = nullptr;
+  faxLog_ = log;
+  if (log) log->Fax = this;
+}
+
+void TQvAbstractFax::SetChannel(std::unique_ptr<FaxChannel> channel) {
+  ownedChannel_ = std::move(channel);
+  ch_ = ownedChannel_.get();
+}
+
+std::string TQvAbstractFax::RemoteID() const {
+  std::lock_guard lock(remoteIdMutex_);
+  return remoteId_;
+}
+
+void TQvAbstractFax::SetRemoteId(const std::string& id) {
+  std::lock_guard lock(remoteIdMutex_);
+  remoteId_ = id.substr(0, 20);
+}
+
+TFaxClassSet TQvAbstractFax::ModemClasses() {
+  if (active_) return cachedClasses_;
+  if (!ch_) {
+    if (!comPort_) core::RaiseError(-1005);
+    ownedChannel_ = MakePortChannel(comPort_);
+    ch_ = ownedChannel_.get();
+  }
+  DetectClass(false);
+  return cachedClasses_;
+}
+
+void TQvAbstractFax::AbortFax() {
+  abortPending_ = true;
+  std::unique_lock lock(machineMutex_, std::try_to_lock);
+  if (!lock.owns_lock()) return;  // the running machine sees the request before it returns
+  if (active_ && !finished_) RunMachine(Ev::None);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Session start and finish
+
+void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
+  if (!ownedChannel_ || (comPort_ && !ch_)) {
+    if (!comPort_) core::RaiseError(-1005);
+    ownedChannel_ = MakePortChannel(comPort_);
+    ch_ = ownedChannel_.get();
+  }
+  if (!ch_) core::RaiseError(-1005);
+  if (ch_->OutputSize() < 8192) core::RaiseError(-3006);
+
+  std::unique_lock lock(machineMutex_);
+  statusTimer_ = ch_->NewTimerTrigger();
+  timeoutTimer_ = ch_->NewTimerTrigger();
+  outFreeTrigger_ = ch_->NewStatusTrigger(3);
+  outEmptyTrigger_ = ch_->NewStatusTrigger(4);
+  statusTrigger_ = ch_->NewStatusTrigger(1);
+  if (statusTimer_ <= 0 || timeoutTimer_ <= 0 || outFreeTrigger_ <= 0 || outEmptyTrigger_ <= 0 || statusTrigger_ <= 0) {
+    for (int h : {statusTimer_, timeoutTimer_, outFreeTrigger_, outEmptyTrigger_, statusTrigger_})
+      if (h > 0) ch_->DeleteTrigger(h);
+    statusTimer_ = timeoutTimer_ = outFreeTrigger_ = outEmptyTrigger_ = statusTrigger_ = 0;
+    core::RaiseError(-5001);
+  }
+  abortPending_ = false;
+  error_ = 0;
+  lastError_ = 0;
+  finished_ = false;
+  int rc = prepare();
+  if (rc != 0) {
+    error_ = rc;
+    SendError(rc);
+    SendStatus(false, true);
+    FinishSession();
+    return;
+  }
+  active_ = true;
+  ch_->RegisterHandler([this](int msg, int trigger) { HandleEvent(msg, trigger); });
+  RunMachine(Ev::Start);
+  if (!finished_ && StatusInterval > 0)
+    ch_->ArmTimerTrigger(statusTimer_, core::SecsToTicks(StatusInterval), true);
+}
+
+void TQvAbstractFax::FinishSession() {
+  for (int* h : {&statusTimer_, &timeoutTimer_, &outFreeTrigger_, &outEmptyTrigger_, &statusTrigger_}) {
+    if (*h > 0) ch_->DeleteTrigger(*h);
+    *h = 0;
+  }
+  ch_->UnregisterHandler();
+  active_ = false;
+  finished_ = true;
+  int code = error_;
+  core::MessageLoop::instance().post([this, code] {
+    OnFinished(code);
+    if (OnFaxFinish) OnFaxFinish(this, code);
+  });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Driving
+
+void TQvAbstractFax::HandleEvent(int msg, int trigger) {
+  std::lock_guard lock(machineMutex_);
+  if (!active_ || finished_) return;
+  Ev ev = Ev::None;
+  if (msg == kMsgDataAvailable) {
+    ev = Ev::Data;
+  } else if (msg == kMsgTimerExpired) {
+    if (trigger == statusTimer_) {
+      SendStatus(false, false);
+      if (StatusInterval > 0) ch_->ArmTimerTrigger(statusTimer_, core::SecsToTicks(StatusInterval), true);
+    } else if (trigger == timeoutTimer_) {
+      ev = Ev::Timeout;
+    } else {
+      return;
+    }
+  } else if (msg == kMsgStatusChanged) {
+    if (trigger == outFreeTrigger_)
+      ev = Ev::OutFree;
+    else if (trigger == outEmptyTrigger_)
+      ev = Ev::OutEmpty;
+    else if (trigger != statusTrigger_)
+      return;
+  } else {
+    return;
+  }
+  RunMachine(ev);
+}
+
+void TQvAbstractFax::RunMachine(Ev ev) {
+  for (int guard = 0; guard < 100000; ++guard) {
+    if (abortPending_.exchange(false)) ev = Ev::Abort;
+    if (statusPending_) {
+      statusPending_ = false;
+      SendStatus(false, false);
+    }
+    ch_->LogFaxState(DispatchLogBase() + state_, DispatchLogBase() == 30 ? ch_->OutputUsed() : 0);
+    Next next = Step(ev);
+    if (finished_) return;
+    if (next == Next::Again) {
+      ev = Ev::None;
+      continue;
+    }
+    if (next == Next::IfInput && ch_->HasInput()) {
+      ev = Ev::Data;
+      continue;
+    }
+    if (abortPending_) {
+      ev = Ev::Abort;
+      continue;
+    }
+    return;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Component messages
+
+void TQvAbstractFax::Notify(const std::function<void()>& fn) {
+  core::MessageLoop::instance().send(fn, 1000);
+}
+
+void TQvAbstractFax::SendStatus(bool first, bool last) {
+  Notify([this, first, last] {
+    if (statusDisplay_) statusDisplay_->UpdateDisplay(first, last);
+    if (OnFaxStatus) OnFaxStatus(this, first, last);
+  });
+}
+
+void TQvAbstractFax::SendLog(int code) {
+  Notify([this, code] {
+    try {
+      if (faxLog_) faxLog_->WriteLogEntry(code);
+    } catch (const std::exception&) {
+      // A history file that cannot be written must not stop the fax.
+    }
+    if (OnFaxLog) OnFaxLog(this, code);
+    if (code >= 5 && code <= 7) ClearFaxFileAfterLog();
+  });
+}
+
+void TQvAbstractFax::SendError(int code) {
+  lastError_ = code;
+  Notify([this, code] {
+    if (OnFaxError) OnFaxError(this, code);
+  });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Primitives
+
+void TQvAbstractFax::PauseMs(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void TQvAbstractFax::SendBytes(const uint8_t* data, size_t n) {
+  while (n > 0) {
+    size_t chunk = n;
+    int free = ch_->OutputFree();
+    if (free <= 0) {
+      PauseMs(2);
+      continue;
+    }
+    if (chunk > static_cast<size_t>(free)) chunk = static_cast<size_t>(free);
+    if (ch_->SendBlock(data, chunk) < 0) return;
+    data += chunk;
+    n -= chunk;
+  }
+}
+
+void TQvAbstractFax::SendText(const std::string& text) {
+  SendBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+void TQvAbstractFax::ArmTimeout(int ticks) { ch_->ArmTimerTrigger(timeoutTimer_, ticks, true); }
+
+void TQvAbstractFax::StopTimeout() { ch_->ArmTimerTrigger(timeoutTimer_, 0, false); }
+
+void TQvAbstractFax::ClearLine() {
+  line_.clear();
+  frame_.clear();
+  inFrame_ = false;
+  frameDle_ = false;
+}
+
+void TQvAbstractFax::ModemCommand(const std::string& text, int pauseMs) {
+  PauseMs(pauseMs);
+  SendText(text + "\r");
+  ClearLine();
+  lastFrameFinal_ = false;
+  lastFcf_ = 0;
+  ArmTimeout(kCommandTimeoutTicks);
+}
+
+void TQvAbstractFax::SendFrame(const std::vector<uint8_t>& frame) {
+  PauseMs(20);
+  std::vector<uint8_t> stuffed = StuffFrame(frame);
+  SendBytes(stuffed.data(), stuffed.size());
+}
+
+TQvAbstractFax::ReadResult TQvAbstractFax::ReadLine() {
+  uint8_t c;
+  while (ch_->ReadChar(c) == 0) {
+    if (inFrame_) {
+      if (frameDle_) {
+        frameDle_ = false;
+        if (c == kEtx) {
+          inFrame_ = false;
+          if (frame_.size() >= 3) {
+            lastFcf_ = frame_[2];
+            lastFrameFinal_ = (frame_[1] & 0x10) != 0;
+          }
+          return ReadResult::Frame;
+        }
+        if (c == kDle && frame_.size() < 512) frame_.push_back(kDle);
+        continue;
+      }
+      if (c == kDle) {
+        frameDle_ = true;
+        continue;
+      }
+      if (frame_.size() < 512) frame_.push_back(c);
+      continue;
+    }
+    if (c == 0xFF) {  // an HDLC address byte: a frame starts, whatever came before it is dropped
+      line_.clear();
+      frame_.assign(1, 0xFF);
+      inFrame_ = true;
+      continue;
+    }
+    if (c == '\n') {
+      std::string text = Trim(line_);
+      line_.clear();
+      if (text.empty()) continue;
+      lastLine_ = text;
+      return ReadResult::Line;
+    }
+    if (c < 32) continue;
+    if (line_.size() < 128) line_.push_back(static_cast<char>(c));
+  }
+  return ReadResult::None;
+}
+
+int TQvAbstractFax::ModemCommandWait(const std::string& text, std::string* info) {
+  bool previous = ch_->SetDispatchBusy(true);
+  PauseMs(100);
+  SendText(text + "\r");
+  core::EventTimer timer;
+  core::NewTimer(timer, kCommandTimeoutTicks);
+  std::string line;
+  int result = 0;
+  bool gotOther = false;
+  auto& loop = core::MessageLoop::instance();
+  while (!core::TimerTicksExpired(timer)) {
+    if (loop.isUiThread()) loop.pumpPending();
+    uint8_t c;
+    if (ch_->ReadChar(c) != 0) {
+      PauseMs(2);
+      continue;
+    }
+    if (c != '\r') {
+      if (c >= 32) line.push_back(static_cast<char>(c));
+      continue;
+    }
+    std::string l = Trim(line);
+    line.clear();
+    if (l.empty() || l == text) continue;
+    if (HasError(l)) break;
+    if (HasOk(l)) {
+      result = 1;
+      break;
+    }
+    if (gotOther) {
+      result = 2;
+      break;
+    }
+    gotOther = true;
+    if (info) *info = l;
+  }
+  PauseMs(20);
+  ch_->PurgeInput();
+  ch_->SetDispatchBusy(previous);
+  return result;
+}
+
+int TQvAbstractFax::DetectClass(bool withInit) {
+  cachedClasses_ = {};
+  if (withInit) {
+    int r = ModemCommandWait(builtInInit_);
+    if (r == 2) r = ModemCommandWait(builtInInit_);
+    if (r != 1) return kErrBadModemResult;
+  }
+  std::string info;
+  if (ModemCommandWait("AT+FCLASS=?", &info) == 0) return kErrBadModemResult;
+  cachedClasses_ = ParseClassList(info);
+  return cachedClasses_.empty() ? kErrBadModemResult : 0;
+}
+
+bool TQvAbstractFax::InitialiseModem() {
+  if (modemInitialised_) return true;
+  if (!modemInit_.empty() && ModemCommandWait(modemInit_) == 0) return false;
+  if (ModemCommandWait(builtInInit_) == 0) return false;
+  modemInitialised_ = true;
+  return true;
+}
+
+bool TQvAbstractFax::QueryClass1Speeds(bool transmit) {
+  if (ModemCommandWait("AT+FCLASS=1") == 0) return false;
+  for (int i = 0; i <= kMaxSpeedIndex; ++i) modemSpeeds_[i] = i == 1 || i == 2;
+  bool previous = ch_->SetDispatchBusy(true);
+  PauseMs(100);
+  SendText(transmit ? "AT+FTM=?\r" : "AT+FRM=?\r");
+  core::EventTimer timer;
+  core::NewTimer(timer, kCommandTimeoutTicks);
+  std::string line;
+  auto& loop = core::MessageLoop::instance();
+  while (!core::TimerTicksExpired(timer)) {
+    if (loop.isUiThread()) loop.pumpPending();
+    uint8_t c;
+    if (ch_->ReadChar(c) != 0) {
+      PauseMs(2);
+      continue;
+    }
+    if (c != '\r') {
+      if (c >= 32) line.push_back(static_cast<char>(c));
+      continue;
+    }
+    std::string l = Trim(line);
+    line.clear();
+    if (l.empty()) continue;
+    if (l.find(',') != std::string::npos) {
+      modemSpeeds_[3] = l.find("72") != std::string::npos;
+      modemSpeeds_[4] = l.find("96") != std::string::npos;
+      modemSpeeds_[5] = l.find("121") != std::string::npos;
+      modemSpeeds_[6] = l.find("145") != std::string::npos;
+    }
+    if (HasOk(l) || HasError(l)) break;
+    core::NewTimer(timer, 36);
+  }
+  ch_->SetDispatchBusy(previous);
+  speedIndex_ = 2;
+  for (int i = kMaxSpeedIndex; i >= 1; --i)
+    if (modemSpeeds_[i]) {
+      speedIndex_ = i;
+      break;
+    }
+  return true;
+}
+
+void TQvAbstractFax::SwitchToNormalRate() {
+  ch_->SetBaud(19200);
+  if (initBaud_ != 0 && atCommandRate_) {
+    core::DelayTicks(9, false);
+    if (NormalBaud != 0) ch_->SetBaud(NormalBaud);
+    atCommandRate_ = false;
+  }
+}
+
+void TQvAbstractFax::SwitchToCommandRate() {
+  ch_->SetBaud(19200);
+  if (initBaud_ != 0 && !atCommandRate_) {
+    core::DelayTicks(9, false);
+    ch_->SetBaud(initBaud_);
+    atCommandRate_ = true;
+  }
+}
+
+}  // namespace qv::fax

@@ -1,0 +1,214 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/error_codes.h"
+#include "fax/fax_channel.h"
+#include "fax/fax_class.h"
+#include "fax/fax_status.h"
+#include "fax/modem_responses.h"
+#include "fax/t30_frames.h"
+
+namespace qv::comm {
+class TQvComPort;
+}
+
+namespace qv::fax {
+
+class TQvFaxLog;
+
+// Fax error codes produced by sessions.
+inline constexpr int kErrCancelRequested = core::ecCancelRequested;
+inline constexpr int kErrFatalTimeout = core::ecFatalTimeout;
+inline constexpr int kErrNoFilename = core::ecNoFilename;
+inline constexpr int kErrFileRejected = core::ecFileRejected;
+inline constexpr int kErrNotQvf = core::ecFaxBadFormat;
+inline constexpr int kErrIncompatible = core::ecFaxBadMachine;
+inline constexpr int kErrBadModemResult = core::ecFaxBadModemResult;
+inline constexpr int kErrTrain = core::ecFaxTrainError;
+inline constexpr int kErrInit = core::ecFaxInitError;
+inline constexpr int kErrBusy = core::ecFaxBusy;
+inline constexpr int kErrVoice = core::ecFaxVoiceCall;
+inline constexpr int kErrDataCall = core::ecFaxDataCall;
+inline constexpr int kErrNoDialTone = core::ecFaxNoDialTone;
+inline constexpr int kErrNoCarrier = core::ecFaxNoCarrier;
+inline constexpr int kErrSessionError = core::ecFaxSessionError;
+inline constexpr int kErrPageError = core::ecFaxPageError;
+inline constexpr int kErrNoAnswer = core::ecFaxNoAnswer;
+
+// Ticks (55 ms) used by the sessions.
+inline constexpr int kCommandTimeoutTicks = 182;
+inline constexpr int kDialWaitTicks = 1092;
+inline constexpr int kPageTimeoutTicks = 1092;
+
+// Messages from the engine to its component (delivered on the UI thread).
+inline constexpr int kAbortRequest = 0x7EA0;
+
+// Shared part of the transmit and receive components: properties, session record, the
+// command primitives and the driving of a state machine on the port's dispatcher.
+class TQvAbstractFax {
+ public:
+  using StatusEvent = std::function<void(TQvAbstractFax* cp, bool first, bool last)>;
+  using CodeEvent = std::function<void(TQvAbstractFax* cp, int code)>;
+
+  TQvAbstractFax();
+  virtual ~TQvAbstractFax();
+  TQvAbstractFax(const TQvAbstractFax&) = delete;
+  TQvAbstractFax& operator=(const TQvAbstractFax&) = delete;
+
+  // Published properties.
+  int InitBaud() const { return initBaud_; }
+  void SetInitBaud(int baud);
+  int NormalBaud = 0;
+  TFaxClass FaxClass = fcDetect;
+  const std::string& ModemInit() const { return modemInit_; }
+  void SetModemInit(const std::string& init);
+  std::string StationID;
+  comm::TQvComPort* ComPort() const { return comPort_; }
+  void SetComPort(comm::TQvComPort* port);
+  TQvAbstractFaxStatus* StatusDisplay() const { return statusDisplay_; }
+  void SetStatusDisplay(TQvAbstractFaxStatus* display);
+  TQvFaxLog* FaxLog() const { return faxLog_; }
+  void SetFaxLog(TQvFaxLog* log);
+  virtual std::string FaxFile() const { return faxFile_; }
+  virtual void SetFaxFile(const std::string& name) { faxFile_ = name; }
+  bool AbortNoConnect = false;
+  bool ExitOnError = false;
+  bool SoftwareFlow = false;
+  uint16_t StatusInterval = 1;
+  uint16_t DesiredBPS = 9600;
+  bool DesiredECM = false;
+  std::string FaxFileExt;
+  StatusEvent OnFaxStatus;
+  CodeEvent OnFaxLog;
+  CodeEvent OnFaxError;
+  CodeEvent OnFaxFinish;
+
+  // Run-time state.
+  int ProgressCode() const { return status_; }
+  std::string RemoteID() const;
+  int ConnectBPS() const { return SpeedBps(speedIndex_); }
+  bool SessionFine() const { return sessionFine_; }
+  bool SessionWide() const { return sessionWide_; }
+  bool SessionECM() const { return sessionEcm_; }
+  int CurrentPage() const { return page_; }
+  virtual int TotalPages() const { return totalPages_; }
+  virtual int PageLength() const { return pageLength_; }
+  virtual long BytesTransferred() const { return bytesTransferred_; }
+  int HangupCode() const { return hangupCode_; }
+  int LastError() const { return lastError_; }
+  static std::string StatusText(int code) { return qv::fax::StatusText(code); }
+  TFaxClassSet ModemClasses();
+  bool Active() const { return active_; }
+  TFaxClass SessionClass() const { return class_; }
+  void AbortFax();
+
+  // A channel other than the port's (the port layer normally supplies it); the component
+  // takes ownership. Used by tools that drive a modem over something other than TQvComPort.
+  void SetChannel(std::unique_ptr<FaxChannel> channel);
+
+ protected:
+  enum class Ev { None, Start, Data, Timeout, OutFree, OutEmpty, Abort };
+  enum class Next { Again, Wait, IfInput };
+  enum class ReadResult { None, Line, Frame };
+
+  // The side's state machine step; runs with the machine lock held.
+  virtual Next Step(Ev ev) = 0;
+  virtual int DispatchLogBase() const = 0;
+  virtual void HangUp() = 0;
+  virtual void OnFinished(int /*code*/) {}
+  virtual void ClearFaxFileAfterLog() {}
+
+  // Start: port checks, triggers, preparation, first machine call.
+  void StartSession(const std::function<int()>& prepare);
+  void FinishSession();
+
+  // Component messages (run on the UI thread through the message loop).
+  void SendStatus(bool first, bool last);
+  void SendLog(int code);
+  void SendError(int code);
+  void Notify(const std::function<void()>& fn);
+
+  // Primitives.
+  void ModemCommand(const std::string& text, int pauseMs = 100);
+  // 0 failure, 1 answered OK, 2 answered with another line followed by one more.
+  int ModemCommandWait(const std::string& text, std::string* info = nullptr);
+  bool QueryClass1Speeds(bool transmit);
+  int DetectClass(bool withInit);
+  bool InitialiseModem();
+  void SwitchToNormalRate();
+  void SwitchToCommandRate();
+  void SendFrame(const std::vector<uint8_t>& frame);
+  void SendBytes(const uint8_t* data, size_t n);
+  void SendText(const std::string& text);
+  void ArmTimeout(int ticks);
+  void StopTimeout();
+  void PauseMs(int ms);
+  ReadResult ReadLine();
+  void ClearLine();
+  std::string BuiltInInit() const { return builtInInit_; }
+  void SetStatus(int code) { status_ = code; }
+
+  // Session record.
+  std::unique_ptr<FaxChannel> ownedChannel_;
+  FaxChannel* ch_ = nullptr;
+  int statusTimer_ = 0, timeoutTimer_ = 0, outFreeTrigger_ = 0, outEmptyTrigger_ = 0, statusTrigger_ = 0;
+  int state_ = 0;
+  int initialState_ = 1;
+  std::atomic<int> status_{0};
+  bool statusPending_ = false;
+  std::atomic<int> lastError_{0};
+  int error_ = 0;
+  TFaxClass class_ = fcUnknown;
+  std::string remoteId_;
+  mutable std::mutex remoteIdMutex_;
+  std::string phoneNumber_;
+  std::string faxFile_;
+  std::string coverFile_;
+  std::atomic<int> page_{0};
+  std::atomic<int> totalPages_{0};
+  std::atomic<int> pageLength_{0};
+  std::atomic<long> bytesTransferred_{0};
+  std::string line_;
+  std::string lastLine_;
+  std::vector<uint8_t> frame_;
+  bool inFrame_ = false;
+  bool frameDle_ = false;
+  bool lastFrameFinal_ = false;
+  uint8_t lastFcf_ = 0;
+  Class2Commands cmds_;
+  std::string builtInInit_ = "ATE0Q0V1X4S0=0S2=43";
+  std::string modemInit_;
+  bool sessionFine_ = false, sessionWide_ = false, sessionEcm_ = false;
+  int scanCode_ = 0;
+  int minBytes_ = 0;
+  bool modemSpeeds_[kMaxSpeedIndex + 1] = {false, true, true, false, false, false, false};
+  int speedIndex_ = 4;
+  bool modemInitialised_ = false;
+  bool atCommandRate_ = true;
+  int initBaud_ = 0;
+  std::atomic<int> hangupCode_{0};
+  std::atomic<bool> active_{false};
+  bool finished_ = true;
+  TFaxClassSet cachedClasses_;
+
+  void SetRemoteId(const std::string& id);
+
+ private:
+  void HandleEvent(int msg, int trigger);
+  void RunMachine(Ev ev);
+
+  comm::TQvComPort* comPort_ = nullptr;
+  TQvAbstractFaxStatus* statusDisplay_ = nullptr;
+  TQvFaxLog* faxLog_ = nullptr;
+  std::recursive_mutex machineMutex_;
+  std::atomic<bool> abortPending_{false};
+};
+
+}  // namespace qv::fax

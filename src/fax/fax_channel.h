@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace qv::fax {
+
+// Dispatcher messages that reach a session.
+inline constexpr int kMsgDataAvailable = 0x7E01;
+inline constexpr int kMsgTimerExpired = 0x7E03;
+inline constexpr int kMsgStatusChanged = 0x7E04;
+
+// The dispatcher operations a fax session uses, gathered in one place so the session does not
+// care how the port layer spells them. PortChannel implements it over a TQvComPort.
+class FaxChannel {
+ public:
+  using Handler = std::function<void(int msg, int triggerHandle)>;
+  virtual ~FaxChannel() = default;
+
+  virtual int ReadChar(uint8_t& c) = 0;  // 0, or a negative code when nothing is waiting
+  virtual bool HasInput() = 0;
+  virtual void PurgeInput() = 0;
+
+  virtual int SendBlock(const uint8_t* data, size_t count) = 0;
+  virtual int OutputUsed() = 0;
+  virtual int OutputFree() = 0;
+  virtual int OutputSize() = 0;
+  virtual void PurgeOutput() = 0;
+
+  virtual int SetBaud(int baud) = 0;
+  virtual int CurrentBaud() = 0;
+  virtual void DriveDtr(bool on) = 0;
+  virtual void DriveRts(bool on) = 0;
+  virtual bool CheckCarrier() = 0;
+  virtual void SetSoftwareFlow(int bufferFull, int bufferResume, int options) = 0;
+  virtual void ClearSoftwareFlow() = 0;
+
+  virtual int NewTimerTrigger() = 0;
+  virtual int NewStatusTrigger(int kind) = 0;
+  virtual int ArmTimerTrigger(int handle, int ticks, bool activate) = 0;
+  virtual int ArmStatusTrigger(int handle, int value, bool activate) = 0;
+  virtual int DeleteTrigger(int handle) = 0;
+
+  virtual int RegisterHandler(Handler handler) = 0;
+  virtual void UnregisterHandler() = 0;
+  virtual bool SetDispatchBusy(bool busy) = 0;  // returns the previous value
+
+  // A dispatch-log entry of type 11 ("Fax"); nothing when the port's logging is off.
+  virtual void LogFaxState(int subtype, int value) = 0;
+};
+
+}  // namespace qv::fax

@@ -1,0 +1,16 @@
+#include "fax/fax_status.h"
+
+#include "core/string_table.h"
+
+namespace qv::fax {
+
+std::string StatusText(int code) {
+  if (code < 1 || code > 43) return {};
+  std::string text = core::QvFaxString(code);
+  if (text.size() > 80) text.resize(80);
+  return text;
+}
+
+TQvAbstractFaxStatus::~TQvAbstractFaxStatus() = default;
+
+}  // namespace qv::fax

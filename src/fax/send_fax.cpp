@@ -1,0 +1,1067 @@
+#include "fax/send_fax.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "core/exceptions.h"
+#include "core/file_util.h"
+#include "core/message_loop.h"
+#include "core/ticks.h"
+#include "fax/header_line.h"
+
+namespace qv::fax {
+
+namespace {
+constexpr uint8_t kBlankRow[6] = {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00};
+constexpr size_t kBlockSize = 4096;
+std::atomic<bool> gEntryBusy{false};
+
+// Line-waiting states of the transmit machine.
+constexpr bool kLineState[49] = {
+    false, false, false, true,  true,  true,  true,  true,  true,  false,  // 0-9
+    false, true,  true,  true,  true,  true,  true,  true,  true,  true,   // 10-19
+    true,  false, false, false, false, false, false, false, false, true,   // 20-29
+    false, true,  true,  false, true,  true,  true,  true,  false, true,   // 30-39
+    true,  true,  false, false, true,  false, false, false, false};
+}  // namespace
+
+TQvSendFax::TQvSendFax() {
+  FaxClass = fcUnknown;
+  initialState_ = 1;
+}
+
+TQvSendFax::~TQvSendFax() {
+  if (!mergedFile_.empty()) std::remove(mergedFile_.c_str());
+}
+
+bool TQvSendFax::IsLineState(int state) const { return state >= 0 && state <= 48 && kLineState[state]; }
+
+void TQvSendFax::StatusUpdate(int code) {
+  SetStatus(code);
+  statusPending_ = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start and preparation
+
+std::string TQvSendFax::MergeFiles(const std::vector<std::string>& files) {
+  std::string name = core::TempFileName("~QV");
+  std::FILE* out = std::fopen(name.c_str(), "w+b");
+  if (!out) core::RaiseOnError(IoError());
+  auto fail = [&](int code) {
+    std::fclose(out);
+    std::remove(name.c_str());
+    core::RaiseOnError(code);
+  };
+  uint8_t first[kQvfHeaderSize];
+  uint32_t total = 0;
+  std::vector<uint8_t> buf(1 << 16);
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::FILE* in = std::fopen(files[i].c_str(), "rb");
+    if (!in) fail(IoError());
+    uint8_t header[kQvfHeaderSize];
+    if (std::fread(header, 1, sizeof header, in) != sizeof header || !HasQvfSignature(header)) {
+      std::fclose(in);
+      fail(kErrNotQvf);
+    }
+    if (i == 0) {
+      std::memcpy(first, header, sizeof first);
+      std::fwrite(header, 1, sizeof header, out);
+    }
+    total += HeaderPageCount(header);
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), in)) > 0)
+      if (std::fwrite(buf.data(), 1, n, out) != n) {
+        std::fclose(in);
+        fail(-101);
+      }
+    std::fclose(in);
+  }
+  SetHeaderPageCount(first, static_cast<uint16_t>(total));
+  if (std::fseek(out, 0, SEEK_SET) != 0 || std::fwrite(first, 1, sizeof first, out) != sizeof first) fail(-101);
+  if (std::fclose(out) != 0) {
+    std::remove(name.c_str());
+    core::RaiseOnError(-101);
+  }
+  return name;
+}
+
+void TQvSendFax::StartSending() {
+  if (!ComPort() && !ownedChannel_) core::RaiseError(-1005);
+  if (!mergedFile_.empty()) {
+    std::remove(mergedFile_.c_str());
+    mergedFile_.clear();
+  }
+  if (FaxFileList.size() >= 2 && !OnFaxNext) mergedFile_ = MergeFiles(FaxFileList);
+  firstQuery_ = true;
+  aborted_ = false;
+  StartSession([this] { return Prepare(); });
+}
+
+int TQvSendFax::Prepare() {
+  prevRes_ = ' ';
+  state_ = 1;
+  SetStatus(fpInitModem);
+  error_ = 0;
+  page_ = 1;
+  totalPages_ = 0;
+  pageLength_ = 0;
+  bytesTransferred_ = 0;
+  SendStatus(true, false);
+  builtInInit_ = DetectBusy ? (BlindDial ? "ATE0Q0V1X3S0=0S2=43" : "ATE0Q0V1X4S0=0S2=43")
+                            : (BlindDial ? "ATE0Q0V1X1S0=0S2=43" : "ATE0Q0V1X2S0=0S2=43");
+  ch_->SetBaud(19200);
+  ch_->DriveDtr(true);
+  ch_->DriveRts(true);
+  class_ = FaxClass;
+  if (class_ == fcUnknown || class_ == fcDetect) {
+    if (DetectClass(true) != 0) return kErrBadModemResult;
+    class_ = PreferredClass(cachedClasses_);
+    if (class_ == fcUnknown) return kErrBadModemResult;
+  }
+  if (!InitialiseModem()) return kErrBadModemResult;
+  cmds_ = BuildClass2Commands(class_);
+  SwitchToNormalRate();
+  if (class_ == fcClass1) QueryClass1Speeds(true);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+int TQvSendFax::OpenDocument() {
+  docOpen_ = false;
+  int rc = doc_.Open(docFile_);
+  if (rc != 0) return rc;
+  docOpen_ = true;
+  totalPages_ = doc_.PageCount();
+  return 0;
+}
+
+int TQvSendFax::ReadCurrentPageHeader() {
+  QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
+  int page = (coverInProgress_ && coverIsQvf_) ? 1 : page_.load();
+  int rc = r.ReadPageInfo(page, pageInfo_);
+  if (rc != 0) return rc;
+  curRes_ = (pageInfo_.flags & kPageHighRes) ? '1' : '0';
+  curWide_ = (pageInfo_.flags & kPageWide) != 0;
+  return 0;
+}
+
+void TQvSendFax::CloseFiles() {
+  doc_.Close();
+  cover_.Close();
+  coverText_.reset();
+  docOpen_ = false;
+}
+
+bool TQvSendFax::MorePagesAfterCurrent() const {
+  return docOpen_ && (coverInProgress_ || page_ < totalPages_);
+}
+
+bool TQvSendFax::NextFax() {
+  auto result = std::make_shared<std::array<std::string, 3>>();
+  auto got = std::make_shared<bool>(false);
+  Notify([this, result, got] {
+    if (OnFaxNext) {
+      std::string p, f, c;
+      OnFaxNext(this, p, f, c);
+      (*result)[0] = p;
+      (*result)[1] = f;
+      (*result)[2] = c;
+    } else if (firstQuery_) {
+      (*result)[0] = PhoneNumber;
+      (*result)[1] = mergedFile_.empty() ? FaxFile() : mergedFile_;
+      (*result)[2] = CoverFile;
+    }
+    firstQuery_ = false;
+    *got = !(*result)[0].empty();
+  });
+  if (!*got) return false;
+  phoneNumber_ = (*result)[0].substr(0, 40);
+  docFile_ = (*result)[1];
+  coverFile_ = (*result)[2];
+  if (OnFaxNext) {
+    PhoneNumber = phoneNumber_;
+    if (!docFile_.empty()) FaxFileList.assign(1, docFile_);
+    CoverFile = coverFile_;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Page data
+
+void TQvSendFax::FlushStaging() {
+  if (staging_.empty()) return;
+  SendBytes(staging_.data(), staging_.size());
+  sentToPort_ += static_cast<long>(staging_.size());
+  staging_.clear();
+}
+
+void TQvSendFax::SendRow(const uint8_t* row, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    staging_.push_back(row[i]);
+    if (row[i] == kDle) staging_.push_back(kDle);
+  }
+  if (static_cast<int>(length) < minBytes_) staging_.insert(staging_.end(), minBytes_ - length, 0);
+  bytesTransferred_ += std::max<long>(static_cast<long>(length), minBytes_);
+  if (staging_.size() >= kBlockSize) FlushStaging();
+}
+
+int TQvSendFax::PageStartRows() {
+  std::vector<uint8_t> blank(kBlankRow, kBlankRow + 6);
+  if (minBytes_ >= 7) blank.insert(blank.end(), minBytes_ - 5, 0);
+  for (int i = 0; i < 8; ++i) staging_.insert(staging_.end(), blank.begin(), blank.end());
+  FlushStaging();
+  auto topUp = [this] {
+    int need = BufferMinimum - ch_->OutputUsed();
+    if (need > 0) {
+      std::vector<uint8_t> zeros(std::min(need, 8192), 0);
+      SendBytes(zeros.data(), zeros.size());
+    }
+  };
+  if (!HeaderLine.empty()) {
+    topUp();
+    HeaderValues v{HeaderSender, HeaderRecipient, HeaderTitle, StationID, 0, 0};
+    bool withCover = !coverFile_.empty();
+    v.pageCount = totalPages_ + (withCover ? 1 : 0);
+    v.pageNumber = coverInProgress_ ? 1 : page_ + (withCover ? 1 : 0);
+    std::vector<std::vector<uint8_t>> rows;
+    int rc = CodeTextLine(ExpandHeaderTags(HeaderLine, v), 16, curRes_ == '1', rows);
+    if (rc != 0) return rc;
+    for (const auto& row : rows) SendRow(row.data(), row.size());
+    FlushStaging();
+  }
+  topUp();
+  return 0;
+}
+
+int TQvSendFax::SendPageBlocks(bool& done) {
+  done = false;
+  QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
+  bool records = (pageInfo_.flags & kPageRowRecords) != 0;
+  int blocks = 0;
+  uint8_t buf[kBlockSize];
+  while (blocks < MaxSendCount && ch_->OutputUsed() <= BufferMinimum && ch_->OutputFree() >= static_cast<int>(kBlockSize)) {
+    while (staging_.size() < kBlockSize && pageConsumed_ < pageInfo_.imageLength) {
+      if (records) {
+        uint8_t lw[2];
+        if (pageInfo_.imageLength - pageConsumed_ < 2 || r.Read(lw, 2) != 2) return kErrNotQvf;
+        size_t len = lw[0] | (lw[1] << 8);
+        if (len > kBlockSize || static_cast<long>(len) > pageInfo_.imageLength - pageConsumed_ - 2) return kErrNotQvf;
+        if (r.Read(buf, len) != static_cast<long>(len)) return -100;
+        pageConsumed_ += 2 + static_cast<long>(len);
+        SendRow(buf, len);
+      } else {
+        size_t want = static_cast<size_t>(std::min<long>(kBlockSize / 2, pageInfo_.imageLength - pageConsumed_));
+        long n = r.Read(buf, want);
+        if (n <= 0) return n < 0 ? static_cast<int>(n) : -100;
+        pageConsumed_ += n;
+        for (long i = 0; i < n; ++i) {
+          staging_.push_back(buf[i]);
+          if (buf[i] == kDle) staging_.push_back(kDle);
+        }
+        bytesTransferred_ += n;
+      }
+    }
+    bool last = pageConsumed_ >= pageInfo_.imageLength;
+    if (last && class_ == fcClass1) {
+      staging_.push_back(kDle);
+      staging_.push_back(kEtx);
+    }
+    FlushStaging();
+    ++blocks;
+    if (last) {
+      done = true;
+      return 0;
+    }
+  }
+  return 0;
+}
+
+int TQvSendFax::SendCoverLines(bool& done) {
+  done = false;
+  std::string text;
+  while (ch_->OutputFree() > static_cast<int>(kBlockSize)) {
+    if (!coverText_ || !std::getline(*coverText_, text)) {
+      std::vector<uint8_t> eop = EndOfPageCodes();
+      SendRow(eop.data(), eop.size());
+      if (class_ == fcClass1) {
+        staging_.push_back(kDle);
+        staging_.push_back(kEtx);
+      }
+      FlushStaging();
+      done = true;
+      return 0;
+    }
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    HeaderValues v{HeaderSender, HeaderRecipient, HeaderTitle, StationID, totalPages_ + 1, 1};
+    std::vector<std::vector<uint8_t>> rows;
+    int rc = CodeTextLine(ExpandHeaderTags(text, v), 48, curRes_ == '1', rows);
+    if (rc != 0) return rc;
+    for (const auto& row : rows) SendRow(row.data(), row.size());
+    FlushStaging();
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Protocol helpers
+
+TQvSendFax::Next TQvSendFax::Fail(int code) {
+  error_ = code;
+  SendError(code);
+  state_ = 47;
+  return Next::Again;
+}
+
+bool TQvSendFax::FallBack() {
+  for (int i = speedIndex_ - 1; i >= kMinSpeedIndex; --i) {
+    if (modemSpeeds_[i] && (!haveRemoteCaps_ || remoteCaps_.speed[i])) {
+      speedIndex_ = i;
+      minBytes_ = MinBytesPerRow(scanCode_, curRes_ == '1', SpeedBps(speedIndex_));
+      return true;
+    }
+  }
+  return false;
+}
+
+void TQvSendFax::DecodeFrame() {
+  if (frame_.size() < 3) return;
+  const uint8_t* fif = frame_.data() + 3;
+  size_t fifLength = frame_.size() - 3;
+  switch (ClassifyFcf(frame_[2])) {
+    case FrameKind::Csi:
+    case FrameKind::Cig:
+    case FrameKind::Tsi:
+      SetRemoteId(DecodeIdFrame(frame_.data(), frame_.size()));
+      StatusUpdate(fpGotRemoteId);
+      break;
+    case FrameKind::Dis:
+    case FrameKind::Dtc: {
+      remoteCaps_ = DecodeDis(fif, fifLength);
+      haveRemoteCaps_ = true;
+      scanCode_ = remoteCaps_.scanCode;
+      int best = kMinSpeedIndex;
+      for (int i = kMaxSpeedIndex; i >= kMinSpeedIndex; --i)
+        if (modemSpeeds_[i] && remoteCaps_.speed[i] && SpeedBps(i) <= DesiredBPS) {
+          best = i;
+          break;
+        }
+      speedIndex_ = best;
+      sessionFine_ = curRes_ == '1';
+      sessionWide_ = curWide_;
+      minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
+      StatusUpdate(fpSessionParams);
+      if ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)) Fail(kErrIncompatible);
+      break;
+    }
+    case FrameKind::Dcs:
+      StatusUpdate(fpSessionParams);
+      break;
+    case FrameKind::Cfr:
+      cfrReceived_ = true;
+      break;
+    case FrameKind::Ftt:
+    case FrameKind::Rtn:
+      if (!FallBack()) Fail(kErrTrain);
+      break;
+    case FrameKind::Dcn:
+      Fail(kErrCancelRequested);
+      break;
+    default:
+      break;
+  }
+}
+
+TQvSendFax::Next TQvSendFax::BusyHandling() {
+  ++attempt_;
+  if (DialAttempts != 0 && attempt_ >= DialAttempts) {
+    statusPending_ = true;
+    if (AbortNoConnect) return Fail(kErrBusy);
+    CloseFiles();
+    error_ = kErrBusy;
+    SendError(kErrBusy);
+    SendLog(3);
+    state_ = 1;
+    return Next::Again;
+  }
+  StatusUpdate(fpBusyWait);
+  state_ = 10;
+  ArmTimeout(core::SecsToTicks(DialRetryWait));
+  return Next::Wait;
+}
+
+TQvSendFax::Next TQvSendFax::OnTimeout() {
+  switch (state_) {
+    case 10:
+      state_ = 9;
+      return Next::Again;
+    case 11:
+    case 19:
+      return Fail(kErrNoAnswer);
+    case 21:
+      ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
+      ArmTimeout(kPageTimeoutTicks);
+      state_ = 22;
+      return Next::Wait;
+    case 34:
+      SendText(" ");
+      state_ = 30;
+      return Next::Again;
+    case 37:
+      HangUp();
+      state_ = 45;
+      return Next::Again;
+    default:
+      if (state_ == 48 || state_ == 46 || state_ == 45 || state_ == 47) return Next::Wait;
+      return Fail(kErrFatalTimeout);
+  }
+}
+
+// A complete text line in lastLine_ for a line-waiting state.
+TQvSendFax::Next TQvSendFax::OnLine() {
+  const std::string& l = lastLine_;
+  bool ok = HasOk(l);
+  if (HasError(l) && state_ != 31 && state_ != 33 && state_ != 34) return Fail(kErrBadModemResult);
+  if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && state_ != 40 && state_ != 44) {
+    hangupCode_ = HangupNumber(l);
+    return Fail(kErrBadModemResult);
+  }
+  switch (state_) {
+    case 3:
+      if (!ok) return Fail(kErrInit);
+      state_ = 9;
+      return Next::Again;
+    case 4:
+      if (!ok) return Fail(kErrInit);
+      ModemCommand(cmds_.localId + "=\"" + StationID + "\"");
+      state_ = class_ == fcClass2_0 ? 5 : 7;
+      break;
+    case 5:
+      if (!ok) return Fail(kErrInit);
+      ModemCommand("AT+FLO=2");
+      state_ = 6;
+      break;
+    case 6:
+      if (!ok) return Fail(kErrInit);
+      ModemCommand("AT+FNR=1,1,1,0");
+      state_ = 7;
+      break;
+    case 7: {
+      if (!ok) return Fail(kErrInit);
+      std::string cmd = cmds_.capabilities + "=" + curRes_ + "," + BitRateCode(DesiredBPS) + "," +
+                        (curWide_ ? "1" : "0") + ",2,0," + (DesiredECM ? "1" : "0") + ",0,0";
+      ModemCommand(cmd);
+      state_ = 8;
+      break;
+    }
+    case 8:
+      if (!ok) return Fail(kErrInit);
+      state_ = 9;
+      return Next::Again;
+    case 11:
+      if (HasConnect(l)) break;
+      if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
+      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(kErrVoice);
+      if (l.find("NO DIAL") != std::string::npos) return Fail(kErrNoDialTone);
+      if (HasCarrier(l)) return Fail(kErrNoCarrier);
+      if (ok) {
+        if (lastFrameFinal_) {
+          PauseMs(200);
+          ModemCommand("AT+FTH=3", 40);
+          state_ = 12;
+        } else {
+          ModemCommand("AT+FRH=3", 40);
+        }
+      }
+      break;
+    case 12:
+      if (HasConnect(l)) {
+        SendFrame(BuildIdFrame(kFcfTsi, StationID, false));
+        state_ = 13;
+      }
+      break;
+    case 13:
+      if (HasConnect(l)) {
+        sessionFine_ = curRes_ == '1';
+        sessionWide_ = curWide_;
+        minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
+        SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_));
+        state_ = 14;
+      }
+      break;
+    case 14:
+      if (ok) {
+        ModemCommand(std::string("AT+FTM=") + TrainingCode(speedIndex_), 40);
+        state_ = 15;
+      }
+      break;
+    case 15:
+      if (HasConnect(l)) {
+        if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
+        size_t n = std::min<size_t>(SpeedBps(speedIndex_) / 100 * 18, 8192);
+        std::vector<uint8_t> tcf(n, 0);
+        tcf.push_back(kDle);
+        tcf.push_back(kEtx);
+        SendBytes(tcf.data(), tcf.size());
+        state_ = 16;
+      }
+      break;
+    case 16:
+      if (ok) {
+        if (SoftwareFlow) ch_->ClearSoftwareFlow();
+        PauseMs(200);
+        ModemCommand("AT+FRH=3", 40);
+        cfrReceived_ = false;
+        state_ = 17;
+      }
+      break;
+    case 17:
+      if (ok) {
+        if (lastFrameFinal_) {
+          PauseMs(200);
+          if (cfrReceived_) {
+            ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
+            state_ = 18;
+          } else {
+            ModemCommand("AT+FTH=3", 40);
+            state_ = 13;
+          }
+        } else {
+          ModemCommand("AT+FRH=3", 40);
+        }
+      }
+      break;
+    case 18:
+      if (HasConnect(l)) {
+        ArmTimeout(18);
+        state_ = 21;
+        return Next::Wait;
+      }
+      break;
+    case 19:
+      if (StartsWith(l, cmds_.connectReport)) {
+        ArmTimeout(kCommandTimeoutTicks);
+        state_ = 20;
+        break;
+      }
+      if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
+      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(kErrVoice);
+      if (l.find("NO DIAL") != std::string::npos) return Fail(kErrNoDialTone);
+      if (HasCarrier(l)) return Fail(kErrNoCarrier);
+      break;
+    case 20:
+      if (StartsWith(l, cmds_.remoteCaps)) {
+        Class2Params p = DecodeClass2Params(RemovePrefix(l));
+        StatusUpdate(fpSessionParams);
+        if ((curRes_ == '1' && !p.fine) || (curWide_ && !p.wide)) return Fail(kErrIncompatible);
+      } else if (StartsWith(l, cmds_.calledId)) {
+        SetRemoteId(CleanRemoteId(l));
+        StatusUpdate(fpGotRemoteId);
+      } else if (StartsWith(l, cmds_.sessionParams)) {
+        Class2Params p = DecodeClass2Params(RemovePrefix(l));
+        speedIndex_ = std::max(1, SpeedIndexForBps(p.bps));
+        sessionFine_ = p.fine;
+        sessionWide_ = p.wide;
+        sessionEcm_ = p.ecm;
+        scanCode_ = p.scanCode;
+        minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, p.bps);
+        StatusUpdate(fpSessionParams);
+      } else if (ok) {
+        ModemCommand("AT+FDT");
+        ArmTimeout(546);
+      } else if (HasConnect(l)) {
+        if (class_ == fcClass2_0) {
+          ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
+          ArmTimeout(kPageTimeoutTicks);
+          state_ = 22;
+        } else {
+          ArmTimeout(18);
+          state_ = 21;
+        }
+        return Next::Wait;
+      }
+      break;
+    case 29:
+      if (ok) {
+        postPageCount_ = 0;
+        StatusUpdate(fpSendEop);
+        state_ = 30;
+        return Next::Again;
+      }
+      break;
+    case 31:
+      if (HasConnect(l)) {
+        uint8_t fcf = !morePages_ ? kFcfEop : (UseMPS ? kFcfMps : kFcfEom);
+        SendFrame(BuildSimpleFrame(fcf, true));
+        state_ = 32;
+      }
+      break;
+    case 32:
+      if (ok) {
+        PauseMs(200);
+        ModemCommand("AT+FRH=3", 40);
+        ArmTimeout(54);
+        carrierSeen_ = false;
+        state_ = 34;
+      }
+      break;
+    case 34:
+      if (HasConnect(l)) {
+        carrierSeen_ = true;
+      } else if (HasError(l)) {
+        state_ = 30;
+        return Next::Again;
+      } else if (ok) {
+        if (!lastFrameFinal_) {
+          ModemCommand("AT+FRH=3", 40);
+          break;
+        }
+        FrameKind k = ClassifyFcf(lastFcf_);
+        if (k == FrameKind::Mcf) {
+          if (morePages_ && UseMPS) {
+            ModemCommand(std::string("AT+FTM=") + TrainingCode(speedIndex_), 40);
+            state_ = 18;
+          } else if (morePages_) {
+            ModemCommand("AT+FTH=3", 40);
+            state_ = 13;
+          } else {
+            ModemCommand("AT+FTH=3", 40);
+            state_ = 35;
+          }
+        } else if (k == FrameKind::Rtp || k == FrameKind::Rtn) {
+          // RTN: the speed already stepped down while the frame was decoded; retrain.
+          ModemCommand("AT+FTH=3", 40);
+          state_ = (morePages_ || k == FrameKind::Rtn) ? 13 : 35;
+        } else {
+          ModemCommand("AT+FRH=3", 40);
+        }
+      }
+      break;
+    case 35:
+      if (HasConnect(l)) {
+        SendFrame(BuildSimpleFrame(kFcfDcn, true));
+        state_ = 36;
+      }
+      break;
+    case 36:
+      if (ok) {
+        ModemCommand("ATH", 100);
+        ArmTimeout(26);
+        state_ = 37;
+      }
+      break;
+    case 37:
+      if (ok) {
+        state_ = 45;
+        return Next::Again;
+      }
+      break;
+    case 39:
+      if (!ok) return Fail(kErrSessionError);
+      ModemCommand(std::string("AT+FET=") + (!morePages_ ? "2" : (resChanges_ ? "1" : "0")));
+      state_ = 40;
+      break;
+    case 40:
+    case 44:
+      if (l.find(cmds_.hangup) != std::string::npos) {
+        hangupCode_ = HangupNumber(l);
+        break;
+      }
+      if (StartsWith(l, cmds_.pageStatus)) {
+        std::string code = CodeAfterColon(l);
+        char c = code.empty() ? ' ' : code[0];
+        if (c == '1' || c == '3') {
+          StatusUpdate(fpPageOk);
+        } else if (c == '2') {
+          StatusUpdate(fpPageError);
+          state_ = 41;
+        } else if (c == '4' || c == '5') {
+          return Fail(kErrCancelRequested);
+        } else {
+          return Fail(kErrPageError);
+        }
+        break;
+      }
+      if (state_ == 44 && HasError(l)) {
+        ModemCommand("AT+FPS?");
+        StatusUpdate(fpPageError);
+        state_ = 41;
+        break;
+      }
+      if (ok) {
+        if (state_ == 44) StatusUpdate(fpPageOk);
+        state_ = resChanges_ ? 42 : 43;
+        return Next::Again;
+      }
+      return Fail(kErrPageError);
+    case 41:
+      if (StartsWith(l, cmds_.pageStatus)) break;  // the answer to AT+FPS? before its OK
+      if (!ok) return Fail(kErrSessionError);
+      if (++pageRetry_ > 2) {
+        SendText("AT+FKS\r");
+        return Fail(kErrSessionError);
+      }
+      ModemCommand("AT+FDT");
+      // The page that failed goes again: back to where it started.
+      if (morePages_ && !coverInProgress_) {
+        page_ = page_ - 1;
+      }
+      if (coverInProgress_ && !coverIsQvf_) {
+        coverText_.reset();
+        if (!coverFile_.empty()) coverText_ = std::make_unique<std::ifstream>(coverFile_);
+      }
+      {
+        int rc = ReadCurrentPageHeader();
+        if (rc != 0) return Fail(rc);
+      }
+      state_ = 20;
+      break;
+    default:
+      break;
+  }
+  return Next::IfInput;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The machine
+
+TQvSendFax::Next TQvSendFax::Step(Ev ev) {
+  if (ev == Ev::Abort && state_ != 47 && state_ != 48 && state_ != 46) {
+    aborted_ = true;
+    StatusUpdate(fpCancel);
+    return Fail(kErrCancelRequested);
+  }
+  if (IsLineState(state_)) {
+    if (ev == Ev::Timeout) return OnTimeout();
+    for (;;) {
+      ReadResult r = ReadLine();
+      if (r == ReadResult::None) return Next::Wait;
+      if (r == ReadResult::Frame) {
+        int before = state_;
+        DecodeFrame();
+        if (state_ != before) return Next::Again;
+        continue;
+      }
+      return OnLine();
+    }
+  }
+  switch (state_) {
+    case 1: {
+      if (gEntryBusy.exchange(true)) return Next::Wait;
+      bool got = NextFax();
+      gEntryBusy = false;
+      if (!got) {
+        state_ = 46;
+        return Next::Again;
+      }
+      SendLog(1);
+      attempt_ = 0;
+      pageRetry_ = 0;
+      coverInProgress_ = false;
+      page_ = 1;
+      bytesTransferred_ = 0;
+      SetRemoteId("");
+      haveRemoteCaps_ = false;
+      if (!docFile_.empty()) {
+        int rc = OpenDocument();
+        if (rc != 0) return Fail(rc);
+      } else if (coverFile_.empty()) {
+        return Fail(kErrNoFilename);
+      }
+      if (SoftwareFlow) ch_->ClearSoftwareFlow();
+      state_ = 2;
+      return Next::Again;
+    }
+    case 2: {
+      StationID = UpperCase(StationID.substr(0, 20));
+      if (!coverFile_.empty()) {
+        coverInProgress_ = true;
+        coverIsQvf_ = UpperCase(coverFile_).find("." + UpperCase(FaxFileExt.empty() ? "QVF" : FaxFileExt)) !=
+                      std::string::npos;
+      }
+      if (docOpen_ && !coverInProgress_) {
+        int rc = ReadCurrentPageHeader();
+        if (rc != 0) return Fail(rc);
+      } else if (docOpen_) {
+        // resolution of the cover decides the first negotiation
+        curRes_ = '0';
+        curWide_ = false;
+        if (coverIsQvf_) {
+          int rc = cover_.Open(coverFile_);
+          if (rc == 0) rc = cover_.ReadPageInfo(1, pageInfo_);
+          if (rc != 0) return Fail(rc);
+          curRes_ = (pageInfo_.flags & kPageHighRes) ? '1' : '0';
+          cover_.Close();
+        }
+      } else {
+        curRes_ = '0';
+        curWide_ = false;
+        if (coverIsQvf_) {
+          int rc = cover_.Open(coverFile_);
+          if (rc == 0) rc = cover_.ReadPageInfo(1, pageInfo_);
+          if (rc != 0) return Fail(rc);
+          curRes_ = (pageInfo_.flags & kPageHighRes) ? '1' : '0';
+          cover_.Close();
+        }
+      }
+      StatusUpdate(fpInitModem);
+      if (class_ == fcClass1) {
+        ModemCommand("AT+FCLASS=1");
+        state_ = 3;
+      } else {
+        ModemCommand(cmds_.selectClass);
+        state_ = 4;
+      }
+      return Next::IfInput;
+    }
+    case 9: {
+      std::string dial = std::string("ATD") + (ToneDial ? "T" : "P") + DialPrefix + phoneNumber_;
+      ModemCommand(dial);
+      ArmTimeout(core::SecsToTicks(DialWait));
+      StatusUpdate(fpDialing);
+      state_ = class_ == fcClass1 ? 11 : 19;
+      return Next::IfInput;
+    }
+    case 10:
+      if (ev == Ev::Timeout) {
+        state_ = 9;
+        return Next::Again;
+      }
+      if (ch_->HasInput()) ch_->PurgeInput();
+      return Next::Wait;
+    case 21:
+      if (ev == Ev::Timeout) return OnTimeout();
+      {
+        uint8_t c;
+        bool xon = false;
+        while (ch_->ReadChar(c) == 0)
+          if (c == kXon) xon = true;
+        if (!xon) return Next::Wait;
+      }
+      ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
+      ArmTimeout(kPageTimeoutTicks);
+      state_ = 22;
+      return Next::Wait;
+    case 22:
+      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      if (ev != Ev::OutFree) return Next::Wait;
+      StatusUpdate(fpSendPage);
+      if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
+      state_ = 23;
+      return Next::Again;
+    case 23: {
+      sentToPort_ = 0;
+      bytesTransferred_ = 0;
+      int rc = PageStartRows();
+      if (rc != 0) return Fail(rc);
+      state_ = coverInProgress_ ? 24 : 26;
+      return Next::Again;
+    }
+    case 24:
+      if (coverIsQvf_) {
+        int rc = cover_.Open(coverFile_);
+        if (rc != 0) return Fail(rc);
+        state_ = 26;
+        return Next::Again;
+      }
+      coverText_ = std::make_unique<std::ifstream>(coverFile_);
+      if (!*coverText_) return Fail(-2);
+      ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
+      ArmTimeout(kPageTimeoutTicks);
+      StatusUpdate(fpSendPage);
+      state_ = 25;
+      return Next::Wait;
+    case 25: {
+      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      while (ch_->HasInput()) {
+        uint8_t c;
+        ch_->ReadChar(c);
+      }
+      if (ev != Ev::OutFree && ev != Ev::OutEmpty) return Next::Wait;
+      bool done = false;
+      int rc = SendCoverLines(done);
+      if (rc != 0) return Fail(rc);
+      ArmTimeout(kPageTimeoutTicks);
+      if (done) {
+        ch_->ArmStatusTrigger(outEmptyTrigger_, 0, true);
+        state_ = 28;
+      } else {
+        ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
+      }
+      return Next::Wait;
+    }
+    case 26: {
+      int rc = ReadCurrentPageHeader();
+      if (rc != 0) return Fail(rc);
+      QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
+      rc = r.Seek(pageInfo_.dataOffset);
+      if (rc != 0) return Fail(rc);
+      pageLength_ = pageInfo_.imageLength;
+      pageConsumed_ = 0;
+      ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
+      ArmTimeout(kPageTimeoutTicks);
+      state_ = 27;
+      return Next::Wait;
+    }
+    case 27: {
+      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      while (ch_->HasInput()) {
+        uint8_t c;
+        ch_->ReadChar(c);
+      }
+      if (ev != Ev::OutFree && ev != Ev::OutEmpty) return Next::Wait;
+      bool done = false;
+      int rc = SendPageBlocks(done);
+      if (rc != 0) return Fail(rc);
+      ArmTimeout(kPageTimeoutTicks);
+      if (done) {
+        ch_->ArmStatusTrigger(outFreeTrigger_, 0, false);
+        ch_->ArmStatusTrigger(outEmptyTrigger_, 0, true);
+        state_ = 28;
+      } else {
+        // Wake when the buffer has drained to the level we keep it at.
+        ch_->ArmStatusTrigger(outEmptyTrigger_, BufferMinimum, true);
+      }
+      return Next::Wait;
+    }
+    case 28: {
+      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      if (ev != Ev::OutEmpty) return Next::Wait;
+      if (SoftwareFlow) ch_->ClearSoftwareFlow();
+      morePages_ = MorePagesAfterCurrent();
+      resChanges_ = false;
+      if (morePages_) {
+        prevRes_ = curRes_;
+        if (coverInProgress_) {
+          cover_.Close();
+          coverText_.reset();
+          coverInProgress_ = false;
+        } else {
+          page_ = page_ + 1;
+        }
+        bytesTransferred_ = 0;
+        int rc = ReadCurrentPageHeader();
+        if (rc != 0) return Fail(rc);
+        resChanges_ = prevRes_ != curRes_;
+      }
+      StatusUpdate(fpSendPage);
+      if (class_ == fcClass1) {
+        state_ = 29;
+        return Next::IfInput;
+      }
+      if (class_ == fcClass2) {
+        uint8_t end[2] = {kDle, kEtx};
+        SendBytes(end, 2);
+      } else {
+        uint8_t end[2] = {kDle, static_cast<uint8_t>(!morePages_ ? '.' : (resChanges_ ? ';' : ','))};
+        SendBytes(end, 2);
+      }
+      state_ = 38;
+      return Next::Again;
+    }
+    case 30:
+      if (++postPageCount_ < 6) {
+        PauseMs(500);
+        ModemCommand("AT+FTH=3", 40);
+        state_ = 31;
+        return Next::IfInput;
+      }
+      return Fail(kErrFatalTimeout);
+    case 38:
+      ClearLine();
+      ArmTimeout(kPageTimeoutTicks);
+      StatusUpdate(fpSendEop);
+      state_ = class_ == fcClass2 ? 39 : 44;
+      return Next::IfInput;
+    case 42:
+      if (morePages_) {
+        ModemCommand(cmds_.capabilities + "=" + curRes_);
+        state_ = 20;
+        return Next::IfInput;
+      }
+      state_ = 45;
+      return Next::Again;
+    case 43:
+      if (morePages_) {
+        core::DelayTicks(5, false);
+        ModemCommand("AT+FDT");
+        state_ = 20;
+        return Next::IfInput;
+      }
+      state_ = 45;
+      return Next::Again;
+    case 45:
+      CloseFiles();
+      pageRetry_ = 0;
+      coverInProgress_ = false;
+      StopTimeout();
+      StatusUpdate(fpFinished);
+      SendLog(2);
+      SwitchToCommandRate();
+      state_ = 1;
+      return Next::Again;
+    case 46:
+      SendStatus(false, true);
+      state_ = 48;
+      FinishSession();
+      return Next::Wait;
+    case 47:
+      CloseFiles();
+      StopTimeout();
+      SendLog(3);
+      HangUp();
+      SwitchToCommandRate();
+      if (ExitOnError || AbortNoConnect || aborted_) {
+        StatusUpdate(fpCancel);
+        SendStatus(false, true);
+        state_ = 48;
+        FinishSession();
+        return Next::Wait;
+      }
+      state_ = 1;
+      return Next::Again;
+    default:
+      return Next::Wait;
+  }
+}
+
+void TQvSendFax::HangUp() {
+  if (ch_->CheckCarrier()) {
+    PauseMs(1000);
+    SendText("+++");
+    PauseMs(1000);
+    ModemCommand("ATH0");
+    PauseMs(1000);
+    ch_->PurgeOutput();
+    ch_->PurgeInput();
+    if (ch_->CheckCarrier()) {
+      ch_->DriveDtr(false);
+      ch_->DriveRts(false);
+      PauseMs(500);
+      ch_->DriveDtr(true);
+      ch_->DriveRts(true);
+      PauseMs(500);
+    }
+  } else {
+    ModemCommand("ATH0");
+    PauseMs(1000);
+    ch_->PurgeOutput();
+    ch_->PurgeInput();
+  }
+  StopTimeout();
+  ClearLine();
+}
+
+void TQvSendFax::OnFinished(int) {
+  if (!mergedFile_.empty()) {
+    std::remove(mergedFile_.c_str());
+    mergedFile_.clear();
+  }
+}
+
+}  // namespace qv::fax

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fax/abstract_fax.h"
+#include "fax/qvf_access.h"
+
+namespace qv::fax {
+
+// Transmit side: sends a batch of faxes, each an optional cover page and a QVF document.
+class TQvSendFax : public TQvAbstractFax {
+ public:
+  using NextEvent = std::function<void(TQvSendFax* cp, std::string& phoneNumber, std::string& faxFile,
+                                       std::string& coverFile)>;
+  TQvSendFax();
+  ~TQvSendFax() override;
+
+  bool EnhTextEnabled = false;
+  std::vector<std::string> FaxFileList;
+  bool BlindDial = false;
+  bool DetectBusy = true;
+  bool ToneDial = true;
+  std::string DialPrefix;
+  uint16_t DialWait = 60;       // seconds
+  uint16_t DialAttempts = 3;    // 0 = unlimited
+  uint16_t DialRetryWait = 60;  // seconds
+  uint16_t MaxSendCount = 50;
+  uint16_t BufferMinimum = 1000;
+  std::string HeaderLine;
+  std::string CoverFile;
+  std::string PhoneNumber;
+  bool SafeMode = true;
+  NextEvent OnFaxNext;
+  std::string HeaderSender;
+  std::string HeaderRecipient;
+  std::string HeaderTitle;
+  bool UseMPS = true;
+
+  int DialAttempt() const { return attempt_; }
+  std::string FaxFile() const override { return FaxFileList.empty() ? std::string() : FaxFileList.front(); }
+  void SetFaxFile(const std::string& name) override { FaxFileList.assign(1, name); }
+  int CurrentPageShown() const { return coverInProgress_ ? 0 : page_.load(); }
+
+  // Starts the batch. Throws for a missing port (-1005), a small output buffer (-3006), no
+  // trigger slots (-5001) and documents that cannot be merged (-8001 or an I/O error).
+  void StartSending();
+
+  // The merged temporary file of a multi-document batch ("" when none).
+  const std::string& MergedFile() const { return mergedFile_; }
+
+ protected:
+  Next Step(Ev ev) override;
+  int DispatchLogBase() const override { return 30; }
+  void HangUp() override;
+  void OnFinished(int code) override;
+
+ private:
+  int Prepare();
+  bool NextFax();
+  Next Fail(int code);
+  Next OnLine();
+  Next OnTimeout();
+  void DecodeFrame();
+  bool FallBack();
+  Next BusyHandling();
+  int OpenDocument();
+  int ReadCurrentPageHeader();
+  int PageStartRows();
+  void SendRow(const uint8_t* row, size_t length);
+  void FlushStaging();
+  int SendPageBlocks(bool& done);
+  int SendCoverLines(bool& done);
+  void CloseFiles();
+  bool MorePagesAfterCurrent() const;
+  std::string MergeFiles(const std::vector<std::string>& files);
+  void StatusUpdate(int code);
+  bool IsLineState(int state) const;
+
+  QvfReader doc_;
+  QvfReader cover_;
+  std::unique_ptr<std::ifstream> coverText_;
+  QvfPageInfo pageInfo_;
+  long pageConsumed_ = 0;
+  std::vector<uint8_t> staging_;
+  long sentToPort_ = 0;
+  int attempt_ = 0;
+  int pageRetry_ = 0;
+  bool coverInProgress_ = false;
+  bool coverIsQvf_ = false;
+  bool docOpen_ = false;
+  std::string mergedFile_;
+  bool firstQuery_ = true;
+  char curRes_ = '0';
+  char prevRes_ = ' ';
+  bool curWide_ = false;
+  bool cfrReceived_ = false;
+  bool carrierSeen_ = false;
+  int postPageCount_ = 0;
+  bool morePages_ = false;
+  bool resChanges_ = false;
+  bool aborted_ = false;
+  RemoteCaps remoteCaps_;
+  bool haveRemoteCaps_ = false;
+  std::string docFile_;
+};
+
+}  // namespace qv::fax

@@ -1,0 +1,543 @@
+// The dispatcher on its own, with procedure handlers (called on the dispatcher thread, as the
+// fax engine uses it): rings, triggers, dispatch accounting, closing, floods, bad devices.
+#include "comm/dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "comm/dispatcher_list.h"
+#include "comm/loopback_dispatcher.h"
+#include "comm/posix_dispatcher.h"
+#include "core/error_codes.h"
+#include "pty_pair.h"
+
+namespace qv::comm {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace qv::core;
+using qv::comm::testing::PtyPair;
+
+bool WaitFor(const std::function<bool()>& pred, int ms = 3000) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+// What the procedure handlers saw. Handlers are plain functions, so they share this record.
+struct Seen {
+  struct Call {
+    uint32_t msg, wParam, lParam;
+  };
+  std::mutex lock;
+  std::vector<Call> calls;
+  std::string bytesA, bytesB;
+  TQvBaseDispatcher* d = nullptr;
+  std::atomic<int> readA{-1};  // bytes handler A reads per avail dispatch; -1: all announced
+  std::atomic<int> readB{0};
+  std::atomic<bool> closeInA{false};
+  std::atomic<bool> throwInA{false};
+
+  void Reset(TQvBaseDispatcher* dispatcher) {
+    std::lock_guard g(lock);
+    calls.clear();
+    bytesA.clear();
+    bytesB.clear();
+    d = dispatcher;
+    readA = -1;
+    readB = 0;
+    closeInA = false;
+    throwInA = false;
+  }
+  int Count(uint32_t msg) {
+    std::lock_guard g(lock);
+    int n = 0;
+    for (auto& c : calls) n += c.msg == msg;
+    return n;
+  }
+  std::vector<Call> Calls() {
+    std::lock_guard g(lock);
+    return calls;
+  }
+  std::string A() {
+    std::lock_guard g(lock);
+    return bytesA;
+  }
+};
+Seen gSeen;
+
+void HandlerA(uint32_t msg, uint32_t wParam, uint32_t lParam) {
+  {
+    std::lock_guard g(gSeen.lock);
+    gSeen.calls.push_back({msg, wParam, lParam});
+  }
+  if (gSeen.throwInA) throw std::runtime_error("procedure failed");
+  if (msg == MSG_DATA_AVAILABLE) {
+    int want = gSeen.readA < 0 ? static_cast<int>(wParam) : gSeen.readA.load();
+    std::string got;
+    char c;
+    for (int i = 0; i < want && gSeen.d->ReadChar(c) == 0; ++i) got += c;
+    std::lock_guard g(gSeen.lock);
+    gSeen.bytesA += got;
+  }
+  if (gSeen.closeInA) gSeen.d->ClosePort();
+}
+
+void HandlerB(uint32_t msg, uint32_t wParam, uint32_t lParam) {
+  (void)wParam;
+  (void)lParam;
+  if (msg != MSG_DATA_AVAILABLE) return;
+  std::string got;
+  char c;
+  for (int i = 0; i < gSeen.readB && gSeen.d->ReadChar(c) == 0; ++i) got += c;
+  std::lock_guard g(gSeen.lock);
+  gSeen.bytesB += got;
+}
+
+class DispatcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetExceptionDisplay([this](const std::string& m) {
+      std::lock_guard g(shownLock_);
+      shown_.push_back(m);
+    });
+  }
+  void TearDown() override {
+    SetExceptionDisplay(nullptr);
+    SetPollingMode(false);
+  }
+  // An open loopback device with handler A registered and an avail threshold of 1.
+  std::unique_ptr<TQvLoopbackDispatcher> Loopback(bool echo = false, int outSize = 4096) {
+    auto d = std::make_unique<TQvLoopbackDispatcher>(echo);
+    EXPECT_EQ(d->OpenPort("loopback", 19200, kNoParity, 8, 1, 8192, outSize, true, true), 0);
+    gSeen.Reset(d.get());
+    d->RegisterProcHandler(&HandlerA);
+    d->SetAvailThreshold(1);
+    return d;
+  }
+  std::mutex shownLock_;
+  std::vector<std::string> shown_;
+};
+
+TEST_F(DispatcherTest, ExactFreeSpaceIsAcceptedOneByteMoreIsRefused) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  const int outSize = 1024;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 4096, outSize, true, true), 0);
+  std::string sent;
+  uint32_t counter = 0;
+  auto next = [&](int n) {
+    std::string block;
+    for (int i = 0; i < n; ++i) block += static_cast<char>('A' + (counter++ % 26));
+    return block;
+  };
+  // Nobody reads the far side: fill the kernel's buffers, then the ring.
+  int quiet = 0;
+  while (quiet < 50) {
+    int free = d.OutputFree();
+    if (free > 0) {
+      std::string block = next(free);
+      ASSERT_EQ(d.SendBlock(block.data(), free), 0);
+      sent += block;
+      quiet = 0;
+    } else {
+      ++quiet;
+    }
+    std::this_thread::sleep_for(2ms);
+  }
+  EXPECT_EQ(d.OutputUsed(), outSize);
+  EXPECT_EQ(d.SendChar('x'), ecOutputBufferTooSmall);
+
+  // Let a little drain, and wait until the free space is steady.
+  std::string far = pty.Read(100);
+  int free = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    int a = d.OutputFree();
+    std::this_thread::sleep_for(30ms);
+    free = d.OutputFree();
+    return free > 0 && a == free;
+  }));
+  std::string tooBig = next(free + 1);
+  counter -= static_cast<uint32_t>(free + 1);
+  EXPECT_EQ(d.SendBlock(tooBig.data(), free + 1), ecOutputBufferTooSmall);
+  EXPECT_EQ(d.OutputFree(), free);  // nothing was queued
+  std::string exact = next(free);
+  EXPECT_EQ(d.SendBlock(exact.data(), free), 0);
+  sent += exact;
+  EXPECT_EQ(d.OutputFree(), 0);
+  EXPECT_EQ(d.SendBlock(exact.data(), 0), 0);
+
+  // Everything arrives once, in order.
+  far += pty.Read(sent.size() - far.size(), 10000);
+  EXPECT_EQ(far.size(), sent.size());
+  EXPECT_TRUE(far == sent);
+  EXPECT_TRUE(WaitFor([&] { return d.OutputUsed() == 0; }));
+}
+
+TEST_F(DispatcherTest, AvailHandlerReadingLessEndsTheRepeats) {
+  auto d = Loopback();
+  gSeen.readA = 2;
+  d->Inject("hello");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_DATA_AVAILABLE) == 1; }));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(gSeen.Count(MSG_DATA_AVAILABLE), 1);  // no repeat for the unread bytes
+  EXPECT_EQ(gSeen.A(), "he");
+  EXPECT_EQ(d->InputCount(), 3);
+  d->Inject("!");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_DATA_AVAILABLE) == 2; }));
+  auto calls = gSeen.Calls();
+  EXPECT_EQ(calls.back().wParam, 4u);  // "llo!"
+  EXPECT_EQ(calls.back().lParam & 0xFFFF, 4u);
+  EXPECT_EQ(calls.back().lParam >> 16, static_cast<uint32_t>(d->RegistryIndex()));
+}
+
+TEST_F(DispatcherTest, EveryHandlerSeesTheSameBytesAndTheRingGivesUpTheLarger) {
+  auto d = Loopback();
+  d->RegisterProcHandler(&HandlerB);
+  gSeen.readA = 2;
+  gSeen.readB = 4;
+  d->Inject("abcdef");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_DATA_AVAILABLE) == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return d->InputCount() == 2; }));
+  {
+    std::lock_guard g(gSeen.lock);
+    EXPECT_EQ(gSeen.bytesA, "ab");
+    EXPECT_EQ(gSeen.bytesB, "abcd");
+  }
+  char c;
+  EXPECT_EQ(d->PeekAt(2, c), 0);
+  EXPECT_EQ(c, 'f');
+  EXPECT_EQ(d->PeekAt(3, c), ecBufferIsEmpty);
+  EXPECT_EQ(d->ReadChar(c), 0);
+  EXPECT_EQ(c, 'e');
+  d->PurgeInput();
+  EXPECT_FALSE(d->HasInput());
+  EXPECT_EQ(d->ReadChar(c), ecBufferIsEmpty);
+}
+
+TEST_F(DispatcherTest, TimerTriggersAndHandles) {
+  auto d = Loopback();
+  int t1 = d->NewTimerTrigger();
+  int t2 = d->NewTimerTrigger();
+  int s3 = d->NewStatusTrigger(stOutBuffUsed);
+  EXPECT_EQ(t1, 8);
+  EXPECT_EQ(t2, 16);
+  EXPECT_EQ(s3, 24 | stOutBuffUsed);
+  EXPECT_EQ(d->NewStatusTrigger(6), ecBadArgument);
+  EXPECT_EQ(d->ArmTimerTrigger(s3, 1, true), ecBadTriggerHandle);
+  EXPECT_EQ(d->ArmStatusTrigger(t1, 1, true), ecBadTriggerHandle);
+  EXPECT_EQ(d->DeleteTrigger(0), ecBadTriggerHandle);
+  EXPECT_EQ(d->DeleteTrigger(12345), ecBadTriggerHandle);
+  EXPECT_EQ(d->DeleteTrigger(kAvailTriggerHandle), 0);
+  EXPECT_EQ(d->AvailThreshold(), 0);
+
+  ASSERT_EQ(d->ArmTimerTrigger(t1, 2, true), 0);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_TIMER_EXPIRED) == 1; }));
+  std::this_thread::sleep_for(250ms);
+  EXPECT_EQ(gSeen.Count(MSG_TIMER_EXPIRED), 1);  // one-shot
+  EXPECT_EQ(gSeen.Calls().back().wParam, static_cast<uint32_t>(t1));
+  ASSERT_EQ(d->ArmTimerTrigger(t1, 0, true), 0);  // 0 ticks: the previous count again
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_TIMER_EXPIRED) == 2; }));
+  ASSERT_EQ(d->ArmTimerTrigger(t2, 1, false), 0);  // disarmed
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(gSeen.Count(MSG_TIMER_EXPIRED), 2);
+
+  // Deleted handles are reused once the counter has run out; before, they keep counting.
+  EXPECT_EQ(d->DeleteTrigger(t2), 0);
+  EXPECT_EQ(d->ArmTimerTrigger(t2, 1, true), ecBadTriggerHandle);
+  EXPECT_EQ(d->NewTimerTrigger(), 32);
+  for (int i = 5; i < 4096; ++i) d->NewTimerTrigger();
+  EXPECT_EQ(d->NewTimerTrigger(), 16);
+  EXPECT_EQ(d->NewStatusTrigger(stModem), 8 * 4096 | stModem);
+}
+
+TEST_F(DispatcherTest, OutputTriggers) {
+  auto d = Loopback(false, 100);
+  d->HoldOutput(true);
+  ASSERT_EQ(d->SendString("abc"), 0);
+  EXPECT_EQ(d->OutputUsed(), 3);
+  EXPECT_EQ(d->OutputFree(), 97);
+  int used = d->NewStatusTrigger(stOutBuffUsed);
+  int free = d->NewStatusTrigger(stOutBuffFree);
+  int sent = d->NewStatusTrigger(stOutSent);
+  ASSERT_EQ(d->ArmStatusTrigger(used, 0, true), 0);
+  ASSERT_EQ(d->ArmStatusTrigger(free, 100, true), 0);
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(gSeen.Count(MSG_STATUS_CHANGED), 0);
+  d->HoldOutput(false);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_STATUS_CHANGED) == 2; }));
+  EXPECT_EQ(d->TakeTransmitted(), "abc");
+  auto calls = gSeen.Calls();
+  EXPECT_EQ(calls[0].wParam, static_cast<uint32_t>(used));  // in list order
+  EXPECT_EQ(calls[0].lParam & 0xFFFF, 0u);                  // the used count
+  EXPECT_EQ(calls[1].wParam, static_cast<uint32_t>(free));
+  EXPECT_EQ(calls[1].lParam & 0xFFFF, 100u);                // the free count
+  // Output sent fires for output written after arming.
+  ASSERT_EQ(d->ArmStatusTrigger(sent, 0, true), 0);
+  ASSERT_EQ(d->SendChar('z'), 0);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_STATUS_CHANGED) == 3; }));
+  EXPECT_EQ(gSeen.Calls().back().wParam, static_cast<uint32_t>(sent));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(gSeen.Count(MSG_STATUS_CHANGED), 3);  // each fires once per arming
+  // A purge empties the ring and the device queue.
+  d->HoldOutput(true);
+  ASSERT_EQ(d->SendString("zzzz"), 0);
+  EXPECT_EQ(d->PurgeOutput(), 0);
+  EXPECT_EQ(d->OutputUsed(), 0);
+  d->HoldOutput(false);
+}
+
+TEST_F(DispatcherTest, ModemLinesAndLineErrors) {
+  auto d = Loopback();
+  EXPECT_TRUE(d->CheckCarrier());
+  int modem = d->NewStatusTrigger(stModem);
+  ASSERT_EQ(d->ArmStatusTrigger(modem, msDcd, true), 0);
+  d->SetLines(msCts | msDsr | msDcd | msRing);  // ring only: not watched
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(gSeen.Count(MSG_STATUS_CHANGED), 0);
+  d->SetLines(msCts | msDsr);  // DCD drops
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_STATUS_CHANGED) == 1; }));
+  d->SetLines(msCts | msDsr | msDcd);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(gSeen.Count(MSG_STATUS_CHANGED), 1);  // once per arming
+  uint8_t status = d->ReadModemStatus(0xFF);
+  EXPECT_EQ(status & 0xF0, msCts | msDsr | msDcd);
+  EXPECT_TRUE(status & msDcdDelta);
+  EXPECT_TRUE(status & msRingDelta);
+  EXPECT_TRUE(d->CheckCarrier());  // clears the DCD change bit
+  EXPECT_FALSE(d->ReadModemStatus(0xFF) & msDcdDelta);
+
+  int line = d->NewStatusTrigger(stLine);
+  ASSERT_EQ(d->ArmStatusTrigger(line, 0x2, true), 0);  // parity
+  d->RaiseLineErrors(leFraming);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(gSeen.Count(MSG_STATUS_CHANGED), 1);
+  d->RaiseLineErrors(leParity);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_STATUS_CHANGED) == 2; }));
+  EXPECT_EQ(gSeen.Calls().back().wParam, static_cast<uint32_t>(line));
+  EXPECT_EQ(d->TakeLineError(), 3);  // parity before framing
+  EXPECT_EQ(d->TakeLineError(), 0);
+  d->RaiseLineErrors(leBreak);
+  ASSERT_TRUE(WaitFor([&] { return (d->LineErrors() & leBreak) != 0; }));
+  EXPECT_EQ(d->TakeLineError(), 9);
+  EXPECT_TRUE(d->TakeLineBreak());
+  EXPECT_FALSE(d->TakeLineBreak());
+}
+
+TEST_F(DispatcherTest, LineParametersAndFlowControl) {
+  auto d = Loopback();
+  int writes = d->StateWrites();
+  EXPECT_EQ(d->SetLineParams(19200, kNoParity, 1, 8), 0);
+  EXPECT_EQ(d->StateWrites(), writes);  // nothing changed: the device is not touched
+  EXPECT_EQ(d->SetBaudOnly(0xFF10 + 6), 0);
+  uint32_t baud;
+  int parity, stop, data;
+  ASSERT_EQ(d->GetLineParams(baud, parity, stop, data), 0);
+  EXPECT_EQ(baud, 9600u);
+  EXPECT_EQ(d->SetLineParams(0, kEvenParity, 0, 5), 0);  // 5 data bits: one and a half stop bits
+  EXPECT_EQ(d->LastState().StopBits, kOne5StopBits);
+  EXPECT_EQ(d->LastState().BaudRate, 0xFF10u + 6);
+  ASSERT_EQ(d->GetLineParams(baud, parity, stop, data), 0);
+  EXPECT_EQ(parity, kEvenParity);
+  EXPECT_EQ(stop, 1);
+  EXPECT_EQ(data, 5);
+  EXPECT_EQ(d->SetLineParams(0, 5, 7, 9), 0);
+  EXPECT_EQ(d->LastState().StopBits, kOne5StopBits);  // kept: still 5 data bits
+  EXPECT_EQ(d->SetLineParams(0, 5, 2, 4), ecByteSize);
+
+  EXPECT_EQ(TranslateBaud(0xFEFF), 115200u);
+  EXPECT_EQ(TranslateBaud(0xFF10 + 19), 128000u);
+  EXPECT_EQ(TranslateBaud(0xFF10 + 9), 0xFF10u + 9);
+  EXPECT_EQ(TranslateBaud(57600), 57600u);
+
+  EXPECT_EQ(d->SetHardwareFlow(100, 200, hfUseRts), ecBadArgument);
+  EXPECT_EQ(d->SetHardwareFlow(9000, 819, hfUseRts), ecBadArgument);
+  ASSERT_EQ(d->SetHardwareFlow(7372, 819, hfUseRts | hfRequireCts), 0);
+  int hw, sw;
+  char xon, xoff;
+  ASSERT_EQ(d->GetFlowOptions(hw, sw, xon, xoff), 0);
+  EXPECT_EQ(hw, hfUseRts | hfRequireCts);
+  EXPECT_EQ(d->LastState().XoffLim, 8192 - 7372);
+  EXPECT_EQ(d->LastState().XonLim, 819);
+  EXPECT_EQ(d->DriveRts(false), 1);  // RTS belongs to flow control now
+  EXPECT_EQ(d->DriveDtr(false), 0);
+  EXPECT_FALSE(d->DtrState());
+  ASSERT_EQ(d->SetSoftwareFlow(6000, 2000, sfReceiveFlow | sfTransmitFlow), 0);
+  ASSERT_EQ(d->GetFlowOptions(hw, sw, xon, xoff), 0);
+  EXPECT_EQ(sw, 3);
+  EXPECT_EQ(xon, 17);
+  EXPECT_EQ(xoff, 19);
+  ASSERT_EQ(d->SetFlowChars('Q', 'S'), 0);
+  ASSERT_EQ(d->ClearSoftwareFlow(), 0);
+  ASSERT_EQ(d->GetFlowOptions(hw, sw, xon, xoff), 0);
+  EXPECT_EQ(sw, 0);
+  EXPECT_EQ(xon, 'Q');
+
+  EXPECT_EQ(d->SetUserPointer(&hw, 0), ecBadArgument);
+  EXPECT_EQ(d->SetUserPointer(&hw, 3), 0);
+  EXPECT_EQ(d->GetUserPointer(3), &hw);
+  EXPECT_EQ(d->GetUserPointer(4), nullptr);
+}
+
+TEST_F(DispatcherTest, DataTriggersMatchOverlappingInput) {
+  auto d = Loopback();
+  d->SetAvailThreshold(0);
+  int connect = d->NewDataTrigger("CONNECT", true);
+  ASSERT_GT(connect, 0);
+  EXPECT_EQ(d->NewDataTrigger(std::string(23, 'x'), false), ecTriggerTooLong);
+  d->Inject("CONCONnect 9600\r\n");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_PATTERN_FOUND) == 1; }));
+  auto calls = gSeen.Calls();
+  EXPECT_EQ(calls[0].wParam, static_cast<uint32_t>(connect));
+  EXPECT_EQ(calls[0].lParam & 0xFFFF, 7u);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(gSeen.Count(MSG_PATTERN_FOUND), 1);
+  d->Inject("connect");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_PATTERN_FOUND) == 2; }));
+}
+
+TEST_F(DispatcherTest, CloseFromInsideAHandlerAbortsTheDispatch) {
+  auto d = Loopback();
+  d->RegisterProcHandler(&HandlerB);
+  gSeen.readB = 100;
+  gSeen.closeInA = true;
+  d->Inject("bye");
+  ASSERT_TRUE(WaitFor([&] { return d->RunningThreadCount() == 0; }));
+  EXPECT_TRUE(d->ClosePending());
+  EXPECT_FALSE(d->IsOpen());
+  EXPECT_EQ(gSeen.A(), "bye");
+  std::lock_guard g(gSeen.lock);
+  EXPECT_EQ(gSeen.bytesB, "");  // the rest of the dispatch was skipped
+}
+
+TEST_F(DispatcherTest, HandlerExceptionsDoNotStopTheDispatcher) {
+  auto d = Loopback();
+  gSeen.throwInA = true;
+  d->Inject("1");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_DATA_AVAILABLE) == 1; }));
+  gSeen.throwInA = false;
+  d->Inject("2");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_DATA_AVAILABLE) == 2; }));
+  std::lock_guard g(shownLock_);
+  ASSERT_FALSE(shown_.empty());
+  EXPECT_EQ(shown_[0], "procedure failed");
+}
+
+TEST_F(DispatcherTest, RegistryIndexesAndTheGlobalList) {
+  int before = DispatcherCount();
+  auto a = std::make_unique<TQvLoopbackDispatcher>();
+  auto b = std::make_unique<TQvLoopbackDispatcher>();
+  EXPECT_NE(a->RegistryIndex(), b->RegistryIndex());
+  EXPECT_EQ(FindDispatcher(a->RegistryIndex()), a.get());
+  int slot = a->RegistryIndex();
+  a.reset();
+  EXPECT_EQ(FindDispatcher(slot), nullptr);
+  auto c = std::make_unique<TQvLoopbackDispatcher>();
+  EXPECT_EQ(c->RegistryIndex(), slot);  // first empty slot
+  EXPECT_EQ(DispatcherCount(), before + 2);
+}
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (auto& ch : s) ch = static_cast<char>(rng() & 0xFF);
+  return s;
+}
+
+TEST_F(DispatcherTest, FloodFarLargerThanTheRing) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gSeen.Reset(&d);
+  d.RegisterProcHandler(&HandlerA);
+  d.SetAvailThreshold(1);
+  const std::string flood = RandomBytes(512 * 1024, 7);
+  std::thread far([&] { pty.Write(flood, 20000); });
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A().size() >= flood.size(); }, 20000));
+  far.join();
+  EXPECT_TRUE(gSeen.A() == flood);
+}
+
+TEST_F(DispatcherTest, FullRingLeavesTheRestInTheDriver) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gSeen.Reset(&d);
+  gSeen.readA = 0;  // the handler takes nothing for now
+  d.RegisterProcHandler(&HandlerA);
+  d.SetAvailThreshold(1);
+  const std::string data = RandomBytes(20000, 11);
+  pty.Write(data.substr(0, 12000));
+  ASSERT_TRUE(WaitFor([&] { return d.InputCount() == kDispatchBufferSize; }));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(d.InputCount(), kDispatchBufferSize);
+  // The application reads by itself; the rest then moves up from the driver.
+  std::string got;
+  char c;
+  while (got.size() < 12000 && WaitFor([&] { return d.HasInput(); }, 2000))
+    while (d.ReadChar(c) == 0) got += c;
+  EXPECT_EQ(got.size(), 12000u);
+  gSeen.readA = -1;
+  pty.Write(data.substr(12000));
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A().size() == 8000; }));
+  EXPECT_TRUE(got + gSeen.A() == data);
+}
+
+TEST_F(DispatcherTest, PollingModeReadsWithoutCharacterEvents) {
+  SetPollingMode(true);
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gSeen.Reset(&d);
+  d.RegisterProcHandler(&HandlerA);
+  d.SetAvailThreshold(1);
+  pty.Write("polled");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "polled"; }));
+}
+
+TEST_F(DispatcherTest, VanishedDeviceReportsAndCloses) {
+  auto pty = std::make_unique<PtyPair>();
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty->SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gSeen.Reset(&d);
+  d.RegisterProcHandler(&HandlerA);
+  d.SetAvailThreshold(1);
+  EXPECT_FALSE(d.HasModemLines());
+  int modem = d.NewStatusTrigger(stModem);
+  d.ArmStatusTrigger(modem, msDcd | msDsr | msCts, true);
+  pty->Write("last words");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "last words"; }));
+  pty.reset();  // the far side goes away
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_STATUS_CHANGED) == 1; }));
+  EXPECT_TRUE(d.HungUp());
+  EXPECT_EQ(d.ReadModemStatus(0) & 0xF0, 0);
+  EXPECT_EQ(d.SendString("ATH\r"), ecPutBlockFail);
+  std::this_thread::sleep_for(100ms);  // and nothing spins meanwhile
+  EXPECT_EQ(gSeen.Count(MSG_STATUS_CHANGED), 1);
+  EXPECT_EQ(d.ClosePort(), 0);
+  EXPECT_EQ(d.RunningThreadCount(), 0);
+}
+
+TEST_F(DispatcherTest, OpenErrors) {
+  TQvPosixDispatcher d;
+  EXPECT_EQ(d.OpenPort("/nonexistent/tty", 19200, kNoParity, 8, 1, 64, 64, true, true), ecFileNotFound);
+  EXPECT_EQ(d.OpenPort("/dev/null", 19200, kNoParity, 8, 1, 64, 64, true, true), ecFileNotFound);
+  PtyPair pty;
+  TQvPosixDispatcher first, second;
+  ASSERT_EQ(first.OpenPort(pty.SlavePath(), 19200, kNoParity, 8, 1, 64, 64, true, true), 0);
+  EXPECT_EQ(second.OpenPort(pty.SlavePath(), 19200, kNoParity, 8, 1, 64, 64, true, true), ecAccessDenied);
+  EXPECT_EQ(first.OpenPort(pty.SlavePath(), 19200, kNoParity, 8, 1, 64, 64, true, true), ecAlreadyOpen);
+  EXPECT_THROW(first.StartThreads(), std::runtime_error);  // "Dispatcher already started"
+  first.ClosePort();
+  EXPECT_EQ(second.OpenPort(pty.SlavePath(), 19200, kNoParity, 8, 1, 64, 64, true, true), 0);
+}
+
+}  // namespace
+}  // namespace qv::comm

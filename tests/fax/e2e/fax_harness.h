@@ -1,0 +1,302 @@
+// Shared helpers of the end-to-end fax tests: a qvmodem pair in a temporary directory, ports
+// opened on its pseudo-terminals, QVF documents with known rows, and the session's events.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "comm/posix_dispatcher.h"
+#include "core/message_loop.h"
+#include "fax/fax_log.h"
+#include "fax/port_channel.h"
+#include "fax/qvf_access.h"
+#include "fax/receive_fax.h"
+#include "fax/send_fax.h"
+#include "faximage/t4_coder.h"
+
+namespace qv::fax::test {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    static int counter = 0;
+    path_ = fs::temp_directory_path() / ("qvfax_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  fs::path path() const { return path_; }
+  std::string str(const std::string& name = "") const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+// "qvmodem pair" as a child process; A dials, B answers.
+class ModemPair {
+ public:
+  explicit ModemPair(const TempDir& dir, std::vector<std::string> options = {}) {
+    a_ = dir.str("modemA");
+    b_ = dir.str("modemB");
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      std::vector<std::string> args = {QV_BIN_DIR "/qvmodem", "pair", "--a", a_, "--b", b_, "--fast"};
+      args.insert(args.end(), options.begin(), options.end());
+      std::vector<char*> argv;
+      for (auto& s : args) argv.push_back(s.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    // The pair prints one line per modem once both are ready.
+    FILE* f = fdopen(out[0], "r");
+    char line[512];
+    int lines = 0;
+    while (lines < 2 && f && fgets(line, sizeof line, f)) ++lines;
+    if (f) fclose(f);
+    ready_ = lines == 2;
+  }
+  ~ModemPair() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status;
+      waitpid(pid_, &status, 0);
+    }
+  }
+  bool ready() const { return ready_; }
+  const std::string& a() const { return a_; }
+  const std::string& b() const { return b_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string a_, b_;
+  bool ready_ = false;
+};
+
+// A dispatcher opened on a device the way the fax components want it.
+inline std::unique_ptr<comm::TQvPosixDispatcher> OpenDevice(const std::string& path) {
+  auto d = std::make_unique<comm::TQvPosixDispatcher>();
+  int rc = d->OpenPort(path, 19200, 0, 8, 1, 8192, 8192, true, true);
+  if (rc != 0) return nullptr;
+  return d;
+}
+
+// A raster row of a test page: a pattern that differs by page and row.
+inline std::vector<uint8_t> PatternRow(int page, int row) {
+  std::vector<uint8_t> r(216, 0);
+  int x0 = (page * 97 + row * 13) % 1600;
+  int len = 20 + (row * 7 + page * 31) % 100;
+  for (int x = x0; x < x0 + len && x < 1728; ++x) r[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+  if (row % 5 == 0) r[(page * 3 + 40) % 216] = 0xF0;
+  return r;
+}
+
+inline std::vector<uint8_t> CodedRow(const std::vector<uint8_t>& raster) {
+  uint8_t out[faximage::kMaxCodedRow];
+  int n = faximage::CodeRow(raster.data(), 1728, 0, false, out);
+  return std::vector<uint8_t>(out, out + n);
+}
+
+// The coded rows of every page of a document written by MakeQvf.
+using PageRows = std::vector<std::vector<uint8_t>>;
+
+// Writes a QVF document of row-record pages; returns the coded rows of each page.
+inline std::vector<PageRows> MakeQvf(const std::string& path, int pages, bool fine, int rowsPerPage = 40,
+                                     int pageSeed = 0) {
+  std::vector<PageRows> all;
+  std::ofstream f(path, std::ios::binary);
+  uint8_t header[64] = {};
+  std::memcpy(header, "QVF10\x1A", 6);
+  header[32] = static_cast<uint8_t>(pages);
+  header[34] = 64;
+  f.write(reinterpret_cast<char*>(header), 64);
+  for (int p = 0; p < pages; ++p) {
+    PageRows rows;
+    std::vector<uint8_t> data;
+    for (int r = 0; r < rowsPerPage; ++r) {
+      auto coded = CodedRow(PatternRow(p + pageSeed, r));
+      data.push_back(static_cast<uint8_t>(coded.size()));
+      data.push_back(static_cast<uint8_t>(coded.size() >> 8));
+      data.insert(data.end(), coded.begin(), coded.end());
+      rows.push_back(coded);
+    }
+    const uint8_t eop[12] = {0x00, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
+    data.push_back(12);
+    data.push_back(0);
+    data.insert(data.end(), eop, eop + 12);
+    uint8_t ph[16] = {};
+    uint32_t len = static_cast<uint32_t>(data.size());
+    std::memcpy(ph, &len, 4);
+    ph[4] = static_cast<uint8_t>(4 | (fine ? 1 : 0));
+    f.write(reinterpret_cast<char*>(ph), 16);
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    all.push_back(rows);
+  }
+  return all;
+}
+
+struct ReceivedPage {
+  uint16_t flags = 0;
+  std::vector<uint8_t> data;
+};
+
+// Reads the pages of a QVF file written by the receiver.
+inline bool ReadReceived(const std::string& path, std::vector<ReceivedPage>& pages, std::string* stationId = nullptr) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return false;
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 64 || std::memcmp(bytes.data(), "QVF10\x1A", 6) != 0) return false;
+  if (stationId) *stationId = std::string(reinterpret_cast<char*>(&bytes[11]), bytes[10]);
+  int count = bytes[32] | (bytes[33] << 8);
+  size_t pos = 64;
+  for (int p = 0; p < count; ++p) {
+    if (pos + 16 > bytes.size()) return false;
+    uint32_t len;
+    std::memcpy(&len, &bytes[pos], 4);
+    ReceivedPage page;
+    page.flags = static_cast<uint16_t>(bytes[pos + 4] | (bytes[pos + 5] << 8));
+    if (pos + 16 + len > bytes.size()) return false;
+    page.data.assign(bytes.begin() + static_cast<long>(pos) + 16, bytes.begin() + static_cast<long>(pos + 16 + len));
+    pages.push_back(page);
+    pos += 16 + len;
+  }
+  return pos == bytes.size();
+}
+
+// Received page data carries the sender's page-start rows and header in front of the page and
+// may pad rows with fill bytes; zero bytes are fill, so the page's rows must appear, in order
+// and complete, as the tail of the received data once zero bytes are left out of both.
+inline bool PageMatches(const ReceivedPage& got, const PageRows& sent) {
+  std::vector<uint8_t> want;
+  for (const auto& row : sent)
+    for (uint8_t b : row)
+      if (b) want.push_back(b);
+  const uint8_t eop[] = {0x80, 0x08, 0x80, 0x08, 0x80, 0x08, 0x80};
+  want.insert(want.end(), eop, eop + sizeof eop);
+  std::vector<uint8_t> have;
+  for (uint8_t b : got.data)
+    if (b) have.push_back(b);
+  if (have.size() < want.size()) return false;
+  return std::equal(want.begin(), want.end(), have.end() - static_cast<long>(want.size()));
+}
+
+// What a session reported.
+struct Events {
+  std::vector<int> statuses;
+  std::vector<int> errors;
+  std::vector<int> logs;
+  bool finished = false;
+  int finishCode = 1;
+  bool firstSeen = false, lastSeen = false;
+
+  void Attach(TQvAbstractFax& fax) {
+    fax.OnFaxStatus = [this](TQvAbstractFax* cp, bool first, bool last) {
+      if (first) firstSeen = true;
+      if (last) lastSeen = true;
+      int code = cp->ProgressCode();
+      if (statuses.empty() || statuses.back() != code) statuses.push_back(code);
+    };
+    fax.OnFaxError = [this](TQvAbstractFax*, int code) { errors.push_back(code); };
+    fax.OnFaxLog = [this](TQvAbstractFax*, int code) { logs.push_back(code); };
+    fax.OnFaxFinish = [this](TQvAbstractFax*, int code) {
+      finished = true;
+      finishCode = code;
+    };
+  }
+  bool Saw(int status) const { return std::find(statuses.begin(), statuses.end(), status) != statuses.end(); }
+};
+
+// Pumps the message loop until every listed session has finished or the time is up.
+inline bool PumpUntil(const std::vector<Events*>& events, int seconds) {
+  auto& loop = core::MessageLoop::instance();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    loop.waitAndPump(20);
+    bool all = true;
+    for (auto* e : events) all = all && e->finished;
+    if (all) return true;
+  }
+  return false;
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// One call between a transmitter on modem A and a receiver on modem B.
+struct Call {
+  TempDir dir;
+  std::unique_ptr<ModemPair> modems;
+  std::unique_ptr<comm::TQvPosixDispatcher> portA, portB;
+  TQvSendFax send;
+  TQvReceiveFax receive;
+  TQvFaxLog sendLog, receiveLog;
+  Events sent, received;
+
+  bool Open(std::vector<std::string> options = {}) {
+    core::MessageLoop::instance().bindToCurrentThread();
+    modems = std::make_unique<ModemPair>(dir, options);
+    if (!modems->ready()) return false;
+    portA = OpenDevice(modems->a());
+    portB = OpenDevice(modems->b());
+    if (!portA || !portB) return false;
+    send.SetChannel(MakeDispatcherChannel(portA.get()));
+    receive.SetChannel(MakeDispatcherChannel(portB.get()));
+    sendLog.FaxHistoryName = dir.str("send.his");
+    receiveLog.FaxHistoryName = dir.str("receive.his");
+    send.SetFaxLog(&sendLog);
+    receive.SetFaxLog(&receiveLog);
+    sent.Attach(send);
+    received.Attach(receive);
+    fs::create_directories(dir.path() / "in");
+    receive.SetDestinationDir(dir.str("in"));
+    receive.OneFax = true;
+    receive.StationID = "receiver 1";
+    send.StationID = "sender 2";
+    send.PhoneNumber = "5551234";
+    return true;
+  }
+  // Files the receiver left in its folder.
+  std::vector<std::string> ReceivedFiles() const {
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(dir.path() / "in")) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  ~Call() {
+    if (send.Active()) send.AbortFax();
+    if (receive.Active()) receive.AbortFax();
+    PumpUntil({&sent, &received}, 15);
+    if (portA) portA->ClosePort();
+    if (portB) portB->ClosePort();
+  }
+};
+
+}  // namespace qv::fax::test

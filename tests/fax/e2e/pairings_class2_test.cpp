@@ -1,0 +1,15 @@
+#include "pairings.h"
+
+namespace qv::fax::test {
+namespace {
+
+TEST(FaxPairings, OnePageStandardToEveryClass) {
+  for (TFaxClass receiver : {fcClass1, fcClass2, fcClass2_0}) RunOnePageStandard(fcClass2, receiver);
+}
+
+TEST(FaxPairings, FivePagesFineWithCoverToEveryClass) {
+  for (TFaxClass receiver : {fcClass1, fcClass2, fcClass2_0}) RunFivePagesFineWithCover(fcClass2, receiver);
+}
+
+}  // namespace
+}  // namespace qv::fax::test

@@ -1,0 +1,90 @@
+#include "fax/modem_responses.h"
+
+#include <gtest/gtest.h>
+
+namespace qv::fax {
+namespace {
+
+TEST(ModemResponses, ClassListsPickTheRightClass) {
+  TFaxClassSet all = ParseClassList("0,1,2,2.0");
+  EXPECT_TRUE(all.contains(fcClass1));
+  EXPECT_TRUE(all.contains(fcClass2));
+  EXPECT_TRUE(all.contains(fcClass2_0));
+  EXPECT_EQ(PreferredClass(all), fcClass2_0);
+  EXPECT_EQ(PreferredClass(ParseClassList("0,1,2")), fcClass2);
+  EXPECT_EQ(PreferredClass(ParseClassList("0,1")), fcClass1);
+  EXPECT_EQ(PreferredClass(ParseClassList("0")), fcUnknown);
+  EXPECT_TRUE(ParseClassList("0").empty());
+  // 2.0 alone does not imply Class 2; a prefix is removed first.
+  TFaxClassSet v20 = ParseClassList("+FCLASS: 0,2.0");
+  EXPECT_TRUE(v20.contains(fcClass2_0));
+  EXPECT_FALSE(v20.contains(fcClass2));
+  EXPECT_FALSE(v20.contains(fcClass1));
+}
+
+TEST(ModemResponses, CommandTableFollowsTheClass) {
+  Class2Commands c2 = BuildClass2Commands(fcClass2);
+  EXPECT_EQ(c2.selectClass, "AT+FCLASS=2");
+  EXPECT_EQ(c2.localId, "AT+FLID");
+  EXPECT_EQ(c2.receiveCaps, "AT+FDCC");
+  EXPECT_EQ(c2.pageStatus, "+FPTS");
+  EXPECT_EQ(c2.hangup, "FHNG");
+  Class2Commands c20 = BuildClass2Commands(fcClass2_0);
+  EXPECT_EQ(c20.selectClass, "AT+FCLASS=2.0");
+  EXPECT_EQ(c20.capabilities, "AT+FIS");
+  EXPECT_EQ(c20.connectReport, "+FCO");
+  EXPECT_EQ(c20.transmitterId, "+FTI");
+  EXPECT_EQ(c20.calledId, "+FCI");
+  EXPECT_EQ(c20.hangup, "FHS");
+  for (const std::string* s : {&c2.selectClass, &c20.selectClass, &c20.pageStatus}) EXPECT_LE(s->size(), 13u + 4u);
+}
+
+TEST(ModemResponses, BitRateCodes) {
+  EXPECT_EQ(BitRateCode(2400), '0');
+  EXPECT_EQ(BitRateCode(14400), '5');
+  EXPECT_EQ(BitRateCode(9600), '3');
+  EXPECT_EQ(BitRateCode(1234), '3');
+}
+
+TEST(ModemResponses, LineTestsPrefixesAndCodes) {
+  EXPECT_TRUE(HasCarrier("NO CARRIER"));
+  EXPECT_TRUE(HasConnect("CONNECT 9600"));
+  EXPECT_FALSE(HasOk("ERROR"));
+  EXPECT_EQ(RemovePrefix("+FCSI: \"  12345 \" "), "\"  12345 \"");
+  EXPECT_EQ(RemovePrefix("AT+FCLASS=1"), "1");
+  EXPECT_EQ(RemovePrefix("plain"), "plain");
+  EXPECT_EQ(HangupNumber("+FHNG:0"), 0);
+  EXPECT_EQ(HangupNumber("+FHNG: 52"), 52);
+  EXPECT_EQ(HangupNumber("+FHS:A0"), 0xA0);
+  EXPECT_EQ(HangupNumber("+FHNG"), 0);
+  EXPECT_EQ(CodeAfterColon("+FPTS:2,1000,0,0"), "2,1");
+}
+
+TEST(ModemResponses, ParameterReports) {
+  Class2Params p = DecodeClass2Params("1,5,0,2,0,0,0,7");
+  EXPECT_TRUE(p.fine);
+  EXPECT_EQ(p.bps, 14400);
+  EXPECT_FALSE(p.wide);
+  EXPECT_FALSE(p.ecm);
+  EXPECT_EQ(p.scanCode, 7);
+  p = DecodeClass2Params("0,3,1,2,0,2,0,0");
+  EXPECT_FALSE(p.fine);
+  EXPECT_EQ(p.bps, 9600);
+  EXPECT_TRUE(p.wide);
+  EXPECT_TRUE(p.ecm);
+  // Short or odd reports do not read past their end.
+  p = DecodeClass2Params("1");
+  EXPECT_TRUE(p.fine);
+  EXPECT_EQ(p.bps, 9600);
+  EXPECT_EQ(p.scanCode, 0);
+}
+
+TEST(ModemResponses, RemoteIdIsCleaned) {
+  EXPECT_EQ(CleanRemoteId("+FCSI:\"  +49 30 1234\""), "+49 30 1234");
+  EXPECT_EQ(CleanRemoteId("+FTI: \"ACME FAX  \"  "), "ACME FAX");
+  EXPECT_EQ(CleanRemoteId("+FTSI:\"ABCDEFGHIJKLMNOPQRSTUVWXYZ\""), "ABCDEFGHIJKLMNOPQRST");
+  EXPECT_EQ(CleanRemoteId("+FCSI:\"\""), "");
+}
+
+}  // namespace
+}  // namespace qv::fax

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "image_convert.h"
+#include "image_files.h"
+
+using namespace qv::faximage;
+using namespace qv::faximage::testing;
+
+TEST(BmpReader, OneBitRowsAreCopiedExactly) {
+  TempDir dir;
+  BitRows img = Pattern(100, 12);
+  for (bool whiteIsOne : {true, false})
+    for (bool topDown : {false, true}) {
+      std::vector<DecodedPage> pages;
+      ASSERT_EQ(ConvertPicture(dir, "a.bmp", MakeBmp1(100, img, whiteIsOne, topDown), idBmp, pages,
+                               0, 7),
+                0);
+      ASSERT_EQ(pages.size(), 1u);
+      ASSERT_EQ(pages[0].Rows.size(), 12u);
+      for (int y = 0; y < 12; ++y)
+        ASSERT_EQ(pages[0].Rows[static_cast<size_t>(y)], PlacedRow(img[static_cast<size_t>(y)], 100, 0, 7, 1728))
+            << "row " << y << " whiteIsOne " << whiteIsOne << " topDown " << topDown;
+    }
+}
+
+TEST(BmpReader, CentringAndDoubleWidth) {
+  TempDir dir;
+  BitRows img = Pattern(864, 5);
+  std::vector<DecodedPage> pages;
+  // 864 pixels doubled at margin 0 fill 1728; every run doubled.
+  ASSERT_EQ(ConvertPicture(dir, "d.bmp", MakeBmp1(864, img), idBmp, pages,
+                           coDoubleWidth | coCenterImage, 0),
+            0);
+  ASSERT_EQ(pages[0].Rows.size(), 5u);
+  for (size_t y = 0; y < 5; ++y)
+    EXPECT_EQ(pages[0].Rows[y], PlacedRow(img[y], 864, 0, 0, 1728, true)) << y;
+  EXPECT_EQ(pages[0].Rows[1][1727], 1);  // the frame's right edge, doubled, ends the row
+
+  // The same at fine resolution is not doubled, but centred: (1728 - 864) / 16 = 54 bytes.
+  ASSERT_EQ(ConvertPicture(dir, "d.bmp", MakeBmp1(864, img), idBmp, pages,
+                           coDoubleWidth | coCenterImage, 0, frHigh),
+            0);
+  EXPECT_EQ(pages[0].Flags, pfRowRecords | pfHighRes);
+  for (size_t y = 0; y < 5; ++y) EXPECT_EQ(pages[0].Rows[y], PlacedRow(img[y], 864, 54, 0, 1728));
+
+  // A narrow image doubled and centred: (1728 - 2 * 200) / 32 = 41 bytes before doubling.
+  BitRows narrow = Pattern(200, 3);
+  ASSERT_EQ(ConvertPicture(dir, "n.bmp", MakeBmp1(200, narrow), idBmp, pages,
+                           coDoubleWidth | coCenterImage, 50),
+            0);
+  for (size_t y = 0; y < 3; ++y)
+    EXPECT_EQ(pages[0].Rows[y], PlacedRow(narrow[y], 200, 41, 50, 1728, true));
+
+  // Too wide to double beside the margin: copied as is.
+  ASSERT_EQ(ConvertPicture(dir, "d.bmp", MakeBmp1(864, img), idBmp, pages, coDoubleWidth, 50), 0);
+  for (size_t y = 0; y < 5; ++y) EXPECT_EQ(pages[0].Rows[y], PlacedRow(img[y], 864, 0, 50, 1728));
+}
+
+TEST(BmpReader, HalfHeightCodesOddRows) {
+  TempDir dir;
+  BitRows img = Pattern(64, 9, 1);
+  std::vector<DecodedPage> pages;
+  ASSERT_EQ(ConvertPicture(dir, "h.bmp", MakeBmp1(64, img), idBmp, pages, coHalfHeight, 0), 0);
+  ASSERT_EQ(pages[0].Rows.size(), 5u);
+  for (size_t i = 0; i < 5; ++i) EXPECT_EQ(pages[0].Rows[i], PlacedRow(img[2 * i], 64, 0, 0, 1728));
+  // Not at fine resolution.
+  ASSERT_EQ(ConvertPicture(dir, "h.bmp", MakeBmp1(64, img), idBmp, pages, coHalfHeight, 0, frHigh), 0);
+  EXPECT_EQ(pages[0].Rows.size(), 9u);
+}
+
+TEST(BmpReader, ColourBitmapsAreDithered) {
+  TempDir dir;
+  const int w = 64, h = 32;
+  std::vector<uint8_t> grey(w * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) grey[static_cast<size_t>(y * w + x)] = static_cast<uint8_t>(x < 16 ? 0 : x < 32 ? 255 : 60);
+  std::vector<DecodedPage> pages;
+  ASSERT_EQ(ConvertPicture(dir, "c.bmp", MakeBmp24(w, h, grey), idBmp, pages, 0, 0), 0);
+  ASSERT_EQ(pages[0].Rows.size(), 32u);
+  // The threshold matrix, independently: bit-interleaved levels 10 x D.
+  auto level = [](int a, int b) {
+    int d = 0;
+    for (int i = 0; i < 4; ++i) {
+      d = (((a ^ b) & 1) << 1) | (d << 1) | (b & 1);
+      a >>= 1;
+      b >>= 1;
+    }
+    return d;
+  };
+  int greyBlack = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      int px = pages[0].Rows[static_cast<size_t>(y)][static_cast<size_t>(x)];
+      int sum = 3 * grey[static_cast<size_t>(y * w + x)];
+      ASSERT_EQ(px, sum < 10 * level(x & 31, y & 31) ? 1 : 0) << x << "," << y;
+      if (x >= 32) greyBlack += px;
+    }
+  EXPECT_GT(greyBlack, 0);
+  EXPECT_LT(greyBlack, 32 * 32);
+  // Black is black except where the threshold is 0.
+  EXPECT_EQ(pages[0].Rows[5][3], 1);
+  EXPECT_EQ(pages[0].Rows[5][20], 0);
+}
+
+TEST(BmpReader, MalformedFilesAreRefused) {
+  TempDir dir;
+  std::vector<uint8_t> good = MakeBmp1(40, Pattern(40, 10));
+  std::vector<DecodedPage> pages;
+  auto expectCode = [&](std::vector<uint8_t> bytes, int code, const char* what) {
+    EXPECT_EQ(ConvertPicture(dir, "m.bmp", bytes, idBmp, pages), code) << what;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("m.QVF"))) << what;
+  };
+  expectCode({}, -8002, "empty");
+  expectCode({'B', 'M', 0, 0}, -8002, "header only");
+  std::vector<uint8_t> v = good;
+  v.resize(v.size() - 3);
+  expectCode(v, -8002, "pixel data cut short");
+  v = good;
+  v[28] = 2;  // 2 bits per pixel
+  expectCode(v, -8002, "bit depth");
+  v = good;
+  v[30] = 1;  // run-length coded
+  expectCode(v, -8002, "compression");
+  v = good;
+  v[18] = 0; v[19] = 0; v[20] = 0; v[21] = 0;  // width 0
+  expectCode(v, -8002, "width 0");
+  v = good;
+  v[10] = 0xFF; v[11] = 0xFF; v[12] = 0xFF; v[13] = 0x7F;  // pixel data far beyond the end
+  expectCode(v, -8002, "pixel offset");
+  v = good;
+  v[0] = 'X';
+  expectCode(v, -8002, "signature");
+}
