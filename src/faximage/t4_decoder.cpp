@@ -253,7 +253,8 @@ bool T4Decoder::feed(std::span<const uint8_t> data) {
       if ((acc & ((1u << kEolZeros) - 1)) != 0 && !resync && !zeroRun) {
         const Entry e = table[acc & tableMask];
         if (e.bits > nbits) break;  // code continues in the next input
-        consume(e.bits);
+        acc >>= e.bits;  // at most 13 bits
+        nbits -= e.bits;
         if (e.kind == kRun) {
           int run = e.run;
           if (!skipRuns && pos + run <= kMaxRowPixels) {

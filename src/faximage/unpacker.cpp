@@ -24,7 +24,7 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
          });
 }
 
-// The extension of the last path component, without the dot ("" when there is none).
+// True when the last path component has an extension.
 bool HasExtension(const std::string& name) {
   return std::filesystem::path(name).has_extension();
 }

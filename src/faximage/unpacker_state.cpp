@@ -204,6 +204,10 @@ int UnpackPage(UnpackerState& st, const std::string& fileName, int page, UnpackR
 
   Delivery delivery(st, sink);
   st.Decoder.setRowHandler([&delivery](std::span<const uint8_t> row) { delivery.decoded(row); });
+  struct DetachHandler {  // the handler refers to this call's delivery: never leave it behind
+    T4Decoder& decoder;
+    ~DetachHandler() { decoder.setRowHandler(nullptr); }
+  } detach{st.Decoder};
   st.Decoder.startPage();
 
   auto report = [&] {
@@ -272,7 +276,6 @@ int UnpackPage(UnpackerState& st, const std::string& fileName, int page, UnpackR
 
   delivery.finish();
   st.BadCodes = st.Decoder.badCodes();
-  st.Decoder.setRowHandler(nullptr);
   if (delivery.error()) return delivery.error();
   report();
   return sink.endPage(st);

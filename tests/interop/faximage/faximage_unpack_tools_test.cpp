@@ -243,3 +243,33 @@ TEST_F(ExportToolsTest, CodedPageExportsAsItsSourceBitmap) {
     EXPECT_EQ(got, expected) << "width " << width;
   }
 }
+
+// The full way round with outside tools at both ends: netpbm writes a page as BMP, PCX and TIFF,
+// "qvfax convert" makes a fine page of it (no margin, no doubling), "qvfax export" writes it back
+// as PBM and PNG: the pixels must be the source's.
+TEST_F(ExportToolsTest, ConvertThenExportReproducesTheSource) {
+  std::mt19937 rng(11);
+  Image source{1728, 150, {}};
+  for (int y = 0; y < source.height; ++y) {
+    auto row = y % 25 == 0 ? BlankRow(1728) : RandomRow(rng, 1728, 35);
+    for (int x = 0; x < 1728; ++x) source.black.push_back((row[static_cast<size_t>(x / 8)] >> (7 - x % 8)) & 1);
+  }
+  std::string pbm = dir.file("source.pbm");
+  SavePbm(source, pbm);
+  const std::vector<std::pair<std::string, std::string>> inputs = {
+      {"bmp", "ppmtobmp -bpp=1"}, {"pcx", "ppmtopcx"}, {"tif", "pnmtotiff -miniswhite"}, {"tif", "pnmtotiff -packbits"}};
+  for (const auto& [ext, tool] : inputs) {
+    std::string input = dir.file("source." + ext), qvfOut = dir.file("converted.qvf");
+    Shell(tool + " " + Quote(pbm) + " > " + Quote(input) + " 2>/dev/null");
+    int status = 0;
+    Shell(std::string(QV_BIN_DIR) + "/qvfax convert " + Quote(input) + " -o " + Quote(qvfOut) + " --fine --margin 0", &status);
+    ASSERT_EQ(status, 0) << tool;
+    for (const char* format : {"pbm", "png"}) {
+      std::string out = dir.file(std::string("back.") + format);
+      Shell(std::string(QV_BIN_DIR) + "/qvfax export " + Quote(qvfOut) + " 1 " + Quote(out), &status);
+      ASSERT_EQ(status, 0);
+      Image back = ParsePnm(Shell(std::string(kImageMagick) + " " + Quote(out) + " pgm:-"));
+      EXPECT_EQ(back, source) << tool << " -> " << format;
+    }
+  }
+}
