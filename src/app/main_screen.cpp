@@ -143,7 +143,19 @@ TMainScreen::TMainScreen(const QString& dataDir, QWidget* parent)
   FormCreate();
 }
 
-TMainScreen::~TMainScreen() = default;
+TMainScreen::~TMainScreen() {
+  // The grids and their models go before the tables they show.
+  for (QTableView* grid : {FaxGrid_, RecFaxGrid_}) {
+    if (grid && grid->selectionModel()) grid->selectionModel()->disconnect(this);
+    if (grid) grid->setModel(nullptr);
+  }
+  delete faxModel_;
+  faxModel_ = nullptr;
+  delete recModel_;
+  recModel_ = nullptr;
+  if (store_) store_->SetReopenHook(nullptr);
+  store_.reset();
+}
 
 std::string TMainScreen::IniFile() const { return SettingsFileName(dataDir_.toStdString()); }
 

@@ -146,8 +146,7 @@ bool RunQuickSetup(QWidget* mainWindow, const std::string& iniFile) {
   form.adjustSize();
   CenterOver(&form, mainWindow);
   if (Dialogs().Exec(&form) != QDialog::Accepted) {
-    s = before;
-    SetPollingMode(s.UseMotorolaSM56Fix);
+    s = before;  // the SM56 switch, once ticked, stays on for this run all the same
     return false;
   }
   form.Store(s);

@@ -54,15 +54,16 @@ class TQvComWindow : public TQvMessageWindow {
 TQvCustomComPort::TQvCustomComPort() = default;
 
 TQvCustomComPort::~TQvCustomComPort() {
+  destroying_ = true;
   try {
     open_ = false;
+    reopenRequested_ = false;
     if (state_ == psOpen) DoClose();
     // A close still pending (begun inside a handler): wait for the dispatcher's threads here,
-    // since nobody will be left to receive the close message.
-    if (dispatcher_) {
-      while (dispatcher_->RunningThreadCount() > 0) MessageLoop::instance().waitAndPump(2);
-      FinishClose();
-    }
+    // since nobody will be left to receive the close message. (Pumping may finish it first.)
+    while (dispatcher_ && dispatcher_->RunningThreadCount() > 0) MessageLoop::instance().waitAndPump(2);
+    if (dispatcher_) FinishClose();
+    reopenRequested_ = false;
   } catch (...) {
     ShowException(std::current_exception());
   }
@@ -123,6 +124,9 @@ void TQvCustomComPort::Loaded() {
 }
 
 void TQvCustomComPort::DoOpen() {
+  // The thread that opens a port is the one its events run on: make sure the message loop knows
+  // it before the dispatcher's threads first send to it.
+  MessageLoop::instance().isUiThread();
   if (tapiMode_ == tmOn) RaiseError(ecNotOpenedByTapi);  // no telephony layer on this platform
   if (deviceName_.empty() && comNumber_ == 0) {
     if (!promptForPort_) RaiseError(ecNoPortSelected);
@@ -249,7 +253,7 @@ void TQvCustomComPort::ClosePendingMessage(uint32_t lParam) {
     return;
   }
   FinishClose();
-  if (reopenRequested_) {
+  if (reopenRequested_ && !destroying_) {
     reopenRequested_ = false;
     SetOpen(true);
   }

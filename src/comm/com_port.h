@@ -253,6 +253,7 @@ class TQvCustomComPort : public TQvBaseComponent {
   bool loading_ = false;
   bool openAfterLoading_ = false;
   bool reopenRequested_ = false;
+  bool destroying_ = false;
   bool closingQuietly_ = false;  // a device change: the trace and log travel to the new device
   std::vector<PortUser> users_;
   int nextUserId_ = 1;

@@ -244,7 +244,9 @@ void TQvBaseDispatcher::WaitThreadsGone(bool reader, bool writer, bool dispatche
            !(dispatcher && dispRunning_.load());
   };
   auto& loop = MessageLoop::instance();
-  bool ui = loop.isUiThread();
+  // Asking from one of our own threads could make it the loop's UI thread; only the application's
+  // threads pump.
+  bool ui = !TQvDispatcherThread::Current() && loop.isUiThread();
   while (!gone()) {
     // The dispatcher thread may be waiting for a window handler on this very thread.
     if (ui) {

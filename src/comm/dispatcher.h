@@ -365,12 +365,12 @@ class TQvBaseDispatcher {
   void* userPointers_[3] = {nullptr, nullptr, nullptr};
 
   // diagnostics (main lock)
-  bool traceOn_ = false;
+  std::atomic<bool> traceOn_{false};
   std::vector<uint8_t> trace_;
   int traceCapacity_ = 0;
   int traceIndex_ = 0;
   bool traceWrapped_ = false;
-  bool logOn_ = false;
+  std::atomic<bool> logOn_{false};
   std::vector<uint8_t> log_;
   int logHead_ = 0, logTail_ = 0, logFree_ = 0;
   std::vector<uint8_t> logScratch_;

@@ -150,6 +150,7 @@ bool TQvBaseDispatcher::Tracing() {
 }
 
 void TQvBaseDispatcher::TraceByte(char kind, uint8_t byte) {
+  if (!traceOn_.load(std::memory_order_relaxed)) return;
   std::lock_guard main(mainLock_);
   if (!traceOn_ || traceCapacity_ == 0) return;
   trace_[static_cast<size_t>(traceIndex_) * 2] = static_cast<uint8_t>(kind);
@@ -302,6 +303,7 @@ void Put32(uint8_t* p, uint32_t v) {
 
 void TQvBaseDispatcher::AddLogEntry(uint8_t type, uint8_t subtype, uint32_t dataLength, const void* data,
                                     uint32_t value) {
+  if (!logOn_.load(std::memory_order_relaxed)) return;
   std::lock_guard main(mainLock_);
   if (!logOn_ || log_.empty()) return;
   const int capacity = static_cast<int>(log_.size());

@@ -4,7 +4,14 @@
 
 namespace qv::comm {
 
+namespace {
+thread_local TQvDispatcherThread* tCurrent = nullptr;
+}
+
+TQvDispatcherThread* TQvDispatcherThread::Current() { return tCurrent; }
+
 void TQvDispatcherThread::Run() {
+  tCurrent = this;
   try {
     Execute();
   } catch (...) {
@@ -12,6 +19,7 @@ void TQvDispatcherThread::Run() {
     if (Which() == kDispatcher) d_.releaseAfterDispThread_.store(d_.closePending_.load());
   }
   d_.ThreadGone(Which());
+  tCurrent = nullptr;
 }
 
 }  // namespace qv::comm

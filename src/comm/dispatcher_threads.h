@@ -12,6 +12,8 @@ class TQvDispatcherThread {
   explicit TQvDispatcherThread(TQvBaseDispatcher& dispatcher) : d_(dispatcher) {}
   virtual ~TQvDispatcherThread() = default;
   void Run();
+  // The worker thread running on the calling thread, if any.
+  static TQvDispatcherThread* Current();
 
  protected:
   virtual void Execute() = 0;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <shared_mutex>
 
 #include "comm/dispatcher_list.h"
 #include "core/error_codes.h"
@@ -55,6 +56,7 @@ int OpenErrorCode(int err) {
     case ENXIO:
     case ENOTDIR:
     case ENOTTY:
+    case EIO:  // a serial device node without a UART behind it
       return ecFileNotFound;
     case EBUSY:
     case EWOULDBLOCK:
@@ -67,13 +69,28 @@ int OpenErrorCode(int err) {
   }
 }
 
+// A refused line setting: the device's failure, not one of the file codes that mean "missing" or
+// "in use" to the port.
+int SettingsError(int err) {
+  switch (err) {
+    case EINVAL:
+      return ecDefault;
+    case EIO:
+    case ENODEV:
+    case ENXIO:
+      return ecHardware;
+    default:
+      return ecGeneralFailure;
+  }
+}
+
 }  // namespace
 
 TQvPosixDispatcher::TQvPosixDispatcher() = default;
 
 TQvPosixDispatcher::~TQvPosixDispatcher() { Shutdown(); }
 
-int TQvPosixDispatcher::OpenDevice(const std::string& path, int& fd) {
+int TQvPosixDispatcher::OpenDevice(const std::string& path, int& fd, bool exclusive) {
   fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return OpenErrorCode(errno);
   if (!::isatty(fd)) {
@@ -88,17 +105,15 @@ int TQvPosixDispatcher::OpenDevice(const std::string& path, int& fd) {
     fd = -1;
     return OpenErrorCode(err);
   }
-  ::ioctl(fd, TIOCEXCL);
+  if (exclusive) ::ioctl(fd, TIOCEXCL);
   return 0;
 }
 
 int TQvPosixDispatcher::ProbeDevice(const std::string& path) {
+  // Only looks: no exclusive flag is set (or cleared) on a device someone else may be using.
   int fd = -1;
-  int rc = OpenDevice(path, fd);
-  if (rc == 0) {
-    ::ioctl(fd, TIOCNXCL);
-    ::close(fd);
-  }
+  int rc = OpenDevice(path, fd, false);
+  if (rc == 0) ::close(fd);
   return rc;
 }
 
@@ -106,7 +121,7 @@ int TQvPosixDispatcher::DevOpen(const std::string& name, int inSize, int outSize
   (void)inSize;
   (void)outSize;
   int fd = -1;
-  int rc = OpenDevice(name, fd);
+  int rc = OpenDevice(name, fd, true);
   if (rc != 0) return rc;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -157,6 +172,7 @@ int TQvPosixDispatcher::DevOpen(const std::string& name, int inSize, int outSize
     lastCounts_[3] = counts.brk;
     lastCounts_[4] = counts.buf_overrun;
   }
+  std::unique_lock fdGuard(fdLock_);
   hungUp_.store(false);
   fd_.store(fd);
   lastLines_ = LinesNow();
@@ -164,6 +180,9 @@ int TQvPosixDispatcher::DevOpen(const std::string& name, int inSize, int outSize
 }
 
 int TQvPosixDispatcher::DevClose() {
+  // Waits for any device call still running on another thread (a close finished by the
+  // dispatcher thread while the application asks for the output count, say).
+  std::unique_lock fdGuard(fdLock_);
   int fd = fd_.exchange(-1);
   if (wakeRead_ >= 0) ::close(wakeRead_);
   if (wakeWrite_ >= 0) ::close(wakeWrite_);
@@ -191,7 +210,10 @@ uint8_t TQvPosixDispatcher::LinesNow() {
   return lines;
 }
 
-uint8_t TQvPosixDispatcher::DevModemLines() { return LinesNow(); }
+uint8_t TQvPosixDispatcher::DevModemLines() {
+  std::shared_lock fdGuard(fdLock_);
+  return LinesNow();
+}
 
 uint32_t TQvPosixDispatcher::ErrorsSinceLast() {
   int fd = fd_.load();
@@ -214,10 +236,12 @@ uint32_t TQvPosixDispatcher::ErrorsSinceLast() {
 }
 
 uint32_t TQvPosixDispatcher::DevClearErrors(TQvDeviceStatus& status) {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   status.Errors = ErrorsSinceLast();
   int waiting = 0;
-  if (fd >= 0 && !hungUp_.load() && ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0)
+  // Asked even after a hang-up: a driver may still hold what came before it.
+  if (fd >= 0 && ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0)
     status.InQue = static_cast<uint32_t>(waiting);
   else
     status.InQue = 0;
@@ -225,6 +249,7 @@ uint32_t TQvPosixDispatcher::DevClearErrors(TQvDeviceStatus& status) {
 }
 
 uint32_t TQvPosixDispatcher::DevOutputPending() {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   int pending = 0;
   if (fd < 0 || hungUp_.load() || ::ioctl(fd, TIOCOUTQ, &pending) != 0 || pending < 0) return 0;
@@ -232,11 +257,13 @@ uint32_t TQvPosixDispatcher::DevOutputPending() {
 }
 
 void TQvPosixDispatcher::DevDiscardOutput() {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   if (fd >= 0) ::tcflush(fd, TCOFLUSH);
 }
 
 int TQvPosixDispatcher::DevEscape(int func) {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   if (fd < 0 || !linesSupported_) return 0;
   int bit = 0;
@@ -254,6 +281,7 @@ int TQvPosixDispatcher::DevEscape(int func) {
 
 int TQvPosixDispatcher::DevPurge(int queue) {
   if (queue == 1) {
+    std::shared_lock fdGuard(fdLock_);
     int fd = fd_.load();
     if (fd >= 0 && !hungUp_.load() && ::tcflush(fd, TCIFLUSH) != 0) return -errno;
     return 0;
@@ -269,6 +297,7 @@ int TQvPosixDispatcher::DevGetState(TQvLineSettings& block) {
 }
 
 int TQvPosixDispatcher::DevSetState(const TQvLineSettings& block) {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   if (fd < 0) return ecCommNotOpen;
   speed_t speed;
@@ -276,7 +305,7 @@ int TQvPosixDispatcher::DevSetState(const TQvLineSettings& block) {
   if (block.ByteSize < 5 || block.ByteSize > 8) return ecByteSize;
   if (block.Parity > kSpaceParity || block.StopBits > kTwoStopBits) return ecDefault;
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) return -errno;
+  if (::tcgetattr(fd, &t) != 0) return SettingsError(errno);
   ::cfmakeraw(&t);
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -307,11 +336,11 @@ int TQvPosixDispatcher::DevSetState(const TQvLineSettings& block) {
     // Pseudo-terminals have no framing and some kernels refuse any but 8N1 there; keep the
     // framing asked for in the mirror and apply the rest.
     termios now{};
-    if (err != EINVAL || linesSupported_ || ::tcgetattr(fd, &now) != 0) return -err;
+    if (err != EINVAL || linesSupported_ || ::tcgetattr(fd, &now) != 0) return SettingsError(err);
     t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB)) |
                 (now.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB));
     t.c_iflag &= ~INPCK;
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) return -errno;
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) return SettingsError(errno);
   }
   if ((block.Flags & lfRtsControlMask) == lfRtsToggle && linesSupported_) {
     serial_rs485 rs{};
@@ -324,6 +353,7 @@ int TQvPosixDispatcher::DevSetState(const TQvLineSettings& block) {
 }
 
 int TQvPosixDispatcher::DevRead(uint8_t* buffer, int count) {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   if (fd < 0) return -EBADF;
   ssize_t n = ::read(fd, buffer, static_cast<size_t>(count));
@@ -340,6 +370,7 @@ int TQvPosixDispatcher::DevWrite(const uint8_t* data, int count) {
 }
 
 int TQvPosixDispatcher::DevWriteBlock(const uint8_t* data, int count, const std::atomic<bool>& abort) {
+  std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
   if (fd < 0) return kWriteFailed;
   while (true) {
@@ -367,6 +398,7 @@ bool TQvPosixDispatcher::DevSetQueues(int inSize, int outSize) {
 }
 
 void TQvPosixDispatcher::DevCancelWait() {
+  std::shared_lock fdGuard(fdLock_);
   if (wakeWrite_ >= 0) {
     char b = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeWrite_, &b, 1);
@@ -374,6 +406,7 @@ void TQvPosixDispatcher::DevCancelWait() {
 }
 
 bool TQvPosixDispatcher::DevWaitEvent(uint32_t& mask) {
+  std::shared_lock fdGuard(fdLock_);
   mask = 0;
   int fd = fd_.load();
   if (fd < 0) return false;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "comm/dispatcher.h"
@@ -47,11 +48,12 @@ class TQvPosixDispatcher : public TQvBaseDispatcher {
   void DevDiscardOutput() override;
 
  private:
-  static int OpenDevice(const std::string& path, int& fd);
+  static int OpenDevice(const std::string& path, int& fd, bool exclusive);
   uint8_t LinesNow();
   uint32_t ErrorsSinceLast();
   void NoteHangUp();
 
+  std::shared_mutex fdLock_;  // device calls share it; closing takes it alone
   std::atomic<int> fd_{-1};
   int wakeRead_ = -1, wakeWrite_ = -1;
   bool linesSupported_ = false;

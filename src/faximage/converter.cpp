@@ -34,12 +34,19 @@ uint16_t pageFlags(const ConverterState& s) {
 
 // The page loop: top margin rows, then rows until the reader ends the page.
 int convertPages(ConverterState& s, Reader& reader) {
+  // Top-margin rows: the all-white row of the page's own width (six bytes at either width), so
+  // wide pages carry no short rows that a receiver would count as errors.
+  uint8_t blank[kMaxCodedRow] = {};
+  const uint8_t white[kWideRowBytes] = {};
+  const int blankLength = CodeRow(white, s.ResWidth, 0, false, blank);
   bool morePages = true;
   while (morePages) {
     ++s.CurrentPage;
     s.CurrentLine = 0;
     for (int i = 0; i < s.TopMargin; ++i)
-      if (int rc = s.OutFile.WriteRowRecord(kBlankCodedRow)) return rc;
+      if (int rc = s.OutFile.WriteRowRecord(
+              std::span<const uint8_t>(blank, static_cast<size_t>(blankLength))))
+        return rc;
     for (;;) {
       const size_t rowBytes = static_cast<size_t>(s.ResWidth / 8);
       std::fill_n(s.RasterRow.begin(), rowBytes, 0);

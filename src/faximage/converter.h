@@ -52,6 +52,12 @@ inline void FreeTextConverter(std::unique_ptr<ConverterState>& state) { state.re
 // 65536 bytes, -8052 when no font file matches.
 int SetEnhancedFont(ConverterState& state, const TFaxFontSpec& font, bool fine);
 
+// Single lines in the screen font (after SetEnhancedFont): rows per text line, and row `row`
+// (1-based) of text drawn into a raster row (at standard resolution widened, as the reader does).
+int EnhancedTextRowCount(const ConverterState& state);
+int RasterizeEnhancedTextRow(ConverterState& state, const std::string& text, int row,
+                             uint8_t* raster);
+
 // Reader helpers shared by the image readers.
 // Decides DoubleWidth, HalfHeight and CenterOffset for an image of the given pixel width.
 void DecidePlacement(ConverterState& state, int imageWidth);

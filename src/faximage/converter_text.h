@@ -76,6 +76,10 @@ class TextExReader : public TextReader {
  public:
   ~TextExReader() override;
   int SetFont(ConverterState& state, const TFaxFontSpec& font, bool fine);
+  // For callers that draw single lines (the transmitter's header line): renders text unless
+  // it is the line already rendered, then copies row `row` (1-based).
+  int LineRow(ConverterState& state, const std::string& text, int row, uint8_t* raster);
+  int RowsPerLine() const { return height_; }
 
  protected:
   size_t maxCharacters(const ConverterState& state) const override;
@@ -91,6 +95,7 @@ class TextExReader : public TextReader {
   int height_ = 0;           // rows per text line
   int ascent_ = 0;
   std::vector<uint8_t> bitmap_;  // 1 = black
+  std::optional<std::string> rendered_;  // text now in bitmap_
 };
 
 }  // namespace qv::faximage

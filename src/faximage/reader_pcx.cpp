@@ -21,13 +21,15 @@ class PcxPage {
     const int bad = qv::core::ecUnsupportedFormat;
     if (end > data.size() || begin > end || end - begin < kPcxHeader) return bad;
     const uint8_t* h = data.data() + begin;
-    int xmin = Le16(h + 4), xmax = Le16(h + 8);
+    int xmin = Le16(h + 4), xmax = Le16(h + 8), ymin = Le16(h + 6), ymax = Le16(h + 10);
     bytesPerLine_ = Le16(h + 66);
     if (h[0] != 10 || h[2] != 1 || h[3] != 1) return bad;
     // Several bit planes would be a colour image whose planes we cannot merge.
     if (h[65] > 1) return bad;
     if (xmax < xmin || xmax - xmin > s.ResWidth) return bad;
     width_ = xmax - xmin + 1;
+    if (ymax < ymin) return bad;
+    rowsLeft_ = ymax - ymin + 1;
     if (bytesPerLine_ == 0) return bad;
     data_ = &data;
     pos_ = begin + kPcxHeader;
@@ -40,7 +42,10 @@ class PcxPage {
 
   // Next row into the raster; false when the image data is used up.
   bool Row(ConverterState& s, uint8_t* raster) {
-    if (pos_ >= end_ && runLeft_ == 0) return false;
+    // The image ends after its rows even when data follows (a palette block, say), or when the
+    // data is used up first.
+    if (rowsLeft_ <= 0 || (pos_ >= end_ && runLeft_ == 0)) return false;
+    --rowsLeft_;
     std::fill(row_.begin(), row_.end(), 0xFF);  // white where a short last row has no data
     const std::vector<uint8_t>& d = *data_;
     size_t got = 0;
@@ -75,6 +80,7 @@ class PcxPage {
   const std::vector<uint8_t>* data_ = nullptr;
   size_t pos_ = 0, end_ = 0;
   int width_ = 0;
+  int rowsLeft_ = 0;
   uint16_t bytesPerLine_ = 0;
   std::vector<uint8_t> row_;
   uint32_t runLeft_ = 0;

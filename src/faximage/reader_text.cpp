@@ -58,7 +58,8 @@ int TLineReader::Open(const std::string& fileName) {
   if (!file_) return OpenErrorFromErrno(errno, fileName, false);
   struct stat st {};
   if (fstat(fileno(file_), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
+    // Directories and devices are not text files (a device such as /dev/zero never ends).
+    if (S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
       Close();
       return qv::core::ecAccessDenied;
     }

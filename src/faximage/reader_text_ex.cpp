@@ -84,6 +84,7 @@ int TextExReader::SetFont(ConverterState& state, const TFaxFontSpec& spec, bool 
   if (file.empty() || FT_New_Face(static_cast<FT_Library>(library_), file.c_str(), index, &face))
     return qv::core::ecFontFileNotFound;
   face_ = face;
+  rendered_.reset();
   int pixels = (spec.Size * kScreenDpi + 36) / 72;
   if (fine) pixels *= 2;
   if (pixels < 1) pixels = 1;
@@ -102,7 +103,18 @@ int TextExReader::SetFont(ConverterState& state, const TFaxFontSpec& spec, bool 
 
 size_t TextExReader::maxCharacters(const ConverterState&) const { return 255; }
 
+int TextExReader::LineRow(ConverterState& state, const std::string& text, int row,
+                          uint8_t* raster) {
+  if (!rendered_ || *rendered_ != text) {
+    line_ = text;
+    if (int rc = beginLine(state)) return rc;
+  }
+  drawRow(state, row, raster);
+  return 0;
+}
+
 int TextExReader::beginLine(ConverterState& state) {
+  rendered_ = line_;
   if (!face_) {
     int rc = SetFont(state, TFaxFontSpec{}, state.UseHighRes);
     if (rc) return rc;
@@ -153,6 +165,18 @@ int SetEnhancedFont(ConverterState& state, const TFaxFontSpec& font, bool fine) 
   auto* reader = dynamic_cast<TextExReader*>(state.ReaderData.get());
   if (!reader) return qv::core::ecBadArgument;
   return reader->SetFont(state, font, fine);
+}
+
+int EnhancedTextRowCount(const ConverterState& state) {
+  auto* reader = dynamic_cast<const TextExReader*>(state.ReaderData.get());
+  return reader ? reader->RowsPerLine() : 0;
+}
+
+int RasterizeEnhancedTextRow(ConverterState& state, const std::string& text, int row,
+                             uint8_t* raster) {
+  auto* reader = dynamic_cast<TextExReader*>(state.ReaderData.get());
+  if (!reader) return qv::core::ecBadArgument;
+  return reader->LineRow(state, text, row, raster);
 }
 
 std::unique_ptr<Reader> MakeTextExReader() { return std::make_unique<TextExReader>(); }

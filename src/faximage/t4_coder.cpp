@@ -98,13 +98,71 @@ inline void putRun(BitPacker& bp, const RunTables& t, int color, int len) {
   bp.put(rc.Code, rc.Bits);
 }
 
+constexpr int kMaxFastRowBytes = 512;  // rows up to 4096 pixels take the fast path
+
 }  // namespace
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the bit packer assumes little-endian");
 
-int CodeRow(const uint8_t* raster, int width, int leftMargin, bool doubleWidth, uint8_t* out) {
+// The common case: no doubling. The row is copied into a zero-padded buffer so every search
+// can load eight bytes without a bounds check; colours alternate in an unrolled pair.
+static int codeRowPlain(const uint8_t* raster, int width, int margin, uint8_t* out) {
   const RunTables& t = runTables();
+  const int rowBytes = (width + 7) / 8;
+  alignas(8) uint8_t row[kMaxFastRowBytes + 16];
+  std::memcpy(row, raster, static_cast<size_t>(rowBytes));
+  std::memset(row + rowBytes, 0, 16);
+  const int n = width - margin;  // raster pixels that reach the coded row
+
+  // First pixel at or after x (below n) that differs from the colour `flip` selects.
+  auto next = [&](int x, uint64_t flip) {
+    for (;;) {
+      uint64_t w = (loadBigEndian64(row + (x >> 3)) ^ flip) << (x & 7);
+      if (w) {
+        int r = x + __builtin_clzll(w);
+        return r < n ? r : n;
+      }
+      x = (x & ~7) + 64;
+      if (x >= n) return n;
+    }
+  };
+
+  BitPacker bp{kAlignedEolCode.Code, kAlignedEolCode.Bits, out};
+  int x = n > 0 ? next(0, 0) : 0;
+  if (x >= n) {
+    putRun(bp, t, 0, width);
+  } else {
+    int coded = margin + x;
+    putRun(bp, t, 0, coded);
+    for (;;) {
+      int end = next(x, ~uint64_t{0});
+      if (end >= n) {
+        putRun(bp, t, 1, width - coded);
+        break;
+      }
+      putRun(bp, t, 1, end - x);
+      coded += end - x;
+      x = end;
+      end = next(x, 0);
+      if (end >= n) {
+        putRun(bp, t, 0, width - coded);
+        break;
+      }
+      putRun(bp, t, 0, end - x);
+      coded += end - x;
+      x = end;
+    }
+  }
+  uint64_t rest = bp.acc;
+  std::memcpy(bp.out, &rest, 8);  // remaining bits, zero beyond them
+  return static_cast<int>(bp.out - out) + bp.bits / 8 + 2;
+}
+
+int CodeRow(const uint8_t* raster, int width, int leftMargin, bool doubleWidth, uint8_t* out) {
   int margin = std::clamp(leftMargin, 0, width);
+  if (!doubleWidth && (width + 7) / 8 <= kMaxFastRowBytes)
+    return codeRowPlain(raster, width, margin, out);
+  const RunTables& t = runTables();
   int rowBytes = (width + 7) / 8;
   // Raster pixels that reach the coded row.
   int n = doubleWidth ? (width - margin + 1) / 2 : width - margin;

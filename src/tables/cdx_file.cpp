@@ -479,7 +479,12 @@ void CdxFile::MarkDirty() {
 }
 
 std::string CdxFile::Image() const {
-  std::string out(2 * kPage, '\0');  // file header, filled in last
+  // Room for every tag uncompressed, so the image is not copied again while it grows.
+  size_t estimate = 4 * kPage;
+  for (const auto& t : tags_) estimate += 3 * kPage + t->Keys().Size() * (t->KeyLen() + 8u) * 105 / 100;
+  std::string out;
+  out.reserve(estimate);
+  out.assign(2 * kPage, '\0');  // file header, filled in last
   struct DirEntry {
     std::string name;
     uint32_t offset;

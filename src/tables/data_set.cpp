@@ -766,10 +766,8 @@ void TTable::Post() {
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
   Bracket b(*this);
   if (state_ == TDataSetState::dsInsert) {
-    if (!xb_AppendBlank()) EngineError("append");
-    xb_Rlock();
-    if (!xb_PutRecord(buffer_.data())) EngineError("write");
-    xb_Unlock();
+    // One write of the whole record: a kill never leaves a blank record behind.
+    if (!xb_AppendRecord(buffer_.data())) EngineError("append");
   } else {
     xb_Go(recno_);
     if (xb_Eof()) throw EDatabaseError("Record not found", kErrRecordNotFound);

@@ -117,7 +117,7 @@ class TDataLink {
 
 class TDataSource {
  public:
-  explicit TDataSource(TTable* dataSet = nullptr) : dataSet_(dataSet) {}
+  explicit TDataSource(TTable* dataSet = nullptr) { SetDataSet(dataSet); }
   ~TDataSource();
   TTable* DataSet() const { return dataSet_; }
   void SetDataSet(TTable* dataSet);
@@ -126,7 +126,7 @@ class TDataSource {
   friend class TTable;
   friend class TDataLink;
   void NotifyActive();
-  TTable* dataSet_;
+  TTable* dataSet_ = nullptr;
   std::vector<TDataLink*> links_;
 };
 

@@ -281,7 +281,8 @@ uint32_t DbfFile::AppendRecord(const uint8_t* buf) {
   uint32_t recno = recCount_ + 1;
   // Record and end-of-file mark in one write, then the count: a kill in between leaves the
   // previous, consistent table.
-  std::vector<uint8_t> tmp(recLen_ + 1);
+  std::vector<uint8_t>& tmp = appendBuf_;
+  tmp.resize(recLen_ + 1u);
   std::memcpy(tmp.data(), buf, recLen_);
   tmp[recLen_] = 0x1A;
   PWriteAll(fd_, tmp.data(), tmp.size(), hdrLen_ + static_cast<uint64_t>(recno - 1) * recLen_, path_);

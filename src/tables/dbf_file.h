@@ -90,6 +90,7 @@ class DbfFile {
 
   // Read-ahead window of whole records, kept in step with every write.
   std::vector<uint8_t> cache_;
+  std::vector<uint8_t> appendBuf_;
   uint32_t cacheFirst_ = 0;
   uint32_t cacheCount_ = 0;
   uint32_t cacheCapacity_ = 0;

@@ -319,7 +319,7 @@ struct FuncNode : ExprNode {
     switch (fn) {
       case Fn::Dtos:
         args[0]->Eval(c, tmp[0]);
-        out.s = DtosFromJdn(tmp[0].d);
+        out.s.assign(DtosFromJdn(tmp[0].d));
         break;
       case Fn::Dtoc: {
         args[0]->Eval(c, tmp[0]);
@@ -339,8 +339,15 @@ struct FuncNode : ExprNode {
       case Fn::Upper:
       case Fn::Lower:
         args[0]->Eval(c, out);
-        for (char& ch : out.s) ch = static_cast<char>(fn == Fn::Upper ? std::toupper(static_cast<unsigned char>(ch))
-                                                                     : std::tolower(static_cast<unsigned char>(ch)));
+        // ASCII letters only: the result must not depend on the process locale, or keys
+        // written under one locale would not be found under another.
+        if (fn == Fn::Upper) {
+          for (char& ch : out.s)
+            if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 32);
+        } else {
+          for (char& ch : out.s)
+            if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+        }
         break;
       case Fn::AllTrim:
       case Fn::Trim:
@@ -616,7 +623,16 @@ class Parser {
     return l;
   }
 
+  struct Depth {
+    explicit Depth(Parser& p) : p_(p) {
+      if (++p_.depth_ > 200) p_.Fail("the expression is nested too deeply");
+    }
+    ~Depth() { --p_.depth_; }
+    Parser& p_;
+  };
+
   NodeP ParseNot() {
+    Depth guard(*this);
     if (IsOp("NOT") || IsOp("!")) {
       Next();
       NodeP a = ParseNot();
@@ -689,6 +705,7 @@ class Parser {
   }
 
   NodeP ParsePow() {
+    Depth guard(*this);
     NodeP l = ParseUnary();
     if (IsOp("**") || IsOp("^")) {
       Next();
@@ -700,6 +717,7 @@ class Parser {
   }
 
   NodeP ParseUnary() {
+    Depth guard(*this);
     if (IsOp("-") || IsOp("+")) {
       bool neg = cur_.text == "-";
       Next();
@@ -711,10 +729,8 @@ class Parser {
   }
 
   NodeP ParsePrimary() {
-    if (++depth_ > 200) Fail("the expression is nested too deeply");
-    NodeP n = ParsePrimaryInner();
-    --depth_;
-    return n;
+    Depth guard(*this);
+    return ParsePrimaryInner();
   }
 
   NodeP ParsePrimaryInner() {

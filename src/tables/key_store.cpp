@@ -5,7 +5,7 @@
 namespace qv::tables {
 
 namespace {
-constexpr size_t kChunkEntries = 256;
+constexpr size_t kChunkEntries = 64;
 }
 
 void KeyStore::Reset(uint16_t keyLen) {
@@ -21,7 +21,7 @@ void KeyStore::Clear() {
 }
 
 void KeyStore::MakeEntry(const uint8_t* key, uint32_t recno, uint8_t* out) const {
-  std::memcpy(out, key, keyLen_);
+  std::memmove(out, key, keyLen_);  // key may already sit in `out`
   out[keyLen_] = static_cast<uint8_t>(recno >> 24);
   out[keyLen_ + 1] = static_cast<uint8_t>(recno >> 16);
   out[keyLen_ + 2] = static_cast<uint8_t>(recno >> 8);

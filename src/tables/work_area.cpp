@@ -71,6 +71,47 @@ void RecoverPack(const std::string& dbfPath) {
   if (fd >= 0) ::close(fd);
 }
 
+// Sorts fixed-size entries (memcmp order) and returns their indices in order. Works eight
+// bytes at a time: sort on the bytes at `offset` as one number, then each run of ties on the
+// next eight bytes. Keys of a tag often share long prefixes, where a plain memcmp sort spends
+// most of its time.
+struct SortItem {
+  uint64_t chunk;
+  uint32_t index;
+};
+
+void SortRun(const uint8_t* base, size_t esz, SortItem* first, SortItem* last, size_t offset) {
+  for (SortItem* it = first; it != last; ++it) {
+    const uint8_t* p = base + static_cast<size_t>(it->index) * esz + offset;
+    uint64_t v = 0;
+    for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < esz ? p[k] : 0);
+    it->chunk = v;
+  }
+  bool allEqual = true;
+  for (SortItem* it = first + 1; it < last && allEqual; ++it) allEqual = it->chunk == first->chunk;
+  if (allEqual) {  // a prefix every key shares: nothing to sort at this depth
+    if (offset + 8 < esz) SortRun(base, esz, first, last, offset + 8);
+    return;
+  }
+  std::sort(first, last, [](const SortItem& a, const SortItem& b) { return a.chunk < b.chunk; });
+  if (offset + 8 >= esz) return;
+  for (SortItem* run = first; run != last;) {
+    SortItem* end = run + 1;
+    while (end != last && end->chunk == run->chunk) ++end;
+    if (end - run > 1) SortRun(base, esz, run, end, offset + 8);
+    run = end;
+  }
+}
+
+std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz) {
+  std::vector<SortItem> items(count);
+  for (size_t i = 0; i < count; ++i) items[i].index = static_cast<uint32_t>(i);
+  if (count > 1) SortRun(base, esz, items.data(), items.data() + count, 0);
+  std::vector<uint32_t> out(count);
+  for (size_t i = 0; i < count; ++i) out[i] = items[i].index;
+  return out;
+}
+
 }  // namespace
 
 WorkArea::WorkArea(int number, std::string alias, EngineSettings* settings)
@@ -88,6 +129,10 @@ void WorkArea::Open(const std::string& path, OpenMode mode) {
   dbf_.Open(path, mode);
   try {
     bool writable = dbf_.Writable();
+    if (writable) {
+      // Temporary copies of a save that was killed half-way; the real files are intact.
+      for (const char* ext : {"CDX", "FPT"}) ::unlink((SiblingFile(path, ext) + ".~qv").c_str());
+    }
     if (dbf_.HasMemoFields()) {
       std::string fptPath = SiblingFile(path, "FPT");
       if (!FileExists(fptPath)) {
@@ -347,7 +392,8 @@ void WorkArea::MarkIndexesDirty() {
 }
 
 void WorkArea::UpdateKeys(const uint8_t* oldRec, const uint8_t* newRec, uint32_t recno) {
-  std::vector<uint8_t> a, b;
+  std::vector<uint8_t>& a = keyA_;
+  std::vector<uint8_t>& b = keyB_;
   for (auto& f : indexes_) {
     for (auto& t : f->Tags()) {
       size_t esz = t->KeyLen() + 4u;
@@ -373,18 +419,20 @@ void WorkArea::UpdateKeys(const uint8_t* oldRec, const uint8_t* newRec, uint32_t
 void WorkArea::PutRecord(const uint8_t* rec) {
   CheckWritable();
   if (eof_ || recno_ < 1 || recno_ > dbf_.RecordCount()) ThrowXb(xbeNoRecord, "There is no current record to write");
-  std::vector<uint8_t> old(rec_);
+  oldRec_ = rec_;
   MarkIndexesDirty();
   dbf_.WriteRecord(recno_, rec);
   std::memcpy(rec_.data(), rec, rec_.size());
-  UpdateKeys(old.data(), rec_.data(), recno_);
+  UpdateKeys(oldRec_.data(), rec_.data(), recno_);
 }
 
-void WorkArea::AppendBlank() {
+void WorkArea::AppendBlank() { AppendRecord(blank_.data()); }
+
+void WorkArea::AppendRecord(const uint8_t* rec) {
   CheckWritable();
   MarkIndexesDirty();
-  uint32_t rn = dbf_.AppendRecord(blank_.data());
-  rec_ = blank_;
+  uint32_t rn = dbf_.AppendRecord(rec);
+  std::memmove(rec_.data(), rec, rec_.size());
   recno_ = rn;
   eof_ = bof_ = false;
   posValid_ = false;
@@ -586,36 +634,47 @@ void WorkArea::RebuildOrderList(const std::string& keepTag) {
   posValid_ = false;
 }
 
-void WorkArea::RebuildTag(IndexTag& tag) {
-  uint32_t n = dbf_.RecordCount();
-  size_t esz = tag.KeyLen() + 4u;
-  std::vector<uint8_t> flat;
-  flat.reserve(static_cast<size_t>(n) * esz);
+void WorkArea::RebuildTag(IndexTag& tag) { RebuildTags({&tag}); }
+
+void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
+  if (tags.empty()) return;
+  const uint32_t n = dbf_.RecordCount();
+  std::vector<std::vector<uint8_t>> flat(tags.size());
   std::vector<uint8_t> rec(dbf_.RecordLength());
-  std::vector<uint8_t> e(esz);
+  std::vector<size_t> used(tags.size(), 0);
+  for (size_t t = 0; t < tags.size(); ++t) flat[t].resize(static_cast<size_t>(n) * (tags[t]->KeyLen() + 4u));
   for (uint32_t r = 1; r <= n; ++r) {
     dbf_.ReadRecord(r, rec.data());
-    if (!tag.KeyFor(rec.data(), r, e.data())) continue;
-    tag.Keys().MakeEntry(e.data(), r, e.data());
-    flat.insert(flat.end(), e.begin(), e.end());
+    for (size_t t = 0; t < tags.size(); ++t) {
+      IndexTag& tag = *tags[t];
+      uint8_t* e = flat[t].data() + used[t];
+      if (!tag.KeyFor(rec.data(), r, e)) continue;
+      tag.Keys().MakeEntry(e, r, e);
+      used[t] += tag.KeyLen() + 4u;
+    }
   }
-  size_t count = flat.size() / esz;
-  std::vector<uint32_t> idx(count);
-  for (uint32_t i = 0; i < count; ++i) idx[i] = i;
-  const uint8_t* base = flat.data();
-  std::stable_sort(idx.begin(), idx.end(), [&](uint32_t a, uint32_t b) {
-    return std::memcmp(base + a * esz, base + b * esz, esz) < 0;
-  });
-  std::vector<uint8_t> sorted;
-  sorted.reserve(flat.size());
-  const uint8_t* prevKey = nullptr;
-  for (uint32_t i : idx) {
-    const uint8_t* src = base + static_cast<size_t>(i) * esz;
-    if (tag.Def().unique && prevKey && std::memcmp(prevKey, src, tag.KeyLen()) == 0) continue;
-    sorted.insert(sorted.end(), src, src + esz);
-    prevKey = src;
+  for (size_t t = 0; t < tags.size(); ++t) flat[t].resize(used[t]);
+  for (size_t t = 0; t < tags.size(); ++t) {
+    IndexTag& tag = *tags[t];
+    const size_t esz = tag.KeyLen() + 4u;
+    const size_t count = flat[t].size() / esz;
+    const uint8_t* base = flat[t].data();
+    // Entries end in their record number, so no two are equal and the order is total.
+    std::vector<uint32_t> idx = SortEntries(base, count, esz);
+    std::vector<uint8_t> sorted(count * esz);
+    size_t kept = 0;
+    const uint8_t* prevKey = nullptr;
+    for (uint32_t i : idx) {
+      const uint8_t* src = base + static_cast<size_t>(i) * esz;
+      if (tag.Def().unique && prevKey && std::memcmp(prevKey, src, tag.KeyLen()) == 0) continue;
+      std::memcpy(sorted.data() + kept * esz, src, esz);
+      ++kept;
+      prevKey = src;
+    }
+    sorted.resize(kept * esz);
+    std::vector<uint8_t>().swap(flat[t]);
+    tag.Keys().Load(std::move(sorted));
   }
-  tag.Keys().Load(std::move(sorted));
 }
 
 int WorkArea::CreateTag(const std::string& file, const TagDef& def) {
@@ -651,7 +710,7 @@ int WorkArea::IndexOpen(const std::string& file) {
   if (!FileExists(path)) ThrowXb(xbeOpenFailed, "Index file " + path + " does not exist");
   std::vector<IndexTag*> stale;
   auto cdx = CdxFile::Open(path, dbf_.Fields(), &settings_->expr, dbf_.RecordCount(), stale);
-  for (auto* t : stale) RebuildTag(*t);
+  RebuildTags(stale);
   if (cdx->Dirty() && dbf_.Writable()) cdx->Save();
   if (path == StructuralPath()) closedStructural_.clear();
   std::string keep = order_ > 0 ? Tag(order_)->Name() : std::string();
@@ -733,11 +792,14 @@ std::string WorkArea::KeyData() {
 }
 
 void WorkArea::Reindex() {
+  std::vector<IndexTag*> all;
   for (auto& f : indexes_) {
     f->MarkDirty();
-    for (auto& t : f->Tags()) RebuildTag(*t);
-    if (dbf_.Writable()) f->Save();
+    for (auto& t : f->Tags()) all.push_back(t.get());
   }
+  RebuildTags(all);
+  if (dbf_.Writable())
+    for (auto& f : indexes_) f->Save();
   posValid_ = false;
 }
 

@@ -49,6 +49,8 @@ class WorkArea {
   uint16_t RecSize() const { return dbf_.RecordLength(); }
   void PutRecord(const uint8_t* rec);
   void AppendBlank();
+  // Appends a whole record at once (one write, keys computed once).
+  void AppendRecord(const uint8_t* rec);
   void Delete();
   void Recall();
   bool Deleted() const { return !eof_ && !rec_.empty() && rec_[0] == '*'; }
@@ -93,6 +95,8 @@ class WorkArea {
   void CheckWritable() const;
   void RebuildOrderList(const std::string& keepTag);
   void RebuildTag(IndexTag& tag);
+  // Rebuilds several tags in one pass over the table.
+  void RebuildTags(const std::vector<IndexTag*>& tags);
   void MarkIndexesDirty();
   void UpdateKeys(const uint8_t* oldRec, const uint8_t* newRec, uint32_t recno);
   void SaveIndexes();
@@ -132,6 +136,7 @@ class WorkArea {
   uint64_t posVersion_ = 0;
   uint32_t posRecno_ = 0;
   std::vector<uint8_t> scratchKey_;
+  std::vector<uint8_t> keyA_, keyB_, oldRec_;
 };
 
 }  // namespace qv::tables

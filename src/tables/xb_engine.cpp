@@ -277,6 +277,9 @@ bool xb_GetRecord(uint8_t* buffer) {
 }
 bool xb_PutRecord(const uint8_t* buffer) { return Guard(false, [&] { Cur().PutRecord(buffer); return true; }); }
 bool xb_AppendBlank() { return Guard(false, [] { Cur().AppendBlank(); return true; }); }
+bool xb_AppendRecord(const uint8_t* buffer) {
+  return Guard(false, [&] { Cur().AppendRecord(buffer); return true; });
+}
 bool xb_Delete() { return Guard(false, [] { Cur().Delete(); return true; }); }
 bool xb_Recall() { return Guard(false, [] { Cur().Recall(); return true; }); }
 bool xb_Deleted() { return Guard(false, [] { return Cur().Deleted(); }); }

@@ -80,6 +80,8 @@ bool xb_Eof();
 bool xb_GetRecord(uint8_t* buffer);
 bool xb_PutRecord(const uint8_t* buffer);
 bool xb_AppendBlank();
+// Appends a whole raw record in one step (an addition of this engine).
+bool xb_AppendRecord(const uint8_t* buffer);
 bool xb_Delete();
 bool xb_Recall();
 bool xb_Deleted();

@@ -208,9 +208,14 @@ std::string TXBase::TagName(int order) {
 }
 
 void TXBase::CloseIndexes() {
-  CallBracket b(*this);
-  xb_CloseIndexes();
+  {
+    CallBracket b(*this);
+    xb_CloseIndexes();
+  }
   if (dataSet_ && dataSet_->Active()) {
+    // With its index files closed the data set is in physical order; a stale index name would
+    // make the next opening fail.
+    dataSet_->SetIndexName("");
     dataSet_->UpdateIndexDefs();
   }
 }

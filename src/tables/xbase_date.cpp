@@ -74,9 +74,15 @@ int32_t JdnFromDtos(std::string_view text) {
 std::string DtosFromJdn(int32_t jdn) {
   if (jdn <= 0) return std::string(8, ' ');
   Ymd ymd = YmdFromJdn(jdn);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", ymd.year, ymd.month, ymd.day);
-  return buf;
+  // Keys are built from this for every record: no printf.
+  std::string out(8, '0');
+  int y = ymd.year % 10000;
+  for (int i = 3; i >= 0; --i, y /= 10) out[static_cast<size_t>(i)] = static_cast<char>('0' + y % 10);
+  out[4] = static_cast<char>('0' + ymd.month / 10);
+  out[5] = static_cast<char>('0' + ymd.month % 10);
+  out[6] = static_cast<char>('0' + ymd.day / 10);
+  out[7] = static_cast<char>('0' + ymd.day % 10);
+  return out;
 }
 
 char DateSeparator(DateFormat fmt) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "comm/dispatcher_list.h"
+#include "comm/loopback_dispatcher.h"
 #include "comm/port_names.h"
 #include "core/error_codes.h"
 #include "core/exceptions.h"
@@ -273,13 +274,14 @@ TEST_F(ComPortTest, ComNumbersMapThroughTheSettingsFile) {
 
   PtyPair first, second;
   fs::path ini = dir_ / "QRV.INI";
-  std::ofstream(ini) << "[Ports]\r\nCOM7=" << first.SlavePath() << "\r\nCOM8=" << second.SlavePath() << "\r\n";
+  // (COM1 to COM6 point nowhere, so the test never touches the machine's own serial ports.)
+  std::ofstream(ini) << "[Ports]\r\nCOM1=/nonexistent/1\r\nCOM2=/nonexistent/2\r\nCOM3=/nonexistent/3\r\n"
+                     << "COM4=/nonexistent/4\r\nCOM5=/nonexistent/5\r\nCOM6=/nonexistent/6\r\n"
+                     << "COM7=" << first.SlavePath() << "\r\nCOM8=" << second.SlavePath() << "\r\n";
   SetPortSettingsFile(ini.string());
   EXPECT_EQ(PortDevicePath(7), first.SlavePath());
   EXPECT_TRUE(ProbePort(7));
-  auto ports = ExistingPorts(9);
-  EXPECT_NE(std::find(ports.begin(), ports.end(), 8), ports.end());
-  EXPECT_EQ(std::find(ports.begin(), ports.end(), 9), ports.end());
+  EXPECT_EQ(ExistingPorts(9), (std::vector<int>{7, 8}));
 
   // With prompting, the selector's choice becomes the port number.
   TQvComPort port;
@@ -379,6 +381,14 @@ TEST_F(ComPortTest, AwaitStringHoldsTriggersOff) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(port.AwaitString("OK", 4, false, false));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
+
+  // The application terminating ends the wait at once, reported as True.
+  auto& loop = core::MessageLoop::instance();
+  loop.postQuit();
+  start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(port.AwaitString("NEVER", 1000, true, false));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+  EXPECT_TRUE(loop.takeQuit());  // left posted for the outer loop
 }
 
 TEST_F(ComPortTest, HandlerExceptionsAreShownAndDeliveryGoesOn) {
@@ -554,6 +564,17 @@ TEST_F(ComPortTest, TracingStatesAndTheDumpAtClose) {
   EXPECT_EQ(ReadFile(dir_ / "QVCOMM.TRC"), "Transmit: \r\new\r\n");
   port.SetTraceSize(5000000);
   EXPECT_EQ(port.TraceSize(), 4000000);
+
+  // Clear empties a running trace; Append adds to the file.
+  port.SetTraceSize(100);
+  port.SetTracing(tlOn);
+  port.SendText("gone");
+  port.SetTracing(tlClear);
+  EXPECT_EQ(port.Tracing(), tlOn);
+  port.SendText("kept");
+  port.SetTracing(tlAppend);
+  EXPECT_EQ(port.Tracing(), tlOff);
+  EXPECT_EQ(ReadFile(dir_ / "QVCOMM.TRC"), "Transmit: \r\new\r\nTransmit: \r\nkept\r\n");
 }
 
 TEST_F(ComPortTest, AssignCopiesSettingsAndCurrentTriggers) {
@@ -582,6 +603,187 @@ TEST_F(ComPortTest, AssignCopiesSettingsAndCurrentTriggers) {
   EXPECT_TRUE(PumpUntil([&] { return timers == 1; }));
   // The new open's own triggers get handles that do not collide with the inherited one.
   EXPECT_NE(copy.DispatcherObject()->NewTimerTrigger(), timer);
+}
+
+// The status events, on the in-process device (whose lines and errors the test controls).
+TEST_F(ComPortTest, StatusTriggersReachTheirEvents) {
+  TQvComPort port;
+  port.SetAutoOpen(false);
+  port.SetDeviceName("loopback");
+  TQvLoopbackDispatcher* device = nullptr;
+  port.SetDispatcherFactory([&](TQvCustomComPort&) {
+    auto d = std::make_unique<TQvLoopbackDispatcher>(false);
+    device = d.get();
+    return d;
+  });
+  std::vector<std::string> events;
+  port.SetOnTrigger([&](TQvCustomComPort&, uint16_t msg, uint16_t h, uint16_t data) {
+    events.push_back("trigger " + std::to_string(msg - MSG_DATA_AVAILABLE + 1) + " " + std::to_string(h) + " " +
+                     std::to_string(data));
+  });
+  port.SetOnTriggerStatus([&](TQvCustomComPort&, uint16_t h) { events.push_back("status " + std::to_string(h)); });
+  port.SetOnTriggerModemStatus([&](TQvCustomComPort&) { events.push_back("modem"); });
+  port.SetOnTriggerLineError([&](TQvCustomComPort&, uint16_t error, bool lineBreak) {
+    events.push_back("line " + std::to_string(error) + (lineBreak ? " break" : ""));
+  });
+  port.SetOnTriggerOutbuffFree([&](TQvCustomComPort&) { events.push_back("free"); });
+  port.SetOnTriggerOutbuffUsed([&](TQvCustomComPort&) { events.push_back("used"); });
+  port.SetOnTriggerOutSent([&](TQvCustomComPort&) { events.push_back("sent"); });
+  port.SetOnTriggerAvail([&](TQvCustomComPort& cp, uint16_t n) {
+    std::string s;
+    for (uint16_t i = 0; i < n; ++i) s += cp.TakeChar();
+    events.push_back("avail " + s);
+  });
+  port.SetOpen(true);
+  ASSERT_NE(device, nullptr);
+  TQvBaseDispatcher* d = port.DispatcherObject();
+
+  int line = d->NewStatusTrigger(stLine);
+  d->ArmStatusTrigger(line, 0x0F, true);
+  device->RaiseLineErrors(leParity | leBreak);
+  ASSERT_TRUE(PumpUntil([&] { return events.size() >= 3; }));
+  EXPECT_EQ(events[0], "trigger 4 " + std::to_string(line) + " 0");
+  EXPECT_EQ(events[1], "status " + std::to_string(line));
+  EXPECT_EQ(events[2], "line 3 break");
+  EXPECT_EQ(port.PendingLineError(), 0);
+
+  events.clear();
+  int modem = d->NewStatusTrigger(stModem);
+  d->ArmStatusTrigger(modem, msDsr, true);
+  device->SetLines(msCts | msDcd);
+  ASSERT_TRUE(PumpUntil([&] { return events.size() >= 3; }));
+  EXPECT_EQ(events[2], "modem");
+
+  events.clear();
+  int used = d->NewStatusTrigger(stOutBuffUsed);
+  int free = d->NewStatusTrigger(stOutBuffFree);
+  int sent = d->NewStatusTrigger(stOutSent);
+  d->ArmStatusTrigger(used, 0, true);
+  d->ArmStatusTrigger(free, 4096, true);
+  d->ArmStatusTrigger(sent, 0, true);
+  port.SendText("ATDT5551234\r");
+  ASSERT_TRUE(PumpUntil([&] { return events.size() >= 9; }));
+  std::vector<std::string> names;
+  for (auto& e : events)
+    if (e.rfind("trigger", 0) != 0 && e.rfind("status", 0) != 0) names.push_back(e);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"free", "sent", "used"}));
+  EXPECT_EQ(device->TakeTransmitted(), "ATDT5551234\r");
+
+  events.clear();
+  device->Inject("OK");
+  ASSERT_TRUE(PumpUntil([&] { return events.size() >= 2; }));
+  EXPECT_EQ(events[0], "trigger 1 2 2");  // avail: the count is both parameter and data
+  EXPECT_EQ(events[1], "avail OK");
+}
+
+TEST_F(ComPortTest, LoadingDefersTheOpenAndUsersHearOfOpenAndClose) {
+  PtyPair pty;
+  TQvComPort port;
+  Configure(port, pty);
+  std::vector<std::string> heard;
+  int first = port.RegisterUser([&](void* v, TQvCustomComPort&, bool opened) {
+    heard.push_back(std::string(static_cast<const char*>(v)) + (opened ? " open" : " closed"));
+  }, const_cast<char*>("first"));
+  port.RegisterUser([&](void* v, TQvCustomComPort&, bool opened) {
+    heard.push_back(std::string(static_cast<const char*>(v)) + (opened ? " open" : " closed"));
+  }, const_cast<char*>("second"));
+
+  port.BeginLoading();
+  port.SetOpen(true);
+  EXPECT_EQ(port.PortState(), psClosed);
+  EXPECT_EQ(port.RaiseOnError(core::ecBadId), core::ecBadId);  // not raised while loading
+  port.Loaded();
+  EXPECT_TRUE(port.Open());
+  port.SetOpen(false);
+  EXPECT_EQ(heard, (std::vector<std::string>{"second open", "first open", "second closed", "first closed"}));
+  port.DeregisterUser(first);
+
+  // A failing open after loading is shown, not raised, and leaves Open False.
+  TQvComPort broken;
+  broken.SetDeviceName((dir_ / "missing").string());
+  broken.BeginLoading();
+  broken.SetOpen(true);
+  broken.Loaded();
+  EXPECT_FALSE(broken.Open());
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0], "ie_BadId - Specified comport doesn't exist");
+  EXPECT_THROW(broken.RaiseOnError(-31999), core::EQvException);
+
+  // AutoOpen: using a closed port opens it.
+  TQvComPort automatic;
+  automatic.SetDeviceName(pty.SlavePath());
+  automatic.SendText("auto");
+  EXPECT_TRUE(automatic.Open());
+  EXPECT_EQ(pty.Read(4), "auto");
+  // Without trigger events nothing is dispatched; the input waits to be polled for.
+  pty.Write("OK");
+  ASSERT_TRUE(PumpUntil([&] { return automatic.DispatcherObject()->InputCount() == 2; }));
+  EXPECT_TRUE(automatic.CharWaiting());
+  EXPECT_EQ(automatic.TakeChar(), 'O');
+  EXPECT_EQ(automatic.TakeChar(), 'K');
+  EXPECT_THROW(automatic.TakeChar(), core::EBufferIsEmpty);
+}
+
+std::atomic<bool> gSlowEntered{false};
+void SlowProc(uint32_t msg, uint32_t, uint32_t) {
+  if (msg != MSG_DATA_AVAILABLE) return;
+  gSlowEntered = true;
+  std::this_thread::sleep_for(200ms);
+}
+
+// The UI closes the port while the dispatcher thread is inside a procedure handler, requests a
+// reopen, and then destroys the port before the close has finished.
+TEST_F(ComPortTest, DestroyedWhileACloseIsPending) {
+  PtyPair pty;
+  auto port = std::make_unique<TQvComPort>();
+  Configure(*port, pty);
+  port->SetOpen(true);
+  port->DispatcherObject()->RegisterProcHandler(&SlowProc);
+  gSlowEntered = false;
+  pty.Write("x");
+  auto until = std::chrono::steady_clock::now() + 3s;
+  while (!gSlowEntered && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(gSlowEntered);
+  port->SetOpen(false);
+  EXPECT_EQ(port->PortState(), psClosing);
+  port->SetOpen(true);
+  int before = DispatcherCount();
+  port.reset();
+  EXPECT_EQ(DispatcherCount(), before - 1);
+  PumpFor(50);  // the close message, if still queued, finds nothing
+  // The device is free again.
+  TQvComPort again;
+  Configure(again, pty);
+  again.SetOpen(true);
+  EXPECT_TRUE(again.Open());
+}
+
+// Growing OutSize on an open port resizes the driver queues only; the ring keeps its size, so a
+// block larger than the ring is refused instead of overrunning it.
+TEST_F(ComPortTest, OutSizeGrowsWithTheNextOpen) {
+  TQvComPort port;
+  port.SetAutoOpen(false);
+  port.SetDeviceName("loopback");
+  TQvLoopbackDispatcher* device = nullptr;
+  port.SetDispatcherFactory([&](TQvCustomComPort&) {
+    auto d = std::make_unique<TQvLoopbackDispatcher>(false);
+    device = d.get();
+    return d;
+  });
+  port.SetOutSize(100);
+  port.SetOpen(true);
+  device->HoldOutput(true);
+  port.SetOutSize(200);
+  EXPECT_EQ(port.DispatcherObject()->OutputFree(), 100);
+  EXPECT_THROW(port.SendText(std::string(150, 'x')), core::EOutputBufferTooSmall);
+  port.SendText(std::string(100, 'y'));
+  device->HoldOutput(false);
+  ASSERT_TRUE(PumpUntil([&] { return port.DispatcherObject()->OutputUsed() == 0; }));
+  EXPECT_EQ(device->TakeTransmitted(), std::string(100, 'y'));
+  port.SetOpen(false);
+  port.SetOpen(true);
+  EXPECT_EQ(port.DispatcherObject()->OutputFree(), 200);
 }
 
 }  // namespace

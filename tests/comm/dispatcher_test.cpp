@@ -126,7 +126,7 @@ class DispatcherTest : public ::testing::Test {
   std::vector<std::string> shown_;
 };
 
-TEST_F(DispatcherTest, ExactFreeSpaceIsAcceptedOneByteMoreIsRefused) {
+TEST_F(DispatcherTest, SaturatedPtyRefusesMoreAndLosesNothing) {
   PtyPair pty;
   TQvPosixDispatcher d;
   const int outSize = 1024;
@@ -153,32 +153,30 @@ TEST_F(DispatcherTest, ExactFreeSpaceIsAcceptedOneByteMoreIsRefused) {
     std::this_thread::sleep_for(2ms);
   }
   EXPECT_EQ(d.OutputUsed(), outSize);
-  EXPECT_EQ(d.SendChar('x'), ecOutputBufferTooSmall);
-
-  // Let a little drain, and wait until the free space is steady.
-  std::string far = pty.Read(100);
-  int free = 0;
-  ASSERT_TRUE(WaitFor([&] {
-    int a = d.OutputFree();
-    std::this_thread::sleep_for(30ms);
-    free = d.OutputFree();
-    return free > 0 && a == free;
-  }));
-  std::string tooBig = next(free + 1);
-  counter -= static_cast<uint32_t>(free + 1);
-  EXPECT_EQ(d.SendBlock(tooBig.data(), free + 1), ecOutputBufferTooSmall);
-  EXPECT_EQ(d.OutputFree(), free);  // nothing was queued
-  std::string exact = next(free);
-  EXPECT_EQ(d.SendBlock(exact.data(), free), 0);
-  sent += exact;
-  EXPECT_EQ(d.OutputFree(), 0);
-  EXPECT_EQ(d.SendBlock(exact.data(), 0), 0);
-
+  EXPECT_EQ(d.SendChar('x'), ecOutputBufferTooSmall);  // full: nothing more is queued
+  std::string far;
   // Everything arrives once, in order.
-  far += pty.Read(sent.size() - far.size(), 10000);
+  far += pty.Read(sent.size(), 10000);
   EXPECT_EQ(far.size(), sent.size());
   EXPECT_TRUE(far == sent);
   EXPECT_TRUE(WaitFor([&] { return d.OutputUsed() == 0; }));
+}
+
+TEST_F(DispatcherTest, ExactFreeSizeOnAHeldDevice) {
+  auto d = Loopback(false, 100);
+  d->HoldOutput(true);  // the far side takes nothing for now
+  ASSERT_EQ(d->SendString(std::string(37, 'a')), 0);
+  int free = d->OutputFree();
+  EXPECT_EQ(free, 63);
+  EXPECT_EQ(d->SendString(std::string(64, 'b')), ecOutputBufferTooSmall);
+  EXPECT_EQ(d->OutputUsed(), 37);  // nothing of it was queued
+  EXPECT_EQ(d->SendString(std::string(63, 'c')), 0);
+  EXPECT_EQ(d->OutputFree(), 0);
+  EXPECT_EQ(d->OutputUsed(), 100);  // full, not empty
+  EXPECT_EQ(d->SendChar('d'), ecOutputBufferTooSmall);
+  d->HoldOutput(false);
+  ASSERT_TRUE(WaitFor([&] { return d->OutputUsed() == 0; }));
+  EXPECT_EQ(d->TakeTransmitted(), std::string(37, 'a') + std::string(63, 'c'));
 }
 
 TEST_F(DispatcherTest, AvailHandlerReadingLessEndsTheRepeats) {
@@ -352,6 +350,19 @@ TEST_F(DispatcherTest, LineParametersAndFlowControl) {
   EXPECT_EQ(d->LastState().StopBits, kOne5StopBits);  // kept: still 5 data bits
   EXPECT_EQ(d->SetLineParams(0, 5, 2, 4), ecByteSize);
 
+  // A new rate waits for the queued output to leave at the old one.
+  d->HoldOutput(true);
+  ASSERT_EQ(d->SendString("ATH0\r"), 0);
+  std::thread release([&] {
+    std::this_thread::sleep_for(100ms);
+    d->HoldOutput(false);
+  });
+  EXPECT_EQ(d->SetBaudOnly(38400), 0);
+  EXPECT_EQ(d->OutputUsed(), 0);
+  EXPECT_EQ(d->TakeTransmitted(), "ATH0\r");
+  EXPECT_EQ(d->LastState().BaudRate, 38400u);
+  release.join();
+
   EXPECT_EQ(TranslateBaud(0xFEFF), 115200u);
   EXPECT_EQ(TranslateBaud(0xFF10 + 19), 128000u);
   EXPECT_EQ(TranslateBaud(0xFF10 + 9), 0xFF10u + 9);
@@ -514,7 +525,7 @@ TEST_F(DispatcherTest, VanishedDeviceReportsAndCloses) {
   d.ArmStatusTrigger(modem, msDcd | msDsr | msCts, true);
   pty->Write("last words");
   ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "last words"; }));
-  pty.reset();  // the far side goes away
+  pty.reset();  // the far side goes away (the kernel drops whatever it had not yet delivered)
   ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_STATUS_CHANGED) == 1; }));
   EXPECT_TRUE(d.HungUp());
   EXPECT_EQ(d.ReadModemStatus(0) & 0xF0, 0);

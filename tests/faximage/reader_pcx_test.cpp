@@ -43,11 +43,29 @@ TEST(PcxReader, HeaderChecks) {
   v[9] = 0x06;
   EXPECT_EQ(code(v), -8002);
   EXPECT_EQ(code({10, 5, 1, 1}), -8002);
+  v = good;
+  v[10] = 0;  // Ymax below Ymin
+  v[6] = 5;
+  EXPECT_EQ(code(v), -8002);
   // Data ending inside a run or a row is no crash: what is there is used.
   v = good;
+  v.resize(v.size() - 1);
   v.push_back(0xC5);
   EXPECT_EQ(code(v), 0);
   EXPECT_EQ(pages[0].Rows.size(), 4u);
+}
+
+TEST(PcxReader, DataAfterTheLastRowIsNotAnImage) {
+  // Paint programs append a 256-colour palette block (0x0C + 768 bytes) even to mono images.
+  TempDir dir;
+  BitRows img = Pattern(64, 4);
+  std::vector<uint8_t> v = MakePcx(64, img);
+  v.push_back(0x0C);
+  v.insert(v.end(), 768, 0x00);
+  std::vector<DecodedPage> pages;
+  ASSERT_EQ(ConvertPicture(dir, "pal.pcx", v, idPcx, pages, 0, 0), 0);
+  ASSERT_EQ(pages[0].Rows.size(), 4u);
+  for (size_t y = 0; y < 4; ++y) EXPECT_EQ(pages[0].Rows[y], PlacedRow(img[y], 64, 0, 0, 1728));
 }
 
 TEST(DcxReader, EachPcxBecomesAPage) {

@@ -5,6 +5,7 @@
 #include "core/exceptions.h"
 #include "faximage/converter_text.h"
 #include "faximage/fax_converter.h"
+#include "faximage/raster.h"
 #include "faximage/t4_coder.h"
 #include "qvf_pages.h"
 
@@ -142,6 +143,25 @@ TEST(TextReader, EmptyFileGivesOnePageWithOneBlankRow) {
   EXPECT_EQ(pages[0].RecordLengths, (std::vector<int>{6, 6, 6, 12}));
 }
 
+TEST(TextReader, DirectoriesAndDevicesAreRefused) {
+  TempDir dir;
+  TQvFaxConverter c;
+  c.SetInputDocumentType(idText);
+  std::filesystem::create_directory(dir.file("folder.txt"));
+  std::filesystem::create_symlink("/dev/zero", dir.file("zero.txt"));
+  for (const std::string& in : {dir.file("folder.txt"), dir.file("zero.txt")}) {
+    c.SetDocumentFile(in);
+    c.SetOutFileName(dir.file("out.QVF"));
+    try {
+      c.ConvertToFile();
+      FAIL() << in;
+    } catch (const std::exception& e) {
+      EXPECT_EQ(qv::core::ErrorCodeFromException(e), -5) << in;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.QVF")));
+  }
+}
+
 TEST(TextReader, FineAndSmallFonts) {
   TempDir dir;
   TQvFaxConverter c;
@@ -211,4 +231,33 @@ TEST(TextReader, ScreenFontText) {
   }
   EXPECT_FALSE(TFaxFontSpec::Parse("Sans:wobbly", spec));
   EXPECT_FALSE(TFaxFontSpec::Parse("-12", spec));
+}
+
+TEST(TextReader, SingleLinesForTheHeaderLine) {
+  auto s = CreateEnhancedTextConverter();
+  s->ResWidth = 1728;
+  s->LeftMargin = 0;
+  ASSERT_EQ(SetEnhancedFont(*s, TFaxFontSpec{"DejaVu Sans Mono", 10, false, false}, false), 0);
+  int rows = EnhancedTextRowCount(*s);
+  ASSERT_GT(rows, 8);
+  int inkA = 0, inkB = 0;
+  for (int r = 1; r <= rows; ++r) {
+    std::vector<uint8_t> a(216, 0), b(216, 0);
+    ASSERT_EQ(RasterizeEnhancedTextRow(*s, "Page 1 of 2", r, a.data()), 0);
+    ASSERT_EQ(RasterizeEnhancedTextRow(*s, "Page 1 of 2 and more", r, b.data()), 0);
+    for (int x = 0; x < 1728; ++x) {
+      inkA += GetPixel(a, x);
+      inkB += GetPixel(b, x);
+      // The shorter text is a prefix of the longer: its ink is where the longer one has ink.
+      if (GetPixel(a, x)) {
+        EXPECT_TRUE(GetPixel(b, x)) << x;
+      }
+    }
+  }
+  EXPECT_GT(inkA, 50);
+  EXPECT_GT(inkB, inkA);
+  auto plain = CreateTextConverter();
+  std::vector<uint8_t> row(216, 0);
+  EXPECT_EQ(RasterizeEnhancedTextRow(*plain, "x", 1, row.data()), -1002);
+  EXPECT_EQ(EnhancedTextRowCount(*plain), 0);
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "tables/data_set.h"
+#include "tables/table_check.h"
 #include "tables/xb_engine.h"
 #include "tables/xbase_component.h"
 #include "tables/xbase_date.h"
@@ -38,7 +39,13 @@ class Binding : public ::testing::Test {
     StartTableEngine();
     env_.SetDeleted(true);
   }
-  void TearDown() override { env_.SetDeleted(false); }
+  void TearDown() override {
+    env_.SetDeleted(false);
+    // The tables the test built must pass the same check qvdb runs.
+    xb_CloseAll();
+    if (std::filesystem::exists(dir_ / "QRV.DBF"))
+      for (const auto& problem : CheckTable(dir_ / "QRV.DBF")) ADD_FAILURE() << problem;
+  }
 
   // The outgoing table opened the way the fax store opens it.
   void OpenFax(Pair& p) {
@@ -336,9 +343,17 @@ TEST_F(Binding, AliasesAndDrivers) {
   EXPECT_EQ(b.Alias(), "LONGNAME_1");
   EXPECT_EQ(c.Alias(), "LONGNAME_2");
   EXPECT_EQ(d.Alias(), "A_B_C_D");
-  // Version byte 0x03 with both a CDX and an NSX beside it: driver 2.
+  // Version byte 0x03 with both a CDX and an NSX beside it: driver 2; with only an NSX: 3.
+  a.Close();
+  TXBase x;
+  TDataSource src(&a);
+  x.SetDataSource(&src);
+  a.Open();
+  ASSERT_EQ(x.IndexTag("", "X", "", false, 0, "X"), 1);
   WriteFileBytes(dir_ / "LONGNAME1.NSX", "x");
-  WriteFileBytes(dir_ / "LONGNAME1.CDX", "x");
+  a.Close();
+  a.Open();
+  EXPECT_EQ(a.Driver(), 2);
   a.Close();
   std::filesystem::remove(dir_ / "LONGNAME1.CDX");
   TTable e;
@@ -424,4 +439,30 @@ TEST_F(Binding, DateSettingsReachTheForms) {
   p.table.Edit();
   EXPECT_THROW(p.table.FieldByName("DATESENT").SetAsString("13/45/26"), EDatabaseError);
   p.table.Cancel();
+}
+
+TEST_F(Binding, FilterAndExtraIndexesAreReappliedOnEveryOpen) {
+  Pair p;
+  OpenFax(p);
+  AddFax(p, "alpha", "20260101", true);
+  AddFax(p, "beta", "20260102", false);
+  AddFax(p, "gamma", "20260103", true);
+  ASSERT_EQ(p.xbase.IndexTag("BYSUBJ", "SUBJ", "", false, 0, "UPPER(SUBJECT)"), 2);
+  p.xbase.CloseIndexes();
+  p.table.Close();
+  // Set while closed: remembered, and applied by the data link when the table opens.
+  p.xbase.SetFilter("SENT");
+  p.xbase.SetExtraIndexes({"BYSUBJ.CDX"});
+  p.table.Open();
+  EXPECT_EQ(p.xbase.DBFilter(), "SENT");
+  EXPECT_EQ(p.xbase.QueryRecCount(), 2u);
+  EXPECT_EQ(p.xbase.TagArea("SUBJ"), 2);
+  EXPECT_EQ(p.xbase.IndexOrd(), 2);  // no order before: the extra file's tag is taken
+  p.xbase.SetOrder(2);
+  EXPECT_EQ(p.xbase.DBFilter(), "SENT");
+  EXPECT_EQ(p.table.Bookmarks(), (std::vector<uint32_t>{1, 3}));
+  EXPECT_EQ(Subjects(p.table), (S{"alpha", "gamma"}));
+  // A filter set while open applies at once.
+  p.xbase.SetFilter("");
+  EXPECT_EQ(Subjects(p.table), (S{"alpha", "beta", "gamma"}));
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tables/cdx_file.h"
+#include "tables/table_check.h"
 #include "tables/xb_engine.h"
 #include "tables/xbase_error.h"
 #include "temp_dir.h"
@@ -70,7 +71,12 @@ class Cdx : public ::testing::Test {
       ASSERT_TRUE(xb_Replace("PAGES", rkDouble, std::to_string(r.pages)));
     }
   }
-  void TearDown() override { xb_SetDeleted(false); }
+  void TearDown() override {
+    xb_SetDeleted(false);
+    // Whatever a test did, the files it leaves behind must agree with each other.
+    xb_CloseAll();
+    for (const auto& problem : CheckTable(dir_ / "QRV.DBF")) ADD_FAILURE() << problem;
+  }
   void Open() { ASSERT_NE(xb_Use(dir_ / "QRV.DBF", "", xbmExclusive, xbdFOX), 0) << xb_LastErrorText(); }
   void MakeTags() {
     ASSERT_EQ(xb_IndexTag("", "DATESENT", "DTOS(DATESENT)+TIMESENT", 0, true, ".not. deleted()"), 1)

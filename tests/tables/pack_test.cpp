@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "tables/table_check.h"
 #include "tables/xb_engine.h"
 #include "tables/xbase_error.h"
 #include "temp_dir.h"
@@ -29,6 +30,11 @@ class Pack : public ::testing::Test {
       xb_Go(r);
       ASSERT_TRUE(xb_Delete());
     }
+  }
+  void TearDown() override {
+    // Whatever a test did, the files it leaves behind must agree with each other.
+    xb_CloseAll();
+    for (const auto& problem : CheckTable(dir_ / "QRV.DBF")) ADD_FAILURE() << problem;
   }
   void Open() { ASSERT_NE(xb_Use(dir_ / "QRV.DBF", "", xbmExclusive, xbdFOX), 0) << xb_LastErrorText(); }
   std::vector<std::string> Subjects() {

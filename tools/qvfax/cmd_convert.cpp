@@ -100,8 +100,9 @@ int run(const std::vector<std::string>& args) {
   if (!output.empty()) cvt.SetOutFileName(output);
   try {
     cvt.ConvertToFile();
-  } catch (const qv::core::EQvException& e) {
-    std::cerr << "qvfax convert: " << input << ": " << e.what() << " (" << e.ErrorCode() << ")\n";
+  } catch (const std::exception& e) {
+    std::cerr << "qvfax convert: " << input << ": " << e.what() << " ("
+              << qv::core::ErrorCodeFromException(e) << ")\n";
     return 1;
   }
   return 0;

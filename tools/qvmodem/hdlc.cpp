@@ -40,32 +40,38 @@ uint8_t reverseBits(uint8_t b) {
   return b;
 }
 
-T4Tail scanT4(const Bytes& data) {
-  T4Tail tail;
-  int zeros = 0;
-  bool afterEol = false;   // only fill zeros (and one tag bit) seen since the last EOL
-  bool tagUsed = false;
-  for (uint8_t byte : data) {
+void T4Scanner::feed(const uint8_t* data, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t byte = data[i];
+    if (byte == 0) {
+      zeros_ = zeros_ > 1'000'000 ? zeros_ : zeros_ + 8;
+      continue;
+    }
     for (int bit = 0; bit < 8; ++bit) {
       if ((byte >> bit) & 1) {
-        if (zeros >= 11) {
-          ++tail.eolCount;
-          tail.trailingEols = afterEol ? tail.trailingEols + 1 : 1;
-          afterEol = true;
-          tagUsed = false;
-        } else if (afterEol && !tagUsed && zeros == 0) {
-          tagUsed = true;  // the 2-D tag bit right after an EOL
+        if (zeros_ >= 11) {
+          ++tail_.eolCount;
+          tail_.trailingEols = afterEol_ ? tail_.trailingEols + 1 : 1;
+          afterEol_ = true;
+          tagUsed_ = false;
+        } else if (afterEol_ && !tagUsed_ && zeros_ == 0) {
+          tagUsed_ = true;  // the 2-D tag bit right after an EOL
         } else {
-          afterEol = false;
-          tail.trailingEols = 0;
+          afterEol_ = false;
+          tail_.trailingEols = 0;
         }
-        zeros = 0;
+        zeros_ = 0;
       } else {
-        ++zeros;
+        ++zeros_;
       }
     }
   }
-  return tail;
+}
+
+T4Tail scanT4(const Bytes& data) {
+  T4Scanner scanner;
+  scanner.feed(data);
+  return scanner.tail();
 }
 
 Bytes rtcBytes() {

@@ -39,6 +39,20 @@ struct T4Tail {
 };
 T4Tail scanT4(const Bytes& data);
 
+// The same scan fed piece by piece, so a page never has to be kept whole.
+class T4Scanner {
+ public:
+  void feed(const uint8_t* data, size_t size);
+  void feed(const Bytes& data) { feed(data.data(), data.size()); }
+  const T4Tail& tail() const { return tail_; }
+
+ private:
+  T4Tail tail_;
+  int zeros_ = 0;
+  bool afterEol_ = false;  // only fill zeros (and one tag bit) seen since the last EOL
+  bool tagUsed_ = false;
+};
+
 // Six MH EOL codes packed least significant bit first.
 Bytes rtcBytes();
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 
 namespace qv::modem {
 
@@ -118,7 +120,7 @@ Modem::Wake Modem::waitAny(int timeoutMs) {
     const long n = port_.readSome(buf, sizeof buf);
     if (n > 0) {
       attached_ = true;
-      if (!profile_.silent || true) in_.insert(in_.end(), buf, buf + n);
+      in_.insert(in_.end(), buf, buf + n);
     } else if (n < 0) {
       if (attached_) {
         attached_ = false;
@@ -181,7 +183,21 @@ void Modem::pace(Clock::time_point& due, size_t bytes, int rate) {
   if (stop_) throw Unwind{};
 }
 
+void Modem::trace(const std::string& text) {
+  static std::mutex mu;
+  const char* path = std::getenv("QVMODEM_TRACE");
+  if (!path || !*path) return;
+  std::lock_guard lock(mu);
+  if (FILE* f = std::fopen(path, "a")) {
+    std::string clean;
+    for (char c : text) clean += (c == '\r' || c == '\n') ? ' ' : c;
+    std::fprintf(f, "%c %s\n", end_ == 0 ? 'A' : 'B', clean.c_str());
+    std::fclose(f);
+  }
+}
+
 void Modem::send(const std::string& text) {
+  trace("< " + text);
   if (attached_) port_.write(text);
 }
 
@@ -286,6 +302,7 @@ void Modem::handleRing() {
 
 void Modem::executeLine(const std::string& raw) {
   // Anything before "AT" is line noise (or the "+++" of an escape attempt).
+  trace("> " + raw);
   std::string up = upper(raw);
   const size_t at = up.find("AT");
   if (at == std::string::npos) return;
@@ -557,7 +574,7 @@ void Modem::dial(const std::string& rest) {
       return;
     }
     if (waitAny(left) == Wake::Input) {
-      in_.clear();
+      in_.pop_front();  // the key that aborted; the rest is read as commands
       goOnHook();
       result(Result::NoCarrier);
       return;

@@ -47,6 +47,7 @@ class Modem {
   void sendBytes(const Bytes& bytes);
   void result(Result r);
   void info(const std::string& text);
+  void trace(const std::string& text);  // QVMODEM_TRACE=file: a log of what this modem did
 
   // Command mode.
   void commandLoop();
@@ -78,7 +79,9 @@ class Modem {
   void lineSendFrames(const std::vector<Bytes>& frames);
   RxStatus lineReceiveFrames(std::vector<Bytes>& frames, int timeoutMs);
   void lineSendData(int mod, const Bytes& data);
-  RxStatus lineReceiveData(Bytes& data, int& rate, bool& damaged, int timeoutMs, bool deliver);
+  // Receives one high-speed carrier; keeps at most keepMax bytes of it in data and scans all of it.
+  RxStatus lineReceiveData(Bytes& data, int& rate, bool& damaged, int timeoutMs, bool deliver, T4Scanner* scan = nullptr,
+                           size_t keepMax = 65536);
   void skipCarrier();
 
   // Class 2 / 2.0.

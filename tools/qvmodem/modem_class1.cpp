@@ -196,7 +196,7 @@ void Modem::c1ReceiveHdlc(int firstCarrierTimeoutMs) {
     }
     if (waitAny(timeout) == Wake::Input) {
       // Any character from the DTE ends the wait.
-      in_.clear();
+      in_.pop_front();  // the key that aborted; the rest is read as commands
       result(Result::Ok);
       return;
     }
@@ -314,7 +314,7 @@ void Modem::c1ReceiveData(int mod) {
       return;
     }
     if (waitAny(-1) == Wake::Input) {
-      in_.clear();
+      in_.pop_front();
       if (receiving) sendBytes(Bytes{kDle, kEtx});
       result(Result::Ok);
       return;
@@ -337,7 +337,7 @@ void Modem::c1Silence(int tenMs, bool listen) {
       const int need = tenMs * 10 - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - quietSince).count());
       if (need <= 0 || profile_.fast) break;
       if (waitAny(need) == Wake::Input) {
-        in_.clear();
+        in_.pop_front();
         break;
       }
     }

@@ -2,6 +2,7 @@
 // session parameters, page data and post-page commands.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "qvmodem/modem.h"
 
@@ -138,6 +139,19 @@ Result Modem::class2(const std::string& name, char op, const std::string& arg, b
   // Accepted and remembered by real modems; nothing in our T.30 depends on them.
   static const char* const kAccepted2[] = {"+FMINSP", "+FPHCTO", "+FBUG", "+FTBC", "+FCQ", "+FSPL", "+FAXERR", "+FBADLIN", "+FBADMUL", "+FREL", "+FECM", "+FBS", "+FBUF", "+FCTCRTY", "+FWDFC", "+FVRFC", "+FLNFC", "+FDFFC"};
   static const char* const kAccepted20[] = {"+FMS", "+FCT", "+FBU", "+FPP", "+FCQ", "+FSP", "+FAP", "+FRQ", "+FRY", "+FEA", "+FBS", "+FND", "+FPR", "+FCS", "+FPA", "+FSA"};
+  if (v20 && name == "+FIP") {
+    // Back to the factory fax parameters (the class stays).
+    if (op != 0 && op != '=') return Result::Error;
+    const int br = rateToBr(profile_.maxRate);
+    c2Caps_ = SessionParams{1, br, 0, 2, 0, 0, 0, 0};
+    c2Dis_ = c2Caps_;
+    localId_.clear();
+    fcr_ = faa_ = bor_ = fie_ = 0;
+    flo_ = 1;
+    std::fill(std::begin(fnr_), std::end(fnr_), 0);
+    pageStatus_ = 1;
+    return Result::Ok;
+  }
   if (name == "+FDT") {
     if (op != 0 && op != '=') return Result::Error;
     if (!inCall_ || !c2Sender_) return Result::Error;
@@ -237,7 +251,8 @@ Modem::RxStatus Modem::lineReceiveFrames(std::vector<Bytes>& frames, int timeout
   }
 }
 
-Modem::RxStatus Modem::lineReceiveData(Bytes& data, int& rate, bool& damaged, int timeoutMs, bool deliver) {
+Modem::RxStatus Modem::lineReceiveData(Bytes& data, int& rate, bool& damaged, int timeoutMs, bool deliver, T4Scanner* scan,
+                                       size_t keepMax) {
   data.clear();
   damaged = false;
   rate = 0;
@@ -274,7 +289,9 @@ Modem::RxStatus Modem::lineReceiveData(Bytes& data, int& rate, bool& damaged, in
       }
       line_->pop(end_);
       if (ev->kind == LineEvent::Kind::Data) {
-        data.insert(data.end(), ev->bytes.begin(), ev->bytes.end());
+        const size_t room = keepMax > data.size() ? keepMax - data.size() : 0;
+        data.insert(data.end(), ev->bytes.begin(), ev->bytes.begin() + static_cast<long>(std::min(room, ev->bytes.size())));
+        if (scan) scan->feed(ev->bytes);
         damaged = damaged || ev->damaged;
         if (deliver) {
           out.clear();
@@ -443,7 +460,8 @@ void Modem::c2Transmit() {
   result(Result::Connect);
   if (!is20() && profile_.class2SendXon) sendBytes(Bytes{kXon});
   auto due = Clock::now();
-  Bytes page;
+  T4Scanner scan;
+  size_t pageBytes = 0;
   Bytes chunk;
   const bool reverse = (bor_ & 1) != 0;
   int ppm = -1;
@@ -453,7 +471,8 @@ void Modem::c2Transmit() {
     if (chunk.empty()) return;
     pace(due, chunk.size(), rate);
     line_->sendData(end_, chunk);
-    page.insert(page.end(), chunk.begin(), chunk.end());
+    scan.feed(chunk);
+    pageBytes += chunk.size();
     chunk.clear();
   };
   while (!ended) {
@@ -490,7 +509,8 @@ void Modem::c2Transmit() {
   }
   flush();
   // The DCE closes the page with RTC when the DTE did not.
-  if (!scanT4(page).hasRtc()) {
+  trace("page sent: " + std::to_string(pageBytes) + " bytes, " + std::to_string(scan.tail().eolCount) + " EOLs");
+  if (!scan.tail().hasRtc()) {
     chunk = rtcBytes();
     flush();
   }
@@ -687,8 +707,10 @@ void Modem::c2Receive() {
   Bytes page;
   int rate = 0;
   bool damaged = false;
+  T4Scanner scan;
   for (;;) {
-    const RxStatus st = lineReceiveData(page, rate, damaged, kT2Ms + 4000, true);
+    scan = T4Scanner();
+    const RxStatus st = lineReceiveData(page, rate, damaged, kT2Ms + 4000, true, &scan, 1 << 20);
     if (st == RxStatus::Lost) {
       c2Hangup(page.empty() ? 73 : 90);
       return;
@@ -746,10 +768,16 @@ void Modem::c2Receive() {
     c2Hangup(100);
     return;
   }
+  if (const char* t = std::getenv("QVMODEM_TRACE")) {
+    if (FILE* f = std::fopen((std::string(t) + ".page").c_str(), "wb")) {
+      std::fwrite(page.data(), 1, page.size(), f);
+      std::fclose(f);
+    }
+  }
   ++pagesDone_;
   const bool bad = damaged || (profile_.rtnPage > 0 && pagesDone_ == profile_.rtnPage);
   pageStatus_ = lastPageStatus_ = bad ? 2 : 1;
-  const T4Tail tail = scanT4(page);
+  const T4Tail tail = scan.tail();
   char buf[64];
   if (is20()) std::snprintf(buf, sizeof buf, "+FPS:%d,%X,0,0,0", pageStatus_, tail.lineCount());
   else std::snprintf(buf, sizeof buf, "+FPTS:%d,%d,0,0,0", pageStatus_, tail.lineCount());

@@ -101,9 +101,8 @@ void VirtualLine::hangup(int end) {
   sides_[end].inbox.clear();
 }
 
-CallState VirtualLine::state(int end) {
+CallState VirtualLine::state(int) {
   std::lock_guard lock(mu_);
-  if (state_ == CallState::Ringing && caller_ != end && caller_ != 1 - end) return CallState::Idle;
   return state_;
 }
 
@@ -133,6 +132,7 @@ void VirtualLine::carrierOn(int end, int mod) {
   if (mod != 3) {
     // The high-speed carrier right after a DCS is the training check, anything else a page.
     s.txIsPage = !s.lastFramesHadDcs;
+    s.lastFramesHadDcs = false;
     if (s.txIsPage) {
       ++s.pages;
       s.pageBytes = 0;

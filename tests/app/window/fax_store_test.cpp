@@ -1,5 +1,6 @@
 #include "app/fax_store.h"
 
+#include "app/rebuild_indexes.h"
 #include "app/rich_text_editor.h"
 #include "app/table_pair.h"
 #include "store_helpers.h"
@@ -7,6 +8,7 @@
 
 #include <QDate>
 #include <QFile>
+#include <QLabel>
 #include <QFileInfo>
 #include <QLocale>
 #include <QTime>
@@ -165,6 +167,18 @@ TEST_F(FaxStoreTest, RichTextRoundTripsThroughMemos) {
   store.LoadRichText(empty, "RTFDOC", fax);
   EXPECT_TRUE(empty.IsEmpty());  // an empty memo leaves the editor empty
 
+  // Without a current record nothing is loaded, not even a working file left behind earlier.
+  {
+    QFile stale(dir_.File(QStringLiteral("Eraseme.rtf")));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("{\\rtf1 stale}");
+  }
+  fax.Go(fax.RecCount() + 1);
+  RtfBuffer none;
+  store.LoadRichText(none, "RTFDOC", fax);
+  EXPECT_TRUE(none.IsEmpty());
+  fax.First();
+
   const std::string cover = "{\\rtf1\\ansi {\\b Cover} sheet\\par}";
   std::string doc = "{\\rtf1\\ansi ";
   for (int i = 0; i < 2000; ++i) doc += "line " + std::to_string(i) + "\\par ";
@@ -232,6 +246,22 @@ TEST_F(FaxStoreTest, AnUnusableDataDirectoryFailsTheOpening) {
   EXPECT_FALSE(other.OpenRecFaxDBF());
   // ... and left as it was.
   EXPECT_EQ(QFileInfo(dir_.File(QStringLiteral("QRVREC.DBF"))).size(), 19);
+}
+
+TEST_F(FaxStoreTest, RebuildDialogWorksWhenShownAndClosesItself) {
+  TFaxStore store(dir_.StdPath());
+  ASSERT_TRUE(store.OpenFaxDBF());
+  ASSERT_TRUE(store.OpenRecFaxDBF());
+  TRebuildInd form(store);
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Rebuild Indexes"));
+  auto* label = form.findChild<QLabel*>(QStringLiteral("WhatAmIDoing"));
+  ASSERT_NE(label, nullptr);
+  EXPECT_TRUE(label->isHidden());
+  EXPECT_EQ(form.exec(), QDialog::Accepted);  // ends by itself
+  EXPECT_TRUE(form.Ran());
+  EXPECT_EQ(form.Steps().size(), 8);
+  EXPECT_EQ(label->text(), QStringLiteral("Rebuilding COVER file indexes"));
+  EXPECT_TRUE(store.HasTag(TableId::Fax, "DATEND"));
 }
 
 TEST(IndexFileNameTest, ReplacesTheLastThreeCharacters) {

@@ -248,6 +248,25 @@ TEST_F(MainScreenTest, ButtonRulesOnEmptyAndFilledTables) {
   EXPECT_FALSE(Enabled(*w, "Newbutton"));
 }
 
+TEST_F(MainScreenTest, TheRowChosenInTheGridIsTheRecordCommandsActOn) {
+  auto w = StartReady();
+  ASSERT_TRUE(AddFax(w->Store(), "older", true, "20261101", "08:00"));
+  ASSERT_TRUE(AddFax(w->Store(), "newer", true, "20261201", "08:00"));
+  w->RefreshGrids();
+  w->SetButtons();
+  auto* grid = Find<QTableView>(*w, "FaxGrid");
+  ASSERT_EQ(grid->model()->rowCount(), 2);
+  EXPECT_EQ(grid->model()->index(0, 6).data().toString(), QStringLiteral("newer"));
+  grid->setCurrentIndex(grid->model()->index(1, 0));
+  EXPECT_EQ(w->Store().Pair(TableId::Fax).FieldString("SUBJECT"), "older");
+  dialogs_.answers = {true};
+  Click(*w, "DeleteButton");
+  EXPECT_EQ(dialogs_.shown.at(0).text, QStringLiteral("Delete the current fax?\r\n(subject: \"older\")"));
+  ASSERT_EQ(grid->model()->rowCount(), 1);
+  EXPECT_EQ(grid->model()->index(0, 6).data().toString(), QStringLiteral("newer"));
+  EXPECT_EQ(w->Store().Pair(TableId::Fax).FieldString("SUBJECT"), "newer");
+}
+
 TEST_F(MainScreenTest, ReceiveModeGuardsItsCommands) {
   auto w = StartReady();
   ASSERT_TRUE(AddFax(w->Store(), "Guarded", false));
@@ -441,6 +460,16 @@ TEST_F(MainScreenTest, ClosingSavesPlacementAndSettings) {
   Settings() = TSettings();
   auto again = Start();
   EXPECT_EQ(again->geometry(), QRect(30, 40, 640, 420));
+}
+
+TEST_F(MainScreenTest, AnUnwritableSettingsFileDoesNotKeepTheProgramOpen) {
+  auto w = StartReady();
+  // The settings file replaced by a folder: every write fails.
+  ASSERT_TRUE(QFile::remove(dir_.File(QStringLiteral("QRV.INI"))));
+  ASSERT_TRUE(QDir(dir_.Path()).mkdir(QStringLiteral("QRV.INI")));
+  EXPECT_TRUE(w->close());
+  ASSERT_EQ(dialogs_.Infos().size(), 1);
+  EXPECT_TRUE(dialogs_.Infos()[0].startsWith(QStringLiteral("Unable to write to ")));
 }
 
 TEST_F(MainScreenTest, ClosingWhileReceivingAsksFirst) {

@@ -1,0 +1,78 @@
+// The in-memory key list of a tag against a plain ordered set: random inserts and erases,
+// bounds, walking both ways, and a bulk load.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <string>
+
+#include "tables/key_store.h"
+
+using namespace qv::tables;
+
+namespace {
+
+std::string Entry(const KeyStore& ks, const std::string& key, uint32_t recno) {
+  std::string e(ks.EntrySize(), '\0');
+  std::string k = (key + std::string(ks.KeyLen(), ' ')).substr(0, ks.KeyLen());
+  ks.MakeEntry(reinterpret_cast<const uint8_t*>(k.data()), recno, reinterpret_cast<uint8_t*>(e.data()));
+  return e;
+}
+
+std::vector<std::string> Forward(const KeyStore& ks) {
+  std::vector<std::string> out;
+  for (KeyStore::Pos p = ks.Begin(); !ks.AtEnd(p); ks.Next(p))
+    out.emplace_back(reinterpret_cast<const char*>(ks.At(p)), ks.EntrySize());
+  return out;
+}
+
+}  // namespace
+
+TEST(KeyStore, BehavesLikeAnOrderedSet) {
+  KeyStore ks(6);
+  std::set<std::string> ref;
+  std::mt19937 rng(1);
+  for (int i = 0; i < 20000; ++i) {
+    std::string key = "K" + std::to_string(rng() % 500);
+    std::string e = Entry(ks, key, 1 + rng() % 300);
+    const auto* p = reinterpret_cast<const uint8_t*>(e.data());
+    if (rng() % 3 == 0) {
+      EXPECT_EQ(ks.Erase(p), ref.erase(e) == 1);
+    } else {
+      EXPECT_EQ(ks.Insert(p), ref.insert(e).second);
+    }
+  }
+  ASSERT_EQ(ks.Size(), ref.size());
+  EXPECT_EQ(Forward(ks), std::vector<std::string>(ref.begin(), ref.end()));
+  // Walking backwards from the end gives the same entries reversed.
+  std::vector<std::string> back;
+  KeyStore::Pos p = ks.End();
+  while (ks.Prev(p)) back.emplace_back(reinterpret_cast<const char*>(ks.At(p)), ks.EntrySize());
+  EXPECT_EQ(back, std::vector<std::string>(ref.rbegin(), ref.rend()));
+  // Bounds over a key prefix (record number left out).
+  for (const char* probe : {"K1", "K250", "K499", "A", "Z", "K42 "}) {
+    std::string pr(probe);
+    auto lb = ks.LowerBound(reinterpret_cast<const uint8_t*>(pr.data()), pr.size());
+    auto it = std::find_if(ref.begin(), ref.end(), [&](const std::string& e) { return e.compare(0, pr.size(), pr) >= 0; });
+    if (it == ref.end()) {
+      EXPECT_TRUE(ks.AtEnd(lb)) << probe;
+    } else {
+      ASSERT_FALSE(ks.AtEnd(lb)) << probe;
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(ks.At(lb)), ks.EntrySize()), *it) << probe;
+    }
+    auto ub = ks.UpperBound(reinterpret_cast<const uint8_t*>(pr.data()), pr.size());
+    auto uit = std::find_if(ref.begin(), ref.end(), [&](const std::string& e) { return e.compare(0, pr.size(), pr) > 0; });
+    if (uit == ref.end()) EXPECT_TRUE(ks.AtEnd(ub)) << probe;
+    else EXPECT_EQ(std::string(reinterpret_cast<const char*>(ks.At(ub)), ks.EntrySize()), *uit) << probe;
+  }
+  // A bulk load of the flattened entries gives the same list, which stays usable.
+  uint64_t before = ks.Version();
+  KeyStore copy(6);
+  copy.Load(ks.Flatten());
+  EXPECT_EQ(Forward(copy), Forward(ks));
+  std::string e = Entry(copy, "K0", 999);
+  EXPECT_TRUE(copy.Insert(reinterpret_cast<const uint8_t*>(e.data())));
+  EXPECT_EQ(copy.Size(), ks.Size() + 1);
+  EXPECT_EQ(ks.Version(), before);
+  EXPECT_EQ(KeyStore::RecnoOf(reinterpret_cast<const uint8_t*>(e.data()), 6), 999u);
+}
