@@ -237,6 +237,13 @@ struct Events {
       finishCode = code;
     };
   }
+  std::string Trail() const {
+    std::string t = "statuses:";
+    for (int s : statuses) t += " " + std::to_string(s);
+    t += " errors:";
+    for (int e : errors) t += " " + std::to_string(e);
+    return t;
+  }
   bool Saw(int status) const { return std::find(statuses.begin(), statuses.end(), status) != statuses.end(); }
 };
 

@@ -21,8 +21,8 @@ inline void RunOnePageStandard(TFaxClass sender, TFaxClass receiver) {
   call.receive.StartReceiving();
   call.send.StartSending();
   ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
-  EXPECT_EQ(call.sent.finishCode, 0);
-  EXPECT_EQ(call.received.finishCode, 0);
+  EXPECT_EQ(call.sent.finishCode, 0) << "sender " << call.sent.Trail() << "; receiver " << call.received.Trail();
+  EXPECT_EQ(call.received.finishCode, 0) << "sender " << call.sent.Trail() << "; receiver " << call.received.Trail();
   EXPECT_TRUE(call.sent.errors.empty());
   EXPECT_TRUE(call.received.errors.empty());
   EXPECT_EQ(call.send.RemoteID(), "RECEIVER 1");
@@ -70,8 +70,8 @@ inline void RunFivePagesFineWithCover(TFaxClass sender, TFaxClass receiver) {
   call.receive.StartReceiving();
   call.send.StartSending();
   ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 120));
-  EXPECT_EQ(call.sent.finishCode, 0);
-  EXPECT_EQ(call.received.finishCode, 0);
+  EXPECT_EQ(call.sent.finishCode, 0) << "sender " << call.sent.Trail() << "; receiver " << call.received.Trail();
+  EXPECT_EQ(call.received.finishCode, 0) << "sender " << call.sent.Trail() << "; receiver " << call.received.Trail();
   EXPECT_EQ(call.send.ConnectBPS(), 9600);
   std::vector<ReceivedPage> pages;
   ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
