@@ -97,7 +97,12 @@ void TQvSendFax::StartSending() {
   if (FaxFileList.size() >= 2 && !OnFaxNext) mergedFile_ = MergeFiles(FaxFileList);
   firstQuery_ = true;
   aborted_ = false;
-  StartSession([this] { return Prepare(); });
+  try {
+    StartSession([this] { return Prepare(); });
+  } catch (...) {
+    OnFinished(0);  // no session: the merged file goes at once
+    throw;
+  }
 }
 
 int TQvSendFax::Prepare() {

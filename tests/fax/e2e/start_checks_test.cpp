@@ -74,5 +74,60 @@ TEST(StartChecks, DetectedClassIsTheBestTheModemOffers) {
   EXPECT_TRUE(PageMatches(pages[0], rows[0]));
 }
 
+TEST(StartChecks, TwoDocumentsAreMergedIntoOneFaxAndTheMergeIsRemoved) {
+  Call call;
+  ASSERT_TRUE(call.Open());
+  auto first = MakeQvf(call.dir.str("one.qvf"), 1, false, 40, 0);
+  auto second = MakeQvf(call.dir.str("two.qvf"), 2, false, 40, 10);
+  call.send.FaxClass = fcClass2;
+  call.receive.FaxClass = fcClass1;
+  call.send.FaxFileList = {call.dir.str("one.qvf"), call.dir.str("two.qvf")};
+  int totalAtFinish = -1;
+  bool mergeGoneAtFinish = false;
+  std::string merged;
+  auto finish = call.send.OnFaxFinish;
+  call.send.OnFaxFinish = [&](TQvAbstractFax* cp, int code) {
+    totalAtFinish = cp->TotalPages();
+    mergeGoneAtFinish = !merged.empty() && !fs::exists(merged);
+    finish(cp, code);
+  };
+  call.receive.StartReceiving();
+  call.send.StartSending();
+  merged = call.send.MergedFile();
+  EXPECT_FALSE(merged.empty());
+  EXPECT_TRUE(fs::exists(merged));
+  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 60));
+  EXPECT_EQ(call.sent.finishCode, 0);
+  EXPECT_EQ(totalAtFinish, 3);
+  EXPECT_TRUE(mergeGoneAtFinish);
+  std::vector<ReceivedPage> pages;
+  ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_TRUE(PageMatches(pages[0], first[0]));
+  EXPECT_TRUE(PageMatches(pages[1], second[0]));
+  EXPECT_TRUE(PageMatches(pages[2], second[1]));
+  // Both documents are named in the history, with the same number.
+  std::string history = ReadText(call.dir.str("send.his"));
+  EXPECT_NE(history.find("Transmit " + call.dir.str("one.qvf") + " to 5551234 started at "), std::string::npos);
+  EXPECT_NE(history.find("Transmit " + call.dir.str("two.qvf") + " to 5551234 started at "), std::string::npos);
+}
+
+TEST(StartChecks, MergingAFileThatIsNotQvfRaises) {
+  TempDir dir;
+  MakeQvf(dir.str("one.qvf"), 1, false);
+  std::ofstream(dir.str("bad.qvf")) << "not a fax file at all, but long enough to have a header......";
+  TQvSendFax send;
+  comm::TQvComPort port;
+  send.SetComPort(&port);
+  send.FaxFileList = {dir.str("one.qvf"), dir.str("bad.qvf")};
+  try {
+    send.StartSending();
+    FAIL() << "no exception";
+  } catch (const core::EQvException& e) {
+    EXPECT_EQ(e.ErrorCode(), -8001);
+  }
+  EXPECT_TRUE(send.MergedFile().empty());
+}
+
 }  // namespace
 }  // namespace qv::fax::test
