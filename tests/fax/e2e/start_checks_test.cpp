@@ -112,6 +112,37 @@ TEST(StartChecks, TwoDocumentsAreMergedIntoOneFaxAndTheMergeIsRemoved) {
   EXPECT_NE(history.find("Transmit " + call.dir.str("two.qvf") + " to 5551234 started at "), std::string::npos);
 }
 
+TEST(StartChecks, TextCoverPageIsDrawnAndSentBeforeTheDocument) {
+  Call call;
+  ASSERT_TRUE(call.Open());
+  auto rows = MakeQvf(call.dir.str("doc.qvf"), 1, false);
+  std::ofstream(call.dir.str("cover.txt")) << "To: $R\r\nPages: $N\n\nHello\n";
+  call.send.FaxClass = fcClass1;
+  call.receive.FaxClass = fcClass2_0;
+  call.send.SetFaxFile(call.dir.str("doc.qvf"));
+  call.send.CoverFile = call.dir.str("cover.txt");
+  call.send.HeaderRecipient = "Bob";
+  call.receive.StartReceiving();
+  call.send.StartSending();
+  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 60));
+  EXPECT_EQ(call.sent.finishCode, 0) << call.sent.Trail();
+  std::vector<ReceivedPage> pages;
+  ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_TRUE(PageMatches(pages[1], rows[0]));
+  // The cover decodes cleanly: 8 blank rows, then four text lines of 16 rows each, with ink.
+  std::vector<std::vector<uint8_t>> decoded;
+  faximage::T4Decoder decoder([&](std::span<const uint8_t> row) { decoded.emplace_back(row.begin(), row.end()); });
+  decoder.startPage();
+  decoder.feed(pages[0].data.data(), pages[0].data.size());
+  EXPECT_TRUE(decoder.pageEnded());
+  EXPECT_EQ(decoder.badCodes(), 0u);
+  EXPECT_EQ(decoded.size(), 8u + 4u * 16u);
+  int inked = 0;
+  for (const auto& row : decoded) inked += std::any_of(row.begin(), row.end(), [](uint8_t b) { return b; });
+  EXPECT_GE(inked, 3 * 12);
+}
+
 TEST(StartChecks, MergingAFileThatIsNotQvfRaises) {
   TempDir dir;
   MakeQvf(dir.str("one.qvf"), 1, false);
