@@ -57,6 +57,11 @@ void TQvAbstractFax::SetFaxLog(TQvFaxLog* log) {
   if (log) log->Fax = this;
 }
 
+void TQvAbstractFax::ComponentRemoved(const void* component) {
+  if (component == faxLog_) faxLog_ = nullptr;
+  if (component == statusDisplay_) statusDisplay_ = nullptr;
+}
+
 void TQvAbstractFax::SetChannel(std::unique_ptr<FaxChannel> channel) {
   ownedChannel_ = std::move(channel);
   ch_ = ownedChannel_.get();

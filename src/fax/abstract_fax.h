@@ -76,6 +76,8 @@ class TQvAbstractFax {
   void SetStatusDisplay(TQvAbstractFaxStatus* display);
   TQvFaxLog* FaxLog() const { return faxLog_; }
   void SetFaxLog(TQvFaxLog* log);
+  // A linked log or status display is going away: forget it.
+  void ComponentRemoved(const void* component);
   virtual std::string FaxFile() const {
     std::lock_guard lock(remoteIdMutex_);
     return faxFile_;

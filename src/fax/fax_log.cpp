@@ -20,6 +20,10 @@ std::string LogDateTime() {
   return buf;
 }
 
+TQvFaxLog::~TQvFaxLog() {
+  if (Fax) Fax->ComponentRemoved(this);
+}
+
 void TQvFaxLog::WriteLogEntry(int logCode) {
   if (FaxHistoryName.empty() || !Fax) return;
   std::string text = EntryText(logCode);

@@ -9,7 +9,7 @@ class TQvAbstractFax;
 // Appends one history entry per start and end of a fax to a text file.
 class TQvFaxLog {
  public:
-  virtual ~TQvFaxLog() = default;
+  virtual ~TQvFaxLog();
   std::string FaxHistoryName = "QVFAX.HIS";  // empty: no logging
   TQvAbstractFax* Fax = nullptr;
 

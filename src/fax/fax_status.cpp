@@ -1,6 +1,7 @@
 #include "fax/fax_status.h"
 
 #include "core/string_table.h"
+#include "fax/abstract_fax.h"
 
 namespace qv::fax {
 
@@ -11,6 +12,8 @@ std::string StatusText(int code) {
   return text;
 }
 
-TQvAbstractFaxStatus::~TQvAbstractFaxStatus() = default;
+TQvAbstractFaxStatus::~TQvAbstractFaxStatus() {
+  if (Fax) Fax->ComponentRemoved(this);
+}
 
 }  // namespace qv::fax

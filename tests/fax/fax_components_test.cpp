@@ -175,6 +175,16 @@ TEST(FaxLog, UnwritableHistoryRaisesIoError) {
   EXPECT_THROW(log.WriteLogEntry(5), core::EInOutError);
 }
 
+TEST(FaxLog, DestroyingTheLogUnlinksItFromTheFax) {
+  TQvReceiveFax receive;
+  {
+    TQvFaxLog log;
+    receive.SetFaxLog(&log);
+    EXPECT_EQ(receive.FaxLog(), &log);
+  }
+  EXPECT_EQ(receive.FaxLog(), nullptr);
+}
+
 TEST(FaxLog, DestroyingTheFaxUnlinksTheLog) {
   TQvFaxLog log;
   {
