@@ -2,6 +2,8 @@
 # Builds Quorvane and starts it. Installs missing Debian packages first (apt-get).
 set -euo pipefail
 cd "$(dirname "$0")"
+# Cache hits across clones: ccache sees paths relative to the checkout.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 scripts/install-deps.sh build
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"

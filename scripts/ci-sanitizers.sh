@@ -3,6 +3,8 @@
 # ThreadSanitizer (build-tsan/, only the labels that run threads).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Cache hits across clones: ccache sees paths relative to the checkout.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 jobs=$(nproc)
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -3,6 +3,8 @@
 # (default 10) over its seed corpus: tests/fuzz/<lib>/corpus/<name>/ when present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Cache hits across clones: ccache sees paths relative to the checkout.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 secs=${1:-10}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j "$(nproc)"

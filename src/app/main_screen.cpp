@@ -14,6 +14,7 @@
 #include "app/splash_form.h"
 #include "app/table_model.h"
 #include "app/table_pair.h"
+#include "comm/port_names.h"
 
 #include <QAction>
 #include <QApplication>
@@ -370,6 +371,8 @@ void TMainScreen::FormCreate() {
 
   TSettings& s = Settings();
   LoadSettings(s, IniFile());
+  // COMn names map to device paths through the [Ports] section of the same settings file.
+  qv::comm::SetPortSettingsFile(IniFile());
   s.FirstRun = false;
   if (s.ComPort == -1) {
     quickSetupDue_ = true;
