@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -53,6 +54,8 @@ class SpandspPeer {
     else
       t30_set_rx_file(t30, rxTiff.c_str(), -1);
     t30_set_phase_e_handler(t30, &SpandspPeer::PhaseE, this);
+    // QV_SPANDSP_TRACE=1 shows the AT traffic and spandsp's T.30 frames on stderr.
+    if (trace_) span_log_set_level(t30_get_logging_state(t30), SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_FLOW);
     ok_ = true;
   }
   ~SpandspPeer() {
@@ -88,6 +91,7 @@ class SpandspPeer {
   static int AtTx(at_state_t*, void* user, const uint8_t* buf, size_t len) {
     auto* self = static_cast<SpandspPeer*>(user);
     size_t done = 0;
+    if (self->trace_) std::fprintf(stderr, "<%.*s>\n", static_cast<int>(len), reinterpret_cast<const char*>(buf));
     // The engine drains the slave continuously; a full pty buffer only needs a short wait.
     for (int tries = 0; done < len && tries < 2000; ++tries) {
       ssize_t n = write(self->master_, buf + done, len - done);
@@ -100,12 +104,11 @@ class SpandspPeer {
   }
   static int ModemControl(t31_state_t*, void* user, int op, const char*) {
     auto* self = static_cast<SpandspPeer*>(user);
-    // Call events are raised from the loop, outside the interpreter's own call.
+    // Call events are raised from the loop, outside the interpreter's own call. The line stays
+    // up after a hang-up so the spandsp terminal can finish its own closing exchange.
     switch (op) {
       case AT_MODEM_CONTROL_CALL: self->pendingEvent_ = AT_CALL_EVENT_CONNECTED; break;
       case AT_MODEM_CONTROL_ANSWER: self->pendingEvent_ = AT_CALL_EVENT_ANSWERED; break;
-      case AT_MODEM_CONTROL_HANGUP:
-      case AT_MODEM_CONTROL_ONHOOK: self->lineUp_ = false; break;
       default: break;
     }
     return 0;
@@ -128,7 +131,10 @@ class SpandspPeer {
     int ringSteps = 0;
     while (running_) {
       ssize_t n = read(master_, in, sizeof in);
-      if (n > 0) t31_at_rx(t31_, in, static_cast<int>(n));
+      if (n > 0) {
+        if (trace_) std::fprintf(stderr, "[%.*s]\n", static_cast<int>(n), in);
+        t31_at_rx(t31_, in, static_cast<int>(n));
+      }
       int ev = pendingEvent_.exchange(0);
       if (ev) {
         t31_call_event(t31_, ev);
@@ -149,6 +155,7 @@ class SpandspPeer {
   }
 
   bool calling_;
+  bool trace_ = std::getenv("QV_SPANDSP_TRACE") != nullptr;
   bool ok_ = false;
   int master_ = -1, slave_ = -1;
   std::string slaveName_;
