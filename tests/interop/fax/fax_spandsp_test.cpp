@@ -119,7 +119,8 @@ TEST_P(SendToSpandsp, PagesArriveAsSent) {
 
 INSTANTIATE_TEST_SUITE_P(Class1, SendToSpandsp,
                          ::testing::Values(SendCase{1, 9600, false}, SendCase{3, 9600, true},
-                                           SendCase{1, 14400, false}, SendCase{1, 4800, false}),
+                                           SendCase{1, 14400, false}, SendCase{3, 14400, true},
+                                           SendCase{1, 4800, false}),
                          [](const auto& info) {
                            return std::to_string(info.param.pages) + "Pages" + std::to_string(info.param.bps) +
                                   (info.param.fine ? "Fine" : "Standard");
