@@ -218,6 +218,20 @@ TEST(Class2Call, TrainingFailsAboveTheLineSpeed) {
   EXPECT_EQ(q.a.command("AT+FDT", "", 20000), "\r\n+FDCS:1,0,0,2,0,0,0,0\r\n\r\nCONNECT\r\n");
 }
 
+TEST(Class2Call, TrainingFailsAtEverySpeed) {
+  // --train-fail-all: the frames get through, no high-speed carrier does.
+  ModemSetOptions parsed;
+  ASSERT_EQ(parseModemSetOptions({"pair", "--a", "/x/a", "--b", "/x/b", "--train-fail-all"}, parsed), "");
+  ModemSetOptions o = fastPair();
+  o.faults = parsed.faults;
+  o.a.maxRate = 4800;
+  Pair p(o);
+  connect2(p, "2");
+  // 4800 and 2400 both get FTT: the sender gives up with "no training at 2400".
+  EXPECT_EQ(p.a.command("AT+FDT", "", 20000), "\r\n+FHNG:27\r\n\r\nOK\r\n");
+  EXPECT_EQ(p.b.waitForResult(20000), "\r\n+FHNG:70\r\n\r\nOK\r\n");
+}
+
 TEST(Class2Call, NoiseOnThePageIsReportedAsBad) {
   ModemSetOptions o = fastPair();
   o.faults.corruptPage = 1;

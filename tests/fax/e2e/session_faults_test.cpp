@@ -28,9 +28,9 @@ TEST(SessionFaults, TrainingFailureFallsBackToASpeedTheLineCarries) {
   EXPECT_TRUE(PageMatches(pages[1], rows[1]));
 }
 
-TEST(SessionFaults, DISABLED_NoSpeedTrainsFailsWithTrainError) {
+TEST(SessionFaults, NoSpeedTrainsFailsWithTrainError) {
   Call call;
-  ASSERT_TRUE(call.Open({"--line-max-rate", "1200"}));
+  ASSERT_TRUE(call.Open({"--train-fail-all"}));
   MakeQvf(call.dir.str("doc.qvf"), 1, false);
   call.send.FaxClass = fcClass1;
   call.receive.FaxClass = fcClass1;
