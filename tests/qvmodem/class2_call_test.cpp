@@ -257,6 +257,55 @@ TEST(Class2Call, NoiseOnThePageIsReportedAsBad) {
   EXPECT_EQ(p.a.waitForResult(), "\r\n+FPTS:1\r\n\r\nOK\r\n");
 }
 
+// Line faults name pages of the fax: page 1 is the first page after training, whatever class the
+// sending modem runs (the Class 1 sender's count is checked in MixedClasses).
+void linePagesCountFromTheFirstPage(const std::string& cls) {
+  const bool v20 = cls == "2.0";
+  ModemSetOptions o = fastPair();
+  o.faults.corruptPage = 2;
+  o.faults.dropInPage = 3;
+  o.faults.dropAfterBytes = 100;
+  Pair p(o);
+  connect2(p, cls);
+  auto hang = [&](int code) {
+    return std::string("\r\n") + (v20 ? "+FHS:" : "+FHNG:") + std::to_string(code) + "\r\n\r\nOK\r\n";
+  };
+  const auto page = makePage(30);
+  EXPECT_EQ(p.a.command("AT+FDT"), std::string("\r\n") + (v20 ? "+FCS:" : "+FDCS:") + "1,5,0,2,0,0,0,0\r\n\r\nCONNECT\r\n");
+  p.b.waitForResult();
+  for (int n = 1; n <= 3; ++n) {
+    SCOPED_TRACE("page " + std::to_string(n));
+    if (n > 1) EXPECT_EQ(p.a.command("AT+FDT"), "\r\nCONNECT\r\n");
+    if (!v20) EXPECT_EQ(p.a.waitFor("\x11"), "\x11");
+    p.a.writeBytes(stuff(page, {0x10, static_cast<uint8_t>(v20 ? (n == 3 ? '.' : ',') : 0x03)}));
+    if (n == 3) {
+      EXPECT_EQ(p.a.waitForResult(), hang(40));
+    } else if (!v20) {
+      EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
+      p.a.write("AT+FET=0\r");
+    }
+    if (n == 1) EXPECT_EQ(p.b.command("AT+FDR"), "\r\nCONNECT\r\n");
+    else EXPECT_EQ(p.b.waitForResult(), "\r\nCONNECT\r\n");
+    p.b.writeBytes({0x12});
+    auto got = p.b.readDleBlock();
+    if (!v20) got = reversed(got);
+    if (n == 3) {
+      EXPECT_EQ(got, std::vector<uint8_t>(page.begin(), page.begin() + 100));
+      EXPECT_EQ(p.b.waitForResult(), hang(90));
+      break;
+    }
+    EXPECT_EQ(got.size(), page.size());
+    EXPECT_EQ(got == page, n == 1);
+    EXPECT_EQ(p.b.waitForResult().substr(0, v20 ? 8 : 9), std::string("\r\n") + (v20 ? "+FPS:" : "+FPTS:") + (n == 1 ? "1" : "2"));
+    if (n == 2) EXPECT_EQ(p.b.command(v20 ? "AT+FPS=1" : "AT+FPTS=1"), "\r\nOK\r\n");  // take it anyway
+    p.b.write("AT+FDR\r");
+    EXPECT_EQ(p.a.waitForResult(), v20 ? "\r\nOK\r\n" : "\r\n+FPTS:1\r\n\r\nOK\r\n");
+  }
+}
+
+TEST(Class2Call, LineFaultsHitTheNamedPageClass2Sender) { linePagesCountFromTheFirstPage("2"); }
+TEST(Class2Call, LineFaultsHitTheNamedPageClass20Sender) { linePagesCountFromTheFirstPage("2.0"); }
+
 TEST(Class2Call, LineDroppedInThePage) {
   ModemSetOptions o = fastPair();
   o.faults.dropInPage = 1;
