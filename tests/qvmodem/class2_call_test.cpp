@@ -306,6 +306,25 @@ void linePagesCountFromTheFirstPage(const std::string& cls) {
 TEST(Class2Call, LineFaultsHitTheNamedPageClass2Sender) { linePagesCountFromTheFirstPage("2"); }
 TEST(Class2Call, LineFaultsHitTheNamedPageClass20Sender) { linePagesCountFromTheFirstPage("2.0"); }
 
+// The receiving DTE ends the session with +FK/+FKS while the page is on its way: its modem says
+// goodbye (DCN) and hangs up; the sender's modem reports the lost call instead of a sent page.
+void receiverAbortEndsTheCall(const std::string& cls) {
+  const bool v20 = cls == "2.0";
+  Pair p;
+  connect2(p, cls);
+  EXPECT_EQ(p.a.command("AT+FDT"), std::string("\r\n") + (v20 ? "+FCS:" : "+FDCS:") + "1,5,0,2,0,0,0,0\r\n\r\nCONNECT\r\n");
+  p.b.waitForResult();
+  if (!v20) EXPECT_EQ(p.a.waitFor("\x11"), "\x11");
+  EXPECT_EQ(p.b.command(v20 ? "AT+FKS" : "AT+FK"), v20 ? "\r\n+FHS:02\r\n\r\nOK\r\n" : "\r\n+FHNG:2\r\n\r\nOK\r\n");
+  p.a.writeBytes(stuff(makePage(30), {0x10, static_cast<uint8_t>(v20 ? '.' : 0x03)}));
+  EXPECT_EQ(p.a.waitForResult(), v20 ? "\r\n+FHS:40\r\n\r\nOK\r\n" : "\r\n+FHNG:40\r\n\r\nOK\r\n");
+  EXPECT_EQ(p.a.command("AT+FDT"), "\r\nERROR\r\n");
+  EXPECT_EQ(p.b.command("AT+FDR"), "\r\nERROR\r\n");
+}
+
+TEST(Class2Call, ReceiverFkEndsTheCallClass2) { receiverAbortEndsTheCall("2"); }
+TEST(Class2Call, ReceiverFksEndsTheCallClass20) { receiverAbortEndsTheCall("2.0"); }
+
 TEST(Class2Call, LineDroppedInThePage) {
   ModemSetOptions o = fastPair();
   o.faults.dropInPage = 1;
