@@ -9,7 +9,7 @@ function(qv_library name)
   target_link_libraries(qv_${name} PUBLIC ${QL_DEPS})
 endfunction()
 
-# qv_tests(LABEL DEPS <targets...> [DIR dir])
+# qv_tests(LABEL DEPS <targets...> [DIR dir] [TIMEOUT s] [ENV "A=1;B=2"] [LABELS extra...])
 #   Every *_test.cpp in the folder (default: the current one) becomes one GoogleTest executable
 #   registered with CTest under the label. Tests find data through QV_TEST_DATA_DIR and
 #   QV_BIN_DIR (the folder of the built programs).
@@ -17,7 +17,7 @@ function(qv_tests label)
   if(QV_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(QT "" "DIR;TIMEOUT" "DEPS;ENV" ${ARGN})
+  cmake_parse_arguments(QT "" "DIR;TIMEOUT" "DEPS;ENV;LABELS" ${ARGN})
   if(NOT QT_DIR)
     set(QT_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   endif()
@@ -35,7 +35,7 @@ function(qv_tests label)
       QV_TEST_DATA_DIR="${QT_DIR}/data" QV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
       QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
     add_test(NAME ${exe} COMMAND ${exe})
-    set_tests_properties(${exe} PROPERTIES LABELS ${label} TIMEOUT ${QT_TIMEOUT}
+    set_tests_properties(${exe} PROPERTIES LABELS "${label};${QT_LABELS}" TIMEOUT ${QT_TIMEOUT}
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${QT_ENV}")
   endforeach()
 endfunction()

@@ -631,7 +631,9 @@ TQvSendFax::Next TQvSendFax::OnLine() {
         FrameKind k = ClassifyFcf(lastFcf_);
         if (k == FrameKind::Mcf) {
           if (morePages_ && UseMPS) {
-            ModemCommand(std::string("AT+FTM=") + TrainingCode(speedIndex_), 40);
+            // Later pages of a V.17 call use the short-train modulation, as page 1 did: a
+            // receiving modem listening for short train loses a long-train page.
+            ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
             state_ = 18;
           } else if (morePages_) {
             ModemCommand("AT+FTH=3", 40);

@@ -88,7 +88,9 @@ void RejectedCallLeavesNoFile(TFaxClass cls) {
   ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
   EXPECT_EQ(call.received.finishCode, -6011);
   EXPECT_EQ(call.received.logs, std::vector<int>{6});
-  if (cls == fcClass1) EXPECT_NE(call.sent.finishCode, 0);
+  if (cls == fcClass1) {
+    EXPECT_NE(call.sent.finishCode, 0);
+  }
   EXPECT_TRUE(call.ReceivedFiles().empty());
   EXPECT_NE(ReadText(call.dir.str("receive.his")).find("Receive skipped at "), std::string::npos);
 }

@@ -1,0 +1,175 @@
+// An independent fax machine for our Class 1 engine: spandsp's T.31 modem answers AT commands on
+// the master side of a pseudo-terminal, and its audio is looped to spandsp's own T.30 terminal.
+#pragma once
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+extern "C" {
+#include <spandsp.h>
+}
+
+namespace qv::fax::test {
+
+class SpandspPeer {
+ public:
+  // `calling`: the spandsp terminal places the call (it then sends `txTiff`); otherwise it answers
+  // and stores what it gets in `rxTiff`.
+  SpandspPeer(bool calling, const std::string& txTiff, const std::string& rxTiff) : calling_(calling) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    slaveName_ = ptsname(master_);
+    // Held open so the master never reads a hang-up between the engine's opens; raw from the
+    // start so nothing is echoed back before the engine configures the line.
+    slave_ = open(slaveName_.c_str(), O_RDWR | O_NOCTTY);
+    if (slave_ < 0) return;
+    termios tio{};
+    tcgetattr(slave_, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave_, TCSANOW, &tio);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+
+    t31_ = t31_init(nullptr, &SpandspPeer::AtTx, this, &SpandspPeer::ModemControl, this, nullptr, nullptr);
+    fax_ = fax_init(nullptr, calling);
+    if (!t31_ || !fax_) return;
+    t31_set_transmit_on_idle(t31_, 1);
+    fax_set_transmit_on_idle(fax_, 1);
+    t30_state_t* t30 = fax_get_t30_state(fax_);
+    t30_set_tx_ident(t30, "SPANDSP PEER");
+    t30_set_ecm_capability(t30, 0);
+    t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
+    t30_set_supported_compressions(t30, T30_SUPPORT_T4_1D_COMPRESSION);
+    if (calling)
+      t30_set_tx_file(t30, txTiff.c_str(), -1, -1);
+    else
+      t30_set_rx_file(t30, rxTiff.c_str(), -1);
+    t30_set_phase_e_handler(t30, &SpandspPeer::PhaseE, this);
+    // QV_SPANDSP_TRACE=1 shows the AT traffic and spandsp's T.30 frames on stderr.
+    if (trace_) span_log_set_level(t30_get_logging_state(t30), SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_FLOW);
+    ok_ = true;
+  }
+  ~SpandspPeer() {
+    Stop();
+    if (fax_) fax_free(fax_);
+    if (t31_) t31_free(t31_);
+    if (slave_ >= 0) close(slave_);
+    if (master_ >= 0) close(master_);
+  }
+  bool ok() const { return ok_; }
+  const std::string& device() const { return slaveName_; }
+
+  // Runs the modem and the line until Stop(), 160 samples every `stepMs` milliseconds.
+  void Start(int stepMs = 20) {
+    running_ = true;
+    thread_ = std::thread([this, stepMs] { Run(stepMs); });
+  }
+  void Stop() {
+    running_ = false;
+    if (thread_.joinable()) thread_.join();
+  }
+  // Rings the modem's line: the spandsp terminal calls our receiver.
+  void Ring() { ringRequested_ = true; }
+
+  bool finished() const { return phaseE_; }
+  int completion() const { return completion_; }
+  t30_stats_t Stats() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stats_;
+  }
+
+ private:
+  static int AtTx(at_state_t*, void* user, const uint8_t* buf, size_t len) {
+    auto* self = static_cast<SpandspPeer*>(user);
+    size_t done = 0;
+    if (self->trace_) std::fprintf(stderr, "<%.*s>\n", static_cast<int>(len), reinterpret_cast<const char*>(buf));
+    // The engine drains the slave continuously; a full pty buffer only needs a short wait.
+    for (int tries = 0; done < len && tries < 2000; ++tries) {
+      ssize_t n = write(self->master_, buf + done, len - done);
+      if (n > 0)
+        done += static_cast<size_t>(n);
+      else
+        usleep(1000);
+    }
+    return static_cast<int>(done);
+  }
+  static int ModemControl(t31_state_t*, void* user, int op, const char*) {
+    auto* self = static_cast<SpandspPeer*>(user);
+    // Call events are raised from the loop, outside the interpreter's own call. The line stays
+    // up after a hang-up so the spandsp terminal can finish its own closing exchange.
+    switch (op) {
+      case AT_MODEM_CONTROL_CALL: self->pendingEvent_ = AT_CALL_EVENT_CONNECTED; break;
+      case AT_MODEM_CONTROL_ANSWER: self->pendingEvent_ = AT_CALL_EVENT_ANSWERED; break;
+      default: break;
+    }
+    return 0;
+  }
+  static void PhaseE(t30_state_t* t30, void* user, int code) {
+    auto* self = static_cast<SpandspPeer*>(user);
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      t30_get_transfer_statistics(t30, &self->stats_);
+    }
+    self->completion_ = code;
+    self->phaseE_ = true;
+  }
+
+  void Run(int stepMs) {
+    constexpr int kStep = 160;
+    int16_t toFax[kStep], toModem[kStep];
+    char in[512];
+    auto next = std::chrono::steady_clock::now();
+    int ringSteps = 0;
+    while (running_) {
+      ssize_t n = read(master_, in, sizeof in);
+      if (n > 0) {
+        if (trace_) std::fprintf(stderr, "[%.*s]\n", static_cast<int>(n), in);
+        t31_at_rx(t31_, in, static_cast<int>(n));
+      }
+      int ev = pendingEvent_.exchange(0);
+      if (ev) {
+        t31_call_event(t31_, ev);
+        lineUp_ = true;
+      }
+      if (ringRequested_ && !lineUp_ && ++ringSteps % 150 == 1) t31_call_event(t31_, AT_CALL_EVENT_ALERTING);
+      std::memset(toFax, 0, sizeof toFax);
+      std::memset(toModem, 0, sizeof toModem);
+      if (lineUp_) {
+        t31_tx(t31_, toFax, kStep);
+        fax_tx(fax_, toModem, kStep);
+        fax_rx(fax_, toFax, kStep);
+        t31_rx(t31_, toModem, kStep);
+      }
+      next += std::chrono::milliseconds(stepMs);
+      std::this_thread::sleep_until(next);
+    }
+  }
+
+  bool calling_;
+  bool trace_ = std::getenv("QV_SPANDSP_TRACE") != nullptr;
+  bool ok_ = false;
+  int master_ = -1, slave_ = -1;
+  std::string slaveName_;
+  t31_state_t* t31_ = nullptr;
+  fax_state_t* fax_ = nullptr;
+  std::thread thread_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> lineUp_{false};
+  std::atomic<bool> ringRequested_{false};
+  std::atomic<int> pendingEvent_{0};
+  std::atomic<bool> phaseE_{false};
+  std::atomic<int> completion_{-1};
+  std::mutex mutex_;
+  t30_stats_t stats_{};
+};
+
+}  // namespace qv::fax::test
