@@ -218,6 +218,20 @@ TEST(Class2Call, TrainingFailsAboveTheLineSpeed) {
   EXPECT_EQ(q.a.command("AT+FDT", "", 20000), "\r\n+FDCS:1,0,0,2,0,0,0,0\r\n\r\nCONNECT\r\n");
 }
 
+TEST(Class2Call, TrainingFailsAtEverySpeed) {
+  // --train-fail-all: the frames get through, no high-speed carrier does.
+  ModemSetOptions parsed;
+  ASSERT_EQ(parseModemSetOptions({"pair", "--a", "/x/a", "--b", "/x/b", "--train-fail-all"}, parsed), "");
+  ModemSetOptions o = fastPair();
+  o.faults = parsed.faults;
+  o.a.maxRate = 4800;
+  Pair p(o);
+  connect2(p, "2");
+  // 4800 and 2400 both get FTT: the sender gives up with "no training at 2400".
+  EXPECT_EQ(p.a.command("AT+FDT", "", 20000), "\r\n+FHNG:27\r\n\r\nOK\r\n");
+  EXPECT_EQ(p.b.waitForResult(20000), "\r\n+FHNG:70\r\n\r\nOK\r\n");
+}
+
 TEST(Class2Call, NoiseOnThePageIsReportedAsBad) {
   ModemSetOptions o = fastPair();
   o.faults.corruptPage = 1;
@@ -242,6 +256,74 @@ TEST(Class2Call, NoiseOnThePageIsReportedAsBad) {
   p.b.write("AT+FDR\r");
   EXPECT_EQ(p.a.waitForResult(), "\r\n+FPTS:1\r\n\r\nOK\r\n");
 }
+
+// Line faults name pages of the fax: page 1 is the first page after training, whatever class the
+// sending modem runs (the Class 1 sender's count is checked in MixedClasses).
+void linePagesCountFromTheFirstPage(const std::string& cls) {
+  const bool v20 = cls == "2.0";
+  ModemSetOptions o = fastPair();
+  o.faults.corruptPage = 2;
+  o.faults.dropInPage = 3;
+  o.faults.dropAfterBytes = 100;
+  Pair p(o);
+  connect2(p, cls);
+  auto hang = [&](int code) {
+    return std::string("\r\n") + (v20 ? "+FHS:" : "+FHNG:") + std::to_string(code) + "\r\n\r\nOK\r\n";
+  };
+  const auto page = makePage(30);
+  EXPECT_EQ(p.a.command("AT+FDT"), std::string("\r\n") + (v20 ? "+FCS:" : "+FDCS:") + "1,5,0,2,0,0,0,0\r\n\r\nCONNECT\r\n");
+  p.b.waitForResult();
+  for (int n = 1; n <= 3; ++n) {
+    SCOPED_TRACE("page " + std::to_string(n));
+    if (n > 1) EXPECT_EQ(p.a.command("AT+FDT"), "\r\nCONNECT\r\n");
+    if (!v20) EXPECT_EQ(p.a.waitFor("\x11"), "\x11");
+    p.a.writeBytes(stuff(page, {0x10, static_cast<uint8_t>(v20 ? (n == 3 ? '.' : ',') : 0x03)}));
+    if (n == 3) {
+      EXPECT_EQ(p.a.waitForResult(), hang(40));
+    } else if (!v20) {
+      EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
+      p.a.write("AT+FET=0\r");
+    }
+    if (n == 1) EXPECT_EQ(p.b.command("AT+FDR"), "\r\nCONNECT\r\n");
+    else EXPECT_EQ(p.b.waitForResult(), "\r\nCONNECT\r\n");
+    p.b.writeBytes({0x12});
+    auto got = p.b.readDleBlock();
+    if (!v20) got = reversed(got);
+    if (n == 3) {
+      EXPECT_EQ(got, std::vector<uint8_t>(page.begin(), page.begin() + 100));
+      EXPECT_EQ(p.b.waitForResult(), hang(90));
+      break;
+    }
+    EXPECT_EQ(got.size(), page.size());
+    EXPECT_EQ(got == page, n == 1);
+    EXPECT_EQ(p.b.waitForResult().substr(0, v20 ? 8 : 9), std::string("\r\n") + (v20 ? "+FPS:" : "+FPTS:") + (n == 1 ? "1" : "2"));
+    if (n == 2) EXPECT_EQ(p.b.command(v20 ? "AT+FPS=1" : "AT+FPTS=1"), "\r\nOK\r\n");  // take it anyway
+    p.b.write("AT+FDR\r");
+    EXPECT_EQ(p.a.waitForResult(), v20 ? "\r\nOK\r\n" : "\r\n+FPTS:1\r\n\r\nOK\r\n");
+  }
+}
+
+TEST(Class2Call, LineFaultsHitTheNamedPageClass2Sender) { linePagesCountFromTheFirstPage("2"); }
+TEST(Class2Call, LineFaultsHitTheNamedPageClass20Sender) { linePagesCountFromTheFirstPage("2.0"); }
+
+// The receiving DTE ends the session with +FK/+FKS while the page is on its way: its modem says
+// goodbye (DCN) and hangs up; the sender's modem reports the lost call instead of a sent page.
+void receiverAbortEndsTheCall(const std::string& cls) {
+  const bool v20 = cls == "2.0";
+  Pair p;
+  connect2(p, cls);
+  EXPECT_EQ(p.a.command("AT+FDT"), std::string("\r\n") + (v20 ? "+FCS:" : "+FDCS:") + "1,5,0,2,0,0,0,0\r\n\r\nCONNECT\r\n");
+  p.b.waitForResult();
+  if (!v20) EXPECT_EQ(p.a.waitFor("\x11"), "\x11");
+  EXPECT_EQ(p.b.command(v20 ? "AT+FKS" : "AT+FK"), v20 ? "\r\n+FHS:02\r\n\r\nOK\r\n" : "\r\n+FHNG:2\r\n\r\nOK\r\n");
+  p.a.writeBytes(stuff(makePage(30), {0x10, static_cast<uint8_t>(v20 ? '.' : 0x03)}));
+  EXPECT_EQ(p.a.waitForResult(), v20 ? "\r\n+FHS:40\r\n\r\nOK\r\n" : "\r\n+FHNG:40\r\n\r\nOK\r\n");
+  EXPECT_EQ(p.a.command("AT+FDT"), "\r\nERROR\r\n");
+  EXPECT_EQ(p.b.command("AT+FDR"), "\r\nERROR\r\n");
+}
+
+TEST(Class2Call, ReceiverFkEndsTheCallClass2) { receiverAbortEndsTheCall("2"); }
+TEST(Class2Call, ReceiverFksEndsTheCallClass20) { receiverAbortEndsTheCall("2.0"); }
 
 TEST(Class2Call, LineDroppedInThePage) {
   ModemSetOptions o = fastPair();

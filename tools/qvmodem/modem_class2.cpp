@@ -515,7 +515,9 @@ void Modem::c2Transmit() {
     flush();
   }
   line_->carrierOff(end_);
-  if (checkLost()) {
+  // A transmitter hears nothing: frames the far side sent before it hung up (a DCN after +FK)
+  // do not keep the call alive.
+  if (!line_->connected(end_)) {
     c2Hangup(40);
     return;
   }

@@ -49,6 +49,7 @@ std::string usageText() {
          "  --fast              no line pacing (tests)\n"
          "  --dial-result R     busy | no-answer | no-dialtone | voice | no-carrier for A's calls\n"
          "  --line-max-rate BPS carriers faster than this arrive as noise (training fails)\n"
+         "  --train-fail-all    every high-speed carrier arrives as noise (no speed trains)\n"
          "  --drop-page N       the line goes dead in the middle of page N\n"
          "  --drop-after BYTES  ...after this many bytes of it (default 2048)\n"
          "  --corrupt-page N    noise on page N (0: every page)\n";
@@ -87,6 +88,11 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       else if (v == "voice") out.dialOutcome = DialOutcome::Voice;
       else if (v == "no-carrier") out.dialOutcome = DialOutcome::NoCarrier;
       else return "bad --dial-result '" + v + "'";
+      continue;
+    }
+    if (opt == "--train-fail-all") {
+      // Only the V.21 frames get through: training fails at every speed.
+      out.faults.maxRate = 300;
       continue;
     }
     if (opt == "--line-max-rate" || opt == "--drop-page" || opt == "--drop-after" || opt == "--corrupt-page") {
