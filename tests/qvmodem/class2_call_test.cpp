@@ -275,8 +275,12 @@ void linePagesCountFromTheFirstPage(const std::string& cls) {
   p.b.waitForResult();
   for (int n = 1; n <= 3; ++n) {
     SCOPED_TRACE("page " + std::to_string(n));
-    if (n > 1) EXPECT_EQ(p.a.command("AT+FDT"), "\r\nCONNECT\r\n");
-    if (!v20) EXPECT_EQ(p.a.waitFor("\x11"), "\x11");
+    if (n > 1) {
+      EXPECT_EQ(p.a.command("AT+FDT"), "\r\nCONNECT\r\n");
+    }
+    if (!v20) {
+      EXPECT_EQ(p.a.waitFor("\x11"), "\x11");
+    }
     p.a.writeBytes(stuff(page, {0x10, static_cast<uint8_t>(v20 ? (n == 3 ? '.' : ',') : 0x03)}));
     if (n == 3) {
       EXPECT_EQ(p.a.waitForResult(), hang(40));
@@ -297,7 +301,9 @@ void linePagesCountFromTheFirstPage(const std::string& cls) {
     EXPECT_EQ(got.size(), page.size());
     EXPECT_EQ(got == page, n == 1);
     EXPECT_EQ(p.b.waitForResult().substr(0, v20 ? 8 : 9), std::string("\r\n") + (v20 ? "+FPS:" : "+FPTS:") + (n == 1 ? "1" : "2"));
-    if (n == 2) EXPECT_EQ(p.b.command(v20 ? "AT+FPS=1" : "AT+FPTS=1"), "\r\nOK\r\n");  // take it anyway
+    if (n == 2) {
+      EXPECT_EQ(p.b.command(v20 ? "AT+FPS=1" : "AT+FPTS=1"), "\r\nOK\r\n");  // take it anyway
+    }
     p.b.write("AT+FDR\r");
     EXPECT_EQ(p.a.waitForResult(), v20 ? "\r\nOK\r\n" : "\r\n+FPTS:1\r\n\r\nOK\r\n");
   }
@@ -314,7 +320,9 @@ void receiverAbortEndsTheCall(const std::string& cls) {
   connect2(p, cls);
   EXPECT_EQ(p.a.command("AT+FDT"), std::string("\r\n") + (v20 ? "+FCS:" : "+FDCS:") + "1,5,0,2,0,0,0,0\r\n\r\nCONNECT\r\n");
   p.b.waitForResult();
-  if (!v20) EXPECT_EQ(p.a.waitFor("\x11"), "\x11");
+  if (!v20) {
+    EXPECT_EQ(p.a.waitFor("\x11"), "\x11");
+  }
   EXPECT_EQ(p.b.command(v20 ? "AT+FKS" : "AT+FK"), v20 ? "\r\n+FHS:02\r\n\r\nOK\r\n" : "\r\n+FHNG:2\r\n\r\nOK\r\n");
   p.a.writeBytes(stuff(makePage(30), {0x10, static_cast<uint8_t>(v20 ? '.' : 0x03)}));
   EXPECT_EQ(p.a.waitForResult(), v20 ? "\r\n+FHS:40\r\n\r\nOK\r\n" : "\r\n+FHNG:40\r\n\r\nOK\r\n");

@@ -99,6 +99,7 @@ class Modem {
   void c2Transmit();            // +FDT
   void c2PostPage(int ppm);     // +FET / 2.0 DLE sequence
   void c2Receive();             // +FDR
+  bool repeatsPostPage(const std::vector<Bytes>& frames) const;
   void c2Abort();               // +FK / +FKS
   bool c2ReportEnabled(int which) const;  // 0 caps, 1 session, 2 IDs, 3 NSF
 
@@ -144,6 +145,7 @@ class Modem {
   int lastPpm_ = -1;          // receiver: the post-page message of the last page
   bool responsePending_ = false;
   int lastPageStatus_ = 1;
+  uint8_t lastResponse_ = 0;   // receiver: the answer sent to the last post-page message
 };
 
 }  // namespace qv::modem

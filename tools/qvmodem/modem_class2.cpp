@@ -662,10 +662,24 @@ bool Modem::c2ReceivePhaseB(bool sendDisFirst) {
   }
 }
 
+// True when the frames repeat a post-page message (MPS, EOM or EOP, with or without the
+// procedure-interrupt variants).
+static bool isPostPage(uint8_t code) {
+  return code == fcf::kMps || code == fcf::kEom || code == fcf::kEop || code == (0x5E & 0xFE) ||
+         code == (0x9E & 0xFE) || code == (0x3E & 0xFE);
+}
+
+bool Modem::repeatsPostPage(const std::vector<Bytes>& frames) const {
+  for (const Bytes& f : frames)
+    if (isPostPage(frameFcf(f))) return true;
+  return false;
+}
+
 void Modem::c2AnswerSession() {
   c2Sender_ = false;
   pagesDone_ = 0;
   lastPpm_ = -1;
+  lastResponse_ = 0;
   responsePending_ = false;
   remoteId_.clear();
   pageStatus_ = 1;
@@ -682,13 +696,19 @@ void Modem::c2Receive() {
     static const uint8_t kResp[6] = {0, fcf::kMcf, fcf::kRtn, fcf::kRtp, fcf::kPin, fcf::kPip};
     const int status = pageStatus_ >= 1 && pageStatus_ <= 5 ? pageStatus_ : 1;
     sleepMs(75);
-    lineSendFrames({buildSimpleFrame(kResp[status])});
+    lastResponse_ = kResp[status];
+    lineSendFrames({buildSimpleFrame(lastResponse_)});
     responsePending_ = false;
     const bool good = status == 1 || status == 3;
     if (lastPpm_ == 2 && good) {
-      // The end: the sender says goodbye with DCN.
-      std::vector<Bytes> frames;
-      lineReceiveFrames(frames, kT4Ms);
+      // The end: the sender says goodbye with DCN. A sender that missed our answer repeats its
+      // post-page message; answer it again, as a real modem does.
+      for (int repeats = 0; repeats < 3; ++repeats) {
+        std::vector<Bytes> frames;
+        if (lineReceiveFrames(frames, kT4Ms) != RxStatus::Ok || !repeatsPostPage(frames)) break;
+        sleepMs(75);
+        lineSendFrames({buildSimpleFrame(lastResponse_)});
+      }
       c2Hangup(0);
       return;
     }
@@ -731,6 +751,12 @@ void Modem::c2Receive() {
           session_ = parseDcs(f);
           dcs = true;
         }
+      }
+      if (!dcs && lastResponse_ != 0 && repeatsPostPage(frames)) {
+        // The sender missed our answer to its last page and asks again.
+        sleepMs(75);
+        lineSendFrames({buildSimpleFrame(lastResponse_)});
+        continue;
       }
       if (dcs) {
         Bytes tcf;
