@@ -81,29 +81,29 @@ int convertPages(ConverterState& s, Reader& reader) {
 }  // namespace
 
 bool TFaxFontSpec::Parse(const std::string& text, TFaxFontSpec& out) {
-  TFaxFontSpec spec;
+  TFaxFontSpec wanted;
   std::string head = text.substr(0, text.find(':'));
   std::string rest = text.size() > head.size() ? text.substr(head.size()) : "";
   size_t dash = head.rfind('-');
   if (dash != std::string::npos && dash + 1 < head.size() &&
       head.find_first_not_of("0123456789", dash + 1) == std::string::npos) {
     if (head.size() - dash - 1 > 4) return false;
-    spec.Size = std::stoi(head.substr(dash + 1));
+    wanted.Size = std::stoi(head.substr(dash + 1));
     head.resize(dash);
   }
-  if (head.empty() || spec.Size < 1 || spec.Size > 1000) return false;
-  spec.Name = head;
+  if (head.empty() || wanted.Size < 1 || wanted.Size > 1000) return false;
+  wanted.Name = head;
   size_t pos = 0;
   while (pos < rest.size()) {
     size_t next = rest.find(':', pos + 1);
     std::string opt = rest.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
-    if (opt == "bold") spec.Bold = true;
-    else if (opt == "italic") spec.Italic = true;
+    if (opt == "bold") wanted.Bold = true;
+    else if (opt == "italic") wanted.Italic = true;
     else if (!opt.empty()) return false;
     if (next == std::string::npos) break;
     pos = next;
   }
-  out = spec;
+  out = wanted;
   return true;
 }
 

@@ -15,11 +15,11 @@ constexpr int kMaxBitmapBytes = 65536;
 constexpr int kScreenDpi = 96;
 
 // The font file Fontconfig picks for the description; empty when there is none.
-std::string matchFontFile(const TFaxFontSpec& spec, int& index) {
+std::string matchFontFile(const TFaxFontSpec& wanted, int& index) {
   FcPattern* pat = FcPatternCreate();
-  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(spec.Name.c_str()));
-  FcPatternAddInteger(pat, FC_WEIGHT, spec.Bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-  FcPatternAddInteger(pat, FC_SLANT, spec.Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(wanted.Name.c_str()));
+  FcPatternAddInteger(pat, FC_WEIGHT, wanted.Bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+  FcPatternAddInteger(pat, FC_SLANT, wanted.Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
   FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
   FcConfigSubstitute(nullptr, pat, FcMatchPattern);
   FcDefaultSubstitute(pat);
@@ -68,7 +68,7 @@ TextExReader::~TextExReader() {
   if (library_) FT_Done_FreeType(static_cast<FT_Library>(library_));
 }
 
-int TextExReader::SetFont(ConverterState& state, const TFaxFontSpec& spec, bool fine) {
+int TextExReader::SetFont(ConverterState& state, const TFaxFontSpec& wanted, bool fine) {
   if (!library_) {
     FT_Library lib = nullptr;
     if (FT_Init_FreeType(&lib)) return qv::core::ecFontFileNotFound;
@@ -79,13 +79,13 @@ int TextExReader::SetFont(ConverterState& state, const TFaxFontSpec& spec, bool 
     face_ = nullptr;
   }
   int index = 0;
-  std::string file = matchFontFile(spec, index);
+  std::string file = matchFontFile(wanted, index);
   FT_Face face = nullptr;
   if (file.empty() || FT_New_Face(static_cast<FT_Library>(library_), file.c_str(), index, &face))
     return qv::core::ecFontFileNotFound;
   face_ = face;
   rendered_.reset();
-  int pixels = (spec.Size * kScreenDpi + 36) / 72;
+  int pixels = (wanted.Size * kScreenDpi + 36) / 72;
   if (fine) pixels *= 2;
   if (pixels < 1) pixels = 1;
   if (pixels > 2000 || FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels)))

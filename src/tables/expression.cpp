@@ -789,8 +789,8 @@ class Parser {
     size_t namePos = cur_.pos;
     Next();
     if (cur_.kind == Tok::LParen) {
-      const FnSpec* spec = FindFunction(name);
-      if (!spec) {
+      const FnSpec* fnSpec = FindFunction(name);
+      if (!fnSpec) {
         cur_.pos = namePos;
         Fail("unknown function " + name + "()", xbeExprUnknownName);
       }
@@ -806,12 +806,12 @@ class Parser {
           break;
         }
       }
-      if (cur_.kind != Tok::RParen) Fail("\")\" expected after the arguments of " + std::string(spec->name));
+      if (cur_.kind != Tok::RParen) Fail("\")\" expected after the arguments of " + std::string(fnSpec->name));
       Next();
-      if (static_cast<int>(args.size()) < spec->minArgs || static_cast<int>(args.size()) > spec->maxArgs)
-        TypeFail(std::string(spec->name) + "() takes " + std::to_string(spec->minArgs) +
-                 (spec->maxArgs != spec->minArgs ? " to " + std::to_string(spec->maxArgs) : "") + " argument(s)");
-      return MakeFunction(*spec, std::move(args));
+      if (static_cast<int>(args.size()) < fnSpec->minArgs || static_cast<int>(args.size()) > fnSpec->maxArgs)
+        TypeFail(std::string(fnSpec->name) + "() takes " + std::to_string(fnSpec->minArgs) +
+                 (fnSpec->maxArgs != fnSpec->minArgs ? " to " + std::to_string(fnSpec->maxArgs) : "") + " argument(s)");
+      return MakeFunction(*fnSpec, std::move(args));
     }
     for (size_t i = 0; i < fields_.size(); ++i) {
       if (fields_[i].name == name) {

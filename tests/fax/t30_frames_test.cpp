@@ -16,7 +16,7 @@ TEST(T30Frames, IdFrameReversesAndPadsAndDecodesBack) {
   EXPECT_EQ(f[12], '4');
   EXPECT_EQ(f[22], '+');
   EXPECT_EQ(DecodeIdFrame(f.data(), f.size()), "+1 555 1234");
-  // The spec-sheet layout (reversed characters first, padding last) decodes the same way,
+  // The other common layout (reversed characters first, padding last) decodes the same way,
   // and trailing FCS bytes after the 20 ID bytes are ignored.
   std::vector<uint8_t> other = {0xFF, 0x03, 0x43, '4', '3', '2', '1', ' ', '5', '5', '5', ' ', '1', '+'};
   other.insert(other.end(), 9, ' ');

@@ -191,13 +191,13 @@ TEST(TextReader, ScreenFontText) {
   TQvFaxConverter c;
   c.SetInputDocumentType(idTextEx);
   c.SetDocumentFile(dir.file("ex.txt"));
-  TFaxFontSpec spec;
-  ASSERT_TRUE(TFaxFontSpec::Parse("DejaVu Sans-12:bold", spec));
-  EXPECT_EQ(spec.Name, "DejaVu Sans");
-  EXPECT_EQ(spec.Size, 12);
-  EXPECT_TRUE(spec.Bold);
-  EXPECT_FALSE(spec.Italic);
-  c.SetEnhFont(spec);
+  TFaxFontSpec wanted;
+  ASSERT_TRUE(TFaxFontSpec::Parse("DejaVu Sans-12:bold", wanted));
+  EXPECT_EQ(wanted.Name, "DejaVu Sans");
+  EXPECT_EQ(wanted.Size, 12);
+  EXPECT_TRUE(wanted.Bold);
+  EXPECT_FALSE(wanted.Italic);
+  c.SetEnhFont(wanted);
   c.ConvertToFile();
   auto pages = ReadQvfPages(dir.file("ex.QVF"));
   ASSERT_EQ(pages.size(), 1u);
@@ -229,8 +229,8 @@ TEST(TextReader, ScreenFontText) {
   } catch (const qv::core::EQvException& e) {
     EXPECT_EQ(e.ErrorCode(), -8055);
   }
-  EXPECT_FALSE(TFaxFontSpec::Parse("Sans:wobbly", spec));
-  EXPECT_FALSE(TFaxFontSpec::Parse("-12", spec));
+  EXPECT_FALSE(TFaxFontSpec::Parse("Sans:wobbly", wanted));
+  EXPECT_FALSE(TFaxFontSpec::Parse("-12", wanted));
 }
 
 TEST(TextReader, SingleLinesForTheHeaderLine) {

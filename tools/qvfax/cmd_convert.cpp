@@ -91,9 +91,9 @@ int run(const std::vector<std::string>& args) {
     if (type == idText && !fontSpec.empty()) type = idTextEx;
   }
   if (!fontSpec.empty()) {
-    TFaxFontSpec spec;
-    if (!TFaxFontSpec::Parse(fontSpec, spec)) return fail("bad font description " + fontSpec);
-    cvt.SetEnhFont(spec);
+    TFaxFontSpec wanted;
+    if (!TFaxFontSpec::Parse(fontSpec, wanted)) return fail("bad font description " + fontSpec);
+    cvt.SetEnhFont(wanted);
   }
   cvt.SetInputDocumentType(type);
   cvt.SetDocumentFile(input);
