@@ -5,6 +5,7 @@
 
 #include "faximage/converter_state.h"
 #include "faximage/t4_tables.h"
+#include "faximage/unpacker_bitmap.h"
 
 namespace qv::faximage {
 
@@ -227,6 +228,22 @@ int RasterizeTextRow(ConverterState& state, std::string_view text, int glyphRow,
     covered = std::max(covered, std::min(rowBytes, (x0 + d.GlyphWidth + 7) / 8));
   }
   return covered;
+}
+
+std::vector<uint8_t> CodePageRows(const PageBitmap& page, bool endOfPage) {
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(page.height) * 32 + kEndOfPageCode.size());
+  std::vector<uint8_t> raster(static_cast<size_t>(page.width + 7) / 8 + 8, 0);
+  uint8_t coded[kMaxCodedRow];
+  const size_t rowBytes = static_cast<size_t>(page.width + 7) / 8;
+  for (int y = 0; y < page.height; ++y) {
+    const uint8_t* src = page.row(y);
+    for (size_t i = 0; i < rowBytes; ++i) raster[i] = page.inverted ? static_cast<uint8_t>(~src[i]) : src[i];
+    int n = CodeRow(raster.data(), page.width, 0, false, coded);
+    out.insert(out.end(), coded, coded + n);
+  }
+  if (endOfPage) out.insert(out.end(), kEndOfPageCode.begin(), kEndOfPageCode.end());
+  return out;
 }
 
 }  // namespace qv::faximage

@@ -3,10 +3,12 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace qv::faximage {
 
 struct ConverterState;
+struct PageBitmap;
 
 // An all-white 1728-pixel row: aligned EOL, white make-up 1728, white terminating 0, fill.
 inline constexpr std::array<uint8_t, 6> kBlankCodedRow = {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00};
@@ -34,5 +36,10 @@ void MakeEndOfPage(ConverterState& state, uint8_t* buffer, int& length);
 // i at pixel i x glyph width; characters beyond the row width are left out. Returns the number
 // of raster bytes touched.
 int RasterizeTextRow(ConverterState& state, std::string_view text, int glyphRow, uint8_t* raster);
+
+// A whole page (rows 1 = black) as clean MH data for the picture-file exports: every row an
+// aligned EOL and its runs at the page width, no resampling; with endOfPage the six EOLs that end
+// a page follow. Bits least significant first, as stored in QVF files.
+std::vector<uint8_t> CodePageRows(const PageBitmap& page, bool endOfPage);
 
 }  // namespace qv::faximage

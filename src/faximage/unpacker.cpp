@@ -10,6 +10,8 @@
 #include "faximage/export_pbm.h"
 #include "faximage/export_pcx.h"
 #include "faximage/export_png.h"
+#include "faximage/export_pdf.h"
+#include "faximage/export_tiff.h"
 
 namespace qv::faximage {
 
@@ -132,6 +134,16 @@ void TQvCustomFaxUnpacker::UnpackPageToPbm(int page) {
 void TQvCustomFaxUnpacker::UnpackPageToPng(int page) {
   std::string out = ExportFileName("png");
   run([&](UnpackerState& st) { return qv::faximage::UnpackPageToPng(st, inFileName_, page, out); });
+}
+
+void TQvCustomFaxUnpacker::UnpackFileToPdf() {
+  std::string out = ExportFileName("pdf");
+  run([&](UnpackerState& st) { return qv::faximage::UnpackFileToPdf(st, inFileName_, out); });
+}
+
+void TQvCustomFaxUnpacker::UnpackFileToTiff() {
+  std::string out = ExportFileName("tif");
+  run([&](UnpackerState& st) { return qv::faximage::UnpackFileToTiff(st, inFileName_, out); });
 }
 
 }  // namespace qv::faximage

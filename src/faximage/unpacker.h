@@ -82,6 +82,10 @@ class TQvCustomFaxUnpacker {
   // Beyond the classic exports: full-width PBM and PNG pictures.
   void UnpackPageToPbm(int page);
   void UnpackPageToPng(int page);
+  // Every page as one document, at the coded size whatever the scale settings: PDF (CCITT image
+  // per page) or multi-page TIFF Class F.
+  void UnpackFileToPdf();
+  void UnpackFileToTiff();
 
   // The picture file an export writes: OutFileName, given the extension when it has none, or
   // InFileName with its extension replaced when OutFileName is empty.

@@ -18,7 +18,9 @@ const char* const kUsage =
     "export [--scale none|double|half] [--whitespace FROM,TO] FILE.QVF PAGE OUT.(pcx|dcx|bmp|pbm|png)\n"
     "  export [options] --all FILE.QVF PREFIX[.pcx|.dcx|.bmp|.pbm|.png]   (PREFIX-1.png, PREFIX-2.png, ...)\n"
     "      pcx, dcx, bmp: the page cut at its rightmost black pixel; pbm, png: the full page width\n"
-    "      --scale: standard-resolution pages doubled in height (default), halved in width, or as coded";
+    "      --scale: standard-resolution pages doubled in height (default), halved in width, or as coded\n"
+    "  export --pdf FILE.QVF OUT.pdf    every page into one PDF at its paper size (lossless CCITT images)\n"
+    "  export --tiff FILE.QVF OUT.tif   every page into one multi-page TIFF Class F (G3 MH, 204 x 98/196 dpi)";
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -48,11 +50,14 @@ int Run(const std::vector<std::string>& args) {
   TQvFaxUnpacker u;
   u.SetOptions(0);  // nothing to yield to on the command line
   bool all = false;
+  std::string document;  // "pdf" or "tiff": the whole fax as one file
   std::vector<std::string> rest;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--all") {
       all = true;
+    } else if (a == "--pdf" || a == "--tiff") {
+      document = a.substr(2);
     } else if (a == "--scale" && i + 1 < args.size()) {
       std::string mode = args[++i];
       if (mode == "none") u.SetAutoScaleMode(qv::faximage::asNone);
@@ -72,6 +77,15 @@ int Run(const std::vector<std::string>& args) {
     } else {
       rest.push_back(a);
     }
+  }
+
+  if (!document.empty()) {
+    if (all || rest.size() != 2) return Usage("--" + document + " wants FILE.QVF OUT");
+    u.SetInFileName(rest[0]);
+    u.SetOutFileName(rest[1]);
+    if (document == "pdf") u.UnpackFileToPdf();
+    else u.UnpackFileToTiff();
+    return 0;
   }
 
   if (all) {
