@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -127,6 +128,18 @@ TEST_F(Documents, LibtiffReadsTheTiffAsOurPixels) {
   } while (TIFFReadDirectory(t));
   TIFFClose(t);
   EXPECT_EQ(page, 2);
+}
+
+TEST_F(Documents, CommandLineReportsFailuresAndLeavesNoFile) {
+  int rc = 0;
+  std::string o = Shell(std::string(QV_BIN_DIR) + "/qvfax export --pdf " + dir.file("none.qvf") + " " +
+                            dir.file("none.pdf") + " 2>&1",
+                        &rc);
+  EXPECT_NE(rc, 0) << o;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("none.pdf")));
+  o = Shell(std::string(QV_BIN_DIR) + "/qvfax export --tiff " + qvf + " 2>&1", &rc);
+  EXPECT_NE(rc, 0) << o;
+  EXPECT_NE(o.find("--tiff"), std::string::npos) << o;
 }
 
 }  // namespace
