@@ -24,6 +24,35 @@ QString ResolveDataDirectory(const QString& programDir, const QString& homeDir) 
   return WithTrailingSlash(fallback);
 }
 
+DataDirectoryChoice ChooseDataDirectory(const QStringList& args, const QString& envDir,
+                                        const QString& programDir, const QString& homeDir) {
+  QString named;
+  bool fromArgs = false;
+  const QString option = QStringLiteral("--data-dir");
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    if (args[i] == option) {
+      if (i + 1 >= args.size() || args[i + 1].isEmpty())
+        return {QString(), QStringLiteral("--data-dir needs a directory")};
+      named = args[++i];
+      fromArgs = true;
+    } else if (args[i].startsWith(option + QLatin1Char('='))) {
+      named = args[i].mid(option.size() + 1);
+      if (named.isEmpty()) return {QString(), QStringLiteral("--data-dir needs a directory")};
+      fromArgs = true;
+    }
+  }
+  if (!fromArgs) named = envDir;
+  if (named.isEmpty()) return {ResolveDataDirectory(programDir, homeDir), QString()};
+
+  const QString dir = QDir::cleanPath(QDir(named).absolutePath());
+  const QString source = fromArgs ? option : QString::fromLatin1(kDataDirEnv);
+  if (!QDir().mkpath(dir) || !QFileInfo(dir).isDir())
+    return {QString(), QStringLiteral("Cannot create the data directory %1 (%2)").arg(dir, source)};
+  if (::access(QFile::encodeName(dir).constData(), W_OK | X_OK) != 0)
+    return {QString(), QStringLiteral("The data directory %1 (%2) is not writable").arg(dir, source)};
+  return {WithTrailingSlash(dir), QString()};
+}
+
 QString DataDirectory() {
   return ResolveDataDirectory(QCoreApplication::applicationDirPath(), QDir::homePath());
 }

@@ -6,7 +6,10 @@
 #include "app/single_instance.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QProxyStyle>
+
+#include <cstdio>
 
 namespace {
 
@@ -30,7 +33,14 @@ int main(int argc, char** argv) {
   qv::app::ConnectMessageLoop();
   qv::app::ConnectExceptionDisplay();
 
-  const QString dataDir = qv::app::DataDirectory();
+  const qv::app::DataDirectoryChoice choice = qv::app::ChooseDataDirectory(
+      QCoreApplication::arguments(), qEnvironmentVariable(qv::app::kDataDirEnv),
+      QCoreApplication::applicationDirPath(), QDir::homePath());
+  if (!choice.error.isEmpty()) {
+    std::fprintf(stderr, "quorvane: %s\n", choice.error.toLocal8Bit().constData());
+    return 2;
+  }
+  const QString dataDir = choice.dir;
   qv::app::TJustOne justOne(dataDir);
   if (!justOne.Claim()) {
     // A previous instance runs over this data directory: bring it forward and end.

@@ -709,7 +709,7 @@ void TMainScreen::TechnicalHelpClick() { HelpTopic(10000); }
 void TMainScreen::TechnicalSupportClick() { HelpTopic(1025); }
 
 void TMainScreen::About1Click() {
-  TSplashform about(this);
+  TSplashform about(this, dataDir_);
   CenterOver(&about, this);
   Dialogs().Exec(&about);
 }

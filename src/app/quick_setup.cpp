@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <exception>
 
 namespace qv::app {
 
@@ -150,7 +151,12 @@ bool RunQuickSetup(QWidget* mainWindow, const std::string& iniFile) {
     return false;
   }
   form.Store(s);
-  SaveSettings(s, iniFile);
+  // An unwritable settings file must not end the first run: the choices hold for this run.
+  try {
+    SaveSettings(s, iniFile);
+  } catch (const std::exception& e) {
+    Dialogs().Information(mainWindow, QString::fromStdString(e.what()));
+  }
   return true;
 }
 

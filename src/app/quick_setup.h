@@ -38,7 +38,8 @@ class TQuickSetupForm : public QDialog {
 };
 
 // Runs the quick setup over the settings file: reloads the record, shows the form centred over
-// mainWindow and, on Ok, stores the choices and saves the settings. True when the user chose Ok.
+// mainWindow and, on Ok, stores the choices and saves the settings (a failed save is shown, not
+// raised). True when the user chose Ok.
 bool RunQuickSetup(QWidget* mainWindow, const std::string& iniFile);
 
 }  // namespace qv::app

@@ -74,6 +74,7 @@ void LoadSettings(TSettings& s, const std::string& iniFile) {
 
 void SaveSettings(const TSettings& s, const std::string& iniFile) {
   core::TIniFile ini(iniFile);
+  ini.BeginUpdate();  // the whole record goes to the file in one write
   ini.WriteInteger("Modem", "ComPort", s.ComPort);
   ini.WriteInteger("Modem", "FaxClass", s.FaxClass);
   ini.WriteInteger("Modem", "FaxClassReceive", s.FaxClassReceive);
@@ -123,6 +124,7 @@ void SaveSettings(const TSettings& s, const std::string& iniFile) {
   ini.WriteBool("Other", "ImposeWaitBeforePrinting", s.ImposeWaitBeforePrinting);
   ini.WriteBool("Other", "UseAlternateHeaderFont", s.UseAlternateHeaderFont);
   ini.WriteBool("Other", "GlobalUseAlternateNamingRec", s.GlobalUseAlternateNamingRec);
+  ini.CommitUpdate();
 
   SetPollingMode(s.UseMotorolaSM56Fix);
 }
@@ -137,10 +139,12 @@ void LoadPrintOptions(TSettings& s, const std::string& iniFile) {
 
 void SavePrintOptions(const TSettings& s, const std::string& iniFile) {
   core::TIniFile ini(iniFile);
+  ini.BeginUpdate();
   ini.WriteBool("Printing", "MultiPage", s.PrintMultiPage);
   ini.WriteBool("Printing", "Header", s.PrintHeader);
   ini.WriteBool("Printing", "Footer", s.PrintFooter);
   ini.WriteBool("Printing", "Stretch", s.PrintStretch);
+  ini.CommitUpdate();
 }
 
 }  // namespace qv::app

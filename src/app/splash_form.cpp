@@ -35,7 +35,7 @@ QPixmap FaxPicture() {
 }
 }  // namespace
 
-TSplashform::TSplashform(QWidget* parent) : QDialog(parent) {
+TSplashform::TSplashform(QWidget* parent, const QString& dataDir) : QDialog(parent) {
   setObjectName(QStringLiteral("Splashform"));
   setWindowTitle(QStringLiteral("About Quorvane"));
 
@@ -72,6 +72,12 @@ TSplashform::TSplashform(QWidget* parent) : QDialog(parent) {
   buttons->addWidget(ok);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
+  if (!dataDir.isEmpty()) {
+    auto* where = new QLabel(QStringLiteral("Data directory: ") + dataDir, this);
+    where->setObjectName(QStringLiteral("DataDirLabel"));
+    where->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(where);
+  }
   layout->addLayout(buttons);
   setFixedSize(sizeHint());
 }

@@ -8,7 +8,8 @@ namespace qv::app {
 class TSplashform : public QDialog {
   Q_OBJECT
  public:
-  explicit TSplashform(QWidget* parent = nullptr);
+  // dataDir, when given, is shown so the user knows where tables and settings live.
+  explicit TSplashform(QWidget* parent = nullptr, const QString& dataDir = QString());
 };
 
 }  // namespace qv::app

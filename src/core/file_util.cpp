@@ -1,5 +1,6 @@
 #include "core/file_util.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -33,15 +34,49 @@ static bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
+namespace {
+std::atomic<unsigned long> atomicWrites{0};
+}
+
+unsigned long AtomicWritesDone() { return atomicWrites.load(); }
+
+void SyncDirectoryOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+namespace {
+constexpr std::string_view kTempSuffix = ".~qv";
+constexpr size_t kTempRandom = 6;  // mkstemp's XXXXXX
+}  // namespace
+
+void RemoveAtomicWriteLeftovers(const std::string& path) {
+  std::filesystem::path p(path);
+  std::filesystem::path dir = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
+  const std::string stem = p.filename().string() + std::string(kTempSuffix);
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() == stem.size() + kTempRandom && name.compare(0, stem.size(), stem) == 0)
+      std::filesystem::remove(entry.path(), ec);
+  }
+}
+
 bool AtomicWriteFile(const std::string& path, std::string_view bytes) {
-  std::string temp = path + ".~qvXXXXXX";
+  std::string temp = path + std::string(kTempSuffix) + std::string(kTempRandom, 'X');
   int fd = mkstemp(temp.data());
   if (fd < 0) return false;
   // Keep the permissions an existing file had (mkstemp makes 0600).
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
   else fchmod(fd, 0644);
-  bool ok = writeAll(fd, bytes) && fsync(fd) == 0;
+  // EINVAL: the file system cannot sync (some special mounts); the write itself stands.
+  bool ok = writeAll(fd, bytes) && (fsync(fd) == 0 || errno == EINVAL);
   int saved = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
@@ -54,8 +89,11 @@ bool AtomicWriteFile(const std::string& path, std::string_view bytes) {
   if (!ok) {
     ::unlink(temp.c_str());
     errno = saved;
+    return false;
   }
-  return ok;
+  SyncDirectoryOf(path);
+  ++atomicWrites;
+  return true;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {

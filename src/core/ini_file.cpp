@@ -24,9 +24,14 @@ bool TIniFile::sameName(const std::string& a, const std::string& b) {
 }
 
 std::vector<TIniFile::Line> TIniFile::load() const {
-  std::vector<Line> lines;
+  if (pending_) return *pending_;
   std::string bytes;
-  if (!ReadWholeFile(fileName_, bytes)) return lines;  // a missing file reads as empty
+  if (!ReadWholeFile(fileName_, bytes)) return {};  // a missing file reads as empty
+  return parse(bytes);
+}
+
+std::vector<TIniFile::Line> TIniFile::parse(const std::string& bytes) const {
+  std::vector<Line> lines;
   size_t pos = 0;
   while (pos < bytes.size()) {
     size_t end = bytes.find('\n', pos);
@@ -55,6 +60,29 @@ std::vector<TIniFile::Line> TIniFile::load() const {
 }
 
 void TIniFile::store(const std::vector<Line>& lines) {
+  if (pending_) {
+    *pending_ = lines;
+    pendingChanged_ = true;
+    return;
+  }
+  writeOut(lines);
+}
+
+void TIniFile::BeginUpdate() {
+  pending_.reset();  // a batch starts from what the file holds now
+  pending_ = load();
+  pendingChanged_ = false;
+}
+
+void TIniFile::CommitUpdate() {
+  if (!pending_) return;
+  std::vector<Line> lines = std::move(*pending_);
+  bool changed = pendingChanged_;
+  pending_.reset();
+  if (changed) writeOut(lines);
+}
+
+void TIniFile::writeOut(const std::vector<Line>& lines) {
   std::string bytes;
   for (const auto& line : lines) {
     bytes += line.text;

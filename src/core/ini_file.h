@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,14 @@ class TIniFile {
   void WriteInteger(const std::string& section, const std::string& key, int value);
   void WriteBool(const std::string& section, const std::string& key, bool value);
 
+  // Between BeginUpdate and CommitUpdate reads and writes work on a copy held in memory, and
+  // CommitUpdate puts the result in place with one atomic write (raising EIniWrite on failure,
+  // the file then unchanged). A batch not committed (DiscardUpdate, or destruction) writes nothing.
+  void BeginUpdate();
+  void CommitUpdate();
+  void DiscardUpdate() { pending_.reset(); }
+  bool Updating() const { return pending_.has_value(); }
+
   std::vector<std::string> ReadSection(const std::string& section) const;  // key names in file order
   std::vector<std::string> ReadSections() const;
   bool SectionExists(const std::string& section) const;
@@ -49,7 +58,12 @@ class TIniFile {
   static std::string trimmed(const std::string& s);
   static bool sameName(const std::string& a, const std::string& b);
 
+  std::vector<Line> parse(const std::string& bytes) const;
+  void writeOut(const std::vector<Line>& lines);
+
   std::string fileName_;
+  std::optional<std::vector<Line>> pending_;  // the batch's contents while one is open
+  bool pendingChanged_ = false;
 };
 
 }  // namespace qv::core

@@ -60,35 +60,10 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-void SyncDirectoryOf(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
-
 void AtomicReplaceFile(const std::string& path, const std::string& bytes) {
-  std::string tmp = path + ".~qv";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) ThrowXb(xbeWriteFailed, "Cannot create " + tmp + ": " + SystemErrorText(errno));
-  try {
-    PWriteAll(fd, bytes.data(), bytes.size(), 0, tmp);
-    SyncFile(fd, tmp);
-  } catch (...) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    throw;
-  }
-  ::close(fd);
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    ThrowXb(xbeWriteFailed, "Cannot replace " + path + ": " + SystemErrorText(err));
-  }
-  SyncDirectoryOf(path);
+  if (core::AtomicWriteFile(path, bytes)) return;
+  int err = errno;
+  ThrowXb(xbeWriteFailed, "Cannot replace " + path + ": " + SystemErrorText(err));
 }
 
 std::string UpperAscii(std::string s) {

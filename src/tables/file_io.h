@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/file_util.h"
+
 namespace qv::tables {
 
 // Small POSIX file helpers that turn every failure into an EXBaseError naming the file.
@@ -12,11 +14,9 @@ uint64_t FileSize(int fd, const std::string& path);
 void SyncFile(int fd, const std::string& path);
 bool FileExists(const std::string& path);
 
-// Writes a whole file next to `path` under a temporary name, flushes it to disk and renames it
-// into place, so readers see either the old or the new file, never a half-written one.
+// Replaces `path` whole through core::AtomicWriteFile; a failure raises EXBaseError naming it.
 void AtomicReplaceFile(const std::string& path, const std::string& bytes);
-// Flushes a directory entry change (rename, create) to disk.
-void SyncDirectoryOf(const std::string& path);
+using core::SyncDirectoryOf;
 
 // `base` with its extension replaced by `ext` (given without the dot, upper case); the case of
 // the new extension follows the case of the old one ("t.dbf" -> "t.cdx", "T.DBF" -> "T.CDX").

@@ -131,7 +131,7 @@ void WorkArea::Open(const std::string& path, OpenMode mode) {
     bool writable = dbf_.Writable();
     if (writable) {
       // Temporary copies of a save that was killed half-way; the real files are intact.
-      for (const char* ext : {"CDX", "FPT"}) ::unlink((SiblingFile(path, ext) + ".~qv").c_str());
+      for (const char* ext : {"CDX", "FPT"}) core::RemoveAtomicWriteLeftovers(SiblingFile(path, ext));
     }
     if (dbf_.HasMemoFields()) {
       std::string fptPath = SiblingFile(path, "FPT");

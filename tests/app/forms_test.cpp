@@ -36,6 +36,13 @@ TEST(Forms, AboutBoxShowsTheVersionAndClosesWithOk) {
   EXPECT_EQ(ok->text(), QStringLiteral("Ok"));
   QTimer::singleShot(0, ok, &QPushButton::click);
   EXPECT_EQ(about.exec(), QDialog::Accepted);
+  EXPECT_EQ(about.findChild<QLabel*>(QStringLiteral("DataDirLabel")), nullptr);
+}
+
+TEST(Forms, AboutBoxNamesTheDataDirectoryInUse) {
+  test::App();
+  TSplashform about(nullptr, QStringLiteral("/srv/fax/data/"));
+  EXPECT_TRUE(Labels(about).contains(QStringLiteral("Data directory: /srv/fax/data/")));
 }
 
 TEST(Forms, ReceivedNotesDialogKeepsTheFieldWidth) {

@@ -2,6 +2,7 @@
 
 #include "app/dialog_service.h"
 #include "app/settings.h"
+#include "core/file_util.h"
 #include "core/ini_file.h"
 #include "test_support.h"
 
@@ -95,6 +96,21 @@ TEST_F(QuickSetup, CancelChangesNothing) {
   core::TIniFile ini(ini_);
   EXPECT_EQ(ini.ReadInteger("Modem", "ComPort", -1), 1);
   EXPECT_FALSE(ini.ValueExists("User", "Name"));
+}
+
+TEST_F(QuickSetup, AnUnwritableSettingsFileIsReportedAndTheRunGoesOn) {
+  const std::string blocker = dir_.StdPath() + "plain";
+  ASSERT_TRUE(core::AtomicWriteFile(blocker, "x"));
+  const std::string ini = blocker + "/" + kSettingsFileName;
+  dialogs_.forms.push_back([](QDialog* d) {
+    d->findChild<QLineEdit*>(QStringLiteral("Name"))->setText(QStringLiteral("Ann Smith"));
+    return int(QDialog::Accepted);
+  });
+  bool ok = false;
+  EXPECT_NO_THROW(ok = RunQuickSetup(nullptr, ini));
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(dialogs_.Infos(), QStringList{QString::fromStdString("Unable to write to " + ini)});
+  EXPECT_EQ(Settings().Name, "Ann Smith");  // the choices hold for this run
 }
 
 }  // namespace

@@ -61,3 +61,49 @@ TEST(DataDirectory, ProgramDirectoryWhenWritableElseHome) {
 
 }  // namespace
 }  // namespace qv::app
+
+namespace qv::app {
+namespace {
+TEST(DataDirectory, CommandLineBeatsEnvironmentBeatsTheDefault) {
+  test::DataDir program, home, fromArgs, fromEnv;
+  const QString args = fromArgs.Path() + QStringLiteral("sub/dir");  // created when missing
+  const QString env = fromEnv.Path();
+  const QString prog = QStringLiteral("quorvane");
+  auto choose = [&](const QStringList& a, const QString& e) {
+    return ChooseDataDirectory(a, e, program.Path(), home.Path());
+  };
+  DataDirectoryChoice c = choose({prog, QStringLiteral("--data-dir"), args}, env);
+  EXPECT_EQ(c.error, QString());
+  EXPECT_EQ(c.dir, QDir::cleanPath(args) + QLatin1Char('/'));
+  EXPECT_TRUE(QDir(args).exists());
+  EXPECT_EQ(choose({prog, QStringLiteral("--data-dir=") + args}, env).dir, QDir::cleanPath(args) + QLatin1Char('/'));
+  EXPECT_EQ(choose({prog}, env).dir, WithTrailingSlash(QDir::cleanPath(env)));
+  EXPECT_EQ(choose({prog}, QString()).dir, WithTrailingSlash(QDir::cleanPath(program.Path())));
+  // The program's own name is not taken for the option.
+  EXPECT_EQ(choose({QStringLiteral("--data-dir")}, QString()).dir, WithTrailingSlash(QDir::cleanPath(program.Path())));
+}
+
+TEST(DataDirectory, AnUnusableExplicitDirectoryIsAnErrorNotAFallback) {
+  test::DataDir program, home, scratch;
+  QFile plain(scratch.File(QStringLiteral("plain")));
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  plain.close();
+  const QString prog = QStringLiteral("quorvane");
+  const QString below = scratch.File(QStringLiteral("plain/data"));
+  DataDirectoryChoice c = ChooseDataDirectory({prog, QStringLiteral("--data-dir"), below}, QString(), program.Path(), home.Path());
+  EXPECT_TRUE(c.dir.isEmpty());
+  EXPECT_TRUE(c.error.contains(below)) << c.error.toStdString();
+  EXPECT_TRUE(c.error.contains(QStringLiteral("--data-dir")));
+  c = ChooseDataDirectory({prog}, below, program.Path(), home.Path());
+  EXPECT_TRUE(c.dir.isEmpty());
+  EXPECT_TRUE(c.error.contains(QString::fromLatin1(kDataDirEnv)));
+  // A regular file is not a directory either.
+  EXPECT_FALSE(ChooseDataDirectory({prog, QStringLiteral("--data-dir"), plain.fileName()}, QString(), program.Path(), home.Path()).error.isEmpty());
+  for (const QStringList& bad : {QStringList{prog, QStringLiteral("--data-dir")}, QStringList{prog, QStringLiteral("--data-dir=")}}) {
+    c = ChooseDataDirectory(bad, scratch.Path(), program.Path(), home.Path());
+    EXPECT_TRUE(c.dir.isEmpty());
+    EXPECT_FALSE(c.error.isEmpty());
+  }
+}
+}  // namespace
+}  // namespace qv::app

@@ -2,6 +2,7 @@
 
 #include "comm/dispatcher_list.h"
 #include "core/exceptions.h"
+#include "core/file_util.h"
 #include "core/ini_file.h"
 #include "test_support.h"
 
@@ -214,6 +215,33 @@ TEST(Settings, FailedWriteRaisesWithTheFileName) {
   } catch (const core::EIniWrite& e) {
     EXPECT_EQ(std::string(e.what()), "Unable to write to " + file);
   }
+}
+
+TEST(Settings, ASaveIsOneWriteAndAFailedOneKeepsTheOldFile) {
+  DataDir dir;
+  const std::string file = SettingsFileName(dir.StdPath());
+  TSettings s;
+  s.Name = "First";
+  const unsigned long before = core::AtomicWritesDone();
+  SaveSettings(s, file);
+  SavePrintOptions(s, file);
+  EXPECT_EQ(core::AtomicWritesDone(), before + 2);  // one for the record, one for the print options
+  std::string old;
+  ASSERT_TRUE(core::ReadWholeFile(file, old));
+
+  // The settings file's place is not a directory (works for root too): the error names the file.
+  DataDir other;
+  const std::string blocker = other.StdPath() + "plain";
+  ASSERT_TRUE(core::AtomicWriteFile(blocker, "x"));
+  try {
+    SaveSettings(s, blocker + "/" + kSettingsFileName);
+    ADD_FAILURE() << "save into a regular file succeeded";
+  } catch (const core::EIniWrite& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + blocker + "/" + kSettingsFileName);
+  }
+  std::string now;
+  ASSERT_TRUE(core::ReadWholeFile(file, now));
+  EXPECT_EQ(now, old);
 }
 
 }  // namespace

@@ -41,3 +41,26 @@ TEST(FileUtil, AtomicWriteReplacesWholeFileAndKeepsMode) {
   EXPECT_FALSE(ReadWholeFile((dir / "missing" / "x").string(), back));
   fs::remove_all(dir);
 }
+
+TEST(FileUtil, AtomicWritesAreCountedOnlyWhenPutInPlaceAndLeftoversGo) {
+  fs::path dir = fs::temp_directory_path() / ("qv_fu2_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::string path = (dir / "T.CDX").string();
+  const unsigned long before = AtomicWritesDone();
+  ASSERT_TRUE(AtomicWriteFile(path, "one"));
+  ASSERT_TRUE(AtomicWriteFile(path, "two"));
+  EXPECT_FALSE(AtomicWriteFile((dir / "missing" / "x").string(), "abc"));
+  EXPECT_EQ(AtomicWritesDone(), before + 2);
+  // Leftovers of a killed write of this file go; other files, even with similar names, stay.
+  std::ofstream(path + ".~qvAbC123") << "half";
+  std::ofstream(path + ".~qv") << "keep";
+  std::ofstream((dir / "OTHER.CDX.~qvAbC123").string()) << "keep";
+  RemoveAtomicWriteLeftovers(path);
+  EXPECT_FALSE(fs::exists(path + ".~qvAbC123"));
+  EXPECT_TRUE(fs::exists(path + ".~qv"));
+  EXPECT_TRUE(fs::exists(dir / "OTHER.CDX.~qvAbC123"));
+  std::string back;
+  ASSERT_TRUE(ReadWholeFile(path, back));
+  EXPECT_EQ(back, "two");
+  fs::remove_all(dir);
+}

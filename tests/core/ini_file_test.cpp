@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -159,4 +161,90 @@ TEST_F(IniFileTest, PythonConfigParserReadsWhatWeWrite) {
   while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
   ASSERT_EQ(pclose(pipe), 0) << out;
   EXPECT_EQ(out, "User|Name|Jane Smith\nUser|Fax|+1 (555) 010-2030\nModem|ComPort|-1\nModem|Init|ATZ%1\nHints|On|0\n");
+}
+
+namespace {
+
+// Limits the size of files this process may write, so a write fails even for root (who ignores
+// directory permissions). SIGXFSZ is ignored meanwhile so the write reports EFBIG instead.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim = old_;
+    lim.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lim);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit old_{};
+  void (*oldHandler_)(int) = nullptr;
+};
+
+}  // namespace
+
+TEST_F(IniFileTest, UpdateBatchWritesOnceAndReadsItsOwnChanges) {
+  writeRaw("; note\r\n[Modem]\r\nComPort=1\r\n");
+  const std::string before = readRaw();
+  TIniFile ini(path_);
+  const unsigned long writes = AtomicWritesDone();
+  ini.BeginUpdate();
+  EXPECT_TRUE(ini.Updating());
+  for (int i = 0; i < 40; ++i) ini.WriteInteger("Sec" + std::to_string(i % 4), "K" + std::to_string(i), i);
+  ini.WriteInteger("modem", "comport", 7);
+  ini.DeleteKey("Sec0", "K4");
+  // Reads inside the batch see its changes; the file does not until the commit.
+  EXPECT_EQ(ini.ReadInteger("Modem", "ComPort", 0), 7);
+  EXPECT_EQ(ini.ReadInteger("Sec3", "K39", 0), 39);
+  EXPECT_FALSE(ini.ValueExists("Sec0", "K4"));
+  EXPECT_EQ(readRaw(), before);
+  EXPECT_EQ(AtomicWritesDone(), writes);
+  ini.CommitUpdate();
+  EXPECT_FALSE(ini.Updating());
+  EXPECT_EQ(AtomicWritesDone(), writes + 1);
+
+  // The committed file is what the same writes one by one would have made.
+  std::string batched = readRaw();
+  writeRaw(before);
+  TIniFile single(path_);
+  for (int i = 0; i < 40; ++i) single.WriteInteger("Sec" + std::to_string(i % 4), "K" + std::to_string(i), i);
+  single.WriteInteger("modem", "comport", 7);
+  single.DeleteKey("Sec0", "K4");
+  EXPECT_EQ(readRaw(), batched);
+  EXPECT_NE(batched.find("ComPort=7\r\n"), std::string::npos);
+
+  // A batch without changes, or a discarded one, writes nothing.
+  const unsigned long after = AtomicWritesDone();
+  ini.BeginUpdate();
+  ini.CommitUpdate();
+  ini.BeginUpdate();
+  ini.WriteString("X", "Y", "Z");
+  ini.DiscardUpdate();
+  EXPECT_EQ(AtomicWritesDone(), after);
+  EXPECT_FALSE(ini.ValueExists("X", "Y"));
+}
+
+TEST_F(IniFileTest, FailedBatchCommitRaisesAndKeepsTheOldFile) {
+  writeRaw("[Modem]\r\nComPort=1\r\n");
+  const std::string before = readRaw();
+  TIniFile ini(path_);
+  ini.BeginUpdate();
+  for (int i = 0; i < 20; ++i) ini.WriteString("Big", "Key" + std::to_string(i), std::string(50, 'v'));
+  {
+    FileSizeLimit limit(before.size());  // the old contents fit, the new ones do not
+    try {
+      ini.CommitUpdate();
+      FAIL() << "commit over the size limit succeeded";
+    } catch (const EIniWrite& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path_);
+    }
+  }
+  EXPECT_FALSE(ini.Updating());
+  EXPECT_EQ(readRaw(), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);  // no leftovers
 }
