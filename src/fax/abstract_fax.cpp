@@ -120,6 +120,7 @@ void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
     core::RaiseError(-5001);
   }
   abortPending_ = false;
+  stallPending_ = portStalled_ = false;
   error_ = 0;
   lastError_ = 0;
   finished_ = false;
@@ -194,6 +195,11 @@ void TQvAbstractFax::RunMachine(Ev ev) {
     ch_->LogFaxState(DispatchLogBase() + state_, DispatchLogBase() == 30 ? ch_->OutputUsed() : 0);
     Next next = Step(ev);
     if (finished_) return;
+    if (stallPending_) {
+      stallPending_ = false;
+      next = SendStalled();
+      if (finished_) return;
+    }
     if (next == Next::Again) {
       ev = Ev::None;
       continue;
@@ -251,18 +257,28 @@ void TQvAbstractFax::PauseMs(int ms) {
 }
 
 void TQvAbstractFax::SendBytes(const uint8_t* data, size_t n) {
-  // A port that stops draining must not hold the machine forever; the time-outs report it.
+  // A port that stops draining must not hold the machine forever, nor may the rest be dropped
+  // unnoticed: the stall is reported to the machine, which ends the call with a time-out.
+  // A port that stalled once is not waited for again in this session (the hang-up included).
+  if (portStalled_) return;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (n > 0) {
     size_t chunk = n;
     int free = ch_->OutputFree();
     if (free <= 0) {
-      if (std::chrono::steady_clock::now() > deadline) return;
+      if (std::chrono::steady_clock::now() > deadline) {
+        ch_->PurgeOutput();
+        stallPending_ = portStalled_ = true;
+        return;
+      }
       PauseMs(2);
       continue;
     }
     if (chunk > static_cast<size_t>(free)) chunk = static_cast<size_t>(free);
-    if (ch_->SendBlock(data, chunk) < 0) return;
+    if (ch_->SendBlock(data, chunk) < 0) {
+      stallPending_ = portStalled_ = true;
+      return;
+    }
     data += chunk;
     n -= chunk;
   }

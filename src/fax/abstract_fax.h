@@ -132,6 +132,8 @@ class TQvAbstractFax {
   virtual void HangUp() = 0;
   virtual void OnFinished(int /*code*/) {}
   virtual void ClearFaxFileAfterLog() {}
+  // The port stopped taking bytes and part of a send was dropped: end the call.
+  virtual Next SendStalled() = 0;
 
   // Start: port checks, triggers, preparation, first machine call.
   void StartSession(const std::function<int()>& prepare);
@@ -217,6 +219,8 @@ class TQvAbstractFax {
   TQvFaxLog* faxLog_ = nullptr;
   std::recursive_mutex machineMutex_;
   std::atomic<bool> abortPending_{false};
+  bool stallPending_ = false;  // a send was cut short and the machine has not been told yet
+  bool portStalled_ = false;   // the port stopped taking bytes in this session: skip further sends
 };
 
 }  // namespace qv::fax

@@ -67,7 +67,7 @@ std::string TQvReceiveFax::NextFileName() const {
     localtime_r(&now, &tm);
     std::snprintf(prefix, sizeof prefix, "%02d%02d", tm.tm_mon + 1, tm.tm_mday);
   } else {
-    return "noname.apf";
+    return "noname.qvf";
   }
   for (int n = 1; n <= 9999; ++n) {
     char digits[8];

@@ -43,6 +43,7 @@ class TQvReceiveFax : public TQvAbstractFax {
   Next Step(Ev ev) override;
   int DispatchLogBase() const override { return 79; }
   void HangUp() override;
+  Next SendStalled() override { return Fail(kErrFatalTimeout); }
   void ClearFaxFileAfterLog() override;
 
  private:

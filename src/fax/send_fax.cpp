@@ -111,6 +111,7 @@ int TQvSendFax::Prepare() {
   SetStatus(fpInitModem);
   error_ = 0;
   page_ = 1;
+  hangupCode_ = 0;
   totalPages_ = 0;
   pageLength_ = 0;
   bytesTransferred_ = 0;
@@ -708,6 +709,8 @@ TQvSendFax::Next TQvSendFax::OnLine() {
         break;
       }
       if (ok) {
+        // a modem that hung up with a non-zero code ended the call early, whatever the page status said
+        if (hangupCode_ != 0) return Fail(kErrBadModemResult);
         if (state_ == 44) StatusUpdate(fpPageOk);
         state_ = resChanges_ ? 42 : 43;
         return Next::Again;

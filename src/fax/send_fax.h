@@ -57,6 +57,7 @@ class TQvSendFax : public TQvAbstractFax {
   Next Step(Ev ev) override;
   int DispatchLogBase() const override { return 30; }
   void HangUp() override;
+  Next SendStalled() override { return Fail(kErrFatalTimeout); }
   void OnFinished(int code) override;
 
  private:

@@ -564,7 +564,7 @@ void Modem::c2PostPage(int ppm) {
   const bool good = status == 1 || status == 3;
   if (good && ppm == 2) {
     lineSendFrames({buildSimpleFrame(fcf::kDcn | 1)});
-    c2Hangup(0);
+    c2Hangup(profile_.endHangup);
     return;
   }
   if (good && ppm == 1) needDis_ = true;

@@ -24,6 +24,7 @@ struct ModemProfile {
   bool ignoreAtF = false;             // no reply to a line with "&F"
   std::vector<std::string> refuse;    // command lines containing one of these get ERROR
   int rtnPage = 0;                    // the modem's own T.30 answers RTN after this page (0 never)
+  int endHangup = 0;                  // hang-up code a Class 2/2.0 sender reports after a good last page
 
   bool supportsClass(const std::string& cls) const;
   std::vector<int> modulations() const;  // T.31 codes up to maxRate

@@ -43,6 +43,7 @@ std::string usageText() {
          "  --ignore-atf        no reply to a command line with &F\n"
          "  --refuse TEXT       answer ERROR to command lines containing TEXT (repeatable)\n"
          "  --rtn-page N        own T.30 (Class 2/2.0 receiver) answers RTN to page N\n"
+         "  --end-hangup N      a Class 2/2.0 sender reports hang-up code N after a good last page\n"
          "  --class2-lsb-first  Class 2 delivers received page data LSB first\n"
          "  --no-xon            Class 2 sends no XON after CONNECT on +FDT\n"
          "line options (pair):\n"
@@ -139,6 +140,10 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       int n;
       if (!value(v) || !toInt(v, n) || n < 1) return "bad --rtn-page";
       for (auto* p : targets) p->rtnPage = n;
+    } else if (opt == "--end-hangup") {
+      int n;
+      if (!value(v) || !toInt(v, n) || n < 0 || n > 255) return "bad --end-hangup";
+      for (auto* p : targets) p->endHangup = n;
     } else if (opt == "--class2-lsb-first") {
       for (auto* p : targets) p->class2ReceiveReversed = false;
     } else if (opt == "--no-xon") {

@@ -129,5 +129,33 @@ TEST(SessionFaults, RefusedClassCommandIsAnInitError) {
   EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
 }
 
+// The sending modem ends the call with a non-zero hang-up code after a good last page and then
+// says OK: the fax failed. The session must not report it as sent.
+void NonZeroHangupAfterLastPageIsAFailure(TFaxClass sender) {
+  Call call;
+  ASSERT_TRUE(call.Open({"--a-end-hangup", "54"}));
+  MakeQvf(call.dir.str("doc.qvf"), 1, false);
+  call.send.FaxClass = sender;
+  call.receive.FaxClass = fcClass1;
+  call.send.SetFaxFile(call.dir.str("doc.qvf"));
+  call.receive.StartReceiving();
+  call.send.StartSending();
+  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
+  EXPECT_EQ(call.send.HangupCode(), 54);
+  EXPECT_EQ(call.sent.finishCode, kErrBadModemResult) << call.sent.Trail();
+  EXPECT_EQ(call.send.LastError(), kErrBadModemResult);
+  EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
+  std::string history = ReadText(call.dir.str("send.his"));
+  EXPECT_NE(history.find("54"), std::string::npos) << history;
+}
+
+TEST(SessionFaults, NonZeroHangupAfterClass2LastPageFailsTheFax) {
+  NonZeroHangupAfterLastPageIsAFailure(fcClass2);
+}
+
+TEST(SessionFaults, NonZeroHangupAfterClass20LastPageFailsTheFax) {
+  NonZeroHangupAfterLastPageIsAFailure(fcClass2_0);
+}
+
 }  // namespace
 }  // namespace qv::fax::test
