@@ -203,3 +203,16 @@ TEST(BmpReader, ChannelMasksAreValidatedBeforeUse) {
       0x00, 0x00, 0x00, 0xff, 0x32, 0xff, 0xff, 0xff, 0xff, 0xff, 0x18, 0xc2, 0xff};
   EXPECT_EQ(ConvertPicture(dir, "f.bmp", found, idBmp, pages), -8002);
 }
+
+TEST(BmpReader, AbsurdDimensionsAreRefusedFromTheHeader) {
+  TempDir dir;
+  std::vector<DecodedPage> pages;
+  // 65535 x 65535 at 32 bits claims 17 GB of pixels in a file of a few bytes.
+  std::vector<uint8_t> v = MakeBmp24(4, 4, std::vector<uint8_t>(16, 128));
+  v[18] = v[19] = 0xFF; v[20] = v[21] = 0;
+  v[22] = v[23] = 0xFF; v[24] = v[25] = 0;
+  v[28] = 32;
+  EXPECT_EQ(ConvertPicture(dir, "huge.bmp", v, idBmp, pages), -8002);
+  v[22] = v[23] = v[24] = 0; v[25] = 0x80;  // height -2^31
+  EXPECT_EQ(ConvertPicture(dir, "huge.bmp", v, idBmp, pages), -8002);
+}
