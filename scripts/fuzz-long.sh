@@ -6,7 +6,7 @@
 set -euo pipefail
 source "$(dirname "$0")/fuzz-common.sh"
 secs=${1:-600}
-fuzz_build
+fuzz_build >/dev/null
 status=0
 printf '%-24s %12s %8s %8s  %s\n' target runs cov ft findings
 for f in $(fuzz_targets); do
@@ -20,10 +20,10 @@ for f in $(fuzz_targets); do
     -artifact_prefix="$work/artifacts/" "$work/corpus" "${corpus[@]}" >"$work/log" 2>&1 || rc=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log" | tail -1)
   # The last status line ("#N DONE cov: X ft: Y ...", or the last progress line before a crash).
-  last=$(grep -E '^#[0-9]+ .*cov: [0-9]+ ft: [0-9]+' "$work/log" | tail -1 || true)
+  last=$(grep -E '^#[0-9]+[[:space:]].*cov: [0-9]+ ft: [0-9]+' "$work/log" | tail -1 || true)
   cov=$(sed -nE 's/.*cov: ([0-9]+).*/\1/p' <<<"$last")
   ft=$(sed -nE 's/.* ft: ([0-9]+).*/\1/p' <<<"$last")
-  [[ -n $runs ]] || runs=$(sed -nE 's/^#([0-9]+) .*/\1/p' <<<"$last")
+  [[ -n $runs ]] || runs=$(sed -nE 's/^#([0-9]+)[[:space:]].*/\1/p' <<<"$last")
   findings=$(find "$work/artifacts" -maxdepth 1 -type f \
     \( -name 'crash-*' -o -name 'timeout-*' -o -name 'leak-*' -o -name 'oom-*' \) \
     -newer "$work/log.start" 2>/dev/null | tr '\n' ' ' || true)
