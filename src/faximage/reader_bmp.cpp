@@ -20,13 +20,26 @@ int ditherLevel(int a, int b) {
 }
 
 int maskShift(uint32_t mask) { return mask ? __builtin_ctz(mask) : 0; }
-int maskBits(uint32_t mask) { return mask ? __builtin_popcount(mask) : 0; }
-// A channel scaled to 0..255.
+// A channel scaled to 0..255. The mask has passed validMasks(), so it is one run of 1..31 bits.
 int channel(uint32_t v, uint32_t mask) {
   if (!mask) return 0;
-  uint32_t c = (v & mask) >> maskShift(mask);
-  uint32_t max = (1u << maskBits(mask)) - 1;
-  return static_cast<int>(c * 255 / max);
+  const uint32_t max = mask >> maskShift(mask);
+  return static_cast<int>(static_cast<uint64_t>((v & mask) >> maskShift(mask)) * 255 / max);
+}
+
+// Channel masks a bitmap may declare: each a single non-empty run of bits inside the pixel
+// (never the whole 32-bit word), and no two sharing a bit. Anything else is a corrupt file,
+// not something to guess at.
+bool validMasks(const uint32_t (&masks)[3], int bpp) {
+  const uint64_t pixelBits = bpp >= 32 ? 0xFFFFFFFFull : (1ull << bpp) - 1;
+  uint32_t seen = 0;
+  for (uint32_t m : masks) {
+    if (m == 0 || m == 0xFFFFFFFFu || (m & ~pixelBits) || (m & seen)) return false;
+    const uint32_t run = m >> maskShift(m);
+    if (run & (run + 1)) return false;  // not contiguous
+    seen |= m;
+  }
+  return true;
 }
 
 class BmpReader : public Reader {
@@ -107,6 +120,7 @@ class BmpReader : public Reader {
       rMask_ = Le32(d + 54);
       gMask_ = Le32(d + 58);
       bMask_ = Le32(d + 62);
+      if (!validMasks({rMask_, gMask_, bMask_}, bpp_)) return bad;
     } else if (compression != 0) {
       return bad;  // run-length coded and embedded formats are not read
     } else if (bpp_ == 16) {

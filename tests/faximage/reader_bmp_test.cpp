@@ -133,3 +133,86 @@ TEST(BmpReader, MalformedFilesAreRefused) {
   v[0] = 'X';
   expectCode(v, -8002, "signature");
 }
+
+namespace {
+
+// A 16-bit bitmap with explicit channel masks; every pixel has value `pixel`.
+std::vector<uint8_t> MakeBmp16Fields(int w, int h, uint32_t r, uint32_t g, uint32_t b,
+                                     uint16_t pixel) {
+  const int stride = (w * 2 + 3) / 4 * 4;
+  std::vector<uint8_t> v = {'B', 'M'};
+  put32(v, static_cast<uint32_t>(66 + stride * h));
+  put32(v, 0);
+  put32(v, 66);
+  put32(v, 40);
+  put32(v, static_cast<uint32_t>(w));
+  put32(v, static_cast<uint32_t>(h));
+  put16(v, 1);
+  put16(v, 16);
+  put32(v, 3);  // bit fields
+  for (int i = 0; i < 5; ++i) put32(v, 0);
+  put32(v, r);
+  put32(v, g);
+  put32(v, b);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < stride / 2; ++x) put16(v, pixel);
+  return v;
+}
+
+}  // namespace
+
+TEST(BmpReader, ChannelMasksAreValidatedBeforeUse) {
+  TempDir dir;
+  std::vector<DecodedPage> pages;
+  // Well-formed 5-6-5 masks: full-scale pixels are white, zero pixels black.
+  ASSERT_EQ(ConvertPicture(dir, "w.bmp", MakeBmp16Fields(8, 2, 0xF800, 0x07E0, 0x001F, 0xFFFF),
+                           idBmp, pages, 0, 0),
+            0);
+  ASSERT_EQ(pages.size(), 1u);
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(pages[0].Rows[1][static_cast<size_t>(x)], 0) << x;
+  ASSERT_EQ(ConvertPicture(dir, "k.bmp", MakeBmp16Fields(8, 2, 0xF800, 0x07E0, 0x001F, 0),
+                           idBmp, pages, 0, 0),
+            0);
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(pages[0].Rows[1][static_cast<size_t>(x)], 1) << x;
+
+  struct Case {
+    uint32_t r, g, b;
+    const char* what;
+  } cases[] = {
+      {0xFFFFFFFF, 0x07E0, 0x001F, "full-width mask"},
+      {0, 0x07E0, 0x001F, "zero mask"},
+      {0xF800, 0x07E0, 0x0015, "mask with a gap"},
+      {0xF800, 0x0FE0, 0x001F, "overlapping masks"},
+      {0x1F0000, 0x07E0, 0x001F, "mask outside a 16-bit pixel"},
+      {0x80000000, 0x07E0, 0x001F, "mask outside a 16-bit pixel, top bit"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ConvertPicture(dir, "m.bmp", MakeBmp16Fields(8, 2, c.r, c.g, c.b, 0x1234), idBmp,
+                             pages),
+              -8002)
+        << c.what;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("m.QVF"))) << c.what;
+  }
+
+  // A fuzzer-found file: 16-bit, masks 0xFF32FF00 / 0xFFFFFFFF / ..., once a division by zero.
+  const std::vector<uint8_t> found = {
+      0x42, 0x4d, 0xac, 0xff, 0x25, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x28, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+      0x10, 0x00, 0x03, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x10, 0x00,
+      0x00, 0x1f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x28, 0x00, 0x00, 0x00, 0x01,
+      0x00, 0x00, 0x00, 0xff, 0x32, 0xff, 0xff, 0xff, 0xff, 0xff, 0x18, 0xc2, 0xff};
+  EXPECT_EQ(ConvertPicture(dir, "f.bmp", found, idBmp, pages), -8002);
+}
+
+TEST(BmpReader, AbsurdDimensionsAreRefusedFromTheHeader) {
+  TempDir dir;
+  std::vector<DecodedPage> pages;
+  // 65535 x 65535 at 32 bits claims 17 GB of pixels in a file of a few bytes.
+  std::vector<uint8_t> v = MakeBmp24(4, 4, std::vector<uint8_t>(16, 128));
+  v[18] = v[19] = 0xFF; v[20] = v[21] = 0;
+  v[22] = v[23] = 0xFF; v[24] = v[25] = 0;
+  v[28] = 32;
+  EXPECT_EQ(ConvertPicture(dir, "huge.bmp", v, idBmp, pages), -8002);
+  v[22] = v[23] = v[24] = 0; v[25] = 0x80;  // height -2^31
+  EXPECT_EQ(ConvertPicture(dir, "huge.bmp", v, idBmp, pages), -8002);
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/error_codes.h"
 #include "image_convert.h"
 #include "image_files.h"
 
@@ -77,4 +78,30 @@ TEST(TiffReader, MalformedFilesGiveTheirCodes) {
   v[e273 + 9] = 0xFF;
   v[e273 + 10] = 0xFF;
   EXPECT_EQ(code(v), -161);
+}
+
+// A few-hundred-byte file claiming 2^32 x 2^32 pixels must fail on its missing data, not
+// allocate for the claim or produce rows it does not hold.
+TEST(TiffReader, AbsurdDimensionsFailOnTheMissingData) {
+  TempDir dir;
+  std::vector<DecodedPage> pages;
+  for (bool packBits : {false, true}) {
+    TiffOptions o;
+    o.PackBits = packBits;
+    std::vector<uint8_t> v = MakeTiff(64, Pattern(64, 4), o);
+    const size_t n = v[8] | (v[9] << 8);
+    int patched = 0;
+    for (size_t i = 0; i < n; ++i) {
+      uint8_t* e = v.data() + 10 + 12 * i;
+      const int tag = e[0] | (e[1] << 8);
+      if (tag != 256 && tag != 257) continue;
+      e[2] = 4; e[3] = 0;  // LONG
+      e[4] = 1; e[5] = e[6] = e[7] = 0;
+      e[8] = e[9] = e[10] = e[11] = 0xFF;
+      ++patched;
+    }
+    ASSERT_EQ(patched, 2);
+    EXPECT_EQ(ConvertPicture(dir, "huge.tif", v, idTiff, pages), qv::core::ecDeviceReadError)
+        << "packBits " << packBits;
+  }
 }
