@@ -123,4 +123,16 @@ void BufferedWriter::Discard() {
   if (!fileName_.empty()) std::remove(fileName_.c_str());
 }
 
+int WriteWholeFile(const std::string& path, const void* data, size_t size) {
+  BufferedWriter out;
+  int rc = out.Create(path);
+  if (rc < 0) return rc;
+  rc = out.Write(data, size);
+  if (rc < 0) {
+    out.Discard();
+    return rc;
+  }
+  return out.Close();
+}
+
 }  // namespace qv::faximage

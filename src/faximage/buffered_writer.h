@@ -49,4 +49,8 @@ class BufferedWriter {
   std::array<uint8_t, kBufferSize> buffer_{};
 };
 
+// Writes a whole in-memory file; on a failed write the partial output is removed.
+// Returns 0 or the writer's negative error code.
+int WriteWholeFile(const std::string& path, const void* data, size_t size);
+
 }  // namespace qv::faximage

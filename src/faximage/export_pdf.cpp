@@ -140,15 +140,7 @@ int UnpackFileToPdf(UnpackerState& state, const std::string& inFile, const std::
   int rc = UnpackAllPagesForExport(state, inFile, pages);
   if (rc < 0) return rc;
   std::string pdf = BuildPdf(pages, std::filesystem::path(inFile).filename().string(), PdfDate(state.FaxHeader.DateTime));
-  BufferedWriter out;
-  rc = out.Create(outFile);
-  if (rc < 0) return rc;
-  rc = out.Write(pdf.data(), pdf.size());
-  if (rc < 0) {
-    out.Discard();
-    return rc;
-  }
-  return out.Close();
+  return WriteWholeFile(outFile, pdf.data(), pdf.size());
 }
 
 }  // namespace qv::faximage

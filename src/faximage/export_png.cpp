@@ -137,15 +137,7 @@ int UnpackPageToPng(UnpackerState& state, const std::string& inFile, int page, c
   Chunk(png, "IDAT", ZlibCompress(raw));
   Chunk(png, "IEND", {});
 
-  BufferedWriter out;
-  rc = out.Create(outFile);
-  if (rc < 0) return rc;
-  rc = out.Write(png.data(), png.size());
-  if (rc < 0) {
-    out.Discard();
-    return rc;
-  }
-  return out.Close();
+  return WriteWholeFile(outFile, png.data(), png.size());
 }
 
 }  // namespace qv::faximage

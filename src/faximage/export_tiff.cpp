@@ -94,15 +94,7 @@ int UnpackFileToTiff(UnpackerState& state, const std::string& inFile, const std:
   int rc = UnpackAllPagesForExport(state, inFile, pages);
   if (rc < 0) return rc;
   std::vector<uint8_t> tiff = BuildTiff(pages);
-  BufferedWriter out;
-  rc = out.Create(outFile);
-  if (rc < 0) return rc;
-  rc = out.Write(tiff.data(), tiff.size());
-  if (rc < 0) {
-    out.Discard();
-    return rc;
-  }
-  return out.Close();
+  return WriteWholeFile(outFile, tiff.data(), tiff.size());
 }
 
 }  // namespace qv::faximage
