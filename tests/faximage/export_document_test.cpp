@@ -20,17 +20,6 @@ using namespace qv::faximage::testing;
 
 namespace {
 
-using Rows = std::vector<std::vector<uint8_t>>;
-
-Rows PageRows(const std::string& qvf, int page) {
-  UnpackerState st;
-  PageBitmap bm;
-  EXPECT_EQ(UnpackPageFullWidth(st, qvf, page, bm), 0);
-  Rows rows;
-  for (int y = 0; y < bm.height; ++y) rows.emplace_back(bm.row(y), bm.row(y) + bm.width / 8);
-  return rows;
-}
-
 Rows Decode(const uint8_t* data, size_t size) {
   Rows rows;
   T4Decoder d([&](std::span<const uint8_t> r) { rows.emplace_back(r.begin(), r.end()); });

@@ -5,10 +5,15 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "faximage/qvf_writer.h"
 #include "faximage/t4_coder.h"
+#include "faximage/unpacker_bitmap.h"
 
 namespace qv::faximage::testing {
+
+using Rows = std::vector<std::vector<uint8_t>>;  // 1 = black, full width
 
 inline constexpr int kFineA4Rows = 2287;
 
@@ -31,6 +36,16 @@ inline void WriteDocumentFax(const std::string& file, unsigned seed) {
     w.EndPage();
   }
   w.Close("DOC TEST");
+}
+
+// A page as the unpacker decodes it, at its coded width: the pixels an export must keep.
+inline Rows PageRows(const std::string& qvf, int page) {
+  UnpackerState st;
+  PageBitmap bm;
+  EXPECT_EQ(UnpackPageFullWidth(st, qvf, page, bm), 0);
+  Rows rows;
+  for (int y = 0; y < bm.height; ++y) rows.emplace_back(bm.row(y), bm.row(y) + bm.width / 8);
+  return rows;
 }
 
 }  // namespace qv::faximage::testing

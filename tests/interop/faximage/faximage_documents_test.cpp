@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "../shell_command.h"
 #include "../../faximage/export_document_test.h"
 #include "../../faximage/temp_dir.h"
 #include "faximage/unpacker_bitmap.h"
@@ -15,29 +16,9 @@
 using namespace qv::faximage;
 using namespace qv::faximage::testing;
 
+using qv::testing::Shell;
+
 namespace {
-
-using Rows = std::vector<std::vector<uint8_t>>;  // 1 = black, full width
-
-std::string Shell(const std::string& cmd, int* status = nullptr) {
-  FILE* p = popen(cmd.c_str(), "r");
-  std::string out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int rc = pclose(p);
-  if (status) *status = rc;
-  return out;
-}
-
-Rows PageRows(const std::string& qvf, int page) {
-  UnpackerState st;
-  PageBitmap bm;
-  EXPECT_EQ(UnpackPageFullWidth(st, qvf, page, bm), 0);
-  Rows rows;
-  for (int y = 0; y < bm.height; ++y) rows.emplace_back(bm.row(y), bm.row(y) + bm.width / 8);
-  return rows;
-}
 
 // A binary PBM as poppler writes it (1 = black).
 Rows ReadPbm(const std::string& file) {

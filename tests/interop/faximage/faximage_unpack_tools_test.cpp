@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 
+#include "../shell_command.h"
 #include "../../faximage/t4_test_coder.h"
 #include "../../faximage/temp_dir.h"
 #include "faximage/qvf_writer.h"
@@ -16,6 +17,8 @@
 
 using namespace qv::faximage;
 using namespace qv::faximage::testing;
+
+using qv::testing::Shell;
 
 namespace {
 
@@ -29,17 +32,6 @@ struct Image {
   std::vector<bool> black;
   bool operator==(const Image&) const = default;
 };
-
-std::string Shell(const std::string& cmd, int* status = nullptr) {
-  FILE* p = popen(cmd.c_str(), "r");
-  std::string out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int rc = pclose(p);
-  if (status) *status = rc;
-  return out;
-}
 
 // Any binary or plain PNM (P1-P6); dark pixels are black.
 Image ParsePnm(const std::string& data) {
