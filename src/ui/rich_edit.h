@@ -1,0 +1,92 @@
+#pragma once
+// The word-processing component of cover sheets and fax documents: a QTextEdit that shows the
+// text as pages of the set paper size (outline and page breaks visible), with its tool bar,
+// merge fields and the whole content in and out as RTF. The content model is rtf::Document;
+// conversion to and from the QTextDocument lives in rich_document.h.
+
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "rtf/rtf_document.h"
+
+class QTextEdit;
+class QToolBar;
+
+namespace qv::ui {
+
+// Values handed out for merge fields are cut to this many characters.
+inline constexpr int kMaxMergeFieldLength = 100;
+
+struct FontAttributes {
+  QString name;
+  int pointSize = 12;
+  bool bold = false;
+  bool italic = false;
+  bool underline = false;
+  bool operator==(const FontAttributes&) const = default;
+};
+
+// Twips throughout, as rtf::ParaFormat.
+using ParagraphAttributes = rtf::ParaFormat;
+
+class TQvRichEdit : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TQvRichEdit(QWidget* parent = nullptr);
+  ~TQvRichEdit() override;
+
+  // Whole content. LoadRtf leaves the content unchanged and returns false (with a message) when
+  // the RTF cannot be read.
+  void Clear();
+  bool LoadRtf(std::string_view rtf, std::string* error = nullptr);
+  std::string SaveRtf() const;
+  rtf::Document ToDocument() const;
+  void SetDocument(const rtf::Document& doc);
+  bool IsEmpty() const;
+  int TextLength() const;
+  int LineCount() const;
+
+  // View.
+  int Zoom() const;                       // percent
+  void SetZoom(int percent);
+  bool WordWrap() const;
+  void SetWordWrap(bool on);
+  void SetPageSize(int widthTwips, int heightTwips);
+  void SetMargins(int leftTwips, int topTwips, int rightTwips, int bottomTwips);
+  rtf::PageSetup PageSetup() const;
+
+  // The paragraph holding the caret.
+  ParagraphAttributes CurrentParagraph() const;
+  void SetCurrentParagraph(const ParagraphAttributes& attrs);
+
+  // Character attributes at the caret (and of the selection when one is set).
+  FontAttributes CurrentFont() const;
+  void SetCurrentFont(const FontAttributes& font);
+  // The font of new text in an empty editor.
+  void SetDefaultFont(const FontAttributes& font);
+
+  // Merge fields: shown red with their placeholder while there is no value; FieldValue supplies the
+  // value (cut to kMaxMergeFieldLength) when the text is shown, printed or rendered.
+  void InsertMergeField(int kind, const QString& placeholder);
+  std::function<QString(int kind)> FieldValue;
+
+  void SetCaretToStart();
+  void Reformat();                        // lays the text out again
+  void Repaint();
+
+  QTextEdit* TextEdit() const;            // the editing surface (spell check, find, tests)
+  QToolBar* ToolBar() const;              // normal, bold, italic, underline, strike-out, sub/sup,
+                                          // alignments, clipboard, select all, find, replace, spell
+
+ signals:
+  void SpellCheckRequested();             // the tool bar's spell button
+  void ContentChanged();
+
+ private:
+  struct Impl;
+  Impl* d_;
+};
+
+}  // namespace qv::ui
