@@ -11,6 +11,11 @@
 
 namespace qv::fax {
 
+namespace {
+// How long the port may take no bytes at all before the call is ended with a time-out.
+constexpr auto kStalledPortLimit = std::chrono::seconds(10);
+}  // namespace
+
 TQvAbstractFax::TQvAbstractFax() = default;
 
 TQvAbstractFax::~TQvAbstractFax() {
@@ -261,7 +266,9 @@ void TQvAbstractFax::SendBytes(const uint8_t* data, size_t n) {
   // unnoticed: the stall is reported to the machine, which ends the call with a time-out.
   // A port that stalled once is not waited for again in this session (the hang-up included).
   if (portStalled_) return;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  // The limit is on a port that takes nothing: a long page drains slowly at the line rate, and
+  // every accepted chunk restarts the wait.
+  auto deadline = std::chrono::steady_clock::now() + kStalledPortLimit;
   while (n > 0) {
     size_t chunk = n;
     int free = ch_->OutputFree();
@@ -281,6 +288,7 @@ void TQvAbstractFax::SendBytes(const uint8_t* data, size_t n) {
     }
     data += chunk;
     n -= chunk;
+    deadline = std::chrono::steady_clock::now() + kStalledPortLimit;
   }
 }
 
