@@ -368,7 +368,7 @@ TEST_F(ComPortTest, AwaitStringHoldsTriggersOff) {
     std::this_thread::sleep_for(150ms);
     pty.Write("NO CARRIER\r\nconnect 9600\r\nrest");
   });
-  EXPECT_TRUE(port.AwaitString("CONNECT", 40, true, true));
+  EXPECT_TRUE(port.AwaitString("CONNECT", 200, true, true));  // ample: the far thread may start late
   far.join();
   EXPECT_EQ(waited, "NO CARRIER\r\nconnect");
   EXPECT_EQ(avails, 0);
@@ -742,7 +742,7 @@ TEST_F(ComPortTest, DestroyedWhileACloseIsPending) {
   port->DispatcherObject()->RegisterProcHandler(&SlowProc);
   gSlowEntered = false;
   pty.Write("x");
-  auto until = std::chrono::steady_clock::now() + 3s;
+  auto until = std::chrono::steady_clock::now() + 10s;
   while (!gSlowEntered && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
   ASSERT_TRUE(gSlowEntered);
   port->SetOpen(false);

@@ -22,7 +22,9 @@ using namespace std::chrono_literals;
 using namespace qv::core;
 using qv::comm::testing::PtyPair;
 
-bool WaitFor(const std::function<bool()>& pred, int ms = 3000) {
+// Generous bound: under sanitizers on a loaded machine a thread may not run for seconds; a
+// working dispatcher meets the condition long before, a broken one fails after the bound.
+bool WaitFor(const std::function<bool()>& pred, int ms = 10000) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!pred()) {
     if (std::chrono::steady_clock::now() > until) return false;
@@ -138,19 +140,28 @@ TEST_F(DispatcherTest, SaturatedPtyRefusesMoreAndLosesNothing) {
     for (int i = 0; i < n; ++i) block += static_cast<char>('A' + (counter++ % 26));
     return block;
   };
-  // Nobody reads the far side: fill the kernel's buffers, then the ring.
-  int quiet = 0;
-  while (quiet < 50) {
-    int free = d.OutputFree();
-    if (free > 0) {
-      std::string block = next(free);
-      ASSERT_EQ(d.SendBlock(block.data(), free), 0);
-      sent += block;
-      quiet = 0;
-    } else {
-      ++quiet;
+  // Nobody reads the far side: fill the kernel's buffers, then the ring. The kernel frees room
+  // in its pty buffers from a work queue, late on a loaded machine, so the ring counts as full
+  // only when it is still full after a pause.
+  auto fill = [&] {
+    int quiet = 0;
+    while (quiet < 50) {
+      int free = d.OutputFree();
+      if (free > 0) {
+        std::string block = next(free);
+        ASSERT_EQ(d.SendBlock(block.data(), free), 0);
+        sent += block;
+        quiet = 0;
+      } else {
+        ++quiet;
+      }
+      std::this_thread::sleep_for(2ms);
     }
-    std::this_thread::sleep_for(2ms);
+  };
+  for (int round = 0; round < 20; ++round) {
+    fill();
+    std::this_thread::sleep_for(300ms);
+    if (d.OutputFree() == 0) break;
   }
   EXPECT_EQ(d.OutputUsed(), outSize);
   EXPECT_EQ(d.SendChar('x'), ecOutputBufferTooSmall);  // full: nothing more is queued
@@ -492,7 +503,7 @@ TEST_F(DispatcherTest, FullRingLeavesTheRestInTheDriver) {
   // The application reads by itself; the rest then moves up from the driver.
   std::string got;
   char c;
-  while (got.size() < 12000 && WaitFor([&] { return d.HasInput(); }, 2000))
+  while (got.size() < 12000 && WaitFor([&] { return d.HasInput(); }))
     while (d.ReadChar(c) == 0) got += c;
   EXPECT_EQ(got.size(), 12000u);
   gSeen.readA = -1;

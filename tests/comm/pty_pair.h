@@ -80,7 +80,7 @@ class PtyPair {
 };
 
 // Pumps the UI thread's message loop until pred holds or the time is up.
-inline bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 3000) {
+inline bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 10000) {
   auto& loop = qv::core::MessageLoop::instance();
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!pred()) {
