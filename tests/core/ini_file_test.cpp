@@ -1,6 +1,7 @@
 #include "core/exceptions.h"
 #include "core/file_util.h"
 #include "core/ini_file.h"
+#include "../small_fs.h"
 
 #include <gtest/gtest.h>
 
@@ -247,4 +248,31 @@ TEST_F(IniFileTest, FailedBatchCommitRaisesAndKeepsTheOldFile) {
   EXPECT_FALSE(ini.Updating());
   EXPECT_EQ(readRaw(), before);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);  // no leftovers
+}
+
+// A really full disk, not a size limit: the kernel refuses the new file's blocks.
+TEST(IniFileFullDisk, SaveOnAFullDiskRaisesAndKeepsTheOldFile) {
+  SmallFs disk(64 * 1024);
+  if (!disk.ok()) GTEST_SKIP() << disk.reason();
+  const std::string path = disk / "QRV.INI";
+  std::ofstream(path, std::ios::binary) << "[Modem]\r\nComPort=1\r\n";
+  const std::string before = [&] {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }();
+  disk.Fill("filler");
+  TIniFile ini(path);
+  ini.BeginUpdate();
+  for (int i = 0; i < 200; ++i) ini.WriteString("Big", "Key" + std::to_string(i), std::string(60, 'v'));
+  try {
+    ini.CommitUpdate();
+    FAIL() << "a save on a full disk succeeded";
+  } catch (const EIniWrite& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+  }
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before);
+  int files = 0;
+  for (auto& entry : fs::directory_iterator(fs::path(path).parent_path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, 2);  // QRV.INI and the filler: no half-written temporary left
 }
