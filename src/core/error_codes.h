@@ -38,7 +38,7 @@ inline constexpr int ecPortNotAssigned = -1005;
 inline constexpr int ecInternal = -1006;
 inline constexpr int ecModemNotAssigned = -1007;
 inline constexpr int ecPhonebookNotAssigned = -1008;
-inline constexpr int ecCannotUseWithWinSock = -1009;
+inline constexpr int ecCannotUseWithWinSock = -1009;  // kept for its text: no WinSock layer here
 
 // Opening a port.
 inline constexpr int ecBadId = -2001;
@@ -125,5 +125,26 @@ inline constexpr int ecFaxNoCarrier = -8068;
 inline constexpr int ecFaxSessionError = -8069;
 inline constexpr int ecFaxPageError = -8070;
 inline constexpr int ecFaxNoAnswer = -8074;
+
+// The table engine: positive codes of its own numbering, which users see in its messages
+// ("File Open Error" is 11011). ErrorCode() of an EXBaseError is one of these.
+inline constexpr int ecNumberTooWide = 10019;      // a number does not fit its numeric field
+inline constexpr int ecTableOpenFailed = 11011;    // "File Open Error"
+inline constexpr int ecTableInUse = 11012;         // another process or work area holds the table
+inline constexpr int ecTableCorrupt = 11020;
+inline constexpr int ecMemoCorrupt = 11021;
+inline constexpr int ecIndexCorrupt = 11022;
+inline constexpr int ecTableWriteFailed = 11030;
+inline constexpr int ecTableReadFailed = 11031;
+inline constexpr int ecTableReadOnly = 11032;
+inline constexpr int ecTableBadField = 11040;
+inline constexpr int ecTableBadArgument = 11041;
+inline constexpr int ecNoWorkArea = 11050;
+inline constexpr int ecNoRecord = 11051;
+inline constexpr int ecExprSyntax = 11060;
+inline constexpr int ecExprType = 11061;
+inline constexpr int ecExprUnknownName = 11062;
+inline constexpr int ecTagNotFound = 11070;
+inline constexpr int ecTableCreateFailed = 11080;
 
 }  // namespace qv::core

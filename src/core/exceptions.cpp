@@ -43,7 +43,7 @@ void RaiseError(int code) {
     case -7012: raise<EInternal>(code);
     case ecModemNotAssigned: raise<EModemNotAssigned>(code);
     case ecPhonebookNotAssigned: raise<EPhonebookNotAssigned>(code);
-    case ecCannotUseWithWinSock: raise<ECannotUseWithWinSock>(code);
+    case ecCannotUseWithWinSock: raise<EGeneral>(code);  // no WinSock layer: nothing raises it here
     case ecBadId: raise<EBadId>(code);
     case ecBaudRate: raise<EBaudRate>(code);
     case ecByteSize: raise<EByteSize>(code);
@@ -96,7 +96,7 @@ void RaiseError(int code) {
     default: break;
   }
   if (code <= -8001 && code >= -8070) raise<EFax>(code);
-  if (code <= -13801 && code >= -13942) raise<ETapi>(code);
+  if (code <= -13801 && code >= -13942) raise<EQvException>(code);  // telephony codes keep their texts
   throw EQvException("Library exception", 0);
 }
 

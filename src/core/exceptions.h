@@ -50,7 +50,6 @@ QV_EXCEPTION(EPortNotAssigned, EGeneral)
 QV_EXCEPTION(EInternal, EGeneral)
 QV_EXCEPTION(EModemNotAssigned, EGeneral)
 QV_EXCEPTION(EPhonebookNotAssigned, EGeneral)
-QV_EXCEPTION(ECannotUseWithWinSock, EGeneral)
 
 QV_EXCEPTION(EOpenComm, EQvException)
 QV_EXCEPTION(EBadId, EOpenComm)
@@ -120,9 +119,11 @@ QV_EXCEPTION(EFaxNoCarrier, EFax)
 QV_EXCEPTION(EFaxSessionError, EFax)
 QV_EXCEPTION(EFaxPageError, EFax)
 
-QV_EXCEPTION(ETapi, EQvException)
-
 QV_EXCEPTION(EStringResourceError, EQvException)
+
+// The table engine's errors: a positive code of its own (error_codes.h) and a text naming the
+// file or expression involved. The data set layer above raises EDatabaseError, also of this tree.
+QV_EXCEPTION(EXBaseError, EQvException)
 
 #undef QV_EXCEPTION
 

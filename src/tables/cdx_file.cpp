@@ -109,7 +109,7 @@ uint32_t WriteTree(const uint8_t* entries, size_t n, uint16_t keyLen, uint8_t pa
     p[22] = static_cast<uint8_t>(b);
     p[23] = static_cast<uint8_t>(nb);
     level.push_back({i == 0 ? 0 : i - 1, off});
-    if (keys == 0 && n > 0) ThrowXb(xbeCorruptIndex, "Index key does not fit a page");
+    if (keys == 0 && n > 0) ThrowXb(core::ecIndexCorrupt, "Index key does not fit a page");
   } while (i < n);
 
   // Interior levels until one node remains.
@@ -223,11 +223,11 @@ class TreeReader {
 
 std::string ReadWholeFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowXb(xbeOpenFailed, "Cannot open index " + path + ": " + SystemErrorText(errno));
+  if (fd < 0) ThrowXb(core::ecTableOpenFailed, "Cannot open index " + path + ": " + SystemErrorText(errno));
   std::string img;
   try {
     uint64_t size = FileSize(fd, path);
-    if (size > (1ull << 31)) ThrowXb(xbeCorruptIndex, "Index " + path + " is too large");
+    if (size > (1ull << 31)) ThrowXb(core::ecIndexCorrupt, "Index " + path + " is too large");
     img.resize(size);
     if (size) PReadAll(fd, img.data(), size, 0, path);
   } catch (...) {
@@ -269,23 +269,23 @@ IndexTag::IndexTag(TagDef def, const std::vector<DbfField>& fields, const ExprSe
     : def_(std::move(def)) {
   def_.name = UpperAscii(def_.name);
   if (def_.name.empty() || def_.name.size() > 10)
-    ThrowXb(xbeBadArgument, "Tag name \"" + def_.name + "\" must have 1 to 10 characters");
+    ThrowXb(core::ecTableBadArgument, "Tag name \"" + def_.name + "\" must have 1 to 10 characters");
   for (char c : def_.name)
     if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
-      ThrowXb(xbeBadArgument, "Tag name \"" + def_.name + "\" may hold only letters, digits and _");
+      ThrowXb(core::ecTableBadArgument, "Tag name \"" + def_.name + "\" may hold only letters, digits and _");
   if (def_.keyExpr.size() + def_.forExpr.size() + 2 > kPage)
-    ThrowXb(xbeBadArgument, "Key and FOR expressions of tag " + def_.name + " are too long");
+    ThrowXb(core::ecTableBadArgument, "Key and FOR expressions of tag " + def_.name + " are too long");
   key_ = Expression::Compile(def_.keyExpr, fields, settings);
   if (!def_.forExpr.empty()) {
     for_ = Expression::Compile(def_.forExpr, fields, settings);
     if (for_.Type() != XType::Logical)
-      ThrowXb(xbeExprType, "FOR condition \"" + def_.forExpr + "\" of tag " + def_.name + " is not logical");
+      ThrowXb(core::ecExprType, "FOR condition \"" + def_.forExpr + "\" of tag " + def_.name + " is not logical");
   }
   switch (key_.Type()) {
     case XType::Char:
       keyLen_ = key_.Width();
       if (keyLen_ < 1 || keyLen_ > 240)
-        ThrowXb(xbeExprType, "Key \"" + def_.keyExpr + "\" of tag " + def_.name + " must be 1 to 240 characters wide");
+        ThrowXb(core::ecExprType, "Key \"" + def_.keyExpr + "\" of tag " + def_.name + " must be 1 to 240 characters wide");
       break;
     case XType::Num:
     case XType::Date: keyLen_ = 8; break;
@@ -375,7 +375,7 @@ IndexTag* CdxFile::AddTag(TagDef def, const std::vector<DbfField>& fields, const
       return t.get();
     }
   }
-  if (tags_.size() >= 64) ThrowXb(xbeBadArgument, "Index " + path_ + " already holds 64 tags");
+  if (tags_.size() >= 64) ThrowXb(core::ecTableBadArgument, "Index " + path_ + " already holds 64 tags");
   tags_.push_back(std::move(tag));
   return tags_.back().get();
 }
@@ -384,7 +384,7 @@ std::unique_ptr<CdxFile> CdxFile::Open(const std::string& path, const std::vecto
                                        const ExprSettings* settings, uint32_t recCount,
                                        std::vector<IndexTag*>& staleTags) {
   std::string img = ReadWholeFile(path);
-  auto corrupt = [&](const std::string& why) { ThrowXb(xbeCorruptIndex, "Index " + path + " is damaged: " + why); };
+  auto corrupt = [&](const std::string& why) { ThrowXb(core::ecIndexCorrupt, "Index " + path + " is damaged: " + why); };
   if (img.size() < 3 * kPage) corrupt("the file is too short");
   const auto* u = reinterpret_cast<const uint8_t*>(img.data());
   bool marked = std::memcmp(u + 16, kCdxDirtyMark, 4) == 0;
@@ -428,7 +428,7 @@ std::unique_ptr<CdxFile> CdxFile::Open(const std::string& path, const std::vecto
     try {
       tag = std::make_unique<IndexTag>(def, fields, settings);
     } catch (const EXBaseError& ex) {
-      ThrowXb(xbeCorruptIndex, "Index " + path + ", tag " + e.name + ": " + ex.what());
+      ThrowXb(core::ecIndexCorrupt, "Index " + path + ", tag " + e.name + ": " + ex.what());
     }
     std::vector<uint8_t> keys;
     bool ok = !marked && Le16(h + 12) == tag->KeyLen();
@@ -462,13 +462,13 @@ void CdxFile::MarkDirty() {
       diskMarked_ = true;
       return;
     }
-    ThrowXb(xbeWriteFailed, "Cannot update index " + path_ + ": " + SystemErrorText(errno));
+    ThrowXb(core::ecTableWriteFailed, "Cannot update index " + path_ + ": " + SystemErrorText(errno));
   }
   try {
     if (FileSize(fd, path_) >= 20) {
       PWriteAll(fd, kCdxDirtyMark, 4, 16, path_);
       if (::fdatasync(fd) != 0 && errno != EINVAL)
-        ThrowXb(xbeWriteFailed, "Cannot flush index " + path_ + ": " + SystemErrorText(errno));
+        ThrowXb(core::ecTableWriteFailed, "Cannot flush index " + path_ + ": " + SystemErrorText(errno));
     }
   } catch (...) {
     ::close(fd);

@@ -68,7 +68,7 @@ class CdxFile {
  public:
   // Reads an index file. Tags whose keys could not be used (damaged pages, stale mark, keys out
   // of order or pointing past `recCount`) are listed in `staleTags` for the caller to rebuild;
-  // a file whose header or tag directory is unreadable throws EXBaseError xbeCorruptIndex.
+  // a file whose header or tag directory is unreadable throws EXBaseError core::ecIndexCorrupt.
   static std::unique_ptr<CdxFile> Open(const std::string& path, const std::vector<DbfField>& fields,
                                        const ExprSettings* settings, uint32_t recCount,
                                        std::vector<IndexTag*>& staleTags);

@@ -32,7 +32,7 @@ std::string Trim(const std::string& s) {
 
 bool AllBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
 
-[[noreturn]] void ValueTooWide() { throw EDatabaseError("Table engine error : 10019", kErrValueTooWide); }
+[[noreturn]] void ValueTooWide() { throw EDatabaseError::Engine(core::ecNumberTooWide); }
 
 }  // namespace
 
@@ -293,7 +293,7 @@ std::string TTable::FullPath() const {
 void TTable::EngineError(const std::string& what) {
   int code = xb_LastError();
   (void)what;
-  throw EDatabaseError("Table engine error : " + std::to_string(code), code, xb_LastErrorText());
+  throw EDatabaseError::Engine(code, xb_LastErrorText());
 }
 
 int TTable::SniffDriver(const std::string& path, TTableType type) {
@@ -395,7 +395,7 @@ void TTable::Open() {
   if (area == 0) {
     std::string detail = xb_LastErrorText();
     xb_Select(prev);
-    throw EDatabaseError("File Open Error", kErrFileOpen, detail);
+    throw EDatabaseError("File Open Error", core::ecTableOpenFailed, detail);
   }
   area_ = area;
   alias_ = alias;
@@ -440,7 +440,7 @@ void TTable::Close() {
   state_ = TDataSetState::dsInactive;
   for (auto* l : std::vector<TDataSetListener*>(listeners_)) l->ActiveChanged(*this);
   for (TDataSource* s : std::vector<TDataSource*>(sources_)) s->NotifyActive();
-  if (!ok && code != 0) throw EDatabaseError("Table engine error : " + std::to_string(code), code, detail);
+  if (!ok && code != 0) throw EDatabaseError::Engine(code, detail);
 }
 
 void TTable::CheckActive() const {

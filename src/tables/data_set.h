@@ -13,23 +13,28 @@
 #include <string>
 #include <vector>
 
+#include "core/error_codes.h"
+#include "core/exceptions.h"
+
 namespace qv::tables {
 
 class TTable;
 class TDataSource;
 
 // Errors of the data set layer, with the adapter's texts ("File Open Error", "Invalid Field
-// Type X", "Table engine error : N", ...). `Code()` is the engine or adapter code.
-class EDatabaseError : public std::runtime_error {
+// Type X", "Table engine error : N", ...). ErrorCode() is the engine or adapter code.
+class EDatabaseError : public core::EQvException {
  public:
   EDatabaseError(const std::string& text, int code = 0, std::string detail = {})
-      : std::runtime_error(text), code_(code), detail_(std::move(detail)) {}
-  int Code() const { return code_; }
+      : core::EQvException(text, code), detail_(std::move(detail)) {}
+  // An engine failure as the data set reports it: "Table engine error : <code>".
+  static EDatabaseError Engine(int code, std::string detail = {}) {
+    return EDatabaseError("Table engine error : " + std::to_string(code), code, std::move(detail));
+  }
   // The engine's own explanation, when there is one (which file, why it failed).
   const std::string& Detail() const { return detail_; }
 
  private:
-  int code_;
   std::string detail_;
 };
 
@@ -39,8 +44,6 @@ inline constexpr int kErrEof = 0x2202;
 inline constexpr int kErrRecordNotFound = 0x2205;
 inline constexpr int kErrNotOpen = 0x2706;
 inline constexpr int kErrRecordLocked = 0x2805;
-inline constexpr int kErrFileOpen = 11011;
-inline constexpr int kErrValueTooWide = 10019;
 inline constexpr int kErrEngineVersion = 99;
 
 enum class TFieldType { ftUnknown, ftString, ftSmallint, ftFloat, ftDate, ftBoolean, ftMemo };

@@ -50,28 +50,28 @@ DbfFile::~DbfFile() {
 }
 
 std::vector<DbfField> DbfFile::NormalizeFields(const std::vector<DbfField>& in) {
-  if (in.empty()) ThrowXb(xbeBadField, "A table needs at least one field");
-  if (in.size() > 255) ThrowXb(xbeBadField, "A table can have at most 255 fields");
+  if (in.empty()) ThrowXb(core::ecTableBadField, "A table needs at least one field");
+  if (in.size() > 255) ThrowXb(core::ecTableBadField, "A table can have at most 255 fields");
   std::vector<DbfField> out;
   uint32_t offset = 1;
   for (DbfField f : in) {
     f.name = UpperAscii(f.name);
     if (f.name.empty() || f.name.size() > 10 || !(f.name[0] >= 'A' && f.name[0] <= 'Z') ||
         !std::all_of(f.name.begin(), f.name.end(), ValidNameChar))
-      ThrowXb(xbeBadField, "Invalid field name \"" + f.name + "\"");
+      ThrowXb(core::ecTableBadField, "Invalid field name \"" + f.name + "\"");
     for (const auto& o : out)
-      if (o.name == f.name) ThrowXb(xbeBadField, "Duplicate field name " + f.name);
+      if (o.name == f.name) ThrowXb(core::ecTableBadField, "Duplicate field name " + f.name);
     f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(f.type)));
     switch (f.type) {
       case 'C':
-        if (f.width < 1 || f.width > 254) ThrowXb(xbeBadField, "Field " + f.name + ": width must be 1 to 254");
+        if (f.width < 1 || f.width > 254) ThrowXb(core::ecTableBadField, "Field " + f.name + ": width must be 1 to 254");
         f.decimals = 0;
         break;
       case 'N':
       case 'F':
-        if (f.width < 1 || f.width > 20) ThrowXb(xbeBadField, "Field " + f.name + ": width must be 1 to 20");
+        if (f.width < 1 || f.width > 20) ThrowXb(core::ecTableBadField, "Field " + f.name + ": width must be 1 to 20");
         if (f.decimals > 0 && f.decimals + 2 > f.width)
-          ThrowXb(xbeBadField, "Field " + f.name + ": too many decimals for its width");
+          ThrowXb(core::ecTableBadField, "Field " + f.name + ": too many decimals for its width");
         break;
       case 'D': f.width = 8; f.decimals = 0; break;
       case 'L': f.width = 1; f.decimals = 0; break;
@@ -79,13 +79,13 @@ std::vector<DbfField> DbfFile::NormalizeFields(const std::vector<DbfField>& in) 
       case 'B':
       case 'G':
       case 'P': f.width = 10; f.decimals = 0; break;
-      default: ThrowXb(xbeBadField, std::string("Field ") + f.name + ": unknown type '" + f.type + "'");
+      default: ThrowXb(core::ecTableBadField, std::string("Field ") + f.name + ": unknown type '" + f.type + "'");
     }
     f.offset = offset;
     offset += f.width;
     out.push_back(f);
   }
-  if (offset > 65500) ThrowXb(xbeBadField, "Record is too long");
+  if (offset > 65500) ThrowXb(core::ecTableBadField, "Record is too long");
   return out;
 }
 
@@ -122,14 +122,14 @@ void DbfFile::Open(const std::string& path, OpenMode mode) {
   int fd = ::open(path.c_str(), flags);
   if (fd < 0) {
     int err = errno;
-    ThrowXb(xbeOpenFailed, "Cannot open table " + path + ": " + SystemErrorText(err));
+    ThrowXb(core::ecTableOpenFailed, "Cannot open table " + path + ": " + SystemErrorText(err));
   }
   if (::flock(fd, (mode == OpenMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
     int err = errno;
     ::close(fd);
     if (err == EWOULDBLOCK)
-      ThrowXb(xbeFileInUse, "Table " + path + " is in use by another program or work area");
-    ThrowXb(xbeOpenFailed, "Cannot lock table " + path + ": " + SystemErrorText(err));
+      ThrowXb(core::ecTableInUse, "Table " + path + " is in use by another program or work area");
+    ThrowXb(core::ecTableOpenFailed, "Cannot lock table " + path + ": " + SystemErrorText(err));
   }
   OpenLocked(fd, path, mode);
 }
@@ -153,7 +153,7 @@ void DbfFile::OpenLocked(int fd, const std::string& path, OpenMode mode) {
 }
 
 void DbfFile::ParseHeader(uint64_t fileSize) {
-  auto corrupt = [&](const std::string& why) { ThrowXb(xbeCorruptTable, "Table " + path_ + " is damaged: " + why); };
+  auto corrupt = [&](const std::string& why) { ThrowXb(core::ecTableCorrupt, "Table " + path_ + " is damaged: " + why); };
   if (fileSize < 33) corrupt("the file is too short for a table header");
   uint8_t h[32];
   PReadAll(fd_, h, 32, 0, path_);
@@ -230,9 +230,9 @@ int DbfFile::FieldIndex(std::string_view name) const {
 }
 
 void DbfFile::CheckWritable() const {
-  if (fd_ < 0) ThrowXb(xbeNoWorkArea, "Table is not open");
+  if (fd_ < 0) ThrowXb(core::ecNoWorkArea, "Table is not open");
   if (mode_ != OpenMode::Exclusive)
-    ThrowXb(xbeReadOnly, "Table " + path_ + " is not opened exclusively; it cannot be changed");
+    ThrowXb(core::ecTableReadOnly, "Table " + path_ + " is not opened exclusively; it cannot be changed");
 }
 
 void DbfFile::TouchDate() {
@@ -251,8 +251,8 @@ void DbfFile::SetTableFlags(uint8_t flags) {
 }
 
 void DbfFile::ReadRecord(uint32_t recno, uint8_t* buf) {
-  if (fd_ < 0) ThrowXb(xbeNoWorkArea, "Table is not open");
-  if (recno < 1 || recno > recCount_) ThrowXb(xbeNoRecord, "Record " + std::to_string(recno) + " does not exist");
+  if (fd_ < 0) ThrowXb(core::ecNoWorkArea, "Table is not open");
+  if (recno < 1 || recno > recCount_) ThrowXb(core::ecNoRecord, "Record " + std::to_string(recno) + " does not exist");
   if (recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_) {
     std::memcpy(buf, cache_.data() + static_cast<size_t>(recno - cacheFirst_) * recLen_, recLen_);
     return;
@@ -267,7 +267,7 @@ void DbfFile::ReadRecord(uint32_t recno, uint8_t* buf) {
 
 void DbfFile::WriteRecord(uint32_t recno, const uint8_t* buf) {
   CheckWritable();
-  if (recno < 1 || recno > recCount_) ThrowXb(xbeNoRecord, "Record " + std::to_string(recno) + " does not exist");
+  if (recno < 1 || recno > recCount_) ThrowXb(core::ecNoRecord, "Record " + std::to_string(recno) + " does not exist");
   TouchDate();
   PWriteAll(fd_, buf, recLen_, hdrLen_ + static_cast<uint64_t>(recno - 1) * recLen_, path_);
   if (recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_)
@@ -276,7 +276,7 @@ void DbfFile::WriteRecord(uint32_t recno, const uint8_t* buf) {
 
 uint32_t DbfFile::AppendRecord(const uint8_t* buf) {
   CheckWritable();
-  if (recCount_ == 0xFFFFFFFEu) ThrowXb(xbeWriteFailed, "Table " + path_ + " is full");
+  if (recCount_ == 0xFFFFFFFEu) ThrowXb(core::ecTableWriteFailed, "Table " + path_ + " is full");
   TouchDate();
   uint32_t recno = recCount_ + 1;
   // Record and end-of-file mark in one write, then the count: a kill in between leaves the

@@ -40,7 +40,7 @@ class DbfFile {
   static std::string EmptyTableImage(const std::vector<DbfField>& fields, uint8_t codePage = 0x03);
 
   // Opens with an OS lock: exclusive for OpenMode::Exclusive, shared otherwise. A lock held
-  // elsewhere gives EXBaseError xbeFileInUse; a damaged header xbeCorruptTable.
+  // elsewhere gives EXBaseError core::ecTableInUse; a damaged header core::ecTableCorrupt.
   void Open(const std::string& path, OpenMode mode);
   // Takes over a descriptor that already holds the right lock (used when a packed copy
   // replaces the table without letting go of the lock).

@@ -482,11 +482,11 @@ class Parser {
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& why, int code = xbeExprSyntax) {
+  [[noreturn]] void Fail(const std::string& why, int code = core::ecExprSyntax) {
     ThrowXb(code, "Error in expression \"" + std::string(src_) + "\" at position " + std::to_string(cur_.pos + 1) +
                       ": " + why);
   }
-  [[noreturn]] void TypeFail(const std::string& why) { Fail(why, xbeExprType); }
+  [[noreturn]] void TypeFail(const std::string& why) { Fail(why, core::ecExprType); }
 
   static std::string Shown(const Token& t) {
     switch (t.kind) {
@@ -792,7 +792,7 @@ class Parser {
       const FnSpec* fnSpec = FindFunction(name);
       if (!fnSpec) {
         cur_.pos = namePos;
-        Fail("unknown function " + name + "()", xbeExprUnknownName);
+        Fail("unknown function " + name + "()", core::ecExprUnknownName);
       }
       Next();
       std::vector<NodeP> args;
@@ -825,7 +825,7 @@ class Parser {
       }
     }
     cur_.pos = namePos;
-    Fail("unknown field " + name, xbeExprUnknownName);
+    Fail("unknown field " + name, core::ecExprUnknownName);
   }
 
   void ArgType(const FnSpec& s, const std::vector<NodeP>& a, size_t i, XType t) {
@@ -932,7 +932,7 @@ class Parser {
 
 Expression Expression::Compile(std::string_view text, const std::vector<DbfField>& fields,
                                const ExprSettings* settings) {
-  if (text.size() > 4096) ThrowXb(xbeExprSyntax, "Expression is too long");
+  if (text.size() > 4096) ThrowXb(core::ecExprSyntax, "Expression is too long");
   Parser p(text, fields, settings);
   Expression e;
   e.root_ = p.ParseAll();

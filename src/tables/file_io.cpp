@@ -21,9 +21,9 @@ void PReadAll(int fd, void* buf, size_t len, uint64_t offset, const std::string&
     ssize_t n = ::pread(fd, p, len, static_cast<off_t>(offset));
     if (n < 0) {
       if (errno == EINTR) continue;
-      ThrowXb(xbeReadFailed, "Cannot read " + path + ": " + SystemErrorText(errno));
+      ThrowXb(core::ecTableReadFailed, "Cannot read " + path + ": " + SystemErrorText(errno));
     }
-    if (n == 0) ThrowXb(xbeReadFailed, "Cannot read " + path + ": unexpected end of file");
+    if (n == 0) ThrowXb(core::ecTableReadFailed, "Cannot read " + path + ": unexpected end of file");
     p += n;
     len -= static_cast<size_t>(n);
     offset += static_cast<uint64_t>(n);
@@ -36,7 +36,7 @@ void PWriteAll(int fd, const void* buf, size_t len, uint64_t offset, const std::
     ssize_t n = ::pwrite(fd, p, len, static_cast<off_t>(offset));
     if (n < 0) {
       if (errno == EINTR) continue;
-      ThrowXb(xbeWriteFailed, "Cannot write " + path + ": " + SystemErrorText(errno));
+      ThrowXb(core::ecTableWriteFailed, "Cannot write " + path + ": " + SystemErrorText(errno));
     }
     p += n;
     len -= static_cast<size_t>(n);
@@ -46,13 +46,13 @@ void PWriteAll(int fd, const void* buf, size_t len, uint64_t offset, const std::
 
 uint64_t FileSize(int fd, const std::string& path) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) ThrowXb(xbeReadFailed, "Cannot examine " + path + ": " + SystemErrorText(errno));
+  if (::fstat(fd, &st) != 0) ThrowXb(core::ecTableReadFailed, "Cannot examine " + path + ": " + SystemErrorText(errno));
   return static_cast<uint64_t>(st.st_size);
 }
 
 void SyncFile(int fd, const std::string& path) {
   if (::fsync(fd) != 0 && errno != EINVAL)
-    ThrowXb(xbeWriteFailed, "Cannot flush " + path + ": " + SystemErrorText(errno));
+    ThrowXb(core::ecTableWriteFailed, "Cannot flush " + path + ": " + SystemErrorText(errno));
 }
 
 bool FileExists(const std::string& path) {
@@ -63,7 +63,7 @@ bool FileExists(const std::string& path) {
 void AtomicReplaceFile(const std::string& path, const std::string& bytes) {
   if (core::AtomicWriteFile(path, bytes)) return;
   int err = errno;
-  ThrowXb(xbeWriteFailed, "Cannot replace " + path + ": " + SystemErrorText(err));
+  ThrowXb(core::ecTableWriteFailed, "Cannot replace " + path + ": " + SystemErrorText(err));
 }
 
 std::string UpperAscii(std::string s) {

@@ -55,18 +55,18 @@ std::string FptFile::EmptyImage(uint32_t blockSize) {
 void FptFile::Open(const std::string& path, bool writable) {
   Close();
   int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd < 0) ThrowXb(xbeOpenFailed, "Cannot open memo file " + path + ": " + SystemErrorText(errno));
+  if (fd < 0) ThrowXb(core::ecTableOpenFailed, "Cannot open memo file " + path + ": " + SystemErrorText(errno));
   fd_ = fd;
   path_ = path;
   writable_ = writable;
   try {
     uint64_t size = FileSize(fd_, path_);
-    if (size < 8) ThrowXb(xbeCorruptMemo, "Memo file " + path_ + " is damaged: too short");
+    if (size < 8) ThrowXb(core::ecMemoCorrupt, "Memo file " + path_ + " is damaged: too short");
     uint8_t h[8];
     PReadAll(fd_, h, 8, 0, path_);
     nextFree_ = Be32(h);
     blockSize_ = static_cast<uint32_t>((h[6] << 8) | h[7]);
-    if (blockSize_ == 0) ThrowXb(xbeCorruptMemo, "Memo file " + path_ + " is damaged: block size 0");
+    if (blockSize_ == 0) ThrowXb(core::ecMemoCorrupt, "Memo file " + path_ + " is damaged: block size 0");
   } catch (...) {
     ::close(fd_);
     fd_ = -1;
@@ -82,11 +82,11 @@ void FptFile::Close() {
 }
 
 std::string FptFile::Read(uint32_t block, uint32_t* type) {
-  if (fd_ < 0) ThrowXb(xbeNoWorkArea, "Memo file is not open");
+  if (fd_ < 0) ThrowXb(core::ecNoWorkArea, "Memo file is not open");
   uint64_t size = FileSize(fd_, path_);
   uint64_t off = static_cast<uint64_t>(block) * blockSize_;
   auto corrupt = [&](const std::string& why) {
-    ThrowXb(xbeCorruptMemo, "Memo file " + path_ + " is damaged: block " + std::to_string(block) + " " + why);
+    ThrowXb(core::ecMemoCorrupt, "Memo file " + path_ + " is damaged: block " + std::to_string(block) + " " + why);
   };
   if (block == 0 || off < std::min<uint64_t>(kHeaderBytes, blockSize_) || off + 8 > size) corrupt("lies outside the file");
   uint8_t h[8];
@@ -100,15 +100,15 @@ std::string FptFile::Read(uint32_t block, uint32_t* type) {
 }
 
 uint32_t FptFile::Write(std::string_view data, uint32_t type) {
-  if (fd_ < 0) ThrowXb(xbeNoWorkArea, "Memo file is not open");
-  if (!writable_) ThrowXb(xbeReadOnly, "Memo file " + path_ + " is read-only");
-  if (data.size() > 0x7FFFFFF0u) ThrowXb(xbeWriteFailed, "Memo is too large");
+  if (fd_ < 0) ThrowXb(core::ecNoWorkArea, "Memo file is not open");
+  if (!writable_) ThrowXb(core::ecTableReadOnly, "Memo file " + path_ + " is read-only");
+  if (data.size() > 0x7FFFFFF0u) ThrowXb(core::ecTableWriteFailed, "Memo is too large");
   uint64_t size = FileSize(fd_, path_);
   // Never trust a next-free pointer that points into existing data.
   uint64_t endBlock = (size + blockSize_ - 1) / blockSize_;
   uint64_t block = std::max<uint64_t>({nextFree_, endBlock, FirstBlock(blockSize_)});
   uint64_t blocks = (data.size() + 8 + blockSize_ - 1) / blockSize_;
-  if (block + blocks > 0xFFFFFFFFull) ThrowXb(xbeWriteFailed, "Memo file " + path_ + " is full");
+  if (block + blocks > 0xFFFFFFFFull) ThrowXb(core::ecTableWriteFailed, "Memo file " + path_ + " is full");
   std::vector<uint8_t> buf(static_cast<size_t>(blocks) * blockSize_, 0);
   PutBe32(buf.data(), type);
   PutBe32(buf.data() + 4, static_cast<uint32_t>(data.size()));

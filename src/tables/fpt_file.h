@@ -25,7 +25,7 @@ class FptFile {
   uint32_t BlockSize() const { return blockSize_; }
 
   // Reads the memo at `block`; a block outside the file or a length running past its end
-  // gives EXBaseError xbeCorruptMemo.
+  // gives EXBaseError core::ecMemoCorrupt.
   std::string Read(uint32_t block, uint32_t* type = nullptr);
   // Appends a memo and returns its first block number.
   uint32_t Write(std::string_view data, uint32_t type = 1);

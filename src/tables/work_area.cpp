@@ -57,9 +57,9 @@ void RecoverPack(const std::string& dbfPath) {
   }
   if (hasJournal) {
     if (FileExists(tmpFpt) && ::rename(tmpFpt.c_str(), fpt.c_str()) != 0)
-      ThrowXb(xbeOpenFailed, "Cannot complete the interrupted pack of " + dbfPath + ": " + SystemErrorText(errno));
+      ThrowXb(core::ecTableOpenFailed, "Cannot complete the interrupted pack of " + dbfPath + ": " + SystemErrorText(errno));
     if (FileExists(tmpDbf) && ::rename(tmpDbf.c_str(), dbfPath.c_str()) != 0)
-      ThrowXb(xbeOpenFailed, "Cannot complete the interrupted pack of " + dbfPath + ": " + SystemErrorText(errno));
+      ThrowXb(core::ecTableOpenFailed, "Cannot complete the interrupted pack of " + dbfPath + ": " + SystemErrorText(errno));
     MarkIndexFileStale(SiblingFile(dbfPath, "CDX"));
     SyncDirectoryOf(dbfPath);
     ::unlink(journal.c_str());
@@ -136,7 +136,7 @@ void WorkArea::Open(const std::string& path, OpenMode mode) {
     if (dbf_.HasMemoFields()) {
       std::string fptPath = SiblingFile(path, "FPT");
       if (!FileExists(fptPath)) {
-        if (!writable) ThrowXb(xbeOpenFailed, "Memo file " + fptPath + " is missing");
+        if (!writable) ThrowXb(core::ecTableOpenFailed, "Memo file " + fptPath + " is missing");
         AtomicReplaceFile(fptPath, FptFile::EmptyImage(MemoBlockBytes(settings_->memoBlockSize)));
       }
       fpt_ = std::make_unique<FptFile>();
@@ -192,7 +192,7 @@ void WorkArea::Close() {
 std::string WorkArea::StructuralPath() const { return SiblingFile(dbf_.Path(), "CDX"); }
 
 void WorkArea::CheckWritable() const {
-  if (!dbf_.Writable()) ThrowXb(xbeReadOnly, "Table " + dbf_.Path() + " is not opened exclusively; it cannot be changed");
+  if (!dbf_.Writable()) ThrowXb(core::ecTableReadOnly, "Table " + dbf_.Path() + " is not opened exclusively; it cannot be changed");
 }
 
 // ------------------------------------------------------------------ navigation
@@ -418,7 +418,7 @@ void WorkArea::UpdateKeys(const uint8_t* oldRec, const uint8_t* newRec, uint32_t
 
 void WorkArea::PutRecord(const uint8_t* rec) {
   CheckWritable();
-  if (eof_ || recno_ < 1 || recno_ > dbf_.RecordCount()) ThrowXb(xbeNoRecord, "There is no current record to write");
+  if (eof_ || recno_ < 1 || recno_ > dbf_.RecordCount()) ThrowXb(core::ecNoRecord, "There is no current record to write");
   oldRec_ = rec_;
   MarkIndexesDirty();
   dbf_.WriteRecord(recno_, rec);
@@ -440,14 +440,14 @@ void WorkArea::AppendRecord(const uint8_t* rec) {
 }
 
 void WorkArea::Delete() {
-  if (eof_) ThrowXb(xbeNoRecord, "There is no current record to delete");
+  if (eof_) ThrowXb(core::ecNoRecord, "There is no current record to delete");
   std::vector<uint8_t> r(rec_);
   r[0] = '*';
   PutRecord(r.data());
 }
 
 void WorkArea::Recall() {
-  if (eof_) ThrowXb(xbeNoRecord, "There is no current record to recall");
+  if (eof_) ThrowXb(core::ecNoRecord, "There is no current record to recall");
   std::vector<uint8_t> r(rec_);
   r[0] = ' ';
   PutRecord(r.data());
@@ -486,13 +486,13 @@ std::string WorkArea::Memo(int field) {
     if (b == std::string::npos) return {};
     for (size_t i = b; i < t.size(); ++i) {
       if (t[i] < '0' || t[i] > '9')
-        ThrowXb(xbeCorruptTable, "Record " + std::to_string(recno_) + " of " + dbf_.Path() + ": memo field " + f.name +
+        ThrowXb(core::ecTableCorrupt, "Record " + std::to_string(recno_) + " of " + dbf_.Path() + ": memo field " + f.name +
                                      " holds \"" + t + "\"");
       block = block * 10 + static_cast<uint32_t>(t[i] - '0');
     }
   }
   if (block == 0) return {};
-  if (!fpt_) ThrowXb(xbeCorruptMemo, "Table " + dbf_.Path() + " has no memo file");
+  if (!fpt_) ThrowXb(core::ecMemoCorrupt, "Table " + dbf_.Path() + " has no memo file");
   return fpt_->Read(block);
 }
 
@@ -504,7 +504,7 @@ void WorkArea::SetFieldText(int field, const std::string& text, uint8_t* rec) co
 
 void WorkArea::StoreMemo(int field, const std::string& data, uint8_t* rec) {
   const DbfField& f = dbf_.Fields().at(static_cast<size_t>(field));
-  if (!fpt_) ThrowXb(xbeCorruptMemo, "Table " + dbf_.Path() + " has no memo file");
+  if (!fpt_) ThrowXb(core::ecMemoCorrupt, "Table " + dbf_.Path() + " has no memo file");
   if (data.empty()) {
     if (f.width == 4) std::memset(rec + f.offset, 0, 4);
     else std::memset(rec + f.offset, ' ', f.width);
@@ -515,7 +515,7 @@ void WorkArea::StoreMemo(int field, const std::string& data, uint8_t* rec) {
     for (int i = 0; i < 4; ++i) rec[f.offset + i] = static_cast<uint8_t>(block >> (8 * i));
   } else {
     std::string t = std::to_string(block);
-    if (t.size() > f.width) ThrowXb(xbeWriteFailed, "Memo file " + fpt_->Path() + " is full");
+    if (t.size() > f.width) ThrowXb(core::ecTableWriteFailed, "Memo file " + fpt_->Path() + " is full");
     std::string padded = std::string(f.width - t.size(), ' ') + t;
     std::memcpy(rec + f.offset, padded.data(), f.width);
   }
@@ -523,23 +523,23 @@ void WorkArea::StoreMemo(int field, const std::string& data, uint8_t* rec) {
 
 void WorkArea::Replace(int field, int kind, const std::string& value) {
   CheckWritable();
-  if (eof_) ThrowXb(xbeNoRecord, "There is no current record to change");
+  if (eof_) ThrowXb(core::ecNoRecord, "There is no current record to change");
   if (field < 0 || static_cast<size_t>(field) >= dbf_.Fields().size())
-    ThrowXb(xbeBadField, "Field number " + std::to_string(field + 1) + " does not exist");
+    ThrowXb(core::ecTableBadField, "Field number " + std::to_string(field + 1) + " does not exist");
   const DbfField& f = dbf_.Fields()[static_cast<size_t>(field)];
   std::vector<uint8_t> r(rec_);
   std::string data = value;
   if (kind == rkFile) {
     std::ifstream in(value, std::ios::binary);
-    if (!in) ThrowXb(xbeOpenFailed, "Cannot read " + value);
+    if (!in) ThrowXb(core::ecTableOpenFailed, "Cannot read " + value);
     std::ostringstream ss;
     ss << in.rdbuf();
-    if (in.bad()) ThrowXb(xbeReadFailed, "Cannot read " + value);
+    if (in.bad()) ThrowXb(core::ecTableReadFailed, "Cannot read " + value);
     data = ss.str();
   } else if (kind != rkInteger && kind != rkInteger2 && kind != rkDouble && kind != rkBinary && kind != rkLogical &&
              kind != rkString && kind != rkString2 && kind != rkDateString && kind != rkMemoString &&
              kind != rkMemoBinary) {
-    ThrowXb(xbeBadArgument, "Unknown replace kind " + std::to_string(kind));
+    ThrowXb(core::ecTableBadArgument, "Unknown replace kind " + std::to_string(kind));
   }
   switch (f.type) {
     case 'M': case 'B': case 'G': case 'P':
@@ -555,7 +555,7 @@ void WorkArea::Replace(int field, int kind, const std::string& value) {
       bool blank = data.find_first_not_of(' ') == std::string::npos;
       if (blank) text.assign(f.width, ' ');
       else if (!FormatNumericField(v, f.width, f.decimals, text))
-        ThrowXb(xbeNumberTooWide, "Value " + data + " does not fit field " + f.name);
+        ThrowXb(core::ecNumberTooWide, "Value " + data + " does not fit field " + f.name);
       SetFieldText(field, text, r.data());
       break;
     }
@@ -563,7 +563,7 @@ void WorkArea::Replace(int field, int kind, const std::string& value) {
       int32_t jdn = JdnFromDtos(data);
       if (jdn == 0 && data.find_first_not_of(' ') != std::string::npos) {
         jdn = ParseDate(data, kind == rkDateString ? settings_->expr.dateFormat : settings_->expr.dateFormat);
-        if (jdn == 0) ThrowXb(xbeBadArgument, "\"" + data + "\" is not a date");
+        if (jdn == 0) ThrowXb(core::ecTableBadArgument, "\"" + data + "\" is not a date");
       }
       SetFieldText(field, DtosFromJdn(jdn), r.data());
       break;
@@ -583,13 +583,13 @@ void WorkArea::Replace(int field, int kind, const std::string& value) {
 
 void WorkArea::BlobToFile(int field, const std::string& path) {
   if (field < 0 || static_cast<size_t>(field) >= dbf_.Fields().size())
-    ThrowXb(xbeBadField, "Field number " + std::to_string(field + 1) + " does not exist");
+    ThrowXb(core::ecTableBadField, "Field number " + std::to_string(field + 1) + " does not exist");
   std::string data = Memo(field);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) ThrowXb(xbeWriteFailed, "Cannot create " + path);
+  if (!out) ThrowXb(core::ecTableWriteFailed, "Cannot create " + path);
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
   out.close();
-  if (!out) ThrowXb(xbeWriteFailed, "Cannot write " + path);
+  if (!out) ThrowXb(core::ecTableWriteFailed, "Cannot write " + path);
 }
 
 // ------------------------------------------------------------------ indexes
@@ -707,7 +707,7 @@ int WorkArea::IndexOpen(const std::string& file) {
   std::string path = ResolveIndexPath(file);
   for (auto& f : indexes_)
     if (f->Path() == path) return f->Tags().empty() ? 0 : TagArea(f->Tags().front()->Name());
-  if (!FileExists(path)) ThrowXb(xbeOpenFailed, "Index file " + path + " does not exist");
+  if (!FileExists(path)) ThrowXb(core::ecTableOpenFailed, "Index file " + path + " does not exist");
   std::vector<IndexTag*> stale;
   auto cdx = CdxFile::Open(path, dbf_.Fields(), &settings_->expr, dbf_.RecordCount(), stale);
   RebuildTags(stale);
@@ -737,7 +737,7 @@ void WorkArea::CloseIndexes() {
 int WorkArea::SetOrder(int order) {
   int prev = order_;
   if (order < 0 || order > static_cast<int>(orderTags_.size()))
-    ThrowXb(xbeTagNotFound, "Order " + std::to_string(order) + " does not exist");
+    ThrowXb(core::ecTagNotFound, "Order " + std::to_string(order) + " does not exist");
   order_ = order;
   posValid_ = false;
   return prev;
@@ -745,7 +745,7 @@ int WorkArea::SetOrder(int order) {
 
 bool WorkArea::Seek(const std::string& key) {
   IndexTag* t = Tag(order_);
-  if (!t) ThrowXb(xbeTagNotFound, "Seek needs a controlling index tag");
+  if (!t) ThrowXb(core::ecTagNotFound, "Seek needs a controlling index tag");
   std::string k = t->SearchKey(key, settings_->expr.dateFormat);
   if (t->KeyType() == XType::Char && settings_->expr.exact) k = PadField(k, t->KeyLen());
   const KeyStore& ks = t->Keys();
@@ -816,7 +816,7 @@ void WorkArea::Query(const std::string& condition) {
   }
   Expression e = Compile(condition);
   if (e.Type() != XType::Logical)
-    ThrowXb(xbeExprType, "Query condition \"" + condition + "\" is " + XTypeName(e.Type()) + ", not logical");
+    ThrowXb(core::ecExprType, "Query condition \"" + condition + "\" is " + XTypeName(e.Type()) + ", not logical");
   query_ = e;
   queryText_ = condition;
 }
@@ -842,10 +842,10 @@ void WorkArea::Pack() {
 
   // 1. The packed copy of the table (and of its memos) under temporary names.
   int fd = ::open(tmpDbf.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) ThrowXb(xbeWriteFailed, "Cannot create " + tmpDbf + ": " + SystemErrorText(errno));
+  if (fd < 0) ThrowXb(core::ecTableWriteFailed, "Cannot create " + tmpDbf + ": " + SystemErrorText(errno));
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    ThrowXb(xbeFileInUse, "Cannot lock " + tmpDbf);
+    ThrowXb(core::ecTableInUse, "Cannot lock " + tmpDbf);
   }
   std::unique_ptr<FptFile> newFpt;
   auto cleanup = [&]() {
@@ -939,11 +939,11 @@ void WorkArea::Pack() {
   // 3. Move the copies into place. The descriptor of the packed table keeps the lock.
   if (!tmpFpt.empty() && ::rename(tmpFpt.c_str(), fptPath.c_str()) != 0) {
     ::close(fd);
-    ThrowXb(xbeWriteFailed, "Cannot replace " + fptPath + ": " + SystemErrorText(errno));
+    ThrowXb(core::ecTableWriteFailed, "Cannot replace " + fptPath + ": " + SystemErrorText(errno));
   }
   if (::rename(tmpDbf.c_str(), dbfPath.c_str()) != 0) {
     ::close(fd);
-    ThrowXb(xbeWriteFailed, "Cannot replace " + dbfPath + ": " + SystemErrorText(errno));
+    ThrowXb(core::ecTableWriteFailed, "Cannot replace " + dbfPath + ": " + SystemErrorText(errno));
   }
   SyncDirectoryOf(dbfPath);
   ::unlink(journal.c_str());

@@ -59,30 +59,30 @@ R Guard(R fail, F&& f) {
   try {
     return f();
   } catch (const EXBaseError& e) {
-    SetError(e.Code(), e.what());
+    SetError(e.ErrorCode(), e.what());
   } catch (const std::bad_alloc&) {
-    SetError(xbeReadFailed, "Out of memory");
+    SetError(core::ecTableReadFailed, "Out of memory");
   } catch (const std::exception& e) {
-    SetError(xbeReadFailed, e.what());
+    SetError(core::ecTableReadFailed, e.what());
   }
   return fail;
 }
 
 WorkArea& Cur() {
   auto it = E().areas.find(E().selected);
-  if (it == E().areas.end()) ThrowXb(xbeNoWorkArea, "No table is open in the selected work area");
+  if (it == E().areas.end()) ThrowXb(core::ecNoWorkArea, "No table is open in the selected work area");
   return *it->second;
 }
 
 int FieldOf(WorkArea& wa, const std::string& name) {
   int i = wa.FieldIndex(name);
-  if (i < 0) ThrowXb(xbeBadField, "Field " + name + " does not exist in " + wa.Path());
+  if (i < 0) ThrowXb(core::ecTableBadField, "Field " + name + " does not exist in " + wa.Path());
   return i;
 }
 
 const DbfField& FieldNo(WorkArea& wa, int n) {
   if (n < 1 || static_cast<size_t>(n) > wa.Fields().size())
-    ThrowXb(xbeBadField, "Field number " + std::to_string(n) + " does not exist");
+    ThrowXb(core::ecTableBadField, "Field number " + std::to_string(n) + " does not exist");
   return wa.Fields()[static_cast<size_t>(n - 1)];
 }
 
@@ -91,7 +91,7 @@ bool SameAlias(const std::string& a, const std::string& b) { return UpperAscii(a
 int FreeArea() {
   for (int n = 1; n <= kMaxWorkAreas; ++n)
     if (!E().areas.count(n) && !E().creating.count(n)) return n;
-  ThrowXb(xbeOpenFailed, "All 255 work areas are in use");
+  ThrowXb(core::ecTableOpenFailed, "All 255 work areas are in use");
 }
 
 }  // namespace
@@ -134,7 +134,7 @@ void xb_CloseAll() {
       try {
         wa->Close();
       } catch (const EXBaseError& e) {
-        if (!firstCode) { firstCode = e.Code(); firstError = e.what(); }
+        if (!firstCode) { firstCode = e.ErrorCode(); firstError = e.what(); }
       }
     }
     E().areas.clear();
@@ -149,11 +149,11 @@ void xb_CloseAll() {
 int xb_Use(const std::string& path, const std::string& alias, int mode, int driver) {
   return Guard(0, [&]() -> int {
     if (driver != xbdNTX && driver != xbdFOX && driver != xbdNSX && driver != xbdANTX && driver != xbdAFOX)
-      ThrowXb(xbeBadArgument, "Unknown table driver " + std::to_string(driver));
-    if (mode < 0 || mode > 2) ThrowXb(xbeBadArgument, "Unknown open mode " + std::to_string(mode));
+      ThrowXb(core::ecTableBadArgument, "Unknown table driver " + std::to_string(driver));
+    if (mode < 0 || mode > 2) ThrowXb(core::ecTableBadArgument, "Unknown open mode " + std::to_string(mode));
     std::string a = alias.empty() ? BaseNameNoExt(path) : alias;
     for (auto& [n, wa] : E().areas)
-      if (SameAlias(wa->Alias(), a)) ThrowXb(xbeOpenFailed, "Alias " + a + " is already in use");
+      if (SameAlias(wa->Alias(), a)) ThrowXb(core::ecTableOpenFailed, "Alias " + a + " is already in use");
     int n = FreeArea();
     auto wa = std::make_unique<WorkArea>(n, a, &E().settings);
     wa->Open(path, static_cast<OpenMode>(mode));
@@ -193,8 +193,8 @@ int xb_WorkArea(const std::string& alias) {
 int xb_CreateNew(const std::string& path, const std::string& alias, int driver, int fieldCount) {
   return Guard(0, [&]() -> int {
     (void)alias;
-    if (path.empty()) ThrowXb(xbeBadArgument, "A new table needs a file name");
-    if (fieldCount < 1 || fieldCount > 255) ThrowXb(xbeBadArgument, "A table has 1 to 255 fields");
+    if (path.empty()) ThrowXb(core::ecTableBadArgument, "A new table needs a file name");
+    if (fieldCount < 1 || fieldCount > 255) ThrowXb(core::ecTableBadArgument, "A table has 1 to 255 fields");
     int n = FreeArea();
     E().creating[n] = PendingCreate{path, driver, fieldCount, {}};
     E().selected = n;
@@ -205,11 +205,11 @@ int xb_CreateNew(const std::string& path, const std::string& alias, int driver, 
 bool xb_CreateField(const std::string& name, char type, int width, int decimals) {
   return Guard(false, [&]() {
     auto it = E().creating.find(E().selected);
-    if (it == E().creating.end()) ThrowXb(xbeNoWorkArea, "No table definition is in progress");
+    if (it == E().creating.end()) ThrowXb(core::ecNoWorkArea, "No table definition is in progress");
     if (width < 0 || width > 65535 || decimals < 0 || decimals > 255)
-      ThrowXb(xbeBadField, "Field " + name + ": bad width or decimals");
+      ThrowXb(core::ecTableBadField, "Field " + name + ": bad width or decimals");
     if (static_cast<int>(it->second.fields.size()) >= it->second.fieldCount)
-      ThrowXb(xbeBadField, "More fields than announced");
+      ThrowXb(core::ecTableBadField, "More fields than announced");
     DbfField f;
     f.name = name;
     f.type = type;
@@ -226,16 +226,16 @@ bool xb_CreateField(const std::string& name, char type, int width, int decimals)
 bool xb_CreateExec() {
   return Guard(false, [&]() {
     auto it = E().creating.find(E().selected);
-    if (it == E().creating.end()) ThrowXb(xbeNoWorkArea, "No table definition is in progress");
+    if (it == E().creating.end()) ThrowXb(core::ecNoWorkArea, "No table definition is in progress");
     PendingCreate def = std::move(it->second);
     E().creating.erase(it);
     if (static_cast<int>(def.fields.size()) != def.fieldCount)
-      ThrowXb(xbeCreateFailed, "The table definition has " + std::to_string(def.fields.size()) + " of " +
+      ThrowXb(core::ecTableCreateFailed, "The table definition has " + std::to_string(def.fields.size()) + " of " +
                                    std::to_string(def.fieldCount) + " fields");
     std::vector<DbfField> fields = DbfFile::NormalizeFields(def.fields);
     // Refuse to overwrite a table that is open (here or, through its lock, elsewhere).
     for (auto& [n, wa] : E().areas)
-      if (wa->Path() == def.path) ThrowXb(xbeFileInUse, "Table " + def.path + " is open");
+      if (wa->Path() == def.path) ThrowXb(core::ecTableInUse, "Table " + def.path + " is open");
     {
       DbfFile probe;
       if (FileExists(def.path)) {
@@ -414,7 +414,7 @@ bool xb_EvalLogical(const std::string& expression) {
     WorkArea& wa = Cur();
     Expression e = wa.Compile(expression);
     if (e.Type() != XType::Logical)
-      ThrowXb(xbeExprType, "\"" + expression + "\" is " + XTypeName(e.Type()) + ", not logical");
+      ThrowXb(core::ecExprType, "\"" + expression + "\" is " + XTypeName(e.Type()) + ", not logical");
     return e.EvalLogical(wa.Record().data(), wa.RecNo());
   });
 }
@@ -452,7 +452,7 @@ bool xb_EvalTest(const std::string& expression) {
 bool xb_Rlock() {
   return Guard(false, [] {
     WorkArea& wa = Cur();
-    if (!wa.Dbf().Writable()) ThrowXb(xbeReadOnly, "Table " + wa.Path() + " is not opened exclusively");
+    if (!wa.Dbf().Writable()) ThrowXb(core::ecTableReadOnly, "Table " + wa.Path() + " is not opened exclusively");
     return true;
   });
 }

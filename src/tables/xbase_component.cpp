@@ -341,12 +341,11 @@ void TXBase::Replace(const std::string& field, int kind, const std::string& valu
       }
       ds->Refresh();
       if (wasEditing) ds->Edit();
-      if (!ok) throw EDatabaseError("Table engine error : " + std::to_string(code), code, detail);
+      if (!ok) throw EDatabaseError::Engine(code, detail);
       return;
     }
     default:
-      throw EDatabaseError("Table engine error : " + std::to_string(xbeBadArgument), xbeBadArgument,
-                           "Unknown replace kind " + std::to_string(kind));
+      throw EDatabaseError::Engine(core::ecTableBadArgument, "Unknown replace kind " + std::to_string(kind));
   }
 }
 

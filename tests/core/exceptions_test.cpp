@@ -36,7 +36,7 @@ TEST(Exceptions, EveryCodeRaisesItsClass) {
   expectRaises<EInternal>(-1006, "Internal error creating window class");
   expectRaises<EModemNotAssigned>(-1007, "Modem component not assigned");
   expectRaises<EPhonebookNotAssigned>(-1008, "Phonebook component not assigned");
-  expectRaises<ECannotUseWithWinSock>(-1009, "Component not compatible with WinSock");
+  expectRaises<EGeneral>(-1009, "Component not compatible with WinSock");
   expectRaises<EBadId>(-2001, "ie_BadId - Specified comport doesn't exist");
   expectRaises<EBaudRate>(-2002, "ie_Baudrate - unsupported baud rate");
   expectRaises<EByteSize>(-2003, "ie_Bytesize - invalid byte size");

@@ -122,7 +122,7 @@ TEST_F(Binding, FieldKindsFollowTheXBaseTypes) {
     t.FieldByName("D2").SetAsFloat(123456.7);
     FAIL() << "no error";
   } catch (const EDatabaseError& e) {
-    EXPECT_EQ(e.Code(), 10019);
+    EXPECT_EQ(e.ErrorCode(), qv::core::ecNumberTooWide);
   }
   t.FieldByName("D2").SetAsFloat(1234.5);
   t.FieldByName("W5").SetAsFloat(-12.25);
@@ -176,7 +176,7 @@ TEST_F(Binding, InvalidFieldTypesAreRejectedWhenOpening) {
     FAIL();
   } catch (const EDatabaseError& e) {
     EXPECT_STREQ(e.what(), "File Open Error");
-    EXPECT_EQ(e.Code(), 11011);
+    EXPECT_EQ(e.ErrorCode(), qv::core::ecTableOpenFailed);
     EXPECT_NE(e.Detail().find("NONE.DBF"), std::string::npos);
   }
   EXPECT_THROW(missing.SetRange("a", "b"), EDatabaseError);

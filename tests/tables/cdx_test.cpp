@@ -181,9 +181,9 @@ TEST_F(Cdx, SeekFindsKeysInBothDirections) {
 
 TEST_F(Cdx, BadTagDefinitionsAreRefused) {
   EXPECT_EQ(xb_IndexTag("", "BAD", "NOSUCHFIELD", 0, false, ""), 0);
-  EXPECT_EQ(xb_LastError(), xbeExprUnknownName);
+  EXPECT_EQ(xb_LastError(), qv::core::ecExprUnknownName);
   EXPECT_EQ(xb_IndexTag("", "BAD", "RECIPIENT", 0, false, "RECIPIENT"), 0);
-  EXPECT_EQ(xb_LastError(), xbeExprType);
+  EXPECT_EQ(xb_LastError(), qv::core::ecExprType);
   EXPECT_EQ(xb_IndexTag("", "ELEVENCHARS", "RECIPIENT", 0, false, ""), 0);
   EXPECT_EQ(xb_IndexTag("", "WIDE", "LASTRESULT+LASTRESULT+LASTRESULT", 0, false, ""), 0);
   EXPECT_EQ(xb_IndexOrd(), 0);
@@ -336,7 +336,7 @@ TEST_F(Cdx, DamagedIndexFilesAreRebuiltOrReported) {
   // A cut-off file cannot even list its tags: a clear error.
   WriteFileBytes(dir_ / "QRV.CDX", good.substr(0, 700));
   EXPECT_EQ(xb_Use(dir_ / "QRV.DBF", "", xbmExclusive, xbdFOX), 0);
-  EXPECT_EQ(xb_LastError(), xbeCorruptIndex);
+  EXPECT_EQ(xb_LastError(), qv::core::ecIndexCorrupt);
   // Keys pointing past the table (an index from a longer table) are rebuilt too.
   WriteFileBytes(dir_ / "QRV.CDX", good);
   Open();
@@ -360,7 +360,7 @@ TEST_F(Cdx, ExtraIndexFilesAndClosing) {
   EXPECT_EQ(xb_IndexOpen("EXTRA"), 1);
   EXPECT_EQ(xb_TagArea("PHONE"), 1);
   EXPECT_EQ(xb_IndexOpen("MISSING.CDX"), 0);
-  EXPECT_EQ(xb_LastError(), xbeOpenFailed);
+  EXPECT_EQ(xb_LastError(), qv::core::ecTableOpenFailed);
 }
 
 TEST_F(Cdx, ClosedStructuralIndexIsMarkedStaleByLaterChanges) {

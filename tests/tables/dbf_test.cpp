@@ -182,14 +182,14 @@ TEST(DbfFile, ExclusiveOpenKeepsOthersOut) {
   ASSERT_NE(OpenFax(d), 0);
   // The same file again in this process, under another alias.
   EXPECT_EQ(xb_Use(d / "QRV.DBF", "OTHER", xbmExclusive, xbdFOX), 0);
-  EXPECT_EQ(xb_LastError(), xbeFileInUse);
+  EXPECT_EQ(xb_LastError(), qv::core::ecTableInUse);
   EXPECT_NE(xb_LastErrorText().find("in use"), std::string::npos);
   EXPECT_EQ(xb_Use(d / "QRV.DBF", "OTHER", xbmReadOnly, xbdFOX), 0);
   // And from another process.
   pid_t pid = fork();
   if (pid == 0) {
     int wa = xb_Use(d / "QRV.DBF", "CHILD", xbmExclusive, xbdFOX);
-    _exit(wa == 0 && xb_LastError() == xbeFileInUse ? 0 : 1);
+    _exit(wa == 0 && xb_LastError() == qv::core::ecTableInUse ? 0 : 1);
   }
   int status = 0;
   waitpid(pid, &status, 0);
@@ -207,7 +207,7 @@ TEST(DbfFile, ReadOnlyTablesRefuseChanges) {
   ASSERT_TRUE(CreateFaxTable(d / "QRV.DBF"));
   ASSERT_NE(xb_Use(d / "QRV.DBF", "", xbmReadOnly, xbdFOX), 0);
   EXPECT_FALSE(xb_AppendBlank());
-  EXPECT_EQ(xb_LastError(), xbeReadOnly);
+  EXPECT_EQ(xb_LastError(), qv::core::ecTableReadOnly);
   // Two readers may share it.
   EXPECT_NE(xb_Use(d / "QRV.DBF", "SECOND", xbmShared, xbdFOX), 0);
 }
@@ -223,12 +223,12 @@ TEST(DbfFile, DamagedFilesGiveClearErrors) {
 
   WriteFileBytes(d / "QRV.DBF", good.substr(0, good.size() - 300));
   EXPECT_EQ(OpenFax(d), 0);
-  EXPECT_EQ(xb_LastError(), xbeCorruptTable);
+  EXPECT_EQ(xb_LastError(), qv::core::ecTableCorrupt);
   EXPECT_NE(xb_LastErrorText().find("truncated"), std::string::npos);
 
   WriteFileBytes(d / "QRV.DBF", good.substr(0, 20));
   EXPECT_EQ(OpenFax(d), 0);
-  EXPECT_EQ(xb_LastError(), xbeCorruptTable);
+  EXPECT_EQ(xb_LastError(), qv::core::ecTableCorrupt);
 
   std::string bad = good;
   bad[8] = '\xFF';
@@ -242,11 +242,11 @@ TEST(DbfFile, DamagedFilesGiveClearErrors) {
   ASSERT_NE(OpenFax(d), 0);
   xb_Go(4);
   EXPECT_EQ(xb_GetMemo("RTFDOC"), nullptr);
-  EXPECT_EQ(xb_LastError(), xbeCorruptMemo);
+  EXPECT_EQ(xb_LastError(), qv::core::ecMemoCorrupt);
   xb_CloseAll();
 
   EXPECT_EQ(xb_Use(d / "NOSUCH.DBF", "", xbmExclusive, xbdFOX), 0);
-  EXPECT_EQ(xb_LastError(), xbeOpenFailed);
+  EXPECT_EQ(xb_LastError(), qv::core::ecTableOpenFailed);
 }
 
 TEST(DbfFile, ForeignHeaderVariantsAreRead) {

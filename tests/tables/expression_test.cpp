@@ -41,7 +41,7 @@ class ExprFixture : public ::testing::Test {
       Expression::Compile(text, fields_, &settings_);
     } catch (const EXBaseError& e) {
       message_ = e.what();
-      return e.Code();
+      return e.ErrorCode();
     }
     return 0;
   }
@@ -153,25 +153,25 @@ TEST_F(ExprFixture, TwoDigitYearsStayInTheirCentury) {
 }
 
 TEST_F(ExprFixture, ErrorsAreReportedNotSwallowed) {
-  EXPECT_EQ(ErrorCode("NAME = "), xbeExprSyntax);
+  EXPECT_EQ(ErrorCode("NAME = "), qv::core::ecExprSyntax);
   EXPECT_NE(message_.find("NAME = "), std::string::npos);
-  EXPECT_EQ(ErrorCode("(NAME"), xbeExprSyntax);
-  EXPECT_EQ(ErrorCode("'open"), xbeExprSyntax);
-  EXPECT_EQ(ErrorCode("NAME NAME"), xbeExprSyntax);
-  EXPECT_EQ(ErrorCode(""), xbeExprSyntax);
-  EXPECT_EQ(ErrorCode(".maybe."), xbeExprSyntax);
-  EXPECT_EQ(ErrorCode("NOSUCH = 1"), xbeExprUnknownName);
+  EXPECT_EQ(ErrorCode("(NAME"), qv::core::ecExprSyntax);
+  EXPECT_EQ(ErrorCode("'open"), qv::core::ecExprSyntax);
+  EXPECT_EQ(ErrorCode("NAME NAME"), qv::core::ecExprSyntax);
+  EXPECT_EQ(ErrorCode(""), qv::core::ecExprSyntax);
+  EXPECT_EQ(ErrorCode(".maybe."), qv::core::ecExprSyntax);
+  EXPECT_EQ(ErrorCode("NOSUCH = 1"), qv::core::ecExprUnknownName);
   EXPECT_NE(message_.find("NOSUCH"), std::string::npos);
-  EXPECT_EQ(ErrorCode("FOO(NAME)"), xbeExprUnknownName);
-  EXPECT_EQ(ErrorCode("NAME + 1"), xbeExprType);
-  EXPECT_EQ(ErrorCode("NAME = 1"), xbeExprType);
-  EXPECT_EQ(ErrorCode("AMOUNT .AND. OK"), xbeExprType);
-  EXPECT_EQ(ErrorCode("UPPER(AMOUNT)"), xbeExprType);
-  EXPECT_EQ(ErrorCode("SUBSTR(NAME)"), xbeExprType);
-  EXPECT_EQ(ErrorCode("IIF(OK, 1, 'a')"), xbeExprType);
-  EXPECT_EQ(ErrorCode("NOTE = 'x'"), xbeExprType);
-  EXPECT_EQ(ErrorCode("OK < .T."), xbeExprType);
-  EXPECT_EQ(ErrorCode(std::string(300, '(') + "1" + std::string(300, ')')), xbeExprSyntax);
+  EXPECT_EQ(ErrorCode("FOO(NAME)"), qv::core::ecExprUnknownName);
+  EXPECT_EQ(ErrorCode("NAME + 1"), qv::core::ecExprType);
+  EXPECT_EQ(ErrorCode("NAME = 1"), qv::core::ecExprType);
+  EXPECT_EQ(ErrorCode("AMOUNT .AND. OK"), qv::core::ecExprType);
+  EXPECT_EQ(ErrorCode("UPPER(AMOUNT)"), qv::core::ecExprType);
+  EXPECT_EQ(ErrorCode("SUBSTR(NAME)"), qv::core::ecExprType);
+  EXPECT_EQ(ErrorCode("IIF(OK, 1, 'a')"), qv::core::ecExprType);
+  EXPECT_EQ(ErrorCode("NOTE = 'x'"), qv::core::ecExprType);
+  EXPECT_EQ(ErrorCode("OK < .T."), qv::core::ecExprType);
+  EXPECT_EQ(ErrorCode(std::string(300, '(') + "1" + std::string(300, ')')), qv::core::ecExprSyntax);
 }
 
 TEST(NumberText, StrAndFieldParsing) {

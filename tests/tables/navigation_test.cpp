@@ -100,7 +100,7 @@ TEST_F(Nav, QueryRestrictsWhatIsVisible) {
   EXPECT_EQ(Forward(), (V{1, 3, 5}));
   EXPECT_EQ(xb_QueryRecCount(), 3u);
   EXPECT_FALSE(xb_Query("NAME + 1"));  // a type error leaves the old query in force
-  EXPECT_EQ(xb_LastError(), xbeExprType);
+  EXPECT_EQ(xb_LastError(), qv::core::ecExprType);
   EXPECT_FALSE(xb_Query("NAME"));  // not a condition
   EXPECT_EQ(xb_DBFilter(), "UPPER(NAME) > 'B'");
   ASSERT_TRUE(xb_Query(""));
@@ -116,7 +116,7 @@ TEST_F(Nav, EvaluationOnTheCurrentRecord) {
   EXPECT_TRUE(xb_EvalLogical("NAME = 'alpha'"));
   EXPECT_FALSE(xb_EvalLogical("NAME = 'Delta'"));
   EXPECT_FALSE(xb_EvalLogical("NAME"));
-  EXPECT_EQ(xb_LastError(), xbeExprType);
+  EXPECT_EQ(xb_LastError(), qv::core::ecExprType);
   EXPECT_EQ(xb_EvalString("UPPER(TRIM(NAME)) + '!'"), "ALPHA!");
   EXPECT_EQ(xb_EvalString("RECNO() * 2"), "4");
   EXPECT_TRUE(xb_EvalTest("LEN(NAME) > 3"));
@@ -155,6 +155,6 @@ TEST(WorkAreas, SelectionAliasesAndProperties) {
   EXPECT_TRUE(xb_Close());
   EXPECT_EQ(xb_SysProp(xspAreaInUse, two), 0);
   EXPECT_FALSE(xb_AppendBlank());  // nothing open in the selected area
-  EXPECT_EQ(xb_LastError(), xbeNoWorkArea);
+  EXPECT_EQ(xb_LastError(), qv::core::ecNoWorkArea);
   EXPECT_EQ(xb_Version().substr(0, 4), "2.40");
 }

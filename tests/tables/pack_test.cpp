@@ -69,7 +69,7 @@ TEST_F(Pack, RemovesDeletedRecordsAndCompactsMemos) {
   for (xb_GoTop(); !xb_Eof(); xb_Skip(1)) order.push_back(xb_RecNo());
   EXPECT_EQ(order, (std::vector<uint32_t>{4, 3, 2, 1}));
   EXPECT_EQ(xb_Use(dir_ / "QRV.DBF", "AGAIN", xbmExclusive, xbdFOX), 0);
-  EXPECT_EQ(xb_LastError(), xbeFileInUse);
+  EXPECT_EQ(xb_LastError(), qv::core::ecTableInUse);
   ASSERT_TRUE(xb_AppendBlank());
   ASSERT_TRUE(xb_Replace("SUBJECT", rkString, "after"));
   xb_CloseAll();
@@ -121,6 +121,6 @@ TEST_F(Pack, NeedsAnExclusiveTable) {
   xb_CloseAll();
   ASSERT_NE(xb_Use(dir_ / "QRV.DBF", "", xbmReadOnly, xbdFOX), 0);
   EXPECT_FALSE(xb_Pack());
-  EXPECT_EQ(xb_LastError(), xbeReadOnly);
+  EXPECT_EQ(xb_LastError(), qv::core::ecTableReadOnly);
   EXPECT_EQ(xb_RecCount(), 6u);
 }

@@ -6,6 +6,7 @@
 
 #include "command.h"
 #include "comm/com_port.h"
+#include "core/error_codes.h"
 #include "core/error_text.h"
 #include "core/exceptions.h"
 #include "core/message_loop.h"
@@ -140,7 +141,7 @@ int Run(const std::vector<std::string>& args) {
   }
   port.SetOpen(false);
   // Stopping receive mode by hand is the normal way out of it.
-  if (abortSent && result == -6005) result = 0;
+  if (abortSent && result == core::ecCancelRequested) result = 0;
   if (result == 0)
     std::cout << "0 " << received << (received == 1 ? " fax" : " faxes") << " received" << std::endl;
   else
