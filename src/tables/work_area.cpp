@@ -132,6 +132,9 @@ void WorkArea::Open(const std::string& path, OpenMode mode) {
     if (writable) {
       // Temporary copies of a save that was killed half-way; the real files are intact.
       for (const char* ext : {"CDX", "FPT"}) core::RemoveAtomicWriteLeftovers(SiblingFile(path, ext));
+      // And those of the pack's own files (its journal, the fresh memo file).
+      core::RemoveAtomicWriteLeftovers(PackJournalPath(path));
+      core::RemoveAtomicWriteLeftovers(PackTempPath(SiblingFile(path, "FPT")));
     }
     if (dbf_.HasMemoFields()) {
       std::string fptPath = SiblingFile(path, "FPT");
