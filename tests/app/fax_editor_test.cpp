@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QFontDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -381,6 +382,30 @@ TEST_F(FaxEditorTest, AcceptCancelHelpAndThePlacementStore) {
   again->show();
   Find<QAbstractButton>(*again, "OKButton")->click();
   EXPECT_EQ(again->result(), QDialog::Accepted);
+}
+
+TEST_F(FaxEditorTest, EachEditorsSpellRequestChecksThatEditor) {
+  {
+    QFile words(dir_.File(QStringLiteral("qrv.dct")));
+    ASSERT_TRUE(words.open(QIODevice::WriteOnly));
+    words.write("2\nhello\nworld\n");
+  }
+  auto form = Open();
+  Type(form->RTCover(), QStringLiteral("hello wurld"));
+  Type(form->RTDoc(), QStringLiteral("hello world"));
+  QString word;
+  dialogs_.forms.push_back([&word](QDialog* d) {
+    EXPECT_EQ(d->windowTitle(), QStringLiteral("Spell Check"));
+    word = d->findChild<QLineEdit*>(QStringLiteral("WordEdit"))->text();
+    return int(QDialog::Rejected);
+  });
+  emit form->RTCover()->SpellCheckRequested();
+  EXPECT_EQ(word, QStringLiteral("wurld"));
+  // The document has nothing unknown: no dialog, just the note that the check is complete.
+  dialogs_.Clear();
+  emit form->RTDoc()->SpellCheckRequested();
+  EXPECT_EQ(dialogs_.Count(QStringLiteral("form")), 0);
+  EXPECT_EQ(dialogs_.Infos(), QStringList{QStringLiteral("Spell check complete")});
 }
 
 }  // namespace
