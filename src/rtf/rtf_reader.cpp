@@ -19,8 +19,9 @@ using core::ecBufferTooBig;
 using core::ecDataError;
 
 constexpr int kDefaultHalfPoints = 24;     // \plain: 12 point
-constexpr int kSingleLineTwips = 288;      // a 12-point line at 1.2 line pitch, for \slmult1
 constexpr int kSlmultUnit = 240;           // \sl240\slmult1 is one line
+constexpr int kSlmultSingleMax = 276;      // up to 1.15 lines: what word processors call single
+constexpr int kLinePitchTenths = 12;       // a line is 1.2 times its font size
 constexpr int kMaxUnicodeSkip = 16;        // a \ucN beyond this is damage, not a fallback
 constexpr int kMaxPendingCells = 64;       // empty cells in a row that become tabs
 
@@ -184,6 +185,8 @@ class Parser {
     if (failed_) return result_;
     if (!finished_)
       return Fail(ecDataError, "The rich text is damaged: it ends inside an open group (unbalanced braces).");
+    if (in_.find_first_of("{}", pos_) != std::string_view::npos)
+      return Fail(ecDataError, "The rich text is damaged: braces follow the end of the document (unbalanced braces).");
     MergeAdjacentRuns(doc_);
     out = std::move(doc_);
     return result_;
@@ -248,8 +251,12 @@ class Parser {
         ++pos_;
         break;
       default:
-        ++pos_;
         groupStart_ = false;
+        if (!stack_.empty() && S().dest == Dest::Picture) {
+          PictureData();
+          break;
+        }
+        ++pos_;
         if (stack_.empty()) return;  // nothing before the first group counts
         Byte(static_cast<uint8_t>(c), true);
         break;
@@ -272,9 +279,7 @@ class Parser {
       case Dest::Skip:
         return;
       case Dest::Picture:
-        if (!literal) return;
-        PictureDigit(static_cast<char>(b));
-        return;
+        return;  // hex digits go through PictureData; escapes are no picture data
       case Dest::ColorTable:
         if (b == ';') CommitColor();
         return;
@@ -372,6 +377,7 @@ class Parser {
     if (!CountPart()) return;
     Paragraph p;
     p.format = S().para;
+    if (S().lineMultiple) p.format.lineHeight = MultipleLineHeight(S());
     if (pageBreakPending_ || sectionBreakPending_) p.format.pageBreakBefore = true;
     pageBreakPending_ = sectionBreakPending_ = false;
     p.runs = std::move(paragraph_.runs);
@@ -405,29 +411,50 @@ class Parser {
 
   // --- pictures ----------------------------------------------------------------------------
 
-  void PictureDigit(char c) {
-    const int v = HexValue(c);
-    if (v < 0) {
-      if (!IsSpace(c) && c != '\0') BadHex();
-      return;
+  // The hex digits of a picture up to the next control word or brace, in one pass: pictures
+  // are most of a memo's bytes.
+  void PictureData() {
+    const bool keep = picture_.kind != PictureKind::Other;
+    while (pos_ < in_.size()) {
+      const char c = in_[pos_];
+      const int v = HexValue(c);
+      if (v < 0) {
+        if (c == '{' || c == '}' || c == '\\') return;
+        if (!IsSpace(c) && c != '\0') {
+          BadHex();
+          return;
+        }
+        ++pos_;
+        continue;
+      }
+      ++pos_;
+      if (picture_.nibble < 0) {
+        picture_.nibble = v;
+        continue;
+      }
+      const uint8_t byte = static_cast<uint8_t>((picture_.nibble << 4) | v);
+      picture_.nibble = -1;
+      if (!keep) continue;
+      if (picture_.data.size() >= kMaxPictureBytes) {
+        PictureTooLarge();
+        return;
+      }
+      picture_.data.push_back(byte);
     }
-    if (picture_.nibble < 0) {
-      picture_.nibble = v;
-      return;
-    }
-    const uint8_t byte = static_cast<uint8_t>((picture_.nibble << 4) | v);
-    picture_.nibble = -1;
-    PictureByte(byte);
   }
 
   void PictureByte(uint8_t byte) {
     if (picture_.kind == PictureKind::Other) return;
     if (picture_.data.size() >= kMaxPictureBytes) {
-      Fail(ecBufferTooBig, "The rich text holds a picture larger than " +
-                               std::to_string(kMaxPictureBytes / (1024 * 1024)) + " MB.");
+      PictureTooLarge();
       return;
     }
     picture_.data.push_back(byte);
+  }
+
+  void PictureTooLarge() {
+    Fail(ecBufferTooBig, "The rich text holds a picture larger than " +
+                             std::to_string(kMaxPictureBytes / (1024 * 1024)) + " MB.");
   }
 
   void EndPicture(const GroupState& s) {
@@ -654,7 +681,11 @@ class Parser {
     }
     const std::string_view bytes = in_.substr(pos_, static_cast<size_t>(n));
     pos_ += static_cast<size_t>(n);
-    if (S().dest != Dest::Picture) return;
+    if (S().dest != Dest::Picture || picture_.kind == PictureKind::Other) return;
+    if (picture_.data.size() + bytes.size() > kMaxPictureBytes) {
+      PictureTooLarge();
+      return;
+    }
     for (char b : bytes) {
       PictureByte(static_cast<uint8_t>(b));
       if (failed_) return;
@@ -700,10 +731,20 @@ class Parser {
   }
 
   void SetLineSpacing(GroupState& s) {
-    const int sl = s.rawLineSpacing < 0 ? -s.rawLineSpacing : s.rawLineSpacing;
-    if (!s.lineMultiple) s.para.lineHeight = sl;
-    else if (sl <= kSlmultUnit) s.para.lineHeight = 0;
-    else s.para.lineHeight = static_cast<int>(static_cast<long long>(sl) * kSingleLineTwips / kSlmultUnit);
+    const long long sl = s.rawLineSpacing < 0 ? -static_cast<long long>(s.rawLineSpacing) : s.rawLineSpacing;
+    s.para.lineHeight = static_cast<int>(std::min<long long>(sl, INT_MAX));
+  }
+
+  // \slmult1 counts lines; the model holds a height, measured on the paragraph's largest font.
+  int MultipleLineHeight(const GroupState& s) const {
+    const long long sl = s.rawLineSpacing < 0 ? -static_cast<long long>(s.rawLineSpacing) : s.rawLineSpacing;
+    if (sl <= kSlmultSingleMax) return 0;
+    int halfPoints = 0;
+    for (const Run& r : paragraph_.runs) halfPoints = std::max(halfPoints, r.format.halfPoints);
+    if (halfPoints <= 0) halfPoints = s.chars.halfPoints > 0 ? s.chars.halfPoints : kDefaultHalfPoints;
+    // half points * 10 twips * 1.2 per line, times sl / 240 lines
+    const long long twips = sl * halfPoints * kLinePitchTenths / (2 * kSlmultUnit);
+    return static_cast<int>(std::min<long long>(twips, INT_MAX));
   }
 
   void BodyWord(std::string_view w, bool hasParam, int v) {

@@ -13,8 +13,9 @@
 // - PNG and JPEG pictures are kept; other kinds are dropped and counted in skippedPictures.
 // - Hidden text (\v), headers, footers, footnotes, style sheets, list tables, document
 //   information and every unknown \* destination are skipped.
-// - \sl with \slmult1 (multiples of a line) becomes an "at least" height measured on a 12-point
-//   line; an exact (negative) \sl becomes an "at least" one of the same size.
+// - \sl with \slmult1 (multiples of a line) becomes an "at least" height of that many lines of
+//   the paragraph's largest font (up to 1.15 lines: single spacing, 0); an exact (negative) \sl
+//   becomes an "at least" one of the same size.
 // - Adjacent text runs of the same format are merged; empty ones are dropped.
 // - Empty input (nothing but white space) is an empty document, as an empty memo is.
 

@@ -23,6 +23,7 @@ constexpr double kTwipsPerInch = 1440.0;
 constexpr double kPictureDefaultDpi = 96.0;   // a picture without a shown size
 constexpr int kBoldWeightFrom = QFont::DemiBold;
 const char* const kPictureScheme = "qvpic";
+constexpr int kDarkTextGray = 160;
 
 std::atomic<int> nextFieldId{1};
 std::atomic<int> nextPictureId{1};
@@ -52,7 +53,7 @@ rtf::Alignment fromQtAlignment(Qt::Alignment a) {
 
 }  // namespace
 
-QTextBlockFormat ToBlockFormat(const rtf::ParaFormat& p, const RichScale& sc) {
+QTextBlockFormat ToBlockFormat(const rtf::ParaFormat& p, const RichScale& sc, bool firstBlock) {
   QTextBlockFormat b;
   b.setAlignment(toQtAlignment(p.alignment));
   b.setLeftMargin(sc.PixelsFromTwips(p.leftIndent));
@@ -62,7 +63,8 @@ QTextBlockFormat ToBlockFormat(const rtf::ParaFormat& p, const RichScale& sc) {
   b.setBottomMargin(sc.PixelsFromTwips(p.spaceAfter));
   if (p.lineHeight > 0)
     b.setLineHeight(sc.PixelsFromTwips(p.lineHeight), QTextBlockFormat::MinimumHeight);
-  if (p.pageBreakBefore) b.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+  if (p.pageBreakBefore && firstBlock) b.setProperty(kLeadingPageBreakProperty, true);
+  else if (p.pageBreakBefore) b.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
   return b;
 }
 
@@ -76,7 +78,8 @@ rtf::ParaFormat FromBlockFormat(const QTextBlockFormat& b, const RichScale& sc) 
   p.spaceAfter = sc.TwipsFromPixels(b.bottomMargin());
   if (b.lineHeightType() == QTextBlockFormat::MinimumHeight)
     p.lineHeight = sc.TwipsFromPixels(b.lineHeight());
-  p.pageBreakBefore = (b.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore) != 0;
+  p.pageBreakBefore = (b.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore) != 0 ||
+                      b.boolProperty(kLeadingPageBreakProperty);
   return p;
 }
 
@@ -95,7 +98,8 @@ QImage placeholderImage(int w, int h) {
 }
 
 void insertPicture(QTextCursor& cur, QTextDocument& doc, const rtf::Picture& pic,
-                   const QTextCharFormat& base, const RichScale& sc) {
+                   const QTextCharFormat& base, const RichLoadOptions& o) {
+  const RichScale& sc = o.scale;
   QByteArray bytes(reinterpret_cast<const char*>(pic.data.data()), qsizetype(pic.data.size()));
   QImage img = QImage::fromData(bytes);
   int pw = pic.pixelWidth > 0 ? pic.pixelWidth : img.width();
@@ -110,8 +114,14 @@ void insertPicture(QTextCursor& cur, QTextDocument& doc, const rtf::Picture& pic
   QTextImageFormat f;
   f.merge(base);
   f.setName(name);
-  f.setWidth(sc.PixelsFromTwips(wTw));
-  f.setHeight(sc.PixelsFromTwips(hTw));
+  double w = sc.PixelsFromTwips(wTw), h = sc.PixelsFromTwips(hTw);
+  if (!o.maxPictureSize.isEmpty() && (w > o.maxPictureSize.width() || h > o.maxPictureSize.height())) {
+    double k = std::min(o.maxPictureSize.width() / w, o.maxPictureSize.height() / h);
+    w *= k;
+    h *= k;
+  }
+  f.setWidth(w * o.pictureUnit);
+  f.setHeight(h * o.pictureUnit);
   f.setProperty(kPictureDataProperty, bytes);
   f.setProperty(kPictureFormatProperty, int(pic.format));
   f.setProperty(kPicturePixelWidthProperty, pic.pixelWidth);
@@ -196,7 +206,12 @@ QTextCharFormat ToCharFormat(const rtf::CharFormat& c, const RichLoadOptions& o)
     case rtf::VerticalAlign::Superscript: f.setVerticalAlignment(QTextCharFormat::AlignSuperScript); break;
     case rtf::VerticalAlign::Normal: f.setVerticalAlignment(QTextCharFormat::AlignNormal); break;
   }
-  if (c.color) f.setForeground(QColor::fromRgb(*c.color));
+  if (c.color) {
+    QColor col = QColor::fromRgb(*c.color);
+    // On a one-bit page dark text is black; only light text is left to the dithering.
+    if (o.forMonochrome && qGray(col.rgb()) < kDarkTextGray) col = Qt::black;
+    f.setForeground(col);
+  }
   if (o.forMonochrome) {
     f.setFontStyleStrategy(QFont::StyleStrategy(QFont::NoAntialias | QFont::NoSubpixelAntialias));
     f.setFontHintingPreference(QFont::PreferFullHinting);
@@ -264,7 +279,7 @@ void LoadIntoTextDocument(const rtf::Document& doc, QTextDocument& out, const Ri
   QTextCharFormat last = ToCharFormat(rtf::CharFormat{}, o);
   for (size_t i = 0; i < doc.paragraphs.size(); ++i) {
     const rtf::Paragraph& para = doc.paragraphs[i];
-    QTextBlockFormat bf = ToBlockFormat(para.format, o.scale);
+    QTextBlockFormat bf = ToBlockFormat(para.format, o.scale, i == 0);
     if (!para.runs.empty()) last = ToCharFormat(para.runs.front().format, o);
     if (i == 0) {
       cur.setBlockFormat(bf);
@@ -285,7 +300,7 @@ void LoadIntoTextDocument(const rtf::Document& doc, QTextDocument& out, const Ri
           break;
         }
         case rtf::Run::Kind::Picture:
-          insertPicture(cur, out, r.picture, cf, o.scale);
+          insertPicture(cur, out, r.picture, cf, o);
           break;
       }
       last = cf;

@@ -7,6 +7,7 @@
 // QTextImageFormat with the decoded image as a document resource and the encoded bytes kept in the
 // format, so a picture goes back to the memo exactly as it came.
 
+#include <QSizeF>
 #include <QString>
 #include <QTextFormat>
 #include <functional>
@@ -32,6 +33,7 @@ enum RichProperty {
   kPictureWidthTwipsProperty,
   kPictureHeightTwipsProperty,
   kFieldTextColorProperty,       // the field's own colour while it is shown red
+  kLeadingPageBreakProperty,     // a page break kept on the first paragraph
 };
 
 // The colour merge fields are shown in while editing.
@@ -57,6 +59,11 @@ struct RichLoadOptions {
   bool colorFields = true;   // fields shown red (the editor) or in their text colour (rendering)
   // When true, the document is laid out as pages of the page setup (margins in the root frame).
   bool paginate = true;
+  // Pictures larger than this (document pixels) are shown scaled down to fit; empty: no limit.
+  QSizeF maxPictureSize;
+  // The toolkit measures pictures in screen pixels and scales them itself for a paint device of
+  // another resolution; this factor (screen dpi / device dpi) undoes that for such a device.
+  double pictureUnit = 1.0;
 };
 
 // Replaces the whole content of `out` (undo history cleared) with `doc`.
@@ -69,7 +76,10 @@ rtf::Document ReadTextDocument(const QTextDocument& in, const RichScale& scale,
 // Converts one format each way (sizes through the scale).
 QTextCharFormat ToCharFormat(const rtf::CharFormat& f, const RichLoadOptions& options);
 rtf::CharFormat FromCharFormat(const QTextCharFormat& f, const RichScale& scale);
-QTextBlockFormat ToBlockFormat(const rtf::ParaFormat& p, const RichScale& scale);
+// The first block never breaks before it (that would lay out an empty first page); its
+// break is kept as a property so that it is stored again.
+QTextBlockFormat ToBlockFormat(const rtf::ParaFormat& p, const RichScale& scale,
+                               bool firstBlock = false);
 rtf::ParaFormat FromBlockFormat(const QTextBlockFormat& b, const RichScale& scale);
 
 // A merge field's value as handed out: at most kMaxMergeFieldLength characters.

@@ -134,6 +134,8 @@ struct TQvRichEdit::Impl {
     RichLoadOptions o;
     o.scale = scale();
     o.fieldValue = q->FieldValue;
+    o.maxPictureSize = QSizeF(o.scale.PixelsFromTwips(page.paperWidth - page.marginLeft - page.marginRight),
+                              o.scale.PixelsFromTwips(page.paperHeight - page.marginTop - page.marginBottom));
     return o;
   }
 
@@ -434,7 +436,16 @@ ParagraphAttributes TQvRichEdit::CurrentParagraph() const {
 
 void TQvRichEdit::SetCurrentParagraph(const ParagraphAttributes& attrs) {
   QTextCursor c = d_->edit->textCursor();
-  c.setBlockFormat(ToBlockFormat(attrs, d_->scale()));
+  QTextDocument* doc = d_->edit->document();
+  QTextBlock first = doc->findBlock(std::min(c.selectionStart(), c.selectionEnd()));
+  QTextBlock last = doc->findBlock(std::max(c.selectionStart(), c.selectionEnd()));
+  c.beginEditBlock();
+  for (QTextBlock b = first; b.isValid(); b = b.next()) {
+    QTextCursor bc(b);
+    bc.setBlockFormat(ToBlockFormat(attrs, d_->scale(), b == doc->begin()));
+    if (b == last) break;
+  }
+  c.endEditBlock();
   d_->edit->setTextCursor(c);
   d_->updateActions();
 }

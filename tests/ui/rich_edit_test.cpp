@@ -340,3 +340,23 @@ TEST_F(RichEditTest, PagesOfThePageSizeWithBreaksStartingPages) {
   QImage shot = e.grab().toImage();
   EXPECT_FALSE(shot.isNull());
 }
+
+TEST_F(RichEditTest, RtfInAndOutThroughTheMemo) {
+  TQvRichEdit a, b;
+  rtf::Document doc = RichSample();
+  doc.paragraphs[0].format.pageBreakBefore = true;  // kept even on the first paragraph
+  a.SetDocument(doc);
+  std::string memo = a.SaveRtf();
+  ASSERT_EQ(memo.rfind("{\\rtf", 0), 0u);
+  std::string error;
+  ASSERT_TRUE(b.LoadRtf(memo, &error)) << error;
+  EXPECT_EQ(b.ToDocument(), doc);
+  EXPECT_EQ(b.TextEdit()->document()->pageCount(), 2) << "no empty first page";
+
+  // A damaged memo is refused with a message and the shown content stays.
+  QSignalSpy changed(&b, &TQvRichEdit::ContentChanged);
+  EXPECT_FALSE(b.LoadRtf("{\\rtf1 {\\b unbalanced", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(b.ToDocument(), doc);
+  EXPECT_EQ(changed.count(), 0);
+}
