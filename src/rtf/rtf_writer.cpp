@@ -138,10 +138,11 @@ void AppendParaFormat(std::string& out, const ParaFormat& p) {
 void AppendField(std::string& out, const Run& r, const Tables& t) {
   out += "{\\field{\\*\\fldinst{ MERGEFIELD ";
   out += MergeFieldName(r.field.kind);
-  out += " \\\\* MERGEFORMAT }}{\\fldrslt{";
+  // The result's formatting belongs to the result group itself, so an empty placeholder keeps it.
+  out += " \\\\* MERGEFORMAT }}{\\fldrslt ";
   AppendCharFormat(out, r.format, t);
   AppendText(out, r.field.placeholder);
-  out += "}}}";
+  out += "}}";
 }
 
 void AppendPicture(std::string& out, const Run& r, const Tables& t) {

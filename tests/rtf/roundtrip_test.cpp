@@ -149,6 +149,7 @@ TEST(RtfRoundTrip, MergeFieldsOfEveryKind) {
   runs.push_back(FieldRun(5, "[TIME]"));
   runs.push_back(FieldRun(7, "{odd} kind"));
   runs.push_back(FieldRun(1, ""));
+  runs.push_back(FieldRun(2, "", red));  // an empty placeholder keeps its format
   doc.paragraphs.push_back(Para(std::move(runs)));
   EXPECT_EQ(RoundTrip(doc), doc);
 }
