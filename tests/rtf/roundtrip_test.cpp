@@ -104,6 +104,9 @@ TEST(RtfRoundTrip, EveryParagraphAttributeAndPageSetup) {
     p.alignment = a;
     doc.paragraphs.push_back(Para({TextRun("aligned")}, p));
   }
+  ParaFormat first;
+  first.pageBreakBefore = true;  // the first paragraph's break is written differently
+  doc.paragraphs.insert(doc.paragraphs.begin(), Para({TextRun("first")}, first));
   ParaFormat p;
   p.firstIndent = -360;
   p.leftIndent = 720;
