@@ -26,6 +26,8 @@ inline constexpr const char* kJustified = "A justified paragraph that is long en
 inline constexpr const char* kSecondPage = "The second page begins here";
 inline constexpr const char* kAccents = "Grüße aus Köln für 5 €";
 inline constexpr const char* kThirdPage = "The third page begins here";
+inline constexpr const char* kFieldLead = "Dear ";
+inline constexpr const char* kPlaceholder = "[RECIPIENT]";
 inline constexpr int kTitleHalfPoints = 32;
 inline constexpr int kBigHalfPoints = 40;
 
@@ -73,6 +75,11 @@ inline Document JudgedDocument() {
   picture.picture = {PictureFormat::Png, kPng, 8, 8, 720, 720};
   doc.paragraphs.push_back(Para({Text(kAccents), picture}));
   doc.paragraphs.push_back(Para({Text(kThirdPage)}, Alignment::Center, true));
+  Run field;
+  field.kind = Run::Kind::Field;
+  field.field = {1, kPlaceholder};
+  field.format.color = 0xFF0000;
+  doc.paragraphs.push_back(Para({Text(kFieldLead), field, Text(",")}));
   return doc;
 }
 
@@ -159,6 +166,14 @@ inline std::vector<CharFormat> FormatsOf(const Document& doc, const std::string&
   for (const auto& [start, run] : starts)
     if (start < to && start + run->text.size() > from) out.push_back(run->format);
   return out;
+}
+
+// The merge fields of kind 1 in `doc`.
+inline int RecipientFieldCount(const Document& doc) {
+  int n = 0;
+  for (const Paragraph& p : doc.paragraphs)
+    for (const Run& r : p.runs) n += r.kind == Run::Kind::Field && r.field.kind == 1 && r.field.placeholder == kPlaceholder;
+  return n;
 }
 
 inline int PictureCount(const Document& doc) {

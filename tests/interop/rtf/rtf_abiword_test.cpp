@@ -52,7 +52,7 @@ TEST_F(AbiWord, ReadsOurText) {
   // One line per paragraph; a page break shows as a form feed at the start of its paragraph.
   const std::string expected = std::string(kTitle) + "\nPlain text, then " + kItalic + ", " + kUnderline + ", " +
                                kBold + " and " + kBig + ".\n" + kRight + "\n" + kJustified + "\n\f" + kSecondPage +
-                               "\n" + kAccents + "\n\f" + kThirdPage;
+                               "\n" + kAccents + "\n\f" + kThirdPage + "\n" + kFieldLead + kPlaceholder + ",";
   EXPECT_EQ(text.substr(0, expected.size()), expected);
 }
 
@@ -99,6 +99,8 @@ TEST_F(AbiWord, ItsRtfReadsIntoOurs) {
   ExpectJudgedAttributes(doc);
   EXPECT_EQ(PictureCount(doc), 1) << "skipped " << r.skippedPictures;
   EXPECT_EQ(doc.page.marginLeft, 720);
+  // AbiWord keeps a merge field's text, not the field.
+  EXPECT_NE(doc.PlainText().find(std::string(kFieldLead) + kPlaceholder + ","), std::string::npos) << doc.PlainText();
 }
 
 }  // namespace

@@ -24,8 +24,9 @@ std::string HtmlText(const std::string& html) {
     if (html[i] == '<') {
       const size_t end = html.find('>', i);
       if (end == std::string::npos) break;
-      // Paragraphs and line breaks separate words.
-      out += ' ';
+      // Paragraphs and line breaks separate words; inline markup does not.
+      const std::string tag = html.substr(i + 1, std::min<size_t>(end - i - 1, 3));
+      if (tag.rfind("p", 0) == 0 || tag.rfind("/p", 0) == 0 || tag.rfind("br", 0) == 0) out += ' ';
       i = end;
     } else if (html[i] == '&') {
       const size_t end = html.find(';', i);
@@ -82,7 +83,7 @@ TEST_F(LibreOffice, ReadsOurTextAndAttributes) {
   const std::string text = HtmlText(html);
   size_t at = 0;
   for (const char* part : {kTitle, "Plain text, then", kItalic, kUnderline, kBold, kBig, kRight, kJustified,
-                           kSecondPage, kAccents, kThirdPage}) {
+                           kSecondPage, kAccents, kThirdPage, "Dear [RECIPIENT],"}) {
     const size_t found = text.find(part, at);
     EXPECT_NE(found, std::string::npos) << part << "\n" << text;
     if (found != std::string::npos) at = found;
@@ -117,6 +118,7 @@ TEST_F(LibreOffice, ItsRtfReadsIntoOurs) {
   ASSERT_TRUE(r) << r.message;
   ExpectJudgedAttributes(doc);
   EXPECT_EQ(PictureCount(doc), 1) << "skipped " << r.skippedPictures;
+  EXPECT_EQ(RecipientFieldCount(doc), 1) << "the merge field did not come back\n" << rtf;
 }
 
 }  // namespace
