@@ -452,6 +452,10 @@ class Parser {
     picture_.data.push_back(byte);
   }
 
+  static int Scaled(int goal, int percent) {
+    return static_cast<int>(std::min<long long>(static_cast<long long>(goal) * percent / 100, INT_MAX));
+  }
+
   void PictureTooLarge() {
     Fail(ecBufferTooBig, "The rich text holds a picture larger than " +
                              std::to_string(kMaxPictureBytes / (1024 * 1024)) + " MB.");
@@ -478,8 +482,8 @@ class Parser {
     r.picture.data = std::move(pic.data);
     r.picture.pixelWidth = pic.picw;
     r.picture.pixelHeight = pic.pich;
-    r.picture.widthTwips = static_cast<int>(static_cast<long long>(pic.goalw) * pic.scalex / 100);
-    r.picture.heightTwips = static_cast<int>(static_cast<long long>(pic.goalh) * pic.scaley / 100);
+    r.picture.widthTwips = Scaled(pic.goalw, pic.scalex);
+    r.picture.heightTwips = Scaled(pic.goalh, pic.scaley);
     FlushCells();
     paragraph_.runs.push_back(std::move(r));
     runOpen_ = false;

@@ -104,6 +104,9 @@ TEST(RtfRoundTrip, EveryParagraphAttributeAndPageSetup) {
     p.alignment = a;
     doc.paragraphs.push_back(Para({TextRun("aligned")}, p));
   }
+  ParaFormat first;
+  first.pageBreakBefore = true;  // the first paragraph's break is written differently
+  doc.paragraphs.insert(doc.paragraphs.begin(), Para({TextRun("first")}, first));
   ParaFormat p;
   p.firstIndent = -360;
   p.leftIndent = 720;
@@ -149,6 +152,7 @@ TEST(RtfRoundTrip, MergeFieldsOfEveryKind) {
   runs.push_back(FieldRun(5, "[TIME]"));
   runs.push_back(FieldRun(7, "{odd} kind"));
   runs.push_back(FieldRun(1, ""));
+  runs.push_back(FieldRun(2, "", red));  // an empty placeholder keeps its format
   doc.paragraphs.push_back(Para(std::move(runs)));
   EXPECT_EQ(RoundTrip(doc), doc);
 }
