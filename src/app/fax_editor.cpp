@@ -308,6 +308,8 @@ void TFaxEditor::ShowPage(Page page) {
   } else {
     Zoombutton_->setVisible(true);
     Zoombutton_->setText(QString::number(CurrentEditor()->Zoom()) + QLatin1Char('%'));
+    // The recipient page may have changed what the merge fields show.
+    CurrentEditor()->Repaint();
   }
 }
 

@@ -297,6 +297,17 @@ TEST_F(FaxEditorTest, MergeFieldsGetTheFieldsTextCutTo100) {
   // The cover sheet's editor asks the form.
   ASSERT_TRUE(form->RTCover()->FieldValue);
   EXPECT_EQ(form->RTCover()->FieldValue(kFieldRecipient), longName.left(100));
+  // Shown on the cover sheet when its page is chosen, cut as well.
+  Type(form->RTCover(), QStringLiteral("To: "));
+  form->RTCover()->InsertMergeField(kFieldRecipient, QStringLiteral("[RECIPIENT]"));
+  Find<QToolButton>(*form, "RecipientButton")->click();
+  form->Recipient()->setText(QStringLiteral("Dora"));
+  Find<QToolButton>(*form, "CoverButton")->click();
+  EXPECT_EQ(Text(form->RTCover()), QStringLiteral("To: Dora"));
+  Find<QToolButton>(*form, "RecipientButton")->click();
+  form->Recipient()->setText(longName + QStringLiteral("X"));
+  Find<QToolButton>(*form, "CoverButton")->click();
+  EXPECT_EQ(Text(form->RTCover()), QStringLiteral("To: ") + longName.left(100));
   // The record's fields hold what they can store, so the form keeps to their widths.
   auto fresh = Open(false);
   EXPECT_EQ(fresh->Recipient()->maxLength(), 35);
