@@ -22,6 +22,8 @@ TEditReceiveNotes::TEditReceiveNotes(const QString& from, const QString& notes, 
   notesEdit_ = new QLineEdit(notes, this);
   notesEdit_->setObjectName(QStringLiteral("NotesEdit"));
   notesEdit_->setMaxLength(kNotesWidth);
+  notesEdit_->setAccessibleName(QStringLiteral("Notes"));
+  notesEdit_->setAccessibleDescription(fromLabel_->text());
   notesEdit_->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
 
   auto* accept = new QPushButton(QStringLiteral("&Accept"), this);
@@ -29,6 +31,8 @@ TEditReceiveNotes::TEditReceiveNotes(const QString& from, const QString& notes, 
   accept->setDefault(true);
   auto* cancel = new QPushButton(QStringLiteral("Cance&l"), this);
   cancel->setObjectName(QStringLiteral("CancelButton"));
+  accept->setAccessibleName(QStringLiteral("Accept"));
+  cancel->setAccessibleName(QStringLiteral("Cancel"));
   connect(accept, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 

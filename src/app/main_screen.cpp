@@ -4,6 +4,9 @@
 #include "app/data_directory.h"
 #include "app/dialog_service.h"
 #include "app/edit_receive_notes.h"
+#include "app/enter_edit.h"
+#include "app/fax_editor.h"
+#include "app/rich_edit_memo.h"
 #include "app/message_pump.h"
 #include "app/fax_store.h"
 #include "app/placement.h"
@@ -15,6 +18,7 @@
 #include "app/table_model.h"
 #include "app/table_pair.h"
 #include "comm/port_names.h"
+#include "ui/rich_edit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,6 +41,7 @@
 #include <QStatusTipEvent>
 #include <QStyle>
 #include <QTabBar>
+#include <QTextEdit>
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
@@ -541,9 +546,59 @@ void TMainScreen::NewbuttonClick() {
     cloneRequest_ = false;  // a refused clone must not turn the next New into a clone
     return;
   }
-  NotAvailable();  // the fax editor
+  {
+    TFaxEditor editor(dataDir_, this);
+    connect(&editor, &TFaxEditor::HelpRequested, this, &TMainScreen::HelpTopic);
+    TRichEditMemo cover(*editor.RTCover());
+    TRichEditMemo doc(*editor.RTDoc());
+    TablePair& fax = store_->Pair(TableId::Fax);
+    if (cloneRequest_) {
+      LoadEditorFromRecord(editor, cover, doc);
+      editor.Subject()->setText(QStringLiteral("[clone]") + FieldText(fax, "SUBJECT"));
+    } else {
+      editor.ApplyDefaultFont(Settings());
+    }
+    if (Dialogs().Exec(&editor) == QDialog::Accepted && fax.Append()) {
+      PumpMessages();
+      StoreEditorInRecord(editor, cover, doc);
+      PumpMessages();
+      store_->FaxTableCloseAndOpen();
+      PumpMessages();
+      RefreshGrids();
+    }
+  }
   cloneRequest_ = false;
   SetButtons();
+}
+
+void TMainScreen::LoadEditorFromRecord(TFaxEditor& editor, TRichEditMemo& cover,
+                                       TRichEditMemo& doc) {
+  TablePair& fax = store_->Pair(TableId::Fax);
+  store_->LoadRichText(cover, "RTFCOVER", fax);
+  store_->LoadRichText(doc, "RTFDOC", fax);
+  for (TRichEditMemo* memo : {&cover, &doc}) {
+    if (memo->LoadError().isEmpty()) continue;
+    const bool isCover = memo == &cover;
+    Dialogs().Error(this, (isCover ? QStringLiteral("The cover sheet of this fax cannot be read: ")
+                                   : QStringLiteral("The document of this fax cannot be read: ")) +
+                              memo->LoadError() +
+                              QStringLiteral("\rIt is kept as stored and cannot be changed here."));
+    (isCover ? editor.RTCover() : editor.RTDoc())->TextEdit()->setReadOnly(true);
+  }
+  editor.Recipient()->setText(FieldText(fax, "RECIPIENT"));
+  editor.Subject()->setText(FieldText(fax, "SUBJECT"));
+  editor.FaxNumber()->setText(FieldText(fax, "PHONE"));
+}
+
+void TMainScreen::StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc) {
+  TablePair& fax = store_->Pair(TableId::Fax);
+  // An unreadable memo is not replaced by the empty editor that stood in for it.
+  if (cover.LoadError().isEmpty()) store_->SaveRichText(cover, "RTFCOVER", fax);
+  if (doc.LoadError().isEmpty()) store_->SaveRichText(doc, "RTFDOC", fax);
+  fax.SetFieldString("RECIPIENT", editor.Recipient()->text().toStdString());
+  fax.SetFieldString("SUBJECT", editor.Subject()->text().toStdString());
+  fax.SetFieldString("PHONE", editor.FaxNumber()->text().toStdString());
+  fax.Post();
 }
 
 void TMainScreen::mnuCloneClick() {
@@ -562,9 +617,22 @@ void TMainScreen::EditButtonClick() {
   } else if (!store_->HasRecord(TableId::Fax)) {
     Dialogs().Beep();
   } else {
-    NotAvailable();  // the fax editor
+    EditOutgoing();
   }
   SetButtons();
+}
+
+void TMainScreen::EditOutgoing() {
+  TFaxEditor editor(dataDir_, this);
+  connect(&editor, &TFaxEditor::HelpRequested, this, &TMainScreen::HelpTopic);
+  TRichEditMemo cover(*editor.RTCover());
+  TRichEditMemo doc(*editor.RTDoc());
+  LoadEditorFromRecord(editor, cover, doc);
+  if (Dialogs().Exec(&editor) != QDialog::Accepted) return;
+  TablePair& fax = store_->Pair(TableId::Fax);
+  if (!fax.Edit()) return;
+  StoreEditorInRecord(editor, cover, doc);
+  RefreshGrids();
 }
 
 void TMainScreen::EditReceivedNotes() {

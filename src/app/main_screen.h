@@ -18,7 +18,9 @@ class QSoundEffect;
 
 namespace qv::app {
 
+class TFaxEditor;
 class TFaxStore;
+class TRichEditMemo;
 class TTableModel;
 enum class TableId;
 
@@ -104,6 +106,11 @@ class TMainScreen : public QMainWindow {
   void NotAvailable();
   void ViewOrPrint(bool print);
   void EditReceivedNotes();
+  void EditOutgoing();
+  // Outgoing record <-> fax editor: the memos through the store's rich-text routine and the three
+  // fields. A memo that cannot be read is reported, left read-only and not written back.
+  void LoadEditorFromRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc);
+  void StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc);
   void SyncCurrentRecord(TableId id);
   void FormCloseQueryTables();
   void SaveOnClose();

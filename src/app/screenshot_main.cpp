@@ -3,6 +3,8 @@
 // The data directory is filled with sample faxes when it holds no tables yet.
 
 #include "app/dialog_service.h"
+#include "app/enter_edit.h"
+#include "app/fax_editor.h"
 #include "app/fax_store.h"
 #include "app/main_screen.h"
 #include "app/quick_setup.h"
@@ -11,6 +13,7 @@
 #include "app/settings.h"
 #include "app/table_pair.h"
 #include "core/ini_file.h"
+#include "ui/rich_edit.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -19,6 +22,9 @@
 #include <QFileInfo>
 #include <QPixmap>
 #include <QTabBar>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QToolButton>
 
 #include <cstdio>
 
@@ -116,6 +122,82 @@ bool FillSample(const std::string& dataDir) {
   return true;
 }
 
+// The fax editor with a sample fax, one shot per page.
+bool ShootEditor(QWidget* window, const QString& dataDir, const QString& outDir) {
+  qv::app::TFaxEditor editor(dataDir, window);
+  editor.ApplyDefaultFont(qv::app::Settings());
+  editor.Recipient()->setText(QStringLiteral("Harbour Supplies Ltd"));
+  editor.FaxNumber()->setText(QStringLiteral("+44 20 7946 0321"));
+  editor.Subject()->setText(QStringLiteral("Quarterly figures"));
+
+  qv::ui::TQvRichEdit* cover = editor.RTCover();
+  QTextCursor c = cover->TextEdit()->textCursor();
+  QTextCharFormat title;
+  title.setFontPointSize(28);
+  title.setFontWeight(QFont::Bold);
+  QTextBlockFormat centred;
+  centred.setAlignment(Qt::AlignHCenter);
+  c.setBlockFormat(centred);
+  c.insertText(QStringLiteral("FAX"), title);
+  QTextCharFormat body;
+  body.setFontPointSize(12);
+  QTextBlockFormat left;
+  left.setTopMargin(18);
+  const std::pair<const char*, int> lines[] = {{"To: ", qv::app::kFieldRecipient},
+                                               {"Fax: ", qv::app::kFieldFaxNumber},
+                                               {"Subject: ", qv::app::kFieldSubject},
+                                               {"Date: ", qv::app::kFieldDate}};
+  const char* placeholders[] = {"", "[RECIPIENT]", "[FAX#]", "[SUBJECT]", "[DATE]", "[TIME]"};
+  for (const auto& [label, kind] : lines) {
+    c.insertBlock(left, body);
+    c.insertText(QString::fromLatin1(label), body);
+    cover->TextEdit()->setTextCursor(c);
+    cover->InsertMergeField(kind, QString::fromLatin1(placeholders[kind]));
+    c = cover->TextEdit()->textCursor();
+    left.setTopMargin(0);
+  }
+  c.insertBlock(left, body);
+  c.insertBlock(left, body);
+  c.insertText(QStringLiteral("From: Quorvane demo office, fax 555 0100. Pages to follow: 2."), body);
+
+  qv::ui::TQvRichEdit* doc = editor.RTDoc();
+  QTextCursor d = doc->TextEdit()->textCursor();
+  QTextCharFormat heading;
+  heading.setFontPointSize(16);
+  heading.setFontWeight(QFont::Bold);
+  d.insertText(QStringLiteral("Quarterly figures"), heading);
+  d.insertBlock(QTextBlockFormat(), body);
+  d.insertText(QStringLiteral("Dear colleagues,"), body);
+  d.insertBlock(QTextBlockFormat(), body);
+  d.insertText(QStringLiteral("please find below the figures of the last quarter. Orders rose by "
+                              "twelve per cent against the same quarter last year, and deliveries "
+                              "left on time in all but three cases. The full tables follow on the "
+                              "next page."),
+               body);
+  d.insertBlock(QTextBlockFormat(), body);
+  QTextCharFormat italic = body;
+  italic.setFontItalic(true);
+  d.insertText(QStringLiteral("With kind regards, the accounts team"), italic);
+  doc->SetCaretToStart();
+
+  editor.show();
+  editor.setGeometry(80, 40, 860, 640);
+  for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+  bool ok = editor.grab().save(outDir + QStringLiteral("editor-recipient.png"));
+  editor.findChild<QToolButton*>(QStringLiteral("CoverButton"))->click();
+  cover->SetZoom(80);
+  editor.CoverButtonClick();
+  for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+  ok = editor.grab().save(outDir + QStringLiteral("editor-cover.png")) && ok;
+  editor.findChild<QToolButton*>(QStringLiteral("DocumentButton"))->click();
+  doc->SetZoom(80);
+  editor.DocumentButtonClick();
+  for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+  ok = editor.grab().save(outDir + QStringLiteral("editor-document.png")) && ok;
+  editor.hide();
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -158,6 +240,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 3; ++i) qv::app::PumpMessages();
     if (!about.grab().save(outDir + QStringLiteral("about.png"))) rc = 1;
     about.hide();
+    if (!ShootEditor(&window, dataDir, outDir)) rc = 1;
     window.close();
   }
   qv::app::SetDialogs(nullptr);

@@ -1,7 +1,26 @@
 #pragma once
 // Reads RTF as common word processors write it into a Document. Hostile input (unbalanced
 // braces, deep nesting, huge pictures, bad hex) gives an error and an untouched output document.
+//
+// How RTF maps onto the model:
+// - \line is '\n' and \tab is '\t' inside run text; \par ends a paragraph.
+// - \page and \pagebb both make the next paragraph begin on a new page (pageBreakBefore); so
+//   does a section break (\sect) unless the next section is continuous (\sbknone).
+// - Runs in the default font (\deff) have an empty font name.
+// - The page setup is the document's (\paperw, \margl, ...), overridden by its first section's.
+// - Tables keep their text: a row becomes a paragraph with its cells separated by '\t'.
+// - {\field} with a MERGEFIELD of ours (see MergeFieldKind) becomes a merge field whose
+//   placeholder is the field result; other fields keep their result as text.
+// - PNG and JPEG pictures are kept; other kinds are dropped and counted in skippedPictures.
+// - Hidden text (\v), headers, footers, footnotes, style sheets, list tables, document
+//   information and every unknown \* destination are skipped.
+// - \sl with \slmult1 (multiples of a line) becomes an "at least" height of that many lines of
+//   the paragraph's largest font (up to 1.15 lines: single spacing, 0); an exact (negative) \sl
+//   becomes an "at least" one of the same size.
+// - Adjacent text runs of the same format are merged; empty ones are dropped.
+// - Empty input (nothing but white space) is an empty document, as an empty memo is.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -19,6 +38,8 @@ struct ReadResult {
 // Limits that keep a damaged or hostile memo from exhausting the machine.
 inline constexpr int kMaxGroupDepth = 1000;
 inline constexpr size_t kMaxPictureBytes = 32u * 1024 * 1024;
+// Paragraphs and runs together: a 50-page fax has a few thousand; this many cost some 50 MB.
+inline constexpr size_t kMaxDocumentParts = 250'000;
 
 // On failure `out` is left as it was.
 ReadResult ReadRtf(std::string_view rtf, Document& out);

@@ -4,6 +4,7 @@
 // thresholded into ragged strokes); pictures are dithered.
 
 #include <QImage>
+#include <QRect>
 #include <functional>
 
 #include "rtf/rtf_document.h"
@@ -22,13 +23,22 @@ class PageRenderer {
                         std::function<QString(int kind)> fieldValue = {});
   ~PageRenderer();
   int PageCount() const;
-  // Draws page `page` (1-based) onto a white QImage::Format_Mono image of the render size and
-  // returns the next page number, 0 when none is left.
+  // Draws page `page` (1-based; 0 counts as 1) onto a white QImage::Format_Mono image of the
+  // render size (colour index 1 = black, so the bits are fax rows: 1 = black, leftmost pixel in
+  // the high bit) and returns the next page number, 0 when none is left.
   int RenderPage(int page, QImage& out) const;
+  // Where the text is laid out on the bitmap: the page setup's text area at 200 dpi, kept inside
+  // the 49-pixel margins.
+  QRect TextRect() const;
 
  private:
   struct Impl;
   Impl* d_;
 };
+
+// Whether an editor's content counts as nothing to send: no content at all, or text of fewer than
+// 256 characters in which every line is blank after trimming. A picture is always content, and so
+// is a visible character on any line of a short text.
+bool IsBlankForSending(const rtf::Document& doc);
 
 }  // namespace qv::ui

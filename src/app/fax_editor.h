@@ -1,0 +1,130 @@
+#pragma once
+// "Fax Editor": one outgoing fax — an optional cover sheet, the document and the recipient. The
+// form never touches the tables: the main window fills it, shows it and stores what it holds.
+
+#include <QDialog>
+#include <QString>
+
+#include <string>
+
+class QAction;
+class QButtonGroup;
+class QMenu;
+class QStackedWidget;
+class QToolBar;
+class QToolButton;
+
+namespace qv::ui {
+class TQvRichEdit;
+}
+
+namespace qv::app {
+
+class TEnterEdit;
+struct TSettings;
+
+// Merge field kinds a cover sheet may hold.
+enum MergeFieldKind { kFieldRecipient = 1, kFieldFaxNumber, kFieldSubject, kFieldDate, kFieldTime };
+
+// Page geometry of both editors, in twips: US Letter with half-inch margins.
+inline constexpr int kFaxPageWidth = 12240;
+inline constexpr int kFaxPageHeight = 15840;
+inline constexpr int kFaxPageMargin = 720;
+inline constexpr int kFaxEditorHelpTopic = 1015;
+inline constexpr const char* kPageBreakCaption = "Page Break";
+inline constexpr const char* kPageBreakQuestion = "Add a page break here?";
+inline constexpr const char* kWordWrapOnHint = "Toggle word wrap on";
+inline constexpr const char* kWordWrapOffHint = "Toggle word wrap off";
+
+class TFaxEditor : public QDialog {
+  Q_OBJECT
+ public:
+  enum Page { kCoverPage = 0, kDocumentPage = 1, kRecipientPage = 2 };
+
+  // dataDir ends in "/": settings, placement and dictionaries are there. The parent is the main
+  // window, over which the form and its dialogs are centred.
+  TFaxEditor(const QString& dataDir, QWidget* mainWindow);
+  ~TFaxEditor() override;
+
+  ui::TQvRichEdit* RTCover() const { return RTCover_; }
+  ui::TQvRichEdit* RTDoc() const { return RTDoc_; }
+  TEnterEdit* Recipient() const { return Recipient_; }
+  TEnterEdit* FaxNumber() const { return FaxNumber_; }
+  TEnterEdit* Subject() const { return Subject_; }
+  QMenu* ZoomMenu() const { return ZoomMenu_; }
+  int CurrentPage() const;
+
+  // A new blank fax: both empty editors get the stored default font.
+  void ApplyDefaultFont(const TSettings& settings);
+
+  // The text of a merge field: recipient, number, subject, today's date or the time, cut to
+  // 100 characters. The text lives in one buffer of the form, reused for every request.
+  const QString& MergeFieldValue(int kind);
+
+  // The editor the zoom button works on: the document while its page is chosen, else the cover.
+  ui::TQvRichEdit* CurrentEditor() const;
+
+ signals:
+  void HelpRequested(int topic);
+
+ public slots:
+  void CoverButtonClick();
+  void DocumentButtonClick();
+  void RecipientButtonClick();
+  void ZoombuttonClick();
+  void ZoomMenuPopup();  // sets the check marks before the menu shows
+  void PageBreakClick(ui::TQvRichEdit* editor);
+  void WordWrapClick(ui::TQvRichEdit* editor, QToolButton* button);
+  void ParagraphSetupClick(ui::TQvRichEdit* editor);
+  void DefFontClick();
+  void SpellCheck(ui::TQvRichEdit* editor);
+  void HelpbuttonClick();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void done(int result) override;
+
+ private:
+  void FormCreate();
+  void FormActivate();
+  QWidget* BuildEditorPage(ui::TQvRichEdit* editor, bool cover);
+  QWidget* BuildRecipientPage();
+  void ShowPage(Page page);
+  void ZoomItemClick(QAction* item);
+  void UpdateWordWrapButton(ui::TQvRichEdit* editor, QToolButton* button);
+  QToolButton* EditorButton(const char* name, const QString& caption, const QString& hint);
+
+  QString dataDir_;
+  std::string iniFile_;
+  QWidget* mainWindow_;
+  QString fieldValue_;  // the one buffer handed out for merge fields
+  bool activated_ = false;
+
+  QStackedWidget* Notebook_ = nullptr;
+  ui::TQvRichEdit* RTCover_ = nullptr;
+  ui::TQvRichEdit* RTDoc_ = nullptr;
+  QToolBar* RTToolCover_ = nullptr;
+  QToolBar* RTToolDoc_ = nullptr;
+  TEnterEdit* Recipient_ = nullptr;
+  TEnterEdit* FaxNumber_ = nullptr;
+  TEnterEdit* Subject_ = nullptr;
+  QButtonGroup* pageButtons_ = nullptr;
+  QToolButton* CoverButton_ = nullptr;
+  QToolButton* DocumentButton_ = nullptr;
+  QToolButton* RecipientButton_ = nullptr;
+  QToolButton* AddressButton_ = nullptr;
+  QToolButton* LoadCoverButton_ = nullptr;
+  QAction* loadCoverAction_ = nullptr;
+  QToolButton* Zoombutton_ = nullptr;
+  QMenu* ZoomMenu_ = nullptr;
+  QToolButton* DocPageBreakButton_ = nullptr;
+  QToolButton* CoverDocPageBreakButton_ = nullptr;
+  QToolButton* ParagraphSetupButton_ = nullptr;
+  QToolButton* CoverParagraphSetupbutton_ = nullptr;
+  QToolButton* DocWordWrapButton_ = nullptr;
+  QToolButton* CoverDocWordWrapButton_ = nullptr;
+  QToolButton* DocDefFontbutton_ = nullptr;
+  QToolButton* CoverDefFontbutton_ = nullptr;
+};
+
+}  // namespace qv::app

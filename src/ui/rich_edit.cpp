@@ -1,0 +1,520 @@
+#include "ui/rich_edit.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QAction>
+#include <QActionGroup>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "ui/find_replace_dialog.h"
+#include "ui/rich_document.h"
+
+namespace qv::ui {
+
+namespace {
+
+constexpr int kMinZoom = 10;
+constexpr int kMaxZoom = 500;
+constexpr int kPageGapPixels = 3;          // the band drawn where one page ends and the next begins
+const QColor kDeskColor(0xA0, 0xA0, 0xA0);  // around the pages
+const QColor kPageEdgeColor(0x60, 0x60, 0x60);
+
+// The editing surface: a QTextEdit whose document is laid out in pages of the page setup. The
+// widget resets the document's page size to "one endless page" whenever it relayouts (resize, wrap
+// mode), so the page size is put back after each of those.
+class PagedTextEdit : public QTextEdit {
+ public:
+  explicit PagedTextEdit(QWidget* parent) : QTextEdit(parent) {
+    // Scroll bars that come and go change the viewport width, and the widget answers that with a
+    // relayout that drops the pages; fixed scroll bars keep it to real resizes.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Connected after the widget's own handler, so this runs after any relayout it does.
+    connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            [this] { applyPageSize(); });
+  }
+
+  QSizeF pagePixels;  // the whole sheet, in document pixels
+
+  void applyPageSize() {
+    if (pagePixels.isEmpty() || applying_) return;
+    if (document()->pageSize() == pagePixels) return;
+    applying_ = true;
+    document()->setPageSize(pagePixels);
+    applying_ = false;
+  }
+
+ private:
+  bool applying_ = false;
+
+ public:
+
+ protected:
+  // Any event may have relayouted (resize, show, polish, font or style change).
+  bool event(QEvent* e) override {
+    bool r = QTextEdit::event(e);
+    applyPageSize();
+    return r;
+  }
+  bool viewportEvent(QEvent* e) override {
+    bool r = QTextEdit::viewportEvent(e);
+    if (e->type() != QEvent::Paint) applyPageSize();
+    return r;
+  }
+
+  void paintEvent(QPaintEvent* e) override {
+    const int dx = horizontalScrollBar()->value();
+    const int dy = verticalScrollBar()->value();
+    const double pw = pagePixels.width(), ph = pagePixels.height();
+    const int pages = std::max(1, document()->pageCount());
+    {
+      // The desk to the right of and below the sheets.
+      QPainter p(viewport());
+      QRect vr = viewport()->rect();
+      int right = int(std::ceil(pw)) - dx;
+      if (right < vr.right()) p.fillRect(QRect(right, 0, vr.right() - right + 1, vr.height()), kDeskColor);
+      int bottom = int(std::ceil(ph * pages)) - dy;
+      if (bottom < vr.bottom()) p.fillRect(QRect(0, bottom, vr.width(), vr.bottom() - bottom + 1), kDeskColor);
+    }
+    QTextEdit::paintEvent(e);
+    QPainter p(viewport());
+    p.translate(-dx, -dy);
+    p.setPen(QPen(kPageEdgeColor, 1));
+    p.setBrush(Qt::NoBrush);
+    for (int k = 0; k < pages; ++k) p.drawRect(QRectF(0, k * ph, pw - 1, ph - 1));
+    // Page breaks: a band across the sheet at every page boundary.
+    for (int k = 1; k < pages; ++k)
+      p.fillRect(QRectF(0, k * ph - kPageGapPixels / 2.0, pw, kPageGapPixels), kDeskColor);
+  }
+};
+
+struct ActionSpec {
+  const char* objectName;
+  const char* text;
+  const char* tip;
+  const char* shortcut;
+};
+
+}  // namespace
+
+struct TQvRichEdit::Impl {
+  TQvRichEdit* q = nullptr;
+  PagedTextEdit* edit = nullptr;
+  QToolBar* toolBar = nullptr;
+  int zoom = 100;
+  bool wordWrap = true;
+  rtf::PageSetup page;
+  FontAttributes defaultFont;
+  bool loading = false;  // internal content changes are not the user's
+  int lastFieldCount = -1;
+
+  QAction* bold = nullptr;
+  QAction* italic = nullptr;
+  QAction* underline = nullptr;
+  QAction* strike = nullptr;
+  QAction* sub = nullptr;
+  QAction* super = nullptr;
+  QAction* alignLeft = nullptr;
+  QAction* alignCenter = nullptr;
+  QAction* alignRight = nullptr;
+  QAction* justify = nullptr;
+
+  RichScale scale() const {
+    return RichScale{double(edit->logicalDpiY()), zoom / 100.0};
+  }
+  RichLoadOptions options() const {
+    RichLoadOptions o;
+    o.scale = scale();
+    o.fieldValue = q->FieldValue;
+    o.maxPictureSize = QSizeF(o.scale.PixelsFromTwips(page.paperWidth - page.marginLeft - page.marginRight),
+                              o.scale.PixelsFromTwips(page.paperHeight - page.marginTop - page.marginBottom));
+    return o;
+  }
+
+  void applyGeometry() {
+    RichScale sc = scale();
+    QTextDocument* doc = edit->document();
+    edit->pagePixels = QSizeF(sc.PixelsFromTwips(page.paperWidth), sc.PixelsFromTwips(page.paperHeight));
+    ApplyPageSetup(*doc, page, sc);
+    edit->setLineWrapMode(QTextEdit::FixedPixelWidth);
+    edit->setLineWrapColumnOrWidth(int(std::lround(edit->pagePixels.width())));
+    edit->setWordWrapMode(wordWrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+    edit->applyPageSize();
+  }
+
+  QTextCharFormat defaultCharFormat() const {
+    rtf::CharFormat c;
+    c.fontName = defaultFont.name.toStdString();
+    c.halfPoints = defaultFont.pointSize * 2;
+    c.bold = defaultFont.bold;
+    c.italic = defaultFont.italic;
+    c.underline = defaultFont.underline;
+    return ToCharFormat(c, options());
+  }
+
+  void applyDefaultFontToDocument() {
+    QFont f = edit->document()->defaultFont();
+    if (!defaultFont.name.isEmpty()) f.setFamilies({defaultFont.name});
+    f.setPointSizeF(defaultFont.pointSize * zoom / 100.0);
+    edit->document()->setDefaultFont(f);
+  }
+
+  void load(const rtf::Document& doc, int caret) {
+    loading = true;
+    applyDefaultFontToDocument();
+    page = doc.page;
+    edit->pagePixels = QSizeF(scale().PixelsFromTwips(page.paperWidth),
+                              scale().PixelsFromTwips(page.paperHeight));
+    LoadIntoTextDocument(doc, *edit->document(), options());
+    applyGeometry();
+    if (doc.paragraphs.empty() || doc.IsEmpty()) {
+      QTextCursor c(edit->document());
+      c.select(QTextCursor::Document);
+      c.setBlockCharFormat(defaultCharFormat());
+      edit->setCurrentCharFormat(defaultCharFormat());
+    }
+    QTextCursor c(edit->document());
+    c.setPosition(std::clamp(caret, 0, edit->document()->characterCount() - 1));
+    edit->setTextCursor(c);
+    loading = false;
+    updateActions();
+  }
+
+  void mergeChar(const QTextCharFormat& f) {
+    edit->mergeCurrentCharFormat(f);
+    edit->setFocus();
+  }
+
+  void updateActions() {
+    QTextCharFormat f = edit->currentCharFormat();
+    bold->setChecked(f.fontWeight() >= QFont::DemiBold);
+    italic->setChecked(f.fontItalic());
+    underline->setChecked(f.fontUnderline());
+    strike->setChecked(f.fontStrikeOut());
+    sub->setChecked(f.verticalAlignment() == QTextCharFormat::AlignSubScript);
+    super->setChecked(f.verticalAlignment() == QTextCharFormat::AlignSuperScript);
+    Qt::Alignment a = edit->alignment();
+    if (a & Qt::AlignHCenter) alignCenter->setChecked(true);
+    else if (a & Qt::AlignJustify) justify->setChecked(true);
+    else if (a & Qt::AlignRight) alignRight->setChecked(true);
+    else alignLeft->setChecked(true);
+  }
+
+  // Text typed right after a merge field must not become part of it.
+  void leaveField() {
+    QTextCharFormat f = edit->currentCharFormat();
+    if (!f.hasProperty(kFieldIdProperty)) return;
+    QTextCursor c = edit->textCursor();
+    if (c.hasSelection()) return;
+    for (int p : {int(kFieldKindProperty), int(kFieldPlaceholderProperty), int(kFieldIdProperty)})
+      f.clearProperty(p);
+    if (f.hasProperty(kFieldTextColorProperty)) {
+      f.setForeground(QColor::fromRgb(uint32_t(f.intProperty(kFieldTextColorProperty))));
+      f.clearProperty(kFieldTextColorProperty);
+    } else {
+      f.clearForeground();
+    }
+    edit->setCurrentCharFormat(f);
+  }
+
+  QAction* makeAction(const ActionSpec& s, bool checkable) {
+    QAction* a = new QAction(QObject::tr(s.text), q);
+    a->setObjectName(QString::fromLatin1(s.objectName));
+    a->setToolTip(QObject::tr(s.tip));
+    a->setStatusTip(QObject::tr(s.tip));
+    a->setCheckable(checkable);
+    if (s.shortcut && *s.shortcut) {
+      a->setShortcut(QKeySequence(QString::fromLatin1(s.shortcut)));
+      a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    }
+    toolBar->addAction(a);
+    if (QWidget* w = toolBar->widgetForAction(a)) {
+      w->setObjectName(QString::fromLatin1(s.objectName));
+      w->setAccessibleName(a->text().remove(QLatin1Char('&')));
+      w->setToolTip(a->toolTip());
+    }
+    return a;
+  }
+
+  void buildToolBar() {
+    toolBar = new QToolBar(q);
+    toolBar->setObjectName("RichEditToolBar");
+    toolBar->setAccessibleName(QObject::tr("Formatting"));
+    toolBar->setIconSize(QSize(16, 16));
+    toolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+
+    QAction* normal = makeAction({"NormalButton", "Normal", "Plain text: no bold, italic, underline, strike-out or sub/superscript", ""}, false);
+    QObject::connect(normal, &QAction::triggered, q, [this] {
+      QTextCharFormat f;
+      f.setFontWeight(QFont::Normal);
+      f.setFontItalic(false);
+      f.setFontUnderline(false);
+      f.setFontStrikeOut(false);
+      f.setVerticalAlignment(QTextCharFormat::AlignNormal);
+      mergeChar(f);
+    });
+    bold = makeAction({"BoldButton", "Bold", "Bold", "Ctrl+B"}, true);
+    QObject::connect(bold, &QAction::triggered, q, [this](bool on) {
+      QTextCharFormat f;
+      f.setFontWeight(on ? QFont::Bold : QFont::Normal);
+      mergeChar(f);
+    });
+    italic = makeAction({"ItalicButton", "Italic", "Italic", "Ctrl+I"}, true);
+    QObject::connect(italic, &QAction::triggered, q, [this](bool on) {
+      QTextCharFormat f;
+      f.setFontItalic(on);
+      mergeChar(f);
+    });
+    underline = makeAction({"UnderlineButton", "Underline", "Underline", "Ctrl+U"}, true);
+    QObject::connect(underline, &QAction::triggered, q, [this](bool on) {
+      QTextCharFormat f;
+      f.setFontUnderline(on);
+      mergeChar(f);
+    });
+    strike = makeAction({"StrikeOutButton", "Strike-out", "Strike-out", ""}, true);
+    QObject::connect(strike, &QAction::triggered, q, [this](bool on) {
+      QTextCharFormat f;
+      f.setFontStrikeOut(on);
+      mergeChar(f);
+    });
+    sub = makeAction({"SubscriptButton", "Subscript", "Subscript", ""}, true);
+    super = makeAction({"SuperscriptButton", "Superscript", "Superscript", ""}, true);
+    QObject::connect(sub, &QAction::triggered, q, [this](bool on) {
+      QTextCharFormat f;
+      f.setVerticalAlignment(on ? QTextCharFormat::AlignSubScript : QTextCharFormat::AlignNormal);
+      mergeChar(f);
+    });
+    QObject::connect(super, &QAction::triggered, q, [this](bool on) {
+      QTextCharFormat f;
+      f.setVerticalAlignment(on ? QTextCharFormat::AlignSuperScript : QTextCharFormat::AlignNormal);
+      mergeChar(f);
+    });
+    toolBar->addSeparator();
+
+    auto* group = new QActionGroup(q);
+    auto align = [&](const ActionSpec& s, Qt::Alignment a) {
+      QAction* act = makeAction(s, true);
+      group->addAction(act);
+      QObject::connect(act, &QAction::triggered, q, [this, a] {
+        edit->setAlignment(a);
+        edit->setFocus();
+      });
+      return act;
+    };
+    alignLeft = align({"AlignLeftButton", "Align Left", "Align left", "Ctrl+L"}, Qt::AlignLeft);
+    alignCenter = align({"AlignCenterButton", "Center", "Center", "Ctrl+E"}, Qt::AlignHCenter);
+    alignRight = align({"AlignRightButton", "Align Right", "Align right", "Ctrl+R"}, Qt::AlignRight);
+    justify = align({"JustifyButton", "Justify", "Justify", "Ctrl+J"}, Qt::AlignJustify);
+    toolBar->addSeparator();
+
+    QAction* cut = makeAction({"CutButton", "Cut", "Cut the selection to the clipboard", ""}, false);
+    QObject::connect(cut, &QAction::triggered, edit, &QTextEdit::cut);
+    QAction* copy = makeAction({"CopyButton", "Copy", "Copy the selection to the clipboard", ""}, false);
+    QObject::connect(copy, &QAction::triggered, edit, &QTextEdit::copy);
+    QAction* paste = makeAction({"PasteButton", "Paste", "Paste from the clipboard", ""}, false);
+    QObject::connect(paste, &QAction::triggered, edit, &QTextEdit::paste);
+    QAction* all = makeAction({"SelectAllButton", "Select All", "Select all text", ""}, false);
+    QObject::connect(all, &QAction::triggered, edit, &QTextEdit::selectAll);
+    toolBar->addSeparator();
+
+    QAction* find = makeAction({"FindButton", "Find", "Find text", "Ctrl+F"}, false);
+    QObject::connect(find, &QAction::triggered, q, [this] { showFind(false); });
+    QAction* replace = makeAction({"ReplaceButton", "Replace", "Find and replace text", "Ctrl+H"}, false);
+    QObject::connect(replace, &QAction::triggered, q, [this] { showFind(true); });
+    QAction* spell = makeAction({"SpellButton", "Spell", "Check the spelling", "F7"}, false);
+    QObject::connect(spell, &QAction::triggered, q, &TQvRichEdit::SpellCheckRequested);
+  }
+
+  void showFind(bool replaceMode) {
+    auto* dlg = new TFindReplaceDialog(edit, replaceMode, q);
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    dlg->SetFindText(edit->textCursor().selectedText());
+    dlg->show();
+  }
+};
+
+TQvRichEdit::TQvRichEdit(QWidget* parent) : QWidget(parent), d_(new Impl) {
+  d_->q = this;
+  d_->edit = new PagedTextEdit(this);
+  d_->edit->setObjectName("RichEditText");
+  d_->edit->setAccessibleName(tr("Text"));
+  d_->edit->setAcceptRichText(true);
+  d_->buildToolBar();
+  auto* box = new QVBoxLayout(this);
+  box->setContentsMargins(0, 0, 0, 0);
+  box->setSpacing(0);
+  box->addWidget(d_->toolBar);
+  box->addWidget(d_->edit, 1);
+
+  QObject::connect(d_->edit, &QTextEdit::currentCharFormatChanged, this,
+                   [this](const QTextCharFormat&) { d_->updateActions(); });
+  QObject::connect(d_->edit, &QTextEdit::cursorPositionChanged, this, [this] {
+    d_->leaveField();
+    d_->updateActions();
+  });
+  QObject::connect(d_->edit->document(), &QTextDocument::contentsChanged, this, [this] {
+    if (!d_->loading) emit ContentChanged();
+  });
+  d_->load(rtf::Document{}, 0);
+}
+
+TQvRichEdit::~TQvRichEdit() { delete d_; }
+
+void TQvRichEdit::Clear() {
+  rtf::Document empty;
+  empty.page = d_->page;
+  d_->load(empty, 0);
+  emit ContentChanged();
+}
+
+rtf::Document TQvRichEdit::ToDocument() const {
+  return ReadTextDocument(*d_->edit->document(), d_->scale(), d_->page);
+}
+
+void TQvRichEdit::SetDocument(const rtf::Document& doc) {
+  d_->load(doc, 0);
+  emit ContentChanged();
+}
+
+bool TQvRichEdit::IsEmpty() const { return d_->edit->document()->isEmpty(); }
+
+int TQvRichEdit::TextLength() const {
+  return int(d_->edit->document()->toPlainText().size());
+}
+
+int TQvRichEdit::LineCount() const { return d_->edit->document()->blockCount(); }
+
+int TQvRichEdit::Zoom() const { return d_->zoom; }
+
+void TQvRichEdit::SetZoom(int percent) {
+  percent = std::clamp(percent, kMinZoom, kMaxZoom);
+  if (percent == d_->zoom) return;
+  // Lengths and font sizes are scaled in the document itself, so the layout (and the page
+  // breaks) at any zoom is the layout at 100 % drawn larger or smaller.
+  rtf::Document doc = ToDocument();
+  int caret = d_->edit->textCursor().position();
+  bool modified = d_->edit->document()->isModified();
+  d_->zoom = percent;
+  d_->load(doc, caret);
+  d_->edit->document()->setModified(modified);
+}
+
+bool TQvRichEdit::WordWrap() const { return d_->wordWrap; }
+
+void TQvRichEdit::SetWordWrap(bool on) {
+  d_->wordWrap = on;
+  d_->applyGeometry();
+}
+
+void TQvRichEdit::SetPageSize(int widthTwips, int heightTwips) {
+  d_->page.paperWidth = widthTwips;
+  d_->page.paperHeight = heightTwips;
+  d_->applyGeometry();
+}
+
+void TQvRichEdit::SetMargins(int leftTwips, int topTwips, int rightTwips, int bottomTwips) {
+  d_->page.marginLeft = leftTwips;
+  d_->page.marginTop = topTwips;
+  d_->page.marginRight = rightTwips;
+  d_->page.marginBottom = bottomTwips;
+  d_->applyGeometry();
+}
+
+rtf::PageSetup TQvRichEdit::PageSetup() const { return d_->page; }
+
+ParagraphAttributes TQvRichEdit::CurrentParagraph() const {
+  return FromBlockFormat(d_->edit->textCursor().blockFormat(), d_->scale());
+}
+
+void TQvRichEdit::SetCurrentParagraph(const ParagraphAttributes& attrs) {
+  QTextCursor c = d_->edit->textCursor();
+  QTextDocument* doc = d_->edit->document();
+  QTextBlock first = doc->findBlock(std::min(c.selectionStart(), c.selectionEnd()));
+  QTextBlock last = doc->findBlock(std::max(c.selectionStart(), c.selectionEnd()));
+  c.beginEditBlock();
+  for (QTextBlock b = first; b.isValid(); b = b.next()) {
+    QTextCursor bc(b);
+    bc.setBlockFormat(ToBlockFormat(attrs, d_->scale(), b == doc->begin()));
+    if (b == last) break;
+  }
+  c.endEditBlock();
+  d_->edit->setTextCursor(c);
+  d_->updateActions();
+}
+
+FontAttributes TQvRichEdit::CurrentFont() const {
+  QTextCharFormat f = d_->edit->currentCharFormat();
+  FontAttributes a;
+  QStringList fam = f.fontFamilies().toStringList();
+  a.name = fam.isEmpty() ? d_->edit->document()->defaultFont().family() : fam.first();
+  double pt = f.fontPointSize() > 0 ? f.fontPointSize() : d_->edit->document()->defaultFont().pointSizeF();
+  a.pointSize = int(std::lround(pt * 100.0 / d_->zoom));
+  a.bold = f.fontWeight() >= QFont::DemiBold;
+  a.italic = f.fontItalic();
+  a.underline = f.fontUnderline();
+  return a;
+}
+
+void TQvRichEdit::SetCurrentFont(const FontAttributes& font) {
+  QTextCharFormat f;
+  if (!font.name.isEmpty()) f.setFontFamilies({font.name});
+  f.setFontPointSize(font.pointSize * d_->zoom / 100.0);
+  f.setFontWeight(font.bold ? QFont::Bold : QFont::Normal);
+  f.setFontItalic(font.italic);
+  f.setFontUnderline(font.underline);
+  d_->edit->mergeCurrentCharFormat(f);
+  d_->updateActions();
+}
+
+void TQvRichEdit::SetDefaultFont(const FontAttributes& font) {
+  d_->defaultFont = font;
+  d_->applyDefaultFontToDocument();
+  if (IsEmpty()) {
+    QTextCursor c(d_->edit->document());
+    c.select(QTextCursor::Document);
+    c.setBlockCharFormat(d_->defaultCharFormat());
+    d_->edit->setCurrentCharFormat(d_->defaultCharFormat());
+    d_->updateActions();
+  }
+}
+
+void TQvRichEdit::InsertMergeField(int kind, const QString& placeholder) {
+  QTextCursor c = d_->edit->textCursor();
+  InsertMergeFieldAt(c, kind, placeholder, d_->options());
+  d_->edit->setTextCursor(c);
+}
+
+void TQvRichEdit::SetCaretToStart() {
+  d_->edit->moveCursor(QTextCursor::Start);
+  d_->edit->ensureCursorVisible();
+}
+
+void TQvRichEdit::Reformat() {
+  d_->loading = true;
+  RefreshMergeFields(*d_->edit->document(), d_->options());
+  d_->loading = false;
+  d_->applyGeometry();
+  QTextDocument* doc = d_->edit->document();
+  doc->markContentsDirty(0, doc->characterCount());
+  d_->edit->viewport()->update();
+}
+
+void TQvRichEdit::Repaint() {
+  d_->loading = true;
+  RefreshMergeFields(*d_->edit->document(), d_->options());
+  d_->loading = false;
+  d_->edit->viewport()->update();
+}
+
+QTextEdit* TQvRichEdit::TextEdit() const { return d_->edit; }
+QToolBar* TQvRichEdit::ToolBar() const { return d_->toolBar; }
+
+}  // namespace qv::ui

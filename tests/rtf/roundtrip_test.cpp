@@ -1,0 +1,177 @@
+// Writer then reader: every attribute the model expresses comes back unchanged.
+#include <gtest/gtest.h>
+
+#include "rtf/rtf_reader.h"
+#include "rtf/rtf_writer.h"
+
+using namespace qv::rtf;
+using RtfRun = qv::rtf::Run;  // TEST bodies see testing::Test::Run first
+
+namespace {
+
+RtfRun TextRun(std::string text, CharFormat f = {}) {
+  RtfRun r;
+  r.format = std::move(f);
+  r.text = std::move(text);
+  return r;
+}
+
+RtfRun FieldRun(int kind, std::string placeholder, CharFormat f = {}) {
+  RtfRun r;
+  r.kind = RtfRun::Kind::Field;
+  r.format = std::move(f);
+  r.field = {kind, std::move(placeholder)};
+  return r;
+}
+
+RtfRun PictureRun(PictureFormat format, std::vector<uint8_t> data, int w, int h, int wt, int ht) {
+  RtfRun r;
+  r.kind = RtfRun::Kind::Picture;
+  r.picture = {format, std::move(data), w, h, wt, ht};
+  return r;
+}
+
+Paragraph Para(std::vector<RtfRun> runs, ParaFormat f = {}) {
+  Paragraph p;
+  p.format = f;
+  p.runs = std::move(runs);
+  return p;
+}
+
+Document RoundTrip(const Document& doc) {
+  Document back;
+  back.page.paperWidth = 1;  // must be overwritten
+  const std::string rtf = WriteRtf(doc);
+  ReadResult r = ReadRtf(rtf, back);
+  EXPECT_TRUE(r) << r.message << "\n" << rtf;
+  EXPECT_EQ(r.skippedPictures, 0);
+  return back;
+}
+
+}  // namespace
+
+TEST(RtfRoundTrip, EveryCharacterAttribute) {
+  Document doc;
+  CharFormat f;
+  std::vector<RtfRun> runs;
+  runs.push_back(TextRun("plain "));
+  f.bold = true;
+  runs.push_back(TextRun("bold ", f));
+  f = {};
+  f.italic = true;
+  runs.push_back(TextRun("italic ", f));
+  f = {};
+  f.underline = true;
+  runs.push_back(TextRun("underline ", f));
+  f = {};
+  f.strikeOut = true;
+  runs.push_back(TextRun("strike ", f));
+  f = {};
+  f.verticalAlign = VerticalAlign::Subscript;
+  runs.push_back(TextRun("sub", f));
+  f.verticalAlign = VerticalAlign::Superscript;
+  runs.push_back(TextRun("super", f));
+  f = {};
+  f.color = 0xFF0000;
+  runs.push_back(TextRun("red ", f));
+  f.color = 0x000000;  // explicit black is not automatic
+  runs.push_back(TextRun("black ", f));
+  f = {};
+  f.halfPoints = 21;
+  runs.push_back(TextRun("ten and a half ", f));
+  f = {};
+  f.fontName = "Courier New";
+  runs.push_back(TextRun("courier ", f));
+  f.fontName = std::string(kDefaultFontName);  // named like font 0, still a named font
+  runs.push_back(TextRun("arial by name ", f));
+  f = {};
+  f.fontName = "Odd;Font{Name}";
+  f.bold = f.italic = f.underline = f.strikeOut = true;
+  f.halfPoints = 40;
+  f.color = 0x123456;
+  f.verticalAlign = VerticalAlign::Superscript;
+  runs.push_back(TextRun("all at once", f));
+  doc.paragraphs.push_back(Para(std::move(runs)));
+  EXPECT_EQ(RoundTrip(doc), doc);
+}
+
+TEST(RtfRoundTrip, EveryParagraphAttributeAndPageSetup) {
+  Document doc;
+  doc.page = {11906, 16838, 1134, 850, 567, 1417};
+  const Alignment alignments[] = {Alignment::Left, Alignment::Center, Alignment::Right, Alignment::Justify};
+  for (Alignment a : alignments) {
+    ParaFormat p;
+    p.alignment = a;
+    doc.paragraphs.push_back(Para({TextRun("aligned")}, p));
+  }
+  ParaFormat first;
+  first.pageBreakBefore = true;  // the first paragraph's break is written differently
+  doc.paragraphs.insert(doc.paragraphs.begin(), Para({TextRun("first")}, first));
+  ParaFormat p;
+  p.firstIndent = -360;
+  p.leftIndent = 720;
+  p.rightIndent = 144;
+  p.spaceBefore = 120;
+  p.spaceAfter = 240;
+  p.lineHeight = 360;
+  p.pageBreakBefore = true;
+  doc.paragraphs.push_back(Para({TextRun("indented")}, p));
+  p.firstIndent = 360;
+  p.pageBreakBefore = false;
+  doc.paragraphs.push_back(Para({}, p));  // an empty paragraph keeps its format
+  doc.paragraphs.push_back(Para({}));
+  EXPECT_EQ(RoundTrip(doc), doc);
+}
+
+TEST(RtfRoundTrip, TextThatNeedsEscaping) {
+  Document doc;
+  doc.paragraphs.push_back(Para({TextRun("back\\slash {braces} ;semicolon")}));
+  doc.paragraphs.push_back(Para({TextRun("line\nbreak\tand tab")}));
+  doc.paragraphs.push_back(Para({TextRun("Grüße, € 5, naïve — “quotes”")}));
+  doc.paragraphs.push_back(Para({TextRun("Ελληνικά Кириллица 日本語")}));
+  doc.paragraphs.push_back(Para({TextRun("beyond the BMP: \xF0\x9F\x98\x80 and \xF0\x9D\x84\x9E")}));
+  doc.paragraphs.push_back(Para({TextRun(" leading and trailing  ")}));
+  doc.paragraphs.push_back(Para({TextRun("123 digits after a control word")}));
+  doc.paragraphs.push_back(Para({TextRun(std::string("control\x01" "char\x7f"))}));
+  EXPECT_EQ(RoundTrip(doc), doc);
+}
+
+TEST(RtfRoundTrip, MergeFieldsOfEveryKind) {
+  Document doc;
+  std::vector<RtfRun> runs;
+  runs.push_back(TextRun("To: "));
+  CharFormat red;
+  red.color = 0xFF0000;
+  red.bold = true;
+  runs.push_back(FieldRun(1, "[RECIPIENT]", red));
+  runs.push_back(TextRun(" at "));
+  runs.push_back(FieldRun(2, "[FAX#]"));
+  runs.push_back(FieldRun(3, "[SUBJECT]"));  // two fields side by side stay two
+  runs.push_back(FieldRun(4, "[DATE]"));
+  runs.push_back(TextRun("[TIME]"));         // text looking like a field stays text
+  runs.push_back(FieldRun(5, "[TIME]"));
+  runs.push_back(FieldRun(7, "{odd} kind"));
+  runs.push_back(FieldRun(1, ""));
+  runs.push_back(FieldRun(2, "", red));  // an empty placeholder keeps its format
+  doc.paragraphs.push_back(Para(std::move(runs)));
+  EXPECT_EQ(RoundTrip(doc), doc);
+}
+
+TEST(RtfRoundTrip, Pictures) {
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  for (int i = 0; i < 1000; ++i) png.push_back(static_cast<uint8_t>(i * 37));
+  std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x7B, '{', '}', '\\', 0xFF, 0xD9};
+  Document doc;
+  CharFormat f;
+  f.halfPoints = 30;
+  RtfRun pngRun = PictureRun(PictureFormat::Png, png, 100, 50, 1500, 750);
+  pngRun.format = f;
+  doc.paragraphs.push_back(Para({TextRun("before "), pngRun, TextRun(" after")}));
+  doc.paragraphs.push_back(Para({PictureRun(PictureFormat::Jpeg, jpeg, 640, 480, 0, 0)}));
+  EXPECT_EQ(RoundTrip(doc), doc);
+}
+
+TEST(RtfRoundTrip, EmptyDocument) {
+  Document doc;
+  EXPECT_EQ(RoundTrip(doc), doc);
+}

@@ -1,0 +1,362 @@
+// The editor widget against its model: content in and out unchanged (at any zoom), merge fields,
+// the tool bar's actions, word wrap and the page layout.
+#include <gtest/gtest.h>
+
+#include <QAbstractTextDocumentLayout>
+#include <QAction>
+#include <QBuffer>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTextLayout>
+#include <QToolBar>
+
+#include "ui/rich_document.h"
+#include "ui/rich_edit.h"
+#include "ui_test_support.h"
+
+using namespace qv;
+using namespace qv::ui;
+using namespace qv::ui::test;
+
+namespace {
+
+std::vector<uint8_t> PngBytes(int w, int h) {
+  QImage img(w, h, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if ((x / 4 + y / 4) % 2) img.setPixel(x, y, qRgb(20, 40, 200));
+  QByteArray b;
+  QBuffer buf(&b);
+  buf.open(QIODevice::WriteOnly);
+  img.save(&buf, "PNG");
+  return {b.begin(), b.end()};
+}
+
+// A document that uses every attribute the editor can hold.
+rtf::Document RichSample() {
+  rtf::Document doc;
+  doc.page = {12240, 15840, 1080, 720, 900, 1440};
+  rtf::CharFormat bold;
+  bold.bold = true;
+  bold.halfPoints = 28;
+  rtf::CharFormat fancy;
+  fancy.fontName = "DejaVu Serif";
+  fancy.italic = true;
+  fancy.underline = true;
+  fancy.strikeOut = true;
+  fancy.color = 0x2040A0;
+  fancy.halfPoints = 19;  // 9.5 points
+  rtf::CharFormat sub;
+  sub.verticalAlign = rtf::VerticalAlign::Subscript;
+  rtf::CharFormat sup;
+  sup.verticalAlign = rtf::VerticalAlign::Superscript;
+  sup.halfPoints = 16;
+
+  rtf::ParaFormat centred;
+  centred.alignment = rtf::Alignment::Center;
+  centred.spaceAfter = 240;
+  rtf::ParaFormat indented;
+  indented.alignment = rtf::Alignment::Justify;
+  indented.leftIndent = 720;
+  indented.rightIndent = 360;
+  indented.firstIndent = -360;
+  indented.spaceBefore = 120;
+  indented.lineHeight = 360;
+  rtf::ParaFormat newPage;
+  newPage.alignment = rtf::Alignment::Right;
+  newPage.pageBreakBefore = true;
+
+  doc.paragraphs.push_back(Para({TextRun("Quarterly report", bold)}, centred));
+  doc.paragraphs.push_back(Para({TextRun("Plain start, "), TextRun("styled middle", fancy),
+                                 TextRun(" H"), TextRun("2", sub), TextRun("O and x"),
+                                 TextRun("2", sup), TextRun(" \xC3\xA9t\xC3\xA9 \xE2\x82\xAC")},
+                                indented));
+  doc.paragraphs.push_back(Para({}));  // an empty line
+  rtf::Run pic;
+  pic.kind = rtf::Run::Kind::Picture;
+  pic.picture.format = rtf::PictureFormat::Png;
+  pic.picture.data = PngBytes(40, 24);
+  pic.picture.pixelWidth = 40;
+  pic.picture.pixelHeight = 24;
+  pic.picture.widthTwips = 1200;
+  pic.picture.heightTwips = 720;
+  doc.paragraphs.push_back(Para({TextRun("Dear "), FieldRun(1, "[RECIPIENT]", bold),
+                                 TextRun(", see "), pic, TextRun(" on "),
+                                 FieldRun(4, "[DATE]"), FieldRun(4, "[DATE]")},
+                                newPage));
+  return doc;
+}
+
+QAction* Action(TQvRichEdit& e, const char* name) {
+  QAction* a = e.findChild<QAction*>(QString::fromLatin1(name));
+  EXPECT_NE(a, nullptr) << name;
+  return a;
+}
+
+void Select(TQvRichEdit& e, int from, int to) {
+  QTextCursor c = e.TextEdit()->textCursor();
+  c.setPosition(from);
+  c.setPosition(to, QTextCursor::KeepAnchor);
+  e.TextEdit()->setTextCursor(c);
+}
+
+class RichEditTest : public ::testing::Test {
+ protected:
+  void SetUp() override { App(); }
+};
+
+}  // namespace
+
+TEST_F(RichEditTest, ContentComesBackUnchangedAtEveryZoom) {
+  TQvRichEdit e;
+  e.resize(900, 700);
+  rtf::Document doc = RichSample();
+  e.SetDocument(doc);
+  EXPECT_EQ(e.ToDocument(), doc);
+  EXPECT_EQ(e.PageSetup(), doc.page);
+  for (int zoom : {70, 80, 100, 137, 200}) {
+    e.SetZoom(zoom);
+    EXPECT_EQ(e.Zoom(), zoom);
+    EXPECT_EQ(e.ToDocument(), doc) << "zoom " << zoom;
+  }
+  EXPECT_FALSE(e.IsEmpty());
+  e.Clear();
+  EXPECT_TRUE(e.IsEmpty());
+  EXPECT_TRUE(e.ToDocument().paragraphs.empty());
+  EXPECT_EQ(e.PageSetup(), doc.page) << "clearing the text keeps the page setup";
+}
+
+TEST_F(RichEditTest, ZoomScalesTheViewNotTheReportedFont) {
+  TQvRichEdit e;
+  rtf::Document doc;
+  doc.paragraphs.push_back(Para({TextRun(Words(400))}));
+  e.SetDocument(doc);
+  int pages100 = e.TextEdit()->document()->pageCount();
+  double height100 = e.TextEdit()->document()->pageSize().height();
+  e.SetZoom(80);
+  EXPECT_NEAR(e.TextEdit()->document()->pageSize().height(), height100 * 0.8, 1.0);
+  EXPECT_NEAR(e.TextEdit()->document()->pageCount(), pages100, 1);
+  e.SetCaretToStart();
+  EXPECT_EQ(e.CurrentFont().pointSize, 12);
+  EXPECT_EQ(e.TextEdit()->textCursor().position(), 0);
+}
+
+TEST_F(RichEditTest, MergeFieldsShowPlaceholderOrValueCutAndStayFields) {
+  TQvRichEdit e;
+  rtf::Document doc;
+  doc.paragraphs.push_back(Para({TextRun("To: "), FieldRun(1, "[RECIPIENT]"), TextRun(" / "),
+                                 FieldRun(3, "[SUBJECT]")}));
+  e.SetDocument(doc);
+  EXPECT_EQ(e.TextEdit()->toPlainText(), "To: [RECIPIENT] / [SUBJECT]");
+  // Shown red.
+  QTextCursor c(e.TextEdit()->document());
+  c.setPosition(6);
+  EXPECT_EQ(c.charFormat().foreground().color().rgb() & 0xFFFFFF, kMergeFieldColor);
+
+  QString longName(150, QLatin1Char('N'));
+  e.FieldValue = [&](int kind) { return kind == 1 ? longName : QString(); };
+  e.Repaint();
+  QString shown = e.TextEdit()->toPlainText();
+  EXPECT_EQ(shown, "To: " + QString(kMaxMergeFieldLength, QLatin1Char('N')) + " / [SUBJECT]")
+      << "a value is cut to the maximum and an empty one keeps the placeholder";
+  EXPECT_EQ(e.ToDocument(), doc) << "the stored text holds the fields, not their values";
+
+  longName = "Ann";
+  e.Reformat();
+  EXPECT_EQ(e.TextEdit()->toPlainText(), "To: Ann / [SUBJECT]");
+
+  // Text typed just after a field is ordinary text, not part of the field.
+  e.Clear();
+  e.InsertMergeField(2, "[FAX#]");
+  QTest::keyClicks(e.TextEdit(), "x");
+  rtf::Document typed = e.ToDocument();
+  ASSERT_EQ(typed.paragraphs.size(), 1u);
+  ASSERT_EQ(typed.paragraphs[0].runs.size(), 2u);
+  EXPECT_EQ(typed.paragraphs[0].runs[0].kind, rtf::Run::Kind::Field);
+  EXPECT_EQ(typed.paragraphs[0].runs[0].field.kind, 2);
+  EXPECT_EQ(typed.paragraphs[0].runs[1].text, "x");
+  EXPECT_FALSE(typed.paragraphs[0].runs[1].format.color.has_value());
+  EXPECT_EQ(CutFieldValue(QString(100, 'a') + "b"), QString(100, 'a'));
+}
+
+TEST_F(RichEditTest, ToolBarActionsAreNamedAndChangeFormats) {
+  TQvRichEdit e;
+  const char* names[] = {"NormalButton", "BoldButton", "ItalicButton", "UnderlineButton",
+                         "StrikeOutButton", "SubscriptButton", "SuperscriptButton",
+                         "AlignLeftButton", "AlignCenterButton", "AlignRightButton",
+                         "JustifyButton", "CutButton", "CopyButton", "PasteButton",
+                         "SelectAllButton", "FindButton", "ReplaceButton", "SpellButton"};
+  for (const char* n : names) {
+    QAction* a = Action(e, n);
+    ASSERT_NE(a, nullptr);
+    EXPECT_FALSE(a->toolTip().isEmpty()) << n;
+    QWidget* w = e.ToolBar()->widgetForAction(a);
+    ASSERT_NE(w, nullptr) << n;
+    EXPECT_EQ(w->objectName(), QString::fromLatin1(n));
+    EXPECT_FALSE(w->accessibleName().isEmpty()) << n;
+  }
+
+  rtf::Document doc;
+  doc.paragraphs.push_back(Para({TextRun("alpha beta gamma")}));
+  e.SetDocument(doc);
+  Select(e, 6, 10);  // "beta"
+  Action(e, "BoldButton")->trigger();
+  Action(e, "ItalicButton")->trigger();
+  Action(e, "UnderlineButton")->trigger();
+  Action(e, "StrikeOutButton")->trigger();
+  Action(e, "SuperscriptButton")->trigger();
+  Action(e, "AlignCenterButton")->trigger();
+  rtf::Document out = e.ToDocument();
+  ASSERT_EQ(out.paragraphs[0].runs.size(), 3u);
+  const rtf::CharFormat& f = out.paragraphs[0].runs[1].format;
+  EXPECT_EQ(out.paragraphs[0].runs[1].text, "beta");
+  EXPECT_TRUE(f.bold && f.italic && f.underline && f.strikeOut);
+  EXPECT_EQ(f.verticalAlign, rtf::VerticalAlign::Superscript);
+  EXPECT_EQ(out.paragraphs[0].format.alignment, rtf::Alignment::Center);
+  EXPECT_TRUE(Action(e, "BoldButton")->isChecked()) << "the buttons follow the selection";
+
+  Action(e, "SubscriptButton")->trigger();
+  EXPECT_EQ(e.ToDocument().paragraphs[0].runs[1].format.verticalAlign, rtf::VerticalAlign::Subscript);
+  Action(e, "NormalButton")->trigger();
+  out = e.ToDocument();
+  ASSERT_EQ(out.paragraphs[0].runs.size(), 1u) << "normal makes the run plain again";
+  EXPECT_FALSE(out.paragraphs[0].runs[0].format.bold);
+  Action(e, "JustifyButton")->trigger();
+  EXPECT_EQ(e.CurrentParagraph().alignment, rtf::Alignment::Justify);
+
+  Action(e, "SelectAllButton")->trigger();
+  EXPECT_EQ(e.TextEdit()->textCursor().selectedText(), "alpha beta gamma");
+  Action(e, "CutButton")->trigger();
+  EXPECT_TRUE(e.IsEmpty());
+  Action(e, "PasteButton")->trigger();
+  EXPECT_EQ(e.TextEdit()->toPlainText(), "alpha beta gamma");
+
+  QSignalSpy spell(&e, &TQvRichEdit::SpellCheckRequested);
+  Action(e, "SpellButton")->trigger();
+  EXPECT_EQ(spell.count(), 1);
+}
+
+TEST_F(RichEditTest, ParagraphAndFontAttributesAtTheCaret) {
+  TQvRichEdit e;
+  e.SetZoom(80);
+  rtf::Document doc;
+  doc.paragraphs.push_back(Para({TextRun("first")}));
+  doc.paragraphs.push_back(Para({TextRun("second")}));
+  e.SetDocument(doc);
+  QTextCursor c = e.TextEdit()->textCursor();
+  c.setPosition(8);
+  e.TextEdit()->setTextCursor(c);
+  ParagraphAttributes p;
+  p.firstIndent = 283;
+  p.leftIndent = 1134;
+  p.rightIndent = 567;
+  p.spaceBefore = 240;
+  p.spaceAfter = 100;
+  p.lineHeight = 400;
+  p.pageBreakBefore = true;
+  e.SetCurrentParagraph(p);
+  EXPECT_EQ(e.CurrentParagraph(), p);
+  rtf::Document out = e.ToDocument();
+  EXPECT_EQ(out.paragraphs[1].format, p);
+  EXPECT_EQ(out.paragraphs[0].format, rtf::ParaFormat{});
+
+  FontAttributes f{"DejaVu Serif", 15, true, false, true};
+  Select(e, 0, 5);
+  e.SetCurrentFont(f);
+  EXPECT_EQ(e.CurrentFont(), f);
+  EXPECT_EQ(e.ToDocument().paragraphs[0].runs[0].format.halfPoints, 30);
+}
+
+TEST_F(RichEditTest, DefaultFontIsTheFontOfNewText) {
+  TQvRichEdit e;
+  FontAttributes f{"DejaVu Sans Mono", 11, false, true, false};
+  e.SetDefaultFont(f);
+  e.TextEdit()->setFocus();
+  QTest::keyClicks(e.TextEdit(), "typed");
+  rtf::Document out = e.ToDocument();
+  ASSERT_EQ(out.paragraphs.size(), 1u);
+  ASSERT_EQ(out.paragraphs[0].runs.size(), 1u);
+  EXPECT_EQ(out.paragraphs[0].runs[0].format.fontName, "DejaVu Sans Mono");
+  EXPECT_EQ(out.paragraphs[0].runs[0].format.halfPoints, 22);
+  EXPECT_TRUE(out.paragraphs[0].runs[0].format.italic);
+  e.Clear();
+  QTest::keyClicks(e.TextEdit(), "again");
+  EXPECT_EQ(e.ToDocument().paragraphs[0].runs[0].format.halfPoints, 22)
+      << "the default survives clearing";
+}
+
+TEST_F(RichEditTest, WordWrapOffKeepsLongLinesWhole) {
+  TQvRichEdit e;
+  e.resize(800, 600);
+  rtf::Document doc;
+  doc.paragraphs.push_back(Para({TextRun(Words(120))}));
+  e.SetDocument(doc);
+  QTextDocument* d = e.TextEdit()->document();
+  auto lines = [&] {
+    d->documentLayout()->blockBoundingRect(d->begin());  // lays the block out
+    return d->begin().layout()->lineCount();
+  };
+  EXPECT_TRUE(e.WordWrap());
+  EXPECT_GT(lines(), 3);
+  e.SetWordWrap(false);
+  EXPECT_FALSE(e.WordWrap());
+  EXPECT_EQ(lines(), 1);
+  e.SetWordWrap(true);
+  EXPECT_GT(lines(), 3);
+  EXPECT_EQ(e.ToDocument(), doc);
+}
+
+TEST_F(RichEditTest, PagesOfThePageSizeWithBreaksStartingPages) {
+  TQvRichEdit e;
+  e.resize(900, 700);
+  e.show();
+  rtf::Document doc;
+  doc.paragraphs.push_back(Para({TextRun("cover line")}));
+  rtf::ParaFormat brk;
+  brk.pageBreakBefore = true;
+  doc.paragraphs.push_back(Para({TextRun("page two")}, brk));
+  doc.paragraphs.push_back(Para({TextRun("page three")}, brk));
+  e.SetDocument(doc);
+  QTest::qWait(0);
+  QTextDocument* d = e.TextEdit()->document();
+  const double ph = d->pageSize().height();
+  EXPECT_NEAR(ph, 15840 / 1440.0 * e.TextEdit()->logicalDpiY(), 1.0) << "the sheet height";
+  EXPECT_EQ(d->pageCount(), 3);
+  QTextBlock b = d->begin().next();
+  double y2 = d->documentLayout()->blockBoundingRect(b).top();
+  double y3 = d->documentLayout()->blockBoundingRect(b.next()).top();
+  EXPECT_GE(y2, ph) << "the break starts page two";
+  EXPECT_GE(y3, 2 * ph);
+  // A resize relayouts the widget; the pages must stay.
+  e.resize(500, 400);
+  QTest::qWait(0);
+  EXPECT_EQ(d->pageCount(), 3);
+  EXPECT_EQ(e.LineCount(), 3);
+  QImage shot = e.grab().toImage();
+  EXPECT_FALSE(shot.isNull());
+}
+
+TEST_F(RichEditTest, RtfInAndOutThroughTheMemo) {
+  TQvRichEdit a, b;
+  rtf::Document doc = RichSample();
+  doc.paragraphs[0].format.pageBreakBefore = true;  // kept even on the first paragraph
+  a.SetDocument(doc);
+  std::string memo = a.SaveRtf();
+  ASSERT_EQ(memo.rfind("{\\rtf", 0), 0u);
+  std::string error;
+  ASSERT_TRUE(b.LoadRtf(memo, &error)) << error;
+  EXPECT_EQ(b.ToDocument(), doc);
+  EXPECT_EQ(b.TextEdit()->document()->pageCount(), 2) << "no empty first page";
+
+  // A damaged memo is refused with a message and the shown content stays.
+  QSignalSpy changed(&b, &TQvRichEdit::ContentChanged);
+  EXPECT_FALSE(b.LoadRtf("{\\rtf1 {\\b unbalanced", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(b.ToDocument(), doc);
+  EXPECT_EQ(changed.count(), 0);
+}
