@@ -538,12 +538,13 @@ class Parser {
 
   // --- groups ------------------------------------------------------------------------------
 
+  // Finishes the innermost group while its state is still on the stack: what it closes (a field,
+  // a picture, the document itself) may belong to the outermost group.
   void CloseGroup() {
-    GroupState closed = std::move(stack_.back());
-    stack_.pop_back();
+    GroupState& closed = stack_.back();
     highSurrogate_ = 0;
-    if (closed.dest == Dest::FontTable && (stack_.empty() || S().dest != Dest::FontTable)) CommitFont();
-    else if (closed.dest == Dest::FontTable && !fontName_.empty()) CommitFont();
+    const bool inFontTable = stack_.size() > 1 && stack_[stack_.size() - 2].dest == Dest::FontTable;
+    if (closed.dest == Dest::FontTable && (!inFontTable || !fontName_.empty())) CommitFont();
     switch (closed.closes) {
       case Closes::Picture: EndPicture(closed); break;
       case Closes::FieldResult:
@@ -552,13 +553,12 @@ class Parser {
       case Closes::Field: EndField(); break;
       case Closes::Nothing: break;
     }
-    if (stack_.empty()) {
+    if (stack_.size() == 1) {
       // The document's last paragraph needs no \par.
-      stack_.push_back(closed);
       if (!paragraph_.runs.empty()) EndParagraph();
-      stack_.pop_back();
       finished_ = true;
     }
+    stack_.pop_back();
   }
 
   // --- control words -----------------------------------------------------------------------

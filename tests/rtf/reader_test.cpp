@@ -1,6 +1,6 @@
-// RTF as other word processors write it: small samples in the manner of Word, LibreOffice Writer
-// and WordPad (written for these tests from the RTF specification), and the reader's treatment of
-// each construct they use.
+// RTF as other word processors write it: small samples in the manner of Word, LibreOffice Writer,
+// WordPad and AbiWord (written by hand for these tests, not taken from those programs), and the
+// reader's treatment of each construct they use.
 #include <gtest/gtest.h>
 
 #include "rtf/rtf_reader.h"
