@@ -257,6 +257,11 @@ void ApplyPageSetup(QTextDocument& doc, const rtf::PageSetup& page, const RichSc
   doc.rootFrame()->setFrameFormat(ff);
 }
 
+void InsertPictureAt(QTextCursor& cursor, const rtf::Picture& picture,
+                     const RichLoadOptions& options) {
+  insertPicture(cursor, *cursor.document(), picture, cursor.charFormat(), options);
+}
+
 void InsertMergeFieldAt(QTextCursor& cursor, int kind, const QString& placeholder,
                         const RichLoadOptions& o) {
   QTextCharFormat base = cursor.charFormat();

@@ -89,6 +89,10 @@ QString CutFieldValue(const QString& value);
 void InsertMergeFieldAt(QTextCursor& cursor, int kind, const QString& placeholder,
                         const RichLoadOptions& options);
 
+// Inserts a picture at the cursor, shown no larger than the options allow.
+void InsertPictureAt(QTextCursor& cursor, const rtf::Picture& picture,
+                     const RichLoadOptions& options);
+
 // Rewrites the shown text of every merge field from the values (or placeholders); returns the
 // number of fields. Leaves the undo history as it was.
 int RefreshMergeFields(QTextDocument& doc, const RichLoadOptions& options);

@@ -190,7 +190,8 @@ TEST_F(RichEditTest, ToolBarActionsAreNamedAndChangeFormats) {
                          "StrikeOutButton", "SubscriptButton", "SuperscriptButton",
                          "AlignLeftButton", "AlignCenterButton", "AlignRightButton",
                          "JustifyButton", "CutButton", "CopyButton", "PasteButton",
-                         "SelectAllButton", "FindButton", "ReplaceButton", "SpellButton"};
+                         "SelectAllButton", "FindButton", "ReplaceButton", "SpellButton",
+                         "InsertPictureButton", "InsertPdfButton"};
   for (const char* n : names) {
     QAction* a = Action(e, n);
     ASSERT_NE(a, nullptr);
