@@ -53,16 +53,17 @@ rtf::Alignment fromQtAlignment(Qt::Alignment a) {
 
 }  // namespace
 
-QTextBlockFormat ToBlockFormat(const rtf::ParaFormat& p, const RichScale& sc, bool firstBlock) {
+QTextBlockFormat ToBlockFormat(const rtf::ParaFormat& p, const RichScale& sc, bool firstBlock,
+                               double verticalUnit) {
   QTextBlockFormat b;
   b.setAlignment(toQtAlignment(p.alignment));
   b.setLeftMargin(sc.PixelsFromTwips(p.leftIndent));
   b.setRightMargin(sc.PixelsFromTwips(p.rightIndent));
   b.setTextIndent(sc.PixelsFromTwips(p.firstIndent));
-  b.setTopMargin(sc.PixelsFromTwips(p.spaceBefore));
-  b.setBottomMargin(sc.PixelsFromTwips(p.spaceAfter));
+  b.setTopMargin(sc.PixelsFromTwips(p.spaceBefore) * verticalUnit);
+  b.setBottomMargin(sc.PixelsFromTwips(p.spaceAfter) * verticalUnit);
   if (p.lineHeight > 0)
-    b.setLineHeight(sc.PixelsFromTwips(p.lineHeight), QTextBlockFormat::MinimumHeight);
+    b.setLineHeight(sc.PixelsFromTwips(p.lineHeight) * verticalUnit, QTextBlockFormat::MinimumHeight);
   if (p.pageBreakBefore && firstBlock) b.setProperty(kLeadingPageBreakProperty, true);
   else if (p.pageBreakBefore) b.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
   return b;
@@ -248,6 +249,7 @@ rtf::CharFormat FromCharFormat(const QTextCharFormat& f, const RichScale& sc) {
 
 void ApplyPageSetup(QTextDocument& doc, const rtf::PageSetup& page, const RichScale& sc) {
   doc.setDocumentMargin(0);
+  doc.setUseDesignMetrics(true);
   doc.setPageSize(QSizeF(sc.PixelsFromTwips(page.paperWidth), sc.PixelsFromTwips(page.paperHeight)));
   QTextFrameFormat ff = doc.rootFrame()->frameFormat();
   ff.setLeftMargin(sc.PixelsFromTwips(page.marginLeft));
@@ -284,7 +286,7 @@ void LoadIntoTextDocument(const rtf::Document& doc, QTextDocument& out, const Ri
   QTextCharFormat last = ToCharFormat(rtf::CharFormat{}, o);
   for (size_t i = 0; i < doc.paragraphs.size(); ++i) {
     const rtf::Paragraph& para = doc.paragraphs[i];
-    QTextBlockFormat bf = ToBlockFormat(para.format, o.scale, i == 0);
+    QTextBlockFormat bf = ToBlockFormat(para.format, o.scale, i == 0, o.pictureUnit);
     if (!para.runs.empty()) last = ToCharFormat(para.runs.front().format, o);
     if (i == 0) {
       cur.setBlockFormat(bf);
