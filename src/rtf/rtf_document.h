@@ -60,7 +60,7 @@ struct Run {
   enum class Kind { Text, Field, Picture };
   Kind kind = Kind::Text;
   CharFormat format;
-  std::string text;              // Kind::Text
+  std::string text;              // Kind::Text; '\n' is a line break within the paragraph, '\t' a tab
   MergeField field;              // Kind::Field
   Picture picture;               // Kind::Picture
   bool operator==(const Run&) const = default;

@@ -256,8 +256,12 @@ class Parser {
           PictureData();
           break;
         }
+        if (stack_.empty()) {
+          ++pos_;  // nothing before the first group counts
+          return;
+        }
+        if (PlainTextSpan()) break;
         ++pos_;
-        if (stack_.empty()) return;  // nothing before the first group counts
         Byte(static_cast<uint8_t>(c), true);
         break;
     }
@@ -270,6 +274,24 @@ class Parser {
     auto it = fonts_.find(font);
     if (it != fonts_.end() && it->second.codepage != 0) return it->second.codepage;
     return codepage_;
+  }
+
+  // A stretch of plain ASCII text continuing the open run, appended at once: most of a memo's
+  // text needs none of the per-character rules. False when the next byte needs them.
+  bool PlainTextSpan() {
+    const GroupState& s = S();
+    if (s.dest != Dest::Body || s.chars.hidden || unicodeSkipLeft_ > 0 || highSurrogate_ || pendingCells_ > 0 ||
+        !runOpen_ || !(openKey_ == s.chars))
+      return false;
+    const size_t start = pos_;
+    while (pos_ < in_.size()) {
+      const unsigned char c = static_cast<unsigned char>(in_[pos_]);
+      if (c >= 0x80 || c == '\\' || c == '{' || c == '}' || c == '\r' || c == '\n') break;
+      ++pos_;
+    }
+    if (pos_ == start) return false;
+    paragraph_.runs.back().text.append(in_.substr(start, pos_ - start));
+    return true;
   }
 
   // One byte of text, written as itself (`literal`) or as \'hh.
@@ -452,6 +474,10 @@ class Parser {
     picture_.data.push_back(byte);
   }
 
+  static int Scaled(int goal, int percent) {
+    return static_cast<int>(std::min<long long>(static_cast<long long>(goal) * percent / 100, INT_MAX));
+  }
+
   void PictureTooLarge() {
     Fail(ecBufferTooBig, "The rich text holds a picture larger than " +
                              std::to_string(kMaxPictureBytes / (1024 * 1024)) + " MB.");
@@ -478,8 +504,8 @@ class Parser {
     r.picture.data = std::move(pic.data);
     r.picture.pixelWidth = pic.picw;
     r.picture.pixelHeight = pic.pich;
-    r.picture.widthTwips = static_cast<int>(static_cast<long long>(pic.goalw) * pic.scalex / 100);
-    r.picture.heightTwips = static_cast<int>(static_cast<long long>(pic.goalh) * pic.scaley / 100);
+    r.picture.widthTwips = Scaled(pic.goalw, pic.scalex);
+    r.picture.heightTwips = Scaled(pic.goalh, pic.scaley);
     FlushCells();
     paragraph_.runs.push_back(std::move(r));
     runOpen_ = false;
@@ -512,12 +538,13 @@ class Parser {
 
   // --- groups ------------------------------------------------------------------------------
 
+  // Finishes the innermost group while its state is still on the stack: what it closes (a field,
+  // a picture, the document itself) may belong to the outermost group.
   void CloseGroup() {
-    GroupState closed = std::move(stack_.back());
-    stack_.pop_back();
+    GroupState& closed = stack_.back();
     highSurrogate_ = 0;
-    if (closed.dest == Dest::FontTable && (stack_.empty() || S().dest != Dest::FontTable)) CommitFont();
-    else if (closed.dest == Dest::FontTable && !fontName_.empty()) CommitFont();
+    const bool inFontTable = stack_.size() > 1 && stack_[stack_.size() - 2].dest == Dest::FontTable;
+    if (closed.dest == Dest::FontTable && (!inFontTable || !fontName_.empty())) CommitFont();
     switch (closed.closes) {
       case Closes::Picture: EndPicture(closed); break;
       case Closes::FieldResult:
@@ -526,13 +553,12 @@ class Parser {
       case Closes::Field: EndField(); break;
       case Closes::Nothing: break;
     }
-    if (stack_.empty()) {
+    if (stack_.size() == 1) {
       // The document's last paragraph needs no \par.
-      stack_.push_back(closed);
       if (!paragraph_.runs.empty()) EndParagraph();
-      stack_.pop_back();
       finished_ = true;
     }
+    stack_.pop_back();
   }
 
   // --- control words -----------------------------------------------------------------------
@@ -747,6 +773,28 @@ class Parser {
     return static_cast<int>(std::min<long long>(twips, INT_MAX));
   }
 
+  // The page of the document, or of its first section, which overrides it: the model has one
+  // page setup for the whole document.
+  bool PageWord(std::string_view w, int v) {
+    struct Entry {
+      std::string_view document, section;
+      int PageSetup::*field;
+    };
+    static constexpr Entry kEntries[] = {
+        {"paperw", "pgwsxn", &PageSetup::paperWidth},   {"paperh", "pghsxn", &PageSetup::paperHeight},
+        {"margl", "marglsxn", &PageSetup::marginLeft},  {"margr", "margrsxn", &PageSetup::marginRight},
+        {"margt", "margtsxn", &PageSetup::marginTop},   {"margb", "margbsxn", &PageSetup::marginBottom},
+    };
+    for (const Entry& e : kEntries) {
+      if (w == e.document || (w == e.section && !pastFirstSection_)) {
+        doc_.page.*e.field = v;
+        return true;
+      }
+      if (w == e.section) return true;
+    }
+    return false;
+  }
+
   void BodyWord(std::string_view w, bool hasParam, int v) {
     GroupState& s = S();
     CharKey& k = s.chars;
@@ -757,12 +805,7 @@ class Parser {
     else if (w == "colortbl") SetDest(Dest::ColorTable);
     else if (w == "ansicpg") codepage_ = IsKnownCodepage(v) ? v : kDefaultCodepage;
     else if (w == "deff") defaultFont_ = v;
-    else if (w == "paperw" || w == "pgwsxn") doc_.page.paperWidth = v;
-    else if (w == "paperh" || w == "pghsxn") doc_.page.paperHeight = v;
-    else if (w == "margl" || w == "marglsxn") doc_.page.marginLeft = v;
-    else if (w == "margr" || w == "margrsxn") doc_.page.marginRight = v;
-    else if (w == "margt" || w == "margtsxn") doc_.page.marginTop = v;
-    else if (w == "margb" || w == "margbsxn") doc_.page.marginBottom = v;
+    else if (PageWord(w, v)) return;
     // Fields and pictures.
     else if (w == "field") {
       if (s.dest == Dest::Body && s.closes == Closes::Nothing) {
@@ -799,8 +842,10 @@ class Parser {
       if (!paragraph_.runs.empty()) EndParagraph();
       pageBreakPending_ = true;
     } else if (w == "sect") {
-      EndParagraph();
+      // Ends the paragraph; writers that end it with \par first get no empty one.
+      if (!paragraph_.runs.empty()) EndParagraph();
       sectionBreakPending_ = true;
+      pastFirstSection_ = true;
     } else if (w == "sbknone" || w == "sbkcol") sectionBreakPending_ = false;
     else if (w == "cell" || w == "nestcell") {
       if (pendingCells_ < kMaxPendingCells) ++pendingCells_;
@@ -865,6 +910,7 @@ class Parser {
   size_t parts_ = 0;
   bool pageBreakPending_ = false;
   bool sectionBreakPending_ = false;
+  bool pastFirstSection_ = false;
   int pendingCells_ = 0;
   std::vector<FieldState> fields_;
   bool inPicture_ = false;

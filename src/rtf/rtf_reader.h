@@ -7,6 +7,7 @@
 // - \page and \pagebb both make the next paragraph begin on a new page (pageBreakBefore); so
 //   does a section break (\sect) unless the next section is continuous (\sbknone).
 // - Runs in the default font (\deff) have an empty font name.
+// - The page setup is the document's (\paperw, \margl, ...), overridden by its first section's.
 // - Tables keep their text: a row becomes a paragraph with its cells separated by '\t'.
 // - {\field} with a MERGEFIELD of ours (see MergeFieldKind) becomes a merge field whose
 //   placeholder is the field result; other fields keep their result as text.
@@ -37,8 +38,8 @@ struct ReadResult {
 // Limits that keep a damaged or hostile memo from exhausting the machine.
 inline constexpr int kMaxGroupDepth = 1000;
 inline constexpr size_t kMaxPictureBytes = 32u * 1024 * 1024;
-// Paragraphs and runs together: a 50-page fax has a few thousand.
-inline constexpr size_t kMaxDocumentParts = 1'000'000;
+// Paragraphs and runs together: a 50-page fax has a few thousand; this many cost some 50 MB.
+inline constexpr size_t kMaxDocumentParts = 250'000;
 
 // On failure `out` is left as it was.
 ReadResult ReadRtf(std::string_view rtf, Document& out);

@@ -114,7 +114,11 @@ void AppendCharFormat(std::string& out, const CharFormat& f, const Tables& t) {
   out += ' ';
 }
 
-void AppendParaFormat(std::string& out, const ParaFormat& p) {
+// A paragraph that begins a page: \pagebb is the paragraph property, but AbiWord ignores it
+// while every reader honours a \page at the start of the paragraph (after its properties, or
+// AbiWord gives the paragraph those of the one before). The first paragraph keeps \pagebb, since
+// a \page there would give an empty first page.
+void AppendParaFormat(std::string& out, const ParaFormat& p, bool first) {
   out += "\\pard\\plain";
   switch (p.alignment) {
     case Alignment::Left: out += "\\ql"; break;
@@ -131,17 +135,19 @@ void AppendParaFormat(std::string& out, const ParaFormat& p) {
     AppendNumber(out, "sl", p.lineHeight);
     out += "\\slmult0";
   }
-  if (p.pageBreakBefore) out += "\\pagebb";
+  if (p.pageBreakBefore && first) out += "\\pagebb";
+  if (p.pageBreakBefore && !first) out += "\\page";
   out += ' ';
 }
 
 void AppendField(std::string& out, const Run& r, const Tables& t) {
   out += "{\\field{\\*\\fldinst{ MERGEFIELD ";
   out += MergeFieldName(r.field.kind);
-  out += " \\\\* MERGEFORMAT }}{\\fldrslt{";
+  // The result's formatting belongs to the result group itself, so an empty placeholder keeps it.
+  out += " \\\\* MERGEFORMAT }}{\\fldrslt ";
   AppendCharFormat(out, r.format, t);
   AppendText(out, r.field.placeholder);
-  out += "}}}";
+  out += "}}";
 }
 
 void AppendPicture(std::string& out, const Run& r, const Tables& t) {
@@ -215,7 +221,7 @@ std::string WriteRtf(const Document& doc) {
   AppendNumber(out, "margb", pg.marginBottom);
   out += '\n';
   for (const Paragraph& p : doc.paragraphs) {
-    AppendParaFormat(out, p.format);
+    AppendParaFormat(out, p.format, &p == &doc.paragraphs.front());
     for (const Run& r : p.runs) {
       switch (r.kind) {
         case Run::Kind::Text:

@@ -4,7 +4,9 @@
 // as RTF fields and pictures as \pict PNG/JPEG.
 //
 // Text is written as 7-bit RTF: non-ASCII characters as \uN with a Windows-1252 fallback (or
-// '?'), '\n' in run text as \line and '\t' as \tab. Empty text runs are not written.
+// '?'), '\n' in run text as \line and '\t' as \tab. Empty text runs are not written. A page
+// break before a paragraph is written as a \page at its start (AbiWord ignores \pagebb), except
+// for the first paragraph, which gets \pagebb.
 
 #include <string>
 #include <string_view>

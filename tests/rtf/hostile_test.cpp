@@ -112,3 +112,17 @@ TEST(RtfHostile, TooManyParagraphs) {
   rtf += '}';
   ExpectRejected(rtf, qv::core::ecBufferTooBig, "paragraphs and runs");
 }
+
+// Found by the fuzzer: fields and pictures opened by the document group itself close with it.
+TEST(RtfHostile, DestinationsOfTheOutermostGroup) {
+  for (std::string_view rtf : {"{\\rtf1\\field x}", "{\\rtf1 a\\field{\\*\\fldinst MERGEFIELD DATE}{\\fldrslt d}}",
+                               "{\\rtf1\\pict\\pngblip 0102}", "{\\rtf1\\fldrslt x}", "{\\rtf1\\fonttbl\\f1 A}"}) {
+    Document doc;
+    const ReadResult r = ReadRtf(rtf, doc);
+    EXPECT_TRUE(r) << rtf << ": " << r.message;
+  }
+  Document doc;
+  ASSERT_TRUE(ReadRtf("{\\rtf1 a\\field{\\*\\fldinst MERGEFIELD DATE}{\\fldrslt d}}", doc));
+  ASSERT_EQ(doc.paragraphs.size(), 1u);
+  EXPECT_EQ(doc.paragraphs[0].runs.back().field, (MergeField{4, "d"}));
+}

@@ -1,6 +1,6 @@
-// RTF as other word processors write it: small samples in the manner of Word, LibreOffice Writer
-// and WordPad (written for these tests from the RTF specification), and the reader's treatment of
-// each construct they use.
+// RTF as other word processors write it: small samples in the manner of Word, LibreOffice Writer,
+// WordPad and AbiWord (written by hand for these tests, not taken from those programs), and the
+// reader's treatment of each construct they use.
 #include <gtest/gtest.h>
 
 #include "rtf/rtf_reader.h"
@@ -213,6 +213,44 @@ TEST(RtfReaderSamples, WordPadStyle) {
   // \'hh follows the font's character set: Central European, then Cyrillic.
   EXPECT_EQ(doc.PlainText(), "Hello bold italic under\nred\nčesky Привет\ncentred");
   EXPECT_EQ(doc.paragraphs[3].format.alignment, Alignment::Center);
+}
+
+TEST(RtfReaderSamples, AbiWordStyle) {
+  const std::string_view rtf = R"({\rtf1\ansi\ansicpg1252\deff0
+{\fonttbl
+{\f0\fswiss\fcharset0\fprq2 Arial;}
+{\f1\froman\fcharset0\fprq2 Times New Roman;}}
+{\colortbl
+\red0\green0\blue0;
+\red255\green0\blue0;}
+{\stylesheet
+{\s1\sb440\sa60\f0\fs34\b\sbasedon2\snext2 Heading 1;}
+{\s2\f1\fs24 Normal;}
+{\*\cs3\fs20\super Footnote Reference;}}
+\kerning0\cf0\ftnbj\fet2\ftnstart1\ftnnar\aftnnar\aenddoc\revprop3{\*\rdf}{\info\uc1}\deftab720\viewkind1\paperw12240\paperh15840\margl1440\margr1440\widowctrl
+\sectd\sbknone\colsx0\margtsxn720\margbsxn720\marglsxn720\margrsxn720\pgncont\ltrsect
+\pard\plain\ltrpar\qc\sl240\slmult1\itap0{\f0\fs32\b\lang1024{\*\listtag0}Heading}{\f0\fs32\b\lang1024{\*\listtag0}\par}
+\pard\plain\ltrpar\ql\sl240\slmult1\itap0{\f0\fs24\cf1\lang1024{\*\listtag0}Red }{\f0\fs24\i\lang1024{\*\listtag0}and italic}{\f0\fs24\lang1024{\*\listtag0}\par}
+\pard\plain\ltrpar\qr\sl240\slmult1\itap0{\f0\fs24\lang1024{\*\listtag0}\page After a break}{\f0\fs24\lang1024{\*\listtag0}\par}
+\sect\sectd\sbkpage\margtsxn1440\marglsxn1440
+\pard\plain\ltrpar\ql{\f1\fs24 New section}{\f1\fs24\par}})";
+  const Document doc = Read(rtf);
+  // The first section's margins override the document's; later sections do not change the page.
+  EXPECT_EQ(doc.page, (PageSetup{12240, 15840, 720, 720, 720, 720}));
+  ASSERT_EQ(doc.paragraphs.size(), 4u);
+  EXPECT_EQ(doc.PlainText(), "Heading\nRed and italic\nAfter a break\nNew section");
+  EXPECT_EQ(doc.paragraphs[0].format.alignment, Alignment::Center);
+  EXPECT_EQ(doc.paragraphs[0].runs[0].format.halfPoints, 32);
+  EXPECT_EQ(doc.paragraphs[0].runs[0].format.fontName, "");  // \f0 is the default font
+  EXPECT_TRUE(doc.paragraphs[0].runs[0].format.bold);
+  EXPECT_EQ(doc.paragraphs[1].runs[0].format.color, 0xFF0000u);
+  EXPECT_TRUE(doc.paragraphs[1].runs[1].format.italic);
+  // A \page inside the paragraph's first run still breaks before the paragraph.
+  EXPECT_TRUE(doc.paragraphs[2].format.pageBreakBefore);
+  EXPECT_EQ(doc.paragraphs[2].format.alignment, Alignment::Right);
+  EXPECT_TRUE(doc.paragraphs[3].format.pageBreakBefore);  // \sect followed by \sbkpage
+  EXPECT_EQ(doc.paragraphs[3].runs[0].format.fontName, "Times New Roman");
+  for (const Paragraph& p : doc.paragraphs) EXPECT_EQ(p.format.lineHeight, 0);
 }
 
 TEST(RtfReader, CodePagesAndUnicodeFallbacks) {

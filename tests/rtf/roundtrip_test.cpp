@@ -104,6 +104,9 @@ TEST(RtfRoundTrip, EveryParagraphAttributeAndPageSetup) {
     p.alignment = a;
     doc.paragraphs.push_back(Para({TextRun("aligned")}, p));
   }
+  ParaFormat first;
+  first.pageBreakBefore = true;  // the first paragraph's break is written differently
+  doc.paragraphs.insert(doc.paragraphs.begin(), Para({TextRun("first")}, first));
   ParaFormat p;
   p.firstIndent = -360;
   p.leftIndent = 720;
@@ -149,6 +152,7 @@ TEST(RtfRoundTrip, MergeFieldsOfEveryKind) {
   runs.push_back(FieldRun(5, "[TIME]"));
   runs.push_back(FieldRun(7, "{odd} kind"));
   runs.push_back(FieldRun(1, ""));
+  runs.push_back(FieldRun(2, "", red));  // an empty placeholder keeps its format
   doc.paragraphs.push_back(Para(std::move(runs)));
   EXPECT_EQ(RoundTrip(doc), doc);
 }
@@ -170,4 +174,34 @@ TEST(RtfRoundTrip, Pictures) {
 TEST(RtfRoundTrip, EmptyDocument) {
   Document doc;
   EXPECT_EQ(RoundTrip(doc), doc);
+}
+
+// What other programs rely on, beyond our own reader: 7-bit output, the stable MERGEFIELD names,
+// ANSI fallbacks for older readers, and page breaks in a form every reader honours.
+TEST(RtfWriter, OutputOtherReadersDependOn) {
+  Document doc;
+  ParaFormat breakBefore;
+  breakBefore.pageBreakBefore = true;
+  breakBefore.lineHeight = 360;
+  doc.paragraphs.push_back(Para({TextRun("Grüße € 日")}, breakBefore));
+  std::vector<RtfRun> fields;
+  for (int kind = 1; kind <= 5; ++kind) fields.push_back(FieldRun(kind, "x"));
+  doc.paragraphs.push_back(Para(std::move(fields), breakBefore));
+  const std::string rtf = WriteRtf(doc);
+  for (char c : rtf) ASSERT_LT(static_cast<unsigned char>(c), 0x80u) << rtf;
+  EXPECT_EQ(rtf.rfind("{\\rtf1\\ansi\\ansicpg1252\\deff0", 0), 0u);
+  EXPECT_NE(rtf.find("Gr\\u252\\'fc\\u223\\'dfe \\u8364\\'80 \\u26085?"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\sl360\\slmult0"), std::string::npos);
+  for (const char* name : {"RECIPIENT", "FAXNUMBER", "SUBJECT", "DATE", "TIME"})
+    EXPECT_NE(rtf.find(std::string("MERGEFIELD ") + name + " \\\\* MERGEFORMAT"), std::string::npos) << name;
+  // The first paragraph's break is a property; later ones are a \page at the paragraph's start.
+  const size_t second = rtf.find("\\pard", rtf.find("\\pard") + 1);
+  EXPECT_NE(rtf.substr(0, second).find("\\pagebb"), std::string::npos);
+  EXPECT_EQ(rtf.substr(0, second).find("\\page "), std::string::npos);
+  EXPECT_NE(rtf.find("\\page ", second), std::string::npos);
+  EXPECT_EQ(rtf.find("\\pagebb", second), std::string::npos);
+  EXPECT_EQ(MergeFieldKind("faxnumber"), 2);
+  EXPECT_EQ(MergeFieldKind(MergeFieldName(42)), 42);
+  EXPECT_EQ(MergeFieldKind("QVFIELD0"), 0);
+  EXPECT_EQ(MergeFieldKind("Street"), 0);
 }

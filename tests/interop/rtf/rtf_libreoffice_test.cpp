@@ -1,0 +1,124 @@
+// LibreOffice Writer as the judge: it reads our RTF with the same text and attributes (judged on
+// its HTML export), and the RTF it writes of that document reads back into ours intact. It starts
+// slowly, so the suite runs it twice in all, each run bounded and with a profile of its own.
+#include <gtest/gtest.h>
+
+#include "../shell_command.h"
+#include "interop_document.h"
+#include "rtf/rtf_reader.h"
+#include "rtf/rtf_writer.h"
+
+using namespace qv::rtf;
+using namespace qv::rtf::interop;
+using qv::testing::Shell;
+
+namespace {
+
+constexpr int kConversionSeconds = 180;
+
+// The HTML's text without markup, entities decoded, white space folded.
+std::string HtmlText(const std::string& html) {
+  std::string out;
+  const size_t body = html.find("<body");
+  for (size_t i = body == std::string::npos ? 0 : body; i < html.size(); ++i) {
+    if (html[i] == '<') {
+      const size_t end = html.find('>', i);
+      if (end == std::string::npos) break;
+      // Paragraphs and line breaks separate words; inline markup does not.
+      const std::string tag = html.substr(i + 1, std::min<size_t>(end - i - 1, 3));
+      if (tag.rfind("p", 0) == 0 || tag.rfind("/p", 0) == 0 || tag.rfind("br", 0) == 0) out += ' ';
+      i = end;
+    } else if (html[i] == '&') {
+      const size_t end = html.find(';', i);
+      if (end == std::string::npos) break;
+      const std::string entity = html.substr(i + 1, end - i - 1);
+      if (entity == "amp") out += '&';
+      else if (entity == "lt") out += '<';
+      else if (entity == "gt") out += '>';
+      else if (entity == "quot") out += '"';
+      else if (entity == "nbsp") out += ' ';
+      else out += '?';
+      i = end;
+    } else {
+      out += html[i];
+    }
+  }
+  return FoldSpace(out);
+}
+
+class LibreOffice : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!HaveTool("soffice")) return;
+    dir_ = new WorkDir;
+    WriteFile(dir_->File("ours.rtf"), WriteRtf(JudgedDocument()));
+    for (const char* format : {"html", "rtf"}) {
+      const std::string cmd = "cd " + dir_->Path() + " && timeout " + std::to_string(kConversionSeconds) +
+                              " soffice -env:UserInstallation=file://" + dir_->File("profile") +
+                              " --headless --norestore --convert-to " + format + " --outdir " +
+                              dir_->File(format) + " ours.rtf 2>&1";
+      log_ += Shell(cmd);
+    }
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  void SetUp() override {
+    if (!dir_) GTEST_SKIP() << "LibreOffice (soffice, Debian libreoffice-writer-nogui) is not installed";
+  }
+  static std::string Output(const char* format) { return ReadFile(dir_->File(std::string(format) + "/ours." + format)); }
+
+  static WorkDir* dir_;
+  static std::string log_;
+};
+
+WorkDir* LibreOffice::dir_ = nullptr;
+std::string LibreOffice::log_;
+
+TEST_F(LibreOffice, ReadsOurTextAndAttributes) {
+  const std::string html = FoldSpace(Output("html"));
+  ASSERT_FALSE(html.empty()) << log_;
+  // The same text, paragraph after paragraph.
+  const std::string text = HtmlText(html);
+  size_t at = 0;
+  for (const char* part : {kTitle, "Plain text, then", kItalic, kUnderline, kBold, kBig, kRight, kJustified,
+                           kSecondPage, kAccents, kThirdPage, "Dear [RECIPIENT],"}) {
+    const size_t found = text.find(part, at);
+    EXPECT_NE(found, std::string::npos) << part << "\n" << text;
+    if (found != std::string::npos) at = found;
+  }
+  EXPECT_NE(html.find(std::string("<i>") + kItalic + "</i>"), std::string::npos) << html;
+  EXPECT_NE(html.find(std::string("<u>") + kUnderline + "</u>"), std::string::npos) << html;
+  EXPECT_NE(html.find(std::string("<b>") + kBold + "</b>"), std::string::npos) << html;
+  const size_t title = html.find(std::string("<b>") + kTitle + "</b>");
+  ASSERT_NE(title, std::string::npos) << html;
+  EXPECT_NE(EnclosingTag(html, title, "<font size").find("font-size: 16pt"), std::string::npos);
+  EXPECT_NE(EnclosingTag(html, title, "<p").find("align=\"center\""), std::string::npos);
+  const size_t big = html.find(kBig);
+  EXPECT_NE(EnclosingTag(html, big, "<font size").find("font-size: 20pt"), std::string::npos);
+  const size_t plain = html.find("Plain text, then");
+  EXPECT_NE(EnclosingTag(html, plain, "<font size").find("font-size: 12pt"), std::string::npos);
+  EXPECT_EQ(EnclosingTag(html, plain, "<p").find("align=\"center\""), std::string::npos);
+  EXPECT_NE(EnclosingTag(html, html.find(kRight), "<p").find("align=\"right\""), std::string::npos);
+  EXPECT_NE(EnclosingTag(html, html.find(kJustified), "<p").find("align=\"justify\""), std::string::npos);
+  // Page breaks before the second and third pages, and only there.
+  for (const char* part : {kSecondPage, kThirdPage})
+    EXPECT_NE(EnclosingTag(html, html.find(part), "<p").find("page-break-before: always"), std::string::npos) << part;
+  for (const char* part : {kTitle, kRight, kAccents})
+    EXPECT_EQ(EnclosingTag(html, html.find(part), "<p").find("page-break-before"), std::string::npos) << part;
+  EXPECT_NE(html.find("<img"), std::string::npos) << "the picture was dropped";
+}
+
+TEST_F(LibreOffice, ItsRtfReadsIntoOurs) {
+  const std::string rtf = Output("rtf");
+  ASSERT_FALSE(rtf.empty()) << log_;
+  Document doc;
+  const ReadResult r = ReadRtf(rtf, doc);
+  ASSERT_TRUE(r) << r.message;
+  ExpectJudgedAttributes(doc);
+  EXPECT_EQ(PictureCount(doc), 1) << "skipped " << r.skippedPictures;
+  EXPECT_EQ(RecipientFieldCount(doc), 1) << "the merge field did not come back\n" << rtf;
+}
+
+}  // namespace
