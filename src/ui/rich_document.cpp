@@ -298,7 +298,10 @@ void LoadIntoTextDocument(const rtf::Document& doc, QTextDocument& out, const Ri
       QTextCharFormat cf = ToCharFormat(r.format, o);
       switch (r.kind) {
         case rtf::Run::Kind::Text:
-          if (!r.text.empty()) cur.insertText(fromUtf8(r.text), cf);
+          // A line break within the paragraph is the toolkit's line separator (a '\n' would
+          // start a new paragraph).
+          if (!r.text.empty())
+            cur.insertText(fromUtf8(r.text).replace(QLatin1Char('\n'), QChar::LineSeparator), cf);
           break;
         case rtf::Run::Kind::Field: {
           QString ph = fromUtf8(r.field.placeholder);
@@ -359,7 +362,7 @@ rtf::Document ReadTextDocument(const QTextDocument& in, const RichScale& sc,
         continue;
       }
       rtf::CharFormat f = FromCharFormat(cf, sc);
-      std::string s = toUtf8(text);
+      std::string s = toUtf8(QString(text).replace(QChar::LineSeparator, QLatin1Char('\n')));
       if (!para.runs.empty() && para.runs.back().kind == rtf::Run::Kind::Text &&
           para.runs.back().format == f) {
         para.runs.back().text += s;
