@@ -3,6 +3,7 @@
 #include <QImage>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "core/exceptions.h"
 #include "faximage/fax_converter.h"
@@ -53,6 +54,27 @@ int WriteDocumentFax(const rtf::Document& doc, const std::string& outName,
   }
   if (pages) *pages = rc == 0 ? written : 0;
   return rc;
+}
+
+namespace {
+constexpr int kMaxBaseNumber = 1000;
+std::string inDir(const std::string& dataDir, const std::string& name) {
+  return (std::filesystem::path(dataDir) / name).string();
+}
+}  // namespace
+
+std::string RenderBaseFileName(const std::string& dataDir) {
+  for (int n = 1; n <= kMaxBaseNumber; ++n) {
+    std::string name = inDir(dataDir, "QRV_" + std::to_string(n) + ".QVF");
+    std::error_code ec;
+    if (!std::filesystem::exists(name, ec)) return name;
+  }
+  return inDir(dataDir, "QRV1.QVF");
+}
+
+std::string RenderPageFileName(const std::string& dataDir, int k, const std::string& baseName) {
+  if (k <= 1) return baseName;
+  return inDir(dataDir, "QRVAX" + std::to_string(k) + ".QVF");
 }
 
 }  // namespace qv::ui

@@ -22,4 +22,10 @@ struct DocumentFaxOptions {
 int WriteDocumentFax(const rtf::Document& doc, const std::string& outName,
                      const DocumentFaxOptions& options = {}, int* pages = nullptr);
 
+// Names of the page files a rendered fax is written to in the data directory: the first page
+// of the whole fax goes to "QRV_n.QVF" for the smallest n from 1 to 1000 that is free ("QRV1.QVF"
+// when none is), page k > 1 to "QRVAX<k>.QVF".
+std::string RenderBaseFileName(const std::string& dataDir);
+std::string RenderPageFileName(const std::string& dataDir, int k, const std::string& baseName);
+
 }  // namespace qv::ui

@@ -3,6 +3,7 @@
 
 #include <QTemporaryDir>
 #include <filesystem>
+#include <fstream>
 
 #include "faximage/qvf_file.h"
 #include "ui/document_fax.h"
@@ -41,4 +42,19 @@ TEST(DocumentFax, EveryRenderedPageBecomesOneFinePage) {
   EXPECT_LT(WriteDocumentFax(doc, bad, {}, &pages), 0);
   EXPECT_EQ(pages, 0);
   EXPECT_FALSE(std::filesystem::exists(bad));
+}
+
+TEST(DocumentFax, PageFilesAreNamedInTheDataDirectory) {
+  QTemporaryDir dir;
+  std::string d = dir.path().toStdString();
+  std::string base = RenderBaseFileName(d);
+  EXPECT_EQ(base, d + "/QRV_1.QVF");
+  std::ofstream(d + "/QRV_1.QVF") << "x";
+  std::ofstream(d + "/QRV_2.QVF") << "x";
+  EXPECT_EQ(RenderBaseFileName(d), d + "/QRV_3.QVF") << "the smallest free number";
+  for (int n = 3; n <= 1000; ++n) std::ofstream(d + "/QRV_" + std::to_string(n) + ".QVF") << "x";
+  EXPECT_EQ(RenderBaseFileName(d), d + "/QRV1.QVF") << "all taken";
+  EXPECT_EQ(RenderPageFileName(d, 1, base), base);
+  EXPECT_EQ(RenderPageFileName(d, 2, base), d + "/QRVAX2.QVF");
+  EXPECT_EQ(RenderPageFileName(d, 17, base), d + "/QRVAX17.QVF");
 }
