@@ -112,6 +112,9 @@ PageRenderer::PageRenderer(const rtf::Document& source, std::function<QString(in
   d_->doc = std::make_unique<QTextDocument>();
   QTextDocument& doc = *d_->doc;
   doc.documentLayout()->setPaintDevice(&d_->device);
+  // Advances from the fonts' design, not hinted at one resolution: the editor on the screen breaks
+  // lines and pages where the fax pages do.
+  doc.setUseDesignMetrics(true);
   QFont base = doc.defaultFont();
   base.setPointSizeF(rtf::CharFormat{}.halfPoints / 2.0);
   base.setStyleStrategy(QFont::StyleStrategy(QFont::NoAntialias | QFont::NoSubpixelAntialias));

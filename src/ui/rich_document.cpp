@@ -53,16 +53,17 @@ rtf::Alignment fromQtAlignment(Qt::Alignment a) {
 
 }  // namespace
 
-QTextBlockFormat ToBlockFormat(const rtf::ParaFormat& p, const RichScale& sc, bool firstBlock) {
+QTextBlockFormat ToBlockFormat(const rtf::ParaFormat& p, const RichScale& sc, bool firstBlock,
+                               double verticalUnit) {
   QTextBlockFormat b;
   b.setAlignment(toQtAlignment(p.alignment));
   b.setLeftMargin(sc.PixelsFromTwips(p.leftIndent));
   b.setRightMargin(sc.PixelsFromTwips(p.rightIndent));
   b.setTextIndent(sc.PixelsFromTwips(p.firstIndent));
-  b.setTopMargin(sc.PixelsFromTwips(p.spaceBefore));
-  b.setBottomMargin(sc.PixelsFromTwips(p.spaceAfter));
+  b.setTopMargin(sc.PixelsFromTwips(p.spaceBefore) * verticalUnit);
+  b.setBottomMargin(sc.PixelsFromTwips(p.spaceAfter) * verticalUnit);
   if (p.lineHeight > 0)
-    b.setLineHeight(sc.PixelsFromTwips(p.lineHeight), QTextBlockFormat::MinimumHeight);
+    b.setLineHeight(sc.PixelsFromTwips(p.lineHeight) * verticalUnit, QTextBlockFormat::MinimumHeight);
   if (p.pageBreakBefore && firstBlock) b.setProperty(kLeadingPageBreakProperty, true);
   else if (p.pageBreakBefore) b.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
   return b;
@@ -248,6 +249,7 @@ rtf::CharFormat FromCharFormat(const QTextCharFormat& f, const RichScale& sc) {
 
 void ApplyPageSetup(QTextDocument& doc, const rtf::PageSetup& page, const RichScale& sc) {
   doc.setDocumentMargin(0);
+  doc.setUseDesignMetrics(true);
   doc.setPageSize(QSizeF(sc.PixelsFromTwips(page.paperWidth), sc.PixelsFromTwips(page.paperHeight)));
   QTextFrameFormat ff = doc.rootFrame()->frameFormat();
   ff.setLeftMargin(sc.PixelsFromTwips(page.marginLeft));
@@ -255,6 +257,11 @@ void ApplyPageSetup(QTextDocument& doc, const rtf::PageSetup& page, const RichSc
   ff.setTopMargin(sc.PixelsFromTwips(page.marginTop));
   ff.setBottomMargin(sc.PixelsFromTwips(page.marginBottom));
   doc.rootFrame()->setFrameFormat(ff);
+}
+
+void InsertPictureAt(QTextCursor& cursor, const rtf::Picture& picture,
+                     const RichLoadOptions& options) {
+  insertPicture(cursor, *cursor.document(), picture, cursor.charFormat(), options);
 }
 
 void InsertMergeFieldAt(QTextCursor& cursor, int kind, const QString& placeholder,
@@ -279,7 +286,7 @@ void LoadIntoTextDocument(const rtf::Document& doc, QTextDocument& out, const Ri
   QTextCharFormat last = ToCharFormat(rtf::CharFormat{}, o);
   for (size_t i = 0; i < doc.paragraphs.size(); ++i) {
     const rtf::Paragraph& para = doc.paragraphs[i];
-    QTextBlockFormat bf = ToBlockFormat(para.format, o.scale, i == 0);
+    QTextBlockFormat bf = ToBlockFormat(para.format, o.scale, i == 0, o.pictureUnit);
     if (!para.runs.empty()) last = ToCharFormat(para.runs.front().format, o);
     if (i == 0) {
       cur.setBlockFormat(bf);
@@ -291,7 +298,10 @@ void LoadIntoTextDocument(const rtf::Document& doc, QTextDocument& out, const Ri
       QTextCharFormat cf = ToCharFormat(r.format, o);
       switch (r.kind) {
         case rtf::Run::Kind::Text:
-          if (!r.text.empty()) cur.insertText(fromUtf8(r.text), cf);
+          // A line break within the paragraph is the toolkit's line separator (a '\n' would
+          // start a new paragraph).
+          if (!r.text.empty())
+            cur.insertText(fromUtf8(r.text).replace(QLatin1Char('\n'), QChar::LineSeparator), cf);
           break;
         case rtf::Run::Kind::Field: {
           QString ph = fromUtf8(r.field.placeholder);
@@ -352,7 +362,7 @@ rtf::Document ReadTextDocument(const QTextDocument& in, const RichScale& sc,
         continue;
       }
       rtf::CharFormat f = FromCharFormat(cf, sc);
-      std::string s = toUtf8(text);
+      std::string s = toUtf8(QString(text).replace(QChar::LineSeparator, QLatin1Char('\n')));
       if (!para.runs.empty() && para.runs.back().kind == rtf::Run::Kind::Text &&
           para.runs.back().format == f) {
         para.runs.back().text += s;

@@ -61,8 +61,9 @@ struct RichLoadOptions {
   bool paginate = true;
   // Pictures larger than this (document pixels) are shown scaled down to fit; empty: no limit.
   QSizeF maxPictureSize;
-  // The toolkit measures pictures in screen pixels and scales them itself for a paint device of
-  // another resolution; this factor (screen dpi / device dpi) undoes that for such a device.
+  // The toolkit measures pictures and vertical paragraph lengths (spacing, line height) in screen
+  // pixels and scales them itself for a paint device of another resolution; this factor (screen
+  // dpi / device dpi) undoes that for such a device.
   double pictureUnit = 1.0;
 };
 
@@ -78,8 +79,10 @@ QTextCharFormat ToCharFormat(const rtf::CharFormat& f, const RichLoadOptions& op
 rtf::CharFormat FromCharFormat(const QTextCharFormat& f, const RichScale& scale);
 // The first block never breaks before it (that would lay out an empty first page); its
 // break is kept as a property so that it is stored again.
+// verticalUnit: see RichLoadOptions::pictureUnit (spacing and line height only; the toolkit
+// takes indents as they are).
 QTextBlockFormat ToBlockFormat(const rtf::ParaFormat& p, const RichScale& scale,
-                               bool firstBlock = false);
+                               bool firstBlock = false, double verticalUnit = 1.0);
 rtf::ParaFormat FromBlockFormat(const QTextBlockFormat& b, const RichScale& scale);
 
 // A merge field's value as handed out: at most kMaxMergeFieldLength characters.
@@ -88,6 +91,10 @@ QString CutFieldValue(const QString& value);
 // Inserts a merge field at the cursor (replacing its selection).
 void InsertMergeFieldAt(QTextCursor& cursor, int kind, const QString& placeholder,
                         const RichLoadOptions& options);
+
+// Inserts a picture at the cursor, shown no larger than the options allow.
+void InsertPictureAt(QTextCursor& cursor, const rtf::Picture& picture,
+                     const RichLoadOptions& options);
 
 // Rewrites the shown text of every merge field from the values (or placeholders); returns the
 // number of fields. Leaves the undo history as it was.

@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "ui/find_replace_dialog.h"
+#include "ui/picture_import.h"
 #include "ui/rich_document.h"
 
 namespace qv::ui {
@@ -331,6 +332,12 @@ struct TQvRichEdit::Impl {
     QObject::connect(replace, &QAction::triggered, q, [this] { showFind(true); });
     QAction* spell = makeAction({"SpellButton", "Spell", "Check the spelling", "F7"}, false);
     QObject::connect(spell, &QAction::triggered, q, &TQvRichEdit::SpellCheckRequested);
+    toolBar->addSeparator();
+    QAction* picture = makeAction({"InsertPictureButton", "Insert Picture", "Insert a picture (PNG, JPEG or BMP)", ""}, false);
+    QObject::connect(picture, &QAction::triggered, q, &TQvRichEdit::InsertPictureRequested);
+    QAction* pdf = makeAction({"InsertPdfButton", "Insert PDF pages", "Insert the pages of a PDF, each as a full page", ""}, false);
+    pdf->setEnabled(PdfAvailable());
+    QObject::connect(pdf, &QAction::triggered, q, &TQvRichEdit::InsertPdfRequested);
   }
 
   void showFind(bool replaceMode) {
@@ -490,6 +497,51 @@ void TQvRichEdit::InsertMergeField(int kind, const QString& placeholder) {
   QTextCursor c = d_->edit->textCursor();
   InsertMergeFieldAt(c, kind, placeholder, d_->options());
   d_->edit->setTextCursor(c);
+}
+
+namespace {
+// Full-page pictures a little short of the text height, so that rounding never pushes one onto a
+// page of its own.
+constexpr double kFullPageShare = 0.98;
+}  // namespace
+
+bool TQvRichEdit::InsertPicture(const QString& fileName, std::string* error) {
+  const rtf::PageSetup& pg = d_->page;
+  rtf::Picture pic;
+  if (!LoadPictureFile(fileName, pg.paperWidth - pg.marginLeft - pg.marginRight,
+                       int((pg.paperHeight - pg.marginTop - pg.marginBottom) * kFullPageShare), pic,
+                       error))
+    return false;
+  QTextCursor c = d_->edit->textCursor();
+  InsertPictureAt(c, pic, d_->options());
+  d_->edit->setTextCursor(c);
+  return true;
+}
+
+bool TQvRichEdit::InsertPdfPages(const QString& fileName, std::string* error,
+                                 const std::function<bool(int, int)>& progress) {
+  const rtf::PageSetup& pg = d_->page;
+  std::vector<rtf::Picture> pages;
+  if (!LoadPdfPages(fileName, pg.paperWidth - pg.marginLeft - pg.marginRight,
+                    int((pg.paperHeight - pg.marginTop - pg.marginBottom) * kFullPageShare), pages,
+                    error, progress))
+    return false;
+  QTextCursor c = d_->edit->textCursor();
+  c.beginEditBlock();
+  for (const rtf::Picture& pic : pages) {
+    // Each page on a page of its own: a new paragraph that breaks before it, unless the caret
+    // already stands in an empty first paragraph.
+    bool emptyStart = c.block() == d_->edit->document()->begin() && c.block().length() <= 1;
+    if (!emptyStart) {
+      ParagraphAttributes attrs;
+      attrs.pageBreakBefore = true;
+      c.insertBlock(ToBlockFormat(attrs, d_->scale()));
+    }
+    InsertPictureAt(c, pic, d_->options());
+  }
+  c.endEditBlock();
+  d_->edit->setTextCursor(c);
+  return true;
 }
 
 void TQvRichEdit::SetCaretToStart() {

@@ -72,17 +72,27 @@ class TQvRichEdit : public QWidget {
   void InsertMergeField(int kind, const QString& placeholder);
   std::function<QString(int kind)> FieldValue;
 
+  // Pictures at the caret, kept in the memo: an image file (PNG, JPEG, BMP), or every page of a PDF
+  // as a full-page picture, each on a page of its own. False with a message (content unchanged)
+  // for an unreadable file; progress may cancel a long PDF.
+  bool InsertPicture(const QString& fileName, std::string* error = nullptr);
+  bool InsertPdfPages(const QString& fileName, std::string* error = nullptr,
+                      const std::function<bool(int done, int total)>& progress = {});
+
   void SetCaretToStart();
   void Reformat();                        // lays the text out again
   void Repaint();
 
   QTextEdit* TextEdit() const;            // the editing surface (spell check, find, tests)
   QToolBar* ToolBar() const;              // normal, bold, italic, underline, strike-out, sub/sup,
-                                          // alignments, clipboard, select all, find, replace, spell
+                                          // alignments, clipboard, select all, find, replace, spell,
+                                          // insert picture, insert PDF pages
 
  signals:
   void SpellCheckRequested();             // the tool bar's spell button
   void ContentChanged();
+  void InsertPictureRequested();          // the tool bar's picture and PDF buttons: the form asks
+  void InsertPdfRequested();              // for the file and calls InsertPicture / InsertPdfPages
 
  private:
   struct Impl;

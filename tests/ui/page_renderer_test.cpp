@@ -5,7 +5,11 @@
 #include <QBuffer>
 #include <QImage>
 
+#include <QTextDocument>
+#include <QTextEdit>
+
 #include "ui/page_renderer.h"
+#include "ui/rich_edit.h"
 #include "ui_test_support.h"
 
 using namespace qv;
@@ -200,4 +204,43 @@ TEST_F(PageRendererTest, WhatCountsAsNothingToSend) {
   pic.picture.data = GradientPng(8, 8);
   picture.paragraphs.push_back(Para({pic}));
   EXPECT_FALSE(IsBlankForSending(picture)) << "a page that is only a picture is sent";
+}
+
+TEST_F(PageRendererTest, IndentsAndSpacingAreTheirLengthOnTheFaxPage) {
+  // One inch of left indent is 200 pixels at fax resolution; one inch of space before, too.
+  rtf::Document doc;
+  rtf::ParaFormat p;
+  p.leftIndent = 1440;
+  p.spaceBefore = 1440;
+  rtf::CharFormat big;
+  big.halfPoints = 40;
+  doc.paragraphs.push_back(Para({}));  // space before is dropped at the top of a page
+  doc.paragraphs.push_back(Para({TextRun("Indented", big)}, p));
+  PageRenderer r(doc);
+  QImage page;
+  r.RenderPage(1, page);
+  int minX = page.width(), minY = page.height();
+  for (int y = 0; y < page.height(); ++y)
+    for (int x = 0; x < page.width(); ++x)
+      if (page.pixelIndex(x, y) == 1) {
+        minX = std::min(minX, x);
+        minY = std::min(minY, y);
+      }
+  QRect tr = r.TextRect();
+  EXPECT_NEAR(minX - tr.left(), 200, 12);
+  // An empty 12-point line (about 47 pixels), the inch, and a little above the capital.
+  EXPECT_NEAR(minY - tr.top(), 47 + 200 + 10, 20);
+}
+
+TEST_F(PageRendererTest, TheEditorShowsThePagesThatAreSent) {
+  for (int halfPoints : {20, 24}) {
+    rtf::Document doc = TextPages(120, halfPoints);
+    for (int i = 0; i < 120; i += 17) doc.paragraphs[size_t(i)].format.pageBreakBefore = true;
+    TQvRichEdit e;
+    e.SetDocument(doc);
+    int editorPages = e.TextEdit()->document()->pageCount();
+    int sent = PageRenderer(doc).PageCount();
+    EXPECT_GT(sent, 8);
+    EXPECT_NEAR(editorPages, sent, 1) << halfPoints / 2 << " points";
+  }
 }

@@ -77,6 +77,7 @@ rtf::Document RichSample() {
                                  TextRun("2", sup), TextRun(" \xC3\xA9t\xC3\xA9 \xE2\x82\xAC")},
                                 indented));
   doc.paragraphs.push_back(Para({}));  // an empty line
+  doc.paragraphs.push_back(Para({TextRun("Line one\nline two\tafter a tab")}));
   rtf::Run pic;
   pic.kind = rtf::Run::Kind::Picture;
   pic.picture.format = rtf::PictureFormat::Png;
@@ -119,6 +120,7 @@ TEST_F(RichEditTest, ContentComesBackUnchangedAtEveryZoom) {
   e.SetDocument(doc);
   EXPECT_EQ(e.ToDocument(), doc);
   EXPECT_EQ(e.PageSetup(), doc.page);
+  EXPECT_EQ(e.LineCount(), int(doc.paragraphs.size())) << "a line break is no new paragraph";
   for (int zoom : {70, 80, 100, 137, 200}) {
     e.SetZoom(zoom);
     EXPECT_EQ(e.Zoom(), zoom);
@@ -190,7 +192,8 @@ TEST_F(RichEditTest, ToolBarActionsAreNamedAndChangeFormats) {
                          "StrikeOutButton", "SubscriptButton", "SuperscriptButton",
                          "AlignLeftButton", "AlignCenterButton", "AlignRightButton",
                          "JustifyButton", "CutButton", "CopyButton", "PasteButton",
-                         "SelectAllButton", "FindButton", "ReplaceButton", "SpellButton"};
+                         "SelectAllButton", "FindButton", "ReplaceButton", "SpellButton",
+                         "InsertPictureButton", "InsertPdfButton"};
   for (const char* n : names) {
     QAction* a = Action(e, n);
     ASSERT_NE(a, nullptr);

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "command.h"
+#include "document_convert.h"
 #include "core/exceptions.h"
 #include "faximage/fax_converter.h"
 
@@ -44,7 +45,7 @@ int fail(const std::string& message) {
 
 int run(const std::vector<std::string>& args) {
   TQvFaxConverter cvt;
-  std::string input, output, typeName, fontSpec;
+  std::string input, output, typeName, fontSpec, station;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string& out) {
@@ -70,6 +71,7 @@ int run(const std::vector<std::string>& args) {
     } else if (a == "--station") {
       if (!value(v)) return fail("--station needs an identifier");
       cvt.SetStationID(v);
+      station = v;
     } else if (a == "--font") {
       if (!value(fontSpec)) return fail("--font needs a font description");
     } else if (!a.empty() && a[0] == '-') {
@@ -81,6 +83,18 @@ int run(const std::vector<std::string>& args) {
     }
   }
   if (input.empty()) return fail("no input file");
+  {
+    // Documents the desktop renders (RTF, PDF, PNG, JPEG) go through its page renderer.
+    std::string kind = typeName;
+    if (kind.empty()) {
+      std::string ext = std::filesystem::path(input).extension().string();
+      kind = ext.size() > 1 ? ext.substr(1) : "";
+    }
+    std::transform(kind.begin(), kind.end(), kind.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (qv::qvfax::IsRenderedDocumentKind(kind))
+      return qv::qvfax::ConvertRenderedDocument(input, kind, output, station);
+  }
   TFaxInputDocumentType type = idNone;
   if (!typeName.empty()) {
     if (!typeFromName(typeName, type)) return fail("unknown type " + typeName);
@@ -110,8 +124,10 @@ int run(const std::vector<std::string>& args) {
 
 const qv::qvfax::QvfaxCommand kConvert({
     "convert",
-    "convert INPUT [-o OUT.QVF] [--type text|textex|tiff|pcx|dcx|bmp] [--fine] [--wide]\n"
-    "          [--margin N] [--top N] [--lines N] [--station ID] [--font SPEC]",
+    "convert INPUT [-o OUT.QVF] [--type text|textex|tiff|pcx|dcx|bmp|rtf|pdf|png|jpg] [--fine]\n"
+    "          [--wide]"
+    " [--margin N] [--top N] [--lines N] [--station ID] [--font SPEC]\n"
+    "          (rtf, pdf, png and jpg are drawn as the desktop draws them: fine pages)",
     run,
 });
 
