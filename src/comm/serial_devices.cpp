@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -50,7 +51,16 @@ bool UartAnswers(const std::string& path) {
   return ok;
 }
 
+// Whether two names lead to the same device (std::filesystem::equivalent refuses device nodes).
+bool SameDevice(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 }  // namespace
+
+bool SameSerialDevice(const std::string& a, const std::string& b) { return SameDevice(a, b); }
 
 std::vector<SerialDevice> ListSerialDevices(const std::string& devRoot) {
   struct Found {
@@ -71,13 +81,8 @@ std::vector<SerialDevice> ListSerialDevices(const std::string& devRoot) {
   // The stable names: symlinks in serial/by-id that resolve to one of the devices.
   const fs::path byId = fs::path(devRoot) / "serial" / "by-id";
   for (const auto& entry : fs::directory_iterator(byId, ec)) {
-    std::error_code ec2;
-    const fs::path target = fs::canonical(entry.path(), ec2);
-    if (ec2) continue;
-    for (Found& f : found) {
-      std::error_code ec3;
-      if (fs::equivalent(target, f.device.Path, ec3)) f.device.StableNames.push_back(entry.path().string());
-    }
+    for (Found& f : found)
+      if (SameDevice(entry.path().string(), f.device.Path)) f.device.StableNames.push_back(entry.path().string());
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
     return a.kind != b.kind ? a.kind < b.kind : a.number < b.number;

@@ -16,6 +16,9 @@ struct SerialDevice {
 // names, which survive re-plugging. Sorted by kind, then number. devRoot stands in for "/dev".
 std::vector<SerialDevice> ListSerialDevices(const std::string& devRoot = "/dev");
 
+// Whether two names (device nodes, links to them) lead to the same device.
+bool SameSerialDevice(const std::string& a, const std::string& b);
+
 // The by-id name of a device if it has one, else the device itself: the name worth storing.
 std::string PreferredDeviceName(const SerialDevice& device);
 
