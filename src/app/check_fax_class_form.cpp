@@ -8,6 +8,7 @@
 #include "fax/abstract_fax.h"
 #include "fax/port_channel.h"
 
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -32,6 +33,7 @@ TCheckFaxClassForm::TCheckFaxClassForm(comm::TQvComPort& port, fax::TQvAbstractF
     rows_[i] = new QLabel(this);
     rows_[i]->setObjectName(QStringLiteral("ClassRow%1").arg(i + 1));
     rows_[i]->setIndent(16);
+    rows_[i]->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));  // the padded labels line up
     layout->addWidget(rows_[i]);
   }
   status_ = new QLabel(this);

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLocale>
@@ -42,6 +43,7 @@ namespace {
 constexpr int kSmallFontsDpi = 96;
 constexpr int kLargeFontsDpi = 120;
 constexpr qint64 kKiB = 1024;
+constexpr int kTabColumns = 8;
 
 QString Grouped(qint64 n) { return QLocale().toString(n); }
 
@@ -316,7 +318,9 @@ TConfigurationInfo::TConfigurationInfo(const QString& dataDir, QWidget* parent) 
   memo_->setAccessibleName(QStringLiteral("Configuration Information"));
   memo_->setReadOnly(true);
   memo_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  memo_->setTabStopDistance(memo_->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 24);
+  // The labels are padded with blanks before their tab: they line up in a fixed-pitch font.
+  memo_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  memo_->setTabStopDistance(memo_->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * kTabColumns);
   auto* copy = new QPushButton(QStringLiteral("Copy to Clipboard"), this);
   copy->setObjectName(QStringLiteral("CopyButton"));
   auto* save = new QPushButton(QStringLiteral("Save As..."), this);

@@ -95,12 +95,11 @@ QStringList ClassItems() {
   return out;
 }
 
-QWidget* Page(QVBoxLayout*& layout, const QString& heading) {
+// A page; the wizard's PageLabel carries its title.
+QWidget* Page(QVBoxLayout*& layout, const QString& title) {
   auto* page = new QWidget;
+  page->setAccessibleName(title);
   layout = new QVBoxLayout(page);
-  auto* title = new QLabel(QStringLiteral("<b>%1</b>").arg(heading.toHtmlEscaped()), page);
-  title->setAccessibleName(heading);
-  layout->addWidget(title);
   return page;
 }
 
