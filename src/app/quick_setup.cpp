@@ -115,6 +115,13 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent)
   layout->addWidget(closing);
   layout->addLayout(buttons);
   setMinimumWidth(440);
+
+  // Names for screen readers: a button's caption, an edit's label, the port choice's question.
+  for (QAbstractButton* b : findChildren<QAbstractButton*>())
+    if (b->accessibleName().isEmpty()) b->setAccessibleName(b->text().remove(QLatin1Char('&')));
+  comPortBox_->setAccessibleName(QStringLiteral("Which communications port is your modem on?"));
+  name_->setAccessibleName(QStringLiteral("Name:"));
+  faxNumber_->setAccessibleName(QStringLiteral("Fax Number:"));
 }
 
 TQuickSetupForm::~TQuickSetupForm() = default;

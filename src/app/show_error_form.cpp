@@ -80,16 +80,20 @@ bool ErrorDialogShowing() { return gShowing; }
 int ShowErrorDialog(QWidget* parent, const QString& title, const QString& text, bool continueButton,
                     bool noAutoClose, int tag) {
   if (gShowing) return 0;
-  gShowing = true;
+  // Cleared however the dialog ends, an exception included.
+  struct Showing {
+    Showing() { gShowing = true; }
+    ~Showing() { gShowing = false; }
+  };
   int choice = kErrorOk;
   {
+    const Showing showing;
     TShowErrorForm form(title, text, continueButton, noAutoClose, tag, parent);
     form.adjustSize();
     CenterOver(&form, parent ? parent->window() : nullptr);
     Dialogs().Exec(&form);
     choice = form.Choice();
   }
-  gShowing = false;
   if (choice == kErrorTechnicalHelp) ShowHelpTopic(kHelpTechnical);
   return choice;
 }
