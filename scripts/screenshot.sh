@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Renders the main window over a small sample data directory and writes
 # docs/screenshots/main-outgoing.png and docs/screenshots/main-incoming.png (and the quick setup
-# and About box as quick-setup.png and about.png, and the fax editor's three pages as
-# editor-recipient.png, editor-cover.png and editor-document.png).
+# and About box as quick-setup.png and about.png), the fax editor's three pages
+# (editor-recipient.png, editor-cover.png, editor-document.png), the preferences wizard's pages
+# (preferences-1.png ... preferences-9.png) and the modem dialogs, with a virtual modem on COM2.
 # Runs on Qt's offscreen platform, so it needs no display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build >/dev/null
-cmake --build build -j "$(nproc)" --target quorvane_screenshot
+cmake --build build -j "$(nproc)" --target quorvane_screenshot qvmodem
 sample=$(mktemp -d)
 trap 'rm -rf "$sample"' EXIT
 QT_QPA_PLATFORM=offscreen build/bin/quorvane_screenshot "$sample" docs/screenshots
 ls -l docs/screenshots/main-outgoing.png docs/screenshots/main-incoming.png \
   docs/screenshots/quick-setup.png docs/screenshots/about.png \
   docs/screenshots/editor-recipient.png docs/screenshots/editor-cover.png \
-  docs/screenshots/editor-document.png
+  docs/screenshots/editor-document.png docs/screenshots/preferences-*.png \
+  docs/screenshots/find-modem.png docs/screenshots/check-fax-class.png docs/screenshots/init-string-helper.png \
+  docs/screenshots/error-dialog.png docs/screenshots/configuration-info.png docs/screenshots/help-browser.png

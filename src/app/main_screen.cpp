@@ -1,6 +1,9 @@
 #include "app/main_screen.h"
 
 #include "app/app_texts.h"
+#include "app/configuration_info.h"
+#include "app/help_browser.h"
+#include "app/preferences.h"
 #include "app/data_directory.h"
 #include "app/dialog_service.h"
 #include "app/edit_receive_notes.h"
@@ -751,7 +754,7 @@ void TMainScreen::mnuPhoneBookClick() {
 
 void TMainScreen::mnuPreferencesClick() {
   if (Guarded()) return;
-  NotAvailable();  // the preferences wizard
+  ShowPreferences(this, IniFile());
 }
 
 void TMainScreen::FaxlogCleanup1Click() {
@@ -759,17 +762,14 @@ void TMainScreen::FaxlogCleanup1Click() {
   NotAvailable();  // the cleanup form
 }
 
-void TMainScreen::ConfigurationInformation1Click() { NotAvailable(); }
+void TMainScreen::ConfigurationInformation1Click() { ShowConfigurationInfo(this, dataDir_, IniFile()); }
 
 void TMainScreen::VisitOurInternetWebsite1Click() {
   if (Guarded()) return;
   NotAvailable();
 }
 
-void TMainScreen::HelpTopic(int topic) {
-  Q_UNUSED(topic);
-  NotAvailable();  // the help pages
-}
+void TMainScreen::HelpTopic(int topic) { ShowHelpTopic(topic); }
 
 void TMainScreen::Contents1Click() { HelpTopic(1009); }
 void TMainScreen::FaqClick() { HelpTopic(911); }

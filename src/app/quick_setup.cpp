@@ -1,8 +1,11 @@
 #include "app/quick_setup.h"
 
 #include "app/dialog_service.h"
+#include "app/find_modem_form.h"
+#include "app/modem_routines.h"
 #include "app/placement.h"
 #include "app/settings.h"
+#include "comm/com_port.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -32,7 +35,9 @@ QLabel* WrappedLabel(const QString& text, QWidget* parent) {
 }
 }  // namespace
 
-TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
+TQuickSetupForm::TQuickSetupForm(QWidget* parent)
+    : QDialog(parent), port_(std::make_unique<comm::TQvComPort>()) {
+  ConfigureFormPort(*port_);
   setObjectName(QStringLiteral("QuickSetupForm"));
   setWindowTitle(QStringLiteral("Quick Setup Form"));
 
@@ -51,10 +56,10 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
     grid->addWidget(radio, i / 3, i % 3);  // three columns
   }
 
-  // Wired by the modem search; hidden until that exists rather than pretending to search.
   findModem_ = new QPushButton(QStringLiteral("Find Modem Port"), this);
   findModem_->setObjectName(QStringLiteral("FindModemPort"));
-  findModem_->setVisible(false);
+  findModem_->setAccessibleName(QStringLiteral("Find Modem Port"));
+  connect(findModem_, &QPushButton::clicked, this, &TQuickSetupForm::FindModemPortClick);
 
   auto* userText =
       new QLabel(QStringLiteral("Enter your name and fax number for identifying your sent faxes:"), this);
@@ -110,6 +115,22 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent) : QDialog(parent) {
   layout->addWidget(closing);
   layout->addLayout(buttons);
   setMinimumWidth(440);
+
+  // Names for screen readers: a button's caption, an edit's label, the port choice's question.
+  for (QAbstractButton* b : findChildren<QAbstractButton*>())
+    if (b->accessibleName().isEmpty()) b->setAccessibleName(b->text().remove(QLatin1Char('&')));
+  comPortBox_->setAccessibleName(QStringLiteral("Which communications port is your modem on?"));
+  name_->setAccessibleName(QStringLiteral("Name:"));
+  faxNumber_->setAccessibleName(QStringLiteral("Fax Number:"));
+}
+
+TQuickSetupForm::~TQuickSetupForm() = default;
+
+void TQuickSetupForm::FindModemPortClick() {
+  const int found = FindModem(this, *port_);
+  if (found > 0 && found != PortIndex() + 1 &&
+      Dialogs().Question(this, QStringLiteral("Com Port"), QStringLiteral("Set Com Port to Com %1").arg(found), true))
+    SetPortIndex(found - 1);
 }
 
 int TQuickSetupForm::PortIndex() const { return comPort_->checkedId(); }

@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <string>
 
 class QButtonGroup;
@@ -10,6 +11,10 @@ class QCheckBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
+
+namespace qv::comm {
+class TQvComPort;
+}
 
 namespace qv::app {
 
@@ -19,6 +24,7 @@ class TQuickSetupForm : public QDialog {
   Q_OBJECT
  public:
   explicit TQuickSetupForm(QWidget* parent = nullptr);
+  ~TQuickSetupForm() override;
 
   // Presets the controls from the record.
   void Preset(const TSettings& s);
@@ -28,6 +34,10 @@ class TQuickSetupForm : public QDialog {
   int PortIndex() const;  // 0..5, -1 when none is chosen
   void SetPortIndex(int index);
 
+  // "Find Modem Port": the modem search on the form's own port; offers a port found elsewhere.
+  void FindModemPortClick();
+  qv::comm::TQvComPort& Port() { return *port_; }
+
  private:
   QGroupBox* comPortBox_;
   QButtonGroup* comPort_;
@@ -35,6 +45,7 @@ class TQuickSetupForm : public QDialog {
   QLineEdit* faxNumber_;
   QCheckBox* sm56_;
   QPushButton* findModem_;
+  std::unique_ptr<qv::comm::TQvComPort> port_;
 };
 
 // Runs the quick setup over the settings file: reloads the record, shows the form centred over

@@ -2,9 +2,20 @@
 //   quorvane_screenshot <data dir> <output dir>
 // The data directory is filled with sample faxes when it holds no tables yet.
 
+#include "app/check_fax_class_form.h"
+#include "app/configuration_info.h"
 #include "app/dialog_service.h"
 #include "app/enter_edit.h"
 #include "app/fax_editor.h"
+#include "app/find_modem_form.h"
+#include "app/help_browser.h"
+#include "app/init_string_helper_form.h"
+#include "app/modem_routines.h"
+#include "app/preferences.h"
+#include "app/show_error_form.h"
+#include "comm/com_port.h"
+#include "comm/port_names.h"
+#include "fax/send_fax.h"
 #include "app/fax_store.h"
 #include "app/main_screen.h"
 #include "app/quick_setup.h"
@@ -21,6 +32,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QProcess>
 #include <QTabBar>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -198,6 +210,30 @@ bool ShootEditor(QWidget* window, const QString& dataDir, const QString& outDir)
   return ok;
 }
 
+// A virtual modem (qvmodem beside this program) for the modem dialogs; COM2 leads to it and the
+// other ports to nothing. False when there is no qvmodem.
+bool StartModem(QProcess& modem, const QString& dataDir) {
+  const QString link = dataDir + QStringLiteral("modem");
+  QFile::remove(link);
+  modem.start(QCoreApplication::applicationDirPath() + QStringLiteral("/qvmodem"),
+              {QStringLiteral("single"), QStringLiteral("--link"), link});
+  if (!modem.waitForReadyRead(10000)) return false;
+  qv::core::TIniFile ini(qv::app::SettingsFileName(dataDir.toStdString()));
+  for (int n = 1; n <= 6; ++n)
+    ini.WriteString("Ports", "COM" + std::to_string(n),
+                    n == 2 ? link.toStdString() : (dataDir + QStringLiteral("none%1").arg(n)).toStdString());
+  return true;
+}
+
+// Shows a form, lets it settle and saves its picture.
+bool Shoot(QWidget& form, const QString& file) {
+  form.show();
+  for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+  const bool ok = form.grab().save(file);
+  form.hide();
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -219,6 +255,8 @@ int main(int argc, char** argv) {
   }
 
   int rc = 0;
+  QProcess modem;
+  const bool haveModem = StartModem(modem, dataDir);
   {
     qv::app::TMainScreen window(dataDir);
     window.show();
@@ -241,8 +279,55 @@ int main(int argc, char** argv) {
     if (!about.grab().save(outDir + QStringLiteral("about.png"))) rc = 1;
     about.hide();
     if (!ShootEditor(&window, dataDir, outDir)) rc = 1;
+
+    // The preferences wizard, page by page (as on a first run).
+    {
+      qv::app::TPreferences wizard(dataDir, &window);
+      wizard.SetFirstTime(true);
+      // The usual device names, and the virtual modem on COM2.
+      qv::app::TPortDevices devices;
+      for (int n = 1; n <= qv::app::kComPorts; ++n) devices[n - 1] = QString::fromStdString(qv::comm::DefaultDevicePath(n));
+      devices[1] = dataDir + QStringLiteral("modem");
+      wizard.LoadControls(qv::app::Settings(), devices);
+      wizard.resize(wizard.sizeHint().expandedTo(QSize(640, 520)));
+      for (int page = 0; page < qv::app::kPreferencePages; ++page) {
+        wizard.SetCurrentPage(page);
+        if (!Shoot(wizard, outDir + QStringLiteral("preferences-%1.png").arg(page + 1))) rc = 1;
+      }
+    }
+    // The modem dialogs against the virtual modem on COM2.
+    if (haveModem) {
+      qv::comm::TQvComPort port;
+      qv::app::ConfigureFormPort(port);
+      qv::app::TFindModemForm find(port, &window);
+      find.Search();
+      if (!Shoot(find, outDir + QStringLiteral("find-modem.png"))) rc = 1;
+      qv::fax::TQvSendFax fax;
+      qv::app::TCheckFaxClassForm check(port, fax, 2, &window);
+      check.Check();
+      if (!Shoot(check, outDir + QStringLiteral("check-fax-class.png"))) rc = 1;
+    } else {
+      std::fprintf(stderr, "no qvmodem beside this program: modem dialogs not rendered\n");
+    }
+    qv::app::TModemInitStringHelperForm helper(QStringLiteral("AT&H3&I2&R2S7=90S36=0"), true, &window);
+    if (!Shoot(helper, outDir + QStringLiteral("init-string-helper.png"))) rc = 1;
+    qv::app::TShowErrorForm error(QStringLiteral("Fax Not Sent"),
+                                  QStringLiteral("The fax to 555-0147 was not sent.\rNo Response From Modem\r\r"
+                                                 "Check the modem port in the Preferences."),
+                                  true, true, 0, &window);
+    if (!Shoot(error, outDir + QStringLiteral("error-dialog.png"))) rc = 1;
+    qv::app::TConfigurationInfo info(dataDir, &window);
+    info.AddLines(qv::app::ConfigurationReport(dataDir, window.IniFile()));
+    if (!Shoot(info, outDir + QStringLiteral("configuration-info.png"))) rc = 1;
+    qv::app::THelpBrowser help;
+    help.ShowTopic(qv::app::kHelpModemPage);
+    if (!Shoot(help, outDir + QStringLiteral("help-browser.png"))) rc = 1;
     window.close();
   }
   qv::app::SetDialogs(nullptr);
+  if (haveModem) {
+    modem.terminate();
+    modem.waitForFinished(5000);
+  }
   return rc;
 }

@@ -13,6 +13,10 @@
 namespace qv::modem {
 
 namespace {
+// What a babbling device keeps sending: a GPS receiver's position sentence, which holds no "OK".
+const char* const kBabbleLine = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+constexpr int kBabbleIntervalMs = 2;
+
 std::string upper(std::string s) {
   bool quoted = false;
   for (auto& c : s) {
@@ -246,8 +250,11 @@ void Modem::commandLoop() {
   std::string lineBuf;
   for (;;) {
     handleRing();
-    const int timeout = (line_ && line_->ringing(end_)) ? 50 : 500;
+    const bool babbling = profile_.babble && attached_ && !inCall_;
+    const int timeout = babbling ? kBabbleIntervalMs : (line_ && line_->ringing(end_)) ? 50 : 500;
     const Wake w = waitAny(timeout);
+    // Output nobody asked for, in between whatever the modem says itself.
+    if (profile_.babble && attached_ && !inCall_) send(kBabbleLine);
     if (w != Wake::Input) {
       if (!inCall_ && line_) line_->takeLost(end_);
       if (inCall_ && line_ && !line_->connected(end_) && !line_->pendingEvents(end_)) {

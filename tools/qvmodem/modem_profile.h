@@ -22,6 +22,7 @@ struct ModemProfile {
   bool silent = false;                // reads everything, answers nothing
   bool ignoreAt = false;              // no reply to a bare "AT"
   bool ignoreAtF = false;             // no reply to a line with "&F"
+  bool babble = false;                // endless unsolicited output while a DTE is attached
   std::vector<std::string> refuse;    // command lines containing one of these get ERROR
   int rtnPage = 0;                    // the modem's own T.30 answers RTN after this page (0 never)
   int endHangup = 0;                  // hang-up code a Class 2/2.0 sender reports after a good last page

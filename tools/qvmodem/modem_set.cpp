@@ -41,6 +41,7 @@ std::string usageText() {
          "  --silent            answer nothing at all\n"
          "  --ignore-at         no reply to a bare AT\n"
          "  --ignore-atf        no reply to a command line with &F\n"
+         "  --babble            endless unsolicited output (a GPS receiver, a confused modem)\n"
          "  --refuse TEXT       answer ERROR to command lines containing TEXT (repeatable)\n"
          "  --rtn-page N        own T.30 (Class 2/2.0 receiver) answers RTN to page N\n"
          "  --end-hangup N      a Class 2/2.0 sender reports hang-up code N after a good last page\n"
@@ -133,6 +134,8 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       for (auto* p : targets) p->ignoreAt = true;
     } else if (opt == "--ignore-atf") {
       for (auto* p : targets) p->ignoreAtF = true;
+    } else if (opt == "--babble") {
+      for (auto* p : targets) p->babble = true;
     } else if (opt == "--refuse") {
       if (!value(v) || v.empty()) return "--refuse needs a text";
       for (auto* p : targets) p->refuse.push_back(v);

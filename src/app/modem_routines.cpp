@@ -1,0 +1,135 @@
+#include "app/modem_routines.h"
+
+#include "app/message_pump.h"
+#include "app/settings.h"
+#include "comm/com_port.h"
+#include "core/error_codes.h"
+#include "core/exceptions.h"
+#include "core/string_table.h"
+#include "core/ticks.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cctype>
+#include <chrono>
+#include <exception>
+#include <thread>
+
+namespace qv::app {
+
+namespace {
+
+constexpr int kFormQueueSize = 8192;
+constexpr int kFormBufferFull = 7372;
+constexpr int kFormBufferResume = 819;
+constexpr int kFormTraceSize = 32000;
+constexpr auto kPauseSlice = std::chrono::milliseconds(5);
+const char* const kCr = "\r";
+constexpr int kPermissionDenied = EACCES;  // an I/O error carries the system number
+
+std::string Trimmed(const std::string& s) {
+  const auto first = std::find_if_not(s.begin(), s.end(), [](unsigned char c) { return std::isspace(c); });
+  const auto last = std::find_if_not(s.rbegin(), s.rend(), [](unsigned char c) { return std::isspace(c); }).base();
+  return first < last ? std::string(first, last) : std::string();
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Sends a command line and waits for "OK"; a port exception is no answer.
+bool CommandGetsOk(comm::TQvComPort& port, const std::string& line) {
+  try {
+    port.SendText(line + kCr);
+    return port.AwaitString("OK", kModemReplyTicks, false, true);
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
+void ConfigureFormPort(comm::TQvComPort& port) {
+  port.SetComNumber(1);
+  port.SetPromptForPort(false);
+  port.SetInSize(kFormQueueSize);
+  port.SetOutSize(kFormQueueSize);
+  port.SetAutoOpen(false);
+  port.SetHWFlowOptions(comm::hwfUseRTS | comm::hwfRequireCTS);
+  port.SetBufferFull(kFormBufferFull);
+  port.SetBufferResume(kFormBufferResume);
+  port.SetTraceSize(kFormTraceSize);
+  port.SetTraceName("QVCOMM.TRC");
+  port.SetLogName("QVCOMM.LOG");
+  port.SetTapiMode(comm::tmOff);
+}
+
+void PauseTicks(int ticks) {
+  core::EventTimer timer;
+  core::NewTimer(timer, ticks);
+  while (!core::TimerTicksExpired(timer)) {
+    PumpMessages();
+    std::this_thread::sleep_for(kPauseSlice);
+  }
+}
+
+bool ResetModem(comm::TQvComPort& port) { return CommandGetsOk(port, "AT&F"); }
+
+bool ModemResponds(comm::TQvComPort& port) {
+  PauseTicks(kPortSettleTicks);
+  if (CommandGetsOk(port, "AT")) return true;
+  // Some modems ignore a bare "AT" until they have been reset their own way.
+  const std::string reset = Trimmed(Settings().ResetString);
+  return !reset.empty() && CommandGetsOk(port, reset);
+}
+
+bool SendInitString(comm::TQvComPort& port, const std::string& text) {
+  const std::string line = Upper(text).find("AT") == std::string::npos ? "AT" + text : text;
+  return CommandGetsOk(port, line);
+}
+
+bool OpenPortWithMessage(comm::TQvComPort& port, std::string& message) {
+  const std::string n = std::to_string(port.ComNumber());
+  const std::string cannot = "Unable to open the specified communications port ( Com" + n + " )";
+  try {
+    port.SetOpen(true);
+    message.clear();
+    return port.Open();
+  } catch (const core::EQvException& e) {
+    const int code = e.ErrorCode();
+    if (code == core::ecAlreadyOpen || code == core::ecHardware) {
+      message = "The communications port is in use ( Com " + n + " )\r\n\r\n"
+                "Please make sure that all communication programs (internet, AOL, etc) are "
+                "closed, and then try again.";
+    } else if (code == core::ecBadId) {
+      message = cannot;
+    } else {
+      const std::string text = core::QvErrorString(code < 0 ? -code : code);
+      message = cannot + "\r\nError message: " + (text.empty() ? std::string("Unknown error") : text);
+    }
+  } catch (const core::EInOutError& e) {
+    message = "Unable to open the specified communications port( Com " + n + " )\r\nError message: " + e.what();
+    // The usual first stumble on Linux: serial devices belong to the "dialout" group.
+    if (e.ErrorCode() == kPermissionDenied)
+      message += "\r\n\r\nYour user needs to be a member of the \"dialout\" group to use serial "
+                 "ports (sudo adduser $USER dialout, then log in again).";
+  } catch (const std::exception& e) {
+    message = "Unable to open the specified communications port( Com " + n + " )\r\nError message: " + e.what();
+  } catch (...) {
+    message = "Unable to open the specified communications port( Com " + n + " )\r\nError message: Unknown error";
+  }
+  return false;
+}
+
+std::string FaxClassName(int code) {
+  switch (code) {
+    case 0: return "AutoDetect";
+    case 1: return "Class 1";
+    case 2: return "Class 2";
+    case 3: return "Class 2.0";
+    default: return "unknown";
+  }
+}
+
+}  // namespace qv::app
