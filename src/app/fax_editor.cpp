@@ -178,31 +178,21 @@ QWidget* TFaxEditor::BuildEditorPage(ui::TQvRichEdit* editor, bool cover) {
   if (!editor->isAncestorOf(bar)) layout->addWidget(bar);
   layout->addWidget(editor, 1);
 
-  if (cover) {
-    CoverDocPageBreakButton_ = EditorButton("CoverDocPageBreakButton", QStringLiteral("Page Break"),
-                                            QStringLiteral("Insert Page Break"));
-    CoverParagraphSetupbutton_ = EditorButton("CoverParagraphSetupbutton", QStringLiteral("Paragraph"),
-                                              QStringLiteral("Paragraph properties"));
-    CoverDocWordWrapButton_ = EditorButton("CoverDocWordWrapButton", QStringLiteral("Word Wrap"),
-                                           QString::fromLatin1(kWordWrapOnHint));
-    CoverDefFontbutton_ = EditorButton("CoverDefFontbutton", QStringLiteral("Default Font"),
-                                       QStringLiteral("Set the default font for the editor"));
-    LoadCoverButton_ = EditorButton("LoadCoverButton", QStringLiteral("Load Template"),
-                                    QStringLiteral("Load Template"));
-  } else {
-    DocPageBreakButton_ = EditorButton("DocPageBreakButton", QStringLiteral("Page Break"),
-                                       QStringLiteral("Insert Page Break"));
-    ParagraphSetupButton_ = EditorButton("ParagraphSetupButton", QStringLiteral("Paragraph"),
-                                         QStringLiteral("Paragraph properties"));
-    DocWordWrapButton_ = EditorButton("DocWordWrapButton", QStringLiteral("Word Wrap"),
-                                      QString::fromLatin1(kWordWrapOnHint));
-    DocDefFontbutton_ = EditorButton("DocDefFontbutton", QStringLiteral("Default Font"),
-                                     QStringLiteral("Set the default font for the editor"));
-  }
-  QToolButton* pageBreak = cover ? CoverDocPageBreakButton_ : DocPageBreakButton_;
-  QToolButton* paragraph = cover ? CoverParagraphSetupbutton_ : ParagraphSetupButton_;
-  QToolButton* wrap = cover ? CoverDocWordWrapButton_ : DocWordWrapButton_;
-  QToolButton* font = cover ? CoverDefFontbutton_ : DocDefFontbutton_;
+  // The same four buttons on both pages, under each page's own control names.
+  QToolButton* pageBreak = (cover ? CoverDocPageBreakButton_ : DocPageBreakButton_) =
+      EditorButton(cover ? "CoverDocPageBreakButton" : "DocPageBreakButton", QStringLiteral("Page Break"),
+                   QStringLiteral("Insert Page Break"));
+  QToolButton* paragraph = (cover ? CoverParagraphSetupbutton_ : ParagraphSetupButton_) =
+      EditorButton(cover ? "CoverParagraphSetupbutton" : "ParagraphSetupButton", QStringLiteral("Paragraph"),
+                   QStringLiteral("Paragraph properties"));
+  QToolButton* wrap = (cover ? CoverDocWordWrapButton_ : DocWordWrapButton_) =
+      EditorButton(cover ? "CoverDocWordWrapButton" : "DocWordWrapButton", QStringLiteral("Word Wrap"),
+                   QString::fromLatin1(kWordWrapOnHint));
+  QToolButton* font = (cover ? CoverDefFontbutton_ : DocDefFontbutton_) =
+      EditorButton(cover ? "CoverDefFontbutton" : "DocDefFontbutton", QStringLiteral("Default Font"),
+                   QStringLiteral("Set the default font for the editor"));
+  if (cover)
+    LoadCoverButton_ = EditorButton("LoadCoverButton", QStringLiteral("Load Template"), QStringLiteral("Load Template"));
   wrap->setCheckable(true);
   connect(pageBreak, &QToolButton::clicked, this, [this, editor] { PageBreakClick(editor); });
   connect(paragraph, &QToolButton::clicked, this, [this, editor] { ParagraphSetupClick(editor); });
