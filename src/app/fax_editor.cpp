@@ -3,6 +3,7 @@
 #include "app/default_font.h"
 #include "app/dialog_service.h"
 #include "app/enter_edit.h"
+#include "app/insert_picture.h"
 #include "app/paragraph_dialog.h"
 #include "app/placement.h"
 #include "app/settings.h"
@@ -199,6 +200,7 @@ QWidget* TFaxEditor::BuildEditorPage(ui::TQvRichEdit* editor, bool cover) {
   // The button's own toggling is undone: its down state follows the editor.
   connect(wrap, &QToolButton::clicked, this, [this, editor, wrap] { WordWrapClick(editor, wrap); });
   connect(font, &QToolButton::clicked, this, &TFaxEditor::DefFontClick);
+  ConnectPictureImport(this, editor);
   return page;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The modem-port search: tries COM1 to COM6 in turn and reports which answer like a modem.
+// The modem-port search: tries COM1 to COM6 (all at once, each on a port object of its own,
+// configured like the given one) and reports which answer like a modem.
 
 #include <QDialog>
 #include <QString>
@@ -23,9 +24,9 @@ class TFindModemForm : public QDialog {
 
   TFindModemForm(qv::comm::TQvComPort& port, QWidget* parent = nullptr);
 
-  // Called before each port is opened with its number (to aim the port at a device of the
-  // caller's choosing); without one the port's own mapping applies.
-  void SetDeviceChooser(std::function<void(int)> chooser) { chooser_ = std::move(chooser); }
+  // Called before each port is opened with its number and the port object that will try it
+  // (to aim it at a device of the caller's choosing); without one the COM mapping applies.
+  void SetDeviceChooser(std::function<void(int, qv::comm::TQvComPort&)> chooser) { chooser_ = std::move(chooser); }
   // Runs the search once (the form starts it itself when first shown).
   void Search();
   bool Done() const { return done_; }
@@ -42,14 +43,15 @@ class TFindModemForm : public QDialog {
   void reject() override;
 
  private:
-  // One port's row text after "Com n: "; sets busy when the port is held by someone else.
-  QString TestPort(int n, bool& busy);
+  // Opens one probe port: empty when open, otherwise its row text after "Com n: " (busy is set
+  // when someone else holds the port).
+  QString OpenForTest(qv::comm::TQvComPort& port, bool& busy);
 
   qv::comm::TQvComPort& port_;
   std::array<QLabel*, 6> rows_{};
   QLabel* summary_ = nullptr;
   QPushButton* ok_ = nullptr;
-  std::function<void(int)> chooser_;
+  std::function<void(int, qv::comm::TQvComPort&)> chooser_;
   int result_ = kNoModem;
   bool started_ = false;
   bool done_ = false;

@@ -48,6 +48,58 @@ bool CommandGetsOk(comm::TQvComPort& port, const std::string& line) {
   }
 }
 
+// Matches "OK" (any case) in one port's input while several ports are read in turn.
+struct OkMatcher {
+  comm::TQvComPort* port = nullptr;
+  size_t matched = 0;
+  bool answered = false;
+  bool failed = false;
+};
+
+// A chattering device must not starve the other ports of their turn.
+constexpr int kCharsPerTurn = 4096;
+
+void SendToAll(std::vector<OkMatcher>& ports, const std::string& line) {
+  for (OkMatcher& m : ports) {
+    if (m.answered || m.failed) continue;
+    m.matched = 0;
+    try {
+      m.port->SendText(line + kCr);
+    } catch (...) {
+      m.failed = true;
+    }
+  }
+}
+
+// Reads every port still waiting until each has answered or the reply time is over.
+void AwaitOkOnAll(std::vector<OkMatcher>& ports) {
+  static const std::string kOk = "OK";
+  core::EventTimer timer;
+  core::NewTimer(timer, kModemReplyTicks);
+  while (true) {
+    bool waiting = false;
+    for (OkMatcher& m : ports) {
+      if (m.answered || m.failed) continue;
+      try {
+        for (int n = 0; n < kCharsPerTurn && !m.answered && m.port->CharWaiting(); ++n) {
+          const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(m.port->TakeChar())));
+          if (c == kOk[m.matched]) {
+            m.answered = ++m.matched == kOk.size();
+          } else {
+            m.matched = c == kOk[0] ? 1 : 0;
+          }
+        }
+      } catch (...) {
+        m.failed = true;
+      }
+      waiting = waiting || (!m.answered && !m.failed);
+    }
+    if (!waiting || core::TimerTicksExpired(timer)) return;
+    PumpMessages();
+    std::this_thread::sleep_for(kPauseSlice);
+  }
+}
+
 }  // namespace
 
 void ConfigureFormPort(comm::TQvComPort& port) {
@@ -82,6 +134,22 @@ bool ModemResponds(comm::TQvComPort& port) {
   // Some modems ignore a bare "AT" until they have been reset their own way.
   const std::string reset = Trimmed(Settings().ResetString);
   return !reset.empty() && CommandGetsOk(port, reset);
+}
+
+std::vector<bool> ModemsRespond(const std::vector<comm::TQvComPort*>& ports) {
+  std::vector<OkMatcher> matchers;
+  for (comm::TQvComPort* p : ports) matchers.push_back(OkMatcher{p});
+  PauseTicks(kPortSettleTicks);
+  SendToAll(matchers, "AT");
+  AwaitOkOnAll(matchers);
+  const std::string reset = Trimmed(Settings().ResetString);
+  if (!reset.empty()) {
+    SendToAll(matchers, reset);
+    AwaitOkOnAll(matchers);
+  }
+  std::vector<bool> out;
+  for (const OkMatcher& m : matchers) out.push_back(m.answered);
+  return out;
 }
 
 bool SendInitString(comm::TQvComPort& port, const std::string& text) {

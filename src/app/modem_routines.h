@@ -4,6 +4,7 @@
 // of the caller's and never raises: a port exception counts as no answer.
 
 #include <string>
+#include <vector>
 
 namespace qv::comm {
 class TQvComPort;
@@ -30,6 +31,11 @@ bool ResetModem(qv::comm::TQvComPort& port);
 // After the settle pause: "AT", and when that gets no "OK" the reset string of the settings
 // (trimmed, when not empty). True when either gets "OK" in time.
 bool ModemResponds(qv::comm::TQvComPort& port);
+// ModemResponds for several open ports at once: one settle pause, then "AT" to all and one
+// common reply wait, then the reset string to those still silent and a second common wait. The
+// whole round takes no longer than ModemResponds on one port, however many ports there are.
+// Result i is true when ports[i] answered "OK"; a port exception counts as no answer.
+std::vector<bool> ModemsRespond(const std::vector<qv::comm::TQvComPort*>& ports);
 // The text ("AT" put in front when it holds none) and carriage return; true on "OK" in time.
 bool SendInitString(qv::comm::TQvComPort& port, const std::string& text);
 // Opens the port; on failure false and the reason as the user reads it.

@@ -303,7 +303,10 @@ void TPreferences::FindModemButtonClick() {
   int found = TFindModemForm::kNoModem;
   {
     TFindModemForm form(*port_, this);
-    form.SetDeviceChooser([this](int n) { AimPort(n); });
+    form.SetDeviceChooser([this](int n, comm::TQvComPort& probe) {
+      AimPort(n);
+      probe.SetDeviceName(port_->DeviceName());
+    });
     form.adjustSize();
     CenterOver(&form, this);
     Dialogs().Exec(&form);

@@ -3,7 +3,9 @@
 #include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QActionGroup>
+#include <QIcon>
 #include <QPainter>
+#include <QPixmap>
 #include <QPaintEvent>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -97,11 +99,105 @@ class PagedTextEdit : public QTextEdit {
   }
 };
 
+// Pictures of the character and alignment buttons, drawn rather than shipped: a word per
+// button made the bar wider than the editor and pushed the form's own buttons out of sight.
+enum class Glyph {
+  None, Bold, Italic, Underline, StrikeOut, Subscript, Superscript,
+  AlignLeft, AlignCenter, AlignRight, Justify, Cut, Copy, Paste, SelectAll, Find
+};
+
+constexpr int kGlyphSize = 32;  // drawn large and scaled down, so it stays sharp on dense screens
+
+QIcon GlyphIcon(Glyph glyph, const QColor& ink) {
+  QPixmap pix(kGlyphSize, kGlyphSize);
+  pix.fill(Qt::transparent);
+  QPainter p(&pix);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  p.setPen(QPen(ink, 3));
+  QFont f(QStringLiteral("DejaVu Serif"));
+  f.setPixelSize(26);
+  const QRect box(0, 0, kGlyphSize, kGlyphSize);
+  auto letter = [&](const QString& text, const QRect& r) { p.setFont(f); p.drawText(r, Qt::AlignCenter, text); };
+  switch (glyph) {
+    case Glyph::Bold: f.setBold(true); letter(QStringLiteral("B"), box); break;
+    case Glyph::Italic: f.setItalic(true); letter(QStringLiteral("I"), box); break;
+    case Glyph::Underline:
+      f.setUnderline(true);
+      letter(QStringLiteral("U"), box);
+      break;
+    case Glyph::StrikeOut:
+      f.setStrikeOut(true);
+      letter(QStringLiteral("S"), box);
+      break;
+    case Glyph::Subscript:
+    case Glyph::Superscript: {
+      f.setPixelSize(22);
+      letter(QStringLiteral("x"), QRect(0, 2, 20, 28));
+      f.setPixelSize(14);
+      letter(QStringLiteral("2"), glyph == Glyph::Subscript ? QRect(18, 16, 14, 16) : QRect(18, 0, 14, 16));
+      break;
+    }
+    case Glyph::AlignLeft:
+    case Glyph::AlignCenter:
+    case Glyph::AlignRight:
+    case Glyph::Justify: {
+      // Four rows of text, long and short in turn, set the way the button sets paragraphs.
+      for (int row = 0; row < 4; ++row) {
+        const int y = 6 + row * 7;
+        const int full = kGlyphSize - 6;
+        const int len = (glyph == Glyph::Justify || row % 2 == 0) ? full : full * 3 / 5;
+        int x = 3;
+        if (glyph == Glyph::AlignCenter) x = (kGlyphSize - len) / 2;
+        if (glyph == Glyph::AlignRight) x = kGlyphSize - 3 - len;
+        p.drawLine(x, y, x + len, y);
+      }
+      break;
+    }
+    case Glyph::Cut: {
+      // Scissors: two rings and the crossing blades.
+      p.drawEllipse(QRect(3, 20, 9, 9));
+      p.drawEllipse(QRect(20, 20, 9, 9));
+      p.drawLine(10, 21, 23, 3);
+      p.drawLine(22, 21, 9, 3);
+      break;
+    }
+    case Glyph::Copy:
+      p.drawRect(QRect(3, 3, 16, 19));
+      p.drawRect(QRect(12, 10, 16, 19));
+      break;
+    case Glyph::Paste:
+      // A clipboard with its clip and a sheet on it.
+      p.drawRect(QRect(4, 5, 20, 24));
+      p.drawRect(QRect(10, 2, 8, 6));
+      p.drawRect(QRect(14, 13, 14, 16));
+      break;
+    case Glyph::SelectAll: {
+      QPen dashed(ink, 3, Qt::DashLine);
+      p.setPen(dashed);
+      p.drawRect(QRect(3, 4, 26, 24));
+      p.setPen(QPen(ink, 3));
+      p.drawLine(9, 12, 23, 12);
+      p.drawLine(9, 20, 23, 20);
+      break;
+    }
+    case Glyph::Find:
+      // A magnifying glass.
+      p.drawEllipse(QRect(3, 3, 18, 18));
+      p.setPen(QPen(ink, 5));
+      p.drawLine(18, 18, 28, 28);
+      break;
+    case Glyph::None: break;
+  }
+  return QIcon(pix);
+}
+
 struct ActionSpec {
   const char* objectName;
   const char* text;
   const char* tip;
   const char* shortcut;
+  Glyph glyph = Glyph::None;  // shown instead of the text when set; the text stays its name
 };
 
 }  // namespace
@@ -237,7 +333,10 @@ struct TQvRichEdit::Impl {
       a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     }
     toolBar->addAction(a);
+    if (s.glyph != Glyph::None) a->setIcon(GlyphIcon(s.glyph, q->palette().color(QPalette::ButtonText)));
     if (QWidget* w = toolBar->widgetForAction(a)) {
+      if (auto* button = qobject_cast<QToolButton*>(w); button && s.glyph != Glyph::None)
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
       w->setObjectName(QString::fromLatin1(s.objectName));
       w->setAccessibleName(a->text().remove(QLatin1Char('&')));
       w->setToolTip(a->toolTip());
@@ -262,32 +361,32 @@ struct TQvRichEdit::Impl {
       f.setVerticalAlignment(QTextCharFormat::AlignNormal);
       mergeChar(f);
     });
-    bold = makeAction({"BoldButton", "Bold", "Bold", "Ctrl+B"}, true);
+    bold = makeAction({"BoldButton", "Bold", "Bold", "Ctrl+B", Glyph::Bold}, true);
     QObject::connect(bold, &QAction::triggered, q, [this](bool on) {
       QTextCharFormat f;
       f.setFontWeight(on ? QFont::Bold : QFont::Normal);
       mergeChar(f);
     });
-    italic = makeAction({"ItalicButton", "Italic", "Italic", "Ctrl+I"}, true);
+    italic = makeAction({"ItalicButton", "Italic", "Italic", "Ctrl+I", Glyph::Italic}, true);
     QObject::connect(italic, &QAction::triggered, q, [this](bool on) {
       QTextCharFormat f;
       f.setFontItalic(on);
       mergeChar(f);
     });
-    underline = makeAction({"UnderlineButton", "Underline", "Underline", "Ctrl+U"}, true);
+    underline = makeAction({"UnderlineButton", "Underline", "Underline", "Ctrl+U", Glyph::Underline}, true);
     QObject::connect(underline, &QAction::triggered, q, [this](bool on) {
       QTextCharFormat f;
       f.setFontUnderline(on);
       mergeChar(f);
     });
-    strike = makeAction({"StrikeOutButton", "Strike-out", "Strike-out", ""}, true);
+    strike = makeAction({"StrikeOutButton", "Strike-out", "Strike-out", "", Glyph::StrikeOut}, true);
     QObject::connect(strike, &QAction::triggered, q, [this](bool on) {
       QTextCharFormat f;
       f.setFontStrikeOut(on);
       mergeChar(f);
     });
-    sub = makeAction({"SubscriptButton", "Subscript", "Subscript", ""}, true);
-    super = makeAction({"SuperscriptButton", "Superscript", "Superscript", ""}, true);
+    sub = makeAction({"SubscriptButton", "Subscript", "Subscript", "", Glyph::Subscript}, true);
+    super = makeAction({"SuperscriptButton", "Superscript", "Superscript", "", Glyph::Superscript}, true);
     QObject::connect(sub, &QAction::triggered, q, [this](bool on) {
       QTextCharFormat f;
       f.setVerticalAlignment(on ? QTextCharFormat::AlignSubScript : QTextCharFormat::AlignNormal);
@@ -310,32 +409,32 @@ struct TQvRichEdit::Impl {
       });
       return act;
     };
-    alignLeft = align({"AlignLeftButton", "Align Left", "Align left", "Ctrl+L"}, Qt::AlignLeft);
-    alignCenter = align({"AlignCenterButton", "Center", "Center", "Ctrl+E"}, Qt::AlignHCenter);
-    alignRight = align({"AlignRightButton", "Align Right", "Align right", "Ctrl+R"}, Qt::AlignRight);
-    justify = align({"JustifyButton", "Justify", "Justify", "Ctrl+J"}, Qt::AlignJustify);
+    alignLeft = align({"AlignLeftButton", "Align Left", "Align left", "Ctrl+L", Glyph::AlignLeft}, Qt::AlignLeft);
+    alignCenter = align({"AlignCenterButton", "Center", "Center", "Ctrl+E", Glyph::AlignCenter}, Qt::AlignHCenter);
+    alignRight = align({"AlignRightButton", "Align Right", "Align right", "Ctrl+R", Glyph::AlignRight}, Qt::AlignRight);
+    justify = align({"JustifyButton", "Justify", "Justify", "Ctrl+J", Glyph::Justify}, Qt::AlignJustify);
     toolBar->addSeparator();
 
-    QAction* cut = makeAction({"CutButton", "Cut", "Cut the selection to the clipboard", ""}, false);
+    QAction* cut = makeAction({"CutButton", "Cut", "Cut the selection to the clipboard", "", Glyph::Cut}, false);
     QObject::connect(cut, &QAction::triggered, edit, &QTextEdit::cut);
-    QAction* copy = makeAction({"CopyButton", "Copy", "Copy the selection to the clipboard", ""}, false);
+    QAction* copy = makeAction({"CopyButton", "Copy", "Copy the selection to the clipboard", "", Glyph::Copy}, false);
     QObject::connect(copy, &QAction::triggered, edit, &QTextEdit::copy);
-    QAction* paste = makeAction({"PasteButton", "Paste", "Paste from the clipboard", ""}, false);
+    QAction* paste = makeAction({"PasteButton", "Paste", "Paste from the clipboard", "", Glyph::Paste}, false);
     QObject::connect(paste, &QAction::triggered, edit, &QTextEdit::paste);
-    QAction* all = makeAction({"SelectAllButton", "Select All", "Select all text", ""}, false);
+    QAction* all = makeAction({"SelectAllButton", "Select All", "Select all text", "", Glyph::SelectAll}, false);
     QObject::connect(all, &QAction::triggered, edit, &QTextEdit::selectAll);
     toolBar->addSeparator();
 
-    QAction* find = makeAction({"FindButton", "Find", "Find text", "Ctrl+F"}, false);
+    QAction* find = makeAction({"FindButton", "Find", "Find text", "Ctrl+F", Glyph::Find}, false);
     QObject::connect(find, &QAction::triggered, q, [this] { showFind(false); });
     QAction* replace = makeAction({"ReplaceButton", "Replace", "Find and replace text", "Ctrl+H"}, false);
     QObject::connect(replace, &QAction::triggered, q, [this] { showFind(true); });
     QAction* spell = makeAction({"SpellButton", "Spell", "Check the spelling", "F7"}, false);
     QObject::connect(spell, &QAction::triggered, q, &TQvRichEdit::SpellCheckRequested);
     toolBar->addSeparator();
-    QAction* picture = makeAction({"InsertPictureButton", "Insert Picture", "Insert a picture (PNG, JPEG or BMP)", ""}, false);
+    QAction* picture = makeAction({"InsertPictureButton", "Picture", "Insert a picture (PNG, JPEG or BMP)", ""}, false);
     QObject::connect(picture, &QAction::triggered, q, &TQvRichEdit::InsertPictureRequested);
-    QAction* pdf = makeAction({"InsertPdfButton", "Insert PDF pages", "Insert the pages of a PDF, each as a full page", ""}, false);
+    QAction* pdf = makeAction({"InsertPdfButton", "PDF Pages", "Insert the pages of a PDF, each as a full page", ""}, false);
     pdf->setEnabled(PdfAvailable());
     QObject::connect(pdf, &QAction::triggered, q, &TQvRichEdit::InsertPdfRequested);
   }

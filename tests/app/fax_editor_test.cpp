@@ -2,9 +2,11 @@
 
 #include "app/default_font.h"
 #include "app/enter_edit.h"
+#include "app/insert_picture.h"
 #include "app/paragraph_dialog.h"
 #include "app/settings.h"
 #include "core/ini_file.h"
+#include "ui/picture_import.h"
 #include "ui/rich_edit.h"
 #include "test_support.h"
 
@@ -17,6 +19,9 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QStackedWidget>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -417,6 +422,56 @@ TEST_F(FaxEditorTest, EachEditorsSpellRequestChecksThatEditor) {
   emit form->RTDoc()->SpellCheckRequested();
   EXPECT_EQ(dialogs_.Count(QStringLiteral("form")), 0);
   EXPECT_EQ(dialogs_.Infos(), QStringList{QStringLiteral("Spell check complete")});
+}
+
+
+int Pictures(const ui::TQvRichEdit* editor) {
+  int n = 0;
+  for (const rtf::Paragraph& p : editor->ToDocument().paragraphs)
+    for (const rtf::Run& r : p.runs) n += r.kind == rtf::Run::Kind::Picture;
+  return n;
+}
+
+TEST_F(FaxEditorTest, PictureAndPdfButtonsAskForTheFileAndReportWhatCannotBeRead) {
+  auto form = Open();
+  QImage img(120, 60, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  ASSERT_TRUE(img.save(dir_.File(QStringLiteral("logo.png"))));
+  QFile junk(dir_.File(QStringLiteral("junk.png")));
+  ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+  junk.write("not a picture at all");
+  junk.close();
+
+  // Cancelling the file dialog inserts nothing and says nothing.
+  emit form->RTDoc()->InsertPictureRequested();
+  EXPECT_EQ(Pictures(form->RTDoc()), 0);
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+
+  dialogs_.openFiles = {dir_.File(QStringLiteral("logo.png")), dir_.File(QStringLiteral("junk.png"))};
+  emit form->RTDoc()->InsertPictureRequested();
+  EXPECT_EQ(Pictures(form->RTDoc()), 1);
+  EXPECT_EQ(Pictures(form->RTCover()), 0);
+  emit form->RTDoc()->InsertPictureRequested();
+  EXPECT_EQ(Pictures(form->RTDoc()), 1);
+  ASSERT_EQ(dialogs_.Infos().size(), 1);
+  EXPECT_FALSE(dialogs_.Infos().front().isEmpty());
+
+  if (!ui::PdfAvailable()) GTEST_SKIP() << "built without Poppler";
+  {
+    QPdfWriter pdf(dir_.File(QStringLiteral("two.pdf")));
+    QPainter p(&pdf);
+    p.drawText(100, 100, QStringLiteral("one"));
+    pdf.newPage();
+    p.drawText(100, 100, QStringLiteral("two"));
+  }
+  dialogs_.Clear();
+  dialogs_.openFiles = {dir_.File(QStringLiteral("two.pdf")), dir_.File(QStringLiteral("junk.png"))};
+  emit form->RTCover()->InsertPdfRequested();
+  EXPECT_EQ(Pictures(form->RTCover()), 2);
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+  emit form->RTCover()->InsertPdfRequested();
+  EXPECT_EQ(Pictures(form->RTCover()), 2);
+  EXPECT_EQ(dialogs_.Infos().size(), 1);
 }
 
 }  // namespace

@@ -63,11 +63,14 @@ class ScriptedDialogs : public DialogService {
   void Error(QWidget*, const QString& text) override {
     shown.push_back({QStringLiteral("error"), QStringLiteral("Quorvane"), text, false});
   }
-  QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override {
-    return QString();
+  // File dialogs answer from their queues (empty: the user cancelled).
+  QString OpenFileName(QWidget*, const QString& caption, const QString&, const QString&) override {
+    shown.push_back({QStringLiteral("open"), caption, QString(), false});
+    return Next(openFiles);
   }
-  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override {
-    return QString();
+  QString SaveFileName(QWidget*, const QString& caption, const QString&, const QString&) override {
+    shown.push_back({QStringLiteral("save"), caption, QString(), false});
+    return Next(saveFiles);
   }
   int Exec(QDialog* dialog) override {
     shown.push_back({QStringLiteral("form"), dialog->windowTitle(), dialog->objectName(), false});
@@ -98,6 +101,8 @@ class ScriptedDialogs : public DialogService {
   }
 
   std::vector<Shown> shown;
+  std::deque<QString> openFiles;
+  std::deque<QString> saveFiles;
   std::deque<bool> answers;
   std::deque<std::function<int(QDialog*)>> forms;
   // Forms (by object name) that run for real when no script is queued.
@@ -105,6 +110,12 @@ class ScriptedDialogs : public DialogService {
   int beeps = 0;
 
  private:
+  static QString Next(std::deque<QString>& queue) {
+    if (queue.empty()) return QString();
+    QString name = std::move(queue.front());
+    queue.pop_front();
+    return name;
+  }
   DialogService* previous_ = nullptr;
 };
 

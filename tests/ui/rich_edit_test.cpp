@@ -13,6 +13,7 @@
 #include <QTextEdit>
 #include <QTextLayout>
 #include <QToolBar>
+#include <QToolButton>
 
 #include "ui/rich_document.h"
 #include "ui/rich_edit.h"
@@ -203,6 +204,17 @@ TEST_F(RichEditTest, ToolBarActionsAreNamedAndChangeFormats) {
     EXPECT_EQ(w->objectName(), QString::fromLatin1(n));
     EXPECT_FALSE(w->accessibleName().isEmpty()) << n;
   }
+  // The character and paragraph buttons are pictures, named by their captions, so the whole bar
+  // fits above a letter-wide editor with room for the form's own buttons.
+  for (const char* n : {"BoldButton", "SubscriptButton", "JustifyButton"}) {
+    auto* button = qobject_cast<QToolButton*>(e.ToolBar()->widgetForAction(Action(e, n)));
+    ASSERT_NE(button, nullptr) << n;
+    EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonIconOnly) << n;
+    EXPECT_FALSE(button->icon().isNull()) << n;
+    EXPECT_EQ(button->accessibleName(), Action(e, n)->text()) << n;
+  }
+  constexpr int kEditorFormWidth = 760;
+  EXPECT_LE(e.ToolBar()->sizeHint().width(), kEditorFormWidth);
 
   rtf::Document doc;
   doc.paragraphs.push_back(Para({TextRun("alpha beta gamma")}));
