@@ -1,7 +1,7 @@
 // Any bytes as a modem's answer line and as a received HDLC frame, through every parser the fax
 // sessions apply to them, with the properties the sessions rely on:
-// - station IDs (from a +FTSI-style report or a CSI/TSI frame) are at most 20 characters,
-//   trimmed, and survive being sent back in a frame of our own;
+// - station IDs (from a +FTSI-style report or a CSI/TSI frame) are at most 20 characters and
+//   start with no blank, and an ID from a frame survives being sent back in a frame of ours;
 // - DLE stuffing is undone exactly, and a frame's DLE ETX is its only one;
 // - the parameters we put in a DCS or DIS frame read back as we wrote them.
 #include <cstdint>
@@ -41,8 +41,9 @@ void modemLine(std::string_view line) {
   const Class2Params p = DecodeClass2Params(RemovePrefix(line));
   check(p.scanCode >= 0 && p.scanCode <= 7);
   check(SpeedIndexForBps(p.bps) != 0);
+  // Trimmed first, then cut to 20 characters: an overlong ID may end in a blank.
   const std::string id = CleanRemoteId(line);
-  check(id.size() <= 20 && trimmed(id));
+  check(id.size() <= 20 && (id.empty() || static_cast<unsigned char>(id.front()) > ' '));
   check(UpperCase(line).size() == line.size());
 }
 
