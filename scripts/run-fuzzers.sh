@@ -11,7 +11,7 @@ for f in $(fuzz_targets); do
   mapfile -t corpus < <(fuzz_corpora "$name")
   work=$(mktemp -d)
   echo "== fuzzing $name for ${secs}s"
-  if ! "$f" -max_total_time="$secs" "${FUZZ_LIMITS[@]}" -artifact_prefix="$work/" \
+  if ! "${FUZZ_NICE[@]}" "$f" -max_total_time="$secs" "${FUZZ_LIMITS[@]}" -artifact_prefix="$work/" \
       "$work" "${corpus[@]}" >"$work/log" 2>&1; then
     tail -40 "$work/log"; status=1
   fi

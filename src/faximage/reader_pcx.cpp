@@ -124,6 +124,9 @@ class DcxReader : public Reader {
       uint32_t off = Le32(data_.data() + 4 + 4 * i);
       if (off == 0) break;
       if (off >= data_.size()) return bad;
+      // A page listed twice would be converted twice over: 1024 copies of one image from a
+      // file a few kilobytes long.
+      if (std::find(offsets_.begin(), offsets_.end(), off) != offsets_.end()) return bad;
       offsets_.push_back(off);
     }
     if (offsets_.empty()) return bad;

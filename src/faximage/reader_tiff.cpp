@@ -4,12 +4,15 @@
 #include "core/error_codes.h"
 #include "faximage/converter.h"
 #include "faximage/converter_image.h"
+#include "faximage/unpacker_bitmap.h"
 
 namespace qv::faximage {
 
 namespace {
 
 constexpr int kMaxKeptRow = 4096;  // bytes of a row that are kept
+// Rows beyond the tallest page the viewer opens are cut, as columns beyond the page width are.
+constexpr uint32_t kMaxRows = static_cast<uint32_t>(kMaxPageRows);
 
 // Bit reversal for FillOrder 2 (first pixel in the low bit).
 struct ReverseTable {
@@ -33,6 +36,7 @@ class TiffReader : public Reader {
     DecidePlacement(s, static_cast<int>(std::min<uint32_t>(width_, 1u << 20)));
     row_ = 0;
     strip_ = -1;
+    pos_ = stripStart_ = consumed_ = 0;
     s.BytesRead = 0;
     s.BytesTotal = static_cast<int64_t>(data_.size());
     rowBuf_.assign(static_cast<size_t>(std::min<int64_t>(rowBytes_, kMaxKeptRow)), 0);
@@ -42,7 +46,7 @@ class TiffReader : public Reader {
   int GetRow(ConverterState& s, uint8_t* raster, int& len, bool& morePages,
              bool& endOfPage) override {
     len = s.ResWidth / 8;
-    if (row_ >= length_) {
+    if (row_ >= std::min(length_, kMaxRows)) {
       endOfPage = true;
       morePages = false;
       return 0;
@@ -56,11 +60,16 @@ class TiffReader : public Reader {
                            ? counts_[static_cast<size_t>(strip)]
                            : data_.size();  // no counts: up to the end of the file
       if (start > data_.size()) return qv::core::ecDeviceReadError;
+      consumed_ += pos_ - stripStart_;
+      stripStart_ = start;
       pos_ = start;
       end_ = std::min<uint64_t>(data_.size(), start + count);
       runLeft_ = 0;
     }
     if (int rc = readRow()) return rc;
+    // Strips hold separate parts of the file: one whose data another strip has already been
+    // decoded from would let a small file be decoded again and again.
+    if (consumed_ + (pos_ - stripStart_) > data_.size()) return qv::core::ecUnsupportedFormat;
     ++row_;
     s.BytesRead = static_cast<int64_t>(pos_);
     if (fillOrder_ == 2)
@@ -103,6 +112,7 @@ class TiffReader : public Reader {
     uint32_t n = u16(ifd);
     if (ifd + 2 + uint64_t{n} * 12 > data_.size()) return bad;
     bool haveWidth = false, haveLength = false, haveOffsets = false;
+    std::vector<uint32_t> seenTags;
     uint32_t compression = 1, bits = 1, samples = 1;
     rowsPerStrip_ = 0;
     std::vector<uint32_t> v;
@@ -112,6 +122,11 @@ class TiffReader : public Reader {
       bool known = tag == 256 || tag == 257 || tag == 258 || tag == 259 || tag == 262 ||
                    tag == 266 || tag == 273 || tag == 277 || tag == 278 || tag == 279;
       if (!known) continue;
+      // Tags are listed once each (in ascending order): a repeated one is a corrupt directory,
+      // and reading its values again for every copy would make the work grow with the square
+      // of the file.
+      if (std::find(seenTags.begin(), seenTags.end(), tag) != seenTags.end()) return bad;
+      seenTags.push_back(tag);
       if (!values(e, v)) return bad;
       switch (tag) {
         case 256: width_ = v[0]; haveWidth = true; break;
@@ -161,12 +176,14 @@ class TiffReader : public Reader {
           runLeft_ = static_cast<uint32_t>(1 - h);
         }
       }
-      // Runs may carry on into the next row.
+      // Runs may carry on into the next row. Only the kept part of a row is copied, so a run
+      // costs the same whatever its length.
       uint64_t take = std::min<uint64_t>(runLeft_, rowBytes_ - got);
       if (literal_ && pos_ + take > end_) return qv::core::ecDeviceReadError;
-      for (uint64_t i = 0; i < take; ++i) {
-        uint8_t b = literal_ ? data_[pos_ + i] : runByte_;
-        if (got + i < keep) rowBuf_[got + i] = b;
+      if (got < keep) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(take, keep - got));
+        if (literal_) std::memcpy(rowBuf_.data() + got, &data_[pos_], n);
+        else std::memset(rowBuf_.data() + got, runByte_, n);
       }
       if (literal_) pos_ += take;
       got += take;
@@ -185,6 +202,8 @@ class TiffReader : public Reader {
   uint32_t row_ = 0;
   int strip_ = -1;
   uint64_t pos_ = 0, end_ = 0;
+  uint64_t stripStart_ = 0;  // where the current strip's data begins
+  uint64_t consumed_ = 0;    // bytes decoded from the strips before it
   uint32_t runLeft_ = 0;
   bool literal_ = false;
   uint8_t runByte_ = 0;

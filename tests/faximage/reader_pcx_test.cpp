@@ -106,3 +106,15 @@ TEST(DcxReader, BadHeadersAndPages) {
   EXPECT_EQ(code(v), -8002);
   EXPECT_EQ(code({0xB1, 0x68, 0xDE}), -8002);
 }
+
+// A page listed twice in the directory is a corrupt file, not a reason to convert the same image
+// again (1024 times over, from a file of a few kilobytes).
+TEST(DcxReader, APageListedTwiceIsRefused) {
+  TempDir dir;
+  std::vector<uint8_t> v = MakeDcx({MakePcx(64, Pattern(64, 4)), MakePcx(64, Pattern(64, 4))});
+  std::vector<DecodedPage> pages;
+  ASSERT_EQ(ConvertPicture(dir, "two.dcx", v, idDcx, pages, 0, 0), 0);
+  ASSERT_EQ(pages.size(), 2u);
+  std::copy_n(v.begin() + 4, 4, v.begin() + 8);  // the second offset names the first page
+  EXPECT_EQ(ConvertPicture(dir, "same.dcx", v, idDcx, pages), -8002);
+}

@@ -105,3 +105,48 @@ TEST(TiffReader, AbsurdDimensionsFailOnTheMissingData) {
         << "packBits " << packBits;
   }
 }
+
+// The work a TIFF costs grows with the file, not with what its directory claims: a tag listed
+// twice, and strips that together would decode more than the file holds (they share their
+// data), are refused; rows beyond the tallest page the viewer opens are cut, as columns beyond
+// the page width are.
+TEST(TiffReader, WorkIsBoundedByTheFile) {
+  TempDir dir;
+  std::vector<DecodedPage> pages;
+  const size_t entries = 9, firstEntry = 10;
+  auto entryAt = [&](size_t i) { return firstEntry + 12 * i; };
+
+  // The strip-offset entry repeated in place of the samples entry (277).
+  std::vector<uint8_t> v = MakeTiff(64, Pattern(64, 4));
+  std::copy_n(v.begin() + static_cast<long>(entryAt(5)), 12, v.begin() + static_cast<long>(entryAt(6)));
+  EXPECT_EQ(ConvertPicture(dir, "dup.tif", v, idTiff, pages), -8002);
+
+  // Eight strips of four 1024-pixel rows, then all eight offsets naming the first strip's data
+  // and the file cut after it: the strips would decode four times the file.
+  TiffOptions o;
+  o.RowsPerStrip = 4;
+  BitRows img = Pattern(1024, 32, 3);
+  v = MakeTiff(1024, img, o);
+  ASSERT_EQ(ConvertPicture(dir, "strips.tif", v, idTiff, pages, 0, 0), 0);
+  ASSERT_EQ(pages[0].Rows.size(), 32u);
+  EXPECT_EQ(pages[0].Rows[31], PlacedRow(img[31], 1024, 0, 0, 1728));
+  const size_t offArray = firstEntry + entries * 12 + 4;
+  const size_t strip0 = v[offArray] | (v[offArray + 1] << 8);
+  for (size_t i = 1; i < 8; ++i)
+    std::copy_n(v.begin() + static_cast<long>(offArray), 4, v.begin() + static_cast<long>(offArray + 4 * i));
+  v.resize(strip0 + 4 * 128);
+  EXPECT_EQ(ConvertPicture(dir, "shared.tif", v, idTiff, pages), -8002);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("shared.QVF")));
+
+  // 70000 rows: the page holds the first 65536.
+  const int tall = 70000;
+  BitRows rows(tall, std::vector<uint8_t>{0x81});
+  rows[65535][0] = 0xFF;
+  o = {};
+  o.PackBits = true;
+  ASSERT_EQ(ConvertPicture(dir, "tall.tif", MakeTiff(8, rows, o), idTiff, pages, 0, 0), 0);
+  ASSERT_EQ(pages.size(), 1u);
+  ASSERT_EQ(pages[0].Rows.size(), 65536u);
+  EXPECT_EQ(pages[0].Rows[65535], PlacedRow(rows[65535], 8, 0, 0, 1728));
+  EXPECT_EQ(pages[0].Rows[0], PlacedRow(rows[0], 8, 0, 0, 1728));
+}
