@@ -3,6 +3,9 @@
 #include "app/date_selector.h"
 #include "app/delete_for_conditions.h"
 #include "app/fax_store.h"
+#include "app/main_screen.h"
+#include "app/settings.h"
+#include "core/ini_file.h"
 #include "app/table_model.h"
 #include "app/table_pair.h"
 #include "store_helpers.h"
@@ -467,6 +470,43 @@ TEST_F(FaxLogCleanupTest, AFileThatCannotBeRemovedKeepsItsRecordAndIsReported) {
   for (const char* table : {"QRV.DBF", "QRVREC.DBF"}) {
     EXPECT_EQ(tables::CheckTable(dir_.StdPath() + table), std::vector<std::string>()) << table;
   }
+}
+
+TEST_F(FaxLogCleanupTest, TheMainWindowRebuildsTheIndexesOnlyWhenSomethingWasDeleted) {
+  AddOutgoingSample();
+  AddReceivedSample();
+  store_->RebuildIndexes(nullptr);
+  store_.reset();
+  core::TIniFile(SettingsFileName(dir_.StdPath())).WriteInteger("Modem", "ComPort", 0);
+  Settings() = TSettings();
+  TMainScreen w(dir_.Path());
+  w.FormActivate();
+  for (bool deleteSome : {false, true}) {
+    dialogs_.Clear();
+    dialogs_.forms.push_back([deleteSome](QDialog* d) {
+      auto* form = qobject_cast<TDMForm*>(d);
+      EXPECT_NE(form, nullptr);
+      if (!form) return int(QDialog::Rejected);
+      EXPECT_EQ(form->windowTitle(), QStringLiteral("Fax Log Cleanup Utility"));
+      form->FormActivate();
+      form->SetCurrentPage(TDMForm::kIncomingPage);
+      if (deleteSome) form->DeleteFor(ConditionExpression(ConditionField::From, QStringLiteral("harbour"), true));
+      form->reject();
+      return int(QDialog::Rejected);
+    });
+    w.findChild<QAction*>(QStringLiteral("FaxlogCleanup1"))->trigger();
+    QStringList forms;
+    for (const auto& shown : dialogs_.shown)
+      if (shown.kind == QLatin1String("form")) forms << shown.text;
+    EXPECT_EQ(forms, deleteSome ? (QStringList{QStringLiteral("DMForm"), QStringLiteral("RebuildInd")})
+                                : QStringList{QStringLiteral("DMForm")});
+  }
+  // Packed away with its file; the window lists what is left under the usual filter.
+  TablePair& rec = w.Store().Pair(TableId::Rec);
+  EXPECT_EQ(rec.RecCount(), 2);
+  EXPECT_EQ(rec.QueryText(), kNotDeleted);
+  EXPECT_FALSE(ReceivedFile("FAX00003.QVF"));
+  EXPECT_EQ(w.findChild<QTableView*>(QStringLiteral("RecFaxGrid"))->model()->rowCount(), 2);
 }
 
 }  // namespace
