@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/dialog_service.h"
+#include "app/fax_log_cleanup.h"
 #include "app/fax_store.h"
 #include "app/main_screen.h"
 #include "app/settings.h"
@@ -184,6 +185,29 @@ void BM_DeleteCurrentFax(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_DeleteCurrentFax)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(200);
+
+// Fax Log Cleanup, "Delete All Faxes" on the outgoing page: every record checked and deleted.
+void BM_CleanupDeleteAll(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto sample = std::make_unique<Sample>(static_cast<int>(state.range(0)));
+    auto store = std::make_unique<app::TFaxStore>(sample->Path().toStdString());
+    store->OpenFaxDBF();
+    store->OpenRecFaxDBF();
+    store->SyncOrder(app::TableId::Fax);
+    auto form = std::make_unique<app::TDMForm>(store->Pair(app::TableId::Fax), store->Pair(app::TableId::Rec),
+                                               sample->Path(), nullptr);
+    form->FormActivate();
+    state.ResumeTiming();
+    if (form->DeleteFor(app::kAllFaxesExpression) != state.range(0)) state.SkipWithError("not all deleted");
+    state.PauseTiming();
+    form.reset();
+    store.reset();
+    sample.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_CleanupDeleteAll)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace
 

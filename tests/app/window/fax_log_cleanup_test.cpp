@@ -20,6 +20,8 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QCalendarWidget>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableView>
@@ -140,6 +142,37 @@ TEST(FaxLogCleanupExpressions, AreTheEngineConditionsOfEachCommand) {
   // Only ASCII letters change case, as in the engine's UPPER().
   EXPECT_EQ(ConditionExpression(ConditionField::From, QString::fromUtf8("müller"), true),
             "ALLTRIM(UPPER(FROM))==\"M\xC3\xBCLLER\"");
+}
+
+TEST(DateSelector, ButtonsMoveTheCalendarAndThePanelFollows) {
+  test::App();
+  TDateSelector selector;
+  EXPECT_EQ(selector.windowTitle(), QStringLiteral("Select Date"));
+  EXPECT_EQ(selector.Date(), QDate::currentDate());
+  selector.SetDate(QDate(2024, 2, 29));
+  EXPECT_EQ(selector.PanelText(), QLocale().toString(QDate(2024, 2, 29), QStringLiteral("dddd, MMMM d, yyyy")));
+  auto click = [&](const char* name) { selector.findChild<QPushButton*>(QString::fromLatin1(name))->click(); };
+  click("YearPlus");
+  EXPECT_EQ(selector.Date(), QDate(2025, 2, 28));  // no 29 February in 2025
+  click("MonthPlus");
+  EXPECT_EQ(selector.Date(), QDate(2025, 3, 28));
+  click("MonthMinus");
+  click("MonthMinus");
+  click("YearMinus");
+  EXPECT_EQ(selector.Date(), QDate(2024, 1, 28));
+  EXPECT_EQ(selector.PanelText(), LongDateText(QDate(2024, 1, 28)));
+  // A day picked on the calendar shows in the panel at once; activating it is Ok.
+  selector.findChild<QCalendarWidget*>()->setSelectedDate(QDate(2023, 7, 4));
+  EXPECT_EQ(selector.PanelText(), LongDateText(QDate(2023, 7, 4)));
+  click("TodayButton");
+  EXPECT_EQ(selector.Date(), QDate::currentDate());
+  emit selector.findChild<QCalendarWidget*>()->activated(QDate::currentDate());
+  EXPECT_EQ(selector.result(), int(QDialog::Accepted));
+  for (const char* caption : {"Year-", "Month-", "Today", "Month +", "Year+", "Ok", "Cancel"}) {
+    bool found = false;
+    for (QPushButton* b : selector.findChildren<QPushButton*>()) found = found || b->text() == QLatin1String(caption);
+    EXPECT_TRUE(found) << caption;
+  }
 }
 
 TEST_F(FaxLogCleanupTest, EmptyTablesSayNoneAndOfferNoActions) {
