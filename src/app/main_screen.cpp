@@ -9,6 +9,7 @@
 #include "app/edit_receive_notes.h"
 #include "app/enter_edit.h"
 #include "app/fax_editor.h"
+#include "app/fax_log_cleanup.h"
 #include "app/rich_edit_memo.h"
 #include "app/message_pump.h"
 #include "app/fax_store.h"
@@ -759,7 +760,17 @@ void TMainScreen::mnuPreferencesClick() {
 
 void TMainScreen::FaxlogCleanup1Click() {
   if (Guarded()) return;
-  NotAvailable();  // the cleanup form
+  bool deleted = false;
+  {
+    TDMForm form(store_->Pair(TableId::Fax), store_->Pair(TableId::Rec), dataDir_, this, this);
+    connect(&form, &TDMForm::HelpRequested, this, &TMainScreen::HelpTopic);
+    CenterOver(&form, this);
+    Dialogs().Exec(&form);
+    deleted = form.AnythingDeleted();
+  }
+  RefreshGrids();
+  if (deleted) RebuildIndexes();
+  SetButtons();
 }
 
 void TMainScreen::ConfigurationInformation1Click() { ShowConfigurationInfo(this, dataDir_, IniFile()); }

@@ -7,6 +7,7 @@
 #include "app/dialog_service.h"
 #include "app/enter_edit.h"
 #include "app/fax_editor.h"
+#include "app/fax_log_cleanup.h"
 #include "app/find_modem_form.h"
 #include "app/help_browser.h"
 #include "app/init_string_helper_form.h"
@@ -322,6 +323,12 @@ int main(int argc, char** argv) {
     qv::app::THelpBrowser help;
     help.ShowTopic(qv::app::kHelpModemPage);
     if (!Shoot(help, outDir + QStringLiteral("help-browser.png"))) rc = 1;
+    {
+      qv::app::TDMForm cleanup(window.Store().Pair(TableId::Fax), window.Store().Pair(TableId::Rec),
+                               dataDir, &window, &window);
+      cleanup.resize(880, 360);
+      if (!Shoot(cleanup, outDir + QStringLiteral("fax-log-cleanup.png"))) rc = 1;
+    }
     window.close();
   }
   qv::app::SetDialogs(nullptr);

@@ -1,9 +1,13 @@
 #pragma once
 // A read-only Qt model over one table's visible records in their current order, for the grids.
+// It holds the record numbers of the rows only (taken from the order's index when that lists
+// exactly the visible records) and reads the records of the rows a view asks for, a window at
+// a time, so a table of any size opens and scrolls at once.
 
 #include <QAbstractTableModel>
 #include <QStringList>
 
+#include <cstdint>
 #include <vector>
 
 namespace qv::app {
@@ -13,13 +17,18 @@ class TablePair;
 class TTableModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum class Kind { Text, Date, Number, SentYesNo };
+  enum class Kind { Text, Date, Number, SentYesNo, DeletedYesNo };
   struct Column {
     const char* field;
     const char* label;
     int chars;  // display width in characters
     Kind kind = Kind::Text;
   };
+
+  // Rows read together when a view asks for one that is not at hand, and how many such
+  // windows are kept.
+  static constexpr int kWindowRows = 128;
+  static constexpr int kKeptWindows = 8;
 
   TTableModel(TablePair& table, std::vector<Column> columns, QObject* parent = nullptr);
 
@@ -29,7 +38,7 @@ class TTableModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
 
-  // Reads the visible records again (nothing while suspended); the table keeps its position.
+  // Takes the visible records again (nothing while suspended); the table keeps its position.
   void Reload();
   // While a table closes and reopens the grid shows nothing of it; the end reloads.
   void BeginSuspend();
@@ -38,6 +47,7 @@ class TTableModel : public QAbstractTableModel {
 
   int ColumnChars(int column) const;
   Kind ColumnKind(int column) const { return columns_.at(column).kind; }
+  const Column& ColumnAt(int column) const { return columns_.at(column); }
   int RecNoOfRow(int row) const;
   int RowOfCurrent() const;       // the row of the table's current record, -1 when none
   bool MakeCurrent(int row);      // moves the table to the row's record
@@ -46,13 +56,19 @@ class TTableModel : public QAbstractTableModel {
   QString CellText(const Column& column);
 
  private:
-  struct Row {
-    int recNo;
-    QStringList cells;
+  struct Window {
+    int first = -1;               // first row, -1 when unused
+    std::vector<QStringList> cells;
+    uint64_t used = 0;            // for dropping the least recently used window
   };
+  QString CellTextFrom(const Column& column, const std::vector<uint8_t>& raw) const;
+  const QStringList& RowCells(int row) const;
+
   TablePair& table_;
   std::vector<Column> columns_;
-  std::vector<Row> rows_;
+  std::vector<uint32_t> recNos_;
+  mutable std::vector<Window> windows_;
+  mutable uint64_t useClock_ = 0;
   int suspended_ = 0;
   int currentRecNo_ = 0;
 };

@@ -2,10 +2,13 @@
 
 #include "tables/data_set.h"
 #include "tables/xbase_component.h"
+#include "tables/expression.h"
+#include "tables/work_area.h"
 #include "tables/xb_engine.h"
 #include "tables/xbase_date.h"
 
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 namespace qv::app {
@@ -16,19 +19,19 @@ namespace {
 
 // The engine is checked once, and the program's environment applied: deleted records are
 // invisible to every navigation.
-void InitTableEngine() {
-  static const bool done = [] {
+tb::TXBaseEnv& InitTableEngine() {
+  static tb::TXBaseEnv* env = [] {
     try {
       tb::StartTableEngine();
     } catch (const std::exception&) {
       // Every opening then fails and the window reports it.
     }
-    static tb::TXBaseEnv env;
-    env.SetDeleted(true);
+    static tb::TXBaseEnv theEnv;
+    theEnv.SetDeleted(true);
     tb::xb_SysProp(tb::xspOptimize, 0);
-    return true;
+    return &theEnv;
   }();
-  (void)done;
+  return *env;
 }
 
 // Runs a data set or TXBase operation; the binding reports failures by exceptions, the fax
@@ -58,6 +61,7 @@ struct TablePair::Impl {
   tb::TTable table;
   tb::TDataSource source{&table};
   tb::TXBase xbase;
+  std::unique_ptr<tb::Expression> condition;
 
   Impl() { xbase.SetDataSource(&source); }
   tb::TField* Field(const std::string& name) { return table.Active() ? table.FindField(name) : nullptr; }
@@ -207,6 +211,35 @@ bool TablePair::DeleteRecord() {
   return Try([&] { impl_->table.Delete(); });
 }
 
+std::vector<uint32_t> TablePair::VisibleRecNos() {
+  if (!IsOpen()) return {};
+  return TryValue(std::vector<uint32_t>(), [&] { return impl_->table.Bookmarks(); });
+}
+
+bool TablePair::ReadRecord(int recNo, std::vector<uint8_t>& raw) {
+  if (!IsOpen() || recNo < 1) return false;
+  return TryValue(false, [&] { return impl_->table.FetchRecord(static_cast<uint32_t>(recNo), raw); });
+}
+
+std::string TablePair::FieldStringFrom(const std::vector<uint8_t>& raw, const std::string& field) {
+  tb::TField* f = impl_->Field(field);
+  if (!f) return std::string();
+  std::string text = f->StoredText(raw);
+  const size_t end = text.find_last_not_of(' ');
+  text.resize(end == std::string::npos ? 0 : end + 1);
+  return text;
+}
+
+std::string TablePair::FieldDateFrom(const std::vector<uint8_t>& raw, const std::string& field) {
+  const std::string text = FieldStringFrom(raw, field);
+  return tb::JdnFromDtos(text) == 0 ? std::string() : text;
+}
+
+bool TablePair::FieldBoolFrom(const std::vector<uint8_t>& raw, const std::string& field) {
+  const std::string text = FieldStringFrom(raw, field);
+  return !text.empty() && (text[0] == 'T' || text[0] == 't' || text[0] == 'Y' || text[0] == 'y');
+}
+
 bool TablePair::CreateNew(const std::string& path, int driver, int fieldCount) {
   return TryValue(false, [&] { return impl_->xbase.CreateNew(path, driver, fieldCount); });
 }
@@ -259,6 +292,39 @@ long TablePair::QueryRecCount() {
   if (!IsOpen()) return 0;
   return TryValue(0L, [&] { return static_cast<long>(impl_->xbase.QueryRecCount()); });
 }
+
+std::string TablePair::QueryText() {
+  if (!IsOpen()) return std::string();
+  return TryValue(std::string(), [&] { return impl_->xbase.DBFilter(); });
+}
+
+bool TablePair::SetCondition(const std::string& expression, std::string* error) {
+  impl_->condition.reset();
+  if (!IsOpen()) {
+    if (error) *error = "The table is not open";
+    return false;
+  }
+  const int previous = tb::xb_Select(impl_->table.WorkArea());
+  try {
+    tb::WorkArea* area = tb::xb_CurrentArea();
+    if (!area) throw std::runtime_error("The table is not open");
+    auto compiled = std::make_unique<tb::Expression>(area->Compile(expression));
+    if (compiled->Type() != tb::XType::Logical) throw std::runtime_error("\"" + expression + "\" is not logical");
+    impl_->condition = std::move(compiled);
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+  }
+  tb::xb_Select(previous);
+  return impl_->condition != nullptr;
+}
+
+bool TablePair::ConditionTrue() {
+  if (!impl_->condition || !impl_->HasCurrent()) return false;
+  const std::vector<uint8_t>& record = impl_->table.ActiveBuffer();
+  return TryValue(false, [&] { return impl_->condition->EvalLogical(record.data(), impl_->table.Bookmark()); });
+}
+
+tb::TXBaseEnv& TablePair::Env() { return InitTableEngine(); }
 
 bool TablePair::BlobToFile(const std::string& field, const std::string& path) {
   if (!IsOpen() || !impl_->HasCurrent()) return false;

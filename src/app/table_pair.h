@@ -2,8 +2,14 @@
 // One table of the fax store as the program uses it: the data set (records, fields, states) and
 // its TXBase companion (creating, index tags, query, pack, memos), over the xBase engine.
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+namespace qv::tables {
+class TXBaseEnv;
+}
 
 namespace qv::app {
 
@@ -34,6 +40,16 @@ class TablePair {
   int RecCount();  // physical records, deleted ones included
   bool Go(int recNo);
   void Refresh();
+
+  // For views of many rows: the visible records in the current order (from the index when it
+  // holds exactly those, without reading records), and one record read without moving.
+  std::vector<uint32_t> VisibleRecNos();
+  bool ReadRecord(int recNo, std::vector<uint8_t>& raw);
+  // A field of such a record: strings without trailing blanks, dates "yyyymmdd" or "".
+  std::string FieldStringFrom(const std::vector<uint8_t>& raw, const std::string& field);
+  std::string FieldDateFrom(const std::vector<uint8_t>& raw, const std::string& field);
+  bool FieldBoolFrom(const std::vector<uint8_t>& raw, const std::string& field);
+  static bool IsDeletedFrom(const std::vector<uint8_t>& raw) { return !raw.empty() && raw[0] == '*'; }
 
   // Fields of the current record; blank fields read as empty, trailing blanks dropped.
   std::string FieldString(const std::string& field);
@@ -66,6 +82,15 @@ class TablePair {
   bool Pack();
   int Query(const std::string& condition);
   long QueryRecCount();
+  std::string QueryText();
+  // A logical xBase expression compiled once over this table's fields, then evaluated by the
+  // engine for each current record. False (and the engine's reason) when it does not compile
+  // or is not logical.
+  bool SetCondition(const std::string& expression, std::string* error = nullptr);
+  bool ConditionTrue();
+
+  // The engine environment of the program (whether navigation shows deleted records).
+  static qv::tables::TXBaseEnv& Env();
   bool BlobToFile(const std::string& field, const std::string& path);
   bool Replace(const std::string& field, int kind, const std::string& value);
 

@@ -11,6 +11,7 @@
 #include "tables/field_format.h"
 #include "tables/file_io.h"
 #include "tables/ui_date_format.h"
+#include "tables/work_area.h"
 #include "tables/xb_engine.h"
 #include "tables/xbase_date.h"
 
@@ -113,6 +114,11 @@ std::string TField::TextFrom(const std::vector<uint8_t>& raw) const {
     case TFieldType::ftBoolean: return t[0] == 'T' ? "True" : "False";
     default: return Trim(t);
   }
+}
+
+std::string TField::StoredText(const std::vector<uint8_t>& raw) const {
+  if (calculated_) return {};
+  return table_->RawTextFrom(*this, raw);
 }
 
 std::string TField::AsString() const {
@@ -675,6 +681,8 @@ std::vector<uint32_t> TTable::Bookmarks() {
   CheckActive();
   Bracket b(*this);
   std::vector<uint32_t> out;
+  // An index that holds exactly the visible records lists them without reading any.
+  if (tables::WorkArea* area = xb_CurrentArea(); area && area->OrderedRecnos(out)) return out;
   for (xb_GoTop(); !xb_Eof(); xb_Skip(1)) out.push_back(xb_RecNo());
   if (recno_ != 0) xb_Go(recno_);
   return out;
@@ -683,15 +691,16 @@ std::vector<uint32_t> TTable::Bookmarks() {
 bool TTable::FetchRecord(uint32_t recno, std::vector<uint8_t>& raw) {
   CheckActive();
   Bracket b(*this);
-  uint32_t here = xb_RecNo();
-  xb_Go(recno);
-  bool ok = !xb_Eof();
-  if (ok) {
-    raw.resize(buffer_.size());
-    ok = xb_GetRecord(raw.data());
+  tables::WorkArea* area = xb_CurrentArea();
+  if (!area || recno < 1 || recno > area->RecCount()) return false;
+  // Read beside the engine's position, which stays where it is.
+  raw.resize(buffer_.size());
+  try {
+    area->Dbf().ReadRecord(recno, raw.data());
+  } catch (const std::exception&) {
+    return false;
   }
-  xb_Go(recno_ != 0 ? recno_ : here);
-  return ok;
+  return true;
 }
 
 uint32_t TTable::RecordCount() {

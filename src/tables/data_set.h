@@ -80,6 +80,8 @@ class TField {
 
   // The value as text from any raw record of this table (for views that show many rows).
   std::string TextFrom(const std::vector<uint8_t>& raw) const;
+  // The field's bytes as the record stores them (dates "yyyymmdd", blanks kept).
+  std::string StoredText(const std::vector<uint8_t>& raw) const;
 
  private:
   friend class TTable;

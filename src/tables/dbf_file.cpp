@@ -250,7 +250,14 @@ void DbfFile::SetTableFlags(uint8_t flags) {
   flags_ = flags;
 }
 
+namespace {
+std::atomic<uint64_t> recordReads{0};
+}  // namespace
+
+uint64_t DbfFile::RecordReads() { return recordReads.load(std::memory_order_relaxed); }
+
 void DbfFile::ReadRecord(uint32_t recno, uint8_t* buf) {
+  recordReads.fetch_add(1, std::memory_order_relaxed);
   if (fd_ < 0) ThrowXb(core::ecNoWorkArea, "Table is not open");
   if (recno < 1 || recno > recCount_) ThrowXb(core::ecNoRecord, "Record " + std::to_string(recno) + " does not exist");
   if (recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -64,6 +65,9 @@ class DbfFile {
   uint16_t HeaderLength() const { return hdrLen_; }
 
   void ReadRecord(uint32_t recno, uint8_t* buf);
+  // Records read by every table of the process so far (cache hits included): lets a test tell
+  // that a view fetched only what it showed.
+  static uint64_t RecordReads();
   void WriteRecord(uint32_t recno, const uint8_t* buf);
   uint32_t AppendRecord(const uint8_t* buf);
 

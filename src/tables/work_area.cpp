@@ -1,6 +1,7 @@
 #include "tables/work_area.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -832,6 +833,35 @@ uint32_t WorkArea::QueryRecCount() {
     if (Visible(rec.data(), r)) ++n;
   }
   return n;
+}
+
+namespace {
+// An expression's text as far as comparing two conditions goes: case and blanks do not count.
+std::string ConditionKey(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != ' ' && c != '\t') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+}  // namespace
+
+bool WorkArea::OrderedRecnos(std::vector<uint32_t>& out) const {
+  IndexTag* t = Tag(order_);
+  if (!t) return false;
+  const std::string forKey = ConditionKey(t->Def().forExpr);
+  if (query_.Valid() && ConditionKey(queryText_) != forKey) return false;
+  if (settings_->deleted && forKey != ".not.deleted()") return false;
+  const KeyStore& ks = t->Keys();
+  const uint32_t count = dbf_.RecordCount();
+  std::vector<uint32_t> recnos;
+  recnos.reserve(ks.Size());
+  for (KeyStore::Pos p = ks.Begin(); !ks.AtEnd(p); ks.Next(p)) {
+    const uint32_t rn = KeyStore::RecnoOf(ks.At(p), t->KeyLen());
+    if (rn >= 1 && rn <= count) recnos.push_back(rn);
+  }
+  if (t->Def().descending) std::reverse(recnos.begin(), recnos.end());
+  out = std::move(recnos);
+  return true;
 }
 
 // ------------------------------------------------------------------ pack

@@ -82,6 +82,10 @@ class WorkArea {
   const std::string& QueryText() const { return queryText_; }
   bool QueryActive() const { return query_.Valid(); }
   uint32_t QueryRecCount();
+  // The visible records in the controlling order, taken from the tag's keys without reading a
+  // record. Only possible when the tag's FOR condition leaves out exactly what the query and
+  // SET DELETED hide; false (and `out` untouched) otherwise.
+  bool OrderedRecnos(std::vector<uint32_t>& out) const;
   Expression Compile(const std::string& text) const;
 
   // Removes deleted records: writes a packed copy beside the table and renames it into place.
