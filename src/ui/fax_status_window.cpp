@@ -165,7 +165,7 @@ void TQvFaxStatus::CreateDisplay() {
   });
   clock_ = new QTimer(display_);
   clock_->setInterval(kClockMs);
-  QObject::connect(clock_, &QTimer::timeout, display_, [this] { RefreshTimes(); });
+  QObject::connect(clock_, &QTimer::timeout, display_, [this] { Refresh(); });
 }
 
 void TQvFaxStatus::DestroyDisplay() {

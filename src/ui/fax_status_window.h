@@ -80,7 +80,7 @@ class TQvFaxStatus : public fax::TQvAbstractFaxStatus {
 
   QWidget* owner_ = nullptr;
   TStandardFaxDisplay* display_ = nullptr;
-  QTimer* clock_ = nullptr;  // keeps the times moving between status events
+  QTimer* clock_ = nullptr;  // keeps times and progress moving between status events
   QElapsedTimer elapsed_;
   QElapsedTimer countdown_;
   int countdownSeconds_ = 0;
