@@ -9,6 +9,8 @@
 #include "app/show_error_form.h"
 #include "app/table_pair.h"
 #include "comm/port_names.h"
+#include "core/error_codes.h"
+#include "core/error_text.h"
 #include "core/ini_file.h"
 #include "faximage/qvf_file.h"
 #include "ui/fax_status_window.h"
@@ -88,6 +90,7 @@ struct SendRun {
   bool statusHiddenAfter = false;
   QString headerLine;
   QString summary;
+  bool cancel = false;  // press the status window's Cancel as soon as it shows
 };
 
 // The rows of each page of a converter-written QVF file (row records), decoded.
@@ -170,6 +173,10 @@ class SendE2eTest : public ::testing::Test {
           run.statusShown = true;
           const QString id = display->Value(QStringLiteral("Remote ID:"))->text();
           if (!id.trimmed().isEmpty()) run.remoteId = id;
+          if (run.cancel) {
+            run.cancel = false;
+            display->CancelButton()->click();
+          }
           if (run.beepsWhileSending < 0 && form->Sending()) {
             // Closing the dialog while the call runs only beeps.
             const int before = dialogs_.beeps;
@@ -312,6 +319,25 @@ TEST_F(SendE2eTest, ABusyNumberEndsInFaxFailureAndTheRecordStaysUnsent) {
   ExpectUnsent(*w, "Called fax number was busy");
   const QStringList log = LogLines();
   EXPECT_TRUE(log.contains(QStringLiteral("Result: Called fax number was busy"))) << log.join(u'\n').toStdString();
+}
+
+TEST_F(SendE2eTest, CancelInTheStatusWindowEndsTheCallAndTheFaxStaysUnsent) {
+  fax::test::TempDir line;
+  fax::test::ModemPair modems(line);
+  ASSERT_TRUE(modems.ready());
+  Configure(modems.a());
+  auto w = Start();
+  Receiver receiver(modems.b(), line.str("in"), line.str("receiver.out"));
+  ASSERT_TRUE(receiver.WaitFor("status 20", 20)) << receiver.Output();
+  SendRun run;
+  run.cancel = true;
+  ScriptSend(run);
+  w->SendButtonClick();
+  ASSERT_TRUE(run.ended);
+  EXPECT_TRUE(run.statusHiddenAfter);
+  EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("Fax Failure")}));
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+  ExpectUnsent(*w, core::ErrorText(core::ecCancelRequested));
 }
 
 TEST_F(SendE2eTest, FailuresBeforeTheCallSayWhyAndLeaveTheRecordUnsent) {
