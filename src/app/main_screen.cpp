@@ -690,22 +690,7 @@ void TMainScreen::DeleteButtonClick() {
   SetButtons();
 }
 
-void TMainScreen::SendButtonClick() {
-  if (receiveMode_) {
-    Dialogs().Information(this, QString::fromLatin1(kSendGuardText));
-    return;
-  }
-  if (CurrentPage() == kIncomingPage) {
-    Dialogs().Information(this, QString::fromLatin1(kSwitchToOutgoingText));
-    return;
-  }
-  if (!store_->HasRecord(TableId::Fax)) {
-    Dialogs().Beep();
-    return;
-  }
-  NotAvailable();  // rendering and the send dialog
-  SetButtons();
-}
+// SendButtonClick: send_command.cpp.
 
 void TMainScreen::ReceiveButtonClick() {
   NotAvailable();  // receive mode

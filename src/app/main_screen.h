@@ -55,6 +55,13 @@ class TMainScreen : public QMainWindow {
   // Refreshes both grids from their tables.
   void RefreshGrids();
 
+  // Renders the current outgoing fax (cover sheet, then document) into one QVF file in the data
+  // directory and sets PageCount(); the caller deletes the file. Empty, after telling the user,
+  // when there is nothing to send or the file cannot be made (no working file is left then).
+  QString CreateFaxFile();
+  // Pages of the last fax rendered by CreateFaxFile.
+  int PageCount() const { return pageCount_; }
+
  public slots:
   void SetButtons();
   void FormActivate();

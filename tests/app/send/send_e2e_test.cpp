@@ -1,0 +1,396 @@
+// Sending from the main window end to end: the window offscreen, a composed fax, the Send command,
+// the Send Fax dialog's "Send Fax Now" through a qvmodem pair on pseudo-terminals, answered by
+// `qvfax receive` in another process; and the sends that fail before or during the call.
+#include "app/fax_store.h"
+#include "app/main_screen.h"
+#include "app/message_pump.h"
+#include "app/send_fax_form.h"
+#include "app/settings.h"
+#include "app/show_error_form.h"
+#include "app/table_pair.h"
+#include "comm/port_names.h"
+#include "core/error_codes.h"
+#include "core/error_text.h"
+#include "core/ini_file.h"
+#include "faximage/qvf_file.h"
+#include "ui/fax_status_window.h"
+
+#include "../../fax/e2e/fax_harness.h"
+#include "../prefs/modem_fixture.h"
+#include "../test_support.h"
+#include "../window/send_helpers.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <fcntl.h>
+
+#include <gtest/gtest.h>
+
+namespace qv::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+// `qvfax receive` as another process, its output in a file.
+class Receiver {
+ public:
+  Receiver(const std::string& device, const std::string& dir, const std::string& out) : out_(out) {
+    fs::create_directories(dir);
+    pid_ = fork();
+    if (pid_ == 0) {
+      int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(fd, 1);
+      dup2(fd, 2);
+      std::vector<std::string> args = {QV_BIN_DIR "/qvfax", "receive", "--device", device, "--dir", dir,
+                                       "--once", "--class", "1", "--station", "REMOTE"};
+      std::vector<char*> argv;
+      for (auto& s : args) argv.push_back(s.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~Receiver() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status;
+      waitpid(pid_, &status, 0);
+    }
+  }
+  std::string Output() const { return fax::test::ReadText(out_); }
+  // Waits (pumping the window) until the output holds the text.
+  bool WaitFor(const std::string& text, int seconds) const {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < seconds * 1000) {
+      if (Output().find(text) != std::string::npos) return true;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return false;
+  }
+
+ private:
+  std::string out_;
+  pid_t pid_ = -1;
+};
+
+// What the scripted run of the Send Fax dialog saw.
+struct SendRun {
+  bool ended = false;
+  bool statusShown = false;
+  QString remoteId;
+  int beepsWhileSending = -1;
+  bool statusHiddenAfter = false;
+  QString headerLine;
+  QString summary;
+  bool cancel = false;  // press the status window's Cancel as soon as it shows
+};
+
+// The rows of each page of a converter-written QVF file (row records), decoded.
+std::vector<fax::test::PageRows> RenderedRows(const std::string& file) {
+  std::vector<fax::test::PageRows> out;
+  const std::string bytes = fax::test::ReadText(file);
+  if (bytes.size() < 64) return out;
+  auto u8 = [&](size_t i) { return uint8_t(bytes[i]); };
+  const int count = u8(32) | (u8(33) << 8);
+  size_t pos = 64;
+  for (int p = 0; p < count && pos + 16 <= bytes.size(); ++p) {
+    const uint32_t len = u8(pos) | (u8(pos + 1) << 8) | (u8(pos + 2) << 16) | (uint32_t(u8(pos + 3)) << 24);
+    pos += 16;
+    std::vector<uint8_t> stream;
+    for (size_t r = pos; r + 2 <= pos + len;) {
+      const size_t rl = u8(r) | (u8(r + 1) << 8);
+      stream.insert(stream.end(), bytes.begin() + long(r + 2), bytes.begin() + long(r + 2 + rl));
+      r += 2 + rl;
+    }
+    fax::test::PageRows rows;
+    faximage::T4Decoder decoder([&](std::span<const uint8_t> row) { rows.raster.emplace_back(row.begin(), row.end()); });
+    decoder.startPage();
+    decoder.feed(stream.data(), stream.size());
+    out.push_back(std::move(rows));
+    pos += len;
+  }
+  return out;
+}
+
+class SendE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::App();
+    ConnectMessageLoop();
+  }
+
+  // The settings of the data directory; COM1 leads to `device`.
+  void Configure(const std::string& device, const std::function<void(TSettings&)>& adjust = {}) {
+    core::TIniFile(lab_.Ini()).WriteString("Ports", "COM1", device);
+    TSettings s;
+    s.ComPort = 0;
+    s.FaxClass = 1;
+    s.Name = "Ann Example";
+    s.Fax = "555 0199";
+    s.DialAttempts = 1;
+    s.RetryWait = 5;
+    s.DialPrefix = "";
+    s.DialSuffix = "#77";
+    s.SuffixDisable = true;  // dialled without it, but kept
+    if (adjust) adjust(s);
+    SaveSettings(s, lab_.Ini());
+  }
+
+  std::unique_ptr<TMainScreen> Start() {
+    auto w = test::StartReadyWindow(lab_.Path());
+    EXPECT_TRUE(test::AddFaxWithMemos(w->Store(), test::RtfPages(2, "Cover"), test::RtfPages(3, "Document"),
+                                      "Ann Example", "5550100", "Figures"));
+    w->RefreshGrids();
+    w->SetButtons();
+    dialogs_.Clear();
+    return w;
+  }
+
+  // Scripts the Send Fax dialog: Send Fax Now, wait for the attempt to end, Close.
+  void ScriptSend(SendRun& run, int seconds = 120) {
+    dialogs_.forms.push_back([this, &run, seconds](QDialog* d) {
+      auto* form = qobject_cast<TSendFaxForm*>(d);
+      EXPECT_NE(form, nullptr);
+      if (!form) return int(QDialog::Rejected);
+      form->show();
+      run.summary = form->findChild<QPlainTextEdit*>(QStringLiteral("SetupDisplayMemo"))->toPlainText();
+      QObject::connect(form, &TSendFaxForm::attemptEnded, form, [&run] { run.ended = true; });
+      form->findChild<QPushButton*>(QStringLiteral("SendFaxButton"))->click();
+      QElapsedTimer clock;
+      clock.start();
+      while (!run.ended && clock.elapsed() < seconds * 1000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ui::TStandardFaxDisplay* display = form->FaxStatus().Display();
+        if (display && display->isVisible()) {
+          run.statusShown = true;
+          const QString id = display->Value(QStringLiteral("Remote ID:"))->text();
+          if (!id.trimmed().isEmpty()) run.remoteId = id;
+          if (run.cancel) {
+            run.cancel = false;
+            display->CancelButton()->click();
+          }
+          if (run.beepsWhileSending < 0 && form->Sending()) {
+            // Closing the dialog while the call runs only beeps.
+            const int before = dialogs_.beeps;
+            form->findChild<QPushButton*>(QStringLiteral("CloseButton"))->click();
+            run.beepsWhileSending = dialogs_.beeps - before;
+            EXPECT_TRUE(form->isVisible());
+          }
+        }
+      }
+      ui::TStandardFaxDisplay* display = form->FaxStatus().Display();
+      run.statusHiddenAfter = !display || !display->isVisible();
+      run.headerLine = form->HeaderLine();
+      EXPECT_FALSE(form->Sending());
+      form->findChild<QPushButton*>(QStringLiteral("CloseButton"))->click();
+      EXPECT_FALSE(form->isVisible());
+      return int(QDialog::Rejected);
+    });
+  }
+
+  QStringList Forms() const {
+    QStringList out;
+    for (const auto& s : dialogs_.shown)
+      if (s.kind == QLatin1String("form")) out << s.caption;
+    return out;
+  }
+  QStringList LogLines() const {
+    QFile f(lab_.Path() + QString::fromLatin1(kSendLogFile));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromLocal8Bit(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  }
+  QStringList WorkFiles() const {
+    QStringList all;
+    for (const char* p : {"QRV_*.QVF", "QRVAX*.QVF", "_TMP.BMP", "Eraseme.rtf"})
+      all += test::FilesLike(lab_.Path(), QString::fromLatin1(p));
+    return all;
+  }
+  // The record is unsent, with PAGES and PHONE from the dialog and the result text.
+  void ExpectUnsent(TMainScreen& w, const std::string& result) {
+    TablePair& fax = w.Store().Pair(TableId::Fax);
+    EXPECT_FALSE(fax.FieldBool("SENT"));
+    EXPECT_EQ(fax.FieldDate("DATESENT"), "");
+    EXPECT_EQ(fax.FieldString("TIMESENT"), "");
+    EXPECT_EQ(fax.FieldString("LASTRESULT"), result);
+    EXPECT_EQ(fax.FieldInt("PAGES"), 5);
+    EXPECT_EQ(fax.FieldString("PHONE"), "5550100");
+    EXPECT_TRUE(WorkFiles().isEmpty()) << WorkFiles().join(u' ').toStdString();
+  }
+
+  test::ModemLab lab_;
+  test::ScriptedDialogs dialogs_;
+};
+
+TEST_F(SendE2eTest, AComposedFaxGoesOutFromTheMainWindowAndTheRecordSaysSent) {
+  fax::test::TempDir line;
+  fax::test::ModemPair modems(line);
+  ASSERT_TRUE(modems.ready());
+  Configure(modems.a());
+  auto w = Start();
+
+  // The pages as the renderer makes them, to compare with what arrives.
+  const QString rendered = w->CreateFaxFile();
+  ASSERT_FALSE(rendered.isEmpty());
+  const auto sentRows = RenderedRows(rendered.toStdString());
+  QFile::remove(rendered);
+  ASSERT_EQ(sentRows.size(), 5u);
+
+  Receiver receiver(modems.b(), line.str("in"), line.str("receiver.out"));
+  ASSERT_TRUE(receiver.WaitFor("status 20", 20)) << receiver.Output();
+  SendRun run;
+  ScriptSend(run);
+  auto* sendButton = w->findChild<QToolButton*>(QStringLiteral("SendButton"));
+  ASSERT_TRUE(sendButton->isEnabled());
+  sendButton->click();
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_TRUE(run.statusShown);
+  EXPECT_TRUE(run.statusHiddenAfter);
+  EXPECT_EQ(run.remoteId.trimmed(), QStringLiteral("REMOTE"));
+  EXPECT_EQ(run.beepsWhileSending, 1);
+  EXPECT_TRUE(run.headerLine.startsWith(QStringLiteral("Sent by: Ann Example             $I          ")))
+      << run.headerLine.toStdString();
+  EXPECT_TRUE(run.summary.startsWith(QStringLiteral("Communications Port: COM1\nFax Class: Class 1\n")));
+  EXPECT_EQ(dialogs_.Infos(), QStringList{QStringLiteral("Fax sent successfully")});
+  EXPECT_EQ(Forms(), QStringList{QStringLiteral("Send Fax")});
+
+  TablePair& fax = w->Store().Pair(TableId::Fax);
+  EXPECT_EQ(fax.FieldString("LASTRESULT"), "Sent");
+  EXPECT_TRUE(fax.FieldBool("SENT"));
+  EXPECT_EQ(fax.FieldDate("DATESENT"), QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString());
+  const QTime at = QTime::fromString(QString::fromStdString(fax.FieldString("TIMESENT")), QStringLiteral("hh:mm"));
+  ASSERT_TRUE(at.isValid()) << fax.FieldString("TIMESENT");
+  EXPECT_LE(std::abs(at.secsTo(QTime::currentTime())), 180);
+  EXPECT_EQ(fax.FieldInt("PAGES"), 5);
+  EXPECT_TRUE(WorkFiles().isEmpty()) << WorkFiles().join(u' ').toStdString();
+  // The suffix was not dialled, but is still kept.
+  EXPECT_EQ(Settings().DialSuffix, "#77");
+  EXPECT_TRUE(Settings().SuffixDisable);
+
+  const QStringList log = LogLines();
+  ASSERT_FALSE(log.isEmpty());
+  EXPECT_TRUE(log.first().startsWith(QStringLiteral("Start:")));
+  for (const char* l : {"Opening com port: COM1", "Opened com port OK", "Checking for modem", "Desired BPS: 9600",
+                        "Negotiate between pages: OFF", "Fax#: 5550100", "Dial Prefix: ", "Fax Class: Class 1",
+                        "StationID: 555 0199", "User INIT String: ", "Result: OK"})
+    EXPECT_TRUE(log.contains(QString::fromLatin1(l))) << l << "\n" << log.join(u'\n').toStdString();
+  EXPECT_FALSE(log.contains(QStringLiteral("Dial Suffix: #77")));
+  EXPECT_TRUE(log.last().startsWith(QStringLiteral("Finish: ")));
+
+  // The far side got five pages: below the header line, the rendered rows pixel for pixel.
+  ASSERT_TRUE(receiver.WaitFor("1 fax received", 20)) << receiver.Output();
+  std::vector<std::string> files;
+  for (auto& e : fs::directory_iterator(line.path() / "in")) files.push_back(e.path().string());
+  ASSERT_EQ(files.size(), 1u);
+  std::vector<fax::test::ReceivedPage> pages;
+  std::string station;
+  ASSERT_TRUE(fax::test::ReadReceived(files[0], pages, &station));
+  ASSERT_EQ(pages.size(), 5u);
+  for (size_t p = 0; p < pages.size(); ++p) {
+    EXPECT_TRUE(pages[p].flags & faximage::pfHighRes) << p;
+    EXPECT_TRUE(fax::test::PageMatches(pages[p], sentRows[p])) << "page " << p + 1;
+  }
+}
+
+TEST_F(SendE2eTest, ABusyNumberEndsInFaxFailureAndTheRecordStaysUnsent) {
+  fax::test::TempDir line;
+  fax::test::ModemPair modems(line, {"--dial-result", "busy"});
+  ASSERT_TRUE(modems.ready());
+  Configure(modems.a(), [](TSettings& s) {
+    s.DialAttempts = 2;
+    s.RetryWait = 1;
+  });
+  auto w = Start();
+  SendRun run;
+  ScriptSend(run);
+  w->SendButtonClick();
+  ASSERT_TRUE(run.ended);
+  EXPECT_TRUE(run.statusShown);
+  EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("Fax Failure")}));
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+  ExpectUnsent(*w, "Called fax number was busy");
+  const QStringList log = LogLines();
+  EXPECT_TRUE(log.contains(QStringLiteral("Result: Called fax number was busy"))) << log.join(u'\n').toStdString();
+}
+
+TEST_F(SendE2eTest, CancelInTheStatusWindowEndsTheCallAndTheFaxStaysUnsent) {
+  fax::test::TempDir line;
+  fax::test::ModemPair modems(line);
+  ASSERT_TRUE(modems.ready());
+  Configure(modems.a());
+  auto w = Start();
+  Receiver receiver(modems.b(), line.str("in"), line.str("receiver.out"));
+  ASSERT_TRUE(receiver.WaitFor("status 20", 20)) << receiver.Output();
+  SendRun run;
+  run.cancel = true;
+  ScriptSend(run);
+  w->SendButtonClick();
+  ASSERT_TRUE(run.ended);
+  EXPECT_TRUE(run.statusHiddenAfter);
+  EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("Fax Failure")}));
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+  ExpectUnsent(*w, core::ErrorText(core::ecCancelRequested));
+}
+
+TEST_F(SendE2eTest, FailuresBeforeTheCallSayWhyAndLeaveTheRecordUnsent) {
+  // A port that leads nowhere.
+  Configure(lab_.Device(1));
+  auto w = Start();
+  SendRun run;
+  ScriptSend(run, 30);
+  w->SendButtonClick();
+  ASSERT_TRUE(run.ended);
+  EXPECT_FALSE(run.statusShown);
+  EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("Error Opening Communications Port")}));
+  ExpectUnsent(*w, "Error Opening Communications Port");
+  QStringList log = LogLines();
+  EXPECT_TRUE(log.contains(QStringLiteral("Error opening com port: COM1")));
+  w->close();
+  w.reset();
+
+  // A modem that never answers, stopped with OK.
+  {
+    test::VirtualModem& silent = lab_.Modem(1, {"--silent"});
+    ASSERT_TRUE(silent.Ready());
+    auto w2 = Start();
+    dialogs_.Clear();
+    SendRun run2;
+    ScriptSend(run2, 60);
+    w2->SendButtonClick();
+    ASSERT_TRUE(run2.ended);
+    EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("No Response From Modem")}));
+    ExpectUnsent(*w2, "No Response From Modem");
+    log = LogLines();
+    EXPECT_TRUE(log.contains(QStringLiteral("Error checking for modem")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Exit")));
+    w2->close();
+  }
+}
+
+TEST_F(SendE2eTest, ARefusedResetStringStopsTheSession) {
+  test::VirtualModem& modem = lab_.Modem(1, {"--refuse", "S95=1"});
+  ASSERT_TRUE(modem.Ready());
+  Configure(lab_.Device(1), [](TSettings& s) { s.ResetString = "ATS95=1"; });
+  auto w = Start();
+  SendRun run;
+  ScriptSend(run, 60);
+  w->SendButtonClick();
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("Unable to Continue")}));
+  ExpectUnsent(*w, "Unable to Continue");
+  const QStringList log = LogLines();
+  EXPECT_TRUE(log.contains(QStringLiteral("Sending reset string: ATS95=1")));
+  EXPECT_TRUE(log.contains(QStringLiteral("Failure sending reset string: ATS95=1")));
+  EXPECT_TRUE(log.contains(QStringLiteral("Exiting...")));
+}
+
+}  // namespace
+}  // namespace qv::app
