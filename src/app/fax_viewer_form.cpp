@@ -13,7 +13,6 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QShowEvent>
-#include <QSplitter>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -64,7 +63,9 @@ TFaxViewer::TFaxViewer(const std::string& iniFile, QWidget* parent) : QDialog(pa
   menuBar_->setObjectName(QStringLiteral("MainMenu1"));
   layout->setMenuBar(menuBar_);
 
-  auto* split = new QSplitter(Qt::Horizontal, this);
+  auto* split = new QWidget(this);
+  auto* pageRow = new QHBoxLayout(split);
+  pageRow->setContentsMargins(0, 0, 0, 0);
   Thumbnails_ = new qv::ui::TQvFaxThumbnails(split);
   FaxViewer_ = new qv::ui::TQvFaxViewer(split);
   FaxViewer_->setAccessibleName(QStringLiteral("Fax page"));
@@ -75,9 +76,8 @@ TFaxViewer::TFaxViewer(const std::string& iniFile, QWidget* parent) : QDialog(pa
   font.setPixelSize(kViewerFontPixels);
   font.setBold(true);
   FaxViewer_->setFont(font);
-  split->addWidget(Thumbnails_);
-  split->addWidget(FaxViewer_);
-  split->setStretchFactor(1, 1);
+  pageRow->addWidget(Thumbnails_);
+  pageRow->addWidget(FaxViewer_, 1);
   layout->addWidget(split, 1);
 
   auto* panel = new QWidget(this);
