@@ -535,6 +535,11 @@ void TQvCustomFaxViewer::ScrollHome() {
 
 void TQvCustomFaxViewer::keyPressEvent(QKeyEvent* e) {
   if (marking_) return;
+  if (e->matches(QKeySequence::Copy) && marked_) {
+    CopyToClipboard();
+    e->accept();
+    return;
+  }
   const bool ctrl = e->modifiers() & Qt::ControlModifier;
   const int steps = ctrl ? kPageScrollSteps : 1;
   QScrollBar* v = verticalScrollBar();
