@@ -134,9 +134,12 @@ QImage RenderPageImage(const PageBitmap& page, int width, int height, QRgb fg, Q
           const uint8_t byte = page.inverted ? uint8_t(~row[xb]) : row[xb];
           if (byte == 0) continue;  // fax pages are mostly white: skip whole bytes
           any = true;
-          for (int bit = 0; bit < 8; ++bit) {
+          // Only the black bits: one step per set bit, highest (leftmost pixel) first.
+          for (unsigned bits = byte; bits != 0;) {
+            const int bit = __builtin_clz(bits) - 24;
+            bits &= ~(0x80u >> bit);
             const int x = xb * 8 + bit;
-            if (x < w && (byte & (0x80 >> bit))) ++acc[size_t(colOf[size_t(x)])];
+            if (x < w) ++acc[size_t(colOf[size_t(x)])];
           }
         }
       }
