@@ -482,7 +482,8 @@ void TQvCustomFaxViewer::FitToWindow(bool wholePage) {
   EndUpdate();
 }
 
-// Decode settings apply to pages decoded from now on; the kept pages are decoded again.
+// Decode settings (auto-scale, white space) apply to the pages decoded from now on, as with a
+// newly assigned file.
 void TQvCustomFaxViewer::SetAutoScaleMode(TAutoScaleMode mode) {
   if (mode == autoScale_) return;
   autoScale_ = mode;

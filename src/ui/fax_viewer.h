@@ -139,7 +139,8 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
   // The marked block as a two-colour image in page pixels, as the clipboard gets it.
   QImage MarkedImage() const;
 
-  // The current page bitmap (1 = white), or nullptr.
+  // The current page bitmap as decoded and turned (PageBitmap::black tells a pixel's colour), or
+  // nullptr.
   const qv::faximage::PageBitmap* CurrentBitmap() const;
   // A page's bitmap: the kept one, or a fresh decode (raises on error); turned like the others.
   qv::faximage::PageBitmap PageBitmapOf(int page);
