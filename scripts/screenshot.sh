@@ -4,7 +4,9 @@
 # and About box as quick-setup.png and about.png), the fax editor's three pages
 # (editor-recipient.png, editor-cover.png, editor-document.png), the preferences wizard's pages
 # (preferences-1.png ... preferences-9.png), the fax log cleanup (fax-log-cleanup.png), the modem
-# dialogs, with a virtual modem on COM2, and the Send Fax dialog and the fax status window of a real send to a virtual modem pair.
+# dialogs, with a virtual modem on COM2, the Send Fax dialog and the fax status window of a real
+# send to a virtual modem pair, the fax viewer (viewer.png, viewer-200.png, viewer-rotated.png),
+# the print options and print status (pre-print.png, print-status.png).
 # Runs on Qt's offscreen platform, so it needs no display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,4 +22,6 @@ ls -l docs/screenshots/main-outgoing.png docs/screenshots/main-incoming.png \
   docs/screenshots/find-modem.png docs/screenshots/check-fax-class.png docs/screenshots/init-string-helper.png \
   docs/screenshots/error-dialog.png docs/screenshots/configuration-info.png docs/screenshots/help-browser.png \
   docs/screenshots/fax-log-cleanup.png \
-  docs/screenshots/send-fax.png docs/screenshots/fax-status.png
+  docs/screenshots/send-fax.png docs/screenshots/fax-status.png \
+  docs/screenshots/viewer.png docs/screenshots/viewer-200.png docs/screenshots/viewer-rotated.png \
+  docs/screenshots/pre-print.png docs/screenshots/print-status.png

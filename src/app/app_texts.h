@@ -20,5 +20,7 @@ inline constexpr const char* kReindexCaption = "REINDEX";
 inline constexpr const char* kReceivingExitText = "You are receiving a fax. Exit the program?";
 inline constexpr const char* kFaxFileMissingText = "Fax file is missing";
 inline constexpr const char* kPreparingViewText = "Preparing files for viewing...";
+inline constexpr const char* kLoadingViewerText = "Loading viewer...";
+inline constexpr const char* kCreateFaxFailedText = "Error creating fax file";
 
 }  // namespace qv::app

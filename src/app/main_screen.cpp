@@ -10,6 +10,8 @@
 #include "app/enter_edit.h"
 #include "app/fax_editor.h"
 #include "app/fax_log_cleanup.h"
+#include "app/fax_viewer_form.h"
+#include "app/pre_print_form.h"
 #include "app/rich_edit_memo.h"
 #include "app/message_pump.h"
 #include "app/fax_store.h"
@@ -22,6 +24,8 @@
 #include "app/table_model.h"
 #include "app/table_pair.h"
 #include "comm/port_names.h"
+#include "ui/fax_printer.h"
+#include "ui/fax_printer_status.h"
 #include "ui/rich_edit.h"
 
 #include <QAction>
@@ -704,7 +708,6 @@ void TMainScreen::PrintbuttonClick() {
 }
 
 void TMainScreen::ViewOrPrint(bool print) {
-  Q_UNUSED(print);
   const bool incoming = CurrentPage() == kIncomingPage;
   if (!store_->HasRecord(incoming ? TableId::Rec : TableId::Fax)) {
     Dialogs().Beep();
@@ -713,19 +716,57 @@ void TMainScreen::ViewOrPrint(bool print) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   SetStatus(QString::fromLatin1(kPreparingViewText));
   PumpMessages();
-  bool missing = false;
-  if (incoming) {
-    const QString file = ReceiveFilePath(dataDir_, FieldText(store_->Pair(TableId::Rec), "FAXFILE"));
-    missing = file.isEmpty() || !QFileInfo(file).isFile();
+  auto restore = [this] {
+    QApplication::restoreOverrideCursor();
+    SetStatus(QString());
+    SetButtons();
+  };
+  if (!incoming) {
+    restore();
+    NotAvailable();  // outgoing faxes are rendered to a fax file by the send flow first
+    return;
   }
-  QApplication::restoreOverrideCursor();
-  SetStatus(QString());
-  if (missing) {
+  TablePair& rec = store_->Pair(TableId::Rec);
+  const QString file = ReceiveFilePath(dataDir_, FieldText(rec, "FAXFILE"));
+  if (file.isEmpty() || !QFileInfo(file).isFile()) {
+    restore();
     Dialogs().Information(this, QString::fromLatin1(kFaxFileMissingText));
-  } else {
-    NotAvailable();  // the viewer, the printing dialog and outgoing rendering
+    return;
   }
-  SetButtons();
+  const QString joint(13, QLatin1Char(' '));
+  const QString header = QStringLiteral("From: ") + FieldText(rec, "FROM").trimmed() + joint +
+                         QStringLiteral("Received: ") +
+                         QString::fromStdString(store_->GetDatetimeAsString(false)) + joint +
+                         QStringLiteral("Fax File: ") + QDir::toNativeSeparators(file).toLower();
+  if (print) {
+    QApplication::restoreOverrideCursor();
+    bool rangeSet = false;  // the whole fax is offered every time
+    RunPrintFlow(this, FaxPrinter(), file, header, 0, rangeSet, IniFile());
+  } else {
+    SetStatus(QString::fromLatin1(kLoadingViewerText));
+    TFaxViewer viewer(IniFile(), this);
+    viewer.FaxFileName = file;
+    viewer.PrintHeaderText = header;
+    QApplication::restoreOverrideCursor();
+    Dialogs().Exec(&viewer);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  restore();
+}
+
+qv::ui::TQvFaxPrinter& TMainScreen::FaxPrinter() {
+  if (!faxPrinter_) {
+    faxPrinter_ = new qv::ui::TQvFaxPrinter(this);
+    auto* status = new qv::ui::TQvFaxPrinterStatus(this);
+    status->setObjectName(QStringLiteral("PrinterStatus"));
+    faxPrinter_->SetStatusDisplay(status);
+    auto* log = new qv::ui::TQvFaxPrinterLog(faxPrinter_);
+    log->SetLogFileName(dataDir_ + QStringLiteral("FAXPRINT.LOG"));
+    faxPrinter_->SetFaxPrinterLog(log);
+    faxPrinter_->ExecDialog = [](QDialog* d) { return Dialogs().Exec(d); };
+    connect(faxPrinter_, &qv::ui::TQvFaxPrinter::FaxPrintStatus, this, [] { QApplication::processEvents(); });
+  }
+  return *faxPrinter_;
 }
 
 void TMainScreen::mnuCoverClick() {

@@ -16,6 +16,10 @@ class QTableView;
 class QToolButton;
 class QSoundEffect;
 
+namespace qv::ui {
+class TQvFaxPrinter;
+}
+
 namespace qv::app {
 
 class TFaxEditor;
@@ -61,6 +65,10 @@ class TMainScreen : public QMainWindow {
   QString CreateFaxFile();
   // Pages of the last fax rendered by CreateFaxFile.
   int PageCount() const { return pageCount_; }
+  // The window's own fax printer (status window and print log in the data directory), for the
+  // Print command and print on receipt: set FileName, range and options, then PrintFax(); or use
+  // TQvFaxPrinter::PrintFaxFile for a one-call print.
+  qv::ui::TQvFaxPrinter& FaxPrinter();
 
  public slots:
   void SetButtons();
@@ -167,6 +175,7 @@ class TMainScreen : public QMainWindow {
   TTableModel* recModel_ = nullptr;
   QLabel* status_ = nullptr;
   QSoundEffect* sound_ = nullptr;
+  qv::ui::TQvFaxPrinter* faxPrinter_ = nullptr;
 };
 
 }  // namespace qv::app

@@ -30,7 +30,14 @@
 #include "rtf/rtf_reader.h"
 #include "ui/document_fax.h"
 #include "ui/fax_status_window.h"
+#include "app/fax_viewer_form.h"
+#include "app/pre_print_form.h"
+#include "ui/fax_printer.h"
+#include "ui/fax_printer_status.h"
+#include "ui/fax_viewer.h"
 #include "ui/rich_edit.h"
+#include <QCheckBox>
+#include <QSpinBox>
 
 #include <QApplication>
 #include <QDialog>
@@ -334,6 +341,64 @@ bool ShootSend(QWidget* window, const QString& dataDir, const QString& outDir) {
   return ok;
 }
 
+// A received fax of two pages of a letter, for the viewer's pictures.
+bool WriteSampleFax(const QString& file) {
+  qv::rtf::Document doc;
+  auto para = [&](const std::string& text, int halfPoints, bool bold, bool breakBefore = false) {
+    qv::rtf::Paragraph p;
+    p.format.spaceAfter = 160;
+    p.format.pageBreakBefore = breakBefore;
+    qv::rtf::Run r;
+    r.text = text;
+    r.format.halfPoints = halfPoints;
+    r.format.bold = bold;
+    p.runs.push_back(r);
+    doc.paragraphs.push_back(p);
+  };
+  para("Harbour Supplies Ltd", 40, true);
+  para("Invoice 4471", 28, true);
+  for (int i = 0; i < 6; ++i)
+    para("Please find attached the signed purchase order for the spring delivery. Our accounts "
+         "department will settle the invoice within thirty days of receipt. The warehouse closes "
+         "early on Friday, so plan the pickup before noon.", 22, false);
+  para("Page two: terms of delivery", 28, true, true);
+  for (int i = 0; i < 4; ++i)
+    para("Goods remain our property until paid in full. Kindly return the enclosed form with "
+         "your bank details and a contact number.", 22, false);
+  qv::ui::DocumentFaxOptions options;
+  options.stationId = "+1 212 555 0187";
+  return qv::ui::WriteDocumentFax(doc, file.toStdString(), options) == 0;
+}
+
+// The fax viewer at two zoom levels and turned, the print options and the print status window.
+bool ShootViewer(QWidget* window, const QString& dataDir, const QString& outDir) {
+  const QString fax = dataDir + QStringLiteral("receive/FAX00003.QVF");
+  if (!QFileInfo::exists(fax) && !WriteSampleFax(fax)) return false;
+  qv::app::TFaxViewer viewer(qv::app::SettingsFileName(dataDir.toStdString()), window);
+  viewer.FaxFileName = fax;
+  viewer.PrintHeaderText = QStringLiteral("From: +1 212 555 0187             Received: 12/05/2026 at 08:03");
+  viewer.setGeometry(80, 40, 820, 900);
+  bool ok = Shoot(viewer, outDir + QStringLiteral("viewer.png"));
+  viewer.ApplyZoom(100);
+  ok = Shoot(viewer, outDir + QStringLiteral("viewer-200.png")) && ok;
+  viewer.ApplyZoom(25);
+  viewer.SetRotationItem(1);
+  ok = Shoot(viewer, outDir + QStringLiteral("viewer-rotated.png")) && ok;
+  qv::app::TPrePrintForm form(window);
+  form.ToPage()->setMaximum(2);
+  form.ToPage()->setValue(2);
+  form.PrintFooter()->setChecked(true);
+  form.StretchToFit()->setChecked(true);
+  ok = Shoot(form, outDir + QStringLiteral("pre-print.png")) && ok;
+  qv::ui::TQvFaxPrinter printer;
+  qv::ui::TQvFaxPrinterStatus status;
+  printer.SetStatusDisplay(&status);
+  printer.SetFileName(fax);
+  status.Refresh();
+  ok = Shoot(status, outDir + QStringLiteral("print-status.png")) && ok;
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -379,6 +444,7 @@ int main(int argc, char** argv) {
     if (!about.grab().save(outDir + QStringLiteral("about.png"))) rc = 1;
     about.hide();
     if (!ShootEditor(&window, dataDir, outDir)) rc = 1;
+    if (!ShootViewer(&window, dataDir, outDir)) rc = 1;
 
     // The preferences wizard, page by page (as on a first run).
     {

@@ -1,0 +1,89 @@
+#pragma once
+// TFaxViewer: the modal window that shows a fax page by page: zoom, rotation, page buttons, a
+// strip of page thumbnails, exports of the current page (BMP, PCX, DCX) or the whole fax (PDF,
+// TIFF), printer setup and printing through the print options form.
+
+#include <QDialog>
+#include <QString>
+
+#include <string>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+
+namespace qv::ui {
+class TQvFaxViewer;
+class TQvFaxPrinter;
+class TQvFaxPrinterStatus;
+class TQvFaxPrinterLog;
+class TQvFaxThumbnails;
+}  // namespace qv::ui
+
+namespace qv::app {
+
+class TFaxViewer : public QDialog {
+  Q_OBJECT
+ public:
+  // iniFile: the settings file (placement and print options); the print log goes beside it.
+  explicit TFaxViewer(const std::string& iniFile, QWidget* parent = nullptr);
+  ~TFaxViewer() override;
+
+  // Set before showing.
+  QString FaxFileName;
+  QString PrintHeaderText;
+  QString PageCaptionPrefix;
+
+  int Zoom() const { return zoom_; }
+  void ApplyZoom(int z);
+  void ZoomInButtonClick();
+  void ZoomOutButtonClick();
+  void SetRotationItem(int rotation);
+  // Runs the first-activation steps (done by the first show; tests may call it directly).
+  void FormActivate();
+  void PrinterSetupButtonClick();
+  // currentPageOnly: "Print current page".
+  void PrintClick(bool currentPageOnly);
+  // "BMP", "PCX", "DCX", "PDF" or "TIFF".
+  void ExportClick(const QString& kind);
+  QString StatusText() const;
+
+  qv::ui::TQvFaxViewer* Viewer() const { return FaxViewer_; }
+  qv::ui::TQvFaxPrinter* Printer() const { return FaxPrinter_; }
+  qv::ui::TQvFaxThumbnails* Thumbnails() const { return Thumbnails_; }
+  QMenuBar* MenuBar() const { return menuBar_; }
+  QPushButton* Button(const char* name) const;
+  QAction* Action(const char* name) const;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  void done(int r) override;
+
+ private:
+  void BuildMenus();
+  void BuildButtons(QWidget* panel);
+  void ShowStatus();
+  void ViewerError(int code);
+
+  std::string iniFile_;
+  int zoom_ = 66;  // matches no menu entry, so the first zoom is always applied
+  bool firstActivation_ = true;
+  bool printRange_ = false;
+  bool placementSaved_ = false;
+  QString file_;
+
+  QMenuBar* menuBar_ = nullptr;
+  qv::ui::TQvFaxViewer* FaxViewer_ = nullptr;
+  qv::ui::TQvFaxThumbnails* Thumbnails_ = nullptr;
+  qv::ui::TQvFaxPrinter* FaxPrinter_ = nullptr;
+  qv::ui::TQvFaxPrinterStatus* PrinterStatus_ = nullptr;
+  qv::ui::TQvFaxPrinterLog* PrintLog_ = nullptr;
+  QLabel* StatusPanel_ = nullptr;
+  QAction* zoomItems_[4] = {};
+  QAction* rotationItems_[4] = {};
+};
+
+}  // namespace qv::app

@@ -1,0 +1,745 @@
+#include "ui/fax_viewer.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QUrl>
+
+#include <algorithm>
+#include <array>
+
+#include "core/error_codes.h"
+#include "core/exceptions.h"
+#include "faximage/qvf_file.h"
+
+namespace qv::ui {
+
+using qv::faximage::PageBitmap;
+
+namespace {
+
+constexpr int kPageScrollSteps = 10;     // a scroll-bar page and Ctrl+arrow move ten steps
+constexpr int kAutoScrollMs = 50;        // marking beyond the edge scrolls at this rate
+constexpr int kAutoScrollFarPixels = 20; // further out than this scrolls two steps per tick
+constexpr QSize kNewControlSize(100, 50);
+
+void Raise(int code) {
+  if (code < 0) qv::core::RaiseOnError(code);
+}
+
+bool Black(const PageBitmap& b, int x, int y) { return b.black(x, y); }
+
+void SetBlack(PageBitmap& b, int x, int y, bool black) {
+  // The target keeps the source's polarity: a set bit is black unless inverted.
+  const bool bit = black != b.inverted;
+  uint8_t& byte = b.row(y)[x >> 3];
+  const uint8_t mask = uint8_t(0x80u >> (x & 7));
+  byte = bit ? uint8_t(byte | mask) : uint8_t(byte & ~mask);
+}
+
+PageBitmap WhitePage(int width, int height, bool inverted) {
+  PageBitmap b;
+  b.width = width;
+  b.height = height;
+  b.stride = ((width + 15) / 16) * 2;  // rows in whole 16-bit words, as the unpacker makes them
+  b.inverted = inverted;
+  b.bits.assign(size_t(b.stride) * size_t(height), inverted ? 0xFF : 0x00);
+  return b;
+}
+
+std::array<QRgb, 256> Ramp(QRgb fg, QRgb bg) {
+  std::array<QRgb, 256> lut{};
+  for (int i = 0; i < 256; ++i) {
+    auto mix = [i](int b, int f) { return (b * (255 - i) + f * i + 127) / 255; };
+    lut[size_t(i)] = qRgb(mix(qRed(bg), qRed(fg)), mix(qGreen(bg), qGreen(fg)),
+                          mix(qBlue(bg), qBlue(fg)));
+  }
+  return lut;
+}
+
+}  // namespace
+
+PageBitmap RotatePageBitmap(const PageBitmap& src, int quarterTurns) {
+  quarterTurns = ((quarterTurns % 4) + 4) % 4;
+  if (quarterTurns == 0 || src.empty()) return src;
+  const int w = src.width, h = src.height;
+  PageBitmap dst = quarterTurns == 2 ? WhitePage(w, h, src.inverted) : WhitePage(h, w, src.inverted);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* row = src.row(y);
+    for (int xb = 0; xb < (w + 7) / 8; ++xb) {
+      const uint8_t byte = src.inverted ? uint8_t(~row[xb]) : row[xb];
+      if (byte == 0) continue;  // eight white pixels; the target is white already
+      for (int bit = 0; bit < 8; ++bit) {
+        const int x = xb * 8 + bit;
+        if (x >= w || !(byte & (0x80 >> bit))) continue;
+        switch (quarterTurns) {
+          case 1: SetBlack(dst, h - 1 - y, x, true); break;
+          case 2: SetBlack(dst, w - 1 - x, h - 1 - y, true); break;
+          default: SetBlack(dst, y, w - 1 - x, true); break;
+        }
+      }
+    }
+  }
+  return dst;
+}
+
+QImage RenderPageImage(const PageBitmap& page, int width, int height, QRgb fg, QRgb bg,
+                       bool smooth) {
+  if (width <= 0 || height <= 0) return QImage();
+  QImage img(width, height, QImage::Format_RGB32);
+  if (img.isNull()) return img;
+  img.fill(bg);
+  if (page.empty()) return img;
+  const int w = page.width, h = page.height;
+  const auto lut = Ramp(fg, bg);
+  const bool shrinkX = smooth && width < w;
+  const bool shrinkY = smooth && height < h;
+
+  // Columns: with shrinking each source column adds to the target column it falls into;
+  // otherwise each target column samples its nearest source column.
+  std::vector<int> colOf(size_t(w), 0), colCount(size_t(width), 0), srcCol(size_t(width), 0);
+  if (shrinkX) {
+    for (int x = 0; x < w; ++x) {
+      const int tx = int(int64_t(x) * width / w);
+      colOf[size_t(x)] = tx;
+      ++colCount[size_t(tx)];
+    }
+  } else {
+    for (int tx = 0; tx < width; ++tx) srcCol[size_t(tx)] = int(int64_t(tx) * w / width);
+  }
+  std::vector<int> acc(size_t(width), 0);
+  for (int ty = 0; ty < height; ++ty) {
+    int y0, y1;
+    if (shrinkY) {
+      y0 = int(int64_t(ty) * h / height);
+      y1 = std::max(y0 + 1, int(int64_t(ty + 1) * h / height));
+    } else {
+      y0 = int(int64_t(ty) * h / height);
+      y1 = y0 + 1;
+    }
+    auto* out = reinterpret_cast<QRgb*>(img.scanLine(ty));
+    if (shrinkX) {
+      std::fill(acc.begin(), acc.end(), 0);
+      bool any = false;
+      for (int y = y0; y < y1; ++y) {
+        const uint8_t* row = page.row(y);
+        for (int xb = 0; xb < (w + 7) / 8; ++xb) {
+          const uint8_t byte = page.inverted ? uint8_t(~row[xb]) : row[xb];
+          if (byte == 0) continue;  // fax pages are mostly white: skip whole bytes
+          any = true;
+          // Only the black bits: one step per set bit, highest (leftmost pixel) first.
+          for (unsigned bits = byte; bits != 0;) {
+            const int bit = __builtin_clz(bits) - 24;
+            bits &= ~(0x80u >> bit);
+            const int x = xb * 8 + bit;
+            if (x < w) ++acc[size_t(colOf[size_t(x)])];
+          }
+        }
+      }
+      if (!any) continue;
+      const int rows = y1 - y0;
+      for (int tx = 0; tx < width; ++tx) {
+        const int a = acc[size_t(tx)];
+        if (a == 0) continue;
+        const int total = colCount[size_t(tx)] * rows;
+        out[tx] = lut[size_t(std::min(255, (a * 255 + total / 2) / std::max(total, 1)))];
+      }
+    } else {
+      // Columns sampled; rows averaged when shrinking vertically only.
+      const int rows = y1 - y0;
+      for (int tx = 0; tx < width; ++tx) {
+        const int sx = srcCol[size_t(tx)];
+        int n = 0;
+        for (int y = y0; y < y1; ++y) n += Black(page, sx, y);
+        if (n == 0) continue;
+        out[tx] = rows == 1 ? fg : lut[size_t((n * 255 + rows / 2) / rows)];
+      }
+    }
+  }
+  return img;
+}
+
+TQvCustomFaxViewer::TQvCustomFaxViewer(QWidget* parent) : QAbstractScrollArea(parent) {
+  setObjectName(QStringLiteral("FaxViewer"));
+  setFocusPolicy(Qt::StrongFocus);
+  setAcceptDrops(true);  // the running widget always takes dropped files
+  viewport()->setAcceptDrops(true);
+  setFrameShape(QFrame::Box);
+  resize(kNewControlSize);
+  viewport()->setAutoFillBackground(false);
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);  // paint covers the whole viewport
+  autoScroll_.setInterval(kAutoScrollMs);
+  connect(&autoScroll_, &QTimer::timeout, this, &TQvCustomFaxViewer::AutoScrollTick);
+}
+
+TQvCustomFaxViewer::~TQvCustomFaxViewer() { EndMarking(); }
+
+// --- File and pages ----------------------------------------------------------------------------
+
+void TQvCustomFaxViewer::SetFileName(const QString& name) {
+  if (name == fileName_) return;
+  const int rc = LoadFile(name);
+  // The factors and the turn follow the freshly loaded page, whatever they held before.
+  rotation_ = 0;
+  horizMult_ = horizDiv_ = vertMult_ = vertDiv_ = 1;
+  Raise(rc);
+}
+
+int TQvCustomFaxViewer::LoadFile(const QString& name) {
+  ForgetFile();
+  if (name.isEmpty()) return qv::core::ecOK;
+  const std::string file = name.toStdString();
+  if (!QFileInfo(name).isFile()) return qv::core::ecFileNotFound;
+  if (!qv::faximage::IsQvfFile(file)) return qv::core::ecFaxBadFormat;
+  qv::faximage::QvfFileHeader header;
+  int rc = qv::faximage::ReadFaxHeader(file, header);
+  if (rc < 0) return rc;
+  if (header.PageCount == 0) return qv::core::ecFaxBadFormat;
+  fileName_ = name;
+  pages_.assign(header.PageCount, Page{});
+  rotation_ = 0;
+  horizMult_ = horizDiv_ = vertMult_ = vertDiv_ = 1;
+  viewport()->update();
+  const int first = loadWhole_ ? NumPages() : 1;
+  for (int p = 1; p <= first; ++p) {
+    rc = Decode(p, pages_[size_t(p - 1)].bitmap);
+    if (rc < 0) {
+      ForgetFile();
+      return rc;
+    }
+    pages_[size_t(p - 1)].decoded = true;
+  }
+  currentPage_ = 1;
+  InitPage();
+  return qv::core::ecOK;
+}
+
+int TQvCustomFaxViewer::Decode(int page, PageBitmap& out) {
+  qv::faximage::UnpackerState state;
+  state.setAutoScale(autoScale_ == qv::faximage::asDoubleHeight ? qv::faximage::kUnpackDoubleHeight
+                     : autoScale_ == qv::faximage::asHalfWidth  ? qv::faximage::kUnpackHalfWidth
+                                                                : 0);
+  if (wsOn_) {
+    const int rc = state.setWhitespace(wsFrom_, wsTo_);
+    if (rc < 0) return rc;
+  }
+  QApplication::setOverrideCursor(busyCursor_);
+  // The export form of the page: a blank page still has its rows, so it shows as a white page.
+  const int rc = qv::faximage::UnpackPageForExport(state, fileName_.toStdString(), page, out);
+  QApplication::restoreOverrideCursor();
+  if (rc < 0) return rc;
+  lastPageFlags_ = state.PageHeader.PageFlags;
+  if (rotation_ != 0) out = RotatePageBitmap(out, rotation_);
+  return qv::core::ecOK;
+}
+
+void TQvCustomFaxViewer::ForgetFile() {
+  EndMarking();
+  fileName_.clear();
+  pages_.clear();
+  currentPage_ = 0;
+  display_ = QImage();
+  scaledW_ = scaledH_ = 0;
+  marked_ = false;
+  markRect_ = QRect();
+  SetupScrollBars();
+  viewport()->update();
+}
+
+void TQvCustomFaxViewer::InitPage() {
+  if (initialising_ || fileName_.isEmpty()) return;
+  initialising_ = true;
+  horizontalScrollBar()->setValue(0);
+  verticalScrollBar()->setValue(0);
+  EndMarking();
+  marked_ = false;
+  markRect_ = QRect();
+  Rescale();
+  SetupScrollBars();
+  viewport()->update();
+  initialising_ = false;
+  emit PageChange();
+}
+
+bool TQvCustomFaxViewer::Effective(int& hm, int& hd, int& vm, int& vd) const {
+  hm = hd = vm = vd = 1;
+  if (!scaling_) return false;
+  if (horizMult_ != horizDiv_) { hm = horizMult_; hd = horizDiv_; }
+  if (vertMult_ != vertDiv_) { vm = vertMult_; vd = vertDiv_; }
+  return hm != hd || vm != vd;
+}
+
+void TQvCustomFaxViewer::Rescale() {
+  const PageBitmap* b = CurrentBitmap();
+  if (!b) {
+    display_ = QImage();
+    scaledW_ = scaledH_ = 0;
+    return;
+  }
+  int hm, hd, vm, vd;
+  Effective(hm, hd, vm, vd);
+  scaledW_ = std::max(1, int(int64_t(b->width) * hm / hd));
+  scaledH_ = std::max(1, int(int64_t(b->height) * vm / vd));
+  display_ = RenderPageImage(*b, scaledW_, scaledH_, fg_.rgb(), bg_.rgb(), smooth_);
+}
+
+const PageBitmap* TQvCustomFaxViewer::CurrentBitmap() const {
+  if (fileName_.isEmpty() || currentPage_ < 1 || currentPage_ > int(pages_.size())) return nullptr;
+  const Page& p = pages_[size_t(currentPage_ - 1)];
+  return p.decoded ? &p.bitmap : nullptr;
+}
+
+PageBitmap TQvCustomFaxViewer::PageBitmapOf(int page) {
+  if (page < 1 || page > NumPages()) Raise(qv::core::ecBadArgument);
+  const Page& p = pages_[size_t(page - 1)];
+  if (p.decoded) return p.bitmap;
+  PageBitmap b;
+  Raise(Decode(page, b));
+  return b;
+}
+
+int TQvCustomFaxViewer::PageWidth() const {
+  const PageBitmap* b = CurrentBitmap();
+  return b ? b->width : 0;
+}
+
+int TQvCustomFaxViewer::PageHeight() const {
+  const PageBitmap* b = CurrentBitmap();
+  return b ? b->height : 0;
+}
+
+void TQvCustomFaxViewer::SetActivePage(int page) {
+  if (fileName_.isEmpty()) return;
+  if (page < 1 || page > NumPages()) Raise(qv::core::ecBadArgument);
+  if (page == currentPage_ || initialising_) return;
+  Page& target = pages_[size_t(page - 1)];
+  if (!target.decoded) {
+    PageBitmap b;
+    const int rc = Decode(page, b);
+    if (rc < 0) {
+      // The page on screen stays (a damaged or vanished file still shows what was read).
+      emit ViewerError(rc);
+      return;
+    }
+    if (!loadWhole_) {
+      for (Page& p : pages_) {
+        p.decoded = false;
+        p.bitmap = PageBitmap{};
+      }
+    }
+    target.bitmap = std::move(b);
+    target.decoded = true;
+  }
+  currentPage_ = page;
+  InitPage();
+}
+
+void TQvCustomFaxViewer::FirstPage() {
+  if (fileName_.isEmpty()) return;
+  if (currentPage_ == 1) ScrollHome();
+  else SetActivePage(1);
+}
+
+void TQvCustomFaxViewer::LastPage() {
+  if (fileName_.isEmpty()) return;
+  if (currentPage_ == NumPages()) ScrollHome();
+  else SetActivePage(NumPages());
+}
+
+void TQvCustomFaxViewer::NextPage() {
+  if (!fileName_.isEmpty() && currentPage_ < NumPages()) SetActivePage(currentPage_ + 1);
+}
+
+void TQvCustomFaxViewer::PrevPage() {
+  if (!fileName_.isEmpty() && currentPage_ > 1) SetActivePage(currentPage_ - 1);
+}
+
+void TQvCustomFaxViewer::SetLoadWholeFax(bool on) {
+  if (on == loadWhole_) return;
+  loadWhole_ = on;
+  if (fileName_.isEmpty()) return;
+  if (on) {
+    for (int p = 1; p <= NumPages(); ++p) {
+      Page& page = pages_[size_t(p - 1)];
+      if (page.decoded) continue;
+      const int rc = Decode(p, page.bitmap);
+      if (rc < 0) {
+        ForgetFile();
+        Raise(rc);
+      }
+      page.decoded = true;
+    }
+  } else {
+    for (int p = 1; p <= NumPages(); ++p) {
+      if (p == currentPage_) continue;
+      pages_[size_t(p - 1)] = Page{};
+    }
+  }
+}
+
+void TQvCustomFaxViewer::SetRotation(int r) {
+  r = ((r % 4) + 4) % 4;
+  if (!CurrentBitmap() || r == rotation_) {
+    if (!CurrentBitmap()) rotation_ = r;
+    return;
+  }
+  const int turn = (r - rotation_ + 4) % 4;
+  try {
+    for (int p = 1; p <= NumPages(); ++p) {
+      Page& page = pages_[size_t(p - 1)];
+      if (!page.decoded || (!loadWhole_ && p != currentPage_)) continue;
+      page.bitmap = RotatePageBitmap(page.bitmap, turn);
+    }
+  } catch (const std::bad_alloc&) {
+    Raise(qv::core::ecOutOfMemory);
+  }
+  rotation_ = r;
+  InitPage();
+}
+
+// --- Display settings --------------------------------------------------------------------------
+
+void TQvCustomFaxViewer::SetFGColor(const QColor& c) {
+  fg_ = c;
+  Rescale();
+  viewport()->update();
+}
+
+void TQvCustomFaxViewer::SetBGColor(const QColor& c) {
+  bg_ = c;
+  Rescale();
+  viewport()->update();
+}
+
+void TQvCustomFaxViewer::ApplyScaleChange() {
+  if (!updating_ && CurrentBitmap()) InitPage();
+}
+
+void TQvCustomFaxViewer::SetScaling(bool on) {
+  if (on == scaling_) return;
+  scaling_ = on;
+  ApplyScaleChange();
+}
+
+void TQvCustomFaxViewer::SetHorizMult(int v) {
+  if (v == 0 || v == horizMult_) return;
+  horizMult_ = v;
+  if (scaling_) ApplyScaleChange();
+}
+
+void TQvCustomFaxViewer::SetHorizDiv(int v) {
+  if (v == 0 || v == horizDiv_) return;
+  horizDiv_ = v;
+  if (scaling_) ApplyScaleChange();
+}
+
+void TQvCustomFaxViewer::SetVertMult(int v) {
+  if (v == 0 || v == vertMult_) return;
+  vertMult_ = v;
+  if (scaling_) ApplyScaleChange();
+}
+
+void TQvCustomFaxViewer::SetVertDiv(int v) {
+  if (v == 0 || v == vertDiv_) return;
+  vertDiv_ = v;
+  if (scaling_) ApplyScaleChange();
+}
+
+void TQvCustomFaxViewer::SetSmoothScaling(bool on) {
+  if (on == smooth_) return;
+  smooth_ = on;
+  Rescale();
+  viewport()->update();
+}
+
+void TQvCustomFaxViewer::EndUpdate() {
+  updating_ = false;
+  InitPage();
+}
+
+void TQvCustomFaxViewer::FitToWindow(bool wholePage) {
+  const PageBitmap* b = CurrentBitmap();
+  if (!b) return;
+  const int vw = std::max(1, viewport()->width() - (wholePage ? 0 : verticalScrollBar()->sizeHint().width()));
+  const int vh = std::max(1, viewport()->height());
+  // One factor for both directions keeps the page's proportions.
+  int mult = vw, div = b->width;
+  if (wholePage && int64_t(vh) * b->width < int64_t(vw) * b->height) {
+    mult = vh;
+    div = b->height;
+  }
+  BeginUpdate();
+  scaling_ = true;
+  horizMult_ = vertMult_ = mult;
+  horizDiv_ = vertDiv_ = div;
+  EndUpdate();
+}
+
+// Decode settings (auto-scale, white space) apply to the pages decoded from now on, as with a
+// newly assigned file.
+void TQvCustomFaxViewer::SetAutoScaleMode(TAutoScaleMode mode) {
+  if (mode == autoScale_) return;
+  autoScale_ = mode;
+}
+
+void TQvCustomFaxViewer::SetWhitespaceCompression(bool on) { wsOn_ = on; }
+void TQvCustomFaxViewer::SetWhitespaceFrom(int rows) { wsFrom_ = rows; }
+void TQvCustomFaxViewer::SetWhitespaceTo(int rows) { wsTo_ = rows; }
+
+void TQvCustomFaxViewer::SetHorizScroll(int px) {
+  if (px > 0) horzStep_ = px;
+  SetupScrollBars();
+}
+
+void TQvCustomFaxViewer::SetVertScroll(int px) {
+  if (px > 0) vertStep_ = px;
+  SetupScrollBars();
+}
+
+// --- Scrolling ---------------------------------------------------------------------------------
+
+int TQvCustomFaxViewer::HScrollPos() const { return horizontalScrollBar()->value(); }
+int TQvCustomFaxViewer::VScrollPos() const { return verticalScrollBar()->value(); }
+
+void TQvCustomFaxViewer::SetupScrollBars() {
+  const QSize vp = viewport()->size();
+  QScrollBar* v = verticalScrollBar();
+  QScrollBar* h = horizontalScrollBar();
+  v->setRange(0, std::max(0, scaledH_ - vp.height()));
+  h->setRange(0, std::max(0, scaledW_ - vp.width()));
+  v->setSingleStep(vertStep_);
+  h->setSingleStep(horzStep_);
+  v->setPageStep(std::max(vertStep_ * kPageScrollSteps, 1));
+  h->setPageStep(std::max(horzStep_ * kPageScrollSteps, 1));
+}
+
+void TQvCustomFaxViewer::resizeEvent(QResizeEvent* e) {
+  QAbstractScrollArea::resizeEvent(e);
+  SetupScrollBars();
+}
+
+void TQvCustomFaxViewer::scrollContentsBy(int, int) { viewport()->update(); }
+
+void TQvCustomFaxViewer::ScrollBy(int dx, int dy) {
+  if (dx) horizontalScrollBar()->setValue(horizontalScrollBar()->value() + dx);
+  if (dy) verticalScrollBar()->setValue(verticalScrollBar()->value() + dy);
+}
+
+void TQvCustomFaxViewer::ScrollHome() {
+  horizontalScrollBar()->setValue(0);
+  verticalScrollBar()->setValue(0);
+}
+
+void TQvCustomFaxViewer::keyPressEvent(QKeyEvent* e) {
+  if (marking_) return;
+  if (e->matches(QKeySequence::Copy) && marked_) {
+    CopyToClipboard();
+    e->accept();
+    return;
+  }
+  const bool ctrl = e->modifiers() & Qt::ControlModifier;
+  const int steps = ctrl ? kPageScrollSteps : 1;
+  QScrollBar* v = verticalScrollBar();
+  QScrollBar* h = horizontalScrollBar();
+  switch (e->key()) {
+    case Qt::Key_PageUp:
+      if (ctrl) v->setValue(0);
+      else PrevPage();
+      break;
+    case Qt::Key_PageDown:
+      if (ctrl) v->setValue(v->maximum());
+      else NextPage();
+      break;
+    case Qt::Key_Home:
+      if (ctrl) FirstPage();
+      else h->setValue(0);
+      break;
+    case Qt::Key_End:
+      if (ctrl) LastPage();
+      else h->setValue(h->maximum());
+      break;
+    case Qt::Key_Up: ScrollBy(0, -vertStep_ * steps); break;
+    case Qt::Key_Down: ScrollBy(0, vertStep_ * steps); break;
+    case Qt::Key_Left: ScrollBy(-horzStep_ * steps, 0); break;
+    case Qt::Key_Right: ScrollBy(horzStep_ * steps, 0); break;
+    default: QAbstractScrollArea::keyPressEvent(e); return;
+  }
+  e->accept();
+}
+
+// --- Painting ----------------------------------------------------------------------------------
+
+void TQvCustomFaxViewer::paintEvent(QPaintEvent*) {
+  QPainter p(viewport());
+  const QRect area = viewport()->rect();
+  p.fillRect(area, bg_);
+  if (display_.isNull()) return;
+  const QPoint scroll(HScrollPos(), VScrollPos());
+  const QRect visible = QRect(scroll, area.size()).intersected(display_.rect());
+  if (visible.isEmpty()) return;
+  p.drawImage(visible.topLeft() - scroll, display_, visible);
+  if (marked_ && !markRect_.isEmpty()) {
+    // The mark shows inverted.
+    p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    p.fillRect(markRect_.translated(-scroll), Qt::white);
+  }
+}
+
+// --- Marking -----------------------------------------------------------------------------------
+
+void TQvCustomFaxViewer::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton || !CurrentBitmap()) {
+    QAbstractScrollArea::mousePressEvent(e);
+    return;
+  }
+  setFocus(Qt::MouseFocusReason);
+  const QPoint pt = e->position().toPoint() + QPoint(HScrollPos(), VScrollPos());
+  markAnchor_ = QPoint(std::clamp(pt.x(), 0, scaledW_ - 1), std::clamp(pt.y(), 0, scaledH_ - 1));
+  markRect_ = QRect(markAnchor_, QSize(0, 0));
+  marked_ = true;
+  marking_ = true;
+  lastMouse_ = e->position().toPoint();
+  viewport()->update();
+}
+
+void TQvCustomFaxViewer::ExtendMark(QPoint viewportPoint) {
+  const QPoint pt = viewportPoint + QPoint(HScrollPos(), VScrollPos());
+  // The pixel under the mouse is included; the rectangle is kept normalised and on the page.
+  const int x = std::clamp(pt.x(), 0, scaledW_ - 1);
+  const int y = std::clamp(pt.y(), 0, scaledH_ - 1);
+  const int left = std::min(x, markAnchor_.x()), right = std::max(x, markAnchor_.x());
+  const int top = std::min(y, markAnchor_.y()), bottom = std::max(y, markAnchor_.y());
+  markRect_ = (left == right && top == bottom) ? QRect(markAnchor_, QSize(0, 0))
+                                               : QRect(QPoint(left, top), QPoint(right, bottom));
+  viewport()->update();
+}
+
+void TQvCustomFaxViewer::mouseMoveEvent(QMouseEvent* e) {
+  if (!marking_) {
+    QAbstractScrollArea::mouseMoveEvent(e);
+    return;
+  }
+  lastMouse_ = e->position().toPoint();
+  ExtendMark(lastMouse_);
+  if (viewport()->rect().contains(lastMouse_)) autoScroll_.stop();
+  else if (!autoScroll_.isActive()) autoScroll_.start();
+}
+
+void TQvCustomFaxViewer::AutoScrollTick() {
+  if (!marking_) {
+    autoScroll_.stop();
+    return;
+  }
+  const QRect r = viewport()->rect();
+  if (r.contains(lastMouse_)) {
+    autoScroll_.stop();
+    return;
+  }
+  auto stepFor = [](int pos, int low, int high, int step) {
+    if (pos < low) return -(low - pos > kAutoScrollFarPixels ? 2 : 1) * step;
+    if (pos > high) return (pos - high > kAutoScrollFarPixels ? 2 : 1) * step;
+    return 0;
+  };
+  ScrollBy(stepFor(lastMouse_.x(), r.left(), r.right(), horzStep_),
+           stepFor(lastMouse_.y(), r.top(), r.bottom(), vertStep_));
+  ExtendMark(lastMouse_);
+}
+
+void TQvCustomFaxViewer::mouseReleaseEvent(QMouseEvent* e) {
+  if (!marking_ || e->button() != Qt::LeftButton) {
+    QAbstractScrollArea::mouseReleaseEvent(e);
+    return;
+  }
+  EndMarking();
+  if (markRect_.isEmpty()) {
+    marked_ = false;
+    markRect_ = QRect();
+  }
+  viewport()->update();
+}
+
+void TQvCustomFaxViewer::EndMarking() {
+  marking_ = false;
+  autoScroll_.stop();
+}
+
+void TQvCustomFaxViewer::SelectAll() {
+  if (!CurrentBitmap()) Raise(qv::core::ecNoImageLoaded);
+  marked_ = true;
+  markRect_ = QRect(0, 0, scaledW_, scaledH_);
+  viewport()->update();
+}
+
+void TQvCustomFaxViewer::Select(const QRect& rect) {
+  if (!CurrentBitmap()) Raise(qv::core::ecNoImageLoaded);
+  markRect_ = rect.normalized().intersected(QRect(0, 0, scaledW_, scaledH_));
+  marked_ = !markRect_.isEmpty();
+  viewport()->update();
+}
+
+QImage TQvCustomFaxViewer::MarkedImage() const {
+  const PageBitmap* b = CurrentBitmap();
+  if (!b) Raise(qv::core::ecNoImageLoaded);
+  if (!marked_ || markRect_.isEmpty()) Raise(qv::core::ecNoImageBlockMarked);
+  int hm, hd, vm, vd;
+  Effective(hm, hd, vm, vd);
+  QImage img(markRect_.size(), QImage::Format_Mono);
+  img.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+  img.fill(0);
+  // The mark's size on screen, filled from the page pixels it stands for (stretched when scaled).
+  for (int ty = 0; ty < img.height(); ++ty) {
+    const int sy = std::min(b->height - 1, int(int64_t(markRect_.top() + ty) * vd / vm));
+    uchar* out = img.scanLine(ty);
+    for (int tx = 0; tx < img.width(); ++tx) {
+      const int sx = std::min(b->width - 1, int(int64_t(markRect_.left() + tx) * hd / hm));
+      if (b->black(sx, sy)) out[tx >> 3] |= uchar(0x80 >> (tx & 7));
+    }
+  }
+  return img;
+}
+
+void TQvCustomFaxViewer::CopyToClipboard() {
+  const QImage img = MarkedImage();
+  QApplication::clipboard()->setImage(img);
+}
+
+// --- Dropped files -----------------------------------------------------------------------------
+
+namespace {
+QString FirstLocalFile(const QMimeData* mime) {
+  if (!mime || !mime->hasUrls()) return QString();
+  for (const QUrl& url : mime->urls())
+    if (url.isLocalFile()) return url.toLocalFile();
+  return QString();
+}
+}  // namespace
+
+void TQvCustomFaxViewer::dragEnterEvent(QDragEnterEvent* e) {
+  if (!FirstLocalFile(e->mimeData()).isEmpty()) e->acceptProposedAction();
+}
+
+void TQvCustomFaxViewer::dragMoveEvent(QDragMoveEvent* e) {
+  if (!FirstLocalFile(e->mimeData()).isEmpty()) e->acceptProposedAction();
+}
+
+void TQvCustomFaxViewer::dropEvent(QDropEvent* e) {
+  const QString file = FirstLocalFile(e->mimeData());
+  if (file.isEmpty()) return;
+  e->acceptProposedAction();
+  const int rc = file == fileName_ ? 0 : LoadFile(file);
+  if (rc == 0) {
+    rotation_ = 0;
+    horizMult_ = horizDiv_ = vertMult_ = vertDiv_ = 1;
+  }
+  if (rc < 0) emit ViewerError(rc);
+  else emit DropFile(fileName_);
+}
+
+}  // namespace qv::ui

@@ -1,0 +1,334 @@
+// The fax viewer form, the print options form and the main window's View and Print of received
+// faxes, over real fax files and real widgets.
+#include "app/fax_viewer_form.h"
+
+#include "app/app_texts.h"
+#include "app/fax_store.h"
+#include "app/main_screen.h"
+#include "app/pre_print_form.h"
+#include "app/settings.h"
+#include "core/ini_file.h"
+#include "store_helpers.h"
+#include "../test_support.h"
+#include "../../ui/fax_files.h"
+#include "ui/fax_printer.h"
+#include "ui/fax_viewer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace qv::app {
+namespace {
+
+using test::DataDir;
+using test::ScriptedDialogs;
+namespace uit = qv::ui::test;
+
+// Answers the save dialog with a prepared name.
+class SavingDialogs : public ScriptedDialogs {
+ public:
+  QString SaveFileName(QWidget*, const QString&, const QString& dir, const QString& filter) override {
+    shown.push_back({QStringLiteral("save"), dir, filter, false});
+    return saveAs;
+  }
+  QString saveAs;
+};
+
+QString Tool(const QString& program, const QStringList& args) {
+  QProcess p;
+  p.start(program, args);
+  if (!p.waitForFinished(30000)) return QString();
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+int PdfPages(const QString& pdf) {
+  const auto m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(Tool(QStringLiteral("pdfinfo"), {pdf}));
+  return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+class FaxViewerFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::App();
+    Settings() = TSettings();
+  }
+  std::string Ini() const { return SettingsFileName(dir_.StdPath()); }
+  // Full-width pages: page n has n black bars at its top.
+  QString Fax(int pages, const char* name = "fax.qvf") {
+    std::vector<uit::FaxPage> p;
+    for (int i = 1; i <= pages; ++i)
+      p.push_back(uit::FaxPage{1728, 600, true, [i](int x, int y) { return y < 20 && x % 200 < 100 && x / 200 < i; }});
+    const QString f = dir_.File(QString::fromLatin1(name));
+    EXPECT_TRUE(uit::WriteFax(f, p));
+    return f;
+  }
+  std::unique_ptr<TFaxViewer> Open(const QString& file) {
+    auto v = std::make_unique<TFaxViewer>(Ini());
+    v->FaxFileName = file;
+    v->PrintHeaderText = QStringLiteral("From: Dave             Received: today");
+    v->show();
+    return v;
+  }
+
+  DataDir dir_;
+  SavingDialogs dialogs_;
+};
+
+TEST_F(FaxViewerFormTest, PageButtonsZoomAndRotation) {
+  auto v = Open(Fax(3));
+  EXPECT_EQ(v->windowTitle(), QStringLiteral("Fax Viewer "));
+  EXPECT_EQ(v->StatusText(), QStringLiteral("Page 1 of 3"));
+  for (const char* b : {"FirstButton", "PrevButton", "NextButton", "LastButton"})
+    EXPECT_TRUE(v->Button(b)->isVisible()) << b;
+  v->Button("NextButton")->click();
+  EXPECT_EQ(v->StatusText(), QStringLiteral("Page 2 of 3"));
+  v->Button("LastButton")->click();
+  EXPECT_EQ(v->StatusText(), QStringLiteral("Page 3 of 3"));
+  v->Button("FirstButton")->click();
+  EXPECT_EQ(v->StatusText(), QStringLiteral("Page 1 of 3"));
+
+  // The first zoom: the page is wider than the window.
+  EXPECT_TRUE(v->Zoom() == 50 || v->Zoom() == 25);
+  ui::TQvFaxViewer* viewer = v->Viewer();
+  EXPECT_EQ(viewer->ScaledWidth(), viewer->PageWidth() * v->Zoom() / 100);
+  v->Action("N150")->trigger();
+  EXPECT_EQ(v->Zoom(), 75);
+  EXPECT_TRUE(v->Action("N150")->isChecked());
+  EXPECT_FALSE(v->Action("N100")->isChecked());
+  v->Button("ZoomInButton")->click();
+  EXPECT_EQ(v->Zoom(), 100);
+  EXPECT_FALSE(viewer->Scaling());
+  EXPECT_EQ(viewer->ScaledWidth(), viewer->PageWidth());
+  v->Button("ZoomInButton")->click();  // at "200%": a beep and nothing else
+  EXPECT_EQ(dialogs_.beeps, 1);
+  EXPECT_EQ(v->Zoom(), 100);
+  for (int i = 0; i < 3; ++i) v->Button("ZoomOutButton")->click();
+  EXPECT_EQ(v->Zoom(), 25);
+  EXPECT_EQ(dialogs_.beeps, 1);
+  v->Button("ZoomOutButton")->click();
+  EXPECT_EQ(dialogs_.beeps, 2);
+  EXPECT_EQ(viewer->ScaledWidth(), viewer->PageWidth() / 4);
+
+  v->Action("Rotate90")->trigger();
+  EXPECT_EQ(viewer->Rotation(), 1);
+  EXPECT_TRUE(v->Action("Rotate90")->isChecked());
+  v->Action("Rotate270")->trigger();
+  EXPECT_EQ(viewer->Rotation(), 3);
+  EXPECT_FALSE(v->Action("Rotate90")->isChecked());
+  EXPECT_TRUE(v->Action("Rotate270")->isChecked());
+
+  // Every button says what it does to a screen reader.
+  for (QPushButton* b : v->findChildren<QPushButton*>()) EXPECT_FALSE(b->accessibleName().isEmpty()) << b->objectName().toStdString();
+}
+
+TEST_F(FaxViewerFormTest, OnePageFaxHasNoPageButtonsAndABadFileSaysSo) {
+  auto v = Open(Fax(1));
+  for (const char* b : {"FirstButton", "PrevButton", "NextButton", "LastButton"})
+    EXPECT_FALSE(v->Button(b)->isVisible()) << b;
+  EXPECT_EQ(v->StatusText(), QStringLiteral("Page 1 of 1"));
+
+  QFile junk(dir_.File(QStringLiteral("junk.qvf")));
+  ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+  junk.write(QByteArray(200, 'x'));
+  junk.close();
+  auto bad = Open(junk.fileName());
+  EXPECT_EQ(bad->StatusText(), QStringLiteral("No file loaded"));
+  ASSERT_EQ(dialogs_.Count(QStringLiteral("error")), 1);
+  EXPECT_EQ(dialogs_.shown.back().text, QStringLiteral("Error opening fax file"));
+  EXPECT_TRUE(bad->Viewer()->FileName().isEmpty());
+}
+
+TEST_F(FaxViewerFormTest, ExportsThePageShownAndTheWholeFax) {
+  auto v = Open(Fax(3));
+  v->Button("NextButton")->click();
+  dialogs_.saveAs = dir_.File(QStringLiteral("page2.dcx"));
+  v->Action("ExportDCX")->trigger();
+  QFile dcx(dialogs_.saveAs);
+  ASSERT_TRUE(dcx.open(QIODevice::ReadOnly));
+  const QByteArray d = dcx.readAll();
+  ASSERT_GT(d.size(), 16);
+  auto u32 = [&](int at) {
+    return uint32_t(uint8_t(d[at])) | uint32_t(uint8_t(d[at + 1])) << 8 | uint32_t(uint8_t(d[at + 2])) << 16 |
+           uint32_t(uint8_t(d[at + 3])) << 24;
+  };
+  EXPECT_EQ(u32(0), 0x3ADE68B1u);
+  EXPECT_NE(u32(4), 0u);  // one page ...
+  EXPECT_EQ(u32(8), 0u);  // ... and the list ends
+  // The page in it is page 2: two bars, cut at the second bar's right edge (300 pixels).
+  const int pcx = int(u32(4));
+  const int xmax = uint8_t(d[pcx + 8]) | uint8_t(d[pcx + 9]) << 8;
+  EXPECT_EQ(xmax + 1, 304);
+
+  dialogs_.saveAs = dir_.File(QStringLiteral("all.pdf"));
+  v->Action("ExportPDF")->trigger();
+  EXPECT_EQ(PdfPages(dialogs_.saveAs), 3);
+  // Cancelled: nothing is written.
+  dialogs_.saveAs.clear();
+  v->Action("ExportBMP")->trigger();
+  EXPECT_EQ(dialogs_.Count(QStringLiteral("error")), 0);
+}
+
+TEST_F(FaxViewerFormTest, PrintOptionsRangeAndStoredChoices) {
+  auto v = Open(Fax(5));
+  const QString pdf = dir_.File(QStringLiteral("print.pdf"));
+  v->Printer()->SetOutputPdf(pdf);
+  bool beeped = false;
+  dialogs_.forms.push_back([&](QDialog* d) {
+    auto* f = qobject_cast<TPrePrintForm*>(d);
+    EXPECT_NE(f, nullptr);
+    if (!f) return int(QDialog::Rejected);
+    EXPECT_EQ(f->windowTitle(), QStringLiteral("Print"));
+    EXPECT_EQ(f->FromPage()->value(), 1);
+    EXPECT_EQ(f->ToPage()->value(), 5);
+    EXPECT_EQ(f->ToPage()->maximum(), 5);
+    // From 5 to 2: Ok beeps and the form stays.
+    f->FromPage()->setValue(5);
+    f->ToPage()->setValue(2);
+    f->OkButton()->click();
+    beeped = dialogs_.beeps == 1 && f->result() != QDialog::Accepted;
+    f->FromPage()->setValue(2);
+    f->ToPage()->setValue(4);
+    f->PrintMultiPage()->setChecked(true);
+    f->PrintHeader()->setChecked(true);
+    f->PrintFooter()->setChecked(true);
+    f->OkButton()->click();
+    return f->result();
+  });
+  v->PrintClick(false);  // (the Print button is off on a machine without printers)
+  EXPECT_TRUE(beeped);
+  ASSERT_EQ(PdfPages(pdf), 1);  // pages 2 to 4, four to a sheet
+  const QString text = Tool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+  EXPECT_TRUE(text.contains(QStringLiteral("From: Dave"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Page: 3 of 5"))) << text.toStdString();
+  // The log beside the settings file.
+  QFile log(dir_.File(QStringLiteral("FAXPRINT.LOG")));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(log.readAll().contains(" finished at "));
+  // Stored in the settings file, and offered the next time (also after a restart).
+  TSettings fresh;
+  LoadPrintOptions(fresh, Ini());
+  EXPECT_TRUE(fresh.PrintMultiPage);
+  EXPECT_TRUE(fresh.PrintHeader);
+  EXPECT_TRUE(fresh.PrintFooter);
+  EXPECT_FALSE(fresh.PrintStretch);
+  Settings() = TSettings();
+
+  // Print current page on page 3: only that page, never four to a sheet; the next Print offers
+  // the range chosen before.
+  v->Viewer()->SetActivePage(3);
+  dialogs_.forms.push_back([&](QDialog* d) {
+    auto* f = qobject_cast<TPrePrintForm*>(d);
+    EXPECT_FALSE(f->FromPage()->isEnabled());
+    EXPECT_FALSE(f->ToPage()->isEnabled());
+    EXPECT_FALSE(f->PrintMultiPage()->isEnabled());
+    EXPECT_EQ(f->FromPage()->value(), 3);
+    EXPECT_TRUE(f->PrintMultiPage()->isChecked());  // as stored, though it does not apply
+    EXPECT_TRUE(f->PrintHeader()->isChecked());
+    return int(QDialog::Accepted);
+  });
+  v->Button("PrintSinglePageButton")->click();
+  EXPECT_EQ(PdfPages(pdf), 1);
+  EXPECT_TRUE(Tool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).contains(QStringLiteral("Page: 3 of 5")));
+  EXPECT_EQ(v->Printer()->FirstPageToPrint(), 1);
+  EXPECT_EQ(v->Printer()->LastPageToPrint(), 5);
+  int offeredFrom = 0, offeredTo = 0;
+  dialogs_.forms.push_back([&](QDialog* d) {
+    auto* f = qobject_cast<TPrePrintForm*>(d);
+    offeredFrom = f->FromPage()->value();
+    offeredTo = f->ToPage()->value();
+    return int(QDialog::Rejected);
+  });
+  v->PrintClick(false);  // (the Print button is off on a machine without printers)
+  EXPECT_EQ(offeredFrom, 1);
+  EXPECT_EQ(offeredTo, 5);
+}
+
+class ViewFromMainWindowTest : public FaxViewerFormTest {
+ protected:
+  std::unique_ptr<TMainScreen> Start() {
+    core::TIniFile(Ini()).WriteInteger("Modem", "ComPort", 0);
+    {
+      TFaxStore store(dir_.StdPath());
+      store.OpenFaxDBF();
+      store.OpenRecFaxDBF();
+      store.RebuildIndexes(nullptr);
+    }
+    auto w = std::make_unique<TMainScreen>(dir_.Path());
+    w->show();
+    QElapsedTimer clock;
+    clock.start();
+    while (!w->FirstActivationDone() && w->TablesOpen() && clock.elapsed() < 10000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    dialogs_.Clear();
+    return w;
+  }
+};
+
+TEST_F(ViewFromMainWindowTest, ViewAndPrintOfAReceivedFax) {
+  auto w = Start();
+  ASSERT_TRUE(test::AddReceived(w->Store(), "  Dave  ", "FAX0001.QVF", "20261201", "10:30"));
+  // The record's file is a real fax.
+  ASSERT_TRUE(uit::WriteFax(dir_.File(QStringLiteral("receive/FAX0001.QVF")),
+                            {uit::NumberedPage(1), uit::NumberedPage(2)}));
+  w->RefreshGrids();
+  w->SetCurrentPage(TMainScreen::kIncomingPage);
+  w->SetButtons();
+  QString shownFile, header, status;
+  int pages = 0;
+  dialogs_.forms.push_back([&](QDialog* d) {
+    auto* v = qobject_cast<TFaxViewer*>(d);
+    EXPECT_NE(v, nullptr);
+    if (!v) return int(QDialog::Rejected);
+    v->FormActivate();
+    shownFile = v->FaxFileName;
+    header = v->PrintHeaderText;
+    status = w->StatusText();
+    pages = v->Viewer()->NumPages();
+    return int(QDialog::Rejected);
+  });
+  w->findChild<QToolButton*>(QStringLiteral("ViewFaxButton"))->click();
+  EXPECT_EQ(QFileInfo(shownFile).fileName(), QStringLiteral("FAX0001.QVF"));
+  EXPECT_EQ(pages, 2);
+  EXPECT_EQ(status, QString::fromLatin1(kLoadingViewerText));
+  EXPECT_TRUE(header.startsWith(QStringLiteral("From: Dave             Received: "))) << header.toStdString();
+  EXPECT_TRUE(header.endsWith(QStringLiteral("             Fax File: ") + shownFile.toLower())) << header.toStdString();
+  EXPECT_EQ(w->StatusText(), QString());
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+
+  // Print: the options form, then the main window's printer (into a PDF here).
+  const QString pdf = dir_.File(QStringLiteral("main.pdf"));
+  w->FaxPrinter().SetOutputPdf(pdf);
+  dialogs_.forms.push_back([&](QDialog* d) {
+    auto* f = qobject_cast<TPrePrintForm*>(d);
+    EXPECT_NE(f, nullptr);
+    if (!f) return int(QDialog::Rejected);
+    EXPECT_EQ(f->ToPage()->value(), 2);
+    f->PrintHeader()->setChecked(true);
+    return int(QDialog::Accepted);
+  });
+  w->findChild<QToolButton*>(QStringLiteral("Printbutton"))->click();
+  EXPECT_EQ(PdfPages(pdf), 2);
+  EXPECT_TRUE(Tool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).contains(QStringLiteral("From: Dave")));
+  EXPECT_TRUE(QFileInfo::exists(dir_.File(QStringLiteral("FAXPRINT.LOG"))));
+
+  // A record whose file is gone.
+  ASSERT_TRUE(QFile::remove(dir_.File(QStringLiteral("receive/FAX0001.QVF"))));
+  w->findChild<QToolButton*>(QStringLiteral("ViewFaxButton"))->click();
+  EXPECT_EQ(dialogs_.Infos(), QStringList{QString::fromLatin1(kFaxFileMissingText)});
+}
+
+}  // namespace
+}  // namespace qv::app
