@@ -721,23 +721,39 @@ void TMainScreen::ViewOrPrint(bool print) {
     SetStatus(QString());
     SetButtons();
   };
-  if (!incoming) {
-    restore();
-    NotAvailable();  // outgoing faxes are rendered to a fax file by the send flow first
-    return;
-  }
-  TablePair& rec = store_->Pair(TableId::Rec);
-  const QString file = ReceiveFilePath(dataDir_, FieldText(rec, "FAXFILE"));
-  if (file.isEmpty() || !QFileInfo(file).isFile()) {
-    restore();
-    Dialogs().Information(this, QString::fromLatin1(kFaxFileMissingText));
-    return;
-  }
   const QString joint(13, QLatin1Char(' '));
-  const QString header = QStringLiteral("From: ") + FieldText(rec, "FROM").trimmed() + joint +
-                         QStringLiteral("Received: ") +
-                         QString::fromStdString(store_->GetDatetimeAsString(false)) + joint +
-                         QStringLiteral("Fax File: ") + QDir::toNativeSeparators(file).toLower();
+  QString file;
+  QString header;
+  if (incoming) {
+    TablePair& rec = store_->Pair(TableId::Rec);
+    file = ReceiveFilePath(dataDir_, FieldText(rec, "FAXFILE"));
+    if (file.isEmpty() || !QFileInfo(file).isFile()) {
+      restore();
+      Dialogs().Information(this, QString::fromLatin1(kFaxFileMissingText));
+      return;
+    }
+    header = QStringLiteral("From: ") + FieldText(rec, "FROM").trimmed() + joint + QStringLiteral("Received: ") +
+             QString::fromStdString(store_->GetDatetimeAsString(false)) + joint + QStringLiteral("Fax File: ") +
+             QDir::toNativeSeparators(file).toLower();
+  } else {
+    // An outgoing fax is shown from a fax file rendered for the purpose, removed afterwards.
+    file = CreateFaxFile();
+    if (file.isEmpty()) {
+      restore();
+      Dialogs().Information(this, QString::fromLatin1(kCreateFaxFailedText));
+      return;
+    }
+    TablePair& fax = store_->Pair(TableId::Fax);
+    header = QStringLiteral("To: ") + FieldText(fax, "RECIPIENT").trimmed() + joint + QStringLiteral("Subject: ") +
+             FieldText(fax, "SUBJECT").trimmed() + joint + QStringLiteral("Sent: ") +
+             QString::fromStdString(store_->GetDatetimeAsString(true));
+  }
+  struct RenderedFile {
+    QString name;
+    ~RenderedFile() {
+      if (!name.isEmpty()) QFile::remove(name);
+    }
+  } rendered{incoming ? QString() : file};
   if (print) {
     QApplication::restoreOverrideCursor();
     bool rangeSet = false;  // the whole fax is offered every time

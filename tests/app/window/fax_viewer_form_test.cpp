@@ -8,6 +8,7 @@
 #include "app/pre_print_form.h"
 #include "app/settings.h"
 #include "core/ini_file.h"
+#include "send_helpers.h"
 #include "store_helpers.h"
 #include "../test_support.h"
 #include "../../ui/fax_files.h"
@@ -328,6 +329,45 @@ TEST_F(ViewFromMainWindowTest, ViewAndPrintOfAReceivedFax) {
   ASSERT_TRUE(QFile::remove(dir_.File(QStringLiteral("receive/FAX0001.QVF"))));
   w->findChild<QToolButton*>(QStringLiteral("ViewFaxButton"))->click();
   EXPECT_EQ(dialogs_.Infos(), QStringList{QString::fromLatin1(kFaxFileMissingText)});
+}
+
+TEST_F(ViewFromMainWindowTest, AnOutgoingFaxIsShownFromAFileRenderedForItAndRemovedAfter) {
+  auto w = Start();
+  ASSERT_TRUE(test::AddFaxWithMemos(w->Store(), test::RtfPages(1, "Cover"), test::RtfPages(2, "Letter"), "Ann Example",
+                                    "5550100", "Figures"));
+  w->RefreshGrids();
+  w->SetCurrentPage(TMainScreen::kOutgoingPage);
+  w->SetButtons();
+  QString shownFile, header;
+  int pages = 0;
+  bool existedWhileShown = false;
+  dialogs_.forms.push_back([&](QDialog* d) {
+    auto* v = qobject_cast<TFaxViewer*>(d);
+    EXPECT_NE(v, nullptr);
+    if (!v) return int(QDialog::Rejected);
+    v->FormActivate();
+    shownFile = v->FaxFileName;
+    header = v->PrintHeaderText;
+    existedWhileShown = QFileInfo::exists(shownFile);
+    pages = v->Viewer()->NumPages();
+    return int(QDialog::Rejected);
+  });
+  w->findChild<QToolButton*>(QStringLiteral("ViewFaxButton"))->click();
+  EXPECT_TRUE(existedWhileShown);
+  EXPECT_EQ(pages, 3);
+  EXPECT_TRUE(header.startsWith(QStringLiteral("To: Ann Example             Subject: Figures             Sent: ")))
+      << header.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(shownFile)) << shownFile.toStdString();
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+
+  // A fax with nothing in it: the rendering's message, then the command's.
+  ASSERT_TRUE(test::AddFaxWithMemos(w->Store(), "", ""));
+  w->RefreshGrids();
+  dialogs_.Clear();
+  w->findChild<QToolButton*>(QStringLiteral("ViewFaxButton"))->click();
+  EXPECT_EQ(dialogs_.Infos(), (QStringList{QStringLiteral("Fax has no contents or cover sheet"),
+                                           QString::fromLatin1(kCreateFaxFailedText)}));
+  EXPECT_EQ(dialogs_.Count(QStringLiteral("form")), 0);
 }
 
 }  // namespace
