@@ -3,7 +3,8 @@
 # docs/screenshots/main-outgoing.png and docs/screenshots/main-incoming.png (and the quick setup
 # and About box as quick-setup.png and about.png), the fax editor's three pages
 # (editor-recipient.png, editor-cover.png, editor-document.png), the preferences wizard's pages
-# (preferences-1.png ... preferences-9.png) and the modem dialogs, with a virtual modem on COM2.
+# (preferences-1.png ... preferences-9.png), the modem dialogs, the receive notice
+# (starting-receive.png) and receive mode (main-receive-mode.png), with a virtual modem on COM2.
 # Runs on Qt's offscreen platform, so it needs no display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,4 +18,5 @@ ls -l docs/screenshots/main-outgoing.png docs/screenshots/main-incoming.png \
   docs/screenshots/editor-recipient.png docs/screenshots/editor-cover.png \
   docs/screenshots/editor-document.png docs/screenshots/preferences-*.png \
   docs/screenshots/find-modem.png docs/screenshots/check-fax-class.png docs/screenshots/init-string-helper.png \
-  docs/screenshots/error-dialog.png docs/screenshots/configuration-info.png docs/screenshots/help-browser.png
+  docs/screenshots/error-dialog.png docs/screenshots/configuration-info.png docs/screenshots/help-browser.png \
+  docs/screenshots/starting-receive.png docs/screenshots/main-receive-mode.png
