@@ -11,6 +11,8 @@
 #include "../../small_fs.h"
 
 #include <QDate>
+#include <QSoundEffect>
+#include <QUrl>
 #include <QTableView>
 #include <QTime>
 
@@ -64,11 +66,26 @@ void ExpectPages(const QString& file, const std::vector<PageRows>& sent) {
   for (size_t p = 0; p < pages.size(); ++p) EXPECT_TRUE(PageMatches(pages[p], sent[p])) << "page " << p + 1;
 }
 
+// A short silent PCM WAV file.
+void WriteWav(const std::string& path) {
+  constexpr uint32_t kRate = 8000, kSamples = 800;
+  std::ofstream f(path, std::ios::binary);
+  auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+  f.write("RIFF", 4); u32(36 + kSamples * 2); f.write("WAVEfmt ", 8); u32(16); u16(1); u16(1);
+  u32(kRate); u32(kRate * 2); u16(2); u16(16); f.write("data", 4); u32(kSamples * 2);
+  const std::vector<char> silence(kSamples * 2, 0);
+  f.write(silence.data(), static_cast<std::streamsize>(silence.size()));
+}
+
 TEST(ReceiveCalls, EachFaxBecomesARecordTheGridShowsAndItsPagesAreThoseSent) {
   TempDir tmp;
   ReceiveLab lab;
   auto modems = PairOnCom2(lab, tmp);
   ASSERT_TRUE(modems->ready());
+  // The arrival sound plays whether or not the machine has a sound device.
+  WriteWav(tmp.str("arrived.wav"));
+  lab.Set("Receive", "Wav", tmp.str("arrived.wav"));
   ScriptedDialogs dialogs;
   auto w = lab.Open();
   test::ReceiveButton(*w)->click();
@@ -94,6 +111,8 @@ TEST(ReceiveCalls, EachFaxBecomesARecordTheGridShowsAndItsPagesAreThoseSent) {
   EXPECT_TRUE(grid->isEnabled());
   ExpectPages(lab.ReceiveFile(QStringLiteral("FAX0001.QVF")), sent1);
   EXPECT_TRUE(w->ReceiveMode());
+  ASSERT_TRUE(WaitFor([&] { return w->findChild<QSoundEffect*>() != nullptr; }, 10000));
+  EXPECT_EQ(w->findChild<QSoundEffect*>()->source(), QUrl::fromLocalFile(QString::fromStdString(tmp.str("arrived.wav"))));
 
   // The next fax takes the next name; receive mode carries on.
   const auto sent2 = MakeQvf(tmp.str("two.qvf"), 1, false, 30, 5);
