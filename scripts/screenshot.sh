@@ -6,7 +6,8 @@
 # (preferences-1.png ... preferences-9.png), the fax log cleanup (fax-log-cleanup.png), the modem
 # dialogs, with a virtual modem on COM2, the Send Fax dialog and the fax status window of a real
 # send to a virtual modem pair, the fax viewer (viewer.png, viewer-200.png, viewer-rotated.png),
-# the print options and print status (pre-print.png, print-status.png).
+# the print options and print status (pre-print.png, print-status.png), the receive notice
+# (starting-receive.png) and receive mode (main-receive-mode.png).
 # Runs on Qt's offscreen platform, so it needs no display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,4 +25,5 @@ ls -l docs/screenshots/main-outgoing.png docs/screenshots/main-incoming.png \
   docs/screenshots/fax-log-cleanup.png \
   docs/screenshots/send-fax.png docs/screenshots/fax-status.png \
   docs/screenshots/viewer.png docs/screenshots/viewer-200.png docs/screenshots/viewer-rotated.png \
-  docs/screenshots/pre-print.png docs/screenshots/print-status.png
+  docs/screenshots/pre-print.png docs/screenshots/print-status.png \
+  docs/screenshots/starting-receive.png docs/screenshots/main-receive-mode.png

@@ -21,11 +21,14 @@
 #include "app/receive_folder.h"
 #include "app/settings.h"
 #include "app/splash_form.h"
+#include "app/starting_fax_form.h"
 #include "app/table_model.h"
 #include "app/table_pair.h"
+#include "comm/com_port.h"
 #include "comm/port_names.h"
 #include "ui/fax_printer.h"
 #include "ui/fax_printer_status.h"
+#include "fax/receive_fax.h"
 #include "ui/rich_edit.h"
 
 #include <QAction>
@@ -158,6 +161,7 @@ TMainScreen::TMainScreen(const QString& dataDir, QWidget* parent)
 }
 
 TMainScreen::~TMainScreen() {
+  if (receiveMode_) StopReceiveMode();
   // The grids and their models go before the tables they show.
   for (QTableView* grid : {FaxGrid_, RecFaxGrid_}) {
     if (grid && grid->selectionModel()) grid->selectionModel()->disconnect(this);
@@ -399,6 +403,7 @@ void TMainScreen::FormCreate() {
   mnuShowHint_->setChecked(s.HintsOn);
   ApplyHints();
   receiveLog_.clear();
+  ConnectReceiveComponent();
 
   faxModel_ = new TTableModel(store_->Pair(TableId::Fax), FaxColumns(), this);
   recModel_ = new TTableModel(store_->Pair(TableId::Rec), RecColumns(), this);
@@ -425,6 +430,7 @@ void TMainScreen::FormCreate() {
     if (!model) return;
     if (reopened) model->EndSuspend(); else model->BeginSuspend();
   });
+  if (tablesOpen_) RecoverInterruptedReceive();
   SetButtons();
   RefreshGrids();
 }
@@ -696,11 +702,6 @@ void TMainScreen::DeleteButtonClick() {
 
 // SendButtonClick: send_command.cpp.
 
-void TMainScreen::ReceiveButtonClick() {
-  NotAvailable();  // receive mode
-  SetButtons();
-}
-
 void TMainScreen::mnuViewPrintClick() { ViewOrPrint(false); }
 
 void TMainScreen::PrintbuttonClick() {
@@ -905,6 +906,8 @@ void TMainScreen::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // Receive mode ends while the tables are open, so a call it cuts short still gets its record.
+  if (receiveMode_) StopReceiveMode();
   PumpMessages();
   faxModel_->BeginSuspend();
   recModel_->BeginSuspend();
@@ -912,7 +915,6 @@ void TMainScreen::closeEvent(QCloseEvent* event) {
   store_->Close(TableId::Rec);
   tablesOpen_ = false;
   PumpMessages();
-  if (receiveMode_) SetReceiveMode(false);
   SetButtons();
   SaveOnClose();
   event->accept();

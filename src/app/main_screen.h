@@ -18,12 +18,19 @@ class QSoundEffect;
 
 namespace qv::ui {
 class TQvFaxPrinter;
+namespace qv::comm {
+class TQvComPort;
+}
+namespace qv::fax {
+class TQvAbstractFax;
+class TQvReceiveFax;
 }
 
 namespace qv::app {
 
 class TFaxEditor;
 class TFaxStore;
+class TStartingFaxForm;
 class TRichEditMemo;
 class TTableModel;
 enum class TableId;
@@ -69,6 +76,19 @@ class TMainScreen : public QMainWindow {
   // Print command and print on receipt: set FileName, range and options, then PrintFax(); or use
   // TQvFaxPrinter::PrintFaxFile for a one-call print.
   qv::ui::TQvFaxPrinter& FaxPrinter();
+  // Receive mode (receive_mode.cpp).
+  qv::comm::TQvComPort& QvComPort1() { return *QvComPort1_; }
+  qv::fax::TQvReceiveFax& QvReceiveFax1() { return *QvReceiveFax1_; }
+  TStartingFaxForm* StartingFaxForm() const { return StartingFaxForm_; }
+  const QStringList& ReceiveLog() const { return receiveLog_; }
+  int PagesReceived() const { return pagesReceived_; }
+  int LastFaxError() const { return lastFaxError_; }
+  void UpdateValues();
+  void AddtoLastRecLog(const QString& line);
+  void SaveLocalRecLog();
+  // Settles a received file that may lack its record (a call that failed, or a run that ended
+  // during a call): the complete pages get a record, a file without one is removed.
+  void SettleReceivedFile(const QString& fileName, const QString& note);
 
  public slots:
   void SetButtons();
@@ -129,6 +149,22 @@ class TMainScreen : public QMainWindow {
   void SyncCurrentRecord(TableId id);
   void FormCloseQueryTables();
   void SaveOnClose();
+  void StartReceiveMode();
+  void StopReceiveMode();
+  void AbandonReceiveStart();
+  void SetHourglass(bool on);
+  void ConnectReceiveComponent();
+  void QvReceiveFax1FaxAccept(bool& accept);
+  void QvReceiveFax1FaxError(int code);
+  void QvReceiveFax1FaxStatus(bool first, bool last);
+  void QvReceiveFax1FaxLog(int code);
+  void QvReceiveFax1FaxName(std::string& name);
+  void FaxReceived();
+  void FaxFailed();
+  bool AppendReceivedRecord(const QString& fileName, const QString& from, int pages,
+                            const QString& notes);
+  void PrintOnReceipt(const QString& file);
+  void RecoverInterruptedReceive();
 
   QString dataDir_;
   std::unique_ptr<TFaxStore> store_;
@@ -176,6 +212,14 @@ class TMainScreen : public QMainWindow {
   QLabel* status_ = nullptr;
   QSoundEffect* sound_ = nullptr;
   qv::ui::TQvFaxPrinter* faxPrinter_ = nullptr;
+
+  // Receive mode's components and the notice.
+  std::unique_ptr<qv::comm::TQvComPort> QvComPort1_;
+  std::unique_ptr<qv::fax::TQvReceiveFax> QvReceiveFax1_;
+  TStartingFaxForm* StartingFaxForm_ = nullptr;
+  bool receiveBusy_ = false;     // a start or stop is running (its steps let messages run)
+  bool stoppingReceive_ = false;  // the user ended receive mode: a cancelled call is no error
+  bool hourglass_ = false;
 };
 
 }  // namespace qv::app

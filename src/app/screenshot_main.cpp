@@ -22,6 +22,7 @@
 #include "app/main_screen.h"
 #include "app/quick_setup.h"
 #include "app/splash_form.h"
+#include "app/starting_fax_form.h"
 #include "app/message_pump.h"
 #include "app/settings.h"
 #include "app/table_pair.h"
@@ -44,7 +45,9 @@
 #include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPainter>
 #include <QPixmap>
 #include <QProcess>
 #include <QPushButton>
@@ -238,6 +241,43 @@ bool StartModem(QProcess& modem, const QString& dataDir) {
     ini.WriteString("Ports", "COM" + std::to_string(n),
                     n == 2 ? link.toStdString() : (dataDir + QStringLiteral("none%1").arg(n)).toStdString());
   return true;
+}
+
+// The receive notice in its two looks, side by side: starting, then ready.
+bool ShootStartingNotice(QWidget* window, const QString& file) {
+  qv::app::TStartingFaxForm notice(window);
+  notice.SetStartingLook();
+  notice.show();
+  for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+  const QPixmap starting = notice.grab();
+  notice.SetReadyLook();
+  for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+  const QPixmap ready = notice.grab();
+  notice.hide();
+  constexpr int kGap = 16;
+  QPixmap both(starting.width() + kGap + ready.width(), std::max(starting.height(), ready.height()));
+  both.fill(Qt::white);
+  QPainter painter(&both);
+  painter.drawPixmap(0, 0, starting);
+  painter.drawPixmap(starting.width() + kGap, 0, ready);
+  painter.end();
+  return both.save(file);
+}
+
+// The main window in receive mode on the virtual modem of COM2, waiting for calls.
+bool ShootReceiveMode(qv::app::TMainScreen& window, const QString& file) {
+  qv::app::Settings().ComPort = 1;
+  qv::app::Settings().DisableReceivingFaxesNotification = true;
+  window.ReceiveButtonClick();
+  if (!window.ReceiveMode()) return false;
+  QElapsedTimer clock;
+  clock.start();
+  while (window.StatusText() != QStringLiteral("Waiting for incoming call") && clock.elapsed() < 10000)
+    qv::app::PumpMessages();
+  for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+  const bool ok = window.grab().save(file);
+  window.ReceiveButtonClick();
+  return ok;
 }
 
 // Shows a form, lets it settle and saves its picture.
@@ -445,6 +485,7 @@ int main(int argc, char** argv) {
     about.hide();
     if (!ShootEditor(&window, dataDir, outDir)) rc = 1;
     if (!ShootViewer(&window, dataDir, outDir)) rc = 1;
+    if (!ShootStartingNotice(&window, outDir + QStringLiteral("starting-receive.png"))) rc = 1;
 
     // The preferences wizard, page by page (as on a first run).
     {
@@ -472,6 +513,7 @@ int main(int argc, char** argv) {
       qv::app::TCheckFaxClassForm check(port, fax, 2, &window);
       check.Check();
       if (!Shoot(check, outDir + QStringLiteral("check-fax-class.png"))) rc = 1;
+      if (!ShootReceiveMode(window, outDir + QStringLiteral("main-receive-mode.png"))) rc = 1;
     } else {
       std::fprintf(stderr, "no qvmodem beside this program: modem dialogs not rendered\n");
     }

@@ -1,0 +1,571 @@
+// The main window's receive mode: starting and stopping it, the receive component's events, the
+// record of each received fax, and the settling of files a call or a run left without a record.
+
+#include "app/dialog_service.h"
+#include "app/fax_store.h"
+#include "app/main_screen.h"
+#include "app/message_pump.h"
+#include "app/modem_routines.h"
+#include "app/placement.h"
+#include "app/receive_folder.h"
+#include "app/settings.h"
+#include "app/show_error_form.h"
+#include "app/starting_fax_form.h"
+#include "app/table_pair.h"
+#include "comm/com_port.h"
+#include "core/error_text.h"
+#include "fax/receive_fax.h"
+#include "faximage/qvf_file.h"
+#include "faximage/t4_decoder.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMetaObject>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+namespace qv::app {
+
+namespace {
+
+constexpr const char* kRecLogFile = "Lastrec.log";
+// Names the file of the call in progress until that file has its record, so that a run ending
+// during a call leaves a trace the next start can settle.
+constexpr const char* kReceiveJournalFile = "Receiving.tmp";
+// Stopping waits this long for the component to hang up and finish.
+constexpr int kStopWaitMs = 20000;
+constexpr int kNotesWidth = 60;
+constexpr int kFaxFileWidth = 12;
+
+const char* const kStartingText = "Starting receive mode...";
+const char* const kIncompleteNote = "Incomplete: the call ended after page ";
+const char* const kRecoveredNote = "Incomplete: the program ended during this call, page ";
+
+QString NowText() {
+  const QLocale locale;
+  const QDateTime now = QDateTime::currentDateTime();
+  return locale.toString(now.date(), QLocale::LongFormat) + QLatin1Char(' ') +
+         locale.toString(now.time(), QLocale::LongFormat);
+}
+
+QString Com(int n) { return QStringLiteral("COM") + QString::number(n); }
+
+// Keeps the pages of a received file that arrived whole and rewrites its page count: a page
+// whose data runs past the end of the file, or the last page when its coding never ends (the
+// line went dead in it), is cut off. Returns the pages kept, or -1 when the file is no QVF file.
+int TrimToCompletePages(const std::string& path, std::string* stationId) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  if (!f) return -1;
+  uint8_t raw[faximage::kQvfFileHeaderSize];
+  if (!f.read(reinterpret_cast<char*>(raw), sizeof raw)) return -1;
+  faximage::QvfFileHeader header = faximage::QvfFileHeader::Decode(raw);
+  if (!header.HasSignature()) return -1;
+  if (stationId) *stationId = header.StationIdString();
+  std::error_code ec;
+  const auto size = static_cast<int64_t>(std::filesystem::file_size(path, ec));
+  if (ec) return -1;
+
+  struct Page {
+    int64_t start;
+    int64_t data;
+    int32_t length;
+  };
+  std::vector<Page> pages;
+  int64_t pos = header.FirstPageOffset;
+  for (int p = 0; p < header.PageCount; ++p) {
+    if (pos + faximage::kQvfPageHeaderSize > size) break;
+    uint8_t ph[faximage::kQvfPageHeaderSize];
+    f.seekg(pos);
+    if (!f.read(reinterpret_cast<char*>(ph), sizeof ph)) break;
+    const faximage::QvfPageHeader page = faximage::QvfPageHeader::Decode(ph);
+    const int64_t data = pos + faximage::kQvfPageHeaderSize;
+    if (page.ImageLength <= 0 || data + page.ImageLength > size) break;
+    pages.push_back({pos, data, page.ImageLength});
+    pos = data + page.ImageLength;
+  }
+  if (!pages.empty()) {
+    const Page& last = pages.back();
+    std::vector<uint8_t> bytes(static_cast<size_t>(last.length));
+    f.clear();
+    f.seekg(last.data);
+    faximage::T4Decoder decoder([](std::span<const uint8_t>) {});
+    decoder.startPage();
+    if (!f.read(reinterpret_cast<char*>(bytes.data()), last.length) ||
+        !decoder.feed(bytes.data(), bytes.size())) {
+      pages.pop_back();
+    }
+  }
+  const int64_t end = pages.empty() ? header.FirstPageOffset : pages.back().data + pages.back().length;
+  if (static_cast<int>(pages.size()) != header.PageCount) {
+    header.PageCount = static_cast<uint16_t>(pages.size());
+    header.Encode(raw);
+    f.clear();
+    f.seekp(0);
+    f.write(reinterpret_cast<const char*>(raw), sizeof raw);
+  }
+  f.close();
+  if (end < size) std::filesystem::resize_file(path, static_cast<uintmax_t>(end), ec);
+  return static_cast<int>(pages.size());
+}
+
+int QvfPageCount(const QString& path) {
+  faximage::QvfFileHeader header;
+  if (faximage::ReadFaxHeader(path.toStdString(), header) != 0) return -1;
+  return header.PageCount;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The components
+
+void TMainScreen::ConnectReceiveComponent() {
+  QvComPort1_ = std::make_unique<comm::TQvComPort>();
+  ConfigureFormPort(*QvComPort1_);
+  QvReceiveFax1_ = std::make_unique<fax::TQvReceiveFax>();
+  fax::TQvReceiveFax& fax = *QvReceiveFax1_;
+  fax.SetComPort(QvComPort1_.get());
+  fax.FaxFileExt = "QVF";
+  fax.ConstantStatus = true;
+  fax.OnFaxStatus = [this](fax::TQvAbstractFax*, bool first, bool last) {
+    QvReceiveFax1FaxStatus(first, last);
+  };
+  fax.OnFaxLog = [this](fax::TQvAbstractFax*, int code) { QvReceiveFax1FaxLog(code); };
+  fax.OnFaxError = [this](fax::TQvAbstractFax*, int code) { QvReceiveFax1FaxError(code); };
+  fax.OnFaxAccept = [this](fax::TQvReceiveFax*, bool& accept) { QvReceiveFax1FaxAccept(accept); };
+  fax.OnFaxName = [this](fax::TQvReceiveFax*, std::string& name) { QvReceiveFax1FaxName(name); };
+  StartingFaxForm_ = new TStartingFaxForm(this);
+}
+
+void TMainScreen::SetHourglass(bool on) {
+  if (on == hourglass_) return;
+  hourglass_ = on;
+  if (on)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Starting and stopping
+
+void TMainScreen::ReceiveButtonClick() {
+  // Both runs let messages run; a second click meanwhile must not start another.
+  if (receiveBusy_) return;
+  receiveBusy_ = true;
+  if (receiveMode_)
+    StopReceiveMode();
+  else
+    StartReceiveMode();
+  receiveBusy_ = false;
+}
+
+void TMainScreen::StartReceiveMode() {
+  const TSettings& s = Settings();
+  fax::TQvReceiveFax& fax = *QvReceiveFax1_;
+  comm::TQvComPort& port = *QvComPort1_;
+  fax.SetDestinationDir(QDir(dataDir_).filePath(QString::fromLatin1(kReceiveFolder)).toStdString());
+  fax.NameScheme = s.GlobalUseAlternateNamingRec ? 2 : 1;
+  SetHourglass(true);
+  lastFaxError_ = 0;
+
+  receiveLog_.clear();
+  lastLogLine_.clear();
+  AddtoLastRecLog(QStringLiteral("Start:") + NowText());
+
+  SetCurrentPage(kIncomingPage);
+  StartingFaxForm_->SetStartingLook();
+  CenterOver(StartingFaxForm_, this);
+  if (!s.DisableReceivingFaxesNotification) StartingFaxForm_->show();
+  PumpMessages();
+
+  SetReceiveMode(true);
+  PumpMessages();
+  SetStatus(QString::fromLatin1(kStartingText));
+
+  const int n = s.ComPort + 1;
+  bool started = false;
+  try {
+    port.SetComNumber(n);
+    fax.FaxClass = static_cast<fax::TFaxClass>(s.FaxClassReceive + 1);
+    fax.StationID = s.Fax;
+    fax.AnswerOnRing = static_cast<uint16_t>(s.AnswerOnRing);
+    fax.DesiredBPS = static_cast<uint16_t>(s.MaximumBPSReceive);
+    fax.DesiredECM = s.ECMReceive;
+    if (!s.InitStringReceive.empty()) {
+      const QString init = QString::fromStdString(s.InitStringReceive);
+      fax.SetModemInit((init.toUpper().contains(QLatin1String("AT")) ? init : QStringLiteral("AT") + init)
+                           .toStdString());
+    } else {
+      fax.SetModemInit(std::string());
+    }
+
+    AddtoLastRecLog(QStringLiteral("Opening com port: ") + Com(n));
+    std::string message;
+    if (!OpenPortWithMessage(port, message)) {
+      StartingFaxForm_->hide();
+      SetStatus(QString());
+      AddtoLastRecLog(QStringLiteral("Error opening com port: ") + Com(n));
+      AddtoLastRecLog(QStringLiteral("Message:") + QString::fromStdString(message));
+      SetHourglass(false);
+      ShowError(this, QStringLiteral("Error Opening Communications Port"),
+                QString::fromStdString(message) + QStringLiteral("\r\n\r\nIs the Communications Port (") +
+                    Com(n) + QStringLiteral(") correct? Please\r\nclick on the Find Modem button in "
+                                            "Preferences to be sure."));
+      SaveLocalRecLog();
+      throw std::runtime_error("port");
+    }
+
+    AddtoLastRecLog(QStringLiteral("Opened com port OK"));
+    AddtoLastRecLog(QStringLiteral("Checking for modem"));
+    if (!ModemResponds(port)) {
+      AddtoLastRecLog(QStringLiteral("Error checking for modem"));
+      StartingFaxForm_->hide();
+      SetHourglass(false);
+      const bool go = AskContinue(
+          this, QStringLiteral("No Response From Modem"),
+          QStringLiteral("We did not receive a modem response from ") + Com(n) +
+              QStringLiteral(".\r\n\r\nTo verify the communications port, please click on the Find "
+                             "Modem button in Preferences to be sure.\r\n\r\nIf you are sure there is "
+                             "a modem on ") +
+              Com(n) +
+              QStringLiteral(", press CONTINUE\r\nto continue, otherwise press OK to stop the fax "
+                             "session."));
+      if (!go) {
+        port.SetOpen(false);
+        SetStatus(QString());
+        AddtoLastRecLog(QStringLiteral("Exit"));
+        SaveLocalRecLog();
+        throw std::runtime_error("modem");
+      }
+      SetHourglass(true);
+    }
+
+    const QString reset = QString::fromStdString(s.ResetString);
+    if (!reset.isEmpty()) {
+      AddtoLastRecLog(QStringLiteral("Sending reset string: ") + reset);
+      SetStatus(QStringLiteral("Sending reset string..."));
+      if (!SendInitString(port, s.ResetString)) {
+        AddtoLastRecLog(QStringLiteral("Failure sending reset string: ") + reset);
+        StartingFaxForm_->hide();
+        SetStatus(QString());
+        SetHourglass(false);
+        port.SetOpen(false);
+        ShowError(this, QStringLiteral("Unable to Continue"),
+                  QStringLiteral("We are unable to continue the fax session. \r\n\r\nThe modem did "
+                                 "not respond to the reset string:   (") +
+                      reset + QStringLiteral(")\r\n\r\nIs the Communications Port (") + Com(n) +
+                      QStringLiteral(") correct? Please\r\nclick on the Find Modem button in "
+                                     "Preferences to be sure."));
+        SetStatus(QString());
+        AddtoLastRecLog(QStringLiteral("Exiting..."));
+        SaveLocalRecLog();
+        throw std::runtime_error("reset");
+      }
+    }
+
+    AddtoLastRecLog(QStringLiteral("Desired BPS: ") + QString::number(s.MaximumBPSReceive));
+    if (s.ECMReceive) AddtoLastRecLog(QStringLiteral("Desired ECM: ON"));
+    if (s.ToneOrPulse == 1) AddtoLastRecLog(QStringLiteral("Using Pulse Dialing ***"));
+    AddtoLastRecLog(QStringLiteral("Fax Class: ") + QString::fromStdString(FaxClassName(s.FaxClassReceive)));
+    AddtoLastRecLog(QStringLiteral("User INIT String: ") + QString::fromStdString(s.InitStringReceive));
+
+    if (!s.DisableReceivingFaxesNotification) StartingFaxForm_->show();
+    AddtoLastRecLog(QStringLiteral("StartReceive"));
+    fax.StartReceiving();
+    if (!fax.Active()) {
+      // The modem refused the receive set-up: say why instead of leaving the user waiting.
+      const int code = lastFaxError_ ? lastFaxError_ : fax.LastError();
+      const QString why = code ? QString::fromStdString(core::ErrorText(code)) : QStringLiteral("Unknown error");
+      AddtoLastRecLog(QStringLiteral("Receive set-up failed: ") + why);
+      StartingFaxForm_->hide();
+      SetHourglass(false);
+      ShowError(this, QStringLiteral("Unable to Continue"),
+                QStringLiteral("The modem could not be set up to receive faxes.\r\n\r\nThe error "
+                               "message was:   ") + why);
+      throw std::runtime_error("prepare");
+    }
+    SetReceiveMode(true);  // the button reads "STOP" with its hint
+    StartingFaxForm_->SetReadyLook();
+    CenterOver(StartingFaxForm_, this);
+    started = true;
+  } catch (const std::exception& e) {
+    AddtoLastRecLog(QStringLiteral("Exception: ") + QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+  }
+  if (!started) AbandonReceiveStart();
+  SetButtons();
+  SetHourglass(false);
+}
+
+void TMainScreen::AbandonReceiveStart() {
+  StartingFaxForm_->hide();
+  SetStatus(QString());
+  SetHourglass(false);
+  try {
+    if (QvReceiveFax1_->Active()) QvReceiveFax1_->AbortFax();
+    if (QvComPort1_->Open()) QvComPort1_->SetOpen(false);
+  } catch (...) {
+  }
+  SetReceiveMode(false);
+  AddtoLastRecLog(QStringLiteral("Error..."));
+  SaveLocalRecLog();
+}
+
+void TMainScreen::StopReceiveMode() {
+  StartingFaxForm_->hide();
+  SetHourglass(true);
+  stoppingReceive_ = true;
+  try {
+    fax::TQvReceiveFax& fax = *QvReceiveFax1_;
+    fax.AbortFax();
+    PumpMessages();
+    // The component hangs up on the port's threads: the port stays open until it has finished.
+    QElapsedTimer clock;
+    clock.start();
+    while (fax.Active() && clock.elapsed() < kStopWaitMs) {
+      PumpMessages();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    PumpMessages();
+    const TSettings& s = Settings();
+    if (!s.ResetAfterString.empty() && QvComPort1_->Open()) {
+      SetStatus(QStringLiteral("Sending AFTER reset string..."));
+      SendInitString(*QvComPort1_, s.ResetAfterString);
+    }
+    QvComPort1_->SetOpen(false);
+    PumpMessages();
+  } catch (...) {
+  }
+  stoppingReceive_ = false;
+  receivingNow_ = false;
+  SetReceiveMode(false);
+  SetHourglass(false);
+  SetStatus(QString());
+  AddtoLastRecLog(QStringLiteral("Stopped receive mode:") + NowText());
+  SaveLocalRecLog();
+  SetButtons();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The receive log
+
+void TMainScreen::AddtoLastRecLog(const QString& line) {
+  if (!receiveLog_.isEmpty() && line == lastLogLine_) return;
+  receiveLog_.append(line);
+  lastLogLine_ = line;
+}
+
+void TMainScreen::SaveLocalRecLog() {
+  receiveLog_.append(QStringLiteral("Finish: ") + NowText());
+  lastLogLine_ = receiveLog_.last();
+  QSaveFile file(dataDir_ + QString::fromLatin1(kRecLogFile));
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return;  // the log is optional
+  QTextStream out(&file);
+  for (const QString& line : receiveLog_) out << line << '\n';
+  out.flush();
+  file.commit();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The component's events
+
+void TMainScreen::QvReceiveFax1FaxAccept(bool& accept) {
+  receivingNow_ = true;
+  lastFaxError_ = 0;
+  accept = true;
+}
+
+void TMainScreen::QvReceiveFax1FaxError(int code) { lastFaxError_ = code; }
+
+void TMainScreen::QvReceiveFax1FaxStatus(bool first, bool last) {
+  UpdateValues();
+  if (first) pagesReceived_ = 0;
+  if (last) receivingNow_ = false;
+}
+
+void TMainScreen::UpdateValues() {
+  const fax::TQvReceiveFax& fax = *QvReceiveFax1_;
+  pagesReceived_ = fax.CurrentPage();
+  QString text = QString::fromStdString(fax::StatusText(fax.ProgressCode())).trimmed();
+  QString pagePart, bytesPart;
+  if (text.toUpper() == QLatin1String("GOT CLASS 2 FHNG CODE")) {
+    text = QStringLiteral("Hangup successful");
+  } else if (text == QLatin1String("Getting page data")) {
+    text = QStringLiteral("Receiving fax");
+    if (fax.BytesTransferred() > 0)
+      bytesPart = QStringLiteral(" (") + QString::number(fax.BytesTransferred()) + QStringLiteral(" bytes)");
+    if (fax.CurrentPage() > 0) pagePart = QStringLiteral(", page ") + QString::number(fax.CurrentPage());
+  }
+  const QString remote = QString::fromStdString(fax.RemoteID()).trimmed();
+  if (!remote.isEmpty()) text += QStringLiteral(" from: ") + remote + pagePart + bytesPart;
+  if (text.toUpper().contains(QLatin1String("ABORT"))) text.clear();
+  SetStatus(text);
+  if (StartingFaxForm_->isVisible() && text.toUpper().contains(QLatin1String("ANSWERING")))
+    StartingFaxForm_->hide();
+}
+
+void TMainScreen::QvReceiveFax1FaxName(std::string& name) {
+  // A file the journal still names lacks its record (a call that ended without saying so):
+  // settle it before the next one starts.
+  QFile journal(dataDir_ + QString::fromLatin1(kReceiveJournalFile));
+  if (journal.open(QIODevice::ReadOnly)) {
+    const QString previous = QString::fromUtf8(journal.readAll()).trimmed();
+    journal.close();
+    if (!previous.isEmpty()) SettleReceivedFile(previous, QString::fromLatin1(kIncompleteNote));
+  }
+  name = QvReceiveFax1_->NextFileName();
+  QSaveFile out(dataDir_ + QString::fromLatin1(kReceiveJournalFile));
+  if (out.open(QIODevice::WriteOnly)) {
+    out.write(QFileInfo(QString::fromStdString(name)).fileName().toUtf8());
+    out.commit();
+  }
+}
+
+void TMainScreen::QvReceiveFax1FaxLog(int code) {
+  switch (code) {
+    case 4:
+      currentReceiveFile_ = QString::fromStdString(QvReceiveFax1_->FaxFile());
+      break;
+    case 5:
+      FaxReceived();
+      break;
+    case 7:
+      FaxFailed();
+      break;
+    default:
+      break;
+  }
+}
+
+bool TMainScreen::AppendReceivedRecord(const QString& fileName, const QString& from, int pages,
+                                       const QString& notes) {
+  TablePair& rec = store_->Pair(TableId::Rec);
+  if (!rec.IsOpen() || !rec.Append()) return false;
+  const QDateTime now = QDateTime::currentDateTime();
+  rec.SetFieldDate("DATEREC", now.date().toString(QStringLiteral("yyyyMMdd")).toStdString());
+  rec.SetFieldString("TIMEREC", now.time().toString(QStringLiteral("hh:mm")).toStdString());
+  rec.SetFieldString("FROM", from.toStdString());
+  rec.SetFieldInt("PAGES", pages);
+  rec.SetFieldString("FAXFILE", fileName.left(kFaxFileWidth).toStdString());
+  if (!notes.isEmpty()) rec.SetFieldString("NOTES", notes.left(kNotesWidth).toStdString());
+  if (!rec.Post()) {
+    rec.Cancel();
+    return false;
+  }
+  // The file has its record now: the journal has nothing left to tell.
+  QFile::remove(dataDir_ + QString::fromLatin1(kReceiveJournalFile));
+  return true;
+}
+
+void TMainScreen::FaxReceived() {
+  receivingNow_ = false;
+  QString file = QString::fromStdString(QvReceiveFax1_->FaxFile());
+  if (file.isEmpty()) file = currentReceiveFile_;
+  currentReceiveFile_ = file;
+  // The file's own page count: a page the modem reported bad was taken out of it again.
+  const int filePages = QvfPageCount(file);
+  const int pages = filePages >= 0 ? filePages : pagesReceived_;
+  const QString from = QString::fromStdString(QvReceiveFax1_->RemoteID()).trimmed();
+  if (!AppendReceivedRecord(QFileInfo(file).fileName(), from, pages, QString())) {
+    // The file stays, and the journal that names it: the next start gives it its record.
+    AddtoLastRecLog(QStringLiteral("Could not record received fax: ") + file);
+  }
+  PumpMessages();
+  store_->RecTableCloseAndOpen();
+  PumpMessages();
+  RefreshGrids();
+  QMetaObject::invokeMethod(this, &TMainScreen::FaxArrived, Qt::QueuedConnection);
+  SetButtons();
+  if (Settings().PrintOnReceipt) PrintOnReceipt(file);
+}
+
+void TMainScreen::FaxFailed() {
+  receivingNow_ = false;
+  // Read before anything lets messages run: the next call renames the component's file.
+  QString file = QString::fromStdString(QvReceiveFax1_->FaxFile());
+  if (file.isEmpty()) file = currentReceiveFile_;
+  const int code = lastFaxError_;
+  const QString text = code ? QString::fromStdString(core::ErrorText(code)) : QStringLiteral("Unknown error");
+  lastFaxError_ = 0;
+  if (!file.isEmpty()) SettleReceivedFile(QFileInfo(file).fileName(), QString::fromLatin1(kIncompleteNote));
+  store_->RecTableCloseAndOpen();
+  RefreshGrids();
+  SetButtons();
+  AddtoLastRecLog(QStringLiteral("Failed to receive a fax: ") + text);
+  // Ending receive mode cancels the call in progress: that is the user's doing, not a failure.
+  if (!stoppingReceive_) {
+    ShowError(this, QStringLiteral("Failed To Receive Incoming Fax"),
+              QStringLiteral("Quorvane failed to receive an incoming fax.\r\n\r\nThe error message "
+                             "was:   ") + text);
+  }
+}
+
+void TMainScreen::SettleReceivedFile(const QString& fileName, const QString& note) {
+  const QString path = ReceiveFilePath(dataDir_, fileName);
+  if (path.isEmpty()) return;
+  const QString name = QFileInfo(path).fileName();
+  TablePair& rec = store_->Pair(TableId::Rec);
+  if (!rec.IsOpen()) return;
+  // Already recorded (the run ended after the record was written)?
+  const int recNo = rec.RecNo();
+  bool recorded = false;
+  for (rec.First(); !rec.Eof() && !recorded; rec.Next()) {
+    recorded = QString::fromStdString(rec.FieldString("FAXFILE")).trimmed().compare(name, Qt::CaseInsensitive) == 0;
+  }
+  rec.Go(recNo);
+  if (!recorded && QFileInfo(path).isFile()) {
+    std::string station;
+    const int pages = TrimToCompletePages(path.toStdString(), &station);
+    if (pages == 0) {
+      QFile::remove(path);
+    } else if (pages > 0) {
+      recorded = AppendReceivedRecord(name, QString::fromStdString(station).trimmed(), pages,
+                                      note + QString::number(pages));
+    } else {
+      recorded = true;  // not a fax file: leave it alone
+    }
+  }
+  if (recorded || !QFileInfo(path).isFile()) QFile::remove(dataDir_ + QString::fromLatin1(kReceiveJournalFile));
+}
+
+void TMainScreen::RecoverInterruptedReceive() {
+  QFile journal(dataDir_ + QString::fromLatin1(kReceiveJournalFile));
+  if (!journal.open(QIODevice::ReadOnly)) return;
+  const QString name = QString::fromUtf8(journal.readAll()).trimmed();
+  journal.close();
+  if (name.isEmpty()) {
+    journal.remove();
+    return;
+  }
+  SettleReceivedFile(name, QString::fromLatin1(kRecoveredNote));
+  store_->RecTableCloseAndOpen();
+}
+
+// The fax printer is a component of its own; received faxes go to it from here.
+void TMainScreen::PrintOnReceipt(const QString& file) {
+  ui::TFaxPrintOptions options;
+  options.LogFile = dataDir_ + QStringLiteral("FAXPRINT.LOG");
+  // A test (or a user without a printer) may send the print-outs into a PDF file instead.
+  options.PdfFile = qEnvironmentVariable("QUORVANE_PRINT_TO_PDF");
+  QString error;
+  const QString path = ReceiveFilePath(dataDir_, QFileInfo(file).fileName());
+  if (!ui::TQvFaxPrinter::PrintFaxFile(path.isEmpty() ? file : path,
+                                       QString::fromStdString(Settings().PrintOnReceiptPrinter), options, &error))
+    AddtoLastRecLog(QStringLiteral("Print on receipt failed: ") + error);
+}
+
+}  // namespace qv::app
