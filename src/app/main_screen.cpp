@@ -2,6 +2,8 @@
 
 #include "app/app_texts.h"
 #include "app/configuration_info.h"
+#include "app/cover_browse.h"
+#include "app/phone_book.h"
 #include "app/help_browser.h"
 #include "app/preferences.h"
 #include "app/data_directory.h"
@@ -552,6 +554,7 @@ void TMainScreen::NewbuttonClick() {
   {
     TFaxEditor editor(dataDir_, this);
     connect(&editor, &TFaxEditor::HelpRequested, this, &TMainScreen::HelpTopic);
+    editor.SetFaxStore(store_.get());
     TRichEditMemo cover(*editor.RTCover());
     TRichEditMemo doc(*editor.RTDoc());
     TablePair& fax = store_->Pair(TableId::Fax);
@@ -628,6 +631,7 @@ void TMainScreen::EditButtonClick() {
 void TMainScreen::EditOutgoing() {
   TFaxEditor editor(dataDir_, this);
   connect(&editor, &TFaxEditor::HelpRequested, this, &TMainScreen::HelpTopic);
+  editor.SetFaxStore(store_.get());
   TRichEditMemo cover(*editor.RTCover());
   TRichEditMemo doc(*editor.RTDoc());
   LoadEditorFromRecord(editor, cover, doc);
@@ -744,12 +748,12 @@ void TMainScreen::ViewOrPrint(bool print) {
 
 void TMainScreen::mnuCoverClick() {
   if (Guarded()) return;
-  NotAvailable();  // the cover sheet browser
+  RunCoverBrowse(*store_, this, false);
 }
 
 void TMainScreen::mnuPhoneBookClick() {
   if (Guarded()) return;
-  NotAvailable();  // the phone book browser
+  RunPhoneBook(*store_, this, false);
 }
 
 void TMainScreen::mnuPreferencesClick() {
