@@ -49,6 +49,7 @@ class BookTest : public ::testing::Test {
     core::TIniFile(SettingsFileName(dir_.StdPath())).WriteInteger("Modem", "ComPort", 0);
     main_.resize(800, 600);
   }
+  QApplication& app_ = App();  // before any widget
   DataDir dir_;
   ScriptedDialogs dialogs_;
   QWidget main_;
