@@ -158,6 +158,7 @@ void TCoverBrowse::NewButtonClick() {
       store_.SaveRichText(save, "COVER", t);
       t.SetFieldString("DESCRIPT", FitField(editor.CoverDescription()->text().toStdString(), kCoverDescriptionWidth));
       t.Post();
+      t.Go(t.RecCount());  // the new template, appended last, becomes the current one
       Reload();
     }
   }
