@@ -1,11 +1,15 @@
 #include "app/fax_editor.h"
 
+#include "app/cover_browse.h"
 #include "app/default_font.h"
 #include "app/dialog_service.h"
 #include "app/enter_edit.h"
 #include "app/insert_picture.h"
+#include "app/fax_store.h"
 #include "app/paragraph_dialog.h"
+#include "app/phone_book.h"
 #include "app/placement.h"
+#include "app/rich_edit_memo.h"
 #include "app/settings.h"
 #include "app/spell_check_dialog.h"
 #include "ui/rich_edit.h"
@@ -223,7 +227,8 @@ QWidget* TFaxEditor::BuildRecipientPage() {
   AddressButton_ = new QToolButton(page);
   Name(AddressButton_, "AddressButton", QStringLiteral("&Phonebook"));
   AddressButton_->setText(QStringLiteral("&Phonebook"));
-  AddressButton_->setVisible(false);  // until the phone book can be chosen from
+  AddressButton_->setVisible(false);  // until there is a phone book to choose from
+  connect(AddressButton_, &QToolButton::clicked, this, &TFaxEditor::AddressButtonClick);
 
   auto* form = new QFormLayout;
   auto label = [page](const QString& text, QWidget* buddy) {
@@ -256,7 +261,8 @@ void TFaxEditor::FormCreate() {
     RTToolCover_->addWidget(b);
   }
   loadCoverAction_ = RTToolCover_->addWidget(LoadCoverButton_);
-  loadCoverAction_->setVisible(false);  // until templates can be chosen from
+  loadCoverAction_->setVisible(false);  // until there are templates to choose from
+  connect(LoadCoverButton_, &QToolButton::clicked, this, &TFaxEditor::LoadCoverButtonClick);
   UpdateWordWrapButton(RTCover_, CoverDocWordWrapButton_);
   UpdateWordWrapButton(RTDoc_, DocWordWrapButton_);
   RestorePlacement(this, QString::fromLatin1(kFormClass), iniFile_);
@@ -368,6 +374,34 @@ void TFaxEditor::SpellCheck(ui::TQvRichEdit* editor) {
 }
 
 void TFaxEditor::HelpbuttonClick() { emit HelpRequested(kFaxEditorHelpTopic); }
+
+void TFaxEditor::SetFaxStore(TFaxStore* store) {
+  store_ = store;
+  AddressButton_->setVisible(store != nullptr);
+  loadCoverAction_->setVisible(store != nullptr);
+}
+
+void TFaxEditor::AddressButtonClick() {
+  if (!store_) return;
+  QString name, number;
+  if (!RunPhoneBook(*store_, mainWindow_, true, &name, &number)) return;
+  Recipient_->setText(name);
+  FaxNumber_->setText(number);
+}
+
+void TFaxEditor::LoadCoverButtonClick() {
+  if (!store_) return;
+  RunCoverBrowse(*store_, mainWindow_, true, [this](TablePair& cover) {
+    TRichEditMemo memo(*RTCover_);
+    store_->LoadRichText(memo, "COVER", cover);
+    if (!memo.LoadError().isEmpty()) {
+      Dialogs().Error(this, QStringLiteral("The text of this template cannot be read: ") + memo.LoadError());
+    }
+    RTCover_->Reformat();
+    RTCover_->SetCaretToStart();
+    RTCover_->Repaint();
+  });
+}
 
 void TFaxEditor::ApplyDefaultFont(const TSettings& settings) {
   qv::app::ApplyDefaultFont(*RTCover_, settings);

@@ -21,6 +21,7 @@ class TQvRichEdit;
 namespace qv::app {
 
 class TEnterEdit;
+class TFaxStore;
 struct TSettings;
 
 // Merge field kinds a cover sheet may hold.
@@ -54,6 +55,9 @@ class TFaxEditor : public QDialog {
   QMenu* ZoomMenu() const { return ZoomMenu_; }
   int CurrentPage() const;
 
+  // The store "&Phonebook" and "Load Template" choose from; without one both stay hidden.
+  void SetFaxStore(TFaxStore* store);
+
   // A new blank fax: both empty editors get the stored default font.
   void ApplyDefaultFont(const TSettings& settings);
 
@@ -79,6 +83,8 @@ class TFaxEditor : public QDialog {
   void DefFontClick();
   void SpellCheck(ui::TQvRichEdit* editor);
   void HelpbuttonClick();
+  void AddressButtonClick();     // recipient and number from the phone book
+  void LoadCoverButtonClick();   // the cover sheet from a stored template
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -97,6 +103,7 @@ class TFaxEditor : public QDialog {
   QString dataDir_;
   std::string iniFile_;
   QWidget* mainWindow_;
+  TFaxStore* store_ = nullptr;
   QString fieldValue_;  // the one buffer handed out for merge fields
   bool activated_ = false;
 

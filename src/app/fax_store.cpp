@@ -1,7 +1,9 @@
 #include "app/fax_store.h"
 
+#include "app/cover_templates.h"
 #include "app/rich_text_editor.h"
 #include "app/table_pair.h"
+#include "rtf/rtf_writer.h"
 
 #include <QDate>
 #include <QDir>
@@ -16,6 +18,7 @@ namespace {
 
 constexpr int kFoxProDriver = 2;  // compound CDX indexes
 constexpr int kReplaceFromFile = 8192;
+constexpr int kReplaceMemoString = 3072;
 
 struct FieldDef {
   const char* name;
@@ -106,6 +109,20 @@ void MakeTags(TablePair& pair, const std::vector<TagDef>& tags, const char* orde
   pair.SetOrder(pair.TagArea(order));
 }
 
+// A new cover table starts with the starter templates; a failure leaves it short of them, never
+// unusable.
+void SeedCoverTemplates(TablePair& pair) {
+  for (const StarterTemplate& t : StarterTemplates()) {
+    if (!pair.Append()) return;
+    pair.SetFieldString("DESCRIPT", t.description);
+    if (!pair.Replace("COVER", kReplaceMemoString, rtf::WriteRtf(t.document)) || !pair.Post()) {
+      pair.Cancel();
+      return;
+    }
+  }
+  pair.First();
+}
+
 }  // namespace
 
 std::string IndexFileName(const std::string& tableFile) {
@@ -132,8 +149,8 @@ bool TFaxStore::MakePhoneDBF(TablePair& pair) { return MakeTable(pair, pair.Path
 
 bool TFaxStore::OpenTable(TableId id, TablePair& pair) {
   pair.SetLocation(dataDir_, FileOf(id));
+  bool made = false;
   if (!FileExists(pair.Path())) {
-    bool made = false;
     switch (id) {
       case TableId::Fax: made = MakeFaxDBF(pair); break;
       case TableId::Rec: made = MakeRecFaxDBF(pair); break;
@@ -151,6 +168,7 @@ bool TFaxStore::OpenTable(TableId id, TablePair& pair) {
   if (id == TableId::Fax) pair.First();
   if (id == TableId::Cover || id == TableId::Phone) pair.SetOrder(pair.TagArea(first.tag));
   pair.Query(kNotDeleted);
+  if (made && id == TableId::Cover) SeedCoverTemplates(pair);
   if (id == TableId::Fax && reopenHook_) {
     reopenHook_(id, false);
     reopenHook_(id, true);

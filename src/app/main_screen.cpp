@@ -2,6 +2,8 @@
 
 #include "app/app_texts.h"
 #include "app/configuration_info.h"
+#include "app/cover_browse.h"
+#include "app/phone_book.h"
 #include "app/help_browser.h"
 #include "app/preferences.h"
 #include "app/data_directory.h"
@@ -563,6 +565,7 @@ void TMainScreen::NewbuttonClick() {
   {
     TFaxEditor editor(dataDir_, this);
     connect(&editor, &TFaxEditor::HelpRequested, this, &TMainScreen::HelpTopic);
+    editor.SetFaxStore(store_.get());
     TRichEditMemo cover(*editor.RTCover());
     TRichEditMemo doc(*editor.RTDoc());
     TablePair& fax = store_->Pair(TableId::Fax);
@@ -639,6 +642,7 @@ void TMainScreen::EditButtonClick() {
 void TMainScreen::EditOutgoing() {
   TFaxEditor editor(dataDir_, this);
   connect(&editor, &TFaxEditor::HelpRequested, this, &TMainScreen::HelpTopic);
+  editor.SetFaxStore(store_.get());
   TRichEditMemo cover(*editor.RTCover());
   TRichEditMemo doc(*editor.RTDoc());
   LoadEditorFromRecord(editor, cover, doc);
@@ -788,12 +792,12 @@ qv::ui::TQvFaxPrinter& TMainScreen::FaxPrinter() {
 
 void TMainScreen::mnuCoverClick() {
   if (Guarded()) return;
-  NotAvailable();  // the cover sheet browser
+  RunCoverBrowse(*store_, this, false);
 }
 
 void TMainScreen::mnuPhoneBookClick() {
   if (Guarded()) return;
-  NotAvailable();  // the phone book browser
+  RunPhoneBook(*store_, this, false);
 }
 
 void TMainScreen::mnuPreferencesClick() {

@@ -127,6 +127,23 @@ bool TablePair::Go(int recNo) {
          impl_->table.Bookmark() == static_cast<uint32_t>(recNo);
 }
 
+bool TablePair::SeekNear(const std::string& key) {
+  if (!IsOpen() || IndexOrd() <= 0) return false;
+  uint32_t found = 0;
+  Try([&] {
+    impl_->table.CheckBrowseMode();
+    const int previous = tb::xb_Select(impl_->table.WorkArea());
+    // A soft seek stops on the next greater key; the program otherwise seeks exactly.
+    tb::xb_SetSoftSeek(true);
+    tb::xb_Seek(key);
+    tb::xb_SetSoftSeek(false);
+    if (tb::xb_Eof()) tb::xb_GoBottom();
+    if (!tb::xb_Eof()) found = tb::xb_RecNo();
+    if (previous != 0) tb::xb_Select(previous);
+  });
+  return found != 0 && Go(static_cast<int>(found));
+}
+
 void TablePair::Refresh() {
   if (IsOpen()) Try([&] { impl_->table.Refresh(); });
 }

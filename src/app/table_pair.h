@@ -39,6 +39,10 @@ class TablePair {
   int RecNo();     // RecCount() + 1 when there is no current record
   int RecCount();  // physical records, deleted ones included
   bool Go(int recNo);
+  // Moves through the controlling tag to the first visible record whose key begins with `key`,
+  // or else to the one with the next greater key (the last one when none is greater). False when
+  // the table has no order or no visible record.
+  bool SeekNear(const std::string& key);
   void Refresh();
 
   // For views of many rows: the visible records in the current order (from the index when it

@@ -104,7 +104,7 @@ TEST_F(FaxEditorTest, ANewFaxOpensOnTheRecipientPageWithTheDefaultFont) {
     EXPECT_EQ(page.marginRight, 720);
     EXPECT_EQ(page.marginBottom, 720);
   }
-  // The template and phone book choosers are not offered yet.
+  // Without a fax store to choose from, the template and phone book choosers are not offered.
   EXPECT_FALSE(Find<QToolButton>(*form, "LoadCoverButton")->isVisible());
   EXPECT_FALSE(Find<QToolButton>(*form, "AddressButton")->isVisible());
 }

@@ -408,8 +408,15 @@ TEST_F(MainScreenTest, CommandsOnEmptyTablesBeepAndLaterFormsSaySo) {
   EXPECT_FALSE(w->CloneRequest());  // New ran and cleared it
   Click(*w, "Newbutton");
   EXPECT_EQ(dialogs_.Count(QStringLiteral("form")), 2);  // clone and New open the fax editor
+  // The phone book and the cover sheets open their browsers in the managing mode.
+  dialogs_.Clear();
   Click(*w, "mnuPhoneBook");
-  EXPECT_EQ(dialogs_.Infos(), (QStringList{kNotAvailable}));
+  Click(*w, "mnuCover");
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+  ASSERT_EQ(dialogs_.Count(QStringLiteral("form")), 2);
+  EXPECT_EQ(dialogs_.shown[0].caption, QStringLiteral("Phone Book Browser"));
+  EXPECT_EQ(dialogs_.shown[1].caption, QStringLiteral("Cover Sheet Template Browser"));
+  EXPECT_FALSE(w->Store().Pair(TableId::Cover).IsOpen());  // closed again afterwards
   // A refused clone in receive mode does not make the next New a clone.
   w->SetReceiveMode(true);
   w->mnuCloneClick();

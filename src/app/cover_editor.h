@@ -1,0 +1,79 @@
+#pragma once
+// "Cover Sheet Template Editor": one cover sheet template, its description and its rich text with
+// merge fields. The editing commands are those of the fax editor's cover page.
+
+#include <QDialog>
+#include <QString>
+
+#include <string>
+
+class QAction;
+class QLineEdit;
+class QMenu;
+class QToolBar;
+class QToolButton;
+
+namespace qv::ui {
+class TQvRichEdit;
+}
+
+namespace qv::app {
+
+inline constexpr int kCoverEditorHelpTopic = 1018;
+inline constexpr int kCoverDescriptionWidth = 35;
+
+class TCoverEditor : public QDialog {
+  Q_OBJECT
+ public:
+  // dataDir ends in "/"; the parent is the main window, over which dialogs are centred.
+  TCoverEditor(const QString& dataDir, QWidget* mainWindow);
+  ~TCoverEditor() override;
+
+  QLineEdit* CoverDescription() const { return CoverDescription_; }
+  ui::TQvRichEdit* RTCover() const { return RTCover_; }
+  QMenu* InsertMenu() const { return InsertMenu_; }
+  QMenu* ZoomMenu() const { return ZoomMenu_; }
+
+ signals:
+  void HelpRequested(int topic);
+
+ public slots:
+  void InsertButtonClick();
+  // Inserts the merge field an item of the insert menu stands for, recognised by its caption.
+  void InsertItemClick(QAction* item);
+  void ZoombuttonClick();
+  void ZoomMenuPopup();
+  void PageBreakClick();
+  void WordWrapClick();
+  void ParagraphClick();
+  void DefFontClick();
+  void SpellCheck();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void done(int result) override;
+
+ private:
+  QToolButton* ToolButton(const char* name, const QString& caption, const QString& hint);
+  void UpdateWordWrapButton();
+  void ZoomItemClick(QAction* item);
+
+  QString dataDir_;
+  std::string iniFile_;
+  QWidget* mainWindow_;
+  bool activated_ = false;
+
+  QLineEdit* CoverDescription_ = nullptr;
+  ui::TQvRichEdit* RTCover_ = nullptr;
+  QToolBar* RTToolBar1_ = nullptr;
+  QToolButton* InsertButton_ = nullptr;
+  QMenu* InsertMenu_ = nullptr;
+  QToolButton* Zoombutton_ = nullptr;
+  QMenu* ZoomMenu_ = nullptr;
+  QToolButton* PageBreakButton_ = nullptr;
+  QToolButton* ParagraphButton_ = nullptr;
+  QToolButton* WordWrapButton_ = nullptr;
+  QToolButton* DefFontButton_ = nullptr;
+};
+
+}  // namespace qv::app
