@@ -18,6 +18,7 @@ class QSoundEffect;
 
 namespace qv::ui {
 class TQvFaxPrinter;
+}
 namespace qv::comm {
 class TQvComPort;
 }

@@ -17,6 +17,7 @@
 #include "fax/receive_fax.h"
 #include "faximage/qvf_file.h"
 #include "faximage/t4_decoder.h"
+#include "ui/fax_printer.h"
 
 #include <QApplication>
 #include <QDateTime>
