@@ -1,5 +1,7 @@
 #include "app/contact_import.h"
 
+#include "rtf/encoding.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <set>
@@ -36,24 +38,6 @@ std::string Trim(std::string_view s) {
 
 bool Contains(std::string_view hay, std::string_view needle) { return hay.find(needle) != std::string_view::npos; }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 bool ValidUtf8(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
     const auto c = static_cast<unsigned char>(s[i]);
@@ -83,8 +67,8 @@ std::string FromCp1252(std::string_view s) {
   for (char ch : s) {
     const auto c = static_cast<unsigned char>(ch);
     if (c < 0x80) out += ch;
-    else if (c < 0xA0) AppendUtf8(out, kCp1252High[c - 0x80]);
-    else AppendUtf8(out, c);
+    else if (c < 0xA0) rtf::AppendUtf8(out, kCp1252High[c - 0x80]);
+    else rtf::AppendUtf8(out, c);
   }
   return out;
 }
@@ -108,7 +92,7 @@ std::string FromUtf16(std::string_view s, bool bigEndian) {
     } else if (u >= 0xD800 && u < 0xE000) {
       u = 0xFFFD;
     }
-    AppendUtf8(out, u);
+    rtf::AppendUtf8(out, u);
   }
   return out;
 }
