@@ -1,6 +1,5 @@
 #include "app/data_directory.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -51,10 +50,6 @@ DataDirectoryChoice ChooseDataDirectory(const QStringList& args, const QString& 
   if (::access(QFile::encodeName(dir).constData(), W_OK | X_OK) != 0)
     return {QString(), QStringLiteral("The data directory %1 (%2) is not writable").arg(dir, source)};
   return {WithTrailingSlash(dir), QString()};
-}
-
-QString DataDirectory() {
-  return ResolveDataDirectory(QCoreApplication::applicationDirPath(), QDir::homePath());
 }
 
 }  // namespace qv::app

@@ -7,10 +7,7 @@
 namespace qv::app {
 
 // The program file's directory when it is writable, else ~/.local/share/Quorvane/ (created when
-// missing). Always ends in "/".
-QString DataDirectory();
-
-// Decides between the two places; programDir is the executable's directory.
+// missing); programDir is the executable's directory. Always ends in "/".
 QString ResolveDataDirectory(const QString& programDir, const QString& homeDir);
 
 // The outcome of choosing the data directory: dir (ending in "/") or, when the chosen one cannot be

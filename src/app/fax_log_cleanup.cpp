@@ -333,9 +333,9 @@ void TDMForm::GridDoubleClick(QTableView* grid, TTableModel* model, const QModel
 // ---------------------------------------------------------------------------------------------
 // Deleting
 
-bool TDMForm::DeleteCurrentRecord(TablePair& pair, bool received, Problems& problems) {
+bool TDMForm::DeleteCurrentRecord(TablePair& pair, ReceiveFolder* receive, Problems& problems) {
   const QString name = QString::fromStdString(pair.FieldString("FAXFILE")).trimmed();
-  const QString path = received ? ReceiveFilePath(dataDir_, name) : QString();
+  const QString path = receive ? receive->FilePath(name) : QString();
   // A received fax's file is first put aside, so that a record the table refuses to delete
   // gets it back: the record and its file go together or not at all.
   QString aside;
@@ -355,7 +355,7 @@ bool TDMForm::DeleteCurrentRecord(TablePair& pair, bool received, Problems& prob
   }
   if (!pair.DeleteRecord()) {
     if (!aside.isEmpty()) std::rename(QFile::encodeName(aside).constData(), QFile::encodeName(path).constData());
-    const QString what = received ? QStringLiteral("from ") + QString::fromStdString(pair.FieldString("FROM"))
+    const QString what = receive ? QStringLiteral("from ") + QString::fromStdString(pair.FieldString("FROM"))
                                   : QStringLiteral("to ") + QString::fromStdString(pair.FieldString("RECIPIENT"));
     problems.keptRecords << QStringLiteral("record %1 (%2)").arg(pair.RecNo()).arg(what.trimmed());
     return false;
@@ -397,7 +397,8 @@ void TDMForm::mnuToggleDeletedStateClick() {
   const int next = pair.RecNo();
   pair.Go(recNo);
   Problems problems;
-  DeleteCurrentRecord(pair, !Outgoing(), problems);
+  ReceiveFolder receive(dataDir_);
+  DeleteCurrentRecord(pair, Outgoing() ? nullptr : &receive, problems);
   pair.Refresh();
   if (next != recNo) pair.Go(next);  // the last record has no next; the table finds its own
   model->Reload();
@@ -419,6 +420,7 @@ int TDMForm::DeleteFor(const std::string& expression) {
   const int total = pair.RecCount();
   int count = 0;
   Problems problems;
+  ReceiveFolder receive(dataDir_);
   {
     WaitCursor wait;
     model->BeginSuspend();
@@ -428,7 +430,7 @@ int TDMForm::DeleteFor(const std::string& expression) {
       pair.First();
       int checked = 0;
       while (!pair.Eof()) {
-        if (!pair.IsDeleted() && pair.ConditionTrue() && DeleteCurrentRecord(pair, received, problems)) ++count;
+        if (!pair.IsDeleted() && pair.ConditionTrue() && DeleteCurrentRecord(pair, received ? &receive : nullptr, problems)) ++count;
         const int here = pair.RecNo();
         pair.Next();
         if (!pair.Eof() && pair.RecNo() == here) break;  // the table cannot move on: stop, not spin

@@ -21,6 +21,7 @@ namespace qv::app {
 
 class TablePair;
 class TTableModel;
+class ReceiveFolder;
 enum class ConditionField;
 
 // The record selections of the commands.
@@ -90,8 +91,9 @@ class TDMForm : public QDialog {
   TTableModel* PageModel();
   QTableView* PageGrid();
   bool Outgoing() const { return CurrentPage() == kOutgoingPage; }
-  // Deletes the current record of the table (and a received fax's file); false when kept.
-  bool DeleteCurrentRecord(TablePair& pair, bool received, Problems& problems);
+  // Deletes the current record of the table and, given the receive folder, a received fax's
+  // file; false when kept.
+  bool DeleteCurrentRecord(TablePair& pair, ReceiveFolder* receive, Problems& problems);
   void ReportProblems(const Problems& problems);
   void SyncCurrentRecord(QTableView* grid, TTableModel* model);
   void GridDoubleClick(QTableView* grid, TTableModel* model, const QModelIndex& index);

@@ -2,8 +2,6 @@
 
 #include "app/fax_store.h"
 
-#include <QDir>
-
 namespace qv::app {
 
 namespace {
@@ -16,18 +14,34 @@ QString MatchCase(const QDir& dir, const QString& name, QDir::Filters filters) {
   }
   return name;
 }
+
+bool IsPlainFileName(const QString& name) {
+  return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+         !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+}
 }  // namespace
 
-QString ReceiveFilePath(const QString& dataDir, const QString& faxFile) {
-  const QString name = faxFile.trimmed();
-  if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
-      name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))) {
-    return QString();
-  }
+ReceiveFolder::ReceiveFolder(const QString& dataDir) {
   const QDir data(dataDir);
-  const QString folder = MatchCase(data, QString::fromLatin1(kReceiveFolder), QDir::Dirs);
-  const QDir receive(data.filePath(folder));
-  return receive.filePath(MatchCase(receive, name, QDir::Files));
+  folder_ = QDir(data.filePath(MatchCase(data, QString::fromLatin1(kReceiveFolder), QDir::Dirs)));
+}
+
+QString ReceiveFolder::FilePath(const QString& faxFile) {
+  const QString name = faxFile.trimmed();
+  if (!IsPlainFileName(name)) return QString();
+  if (folder_.exists(name)) return folder_.filePath(name);
+  if (!listed_) {
+    listed_ = true;
+    const QStringList entries = folder_.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    byFoldedName_.reserve(entries.size());
+    for (const QString& entry : entries) byFoldedName_.insert(entry.toLower(), entry);
+  }
+  const auto it = byFoldedName_.constFind(name.toLower());
+  return folder_.filePath(it == byFoldedName_.constEnd() ? name : it.value());
+}
+
+QString ReceiveFilePath(const QString& dataDir, const QString& faxFile) {
+  return ReceiveFolder(dataDir).FilePath(faxFile);
 }
 
 }  // namespace qv::app

@@ -31,6 +31,21 @@ TEST(ReceiveFolder, NamesMatchWithoutRegardToCase) {
             dir.File(QStringLiteral("RECEIVE/NEW.QVF")));
 }
 
+TEST(ReceiveFolder, OneFolderObjectServesABatchOfLookups) {
+  DataDir dir;
+  QDir(dir.Path()).mkdir(QStringLiteral("Receive"));
+  for (const char* name : {"a1.qvf", "B2.QVF", "Mixed.Qvf"}) Touch(dir.File(QStringLiteral("Receive/") + QLatin1String(name)));
+  ReceiveFolder folder(dir.Path());
+  // A missing name first (it makes the listing), then variants of every file, then more missing.
+  EXPECT_EQ(folder.FilePath(QStringLiteral("GONE.QVF")), dir.File(QStringLiteral("Receive/GONE.QVF")));
+  EXPECT_EQ(folder.FilePath(QStringLiteral("A1.QVF")), dir.File(QStringLiteral("Receive/a1.qvf")));
+  EXPECT_EQ(folder.FilePath(QStringLiteral("b2.qvf ")), dir.File(QStringLiteral("Receive/B2.QVF")));
+  EXPECT_EQ(folder.FilePath(QStringLiteral("mIXED.qVF")), dir.File(QStringLiteral("Receive/Mixed.Qvf")));
+  EXPECT_EQ(folder.FilePath(QStringLiteral("a1.qvf")), dir.File(QStringLiteral("Receive/a1.qvf")));
+  EXPECT_EQ(folder.FilePath(QStringLiteral("other.qvf")), dir.File(QStringLiteral("Receive/other.qvf")));
+  EXPECT_TRUE(folder.FilePath(QStringLiteral("../a1.qvf")).isEmpty());
+}
+
 TEST(ReceiveFolder, NamesThatLeaveTheFolderAreRefused) {
   DataDir dir;
   QDir(dir.Path()).mkdir(QStringLiteral("receive"));
