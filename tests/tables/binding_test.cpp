@@ -326,6 +326,30 @@ TEST_F(Binding, CloseAndReopenKeepsPositionAndTags) {
   EXPECT_EQ(Subjects(p.table), (S{"fax4", "fax3", "fax2", "fax1"}));
 }
 
+TEST_F(Binding, ATableWhoseIndexFileWentMissingStillOpens) {
+  {
+    Pair p;
+    OpenFax(p);
+    AddFax(p, "fax1", "20261201", true);
+    AddFax(p, "fax2", "20261202", false);
+    p.table.Close();
+  }
+  std::filesystem::remove(dir_ / "QRV.CDX");
+  Pair q;
+  q.table.DatabaseName = dir_.path();
+  q.table.TableName = "QRV.DBF";
+  q.table.Exclusive = true;
+  q.table.Open();
+  EXPECT_EQ(q.xbase.RecCount(), 2u);
+  EXPECT_EQ(Subjects(q.table), (S{"fax1", "fax2"}));
+  // And the tags can be made again.
+  EXPECT_EQ(q.xbase.IndexTag("", "DATESENT", ".not. deleted()", true, 0, "datesent"), 1);
+  EXPECT_EQ(Subjects(q.table), (S{"fax2", "fax1"}));
+  q.table.Close();
+  q.table.Open();
+  EXPECT_EQ(q.table.IndexDefs(), (S{"DATESENT"}));
+}
+
 TEST_F(Binding, AliasesAndDrivers) {
   for (const char* n : {"LONGNAME1.DBF", "LONGNAME2.DBF", "LONGNAME3.DBF", "A-B~C D.DBF"}) {
     ASSERT_TRUE(xb_CreateNew(dir_ / n, "XXXXXXXXXX", 2, 1));
