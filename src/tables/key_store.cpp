@@ -116,6 +116,19 @@ void KeyStore::Load(std::vector<uint8_t> sorted) {
   }
 }
 
+void KeyStore::LoadGathered(const uint8_t* base, const std::vector<uint32_t>& order) {
+  Clear();
+  const size_t n = order.size();
+  const size_t per = kChunkEntries / 2 + kChunkEntries / 4;
+  size_ = n;
+  for (size_t i = 0; i < n; i += per) {
+    const size_t m = std::min(n - i, per);
+    std::vector<uint8_t>& c = chunks_.emplace_back(m * entry_);
+    for (size_t j = 0; j < m; ++j)
+      std::memcpy(c.data() + j * entry_, base + static_cast<size_t>(order[i + j]) * entry_, entry_);
+  }
+}
+
 bool KeyStore::Next(Pos& p) const {
   if (AtEnd(p)) return false;
   if (++p.index >= chunks_[p.chunk].size() / entry_) {

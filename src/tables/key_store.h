@@ -43,6 +43,9 @@ class KeyStore {
   void Clear();
   // Replaces everything with `sorted` (entries already in order, concatenated).
   void Load(std::vector<uint8_t> sorted);
+  // Replaces everything with the entries base[order[0]], base[order[1]], ... (in index order),
+  // copying each entry once.
+  void LoadGathered(const uint8_t* base, const std::vector<uint32_t>& order);
 
   // First position whose entry is >= `probe` (probe may be shorter than an entry: then it is
   // compared over its own length only and equal prefixes count as >=).

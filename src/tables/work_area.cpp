@@ -1,6 +1,8 @@
 #include "tables/work_area.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -81,12 +83,54 @@ struct SortItem {
   uint32_t index;
 };
 
+// Orders items by chunk. Large runs go through a least-significant-digit radix sort, a byte per
+// pass, skipping the bytes every item shares (all histograms come from one scan); small runs,
+// where the passes cost more than they save, through std::sort.
+constexpr size_t kRadixMinItems = 256;
+
+void SortByChunk(SortItem* first, SortItem* last) {
+  const size_t n = static_cast<size_t>(last - first);
+  if (n < kRadixMinItems) {
+    std::sort(first, last, [](const SortItem& a, const SortItem& b) { return a.chunk < b.chunk; });
+    return;
+  }
+  std::vector<std::array<uint32_t, 256>> counts(8);
+  for (auto& c : counts) c.fill(0);
+  for (SortItem* it = first; it != last; ++it)
+    for (size_t d = 0; d < 8; ++d) ++counts[d][(it->chunk >> (8 * d)) & 0xFF];
+  std::vector<SortItem> buffer(n);
+  SortItem* from = first;
+  SortItem* to = buffer.data();
+  for (size_t d = 0; d < 8; ++d) {
+    auto& c = counts[d];
+    if (c[(first->chunk >> (8 * d)) & 0xFF] == n) continue;  // every item has this byte
+    uint32_t sum = 0;
+    for (auto& slot : c) {
+      const uint32_t k = slot;
+      slot = sum;
+      sum += k;
+    }
+    for (SortItem* it = from; it != from + n; ++it) to[c[(it->chunk >> (8 * d)) & 0xFF]++] = *it;
+    std::swap(from, to);
+  }
+  if (from != first) std::copy(from, from + n, first);
+}
+
 void SortRun(const uint8_t* base, size_t esz, SortItem* first, SortItem* last, size_t offset) {
-  for (SortItem* it = first; it != last; ++it) {
-    const uint8_t* p = base + static_cast<size_t>(it->index) * esz + offset;
-    uint64_t v = 0;
-    for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < esz ? p[k] : 0);
-    it->chunk = v;
+  if (offset + 8 <= esz) {
+    for (SortItem* it = first; it != last; ++it) {
+      uint64_t v;
+      std::memcpy(&v, base + static_cast<size_t>(it->index) * esz + offset, sizeof v);
+      // Keys are compared as big-endian numbers: numeric order is byte order.
+      it->chunk = std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
+    }
+  } else {
+    for (SortItem* it = first; it != last; ++it) {
+      const uint8_t* p = base + static_cast<size_t>(it->index) * esz + offset;
+      uint64_t v = 0;
+      for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < esz ? p[k] : 0);
+      it->chunk = v;
+    }
   }
   bool allEqual = true;
   for (SortItem* it = first + 1; it < last && allEqual; ++it) allEqual = it->chunk == first->chunk;
@@ -94,7 +138,7 @@ void SortRun(const uint8_t* base, size_t esz, SortItem* first, SortItem* last, s
     if (offset + 8 < esz) SortRun(base, esz, first, last, offset + 8);
     return;
   }
-  std::sort(first, last, [](const SortItem& a, const SortItem& b) { return a.chunk < b.chunk; });
+  SortByChunk(first, last);
   if (offset + 8 >= esz) return;
   for (SortItem* run = first; run != last;) {
     SortItem* end = run + 1;
@@ -665,19 +709,19 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
     const uint8_t* base = flat[t].data();
     // Entries end in their record number, so no two are equal and the order is total.
     std::vector<uint32_t> idx = SortEntries(base, count, esz);
-    std::vector<uint8_t> sorted(count * esz);
-    size_t kept = 0;
-    const uint8_t* prevKey = nullptr;
-    for (uint32_t i : idx) {
-      const uint8_t* src = base + static_cast<size_t>(i) * esz;
-      if (tag.Def().unique && prevKey && std::memcmp(prevKey, src, tag.KeyLen()) == 0) continue;
-      std::memcpy(sorted.data() + kept * esz, src, esz);
-      ++kept;
-      prevKey = src;
+    if (tag.Def().unique) {  // the first record of each key stays
+      size_t kept = 0;
+      const uint8_t* prevKey = nullptr;
+      for (uint32_t i : idx) {
+        const uint8_t* src = base + static_cast<size_t>(i) * esz;
+        if (prevKey && std::memcmp(prevKey, src, tag.KeyLen()) == 0) continue;
+        idx[kept++] = i;
+        prevKey = src;
+      }
+      idx.resize(kept);
     }
-    sorted.resize(kept * esz);
+    tag.Keys().LoadGathered(base, idx);
     std::vector<uint8_t>().swap(flat[t]);
-    tag.Keys().Load(std::move(sorted));
   }
 }
 
