@@ -29,6 +29,7 @@ class TQvReceiveFax;
 
 namespace qv::app {
 
+class TArrivalNotice;
 class TFaxEditor;
 class TFaxStore;
 class TStartingFaxForm;
@@ -80,6 +81,9 @@ class TMainScreen : public QMainWindow {
   // Receive mode (receive_mode.cpp).
   qv::comm::TQvComPort& QvComPort1() { return *QvComPort1_; }
   qv::fax::TQvReceiveFax& QvReceiveFax1() { return *QvReceiveFax1_; }
+  TArrivalNotice& ArrivalNotice() { return *arrivalNotice_; }
+  // Selects the received fax of that file on the incoming page and opens it in the viewer.
+  void ViewReceivedFile(const QString& fileName);
   TStartingFaxForm* StartingFaxForm() const { return StartingFaxForm_; }
   const QStringList& ReceiveLog() const { return receiveLog_; }
   int PagesReceived() const { return pagesReceived_; }
@@ -218,6 +222,7 @@ class TMainScreen : public QMainWindow {
   std::unique_ptr<qv::comm::TQvComPort> QvComPort1_;
   std::unique_ptr<qv::fax::TQvReceiveFax> QvReceiveFax1_;
   TStartingFaxForm* StartingFaxForm_ = nullptr;
+  TArrivalNotice* arrivalNotice_ = nullptr;
   bool receiveBusy_ = false;     // a start or stop is running (its steps let messages run)
   bool stoppingReceive_ = false;  // the user ended receive mode: a cancelled call is no error
   bool hourglass_ = false;

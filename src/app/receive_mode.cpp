@@ -1,11 +1,13 @@
 // The main window's receive mode: starting and stopping it, the receive component's events, the
 // record of each received fax, and the settling of files a call or a run left without a record.
 
+#include "app/arrival_notice.h"
 #include "app/dialog_service.h"
 #include "app/fax_store.h"
 #include "app/main_screen.h"
 #include "app/message_pump.h"
 #include "app/modem_routines.h"
+#include "app/page_count_field.h"
 #include "app/placement.h"
 #include "app/receive_folder.h"
 #include "app/settings.h"
@@ -149,6 +151,14 @@ void TMainScreen::ConnectReceiveComponent() {
   fax.OnFaxAccept = [this](fax::TQvReceiveFax*, bool& accept) { QvReceiveFax1FaxAccept(accept); };
   fax.OnFaxName = [this](fax::TQvReceiveFax*, std::string& name) { QvReceiveFax1FaxName(name); };
   StartingFaxForm_ = new TStartingFaxForm(this);
+  arrivalNotice_ = new TArrivalNotice(this);
+  connect(arrivalNotice_, &TArrivalNotice::openRequested, this, &TMainScreen::ViewReceivedFile,
+          Qt::QueuedConnection);
+  connect(arrivalNotice_, &TArrivalNotice::showRequested, this, [this] {
+    showNormal();
+    raise();
+    activateWindow();
+  });
 }
 
 void TMainScreen::SetHourglass(bool on) {
@@ -302,6 +312,7 @@ void TMainScreen::StartReceiveMode() {
     SetReceiveMode(true);  // the button reads "STOP" with its hint
     StartingFaxForm_->SetReadyLook();
     CenterOver(StartingFaxForm_, this);
+    arrivalNotice_->SetReceiveMode(true);
     started = true;
   } catch (const std::exception& e) {
     AddtoLastRecLog(QStringLiteral("Exception: ") + QString::fromLocal8Bit(e.what()));
@@ -322,6 +333,7 @@ void TMainScreen::AbandonReceiveStart() {
   } catch (...) {
   }
   SetReceiveMode(false);
+  arrivalNotice_->SetReceiveMode(false);
   AddtoLastRecLog(QStringLiteral("Error..."));
   SaveLocalRecLog();
 }
@@ -354,6 +366,7 @@ void TMainScreen::StopReceiveMode() {
   stoppingReceive_ = false;
   receivingNow_ = false;
   SetReceiveMode(false);
+  arrivalNotice_->SetReceiveMode(false);
   SetHourglass(false);
   SetStatus(QString());
   AddtoLastRecLog(QStringLiteral("Stopped receive mode:") + NowText());
@@ -460,9 +473,12 @@ bool TMainScreen::AppendReceivedRecord(const QString& fileName, const QString& f
   rec.SetFieldDate("DATEREC", now.date().toString(QStringLiteral("yyyyMMdd")).toStdString());
   rec.SetFieldString("TIMEREC", now.time().toString(QStringLiteral("hh:mm")).toStdString());
   rec.SetFieldString("FROM", from.toStdString());
-  rec.SetFieldInt("PAGES", pages);
+  rec.SetFieldInt("PAGES", StoredPageCount(pages));
   rec.SetFieldString("FAXFILE", fileName.left(kFaxFileWidth).toStdString());
-  if (!notes.isEmpty()) rec.SetFieldString("NOTES", notes.left(kNotesWidth).toStdString());
+  // A count the field cannot hold is kept in the notes, so the record still tells it.
+  QString text = notes;
+  if (pages > kMaxStoredPages && text.isEmpty()) text = QString::number(pages) + QStringLiteral(" pages");
+  if (!text.isEmpty()) rec.SetFieldString("NOTES", text.left(kNotesWidth).toStdString());
   if (!rec.Post()) {
     rec.Cancel();
     return false;
@@ -481,7 +497,8 @@ void TMainScreen::FaxReceived() {
   const int filePages = QvfPageCount(file);
   const int pages = filePages >= 0 ? filePages : pagesReceived_;
   const QString from = QString::fromStdString(QvReceiveFax1_->RemoteID()).trimmed();
-  if (!AppendReceivedRecord(QFileInfo(file).fileName(), from, pages, QString())) {
+  const bool recorded = AppendReceivedRecord(QFileInfo(file).fileName(), from, pages, QString());
+  if (!recorded) {
     // The file stays, and the journal that names it: the next start gives it its record.
     AddtoLastRecLog(QStringLiteral("Could not record received fax: ") + file);
   }
@@ -491,6 +508,8 @@ void TMainScreen::FaxReceived() {
   RefreshGrids();
   QMetaObject::invokeMethod(this, &TMainScreen::FaxArrived, Qt::QueuedConnection);
   SetButtons();
+  if (recorded)
+    arrivalNotice_->FaxArrived(QFileInfo(file).fileName(), from, pages, isActiveWindow() && !isMinimized());
   if (Settings().PrintOnReceipt) PrintOnReceipt(file);
 }
 
@@ -567,6 +586,23 @@ void TMainScreen::PrintOnReceipt(const QString& file) {
   if (!ui::TQvFaxPrinter::PrintFaxFile(path.isEmpty() ? file : path,
                                        QString::fromStdString(Settings().PrintOnReceiptPrinter), options, &error))
     AddtoLastRecLog(QStringLiteral("Print on receipt failed: ") + error);
+}
+
+void TMainScreen::ViewReceivedFile(const QString& fileName) {
+  TablePair& rec = store_->Pair(TableId::Rec);
+  if (!rec.IsOpen() || fileName.isEmpty()) return;
+  const int at = rec.RecNo();
+  for (rec.First(); !rec.Eof(); rec.Next()) {
+    if (QString::fromStdString(rec.FieldString("FAXFILE")).trimmed().compare(fileName, Qt::CaseInsensitive) == 0) {
+      showNormal();
+      raise();
+      activateWindow();
+      SetCurrentPage(kIncomingPage);
+      ViewOrPrint(false);
+      return;
+    }
+  }
+  rec.Go(at);  // deleted meanwhile: nothing to show
 }
 
 }  // namespace qv::app

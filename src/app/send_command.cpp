@@ -6,6 +6,7 @@
 #include "app/app_texts.h"
 #include "app/dialog_service.h"
 #include "app/fax_store.h"
+#include "app/page_count_field.h"
 #include "app/placement.h"
 #include "app/send_fax_form.h"
 #include "app/settings.h"
@@ -78,7 +79,7 @@ void TMainScreen::SendButtonClick() {
   // The record is the one the fax was rendered from, whatever the dialog did meanwhile.
   if (recNo > 0 && fax.RecNo() != recNo) fax.Go(recNo);
   if (fax.Edit()) {
-    fax.SetFieldInt("PAGES", pageCount_);
+    fax.SetFieldInt("PAGES", StoredPageCount(pageCount_));
     if (!result.trimmed().isEmpty()) fax.SetFieldString("LASTRESULT", result.toStdString());
     fax.SetFieldString("PHONE", number.toStdString());
     const QString upper = result.toUpper();

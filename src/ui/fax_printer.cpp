@@ -38,14 +38,19 @@ constexpr double kFaxDotsPerInch = 200.0;  // psNone: one fax pixel is 1/200 inc
 constexpr double kFaxPixelsPerInchX = 1728.0 / (215.0 / 25.4);
 constexpr double kFaxRowsPerInch = 7.7 * 25.4;
 
+// The page as a 1-bit picture whose colour table is black, then white: that is the form Qt's PDF
+// engine embeds as it is (an image mask painted in the pen's colour). Any other table makes it
+// convert the page to 32-bit colour and try JPEG and Flate coding of that, many times slower.
 QImage MonoImage(const qv::faximage::PageBitmap& b) {
   QImage img(b.width, b.height, QImage::Format_Mono);
-  img.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+  img.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
   const int bytes = std::min<int>(img.bytesPerLine(), b.stride);
+  if (bytes < img.bytesPerLine()) img.fill(1);
   for (int y = 0; y < b.height; ++y) {
     uchar* out = img.scanLine(y);
     const uint8_t* in = b.row(y);
-    for (int i = 0; i < bytes; ++i) out[i] = b.inverted ? uchar(~in[i]) : in[i];
+    // A set bit is white here: the bitmap's black bits are cleared ones.
+    for (int i = 0; i < bytes; ++i) out[i] = b.inverted ? in[i] : uchar(~in[i]);
   }
   return img;
 }
@@ -358,6 +363,8 @@ void TQvCustomFaxPrinter::PrintFax() {
 
     SetProgress(ppRendering);
     Wait();
+    // A mask picture takes the pen's colour.
+    painter.setPen(QPen(Qt::black, 0));
     if (printing_ && !aborted_) painter.drawImage(QRect(rect.topLeft(), size), image, source);
     Wait();
     SetProgress(ppSubmitting);

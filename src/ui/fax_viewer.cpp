@@ -9,11 +9,13 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
 #include <QUrl>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "core/error_codes.h"
 #include "core/exceptions.h"
@@ -90,6 +92,33 @@ PageBitmap RotatePageBitmap(const PageBitmap& src, int quarterTurns) {
   return dst;
 }
 
+namespace {
+
+// How the eight pixels of one source byte fall into target columns when a row is shrunk: the
+// bits split into runs, one per target column, the first run's column being `firstCol`.
+struct ByteSplit {
+  int firstCol = 0;
+  int runs = 0;
+  int table = 0;  // index of the count table for this split
+};
+
+// For each split pattern, the black pixels of every byte value counted per run, eight bits a
+// run, packed into one word: a row's bytes then add up with one load and one addition each.
+using RunCounts = std::array<uint64_t, 256>;
+
+RunCounts CountsFor(const std::array<int, 8>& runOfBit) {
+  RunCounts t{};
+  for (int v = 0; v < 256; ++v) {
+    uint64_t packed = 0;
+    for (int bit = 0; bit < 8; ++bit)
+      if (v & (0x80 >> bit) && runOfBit[size_t(bit)] >= 0) packed += uint64_t(1) << (8 * runOfBit[size_t(bit)]);
+    t[size_t(v)] = packed;
+  }
+  return t;
+}
+
+}  // namespace
+
 QImage RenderPageImage(const PageBitmap& page, int width, int height, QRgb fg, QRgb bg,
                        bool smooth) {
   if (width <= 0 || height <= 0) return QImage();
@@ -101,6 +130,7 @@ QImage RenderPageImage(const PageBitmap& page, int width, int height, QRgb fg, Q
   const auto lut = Ramp(fg, bg);
   const bool shrinkX = smooth && width < w;
   const bool shrinkY = smooth && height < h;
+  const int bytes = (w + 7) / 8;
 
   // Columns: with shrinking each source column adds to the target column it falls into;
   // otherwise each target column samples its nearest source column.
@@ -114,7 +144,63 @@ QImage RenderPageImage(const PageBitmap& page, int width, int height, QRgb fg, Q
   } else {
     for (int tx = 0; tx < width; ++tx) srcCol[size_t(tx)] = int(int64_t(tx) * w / width);
   }
+  // The byte splits and their count tables; a shrink repeats a few patterns along the row.
+  std::vector<ByteSplit> split(shrinkX ? size_t(bytes) : 0);
+  std::vector<RunCounts> tables;
+  std::vector<std::array<int, 8>> patterns;
+  if (shrinkX) {
+    for (int xb = 0; xb < bytes; ++xb) {
+      std::array<int, 8> runOfBit;
+      runOfBit.fill(-1);
+      const int first = colOf[size_t(xb * 8)];
+      int runs = 0;
+      for (int bit = 0; bit < 8; ++bit) {
+        const int x = xb * 8 + bit;
+        if (x >= w) break;
+        runOfBit[size_t(bit)] = colOf[size_t(x)] - first;
+        runs = runOfBit[size_t(bit)] + 1;
+      }
+      const auto found = std::find(patterns.begin(), patterns.end(), runOfBit);
+      int table = int(found - patterns.begin());
+      if (found == patterns.end()) {
+        patterns.push_back(runOfBit);
+        tables.push_back(CountsFor(runOfBit));
+      }
+      split[size_t(xb)] = {first, runs, table};
+    }
+  }
+  // The packed counts hold up to 255 per run: eight pixels a run, so up to 31 rows per band.
+  const int maxBand = shrinkY ? (h + height - 1) / height : 1;
+  const bool packed = shrinkX && maxBand <= 31;
+  // The grey of a target pixel from its black count, for each count of source pixels it covers:
+  // the same rounding as a division per pixel, looked up. Built before the rows are walked, so
+  // the tables stay where they are.
+  std::vector<std::vector<QRgb>> greyOf;
+  {
+    const int maxCols = shrinkX ? *std::max_element(colCount.begin(), colCount.end()) : 1;
+    const int maxTotal = maxCols * maxBand;
+    greyOf.resize(size_t(maxTotal) + 1);
+    // Column widths and band heights each take at most two values: a handful of tables.
+    const int minCols = shrinkX ? *std::min_element(colCount.begin(), colCount.end()) : 1;
+    const int minBand = shrinkY ? std::max(1, h / height) : 1;
+    std::vector<int> totals;
+    for (int c : {minCols, maxCols})
+      for (int r : {minBand, maxBand}) totals.push_back(std::max(1, c * r));
+    for (int total : totals) {
+      std::vector<QRgb>& g = greyOf[size_t(total)];
+      if (!g.empty()) continue;
+      g.resize(size_t(total) + 1);
+      for (int a = 0; a <= total; ++a) g[size_t(a)] = lut[size_t(std::min(255, (a * 255 + total / 2) / total))];
+    }
+  }
+  auto put = [&](QRgb* out, int tx, int a, int rows) {
+    const int total = colCount[size_t(tx)] * rows;
+    const std::vector<QRgb>& g = greyOf[size_t(total)];
+    out[tx] = size_t(a) < g.size() ? g[size_t(a)] : lut[size_t(std::min(255, (a * 255 + total / 2) / std::max(total, 1)))];
+  };
+
   std::vector<int> acc(size_t(width), 0);
+  std::vector<uint64_t> band(packed ? size_t(bytes) : 0, 0);
   for (int ty = 0; ty < height; ++ty) {
     int y0, y1;
     if (shrinkY) {
@@ -126,13 +212,63 @@ QImage RenderPageImage(const PageBitmap& page, int width, int height, QRgb fg, Q
     }
     auto* out = reinterpret_cast<QRgb*>(img.scanLine(ty));
     if (shrinkX) {
-      std::fill(acc.begin(), acc.end(), 0);
       bool any = false;
+      const int rows = y1 - y0;
+      if (packed) {
+        std::fill(band.begin(), band.end(), 0);
+        const uint8_t flip = page.inverted ? 0xFF : 0x00;
+        const uint64_t flip8 = page.inverted ? ~uint64_t(0) : 0;
+        for (int y = y0; y < y1; ++y) {
+          const uint8_t* row = page.row(y);
+          int xb = 0;
+          // Fax pages are mostly white: eight white bytes are passed over at once.
+          for (; xb + 8 <= bytes; xb += 8) {
+            uint64_t word;
+            std::memcpy(&word, row + xb, sizeof word);
+            if ((word ^ flip8) == 0) continue;
+            for (int i = xb; i < xb + 8; ++i) {
+              const uint8_t byte = uint8_t(row[i] ^ flip);
+              if (byte == 0) continue;
+              band[size_t(i)] += tables[size_t(split[size_t(i)].table)][byte];
+              any = true;
+            }
+          }
+          for (; xb < bytes; ++xb) {
+            const uint8_t byte = uint8_t(row[xb] ^ flip);
+            if (byte == 0) continue;
+            band[size_t(xb)] += tables[size_t(split[size_t(xb)].table)][byte];
+            any = true;
+          }
+        }
+        if (!any) continue;
+        // Only the columns of bytes that had ink are written. Columns lo..hi hold counts not yet
+        // written; those left of a byte's first column are complete, as the bytes come in order.
+        int lo = 0, hi = -1;
+        auto flush = [&](int to) {
+          for (; lo <= std::min(hi, to); ++lo) {
+            if (acc[size_t(lo)] != 0) put(out, lo, acc[size_t(lo)], rows);
+            acc[size_t(lo)] = 0;
+          }
+        };
+        for (int xb = 0; xb < bytes; ++xb) {
+          uint64_t counts = band[size_t(xb)];
+          if (counts == 0) continue;
+          const ByteSplit& sp = split[size_t(xb)];
+          flush(sp.firstCol - 1);
+          if (lo > hi) lo = sp.firstCol;
+          int* a = acc.data() + sp.firstCol;
+          for (int r = 0; r < sp.runs; ++r, counts >>= 8) a[r] += int(counts & 0xFF);
+          hi = sp.firstCol + sp.runs - 1;
+        }
+        flush(hi);
+        continue;
+      }
+      std::fill(acc.begin(), acc.end(), 0);
       for (int y = y0; y < y1; ++y) {
         const uint8_t* row = page.row(y);
-        for (int xb = 0; xb < (w + 7) / 8; ++xb) {
+        for (int xb = 0; xb < bytes; ++xb) {
           const uint8_t byte = page.inverted ? uint8_t(~row[xb]) : row[xb];
-          if (byte == 0) continue;  // fax pages are mostly white: skip whole bytes
+          if (byte == 0) continue;
           any = true;
           // Only the black bits: one step per set bit, highest (leftmost pixel) first.
           for (unsigned bits = byte; bits != 0;) {
@@ -144,13 +280,8 @@ QImage RenderPageImage(const PageBitmap& page, int width, int height, QRgb fg, Q
         }
       }
       if (!any) continue;
-      const int rows = y1 - y0;
-      for (int tx = 0; tx < width; ++tx) {
-        const int a = acc[size_t(tx)];
-        if (a == 0) continue;
-        const int total = colCount[size_t(tx)] * rows;
-        out[tx] = lut[size_t(std::min(255, (a * 255 + total / 2) / std::max(total, 1)))];
-      }
+      for (int tx = 0; tx < width; ++tx)
+        if (acc[size_t(tx)] != 0) put(out, tx, acc[size_t(tx)], rows);
     } else {
       // Columns sampled; rows averaged when shrinking vertically only.
       const int rows = y1 - y0;
@@ -579,12 +710,18 @@ void TQvCustomFaxViewer::keyPressEvent(QKeyEvent* e) {
 void TQvCustomFaxViewer::paintEvent(QPaintEvent*) {
   QPainter p(viewport());
   const QRect area = viewport()->rect();
-  p.fillRect(area, bg_);
-  if (display_.isNull()) return;
   const QPoint scroll(HScrollPos(), VScrollPos());
-  const QRect visible = QRect(scroll, area.size()).intersected(display_.rect());
-  if (visible.isEmpty()) return;
-  p.drawImage(visible.topLeft() - scroll, display_, visible);
+  const QRect visible =
+      display_.isNull() ? QRect() : QRect(scroll, area.size()).intersected(display_.rect());
+  if (visible.isEmpty()) {
+    p.fillRect(area, bg_);
+    return;
+  }
+  // The page covers most of the viewport: only the rest is filled.
+  const QRect drawn(visible.topLeft() - scroll, visible.size());
+  const QRegion rest = QRegion(area).subtracted(drawn);
+  for (const QRect& r : rest) p.fillRect(r, bg_);
+  p.drawImage(drawn.topLeft(), display_, visible);
   if (marked_ && !markRect_.isEmpty()) {
     // The mark shows inverted.
     p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);

@@ -193,5 +193,26 @@ TEST(ReceiveFaults, StartUpSettlesWhatTheJournalNames) {
   EXPECT_FALSE(QFile::exists(lab.Path() + QStringLiteral("Receiving.tmp")));
 }
 
+TEST(ReceiveFaults, AFaxLongerThanThePagesFieldHoldsKeepsItsCountInTheNotes) {
+  ReceiveLab lab;
+  QDir(lab.Path()).mkpath(QStringLiteral("receive"));
+  fax::test::MakeQvf(lab.ReceiveFile(QStringLiteral("FAX0001.QVF")).toStdString(), 120, false, 4);
+  {
+    QFile journal(lab.Path() + QStringLiteral("Receiving.tmp"));
+    ASSERT_TRUE(journal.open(QIODevice::WriteOnly));
+    journal.write("FAX0001.QVF");
+  }
+  ScriptedDialogs dialogs;
+  auto w = lab.Open();
+  const auto records = Records(w->Store());
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].file, "FAX0001.QVF");
+  EXPECT_EQ(records[0].pages, 99);  // the most two digits hold; the file keeps all 120
+  EXPECT_EQ(records[0].notes, "Incomplete: the program ended during this call, page 120");
+  faximage::QvfFileHeader h;
+  ASSERT_EQ(faximage::ReadFaxHeader(lab.ReceiveFile(QStringLiteral("FAX0001.QVF")).toStdString(), h), 0);
+  EXPECT_EQ(h.PageCount, 120);
+}
+
 }  // namespace
 }  // namespace qv::app

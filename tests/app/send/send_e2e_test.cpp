@@ -13,6 +13,7 @@
 #include "core/error_text.h"
 #include "core/ini_file.h"
 #include "faximage/qvf_file.h"
+#include "faximage/unpacker_bitmap.h"
 #include "ui/fax_status_window.h"
 
 #include "../../fax/e2e/fax_harness.h"
@@ -24,6 +25,9 @@
 #include <QDate>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -118,6 +122,52 @@ std::vector<fax::test::PageRows> RenderedRows(const std::string& file) {
     pos += len;
   }
   return out;
+}
+
+// The header line at the top of a received page as Tesseract reads it: the band of rows from the
+// first ink to the first white row after it, enlarged so the small header font reads well.
+QString OcrHeaderLine(const std::string& file, int page, const QString& dir) {
+  faximage::UnpackerState state;
+  faximage::PageBitmap bm;
+  if (faximage::UnpackPageFullWidth(state, file, page, bm) < 0 || bm.empty()) return QString();
+  auto inked = [&](int y) {
+    const uint8_t* row = bm.row(y);
+    for (int i = 0; i < bm.width / 8; ++i)
+      if ((bm.inverted ? uint8_t(~row[i]) : row[i]) != 0) return true;
+    return false;
+  };
+  int top = 0;
+  while (top < bm.height && !inked(top)) ++top;
+  int bottom = top;
+  while (bottom < bm.height && inked(bottom)) ++bottom;
+  if (bottom <= top) return QString();
+  constexpr int kMargin = 12, kEnlarge = 3;
+  QImage band(bm.width + 2 * kMargin, bottom - top + 2 * kMargin, QImage::Format_Grayscale8);
+  band.fill(255);
+  for (int y = top; y < bottom; ++y) {
+    uchar* out = band.scanLine(y - top + kMargin) + kMargin;
+    const uint8_t* row = bm.row(y);
+    for (int x = 0; x < bm.width; ++x) {
+      const bool black = ((bm.inverted ? ~row[x / 8] : row[x / 8]) >> (7 - x % 8)) & 1;
+      if (black) out[x] = 0;
+    }
+  }
+  const QString png = dir + QStringLiteral("/header%1.png").arg(page);
+  // The header's pixel font reads best to Tesseract with its edges softened: enlarged smoothly,
+  // then brought down to half of that.
+  const QImage large =
+      band.scaled(band.width() * kEnlarge, band.height() * kEnlarge, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  large.scaled(large.width() / 2, large.height() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(png);
+  QProcess ocr;
+  ocr.setProcessEnvironment([] {
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("OMP_THREAD_LIMIT"), QStringLiteral("1"));
+    return env;
+  }());
+  ocr.start(QStringLiteral("tesseract"), {png, QStringLiteral("stdout"), QStringLiteral("--psm"), QStringLiteral("7"),
+                                          QStringLiteral("-l"), QStringLiteral("eng")});
+  if (!ocr.waitForFinished(120000) || ocr.exitCode() != 0) return QString();
+  return QString::fromUtf8(ocr.readAllStandardOutput()).simplified();
 }
 
 class SendE2eTest : public ::testing::Test {
@@ -298,6 +348,19 @@ TEST_F(SendE2eTest, AComposedFaxGoesOutFromTheMainWindowAndTheRecordSaysSent) {
     EXPECT_TRUE(pages[p].flags & faximage::pfHighRes) << p;
     EXPECT_TRUE(fax::test::PageMatches(pages[p], sentRows[p])) << "page " << p + 1;
   }
+
+  // A person reading the received pages sees who sent them, from which number, and which page.
+  if (QStandardPaths::findExecutable(QStringLiteral("tesseract")).isEmpty()) {
+    GTEST_SKIP() << "tesseract is not installed: the header line was not read";
+  }
+  for (int p : {1, 5}) {
+    SCOPED_TRACE(p);
+    const QString read = OcrHeaderLine(files[0], p, QString::fromStdString(line.str("")));
+    EXPECT_TRUE(read.contains(QStringLiteral("Sent by"), Qt::CaseInsensitive)) << read.toStdString();
+    EXPECT_TRUE(read.contains(QStringLiteral("Ann Example"))) << read.toStdString();
+    EXPECT_TRUE(read.contains(QStringLiteral("555 0199"))) << read.toStdString();
+    EXPECT_TRUE(read.contains(QStringLiteral("Page %1 of 5").arg(p), Qt::CaseInsensitive)) << read.toStdString();
+  }
 }
 
 TEST_F(SendE2eTest, ABusyNumberEndsInFaxFailureAndTheRecordStaysUnsent) {
@@ -373,6 +436,64 @@ TEST_F(SendE2eTest, FailuresBeforeTheCallSayWhyAndLeaveTheRecordUnsent) {
     EXPECT_TRUE(log.contains(QStringLiteral("Exit")));
     w2->close();
   }
+}
+
+TEST_F(SendE2eTest, ContinueAfterASilentModemGoesOnToTheCallAndEndsWithTheEnginesError) {
+  test::VirtualModem& silent = lab_.Modem(1, {"--silent"});
+  ASSERT_TRUE(silent.Ready());
+  Configure(lab_.Device(1));
+  auto w = Start();
+  SendRun run;
+  ScriptSend(run, 180);
+  // The user is sure there is a modem: CONTINUE.
+  QString question;
+  dialogs_.forms.push_back([&question](QDialog* d) {
+    question = d->windowTitle();
+    d->findChild<QPushButton*>(QStringLiteral("ContinueButton"))->click();
+    return int(QDialog::Accepted);
+  });
+  w->SendButtonClick();
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(question, QStringLiteral("No Response From Modem"));
+  // The session went on to the engine, which could not get the modem going either.
+  EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("No Response From Modem"),
+                                  QStringLiteral("Fax Failure")}));
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+  const QStringList log = LogLines();
+  EXPECT_TRUE(log.contains(QStringLiteral("Error checking for modem")));
+  EXPECT_FALSE(log.contains(QStringLiteral("Exit")));
+  EXPECT_TRUE(log.contains(QStringLiteral("Fax#: 5550100"))) << log.join(u'\n').toStdString();
+  TablePair& fax = w->Store().Pair(TableId::Fax);
+  const std::string result = fax.FieldString("LASTRESULT");
+  EXPECT_FALSE(result.empty());
+  EXPECT_NE(result, "No Response From Modem");
+  EXPECT_NE(result, "Sent");
+  EXPECT_TRUE(log.contains(QStringLiteral("Result: ") + QString::fromStdString(result)))
+      << log.join(u'\n').toStdString();
+  ExpectUnsent(*w, result);
+}
+
+TEST_F(SendE2eTest, AFaxLongerThanThePagesFieldHoldsIsStoredAsTheMostItHolds) {
+  Configure(lab_.Device(1));
+  auto w = test::StartReadyWindow(lab_.Path());
+  ASSERT_TRUE(test::AddFaxWithMemos(w->Store(), test::RtfPages(1, "Cover"), test::RtfPages(100, "Long"),
+                                    "Ann Example", "5550100", "Long"));
+  w->RefreshGrids();
+  dialogs_.Clear();
+  // The dialog is closed without sending: PAGES and PHONE are written all the same.
+  dialogs_.forms.push_back([](QDialog* d) {
+    d->show();
+    d->findChild<QPushButton*>(QStringLiteral("CloseButton"))->click();
+    return int(QDialog::Rejected);
+  });
+  w->SendButtonClick();
+  EXPECT_EQ(w->PageCount(), 101);
+  EXPECT_EQ(Forms(), QStringList{QStringLiteral("Send Fax")});
+  TablePair& fax = w->Store().Pair(TableId::Fax);
+  EXPECT_EQ(fax.FieldInt("PAGES"), 99);
+  EXPECT_EQ(fax.FieldString("PHONE"), "5550100");
+  EXPECT_FALSE(fax.FieldBool("SENT"));
+  EXPECT_TRUE(WorkFiles().isEmpty()) << WorkFiles().join(u' ').toStdString();
 }
 
 TEST_F(SendE2eTest, ARefusedResetStringStopsTheSession) {
