@@ -97,9 +97,14 @@ std::string FromUtf16(std::string_view s, bool bigEndian) {
   return out;
 }
 
+// Line breaks and tabs inside a name (a quoted CSV field over several lines) become one blank each.
 std::string CleanName(std::string_view s) {
   std::string out;
-  for (char c : s) out += (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;  // CRLF is one break
+    out += (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
+  }
   return Trim(out);
 }
 
@@ -150,7 +155,8 @@ void Finish(ContactList& list, std::string name, const std::vector<Number>& numb
     return;
   }
   c.number = chosen->text;
-  c.name = FitField(name, kPhoneNameWidth);
+  // Cut, then trimmed again: the cut may end on a blank, and blanks at the ends never count.
+  c.name = Trim(FitField(name, kPhoneNameWidth));
   if (c.name.size() < name.size()) notes.push_back("name shortened to 35 characters");
   for (size_t i = 0; i < notes.size(); ++i) c.note += (i ? "; " : "") + notes[i];
   list.contacts.push_back(std::move(c));
@@ -508,7 +514,9 @@ std::string DecodeContactText(std::string_view bytes) {
 
 ContactList ParseContacts(std::string_view bytes) {
   const std::string text = DecodeContactText(bytes);
-  if (Contains(Upper(text), "BEGIN:VCARD")) return ParseVCards(text);
+  // A card starts with a line of its own; the words inside a CSV field do not make a vCard file.
+  for (const std::string& line : SplitLines(text))
+    if (Upper(Trim(line)) == "BEGIN:VCARD") return ParseVCards(text);
   return ParseContactsCsv(text);
 }
 
