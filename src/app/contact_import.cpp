@@ -3,6 +3,7 @@
 #include "rtf/encoding.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <set>
 
@@ -413,8 +414,11 @@ ColumnRole Classify(const std::string& header) {
     if (dash != std::string::npos) {
       const std::string num = h.substr(6, dash - 6);
       const std::string what = h.substr(dash + 3);
-      if (!num.empty() && std::all_of(num.begin(), num.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        r.pair = std::stoi(num);
+      int pair = 0;
+      const auto [end, err] = std::from_chars(num.data(), num.data() + num.size(), pair);
+      // A number too large for an int is no pair heading (and must not throw).
+      if (!num.empty() && num[0] >= '0' && num[0] <= '9' && err == std::errc() && end == num.data() + num.size()) {
+        r.pair = pair;
         if (what == "type" || what == "label") r.role = Col::PairType;
         else if (what == "value") r.role = Col::PairValue;
         if (r.role != Col::None) return r;

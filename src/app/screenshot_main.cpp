@@ -59,6 +59,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTableView>
 #include <QTextCursor>
@@ -488,6 +489,7 @@ bool ShootBooks(qv::app::TMainScreen& window, const QString& dataDir, const QStr
     qv::app::TPhoneBookEditor editor(&window);
     editor.Name()->setText(QStringLiteral("Nordic Freight AB"));
     editor.Number()->setText(QStringLiteral("+46 31 555 0190"));
+    editor.resize(380, editor.sizeHint().height());
     ok = Shoot(editor, outDir + QStringLiteral("phone-book-editor.png")) && ok;
   }
   {
@@ -523,7 +525,12 @@ bool ShootBooks(qv::app::TMainScreen& window, const QString& dataDir, const QStr
     editor.CoverDescription()->setText(QString::fromStdString(cover.FieldString("DESCRIPT")));
     qv::app::TRichEditMemo memo(*editor.RTCover());
     store.LoadRichText(memo, "COVER", cover);
+    editor.RTCover()->SetZoom(80);  // the whole width of the page in view
     editor.resize(760, 760);
+    editor.show();
+    for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+    // The caret at the start of the right-aligned letterhead scrolls the view; show the left edge.
+    editor.RTCover()->TextEdit()->horizontalScrollBar()->setValue(0);
     ok = Shoot(editor, outDir + QStringLiteral("cover-editor.png")) && ok;
   }
   store.Close(TableId::Cover);

@@ -144,6 +144,11 @@ TEST(ContactImport, EncodingsDelimitersAndFilesWithoutHeader) {
   ASSERT_EQ(notes.contacts.size(), 1u);
   EXPECT_EQ(notes.contacts[0].name, "Ann");
   EXPECT_EQ(ParseContacts("\r\n  begin:vcard \r\nFN:Bo\r\nTEL:1\r\nEND:VCARD\r\n").contacts.size(), 1u);
+  // A pair heading with a number too large for any counter is an ordinary phone column, no crash.
+  const ContactList huge =
+      ParseContacts("Name,Phone 99999999999999999999 - Type,Phone 99999999999999999999 - Value\nAnn,Work,555 1\n");
+  ASSERT_EQ(huge.contacts.size(), 1u);
+  EXPECT_EQ(huge.contacts[0].name, "Ann");
   // Nothing at all.
   EXPECT_TRUE(ParseContacts("").contacts.empty());
   EXPECT_TRUE(ParseContacts("\xEF\xBB\xBF").skipped.empty());

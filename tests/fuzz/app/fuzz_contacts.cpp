@@ -14,7 +14,9 @@ using namespace qv::app;
 
 namespace {
 
-bool ValidUtf8(const std::string& s) { return DecodeContactText(s) == s; }
+// Decoding leaves valid UTF-8 as it is; the leading letter keeps a byte order mark (a name may
+// begin with U+FEFF) from being taken for the file's.
+bool ValidUtf8(const std::string& s) { return DecodeContactText("x" + s) == "x" + s; }
 
 [[noreturn]] void Fail(const char* what, const std::string& detail) {
   std::fprintf(stderr, "%s: [%s]\n", what, detail.c_str());
