@@ -119,11 +119,13 @@ struct Number {
 };
 
 // One contact as read, before it becomes a phone book entry or a skip.
-void Finish(ContactList& list, std::string name, const std::vector<Number>& numbers) {
+void Finish(ContactList& list, std::string name, std::vector<Number> numbers) {
   name = CleanName(name);
   std::vector<const Number*> usable;
-  for (const Number& n : numbers)
+  for (Number& n : numbers) {
+    n.text = CleanName(n.text);  // a quoted CSV field may break a number over lines too
     if (!n.text.empty()) usable.push_back(&n);
+  }
   if (name.empty()) {
     list.skipped.push_back({usable.empty() ? std::string() : usable.front()->text, kSkipNoName});
     return;

@@ -162,6 +162,7 @@ TEST(ContactImport, NamesOverSeveralLinesAndCutNamesHaveNoBlankEnds) {
                     "\"Northwind Traders and Partners Ltd\r\n\r\nx\",555 0101\r\n");
   ASSERT_EQ(list.contacts.size(), 2u);
   EXPECT_EQ(list.contacts[0].name, "Harbour Supplies");
+  EXPECT_EQ(ParseContacts("Name,Fax\r\nAnn,\"555\r\n0100\t\"\r\n").contacts.at(0).number, "555 0100");
   // 34 characters, two breaks (two blanks), "x": the cut at 35 bytes ends on the first blank.
   const std::string cut = list.contacts[1].name;
   EXPECT_EQ(cut, "Northwind Traders and Partners Ltd");
