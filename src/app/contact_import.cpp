@@ -118,12 +118,23 @@ struct Number {
   bool preferred = false;
 };
 
+// A "tel:" URI (vCard 4.0, and address books that copy one into a CSV cell) is the number before
+// its parameters; what stays is the number itself, however many times the scheme was prefixed.
+std::string WithoutTelUri(std::string value) {
+  while (Lower(value.substr(0, 4)) == "tel:") {
+    value.erase(0, 4);
+    if (const size_t semi = value.find(';'); semi != std::string::npos) value.erase(semi);
+    value = Trim(value);
+  }
+  return value;
+}
+
 // One contact as read, before it becomes a phone book entry or a skip.
 void Finish(ContactList& list, std::string name, std::vector<Number> numbers) {
   name = CleanName(name);
   std::vector<const Number*> usable;
   for (Number& n : numbers) {
-    n.text = CleanName(n.text);  // a quoted CSV field may break a number over lines too
+    n.text = WithoutTelUri(CleanName(n.text));  // a quoted CSV field may break a number over lines too
     if (!n.text.empty()) usable.push_back(&n);
   }
   if (name.empty()) {
@@ -326,14 +337,7 @@ bool ParseProperty(const std::string& line, Property& p) {
   return true;
 }
 
-std::string TelNumber(std::string value) {
-  value = Trim(Unescape(value));
-  if (Lower(value.substr(0, 4)) == "tel:") {
-    value.erase(0, 4);
-    if (const size_t semi = value.find(';'); semi != std::string::npos) value.erase(semi);
-  }
-  return Trim(value);
-}
+std::string TelNumber(std::string value) { return Trim(Unescape(value)); }
 
 // ------------------------------------------------------------------ CSV
 
