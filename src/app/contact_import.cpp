@@ -129,14 +129,30 @@ std::string WithoutTelUri(std::string value) {
   return value;
 }
 
+// A field that may hold several numbers: Google joins them with " ::: ", in
+// CSV and in vCard values alike.
+std::vector<std::string> SplitMulti(const std::string& v) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t p; (p = v.find(":::", start)) != std::string::npos; start = p + 3) out.push_back(Trim(v.substr(start, p - start)));
+  out.push_back(Trim(v.substr(start)));
+  return out;
+}
+
 // One contact as read, before it becomes a phone book entry or a skip.
-void Finish(ContactList& list, std::string name, std::vector<Number> numbers) {
+void Finish(ContactList& list, std::string name, const std::vector<Number>& read) {
   name = CleanName(name);
-  std::vector<const Number*> usable;
-  for (Number& n : numbers) {
-    n.text = WithoutTelUri(CleanName(n.text));  // a quoted CSV field may break a number over lines too
-    if (!n.text.empty()) usable.push_back(&n);
+  std::vector<Number> numbers;
+  for (const Number& n : read) {
+    for (const std::string& one : SplitMulti(n.text)) {
+      Number part = n;
+      part.text = WithoutTelUri(CleanName(one));  // a quoted CSV field may break a number over lines too
+      numbers.push_back(std::move(part));
+    }
   }
+  std::vector<const Number*> usable;
+  for (const Number& n : numbers)
+    if (!n.text.empty()) usable.push_back(&n);
   if (name.empty()) {
     list.skipped.push_back({usable.empty() ? std::string() : usable.front()->text, kSkipNoName});
     return;
@@ -454,15 +470,6 @@ ColumnRole Classify(const std::string& header) {
   return r;
 }
 
-// A field that may hold several numbers: Google joins them with " ::: ".
-std::vector<std::string> SplitMulti(const std::string& v) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (size_t p; (p = v.find(":::", start)) != std::string::npos; start = p + 3) out.push_back(Trim(v.substr(start, p - start)));
-  out.push_back(Trim(v.substr(start)));
-  return out;
-}
-
 std::string EscapeVCard(std::string_view s) {
   std::string out;
   for (char c : s) {
@@ -634,18 +641,14 @@ ContactList ParseContactsCsv(std::string_view text) {
         case Col::Org: if (org.empty()) org = v; break;
         case Col::Fax:
         case Col::Phone:
-          for (const std::string& t : SplitMulti(v))
-            numbers.push_back({t, roles[i].kind, roles[i].role == Col::Fax, false});
+          numbers.push_back({v, roles[i].kind, roles[i].role == Col::Fax, false});
           break;
         case Col::PairValue: {
           std::string type;
           for (const auto& [pair, t] : pairTypes)
             if (pair == roles[i].pair) type = t;
           const bool preferred = type.rfind("* ", 0) == 0;  // Google marks the primary number so
-          for (const std::string& t : SplitMulti(v)) {
-            Number num{t, Contains(type, "fax") ? "fax" : KindOfType(type), Contains(type, "fax"), preferred};
-            numbers.push_back(std::move(num));
-          }
+          numbers.push_back({v, Contains(type, "fax") ? "fax" : KindOfType(type), Contains(type, "fax"), preferred});
           break;
         }
         default: break;

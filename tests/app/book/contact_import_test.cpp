@@ -163,6 +163,9 @@ TEST(ContactImport, NamesOverSeveralLinesAndCutNamesHaveNoBlankEnds) {
   ASSERT_EQ(list.contacts.size(), 2u);
   EXPECT_EQ(list.contacts[0].name, "Harbour Supplies");
   EXPECT_EQ(ParseContacts("Name,Fax\r\nAnn,\"555\r\n0100\t\"\r\n").contacts.at(0).number, "555 0100");
+  // Several numbers joined by " ::: " are several numbers in a vCard too (or an export as CSV
+  // would read back otherwise).
+  EXPECT_EQ(ParseContacts("BEGIN:VCARD\nFN:Di\nTEL;TYPE=FAX:555 1 ::: 555 2\nEND:VCARD\n").contacts.at(0).number, "555 1");
   // A tel: URI copied into a CSV cell is its number, as in a vCard 4.0 TEL.
   EXPECT_EQ(ParseContacts("Name,Fax\r\nBo,tel:+1-555-0102;ext=7\r\nCy, TEL:tel:555 3\r\n").contacts.at(1).number, "555 3");
   EXPECT_EQ(ParseContacts("Name,Fax\r\nBo,tel:+1-555-0102;ext=7\r\n").contacts.at(0).number, "+1-555-0102");
