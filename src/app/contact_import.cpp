@@ -3,6 +3,7 @@
 #include "rtf/encoding.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <set>
 
@@ -97,9 +98,14 @@ std::string FromUtf16(std::string_view s, bool bigEndian) {
   return out;
 }
 
+// Line breaks and tabs inside a name (a quoted CSV field over several lines) become one blank each.
 std::string CleanName(std::string_view s) {
   std::string out;
-  for (char c : s) out += (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;  // CRLF is one break
+    out += (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
+  }
   return Trim(out);
 }
 
@@ -112,9 +118,38 @@ struct Number {
   bool preferred = false;
 };
 
+// A "tel:" URI (vCard 4.0, and address books that copy one into a CSV cell) is the number before
+// its parameters; what stays is the number itself, however many times the scheme was prefixed.
+std::string WithoutTelUri(std::string value) {
+  while (Lower(value.substr(0, 4)) == "tel:") {
+    value.erase(0, 4);
+    if (const size_t semi = value.find(';'); semi != std::string::npos) value.erase(semi);
+    value = Trim(value);
+  }
+  return value;
+}
+
+// A field that may hold several numbers: Google joins them with " ::: ", in
+// CSV and in vCard values alike.
+std::vector<std::string> SplitMulti(const std::string& v) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t p; (p = v.find(":::", start)) != std::string::npos; start = p + 3) out.push_back(Trim(v.substr(start, p - start)));
+  out.push_back(Trim(v.substr(start)));
+  return out;
+}
+
 // One contact as read, before it becomes a phone book entry or a skip.
-void Finish(ContactList& list, std::string name, const std::vector<Number>& numbers) {
+void Finish(ContactList& list, std::string name, const std::vector<Number>& read) {
   name = CleanName(name);
+  std::vector<Number> numbers;
+  for (const Number& n : read) {
+    for (const std::string& one : SplitMulti(n.text)) {
+      Number part = n;
+      part.text = WithoutTelUri(CleanName(one));  // a quoted CSV field may break a number over lines too
+      numbers.push_back(std::move(part));
+    }
+  }
   std::vector<const Number*> usable;
   for (const Number& n : numbers)
     if (!n.text.empty()) usable.push_back(&n);
@@ -150,7 +185,8 @@ void Finish(ContactList& list, std::string name, const std::vector<Number>& numb
     return;
   }
   c.number = chosen->text;
-  c.name = FitField(name, kPhoneNameWidth);
+  // Cut, then trimmed again: the cut may end on a blank, and blanks at the ends never count.
+  c.name = Trim(FitField(name, kPhoneNameWidth));
   if (c.name.size() < name.size()) notes.push_back("name shortened to 35 characters");
   for (size_t i = 0; i < notes.size(); ++i) c.note += (i ? "; " : "") + notes[i];
   list.contacts.push_back(std::move(c));
@@ -317,14 +353,7 @@ bool ParseProperty(const std::string& line, Property& p) {
   return true;
 }
 
-std::string TelNumber(std::string value) {
-  value = Trim(Unescape(value));
-  if (Lower(value.substr(0, 4)) == "tel:") {
-    value.erase(0, 4);
-    if (const size_t semi = value.find(';'); semi != std::string::npos) value.erase(semi);
-  }
-  return Trim(value);
-}
+std::string TelNumber(std::string value) { return Trim(Unescape(value)); }
 
 // ------------------------------------------------------------------ CSV
 
@@ -407,8 +436,11 @@ ColumnRole Classify(const std::string& header) {
     if (dash != std::string::npos) {
       const std::string num = h.substr(6, dash - 6);
       const std::string what = h.substr(dash + 3);
-      if (!num.empty() && std::all_of(num.begin(), num.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        r.pair = std::stoi(num);
+      int pair = 0;
+      const auto [end, err] = std::from_chars(num.data(), num.data() + num.size(), pair);
+      // A number too large for an int is no pair heading (and must not throw).
+      if (!num.empty() && num[0] >= '0' && num[0] <= '9' && err == std::errc() && end == num.data() + num.size()) {
+        r.pair = pair;
         if (what == "type" || what == "label") r.role = Col::PairType;
         else if (what == "value") r.role = Col::PairValue;
         if (r.role != Col::None) return r;
@@ -436,15 +468,6 @@ ColumnRole Classify(const std::string& header) {
   }
   if (r.role == Col::Fax) r.kind = "fax";
   return r;
-}
-
-// A field that may hold several numbers: Google joins them with " ::: ".
-std::vector<std::string> SplitMulti(const std::string& v) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (size_t p; (p = v.find(":::", start)) != std::string::npos; start = p + 3) out.push_back(Trim(v.substr(start, p - start)));
-  out.push_back(Trim(v.substr(start)));
-  return out;
 }
 
 std::string EscapeVCard(std::string_view s) {
@@ -508,7 +531,9 @@ std::string DecodeContactText(std::string_view bytes) {
 
 ContactList ParseContacts(std::string_view bytes) {
   const std::string text = DecodeContactText(bytes);
-  if (Contains(Upper(text), "BEGIN:VCARD")) return ParseVCards(text);
+  // A card starts with a line of its own; the words inside a CSV field do not make a vCard file.
+  for (const std::string& line : SplitLines(text))
+    if (Upper(Trim(line)) == "BEGIN:VCARD") return ParseVCards(text);
   return ParseContactsCsv(text);
 }
 
@@ -616,18 +641,14 @@ ContactList ParseContactsCsv(std::string_view text) {
         case Col::Org: if (org.empty()) org = v; break;
         case Col::Fax:
         case Col::Phone:
-          for (const std::string& t : SplitMulti(v))
-            numbers.push_back({t, roles[i].kind, roles[i].role == Col::Fax, false});
+          numbers.push_back({v, roles[i].kind, roles[i].role == Col::Fax, false});
           break;
         case Col::PairValue: {
           std::string type;
           for (const auto& [pair, t] : pairTypes)
             if (pair == roles[i].pair) type = t;
           const bool preferred = type.rfind("* ", 0) == 0;  // Google marks the primary number so
-          for (const std::string& t : SplitMulti(v)) {
-            Number num{t, Contains(type, "fax") ? "fax" : KindOfType(type), Contains(type, "fax"), preferred};
-            numbers.push_back(std::move(num));
-          }
+          numbers.push_back({v, Contains(type, "fax") ? "fax" : KindOfType(type), Contains(type, "fax"), preferred});
           break;
         }
         default: break;

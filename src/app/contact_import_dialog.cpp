@@ -89,6 +89,11 @@ TImportPreview::TImportPreview(const QString& fileName, const ContactList& parse
   auto* cancel = new QPushButton(QStringLiteral("Cance&l"), this);
   cancel->setObjectName(QStringLiteral("CancelButton"));
   cancel->setAccessibleName(QStringLiteral("Cancel"));
+  auto* help = new QPushButton(QStringLiteral("&Help"), this);
+  help->setObjectName(QStringLiteral("HelpButton"));
+  help->setAccessibleName(QStringLiteral("Help"));
+  help->setAutoDefault(false);
+  connect(help, &QPushButton::clicked, this, [this] { emit HelpRequested(kContactImportHelpTopic); });
   connect(ImportButton_, &QPushButton::clicked, this, [this] { done(kModalAccept); });
   connect(cancel, &QPushButton::clicked, this, [this] { done(kModalCancel); });
 
@@ -100,6 +105,7 @@ TImportPreview::TImportPreview(const QString& fileName, const ContactList& parse
   buttons->addStretch();
   buttons->addWidget(ImportButton_);
   buttons->addWidget(cancel);
+  buttons->addWidget(help);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(source);
   layout->addWidget(Summary_);

@@ -12,6 +12,8 @@ class QTableWidget;
 
 namespace qv::app {
 
+inline constexpr int kContactImportHelpTopic = 1030;
+
 class TImportPreview : public QDialog {
   Q_OBJECT
  public:
@@ -22,6 +24,9 @@ class TImportPreview : public QDialog {
   QTableWidget* SkippedGrid() const { return SkippedGrid_; }
   QString Summary() const;
   QPushButton* ImportButton() const { return ImportButton_; }
+
+ signals:
+  void HelpRequested(int topic);
 
  private:
   QLabel* Summary_ = nullptr;

@@ -1,9 +1,8 @@
 #include "app/cover_editor.h"
 
-#include "app/default_font.h"
 #include "app/dialog_service.h"
+#include "app/editor_commands.h"
 #include "app/fax_editor.h"
-#include "app/paragraph_dialog.h"
 #include "app/phone_book_editor.h"
 #include "app/placement.h"
 #include "app/settings.h"
@@ -26,8 +25,6 @@ namespace qv::app {
 namespace {
 
 const char* const kFormClass = "TCoverEditor";
-const char* const kTagProperty = "tag";
-constexpr int kZoomLevels[] = {70, 80, 100};
 
 struct InsertItem {
   const char* caption;
@@ -72,7 +69,7 @@ TCoverEditor::TCoverEditor(const QString& dataDir, QWidget* mainWindow)
   RTToolBar1_->setObjectName(QStringLiteral("RTToolBar1"));
   RTToolBar1_->setAccessibleName(QStringLiteral("Template formatting"));
 
-  InsertButton_ = ToolButton("InsertButton", QStringLiteral("&Insert"), QStringLiteral("Insert a merge field"));
+  InsertButton_ = MakeEditorButton(this, "InsertButton", QStringLiteral("&Insert"), QStringLiteral("Insert a merge field"));
   InsertMenu_ = new QMenu(this);
   InsertMenu_->setObjectName(QStringLiteral("InsertMenu"));
   InsertMenu_->setAccessibleName(QStringLiteral("Insert"));
@@ -80,36 +77,14 @@ TCoverEditor::TCoverEditor(const QString& dataDir, QWidget* mainWindow)
   connect(InsertMenu_, &QMenu::triggered, this, &TCoverEditor::InsertItemClick);
   connect(InsertButton_, &QToolButton::clicked, this, &TCoverEditor::InsertButtonClick);
 
-  Zoombutton_ = ToolButton("Zoombutton", QStringLiteral("100%"), QStringLiteral("Zoom"));
-  ZoomMenu_ = new QMenu(this);
-  ZoomMenu_->setObjectName(QStringLiteral("ZoomMenu"));
-  ZoomMenu_->setAccessibleName(QStringLiteral("Zoom"));
-  for (int percent : kZoomLevels) {
-    QAction* item = ZoomMenu_->addAction(QString::number(percent) + QLatin1Char('%'));
-    item->setObjectName(QStringLiteral("Zoom%1").arg(percent));
-    item->setProperty(kTagProperty, percent);
-    item->setCheckable(true);
-  }
-  connect(ZoomMenu_, &QMenu::aboutToShow, this, &TCoverEditor::ZoomMenuPopup);
-  connect(ZoomMenu_, &QMenu::triggered, this, &TCoverEditor::ZoomItemClick);
-  connect(Zoombutton_, &QToolButton::clicked, this, &TCoverEditor::ZoombuttonClick);
+  zoom_ = new TZoomControl(this, [this] { return RTCover_; });
 
-  PageBreakButton_ = ToolButton("PageBreakButton", QStringLiteral("Page Break"), QStringLiteral("Insert Page Break"));
-  ParagraphButton_ =
-      ToolButton("ParagraphButton", QStringLiteral("Paragraph"), QStringLiteral("Paragraph properties"));
-  WordWrapButton_ =
-      ToolButton("WordWrapButton", QStringLiteral("Word Wrap"), QString::fromLatin1(kWordWrapOnHint));
-  WordWrapButton_->setCheckable(true);
-  DefFontButton_ = ToolButton("DefFontButton", QStringLiteral("Default Font"),
-                              QStringLiteral("Set the default font for the editor"));
-  connect(PageBreakButton_, &QToolButton::clicked, this, &TCoverEditor::PageBreakClick);
-  connect(ParagraphButton_, &QToolButton::clicked, this, &TCoverEditor::ParagraphClick);
-  connect(WordWrapButton_, &QToolButton::clicked, this, &TCoverEditor::WordWrapClick);
-  connect(DefFontButton_, &QToolButton::clicked, this, &TCoverEditor::DefFontClick);
-  // The editing buttons join the editor's own tool bar.
-  for (QToolButton* b : {PageBreakButton_, ParagraphButton_, WordWrapButton_, DefFontButton_, InsertButton_})
-    RTToolBar1_->addWidget(b);
-  UpdateWordWrapButton();
+  // The editing commands and Insert on the editor's second row, under the formatting buttons.
+  commands_ = new TEditorCommands(RTCover_, {"PageBreakButton", "ParagraphButton", "WordWrapButton", "DefFontButton"},
+                                  this, mainWindow_, iniFile_);
+  commands_->Bar()->setObjectName(QStringLiteral("RTToolBar2"));
+  commands_->Bar()->setAccessibleName(QStringLiteral("Template commands"));
+  commands_->Bar()->addWidget(InsertButton_);
 
   auto button = [this](const char* name, const QString& caption) {
     auto* b = new QPushButton(caption, this);
@@ -130,7 +105,7 @@ TCoverEditor::TCoverEditor(const QString& dataDir, QWidget* mainWindow)
   auto* top = new QHBoxLayout;
   top->addWidget(descriptionLabel);
   top->addWidget(CoverDescription_, 1);
-  top->addWidget(Zoombutton_);
+  top->addWidget(zoom_->Button());
   auto* bottom = new QHBoxLayout;
   bottom->addStretch();
   bottom->addWidget(ok);
@@ -138,7 +113,6 @@ TCoverEditor::TCoverEditor(const QString& dataDir, QWidget* mainWindow)
   bottom->addWidget(help);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
-  if (!RTCover_->isAncestorOf(RTToolBar1_)) layout->addWidget(RTToolBar1_);
   layout->addWidget(RTCover_, 1);
   layout->addLayout(bottom);
   resize(760, 640);
@@ -147,27 +121,12 @@ TCoverEditor::TCoverEditor(const QString& dataDir, QWidget* mainWindow)
 
 TCoverEditor::~TCoverEditor() = default;
 
-QToolButton* TCoverEditor::ToolButton(const char* name, const QString& caption, const QString& hint) {
-  auto* b = new QToolButton(this);
-  b->setObjectName(QString::fromLatin1(name));
-  b->setText(caption);
-  b->setToolTip(hint);
-  b->setAccessibleName(QString(hint).remove(QLatin1Char('&')));
-  b->setAutoRaise(true);
-  b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  return b;
-}
-
 void TCoverEditor::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (activated_) return;
   activated_ = true;
-  RTCover_->SetPageSize(kFaxPageWidth, kFaxPageHeight);
-  RTCover_->SetMargins(kFaxPageMargin, kFaxPageMargin, kFaxPageMargin, kFaxPageMargin);
-  RTCover_->Reformat();
-  RTCover_->SetCaretToStart();
-  RTCover_->Repaint();
-  Zoombutton_->setText(QString::number(RTCover_->Zoom()) + QLatin1Char('%'));
+  PrepareFaxPage(RTCover_);
+  zoom_->ShowZoom();
 }
 
 void TCoverEditor::done(int result) {
@@ -189,53 +148,10 @@ void TCoverEditor::InsertItemClick(QAction* item) {
   }
 }
 
-void TCoverEditor::ZoombuttonClick() {
-  ZoomMenu_->popup(Zoombutton_->mapToGlobal(Zoombutton_->rect().bottomLeft()));
-}
-
-void TCoverEditor::ZoomMenuPopup() {
-  const int zoom = RTCover_->Zoom();
-  for (QAction* item : ZoomMenu_->actions()) item->setChecked(item->property(kTagProperty).toInt() == zoom);
-}
-
-void TCoverEditor::ZoomItemClick(QAction* item) {
-  const int percent = item->property(kTagProperty).toInt();
-  RTCover_->SetZoom(percent);
-  Zoombutton_->setText(QString::number(percent) + QLatin1Char('%'));
-}
-
-void TCoverEditor::PageBreakClick() {
-  if (!Dialogs().Question(this, QString::fromLatin1(kPageBreakCaption), QString::fromLatin1(kPageBreakQuestion),
-                          false)) {
-    return;
-  }
-  rtf::ParaFormat para = RTCover_->CurrentParagraph();
-  para.pageBreakBefore = true;
-  RTCover_->SetCurrentParagraph(para);
-  RTCover_->Reformat();
-}
-
-void TCoverEditor::WordWrapClick() {
-  RTCover_->SetWordWrap(!RTCover_->WordWrap());
-  UpdateWordWrapButton();
-  RTCover_->Repaint();
-}
-
-void TCoverEditor::UpdateWordWrapButton() {
-  const bool on = RTCover_->WordWrap();
-  WordWrapButton_->setChecked(on);
-  WordWrapButton_->setToolTip(QString::fromLatin1(on ? kWordWrapOffHint : kWordWrapOnHint));
-  WordWrapButton_->setAccessibleDescription(WordWrapButton_->toolTip());
-}
-
-void TCoverEditor::ParagraphClick() {
-  TParagraphPropDlg dialog(RTCover_, this);
-  dialog.adjustSize();
-  CenterOver(&dialog, mainWindow_);
-  Dialogs().Exec(&dialog);
-}
-
-void TCoverEditor::DefFontClick() { ChooseDefaultFont(this, iniFile_); }
+QMenu* TCoverEditor::ZoomMenu() const { return zoom_->Menu(); }
+void TCoverEditor::ZoombuttonClick() { zoom_->ButtonClick(); }
+void TCoverEditor::ZoomMenuPopup() { zoom_->MenuPopup(); }
+void TCoverEditor::PageBreakClick() { commands_->PageBreakClick(); }
 
 void TCoverEditor::SpellCheck() { RunSpellCheck(RTCover_, dataDir_.toStdString(), mainWindow_); }
 

@@ -19,6 +19,9 @@ class TQvRichEdit;
 
 namespace qv::app {
 
+class TEditorCommands;
+class TZoomControl;
+
 inline constexpr int kCoverEditorHelpTopic = 1018;
 inline constexpr int kCoverDescriptionWidth = 35;
 
@@ -32,7 +35,7 @@ class TCoverEditor : public QDialog {
   QLineEdit* CoverDescription() const { return CoverDescription_; }
   ui::TQvRichEdit* RTCover() const { return RTCover_; }
   QMenu* InsertMenu() const { return InsertMenu_; }
-  QMenu* ZoomMenu() const { return ZoomMenu_; }
+  QMenu* ZoomMenu() const;
 
  signals:
   void HelpRequested(int topic);
@@ -44,9 +47,6 @@ class TCoverEditor : public QDialog {
   void ZoombuttonClick();
   void ZoomMenuPopup();
   void PageBreakClick();
-  void WordWrapClick();
-  void ParagraphClick();
-  void DefFontClick();
   void SpellCheck();
 
  protected:
@@ -54,9 +54,6 @@ class TCoverEditor : public QDialog {
   void done(int result) override;
 
  private:
-  QToolButton* ToolButton(const char* name, const QString& caption, const QString& hint);
-  void UpdateWordWrapButton();
-  void ZoomItemClick(QAction* item);
 
   QString dataDir_;
   std::string iniFile_;
@@ -68,12 +65,8 @@ class TCoverEditor : public QDialog {
   QToolBar* RTToolBar1_ = nullptr;
   QToolButton* InsertButton_ = nullptr;
   QMenu* InsertMenu_ = nullptr;
-  QToolButton* Zoombutton_ = nullptr;
-  QMenu* ZoomMenu_ = nullptr;
-  QToolButton* PageBreakButton_ = nullptr;
-  QToolButton* ParagraphButton_ = nullptr;
-  QToolButton* WordWrapButton_ = nullptr;
-  QToolButton* DefFontButton_ = nullptr;
+  TZoomControl* zoom_ = nullptr;
+  TEditorCommands* commands_ = nullptr;  // Page Break, Paragraph, Word Wrap, Default Font
 };
 
 }  // namespace qv::app

@@ -3,10 +3,10 @@
 #include "app/cover_browse.h"
 #include "app/default_font.h"
 #include "app/dialog_service.h"
+#include "app/editor_commands.h"
 #include "app/enter_edit.h"
 #include "app/insert_picture.h"
 #include "app/fax_store.h"
-#include "app/paragraph_dialog.h"
 #include "app/phone_book.h"
 #include "app/placement.h"
 #include "app/rich_edit_memo.h"
@@ -33,19 +33,10 @@ namespace qv::app {
 
 namespace {
 const char* const kFormClass = "TFaxEditor";
-constexpr int kZoomLevels[] = {70, 80, 100};
-constexpr int kSpacerWidth = 2;
-const char* const kTagProperty = "tag";
 // Widths of the record's fields, so what the form shows is what gets stored.
 constexpr int kRecipientWidth = 35;
 constexpr int kPhoneWidth = 25;
 constexpr int kSubjectWidth = 50;
-
-QWidget* Spacer(QWidget* parent) {
-  auto* panel = new QWidget(parent);
-  panel->setFixedWidth(kSpacerWidth);
-  return panel;
-}
 
 void Name(QWidget* control, const char* name, const QString& accessible) {
   control->setObjectName(QString::fromLatin1(name));
@@ -84,21 +75,8 @@ TFaxEditor::TFaxEditor(const QString& dataDir, QWidget* mainWindow)
   connect(DocumentButton_, &QToolButton::clicked, this, &TFaxEditor::DocumentButtonClick);
   connect(RecipientButton_, &QToolButton::clicked, this, &TFaxEditor::RecipientButtonClick);
 
-  Zoombutton_ = new QToolButton(this);
-  Name(Zoombutton_, "Zoombutton", QStringLiteral("Zoom"));
-  Zoombutton_->setToolTip(QStringLiteral("Zoom"));
-  ZoomMenu_ = new QMenu(this);
-  ZoomMenu_->setObjectName(QStringLiteral("ZoomMenu"));
-  ZoomMenu_->setAccessibleName(QStringLiteral("Zoom"));
-  for (int percent : kZoomLevels) {
-    QAction* item = ZoomMenu_->addAction(QString::number(percent) + QLatin1Char('%'));
-    item->setObjectName(QStringLiteral("Zoom%1").arg(percent));
-    item->setProperty(kTagProperty, percent);
-    item->setCheckable(true);
-  }
-  connect(ZoomMenu_, &QMenu::aboutToShow, this, &TFaxEditor::ZoomMenuPopup);
-  connect(ZoomMenu_, &QMenu::triggered, this, &TFaxEditor::ZoomItemClick);
-  connect(Zoombutton_, &QToolButton::clicked, this, &TFaxEditor::ZoombuttonClick);
+  zoom_ = new TZoomControl(this, [this] { return CurrentEditor(); });
+  Zoombutton_ = zoom_->Button();
 
   auto* top = new QHBoxLayout;
   top->addWidget(CoverButton_);
@@ -158,16 +136,6 @@ TFaxEditor::TFaxEditor(const QString& dataDir, QWidget* mainWindow)
 
 TFaxEditor::~TFaxEditor() = default;
 
-QToolButton* TFaxEditor::EditorButton(const char* name, const QString& caption, const QString& hint) {
-  auto* b = new QToolButton(this);
-  Name(b, name, hint);
-  b->setText(caption);
-  b->setToolTip(hint);
-  b->setAutoRaise(true);
-  b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  return b;
-}
-
 QWidget* TFaxEditor::BuildEditorPage(ui::TQvRichEdit* editor, bool cover) {
   auto* page = new QWidget(this);
   page->setObjectName(cover ? QStringLiteral("CoverPage") : QStringLiteral("DocumentPage"));
@@ -183,27 +151,18 @@ QWidget* TFaxEditor::BuildEditorPage(ui::TQvRichEdit* editor, bool cover) {
   if (!editor->isAncestorOf(bar)) layout->addWidget(bar);
   layout->addWidget(editor, 1);
 
-  // The same four buttons on both pages, under each page's own control names.
-  QToolButton* pageBreak = (cover ? CoverDocPageBreakButton_ : DocPageBreakButton_) =
-      EditorButton(cover ? "CoverDocPageBreakButton" : "DocPageBreakButton", QStringLiteral("Page Break"),
-                   QStringLiteral("Insert Page Break"));
-  QToolButton* paragraph = (cover ? CoverParagraphSetupbutton_ : ParagraphSetupButton_) =
-      EditorButton(cover ? "CoverParagraphSetupbutton" : "ParagraphSetupButton", QStringLiteral("Paragraph"),
-                   QStringLiteral("Paragraph properties"));
-  QToolButton* wrap = (cover ? CoverDocWordWrapButton_ : DocWordWrapButton_) =
-      EditorButton(cover ? "CoverDocWordWrapButton" : "DocWordWrapButton", QStringLiteral("Word Wrap"),
-                   QString::fromLatin1(kWordWrapOnHint));
-  QToolButton* font = (cover ? CoverDefFontbutton_ : DocDefFontbutton_) =
-      EditorButton(cover ? "CoverDefFontbutton" : "DocDefFontbutton", QStringLiteral("Default Font"),
-                   QStringLiteral("Set the default font for the editor"));
-  if (cover)
-    LoadCoverButton_ = EditorButton("LoadCoverButton", QStringLiteral("Load Template"), QStringLiteral("Load Template"));
-  wrap->setCheckable(true);
-  connect(pageBreak, &QToolButton::clicked, this, [this, editor] { PageBreakClick(editor); });
-  connect(paragraph, &QToolButton::clicked, this, [this, editor] { ParagraphSetupClick(editor); });
-  // The button's own toggling is undone: its down state follows the editor.
-  connect(wrap, &QToolButton::clicked, this, [this, editor, wrap] { WordWrapClick(editor, wrap); });
-  connect(font, &QToolButton::clicked, this, &TFaxEditor::DefFontClick);
+  // The same four commands on both pages, under each page's own control names, on the editor's
+  // second row: with the formatting buttons on one row they would not all fit the form's width.
+  const EditorButtonNames names =
+      cover ? EditorButtonNames{"CoverDocPageBreakButton", "CoverParagraphSetupbutton", "CoverDocWordWrapButton",
+                                "CoverDefFontbutton"}
+            : EditorButtonNames{"DocPageBreakButton", "ParagraphSetupButton", "DocWordWrapButton",
+                                "DocDefFontbutton"};
+  auto* commands = new TEditorCommands(editor, names, this, mainWindow_, iniFile_);
+  commands->Bar()->setObjectName(cover ? QStringLiteral("CoverCommandBar") : QStringLiteral("DocCommandBar"));
+  commands->Bar()->setAccessibleName(cover ? QStringLiteral("Cover sheet commands")
+                                           : QStringLiteral("Document commands"));
+  (cover ? coverCommands_ : docCommands_) = commands;
   ConnectPictureImport(this, editor);
   return page;
 }
@@ -249,22 +208,11 @@ QWidget* TFaxEditor::BuildRecipientPage() {
 }
 
 void TFaxEditor::FormCreate() {
-  // The page's editing buttons join the editor's tool bar, each followed by a narrow spacer.
-  for (QToolButton* b : {DocPageBreakButton_, ParagraphSetupButton_, DocWordWrapButton_}) {
-    RTToolDoc_->addWidget(b);
-    RTToolDoc_->addWidget(Spacer(RTToolDoc_));
-  }
-  RTToolDoc_->addWidget(DocDefFontbutton_);
-  RTToolDoc_->setFixedHeight(RTToolCover_->sizeHint().height());
-  for (QToolButton* b : {CoverDocPageBreakButton_, CoverParagraphSetupbutton_,
-                         CoverDocWordWrapButton_, CoverDefFontbutton_}) {
-    RTToolCover_->addWidget(b);
-  }
-  loadCoverAction_ = RTToolCover_->addWidget(LoadCoverButton_);
+  LoadCoverButton_ = MakeEditorButton(this, "LoadCoverButton", QStringLiteral("Load Template"),
+                                      QStringLiteral("Load Template"));
+  loadCoverAction_ = coverCommands_->Bar()->addWidget(LoadCoverButton_);
   loadCoverAction_->setVisible(false);  // until there are templates to choose from
   connect(LoadCoverButton_, &QToolButton::clicked, this, &TFaxEditor::LoadCoverButtonClick);
-  UpdateWordWrapButton(RTCover_, CoverDocWordWrapButton_);
-  UpdateWordWrapButton(RTDoc_, DocWordWrapButton_);
   RestorePlacement(this, QString::fromLatin1(kFormClass), iniFile_);
 }
 
@@ -278,13 +226,7 @@ void TFaxEditor::showEvent(QShowEvent* event) {
 
 void TFaxEditor::FormActivate() {
   ShowPage(kRecipientPage);
-  for (ui::TQvRichEdit* editor : {RTCover_, RTDoc_}) {
-    editor->SetPageSize(kFaxPageWidth, kFaxPageHeight);
-    editor->SetMargins(kFaxPageMargin, kFaxPageMargin, kFaxPageMargin, kFaxPageMargin);
-    editor->Reformat();
-    editor->SetCaretToStart();
-    editor->Repaint();
-  }
+  for (ui::TQvRichEdit* editor : {RTCover_, RTDoc_}) PrepareFaxPage(editor);
   Recipient_->setFocus();
 }
 
@@ -305,7 +247,7 @@ void TFaxEditor::ShowPage(Page page) {
     Zoombutton_->setVisible(false);
   } else {
     Zoombutton_->setVisible(true);
-    Zoombutton_->setText(QString::number(CurrentEditor()->Zoom()) + QLatin1Char('%'));
+    zoom_->ShowZoom();
     // The recipient page may have changed what the merge fields show.
     CurrentEditor()->Repaint();
   }
@@ -319,55 +261,9 @@ ui::TQvRichEdit* TFaxEditor::CurrentEditor() const {
   return DocumentButton_->isChecked() ? RTDoc_ : RTCover_;
 }
 
-void TFaxEditor::ZoombuttonClick() {
-  ZoomMenu_->popup(Zoombutton_->mapToGlobal(Zoombutton_->rect().bottomLeft()));
-}
-
-void TFaxEditor::ZoomMenuPopup() {
-  const int zoom = CurrentEditor()->Zoom();
-  for (QAction* item : ZoomMenu_->actions()) {
-    item->setChecked(item->property(kTagProperty).toInt() == zoom);
-  }
-}
-
-void TFaxEditor::ZoomItemClick(QAction* item) {
-  const int percent = item->property(kTagProperty).toInt();
-  CurrentEditor()->SetZoom(percent);
-  Zoombutton_->setText(QString::number(percent) + QLatin1Char('%'));
-}
-
-void TFaxEditor::PageBreakClick(ui::TQvRichEdit* editor) {
-  if (!Dialogs().Question(this, QString::fromLatin1(kPageBreakCaption),
-                          QString::fromLatin1(kPageBreakQuestion), false)) {
-    return;
-  }
-  rtf::ParaFormat para = editor->CurrentParagraph();
-  para.pageBreakBefore = true;
-  editor->SetCurrentParagraph(para);
-  editor->Reformat();
-}
-
-void TFaxEditor::WordWrapClick(ui::TQvRichEdit* editor, QToolButton* button) {
-  editor->SetWordWrap(!editor->WordWrap());
-  UpdateWordWrapButton(editor, button);
-  editor->Repaint();
-}
-
-void TFaxEditor::UpdateWordWrapButton(ui::TQvRichEdit* editor, QToolButton* button) {
-  const bool on = editor->WordWrap();
-  button->setChecked(on);
-  button->setToolTip(QString::fromLatin1(on ? kWordWrapOffHint : kWordWrapOnHint));
-  button->setAccessibleDescription(button->toolTip());
-}
-
-void TFaxEditor::ParagraphSetupClick(ui::TQvRichEdit* editor) {
-  TParagraphPropDlg dialog(editor, this);
-  dialog.adjustSize();
-  CenterOver(&dialog, mainWindow_);
-  Dialogs().Exec(&dialog);
-}
-
-void TFaxEditor::DefFontClick() { ChooseDefaultFont(this, iniFile_); }
+QMenu* TFaxEditor::ZoomMenu() const { return zoom_->Menu(); }
+void TFaxEditor::ZoombuttonClick() { zoom_->ButtonClick(); }
+void TFaxEditor::ZoomMenuPopup() { zoom_->MenuPopup(); }
 
 void TFaxEditor::SpellCheck(ui::TQvRichEdit* editor) {
   RunSpellCheck(editor, dataDir_.toStdString(), mainWindow_);

@@ -20,8 +20,10 @@ class TQvRichEdit;
 
 namespace qv::app {
 
+class TEditorCommands;
 class TEnterEdit;
 class TFaxStore;
+class TZoomControl;
 struct TSettings;
 
 // Merge field kinds a cover sheet may hold.
@@ -52,7 +54,7 @@ class TFaxEditor : public QDialog {
   TEnterEdit* Recipient() const { return Recipient_; }
   TEnterEdit* FaxNumber() const { return FaxNumber_; }
   TEnterEdit* Subject() const { return Subject_; }
-  QMenu* ZoomMenu() const { return ZoomMenu_; }
+  QMenu* ZoomMenu() const;
   int CurrentPage() const;
 
   // The store "&Phonebook" and "Load Template" choose from; without one both stay hidden.
@@ -77,10 +79,6 @@ class TFaxEditor : public QDialog {
   void RecipientButtonClick();
   void ZoombuttonClick();
   void ZoomMenuPopup();  // sets the check marks before the menu shows
-  void PageBreakClick(ui::TQvRichEdit* editor);
-  void WordWrapClick(ui::TQvRichEdit* editor, QToolButton* button);
-  void ParagraphSetupClick(ui::TQvRichEdit* editor);
-  void DefFontClick();
   void SpellCheck(ui::TQvRichEdit* editor);
   void HelpbuttonClick();
   void AddressButtonClick();     // recipient and number from the phone book
@@ -96,9 +94,6 @@ class TFaxEditor : public QDialog {
   QWidget* BuildEditorPage(ui::TQvRichEdit* editor, bool cover);
   QWidget* BuildRecipientPage();
   void ShowPage(Page page);
-  void ZoomItemClick(QAction* item);
-  void UpdateWordWrapButton(ui::TQvRichEdit* editor, QToolButton* button);
-  QToolButton* EditorButton(const char* name, const QString& caption, const QString& hint);
 
   QString dataDir_;
   std::string iniFile_;
@@ -123,15 +118,10 @@ class TFaxEditor : public QDialog {
   QToolButton* LoadCoverButton_ = nullptr;
   QAction* loadCoverAction_ = nullptr;
   QToolButton* Zoombutton_ = nullptr;
-  QMenu* ZoomMenu_ = nullptr;
-  QToolButton* DocPageBreakButton_ = nullptr;
-  QToolButton* CoverDocPageBreakButton_ = nullptr;
-  QToolButton* ParagraphSetupButton_ = nullptr;
-  QToolButton* CoverParagraphSetupbutton_ = nullptr;
-  QToolButton* DocWordWrapButton_ = nullptr;
-  QToolButton* CoverDocWordWrapButton_ = nullptr;
-  QToolButton* DocDefFontbutton_ = nullptr;
-  QToolButton* CoverDefFontbutton_ = nullptr;
+  TZoomControl* zoom_ = nullptr;
+  // Page Break, Paragraph, Word Wrap and Default Font of each text page.
+  TEditorCommands* coverCommands_ = nullptr;
+  TEditorCommands* docCommands_ = nullptr;
 };
 
 }  // namespace qv::app

@@ -42,6 +42,7 @@ const std::map<int, TopicPage>& Topics() {
       {1019, {"getting-started.html", "phonebook"}},
       {1020, {"getting-started.html", "phonebook"}},
       {1021, {"getting-started.html", "viewing"}},
+      {1030, {"contacts.html", ""}},  // the contact import preview
       {21071, {"getting-started.html", "cleanup"}},
   };
   return topics;

@@ -332,6 +332,7 @@ int TPhoneBook::ImportFile(const QString& path) {
   }
   const ImportPlan plan = PlanImport(parsed, ExistingKeys());
   TImportPreview preview(path, parsed, plan, this);
+  connect(&preview, &TImportPreview::HelpRequested, this, &TPhoneBook::HelpRequested);
   CenterOver(&preview, mainWindow_);
   if (Dialogs().Exec(&preview) != kModalAccept || plan.add.empty()) return 0;
 

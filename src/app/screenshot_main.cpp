@@ -4,6 +4,13 @@
 
 #include "app/check_fax_class_form.h"
 #include "app/configuration_info.h"
+#include "app/contact_import.h"
+#include "app/contact_import_dialog.h"
+#include "app/cover_browse.h"
+#include "app/cover_editor.h"
+#include "app/phone_book.h"
+#include "app/phone_book_editor.h"
+#include "app/rich_edit_memo.h"
 #include "app/dialog_service.h"
 #include "app/enter_edit.h"
 #include "app/fax_editor.h"
@@ -51,7 +58,10 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QPushButton>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QTabBar>
+#include <QTableView>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QToolButton>
@@ -439,6 +449,94 @@ bool ShootViewer(QWidget* window, const QString& dataDir, const QString& outDir)
   return ok;
 }
 
+// The phone book with an incremental search under way, its entry editor, the preview of a vCard
+// import, the cover sheet browser with the starter templates and one template in its editor.
+bool ShootBooks(qv::app::TMainScreen& window, const QString& dataDir, const QString& outDir) {
+  qv::app::TFaxStore& store = window.Store();
+  struct Entry {
+    const char* name;
+    const char* phone;
+  };
+  const Entry entries[] = {{"Blue Lake Bakery", "555-0110"},       {"Dr. Lena Ortiz", "555-0147"},
+                           {"Harbour Supplies Ltd", "+44 20 7946 0321"}, {"Northwind Traders", "1-800-555-0199"},
+                           {"Norbert Keller GmbH", "+49 89 555 0123"}, {"Nordic Freight AB", "+46 31 555 0190"},
+                           {"Oakridge Dental Clinic", "555-0182"},   {"Pinecrest Legal", "555-0166"}};
+  std::vector<std::string> keys;
+  {
+    TablePair phone("PhoneTable");
+    if (!store.OpenPhoneDBF(phone)) return false;
+    if (phone.RecCount() == 0) {
+      for (const Entry& e : entries) {
+        if (!phone.Append() || !phone.SetFieldString("NAME", e.name) || !phone.SetFieldString("PHONE", e.phone) ||
+            !phone.Post())
+          return false;
+      }
+    }
+    for (const Entry& e : entries) keys.push_back(qv::app::EntryKey(e.name, e.phone));
+  }
+  bool ok = true;
+  {
+    qv::app::TPhoneBook book(store, &window);
+    if (!book.OpenTable()) return false;
+    book.resize(620, 400);
+    book.show();
+    for (int i = 0; i < 3; ++i) qv::app::PumpMessages();
+    book.SearchEdit()->setText(QStringLiteral("Nor"));
+    book.Search(book.SearchEdit()->text());
+    ok = Shoot(book, outDir + QStringLiteral("phone-book.png")) && ok;
+  }
+  {
+    qv::app::TPhoneBookEditor editor(&window);
+    editor.Name()->setText(QStringLiteral("Nordic Freight AB"));
+    editor.Number()->setText(QStringLiteral("+46 31 555 0190"));
+    editor.resize(380, editor.sizeHint().height());
+    ok = Shoot(editor, outDir + QStringLiteral("phone-book-editor.png")) && ok;
+  }
+  {
+    // An address book export as phones and mail programs write it.
+    const QString path = dataDir + QStringLiteral("contacts.vcf");
+    const QByteArray vcf =
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:J\xC3\xBCrgen M\xC3\xBCller\r\nORG:M\xC3\xBCller Druck GmbH\r\n"
+        "TEL;TYPE=CELL,PREF:+49 171 555 0101\r\nTEL;TYPE=WORK,FAX:+49 30 555 0102\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Ana L\xC3\xB3pez\r\nTEL;VALUE=uri;TYPE=work:tel:+34-91-555-0177\r\n"
+        "END:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ren\xC3\xA9 Fran\xC3\xA7ois\r\nTEL;TYPE=FAX:+33 1 55 50 01 44\r\n"
+        "END:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Priya Raman\r\nEMAIL:priya@example.com\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Harbour Supplies Ltd\r\nTEL;TYPE=FAX:+44 20 7946 0321\r\nEND:VCARD\r\n";
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(vcf) != vcf.size()) return false;
+    file.close();
+    const qv::app::ContactList parsed = qv::app::ParseContacts(std::string_view(vcf.constData(), size_t(vcf.size())));
+    const qv::app::ImportPlan plan = qv::app::PlanImport(parsed, keys);
+    qv::app::TImportPreview preview(path, parsed, plan, &window);
+    ok = Shoot(preview, outDir + QStringLiteral("import-preview.png")) && ok;
+  }
+  if (!store.OpenCoverDBF()) return false;  // created with the starter templates
+  {
+    qv::app::TCoverBrowse browser(store, &window);
+    browser.resize(560, 320);
+    ok = Shoot(browser, outDir + QStringLiteral("cover-browse.png")) && ok;
+  }
+  {
+    TablePair& cover = store.Pair(TableId::Cover);
+    cover.Go(2);  // the business letterhead
+    qv::app::TCoverEditor editor(dataDir, &window);
+    editor.CoverDescription()->setText(QString::fromStdString(cover.FieldString("DESCRIPT")));
+    qv::app::TRichEditMemo memo(*editor.RTCover());
+    store.LoadRichText(memo, "COVER", cover);
+    editor.RTCover()->SetZoom(80);  // the whole width of the page in view
+    editor.resize(760, 760);
+    editor.show();
+    for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+    // The caret at the start of the right-aligned letterhead scrolls the view; show the left edge.
+    editor.RTCover()->TextEdit()->horizontalScrollBar()->setValue(0);
+    ok = Shoot(editor, outDir + QStringLiteral("cover-editor.png")) && ok;
+  }
+  store.Close(TableId::Cover);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -485,6 +583,7 @@ int main(int argc, char** argv) {
     about.hide();
     if (!ShootEditor(&window, dataDir, outDir)) rc = 1;
     if (!ShootViewer(&window, dataDir, outDir)) rc = 1;
+    if (!ShootBooks(window, dataDir, outDir)) rc = 1;
     if (!ShootStartingNotice(&window, outDir + QStringLiteral("starting-receive.png"))) rc = 1;
 
     // The preferences wizard, page by page (as on a first run).

@@ -11,7 +11,8 @@
 // - Tables keep their text: a row becomes a paragraph with its cells separated by '\t'.
 // - {\field} with a MERGEFIELD of ours (see MergeFieldKind) becomes a merge field whose
 //   placeholder is the field result; other fields keep their result as text.
-// - PNG and JPEG pictures are kept; other kinds are dropped and counted in skippedPictures.
+// - PNG and JPEG pictures are kept; other kinds are dropped and counted in skippedPictures (the
+//   editor tells the user how many).
 // - Hidden text (\v), headers, footers, footnotes, style sheets, list tables, document
 //   information and every unknown \* destination are skipped.
 // - \sl with \slmult1 (multiples of a line) becomes an "at least" height of that many lines of
@@ -31,7 +32,7 @@ namespace qv::rtf {
 struct ReadResult {
   int code = 0;                  // 0, or a negative core error code
   std::string message;           // what was wrong, for the user
-  int skippedPictures = 0;       // pictures in kinds we do not keep (shown as a placeholder)
+  int skippedPictures = 0;       // pictures in kinds we do not keep, left out of the document
   explicit operator bool() const { return code == 0; }
 };
 

@@ -2,6 +2,9 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QAction>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QActionGroup>
 #include <QIcon>
 #include <QPainter>
@@ -206,6 +209,10 @@ struct TQvRichEdit::Impl {
   TQvRichEdit* q = nullptr;
   PagedTextEdit* edit = nullptr;
   QToolBar* toolBar = nullptr;
+  QToolBar* commandBar = nullptr;
+  QFrame* notice = nullptr;      // pictures left out of the last load
+  QLabel* noticeText = nullptr;
+  int skippedPictures = 0;
   int zoom = 100;
   bool wordWrap = true;
   rtf::PageSetup page;
@@ -439,6 +446,32 @@ struct TQvRichEdit::Impl {
     QObject::connect(pdf, &QAction::triggered, q, &TQvRichEdit::InsertPdfRequested);
   }
 
+  void buildNotice() {
+    notice = new QFrame(q);
+    notice->setObjectName("PictureNotice");
+    notice->setAccessibleName(QObject::tr("Pictures left out"));
+    notice->setFrameShape(QFrame::StyledPanel);
+    notice->setAutoFillBackground(true);
+    QPalette pal = notice->palette();
+    pal.setColor(QPalette::Window, QColor(0xFF, 0xF4, 0xCE));  // a pale warning yellow
+    pal.setColor(QPalette::WindowText, Qt::black);
+    notice->setPalette(pal);
+    noticeText = new QLabel(notice);
+    noticeText->setObjectName("PictureNoticeText");
+    noticeText->setWordWrap(true);
+    auto* close = new QToolButton(notice);
+    close->setObjectName("PictureNoticeClose");
+    close->setText(QObject::tr("Close"));
+    close->setAccessibleName(QObject::tr("Close the notice"));
+    close->setAutoRaise(true);
+    QObject::connect(close, &QToolButton::clicked, notice, &QWidget::hide);
+    auto* row = new QHBoxLayout(notice);
+    row->setContentsMargins(6, 3, 3, 3);
+    row->addWidget(noticeText, 1);
+    row->addWidget(close);
+    notice->hide();
+  }
+
   void showFind(bool replaceMode) {
     auto* dlg = new TFindReplaceDialog(edit, replaceMode, q);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
@@ -454,10 +487,12 @@ TQvRichEdit::TQvRichEdit(QWidget* parent) : QWidget(parent), d_(new Impl) {
   d_->edit->setAccessibleName(tr("Text"));
   d_->edit->setAcceptRichText(true);
   d_->buildToolBar();
+  d_->buildNotice();
   auto* box = new QVBoxLayout(this);
   box->setContentsMargins(0, 0, 0, 0);
   box->setSpacing(0);
   box->addWidget(d_->toolBar);
+  box->addWidget(d_->notice);
   box->addWidget(d_->edit, 1);
 
   QObject::connect(d_->edit, &QTextEdit::currentCharFormatChanged, this,
@@ -478,6 +513,7 @@ void TQvRichEdit::Clear() {
   rtf::Document empty;
   empty.page = d_->page;
   d_->load(empty, 0);
+  ShowSkippedPictures(0);
   emit ContentChanged();
 }
 
@@ -487,6 +523,7 @@ rtf::Document TQvRichEdit::ToDocument() const {
 
 void TQvRichEdit::SetDocument(const rtf::Document& doc) {
   d_->load(doc, 0);
+  ShowSkippedPictures(0);
   emit ContentChanged();
 }
 
@@ -667,5 +704,37 @@ void TQvRichEdit::Repaint() {
 
 QTextEdit* TQvRichEdit::TextEdit() const { return d_->edit; }
 QToolBar* TQvRichEdit::ToolBar() const { return d_->toolBar; }
+
+QToolBar* TQvRichEdit::CommandBar() {
+  if (!d_->commandBar) {
+    d_->commandBar = new QToolBar(this);
+    d_->commandBar->setObjectName("RichEditCommandBar");
+    d_->commandBar->setAccessibleName(tr("Commands"));
+    d_->commandBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    static_cast<QVBoxLayout*>(layout())->insertWidget(1, d_->commandBar);
+  }
+  return d_->commandBar;
+}
+
+int TQvRichEdit::SkippedPictures() const { return d_->skippedPictures; }
+
+QWidget* TQvRichEdit::PictureNotice() const { return d_->notice; }
+
+void TQvRichEdit::ShowSkippedPictures(int count) {
+  d_->skippedPictures = count;
+  if (count <= 0) {
+    d_->notice->hide();
+    return;
+  }
+  // Said once per load: the user learns what is missing before saving stores the text without it.
+  d_->noticeText->setText(
+      count == 1 ? tr("1 picture in this text is of a kind the editor cannot show (only PNG and JPEG "
+                      "pictures are kept) and was left out. Saving stores the text without it.")
+                 : tr("%1 pictures in this text are of a kind the editor cannot show (only PNG and JPEG "
+                      "pictures are kept) and were left out. Saving stores the text without them.")
+                       .arg(count));
+  d_->noticeText->setAccessibleName(d_->noticeText->text());
+  d_->notice->show();
+}
 
 }  // namespace qv::ui

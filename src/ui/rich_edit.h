@@ -38,7 +38,9 @@ class TQvRichEdit : public QWidget {
   ~TQvRichEdit() override;
 
   // Whole content. LoadRtf leaves the content unchanged and returns false (with a message) when
-  // the RTF cannot be read.
+  // the RTF cannot be read. Pictures the RTF holds in kinds the editor cannot show (anything but
+  // PNG and JPEG) are left out; the editor then shows a notice saying how many, until the user
+  // closes it or other content is loaded.
   void Clear();
   bool LoadRtf(std::string_view rtf, std::string* error = nullptr);
   std::string SaveRtf() const;
@@ -87,6 +89,11 @@ class TQvRichEdit : public QWidget {
   QToolBar* ToolBar() const;              // normal, bold, italic, underline, strike-out, sub/sup,
                                           // alignments, clipboard, select all, find, replace, spell,
                                           // insert picture, insert PDF pages
+  // A second row under the tool bar for the form's own commands; made on first use.
+  QToolBar* CommandBar();
+  // How many pictures the last LoadRtf left out; and the notice saying so (hidden when none).
+  int SkippedPictures() const;
+  QWidget* PictureNotice() const;
 
  signals:
   void SpellCheckRequested();             // the tool bar's spell button
@@ -95,6 +102,8 @@ class TQvRichEdit : public QWidget {
   void InsertPdfRequested();              // for the file and calls InsertPicture / InsertPdfPages
 
  private:
+  void ShowSkippedPictures(int count);
+
   struct Impl;
   Impl* d_;
 };

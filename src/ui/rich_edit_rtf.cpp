@@ -15,6 +15,7 @@ bool TQvRichEdit::LoadRtf(std::string_view rtf, std::string* error) {
     return false;  // the shown content stays as it was
   }
   SetDocument(doc);
+  ShowSkippedPictures(r.skippedPictures);
   return true;
 }
 

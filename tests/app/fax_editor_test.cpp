@@ -4,6 +4,7 @@
 #include "app/enter_edit.h"
 #include "app/insert_picture.h"
 #include "app/paragraph_dialog.h"
+#include "app/rich_edit_memo.h"
 #include "app/settings.h"
 #include "core/ini_file.h"
 #include "ui/picture_import.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QFontDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QImage>
@@ -111,7 +113,8 @@ TEST_F(FaxEditorTest, ANewFaxOpensOnTheRecipientPageWithTheDefaultFont) {
 
 TEST_F(FaxEditorTest, EveryControlHasItsNameAndAnAccessibleName) {
   auto form = Open();
-  const char* names[] = {"Notebook", "RTCover", "RTDoc", "RTToolCover", "RTToolDoc", "Recipient",
+  const char* names[] = {"Notebook", "RTCover", "RTDoc", "RTToolCover", "RTToolDoc", "CoverCommandBar",
+                         "DocCommandBar", "Recipient",
                          "FaxNumber", "Subject", "CoverButton", "DocumentButton", "RecipientButton",
                          "AddressButton", "LoadCoverButton", "Zoombutton", "DocPageBreakButton",
                          "CoverDocPageBreakButton", "ParagraphSetupButton",
@@ -124,13 +127,13 @@ TEST_F(FaxEditorTest, EveryControlHasItsNameAndAnAccessibleName) {
   }
   EXPECT_EQ(Find<QWidget>(*form, "Recipient")->accessibleName(), QStringLiteral("Enter recipient name here"));
   EXPECT_EQ(Find<QWidget>(*form, "OKButton")->accessibleName(), QStringLiteral("Accept"));
-  // The page's buttons sit on the editor's tool bars.
-  auto* docBar = Find<QToolBar>(*form, "RTToolDoc");
+  // The page's buttons sit on each editor's second tool bar row, under the formatting buttons.
+  auto* docBar = Find<QToolBar>(*form, "DocCommandBar");
   for (const char* name : {"DocPageBreakButton", "ParagraphSetupButton", "DocWordWrapButton",
                            "DocDefFontbutton"}) {
     EXPECT_TRUE(docBar->isAncestorOf(Find<QWidget>(*form, name))) << name;
   }
-  auto* coverBar = Find<QToolBar>(*form, "RTToolCover");
+  auto* coverBar = Find<QToolBar>(*form, "CoverCommandBar");
   for (const char* name : {"CoverDocPageBreakButton", "CoverParagraphSetupbutton",
                            "CoverDocWordWrapButton", "CoverDefFontbutton", "LoadCoverButton"}) {
     EXPECT_TRUE(coverBar->isAncestorOf(Find<QWidget>(*form, name))) << name;
@@ -187,6 +190,81 @@ TEST_F(FaxEditorTest, PageButtonsChooseThePageAndTheZoomMenuFollowsTheEditor) {
   Find<QToolButton>(*form, "RecipientButton")->click();
   EXPECT_EQ(form->CurrentPage(), TFaxEditor::kRecipientPage);
   EXPECT_FALSE(zoom->isVisible());
+}
+
+// Every tool bar button shows at the form's default size, and at the narrowest width the form is
+// laid out for, so no command hides behind an overflow arrow.
+TEST_F(FaxEditorTest, EveryToolBarButtonShowsWithoutOverflowAtTheDefaultWidth) {
+  auto form = Open();
+  EXPECT_EQ(form->width(), 760);
+  for (const char* page : {"CoverButton", "DocumentButton"}) {
+    Find<QToolButton>(*form, page)->click();
+    QApplication::processEvents();
+    const QList<QToolBar*> bars = form->findChildren<QToolBar*>();
+    int shown = 0;
+    for (QToolBar* bar : bars) {
+      if (!bar->isVisible()) continue;
+      ++shown;
+      const QStringList hidden = test::HiddenInOverflow(bar);
+      EXPECT_TRUE(hidden.isEmpty()) << page << " " << bar->objectName().toStdString() << ": "
+                                    << hidden.join(QStringLiteral(", ")).toStdString();
+    }
+    EXPECT_EQ(shown, 2) << page;  // formatting and commands
+  }
+}
+
+// A stored fax whose RTF holds pictures the editor cannot show (metafiles, bitmaps) opens with one
+// notice naming how many were left out; text and PNG pictures load as always.
+TEST_F(FaxEditorTest, PicturesThatCannotBeShownAreCountedInOneNotice) {
+  auto form = Open();
+  const QString path = dir_.File(QStringLiteral("with-pictures.rtf"));
+  auto writeRtf = [&](const std::string& rtf) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(rtf.data(), qint64(rtf.size()));
+  };
+  writeRtf("{\\rtf1\\ansi Before {\\pict\\wmetafile8\\picw20\\pich20 0100090000}middle"
+           "{\\pict\\dibitmap0\\picw20\\pich20 2800}{\\pict\\emfblip 0100}after\\par}");
+  TRichEditMemo memo(*form->RTDoc());
+  ASSERT_TRUE(memo.LoadRtfFile(path.toStdString()));
+  form->DocumentButtonClick();
+  QApplication::processEvents();
+  ui::TQvRichEdit* doc = form->RTDoc();
+  EXPECT_EQ(doc->SkippedPictures(), 3);
+  EXPECT_EQ(doc->ToDocument().PlainText(), "Before middleafter");
+  QWidget* notice = doc->PictureNotice();
+  ASSERT_NE(notice, nullptr);
+  EXPECT_TRUE(notice->isVisible());
+  auto* text = notice->findChild<QLabel*>(QStringLiteral("PictureNoticeText"));
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(text->text().startsWith(QStringLiteral("3 pictures in this text"))) << text->text().toStdString();
+  EXPECT_TRUE(text->text().contains(QStringLiteral("were left out")));
+  EXPECT_FALSE(notice->accessibleName().isEmpty());
+  // One notice, not one per picture, and only on the editor that lost them.
+  EXPECT_EQ(doc->findChildren<QLabel*>(QStringLiteral("PictureNoticeText")).size(), 1);
+  EXPECT_FALSE(form->RTCover()->PictureNotice()->isVisibleTo(form.get()));
+  EXPECT_TRUE(dialogs_.shown.empty());  // a notice in the editor, no box to click away
+  // Closing it hides it; it stays closed while the user edits.
+  auto* close = notice->findChild<QToolButton*>(QStringLiteral("PictureNoticeClose"));
+  ASSERT_NE(close, nullptr);
+  EXPECT_FALSE(close->accessibleName().isEmpty());
+  close->click();
+  Type(doc, QStringLiteral("typed "));
+  EXPECT_FALSE(notice->isVisible());
+
+  // One picture is said in the singular; a load without such pictures takes the notice away.
+  writeRtf("{\\rtf1 one {\\pict\\macpict 00}\\par}");
+  ASSERT_TRUE(memo.LoadRtfFile(path.toStdString()));
+  EXPECT_TRUE(notice->isVisible());
+  EXPECT_TRUE(text->text().startsWith(QStringLiteral("1 picture in this text is"))) << text->text().toStdString();
+  writeRtf("{\\rtf1 plain\\par}");
+  ASSERT_TRUE(memo.LoadRtfFile(path.toStdString()));
+  EXPECT_EQ(doc->SkippedPictures(), 0);
+  EXPECT_FALSE(notice->isVisible());
+  // A memo that cannot be read at all is reported by its caller; it leaves no picture notice.
+  writeRtf("{\\rtf1 {\\pict\\wmetafile8 01}");
+  EXPECT_FALSE(memo.LoadRtfFile(path.toStdString()));
+  EXPECT_FALSE(notice->isVisible());
 }
 
 TEST_F(FaxEditorTest, PageBreakQuestionNoLeavesTheTextAndYesStartsANewPage) {

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
 
 #include <deque>
 #include <functional>
@@ -118,5 +120,19 @@ class ScriptedDialogs : public DialogService {
   }
   DialogService* previous_ = nullptr;
 };
+
+// What a shown tool bar cannot fit and puts behind its overflow arrow: the names of the visible
+// actions whose buttons it hid, and "overflow arrow" when the arrow is shown.
+inline QStringList HiddenInOverflow(QToolBar* bar) {
+  QStringList hidden;
+  for (QAction* a : bar->actions()) {
+    if (!a->isVisible() || a->isSeparator()) continue;
+    QWidget* w = bar->widgetForAction(a);
+    if (w && !w->isVisible()) hidden << (w->objectName().isEmpty() ? a->text() : w->objectName());
+  }
+  for (auto* b : bar->findChildren<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"), Qt::FindDirectChildrenOnly))
+    if (b->isVisible()) hidden << QStringLiteral("overflow arrow");
+  return hidden;
+}
 
 }  // namespace qv::app::test

@@ -138,9 +138,46 @@ TEST(ContactImport, EncodingsDelimitersAndFilesWithoutHeader) {
   ASSERT_EQ(bare.contacts.size(), 2u);
   EXPECT_EQ(bare.contacts[1].name, "Bob");
   EXPECT_EQ(bare.contacts[1].number, "555 0101");
+  // The words inside a CSV field do not make it a vCard file; a card's own line does, after blanks.
+  const ContactList notes = ParseContacts("Name,Fax,Notes\r\nAnn,555 0100,\"pasted BEGIN:VCARD\nEND:VCARD\"\r\n");
+  EXPECT_EQ(notes.format, "CSV");
+  ASSERT_EQ(notes.contacts.size(), 1u);
+  EXPECT_EQ(notes.contacts[0].name, "Ann");
+  EXPECT_EQ(ParseContacts("\r\n  begin:vcard \r\nFN:Bo\r\nTEL:1\r\nEND:VCARD\r\n").contacts.size(), 1u);
+  // A pair heading with a number too large for any counter is an ordinary phone column, no crash.
+  const ContactList huge =
+      ParseContacts("Name,Phone 99999999999999999999 - Type,Phone 99999999999999999999 - Value\nAnn,Work,555 1\n");
+  ASSERT_EQ(huge.contacts.size(), 1u);
+  EXPECT_EQ(huge.contacts[0].name, "Ann");
   // Nothing at all.
   EXPECT_TRUE(ParseContacts("").contacts.empty());
   EXPECT_TRUE(ParseContacts("\xEF\xBB\xBF").skipped.empty());
+}
+
+// A quoted CSV name running over lines: each line break is one blank, and a name cut to the field
+// never ends in a blank (it would not read back the same from what we export).
+TEST(ContactImport, NamesOverSeveralLinesAndCutNamesHaveNoBlankEnds) {
+  const ContactList list =
+      ParseContacts("Name,Fax\r\n\"Harbour\r\nSupplies\",555 0100\r\n"
+                    "\"Northwind Traders and Partners Ltd\r\n\r\nx\",555 0101\r\n");
+  ASSERT_EQ(list.contacts.size(), 2u);
+  EXPECT_EQ(list.contacts[0].name, "Harbour Supplies");
+  EXPECT_EQ(ParseContacts("Name,Fax\r\nAnn,\"555\r\n0100\t\"\r\n").contacts.at(0).number, "555 0100");
+  // Several numbers joined by " ::: " are several numbers in a vCard too (or an export as CSV
+  // would read back otherwise).
+  EXPECT_EQ(ParseContacts("BEGIN:VCARD\nFN:Di\nTEL;TYPE=FAX:555 1 ::: 555 2\nEND:VCARD\n").contacts.at(0).number, "555 1");
+  // A tel: URI copied into a CSV cell is its number, as in a vCard 4.0 TEL.
+  EXPECT_EQ(ParseContacts("Name,Fax\r\nBo,tel:+1-555-0102;ext=7\r\nCy, TEL:tel:555 3\r\n").contacts.at(1).number, "555 3");
+  EXPECT_EQ(ParseContacts("Name,Fax\r\nBo,tel:+1-555-0102;ext=7\r\n").contacts.at(0).number, "+1-555-0102");
+  // 34 characters, two breaks (two blanks), "x": the cut at 35 bytes ends on the first blank.
+  const std::string cut = list.contacts[1].name;
+  EXPECT_EQ(cut, "Northwind Traders and Partners Ltd");
+  EXPECT_EQ(list.contacts[1].note, "name shortened to 35 characters");
+  for (int version : {3, 4}) {
+    const ContactList back = ParseContacts(WriteVCards(list.contacts, version));
+    ASSERT_EQ(back.contacts.size(), 2u);
+    EXPECT_EQ(back.contacts[1].name, cut);
+  }
 }
 
 TEST(ContactImport, WhatWeWriteReadsBackUnchanged) {

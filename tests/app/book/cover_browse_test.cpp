@@ -218,7 +218,7 @@ TEST_F(CoverTest, DeleteAsksAndDecliningKeepsTheTemplate) {
 TEST_F(CoverTest, EditorCommandsZoomPageBreakAndWordWrap) {
   TCoverEditor editor(dir_.Path(), &main_);
   editor.show();
-  for (const char* name : {"CoverDescription", "RTCover", "RTToolBar1", "InsertButton", "Zoombutton",
+  for (const char* name : {"CoverDescription", "RTCover", "RTToolBar1", "RTToolBar2", "InsertButton", "Zoombutton",
                            "PageBreakButton", "ParagraphButton", "WordWrapButton", "DefFontButton", "OKbutton",
                            "CancelButton", "HelpButton"}) {
     QWidget* w = editor.findChild<QWidget*>(QString::fromLatin1(name));
@@ -227,6 +227,13 @@ TEST_F(CoverTest, EditorCommandsZoomPageBreakAndWordWrap) {
   }
   EXPECT_EQ(editor.RTCover()->PageSetup().paperWidth, 12240);
   EXPECT_EQ(editor.RTCover()->PageSetup().marginLeft, 720);
+  // At the default size every button of both rows shows, none behind an overflow arrow.
+  QApplication::processEvents();
+  EXPECT_EQ(editor.width(), 760);
+  for (const char* bar : {"RTToolBar1", "RTToolBar2"}) {
+    const QStringList hidden = test::HiddenInOverflow(Find<QToolBar>(editor, bar));
+    EXPECT_TRUE(hidden.isEmpty()) << bar << ": " << hidden.join(QStringLiteral(", ")).toStdString();
+  }
   // Zoom: the check follows the editor, the choice sets it and the caption.
   editor.RTCover()->SetZoom(90);
   editor.ZoomMenuPopup();
@@ -268,13 +275,17 @@ TEST_F(CoverTest, FaxEditorLoadsATemplateAndAPhoneBookEntry) {
   auto* address = Find<QToolButton>(editor, "AddressButton");
   auto* load = Find<QToolButton>(editor, "LoadCoverButton");
   EXPECT_TRUE(address->isVisibleTo(&editor));
-  // The button's place on the cover tool bar is shown (it may sit in the bar's overflow).
-  auto* bar = Find<QToolBar>(editor, "RTToolCover");
+  // The button's place on the cover's command row is shown, and with it nothing overflows.
+  auto* bar = Find<QToolBar>(editor, "CoverCommandBar");
   QAction* loadAction = nullptr;
   for (QAction* a : bar->actions())
     if (bar->widgetForAction(a) == load) loadAction = a;
   ASSERT_NE(loadAction, nullptr);
   EXPECT_TRUE(loadAction->isVisible());
+  Find<QToolButton>(editor, "CoverButton")->click();
+  QApplication::processEvents();
+  EXPECT_TRUE(load->isVisible());
+  EXPECT_TRUE(test::HiddenInOverflow(bar).isEmpty()) << test::HiddenInOverflow(bar).join(QStringLiteral(", ")).toStdString();
 
   // Cancel changes nothing; Accept on the second template loads it.
   editor.RTCover()->TextEdit()->insertPlainText(QStringLiteral("old cover"));
