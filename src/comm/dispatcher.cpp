@@ -72,7 +72,12 @@ void TQvBaseDispatcher::ResetState() {
   killThreads_.store(false);
   closePending_.store(false);
   releaseAfterDispThread_.store(false);
-  inDispatch_.store(false);
+  dispatching_.store(false);
+  {
+    std::lock_guard main(mainLock_);
+    dispatchHolders_.clear();
+    holdCount_.store(0);
+  }
   purgePending_ = false;
   outputWritten_.store(false);
   ringSeen_.store(false);
@@ -161,7 +166,7 @@ int TQvBaseDispatcher::ClosePort() {
     handle_.store(-1);
   }
   bool onDispatcherThread = dispThreadId_.load() == std::this_thread::get_id();
-  if (inDispatch_.load() || onDispatcherThread) {
+  if (InDispatch() || onDispatcherThread) {
     if (dispRunning_.load()) {
       // Called from inside a handler: the dispatcher thread finishes the close when it ends.
       // Reader and writer stop now; the device stays open for the dispatcher thread until then.
@@ -781,7 +786,12 @@ void* TQvBaseDispatcher::GetUserPointer(int slot) {
 
 int TQvBaseDispatcher::SetDispatchBusy(bool value, bool& previous) {
   std::lock_guard main(mainLock_);
-  previous = inDispatch_.exchange(value);
+  auto self = std::this_thread::get_id();
+  auto it = std::find(dispatchHolders_.begin(), dispatchHolders_.end(), self);
+  previous = it != dispatchHolders_.end();
+  if (value && !previous) dispatchHolders_.push_back(self);
+  if (!value && previous) dispatchHolders_.erase(it);
+  holdCount_.store(static_cast<int>(dispatchHolders_.size()));
   return 0;
 }
 

@@ -43,8 +43,14 @@ class FaxChannel {
   virtual int DeleteTrigger(int handle) = 0;
 
   virtual int RegisterHandler(Handler handler) = 0;
+  // No call of the handler starts after this; one already running may still be finishing.
   virtual void UnregisterHandler() = 0;
-  virtual bool SetDispatchBusy(bool busy) = 0;  // returns the previous value
+  // As UnregisterHandler, and returns only once no call of the handler is running (called from
+  // inside the handler, it does not wait for itself). What a component's end of life needs.
+  virtual void UnregisterHandlerAndWait() { UnregisterHandler(); }
+  // Holds trigger dispatching off for the calling thread (or gives the hold back); returns the
+  // calling thread's previous hold, for save-and-restore.
+  virtual bool SetDispatchBusy(bool busy) = 0;
 
   // A dispatch-log entry of type 11 ("Fax"); nothing when the port's logging is off.
   virtual void LogFaxState(int subtype, int value) = 0;

@@ -1,5 +1,8 @@
 #include "fax/port_channel.h"
 
+#include <atomic>
+#include <mutex>
+
 #include "core/exceptions.h"
 
 #include "comm/com_port.h"
@@ -12,7 +15,7 @@ namespace {
 class DispatcherChannel final : public FaxChannel {
  public:
   explicit DispatcherChannel(comm::TQvBaseDispatcher* d) : d_(d) {}
-  ~DispatcherChannel() override { UnregisterHandler(); }
+  ~DispatcherChannel() override { UnregisterHandlerAndWait(); }
 
   int ReadChar(uint8_t& c) override {
     char ch;
@@ -48,15 +51,22 @@ class DispatcherChannel final : public FaxChannel {
   int DeleteTrigger(int handle) override { return d_->DeleteTrigger(handle); }
   int RegisterHandler(Handler handler) override {
     UnregisterHandler();
-    handler_ = std::move(handler);
+    {
+      std::lock_guard lock(handlerMutex_);
+      handler_ = std::move(handler);
+    }
     if (d_->AvailThreshold() == 0) d_->SetAvailThreshold(1);
     registered_ = true;
     return d_->RegisterMethodHandler(&Thunk, this, false);
   }
   void UnregisterHandler() override {
-    if (!registered_) return;
+    // Not waiting: the caller may hold the lock a running call is about to take.
+    if (registered_.exchange(false)) d_->UnregisterMethodHandler(&Thunk, this, false);
+  }
+  void UnregisterHandlerAndWait() override {
     registered_ = false;
-    d_->UnregisterMethodHandler(&Thunk, this);
+    // Also waits for a call that started before an earlier UnregisterHandler.
+    d_->UnregisterMethodHandler(&Thunk, this, true);
   }
   bool SetDispatchBusy(bool busy) override {
     bool previous = false;
@@ -70,12 +80,20 @@ class DispatcherChannel final : public FaxChannel {
  private:
   static void Thunk(void* object, uint32_t msg, uint32_t wParam, uint32_t) {
     auto* self = static_cast<DispatcherChannel*>(object);
-    if (self->registered_ && self->handler_) self->handler_(static_cast<int>(msg), static_cast<int>(wParam));
+    if (!self->registered_) return;
+    Handler handler;
+    {
+      // a call left over from the last session may run while the next one registers
+      std::lock_guard lock(self->handlerMutex_);
+      handler = self->handler_;
+    }
+    if (handler) handler(static_cast<int>(msg), static_cast<int>(wParam));
   }
 
   comm::TQvBaseDispatcher* d_;
+  std::mutex handlerMutex_;
   Handler handler_;
-  bool registered_ = false;
+  std::atomic<bool> registered_{false};
 };
 
 }  // namespace
