@@ -490,6 +490,54 @@ int TQvBaseDispatcher::ReadChar(char& c) {
   return 0;
 }
 
+int TQvBaseDispatcher::PeekBlock(void* buffer, int max) {
+  std::lock_guard in(inputLock_);
+  if (inBuf_.empty() || max <= 0 || !buffer) return 0;
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  int from = inTail_;
+  if (availDispatch_) {
+    held -= readCount_;
+    from = (inTail_ + readCount_) % kDispatchBufferSize;
+  }
+  int n = std::min(std::max(held, 0), max);
+  auto* out = static_cast<uint8_t*>(buffer);
+  int first = std::min(n, kDispatchBufferSize - from);
+  std::memcpy(out, inBuf_.data() + from, static_cast<size_t>(first));
+  std::memcpy(out + first, inBuf_.data(), static_cast<size_t>(n - first));
+  return n;
+}
+
+int TQvBaseDispatcher::ReadBlock(void* buffer, int max) {
+  std::lock_guard in(inputLock_);
+  if (inBuf_.empty() || max <= 0) return 0;
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  int from = availDispatch_ ? (inTail_ + readCount_) % kDispatchBufferSize : inTail_;
+  int n = std::min(std::max(availDispatch_ ? held - readCount_ : held, 0), max);
+  if (n == 0) return 0;
+  int first = std::min(n, kDispatchBufferSize - from);
+  if (buffer) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    std::memcpy(out, inBuf_.data() + from, static_cast<size_t>(first));
+    std::memcpy(out + first, inBuf_.data(), static_cast<size_t>(n - first));
+  }
+  if (traceOn_) {
+    std::lock_guard main(mainLock_);
+    for (int i = 0; i < n; ++i) TraceByte('R', inBuf_[static_cast<size_t>((from + i) % kDispatchBufferSize)]);
+  }
+  if (availDispatch_) {
+    readCount_ += n;
+  } else {
+    inTail_ = (inTail_ + n) % kDispatchBufferSize;
+    inFull_ = false;
+    int left = (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+    if (scanPending_ > left) {
+      scanPos_ = inTail_;
+      scanPending_ = left;
+    }
+  }
+  return n;
+}
+
 int TQvBaseDispatcher::PeekAt(int n, char& c) {
   std::lock_guard in(inputLock_);
   if (inBuf_.empty() || n < 1) return ecBufferIsEmpty;

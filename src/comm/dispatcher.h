@@ -91,6 +91,11 @@ class TQvBaseDispatcher {
   int SendChar(char c) { return SendBlock(&c, 1); }
   int SendString(const std::string& s) { return SendBlock(s.data(), static_cast<int>(s.size())); }
   int ReadChar(char& c);
+  // Block forms of ReadChar for readers of bulk data: PeekBlock copies up to max unread bytes
+  // without taking them; ReadBlock takes up to max bytes (into buffer, or dropped when buffer
+  // is null) exactly as that many ReadChar calls would, in one lock. Both return the count.
+  int PeekBlock(void* buffer, int max);
+  int ReadBlock(void* buffer, int max);
   int PeekAt(int n, char& c);
   bool HasInput();
   int InputCount();

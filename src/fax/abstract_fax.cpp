@@ -211,6 +211,11 @@ void TQvAbstractFax::HandleEvent(int msg, int trigger) {
 }
 
 void TQvAbstractFax::RunMachine(Ev ev) {
+  // Whatever the machine read is given up by the port before control goes back to it.
+  struct SettleReads {
+    FaxChannel* ch;
+    ~SettleReads() { ch->FlushReads(); }
+  } settle{ch_};
   for (int guard = 0; guard < 100000; ++guard) {
     if (abortPending_.exchange(false)) ev = Ev::Abort;
     if (statusPending_) {
@@ -429,6 +434,7 @@ int TQvAbstractFax::ModemCommandWait(const std::string& text, std::string* info)
   }
   PauseMs(20);
   ch_->PurgeInput();
+  ch_->FlushReads();
   ch_->SetDispatchBusy(previous);
   return result;
 }
@@ -487,6 +493,7 @@ bool TQvAbstractFax::QueryClass1Speeds(bool transmit) {
     if (HasOk(l) || HasError(l)) break;
     core::NewTimer(timer, 36);
   }
+  ch_->FlushReads();
   ch_->SetDispatchBusy(previous);
   speedIndex_ = 2;
   for (int i = kMaxSpeedIndex; i >= 1; --i)

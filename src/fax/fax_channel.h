@@ -19,6 +19,10 @@ class FaxChannel {
   virtual ~FaxChannel() = default;
 
   virtual int ReadChar(uint8_t& c) = 0;  // 0, or a negative code when nothing is waiting
+  // A channel may hand out bytes ReadChar took from a block it copied, and give the port the
+  // count later: this settles it. The session calls it before it hands control back to the
+  // port (the end of every machine run), so the port's dispatch accounting is exact.
+  virtual void FlushReads() {}
   virtual bool HasInput() = 0;
   virtual void PurgeInput() = 0;
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "core/error_codes.h"
 #include "core/exceptions.h"
 
 #include "comm/com_port.h"
@@ -17,14 +18,30 @@ class DispatcherChannel final : public FaxChannel {
   explicit DispatcherChannel(comm::TQvBaseDispatcher* d) : d_(d) {}
   ~DispatcherChannel() override { UnregisterHandlerAndWait(); }
 
+  // Bytes come from a block copied out of the input ring in one lock; the ring gives them up
+  // when the reads are settled (FlushReads, or before anything else looks at the input).
   int ReadChar(uint8_t& c) override {
-    char ch;
-    int rc = d_->ReadChar(ch);
-    c = static_cast<uint8_t>(ch);
-    return rc;
+    if (cachePos_ == cacheLen_) {
+      FlushReads();
+      cacheLen_ = d_->PeekBlock(cache_, kCacheSize);
+      if (cacheLen_ == 0) return core::ecBufferIsEmpty;
+    }
+    c = cache_[cachePos_++];
+    return 0;
   }
-  bool HasInput() override { return d_->HasInput(); }
-  void PurgeInput() override { d_->PurgeInput(); }
+  void FlushReads() override {
+    if (cachePos_ > 0) d_->ReadBlock(nullptr, cachePos_);
+    cachePos_ = cacheLen_ = 0;
+  }
+  bool HasInput() override {
+    if (cachePos_ < cacheLen_) return true;
+    FlushReads();
+    return d_->HasInput();
+  }
+  void PurgeInput() override {
+    cachePos_ = cacheLen_ = 0;
+    d_->PurgeInput();
+  }
   int SendBlock(const uint8_t* data, size_t count) override { return d_->SendBlock(data, static_cast<int>(count)); }
   int OutputUsed() override { return d_->OutputUsed(); }
   int OutputFree() override { return d_->OutputFree(); }
@@ -90,7 +107,10 @@ class DispatcherChannel final : public FaxChannel {
     if (handler) handler(static_cast<int>(msg), static_cast<int>(wParam));
   }
 
+  static constexpr int kCacheSize = 2048;
   comm::TQvBaseDispatcher* d_;
+  uint8_t cache_[kCacheSize];
+  int cachePos_ = 0, cacheLen_ = 0;
   std::mutex handlerMutex_;
   Handler handler_;
   std::atomic<bool> registered_{false};
