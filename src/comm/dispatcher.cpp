@@ -72,7 +72,12 @@ void TQvBaseDispatcher::ResetState() {
   killThreads_.store(false);
   closePending_.store(false);
   releaseAfterDispThread_.store(false);
-  inDispatch_.store(false);
+  dispatching_.store(false);
+  {
+    std::lock_guard main(mainLock_);
+    dispatchHolders_.clear();
+    holdCount_.store(0);
+  }
   purgePending_ = false;
   outputWritten_.store(false);
   ringSeen_.store(false);
@@ -161,7 +166,7 @@ int TQvBaseDispatcher::ClosePort() {
     handle_.store(-1);
   }
   bool onDispatcherThread = dispThreadId_.load() == std::this_thread::get_id();
-  if (inDispatch_.load() || onDispatcherThread) {
+  if (InDispatch() || onDispatcherThread) {
     if (dispRunning_.load()) {
       // Called from inside a handler: the dispatcher thread finishes the close when it ends.
       // Reader and writer stop now; the device stays open for the dispatcher thread until then.
@@ -485,6 +490,54 @@ int TQvBaseDispatcher::ReadChar(char& c) {
   return 0;
 }
 
+int TQvBaseDispatcher::PeekBlock(void* buffer, int max) {
+  std::lock_guard in(inputLock_);
+  if (inBuf_.empty() || max <= 0 || !buffer) return 0;
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  int from = inTail_;
+  if (availDispatch_) {
+    held -= readCount_;
+    from = (inTail_ + readCount_) % kDispatchBufferSize;
+  }
+  int n = std::min(std::max(held, 0), max);
+  auto* out = static_cast<uint8_t*>(buffer);
+  int first = std::min(n, kDispatchBufferSize - from);
+  std::memcpy(out, inBuf_.data() + from, static_cast<size_t>(first));
+  std::memcpy(out + first, inBuf_.data(), static_cast<size_t>(n - first));
+  return n;
+}
+
+int TQvBaseDispatcher::ReadBlock(void* buffer, int max) {
+  std::lock_guard in(inputLock_);
+  if (inBuf_.empty() || max <= 0) return 0;
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  int from = availDispatch_ ? (inTail_ + readCount_) % kDispatchBufferSize : inTail_;
+  int n = std::min(std::max(availDispatch_ ? held - readCount_ : held, 0), max);
+  if (n == 0) return 0;
+  int first = std::min(n, kDispatchBufferSize - from);
+  if (buffer) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    std::memcpy(out, inBuf_.data() + from, static_cast<size_t>(first));
+    std::memcpy(out + first, inBuf_.data(), static_cast<size_t>(n - first));
+  }
+  if (traceOn_) {
+    std::lock_guard main(mainLock_);
+    for (int i = 0; i < n; ++i) TraceByte('R', inBuf_[static_cast<size_t>((from + i) % kDispatchBufferSize)]);
+  }
+  if (availDispatch_) {
+    readCount_ += n;
+  } else {
+    inTail_ = (inTail_ + n) % kDispatchBufferSize;
+    inFull_ = false;
+    int left = (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+    if (scanPending_ > left) {
+      scanPos_ = inTail_;
+      scanPending_ = left;
+    }
+  }
+  return n;
+}
+
 int TQvBaseDispatcher::PeekAt(int n, char& c) {
   std::lock_guard in(inputLock_);
   if (inBuf_.empty() || n < 1) return ecBufferIsEmpty;
@@ -781,7 +834,12 @@ void* TQvBaseDispatcher::GetUserPointer(int slot) {
 
 int TQvBaseDispatcher::SetDispatchBusy(bool value, bool& previous) {
   std::lock_guard main(mainLock_);
-  previous = inDispatch_.exchange(value);
+  auto self = std::this_thread::get_id();
+  auto it = std::find(dispatchHolders_.begin(), dispatchHolders_.end(), self);
+  previous = it != dispatchHolders_.end();
+  if (value && !previous) dispatchHolders_.push_back(self);
+  if (!value && previous) dispatchHolders_.erase(it);
+  holdCount_.store(static_cast<int>(dispatchHolders_.size()));
   return 0;
 }
 

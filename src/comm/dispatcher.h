@@ -82,7 +82,8 @@ class TQvBaseDispatcher {
   int OutSize() const { return outQueueSize_; }
   bool ThreadsRunning() const { return threadsRunning_.load(); }
   int RunningThreadCount() const { return threadCount_.load(); }
-  bool InDispatch() const { return inDispatch_.load(); }
+  // A dispatch is running or some thread holds dispatching off (SetDispatchBusy).
+  bool InDispatch() const { return dispatching_.load() || holdCount_.load() > 0; }
   bool ClosePending() const { return closePending_.load(); }
 
   // --- data ---
@@ -90,6 +91,11 @@ class TQvBaseDispatcher {
   int SendChar(char c) { return SendBlock(&c, 1); }
   int SendString(const std::string& s) { return SendBlock(s.data(), static_cast<int>(s.size())); }
   int ReadChar(char& c);
+  // Block forms of ReadChar for readers of bulk data: PeekBlock copies up to max unread bytes
+  // without taking them; ReadBlock takes up to max bytes (into buffer, or dropped when buffer
+  // is null) exactly as that many ReadChar calls would, in one lock. Both return the count.
+  int PeekBlock(void* buffer, int max);
+  int ReadBlock(void* buffer, int max);
   int PeekAt(int n, char& c);
   bool HasInput();
   int InputCount();
@@ -143,10 +149,18 @@ class TQvBaseDispatcher {
   int RegisterProcHandler(TQvProcHandler proc);
   int UnregisterProcHandler(TQvProcHandler proc);
   int RegisterMethodHandler(TQvMethodCode code, void* object, bool runInMainThread);
-  int UnregisterMethodHandler(TQvMethodCode code, void* object);
+  // After it returns the handler is not called again. With waitForCall it also waits for a call
+  // of it that is running on the dispatcher thread (never from inside that call itself), so the
+  // object may be freed at once; a main-thread handler's call that has not started yet is
+  // skipped instead.
+  int UnregisterMethodHandler(TQvMethodCode code, void* object, bool waitForCall = true);
   void RecomputeHandlerFlags(int how);
   bool HandlersActive() const { return handlersActive_.load(); }
   bool ForceNotify() const { return forceNotify_.load(); }
+  // Holds trigger dispatching off for the calling thread (value true) or gives its hold back.
+  // `previous` is the calling thread's own hold before the call, so the save-and-restore
+  // pattern nests on one thread and can never take over another thread's hold or a running
+  // dispatch's state.
   int SetDispatchBusy(bool value, bool& previous);
   int SetUserPointer(void* p, int slot);
   void* GetUserPointer(int slot);
@@ -357,8 +371,18 @@ class TQvBaseDispatcher {
   std::atomic<uint32_t> lastEventMask_{0};
   std::atomic<bool> ringSeen_{false};
 
+  // the method handler call in progress (callMutex_), for unregistering with a wait
+  std::mutex callMutex_;
+  std::condition_variable callEnded_;
+  TQvMethodCode runningCode_ = nullptr;
+  void* runningObject_ = nullptr;
+  std::thread::id runningThread_{};
+  bool MethodRegistered(TQvMethodCode code, void* object);
+
   // dispatch state
-  std::atomic<bool> inDispatch_{false};
+  std::atomic<bool> dispatching_{false};            // the dispatcher thread is in Dispatch()
+  std::vector<std::thread::id> dispatchHolders_;  // threads holding dispatching off (main lock)
+  std::atomic<int> holdCount_{0};                 // dispatchHolders_.size()
   bool purgePending_ = false;  // main lock
   std::atomic<bool> closePending_{false};
   std::atomic<bool> outputWritten_{false};

@@ -218,7 +218,7 @@ int TQvBaseDispatcher::UnregisterWindowHandler(const TQvMessageWindow* window) {
   for (size_t i = 0; i < windows_.size(); ++i) {
     auto& e = windows_[i];
     if (e.Deleted || e.Window.get() != window) continue;
-    if (inDispatch_.load()) {
+    if (InDispatch()) {
       e.Deleted = true;
       purgePending_ = true;
     } else {
@@ -244,7 +244,7 @@ int TQvBaseDispatcher::UnregisterProcHandler(TQvProcHandler proc) {
   std::lock_guard main(mainLock_);
   for (size_t i = 0; i < procs_.size(); ++i) {
     if (procs_[i].Deleted || procs_[i].Proc != proc) continue;
-    if (inDispatch_.load()) {
+    if (InDispatch()) {
       procs_[i].Deleted = true;
       purgePending_ = true;
     } else {
@@ -266,22 +266,41 @@ int TQvBaseDispatcher::RegisterMethodHandler(TQvMethodCode code, void* object, b
   return 0;
 }
 
-int TQvBaseDispatcher::UnregisterMethodHandler(TQvMethodCode code, void* object) {
-  std::lock_guard main(mainLock_);
-  for (size_t i = 0; i < methods_.size(); ++i) {
-    auto& e = methods_[i];
-    if (e.Deleted || e.Code != code || e.Object != object) continue;
-    if (inDispatch_.load()) {
-      e.Deleted = true;
-      purgePending_ = true;
-    } else {
-      methods_.erase(methods_.begin() + static_cast<long>(i));
+int TQvBaseDispatcher::UnregisterMethodHandler(TQvMethodCode code, void* object, bool waitForCall) {
+  bool found = false;
+  {
+    std::lock_guard main(mainLock_);
+    for (size_t i = 0; i < methods_.size(); ++i) {
+      auto& e = methods_[i];
+      if (e.Deleted || e.Code != code || e.Object != object) continue;
+      if (InDispatch()) {
+        e.Deleted = true;
+        purgePending_ = true;
+      } else {
+        methods_.erase(methods_.begin() + static_cast<long>(i));
+      }
+      AddLogEntry(8, 19, 0, nullptr, 0);
+      RecomputeHandlerFlags(0);
+      found = true;
+      break;
     }
-    AddLogEntry(8, 19, 0, nullptr, 0);
-    RecomputeHandlerFlags(0);
-    return 0;
   }
-  return ecBadArgument;
+  // A call copied out of the list before the removal may still be running on the dispatcher
+  // thread. Main-thread calls need no wait: they check the registration on the UI thread first.
+  if (waitForCall) {
+    std::unique_lock call(callMutex_);
+    callEnded_.wait(call, [&] {
+      return runningCode_ != code || runningObject_ != object || runningThread_ == std::this_thread::get_id();
+    });
+  }
+  return found ? 0 : ecBadArgument;
+}
+
+bool TQvBaseDispatcher::MethodRegistered(TQvMethodCode code, void* object) {
+  std::lock_guard main(mainLock_);
+  for (auto& e : methods_)
+    if (!e.Deleted && e.Code == code && e.Object == object) return true;
+  return false;
 }
 
 void TQvBaseDispatcher::RecomputeHandlerFlags(int how) {
@@ -313,7 +332,7 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
   if (!handlersActive_.load()) return true;
   {
     std::lock_guard main(mainLock_);
-    inDispatch_.store(true);
+    dispatching_.store(true);
   }
   bool accounting = msg == MSG_DATA_AVAILABLE || msg == MSG_PATTERN_FOUND;
   {
@@ -350,14 +369,33 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
       std::lock_guard main(mainLock_);
       if (i >= methods_.size()) break;
       e = methods_[i];
+      if (e.Deleted) continue;
+      if (!e.RunInMainThread) {
+        // Marked under the main lock, so an unregistering thread either sees the entry gone
+        // before the copy or sees this call running and waits for it.
+        std::lock_guard running(callMutex_);
+        runningCode_ = e.Code;
+        runningObject_ = e.Object;
+        runningThread_ = std::this_thread::get_id();
+      }
     }
-    if (e.Deleted) continue;
     if (e.RunInMainThread) {
       call([&] {
-        MessageLoop::instance().send([&] { e.Code(e.Object, msg, wParam, lParam); }, kMainThreadCallMs);
+        MessageLoop::instance().send(
+            [&] {
+              if (MethodRegistered(e.Code, e.Object)) e.Code(e.Object, msg, wParam, lParam);
+            },
+            kMainThreadCallMs);
       });
     } else {
       call([&] { e.Code(e.Object, msg, wParam, lParam); });
+      {
+        std::lock_guard running(callMutex_);
+        runningCode_ = nullptr;
+        runningObject_ = nullptr;
+        runningThread_ = {};
+      }
+      callEnded_.notify_all();
     }
   }
   for (size_t i = 0; !aborted; ++i) {
@@ -419,7 +457,7 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
   }
   {
     std::lock_guard main(mainLock_);
-    inDispatch_.store(false);
+    dispatching_.store(false);
     if (purgePending_) {
       std::erase_if(windows_, [](const WindowEntry& e) { return e.Deleted; });
       std::erase_if(procs_, [](const ProcEntry& e) { return e.Deleted; });
@@ -524,7 +562,7 @@ void TQvBaseDispatcher::RunStatusLoop() {
 }
 
 void TQvBaseDispatcher::TimerAndStatusPass() {
-  if (closePending_.load() || inDispatch_.load()) return;
+  if (closePending_.load() || InDispatch()) return;
   {
     std::lock_guard main(mainLock_);
     statusFired_ = false;
@@ -543,7 +581,7 @@ void TQvBaseDispatcher::TimerAndStatusPass() {
     unannounced = !inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inHead_ != lastAvailPos_));
   }
   if (unannounced)
-    while (!closePending_.load() && !inDispatch_.load() && CheckAvailAndData() == CheckResult::Dispatched) {
+    while (!closePending_.load() && !InDispatch() && CheckAvailAndData() == CheckResult::Dispatched) {
     }
   bool any;
   {
@@ -713,16 +751,16 @@ void TQvBaseDispatcher::FillInputRing() {
 void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask, bool fromReader) {
   if (mask & 0x2138) {
     RefreshModemDeltas();
-    if (!inDispatch_.load()) RunStatusLoop();
+    if (!InDispatch()) RunStatusLoop();
   }
   if (mask & (evBreak | evError)) {
     TQvDeviceStatus status;
     RefreshDeviceStatus(status);
-    if (!inDispatch_.load()) RunStatusLoop();
+    if (!InDispatch()) RunStatusLoop();
   }
   if ((mask & evRxChar) || PollingMode()) {
     FillInputRing();
-    if (!inDispatch_.load()) {
+    if (!InDispatch()) {
       RunStatusLoop();
       while (!closePending_.load() && CheckAvailAndData() == CheckResult::Dispatched) {
       }

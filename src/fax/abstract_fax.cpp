@@ -1,5 +1,6 @@
 #include "fax/abstract_fax.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -19,15 +20,33 @@ constexpr auto kStalledPortLimit = std::chrono::seconds(10);
 TQvAbstractFax::TQvAbstractFax() = default;
 
 TQvAbstractFax::~TQvAbstractFax() {
+  Retire();
   std::lock_guard lock(machineMutex_);
   if (ch_ && active_) {
-    ch_->UnregisterHandler();
     for (int h : {statusTimer_, timeoutTimer_, outFreeTrigger_, outEmptyTrigger_, statusTrigger_})
       if (h > 0) ch_->DeleteTrigger(h);
   }
   active_ = false;
   if (faxLog_ && faxLog_->Fax == this) faxLog_->Fax = nullptr;
   if (statusDisplay_ && statusDisplay_->Fax == this) statusDisplay_->Fax = nullptr;
+}
+
+void TQvAbstractFax::Retire() {
+  if (retiring_.exchange(true)) return;
+  // A machine step running on the dispatcher thread sees retiring_ and returns soon; its waits
+  // and sends are bounded. The machine lock is not taken here: that step may be waiting for it.
+  {
+    std::lock_guard lock(life_->mutex);
+    life_->alive = false;
+  }
+  if (ch_) ch_->UnregisterHandlerAndWait();
+}
+
+std::function<void()> TQvAbstractFax::WhileAlive(std::function<void()> work) const {
+  return [life = life_, work = std::move(work)] {
+    std::lock_guard lock(life->mutex);
+    if (life->alive) work();
+  };
 }
 
 void TQvAbstractFax::SetInitBaud(int baud) {
@@ -153,18 +172,19 @@ void TQvAbstractFax::FinishSession() {
   active_ = false;
   finished_ = true;
   int code = error_;
-  core::MessageLoop::instance().post([this, code] {
+  core::MessageLoop::instance().post(WhileAlive([this, code] {
     OnFinished(code);
     if (OnFaxFinish) OnFaxFinish(this, code);
-  });
+  }));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Driving
 
 void TQvAbstractFax::HandleEvent(int msg, int trigger) {
+  if (retiring_) return;
   std::lock_guard lock(machineMutex_);
-  if (!active_ || finished_) return;
+  if (!active_ || finished_ || retiring_) return;
   Ev ev = Ev::None;
   if (msg == kMsgDataAvailable) {
     ev = Ev::Data;
@@ -191,6 +211,11 @@ void TQvAbstractFax::HandleEvent(int msg, int trigger) {
 }
 
 void TQvAbstractFax::RunMachine(Ev ev) {
+  // Whatever the machine read is given up by the port before control goes back to it.
+  struct SettleReads {
+    FaxChannel* ch;
+    ~SettleReads() { ch->FlushReads(); }
+  } settle{ch_};
   for (int guard = 0; guard < 100000; ++guard) {
     if (abortPending_.exchange(false)) ev = Ev::Abort;
     if (statusPending_) {
@@ -199,7 +224,7 @@ void TQvAbstractFax::RunMachine(Ev ev) {
     }
     ch_->LogFaxState(DispatchLogBase() + state_, DispatchLogBase() == 30 ? ch_->OutputUsed() : 0);
     Next next = Step(ev);
-    if (finished_) return;
+    if (finished_ || retiring_) return;
     if (stallPending_) {
       stallPending_ = false;
       next = SendStalled();
@@ -225,7 +250,9 @@ void TQvAbstractFax::RunMachine(Ev ev) {
 // Component messages
 
 void TQvAbstractFax::Notify(const std::function<void()>& fn) {
-  core::MessageLoop::instance().send(fn, 1000);
+  // A send that times out still runs later: by then the component may be gone.
+  if (retiring_) return;
+  core::MessageLoop::instance().send(WhileAlive(fn), 1000);
 }
 
 void TQvAbstractFax::SendStatus(bool first, bool last) {
@@ -258,7 +285,10 @@ void TQvAbstractFax::SendError(int code) {
 // Primitives
 
 void TQvAbstractFax::PauseMs(int ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  // In slices, so a component being destroyed is not kept waiting by a pause of its machine.
+  constexpr int kSliceMs = 10;
+  for (int left = ms; left > 0 && !retiring_; left -= kSliceMs)
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, kSliceMs)));
 }
 
 void TQvAbstractFax::SendBytes(const uint8_t* data, size_t n) {
@@ -273,6 +303,7 @@ void TQvAbstractFax::SendBytes(const uint8_t* data, size_t n) {
     size_t chunk = n;
     int free = ch_->OutputFree();
     if (free <= 0) {
+      if (retiring_) return;
       if (std::chrono::steady_clock::now() > deadline) {
         ch_->PurgeOutput();
         stallPending_ = portStalled_ = true;
@@ -375,7 +406,7 @@ int TQvAbstractFax::ModemCommandWait(const std::string& text, std::string* info)
   int result = 0;
   bool gotOther = false;
   auto& loop = core::MessageLoop::instance();
-  while (!core::TimerTicksExpired(timer)) {
+  while (!core::TimerTicksExpired(timer) && !retiring_) {
     if (loop.isUiThread()) loop.pumpPending();
     uint8_t c;
     if (ch_->ReadChar(c) != 0) {
@@ -403,6 +434,7 @@ int TQvAbstractFax::ModemCommandWait(const std::string& text, std::string* info)
   }
   PauseMs(20);
   ch_->PurgeInput();
+  ch_->FlushReads();
   ch_->SetDispatchBusy(previous);
   return result;
 }
@@ -438,7 +470,7 @@ bool TQvAbstractFax::QueryClass1Speeds(bool transmit) {
   core::NewTimer(timer, kCommandTimeoutTicks);
   std::string line;
   auto& loop = core::MessageLoop::instance();
-  while (!core::TimerTicksExpired(timer)) {
+  while (!core::TimerTicksExpired(timer) && !retiring_) {
     if (loop.isUiThread()) loop.pumpPending();
     uint8_t c;
     if (ch_->ReadChar(c) != 0) {
@@ -461,6 +493,7 @@ bool TQvAbstractFax::QueryClass1Speeds(bool transmit) {
     if (HasOk(l) || HasError(l)) break;
     core::NewTimer(timer, 36);
   }
+  ch_->FlushReads();
   ch_->SetDispatchBusy(previous);
   speedIndex_ = 2;
   for (int i = kMaxSpeedIndex; i >= 1; --i)

@@ -135,6 +135,12 @@ class TQvAbstractFax {
   // The port stopped taking bytes and part of a send was dropped: end the call.
   virtual Next SendStalled() = 0;
 
+  // Ends the component's part in a running call before anything of it is freed: no handler
+  // call runs after it returns and queued messages to the component are dropped. Derived
+  // destructors call it first (their members go before the base destructor runs); idempotent.
+  void Retire();
+  bool Retiring() const { return retiring_.load(); }
+
   // Start: port checks, triggers, preparation, first machine call.
   void StartSession(const std::function<int()>& prepare);
   void FinishSession();
@@ -214,6 +220,16 @@ class TQvAbstractFax {
   void HandleEvent(int msg, int trigger);
   void RunMachine(Ev ev);
 
+  // Shared with every message queued for the component: queued work runs only while alive.
+  struct Life {
+    std::recursive_mutex mutex;  // held while a queued item runs; recursive for re-entry
+    bool alive = true;
+  };
+  // Queues work for the UI thread that runs only while the component exists.
+  std::function<void()> WhileAlive(std::function<void()> work) const;
+
+  std::shared_ptr<Life> life_ = std::make_shared<Life>();
+  std::atomic<bool> retiring_{false};
   comm::TQvComPort* comPort_ = nullptr;
   TQvAbstractFaxStatus* statusDisplay_ = nullptr;
   TQvFaxLog* faxLog_ = nullptr;

@@ -19,6 +19,10 @@ class FaxChannel {
   virtual ~FaxChannel() = default;
 
   virtual int ReadChar(uint8_t& c) = 0;  // 0, or a negative code when nothing is waiting
+  // A channel may hand out bytes ReadChar took from a block it copied, and give the port the
+  // count later: this settles it. The session calls it before it hands control back to the
+  // port (the end of every machine run), so the port's dispatch accounting is exact.
+  virtual void FlushReads() {}
   virtual bool HasInput() = 0;
   virtual void PurgeInput() = 0;
 
@@ -43,8 +47,14 @@ class FaxChannel {
   virtual int DeleteTrigger(int handle) = 0;
 
   virtual int RegisterHandler(Handler handler) = 0;
+  // No call of the handler starts after this; one already running may still be finishing.
   virtual void UnregisterHandler() = 0;
-  virtual bool SetDispatchBusy(bool busy) = 0;  // returns the previous value
+  // As UnregisterHandler, and returns only once no call of the handler is running (called from
+  // inside the handler, it does not wait for itself). What a component's end of life needs.
+  virtual void UnregisterHandlerAndWait() { UnregisterHandler(); }
+  // Holds trigger dispatching off for the calling thread (or gives the hold back); returns the
+  // calling thread's previous hold, for save-and-restore.
+  virtual bool SetDispatchBusy(bool busy) = 0;
 
   // A dispatch-log entry of type 11 ("Fax"); nothing when the port's logging is off.
   virtual void LogFaxState(int subtype, int value) = 0;

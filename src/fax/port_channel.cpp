@@ -1,5 +1,9 @@
 #include "fax/port_channel.h"
 
+#include <atomic>
+#include <mutex>
+
+#include "core/error_codes.h"
 #include "core/exceptions.h"
 
 #include "comm/com_port.h"
@@ -12,16 +16,32 @@ namespace {
 class DispatcherChannel final : public FaxChannel {
  public:
   explicit DispatcherChannel(comm::TQvBaseDispatcher* d) : d_(d) {}
-  ~DispatcherChannel() override { UnregisterHandler(); }
+  ~DispatcherChannel() override { UnregisterHandlerAndWait(); }
 
+  // Bytes come from a block copied out of the input ring in one lock; the ring gives them up
+  // when the reads are settled (FlushReads, or before anything else looks at the input).
   int ReadChar(uint8_t& c) override {
-    char ch;
-    int rc = d_->ReadChar(ch);
-    c = static_cast<uint8_t>(ch);
-    return rc;
+    if (cachePos_ == cacheLen_) {
+      FlushReads();
+      cacheLen_ = d_->PeekBlock(cache_, kCacheSize);
+      if (cacheLen_ == 0) return core::ecBufferIsEmpty;
+    }
+    c = cache_[cachePos_++];
+    return 0;
   }
-  bool HasInput() override { return d_->HasInput(); }
-  void PurgeInput() override { d_->PurgeInput(); }
+  void FlushReads() override {
+    if (cachePos_ > 0) d_->ReadBlock(nullptr, cachePos_);
+    cachePos_ = cacheLen_ = 0;
+  }
+  bool HasInput() override {
+    if (cachePos_ < cacheLen_) return true;
+    FlushReads();
+    return d_->HasInput();
+  }
+  void PurgeInput() override {
+    cachePos_ = cacheLen_ = 0;
+    d_->PurgeInput();
+  }
   int SendBlock(const uint8_t* data, size_t count) override { return d_->SendBlock(data, static_cast<int>(count)); }
   int OutputUsed() override { return d_->OutputUsed(); }
   int OutputFree() override { return d_->OutputFree(); }
@@ -48,15 +68,22 @@ class DispatcherChannel final : public FaxChannel {
   int DeleteTrigger(int handle) override { return d_->DeleteTrigger(handle); }
   int RegisterHandler(Handler handler) override {
     UnregisterHandler();
-    handler_ = std::move(handler);
+    {
+      std::lock_guard lock(handlerMutex_);
+      handler_ = std::move(handler);
+    }
     if (d_->AvailThreshold() == 0) d_->SetAvailThreshold(1);
     registered_ = true;
     return d_->RegisterMethodHandler(&Thunk, this, false);
   }
   void UnregisterHandler() override {
-    if (!registered_) return;
+    // Not waiting: the caller may hold the lock a running call is about to take.
+    if (registered_.exchange(false)) d_->UnregisterMethodHandler(&Thunk, this, false);
+  }
+  void UnregisterHandlerAndWait() override {
     registered_ = false;
-    d_->UnregisterMethodHandler(&Thunk, this);
+    // Also waits for a call that started before an earlier UnregisterHandler.
+    d_->UnregisterMethodHandler(&Thunk, this, true);
   }
   bool SetDispatchBusy(bool busy) override {
     bool previous = false;
@@ -70,12 +97,23 @@ class DispatcherChannel final : public FaxChannel {
  private:
   static void Thunk(void* object, uint32_t msg, uint32_t wParam, uint32_t) {
     auto* self = static_cast<DispatcherChannel*>(object);
-    if (self->registered_ && self->handler_) self->handler_(static_cast<int>(msg), static_cast<int>(wParam));
+    if (!self->registered_) return;
+    Handler handler;
+    {
+      // a call left over from the last session may run while the next one registers
+      std::lock_guard lock(self->handlerMutex_);
+      handler = self->handler_;
+    }
+    if (handler) handler(static_cast<int>(msg), static_cast<int>(wParam));
   }
 
+  static constexpr int kCacheSize = 2048;
   comm::TQvBaseDispatcher* d_;
+  uint8_t cache_[kCacheSize];
+  int cachePos_ = 0, cacheLen_ = 0;
+  std::mutex handlerMutex_;
   Handler handler_;
-  bool registered_ = false;
+  std::atomic<bool> registered_{false};
 };
 
 }  // namespace

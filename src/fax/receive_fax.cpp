@@ -36,6 +36,7 @@ TQvReceiveFax::TQvReceiveFax() {
 }
 
 TQvReceiveFax::~TQvReceiveFax() {
+  Retire();  // before any member of this class goes
   if (out_) std::fclose(out_);
 }
 

@@ -33,6 +33,7 @@ TQvSendFax::TQvSendFax() {
 }
 
 TQvSendFax::~TQvSendFax() {
+  Retire();  // before any member of this class goes
   if (!mergedFile_.empty()) std::remove(mergedFile_.c_str());
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -545,6 +546,102 @@ TEST_F(DispatcherTest, VanishedDeviceReportsAndCloses) {
   EXPECT_EQ(gSeen.Count(MSG_STATUS_CHANGED), 1);
   EXPECT_EQ(d.ClosePort(), 0);
   EXPECT_EQ(d.RunningThreadCount(), 0);
+}
+
+// A handler that can be held inside its call, for the tests of holds taken while a dispatch runs.
+struct Gate {
+  std::mutex lock;
+  std::condition_variable cv;
+  bool closed = false;
+  std::atomic<int> waiting{0};
+  std::atomic<int> calls{0};
+};
+Gate gGate;
+
+void GatedHandler(uint32_t msg, uint32_t, uint32_t) {
+  ++gGate.calls;
+  if (msg == MSG_DATA_AVAILABLE) {
+    char c;
+    while (gSeen.d->ReadChar(c) == 0) {
+    }
+  }
+  std::unique_lock g(gGate.lock);
+  ++gGate.waiting;
+  gGate.cv.wait(g, [] { return !gGate.closed; });
+  --gGate.waiting;
+}
+
+// A thread that holds dispatching off while a dispatch is running, and gives the hold back after
+// the dispatch ended, must leave the port dispatching again: the hold is the thread's own, not a
+// copy of the dispatcher's state.
+TEST_F(DispatcherTest, DispatchHoldsNeverStick) {
+  auto d = std::make_unique<TQvLoopbackDispatcher>(false);
+  ASSERT_EQ(d->OpenPort("loopback", 19200, kNoParity, 8, 1, 8192, 4096, true, true), 0);
+  gSeen.Reset(d.get());
+  d->RegisterProcHandler(&GatedHandler);
+  d->SetAvailThreshold(1);
+  {
+    std::lock_guard g(gGate.lock);
+    gGate.closed = true;
+  }
+  gGate.calls = 0;
+  d->Inject("x");
+  ASSERT_TRUE(WaitFor([&] { return gGate.waiting.load() == 1; }));
+  ASSERT_TRUE(d->InDispatch());
+  bool previous = true;
+  d->SetDispatchBusy(true, previous);
+  EXPECT_FALSE(previous);  // this thread held nothing, whatever the dispatcher is doing
+  bool inner = false;
+  d->SetDispatchBusy(true, inner);
+  EXPECT_TRUE(inner);  // nested on one thread
+  {
+    std::lock_guard g(gGate.lock);
+    gGate.closed = false;
+  }
+  gGate.cv.notify_all();
+  ASSERT_TRUE(WaitFor([&] { return gGate.waiting.load() == 0; }));
+  d->Inject("y");
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(gGate.calls.load(), 1);  // held: nothing is dispatched
+  d->SetDispatchBusy(inner, inner);
+  EXPECT_TRUE(d->InDispatch());  // the outer hold is still there
+  d->SetDispatchBusy(previous, previous);
+  EXPECT_FALSE(d->InDispatch());
+  // The held-off input is announced once the hold ends.
+  ASSERT_TRUE(WaitFor([&] { return gGate.calls.load() == 2; }));
+
+  // The same, racing: two threads save-and-restore around live dispatches many times.
+  d->UnregisterProcHandler(&GatedHandler);
+  d->RegisterProcHandler(&HandlerA);
+  std::atomic<bool> stop{false};
+  std::string injected;
+  std::thread injector([&] {
+    for (int i = 0; !stop; ++i) {
+      d->Inject(std::string(1, static_cast<char>('a' + i % 26)));
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+  });
+  auto holder = [&](int seed) {
+    std::mt19937 rng(static_cast<unsigned>(seed));
+    for (int i = 0; i < 3000; ++i) {
+      bool prev = false;
+      d->SetDispatchBusy(true, prev);
+      if (rng() % 2) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 100));
+      d->SetDispatchBusy(prev, prev);
+      std::this_thread::sleep_for(std::chrono::microseconds(rng() % 100));
+    }
+  };
+  std::thread other(holder, 2);
+  holder(1);
+  other.join();
+  stop = true;
+  injector.join();
+  ASSERT_TRUE(WaitFor([&] { return !d->InDispatch(); }));
+  d->Inject("END");
+  EXPECT_TRUE(WaitFor([&] {
+    std::string a = gSeen.A();
+    return a.size() >= 3 && a.compare(a.size() - 3, 3, "END") == 0;
+  }));
 }
 
 TEST_F(DispatcherTest, OpenErrors) {

@@ -24,9 +24,10 @@
 #include "core/message_loop.h"
 #include "fax/fax_log.h"
 #include "fax/port_channel.h"
-#include "fax/qvf_access.h"
 #include "fax/receive_fax.h"
 #include "fax/send_fax.h"
+#include "faximage/qvf_file.h"
+#include "faximage/qvf_writer.h"
 #include "faximage/t4_coder.h"
 #include "faximage/t4_decoder.h"
 
@@ -134,62 +135,55 @@ struct PageRows {
 inline std::vector<PageRows> MakeQvf(const std::string& path, int pages, bool fine, int rowsPerPage = 40,
                                      int pageSeed = 0) {
   std::vector<PageRows> all;
-  std::ofstream f(path, std::ios::binary);
-  uint8_t header[64] = {};
-  std::memcpy(header, "QVF10\x1A", 6);
-  header[32] = static_cast<uint8_t>(pages);
-  header[34] = 64;
-  f.write(reinterpret_cast<char*>(header), 64);
+  faximage::QvfWriter w;
+  if (w.Create(path) != 0) return all;
+  w.SetPageFlags(static_cast<uint16_t>(faximage::pfRowRecords | (fine ? faximage::pfHighRes : 0)));
   for (int p = 0; p < pages; ++p) {
     PageRows rows;
-    std::vector<uint8_t> data;
     for (int r = 0; r < rowsPerPage; ++r) {
       rows.raster.push_back(PatternRow(p + pageSeed, r));
-      auto coded = CodedRow(rows.raster.back());
-      data.push_back(static_cast<uint8_t>(coded.size()));
-      data.push_back(static_cast<uint8_t>(coded.size() >> 8));
-      data.insert(data.end(), coded.begin(), coded.end());
-      rows.coded.push_back(coded);
+      rows.coded.push_back(CodedRow(rows.raster.back()));
+      w.WriteRowRecord(rows.coded.back());
     }
-    const uint8_t eop[12] = {0x00, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
-    data.push_back(12);
-    data.push_back(0);
-    data.insert(data.end(), eop, eop + 12);
-    uint8_t ph[16] = {};
-    uint32_t len = static_cast<uint32_t>(data.size());
-    std::memcpy(ph, &len, 4);
-    ph[4] = static_cast<uint8_t>(4 | (fine ? 1 : 0));
-    f.write(reinterpret_cast<char*>(ph), 16);
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    w.EndPage();
     all.push_back(rows);
   }
+  w.Close("");
   return all;
 }
+
+// The fine-resolution bit of a page's flags.
+inline constexpr uint16_t kPageHighRes = faximage::pfHighRes;
 
 struct ReceivedPage {
   uint16_t flags = 0;
   std::vector<uint8_t> data;
 };
 
-// Reads the pages of a QVF file written by the receiver.
+// Reads the pages of a QVF file written by the receiver; false unless the file is whole.
 inline bool ReadReceived(const std::string& path, std::vector<ReceivedPage>& pages, std::string* stationId = nullptr) {
   std::ifstream f(path, std::ios::binary);
   if (!f) return false;
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  if (bytes.size() < 64 || std::memcmp(bytes.data(), "QVF10\x1A", 6) != 0) return false;
-  if (stationId) *stationId = std::string(reinterpret_cast<char*>(&bytes[11]), bytes[10]);
-  int count = bytes[32] | (bytes[33] << 8);
-  size_t pos = 64;
-  for (int p = 0; p < count; ++p) {
-    if (pos + 16 > bytes.size()) return false;
-    uint32_t len;
-    std::memcpy(&len, &bytes[pos], 4);
-    ReceivedPage page;
-    page.flags = static_cast<uint16_t>(bytes[pos + 4] | (bytes[pos + 5] << 8));
-    if (pos + 16 + len > bytes.size()) return false;
-    page.data.assign(bytes.begin() + static_cast<long>(pos) + 16, bytes.begin() + static_cast<long>(pos + 16 + len));
-    pages.push_back(page);
-    pos += 16 + len;
+  if (bytes.size() < static_cast<size_t>(faximage::kQvfFileHeaderSize)) return false;
+  uint8_t raw[faximage::kQvfFileHeaderSize];
+  std::memcpy(raw, bytes.data(), sizeof raw);
+  faximage::QvfFileHeader header = faximage::QvfFileHeader::Decode(raw);
+  if (!header.HasSignature()) return false;
+  if (stationId) *stationId = header.StationIdString();
+  size_t pos = header.FirstPageOffset;
+  for (int p = 0; p < header.PageCount; ++p) {
+    if (pos + faximage::kQvfPageHeaderSize > bytes.size()) return false;
+    uint8_t ph[faximage::kQvfPageHeaderSize];
+    std::memcpy(ph, &bytes[pos], sizeof ph);
+    faximage::QvfPageHeader page = faximage::QvfPageHeader::Decode(ph);
+    pos += faximage::kQvfPageHeaderSize;
+    if (page.ImageLength < 0 || pos + static_cast<size_t>(page.ImageLength) > bytes.size()) return false;
+    ReceivedPage got;
+    got.flags = page.PageFlags;
+    got.data.assign(bytes.begin() + static_cast<long>(pos), bytes.begin() + static_cast<long>(pos) + page.ImageLength);
+    pages.push_back(std::move(got));
+    pos += static_cast<size_t>(page.ImageLength);
   }
   return pos == bytes.size();
 }

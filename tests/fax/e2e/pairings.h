@@ -32,7 +32,7 @@ inline void RunOnePageStandard(TFaxClass sender, TFaxClass receiver) {
   ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages, &station));
   EXPECT_EQ(station, std::string("SENDER 2") + std::string(12, ' '));
   ASSERT_EQ(pages.size(), 1u);
-  EXPECT_EQ(pages[0].flags & kPageHighRes, 0);
+  EXPECT_EQ(pages[0].flags & faximage::pfHighRes, 0);
   size_t lead = 0;
   EXPECT_TRUE(PageMatches(pages[0], rows[0], &lead));
   EXPECT_EQ(lead, 8u);
@@ -79,7 +79,7 @@ inline void RunFivePagesFineWithCover(TFaxClass sender, TFaxClass receiver) {
   EXPECT_TRUE(PageMatches(pages[0], cover[0]));
   for (int p = 0; p < 5; ++p) {
     EXPECT_TRUE(PageMatches(pages[p + 1], rows[p])) << "page " << p + 1;
-    EXPECT_EQ(pages[p + 1].flags & kPageHighRes, kPageHighRes);
+    EXPECT_EQ(pages[p + 1].flags & faximage::pfHighRes, faximage::pfHighRes);
   }
   EXPECT_EQ(call.ReceivedFiles(), std::vector<std::string>{"FAX0001.QVF"});
   // Without a header line only the eight blank rows come first; with one, its 16 fine rows follow
