@@ -156,6 +156,19 @@ int TQvSendFax::ReadCurrentPageHeader() {
   return 0;
 }
 
+int TQvSendFax::LoadPageResolution() {
+  if (coverInProgress_ && !coverIsQvf_) {
+    curRes_ = '0';  // text covers are drawn at standard resolution
+    curWide_ = false;
+    return 0;
+  }
+  if (coverInProgress_ && !cover_.IsOpen()) {
+    int rc = cover_.Open(coverFile_);
+    if (rc != 0) return rc;
+  }
+  return ReadCurrentPageHeader();
+}
+
 void TQvSendFax::CloseFiles() {
   doc_.Close();
   cover_.Close();
@@ -407,6 +420,7 @@ TQvSendFax::Next TQvSendFax::OnTimeout() {
       state_ = 9;
       return Next::Again;
     case 11:
+      return Fail(renegotiating_ ? kErrFatalTimeout : kErrNoAnswer);
     case 19:
       return Fail(kErrNoAnswer);
     case 21:
@@ -479,6 +493,7 @@ TQvSendFax::Next TQvSendFax::OnLine() {
         if (lastFrameFinal_) {
           PauseMs(200);
           ModemCommand("AT+FTH=3", 40);
+          renegotiating_ = false;
           state_ = 12;
         } else {
           ModemCommand("AT+FRH=3", 40);
@@ -495,6 +510,8 @@ TQvSendFax::Next TQvSendFax::OnLine() {
       if (HasConnect(l)) {
         sessionFine_ = curRes_ == '1';
         sessionWide_ = curWide_;
+        if (haveRemoteCaps_ && ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)))
+          return Fail(kErrIncompatible);
         minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
         SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_));
         state_ = 14;
@@ -604,7 +621,9 @@ TQvSendFax::Next TQvSendFax::OnLine() {
       break;
     case 31:
       if (HasConnect(l)) {
-        uint8_t fcf = !morePages_ ? kFcfEop : (UseMPS ? kFcfMps : kFcfEom);
+        // MPS keeps the session, so only a next page like the last may follow it; a page of
+        // another resolution or width needs EOM and a new DCS.
+        uint8_t fcf = !morePages_ ? kFcfEop : (SameSessionNext() ? kFcfMps : kFcfEom);
         SendFrame(BuildSimpleFrame(fcf, true));
         state_ = 32;
       }
@@ -631,14 +650,17 @@ TQvSendFax::Next TQvSendFax::OnLine() {
         }
         FrameKind k = ClassifyFcf(lastFcf_);
         if (k == FrameKind::Mcf) {
-          if (morePages_ && UseMPS) {
+          if (morePages_ && SameSessionNext()) {
             // Later pages of a V.17 call use the short-train modulation, as page 1 did: a
             // receiving modem listening for short train loses a long-train page.
             ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
             state_ = 18;
           } else if (morePages_) {
-            ModemCommand("AT+FTH=3", 40);
-            state_ = 13;
+            // After EOM the receiver starts over with its DIS; answer it with TSI and a new DCS.
+            ModemCommand("AT+FRH=3", 40);
+            ArmTimeout(kCommandTimeoutTicks);
+            renegotiating_ = true;
+            state_ = 11;
           } else {
             ModemCommand("AT+FTH=3", 40);
             state_ = 35;
@@ -647,6 +669,7 @@ TQvSendFax::Next TQvSendFax::OnLine() {
           // The speed stepped down while the frame was decoded; retrain and send the
           // rejected page again rather than losing it.
           RewindToRejectedPage();
+          if (int rc = LoadPageResolution(); rc != 0) return Fail(rc);
           ModemCommand("AT+FTH=3", 40);
           state_ = 13;
         } else if (k == FrameKind::Rtp) {
@@ -777,6 +800,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       bytesTransferred_ = 0;
       SetRemoteId("");
       haveRemoteCaps_ = false;
+      renegotiating_ = false;
       if (!docFile_.empty()) {
         int rc = OpenDocument();
         if (rc != 0) return Fail(rc);
@@ -794,20 +818,14 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
         coverIsQvf_ = UpperCase(coverFile_).find("." + UpperCase(FaxFileExt.empty() ? "QVF" : FaxFileExt)) !=
                       std::string::npos;
       }
-      if (docOpen_ && !coverInProgress_) {
-        int rc = ReadCurrentPageHeader();
+      // The first page sent (the cover when there is one) decides the first negotiation; later
+      // pages renegotiate when they differ.
+      curRes_ = '0';
+      curWide_ = false;
+      if (coverInProgress_ || docOpen_) {
+        int rc = LoadPageResolution();
+        cover_.Close();
         if (rc != 0) return Fail(rc);
-      } else {
-        // the cover's resolution decides the first negotiation
-        curRes_ = '0';
-        curWide_ = false;
-        if (coverIsQvf_) {
-          int rc = cover_.Open(coverFile_);
-          if (rc == 0) rc = cover_.ReadPageInfo(1, pageInfo_);
-          if (rc != 0) return Fail(rc);
-          curRes_ = (pageInfo_.flags & kPageHighRes) ? '1' : '0';
-          cover_.Close();
-        }
       }
       StatusUpdate(fpInitModem);
       if (class_ == fcClass1) {
@@ -946,9 +964,10 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
           page_ = page_ + 1;
         }
         bytesTransferred_ = 0;
+        const bool prevWide = curWide_;
         int rc = ReadCurrentPageHeader();
         if (rc != 0) return Fail(rc);
-        resChanges_ = prevRes_ != curRes_;
+        resChanges_ = prevRes_ != curRes_ || prevWide != curWide_;
       }
       StatusUpdate(fpSendPage);
       if (class_ == fcClass1) {

@@ -71,6 +71,9 @@ class TQvSendFax : public TQvAbstractFax {
   Next BusyHandling();
   int OpenDocument();
   int ReadCurrentPageHeader();
+  // Resolution and width of the page about to go out (cover or document page).
+  int LoadPageResolution();
+  bool SameSessionNext() const { return UseMPS && !resChanges_; }
   int PageStartRows();
   void SendRow(const uint8_t* row, size_t length);
   void FlushStaging();
@@ -106,6 +109,7 @@ class TQvSendFax : public TQvAbstractFax {
   bool morePages_ = false;
   bool lastWasCover_ = false;
   bool resChanges_ = false;
+  bool renegotiating_ = false;  // waiting for the DIS that follows our EOM
   bool aborted_ = false;
   RemoteCaps remoteCaps_;
   bool haveRemoteCaps_ = false;
