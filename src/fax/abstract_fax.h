@@ -132,6 +132,9 @@ class TQvAbstractFax {
   virtual void HangUp() = 0;
   virtual void OnFinished(int /*code*/) {}
   virtual void ClearFaxFileAfterLog() {}
+  // Brings run-time figures (such as the bytes sent) up to date before a status goes out; runs
+  // on the machine's thread.
+  virtual void RefreshProgress() {}
   // The port stopped taking bytes and part of a send was dropped: end the call.
   virtual Next SendStalled() = 0;
 

@@ -217,6 +217,7 @@ void TQvSendFax::FlushStaging() {
   if (staging_.empty()) return;
   SendBytes(staging_.data(), staging_.size());
   sentToPort_ += static_cast<long>(staging_.size());
+  pageHanded_ = pageQueued_;
   staging_.clear();
 }
 
@@ -226,7 +227,7 @@ void TQvSendFax::SendRow(const uint8_t* row, size_t length) {
     if (row[i] == kDle) staging_.push_back(kDle);
   }
   if (static_cast<int>(length) < minBytes_) staging_.insert(staging_.end(), minBytes_ - length, 0);
-  bytesTransferred_ += std::max<long>(static_cast<long>(length), minBytes_);
+  pageQueued_ += std::max<long>(static_cast<long>(length), minBytes_);
   if (staging_.size() >= kBlockSize) FlushStaging();
 }
 
@@ -283,7 +284,7 @@ int TQvSendFax::SendPageBlocks(bool& done) {
           staging_.push_back(buf[i]);
           if (buf[i] == kDle) staging_.push_back(kDle);
         }
-        bytesTransferred_ += n;
+        pageQueued_ += n;
       }
     }
     bool last = pageConsumed_ >= pageInfo_.imageLength;
@@ -331,6 +332,7 @@ int TQvSendFax::SendCoverLines(bool& done) {
 // Protocol helpers
 
 TQvSendFax::Next TQvSendFax::Fail(int code) {
+  pageFlowing_ = false;
   error_ = code;
   SendError(code);
   state_ = 47;
@@ -813,6 +815,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
     }
     case 2: {
       StationID = UpperCase(StationID.substr(0, 20));
+      withCover_ = !coverFile_.empty();
       if (!coverFile_.empty()) {
         coverInProgress_ = true;
         coverIsQvf_ = UpperCase(coverFile_).find("." + UpperCase(FaxFileExt.empty() ? "QVF" : FaxFileExt)) !=
@@ -875,6 +878,8 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
     case 23: {
       sentToPort_ = 0;
       bytesTransferred_ = 0;
+      pageQueued_ = pageHanded_ = 0;
+      pageFlowing_ = true;
       int rc = PageStartRows();
       if (rc != 0) return Fail(rc);
       state_ = coverInProgress_ ? 24 : 26;
@@ -950,6 +955,9 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
     case 28: {
       if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
       if (ev != Ev::OutEmpty) return Next::Wait;
+      // The buffer has drained: the whole page is out.
+      pageFlowing_ = false;
+      bytesTransferred_ = pageHanded_;
       if (SoftwareFlow) ch_->ClearSoftwareFlow();
       morePages_ = MorePagesAfterCurrent();
       lastWasCover_ = coverInProgress_;
@@ -1086,6 +1094,13 @@ void TQvSendFax::HangUp() {
   }
   StopTimeout();
   ClearLine();
+}
+
+void TQvSendFax::RefreshProgress() {
+  // What the far side has had of the page: handed to the port minus what still waits in its
+  // buffer (counted in stuffed bytes, so slightly low while DLE-rich rows are buffered).
+  if (!pageFlowing_ || !ch_) return;
+  bytesTransferred_ = std::max<long>(0, pageHanded_ - ch_->OutputUsed());
 }
 
 void TQvSendFax::OnFinished(int) {

@@ -44,7 +44,10 @@ class TQvSendFax : public TQvAbstractFax {
   int DialAttempt() const { return attempt_; }
   std::string FaxFile() const override { return FaxFileList.empty() ? std::string() : FaxFileList.front(); }
   void SetFaxFile(const std::string& name) override { FaxFileList.assign(1, name); }
-  int CurrentPageShown() const { return coverInProgress_ ? 0 : page_.load(); }
+  // The page on the line in the order the far side receives it: a cover page is 1 and the
+  // document's pages follow it.
+  int CurrentPageShown() const { return coverInProgress_ ? 1 : page_.load() + (withCover_ ? 1 : 0); }
+  bool CoverInProgress() const { return coverInProgress_; }
 
   // Starts the batch. Throws for a missing port (-1005), a small output buffer (-3006), no
   // trigger slots (-5001) and documents that cannot be merged (-8001 or an I/O error).
@@ -59,6 +62,7 @@ class TQvSendFax : public TQvAbstractFax {
   void HangUp() override;
   Next SendStalled() override { return Fail(kErrFatalTimeout); }
   void OnFinished(int code) override;
+  void RefreshProgress() override;
 
  private:
   int Prepare();
@@ -93,6 +97,10 @@ class TQvSendFax : public TQvAbstractFax {
   long pageConsumed_ = 0;
   std::vector<uint8_t> staging_;
   long sentToPort_ = 0;
+  long pageQueued_ = 0;   // page bytes (before DLE doubling) queued for the port
+  long pageHanded_ = 0;   // of those, the ones handed to the port
+  bool pageFlowing_ = false;  // a page's data is in the port's buffer
+  std::atomic<bool> withCover_{false};
   int attempt_ = 0;
   int pageRetry_ = 0;
   std::atomic<bool> coverInProgress_{false};

@@ -67,6 +67,24 @@ void RunTextCoverThenFineDocument(TFaxClass receiverClass) {
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
   call.send.CoverFile = call.dir.str("cover.txt");
   call.send.HeaderRecipient = "Bob";
+  // While pages go out the page shown counts the cover as 1, and the bytes sent never run ahead
+  // of the page or fall back within it.
+  std::vector<int> shownPages;
+  bool bytesSane = true;
+  long lastBytes = 0;
+  int lastShown = 0;
+  auto record = call.send.OnFaxStatus;
+  call.send.OnFaxStatus = [&](TQvAbstractFax* cp, bool first, bool last) {
+    record(cp, first, last);
+    if (last || call.send.ProgressCode() != fpSendPage) return;
+    const int shown = call.send.CurrentPageShown();
+    const long bytes = call.send.BytesTransferred();
+    shownPages.push_back(shown);
+    if (shown != lastShown) lastBytes = 0;
+    if (bytes < lastBytes || bytes > call.send.PageLength() + 4096) bytesSane = false;
+    lastBytes = bytes;
+    lastShown = shown;
+  };
   StartCall(call, receiverClass);
   ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 120));
   ASSERT_EQ(call.sent.finishCode, 0) << "sender " << call.sent.Trail() << "; receiver " << call.received.Trail();
@@ -86,6 +104,11 @@ void RunTextCoverThenFineDocument(TFaxClass receiverClass) {
     EXPECT_EQ(lead, 8u) << "page " << p + 2;
   }
   EXPECT_EQ(call.send.CurrentPage(), 2);
+  ASSERT_FALSE(shownPages.empty());
+  EXPECT_EQ(std::count(shownPages.begin(), shownPages.end(), 0), 0);
+  EXPECT_EQ(shownPages.front(), 1);
+  EXPECT_EQ(*std::max_element(shownPages.begin(), shownPages.end()), 3);
+  EXPECT_TRUE(bytesSane);
 }
 
 // Fine, then standard twice (the second needs no renegotiation), then fine again.
