@@ -17,6 +17,7 @@ namespace {
 constexpr uint8_t kBlankRow[6] = {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00};
 constexpr size_t kBlockSize = 4096;
 std::atomic<bool> gEntryBusy{false};
+constexpr int kEntryRetryTicks = 1;
 
 // Line-waiting states of the transmit machine.
 constexpr bool kLineState[49] = {
@@ -787,7 +788,12 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
   }
   switch (state_) {
     case 1: {
-      if (gEntryBusy.exchange(true)) return Next::Wait;
+      if (gEntryBusy.exchange(true)) {
+        // Another sender is asking for its next fax; look again shortly instead of waiting for
+        // a status tick that may never come (StatusInterval 0).
+        ArmTimeout(kEntryRetryTicks);
+        return Next::Wait;
+      }
       bool got = NextFax();
       gEntryBusy = false;
       if (!got) {
