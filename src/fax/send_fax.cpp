@@ -19,25 +19,17 @@ constexpr size_t kBlockSize = 4096;
 std::atomic<bool> gEntryBusy{false};
 constexpr int kEntryRetryTicks = 1;
 
-// Line-waiting states of the transmit machine.
-constexpr bool kLineState[49] = {
-    false, false, false, true,  true,  true,  true,  true,  true,  false,  // 0-9
-    false, true,  true,  true,  true,  true,  true,  true,  true,  true,   // 10-19
-    true,  false, false, false, false, false, false, false, false, true,   // 20-29
-    false, true,  true,  false, true,  true,  true,  true,  false, true,   // 30-39
-    true,  true,  false, false, true,  false, false, false, false};
 }  // namespace
 
 TQvSendFax::TQvSendFax() {
   FaxClass = fcUnknown;
-  initialState_ = 1;
+  initialState_ = static_cast<int>(TxState::tfGetEntry);
 }
 
 TQvSendFax::~TQvSendFax() {
   if (!mergedFile_.empty()) std::remove(mergedFile_.c_str());
 }
 
-bool TQvSendFax::IsLineState(int state) const { return state >= 0 && state <= 48 && kLineState[state]; }
 
 void TQvSendFax::StatusUpdate(int code) {
   SetStatus(code);
@@ -108,7 +100,7 @@ void TQvSendFax::StartSending() {
 
 int TQvSendFax::Prepare() {
   prevRes_ = ' ';
-  state_ = 1;
+  Go(TxState::tfGetEntry);
   SetStatus(fpInitModem);
   error_ = 0;
   page_ = 1;
@@ -336,7 +328,7 @@ TQvSendFax::Next TQvSendFax::Fail(int code) {
   pageFlowing_ = false;
   error_ = code;
   SendError(code);
-  state_ = 47;
+  Go(TxState::tfAbort);
   return Next::Again;
 }
 
@@ -408,39 +400,39 @@ TQvSendFax::Next TQvSendFax::BusyHandling() {
     error_ = kErrBusy;
     SendError(kErrBusy);
     SendLog(3);
-    state_ = 1;
+    Go(TxState::tfGetEntry);
     return Next::Again;
   }
   StatusUpdate(fpBusyWait);
-  state_ = 10;
+  Go(TxState::tfRetryWait);
   ArmTimeout(core::SecsToTicks(DialRetryWait));
   return Next::Wait;
 }
 
 TQvSendFax::Next TQvSendFax::OnTimeout() {
-  switch (state_) {
-    case 10:
-      state_ = 9;
+  switch (State()) {
+    case TxState::tfRetryWait:
+      Go(TxState::tfDial);
       return Next::Again;
-    case 11:
+    case TxState::tf1Connect:
       return Fail(renegotiating_ ? kErrFatalTimeout : kErrNoAnswer);
-    case 19:
+    case TxState::tf2Connect:
       return Fail(kErrNoAnswer);
-    case 21:
+    case TxState::tfWaitXon:
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);
-      state_ = 22;
+      Go(TxState::tfWaitFrHead);
       return Next::Wait;
-    case 34:
+    case TxState::tf1WaitMCF:
       SendText(" ");
-      state_ = 30;
+      Go(TxState::tf1PrepEOP);
       return Next::Again;
-    case 37:
+    case TxState::tf1WaitHngp:
       HangUp();
-      state_ = 45;
+      Go(TxState::tfClose);
       return Next::Again;
     default:
-      if (state_ == 48 || state_ == 46 || state_ == 45 || state_ == 47) return Next::Wait;
+      if (State() == TxState::tfDone || State() == TxState::tfCompleteOK || State() == TxState::tfClose || State() == TxState::tfAbort) return Next::Wait;
       return Fail(kErrFatalTimeout);
   }
 }
@@ -449,44 +441,44 @@ TQvSendFax::Next TQvSendFax::OnTimeout() {
 TQvSendFax::Next TQvSendFax::OnLine() {
   const std::string& l = lastLine_;
   bool ok = HasOk(l);
-  if (HasError(l) && state_ != 31 && state_ != 33 && state_ != 34) return Fail(kErrBadModemResult);
-  if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && state_ != 40 && state_ != 44) {
+  if (HasError(l) && State() != TxState::tf1SendEOP && State() != TxState::tf1WaitEOP && State() != TxState::tf1WaitMCF) return Fail(kErrBadModemResult);
+  if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && State() != TxState::tf2WaitFET && State() != TxState::tf20ChckPg) {
     hangupCode_ = HangupNumber(l);
     return Fail(kErrBadModemResult);
   }
-  switch (state_) {
-    case 3:
+  switch (State()) {
+    case TxState::tf1Init1:
       if (!ok) return Fail(kErrInit);
-      state_ = 9;
+      Go(TxState::tfDial);
       return Next::Again;
-    case 4:
+    case TxState::tf2Init1:
       if (!ok) return Fail(kErrInit);
       ModemCommand(cmds_.localId + "=\"" + StationID + "\"");
-      state_ = class_ == fcClass2_0 ? 5 : 7;
+      Go(class_ == fcClass2_0 ? TxState::tf2Init1A : TxState::tf2Init2);
       break;
-    case 5:
+    case TxState::tf2Init1A:
       if (!ok) return Fail(kErrInit);
       ModemCommand("AT+FLO=2");
-      state_ = 6;
+      Go(TxState::tf2Init1B);
       break;
-    case 6:
+    case TxState::tf2Init1B:
       if (!ok) return Fail(kErrInit);
       ModemCommand("AT+FNR=1,1,1,0");
-      state_ = 7;
+      Go(TxState::tf2Init2);
       break;
-    case 7: {
+    case TxState::tf2Init2: {
       if (!ok) return Fail(kErrInit);
       std::string cmd = cmds_.capabilities + "=" + curRes_ + "," + BitRateCode(DesiredBPS) + "," +
                         (curWide_ ? "1" : "0") + ",2,0," + (DesiredECM ? "1" : "0") + ",0,0";
       ModemCommand(cmd);
-      state_ = 8;
+      Go(TxState::tf2Init3);
       break;
     }
-    case 8:
+    case TxState::tf2Init3:
       if (!ok) return Fail(kErrInit);
-      state_ = 9;
+      Go(TxState::tfDial);
       return Next::Again;
-    case 11:
+    case TxState::tf1Connect:
       if (HasConnect(l)) break;
       if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
       if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(kErrVoice);
@@ -497,19 +489,19 @@ TQvSendFax::Next TQvSendFax::OnLine() {
           PauseMs(200);
           ModemCommand("AT+FTH=3", 40);
           renegotiating_ = false;
-          state_ = 12;
+          Go(TxState::tf1SendTSI);
         } else {
           ModemCommand("AT+FRH=3", 40);
         }
       }
       break;
-    case 12:
+    case TxState::tf1SendTSI:
       if (HasConnect(l)) {
         SendFrame(BuildIdFrame(kFcfTsi, StationID, false));
-        state_ = 13;
+        Go(TxState::tf1TSIRespns);
       }
       break;
-    case 13:
+    case TxState::tf1TSIRespns:
       if (HasConnect(l)) {
         sessionFine_ = curRes_ == '1';
         sessionWide_ = curWide_;
@@ -517,16 +509,16 @@ TQvSendFax::Next TQvSendFax::OnLine() {
           return Fail(kErrIncompatible);
         minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
         SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_));
-        state_ = 14;
+        Go(TxState::tf1DCSRspns);
       }
       break;
-    case 14:
+    case TxState::tf1DCSRspns:
       if (ok) {
         ModemCommand(std::string("AT+FTM=") + TrainingCode(speedIndex_), 40);
-        state_ = 15;
+        Go(TxState::tf1TrainStrt);
       }
       break;
-    case 15:
+    case TxState::tf1TrainStrt:
       if (HasConnect(l)) {
         if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
         size_t n = std::min<size_t>(SpeedBps(speedIndex_) / 100 * 18, 8192);
@@ -534,45 +526,45 @@ TQvSendFax::Next TQvSendFax::OnLine() {
         tcf.push_back(kDle);
         tcf.push_back(kEtx);
         SendBytes(tcf.data(), tcf.size());
-        state_ = 16;
+        Go(TxState::tf1TrainFnsh);
       }
       break;
-    case 16:
+    case TxState::tf1TrainFnsh:
       if (ok) {
         if (SoftwareFlow) ch_->ClearSoftwareFlow();
         PauseMs(200);
         ModemCommand("AT+FRH=3", 40);
         cfrReceived_ = false;
-        state_ = 17;
+        Go(TxState::tf1WaitCFR);
       }
       break;
-    case 17:
+    case TxState::tf1WaitCFR:
       if (ok) {
         if (lastFrameFinal_) {
           PauseMs(200);
           if (cfrReceived_) {
             ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
-            state_ = 18;
+            Go(TxState::tf1WaitPgCn);
           } else {
             ModemCommand("AT+FTH=3", 40);
-            state_ = 13;
+            Go(TxState::tf1TSIRespns);
           }
         } else {
           ModemCommand("AT+FRH=3", 40);
         }
       }
       break;
-    case 18:
+    case TxState::tf1WaitPgCn:
       if (HasConnect(l)) {
         ArmTimeout(18);
-        state_ = 21;
+        Go(TxState::tfWaitXon);
         return Next::Wait;
       }
       break;
-    case 19:
+    case TxState::tf2Connect:
       if (StartsWith(l, cmds_.connectReport)) {
         ArmTimeout(kCommandTimeoutTicks);
-        state_ = 20;
+        Go(TxState::tf2GetParams);
         break;
       }
       if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
@@ -580,7 +572,7 @@ TQvSendFax::Next TQvSendFax::OnLine() {
       if (l.find("NO DIAL") != std::string::npos) return Fail(kErrNoDialTone);
       if (HasCarrier(l)) return Fail(kErrNoCarrier);
       break;
-    case 20:
+    case TxState::tf2GetParams:
       if (StartsWith(l, cmds_.remoteCaps)) {
         Class2Params p = DecodeClass2Params(RemovePrefix(l));
         StatusUpdate(fpSessionParams);
@@ -604,47 +596,47 @@ TQvSendFax::Next TQvSendFax::OnLine() {
         if (class_ == fcClass2_0) {
           ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
           ArmTimeout(kPageTimeoutTicks);
-          state_ = 22;
+          Go(TxState::tfWaitFrHead);
         } else {
           ArmTimeout(18);
-          state_ = 21;
+          Go(TxState::tfWaitXon);
         }
         return Next::Wait;
       }
       break;
-    case 29:
+    case TxState::tf1PageEnd:
       // The modem lost the line while the page went out: no post-page exchange can follow.
       if (HasCarrier(l)) return Fail(kErrSessionError);
       if (ok) {
         postPageCount_ = 0;
         StatusUpdate(fpSendEop);
-        state_ = 30;
+        Go(TxState::tf1PrepEOP);
         return Next::Again;
       }
       break;
-    case 31:
+    case TxState::tf1SendEOP:
       if (HasConnect(l)) {
         // MPS keeps the session, so only a next page like the last may follow it; a page of
         // another resolution or width needs EOM and a new DCS.
         uint8_t fcf = !morePages_ ? kFcfEop : (SameSessionNext() ? kFcfMps : kFcfEom);
         SendFrame(BuildSimpleFrame(fcf, true));
-        state_ = 32;
+        Go(TxState::tf1WaitMPS);
       }
       break;
-    case 32:
+    case TxState::tf1WaitMPS:
       if (ok) {
         PauseMs(200);
         ModemCommand("AT+FRH=3", 40);
         ArmTimeout(54);
         carrierSeen_ = false;
-        state_ = 34;
+        Go(TxState::tf1WaitMCF);
       }
       break;
-    case 34:
+    case TxState::tf1WaitMCF:
       if (HasConnect(l)) {
         carrierSeen_ = true;
       } else if (HasError(l)) {
-        state_ = 30;
+        Go(TxState::tf1PrepEOP);
         return Next::Again;
       } else if (ok) {
         if (!lastFrameFinal_) {
@@ -657,16 +649,16 @@ TQvSendFax::Next TQvSendFax::OnLine() {
             // Later pages of a V.17 call use the short-train modulation, as page 1 did: a
             // receiving modem listening for short train loses a long-train page.
             ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
-            state_ = 18;
+            Go(TxState::tf1WaitPgCn);
           } else if (morePages_) {
             // After EOM the receiver starts over with its DIS; answer it with TSI and a new DCS.
             ModemCommand("AT+FRH=3", 40);
             ArmTimeout(kCommandTimeoutTicks);
             renegotiating_ = true;
-            state_ = 11;
+            Go(TxState::tf1Connect);
           } else {
             ModemCommand("AT+FTH=3", 40);
-            state_ = 35;
+            Go(TxState::tf1SendDCN);
           }
         } else if (k == FrameKind::Rtn) {
           // The speed stepped down while the frame was decoded; retrain and send the
@@ -674,41 +666,41 @@ TQvSendFax::Next TQvSendFax::OnLine() {
           RewindToRejectedPage();
           if (int rc = LoadPageResolution(); rc != 0) return Fail(rc);
           ModemCommand("AT+FTH=3", 40);
-          state_ = 13;
+          Go(TxState::tf1TSIRespns);
         } else if (k == FrameKind::Rtp) {
           ModemCommand("AT+FTH=3", 40);
-          state_ = morePages_ ? 13 : 35;
+          Go(morePages_ ? TxState::tf1TSIRespns : TxState::tf1SendDCN);
         } else {
           ModemCommand("AT+FRH=3", 40);
         }
       }
       break;
-    case 35:
+    case TxState::tf1SendDCN:
       if (HasConnect(l)) {
         SendFrame(BuildSimpleFrame(kFcfDcn, true));
-        state_ = 36;
+        Go(TxState::tf1Hangup);
       }
       break;
-    case 36:
+    case TxState::tf1Hangup:
       if (ok) {
         ModemCommand("ATH", 100);
         ArmTimeout(26);
-        state_ = 37;
+        Go(TxState::tf1WaitHngp);
       }
       break;
-    case 37:
+    case TxState::tf1WaitHngp:
       if (ok) {
-        state_ = 45;
+        Go(TxState::tfClose);
         return Next::Again;
       }
       break;
-    case 39:
+    case TxState::tf2WaitFPTS:
       if (!ok) return Fail(kErrSessionError);
       ModemCommand(std::string("AT+FET=") + (!morePages_ ? "2" : (resChanges_ ? "1" : "0")));
-      state_ = 40;
+      Go(TxState::tf2WaitFET);
       break;
-    case 40:
-    case 44:
+    case TxState::tf2WaitFET:
+    case TxState::tf20ChckPg:
       if (l.find(cmds_.hangup) != std::string::npos) {
         hangupCode_ = HangupNumber(l);
         break;
@@ -720,7 +712,7 @@ TQvSendFax::Next TQvSendFax::OnLine() {
           StatusUpdate(fpPageOk);
         } else if (c == '2') {
           StatusUpdate(fpPageError);
-          state_ = 41;
+          Go(TxState::tf2WaitPgOK);
         } else if (c == '4' || c == '5') {
           return Fail(kErrCancelRequested);
         } else {
@@ -728,21 +720,21 @@ TQvSendFax::Next TQvSendFax::OnLine() {
         }
         break;
       }
-      if (state_ == 44 && HasError(l)) {
+      if (State() == TxState::tf20ChckPg && HasError(l)) {
         ModemCommand("AT+FPS?");
         StatusUpdate(fpPageError);
-        state_ = 41;
+        Go(TxState::tf2WaitPgOK);
         break;
       }
       if (ok) {
         // a modem that hung up with a non-zero code ended the call early, whatever the page status said
         if (hangupCode_ != 0) return Fail(kErrBadModemResult);
-        if (state_ == 44) StatusUpdate(fpPageOk);
-        state_ = resChanges_ ? 42 : 43;
+        if (State() == TxState::tf20ChckPg) StatusUpdate(fpPageOk);
+        Go(resChanges_ ? TxState::tf2SndNwPrm : TxState::tf2NextPage);
         return Next::Again;
       }
       return Fail(kErrPageError);
-    case 41:
+    case TxState::tf2WaitPgOK:
       if (StartsWith(l, cmds_.pageStatus)) break;  // the answer to AT+FPS? before its OK
       if (!ok) return Fail(kErrSessionError);
       if (++pageRetry_ > 2) {
@@ -755,7 +747,7 @@ TQvSendFax::Next TQvSendFax::OnLine() {
         int rc = ReadCurrentPageHeader();
         if (rc != 0) return Fail(rc);
       }
-      state_ = 20;
+      Go(TxState::tf2GetParams);
       break;
     default:
       break;
@@ -767,27 +759,27 @@ TQvSendFax::Next TQvSendFax::OnLine() {
 // The machine
 
 TQvSendFax::Next TQvSendFax::Step(Ev ev) {
-  if (ev == Ev::Abort && state_ != 47 && state_ != 48 && state_ != 46) {
+  if (ev == Ev::Abort && State() != TxState::tfAbort && State() != TxState::tfDone && State() != TxState::tfCompleteOK) {
     aborted_ = true;
     StatusUpdate(fpCancel);
     return Fail(kErrCancelRequested);
   }
-  if (IsLineState(state_)) {
+  if (Describe(State()).waitsForLine) {
     if (ev == Ev::Timeout) return OnTimeout();
     for (;;) {
       ReadResult r = ReadLine();
       if (r == ReadResult::None) return Next::Wait;
       if (r == ReadResult::Frame) {
-        int before = state_;
+        TxState before = State();
         DecodeFrame();
-        if (state_ != before) return Next::Again;
+        if (State() != before) return Next::Again;
         continue;
       }
       return OnLine();
     }
   }
-  switch (state_) {
-    case 1: {
+  switch (State()) {
+    case TxState::tfGetEntry: {
       if (gEntryBusy.exchange(true)) {
         // Another sender is asking for its next fax; look again shortly instead of waiting for
         // a status tick that may never come (StatusInterval 0).
@@ -797,7 +789,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       bool got = NextFax();
       gEntryBusy = false;
       if (!got) {
-        state_ = 46;
+        Go(TxState::tfCompleteOK);
         return Next::Again;
       }
       SendLog(1);
@@ -816,10 +808,10 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
         return Fail(kErrNoFilename);
       }
       if (SoftwareFlow) ch_->ClearSoftwareFlow();
-      state_ = 2;
+      Go(TxState::tfInit);
       return Next::Again;
     }
-    case 2: {
+    case TxState::tfInit: {
       StationID = UpperCase(StationID.substr(0, 20));
       withCover_ = !coverFile_.empty();
       if (!coverFile_.empty()) {
@@ -839,29 +831,29 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       StatusUpdate(fpInitModem);
       if (class_ == fcClass1) {
         ModemCommand("AT+FCLASS=1");
-        state_ = 3;
+        Go(TxState::tf1Init1);
       } else {
         ModemCommand(cmds_.selectClass);
-        state_ = 4;
+        Go(TxState::tf2Init1);
       }
       return Next::IfInput;
     }
-    case 9: {
+    case TxState::tfDial: {
       std::string dial = std::string("ATD") + (ToneDial ? "T" : "P") + DialPrefix + phoneNumber_;
       ModemCommand(dial);
       ArmTimeout(core::SecsToTicks(DialWait));
       StatusUpdate(fpDialing);
-      state_ = class_ == fcClass1 ? 11 : 19;
+      Go(class_ == fcClass1 ? TxState::tf1Connect : TxState::tf2Connect);
       return Next::IfInput;
     }
-    case 10:
+    case TxState::tfRetryWait:
       if (ev == Ev::Timeout) {
-        state_ = 9;
+        Go(TxState::tfDial);
         return Next::Again;
       }
       if (ch_->HasInput()) ch_->PurgeInput();
       return Next::Wait;
-    case 21:
+    case TxState::tfWaitXon:
       if (ev == Ev::Timeout) return OnTimeout();
       {
         uint8_t c;
@@ -872,30 +864,30 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       }
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);
-      state_ = 22;
+      Go(TxState::tfWaitFrHead);
       return Next::Wait;
-    case 22:
+    case TxState::tfWaitFrHead:
       if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
       if (ev != Ev::OutFree) return Next::Wait;
       StatusUpdate(fpSendPage);
       if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
-      state_ = 23;
+      Go(TxState::tfSndPgeHdr);
       return Next::Again;
-    case 23: {
+    case TxState::tfSndPgeHdr: {
       sentToPort_ = 0;
       bytesTransferred_ = 0;
       pageQueued_ = pageHanded_ = 0;
       pageFlowing_ = true;
       int rc = PageStartRows();
       if (rc != 0) return Fail(rc);
-      state_ = coverInProgress_ ? 24 : 26;
+      Go(coverInProgress_ ? TxState::tfOpenCover : TxState::tfPrepPage);
       return Next::Again;
     }
-    case 24:
+    case TxState::tfOpenCover:
       if (coverIsQvf_) {
         int rc = cover_.Open(coverFile_);
         if (rc != 0) return Fail(rc);
-        state_ = 26;
+        Go(TxState::tfPrepPage);
         return Next::Again;
       }
       coverText_ = std::make_unique<std::ifstream>(coverFile_);
@@ -903,9 +895,9 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);
       StatusUpdate(fpSendPage);
-      state_ = 25;
+      Go(TxState::tfSendCover);
       return Next::Wait;
-    case 25: {
+    case TxState::tfSendCover: {
       if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
       while (ch_->HasInput()) {
         uint8_t c;
@@ -918,13 +910,13 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       ArmTimeout(kPageTimeoutTicks);
       if (done) {
         ch_->ArmStatusTrigger(outEmptyTrigger_, 0, true);
-        state_ = 28;
+        Go(TxState::tfDrainPage);
       } else {
         ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       }
       return Next::Wait;
     }
-    case 26: {
+    case TxState::tfPrepPage: {
       int rc = ReadCurrentPageHeader();
       if (rc != 0) return Fail(rc);
       QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
@@ -934,10 +926,10 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       pageConsumed_ = 0;
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);
-      state_ = 27;
+      Go(TxState::tfSendPage);
       return Next::Wait;
     }
-    case 27: {
+    case TxState::tfSendPage: {
       if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
       while (ch_->HasInput()) {
         uint8_t c;
@@ -951,14 +943,14 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       if (done) {
         ch_->ArmStatusTrigger(outFreeTrigger_, 0, false);
         ch_->ArmStatusTrigger(outEmptyTrigger_, 0, true);
-        state_ = 28;
+        Go(TxState::tfDrainPage);
       } else {
         // Wake when the buffer has drained to the level we keep it at.
         ch_->ArmStatusTrigger(outEmptyTrigger_, BufferMinimum, true);
       }
       return Next::Wait;
     }
-    case 28: {
+    case TxState::tfDrainPage: {
       if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
       if (ev != Ev::OutEmpty) return Next::Wait;
       // The buffer has drained: the whole page is out.
@@ -985,7 +977,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       }
       StatusUpdate(fpSendPage);
       if (class_ == fcClass1) {
-        state_ = 29;
+        Go(TxState::tf1PageEnd);
         return Next::IfInput;
       }
       if (class_ == fcClass2) {
@@ -995,41 +987,41 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
         uint8_t end[2] = {kDle, static_cast<uint8_t>(!morePages_ ? '.' : (resChanges_ ? ';' : ','))};
         SendBytes(end, 2);
       }
-      state_ = 38;
+      Go(TxState::tf2SendEOP);
       return Next::Again;
     }
-    case 30:
+    case TxState::tf1PrepEOP:
       if (++postPageCount_ < 6) {
         PauseMs(500);
         ModemCommand("AT+FTH=3", 40);
-        state_ = 31;
+        Go(TxState::tf1SendEOP);
         return Next::IfInput;
       }
       return Fail(kErrFatalTimeout);
-    case 38:
+    case TxState::tf2SendEOP:
       ClearLine();
       ArmTimeout(kPageTimeoutTicks);
       StatusUpdate(fpSendEop);
-      state_ = class_ == fcClass2 ? 39 : 44;
+      Go(class_ == fcClass2 ? TxState::tf2WaitFPTS : TxState::tf20ChckPg);
       return Next::IfInput;
-    case 42:
+    case TxState::tf2SndNwPrm:
       if (morePages_) {
         ModemCommand(cmds_.capabilities + "=" + curRes_);
-        state_ = 20;
+        Go(TxState::tf2GetParams);
         return Next::IfInput;
       }
-      state_ = 45;
+      Go(TxState::tfClose);
       return Next::Again;
-    case 43:
+    case TxState::tf2NextPage:
       if (morePages_) {
         core::DelayTicks(5, false);
         ModemCommand("AT+FDT");
-        state_ = 20;
+        Go(TxState::tf2GetParams);
         return Next::IfInput;
       }
-      state_ = 45;
+      Go(TxState::tfClose);
       return Next::Again;
-    case 45:
+    case TxState::tfClose:
       CloseFiles();
       pageRetry_ = 0;
       coverInProgress_ = false;
@@ -1037,14 +1029,14 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       StatusUpdate(fpFinished);
       SendLog(2);
       SwitchToCommandRate();
-      state_ = 1;
+      Go(TxState::tfGetEntry);
       return Next::Again;
-    case 46:
+    case TxState::tfCompleteOK:
       SendStatus(false, true);
-      state_ = 48;
+      Go(TxState::tfDone);
       FinishSession();
       return Next::Wait;
-    case 47:
+    case TxState::tfAbort:
       CloseFiles();
       StopTimeout();
       SendLog(3);
@@ -1053,11 +1045,11 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       if (ExitOnError || AbortNoConnect || aborted_) {
         StatusUpdate(fpCancel);
         SendStatus(false, true);
-        state_ = 48;
+        Go(TxState::tfDone);
         FinishSession();
         return Next::Wait;
       }
-      state_ = 1;
+      Go(TxState::tfGetEntry);
       return Next::Again;
     default:
       return Next::Wait;

@@ -9,6 +9,7 @@
 
 #include "fax/abstract_fax.h"
 #include "fax/qvf_access.h"
+#include "fax/send_fax_states.h"
 
 namespace qv::fax {
 
@@ -88,7 +89,8 @@ class TQvSendFax : public TQvAbstractFax {
   bool MorePagesAfterCurrent() const;
   std::string MergeFiles(const std::vector<std::string>& files);
   void StatusUpdate(int code);
-  bool IsLineState(int state) const;
+  TxState State() const { return static_cast<TxState>(state_); }
+  void Go(TxState next) { state_ = static_cast<int>(next); }
 
   QvfReader doc_;
   QvfReader cover_;
