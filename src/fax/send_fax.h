@@ -66,10 +66,13 @@ class TQvSendFax : public TQvAbstractFax {
   void RefreshProgress() override;
 
  private:
+  static constexpr size_t kBlockSize = 4096;  // page data goes to the port in blocks of this size
   int Prepare();
   bool NextFax();
   Next Fail(int code);
   Next OnLine();
+  Next OnLineClass1(const std::string& line, bool ok);
+  Next OnLineClass2(const std::string& line, bool ok);
   Next OnTimeout();
   void DecodeFrame();
   bool FallBack();
