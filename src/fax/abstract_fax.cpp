@@ -256,6 +256,7 @@ void TQvAbstractFax::Notify(const std::function<void()>& fn) {
 }
 
 void TQvAbstractFax::SendStatus(bool first, bool last) {
+  RefreshProgress();
   Notify([this, first, last] {
     if (statusDisplay_) statusDisplay_->UpdateDisplay(first, last);
     if (OnFaxStatus) OnFaxStatus(this, first, last);

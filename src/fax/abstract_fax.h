@@ -132,6 +132,9 @@ class TQvAbstractFax {
   virtual void HangUp() = 0;
   virtual void OnFinished(int /*code*/) {}
   virtual void ClearFaxFileAfterLog() {}
+  // Brings run-time figures (such as the bytes sent) up to date before a status goes out; runs
+  // on the machine's thread.
+  virtual void RefreshProgress() {}
   // The port stopped taking bytes and part of a send was dropped: end the call.
   virtual Next SendStalled() = 0;
 
@@ -169,6 +172,21 @@ class TQvAbstractFax {
   ReadResult ReadLine();
   void ClearLine();
   std::string BuiltInInit() const { return builtInInit_; }
+  // The shared prologue of a step that waits for the modem: a time-out goes to onTimeout;
+  // otherwise waiting frames are decoded by onFrame (the step ends when that moved the machine
+  // to another state) until a complete text line arrives, which goes to onLine.
+  template <class OnTimeout, class OnFrame, class OnLine>
+  Next LineStep(Ev ev, OnTimeout onTimeout, OnFrame onFrame, OnLine onLine) {
+    if (ev == Ev::Timeout) return onTimeout();
+    for (;;) {
+      ReadResult r = ReadLine();
+      if (r == ReadResult::None) return Next::Wait;
+      if (r == ReadResult::Line) return onLine();
+      const int before = state_;
+      onFrame();
+      if (state_ != before) return Next::Again;
+    }
+  }
   void SetStatus(int code) { status_ = code; }
 
   // Session record.

@@ -15,21 +15,14 @@ namespace qv::fax {
 
 namespace {
 constexpr uint8_t kBlankRow[6] = {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00};
-constexpr size_t kBlockSize = 4096;
 std::atomic<bool> gEntryBusy{false};
+constexpr int kEntryRetryTicks = 1;
 
-// Line-waiting states of the transmit machine.
-constexpr bool kLineState[49] = {
-    false, false, false, true,  true,  true,  true,  true,  true,  false,  // 0-9
-    false, true,  true,  true,  true,  true,  true,  true,  true,  true,   // 10-19
-    true,  false, false, false, false, false, false, false, false, true,   // 20-29
-    false, true,  true,  false, true,  true,  true,  true,  false, true,   // 30-39
-    true,  true,  false, false, true,  false, false, false, false};
 }  // namespace
 
 TQvSendFax::TQvSendFax() {
   FaxClass = fcUnknown;
-  initialState_ = 1;
+  initialState_ = static_cast<int>(TxState::tfGetEntry);
 }
 
 TQvSendFax::~TQvSendFax() {
@@ -37,7 +30,6 @@ TQvSendFax::~TQvSendFax() {
   if (!mergedFile_.empty()) std::remove(mergedFile_.c_str());
 }
 
-bool TQvSendFax::IsLineState(int state) const { return state >= 0 && state <= 48 && kLineState[state]; }
 
 void TQvSendFax::StatusUpdate(int code) {
   SetStatus(code);
@@ -108,7 +100,7 @@ void TQvSendFax::StartSending() {
 
 int TQvSendFax::Prepare() {
   prevRes_ = ' ';
-  state_ = 1;
+  Go(TxState::tfGetEntry);
   SetStatus(fpInitModem);
   error_ = 0;
   page_ = 1;
@@ -155,6 +147,19 @@ int TQvSendFax::ReadCurrentPageHeader() {
   curRes_ = (pageInfo_.flags & kPageHighRes) ? '1' : '0';
   curWide_ = (pageInfo_.flags & kPageWide) != 0;
   return 0;
+}
+
+int TQvSendFax::LoadPageResolution() {
+  if (coverInProgress_ && !coverIsQvf_) {
+    curRes_ = '0';  // text covers are drawn at standard resolution
+    curWide_ = false;
+    return 0;
+  }
+  if (coverInProgress_ && !cover_.IsOpen()) {
+    int rc = cover_.Open(coverFile_);
+    if (rc != 0) return rc;
+  }
+  return ReadCurrentPageHeader();
 }
 
 void TQvSendFax::CloseFiles() {
@@ -205,6 +210,7 @@ void TQvSendFax::FlushStaging() {
   if (staging_.empty()) return;
   SendBytes(staging_.data(), staging_.size());
   sentToPort_ += static_cast<long>(staging_.size());
+  pageHanded_ = pageQueued_;
   staging_.clear();
 }
 
@@ -214,7 +220,7 @@ void TQvSendFax::SendRow(const uint8_t* row, size_t length) {
     if (row[i] == kDle) staging_.push_back(kDle);
   }
   if (static_cast<int>(length) < minBytes_) staging_.insert(staging_.end(), minBytes_ - length, 0);
-  bytesTransferred_ += std::max<long>(static_cast<long>(length), minBytes_);
+  pageQueued_ += std::max<long>(static_cast<long>(length), minBytes_);
   if (staging_.size() >= kBlockSize) FlushStaging();
 }
 
@@ -271,7 +277,7 @@ int TQvSendFax::SendPageBlocks(bool& done) {
           staging_.push_back(buf[i]);
           if (buf[i] == kDle) staging_.push_back(kDle);
         }
-        bytesTransferred_ += n;
+        pageQueued_ += n;
       }
     }
     bool last = pageConsumed_ >= pageInfo_.imageLength;
@@ -319,70 +325,14 @@ int TQvSendFax::SendCoverLines(bool& done) {
 // Protocol helpers
 
 TQvSendFax::Next TQvSendFax::Fail(int code) {
+  pageFlowing_ = false;
   error_ = code;
   SendError(code);
-  state_ = 47;
+  Go(TxState::tfAbort);
   return Next::Again;
 }
 
-bool TQvSendFax::FallBack() {
-  for (int i = speedIndex_ - 1; i >= kMinSpeedIndex; --i) {
-    if (modemSpeeds_[i] && (!haveRemoteCaps_ || remoteCaps_.speed[i])) {
-      speedIndex_ = i;
-      minBytes_ = MinBytesPerRow(scanCode_, curRes_ == '1', SpeedBps(speedIndex_));
-      return true;
-    }
-  }
-  return false;
-}
 
-void TQvSendFax::DecodeFrame() {
-  if (frame_.size() < 3) return;
-  const uint8_t* fif = frame_.data() + 3;
-  size_t fifLength = frame_.size() - 3;
-  switch (ClassifyFcf(frame_[2])) {
-    case FrameKind::Csi:
-    case FrameKind::Cig:
-    case FrameKind::Tsi:
-      SetRemoteId(DecodeIdFrame(frame_.data(), frame_.size()));
-      StatusUpdate(fpGotRemoteId);
-      break;
-    case FrameKind::Dis:
-    case FrameKind::Dtc: {
-      remoteCaps_ = DecodeDis(fif, fifLength);
-      haveRemoteCaps_ = true;
-      scanCode_ = remoteCaps_.scanCode;
-      int best = kMinSpeedIndex;
-      for (int i = kMaxSpeedIndex; i >= kMinSpeedIndex; --i)
-        if (modemSpeeds_[i] && remoteCaps_.speed[i] && SpeedBps(i) <= DesiredBPS) {
-          best = i;
-          break;
-        }
-      speedIndex_ = best;
-      sessionFine_ = curRes_ == '1';
-      sessionWide_ = curWide_;
-      minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
-      StatusUpdate(fpSessionParams);
-      if ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)) Fail(kErrIncompatible);
-      break;
-    }
-    case FrameKind::Dcs:
-      StatusUpdate(fpSessionParams);
-      break;
-    case FrameKind::Cfr:
-      cfrReceived_ = true;
-      break;
-    case FrameKind::Ftt:
-    case FrameKind::Rtn:
-      if (!FallBack()) Fail(kErrTrain);
-      break;
-    case FrameKind::Dcn:
-      Fail(kErrCancelRequested);
-      break;
-    default:
-      break;
-  }
-}
 
 TQvSendFax::Next TQvSendFax::BusyHandling() {
   ++attempt_;
@@ -393,38 +343,39 @@ TQvSendFax::Next TQvSendFax::BusyHandling() {
     error_ = kErrBusy;
     SendError(kErrBusy);
     SendLog(3);
-    state_ = 1;
+    Go(TxState::tfGetEntry);
     return Next::Again;
   }
   StatusUpdate(fpBusyWait);
-  state_ = 10;
+  Go(TxState::tfRetryWait);
   ArmTimeout(core::SecsToTicks(DialRetryWait));
   return Next::Wait;
 }
 
 TQvSendFax::Next TQvSendFax::OnTimeout() {
-  switch (state_) {
-    case 10:
-      state_ = 9;
+  switch (State()) {
+    case TxState::tfRetryWait:
+      Go(TxState::tfDial);
       return Next::Again;
-    case 11:
-    case 19:
+    case TxState::tf1Connect:
+      return Fail(renegotiating_ ? kErrFatalTimeout : kErrNoAnswer);
+    case TxState::tf2Connect:
       return Fail(kErrNoAnswer);
-    case 21:
+    case TxState::tfWaitXon:
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);
-      state_ = 22;
+      Go(TxState::tfWaitFrHead);
       return Next::Wait;
-    case 34:
+    case TxState::tf1WaitMCF:
       SendText(" ");
-      state_ = 30;
+      Go(TxState::tf1PrepEOP);
       return Next::Again;
-    case 37:
+    case TxState::tf1WaitHngp:
       HangUp();
-      state_ = 45;
+      Go(TxState::tfClose);
       return Next::Again;
     default:
-      if (state_ == 48 || state_ == 46 || state_ == 45 || state_ == 47) return Next::Wait;
+      if (State() == TxState::tfDone || State() == TxState::tfCompleteOK || State() == TxState::tfClose || State() == TxState::tfAbort) return Next::Wait;
       return Fail(kErrFatalTimeout);
   }
 }
@@ -433,341 +384,37 @@ TQvSendFax::Next TQvSendFax::OnTimeout() {
 TQvSendFax::Next TQvSendFax::OnLine() {
   const std::string& l = lastLine_;
   bool ok = HasOk(l);
-  if (HasError(l) && state_ != 31 && state_ != 33 && state_ != 34) return Fail(kErrBadModemResult);
-  if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && state_ != 40 && state_ != 44) {
+  if (HasError(l) && State() != TxState::tf1SendEOP && State() != TxState::tf1WaitEOP && State() != TxState::tf1WaitMCF) return Fail(kErrBadModemResult);
+  if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && State() != TxState::tf2WaitFET && State() != TxState::tf20ChckPg) {
     hangupCode_ = HangupNumber(l);
     return Fail(kErrBadModemResult);
   }
-  switch (state_) {
-    case 3:
-      if (!ok) return Fail(kErrInit);
-      state_ = 9;
-      return Next::Again;
-    case 4:
-      if (!ok) return Fail(kErrInit);
-      ModemCommand(cmds_.localId + "=\"" + StationID + "\"");
-      state_ = class_ == fcClass2_0 ? 5 : 7;
-      break;
-    case 5:
-      if (!ok) return Fail(kErrInit);
-      ModemCommand("AT+FLO=2");
-      state_ = 6;
-      break;
-    case 6:
-      if (!ok) return Fail(kErrInit);
-      ModemCommand("AT+FNR=1,1,1,0");
-      state_ = 7;
-      break;
-    case 7: {
-      if (!ok) return Fail(kErrInit);
-      std::string cmd = cmds_.capabilities + "=" + curRes_ + "," + BitRateCode(DesiredBPS) + "," +
-                        (curWide_ ? "1" : "0") + ",2,0," + (DesiredECM ? "1" : "0") + ",0,0";
-      ModemCommand(cmd);
-      state_ = 8;
-      break;
-    }
-    case 8:
-      if (!ok) return Fail(kErrInit);
-      state_ = 9;
-      return Next::Again;
-    case 11:
-      if (HasConnect(l)) break;
-      if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
-      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(kErrVoice);
-      if (l.find("NO DIAL") != std::string::npos) return Fail(kErrNoDialTone);
-      if (HasCarrier(l)) return Fail(kErrNoCarrier);
-      if (ok) {
-        if (lastFrameFinal_) {
-          PauseMs(200);
-          ModemCommand("AT+FTH=3", 40);
-          state_ = 12;
-        } else {
-          ModemCommand("AT+FRH=3", 40);
-        }
-      }
-      break;
-    case 12:
-      if (HasConnect(l)) {
-        SendFrame(BuildIdFrame(kFcfTsi, StationID, false));
-        state_ = 13;
-      }
-      break;
-    case 13:
-      if (HasConnect(l)) {
-        sessionFine_ = curRes_ == '1';
-        sessionWide_ = curWide_;
-        minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
-        SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_));
-        state_ = 14;
-      }
-      break;
-    case 14:
-      if (ok) {
-        ModemCommand(std::string("AT+FTM=") + TrainingCode(speedIndex_), 40);
-        state_ = 15;
-      }
-      break;
-    case 15:
-      if (HasConnect(l)) {
-        if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
-        size_t n = std::min<size_t>(SpeedBps(speedIndex_) / 100 * 18, 8192);
-        std::vector<uint8_t> tcf(n, 0);
-        tcf.push_back(kDle);
-        tcf.push_back(kEtx);
-        SendBytes(tcf.data(), tcf.size());
-        state_ = 16;
-      }
-      break;
-    case 16:
-      if (ok) {
-        if (SoftwareFlow) ch_->ClearSoftwareFlow();
-        PauseMs(200);
-        ModemCommand("AT+FRH=3", 40);
-        cfrReceived_ = false;
-        state_ = 17;
-      }
-      break;
-    case 17:
-      if (ok) {
-        if (lastFrameFinal_) {
-          PauseMs(200);
-          if (cfrReceived_) {
-            ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
-            state_ = 18;
-          } else {
-            ModemCommand("AT+FTH=3", 40);
-            state_ = 13;
-          }
-        } else {
-          ModemCommand("AT+FRH=3", 40);
-        }
-      }
-      break;
-    case 18:
-      if (HasConnect(l)) {
-        ArmTimeout(18);
-        state_ = 21;
-        return Next::Wait;
-      }
-      break;
-    case 19:
-      if (StartsWith(l, cmds_.connectReport)) {
-        ArmTimeout(kCommandTimeoutTicks);
-        state_ = 20;
-        break;
-      }
-      if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
-      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(kErrVoice);
-      if (l.find("NO DIAL") != std::string::npos) return Fail(kErrNoDialTone);
-      if (HasCarrier(l)) return Fail(kErrNoCarrier);
-      break;
-    case 20:
-      if (StartsWith(l, cmds_.remoteCaps)) {
-        Class2Params p = DecodeClass2Params(RemovePrefix(l));
-        StatusUpdate(fpSessionParams);
-        if ((curRes_ == '1' && !p.fine) || (curWide_ && !p.wide)) return Fail(kErrIncompatible);
-      } else if (StartsWith(l, cmds_.calledId)) {
-        SetRemoteId(CleanRemoteId(l));
-        StatusUpdate(fpGotRemoteId);
-      } else if (StartsWith(l, cmds_.sessionParams)) {
-        Class2Params p = DecodeClass2Params(RemovePrefix(l));
-        speedIndex_ = std::max(1, SpeedIndexForBps(p.bps));
-        sessionFine_ = p.fine;
-        sessionWide_ = p.wide;
-        sessionEcm_ = p.ecm;
-        scanCode_ = p.scanCode;
-        minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, p.bps);
-        StatusUpdate(fpSessionParams);
-      } else if (ok) {
-        ModemCommand("AT+FDT");
-        ArmTimeout(546);
-      } else if (HasConnect(l)) {
-        if (class_ == fcClass2_0) {
-          ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
-          ArmTimeout(kPageTimeoutTicks);
-          state_ = 22;
-        } else {
-          ArmTimeout(18);
-          state_ = 21;
-        }
-        return Next::Wait;
-      }
-      break;
-    case 29:
-      // The modem lost the line while the page went out: no post-page exchange can follow.
-      if (HasCarrier(l)) return Fail(kErrSessionError);
-      if (ok) {
-        postPageCount_ = 0;
-        StatusUpdate(fpSendEop);
-        state_ = 30;
-        return Next::Again;
-      }
-      break;
-    case 31:
-      if (HasConnect(l)) {
-        uint8_t fcf = !morePages_ ? kFcfEop : (UseMPS ? kFcfMps : kFcfEom);
-        SendFrame(BuildSimpleFrame(fcf, true));
-        state_ = 32;
-      }
-      break;
-    case 32:
-      if (ok) {
-        PauseMs(200);
-        ModemCommand("AT+FRH=3", 40);
-        ArmTimeout(54);
-        carrierSeen_ = false;
-        state_ = 34;
-      }
-      break;
-    case 34:
-      if (HasConnect(l)) {
-        carrierSeen_ = true;
-      } else if (HasError(l)) {
-        state_ = 30;
-        return Next::Again;
-      } else if (ok) {
-        if (!lastFrameFinal_) {
-          ModemCommand("AT+FRH=3", 40);
-          break;
-        }
-        FrameKind k = ClassifyFcf(lastFcf_);
-        if (k == FrameKind::Mcf) {
-          if (morePages_ && UseMPS) {
-            // Later pages of a V.17 call use the short-train modulation, as page 1 did: a
-            // receiving modem listening for short train loses a long-train page.
-            ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
-            state_ = 18;
-          } else if (morePages_) {
-            ModemCommand("AT+FTH=3", 40);
-            state_ = 13;
-          } else {
-            ModemCommand("AT+FTH=3", 40);
-            state_ = 35;
-          }
-        } else if (k == FrameKind::Rtn) {
-          // The speed stepped down while the frame was decoded; retrain and send the
-          // rejected page again rather than losing it.
-          RewindToRejectedPage();
-          ModemCommand("AT+FTH=3", 40);
-          state_ = 13;
-        } else if (k == FrameKind::Rtp) {
-          ModemCommand("AT+FTH=3", 40);
-          state_ = morePages_ ? 13 : 35;
-        } else {
-          ModemCommand("AT+FRH=3", 40);
-        }
-      }
-      break;
-    case 35:
-      if (HasConnect(l)) {
-        SendFrame(BuildSimpleFrame(kFcfDcn, true));
-        state_ = 36;
-      }
-      break;
-    case 36:
-      if (ok) {
-        ModemCommand("ATH", 100);
-        ArmTimeout(26);
-        state_ = 37;
-      }
-      break;
-    case 37:
-      if (ok) {
-        state_ = 45;
-        return Next::Again;
-      }
-      break;
-    case 39:
-      if (!ok) return Fail(kErrSessionError);
-      ModemCommand(std::string("AT+FET=") + (!morePages_ ? "2" : (resChanges_ ? "1" : "0")));
-      state_ = 40;
-      break;
-    case 40:
-    case 44:
-      if (l.find(cmds_.hangup) != std::string::npos) {
-        hangupCode_ = HangupNumber(l);
-        break;
-      }
-      if (StartsWith(l, cmds_.pageStatus)) {
-        std::string code = CodeAfterColon(l);
-        char c = code.empty() ? ' ' : code[0];
-        if (c == '1' || c == '3') {
-          StatusUpdate(fpPageOk);
-        } else if (c == '2') {
-          StatusUpdate(fpPageError);
-          state_ = 41;
-        } else if (c == '4' || c == '5') {
-          return Fail(kErrCancelRequested);
-        } else {
-          return Fail(kErrPageError);
-        }
-        break;
-      }
-      if (state_ == 44 && HasError(l)) {
-        ModemCommand("AT+FPS?");
-        StatusUpdate(fpPageError);
-        state_ = 41;
-        break;
-      }
-      if (ok) {
-        // a modem that hung up with a non-zero code ended the call early, whatever the page status said
-        if (hangupCode_ != 0) return Fail(kErrBadModemResult);
-        if (state_ == 44) StatusUpdate(fpPageOk);
-        state_ = resChanges_ ? 42 : 43;
-        return Next::Again;
-      }
-      return Fail(kErrPageError);
-    case 41:
-      if (StartsWith(l, cmds_.pageStatus)) break;  // the answer to AT+FPS? before its OK
-      if (!ok) return Fail(kErrSessionError);
-      if (++pageRetry_ > 2) {
-        SendText(class_ == fcClass2 ? "AT+FK\r" : "AT+FKS\r");
-        return Fail(kErrSessionError);
-      }
-      ModemCommand("AT+FDT");
-      RewindToRejectedPage();
-      if (!coverInProgress_) {
-        int rc = ReadCurrentPageHeader();
-        if (rc != 0) return Fail(rc);
-      }
-      state_ = 20;
-      break;
-    default:
-      break;
-  }
-  return Next::IfInput;
+  return class_ == fcClass1 ? OnLineClass1(l, ok) : OnLineClass2(l, ok);
 }
 
 // ---------------------------------------------------------------------------------------------
 // The machine
 
 TQvSendFax::Next TQvSendFax::Step(Ev ev) {
-  if (ev == Ev::Abort && state_ != 47 && state_ != 48 && state_ != 46) {
+  if (ev == Ev::Abort && State() != TxState::tfAbort && State() != TxState::tfDone && State() != TxState::tfCompleteOK) {
     aborted_ = true;
     StatusUpdate(fpCancel);
     return Fail(kErrCancelRequested);
   }
-  if (IsLineState(state_)) {
-    if (ev == Ev::Timeout) return OnTimeout();
-    for (;;) {
-      ReadResult r = ReadLine();
-      if (r == ReadResult::None) return Next::Wait;
-      if (r == ReadResult::Frame) {
-        int before = state_;
-        DecodeFrame();
-        if (state_ != before) return Next::Again;
-        continue;
+  if (Describe(State()).waitsForLine)
+    return LineStep(ev, [this] { return OnTimeout(); }, [this] { DecodeFrame(); }, [this] { return OnLine(); });
+  switch (State()) {
+    case TxState::tfGetEntry: {
+      if (gEntryBusy.exchange(true)) {
+        // Another sender is asking for its next fax; look again shortly instead of waiting for
+        // a status tick that may never come (StatusInterval 0).
+        ArmTimeout(kEntryRetryTicks);
+        return Next::Wait;
       }
-      return OnLine();
-    }
-  }
-  switch (state_) {
-    case 1: {
-      if (gEntryBusy.exchange(true)) return Next::Wait;
       bool got = NextFax();
       gEntryBusy = false;
       if (!got) {
-        state_ = 46;
+        Go(TxState::tfCompleteOK);
         return Next::Again;
       }
       SendLog(1);
@@ -778,6 +425,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       bytesTransferred_ = 0;
       SetRemoteId("");
       haveRemoteCaps_ = false;
+      renegotiating_ = false;
       if (!docFile_.empty()) {
         int rc = OpenDocument();
         if (rc != 0) return Fail(rc);
@@ -785,57 +433,52 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
         return Fail(kErrNoFilename);
       }
       if (SoftwareFlow) ch_->ClearSoftwareFlow();
-      state_ = 2;
+      Go(TxState::tfInit);
       return Next::Again;
     }
-    case 2: {
+    case TxState::tfInit: {
       StationID = UpperCase(StationID.substr(0, 20));
+      withCover_ = !coverFile_.empty();
       if (!coverFile_.empty()) {
         coverInProgress_ = true;
         coverIsQvf_ = UpperCase(coverFile_).find("." + UpperCase(FaxFileExt.empty() ? "QVF" : FaxFileExt)) !=
                       std::string::npos;
       }
-      if (docOpen_ && !coverInProgress_) {
-        int rc = ReadCurrentPageHeader();
+      // The first page sent (the cover when there is one) decides the first negotiation; later
+      // pages renegotiate when they differ.
+      curRes_ = '0';
+      curWide_ = false;
+      if (coverInProgress_ || docOpen_) {
+        int rc = LoadPageResolution();
+        cover_.Close();
         if (rc != 0) return Fail(rc);
-      } else {
-        // the cover's resolution decides the first negotiation
-        curRes_ = '0';
-        curWide_ = false;
-        if (coverIsQvf_) {
-          int rc = cover_.Open(coverFile_);
-          if (rc == 0) rc = cover_.ReadPageInfo(1, pageInfo_);
-          if (rc != 0) return Fail(rc);
-          curRes_ = (pageInfo_.flags & kPageHighRes) ? '1' : '0';
-          cover_.Close();
-        }
       }
       StatusUpdate(fpInitModem);
       if (class_ == fcClass1) {
         ModemCommand("AT+FCLASS=1");
-        state_ = 3;
+        Go(TxState::tf1Init1);
       } else {
         ModemCommand(cmds_.selectClass);
-        state_ = 4;
+        Go(TxState::tf2Init1);
       }
       return Next::IfInput;
     }
-    case 9: {
+    case TxState::tfDial: {
       std::string dial = std::string("ATD") + (ToneDial ? "T" : "P") + DialPrefix + phoneNumber_;
       ModemCommand(dial);
       ArmTimeout(core::SecsToTicks(DialWait));
       StatusUpdate(fpDialing);
-      state_ = class_ == fcClass1 ? 11 : 19;
+      Go(class_ == fcClass1 ? TxState::tf1Connect : TxState::tf2Connect);
       return Next::IfInput;
     }
-    case 10:
+    case TxState::tfRetryWait:
       if (ev == Ev::Timeout) {
-        state_ = 9;
+        Go(TxState::tfDial);
         return Next::Again;
       }
       if (ch_->HasInput()) ch_->PurgeInput();
       return Next::Wait;
-    case 21:
+    case TxState::tfWaitXon:
       if (ev == Ev::Timeout) return OnTimeout();
       {
         uint8_t c;
@@ -846,28 +489,30 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       }
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);
-      state_ = 22;
+      Go(TxState::tfWaitFrHead);
       return Next::Wait;
-    case 22:
+    case TxState::tfWaitFrHead:
       if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
       if (ev != Ev::OutFree) return Next::Wait;
       StatusUpdate(fpSendPage);
       if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
-      state_ = 23;
+      Go(TxState::tfSndPgeHdr);
       return Next::Again;
-    case 23: {
+    case TxState::tfSndPgeHdr: {
       sentToPort_ = 0;
       bytesTransferred_ = 0;
+      pageQueued_ = pageHanded_ = 0;
+      pageFlowing_ = true;
       int rc = PageStartRows();
       if (rc != 0) return Fail(rc);
-      state_ = coverInProgress_ ? 24 : 26;
+      Go(coverInProgress_ ? TxState::tfOpenCover : TxState::tfPrepPage);
       return Next::Again;
     }
-    case 24:
+    case TxState::tfOpenCover:
       if (coverIsQvf_) {
         int rc = cover_.Open(coverFile_);
         if (rc != 0) return Fail(rc);
-        state_ = 26;
+        Go(TxState::tfPrepPage);
         return Next::Again;
       }
       coverText_ = std::make_unique<std::ifstream>(coverFile_);
@@ -875,9 +520,9 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);
       StatusUpdate(fpSendPage);
-      state_ = 25;
+      Go(TxState::tfSendCover);
       return Next::Wait;
-    case 25: {
+    case TxState::tfSendCover: {
       if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
       while (ch_->HasInput()) {
         uint8_t c;
@@ -890,13 +535,13 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       ArmTimeout(kPageTimeoutTicks);
       if (done) {
         ch_->ArmStatusTrigger(outEmptyTrigger_, 0, true);
-        state_ = 28;
+        Go(TxState::tfDrainPage);
       } else {
         ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       }
       return Next::Wait;
     }
-    case 26: {
+    case TxState::tfPrepPage: {
       int rc = ReadCurrentPageHeader();
       if (rc != 0) return Fail(rc);
       QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
@@ -906,10 +551,10 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       pageConsumed_ = 0;
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);
-      state_ = 27;
+      Go(TxState::tfSendPage);
       return Next::Wait;
     }
-    case 27: {
+    case TxState::tfSendPage: {
       if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
       while (ch_->HasInput()) {
         uint8_t c;
@@ -923,16 +568,19 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       if (done) {
         ch_->ArmStatusTrigger(outFreeTrigger_, 0, false);
         ch_->ArmStatusTrigger(outEmptyTrigger_, 0, true);
-        state_ = 28;
+        Go(TxState::tfDrainPage);
       } else {
         // Wake when the buffer has drained to the level we keep it at.
         ch_->ArmStatusTrigger(outEmptyTrigger_, BufferMinimum, true);
       }
       return Next::Wait;
     }
-    case 28: {
+    case TxState::tfDrainPage: {
       if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
       if (ev != Ev::OutEmpty) return Next::Wait;
+      // The buffer has drained: the whole page is out.
+      pageFlowing_ = false;
+      bytesTransferred_ = pageHanded_;
       if (SoftwareFlow) ch_->ClearSoftwareFlow();
       morePages_ = MorePagesAfterCurrent();
       lastWasCover_ = coverInProgress_;
@@ -947,13 +595,14 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
           page_ = page_ + 1;
         }
         bytesTransferred_ = 0;
+        const bool prevWide = curWide_;
         int rc = ReadCurrentPageHeader();
         if (rc != 0) return Fail(rc);
-        resChanges_ = prevRes_ != curRes_;
+        resChanges_ = prevRes_ != curRes_ || prevWide != curWide_;
       }
       StatusUpdate(fpSendPage);
       if (class_ == fcClass1) {
-        state_ = 29;
+        Go(TxState::tf1PageEnd);
         return Next::IfInput;
       }
       if (class_ == fcClass2) {
@@ -963,41 +612,41 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
         uint8_t end[2] = {kDle, static_cast<uint8_t>(!morePages_ ? '.' : (resChanges_ ? ';' : ','))};
         SendBytes(end, 2);
       }
-      state_ = 38;
+      Go(TxState::tf2SendEOP);
       return Next::Again;
     }
-    case 30:
+    case TxState::tf1PrepEOP:
       if (++postPageCount_ < 6) {
         PauseMs(500);
         ModemCommand("AT+FTH=3", 40);
-        state_ = 31;
+        Go(TxState::tf1SendEOP);
         return Next::IfInput;
       }
       return Fail(kErrFatalTimeout);
-    case 38:
+    case TxState::tf2SendEOP:
       ClearLine();
       ArmTimeout(kPageTimeoutTicks);
       StatusUpdate(fpSendEop);
-      state_ = class_ == fcClass2 ? 39 : 44;
+      Go(class_ == fcClass2 ? TxState::tf2WaitFPTS : TxState::tf20ChckPg);
       return Next::IfInput;
-    case 42:
+    case TxState::tf2SndNwPrm:
       if (morePages_) {
         ModemCommand(cmds_.capabilities + "=" + curRes_);
-        state_ = 20;
+        Go(TxState::tf2GetParams);
         return Next::IfInput;
       }
-      state_ = 45;
+      Go(TxState::tfClose);
       return Next::Again;
-    case 43:
+    case TxState::tf2NextPage:
       if (morePages_) {
         core::DelayTicks(5, false);
         ModemCommand("AT+FDT");
-        state_ = 20;
+        Go(TxState::tf2GetParams);
         return Next::IfInput;
       }
-      state_ = 45;
+      Go(TxState::tfClose);
       return Next::Again;
-    case 45:
+    case TxState::tfClose:
       CloseFiles();
       pageRetry_ = 0;
       coverInProgress_ = false;
@@ -1005,14 +654,14 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       StatusUpdate(fpFinished);
       SendLog(2);
       SwitchToCommandRate();
-      state_ = 1;
+      Go(TxState::tfGetEntry);
       return Next::Again;
-    case 46:
+    case TxState::tfCompleteOK:
       SendStatus(false, true);
-      state_ = 48;
+      Go(TxState::tfDone);
       FinishSession();
       return Next::Wait;
-    case 47:
+    case TxState::tfAbort:
       CloseFiles();
       StopTimeout();
       SendLog(3);
@@ -1021,11 +670,11 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       if (ExitOnError || AbortNoConnect || aborted_) {
         StatusUpdate(fpCancel);
         SendStatus(false, true);
-        state_ = 48;
+        Go(TxState::tfDone);
         FinishSession();
         return Next::Wait;
       }
-      state_ = 1;
+      Go(TxState::tfGetEntry);
       return Next::Again;
     default:
       return Next::Wait;
@@ -1068,6 +717,13 @@ void TQvSendFax::HangUp() {
   }
   StopTimeout();
   ClearLine();
+}
+
+void TQvSendFax::RefreshProgress() {
+  // What the far side has had of the page: handed to the port minus what still waits in its
+  // buffer (counted in stuffed bytes, so slightly low while DLE-rich rows are buffered).
+  if (!pageFlowing_ || !ch_) return;
+  bytesTransferred_ = std::max<long>(0, pageHanded_ - ch_->OutputUsed());
 }
 
 void TQvSendFax::OnFinished(int) {

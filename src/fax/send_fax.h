@@ -9,6 +9,7 @@
 
 #include "fax/abstract_fax.h"
 #include "fax/qvf_access.h"
+#include "fax/send_fax_states.h"
 
 namespace qv::fax {
 
@@ -44,7 +45,10 @@ class TQvSendFax : public TQvAbstractFax {
   int DialAttempt() const { return attempt_; }
   std::string FaxFile() const override { return FaxFileList.empty() ? std::string() : FaxFileList.front(); }
   void SetFaxFile(const std::string& name) override { FaxFileList.assign(1, name); }
-  int CurrentPageShown() const { return coverInProgress_ ? 0 : page_.load(); }
+  // The page on the line in the order the far side receives it: a cover page is 1 and the
+  // document's pages follow it.
+  int CurrentPageShown() const { return coverInProgress_ ? 1 : page_.load() + (withCover_ ? 1 : 0); }
+  bool CoverInProgress() const { return coverInProgress_; }
 
   // Starts the batch. Throws for a missing port (-1005), a small output buffer (-3006), no
   // trigger slots (-5001) and documents that cannot be merged (-8001 or an I/O error).
@@ -59,18 +63,25 @@ class TQvSendFax : public TQvAbstractFax {
   void HangUp() override;
   Next SendStalled() override { return Fail(kErrFatalTimeout); }
   void OnFinished(int code) override;
+  void RefreshProgress() override;
 
  private:
+  static constexpr size_t kBlockSize = 4096;  // page data goes to the port in blocks of this size
   int Prepare();
   bool NextFax();
   Next Fail(int code);
   Next OnLine();
+  Next OnLineClass1(const std::string& line, bool ok);
+  Next OnLineClass2(const std::string& line, bool ok);
   Next OnTimeout();
   void DecodeFrame();
   bool FallBack();
   Next BusyHandling();
   int OpenDocument();
   int ReadCurrentPageHeader();
+  // Resolution and width of the page about to go out (cover or document page).
+  int LoadPageResolution();
+  bool SameSessionNext() const { return UseMPS && !resChanges_; }
   int PageStartRows();
   void SendRow(const uint8_t* row, size_t length);
   void FlushStaging();
@@ -81,7 +92,8 @@ class TQvSendFax : public TQvAbstractFax {
   bool MorePagesAfterCurrent() const;
   std::string MergeFiles(const std::vector<std::string>& files);
   void StatusUpdate(int code);
-  bool IsLineState(int state) const;
+  TxState State() const { return static_cast<TxState>(state_); }
+  void Go(TxState next) { state_ = static_cast<int>(next); }
 
   QvfReader doc_;
   QvfReader cover_;
@@ -90,6 +102,10 @@ class TQvSendFax : public TQvAbstractFax {
   long pageConsumed_ = 0;
   std::vector<uint8_t> staging_;
   long sentToPort_ = 0;
+  long pageQueued_ = 0;   // page bytes (before DLE doubling) queued for the port
+  long pageHanded_ = 0;   // of those, the ones handed to the port
+  bool pageFlowing_ = false;  // a page's data is in the port's buffer
+  std::atomic<bool> withCover_{false};
   int attempt_ = 0;
   int pageRetry_ = 0;
   std::atomic<bool> coverInProgress_{false};
@@ -106,6 +122,7 @@ class TQvSendFax : public TQvAbstractFax {
   bool morePages_ = false;
   bool lastWasCover_ = false;
   bool resChanges_ = false;
+  bool renegotiating_ = false;  // waiting for the DIS that follows our EOM
   bool aborted_ = false;
   RemoteCaps remoteCaps_;
   bool haveRemoteCaps_ = false;

@@ -77,7 +77,8 @@ RemoteCaps DecodeDis(const uint8_t* fif, size_t length) {
   caps.speed[1] = caps.speed[2] = true;
   uint8_t o2 = length > 1 ? fif[1] : 0;
   uint8_t o3 = length > 2 ? fif[2] : 0;
-  if (o2 & 0x20) caps.speed[6] = true;
+  // V.17 (0x20) brings all its rates, 12000 among them; 0x10 alone is 12000 in our own offers.
+  if (o2 & 0x20) caps.speed[5] = caps.speed[6] = true;
   if (o2 & 0x10) caps.speed[5] = true;
   if ((o2 & 0x0C) == 0x04) caps.speed[4] = true;
   if ((o2 & 0x0C) == 0x0C) caps.speed[3] = caps.speed[4] = true;

@@ -56,11 +56,17 @@ TEST(T30Frames, DisOfferAndDecode) {
   EXPECT_EQ(dis[5], 0xF9);
   RemoteCaps caps = DecodeDis(dis.data() + 3, dis.size() - 3);
   EXPECT_TRUE(caps.speed[6]);
+  EXPECT_TRUE(caps.speed[5]);  // V.17 runs at 12000 as well
   EXPECT_TRUE(caps.speed[4]);
   EXPECT_TRUE(caps.speed[3]);
   EXPECT_TRUE(caps.fine);
   EXPECT_TRUE(caps.wide);  // 0xF9 & 3 == 1
   EXPECT_EQ(caps.scanCode, 0);
+
+  // A peer's V.17 offer (V.27 + V.29 + V.17, as T.30 codes it) lets a sender pick 12000.
+  uint8_t v17[3] = {0x00, 0x2C, 0x00};
+  caps = DecodeDis(v17, 3);
+  EXPECT_TRUE(caps.speed[3] && caps.speed[4] && caps.speed[5] && caps.speed[6]);
 
   // DIS "V.29 only" (bits 0x0C == 0x04): 9600 without 7200; no fine; 20 ms (code 5).
   uint8_t v29[3] = {0x00, 0x06, 0x00};

@@ -227,3 +227,37 @@ TEST(Class1Call, PacedLineRunsAtTheModulationRate) {
   EXPECT_EQ(p.b.waitForResult(), "\r\nCONNECT\r\n");
   EXPECT_EQ(p.b.readDleBlock(), std::vector<uint8_t>(2400, 0x55));
 }
+
+TEST(Class1Call, PageAfterEopAndMcfIsAProtocolErrorThatEndsTheCall) {
+  // A receiver that answered EOP with MCF has filed the fax; only DCN may follow. A sender that
+  // starts another page instead must see the call end, not have the page swallowed.
+  Pair p;
+  p.call("1", "1");
+  EXPECT_EQ(p.b.waitForResult(), "\r\nCONNECT\r\n");
+  p.b.sendFrame(kDis);
+  EXPECT_EQ(p.b.waitForResult(), "\r\nOK\r\n");
+  EXPECT_EQ(p.a.waitForResult(), "\r\nCONNECT\r\n");
+  p.a.readDleBlock();
+  EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
+  p.b.write("AT+FRH=3\r");
+  EXPECT_EQ(p.a.command("AT+FTH=3"), "\r\nCONNECT\r\n");
+  p.a.sendFrame({0xFF, 0x13, 0x2F});  // EOP
+  EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
+  EXPECT_EQ(p.b.waitForResult(), "\r\nCONNECT\r\n");
+  p.b.readDleBlock();
+  EXPECT_EQ(p.b.waitForResult(), "\r\nOK\r\n");
+  p.a.write("AT+FRH=3\r");
+  EXPECT_EQ(p.b.command("AT+FTH=3"), "\r\nCONNECT\r\n");
+  p.b.sendFrame({0xFF, 0x13, 0x8C});  // MCF
+  EXPECT_EQ(p.b.waitForResult(), "\r\nOK\r\n");
+  EXPECT_EQ(p.a.waitForResult(), "\r\nCONNECT\r\n");
+  p.a.readDleBlock();
+  EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
+  // The receiver waits for DCN; a page carrier comes.
+  p.b.write("AT+FRH=3\r");
+  EXPECT_EQ(p.a.command("AT+FTM=96"), "\r\nCONNECT\r\n");
+  EXPECT_EQ(p.b.waitForResult(), "\r\nNO CARRIER\r\n");
+  p.a.writeBytes({0, 0, 0, 0, 0x10, 0x03});
+  EXPECT_EQ(p.a.waitForResult(), "\r\nNO CARRIER\r\n");
+  EXPECT_EQ(p.b.command("AT+FRH=3"), "\r\nERROR\r\n");  // on hook
+}

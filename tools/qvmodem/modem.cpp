@@ -518,6 +518,7 @@ void Modem::goOnHook() {
   if (inCall_ && line_) line_->hangup(end_);
   inCall_ = false;
   rxV21_ = rxSkipping_ = false;
+  c1EopHeard_ = c1AwaitDcn_ = false;
   trained_ = false;
   haveRemoteCaps_ = false;
   responsePending_ = false;

@@ -73,6 +73,10 @@ class Modem {
   void c1TransmitData(int mod);
   void c1ReceiveData(int mod);
   void c1Silence(int tenMs, bool listen);
+  // T.30 as a receiving terminal sees it: after EOP and our MCF only DCN may follow.
+  void c1NoteReceivedFrame(const Bytes& frame);
+  void c1NoteSentFrame(const Bytes& frame);
+  bool c1PageAfterEnd();  // a page carrier where DCN was due: reports it and ends the call
 
   // Line helpers shared by the Class 2 engine.
   enum class RxStatus { Ok, Timeout, Lost };
@@ -125,6 +129,8 @@ class Modem {
   bool lostCall_ = false;     // the call ended under us while in command mode
   bool rxV21_ = false;        // a V.21 carrier from the peer is on (frames may follow)
   bool rxSkipping_ = false;   // discarding a carrier this modem cannot demodulate
+  bool c1EopHeard_ = false;   // Class 1: the last frame from the far side was EOP
+  bool c1AwaitDcn_ = false;   // Class 1: EOP was answered with MCF; the call may only end now
   Clock::time_point nextRing_{};
   int rings_ = 0;
 

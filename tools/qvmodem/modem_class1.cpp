@@ -1,5 +1,6 @@
 // Class 1 (T.31): the DTE runs T.30, the modem only sends and receives HDLC frames and data.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "qvmodem/modem.h"
@@ -86,6 +87,7 @@ void Modem::c1TransmitHdlc() {
       } else if (b == kEtx) {
         if (frame.empty()) continue;
         const bool final = frame.size() >= 2 && (frame[1] & 0x10);
+        c1NoteSentFrame(frame);
         const Bytes wire = withFcs(frame);
         pace(due, wire.size() + 2, 300);
         line_->sendFrame(end_, wire);
@@ -123,6 +125,7 @@ void Modem::c1ReceiveHdlc(int firstCarrierTimeoutMs) {
         case LineEvent::Kind::CarrierOn:
           rxV21_ = ev->mod == 3;
           rxSkipping_ = ev->mod != 3;  // a high-speed carrier means nothing to the V.21 receiver
+          if (ev->mod != 3 && c1PageAfterEnd()) return;
           if (rxV21_ && !connected) {
             result(Result::Connect);
             connected = true;
@@ -134,6 +137,7 @@ void Modem::c1ReceiveHdlc(int firstCarrierTimeoutMs) {
             result(Result::Connect);
             connected = true;
           }
+          c1NoteReceivedFrame(ev->bytes);
           Bytes out;
           appendDleStuffed(out, ev->bytes.data(), ev->bytes.size());
           out.push_back(kDle);
@@ -266,6 +270,7 @@ void Modem::c1ReceiveData(int mod) {
             return;
           }
           line_->pop(end_);
+          if (c1PageAfterEnd()) return;
           rxV21_ = false;
           if (!receiving && modulationsMatch(mod, ev->mod)) {
             receiving = true;
@@ -320,6 +325,30 @@ void Modem::c1ReceiveData(int mod) {
       return;
     }
   }
+}
+
+void Modem::c1NoteReceivedFrame(const Bytes& frame) {
+  const uint8_t code = frameFcf(frame);
+  c1EopHeard_ = code == fcf::kEop;
+  if (code == fcf::kDcn) c1AwaitDcn_ = false;
+}
+
+void Modem::c1NoteSentFrame(const Bytes& frame) {
+  // Our DTE answered the far side's EOP: MCF ends the document; RTN/RTP lead to retraining.
+  if (c1EopHeard_ && frameFcf(frame) == fcf::kMcf) c1AwaitDcn_ = true;
+  c1EopHeard_ = false;
+}
+
+bool Modem::c1PageAfterEnd() {
+  if (!c1AwaitDcn_) return false;
+  // A real receiver has filed the fax and waits only for DCN; a page now would be lost, so the
+  // sender's fault must show: say so and drop the line, as a receiver timing out would.
+  const std::string what = "protocol error: page carrier after EOP and MCF, DCN expected";
+  std::fprintf(stderr, "qvmodem %c: %s\n", end_ == 0 ? 'A' : 'B', what.c_str());
+  trace("! " + what);
+  goOnHook();
+  result(Result::NoCarrier);
+  return true;
 }
 
 void Modem::c1Silence(int tenMs, bool listen) {

@@ -1,0 +1,255 @@
+// Transmit machine, Class 1 half: the DTE runs T.30 itself over the modem's HDLC and
+// modulation commands.
+#include "fax/send_fax.h"
+
+#include <algorithm>
+#include <string>
+
+namespace qv::fax {
+
+bool TQvSendFax::FallBack() {
+  for (int i = speedIndex_ - 1; i >= kMinSpeedIndex; --i) {
+    if (modemSpeeds_[i] && (!haveRemoteCaps_ || remoteCaps_.speed[i])) {
+      speedIndex_ = i;
+      minBytes_ = MinBytesPerRow(scanCode_, curRes_ == '1', SpeedBps(speedIndex_));
+      return true;
+    }
+  }
+  return false;
+}
+
+void TQvSendFax::DecodeFrame() {
+  if (frame_.size() < 3) return;
+  const uint8_t* fif = frame_.data() + 3;
+  size_t fifLength = frame_.size() - 3;
+  switch (ClassifyFcf(frame_[2])) {
+    case FrameKind::Csi:
+    case FrameKind::Cig:
+    case FrameKind::Tsi:
+      SetRemoteId(DecodeIdFrame(frame_.data(), frame_.size()));
+      StatusUpdate(fpGotRemoteId);
+      break;
+    case FrameKind::Dis:
+    case FrameKind::Dtc: {
+      remoteCaps_ = DecodeDis(fif, fifLength);
+      haveRemoteCaps_ = true;
+      scanCode_ = remoteCaps_.scanCode;
+      int best = kMinSpeedIndex;
+      for (int i = kMaxSpeedIndex; i >= kMinSpeedIndex; --i)
+        if (modemSpeeds_[i] && remoteCaps_.speed[i] && SpeedBps(i) <= DesiredBPS) {
+          best = i;
+          break;
+        }
+      speedIndex_ = best;
+      sessionFine_ = curRes_ == '1';
+      sessionWide_ = curWide_;
+      minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
+      StatusUpdate(fpSessionParams);
+      if ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)) Fail(kErrIncompatible);
+      break;
+    }
+    case FrameKind::Dcs:
+      StatusUpdate(fpSessionParams);
+      break;
+    case FrameKind::Cfr:
+      cfrReceived_ = true;
+      break;
+    case FrameKind::Ftt:
+    case FrameKind::Rtn:
+      if (!FallBack()) Fail(kErrTrain);
+      break;
+    case FrameKind::Dcn:
+      Fail(kErrCancelRequested);
+      break;
+    default:
+      break;
+  }
+}
+
+// A complete text line in lastLine_ for a line-waiting state of the Class 1 half.
+TQvSendFax::Next TQvSendFax::OnLineClass1(const std::string& l, bool ok) {
+  switch (State()) {
+    case TxState::tf1Init1:
+      if (!ok) return Fail(kErrInit);
+      Go(TxState::tfDial);
+      return Next::Again;
+    case TxState::tf1Connect:
+      if (HasConnect(l)) break;
+      if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
+      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(kErrVoice);
+      if (l.find("NO DIAL") != std::string::npos) return Fail(kErrNoDialTone);
+      if (HasCarrier(l)) return Fail(kErrNoCarrier);
+      if (ok) {
+        if (lastFrameFinal_) {
+          PauseMs(200);
+          ModemCommand("AT+FTH=3", 40);
+          renegotiating_ = false;
+          Go(TxState::tf1SendTSI);
+        } else {
+          ModemCommand("AT+FRH=3", 40);
+        }
+      }
+      break;
+    case TxState::tf1SendTSI:
+      if (HasConnect(l)) {
+        SendFrame(BuildIdFrame(kFcfTsi, StationID, false));
+        Go(TxState::tf1TSIRespns);
+      }
+      break;
+    case TxState::tf1TSIRespns:
+      if (HasConnect(l)) {
+        sessionFine_ = curRes_ == '1';
+        sessionWide_ = curWide_;
+        if (haveRemoteCaps_ && ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)))
+          return Fail(kErrIncompatible);
+        minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
+        SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_));
+        Go(TxState::tf1DCSRspns);
+      }
+      break;
+    case TxState::tf1DCSRspns:
+      if (ok) {
+        ModemCommand(std::string("AT+FTM=") + TrainingCode(speedIndex_), 40);
+        Go(TxState::tf1TrainStrt);
+      }
+      break;
+    case TxState::tf1TrainStrt:
+      if (HasConnect(l)) {
+        if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
+        size_t n = std::min<size_t>(SpeedBps(speedIndex_) / 100 * 18, 8192);
+        std::vector<uint8_t> tcf(n, 0);
+        tcf.push_back(kDle);
+        tcf.push_back(kEtx);
+        SendBytes(tcf.data(), tcf.size());
+        Go(TxState::tf1TrainFnsh);
+      }
+      break;
+    case TxState::tf1TrainFnsh:
+      if (ok) {
+        if (SoftwareFlow) ch_->ClearSoftwareFlow();
+        PauseMs(200);
+        ModemCommand("AT+FRH=3", 40);
+        cfrReceived_ = false;
+        Go(TxState::tf1WaitCFR);
+      }
+      break;
+    case TxState::tf1WaitCFR:
+      if (ok) {
+        if (lastFrameFinal_) {
+          PauseMs(200);
+          if (cfrReceived_) {
+            ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
+            Go(TxState::tf1WaitPgCn);
+          } else {
+            ModemCommand("AT+FTH=3", 40);
+            Go(TxState::tf1TSIRespns);
+          }
+        } else {
+          ModemCommand("AT+FRH=3", 40);
+        }
+      }
+      break;
+    case TxState::tf1WaitPgCn:
+      if (HasConnect(l)) {
+        ArmTimeout(18);
+        Go(TxState::tfWaitXon);
+        return Next::Wait;
+      }
+      break;
+    case TxState::tf1PageEnd:
+      // The modem lost the line while the page went out: no post-page exchange can follow.
+      if (HasCarrier(l)) return Fail(kErrSessionError);
+      if (ok) {
+        postPageCount_ = 0;
+        StatusUpdate(fpSendEop);
+        Go(TxState::tf1PrepEOP);
+        return Next::Again;
+      }
+      break;
+    case TxState::tf1SendEOP:
+      if (HasConnect(l)) {
+        // MPS keeps the session, so only a next page like the last may follow it; a page of
+        // another resolution or width needs EOM and a new DCS.
+        uint8_t fcf = !morePages_ ? kFcfEop : (SameSessionNext() ? kFcfMps : kFcfEom);
+        SendFrame(BuildSimpleFrame(fcf, true));
+        Go(TxState::tf1WaitMPS);
+      }
+      break;
+    case TxState::tf1WaitMPS:
+      if (ok) {
+        PauseMs(200);
+        ModemCommand("AT+FRH=3", 40);
+        ArmTimeout(54);
+        carrierSeen_ = false;
+        Go(TxState::tf1WaitMCF);
+      }
+      break;
+    case TxState::tf1WaitMCF:
+      if (HasConnect(l)) {
+        carrierSeen_ = true;
+      } else if (HasError(l)) {
+        Go(TxState::tf1PrepEOP);
+        return Next::Again;
+      } else if (ok) {
+        if (!lastFrameFinal_) {
+          ModemCommand("AT+FRH=3", 40);
+          break;
+        }
+        FrameKind k = ClassifyFcf(lastFcf_);
+        if (k == FrameKind::Mcf) {
+          if (morePages_ && SameSessionNext()) {
+            // Later pages of a V.17 call use the short-train modulation, as page 1 did: a
+            // receiving modem listening for short train loses a long-train page.
+            ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
+            Go(TxState::tf1WaitPgCn);
+          } else if (morePages_) {
+            // After EOM the receiver starts over with its DIS; answer it with TSI and a new DCS.
+            ModemCommand("AT+FRH=3", 40);
+            ArmTimeout(kCommandTimeoutTicks);
+            renegotiating_ = true;
+            Go(TxState::tf1Connect);
+          } else {
+            ModemCommand("AT+FTH=3", 40);
+            Go(TxState::tf1SendDCN);
+          }
+        } else if (k == FrameKind::Rtn) {
+          // The speed stepped down while the frame was decoded; retrain and send the
+          // rejected page again rather than losing it.
+          RewindToRejectedPage();
+          if (int rc = LoadPageResolution(); rc != 0) return Fail(rc);
+          ModemCommand("AT+FTH=3", 40);
+          Go(TxState::tf1TSIRespns);
+        } else if (k == FrameKind::Rtp) {
+          ModemCommand("AT+FTH=3", 40);
+          Go(morePages_ ? TxState::tf1TSIRespns : TxState::tf1SendDCN);
+        } else {
+          ModemCommand("AT+FRH=3", 40);
+        }
+      }
+      break;
+    case TxState::tf1SendDCN:
+      if (HasConnect(l)) {
+        SendFrame(BuildSimpleFrame(kFcfDcn, true));
+        Go(TxState::tf1Hangup);
+      }
+      break;
+    case TxState::tf1Hangup:
+      if (ok) {
+        ModemCommand("ATH", 100);
+        ArmTimeout(26);
+        Go(TxState::tf1WaitHngp);
+      }
+      break;
+    case TxState::tf1WaitHngp:
+      if (ok) {
+        Go(TxState::tfClose);
+        return Next::Again;
+      }
+      break;
+    default:
+      break;
+  }
+  return Next::IfInput;
+}
+
+}  // namespace qv::fax

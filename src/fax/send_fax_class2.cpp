@@ -1,0 +1,143 @@
+// Transmit machine, Class 2 and 2.0 half: the modem runs T.30 and reports its progress.
+#include "fax/send_fax.h"
+
+#include <algorithm>
+#include <string>
+
+namespace qv::fax {
+
+// A complete text line in lastLine_ for a line-waiting state of the Class 2/2.0 half.
+TQvSendFax::Next TQvSendFax::OnLineClass2(const std::string& l, bool ok) {
+  switch (State()) {
+    case TxState::tf2Init1:
+      if (!ok) return Fail(kErrInit);
+      ModemCommand(cmds_.localId + "=\"" + StationID + "\"");
+      Go(class_ == fcClass2_0 ? TxState::tf2Init1A : TxState::tf2Init2);
+      break;
+    case TxState::tf2Init1A:
+      if (!ok) return Fail(kErrInit);
+      ModemCommand("AT+FLO=2");
+      Go(TxState::tf2Init1B);
+      break;
+    case TxState::tf2Init1B:
+      if (!ok) return Fail(kErrInit);
+      ModemCommand("AT+FNR=1,1,1,0");
+      Go(TxState::tf2Init2);
+      break;
+    case TxState::tf2Init2: {
+      if (!ok) return Fail(kErrInit);
+      std::string cmd = cmds_.capabilities + "=" + curRes_ + "," + BitRateCode(DesiredBPS) + "," +
+                        (curWide_ ? "1" : "0") + ",2,0," + (DesiredECM ? "1" : "0") + ",0,0";
+      ModemCommand(cmd);
+      Go(TxState::tf2Init3);
+      break;
+    }
+    case TxState::tf2Init3:
+      if (!ok) return Fail(kErrInit);
+      Go(TxState::tfDial);
+      return Next::Again;
+    case TxState::tf2Connect:
+      if (StartsWith(l, cmds_.connectReport)) {
+        ArmTimeout(kCommandTimeoutTicks);
+        Go(TxState::tf2GetParams);
+        break;
+      }
+      if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
+      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(kErrVoice);
+      if (l.find("NO DIAL") != std::string::npos) return Fail(kErrNoDialTone);
+      if (HasCarrier(l)) return Fail(kErrNoCarrier);
+      break;
+    case TxState::tf2GetParams:
+      if (StartsWith(l, cmds_.remoteCaps)) {
+        Class2Params p = DecodeClass2Params(RemovePrefix(l));
+        StatusUpdate(fpSessionParams);
+        if ((curRes_ == '1' && !p.fine) || (curWide_ && !p.wide)) return Fail(kErrIncompatible);
+      } else if (StartsWith(l, cmds_.calledId)) {
+        SetRemoteId(CleanRemoteId(l));
+        StatusUpdate(fpGotRemoteId);
+      } else if (StartsWith(l, cmds_.sessionParams)) {
+        Class2Params p = DecodeClass2Params(RemovePrefix(l));
+        speedIndex_ = std::max(1, SpeedIndexForBps(p.bps));
+        sessionFine_ = p.fine;
+        sessionWide_ = p.wide;
+        sessionEcm_ = p.ecm;
+        scanCode_ = p.scanCode;
+        minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, p.bps);
+        StatusUpdate(fpSessionParams);
+      } else if (ok) {
+        ModemCommand("AT+FDT");
+        ArmTimeout(546);
+      } else if (HasConnect(l)) {
+        if (class_ == fcClass2_0) {
+          ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
+          ArmTimeout(kPageTimeoutTicks);
+          Go(TxState::tfWaitFrHead);
+        } else {
+          ArmTimeout(18);
+          Go(TxState::tfWaitXon);
+        }
+        return Next::Wait;
+      }
+      break;
+    case TxState::tf2WaitFPTS:
+      if (!ok) return Fail(kErrSessionError);
+      ModemCommand(std::string("AT+FET=") + (!morePages_ ? "2" : (resChanges_ ? "1" : "0")));
+      Go(TxState::tf2WaitFET);
+      break;
+    case TxState::tf2WaitFET:
+    case TxState::tf20ChckPg:
+      if (l.find(cmds_.hangup) != std::string::npos) {
+        hangupCode_ = HangupNumber(l);
+        break;
+      }
+      if (StartsWith(l, cmds_.pageStatus)) {
+        std::string code = CodeAfterColon(l);
+        char c = code.empty() ? ' ' : code[0];
+        if (c == '1' || c == '3') {
+          StatusUpdate(fpPageOk);
+        } else if (c == '2') {
+          StatusUpdate(fpPageError);
+          Go(TxState::tf2WaitPgOK);
+        } else if (c == '4' || c == '5') {
+          return Fail(kErrCancelRequested);
+        } else {
+          return Fail(kErrPageError);
+        }
+        break;
+      }
+      if (State() == TxState::tf20ChckPg && HasError(l)) {
+        ModemCommand("AT+FPS?");
+        StatusUpdate(fpPageError);
+        Go(TxState::tf2WaitPgOK);
+        break;
+      }
+      if (ok) {
+        // a modem that hung up with a non-zero code ended the call early, whatever the page status said
+        if (hangupCode_ != 0) return Fail(kErrBadModemResult);
+        if (State() == TxState::tf20ChckPg) StatusUpdate(fpPageOk);
+        Go(resChanges_ ? TxState::tf2SndNwPrm : TxState::tf2NextPage);
+        return Next::Again;
+      }
+      return Fail(kErrPageError);
+    case TxState::tf2WaitPgOK:
+      if (StartsWith(l, cmds_.pageStatus)) break;  // the answer to AT+FPS? before its OK
+      if (!ok) return Fail(kErrSessionError);
+      if (++pageRetry_ > 2) {
+        SendText(class_ == fcClass2 ? "AT+FK\r" : "AT+FKS\r");
+        return Fail(kErrSessionError);
+      }
+      ModemCommand("AT+FDT");
+      RewindToRejectedPage();
+      if (!coverInProgress_) {
+        int rc = ReadCurrentPageHeader();
+        if (rc != 0) return Fail(rc);
+      }
+      Go(TxState::tf2GetParams);
+      break;
+    default:
+      break;
+  }
+  return Next::IfInput;
+}
+
+}  // namespace qv::fax
