@@ -222,7 +222,7 @@ void TQvAbstractFax::RunMachine(Ev ev) {
       statusPending_ = false;
       SendStatus(false, false);
     }
-    ch_->LogFaxState(DispatchLogBase() + state_, DispatchLogBase() == 30 ? ch_->OutputUsed() : 0);
+    ch_->LogFaxState(DispatchLogSubtype(), DispatchLogBase() == 30 ? ch_->OutputUsed() : 0);
     Next next = Step(ev);
     if (finished_ || retiring_) return;
     if (stallPending_) {
@@ -241,6 +241,12 @@ void TQvAbstractFax::RunMachine(Ev ev) {
     if (abortPending_) {
       ev = Ev::Abort;
       continue;
+    }
+    // A status the step set goes out now: without a status timer nothing else would send it
+    // before the next event, which may be a long way off.
+    if (statusPending_) {
+      statusPending_ = false;
+      SendStatus(false, false);
     }
     return;
   }

@@ -129,6 +129,8 @@ class TQvAbstractFax {
   // The side's state machine step; runs with the machine lock held.
   virtual Next Step(Ev ev) = 0;
   virtual int DispatchLogBase() const = 0;
+  // The dispatch-log subtype of the state about to run.
+  virtual int DispatchLogSubtype() const { return DispatchLogBase() + state_; }
   virtual void HangUp() = 0;
   virtual void OnFinished(int /*code*/) {}
   virtual void ClearFaxFileAfterLog() {}
@@ -171,6 +173,19 @@ class TQvAbstractFax {
   void PauseMs(int ms);
   ReadResult ReadLine();
   void ClearLine();
+  // The shared part of a step that waits for the modem: a time-out goes to onTimeout; each frame
+  // goes to onFrame, which returns true when it moved the machine on (the step ends there); the
+  // first text line goes to onLine. With nothing to read the step waits.
+  template <class OnTimeout, class OnFrame, class OnLine>
+  Next LineStep(Ev ev, OnTimeout&& onTimeout, OnFrame&& onFrame, OnLine&& onLine) {
+    if (ev == Ev::Timeout) return onTimeout();
+    for (;;) {
+      ReadResult r = ReadLine();
+      if (r == ReadResult::None) return Next::Wait;
+      if (r == ReadResult::Line) return onLine();
+      if (onFrame()) return Next::Again;
+    }
+  }
   std::string BuiltInInit() const { return builtInInit_; }
   // The shared prologue of a step that waits for the modem: a time-out goes to onTimeout;
   // otherwise waiting frames are decoded by onFrame (the step ends when that moved the machine

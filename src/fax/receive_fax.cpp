@@ -12,13 +12,59 @@
 namespace qv::fax {
 
 namespace {
-std::atomic<bool> gAnswerBusy{false};
+using S = RfState;
 
-constexpr bool kLineState[38] = {
-    false, false, true,  true,  true,  true,  false, true,  true,  false,  // 0-9
-    true,  true,  true,  false, false, true,  false, false, true,  true,   // 10-19
-    true,  true,  true,  true,  true,  false, false, true,  true,  false,  // 20-29
-    true,  true,  true,  true,  true,  false, false, false};
+constexpr RfStateInfo Info(RfState s, const char* name, bool line) {
+  return {s, name, line, 79 + static_cast<int>(s)};
+}
+
+constexpr RfStateInfo kStates[kReceiveStateCount] = {
+    Info(S::rfNone, "rfNone", false),
+    Info(S::rfInit, "rfInit", false),
+    Info(S::rf1Init1, "rf1Init1", true),
+    Info(S::rf2Init1, "rf2Init1", true),
+    Info(S::rf2Init1A, "rf2Init1A", true),
+    Info(S::rf2Init1B, "rf2Init1B", true),
+    Info(S::rf2Init2, "rf2Init2", false),  // named, never entered
+    Info(S::rf2Init3, "rf2Init3", true),
+    Info(S::rfWaiting, "rfWaiting", true),
+    Info(S::rfAnswer, "rfAnswer", false),
+    Info(S::rf1SendCSI, "rf1SendCSI", true),
+    Info(S::rf1SendDIS, "rf1SendDIS", true),
+    Info(S::rf1CollFrms, "rf1CollFrms", true),
+    Info(S::rf1CollRtry1, "rf1CollRtry1", false),
+    Info(S::rf1CollRtry2, "rf1CollRtry2", false),
+    Info(S::rf1StrtTrn, "rf1StrtTrn", true),
+    Info(S::rf1CollTrn, "rf1CollTrn", false),
+    Info(S::rf1Timeout, "rf1Timeout", false),  // named, never entered
+    Info(S::rf1Retrain, "rf1Retrain", true),
+    Info(S::rf1FinTrn, "rf1FinTrn", true),
+    Info(S::rf1SendCFR, "rf1SendCFR", true),
+    Info(S::rf1WtPgCnnct, "rf1WtPgCnnct", true),
+    Info(S::rf2ValCnnct, "rf2ValCnnct", true),
+    Info(S::rf2GtSndID, "rf2GtSndID", true),
+    Info(S::rf2GtCnnct, "rf2GtCnnct", true),
+    Info(S::rfStartPage, "rfStartPage", false),
+    Info(S::rfGtPgDta, "rfGtPgDta", false),
+    Info(S::rf1FinPage, "rf1FinPage", true),
+    Info(S::rf1WaitEOP, "rf1WaitEOP", true),
+    Info(S::rf1WritePage, "rf1WritePage", false),
+    Info(S::rf1SendMCF, "rf1SendMCF", true),
+    Info(S::rf1WaitDCN, "rf1WaitDCN", true),
+    Info(S::rf1WtHngp, "rf1WtHngp", true),
+    Info(S::rf2GtPgRslt, "rf2GtPgRslt", true),
+    Info(S::rf2GetFHNG, "rf2GetFHNG", true),
+    Info(S::rfComplete, "rfComplete", false),
+    Info(S::rfAbort, "rfAbort", false),
+    Info(S::rfDone, "rfDone", false),
+};
+
+constexpr bool TableInOrder() {
+  for (int i = 0; i < kReceiveStateCount; ++i)
+    if (static_cast<int>(kStates[i].state) != i) return false;
+  return true;
+}
+static_assert(TableInOrder(), "one entry per receive state, in the order of RfState");
 
 uint8_t Reverse(uint8_t b) {
   b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
@@ -26,12 +72,29 @@ uint8_t Reverse(uint8_t b) {
   b = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
   return b;
 }
+
+// The first of base + ext, base + "0001" + ext, ... that does not exist; empty when all do, so a
+// fallback name never overwrites an earlier fax.
+std::string FirstFreeName(const std::string& base, const std::string& ext) {
+  if (!std::filesystem::exists(base + ext)) return base + ext;
+  for (int n = 1; n <= 9999; ++n) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%04d", n);
+    std::string name = base + digits + ext;
+    if (!std::filesystem::exists(name)) return name;
+  }
+  return "";
+}
 }  // namespace
+
+const RfStateInfo& ReceiveStateInfo(RfState state) {
+  int i = static_cast<int>(state);
+  return kStates[i < kReceiveStateCount ? i : 0];
+}
 
 TQvReceiveFax::TQvReceiveFax() {
   FaxClass = fcDetect;
   FaxFileExt = "QVF";
-  initialState_ = 1;
   writeBuf_.reserve(4096);
 }
 
@@ -39,8 +102,6 @@ TQvReceiveFax::~TQvReceiveFax() {
   Retire();  // before any member of this class goes
   if (out_) std::fclose(out_);
 }
-
-bool TQvReceiveFax::IsLineState(int state) const { return state >= 0 && state < 38 && kLineState[state]; }
 
 void TQvReceiveFax::SetDestinationDir(const std::string& dir) {
   destinationDir_ = dir;
@@ -68,7 +129,7 @@ std::string TQvReceiveFax::NextFileName() const {
     localtime_r(&now, &tm);
     std::snprintf(prefix, sizeof prefix, "%02d%02d", tm.tm_mon + 1, tm.tm_mday);
   } else {
-    return "noname.qvf";
+    return FirstFreeName("noname", ".qvf");
   }
   for (int n = 1; n <= 9999; ++n) {
     char digits[8];
@@ -76,7 +137,7 @@ std::string TQvReceiveFax::NextFileName() const {
     std::string name = destinationDir_ + prefix + digits + "." + FaxFileExt;
     if (!std::filesystem::exists(name)) return name;
   }
-  return "NONAME.QVF";
+  return FirstFreeName("NONAME", ".QVF");
 }
 
 void TQvReceiveFax::StartReceiving() {
@@ -86,7 +147,7 @@ void TQvReceiveFax::StartReceiving() {
 }
 
 int TQvReceiveFax::Prepare() {
-  state_ = initialState_;
+  rstate_ = RfState::rfInit;
   error_ = 0;
   SetStatus(0);
   class_ = FaxClass;
@@ -102,6 +163,7 @@ int TQvReceiveFax::Prepare() {
     SwitchToNormalRate();
     QueryClass1Speeds(false);
     while (speedIndex_ > kMinSpeedIndex && SpeedBps(speedIndex_) > DesiredBPS) --speedIndex_;
+    topSpeedIndex_ = speedIndex_;
   } else {
     if (ModemCommandWait(cmds_.selectClass) != 1) return kErrBadModemResult;
     SwitchToNormalRate();
@@ -235,406 +297,41 @@ bool TQvReceiveFax::AskAccept() {
 TQvReceiveFax::Next TQvReceiveFax::Fail(int code) {
   error_ = code;
   if (code != 0) SendError(code);
-  state_ = 36;
+  Go(S::rfAbort);
   return Next::Again;
 }
 
-void TQvReceiveFax::DecodeFrame() {
-  if (frame_.size() < 3) return;
-  const uint8_t* fif = frame_.data() + 3;
-  size_t fifLength = frame_.size() - 3;
-  switch (ClassifyFcf(frame_[2])) {
-    case FrameKind::Tsi:
-    case FrameKind::Csi:
-    case FrameKind::Cig:
-      SetRemoteId(DecodeIdFrame(frame_.data(), frame_.size()));
-      StatusUpdate(fpGotRemoteId);
-      break;
-    case FrameKind::Dcs: {
-      SessionParams p = DecodeDcs(fif, fifLength);
-      speedIndex_ = p.speedIndex;
-      sessionFine_ = p.fine;
-      sessionWide_ = p.wide;
-      scanCode_ = p.scanCode;
-      StatusUpdate(fpSessionParams);
-      break;
-    }
-    case FrameKind::Mps:
-      morePages_ = true;
-      eom_ = false;
-      break;
-    case FrameKind::Eom:
-      morePages_ = true;
-      eom_ = true;
-      break;
-    case FrameKind::Eop:
-      morePages_ = false;
-      eom_ = false;
-      break;
-    case FrameKind::Dcn:
-      if (state_ != 31) Fail(kErrCancelRequested);
-      break;
-    case FrameKind::Ftt:
-    case FrameKind::Rtn:
-      PauseMs(200);
-      ModemCommand("AT+FRH=3", 40);
-      state_ = 12;
-      break;
-    default:
-      break;
-  }
-}
-
 TQvReceiveFax::Next TQvReceiveFax::OnTimeout() {
-  switch (state_) {
-    case 10:
-      if (disRetry_ > 0) {
-        state_ = 13;
-        return Next::Again;
-      }
-      return Fail(kErrFatalTimeout);
-    case 12:
-      state_ = 13;
-      return Next::Again;
-    case 16:
-      error_ = 0;
-      state_ = 36;
-      return Next::Again;
-    case 31:
-      state_ = 35;
-      return Next::Again;
-    default:
-      return Fail(kErrFatalTimeout);
-  }
+  if (class_ == fcClass1) return OnClass1Timeout();
+  return Fail(kErrFatalTimeout);
 }
 
 TQvReceiveFax::Next TQvReceiveFax::OnLine() {
   const std::string& l = lastLine_;
   bool ok = HasOk(l);
-  if (HasError(l) && state_ != 33) return Fail(kErrBadModemResult);
-  if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && state_ != 34) {
+  if (HasError(l) && !Is(S::rf2GtPgRslt)) return Fail(kErrBadModemResult);
+  if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && !Is(S::rf2GetFHNG)) {
     hangupCode_ = HangupNumber(l);
     return Fail(kErrSessionError);
   }
-  switch (state_) {
-    case 2:
-      if (!ok) return Fail(kErrInit);
-      SwitchToNormalRate();
-      StopTimeout();
-      StatusUpdate(fpWaiting);
-      state_ = 8;
-      break;
-    case 3:
-      if (!ok) return Fail(kErrInit);
-      SwitchToNormalRate();
-      ModemCommand(cmds_.receiveCaps + "=1," + BitRateCode(DesiredBPS) + ",0,2,0," + (DesiredECM ? "1" : "0") + ",0,0");
-      state_ = class_ == fcClass2_0 ? 4 : 7;
-      break;
-    case 4:
-      if (!ok) return Fail(kErrInit);
-      ModemCommand("AT+FLO=2");
-      state_ = 5;
-      break;
-    case 5:
-      if (!ok) return Fail(kErrInit);
-      ModemCommand("AT+FNR=1,1,1,0");
-      state_ = 7;
-      break;
-    case 7:
-      if (!ok) return Fail(kErrInit);
-      StopTimeout();
-      StatusUpdate(fpWaiting);
-      state_ = 8;
-      break;
-    case 8:
-      if (l.find("RING") != std::string::npos) {
-        ++ringCount_;
-        if (ringCount_ >= std::max<int>(1, AnswerOnRing)) {
-          pageState_ = 3;
-          FirstStatus();
-          ArmTimeout(kCommandTimeoutTicks);
-          state_ = 9;
-          return Next::Again;
-        }
-      } else if (l.find("NO C") != std::string::npos) {
-        StatusUpdate(fpNoConnect);
-      } else if (HasConnect(l)) {
-        return Fail(kErrDataCall);
-      } else if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) {
-        return Fail(kErrVoice);
-      }
-      break;
-    case 10:
-      if (HasConnect(l)) {
-        SendFrame(BuildIdFrame(kFcfCsi, UpperCase(StationID), false));
-        state_ = 11;
-      }
-      break;
-    case 11:
-      if (HasConnect(l)) {
-        SendFrame(BuildDisFrame(speedIndex_));
-      } else if (ok) {
-        PauseMs(400);
-        ModemCommand("AT+FRH=3", 40);
-        ArmTimeout(54);
-        state_ = 12;
-      }
-      break;
-    case 12:
-      if (ok) {
-        if (lastFrameFinal_) {
-          if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
-          ModemCommand(std::string("AT+FRM=") + TrainingCode(speedIndex_), 40);
-          state_ = 15;
-        } else {
-          ModemCommand("AT+FRH=3", 40);
-          ArmTimeout(54);
-        }
-      }
-      break;
-    case 15:
-      if (HasConnect(l)) {
-        tcfAll_ = tcfNonZero_ = 0;
-        dle_ = false;
-        ArmTimeout(kCommandTimeoutTicks);
-        state_ = 16;
-        return Next::Again;
-      }
-      break;
-    case 18:
-      if (HasConnect(l)) {
-        if (speedIndex_ <= kMinSpeedIndex) return Fail(kErrTrain);
-        SendFrame(BuildSimpleFrame(kFcfFtt, true));
-      } else if (ok) {
-        ModemCommand("AT+FRH=3", 40);
-        ArmTimeout(54);
-        state_ = 12;
-      }
-      break;
-    case 19:
-      if (HasCarrier(l)) {
-        if (SoftwareFlow) ch_->ClearSoftwareFlow();
-        PauseMs(20);
-        ModemCommand("AT+FTH=3", 40);
-        state_ = 20;
-      }
-      break;
-    case 20:
-      if (HasConnect(l)) {
-        if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
-        SendFrame(BuildSimpleFrame(kFcfCfr, true));
-      } else if (ok) {
-        ModemCommand(std::string("AT+FRM=") + PageDataCode(speedIndex_), 40);
-        state_ = 21;
-        if (AskAccept()) {
-          if (pageState_ == 3) {
-            int rc = CreateOutputFile();
-            if (rc != 0) return Fail(rc);
-            pageState_ = 2;
-            page_ = 0;
-          }
-        } else {
-          SendText("\r");  // leave the page receive at once
-          Fail(kErrFileRejected);
-          SendLog(6);
-          statusPending_ = true;
-          return Next::Again;
-        }
-      }
-      break;
-    case 21:
-      if (HasConnect(l)) {
-        StatusUpdate(fpSessionParams);
-        state_ = 25;
-        return Next::Again;
-      }
-      break;
-    case 22:
-      if (StartsWith(l, cmds_.connectReport)) {
-        ArmTimeout(kCommandTimeoutTicks);
-        StatusUpdate(fpIncoming);
-        state_ = 23;
-      }
-      break;
-    case 23:
-      if (StartsWith(l, cmds_.transmitterId)) {
-        SetRemoteId(CleanRemoteId(l));
-        if (AskAccept()) {
-          StatusUpdate(fpGotRemoteId);
-          if (pageState_ == 3) {
-            int rc = CreateOutputFile();
-            if (rc != 0) return Fail(rc);
-            pageState_ = 2;
-          }
-        } else {
-          // The modem takes the abort command only once the answer command has ended.
-          rejectPending_ = true;
-        }
-      } else if (StartsWith(l, cmds_.sessionParams)) {
-        Class2Params p = DecodeClass2Params(RemovePrefix(l));
-        speedIndex_ = std::max(1, SpeedIndexForBps(p.bps));
-        sessionFine_ = p.fine;
-        sessionWide_ = p.wide;
-        sessionEcm_ = p.ecm;
-        StatusUpdate(fpSessionParams);
-      } else if (ok && rejectPending_) {
-        rejectPending_ = false;
-        ModemCommand(class_ == fcClass2 ? "AT+FK" : "AT+FKS");
-        PauseMs(500);
-        Fail(kErrFileRejected);
-        SendLog(6);
-        return Next::Again;
-      } else if (ok) {
-        ModemCommand("AT+FDR");
-        state_ = 24;
-      }
-      break;
-    case 24:
-      if (StartsWith(l, cmds_.sessionParams)) {
-        Class2Params p = DecodeClass2Params(RemovePrefix(l));
-        speedIndex_ = std::max(1, SpeedIndexForBps(p.bps));
-        sessionFine_ = p.fine;
-        sessionWide_ = p.wide;
-        sessionEcm_ = p.ecm;
-        StatusUpdate(fpSessionParams);
-      } else if (HasConnect(l)) {
-        if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
-        state_ = 25;
-        return Next::Again;
-      }
-      break;
-    case 27:
-      if (HasCarrier(l)) {
-        ModemCommand("AT+FRH=3", 40);
-        state_ = 28;
-      }
-      break;
-    case 28:
-      if (ok) {
-        if (lastFrameFinal_) {
-          StatusUpdate(fpGetPageResult);
-          state_ = 29;
-          return Next::Again;
-        }
-        ModemCommand("AT+FRH=3", 40);
-      }
-      break;
-    case 30:
-      if (HasConnect(l)) {
-        // Always final: a non-final MCF would make the modem ask for another frame.
-        SendFrame(BuildSimpleFrame(kFcfMcf, true));
-      } else if (ok) {
-        if (morePages_ && eom_) {
-          PauseMs(200);
-          ModemCommand("AT+FTH=3", 40);
-          state_ = 10;
-        } else if (morePages_) {
-          ModemCommand(std::string("AT+FRM=") + TrainingCode(speedIndex_), 40);
-          pageState_ = 2;
-          state_ = 21;  // the CONNECT of the page carrier comes first
-        } else {
-          PauseMs(200);
-          ModemCommand("AT+FRH=3", 40);
-          CloseOutputFile(true);
-          SendLog(5);
-          StatusUpdate(fpGetHangup);
-          state_ = 31;
-        }
-      }
-      break;
-    case 31:
-      if (ok) {
-        if (lastFrameFinal_) {
-          ModemCommand("ATH", 100);
-          state_ = 32;
-        } else {
-          ModemCommand("AT+FRH=3", 40);
-        }
-      }
-      break;
-    case 32:
-      if (ok) {
-        StatusUpdate(fpGotHangup);
-        state_ = 35;
-        return Next::Again;
-      }
-      break;
-    case 33:
-      if (StartsWith(l, cmds_.pageStatus)) {
-        StatusUpdate(fpGetPageResult);
-        std::string code = CodeAfterColon(l);
-        char c = code.empty() ? ' ' : code[0];
-        if (c == '1' || c == '3' || c == '5') {
-          int rc = FinishPage();
-          if (rc != 0) return Fail(rc);
-        } else {
-          RemovePage();
-        }
-      } else if (StartsWith(l, "+FET")) {
-        StatusUpdate(fpCheckMorePages);
-        std::string code = CodeAfterColon(l);
-        char c = code.empty() ? ' ' : code[0];
-        pageState_ = c == '0' ? 2 : c == '1' ? 3 : c == '2' ? 4 : c == '3' ? 1 : 0;
-      } else if (HasError(l)) {
-        RemovePage();
-        ModemCommand("AT+FDR");
-        state_ = 24;
-      } else if (ok) {
-        ModemCommand("AT+FDR");
-        if (pageState_ == 4) {
-          CloseOutputFile(true);
-          SendLog(5);
-          StatusUpdate(fpGetHangup);
-          state_ = 34;
-        } else {
-          state_ = 24;
-        }
-      }
-      break;
-    case 34:
-      if (l.find(cmds_.hangup) != std::string::npos) {
-        hangupCode_ = HangupNumber(l);
-        StatusUpdate(fpGotHangup);
-      } else if (StartsWith(l, "+FET")) {
-        StatusUpdate(fpGetHangup);
-      } else if (ok) {
-        state_ = 35;
-        return Next::Again;
-      }
-      break;
-    default:
-      break;
+  if (!Is(S::rfWaiting)) return class_ == fcClass1 ? OnClass1Line(ok) : OnClass2Line(ok);
+  if (l.find("RING") != std::string::npos) {
+    ++ringCount_;
+    if (ringCount_ >= std::max<int>(1, AnswerOnRing)) {
+      pageState_ = RfPageState::NewFile;
+      FirstStatus();
+      ArmTimeout(kCommandTimeoutTicks);
+      Go(S::rfAnswer);
+      return Next::Again;
+    }
+  } else if (l.find("NO C") != std::string::npos) {
+    StatusUpdate(fpNoConnect);
+  } else if (HasConnect(l)) {
+    return Fail(kErrDataCall);
+  } else if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) {
+    return Fail(kErrVoice);
   }
   return Next::IfInput;
-}
-
-TQvReceiveFax::Next TQvReceiveFax::ReadTraining() {
-  uint8_t c;
-  while (ch_->ReadChar(c) == 0) {
-    if (dle_) {
-      dle_ = false;
-      if (c == kEtx) {
-        bool good = tcfAll_ > 0 && tcfNonZero_ * 100 / tcfAll_ < 10;
-        if (good) {
-          state_ = 19;
-        } else {
-          ModemCommand("AT+FTH=3", 40);
-          state_ = 18;
-        }
-        return Next::IfInput;
-      }
-      ++tcfAll_;
-      if (c == kDle) ++tcfNonZero_;
-      continue;
-    }
-    if (c == kDle) {
-      dle_ = true;
-      continue;
-    }
-    ++tcfAll_;
-    if (c != 0) ++tcfNonZero_;
-  }
-  return Next::Wait;
 }
 
 TQvReceiveFax::Next TQvReceiveFax::ReadPageData() {
@@ -650,7 +347,7 @@ TQvReceiveFax::Next TQvReceiveFax::ReadPageData() {
         if (rc != 0) return Fail(rc);
         StatusUpdate(fpGetPage);
         if (SoftwareFlow) ch_->ClearSoftwareFlow();
-        state_ = class_ == fcClass1 ? 27 : 33;
+        Go(class_ == fcClass1 ? S::rf1FinPage : S::rf2GtPgRslt);
         ArmTimeout(kCommandTimeoutTicks);
         return Next::IfInput;
       }
@@ -671,31 +368,97 @@ TQvReceiveFax::Next TQvReceiveFax::ReadPageData() {
   return taken >= 10000 ? Next::IfInput : Next::Wait;
 }
 
+TQvReceiveFax::Next TQvReceiveFax::StartPage() {
+  page_ = page_ + 1;
+  int rc = 0;
+  if (pageState_ == RfPageState::SameFile) {
+    rc = WritePageHeader();
+  } else if (pageState_ == RfPageState::NewFile) {
+    // A new document of the call (Class 2/2.0 after EOM): the one before it arrived whole.
+    if (out_ && pagesInFile_ > 0) {
+      CloseOutputFile(true);
+      SendLog(5);
+    } else {
+      CloseOutputFile(false);
+    }
+    rc = CreateOutputFile();
+    if (rc == 0) rc = WritePageHeader();
+  }
+  if (rc != 0) return Fail(rc);
+  pageState_ = RfPageState::SameFile;
+  dle_ = false;
+  pageBytes_ = 0;
+  ArmTimeout(kCommandTimeoutTicks);
+  if (class_ != fcClass1) {
+    uint8_t dc2 = kDc2;
+    SendBytes(&dc2, 1);
+  }
+  StatusUpdate(fpGetPage);
+  Go(S::rfGtPgDta);
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::Complete() {
+  SwitchToCommandRate();
+  StopTimeout();
+  if (OneFax) {
+    if (!ConstantStatus || aborted_) SendStatus(false, true);
+    Go(S::rfDone);
+    FinishSession();
+    return Next::Wait;
+  }
+  if (!ConstantStatus) SendStatus(false, true);
+  firstStatusSent_ = false;
+  Go(S::rfInit);
+  return Next::Again;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::Abort() {
+  StopTimeout();
+  if (out_) {
+    if (pageHeaderPos_ >= 0) {
+      if (pageBytes_ > 0)
+        FinishPage();
+      else
+        RemovePage();
+    }
+    CloseOutputFile(false);
+    SendLog(7);
+  }
+  HangUp();
+  if (!ConstantStatus || aborted_) SendStatus(false, true);
+  firstStatusSent_ = false;
+  if (ExitOnError || aborted_) {
+    Go(S::rfDone);
+    FinishSession();
+    return Next::Wait;
+  }
+  SwitchToCommandRate();
+  Go(S::rfInit);
+  return Next::Again;
+}
+
 TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
-  if (ev == Ev::Abort && state_ != 36 && state_ != 37) {
+  if (ev == Ev::Abort && !Is(S::rfAbort) && !Is(S::rfDone)) {
     aborted_ = true;
     StatusUpdate(fpCancel);
     return Fail(kErrCancelRequested);
   }
-  if (IsLineState(state_)) {
-    if (ev == Ev::Timeout) return OnTimeout();
-    for (;;) {
-      ReadResult r = ReadLine();
-      if (r == ReadResult::None) return Next::Wait;
-      if (r == ReadResult::Frame) {
-        int before = state_;
-        DecodeFrame();
-        if (state_ != before) return Next::Again;
-        continue;
-      }
-      return OnLine();
-    }
+  if (ReceiveStateInfo(rstate_).waitsForLine) {
+    return LineStep(
+        ev, [this] { return OnTimeout(); },
+        [this] {
+          RfState before = rstate_;
+          DecodeFrame();
+          return rstate_ != before;
+        },
+        [this] { return OnLine(); });
   }
-  switch (state_) {
-    case 1:
+  switch (rstate_) {
+    case S::rfInit:
       ringCount_ = 0;
       rejectPending_ = false;
-      pageState_ = 3;
+      pageState_ = RfPageState::NewFile;
       page_ = 0;
       bytesTransferred_ = 0;
       disRetry_ = 0;
@@ -711,109 +474,36 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
       ch_->DriveRts(true);
       if (class_ == fcClass1) {
         ModemCommand("AT+FCLASS=1");
-        state_ = 2;
+        Go(S::rf1Init1);
       } else {
         ModemCommand(cmds_.selectClass);
-        state_ = 3;
+        Go(S::rf2Init1);
       }
       return Next::IfInput;
-    case 9:
-      if (gAnswerBusy.exchange(true)) return Next::Wait;
+    case S::rfAnswer:
+      // Only a re-entrant call (from a status handler of this step) finds the step busy; the
+      // outer call goes on, so nothing waits here. Each component guards itself: a guard shared
+      // by all components left a second receiver waiting for a timer that may never come.
+      if (answering_) return Next::Wait;
+      answering_ = true;
       FirstStatus();
       ModemCommand("ATA");
       ArmTimeout(kDialWaitTicks);
       StatusUpdate(fpAnswer);
-      gAnswerBusy = false;
-      state_ = class_ == fcClass1 ? 10 : 22;
+      answering_ = false;
+      Go(class_ == fcClass1 ? S::rf1SendCSI : S::rf2ValCnnct);
       return Next::IfInput;
-    case 13:
-      if (++disRetry_ <= 5) {
-        SendText("AT\r");
-        ArmTimeout(kCommandTimeoutTicks);
-        state_ = 14;
-        return Next::Wait;
-      }
-      return Fail(kErrFatalTimeout);
-    case 14:
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
-      ModemCommand("AT+FTH=3", 40);
-      state_ = 10;
-      return Next::IfInput;
-    case 16:
-      if (ev == Ev::Timeout) return OnTimeout();
-      return ReadTraining();
-    case 25: {
-      page_ = page_ + 1;
-      int rc = 0;
-      if (pageState_ == 2) {
-        rc = WritePageHeader();
-      } else if (pageState_ == 3) {
-        CloseOutputFile(false);
-        rc = CreateOutputFile();
-        if (rc == 0) rc = WritePageHeader();
-      }
-      if (rc != 0) return Fail(rc);
-      pageState_ = 2;
-      dle_ = false;
-      pageBytes_ = 0;
-      ArmTimeout(kCommandTimeoutTicks);
-      if (class_ != fcClass1) {
-        uint8_t dc2 = kDc2;
-        SendBytes(&dc2, 1);
-      }
-      StatusUpdate(fpGetPage);
-      state_ = 26;
-      return Next::IfInput;
-    }
-    case 26:
+    case S::rfStartPage:
+      return StartPage();
+    case S::rfGtPgDta:
       if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
       return ReadPageData();
-    case 29: {
-      int rc = FinishPage();
-      if (rc != 0) return Fail(rc);
-      ModemCommand("AT+FTH=3", 40);
-      StatusUpdate(fpCheckMorePages);
-      state_ = 30;
-      return Next::IfInput;
-    }
-    case 35:
-      SwitchToCommandRate();
-      StopTimeout();
-      if (OneFax) {
-        if (!ConstantStatus || aborted_) SendStatus(false, true);
-        state_ = 37;
-        FinishSession();
-        return Next::Wait;
-      }
-      if (!ConstantStatus) SendStatus(false, true);
-      firstStatusSent_ = false;
-      state_ = 1;
-      return Next::Again;
-    case 36:
-      StopTimeout();
-      if (out_) {
-        if (pageHeaderPos_ >= 0) {
-          if (pageBytes_ > 0)
-            FinishPage();
-          else
-            RemovePage();
-        }
-        CloseOutputFile(false);
-        SendLog(7);
-      }
-      HangUp();
-      if (!ConstantStatus || aborted_) SendStatus(false, true);
-      firstStatusSent_ = false;
-      if (ExitOnError || aborted_) {
-        state_ = 37;
-        FinishSession();
-        return Next::Wait;
-      }
-      SwitchToCommandRate();
-      state_ = 1;
-      return Next::Again;
+    case S::rfComplete:
+      return Complete();
+    case S::rfAbort:
+      return Abort();
     default:
-      return Next::Wait;
+      return class_ == fcClass1 ? Class1Step(ev) : Next::Wait;
   }
 }
 

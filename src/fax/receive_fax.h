@@ -10,6 +10,29 @@
 
 namespace qv::fax {
 
+// The states of the receive machine; the values are the states' numbers in the dispatch log.
+enum class RfState : uint8_t {
+  rfNone, rfInit, rf1Init1, rf2Init1, rf2Init1A, rf2Init1B, rf2Init2, rf2Init3, rfWaiting, rfAnswer,
+  rf1SendCSI, rf1SendDIS, rf1CollFrms, rf1CollRtry1, rf1CollRtry2, rf1StrtTrn, rf1CollTrn, rf1Timeout,
+  rf1Retrain, rf1FinTrn, rf1SendCFR, rf1WtPgCnnct, rf2ValCnnct, rf2GtSndID, rf2GtCnnct, rfStartPage,
+  rfGtPgDta, rf1FinPage, rf1WaitEOP, rf1WritePage, rf1SendMCF, rf1WaitDCN, rf1WtHngp, rf2GtPgRslt,
+  rf2GetFHNG, rfComplete, rfAbort, rfDone
+};
+
+struct RfStateInfo {
+  RfState state;
+  const char* name;
+  bool waitsForLine;  // the step reads the modem's lines and frames
+  int logSubtype;     // dispatch-log subtype; its text is the state's name
+};
+
+// One entry per state, in the order of the enumeration.
+const RfStateInfo& ReceiveStateInfo(RfState state);
+inline constexpr int kReceiveStateCount = static_cast<int>(RfState::rfDone) + 1;
+
+// Page state: what the next page of the call does to the output file.
+enum class RfPageState : uint8_t { Other = 0, Resend = 1, SameFile = 2, NewFile = 3, DocumentEnded = 4 };
+
 // Receive side: answers calls and writes each received fax into a QVF file.
 class TQvReceiveFax : public TQvAbstractFax {
  public:
@@ -41,18 +64,29 @@ class TQvReceiveFax : public TQvAbstractFax {
 
  protected:
   Next Step(Ev ev) override;
-  int DispatchLogBase() const override { return 79; }
+  int DispatchLogBase() const override { return kDispatchLogBase; }
+  int DispatchLogSubtype() const override { return ReceiveStateInfo(rstate_).logSubtype; }
   void HangUp() override;
   Next SendStalled() override { return Fail(kErrFatalTimeout); }
   void ClearFaxFileAfterLog() override;
 
  private:
   int Prepare();
+  static constexpr int kDispatchLogBase = 79;
+
   Next Fail(int code);
+  void Go(RfState next) { rstate_ = next; }
+  bool Is(RfState s) const { return rstate_ == s; }
   Next OnLine();
   Next OnTimeout();
+  // Class 1 half (receive_fax_class1.cpp).
+  Next OnClass1Line(bool ok);
+  Next OnClass1Timeout();
   void DecodeFrame();
-  bool IsLineState(int state) const;
+  Next Class1Step(Ev ev);
+  // Class 2 and 2.0 half (receive_fax_class2.cpp).
+  Next OnClass2Line(bool ok);
+  void TakeClass2Params(const std::string& line);
   void StatusUpdate(int code);
   void FirstStatus();
   bool AskAccept();
@@ -65,15 +99,21 @@ class TQvReceiveFax : public TQvAbstractFax {
   void CloseOutputFile(bool keepEmpty);
   Next ReadPageData();
   Next ReadTraining();
+  Next StartPage();
+  Next Complete();
+  Next Abort();
 
   std::string destinationDir_;
+  RfState rstate_ = RfState::rfInit;
+  bool answering_ = false;  // inside the answer step: a re-entrant call returns at once
   int ringCount_ = 0;
-  int pageState_ = 3;
+  RfPageState pageState_ = RfPageState::NewFile;
   bool dle_ = false;
   bool firstStatusSent_ = false;
   bool morePages_ = false;
   bool eom_ = false;
   int disRetry_ = 0;
+  int topSpeedIndex_ = kMaxSpeedIndex;  // the fastest speed this receiver takes (DesiredBPS)
   long tcfAll_ = 0;
   long tcfNonZero_ = 0;
   std::FILE* out_ = nullptr;

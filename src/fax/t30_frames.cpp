@@ -132,7 +132,9 @@ std::vector<uint8_t> BuildDcsFrame(int speedIndex, bool fine, bool wide, int rem
 }
 
 std::vector<uint8_t> BuildDisFrame(int speedIndex) {
-  static constexpr uint8_t kCaps[kMaxSpeedIndex + 1] = {0, 0x00, 0x08, 0x0C, 0x0C, 0x1C, 0x2C};
+  // 12000 is V.17 like 14400: the rate bits have no code for "up to 12000", and 0x1C is an
+  // invalid one that a T.30 sender refuses. The receiver answers FTT to training above its speed.
+  static constexpr uint8_t kCaps[kMaxSpeedIndex + 1] = {0, 0x00, 0x08, 0x0C, 0x0C, 0x2C, 0x2C};
   return {0xFF, 0x13, kFcfDis, 0x00, static_cast<uint8_t>(0x42 | kCaps[ClampIndex(speedIndex)]), 0xF9, 0x00};
 }
 

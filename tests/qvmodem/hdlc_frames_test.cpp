@@ -68,6 +68,20 @@ TEST(Hdlc, T4ScanFindsLinesAndRtc) {
   std::string mr = page;
   for (int i = 0; i < 6; ++i) mr += eol + "1";
   EXPECT_TRUE(scanT4(bitsToBytes(mr)).hasRtc());
+  // Fill inside RTC: still counted as the end of the page, but not an RTC a strict receiver takes;
+  // the sending modem then appends its own.
+  EXPECT_TRUE(scanT4(bitsToBytes(withRtc)).hasCleanRtc());
+  EXPECT_TRUE(scanT4(appended).hasCleanRtc());
+  EXPECT_TRUE(scanT4(bitsToBytes(mr)).hasCleanRtc());
+  EXPECT_FALSE(scanT4(bitsToBytes(filled)).hasCleanRtc());
+  std::string lastPadded = page;
+  for (int i = 0; i < 5; ++i) lastPadded += eol;
+  lastPadded += "00000" + eol;
+  EXPECT_TRUE(scanT4(bitsToBytes(lastPadded)).hasRtc());
+  EXPECT_FALSE(scanT4(bitsToBytes(lastPadded)).hasCleanRtc());
+  Bytes repaired = bitsToBytes(lastPadded);
+  repaired.insert(repaired.end(), rtc.begin(), rtc.end());
+  EXPECT_TRUE(scanT4(repaired).hasCleanRtc());
 }
 
 TEST(Hdlc, T4ScannerFedInPiecesAgreesWithAWholeScan) {

@@ -19,7 +19,7 @@ namespace {
 using namespace qv::fax;
 
 const char* const kUsage =
-    "receive (--port N | --device PATH) --dir DIR [--once] [--rings N] [--class auto|1|2|2.0] [--station ID]";
+    "receive (--port N | --device PATH) --dir DIR [--once] [--rings N] [--class auto|1|2|2.0] [--station ID] [--bps N]";
 
 volatile std::sig_atomic_t gInterrupted = 0;
 void OnSignal(int) { gInterrupted = 1; }
@@ -65,6 +65,11 @@ int Run(const std::vector<std::string>& args) {
       else if (v == "2") fax.FaxClass = fcClass2;
       else if (v == "2.0") fax.FaxClass = fcClass2_0;
       else return Usage("--class is auto, 1, 2 or 2.0");
+    } else if (a == "--bps") {
+      // The highest speed the receiver offers; the caller picks its own speed up to it.
+      if (!value(v) || !Number(v, n) || SpeedIndexForBps(n) == 0)
+        return Usage("--bps is 2400, 4800, 7200, 9600, 12000 or 14400");
+      fax.DesiredBPS = static_cast<uint16_t>(n);
     } else if (a == "--station") {
       if (!value(fax.StationID)) return Usage("--station needs an identifier");
     } else {

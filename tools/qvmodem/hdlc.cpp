@@ -52,6 +52,7 @@ void T4Scanner::feed(const uint8_t* data, size_t size) {
         if (zeros_ >= 11) {
           ++tail_.eolCount;
           tail_.trailingEols = afterEol_ ? tail_.trailingEols + 1 : 1;
+          tail_.cleanTrailingEols = afterEol_ && zeros_ == 11 ? tail_.cleanTrailingEols + 1 : 1;
           afterEol_ = true;
           tagUsed_ = false;
         } else if (afterEol_ && !tagUsed_ && zeros_ == 0) {
@@ -59,6 +60,7 @@ void T4Scanner::feed(const uint8_t* data, size_t size) {
         } else {
           afterEol_ = false;
           tail_.trailingEols = 0;
+          tail_.cleanTrailingEols = 0;
         }
         zeros_ = 0;
       } else {

@@ -33,7 +33,9 @@ uint8_t reverseBits(uint8_t b);
 struct T4Tail {
   int eolCount = 0;       // all EOL codes in the data
   int trailingEols = 0;   // consecutive EOLs (with only fill and 2-D tag bits between) at the end
+  int cleanTrailingEols = 0;  // of those, the last ones with no fill between them (T.4 allows none in RTC)
   bool hasRtc() const { return trailingEols >= 6; }
+  bool hasCleanRtc() const { return cleanTrailingEols >= 6; }
   // Scan lines: EOLs that were not part of the closing RTC.
   int lineCount() const { return eolCount - (hasRtc() ? trailingEols : 0); }
 };

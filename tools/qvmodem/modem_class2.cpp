@@ -508,9 +508,12 @@ void Modem::c2Transmit() {
     if (chunk.size() >= 256) flush();
   }
   flush();
-  // The DCE closes the page with RTC when the DTE did not.
+  // The DCE closes the page with RTC when the DTE did not. An RTC with fill between its EOLs
+  // (efax's sender pads the last one to a byte boundary) is no RTC to a strict receiver: efax's
+  // Class 2 receiver then warns of reception errors and answers RTN to a flawless page. A real
+  // DCE appends its own RTC, which such a receiver takes.
   trace("page sent: " + std::to_string(pageBytes) + " bytes, " + std::to_string(scan.tail().eolCount) + " EOLs");
-  if (!scan.tail().hasRtc()) {
+  if (!scan.tail().hasCleanRtc()) {
     chunk = rtcBytes();
     flush();
   }

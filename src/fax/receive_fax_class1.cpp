@@ -1,0 +1,300 @@
+// The Class 1 half of the receive machine: the DTE runs T.30 over the modem's HDLC and
+// modulation commands (CSI/DIS, TCF check, CFR, page carrier, post-page message, MCF, DCN).
+#include "fax/receive_fax.h"
+
+namespace qv::fax {
+
+using S = RfState;
+
+void TQvReceiveFax::DecodeFrame() {
+  if (frame_.size() < 3) return;
+  const uint8_t* fif = frame_.data() + 3;
+  size_t fifLength = frame_.size() - 3;
+  switch (ClassifyFcf(frame_[2])) {
+    case FrameKind::Tsi:
+    case FrameKind::Csi:
+    case FrameKind::Cig:
+      SetRemoteId(DecodeIdFrame(frame_.data(), frame_.size()));
+      StatusUpdate(fpGotRemoteId);
+      break;
+    case FrameKind::Dcs: {
+      SessionParams p = DecodeDcs(fif, fifLength);
+      speedIndex_ = p.speedIndex;
+      sessionFine_ = p.fine;
+      sessionWide_ = p.wide;
+      scanCode_ = p.scanCode;
+      StatusUpdate(fpSessionParams);
+      break;
+    }
+    case FrameKind::Mps:
+      morePages_ = true;
+      eom_ = false;
+      break;
+    case FrameKind::Eom:
+      morePages_ = true;
+      eom_ = true;
+      break;
+    case FrameKind::Eop:
+      morePages_ = false;
+      eom_ = false;
+      break;
+    case FrameKind::Dcn:
+      if (!Is(S::rf1WaitDCN)) Fail(kErrCancelRequested);
+      break;
+    case FrameKind::Ftt:
+    case FrameKind::Rtn:
+      // Answers a receiver never expects: listen for the sender's next command.
+      PauseMs(200);
+      ModemCommand("AT+FRH=3", 40);
+      Go(S::rf1CollFrms);
+      break;
+    default:
+      break;
+  }
+}
+
+TQvReceiveFax::Next TQvReceiveFax::OnClass1Timeout() {
+  switch (rstate_) {
+    case S::rf1SendCSI:
+      if (disRetry_ > 0) {
+        Go(S::rf1CollRtry1);
+        return Next::Again;
+      }
+      return Fail(kErrFatalTimeout);
+    case S::rf1CollFrms:
+      Go(S::rf1CollRtry1);
+      return Next::Again;
+    case S::rf1WaitDCN:
+      Go(S::rfComplete);
+      return Next::Again;
+    default:
+      return Fail(kErrFatalTimeout);
+  }
+}
+
+TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
+  const std::string& l = lastLine_;
+  switch (rstate_) {
+    case S::rf1Init1:
+      if (!ok) return Fail(kErrInit);
+      SwitchToNormalRate();
+      StopTimeout();
+      StatusUpdate(fpWaiting);
+      Go(S::rfWaiting);
+      break;
+    case S::rf1SendCSI:
+      if (HasConnect(l)) {
+        SendFrame(BuildIdFrame(kFcfCsi, UpperCase(StationID), false));
+        Go(S::rf1SendDIS);
+      }
+      break;
+    case S::rf1SendDIS:
+      if (HasConnect(l)) {
+        SendFrame(BuildDisFrame(speedIndex_));
+      } else if (ok) {
+        PauseMs(400);
+        ModemCommand("AT+FRH=3", 40);
+        ArmTimeout(54);
+        Go(S::rf1CollFrms);
+      }
+      break;
+    case S::rf1CollFrms:
+      if (ok) {
+        if (lastFrameFinal_) {
+          if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
+          ModemCommand(std::string("AT+FRM=") + TrainingCode(speedIndex_), 40);
+          Go(S::rf1StrtTrn);
+        } else {
+          ModemCommand("AT+FRH=3", 40);
+          ArmTimeout(54);
+        }
+      }
+      break;
+    case S::rf1StrtTrn:
+      if (HasConnect(l)) {
+        tcfAll_ = tcfNonZero_ = 0;
+        dle_ = false;
+        ArmTimeout(kCommandTimeoutTicks);
+        Go(S::rf1CollTrn);
+        return Next::Again;
+      }
+      break;
+    case S::rf1Retrain:
+      if (HasConnect(l)) {
+        if (speedIndex_ <= kMinSpeedIndex) return Fail(kErrTrain);
+        SendFrame(BuildSimpleFrame(kFcfFtt, true));
+      } else if (ok) {
+        ModemCommand("AT+FRH=3", 40);
+        ArmTimeout(54);
+        Go(S::rf1CollFrms);
+      }
+      break;
+    case S::rf1FinTrn:
+      if (HasCarrier(l)) {
+        if (SoftwareFlow) ch_->ClearSoftwareFlow();
+        PauseMs(20);
+        ModemCommand("AT+FTH=3", 40);
+        Go(S::rf1SendCFR);
+      }
+      break;
+    case S::rf1SendCFR:
+      if (HasConnect(l)) {
+        if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
+        SendFrame(BuildSimpleFrame(kFcfCfr, true));
+      } else if (ok) {
+        ModemCommand(std::string("AT+FRM=") + PageDataCode(speedIndex_), 40);
+        Go(S::rf1WtPgCnnct);
+        if (AskAccept()) {
+          if (pageState_ == RfPageState::NewFile) {
+            int rc = CreateOutputFile();
+            if (rc != 0) return Fail(rc);
+            pageState_ = RfPageState::SameFile;
+            page_ = 0;
+          }
+        } else {
+          SendText("\r");  // leave the page receive at once
+          Fail(kErrFileRejected);
+          SendLog(6);
+          statusPending_ = true;
+          return Next::Again;
+        }
+      }
+      break;
+    case S::rf1WtPgCnnct:
+      if (HasConnect(l)) {
+        StatusUpdate(fpSessionParams);
+        Go(S::rfStartPage);
+        return Next::Again;
+      }
+      break;
+    case S::rf1FinPage:
+      if (HasCarrier(l)) {
+        ModemCommand("AT+FRH=3", 40);
+        Go(S::rf1WaitEOP);
+      }
+      break;
+    case S::rf1WaitEOP:
+      if (ok) {
+        if (lastFrameFinal_) {
+          StatusUpdate(fpGetPageResult);
+          Go(S::rf1WritePage);
+          return Next::Again;
+        }
+        ModemCommand("AT+FRH=3", 40);
+      }
+      break;
+    case S::rf1SendMCF:
+      if (HasConnect(l)) {
+        // Always final: a non-final MCF would make the modem ask for another frame.
+        SendFrame(BuildSimpleFrame(kFcfMcf, true));
+      } else if (ok) {
+        if (morePages_ && eom_) {
+          PauseMs(200);
+          ModemCommand("AT+FTH=3", 40);
+          Go(S::rf1SendCSI);
+        } else if (morePages_) {
+          ModemCommand(std::string("AT+FRM=") + TrainingCode(speedIndex_), 40);
+          pageState_ = RfPageState::SameFile;
+          Go(S::rf1WtPgCnnct);  // the CONNECT of the page carrier comes first
+        } else {
+          PauseMs(200);
+          ModemCommand("AT+FRH=3", 40);
+          CloseOutputFile(true);
+          SendLog(5);
+          StatusUpdate(fpGetHangup);
+          Go(S::rf1WaitDCN);
+        }
+      }
+      break;
+    case S::rf1WaitDCN:
+      if (ok) {
+        if (lastFrameFinal_) {
+          ModemCommand("ATH", 100);
+          Go(S::rf1WtHngp);
+        } else {
+          ModemCommand("AT+FRH=3", 40);
+        }
+      }
+      break;
+    case S::rf1WtHngp:
+      if (ok) {
+        StatusUpdate(fpGotHangup);
+        Go(S::rfComplete);
+        return Next::Again;
+      }
+      break;
+    default:
+      break;
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::ReadTraining() {
+  uint8_t c;
+  while (ch_->ReadChar(c) == 0) {
+    if (dle_) {
+      dle_ = false;
+      if (c == kEtx) {
+        // DIS cannot offer 7200 without 9600 (both are V.29): a sender that trains faster than
+        // this receiver takes gets FTT and steps down.
+        bool good = tcfAll_ > 0 && tcfNonZero_ * 100 / tcfAll_ < 10 && speedIndex_ <= topSpeedIndex_;
+        if (good) {
+          Go(S::rf1FinTrn);
+        } else {
+          ModemCommand("AT+FTH=3", 40);
+          Go(S::rf1Retrain);
+        }
+        return Next::IfInput;
+      }
+      ++tcfAll_;
+      if (c == kDle) ++tcfNonZero_;
+      continue;
+    }
+    if (c == kDle) {
+      dle_ = true;
+      continue;
+    }
+    ++tcfAll_;
+    if (c != 0) ++tcfNonZero_;
+  }
+  return Next::Wait;
+}
+
+// The Class 1 states that do not read lines.
+TQvReceiveFax::Next TQvReceiveFax::Class1Step(Ev ev) {
+  switch (rstate_) {
+    case S::rf1CollRtry1:
+      if (++disRetry_ <= 5) {
+        SendText("AT\r");
+        ArmTimeout(kCommandTimeoutTicks);
+        Go(S::rf1CollRtry2);
+        return Next::Wait;
+      }
+      return Fail(kErrFatalTimeout);
+    case S::rf1CollRtry2:
+      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      ModemCommand("AT+FTH=3", 40);
+      Go(S::rf1SendCSI);
+      return Next::IfInput;
+    case S::rf1CollTrn:
+      if (ev == Ev::Timeout) {
+        // No end of training: the call ends without an error of its own.
+        error_ = 0;
+        Go(S::rfAbort);
+        return Next::Again;
+      }
+      return ReadTraining();
+    case S::rf1WritePage: {
+      int rc = FinishPage();
+      if (rc != 0) return Fail(rc);
+      ModemCommand("AT+FTH=3", 40);
+      StatusUpdate(fpCheckMorePages);
+      Go(S::rf1SendMCF);
+      return Next::IfInput;
+    }
+    default:
+      return Next::Wait;
+  }
+}
+
+}  // namespace qv::fax

@@ -1,0 +1,140 @@
+// The Class 2 and Class 2.0 half of the receive machine: the modem runs T.30 itself and reports
+// the session, the page status and the post-page message; the DTE takes the page data.
+#include "fax/receive_fax.h"
+
+namespace qv::fax {
+
+using S = RfState;
+
+void TQvReceiveFax::TakeClass2Params(const std::string& line) {
+  Class2Params p = DecodeClass2Params(RemovePrefix(line));
+  speedIndex_ = std::max(1, SpeedIndexForBps(p.bps));
+  sessionFine_ = p.fine;
+  sessionWide_ = p.wide;
+  sessionEcm_ = p.ecm;
+  StatusUpdate(fpSessionParams);
+}
+
+TQvReceiveFax::Next TQvReceiveFax::OnClass2Line(bool ok) {
+  const std::string& l = lastLine_;
+  switch (rstate_) {
+    case S::rf2Init1:
+      if (!ok) return Fail(kErrInit);
+      SwitchToNormalRate();
+      ModemCommand(cmds_.receiveCaps + "=1," + BitRateCode(DesiredBPS) + ",0,2,0," + (DesiredECM ? "1" : "0") + ",0,0");
+      Go(class_ == fcClass2_0 ? S::rf2Init1A : S::rf2Init3);
+      break;
+    case S::rf2Init1A:
+      if (!ok) return Fail(kErrInit);
+      ModemCommand("AT+FLO=2");
+      Go(S::rf2Init1B);
+      break;
+    case S::rf2Init1B:
+      if (!ok) return Fail(kErrInit);
+      ModemCommand("AT+FNR=1,1,1,0");
+      Go(S::rf2Init3);
+      break;
+    case S::rf2Init3:
+      if (!ok) return Fail(kErrInit);
+      StopTimeout();
+      StatusUpdate(fpWaiting);
+      Go(S::rfWaiting);
+      break;
+    case S::rf2ValCnnct:
+      if (StartsWith(l, cmds_.connectReport)) {
+        ArmTimeout(kCommandTimeoutTicks);
+        StatusUpdate(fpIncoming);
+        Go(S::rf2GtSndID);
+      }
+      break;
+    case S::rf2GtSndID:
+      if (StartsWith(l, cmds_.transmitterId)) {
+        SetRemoteId(CleanRemoteId(l));
+        if (AskAccept()) {
+          StatusUpdate(fpGotRemoteId);
+          if (pageState_ == RfPageState::NewFile) {
+            int rc = CreateOutputFile();
+            if (rc != 0) return Fail(rc);
+            pageState_ = RfPageState::SameFile;
+          }
+        } else {
+          // The modem takes the abort command only once the answer command has ended.
+          rejectPending_ = true;
+        }
+      } else if (StartsWith(l, cmds_.sessionParams)) {
+        TakeClass2Params(l);
+      } else if (ok && rejectPending_) {
+        rejectPending_ = false;
+        ModemCommand(class_ == fcClass2 ? "AT+FK" : "AT+FKS");
+        PauseMs(500);
+        Fail(kErrFileRejected);
+        SendLog(6);
+        return Next::Again;
+      } else if (ok) {
+        ModemCommand("AT+FDR");
+        Go(S::rf2GtCnnct);
+      }
+      break;
+    case S::rf2GtCnnct:
+      if (StartsWith(l, cmds_.sessionParams)) {
+        TakeClass2Params(l);
+      } else if (HasConnect(l)) {
+        if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
+        Go(S::rfStartPage);
+        return Next::Again;
+      }
+      break;
+    case S::rf2GtPgRslt:
+      if (StartsWith(l, cmds_.pageStatus)) {
+        StatusUpdate(fpGetPageResult);
+        std::string code = CodeAfterColon(l);
+        char c = code.empty() ? ' ' : code[0];
+        if (c == '1' || c == '3' || c == '5') {
+          int rc = FinishPage();
+          if (rc != 0) return Fail(rc);
+        } else {
+          RemovePage();
+        }
+      } else if (StartsWith(l, "+FET")) {
+        StatusUpdate(fpCheckMorePages);
+        std::string code = CodeAfterColon(l);
+        char c = code.empty() ? ' ' : code[0];
+        pageState_ = c == '0'   ? RfPageState::SameFile
+                     : c == '1' ? RfPageState::NewFile
+                     : c == '2' ? RfPageState::DocumentEnded
+                     : c == '3' ? RfPageState::Resend
+                                : RfPageState::Other;
+      } else if (HasError(l)) {
+        RemovePage();
+        ModemCommand("AT+FDR");
+        Go(S::rf2GtCnnct);
+      } else if (ok) {
+        ModemCommand("AT+FDR");
+        if (pageState_ == RfPageState::DocumentEnded) {
+          CloseOutputFile(true);
+          SendLog(5);
+          StatusUpdate(fpGetHangup);
+          Go(S::rf2GetFHNG);
+        } else {
+          Go(S::rf2GtCnnct);
+        }
+      }
+      break;
+    case S::rf2GetFHNG:
+      if (l.find(cmds_.hangup) != std::string::npos) {
+        hangupCode_ = HangupNumber(l);
+        StatusUpdate(fpGotHangup);
+      } else if (StartsWith(l, "+FET")) {
+        StatusUpdate(fpGetHangup);
+      } else if (ok) {
+        Go(S::rfComplete);
+        return Next::Again;
+      }
+      break;
+    default:
+      break;
+  }
+  return Next::IfInput;
+}
+
+}  // namespace qv::fax

@@ -1,0 +1,221 @@
+// spandsp's T.30 terminal calls `qvfax receive` (our Class 1 receiver in its own process) through
+// spandsp's T.31 modem on a pseudo-terminal: every page must arrive pixel for pixel, filed with the
+// resolution it was sent at, at every speed the receiver offers.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+
+#include "../../fax/e2e/fax_harness.h"
+#include "fax_spandsp_peer.h"
+
+namespace qv::fax::test {
+namespace {
+
+using Raster = std::vector<std::vector<uint8_t>>;
+
+struct TiffPage {
+  Raster rows;
+  bool fine = false;
+};
+
+// A Group 3 TIFF the way a fax program hands it to spandsp; each page keeps its own resolution.
+bool WriteTiff(const std::string& path, const std::vector<TiffPage>& pages) {
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  if (!tif) return false;
+  bool ok = true;
+  for (size_t p = 0; p < pages.size() && ok; ++p) {
+    const Raster& rows = pages[p].rows;
+    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1728);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(rows.size()));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, 0);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0f);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, pages[p].fine ? 196.0f : 98.0f);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(rows.size()));
+    TIFFSetField(tif, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(p), static_cast<uint16_t>(pages.size()));
+    for (size_t r = 0; r < rows.size() && ok; ++r) {
+      std::vector<uint8_t> row = rows[r];
+      ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(r), 0) >= 0;
+    }
+    ok = ok && TIFFWriteDirectory(tif);
+  }
+  TIFFClose(tif);
+  return ok;
+}
+
+// `qvfax receive` as a child process with its output in a file; killed if still running at the end.
+class ReceiverProcess {
+ public:
+  ReceiverProcess(const std::vector<std::string>& args, const std::string& outFile) : outFile_(outFile) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(fd, 1);
+      dup2(fd, 2);
+      std::vector<std::string> all = {QV_BIN_DIR "/qvfax", "receive"};
+      all.insert(all.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (auto& a : all) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~ReceiverProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // Waits until the output holds `text`, the process ended or the time is up.
+  bool WaitForOutput(const std::string& text, int seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Output().find(text) != std::string::npos) return true;
+      if (Exited()) return Output().find(text) != std::string::npos;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+  // Exit status, or -1 when it is still running after `seconds`.
+  int Wait(int seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!Exited() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return Exited() ? status_ : -1;
+  }
+  std::string Output() const { return ReadText(outFile_); }
+
+ private:
+  bool Exited() {
+    if (pid_ <= 0) return true;
+    int st = 0;
+    if (waitpid(pid_, &st, WNOHANG) != pid_) return false;
+    pid_ = -1;
+    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int status_ = -1;
+  std::string outFile_;
+};
+
+struct Received {
+  int exitStatus = -1;
+  std::string output;
+  int peerCompletion = -1;
+  t30_stats_t stats{};
+};
+
+// One call: spandsp sends `pages` to `qvfax receive --bps bps`, which files them in dir/in.
+Received ReceiveCall(const TempDir& dir, const std::vector<TiffPage>& pages, int bps) {
+  Received r;
+  if (!WriteTiff(dir.str("tx.tif"), pages)) return r;
+  SpandspPeer peer(true, dir.str("tx.tif"), "");
+  if (!peer.ok()) return r;
+  // Real time: the receiver paces its frames for a real line.
+  peer.Start(20);
+  {
+    ReceiverProcess rx({"--device", peer.device(), "--dir", dir.str("in"), "--once", "--class", "1", "--station",
+                        "RECEIVER 1", "--bps", std::to_string(bps)},
+                       dir.str("rx.out"));
+    // Ringing before the receiver waits for calls would go unheard.
+    if (rx.WaitForOutput("Waiting for incoming call", 30)) {
+      peer.Ring();
+      r.exitStatus = rx.Wait(150);
+    }
+    r.output = rx.Output();
+  }
+  for (int i = 0; i < 200 && !peer.finished(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  peer.Stop();
+  r.peerCompletion = peer.finished() ? peer.completion() : -1;
+  r.stats = peer.Stats();
+  return r;
+}
+
+// The pages of the one file the receiver wrote, checked against what was sent.
+void ExpectFiled(const TempDir& dir, const std::vector<TiffPage>& sent) {
+  std::vector<std::string> files;
+  for (auto& e : fs::directory_iterator(dir.path() / "in")) files.push_back(e.path().filename().string());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0], "FAX0001.QVF");
+  std::vector<ReceivedPage> pages;
+  std::string station;
+  ASSERT_TRUE(ReadReceived(dir.str("in/FAX0001.QVF"), pages, &station));
+  EXPECT_EQ(station, "SPANDSP PEER        ");
+  ASSERT_EQ(pages.size(), sent.size());
+  for (size_t p = 0; p < sent.size(); ++p) {
+    Raster rows;
+    faximage::T4Decoder decoder([&](std::span<const uint8_t> row) { rows.emplace_back(row.begin(), row.end()); });
+    decoder.startPage();
+    decoder.feed(pages[p].data.data(), pages[p].data.size());
+    EXPECT_TRUE(decoder.pageEnded()) << "page " << p + 1;
+    EXPECT_EQ(decoder.badCodes(), 0) << "page " << p + 1;
+    EXPECT_EQ((pages[p].flags & kPageHighRes) != 0, sent[p].fine) << "page " << p + 1;
+    EXPECT_TRUE(rows == sent[p].rows) << "page " << p + 1 << ": " << rows.size() << " rows";
+  }
+}
+
+std::vector<TiffPage> Pages(std::initializer_list<bool> fine, int rows) {
+  std::vector<TiffPage> pages;
+  int p = 0;
+  for (bool f : fine) {
+    TiffPage page;
+    page.fine = f;
+    for (int r = 0; r < rows; ++r) page.rows.push_back(PatternRow(p + 11, r));
+    pages.push_back(page);
+    ++p;
+  }
+  return pages;
+}
+
+class ReceiveAtSpeed : public ::testing::TestWithParam<int> {};
+
+// The receiver offers up to --bps; spandsp takes the fastest offered and trains at it.
+TEST_P(ReceiveAtSpeed, PageArrivesPixelExact) {
+  const int bps = GetParam();
+  TempDir dir;
+  auto sent = Pages({false}, 60);
+  Received r = ReceiveCall(dir, sent, bps);
+  ASSERT_EQ(r.exitStatus, 0) << r.output;
+  EXPECT_NE(r.output.find("0 1 fax received"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("error"), std::string::npos) << r.output;
+  EXPECT_EQ(r.peerCompletion, T30_ERR_OK) << t30_completion_code_to_str(r.peerCompletion);
+  EXPECT_EQ(r.stats.bit_rate, bps);
+  EXPECT_EQ(r.stats.pages_tx, 1);
+  ExpectFiled(dir, sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Class1, ReceiveAtSpeed, ::testing::Values(14400, 12000, 9600, 7200),
+                         [](const auto& info) { return std::to_string(info.param); });
+
+// A standard cover page and two fine pages: the sender renegotiates when the resolution changes,
+// and each page is filed with its own resolution in the one file of the call.
+TEST(ReceiveMixedResolution, StandardCoverThenFinePages) {
+  TempDir dir;
+  auto sent = Pages({false, true, true}, 50);
+  Received r = ReceiveCall(dir, sent, 9600);
+  ASSERT_EQ(r.exitStatus, 0) << r.output;
+  EXPECT_NE(r.output.find("0 1 fax received"), std::string::npos) << r.output;
+  EXPECT_EQ(r.peerCompletion, T30_ERR_OK) << t30_completion_code_to_str(r.peerCompletion);
+  EXPECT_EQ(r.stats.pages_tx, 3);
+  ExpectFiled(dir, sent);
+}
+
+TEST(ReceiveOptions, BpsMustBeAFaxSpeed) {
+  TempDir dir;
+  ReceiverProcess rx({"--device", "/dev/null", "--dir", dir.str("in"), "--bps", "8000"}, dir.str("rx.out"));
+  EXPECT_EQ(rx.Wait(20), 2);
+  EXPECT_NE(rx.Output().find("--bps is 2400, 4800, 7200, 9600, 12000 or 14400"), std::string::npos) << rx.Output();
+}
+
+}  // namespace
+}  // namespace qv::fax::test
