@@ -146,6 +146,8 @@ class TQvCustomComPort : public TQvBaseComponent {
   // --- operations ---
   // The dispatcher; with AutoOpen a closed port is opened first. Null while closed otherwise.
   TQvBaseDispatcher* DispatcherObject();
+  // The dispatcher of the port as it is now, never opening it; null while closed.
+  TQvBaseDispatcher* CurrentDispatcher() const { return dispatcher_.get(); }
   TPortState PortState() const { return state_; }
   void SendText(const std::string& s);
   bool CharWaiting();

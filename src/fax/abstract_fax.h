@@ -187,21 +187,6 @@ class TQvAbstractFax {
     }
   }
   std::string BuiltInInit() const { return builtInInit_; }
-  // The shared prologue of a step that waits for the modem: a time-out goes to onTimeout;
-  // otherwise waiting frames are decoded by onFrame (the step ends when that moved the machine
-  // to another state) until a complete text line arrives, which goes to onLine.
-  template <class OnTimeout, class OnFrame, class OnLine>
-  Next LineStep(Ev ev, OnTimeout onTimeout, OnFrame onFrame, OnLine onLine) {
-    if (ev == Ev::Timeout) return onTimeout();
-    for (;;) {
-      ReadResult r = ReadLine();
-      if (r == ReadResult::None) return Next::Wait;
-      if (r == ReadResult::Line) return onLine();
-      const int before = state_;
-      onFrame();
-      if (state_ != before) return Next::Again;
-    }
-  }
   void SetStatus(int code) { status_ = code; }
 
   // Session record.

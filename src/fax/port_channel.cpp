@@ -15,7 +15,10 @@ namespace {
 
 class DispatcherChannel final : public FaxChannel {
  public:
-  explicit DispatcherChannel(comm::TQvBaseDispatcher* d) : d_(d) {}
+  // port, when given, owns d: once it has closed (or opened again with another dispatcher) d is
+  // gone with its threads, so there is no call left to wait for and nothing to unregister.
+  explicit DispatcherChannel(comm::TQvBaseDispatcher* d, comm::TQvCustomComPort* port = nullptr)
+      : d_(d), port_(port) {}
   ~DispatcherChannel() override { UnregisterHandlerAndWait(); }
 
   // Bytes come from a block copied out of the input ring in one lock; the ring gives them up
@@ -82,6 +85,7 @@ class DispatcherChannel final : public FaxChannel {
   }
   void UnregisterHandlerAndWait() override {
     registered_ = false;
+    if (port_ && port_->CurrentDispatcher() != d_) return;
     // Also waits for a call that started before an earlier UnregisterHandler.
     d_->UnregisterMethodHandler(&Thunk, this, true);
   }
@@ -109,6 +113,7 @@ class DispatcherChannel final : public FaxChannel {
 
   static constexpr int kCacheSize = 2048;
   comm::TQvBaseDispatcher* d_;
+  comm::TQvCustomComPort* port_;
   uint8_t cache_[kCacheSize];
   int cachePos_ = 0, cacheLen_ = 0;
   std::mutex handlerMutex_;
@@ -126,7 +131,7 @@ std::unique_ptr<FaxChannel> MakePortChannel(comm::TQvComPort* port) {
   if (!port) core::RaiseError(-1005);
   comm::TQvBaseDispatcher* d = port->DispatcherObject();
   if (!d) core::RaiseError(-2007);
-  return MakeDispatcherChannel(d);
+  return std::make_unique<DispatcherChannel>(d, port);
 }
 
 void ApplyFaxPortSettings(comm::TQvComPort* port) {

@@ -402,7 +402,14 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
     return Fail(kErrCancelRequested);
   }
   if (Describe(State()).waitsForLine)
-    return LineStep(ev, [this] { return OnTimeout(); }, [this] { DecodeFrame(); }, [this] { return OnLine(); });
+    return LineStep(
+        ev, [this] { return OnTimeout(); },
+        [this] {
+          const TxState before = State();
+          DecodeFrame();
+          return State() != before;
+        },
+        [this] { return OnLine(); });
   switch (State()) {
     case TxState::tfGetEntry: {
       if (gEntryBusy.exchange(true)) {
