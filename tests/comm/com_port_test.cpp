@@ -553,8 +553,12 @@ TEST_F(ComPortTest, TracingStatesAndTheDumpAtClose) {
   EXPECT_NE(log.find("Dispatch  WriteCom      00000003  AT[0D]\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Dispatch  ReadCom       00000004  OK[0D][0A]\r\n"), std::string::npos) << log;
 
+  // A close that meets a dispatch running on the dispatcher thread ends when that dispatch has;
+  // until then the port is closing and cannot be opened again.
+  ASSERT_TRUE(PumpUntil([&] { return port.PortState() == psClosed; }));
   // A size change while tracing restarts the trace with the new size.
   port.SetOpen(true);
+  ASSERT_EQ(port.PortState(), psOpen);
   port.SetTracing(tlOn);
   port.SendText("old");
   port.SetTraceSize(2);

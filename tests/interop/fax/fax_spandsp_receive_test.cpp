@@ -8,11 +8,10 @@
 
 #include "../../fax/e2e/fax_harness.h"
 #include "fax_spandsp_peer.h"
+#include "spandsp_pages.h"
 
 namespace qv::fax::test {
 namespace {
-
-using Raster = std::vector<std::vector<uint8_t>>;
 
 struct TiffPage {
   Raster rows;

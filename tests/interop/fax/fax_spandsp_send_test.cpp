@@ -4,57 +4,10 @@
 
 #include "../../fax/e2e/fax_harness.h"
 #include "fax_spandsp_peer.h"
+#include "spandsp_pages.h"
 
 namespace qv::fax::test {
 namespace {
-
-using Raster = std::vector<std::vector<uint8_t>>;
-
-// Every page of a TIFF as rows of 216 bytes, 1 = black.
-std::vector<Raster> ReadTiffPages(const std::string& path, std::vector<float>* yres = nullptr) {
-  std::vector<Raster> pages;
-  TIFF* tif = TIFFOpen(path.c_str(), "r");
-  if (!tif) return pages;
-  do {
-    uint32_t width = 0, height = 0;
-    uint16_t photometric = PHOTOMETRIC_MINISWHITE;
-    float y = 0;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y);
-    if (yres) yres->push_back(y);
-    Raster rows;
-    std::vector<uint8_t> line(static_cast<size_t>(TIFFScanlineSize(tif)));
-    for (uint32_t r = 0; r < height && width == 1728; ++r) {
-      if (TIFFReadScanline(tif, line.data(), r) < 0) break;
-      std::vector<uint8_t> row(line.begin(), line.begin() + 216);
-      if (photometric == PHOTOMETRIC_MINISBLACK)
-        for (auto& b : row) b = static_cast<uint8_t>(~b);
-      rows.push_back(row);
-    }
-    pages.push_back(rows);
-  } while (TIFFReadDirectory(tif));
-  TIFFClose(tif);
-  return pages;
-}
-
-bool Blank(const std::vector<uint8_t>& row) {
-  return std::all_of(row.begin(), row.end(), [](uint8_t b) { return b == 0; });
-}
-
-// The page our sender put on the line: eight blank rows (plus a header line when asked for) in front
-// of the document's rows. `lead` gets how many rows came first.
-::testing::AssertionResult SameRows(const Raster& got, const Raster& sent, size_t* lead) {
-  if (got.size() < sent.size() + 8)
-    return ::testing::AssertionFailure() << got.size() << " rows received for " << sent.size() << " sent";
-  *lead = got.size() - sent.size();
-  for (size_t i = 0; i < 8; ++i)
-    if (!Blank(got[i])) return ::testing::AssertionFailure() << "leading row " << i << " has ink";
-  for (size_t i = 0; i < sent.size(); ++i)
-    if (got[*lead + i] != sent[i]) return ::testing::AssertionFailure() << "row " << i << " differs";
-  return ::testing::AssertionSuccess();
-}
 
 struct Sent {
   std::vector<PageRows> pages;  // in the order they go out
