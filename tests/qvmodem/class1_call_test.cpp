@@ -239,20 +239,8 @@ TEST(Class1Call, PageAfterEopAndMcfIsAProtocolErrorThatEndsTheCall) {
   EXPECT_EQ(p.a.waitForResult(), "\r\nCONNECT\r\n");
   p.a.readDleBlock();
   EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
-  p.b.write("AT+FRH=3\r");
-  EXPECT_EQ(p.a.command("AT+FTH=3"), "\r\nCONNECT\r\n");
-  p.a.sendFrame({0xFF, 0x13, 0x2F});  // EOP
-  EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
-  EXPECT_EQ(p.b.waitForResult(), "\r\nCONNECT\r\n");
-  p.b.readDleBlock();
-  EXPECT_EQ(p.b.waitForResult(), "\r\nOK\r\n");
-  p.a.write("AT+FRH=3\r");
-  EXPECT_EQ(p.b.command("AT+FTH=3"), "\r\nCONNECT\r\n");
-  p.b.sendFrame({0xFF, 0x13, 0x8C});  // MCF
-  EXPECT_EQ(p.b.waitForResult(), "\r\nOK\r\n");
-  EXPECT_EQ(p.a.waitForResult(), "\r\nCONNECT\r\n");
-  p.a.readDleBlock();
-  EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
+  Pair::passFrame(p.a, p.b, {0xFF, 0x13, 0x2F});  // EOP
+  Pair::passFrame(p.b, p.a, {0xFF, 0x13, 0x8C});  // MCF
   // The receiver waits for DCN; a page carrier comes.
   p.b.write("AT+FRH=3\r");
   EXPECT_EQ(p.a.command("AT+FTM=96"), "\r\nCONNECT\r\n");

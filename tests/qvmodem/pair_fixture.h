@@ -31,6 +31,17 @@ struct Pair {
     EXPECT_EQ(b.waitFor("RING\r\n", 5000), "\r\nRING\r\n");
     b.write("ATA\r");
   }
+  // One final HDLC frame from `from` to `to`, each end's results checked on the way: `to`
+  // listens first (AT+FRH=3), then `from` sends.
+  static void passFrame(TestDte& from, TestDte& to, const std::vector<uint8_t>& frame) {
+    to.write("AT+FRH=3\r");
+    EXPECT_EQ(from.command("AT+FTH=3"), "\r\nCONNECT\r\n");
+    from.sendFrame(frame);
+    EXPECT_EQ(from.waitForResult(), "\r\nOK\r\n");
+    EXPECT_EQ(to.waitForResult(), "\r\nCONNECT\r\n");
+    to.readDleBlock();
+    EXPECT_EQ(to.waitForResult(), "\r\nOK\r\n");
+  }
   ModemSet set;
   TestDte a, b;
 };
