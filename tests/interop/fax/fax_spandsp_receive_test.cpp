@@ -13,42 +13,6 @@
 namespace qv::fax::test {
 namespace {
 
-struct TiffPage {
-  Raster rows;
-  bool fine = false;
-};
-
-// A Group 3 TIFF the way a fax program hands it to spandsp; each page keeps its own resolution.
-bool WriteTiff(const std::string& path, const std::vector<TiffPage>& pages) {
-  TIFF* tif = TIFFOpen(path.c_str(), "w");
-  if (!tif) return false;
-  bool ok = true;
-  for (size_t p = 0; p < pages.size() && ok; ++p) {
-    const Raster& rows = pages[p].rows;
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1728);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(rows.size()));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, 0);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0f);
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, pages[p].fine ? 196.0f : 98.0f);
-    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(rows.size()));
-    TIFFSetField(tif, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(p), static_cast<uint16_t>(pages.size()));
-    for (size_t r = 0; r < rows.size() && ok; ++r) {
-      std::vector<uint8_t> row = rows[r];
-      ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(r), 0) >= 0;
-    }
-    ok = ok && TIFFWriteDirectory(tif);
-  }
-  TIFFClose(tif);
-  return ok;
-}
-
 // `qvfax receive` as a child process with its output in a file; killed if still running at the end.
 class ReceiverProcess {
  public:

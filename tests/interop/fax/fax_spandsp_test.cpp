@@ -79,43 +79,13 @@ INSTANTIATE_TEST_SUITE_P(Class1, SendToSpandsp,
                                   (info.param.fine ? "Fine" : "Standard");
                          });
 
-// A Group 3 TIFF of the given pages the way a fax program would hand it to spandsp.
-bool WriteTiff(const std::string& path, const std::vector<Raster>& pages) {
-  TIFF* tif = TIFFOpen(path.c_str(), "w");
-  if (!tif) return false;
-  bool ok = true;
-  for (size_t p = 0; p < pages.size() && ok; ++p) {
-    TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 1728);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(pages[p].size()));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, 0);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 204.0f);
-    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 98.0f);
-    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(pages[p].size()));
-    TIFFSetField(tif, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(p), static_cast<uint16_t>(pages.size()));
-    for (size_t r = 0; r < pages[p].size() && ok; ++r) {
-      std::vector<uint8_t> row = pages[p][r];
-      ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(r), 0) >= 0;
-    }
-    ok = ok && TIFFWriteDirectory(tif);
-  }
-  TIFFClose(tif);
-  return ok;
-}
-
 TEST(ReceiveFromSpandsp, Class1ReceiverKeepsThePixels) {
   core::MessageLoop::instance().bindToCurrentThread();
   TempDir dir;
   std::vector<Raster> sentPages(2);
   for (int p = 0; p < 2; ++p)
     for (int r = 0; r < 40; ++r) sentPages[p].push_back(PatternRow(p + 7, r));
-  ASSERT_TRUE(WriteTiff(dir.str("tx.tif"), sentPages));
+  ASSERT_TRUE(WriteTiff(dir.str("tx.tif"), {{sentPages[0], false}, {sentPages[1], false}}));
   SpandspPeer peer(true, dir.str("tx.tif"), "");
   ASSERT_TRUE(peer.ok());
   peer.Start(20);
