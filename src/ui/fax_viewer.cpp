@@ -95,11 +95,12 @@ PageBitmap RotatePageBitmap(const PageBitmap& src, int quarterTurns) {
 namespace {
 
 // How the eight pixels of one source byte fall into target columns when a row is shrunk: the
-// bits split into runs, one per target column, the first run's column being `firstCol`.
+// bits split into runs, one per target column, the first run's column being `firstCol`; `counts`
+// is the count table of this split.
 struct ByteSplit {
+  const uint64_t* counts = nullptr;
   int firstCol = 0;
   int runs = 0;
-  int table = 0;  // index of the count table for this split
 };
 
 // For each split pattern, the black pixels of every byte value counted per run, eight bits a
@@ -147,8 +148,9 @@ QImage RenderPageImage(const PageBitmap& page, int width, int height, QRgb fg, Q
   // The byte splits and their count tables; a shrink repeats a few patterns along the row.
   std::vector<ByteSplit> split(shrinkX ? size_t(bytes) : 0);
   std::vector<RunCounts> tables;
-  std::vector<std::array<int, 8>> patterns;
   if (shrinkX) {
+    std::vector<std::array<int, 8>> patterns;
+    std::vector<size_t> tableOf(size_t(bytes), 0);
     for (int xb = 0; xb < bytes; ++xb) {
       std::array<int, 8> runOfBit;
       runOfBit.fill(-1);
@@ -161,106 +163,123 @@ QImage RenderPageImage(const PageBitmap& page, int width, int height, QRgb fg, Q
         runs = runOfBit[size_t(bit)] + 1;
       }
       const auto found = std::find(patterns.begin(), patterns.end(), runOfBit);
-      int table = int(found - patterns.begin());
+      tableOf[size_t(xb)] = size_t(found - patterns.begin());
       if (found == patterns.end()) {
         patterns.push_back(runOfBit);
         tables.push_back(CountsFor(runOfBit));
       }
-      split[size_t(xb)] = {first, runs, table};
+      split[size_t(xb)].firstCol = first;
+      split[size_t(xb)].runs = runs;
     }
+    // The tables have stopped moving: each byte points straight at its own.
+    for (int xb = 0; xb < bytes; ++xb) split[size_t(xb)].counts = tables[tableOf[size_t(xb)]].data();
   }
   // The packed counts hold up to 255 per run: eight pixels a run, so up to 31 rows per band.
   const int maxBand = shrinkY ? (h + height - 1) / height : 1;
   const bool packed = shrinkX && maxBand <= 31;
   // The grey of a target pixel from its black count, for each count of source pixels it covers:
-  // the same rounding as a division per pixel, looked up. Built before the rows are walked, so
-  // the tables stay where they are.
-  std::vector<std::vector<QRgb>> greyOf;
-  {
-    const int maxCols = shrinkX ? *std::max_element(colCount.begin(), colCount.end()) : 1;
-    const int maxTotal = maxCols * maxBand;
-    greyOf.resize(size_t(maxTotal) + 1);
-    // Column widths and band heights each take at most two values: a handful of tables.
-    const int minCols = shrinkX ? *std::min_element(colCount.begin(), colCount.end()) : 1;
-    const int minBand = shrinkY ? std::max(1, h / height) : 1;
-    std::vector<int> totals;
-    for (int c : {minCols, maxCols})
-      for (int r : {minBand, maxBand}) totals.push_back(std::max(1, c * r));
-    for (int total : totals) {
+  // the same rounding as a division per pixel, looked up. Column widths and band heights each
+  // take at most two values, so a handful of tables serve the page.
+  const int maxCols = shrinkX ? *std::max_element(colCount.begin(), colCount.end()) : 1;
+  const int minCols = shrinkX ? *std::min_element(colCount.begin(), colCount.end()) : 1;
+  const int minBand = shrinkY ? std::max(1, h / height) : 1;
+  std::vector<std::vector<QRgb>> greyOf(size_t(maxCols * maxBand) + 1);
+  for (int c : {minCols, maxCols})
+    for (int r : {minBand, maxBand}) {
+      const int total = std::max(1, c * r);
       std::vector<QRgb>& g = greyOf[size_t(total)];
       if (!g.empty()) continue;
       g.resize(size_t(total) + 1);
       for (int a = 0; a <= total; ++a) g[size_t(a)] = lut[size_t(std::min(255, (a * 255 + total / 2) / total))];
     }
-  }
-  auto put = [&](QRgb* out, int tx, int a, int rows) {
-    const int total = colCount[size_t(tx)] * rows;
-    const std::vector<QRgb>& g = greyOf[size_t(total)];
-    out[tx] = size_t(a) < g.size() ? g[size_t(a)] : lut[size_t(std::min(255, (a * 255 + total / 2) / std::max(total, 1)))];
-  };
+  // Per target column: 1 when it is one of the wider columns.
+  std::vector<uint8_t> wide(size_t(width), 0);
+  if (shrinkX)
+    for (int tx = 0; tx < width; ++tx) wide[size_t(tx)] = colCount[size_t(tx)] == maxCols ? 1 : 0;
 
-  std::vector<int> acc(size_t(width), 0);
-  std::vector<uint64_t> band(packed ? size_t(bytes) : 0, 0);
+  // Packed counting goes eight source bytes (a group) at a time: groups without ink in a band
+  // are passed over, the others counted and written without a test per byte or pixel (a count
+  // of 0 writes the background the image already has). When no target column takes pixels of
+  // two bytes, each byte's counts go straight to its own columns; otherwise they gather in `acc`
+  // and a column is written once the group after it has been counted.
+  const int groups = (bytes + 7) / 8;
+  bool straddle = false;
+  int maxRuns = 0;
+  for (int xb = 0; xb < (shrinkX ? bytes : 0); ++xb) {
+    straddle = straddle || (xb > 0 && colOf[size_t(xb * 8)] == colOf[size_t(xb * 8 - 1)]);
+    maxRuns = std::max(maxRuns, split[size_t(xb)].runs);
+  }
+  std::vector<int> acc(size_t(width) + 8, 0);  // 8 beyond: a byte's unused runs add 0 there
+  std::vector<uint64_t> band(packed ? size_t(groups) * 8 : 0, 0);
+  std::vector<uint8_t> inked(packed ? size_t(groups) : 0, 0);
+  const uint8_t flip = page.inverted ? 0xFF : 0x00;
+  const uint64_t flip8 = page.inverted ? ~uint64_t(0) : 0;
   for (int ty = 0; ty < height; ++ty) {
-    int y0, y1;
-    if (shrinkY) {
-      y0 = int(int64_t(ty) * h / height);
-      y1 = std::max(y0 + 1, int(int64_t(ty + 1) * h / height));
-    } else {
-      y0 = int(int64_t(ty) * h / height);
-      y1 = y0 + 1;
-    }
+    const int y0 = int(int64_t(ty) * h / height);
+    const int y1 = shrinkY ? std::max(y0 + 1, int(int64_t(ty + 1) * h / height)) : y0 + 1;
+    const int rows = y1 - y0;
     auto* out = reinterpret_cast<QRgb*>(img.scanLine(ty));
     if (shrinkX) {
+      const QRgb* const grey[2] = {greyOf[size_t(std::max(1, minCols * rows))].data(),
+                                   greyOf[size_t(maxCols * rows)].data()};
       bool any = false;
-      const int rows = y1 - y0;
       if (packed) {
-        std::fill(band.begin(), band.end(), 0);
-        const uint8_t flip = page.inverted ? 0xFF : 0x00;
-        const uint64_t flip8 = page.inverted ? ~uint64_t(0) : 0;
         for (int y = y0; y < y1; ++y) {
           const uint8_t* row = page.row(y);
-          int xb = 0;
-          // Fax pages are mostly white: eight white bytes are passed over at once.
-          for (; xb + 8 <= bytes; xb += 8) {
-            uint64_t word;
-            std::memcpy(&word, row + xb, sizeof word);
-            if ((word ^ flip8) == 0) continue;
-            for (int i = xb; i < xb + 8; ++i) {
-              const uint8_t byte = uint8_t(row[i] ^ flip);
-              if (byte == 0) continue;
-              band[size_t(i)] += tables[size_t(split[size_t(i)].table)][byte];
-              any = true;
+          for (int g = 0; g < groups; ++g) {
+            const int xb = g * 8, n = std::min(8, bytes - xb);
+            bool ink = false;
+            if (n == 8) {
+              uint64_t word;
+              std::memcpy(&word, row + xb, sizeof word);
+              ink = (word ^ flip8) != 0;
+            } else {  // the short last group
+              for (int i = 0; i < n; ++i) ink = ink || uint8_t(row[xb + i] ^ flip) != 0;
             }
-          }
-          for (; xb < bytes; ++xb) {
-            const uint8_t byte = uint8_t(row[xb] ^ flip);
-            if (byte == 0) continue;
-            band[size_t(xb)] += tables[size_t(split[size_t(xb)].table)][byte];
+            if (!ink) continue;
             any = true;
+            inked[size_t(g)] = 1;
+            const ByteSplit* sp = split.data() + xb;
+            uint64_t* b = band.data() + xb;
+            for (int i = 0; i < n; ++i) b[i] += sp[i].counts[uint8_t(row[xb + i] ^ flip)];
           }
         }
         if (!any) continue;
-        // Only the columns of bytes that had ink are written. Columns lo..hi hold counts not yet
-        // written; those left of a byte's first column are complete, as the bytes come in order.
-        int lo = 0, hi = -1;
-        auto flush = [&](int to) {
-          for (; lo <= std::min(hi, to); ++lo) {
-            if (acc[size_t(lo)] != 0) put(out, lo, acc[size_t(lo)], rows);
-            acc[size_t(lo)] = 0;
-          }
+        auto write = [&](int c) {
+          out[c] = grey[wide[size_t(c)]][acc[size_t(c)]];
+          acc[size_t(c)] = 0;
         };
-        for (int xb = 0; xb < bytes; ++xb) {
-          uint64_t counts = band[size_t(xb)];
-          if (counts == 0) continue;
-          const ByteSplit& sp = split[size_t(xb)];
-          flush(sp.firstCol - 1);
-          if (lo > hi) lo = sp.firstCol;
-          int* a = acc.data() + sp.firstCol;
-          for (int r = 0; r < sp.runs; ++r, counts >>= 8) a[r] += int(counts & 0xFF);
-          hi = sp.firstCol + sp.runs - 1;
+        int pending = -1;  // a column that holds counts not yet written
+        for (int g = 0; g < groups; ++g) {
+          if (!inked[size_t(g)]) continue;
+          inked[size_t(g)] = 0;
+          const int xb = g * 8, n = std::min(8, bytes - xb);
+          const ByteSplit* sp = split.data() + xb;
+          uint64_t* b = band.data() + xb;
+          if (!straddle) {
+            for (int i = 0; i < n; ++i) {
+              uint64_t counts = b[i];
+              b[i] = 0;
+              QRgb* o = out + sp[i].firstCol;
+              const uint8_t* wd = wide.data() + sp[i].firstCol;
+              for (int r = 0; r < sp[i].runs; ++r, counts >>= 8) o[r] = grey[wd[r]][counts & 0xFF];
+            }
+            continue;
+          }
+          const int first = sp[0].firstCol;
+          if (pending >= 0 && pending < first) write(pending);
+          for (int i = 0; i < n; ++i) {
+            uint64_t counts = b[i];
+            b[i] = 0;
+            int* a = acc.data() + sp[i].firstCol;
+            for (int r = 0; r < maxRuns; ++r, counts >>= 8) a[r] += int(counts & 0xFF);
+          }
+          const int next = xb + 8 < bytes ? sp[8].firstCol : width;
+          for (int c = first; c < next; ++c) write(c);
+          const int last = sp[n - 1].firstCol + sp[n - 1].runs - 1;
+          pending = last >= next ? next : -1;
         }
-        flush(hi);
+        if (pending >= 0) write(pending);
         continue;
       }
       std::fill(acc.begin(), acc.end(), 0);
@@ -281,10 +300,9 @@ QImage RenderPageImage(const PageBitmap& page, int width, int height, QRgb fg, Q
       }
       if (!any) continue;
       for (int tx = 0; tx < width; ++tx)
-        if (acc[size_t(tx)] != 0) put(out, tx, acc[size_t(tx)], rows);
+        if (acc[size_t(tx)] != 0) out[tx] = grey[wide[size_t(tx)]][acc[size_t(tx)]];
     } else {
       // Columns sampled; rows averaged when shrinking vertically only.
-      const int rows = y1 - y0;
       for (int tx = 0; tx < width; ++tx) {
         const int sx = srcCol[size_t(tx)];
         int n = 0;

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "core/error_codes.h"
 #include "core/exceptions.h"
 #include "fax_files.h"
@@ -27,6 +29,7 @@ using test::Block;
 using test::FaxPage;
 using test::NumberedPage;
 using test::WriteFax;
+using qv::faximage::PageBitmap;
 
 int CodeOf(const std::function<void()>& f) {
   try {
@@ -186,6 +189,97 @@ TEST_F(FaxViewerTest, FittingShrinksWithGreyLevelsInsteadOfDroppingLines) {
   const QImage red = RenderPageImage(*viewer_.CurrentBitmap(), 1728, 10, qRgb(200, 0, 0), qRgb(0, 0, 50), false);
   EXPECT_EQ(red.pixel(0, 0), qRgb(200, 0, 0));
   EXPECT_EQ(red.pixel(1, 0), qRgb(0, 0, 50));
+}
+
+// The scaler against a pixel-by-pixel reference: a shrunk target pixel is the share of black
+// among the source pixels it covers (columns x * width / w, rows y0..y1 as the viewer bands them);
+// otherwise it samples its nearest source pixel. Pages of random density with blank and solid
+// rows, both polarities, odd widths, columns straddling bytes and bands too tall for packed counts.
+TEST(RenderPageImageTest, AgreesWithAPixelByPixelBoxAverage) {
+  std::mt19937 rng(99);
+  auto page = [&rng](int w, int h, bool inverted) {
+    PageBitmap b;
+    b.width = w;
+    b.height = h;
+    b.stride = ((w + 15) / 16) * 2;
+    b.inverted = inverted;
+    b.bits.assign(size_t(b.stride) * size_t(h), 0);
+    for (int y = 0; y < h; ++y) {
+      const int kind = int(rng() % 6);  // blank, solid, sparse, dense, short runs, long runs
+      bool black = false;
+      for (int x = 0; x < w; ++x) {
+        if (kind == 1) black = true;
+        else if (kind == 2) black = rng() % 50 == 0;
+        else if (kind == 3) black = rng() % 2 == 0;
+        else if (kind == 4 && rng() % 3 == 0) black = !black;
+        else if (kind == 5 && rng() % 200 == 0) black = !black;
+        if (black) b.row(y)[x >> 3] |= uint8_t(0x80 >> (x & 7));
+      }
+      if (inverted)  // 1 = white; the bits beyond the width stay white
+        for (int x = 0; x < b.stride * 8; ++x) b.row(y)[x >> 3] ^= uint8_t(0x80 >> (x & 7));
+    }
+    return b;
+  };
+  auto expected = [](const PageBitmap& b, int width, int height, bool smooth, int tx, int ty) {
+    const int w = b.width, h = b.height;
+    const bool sx = smooth && width < w, sy = smooth && height < h;
+    int x0 = int(int64_t(tx) * w / width), x1 = x0 + 1;
+    if (sx) {
+      x0 = int((int64_t(tx) * w + width - 1) / width);  // the first x with x * width / w == tx
+      x1 = x0;
+      while (x1 < w && int64_t(x1) * width / w == tx) ++x1;
+    }
+    const int y0 = int(int64_t(ty) * h / height);
+    const int y1 = sy ? std::max(y0 + 1, int(int64_t(ty + 1) * h / height)) : y0 + 1;
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) n += b.black(x, y);
+    const int total = (x1 - x0) * (y1 - y0);
+    return 255 - std::min(255, (n * 255 + total / 2) / total);  // black on white: grey = 255 - level
+  };
+  struct Case {
+    int w, h, width, height;
+    bool smooth;
+  };
+  const Case cases[] = {
+      {1728, 300, 864, 150, true},   // the viewer's "100%" on a fine page
+      {1728, 300, 1000, 173, true},  // columns straddling bytes
+      {1728, 300, 1727, 299, true},  // barely shrunk
+      {1728, 300, 150, 40, true},    // more than eight pixels a column
+      {1728, 300, 20, 10, true},     // columns wider than eight bytes
+      {1728, 300, 864, 300, true},   // shrunk across only
+      {1728, 300, 1728, 100, true},  // shrunk down only
+      {1001, 700, 333, 20, true},    // odd width; 35 rows a band: counted without packing
+      {2048, 120, 2048, 120, true},  // same size
+      {1728, 100, 2000, 250, true},  // enlarged
+      {1728, 300, 864, 150, false},  // sampled
+  };
+  for (const Case& c : cases)
+    for (bool inverted : {false, true}) {
+      const PageBitmap b = page(c.w, c.h, inverted);
+      const QImage img = RenderPageImage(b, c.width, c.height, qRgb(0, 0, 0), qRgb(255, 255, 255), c.smooth);
+      ASSERT_EQ(img.size(), QSize(c.width, c.height));
+      int wrong = 0;
+      for (int ty = 0; ty < c.height; ++ty)
+        for (int tx = 0; tx < c.width; ++tx) {
+          const QRgb px = img.pixel(tx, ty);
+          const int want = expected(b, c.width, c.height, c.smooth, tx, ty);
+          if (qRed(px) != want || qGreen(px) != want || qBlue(px) != want) {
+            if (++wrong <= 3)
+              ADD_FAILURE() << c.w << "x" << c.h << " -> " << c.width << "x" << c.height
+                            << (inverted ? " inverted" : "") << " at " << tx << "," << ty << ": "
+                            << qRed(px) << " want " << want;
+          }
+        }
+      EXPECT_EQ(wrong, 0);
+    }
+  // Colours: levels between BGColor and FGColor.
+  const PageBitmap b = page(64, 2, false);
+  const QImage img = RenderPageImage(b, 32, 1, qRgb(200, 0, 0), qRgb(0, 0, 50), true);
+  for (int tx = 0; tx < 32; ++tx) {
+    const int level = 255 - expected(b, 32, 1, true, tx, 0);
+    EXPECT_EQ(img.pixel(tx, 0), qRgb((200 * level + 127) / 255, 0, (50 * (255 - level) + 127) / 255)) << tx;
+  }
 }
 
 TEST_F(FaxViewerTest, RotationTurnsByTheDifferenceAndBack) {
