@@ -14,8 +14,10 @@ int BitmapBuilder::startPage(const UnpackerState&) {
   rows_ = 0;
   widestUsed_ = 0;
   page_ = PageBitmap{};
+  block_.clear();
   try {
-    block_.assign(kStoredRowBytes * kGrowRows, invert_ ? 0xFF : 0x00);
+    // Room for a fine page up front: reserved, not written, so growing never copies on the way.
+    block_.reserve(kStoredRowBytes * kReservedRows);
   } catch (const std::bad_alloc&) {
     return ecOutOfMemory;
   }
@@ -25,21 +27,27 @@ int BitmapBuilder::startPage(const UnpackerState&) {
 int BitmapBuilder::row(std::span<const uint8_t> row) {
   if (rows_ >= kMaxPageRows) return ecOutOfMemory;
   const uint8_t white = invert_ ? 0xFF : 0x00;
-  if (rows_ > 0 && rows_ % kGrowRows == 0) {
-    try {
-      block_.resize(block_.size() + kStoredRowBytes * kGrowRows, white);
-    } catch (const std::bad_alloc&) {
-      return ecOutOfMemory;
-    }
+  const size_t at = block_.size();
+  try {
+    block_.resize(at + kStoredRowBytes);
+  } catch (const std::bad_alloc&) {
+    return ecOutOfMemory;
   }
-  uint8_t* dst = block_.data() + static_cast<size_t>(rows_) * kStoredRowBytes;
-  size_t n = std::min(row.size(), kStoredRowBytes);
-  if (n > 0) {
-    std::memcpy(dst, row.data(), n);
-    size_t used = n;
-    while (used > 0 && dst[used - 1] == white) --used;
-    widestUsed_ = std::max(widestUsed_, static_cast<int>(used));
+  uint8_t* dst = block_.data() + at;
+  const size_t n = std::min(row.size(), kStoredRowBytes);
+  std::memcpy(dst, row.data(), n);
+  std::memset(dst + n, white, kStoredRowBytes - n);
+  // The row's used width: white words from the right first, then the bytes of the last word.
+  const uint64_t white8 = invert_ ? ~uint64_t{0} : 0;
+  size_t used = n;
+  while (used >= 8) {
+    uint64_t word;
+    std::memcpy(&word, dst + used - 8, sizeof word);
+    if (word != white8) break;
+    used -= 8;
   }
+  while (used > 0 && dst[used - 1] == white) --used;
+  widestUsed_ = std::max(widestUsed_, static_cast<int>(used));
   ++rows_;
   return ecOK;
 }
@@ -48,22 +56,26 @@ int BitmapBuilder::endPage(const UnpackerState&) {
   page_ = PageBitmap{};
   page_.inverted = invert_;
   if (rows_ == 0 || widestUsed_ == 0) {
-    block_.clear();
-    block_.shrink_to_fit();
+    block_ = {};
     return ecOK;
   }
   const int w = (widestUsed_ + 1) & ~1;
-  // Move every row to a stride of w bytes, in place (w <= 256, so rows only move left).
-  for (int y = 0; y < rows_; ++y)
-    std::memmove(block_.data() + static_cast<size_t>(y) * static_cast<size_t>(w),
-                 block_.data() + static_cast<size_t>(y) * kStoredRowBytes, static_cast<size_t>(w));
-  block_.resize(static_cast<size_t>(w) * static_cast<size_t>(rows_));
-  block_.shrink_to_fit();
+  // Each row cut to w bytes, copied once into a block of exactly the page's size.
+  std::vector<uint8_t> bits;
+  try {
+    bits.reserve(static_cast<size_t>(w) * static_cast<size_t>(rows_));
+  } catch (const std::bad_alloc&) {
+    return ecOutOfMemory;
+  }
+  for (int y = 0; y < rows_; ++y) {
+    const uint8_t* src = block_.data() + static_cast<size_t>(y) * kStoredRowBytes;
+    bits.insert(bits.end(), src, src + w);
+  }
+  block_ = {};
   page_.width = w * 8;
   page_.height = rows_;
   page_.stride = w;
-  page_.bits = std::move(block_);
-  block_ = {};
+  page_.bits = std::move(bits);
   return ecOK;
 }
 

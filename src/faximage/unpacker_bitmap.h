@@ -46,7 +46,7 @@ class BitmapBuilder : public UnpackRowSink {
 
  private:
   static constexpr size_t kStoredRowBytes = 256;
-  static constexpr int kGrowRows = 1024;
+  static constexpr size_t kReservedRows = 2560;  // a fine A4 or Letter page has about 2300
   bool invert_;
   std::vector<uint8_t> block_;
   int rows_ = 0;
