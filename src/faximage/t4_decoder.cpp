@@ -69,12 +69,65 @@ constexpr int kWhiteBits = 12;  // longest white code (and EOL)
 constexpr int kBlackBits = 13;  // longest black code
 constexpr uint32_t kEolZeros = 11;
 
+// Several short codes at once: for the next kMultiBits input bits and the colour of the next run,
+// the terminating codes that lie wholly within them, as long as their runs stay within
+// kMultiPixels, and the pixels they make as a pattern (first pixel in the high bit, 1 = black).
+// Short runs alternate fast in text, where one lookup per code would bound the decoder.
+constexpr int kMultiBits = 10;
+constexpr int kMultiPixels = 25;  // the pattern shifted by up to 7 still fits 32 bits
+
+struct Multi {
+  uint32_t pattern;
+  uint8_t bits;    // bits the codes take; kNoMulti when the first code is not such a code
+  uint8_t pixels;  // sum of the runs
+  uint8_t codes;   // number of codes
+  uint8_t flip;    // 1 when that number is odd: the colour changes
+};
+constexpr uint8_t kNoMulti = 0xFF;  // more bits than the decoder ever holds
+
 // A lookup table answers, for the next N input bits (bit 0 first), what a bit-by-bit walk of the
 // code tree from its root would reach: a run, the EOL, or a dead end after so many bits.
 struct Tables {
   std::vector<Entry> white;
   std::vector<Entry> black;
-  Tables() : white(build(false, kWhiteBits)), black(build(true, kBlackBits)) {}
+  // Both colours in one array each, so that the colour (0 white, 1 black) picks by arithmetic:
+  // single codes at colour << kWhiteBits (white 4096 entries, then black 8192), masked with
+  // kWhiteMask | colour << kWhiteBits; several codes at colour << kMultiBits.
+  std::vector<Entry> single;
+  std::vector<Multi> multi;
+  Tables() : white(build(false, kWhiteBits)), black(build(true, kBlackBits)) {
+    single = white;
+    single.insert(single.end(), black.begin(), black.end());
+    multi = buildMulti(false);
+    const std::vector<Multi> blackMulti = buildMulti(true);
+    multi.insert(multi.end(), blackMulti.begin(), blackMulti.end());
+  }
+
+  // Walks the single-code tables over each kMultiBits-bit pattern, as the decoder would, and
+  // stops at the first code that is not a complete terminating code or would pass the pixel cap.
+  std::vector<Multi> buildMulti(bool blackFirst) const {
+    std::vector<Multi> table(size_t{1} << kMultiBits);
+    for (uint32_t index = 0; index < table.size(); ++index) {
+      Multi m{0, 0, 0, 0, 0};
+      bool isBlack = blackFirst;
+      for (;;) {
+        const int left = kMultiBits - m.bits;
+        const uint32_t rest = index >> m.bits;
+        if (left <= 0 || (rest & ((1u << kEolZeros) - 1)) == 0) break;  // EOL or fill may begin
+        const Entry& e = isBlack ? black[rest] : white[rest];  // bits above `left` read as 0
+        if (e.kind != kRun || e.bits > left || e.run >= 64 || m.pixels + e.run > kMultiPixels) break;
+        if (isBlack && e.run > 0) m.pattern |= (~uint32_t{0} << (32 - e.run)) >> m.pixels;
+        m.bits = static_cast<uint8_t>(m.bits + e.bits);
+        m.pixels = static_cast<uint8_t>(m.pixels + e.run);
+        ++m.codes;
+        isBlack = !isBlack;
+      }
+      if (m.codes == 0) m.bits = kNoMulti;
+      m.flip = m.codes & 1;
+      table[index] = m;
+    }
+    return table;
+  }
 
   static std::vector<Entry> build(bool black, int tableBits) {
     struct Node {
@@ -156,6 +209,17 @@ inline void FillBlack(uint8_t* row, int x, int n) {
   row[last] |= tail;
 }
 
+// Puts a pattern of up to 25 pixels (first pixel in bit 31) into the row at pixel x; the row has
+// room for four bytes from x / 8. Rows fill from left to right on a cleared buffer, so only the
+// byte holding x can have pixels already; the three after it are written whole. (Reading only
+// that byte also lets the processor take it from the previous store.)
+inline void PutPattern(uint8_t* row, int x, uint32_t pattern) {
+  uint8_t* q = row + (x >> 3);
+  uint32_t v = (uint32_t{*q} << 24) | (pattern >> (x & 7));
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+  std::memcpy(q, &v, sizeof v);
+}
+
 }  // namespace
 
 T4Decoder::T4Decoder() { startPage(); }
@@ -204,15 +268,19 @@ bool T4Decoder::feed(std::span<const uint8_t> data) {
   uint64_t acc = acc_;
   int nbits = nbits_;
   int pos = pos_;
-  bool black = black_;
+  uint32_t colour = black_ ? 1 : 0;
   bool skipRuns = beforeFirstEol_;
+  // Runs are taken while they end at or before this pixel; none before the first EOL.
+  int limit = skipRuns ? -1 : kMaxRowPixels;
   bool resync = resync_;
   bool zeroRun = zeroRun_;
   int eols = eolCount_;
   uint32_t bad = badCodes_;
   uint8_t* const row = row_;
-  const Entry* table = black ? t.black.data() : t.white.data();
-  uint32_t tableMask = black ? (1u << kBlackBits) - 1 : (1u << kWhiteBits) - 1;
+  const Entry* const single = t.single.data();
+  const Multi* const multi = t.multi.data();
+  constexpr uint32_t kWhiteMask = (1u << kWhiteBits) - 1;
+  constexpr uint32_t kMultiMask = (1u << kMultiBits) - 1;
 
   auto consume = [&](int n) {
     acc = n >= 64 ? 0 : acc >> n;
@@ -225,10 +293,9 @@ bool T4Decoder::feed(std::span<const uint8_t> data) {
     endOfLine();
     eols = eolCount_;
     pos = 0;
-    black = false;
+    colour = 0;
     skipRuns = false;
-    table = t.white.data();
-    tableMask = (1u << kWhiteBits) - 1;
+    limit = kMaxRowPixels;
     return ended_;
   };
 
@@ -251,21 +318,28 @@ bool T4Decoder::feed(std::span<const uint8_t> data) {
 
     while (nbits > 0) {
       if ((acc & ((1u << kEolZeros) - 1)) != 0 && !resync && !zeroRun) {
-        const Entry e = table[acc & tableMask];
+        // Short terminating codes, several at a time, when their runs all fit the row.
+        const Multi m = multi[(colour << kMultiBits) | (acc & kMultiMask)];
+        if (m.bits <= nbits && pos + m.pixels <= limit) {
+          acc >>= m.bits;
+          nbits -= m.bits;
+          if (m.pattern != 0) PutPattern(row, pos, m.pattern);
+          pos += m.pixels;
+          colour ^= m.flip;
+          eols = 0;
+          continue;
+        }
+        const Entry e = single[(colour << kWhiteBits) + (acc & (kWhiteMask | (colour << kWhiteBits)))];
         if (e.bits > nbits) break;  // code continues in the next input
         acc >>= e.bits;  // at most 13 bits
         nbits -= e.bits;
         if (e.kind == kRun) {
           int run = e.run;
-          if (!skipRuns && pos + run <= kMaxRowPixels) {
-            if (black && run > 0) FillBlack(row, pos, run);
+          if (pos + run <= limit) {
+            if (colour && run > 0) FillBlack(row, pos, run);
             pos += run;
           }
-          if (run < 64) {
-            black = !black;
-            table = black ? t.black.data() : t.white.data();
-            tableMask = black ? (1u << kBlackBits) - 1 : (1u << kWhiteBits) - 1;
-          }
+          if (run < 64) colour ^= 1;
           eols = 0;
         } else {  // kInvalid (an EOL always starts with eleven 0 bits, handled below)
           ++bad;
@@ -306,7 +380,7 @@ done:
   acc_ = acc;
   nbits_ = nbits;
   pos_ = pos;
-  black_ = black;
+  black_ = colour != 0;
   beforeFirstEol_ = skipRuns;
   resync_ = resync;
   zeroRun_ = zeroRun;

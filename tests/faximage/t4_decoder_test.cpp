@@ -313,3 +313,72 @@ TEST(T4Decoder, AgreesWithBitByBitTreeWalk) {
     }
   }
 }
+
+// Rows that stress taking several short codes in one step: every run length up to past the
+// step's pixel cap at every bit offset, single-pixel alternation, solid rows, make-up and extended
+// codes (1792 to 2560), and widths the decoder drops (2432, 4096). The rows of accepted widths
+// come back exactly, and everything agrees with the tree walk, whatever the input's pieces.
+TEST(T4Decoder, ShortCodesTakenTogetherAgreeWithTreeWalk) {
+  std::mt19937 rng(5);
+  BitWriter w;
+  Rows accepted;
+  int n = 0;
+  auto add = [&](const std::vector<uint8_t>& row, int width) {
+    (n++ % 2) ? w.alignedEol() : w.eol();
+    w.row(row, width);
+    if (width == 1728 || width == 2048) accepted.push_back(row);
+  };
+  for (int width : {1728, 2048, 2432}) {
+    const size_t bytes = static_cast<size_t>(width / 8);
+    add(std::vector<uint8_t>(bytes, 0x00), width);
+    add(std::vector<uint8_t>(bytes, 0xFF), width);
+    add(std::vector<uint8_t>(bytes, 0xAA), width);
+    add(std::vector<uint8_t>(bytes, 0x55), width);
+    for (int len = 1; len <= 30; ++len)
+      for (int offset = 0; offset < 8; ++offset) {
+        std::vector<uint8_t> row(bytes, 0);
+        for (int x = offset; x < width; ++x)
+          if ((x - offset) / len % 2 == 1) row[static_cast<size_t>(x >> 3)] |= static_cast<uint8_t>(0x80u >> (x & 7));
+        add(row, width);
+      }
+    for (int white = 18; white <= 30; ++white)  // long white, short black: near the cap
+      for (int black = 1; black <= 3; ++black)
+        for (int offset = 0; offset < 8; ++offset) {
+          std::vector<uint8_t> row(bytes, 0);
+          for (int x = offset; x < width; ++x)
+            if ((x - offset) % (white + black) >= white) row[static_cast<size_t>(x >> 3)] |= static_cast<uint8_t>(0x80u >> (x & 7));
+          add(row, width);
+        }
+    for (int i = 0; i < 20; ++i) {  // random runs of 1 to 12 pixels
+      std::vector<uint8_t> row(bytes, 0);
+      bool black = false;
+      for (int x = 0; x < width;) {
+        const int len = static_cast<int>(rng() % 12) + 1;
+        for (int k = x; k < std::min(width, x + len); ++k)
+          if (black) row[static_cast<size_t>(k >> 3)] |= static_cast<uint8_t>(0x80u >> (k & 7));
+        x += len;
+        black = !black;
+      }
+      add(row, width);
+    }
+  }
+  // Make-up and extended codes inside accepted rows, then rows too wide to keep.
+  add(RowWithBlack(2048, {{1797, 1}, {1800, 3}}), 2048);
+  add(RowWithBlack(2048, {{3, 1856}, {1900, 148}}), 2048);
+  add(RowWithBlack(1728, {{0, 1727}}), 1728);
+  w.eol();
+  w.run(false, 2560);
+  w.run(true, 1000);
+  w.run(false, 536);  // 4096 pixels: dropped
+  add(RowWithBlack(1728, {{7, 2}, {9, 1}, {30, 25}, {56, 26}}), 1728);
+  w.rtc();
+
+  const Result expected = TreeWalker().run(w.bytes());
+  ASSERT_EQ(expected.rows, accepted);
+  for (size_t piece : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{13}}) {
+    const Result got = Decode(w.bytes(), piece);
+    EXPECT_EQ(got.rows, accepted) << "piece " << piece;
+    EXPECT_EQ(got.badCodes, 0u);
+    EXPECT_TRUE(got.ended);
+  }
+}
