@@ -346,7 +346,8 @@ TEST(T4Decoder, ShortCodesTakenTogetherAgreeWithTreeWalk) {
         for (int offset = 0; offset < 8; ++offset) {
           std::vector<uint8_t> row(bytes, 0);
           for (int x = offset; x < width; ++x)
-            if ((x - offset) % (white + black) >= white) row[static_cast<size_t>(x >> 3)] |= static_cast<uint8_t>(0x80u >> (x & 7));
+            if ((x - offset) % (white + black) >= white)
+              row[static_cast<size_t>(x >> 3)] |= static_cast<uint8_t>(0x80u >> (x & 7));
           add(row, width);
         }
     for (int i = 0; i < 20; ++i) {  // random runs of 1 to 12 pixels
