@@ -61,6 +61,7 @@ TFaxViewer::TFaxViewer(const std::string& iniFile, QWidget* parent) : QDialog(pa
   layout->setSpacing(0);
   menuBar_ = new QMenuBar(this);
   menuBar_->setObjectName(QStringLiteral("MainMenu1"));
+  menuBar_->setAccessibleName(QStringLiteral("Viewer menu"));
   layout->setMenuBar(menuBar_);
 
   auto* split = new QWidget(this);
