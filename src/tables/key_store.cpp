@@ -21,7 +21,7 @@ void KeyStore::Clear() {
 }
 
 void KeyStore::MakeEntry(const uint8_t* key, uint32_t recno, uint8_t* out) const {
-  std::memmove(out, key, keyLen_);  // key may already sit in `out`
+  if (out != key) std::memmove(out, key, keyLen_);  // key may already sit in `out`
   out[keyLen_] = static_cast<uint8_t>(recno >> 24);
   out[keyLen_ + 1] = static_cast<uint8_t>(recno >> 16);
   out[keyLen_ + 2] = static_cast<uint8_t>(recno >> 8);
@@ -124,8 +124,15 @@ void KeyStore::LoadGathered(const uint8_t* base, const std::vector<uint32_t>& or
   for (size_t i = 0; i < n; i += per) {
     const size_t m = std::min(n - i, per);
     std::vector<uint8_t>& c = chunks_.emplace_back(m * entry_);
-    for (size_t j = 0; j < m; ++j)
+    for (size_t j = 0; j < m; ++j) {
+      // The entries are scattered over the source: ask for the ones a few steps ahead early.
+      if (i + j + 8 < n) {
+        const uint8_t* ahead = base + static_cast<size_t>(order[i + j + 8]) * entry_;
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + entry_ - 1);
+      }
       std::memcpy(c.data() + j * entry_, base + static_cast<size_t>(order[i + j]) * entry_, entry_);
+    }
   }
 }
 

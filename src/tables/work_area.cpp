@@ -687,26 +687,27 @@ void WorkArea::RebuildTag(IndexTag& tag) { RebuildTags({&tag}); }
 void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
   if (tags.empty()) return;
   const uint32_t n = dbf_.RecordCount();
-  std::vector<std::vector<uint8_t>> flat(tags.size());
+  // Left uninitialised: every byte that is read is written first.
+  std::vector<std::unique_ptr<uint8_t[]>> flat(tags.size());
   std::vector<uint8_t> rec(dbf_.RecordLength());
   std::vector<size_t> used(tags.size(), 0);
-  for (size_t t = 0; t < tags.size(); ++t) flat[t].resize(static_cast<size_t>(n) * (tags[t]->KeyLen() + 4u));
+  for (size_t t = 0; t < tags.size(); ++t)
+    flat[t].reset(new uint8_t[std::max<size_t>(1, static_cast<size_t>(n) * (tags[t]->KeyLen() + 4u))]);
   for (uint32_t r = 1; r <= n; ++r) {
     dbf_.ReadRecord(r, rec.data());
     for (size_t t = 0; t < tags.size(); ++t) {
       IndexTag& tag = *tags[t];
-      uint8_t* e = flat[t].data() + used[t];
+      uint8_t* e = flat[t].get() + used[t];
       if (!tag.KeyFor(rec.data(), r, e)) continue;
       tag.Keys().MakeEntry(e, r, e);
       used[t] += tag.KeyLen() + 4u;
     }
   }
-  for (size_t t = 0; t < tags.size(); ++t) flat[t].resize(used[t]);
   for (size_t t = 0; t < tags.size(); ++t) {
     IndexTag& tag = *tags[t];
     const size_t esz = tag.KeyLen() + 4u;
-    const size_t count = flat[t].size() / esz;
-    const uint8_t* base = flat[t].data();
+    const size_t count = used[t] / esz;
+    const uint8_t* base = flat[t].get();
     // Entries end in their record number, so no two are equal and the order is total.
     std::vector<uint32_t> idx = SortEntries(base, count, esz);
     if (tag.Def().unique) {  // the first record of each key stays
@@ -721,7 +722,7 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
       idx.resize(kept);
     }
     tag.Keys().LoadGathered(base, idx);
-    std::vector<uint8_t>().swap(flat[t]);
+    flat[t].reset();
   }
 }
 

@@ -62,8 +62,9 @@ int32_t JdnFromDtos(std::string_view text) {
   if (text.size() < 8) return 0;
   int v[8];
   for (int i = 0; i < 8; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return 0;
-    v[i] = text[i] - '0';
+    // Keys are built from this for every record: no locale lookup per character.
+    v[i] = static_cast<unsigned char>(text[i]) - '0';
+    if (v[i] < 0 || v[i] > 9) return 0;
   }
   int y = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3];
   int m = v[4] * 10 + v[5];
