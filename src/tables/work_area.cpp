@@ -74,84 +74,155 @@ void RecoverPack(const std::string& dbfPath) {
   if (fd >= 0) ::close(fd);
 }
 
-// Sorts fixed-size entries (memcmp order) and returns their indices in order. Works eight
-// bytes at a time: sort on the bytes at `offset` as one number, then each run of ties on the
-// next eight bytes. Keys of a tag often share long prefixes, where a plain memcmp sort spends
-// most of its time.
+// Orders a tag's entries (key bytes, then the record number) for a rebuild. The entries arrive
+// in record-number order, so a stable sort on the key bytes alone gives the full order: equal
+// keys stay in record order without ever comparing record numbers.
+//
+// The keys are sorted eight bytes (a "chunk") at a time, level by level: first every entry by
+// its first chunk, then all runs of entries that tied there, together, by their second chunk,
+// and so on until no ties are left or the key is used up. Each level is one stable
+// least-significant-digit radix sort (a byte per pass, skipping bytes all entries share) of
+// the tied entries, followed by one pass that puts every entry back into its own run.
 struct SortItem {
-  uint64_t chunk;
-  uint32_t index;
+  uint64_t chunk;  // key bytes [offset, offset + 8) as a big-endian number, zeros past the key
+  uint32_t index;  // of the entry in the unsorted array
+  uint32_t run;    // tie run the entry belongs to at this level
 };
 
-// Orders items by chunk. Large runs go through a least-significant-digit radix sort, a byte per
-// pass, skipping the bytes every item shares (all histograms come from one scan); small runs,
-// where the passes cost more than they save, through std::sort.
-constexpr size_t kRadixMinItems = 256;
+constexpr size_t kInsertionSortItems = 48;
 
-void SortByChunk(SortItem* first, SortItem* last) {
-  const size_t n = static_cast<size_t>(last - first);
-  if (n < kRadixMinItems) {
-    std::sort(first, last, [](const SortItem& a, const SortItem& b) { return a.chunk < b.chunk; });
+int VaryingBytes(uint64_t varying) {
+  int k = 0;
+  for (int d = 0; d < 8; ++d) k += ((varying >> (8 * d)) & 0xFF) != 0;
+  return k;
+}
+
+// Stable sort of items by chunk: insertion sort for a few, else LSD radix, one byte per pass,
+// bytes every item shares skipped (all histograms come from one scan). When the top varying
+// byte splits the items into groups that each vary in far fewer bytes (keys of two different
+// shapes, say), one MSD pass on that byte first is cheaper. `buffer` holds n items.
+void SortByChunk(SortItem* first, size_t n, SortItem* buffer) {
+  if (n < 2) return;
+  if (n < kInsertionSortItems) {
+    for (size_t i = 1; i < n; ++i) {
+      SortItem x = first[i];
+      size_t j = i;
+      for (; j > 0 && first[j - 1].chunk > x.chunk; --j) first[j] = first[j - 1];
+      first[j] = x;
+    }
     return;
   }
-  std::vector<std::array<uint32_t, 256>> counts(8);
-  for (auto& c : counts) c.fill(0);
-  for (SortItem* it = first; it != last; ++it)
-    for (size_t d = 0; d < 8; ++d) ++counts[d][(it->chunk >> (8 * d)) & 0xFF];
-  std::vector<SortItem> buffer(n);
+  uint64_t orAll = 0, andAll = ~uint64_t{0};
+  for (size_t i = 0; i < n; ++i) {
+    orAll |= first[i].chunk;
+    andAll &= first[i].chunk;
+  }
+  const uint64_t varying = orAll ^ andAll;
+  if (varying == 0) return;
+  const int top = (63 - std::countl_zero(varying)) / 8;
+  std::array<std::array<uint32_t, 256>, 8> counts{};
+  std::array<uint64_t, 256> groupOr{}, groupAnd;
+  groupAnd.fill(~uint64_t{0});
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t c = first[i].chunk;
+    for (size_t d = 0; d < 8; ++d) ++counts[d][(c >> (8 * d)) & 0xFF];
+    const size_t g = (c >> (8 * top)) & 0xFF;
+    groupOr[g] |= c;
+    groupAnd[g] &= c;
+  }
+  // Cost in passes over all items: the split's scatter and copy back, the groups' own scans
+  // (cheaper reads) and their radix passes, against the radix passes over everything.
+  const int whole = VaryingBytes(varying);
+  double split = 3;
+  for (size_t g = 0; g < 256; ++g)
+    if (counts[top][g] > 0)
+      split += static_cast<double>(counts[top][g]) / static_cast<double>(n) * VaryingBytes(groupOr[g] ^ groupAnd[g]);
+  if (split < whole) {
+    auto& c = counts[top];
+    std::array<uint32_t, 256> start;
+    uint32_t sum = 0;
+    for (size_t g = 0; g < 256; ++g) {
+      start[g] = sum;
+      sum += c[g];
+    }
+    std::array<uint32_t, 256> pos = start;
+    for (size_t i = 0; i < n; ++i) buffer[pos[(first[i].chunk >> (8 * top)) & 0xFF]++] = first[i];
+    std::copy(buffer, buffer + n, first);
+    for (size_t g = 0; g < 256; ++g)
+      if (c[g] > 1) SortByChunk(first + start[g], c[g], buffer + start[g]);
+    return;
+  }
   SortItem* from = first;
-  SortItem* to = buffer.data();
+  SortItem* to = buffer;
   for (size_t d = 0; d < 8; ++d) {
+    if (((varying >> (8 * d)) & 0xFF) == 0) continue;  // every item has this byte
     auto& c = counts[d];
-    if (c[(first->chunk >> (8 * d)) & 0xFF] == n) continue;  // every item has this byte
     uint32_t sum = 0;
     for (auto& slot : c) {
       const uint32_t k = slot;
       slot = sum;
       sum += k;
     }
-    for (SortItem* it = from; it != from + n; ++it) to[c[(it->chunk >> (8 * d)) & 0xFF]++] = *it;
+    for (size_t i = 0; i < n; ++i) to[c[(from[i].chunk >> (8 * d)) & 0xFF]++] = from[i];
     std::swap(from, to);
   }
   if (from != first) std::copy(from, from + n, first);
 }
 
-void SortRun(const uint8_t* base, size_t esz, SortItem* first, SortItem* last, size_t offset) {
-  if (offset + 8 <= esz) {
-    for (SortItem* it = first; it != last; ++it) {
-      uint64_t v;
-      std::memcpy(&v, base + static_cast<size_t>(it->index) * esz + offset, sizeof v);
-      // Keys are compared as big-endian numbers: numeric order is byte order.
-      it->chunk = std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
-    }
-  } else {
-    for (SortItem* it = first; it != last; ++it) {
-      const uint8_t* p = base + static_cast<size_t>(it->index) * esz + offset;
-      uint64_t v = 0;
-      for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < esz ? p[k] : 0);
-      it->chunk = v;
-    }
+// Key bytes [offset, offset + 8) of an entry, as a number that orders like the bytes.
+uint64_t ChunkAt(const uint8_t* entry, size_t offset, size_t keyLen) {
+  if (offset + 8 <= keyLen) {
+    uint64_t v;
+    std::memcpy(&v, entry + offset, sizeof v);
+    return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
   }
-  bool allEqual = true;
-  for (SortItem* it = first + 1; it < last && allEqual; ++it) allEqual = it->chunk == first->chunk;
-  if (allEqual) {  // a prefix every key shares: nothing to sort at this depth
-    if (offset + 8 < esz) SortRun(base, esz, first, last, offset + 8);
-    return;
-  }
-  SortByChunk(first, last);
-  if (offset + 8 >= esz) return;
-  for (SortItem* run = first; run != last;) {
-    SortItem* end = run + 1;
-    while (end != last && end->chunk == run->chunk) ++end;
-    if (end - run > 1) SortRun(base, esz, run, end, offset + 8);
-    run = end;
-  }
+  uint64_t v = 0;
+  for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < keyLen ? entry[offset + k] : 0);
+  return v;
 }
 
-std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz) {
+std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz, size_t keyLen) {
   std::vector<SortItem> items(count);
-  for (size_t i = 0; i < count; ++i) items[i].index = static_cast<uint32_t>(i);
-  if (count > 1) SortRun(base, esz, items.data(), items.data() + count, 0);
+  for (size_t i = 0; i < count; ++i) items[i] = {0, static_cast<uint32_t>(i), 0};
+  struct Run {
+    size_t start, size;
+  };
+  std::vector<Run> runs;
+  if (count > 1) runs.push_back({0, count});
+  std::vector<SortItem> work, buffer(count);
+  std::vector<size_t> fill;
+  for (size_t offset = 0; offset < keyLen && !runs.empty(); offset += 8) {
+    const bool whole = runs.size() == 1 && runs[0].size == count;
+    if (whole) {
+      for (SortItem& it : items) it.chunk = ChunkAt(base + static_cast<size_t>(it.index) * esz, offset, keyLen);
+      SortByChunk(items.data(), count, buffer.data());
+    } else {
+      work.clear();
+      for (size_t r = 0; r < runs.size(); ++r)
+        for (size_t k = runs[r].start; k < runs[r].start + runs[r].size; ++k) {
+          const uint32_t idx = items[k].index;
+          // The tied entries lie anywhere in the source: fetch a few ahead.
+          if (k + 8 < count) __builtin_prefetch(base + static_cast<size_t>(items[k + 8].index) * esz + offset);
+          work.push_back({ChunkAt(base + static_cast<size_t>(idx) * esz, offset, keyLen), idx, static_cast<uint32_t>(r)});
+        }
+      SortByChunk(work.data(), work.size(), buffer.data());
+      // Back into their runs, keeping the order within each.
+      fill.resize(runs.size());
+      for (size_t r = 0; r < runs.size(); ++r) fill[r] = runs[r].start;
+      for (const SortItem& it : work) items[fill[it.run]++] = it;
+    }
+    // The runs still tied after this chunk.
+    std::vector<Run> next;
+    for (const Run& r : runs) {
+      for (size_t k = r.start; k < r.start + r.size;) {
+        size_t e = k + 1;
+        while (e < r.start + r.size && items[e].chunk == items[k].chunk) ++e;
+        if (e - k > 1) next.push_back({k, e - k});
+        k = e;
+      }
+    }
+    runs.swap(next);
+  }
   std::vector<uint32_t> out(count);
   for (size_t i = 0; i < count; ++i) out[i] = items[i].index;
   return out;
@@ -708,8 +779,8 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
     const size_t esz = tag.KeyLen() + 4u;
     const size_t count = used[t] / esz;
     const uint8_t* base = flat[t].get();
-    // Entries end in their record number, so no two are equal and the order is total.
-    std::vector<uint32_t> idx = SortEntries(base, count, esz);
+    // Equal keys keep the record order they were read in, as the record number decides.
+    std::vector<uint32_t> idx = SortEntries(base, count, esz, tag.KeyLen());
     if (tag.Def().unique) {  // the first record of each key stays
       size_t kept = 0;
       const uint8_t* prevKey = nullptr;
