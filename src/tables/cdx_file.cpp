@@ -364,27 +364,33 @@ bool IndexTag::Included(const uint8_t* record, uint32_t recno) const {
 }
 
 namespace {
-// Changes the case of the ASCII letters among n bytes, eight bytes at a time: a byte whose low
-// seven bits lie in [first, last] and whose high bit is clear gets 0x20 added or taken away.
-void MapCase(uint8_t* p, size_t n, KeyPiece::Case cs) {
-  if (cs == KeyPiece::Case::Keep) return;
+// Copies n bytes, changing the case of the ASCII letters on the way, eight bytes at a time: a
+// byte whose low seven bits lie in [first, last] and whose high bit is clear gets 0x20 added or
+// taken away.
+void CopyWithCase(const uint8_t* src, uint8_t* dst, size_t n, KeyPiece::Case cs) {
+  if (cs == KeyPiece::Case::Keep) {
+    std::memcpy(dst, src, n);
+    return;
+  }
   const bool up = cs == KeyPiece::Case::Upper;
   const uint8_t first = up ? 'a' : 'A', last = up ? 'z' : 'Z';
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     uint64_t x;
-    std::memcpy(&x, p + i, 8);
+    std::memcpy(&x, src + i, 8);
     const uint64_t low = x & ~kHigh;
-    const uint64_t atLeastFirst = low + kOnes * (0x80 - first);    // high bit: byte >= first
-    const uint64_t aboveLast = low + kOnes * (0x80 - last - 1);    // high bit: byte > last
+    const uint64_t atLeastFirst = low + kOnes * (0x80 - first);  // high bit: byte >= first
+    const uint64_t aboveLast = low + kOnes * (0x80 - last - 1);  // high bit: byte > last
     const uint64_t letters = atLeastFirst & ~aboveLast & ~x & kHigh;
     const uint64_t flip = letters >> 2;  // 0x20 in every letter
     x = up ? x - flip : x + flip;
-    std::memcpy(p + i, &x, 8);
+    std::memcpy(dst + i, &x, 8);
   }
-  for (; i < n; ++i)
-    if (p[i] >= first && p[i] <= last) p[i] = static_cast<uint8_t>(up ? p[i] - 32 : p[i] + 32);
+  for (; i < n; ++i) {
+    const uint8_t ch = src[i];
+    dst[i] = (ch >= first && ch <= last) ? static_cast<uint8_t>(up ? ch - 32 : ch + 32) : ch;
+  }
 }
 }  // namespace
 
@@ -411,8 +417,7 @@ void IndexTag::WriteKey(const uint8_t* record, uint32_t recno, uint8_t* out) {
     const uint8_t* src = record + p.offset;
     switch (p.kind) {
       case KeyPiece::Kind::Field:
-        std::memcpy(out, src, p.width);
-        MapCase(out, p.width, p.letterCase);
+        CopyWithCase(src, out, p.width, p.letterCase);
         break;
       case KeyPiece::Kind::DtosField:
         // A valid date's text is its DTOS(); anything else is the empty date.
@@ -614,11 +619,8 @@ std::string CdxFile::Image() const {
     uint32_t hdr = static_cast<uint32_t>(out.size());
     out.append(2 * kPage, '\0');
     const KeyStore& ks = t->Keys();
-    uint32_t maxRec = 1;
-    KeyStore::Reader scan(ks);
-    for (const uint8_t* e = scan.Next(); e; e = scan.Next()) maxRec = std::max(maxRec, KeyStore::RecnoOf(e, t->KeyLen()));
     KeyStore::Reader entries(ks);
-    uint32_t root = WriteTree([&]() { return entries.Next(); }, ks.Size(), maxRec, t->KeyLen(), t->PadByte(), out);
+    uint32_t root = WriteTree([&]() { return entries.Next(); }, ks.Size(), ks.MaxRecno(), t->KeyLen(), t->PadByte(), out);
     auto* h = reinterpret_cast<uint8_t*>(out.data()) + hdr;
     const TagDef& d = t->Def();
     PutLe32(h + 0, root);

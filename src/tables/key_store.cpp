@@ -18,6 +18,18 @@ void KeyStore::Clear() {
   chunks_.clear();
   size_ = 0;
   ++version_;
+  maxRecno_ = 0;
+  maxKnown_ = true;
+}
+
+uint32_t KeyStore::MaxRecno() const {
+  if (!maxKnown_) {
+    maxRecno_ = 0;
+    for (const auto& c : chunks_)
+      for (size_t off = 0; off < c.size(); off += entry_) maxRecno_ = std::max(maxRecno_, RecnoOf(c.data() + off, keyLen_));
+    maxKnown_ = true;
+  }
+  return maxRecno_;
 }
 
 void KeyStore::MakeEntry(const uint8_t* key, uint32_t recno, uint8_t* out) const {
@@ -69,6 +81,7 @@ KeyStore::Pos KeyStore::UpperBound(const uint8_t* probe, size_t len) const {
 
 bool KeyStore::Insert(const uint8_t* entry) {
   ++version_;
+  maxRecno_ = std::max(maxRecno_, RecnoOf(entry, keyLen_));  // an entry already there has it too
   if (chunks_.empty()) {
     chunks_.emplace_back(entry, entry + entry_);
     ++size_;
@@ -97,6 +110,7 @@ bool KeyStore::Erase(const uint8_t* entry) {
   Pos p = LowerBound(entry, entry_);
   if (AtEnd(p) || std::memcmp(At(p), entry, entry_) != 0) return false;
   ++version_;
+  if (RecnoOf(At(p), keyLen_) == maxRecno_) maxKnown_ = false;
   auto& c = chunks_[p.chunk];
   c.erase(c.begin() + static_cast<std::ptrdiff_t>(p.index * entry_),
           c.begin() + static_cast<std::ptrdiff_t>((p.index + 1) * entry_));
@@ -109,6 +123,7 @@ void KeyStore::Load(std::vector<uint8_t> sorted) {
   Clear();
   size_t n = sorted.size() / entry_;
   size_ = n;
+  maxKnown_ = n == 0;
   for (size_t i = 0; i < n; i += kChunkEntries / 2 + kChunkEntries / 4) {
     size_t m = std::min(n - i, kChunkEntries / 2 + kChunkEntries / 4);
     chunks_.emplace_back(sorted.begin() + static_cast<std::ptrdiff_t>(i * entry_),
@@ -125,6 +140,7 @@ void KeyStore::LoadGathered(const uint8_t* base, const std::vector<uint32_t>& or
     const size_t m = std::min(n - i, per);
     std::vector<uint8_t>& c = chunks_.emplace_back(m * entry_);
     for (size_t j = 0; j < m; ++j) {
+      maxRecno_ = std::max(maxRecno_, RecnoOf(base + static_cast<size_t>(order[i + j]) * entry_, keyLen_));
       // The entries are scattered over the source: ask for the ones a few steps ahead early.
       if (i + j + 8 < n) {
         const uint8_t* ahead = base + static_cast<size_t>(order[i + j + 8]) * entry_;

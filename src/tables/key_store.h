@@ -60,6 +60,10 @@ class KeyStore {
   Pos Last() const;         // End() when empty
   const uint8_t* At(const Pos& p) const { return chunks_[p.chunk].data() + p.index * entry_; }
 
+  // The largest record number among the entries (0 when empty); found by a scan only when the
+  // entry holding it was erased since the last answer.
+  uint32_t MaxRecno() const;
+
   // All entries in order, concatenated (for writing the file).
   std::vector<uint8_t> Flatten() const;
 
@@ -95,6 +99,8 @@ class KeyStore {
   size_t entry_ = 5;
   size_t size_ = 0;
   uint64_t version_ = 0;
+  mutable uint32_t maxRecno_ = 0;
+  mutable bool maxKnown_ = true;
   std::vector<std::vector<uint8_t>> chunks_;  // each non-empty, at most kChunkEntries entries
 };
 

@@ -2,6 +2,7 @@
 // bounds, walking both ways, and a bulk load.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 #include <string>
@@ -41,6 +42,20 @@ TEST(KeyStore, BehavesLikeAnOrderedSet) {
     } else {
       EXPECT_EQ(ks.Insert(p), ref.insert(e).second);
     }
+    // The largest record number (it sets the width of the file's record fields), now and
+    // then: it must follow erases of the entry that held it.
+    if (i % 97 == 0) {
+      uint32_t want = 0;
+      for (const std::string& x : ref) want = std::max(want, KeyStore::RecnoOf(reinterpret_cast<const uint8_t*>(x.data()), 6));
+      ASSERT_EQ(ks.MaxRecno(), want) << "after step " << i;
+    }
+  }
+  // The store's own reader walks the same entries as positions do.
+  {
+    std::vector<std::string> read;
+    KeyStore::Reader r(ks);
+    for (const uint8_t* x = r.Next(); x; x = r.Next()) read.emplace_back(reinterpret_cast<const char*>(x), ks.EntrySize());
+    EXPECT_EQ(read, Forward(ks));
   }
   ASSERT_EQ(ks.Size(), ref.size());
   EXPECT_EQ(Forward(ks), std::vector<std::string>(ref.begin(), ref.end()));
@@ -75,4 +90,30 @@ TEST(KeyStore, BehavesLikeAnOrderedSet) {
   EXPECT_EQ(copy.Size(), ks.Size() + 1);
   EXPECT_EQ(ks.Version(), before);
   EXPECT_EQ(KeyStore::RecnoOf(reinterpret_cast<const uint8_t*>(e.data()), 6), 999u);
+}
+
+TEST(KeyStore, LargestRecordNumberFollowsEveryChange) {
+  KeyStore ks(4);
+  EXPECT_EQ(ks.MaxRecno(), 0u);
+  auto entry = [&](const std::string& key, uint32_t recno) { return Entry(ks, key, recno); };
+  auto p = [](const std::string& e) { return reinterpret_cast<const uint8_t*>(e.data()); };
+  for (uint32_t r : {5u, 9u, 2u, 9u}) ks.Insert(p(entry("K" + std::to_string(r % 3), r)));
+  EXPECT_EQ(ks.MaxRecno(), 9u);
+  // Erasing the entry with the largest number, then the next ones, one by one.
+  EXPECT_TRUE(ks.Erase(p(entry("K0", 9))));
+  EXPECT_EQ(ks.MaxRecno(), 5u);
+  EXPECT_TRUE(ks.Insert(p(entry("A", 7))));
+  EXPECT_TRUE(ks.Erase(p(entry("K2", 5))));
+  EXPECT_EQ(ks.MaxRecno(), 7u);
+  EXPECT_FALSE(ks.Erase(p(entry("K2", 5))));
+  EXPECT_TRUE(ks.Erase(p(entry("A", 7))));
+  EXPECT_TRUE(ks.Erase(p(entry("K2", 2))));
+  EXPECT_EQ(ks.MaxRecno(), 0u);
+  // A bulk load and a gathered load.
+  std::string flat = entry("B", 3) + entry("C", 11) + entry("D", 4);
+  ks.Load(std::vector<uint8_t>(flat.begin(), flat.end()));
+  EXPECT_EQ(ks.MaxRecno(), 11u);
+  ks.LoadGathered(p(flat), {0, 2});
+  EXPECT_EQ(ks.MaxRecno(), 4u);
+  EXPECT_EQ(ks.Size(), 2u);
 }
