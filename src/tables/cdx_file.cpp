@@ -39,7 +39,7 @@ void PutBe32(uint8_t* p, uint32_t v) {
 
 // ------------------------------------------------------------------ tree writer
 // How many leading bytes two keys share, at most n.
-size_t CommonPrefix(const uint8_t* a, const uint8_t* b, size_t n) {
+[[gnu::always_inline]] inline size_t CommonPrefix(const uint8_t* a, const uint8_t* b, size_t n) {
   size_t i = 0;
   if constexpr (std::endian::native == std::endian::little) {
     for (; i + 8 <= n; i += 8) {
@@ -54,7 +54,7 @@ size_t CommonPrefix(const uint8_t* a, const uint8_t* b, size_t n) {
 }
 
 // How many of the last n bytes of a key are the pad byte.
-size_t TrailingPad(const uint8_t* key, size_t n, uint8_t pad) {
+[[gnu::always_inline]] inline size_t TrailingPad(const uint8_t* key, size_t n, uint8_t pad) {
   size_t t = 0;
   if constexpr (std::endian::native == std::endian::little) {
     const uint64_t pattern = 0x0101010101010101ull * pad;
@@ -118,7 +118,9 @@ uint32_t WriteTree(NextEntry next, size_t n, uint32_t maxRec, uint16_t keyLen, u
       uint64_t v = static_cast<uint64_t>(KeyStore::RecnoOf(key, keyLen)) | (static_cast<uint64_t>(dup) << rb) |
                    (static_cast<uint64_t>(trail) << (rb + b));
       uint8_t* rec = p + 24 + keys * nb;
-      for (int k = 0; k < nb; ++k) rec[k] = static_cast<uint8_t>(v >> (8 * k));
+      if (std::endian::native == std::endian::little && nb == 3) std::memcpy(rec, &v, 3);
+      else if (std::endian::native == std::endian::little && nb == 4) std::memcpy(rec, &v, 4);
+      else for (int k = 0; k < nb; ++k) rec[k] = static_cast<uint8_t>(v >> (8 * k));
       keyPos -= stored;
       std::memcpy(p + keyPos, key + dup, stored);
       used += nb + stored;

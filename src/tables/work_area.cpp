@@ -191,19 +191,35 @@ std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz,
   if (count > 1) runs.push_back({0, count});
   std::vector<SortItem> work, buffer(count);
   std::vector<size_t> fill;
+  std::vector<uint64_t> chunks;
   for (size_t offset = 0; offset < keyLen && !runs.empty(); offset += 8) {
     const bool whole = runs.size() == 1 && runs[0].size == count;
     if (whole) {
       for (SortItem& it : items) it.chunk = ChunkAt(base + static_cast<size_t>(it.index) * esz, offset, keyLen);
       SortByChunk(items.data(), count, buffer.data());
     } else {
+      size_t tied = 0;
+      for (const Run& r : runs) tied += r.size;
+      // The tied entries lie anywhere in the source. When they are most of it, their chunks
+      // are taken in one sequential pass into a small array and looked up there instead.
+      const bool sequential = tied > count / 4;
+      if (sequential) {
+        chunks.resize(count);
+        for (size_t i = 0; i < count; ++i) chunks[i] = ChunkAt(base + i * esz, offset, keyLen);
+      }
       work.clear();
+      work.reserve(tied);
       for (size_t r = 0; r < runs.size(); ++r)
         for (size_t k = runs[r].start; k < runs[r].start + runs[r].size; ++k) {
           const uint32_t idx = items[k].index;
-          // The tied entries lie anywhere in the source: fetch a few ahead.
-          if (k + 8 < count) __builtin_prefetch(base + static_cast<size_t>(items[k + 8].index) * esz + offset);
-          work.push_back({ChunkAt(base + static_cast<size_t>(idx) * esz, offset, keyLen), idx, static_cast<uint32_t>(r)});
+          uint64_t chunk;
+          if (sequential) {
+            chunk = chunks[idx];
+          } else {
+            if (k + 8 < count) __builtin_prefetch(base + static_cast<size_t>(items[k + 8].index) * esz + offset);
+            chunk = ChunkAt(base + static_cast<size_t>(idx) * esz, offset, keyLen);
+          }
+          work.push_back({chunk, idx, static_cast<uint32_t>(r)});
         }
       SortByChunk(work.data(), work.size(), buffer.data());
       // Back into their runs, keeping the order within each.
@@ -760,16 +776,15 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
   const uint32_t n = dbf_.RecordCount();
   // Left uninitialised: every byte that is read is written first.
   std::vector<std::unique_ptr<uint8_t[]>> flat(tags.size());
-  std::vector<uint8_t> rec(dbf_.RecordLength());
   std::vector<size_t> used(tags.size(), 0);
   for (size_t t = 0; t < tags.size(); ++t)
     flat[t].reset(new uint8_t[std::max<size_t>(1, static_cast<size_t>(n) * (tags[t]->KeyLen() + 4u))]);
   for (uint32_t r = 1; r <= n; ++r) {
-    dbf_.ReadRecord(r, rec.data());
+    const uint8_t* rec = dbf_.CachedRecord(r);
     for (size_t t = 0; t < tags.size(); ++t) {
       IndexTag& tag = *tags[t];
       uint8_t* e = flat[t].get() + used[t];
-      if (!tag.KeyFor(rec.data(), r, e)) continue;
+      if (!tag.KeyFor(rec, r, e)) continue;
       tag.Keys().MakeEntry(e, r, e);
       used[t] += tag.KeyLen() + 4u;
     }
