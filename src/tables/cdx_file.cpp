@@ -38,21 +38,6 @@ void PutBe32(uint8_t* p, uint32_t v) {
 }
 
 // ------------------------------------------------------------------ tree writer
-// How many leading bytes two keys share, at most n.
-[[gnu::always_inline]] inline size_t CommonPrefix(const uint8_t* a, const uint8_t* b, size_t n) {
-  size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; i + 8 <= n; i += 8) {
-      uint64_t x, y;
-      std::memcpy(&x, a + i, 8);
-      std::memcpy(&y, b + i, 8);
-      if (x != y) return i + static_cast<size_t>(std::countr_zero(x ^ y) / 8);
-    }
-  }
-  while (i < n && a[i] == b[i]) ++i;
-  return i;
-}
-
 // How many of the last n bytes of a key are the pad byte.
 [[gnu::always_inline]] inline size_t TrailingPad(const uint8_t* key, size_t n, uint8_t pad) {
   size_t t = 0;
@@ -112,7 +97,7 @@ uint32_t WriteTree(NextEntry next, size_t n, uint32_t maxRec, uint16_t keyLen, u
     prev = nullptr;  // each leaf starts afresh
     while (key) {
       const size_t trail = TrailingPad(key, keyLen, pad);
-      const size_t dup = prev ? CommonPrefix(prev, key, keyLen - std::max(prevTrail, trail)) : 0;
+      const size_t dup = prev ? CommonKeyPrefix(prev, key, keyLen - std::max(prevTrail, trail)) : 0;
       const size_t stored = keyLen - dup - trail;
       if (used + nb + stored > kLeafArea) break;
       uint64_t v = static_cast<uint64_t>(KeyStore::RecnoOf(key, keyLen)) | (static_cast<uint64_t>(dup) << rb) |

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -7,6 +8,21 @@
 #include <vector>
 
 namespace qv::tables {
+
+// How many leading bytes two keys share, at most n; compares eight bytes at a time.
+[[gnu::always_inline]] inline size_t CommonKeyPrefix(const uint8_t* a, const uint8_t* b, size_t n) {
+  size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= n; i += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if (x != y) return i + static_cast<size_t>(std::countr_zero(x ^ y) / 8);
+    }
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
 
 // The sorted (key, record number) entries of one index tag, kept in memory. Every entry is
 // `keyLen` key bytes followed by the record number big-endian, so a plain memcmp of whole

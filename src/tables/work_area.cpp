@@ -171,17 +171,20 @@ void SortByChunk(SortItem* first, size_t n, SortItem* buffer) {
 
 // Key bytes [offset, offset + 8) of an entry, as a number that orders like the bytes.
 uint64_t ChunkAt(const uint8_t* entry, size_t offset, size_t keyLen) {
-  if (offset + 8 <= keyLen) {
+  auto load = [](const uint8_t* p) {
     uint64_t v;
-    std::memcpy(&v, entry + offset, sizeof v);
+    std::memcpy(&v, p, sizeof v);
     return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
-  }
+  };
+  if (offset + 8 <= keyLen) return load(entry + offset);
+  if (keyLen >= 8) return load(entry + keyLen - 8) << (8 * (offset + 8 - keyLen));  // the key's last bytes
   uint64_t v = 0;
   for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < keyLen ? entry[offset + k] : 0);
   return v;
 }
 
-std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz, size_t keyLen) {
+// `shared` is how many leading key bytes all entries have in common (sorting starts after them).
+std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz, size_t keyLen, size_t shared) {
   std::vector<SortItem> items(count);
   for (size_t i = 0; i < count; ++i) items[i] = {0, static_cast<uint32_t>(i), 0};
   struct Run {
@@ -192,7 +195,7 @@ std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz,
   std::vector<SortItem> work, buffer(count);
   std::vector<size_t> fill;
   std::vector<uint64_t> chunks;
-  for (size_t offset = 0; offset < keyLen && !runs.empty(); offset += 8) {
+  for (size_t offset = shared; offset < keyLen && !runs.empty(); offset += 8) {
     const bool whole = runs.size() == 1 && runs[0].size == count;
     if (whole) {
       for (SortItem& it : items) it.chunk = ChunkAt(base + static_cast<size_t>(it.index) * esz, offset, keyLen);
@@ -777,6 +780,10 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
   // Left uninitialised: every byte that is read is written first.
   std::vector<std::unique_ptr<uint8_t[]>> flat(tags.size());
   std::vector<size_t> used(tags.size(), 0);
+  // How many leading key bytes every entry of a tag shares with its first (often a good
+  // part of the key: the sort need not look at them).
+  std::vector<size_t> shared(tags.size());
+  for (size_t t = 0; t < tags.size(); ++t) shared[t] = tags[t]->KeyLen();
   for (size_t t = 0; t < tags.size(); ++t)
     flat[t].reset(new uint8_t[std::max<size_t>(1, static_cast<size_t>(n) * (tags[t]->KeyLen() + 4u))]);
   for (uint32_t r = 1; r <= n; ++r) {
@@ -785,6 +792,7 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
       IndexTag& tag = *tags[t];
       uint8_t* e = flat[t].get() + used[t];
       if (!tag.KeyFor(rec, r, e)) continue;
+      if (shared[t] > 0 && used[t] > 0) shared[t] = CommonKeyPrefix(flat[t].get(), e, shared[t]);
       tag.Keys().MakeEntry(e, r, e);
       used[t] += tag.KeyLen() + 4u;
     }
@@ -795,7 +803,7 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
     const size_t count = used[t] / esz;
     const uint8_t* base = flat[t].get();
     // Equal keys keep the record order they were read in, as the record number decides.
-    std::vector<uint32_t> idx = SortEntries(base, count, esz, tag.KeyLen());
+    std::vector<uint32_t> idx = SortEntries(base, count, esz, tag.KeyLen(), shared[t]);
     if (tag.Def().unique) {  // the first record of each key stays
       size_t kept = 0;
       const uint8_t* prevKey = nullptr;
