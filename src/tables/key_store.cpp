@@ -6,6 +6,43 @@ namespace qv::tables {
 
 namespace {
 constexpr size_t kChunkEntries = 64;
+
+uint64_t LoadBigEndian(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
+}
+
+// memcmp's sign, eight bytes at a time, inlined: entries of a tag often share long prefixes.
+int CompareBytes(const uint8_t* a, const uint8_t* b, size_t n) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const uint64_t x = LoadBigEndian(a + i), y = LoadBigEndian(b + i);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  for (; i < n; ++i)
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  return 0;
+}
+}  // namespace
+
+// The first min(8, entry size) bytes of an entry as a number that orders like them, so the
+// search over chunks mostly compares numbers from one small array instead of touching chunks.
+uint64_t KeyStore::PrefixOf(const uint8_t* p) const {
+  if (entry_ >= 8) return LoadBigEndian(p);
+  uint64_t v = 0;
+  for (size_t k = 0; k < 8; ++k) v = (v << 8) | (k < entry_ ? p[k] : 0);
+  return v;
+}
+
+void KeyStore::RefreshPrefix(size_t chunk) {
+  const auto& c = chunks_[chunk];
+  lastPrefix_[chunk] = PrefixOf(c.data() + c.size() - entry_);
+}
+
+void KeyStore::RefreshAllPrefixes() {
+  lastPrefix_.resize(chunks_.size());
+  for (size_t k = 0; k < chunks_.size(); ++k) RefreshPrefix(k);
 }
 
 void KeyStore::Reset(uint16_t keyLen) {
@@ -16,6 +53,7 @@ void KeyStore::Reset(uint16_t keyLen) {
 
 void KeyStore::Clear() {
   chunks_.clear();
+  lastPrefix_.clear();
   size_ = 0;
   ++version_;
   maxRecno_ = 0;
@@ -42,11 +80,19 @@ void KeyStore::MakeEntry(const uint8_t* key, uint32_t recno, uint8_t* out) const
 
 size_t KeyStore::ChunkFor(const uint8_t* probe, size_t len, bool upper) const {
   // First chunk whose last entry is >= probe (or > probe for upper bounds).
+  const size_t p = std::min<size_t>(8, entry_);
+  const bool byNumber = len >= p;
+  const uint64_t probePrefix = byNumber ? PrefixOf(probe) : 0;
   size_t lo = 0, hi = chunks_.size();
   while (lo < hi) {
     size_t mid = (lo + hi) / 2;
-    const auto& c = chunks_[mid];
-    int cmp = std::memcmp(c.data() + c.size() - entry_, probe, len);
+    int cmp;
+    if (byNumber && lastPrefix_[mid] != probePrefix) {
+      cmp = lastPrefix_[mid] < probePrefix ? -1 : 1;
+    } else {
+      const auto& c = chunks_[mid];
+      cmp = CompareBytes(c.data() + c.size() - entry_, probe, len);
+    }
     if (upper ? cmp > 0 : cmp >= 0) hi = mid;
     else lo = mid + 1;
   }
@@ -60,7 +106,7 @@ KeyStore::Pos KeyStore::LowerBound(const uint8_t* probe, size_t len) const {
   size_t lo = 0, hi = c.size() / entry_;
   while (lo < hi) {
     size_t mid = (lo + hi) / 2;
-    if (std::memcmp(c.data() + mid * entry_, probe, len) >= 0) hi = mid;
+    if (CompareBytes(c.data() + mid * entry_, probe, len) >= 0) hi = mid;
     else lo = mid + 1;
   }
   return {ci, lo};
@@ -73,7 +119,7 @@ KeyStore::Pos KeyStore::UpperBound(const uint8_t* probe, size_t len) const {
   size_t lo = 0, hi = c.size() / entry_;
   while (lo < hi) {
     size_t mid = (lo + hi) / 2;
-    if (std::memcmp(c.data() + mid * entry_, probe, len) > 0) hi = mid;
+    if (CompareBytes(c.data() + mid * entry_, probe, len) > 0) hi = mid;
     else lo = mid + 1;
   }
   return {ci, lo};
@@ -84,6 +130,7 @@ bool KeyStore::Insert(const uint8_t* entry) {
   maxRecno_ = std::max(maxRecno_, RecnoOf(entry, keyLen_));  // an entry already there has it too
   if (chunks_.empty()) {
     chunks_.emplace_back(entry, entry + entry_);
+    lastPrefix_.assign(1, PrefixOf(entry));
     ++size_;
     return true;
   }
@@ -91,7 +138,7 @@ bool KeyStore::Insert(const uint8_t* entry) {
   if (p.chunk >= chunks_.size()) {  // after everything: append to the last chunk
     p.chunk = chunks_.size() - 1;
     p.index = chunks_[p.chunk].size() / entry_;
-  } else if (std::memcmp(At(p), entry, entry_) == 0) {
+  } else if (CompareBytes(At(p), entry, entry_) == 0) {
     return false;
   }
   auto& c = chunks_[p.chunk];
@@ -102,20 +149,28 @@ bool KeyStore::Insert(const uint8_t* entry) {
     std::vector<uint8_t> tail(c.begin() + static_cast<std::ptrdiff_t>(half), c.end());
     c.resize(half);
     chunks_.insert(chunks_.begin() + static_cast<std::ptrdiff_t>(p.chunk) + 1, std::move(tail));
+    lastPrefix_.insert(lastPrefix_.begin() + static_cast<std::ptrdiff_t>(p.chunk) + 1, 0);
+    RefreshPrefix(p.chunk + 1);
   }
+  RefreshPrefix(p.chunk);
   return true;
 }
 
 bool KeyStore::Erase(const uint8_t* entry) {
   Pos p = LowerBound(entry, entry_);
-  if (AtEnd(p) || std::memcmp(At(p), entry, entry_) != 0) return false;
+  if (AtEnd(p) || CompareBytes(At(p), entry, entry_) != 0) return false;
   ++version_;
   if (RecnoOf(At(p), keyLen_) == maxRecno_) maxKnown_ = false;
   auto& c = chunks_[p.chunk];
   c.erase(c.begin() + static_cast<std::ptrdiff_t>(p.index * entry_),
           c.begin() + static_cast<std::ptrdiff_t>((p.index + 1) * entry_));
   --size_;
-  if (c.empty()) chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(p.chunk));
+  if (c.empty()) {
+    chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(p.chunk));
+    lastPrefix_.erase(lastPrefix_.begin() + static_cast<std::ptrdiff_t>(p.chunk));
+  } else {
+    RefreshPrefix(p.chunk);
+  }
   return true;
 }
 
@@ -129,6 +184,7 @@ void KeyStore::Load(std::vector<uint8_t> sorted) {
     chunks_.emplace_back(sorted.begin() + static_cast<std::ptrdiff_t>(i * entry_),
                          sorted.begin() + static_cast<std::ptrdiff_t>((i + m) * entry_));
   }
+  RefreshAllPrefixes();
 }
 
 void KeyStore::LoadGathered(const uint8_t* base, const std::vector<uint32_t>& order) {
@@ -150,6 +206,7 @@ void KeyStore::LoadGathered(const uint8_t* base, const std::vector<uint32_t>& or
       std::memcpy(c.data() + j * entry_, base + static_cast<size_t>(order[i + j]) * entry_, entry_);
     }
   }
+  RefreshAllPrefixes();
 }
 
 bool KeyStore::Next(Pos& p) const {

@@ -110,6 +110,9 @@ class KeyStore {
 
  private:
   size_t ChunkFor(const uint8_t* probe, size_t probeLen, bool upper) const;
+  uint64_t PrefixOf(const uint8_t* entry) const;
+  void RefreshPrefix(size_t chunk);
+  void RefreshAllPrefixes();
 
   uint16_t keyLen_ = 1;
   size_t entry_ = 5;
@@ -118,6 +121,7 @@ class KeyStore {
   mutable uint32_t maxRecno_ = 0;
   mutable bool maxKnown_ = true;
   std::vector<std::vector<uint8_t>> chunks_;  // each non-empty, at most kChunkEntries entries
+  std::vector<uint64_t> lastPrefix_;          // per chunk: PrefixOf() its last entry
 };
 
 }  // namespace qv::tables

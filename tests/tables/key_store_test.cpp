@@ -29,8 +29,10 @@ std::vector<std::string> Forward(const KeyStore& ks) {
 
 }  // namespace
 
-TEST(KeyStore, BehavesLikeAnOrderedSet) {
-  KeyStore ks(6);
+// Key lengths below and above eight bytes take different paths in the search.
+void BehavesLikeAnOrderedSet(uint16_t keyLen) {
+  SCOPED_TRACE("key length " + std::to_string(keyLen));
+  KeyStore ks(keyLen);
   std::set<std::string> ref;
   std::mt19937 rng(1);
   for (int i = 0; i < 20000; ++i) {
@@ -46,7 +48,7 @@ TEST(KeyStore, BehavesLikeAnOrderedSet) {
     // then: it must follow erases of the entry that held it.
     if (i % 97 == 0) {
       uint32_t want = 0;
-      for (const std::string& x : ref) want = std::max(want, KeyStore::RecnoOf(reinterpret_cast<const uint8_t*>(x.data()), 6));
+      for (const std::string& x : ref) want = std::max(want, KeyStore::RecnoOf(reinterpret_cast<const uint8_t*>(x.data()), keyLen));
       ASSERT_EQ(ks.MaxRecno(), want) << "after step " << i;
     }
   }
@@ -82,14 +84,18 @@ TEST(KeyStore, BehavesLikeAnOrderedSet) {
   }
   // A bulk load of the flattened entries gives the same list, which stays usable.
   uint64_t before = ks.Version();
-  KeyStore copy(6);
+  KeyStore copy(keyLen);
   copy.Load(ks.Flatten());
   EXPECT_EQ(Forward(copy), Forward(ks));
   std::string e = Entry(copy, "K0", 999);
   EXPECT_TRUE(copy.Insert(reinterpret_cast<const uint8_t*>(e.data())));
   EXPECT_EQ(copy.Size(), ks.Size() + 1);
   EXPECT_EQ(ks.Version(), before);
-  EXPECT_EQ(KeyStore::RecnoOf(reinterpret_cast<const uint8_t*>(e.data()), 6), 999u);
+  EXPECT_EQ(KeyStore::RecnoOf(reinterpret_cast<const uint8_t*>(e.data()), keyLen), 999u);
+}
+
+TEST(KeyStore, BehavesLikeAnOrderedSet) {
+  for (uint16_t keyLen : {6, 1, 3, 4, 12}) BehavesLikeAnOrderedSet(keyLen);
 }
 
 TEST(KeyStore, LargestRecordNumberFollowsEveryChange) {
@@ -116,4 +122,45 @@ TEST(KeyStore, LargestRecordNumberFollowsEveryChange) {
   ks.LoadGathered(p(flat), {0, 2});
   EXPECT_EQ(ks.MaxRecno(), 4u);
   EXPECT_EQ(ks.Size(), 2u);
+}
+
+// Entries are kept in chunks; erasing the last entry of one must leave searches finding the
+// entries after it, in the next chunk.
+TEST(KeyStore, SearchesSeeAChunkThatLostItsLastEntry) {
+  for (uint16_t keyLen : {9, 12}) {
+    KeyStore ks(keyLen);
+    char key[16];
+    for (int i = 0; i < 300; ++i) {
+      std::snprintf(key, sizeof key, "A%03d", i);
+      std::string e = Entry(ks, key, 1);
+      ASSERT_TRUE(ks.Insert(reinterpret_cast<const uint8_t*>(e.data())));
+    }
+    int erased = 0;
+    for (KeyStore::Pos p = ks.Begin(); !ks.AtEnd(p);) {
+      KeyStore::Pos next = p;
+      ks.Next(next);
+      if (!ks.AtEnd(next) && next.chunk != p.chunk) {  // p is the last entry of its chunk
+        const std::string last(reinterpret_cast<const char*>(ks.At(p)), ks.EntrySize());
+        const std::string after(reinterpret_cast<const char*>(ks.At(next)), ks.EntrySize());
+        ASSERT_TRUE(ks.Erase(reinterpret_cast<const uint8_t*>(last.data())));
+        ++erased;
+        // The erased key itself, and a key just below it that sorts after the chunk's new last.
+        std::string below = last.substr(0, 3) + static_cast<char>(last[3] - 1) + std::string(keyLen - 4u, 'z');
+        for (const std::string& probe : {last, below}) {
+          KeyStore::Pos found = ks.LowerBound(reinterpret_cast<const uint8_t*>(probe.data()), probe.size());
+          ASSERT_FALSE(ks.AtEnd(found));
+          ASSERT_LT(found.index, 64u);
+          EXPECT_EQ(std::string(reinterpret_cast<const char*>(ks.At(found)), ks.EntrySize()), after);
+        }
+        EXPECT_TRUE(ks.Erase(reinterpret_cast<const uint8_t*>(after.data())));
+        EXPECT_TRUE(ks.Insert(reinterpret_cast<const uint8_t*>(after.data())));
+        p = ks.LowerBound(reinterpret_cast<const uint8_t*>(after.data()), ks.EntrySize());
+        ks.Next(p);
+        continue;
+      }
+      p = next;
+    }
+    EXPECT_GT(erased, 2);
+    EXPECT_EQ(ks.Size(), 300u - static_cast<size_t>(erased));
+  }
 }
