@@ -26,13 +26,14 @@ int CompareBytes(const uint8_t* a, const uint8_t* b, size_t n) {
 }
 }  // namespace
 
-// The first min(8, entry size) bytes of an entry as a number that orders like them, so the
-// search over chunks mostly compares numbers from one small array instead of touching chunks.
-uint64_t KeyStore::PrefixOf(const uint8_t* p) const {
-  if (entry_ >= 8) return LoadBigEndian(p);
-  uint64_t v = 0;
-  for (size_t k = 0; k < 8; ++k) v = (v << 8) | (k < entry_ ? p[k] : 0);
-  return v;
+// Sixteen bytes of an entry after the bytes every entry shares, as two numbers that order like
+// them (zeros past the entry's end). The search over chunks mostly compares these, from one
+// small array, instead of touching each chunk's memory.
+KeyStore::Prefix KeyStore::PrefixOf(const uint8_t* p) const {
+  if (shared_ + 16 <= entry_) return {LoadBigEndian(p + shared_), LoadBigEndian(p + shared_ + 8)};
+  uint8_t b[16] = {};
+  std::memcpy(b, p + shared_, entry_ - shared_);
+  return {LoadBigEndian(b), LoadBigEndian(b + 8)};
 }
 
 void KeyStore::RefreshPrefix(size_t chunk) {
@@ -45,6 +46,14 @@ void KeyStore::RefreshAllPrefixes() {
   for (size_t k = 0; k < chunks_.size(); ++k) RefreshPrefix(k);
 }
 
+// Sets the shared leading key bytes from the first and last entries of a sorted list (all
+// entries between them have those bytes too).
+void KeyStore::ShareFrom(const uint8_t* first, const uint8_t* last) {
+  shared_ = CommonKeyPrefix(first, last, keyLen_);
+  sharedBytes_.assign(first, first + shared_);
+  RefreshAllPrefixes();
+}
+
 void KeyStore::Reset(uint16_t keyLen) {
   keyLen_ = keyLen;
   entry_ = static_cast<size_t>(keyLen) + 4;
@@ -54,6 +63,8 @@ void KeyStore::Reset(uint16_t keyLen) {
 void KeyStore::Clear() {
   chunks_.clear();
   lastPrefix_.clear();
+  shared_ = 0;
+  sharedBytes_.clear();
   size_ = 0;
   ++version_;
   maxRecno_ = 0;
@@ -80,15 +91,21 @@ void KeyStore::MakeEntry(const uint8_t* key, uint32_t recno, uint8_t* out) const
 
 size_t KeyStore::ChunkFor(const uint8_t* probe, size_t len, bool upper) const {
   // First chunk whose last entry is >= probe (or > probe for upper bounds).
-  const size_t p = std::min<size_t>(8, entry_);
-  const bool byNumber = len >= p;
-  const uint64_t probePrefix = byNumber ? PrefixOf(probe) : 0;
+  const bool byNumber = !chunks_.empty() && (len >= shared_ + 16 || len == entry_);
+  Prefix probePrefix{};
+  if (byNumber) {
+    const int c = CompareBytes(probe, sharedBytes_.data(), shared_);
+    if (c < 0) return 0;                // before every entry
+    if (c > 0) return chunks_.size();   // after every entry
+    probePrefix = PrefixOf(probe);
+  }
   size_t lo = 0, hi = chunks_.size();
   while (lo < hi) {
     size_t mid = (lo + hi) / 2;
     int cmp;
-    if (byNumber && lastPrefix_[mid] != probePrefix) {
-      cmp = lastPrefix_[mid] < probePrefix ? -1 : 1;
+    const Prefix& last = lastPrefix_[mid];
+    if (byNumber && (last.hi != probePrefix.hi || last.lo != probePrefix.lo)) {
+      cmp = last.hi != probePrefix.hi ? (last.hi < probePrefix.hi ? -1 : 1) : (last.lo < probePrefix.lo ? -1 : 1);
     } else {
       const auto& c = chunks_[mid];
       cmp = CompareBytes(c.data() + c.size() - entry_, probe, len);
@@ -130,9 +147,14 @@ bool KeyStore::Insert(const uint8_t* entry) {
   maxRecno_ = std::max(maxRecno_, RecnoOf(entry, keyLen_));  // an entry already there has it too
   if (chunks_.empty()) {
     chunks_.emplace_back(entry, entry + entry_);
-    lastPrefix_.assign(1, PrefixOf(entry));
+    ShareFrom(entry, entry);
     ++size_;
     return true;
+  }
+  if (const size_t common = CommonKeyPrefix(entry, sharedBytes_.data(), shared_); common < shared_) {
+    shared_ = common;  // fewer bytes are shared now: every chunk's numbers move
+    sharedBytes_.resize(common);
+    RefreshAllPrefixes();
   }
   Pos p = LowerBound(entry, entry_);
   if (p.chunk >= chunks_.size()) {  // after everything: append to the last chunk
@@ -149,7 +171,7 @@ bool KeyStore::Insert(const uint8_t* entry) {
     std::vector<uint8_t> tail(c.begin() + static_cast<std::ptrdiff_t>(half), c.end());
     c.resize(half);
     chunks_.insert(chunks_.begin() + static_cast<std::ptrdiff_t>(p.chunk) + 1, std::move(tail));
-    lastPrefix_.insert(lastPrefix_.begin() + static_cast<std::ptrdiff_t>(p.chunk) + 1, 0);
+    lastPrefix_.insert(lastPrefix_.begin() + static_cast<std::ptrdiff_t>(p.chunk) + 1, Prefix{});
     RefreshPrefix(p.chunk + 1);
   }
   RefreshPrefix(p.chunk);
@@ -184,7 +206,7 @@ void KeyStore::Load(std::vector<uint8_t> sorted) {
     chunks_.emplace_back(sorted.begin() + static_cast<std::ptrdiff_t>(i * entry_),
                          sorted.begin() + static_cast<std::ptrdiff_t>((i + m) * entry_));
   }
-  RefreshAllPrefixes();
+  if (n > 0) ShareFrom(chunks_.front().data(), chunks_.back().data() + chunks_.back().size() - entry_);
 }
 
 void KeyStore::LoadGathered(const uint8_t* base, const std::vector<uint32_t>& order) {
@@ -206,7 +228,7 @@ void KeyStore::LoadGathered(const uint8_t* base, const std::vector<uint32_t>& or
       std::memcpy(c.data() + j * entry_, base + static_cast<size_t>(order[i + j]) * entry_, entry_);
     }
   }
-  RefreshAllPrefixes();
+  if (n > 0) ShareFrom(chunks_.front().data(), chunks_.back().data() + chunks_.back().size() - entry_);
 }
 
 bool KeyStore::Next(Pos& p) const {

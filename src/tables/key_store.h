@@ -110,9 +110,13 @@ class KeyStore {
 
  private:
   size_t ChunkFor(const uint8_t* probe, size_t probeLen, bool upper) const;
-  uint64_t PrefixOf(const uint8_t* entry) const;
+  struct Prefix {
+    uint64_t hi = 0, lo = 0;
+  };
+  Prefix PrefixOf(const uint8_t* entry) const;
   void RefreshPrefix(size_t chunk);
   void RefreshAllPrefixes();
+  void ShareFrom(const uint8_t* first, const uint8_t* last);
 
   uint16_t keyLen_ = 1;
   size_t entry_ = 5;
@@ -121,7 +125,9 @@ class KeyStore {
   mutable uint32_t maxRecno_ = 0;
   mutable bool maxKnown_ = true;
   std::vector<std::vector<uint8_t>> chunks_;  // each non-empty, at most kChunkEntries entries
-  std::vector<uint64_t> lastPrefix_;          // per chunk: PrefixOf() its last entry
+  std::vector<Prefix> lastPrefix_;            // per chunk: PrefixOf() its last entry
+  size_t shared_ = 0;                         // leading key bytes every entry has
+  std::vector<uint8_t> sharedBytes_;          // those bytes
 };
 
 }  // namespace qv::tables

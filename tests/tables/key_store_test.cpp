@@ -36,7 +36,10 @@ void BehavesLikeAnOrderedSet(uint16_t keyLen) {
   std::set<std::string> ref;
   std::mt19937 rng(1);
   for (int i = 0; i < 20000; ++i) {
-    std::string key = "K" + std::to_string(rng() % 500);
+    // Mostly one shape; later on now and then keys that share nothing with it, so the bytes
+    // all entries share shrink while the store is in use.
+    const char* shape = i > 12000 && rng() % 40 == 0 ? (rng() % 2 ? "A" : "Z") : "K";
+    std::string key = shape + std::to_string(rng() % 500);
     std::string e = Entry(ks, key, 1 + rng() % 300);
     const auto* p = reinterpret_cast<const uint8_t*>(e.data());
     if (rng() % 3 == 0) {
@@ -66,9 +69,12 @@ void BehavesLikeAnOrderedSet(uint16_t keyLen) {
   KeyStore::Pos p = ks.End();
   while (ks.Prev(p)) back.emplace_back(reinterpret_cast<const char*>(ks.At(p)), ks.EntrySize());
   EXPECT_EQ(back, std::vector<std::string>(ref.rbegin(), ref.rend()));
-  // Bounds over a key prefix (record number left out).
-  for (const char* probe : {"K1", "K250", "K499", "A", "Z", "K42 "}) {
-    std::string pr(probe);
+  // Bounds over a key prefix (record number left out), and over whole entries (searched by
+  // their leading bytes as numbers).
+  std::vector<std::string> probes = {"K1", "K250", "K499", "A", "Z", "K42 "};
+  for (const char* k : {"A", "A17", "K250", "K3", "Z", "Z499", "B", "\x01"}) probes.push_back(Entry(ks, k, 150));
+  for (const std::string& pr : probes) {
+    const std::string probe = pr;
     auto lb = ks.LowerBound(reinterpret_cast<const uint8_t*>(pr.data()), pr.size());
     auto it = std::find_if(ref.begin(), ref.end(), [&](const std::string& e) { return e.compare(0, pr.size(), pr) >= 0; });
     if (it == ref.end()) {
@@ -162,5 +168,34 @@ TEST(KeyStore, SearchesSeeAChunkThatLostItsLastEntry) {
     }
     EXPECT_GT(erased, 2);
     EXPECT_EQ(ks.Size(), 300u - static_cast<size_t>(erased));
+  }
+}
+
+// Every key so far starts with the same bytes; searching for whole entries that do not must
+// still land before the first entry or after the last.
+TEST(KeyStore, SearchesForKeysOutsideTheBytesAllEntriesShare) {
+  for (uint16_t keyLen : {5, 30}) {
+    KeyStore ks(keyLen);
+    for (int i = 0; i < 500; ++i) {
+      std::string e = Entry(ks, "KEY" + std::to_string(i), 1 + static_cast<uint32_t>(i));
+      ASSERT_TRUE(ks.Insert(reinterpret_cast<const uint8_t*>(e.data())));
+    }
+    const std::string first(reinterpret_cast<const char*>(ks.At(ks.Begin())), ks.EntrySize());
+    for (const char* below : {"A", "KAY9", "KEX"}) {
+      std::string probe = Entry(ks, below, 7);
+      for (bool upper : {false, true}) {
+        auto p = upper ? ks.UpperBound(reinterpret_cast<const uint8_t*>(probe.data()), probe.size())
+                       : ks.LowerBound(reinterpret_cast<const uint8_t*>(probe.data()), probe.size());
+        ASSERT_FALSE(ks.AtEnd(p)) << below;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(ks.At(p)), ks.EntrySize()), first) << below;
+      }
+      EXPECT_FALSE(ks.Erase(reinterpret_cast<const uint8_t*>(probe.data())));
+    }
+    for (const char* above : {"Z", "KEZ", "L"}) {
+      std::string probe = Entry(ks, above, 7);
+      EXPECT_TRUE(ks.AtEnd(ks.LowerBound(reinterpret_cast<const uint8_t*>(probe.data()), probe.size()))) << above;
+      EXPECT_TRUE(ks.AtEnd(ks.UpperBound(reinterpret_cast<const uint8_t*>(probe.data()), probe.size()))) << above;
+    }
+    EXPECT_EQ(ks.Size(), 500u);
   }
 }
