@@ -81,13 +81,6 @@ uint32_t KeyStore::MaxRecno() const {
   return maxRecno_;
 }
 
-void KeyStore::MakeEntry(const uint8_t* key, uint32_t recno, uint8_t* out) const {
-  if (out != key) std::memmove(out, key, keyLen_);  // key may already sit in `out`
-  out[keyLen_] = static_cast<uint8_t>(recno >> 24);
-  out[keyLen_ + 1] = static_cast<uint8_t>(recno >> 16);
-  out[keyLen_ + 2] = static_cast<uint8_t>(recno >> 8);
-  out[keyLen_ + 3] = static_cast<uint8_t>(recno);
-}
 
 size_t KeyStore::ChunkFor(const uint8_t* probe, size_t len, bool upper) const {
   // First chunk whose last entry is >= probe (or > probe for upper bounds).

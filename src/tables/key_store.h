@@ -45,7 +45,13 @@ class KeyStore {
   uint64_t Version() const { return version_; }
 
   // Builds the entry bytes for a key (padded/truncated to keyLen by the caller) and record.
-  void MakeEntry(const uint8_t* key, uint32_t recno, uint8_t* out) const;
+  void MakeEntry(const uint8_t* key, uint32_t recno, uint8_t* out) const {
+    if (out != key) std::memmove(out, key, keyLen_);  // key may already sit in `out`
+    out[keyLen_] = static_cast<uint8_t>(recno >> 24);
+    out[keyLen_ + 1] = static_cast<uint8_t>(recno >> 16);
+    out[keyLen_ + 2] = static_cast<uint8_t>(recno >> 8);
+    out[keyLen_ + 3] = static_cast<uint8_t>(recno);
+  }
   static uint32_t RecnoOf(const uint8_t* entry, uint16_t keyLen) {
     const uint8_t* p = entry + keyLen;
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
