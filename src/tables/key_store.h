@@ -24,6 +24,21 @@ namespace qv::tables {
   return i;
 }
 
+// How many trailing bytes of two keys of length `len` agree, at most n.
+[[gnu::always_inline]] inline size_t CommonKeySuffix(const uint8_t* a, const uint8_t* b, size_t len, size_t n) {
+  size_t t = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; t + 8 <= n; t += 8) {
+      uint64_t x, y;
+      std::memcpy(&x, a + len - t - 8, 8);
+      std::memcpy(&y, b + len - t - 8, 8);
+      if (x != y) return t + static_cast<size_t>(std::countl_zero(x ^ y) / 8);
+    }
+  }
+  while (t < n && a[len - 1 - t] == b[len - 1 - t]) ++t;
+  return t;
+}
+
 // The sorted (key, record number) entries of one index tag, kept in memory. Every entry is
 // `keyLen` key bytes followed by the record number big-endian, so a plain memcmp of whole
 // entries gives the index order (key bytes, then record number). Entries live in chunks of

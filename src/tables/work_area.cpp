@@ -183,7 +183,8 @@ uint64_t ChunkAt(const uint8_t* entry, size_t offset, size_t keyLen) {
   return v;
 }
 
-// `shared` is how many leading key bytes all entries have in common (sorting starts after them).
+// Only key bytes [shared, keyLen) are looked at: all entries have the same bytes before and
+// after them.
 std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz, size_t keyLen, size_t shared) {
   std::vector<SortItem> items(count);
   for (size_t i = 0; i < count; ++i) items[i] = {0, static_cast<uint32_t>(i), 0};
@@ -780,10 +781,11 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
   // Left uninitialised: every byte that is read is written first.
   std::vector<std::unique_ptr<uint8_t[]>> flat(tags.size());
   std::vector<size_t> used(tags.size(), 0);
-  // How many leading key bytes every entry of a tag shares with its first (often a good
-  // part of the key: the sort need not look at them).
-  std::vector<size_t> shared(tags.size());
-  for (size_t t = 0; t < tags.size(); ++t) shared[t] = tags[t]->KeyLen();
+  // How many leading and trailing key bytes every entry of a tag shares with its first
+  // (often a good part of the key, such as the blanks after a name: the sort need not look
+  // at them).
+  std::vector<size_t> shared(tags.size()), sharedTail(tags.size());
+  for (size_t t = 0; t < tags.size(); ++t) shared[t] = sharedTail[t] = tags[t]->KeyLen();
   for (size_t t = 0; t < tags.size(); ++t)
     flat[t].reset(new uint8_t[std::max<size_t>(1, static_cast<size_t>(n) * (tags[t]->KeyLen() + 4u))]);
   for (uint32_t r = 1; r <= n; ++r) {
@@ -792,7 +794,11 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
       IndexTag& tag = *tags[t];
       uint8_t* e = flat[t].get() + used[t];
       if (!tag.KeyFor(rec, r, e)) continue;
-      if (shared[t] > 0 && used[t] > 0) shared[t] = CommonKeyPrefix(flat[t].get(), e, shared[t]);
+      if (used[t] > 0) {
+        const uint8_t* first = flat[t].get();
+        if (shared[t] > 0) shared[t] = CommonKeyPrefix(first, e, shared[t]);
+        if (sharedTail[t] > 0) sharedTail[t] = CommonKeySuffix(first, e, tag.KeyLen(), sharedTail[t]);
+      }
       tag.Keys().MakeEntry(e, r, e);
       used[t] += tag.KeyLen() + 4u;
     }
@@ -803,7 +809,8 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
     const size_t count = used[t] / esz;
     const uint8_t* base = flat[t].get();
     // Equal keys keep the record order they were read in, as the record number decides.
-    std::vector<uint32_t> idx = SortEntries(base, count, esz, tag.KeyLen(), shared[t]);
+    const size_t sortLen = std::max(shared[t], tag.KeyLen() - sharedTail[t]);
+    std::vector<uint32_t> idx = SortEntries(base, count, esz, sortLen, shared[t]);
     if (tag.Def().unique) {  // the first record of each key stays
       size_t kept = 0;
       const uint8_t* prevKey = nullptr;
