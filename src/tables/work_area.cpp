@@ -120,19 +120,24 @@ void SortByChunk(SortItem* first, size_t n, SortItem* buffer) {
   const uint64_t varying = orAll ^ andAll;
   if (varying == 0) return;
   const int top = (63 - std::countl_zero(varying)) / 8;
-  std::array<std::array<uint32_t, 256>, 8> counts{};
+  // Histograms of the varying bytes only.
+  int digits[8], nd = 0;
+  for (int d = 0; d < 8; ++d)
+    if ((varying >> (8 * d)) & 0xFF) digits[nd++] = d;
+  std::array<std::array<uint32_t, 256>, 8> counts;
+  for (int k = 0; k < nd; ++k) counts[digits[k]].fill(0);
   std::array<uint64_t, 256> groupOr{}, groupAnd;
   groupAnd.fill(~uint64_t{0});
   for (size_t i = 0; i < n; ++i) {
     const uint64_t c = first[i].chunk;
-    for (size_t d = 0; d < 8; ++d) ++counts[d][(c >> (8 * d)) & 0xFF];
+    for (int k = 0; k < nd; ++k) ++counts[digits[k]][(c >> (8 * digits[k])) & 0xFF];
     const size_t g = (c >> (8 * top)) & 0xFF;
     groupOr[g] |= c;
     groupAnd[g] &= c;
   }
   // Cost in passes over all items: the split's scatter and copy back, the groups' own scans
   // (cheaper reads) and their radix passes, against the radix passes over everything.
-  const int whole = VaryingBytes(varying);
+  const int whole = nd;
   double split = 3;
   for (size_t g = 0; g < 256; ++g)
     if (counts[top][g] > 0)
@@ -154,8 +159,8 @@ void SortByChunk(SortItem* first, size_t n, SortItem* buffer) {
   }
   SortItem* from = first;
   SortItem* to = buffer;
-  for (size_t d = 0; d < 8; ++d) {
-    if (((varying >> (8 * d)) & 0xFF) == 0) continue;  // every item has this byte
+  for (int k = 0; k < nd; ++k) {  // least significant varying byte first
+    const int d = digits[k];
     auto& c = counts[d];
     uint32_t sum = 0;
     for (auto& slot : c) {
