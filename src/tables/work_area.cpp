@@ -84,7 +84,7 @@ void RecoverPack(const std::string& dbfPath) {
 // least-significant-digit radix sort (a byte per pass, skipping bytes all entries share) of
 // the tied entries, followed by one pass that puts every entry back into its own run.
 struct SortItem {
-  uint64_t chunk;  // key bytes [offset, offset + 8) as a big-endian number, zeros past the key
+  uint64_t chunk;  // key bytes [offset, offset + 8) as a big-endian number (see ChunkAt)
   uint32_t index;  // of the entry in the unsorted array
   uint32_t run;    // tie run the entry belongs to at this level
 };
@@ -174,23 +174,24 @@ void SortByChunk(SortItem* first, size_t n, SortItem* buffer) {
   if (from != first) std::copy(from, from + n, first);
 }
 
-// Key bytes [offset, offset + 8) of an entry, as a number that orders like the bytes.
-uint64_t ChunkAt(const uint8_t* entry, size_t offset, size_t keyLen) {
+// Bytes [offset, offset + 8) of an entry, as a number that orders like the bytes; bytes from
+// `end` on count as zeros.
+uint64_t ChunkAt(const uint8_t* entry, size_t offset, size_t end) {
   auto load = [](const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, sizeof v);
     return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
   };
-  if (offset + 8 <= keyLen) return load(entry + offset);
-  if (keyLen >= 8) return load(entry + keyLen - 8) << (8 * (offset + 8 - keyLen));  // the key's last bytes
+  if (offset + 8 <= end) return load(entry + offset);
+  if (end >= 8) return load(entry + end - 8) << (8 * (offset + 8 - end));  // the last bytes before end
   uint64_t v = 0;
-  for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < keyLen ? entry[offset + k] : 0);
+  for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < end ? entry[offset + k] : 0);
   return v;
 }
 
-// Only key bytes [shared, keyLen) are looked at: all entries have the same bytes before and
-// after them.
-std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz, size_t keyLen, size_t shared) {
+// Only key bytes [shared, end) are looked at: all entries have the same bytes before and after
+// them.
+std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz, size_t shared, size_t end) {
   std::vector<SortItem> items(count);
   for (size_t i = 0; i < count; ++i) items[i] = {0, static_cast<uint32_t>(i), 0};
   struct Run {
@@ -201,10 +202,10 @@ std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz,
   std::vector<SortItem> work, buffer(count);
   std::vector<size_t> fill;
   std::vector<uint64_t> chunks;
-  for (size_t offset = shared; offset < keyLen && !runs.empty(); offset += 8) {
+  for (size_t offset = shared; offset < end && !runs.empty(); offset += 8) {
     const bool whole = runs.size() == 1 && runs[0].size == count;
     if (whole) {
-      for (SortItem& it : items) it.chunk = ChunkAt(base + static_cast<size_t>(it.index) * esz, offset, keyLen);
+      for (SortItem& it : items) it.chunk = ChunkAt(base + static_cast<size_t>(it.index) * esz, offset, end);
       SortByChunk(items.data(), count, buffer.data());
     } else {
       size_t tied = 0;
@@ -214,7 +215,7 @@ std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz,
       const bool sequential = tied > count / 4;
       if (sequential) {
         chunks.resize(count);
-        for (size_t i = 0; i < count; ++i) chunks[i] = ChunkAt(base + i * esz, offset, keyLen);
+        for (size_t i = 0; i < count; ++i) chunks[i] = ChunkAt(base + i * esz, offset, end);
       }
       work.clear();
       work.reserve(tied);
@@ -226,7 +227,7 @@ std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz,
             chunk = chunks[idx];
           } else {
             if (k + 8 < count) __builtin_prefetch(base + static_cast<size_t>(items[k + 8].index) * esz + offset);
-            chunk = ChunkAt(base + static_cast<size_t>(idx) * esz, offset, keyLen);
+            chunk = ChunkAt(base + static_cast<size_t>(idx) * esz, offset, end);
           }
           work.push_back({chunk, idx, static_cast<uint32_t>(r)});
         }
@@ -814,8 +815,8 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
     const size_t count = used[t] / esz;
     const uint8_t* base = flat[t].get();
     // Equal keys keep the record order they were read in, as the record number decides.
-    const size_t sortLen = std::max(shared[t], tag.KeyLen() - sharedTail[t]);
-    std::vector<uint32_t> idx = SortEntries(base, count, esz, sortLen, shared[t]);
+    const size_t end = std::max(shared[t], tag.KeyLen() - sharedTail[t]);
+    std::vector<uint32_t> idx = SortEntries(base, count, esz, shared[t], end);
     if (tag.Def().unique) {  // the first record of each key stays
       size_t kept = 0;
       const uint8_t* prevKey = nullptr;
