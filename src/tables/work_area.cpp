@@ -98,9 +98,9 @@ int VaryingBytes(uint64_t varying) {
 }
 
 // Stable sort of items by chunk: insertion sort for a few, else LSD radix, one byte per pass,
-// bytes every item shares skipped (all histograms come from one scan). When the top varying
-// byte splits the items into groups that each vary in far fewer bytes (keys of two different
-// shapes, say), one MSD pass on that byte first is cheaper. `buffer` holds n items.
+// bytes every item shares skipped. When the top varying byte splits the items into groups that
+// each vary in far fewer bytes (keys of two different shapes, say), one MSD pass on that byte
+// first is cheaper. `buffer` holds n items.
 void SortByChunk(SortItem* first, size_t n, SortItem* buffer) {
   if (n < 2) return;
   if (n < kInsertionSortItems) {
@@ -120,42 +120,49 @@ void SortByChunk(SortItem* first, size_t n, SortItem* buffer) {
   const uint64_t varying = orAll ^ andAll;
   if (varying == 0) return;
   const int top = (63 - std::countl_zero(varying)) / 8;
-  // Histograms of the varying bytes only.
   int digits[8], nd = 0;
   for (int d = 0; d < 8; ++d)
     if ((varying >> (8 * d)) & 0xFF) digits[nd++] = d;
   std::array<std::array<uint32_t, 256>, 8> counts;
   for (int k = 0; k < nd; ++k) counts[digits[k]].fill(0);
-  std::array<uint64_t, 256> groupOr{}, groupAnd;
-  groupAnd.fill(~uint64_t{0});
-  for (size_t i = 0; i < n; ++i) {
-    const uint64_t c = first[i].chunk;
-    for (int k = 0; k < nd; ++k) ++counts[digits[k]][(c >> (8 * digits[k])) & 0xFF];
-    const size_t g = (c >> (8 * top)) & 0xFF;
-    groupOr[g] |= c;
-    groupAnd[g] &= c;
-  }
-  // Cost in passes over all items: the split's scatter and copy back, the groups' own scans
-  // (cheaper reads) and their radix passes, against the radix passes over everything.
-  const int whole = nd;
-  double split = 3;
-  for (size_t g = 0; g < 256; ++g)
-    if (counts[top][g] > 0)
-      split += static_cast<double>(counts[top][g]) / static_cast<double>(n) * VaryingBytes(groupOr[g] ^ groupAnd[g]);
-  if (split < whole) {
+  bool topCounted = false;
+  // The split costs about three passes over the items (scatter, copy back, the groups' own
+  // scans) plus the groups' radix passes; it can only win over four or more varying bytes.
+  if (nd >= 4) {
+    std::array<uint64_t, 256> groupOr{}, groupAnd;
+    groupAnd.fill(~uint64_t{0});
     auto& c = counts[top];
-    std::array<uint32_t, 256> start;
-    uint32_t sum = 0;
-    for (size_t g = 0; g < 256; ++g) {
-      start[g] = sum;
-      sum += c[g];
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t x = first[i].chunk;
+      const size_t g = (x >> (8 * top)) & 0xFF;
+      ++c[g];
+      groupOr[g] |= x;
+      groupAnd[g] &= x;
     }
-    std::array<uint32_t, 256> pos = start;
-    for (size_t i = 0; i < n; ++i) buffer[pos[(first[i].chunk >> (8 * top)) & 0xFF]++] = first[i];
-    std::copy(buffer, buffer + n, first);
+    topCounted = true;
+    double split = 3;
     for (size_t g = 0; g < 256; ++g)
-      if (c[g] > 1) SortByChunk(first + start[g], c[g], buffer + start[g]);
-    return;
+      if (c[g] > 0) split += static_cast<double>(c[g]) / static_cast<double>(n) * VaryingBytes(groupOr[g] ^ groupAnd[g]);
+    if (split < nd) {
+      std::array<uint32_t, 256> start;
+      uint32_t sum = 0;
+      for (size_t g = 0; g < 256; ++g) {
+        start[g] = sum;
+        sum += c[g];
+      }
+      std::array<uint32_t, 256> pos = start;
+      for (size_t i = 0; i < n; ++i) buffer[pos[(first[i].chunk >> (8 * top)) & 0xFF]++] = first[i];
+      std::copy(buffer, buffer + n, first);
+      for (size_t g = 0; g < 256; ++g)
+        if (c[g] > 1) SortByChunk(first + start[g], c[g], buffer + start[g]);
+      return;
+    }
+  }
+  // Histograms of the varying bytes (all from one scan).
+  const int counted = topCounted ? nd - 1 : nd;  // the top byte is the last digit
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t x = first[i].chunk;
+    for (int k = 0; k < counted; ++k) ++counts[digits[k]][(x >> (8 * digits[k])) & 0xFF];
   }
   SortItem* from = first;
   SortItem* to = buffer;
@@ -164,9 +171,9 @@ void SortByChunk(SortItem* first, size_t n, SortItem* buffer) {
     auto& c = counts[d];
     uint32_t sum = 0;
     for (auto& slot : c) {
-      const uint32_t k = slot;
+      const uint32_t here = slot;
       slot = sum;
-      sum += k;
+      sum += here;
     }
     for (size_t i = 0; i < n; ++i) to[c[(from[i].chunk >> (8 * d)) & 0xFF]++] = from[i];
     std::swap(from, to);
