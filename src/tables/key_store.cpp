@@ -81,7 +81,6 @@ uint32_t KeyStore::MaxRecno() const {
   return maxRecno_;
 }
 
-
 size_t KeyStore::ChunkFor(const uint8_t* probe, size_t len, bool upper) const {
   // First chunk whose last entry is >= probe (or > probe for upper bounds).
   const bool byNumber = !chunks_.empty() && (len >= shared_ + 16 || len == entry_);
