@@ -38,26 +38,44 @@ void PutBe32(uint8_t* p, uint32_t v) {
 }
 
 // ------------------------------------------------------------------ tree writer
-// Appends the pages of a B-tree over `n` sorted entries (key bytes + big-endian record number)
-// to `out`, whose size is the file offset of the first page; returns the root's offset.
-uint32_t WriteTree(const uint8_t* entries, size_t n, uint16_t keyLen, uint8_t pad, std::string& out) {
-  const size_t esz = static_cast<size_t>(keyLen) + 4;
-  auto recnoOf = [&](size_t i) { return KeyStore::RecnoOf(entries + i * esz, keyLen); };
+// How many of the last n bytes of a key are the pad byte.
+[[gnu::always_inline]] inline size_t TrailingPad(const uint8_t* key, size_t n, uint8_t pad) {
+  size_t t = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    const uint64_t pattern = 0x0101010101010101ull * pad;
+    for (; t + 8 <= n; t += 8) {
+      uint64_t x;
+      std::memcpy(&x, key + n - t - 8, 8);
+      if (x != pattern) return t + static_cast<size_t>(std::countl_zero(x ^ pattern) / 8);
+    }
+  }
+  while (t < n && key[n - 1 - t] == pad) ++t;
+  return t;
+}
 
-  uint32_t maxRec = 1;
-  for (size_t i = 0; i < n; ++i) maxRec = std::max(maxRec, recnoOf(i));
+// Appends the pages of a B-tree over `n` sorted entries (key bytes + big-endian record number,
+// handed out in order by next(), which gives nullptr after the last) to `out`, whose size is
+// the file offset of the first page; returns the root's offset. `maxRec` is the largest record
+// number among the entries (it sets the width of the leaves' record fields).
+template <class NextEntry>
+uint32_t WriteTree(NextEntry next, size_t n, uint32_t maxRec, uint16_t keyLen, uint8_t pad, std::string& out) {
+  const size_t esz = static_cast<size_t>(keyLen) + 4;
   const int b = std::bit_width(static_cast<unsigned>(keyLen));
-  const int need = std::max(1, static_cast<int>(std::bit_width(maxRec)));
+  const int need = std::max(1, static_cast<int>(std::bit_width(std::max<uint32_t>(maxRec, 1))));
   const int nb = std::max(3, (need + 2 * b + 7) / 8);
   const int rb = 8 * nb - 2 * b;
   const uint32_t recMask = rb >= 32 ? 0xFFFFFFFFu : ((1u << rb) - 1);
   const uint32_t smallMask = (1u << b) - 1;
 
+  // The last entry of every leaf, which the level above repeats.
+  std::vector<uint8_t> lastOfLeaf;
   struct ChildRef {
-    size_t lastEntry;
+    size_t lastEntry;  // index into lastOfLeaf
     uint32_t offset;
   };
   std::vector<ChildRef> level;
+  level.reserve(n / 16 + 1);
+  lastOfLeaf.reserve((n / 16 + 1) * esz);
 
   auto newPage = [&]() {
     uint32_t off = static_cast<uint32_t>(out.size());
@@ -68,28 +86,26 @@ uint32_t WriteTree(const uint8_t* entries, size_t n, uint16_t keyLen, uint8_t pa
 
   // Leaves.
   size_t i = 0;
-  std::vector<uint32_t> leafOffsets;
+  const uint8_t* key = n > 0 ? next() : nullptr;
+  const uint8_t* prev = nullptr;
   do {
     uint32_t off = newPage();
     uint8_t* p = page(off);
     size_t keys = 0, used = 0;
     size_t keyPos = kPage;
-    int prevTrail = 0;
-    const uint8_t* prev = nullptr;
-    while (i < n) {
-      const uint8_t* key = entries + i * esz;
-      int trail = 0;
-      while (trail < keyLen && key[keyLen - 1 - trail] == pad) ++trail;
-      int dup = 0;
-      if (prev) {
-        int limit = keyLen - std::max(prevTrail, trail);
-        while (dup < limit && prev[dup] == key[dup]) ++dup;
-      }
-      size_t stored = static_cast<size_t>(keyLen - dup - trail);
+    size_t prevTrail = 0;
+    prev = nullptr;  // each leaf starts afresh
+    while (key) {
+      const size_t trail = TrailingPad(key, keyLen, pad);
+      const size_t dup = prev ? CommonKeyPrefix(prev, key, keyLen - std::max(prevTrail, trail)) : 0;
+      const size_t stored = keyLen - dup - trail;
       if (used + nb + stored > kLeafArea) break;
-      uint64_t v = static_cast<uint64_t>(recnoOf(i)) | (static_cast<uint64_t>(dup) << rb) |
+      uint64_t v = static_cast<uint64_t>(KeyStore::RecnoOf(key, keyLen)) | (static_cast<uint64_t>(dup) << rb) |
                    (static_cast<uint64_t>(trail) << (rb + b));
-      for (int k = 0; k < nb; ++k) p[24 + keys * nb + k] = static_cast<uint8_t>(v >> (8 * k));
+      uint8_t* rec = p + 24 + keys * nb;
+      if (std::endian::native == std::endian::little && nb == 3) std::memcpy(rec, &v, 3);
+      else if (std::endian::native == std::endian::little && nb == 4) std::memcpy(rec, &v, 4);
+      else for (int k = 0; k < nb; ++k) rec[k] = static_cast<uint8_t>(v >> (8 * k));
       keyPos -= stored;
       std::memcpy(p + keyPos, key + dup, stored);
       used += nb + stored;
@@ -97,6 +113,7 @@ uint32_t WriteTree(const uint8_t* entries, size_t n, uint16_t keyLen, uint8_t pa
       prev = key;
       prevTrail = trail;
       ++i;
+      key = i < n ? next() : nullptr;
     }
     PutLe16(p + 0, 2);
     PutLe16(p + 2, static_cast<uint16_t>(keys));
@@ -108,13 +125,14 @@ uint32_t WriteTree(const uint8_t* entries, size_t n, uint16_t keyLen, uint8_t pa
     p[21] = static_cast<uint8_t>(b);
     p[22] = static_cast<uint8_t>(b);
     p[23] = static_cast<uint8_t>(nb);
-    level.push_back({i == 0 ? 0 : i - 1, off});
     if (keys == 0 && n > 0) ThrowXb(core::ecIndexCorrupt, "Index key does not fit a page");
+    level.push_back({lastOfLeaf.size() / esz, off});
+    if (prev) lastOfLeaf.insert(lastOfLeaf.end(), prev, prev + esz);
+    else lastOfLeaf.resize(lastOfLeaf.size() + esz, 0);  // the empty tree's one leaf
   } while (i < n);
 
   // Interior levels until one node remains.
   const size_t cap = 500 / (static_cast<size_t>(keyLen) + 8);
-  bool leafLevel = true;
   while (true) {
     // Sibling links of this level.
     for (size_t k = 0; k < level.size(); ++k) {
@@ -127,8 +145,8 @@ uint32_t WriteTree(const uint8_t* entries, size_t n, uint16_t keyLen, uint8_t pa
       PutLe16(p, static_cast<uint16_t>(Le16(p) | 1));
       return level[0].offset;
     }
-    leafLevel = false;
     std::vector<ChildRef> up;
+    up.reserve(level.size() / cap + 1);
     for (size_t k = 0; k < level.size(); k += cap) {
       size_t m = std::min(cap, level.size() - k);
       uint32_t off = newPage();
@@ -138,7 +156,7 @@ uint32_t WriteTree(const uint8_t* entries, size_t n, uint16_t keyLen, uint8_t pa
       for (size_t j = 0; j < m; ++j) {
         const ChildRef& c = level[k + j];
         uint8_t* e = p + 12 + j * (keyLen + 8);
-        const uint8_t* src = entries + c.lastEntry * esz;
+        const uint8_t* src = lastOfLeaf.data() + c.lastEntry * esz;
         std::memcpy(e, src, keyLen);
         PutBe32(e + keyLen, KeyStore::RecnoOf(src, keyLen));
         PutBe32(e + keyLen + 4, c.offset);
@@ -147,7 +165,15 @@ uint32_t WriteTree(const uint8_t* entries, size_t n, uint16_t keyLen, uint8_t pa
     }
     level.swap(up);
   }
-  (void)leafLevel;
+}
+
+// The tree of entries held in one flat array.
+uint32_t WriteFlatTree(const uint8_t* entries, size_t n, uint16_t keyLen, uint8_t pad, std::string& out) {
+  const size_t esz = static_cast<size_t>(keyLen) + 4;
+  uint32_t maxRec = 1;
+  for (size_t i = 0; i < n; ++i) maxRec = std::max(maxRec, KeyStore::RecnoOf(entries + i * esz, keyLen));
+  size_t i = 0;
+  return WriteTree([&]() { return entries + (i++) * esz; }, n, maxRec, keyLen, pad, out);
 }
 
 // ------------------------------------------------------------------ tree reader
@@ -292,6 +318,13 @@ IndexTag::IndexTag(TagDef def, const std::vector<DbfField>& fields, const ExprSe
     case XType::Logical: keyLen_ = 1; break;
   }
   keys_.Reset(keyLen_);
+  forTest_ = for_.AsDeletedTest();
+  if (key_.KeyPieces(pieces_)) {
+    size_t width = 0;
+    for (const KeyPiece& p : pieces_) width += p.width;
+    direct_ = key_.Type() != XType::Char || width == keyLen_;
+  }
+  if (!direct_) pieces_.clear();
 }
 
 void IndexTag::Encode(const XValue& v, uint8_t* out) const {
@@ -308,17 +341,96 @@ void IndexTag::Encode(const XValue& v, uint8_t* out) const {
   }
 }
 
+bool IndexTag::Included(const uint8_t* record, uint32_t recno) const {
+  switch (forTest_) {
+    case DeletedTest::NotDeleted: return record[0] != '*';
+    case DeletedTest::Deleted: return record[0] == '*';
+    case DeletedTest::None: break;
+  }
+  return !for_.Valid() || for_.EvalLogical(record, recno);
+}
+
+namespace {
+// Copies n bytes, changing the case of the ASCII letters on the way, eight bytes at a time: a
+// byte whose low seven bits lie in [first, last] and whose high bit is clear gets 0x20 added or
+// taken away.
+void CopyWithCase(const uint8_t* src, uint8_t* dst, size_t n, KeyPiece::Case cs) {
+  if (cs == KeyPiece::Case::Keep) {
+    std::memcpy(dst, src, n);
+    return;
+  }
+  const bool up = cs == KeyPiece::Case::Upper;
+  const uint8_t first = up ? 'a' : 'A', last = up ? 'z' : 'Z';
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x;
+    std::memcpy(&x, src + i, 8);
+    const uint64_t low = x & ~kHigh;
+    const uint64_t atLeastFirst = low + kOnes * (0x80 - first);  // high bit: byte >= first
+    const uint64_t aboveLast = low + kOnes * (0x80 - last - 1);  // high bit: byte > last
+    const uint64_t letters = atLeastFirst & ~aboveLast & ~x & kHigh;
+    const uint64_t flip = letters >> 2;  // 0x20 in every letter
+    x = up ? x - flip : x + flip;
+    std::memcpy(dst + i, &x, 8);
+  }
+  for (; i < n; ++i) {
+    const uint8_t ch = src[i];
+    dst[i] = (ch >= first && ch <= last) ? static_cast<uint8_t>(up ? ch - 32 : ch + 32) : ch;
+  }
+}
+}  // namespace
+
+// Every record of a table passes through here when its tags are built, so the common keys are
+// copied from the record without the evaluator; the result is the same bytes Encode() gives.
+void IndexTag::WriteKey(const uint8_t* record, uint32_t recno, uint8_t* out) {
+  if (!direct_) {
+    key_.Eval(record, recno, tmp_);
+    Encode(tmp_, out);
+    return;
+  }
+  if (key_.Type() != XType::Char) {
+    const KeyPiece& p = pieces_.front();
+    const char* src = reinterpret_cast<const char*>(record + p.offset);
+    switch (key_.Type()) {
+      case XType::Num: EncodeNumberKey(ParseXbNumber(src, p.fieldWidth), out); break;
+      case XType::Date: EncodeNumberKey(static_cast<double>(JdnFromDtos(std::string_view(src, p.fieldWidth))), out); break;
+      case XType::Logical: out[0] = (*src == 'T' || *src == 't' || *src == 'Y' || *src == 'y') ? 'T' : 'F'; break;
+      case XType::Char: break;
+    }
+    return;
+  }
+  for (const KeyPiece& p : pieces_) {
+    const uint8_t* src = record + p.offset;
+    switch (p.kind) {
+      case KeyPiece::Kind::Field:
+        CopyWithCase(src, out, p.width, p.letterCase);
+        break;
+      case KeyPiece::Kind::DtosField:
+        // A valid date's text is its DTOS(); anything else is the empty date.
+        if (JdnFromDtos(std::string_view(reinterpret_cast<const char*>(src), p.fieldWidth)) != 0)
+          std::memcpy(out, src, 8);
+        else
+          std::memset(out, ' ', 8);
+        break;
+      case KeyPiece::Kind::StrField: {
+        const std::string s = XbStr(ParseXbNumber(reinterpret_cast<const char*>(src), p.fieldWidth), p.strLen, p.strDec);
+        std::memcpy(out, s.data(), std::min<size_t>(s.size(), p.width));
+        break;
+      }
+      case KeyPiece::Kind::Literal: std::memcpy(out, p.text.data(), p.width); break;
+    }
+    out += p.width;
+  }
+}
+
 bool IndexTag::KeyFor(const uint8_t* record, uint32_t recno, uint8_t* keyOut) {
-  if (for_.Valid() && !for_.EvalLogical(record, recno)) return false;
-  key_.Eval(record, recno, tmp_);
-  Encode(tmp_, keyOut);
+  if (!Included(record, recno)) return false;
+  WriteKey(record, recno, keyOut);
   return true;
 }
 
-void IndexTag::RawKey(const uint8_t* record, uint32_t recno, uint8_t* keyOut) {
-  key_.Eval(record, recno, tmp_);
-  Encode(tmp_, keyOut);
-}
+void IndexTag::RawKey(const uint8_t* record, uint32_t recno, uint8_t* keyOut) { WriteKey(record, recno, keyOut); }
 
 std::string IndexTag::SearchKey(const std::string& text, DateFormat fmt) const {
   XValue v;
@@ -493,8 +605,9 @@ std::string CdxFile::Image() const {
   for (const auto& t : tags_) {
     uint32_t hdr = static_cast<uint32_t>(out.size());
     out.append(2 * kPage, '\0');
-    std::vector<uint8_t> flat = t->Keys().Flatten();
-    uint32_t root = WriteTree(flat.data(), t->Keys().Size(), t->KeyLen(), t->PadByte(), out);
+    const KeyStore& ks = t->Keys();
+    KeyStore::Reader entries(ks);
+    uint32_t root = WriteTree([&]() { return entries.Next(); }, ks.Size(), ks.MaxRecno(), t->KeyLen(), t->PadByte(), out);
     auto* h = reinterpret_cast<uint8_t*>(out.data()) + hdr;
     const TagDef& d = t->Def();
     PutLe32(h + 0, root);
@@ -517,7 +630,7 @@ std::string CdxFile::Image() const {
     std::memcpy(entries.data() + k * 14, dir[k].name.data(), dir[k].name.size());
     PutBe32(entries.data() + k * 14 + 10, dir[k].offset);
   }
-  uint32_t dirRoot = WriteTree(entries.data(), dir.size(), 10, ' ', out);
+  uint32_t dirRoot = WriteFlatTree(entries.data(), dir.size(), 10, ' ', out);
   auto* h = reinterpret_cast<uint8_t*>(out.data());
   PutLe32(h + 0, dirRoot);
   PutLe32(h + 4, 0);

@@ -36,6 +36,9 @@ class IndexTag {
   // The key a record would have, FOR condition or not (to find its place among the keys).
   void RawKey(const uint8_t* record, uint32_t recno, uint8_t* keyOut);
   bool HasFor() const { return for_.Valid(); }
+  // Whether keys are written straight from the record's bytes rather than through the
+  // evaluator (the key is plain fields, literals, concatenation, UPPER/LOWER, DTOS, STR).
+  bool DirectKey() const { return direct_; }
   // Key bytes for a search text: character tags use the text itself (a prefix, not padded),
   // numeric tags its number, date tags its date ("yyyymmdd" or the display format).
   std::string SearchKey(const std::string& text, DateFormat fmt) const;
@@ -47,10 +50,15 @@ class IndexTag {
 
  private:
   void Encode(const XValue& v, uint8_t* out) const;
+  bool Included(const uint8_t* record, uint32_t recno) const;
+  void WriteKey(const uint8_t* record, uint32_t recno, uint8_t* out);
 
   TagDef def_;
   Expression key_;
   Expression for_;
+  DeletedTest forTest_ = DeletedTest::None;
+  bool direct_ = false;
+  std::vector<KeyPiece> pieces_;
   uint16_t keyLen_ = 0;
   XValue tmp_;
   KeyStore keys_;

@@ -256,20 +256,20 @@ std::atomic<uint64_t> recordReads{0};
 
 uint64_t DbfFile::RecordReads() { return recordReads.load(std::memory_order_relaxed); }
 
-void DbfFile::ReadRecord(uint32_t recno, uint8_t* buf) {
+void DbfFile::ReadRecord(uint32_t recno, uint8_t* buf) { std::memcpy(buf, CachedRecord(recno), recLen_); }
+
+const uint8_t* DbfFile::CachedRecord(uint32_t recno) {
   recordReads.fetch_add(1, std::memory_order_relaxed);
   if (fd_ < 0) ThrowXb(core::ecNoWorkArea, "Table is not open");
   if (recno < 1 || recno > recCount_) ThrowXb(core::ecNoRecord, "Record " + std::to_string(recno) + " does not exist");
-  if (recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_) {
-    std::memcpy(buf, cache_.data() + static_cast<size_t>(recno - cacheFirst_) * recLen_, recLen_);
-    return;
-  }
+  if (recno >= cacheFirst_ && recno < cacheFirst_ + cacheCount_)
+    return cache_.data() + static_cast<size_t>(recno - cacheFirst_) * recLen_;
   uint32_t count = std::min(cacheCapacity_, recCount_ - recno + 1);
   PReadAll(fd_, cache_.data(), static_cast<size_t>(count) * recLen_,
            hdrLen_ + static_cast<uint64_t>(recno - 1) * recLen_, path_);
   cacheFirst_ = recno;
   cacheCount_ = count;
-  std::memcpy(buf, cache_.data(), recLen_);
+  return cache_.data();
 }
 
 void DbfFile::WriteRecord(uint32_t recno, const uint8_t* buf) {

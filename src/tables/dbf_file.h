@@ -65,6 +65,9 @@ class DbfFile {
   uint16_t HeaderLength() const { return hdrLen_; }
 
   void ReadRecord(uint32_t recno, uint8_t* buf);
+  // The record inside the read cache, without a copy: valid until the next read, write or
+  // append of this table. For passes over every record that only look at them.
+  const uint8_t* CachedRecord(uint32_t recno);
   // Records read by every table of the process so far (cache hits included): lets a test tell
   // that a view fetched only what it showed.
   static uint64_t RecordReads();

@@ -928,6 +928,86 @@ class Parser {
   int depth_ = 0;
 };
 
+// ---------------------------------------------------------------- key pieces
+bool IntegralConst(const NodeP& n, int lo, int hi, int& out) {
+  auto* lit = dynamic_cast<const LiteralNode*>(n.get());
+  if (!lit || lit->v.type != XType::Num) return false;
+  const double v = lit->v.n;
+  if (!(v >= lo && v <= hi) || v != std::floor(v)) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+// Appends the pieces of a character expression; `cs` is the case the nearest enclosing
+// UPPER/LOWER gives its letters (the outermost one is applied last, so it wins).
+bool CollectPieces(const ExprNode* n, KeyPiece::Case cs, std::vector<KeyPiece>& out) {
+  if (n->type != XType::Char) return false;
+  if (auto* f = dynamic_cast<const FieldNode*>(n)) {
+    KeyPiece p;
+    p.kind = KeyPiece::Kind::Field;
+    p.letterCase = cs;
+    p.fieldType = f->ftype;
+    p.offset = f->offset;
+    p.fieldWidth = p.width = f->fwidth;
+    out.push_back(std::move(p));
+    return true;
+  }
+  if (auto* l = dynamic_cast<const LiteralNode*>(n)) {
+    if (l->v.s.size() != l->width) return false;  // longer than any key
+    KeyPiece p;
+    p.kind = KeyPiece::Kind::Literal;
+    p.text = l->v.s;
+    for (char& ch : p.text) {
+      if (cs == KeyPiece::Case::Upper && ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 32);
+      if (cs == KeyPiece::Case::Lower && ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+    }
+    p.width = l->width;
+    out.push_back(std::move(p));
+    return true;
+  }
+  if (auto* c = dynamic_cast<const ConcatNode*>(n)) {
+    if (c->moveBlanks || c->a->width + c->b->width != c->width) return false;
+    return CollectPieces(c->a.get(), cs, out) && CollectPieces(c->b.get(), cs, out);
+  }
+  auto* fn = dynamic_cast<const FuncNode*>(n);
+  if (!fn) return false;
+  switch (fn->fn) {
+    case Fn::Upper:
+    case Fn::Lower:
+      if (cs == KeyPiece::Case::Keep) cs = fn->fn == Fn::Upper ? KeyPiece::Case::Upper : KeyPiece::Case::Lower;
+      return CollectPieces(fn->args[0].get(), cs, out);
+    case Fn::Dtos: {
+      auto* f = dynamic_cast<const FieldNode*>(fn->args[0].get());
+      if (!f || f->type != XType::Date) return false;
+      KeyPiece p;
+      p.kind = KeyPiece::Kind::DtosField;
+      p.fieldType = f->ftype;
+      p.offset = f->offset;
+      p.fieldWidth = f->fwidth;
+      p.width = 8;
+      out.push_back(std::move(p));
+      return true;
+    }
+    case Fn::Str: {
+      auto* f = dynamic_cast<const FieldNode*>(fn->args[0].get());
+      if (!f || f->type != XType::Num) return false;
+      KeyPiece p;
+      p.kind = KeyPiece::Kind::StrField;
+      p.fieldType = f->ftype;
+      p.offset = f->offset;
+      p.fieldWidth = f->fwidth;
+      // Only lengths and decimals the evaluator takes unchanged, so the width is the length.
+      if (fn->args.size() > 1 && !IntegralConst(fn->args[1], 1, 255, p.strLen)) return false;
+      if (fn->args.size() > 2 && !IntegralConst(fn->args[2], 0, 255, p.strDec)) return false;
+      if (p.strLen != fn->width) return false;
+      p.width = static_cast<uint16_t>(p.strLen);
+      out.push_back(std::move(p));
+      return true;
+    }
+    default: return false;
+  }
+}
+
 }  // namespace
 
 Expression Expression::Compile(std::string_view text, const std::vector<DbfField>& fields,
@@ -955,6 +1035,38 @@ bool Expression::EvalLogical(const uint8_t* record, uint32_t recno) const {
   Ctx c{record, recno, settings_};
   root_->Eval(c, *scratch_);
   return scratch_->l;
+}
+
+bool Expression::KeyPieces(std::vector<KeyPiece>& out) const {
+  out.clear();
+  if (!root_) return false;
+  if (root_->type != XType::Char) {
+    auto* f = dynamic_cast<const FieldNode*>(root_.get());
+    if (!f) return false;
+    KeyPiece p;
+    p.kind = KeyPiece::Kind::Field;
+    p.fieldType = f->ftype;
+    p.offset = f->offset;
+    p.fieldWidth = f->fwidth;
+    out.push_back(std::move(p));
+    return true;
+  }
+  if (!CollectPieces(root_.get(), KeyPiece::Case::Keep, out)) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+DeletedTest Expression::AsDeletedTest() const {
+  auto isDeleted = [](const ExprNode* n) {
+    auto* fn = dynamic_cast<const FuncNode*>(n);
+    return fn && fn->fn == Fn::Deleted;
+  };
+  if (!root_) return DeletedTest::None;
+  if (isDeleted(root_.get())) return DeletedTest::Deleted;
+  if (auto* no = dynamic_cast<const NotNode*>(root_.get()); no && isDeleted(no->a.get())) return DeletedTest::NotDeleted;
+  return DeletedTest::None;
 }
 
 }  // namespace qv::tables

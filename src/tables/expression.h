@@ -34,6 +34,32 @@ struct ExprSettings {
 
 struct ExprNode;
 
+// One part of a key expression that is only fields, literals, "+" concatenation and the
+// functions UPPER, LOWER, DTOS and STR: the bytes it adds to the key come straight from the
+// record, so keys can be built without the evaluator (see Expression::KeyPieces).
+struct KeyPiece {
+  enum class Kind : uint8_t {
+    Field,      // the field's bytes as stored (character field), or its value (N, D, L field)
+    DtosField,  // DTOS() of a date field: its text when it is a valid date, else 8 blanks
+    StrField,   // STR(numeric field, len, dec) with constant len and dec
+    Literal,    // constant text
+  };
+  enum class Case : uint8_t { Keep, Upper, Lower };  // ASCII letters only, like UPPER()/LOWER()
+
+  Kind kind = Kind::Literal;
+  Case letterCase = Case::Keep;
+  char fieldType = 'C';
+  uint32_t offset = 0;  // of the field in the record
+  uint16_t fieldWidth = 0;
+  uint16_t width = 0;  // bytes this piece adds to the key
+  int strLen = 10;
+  int strDec = 0;
+  std::string text;  // Literal, already in its case
+};
+
+// How a condition tests only the deletion flag.
+enum class DeletedTest : uint8_t { None, Deleted, NotDeleted };
+
 // A compiled xBase expression over the fields of one table. Compile once, evaluate per record.
 // Syntax errors, unknown names and type errors throw EXBaseError when compiling.
 class Expression {
@@ -53,6 +79,13 @@ class Expression {
   // `record` is the raw record (deletion flag first); `recno` is what RECNO() answers.
   void Eval(const uint8_t* record, uint32_t recno, XValue& out) const;
   bool EvalLogical(const uint8_t* record, uint32_t recno) const;
+
+  // The pieces whose bytes, written one after the other, are the value of this expression
+  // (for a character result: exactly Width() bytes), or false when the expression needs the
+  // evaluator. A numeric, date or logical expression has pieces only when it is a bare field.
+  bool KeyPieces(std::vector<KeyPiece>& out) const;
+  // Whether the expression is DELETED() or .NOT. DELETED() and nothing else.
+  DeletedTest AsDeletedTest() const;
 
  private:
   std::shared_ptr<ExprNode> root_;

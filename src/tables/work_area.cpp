@@ -74,84 +74,188 @@ void RecoverPack(const std::string& dbfPath) {
   if (fd >= 0) ::close(fd);
 }
 
-// Sorts fixed-size entries (memcmp order) and returns their indices in order. Works eight
-// bytes at a time: sort on the bytes at `offset` as one number, then each run of ties on the
-// next eight bytes. Keys of a tag often share long prefixes, where a plain memcmp sort spends
-// most of its time.
+// Orders a tag's entries (key bytes, then the record number) for a rebuild. The entries arrive
+// in record-number order, so a stable sort on the key bytes alone gives the full order: equal
+// keys stay in record order without ever comparing record numbers.
+//
+// The keys are sorted eight bytes (a "chunk") at a time, level by level: first every entry by
+// its first chunk, then all runs of entries that tied there, together, by their second chunk,
+// and so on until no ties are left or the key is used up. Each level is one stable
+// least-significant-digit radix sort (a byte per pass, skipping bytes all entries share) of
+// the tied entries, followed by one pass that puts every entry back into its own run.
 struct SortItem {
-  uint64_t chunk;
-  uint32_t index;
+  uint64_t chunk;  // key bytes [offset, offset + 8) as a big-endian number (see ChunkAt)
+  uint32_t index;  // of the entry in the unsorted array
+  uint32_t run;    // tie run the entry belongs to at this level
 };
 
-// Orders items by chunk. Large runs go through a least-significant-digit radix sort, a byte per
-// pass, skipping the bytes every item shares (all histograms come from one scan); small runs,
-// where the passes cost more than they save, through std::sort.
-constexpr size_t kRadixMinItems = 256;
+constexpr size_t kInsertionSortItems = 48;
 
-void SortByChunk(SortItem* first, SortItem* last) {
-  const size_t n = static_cast<size_t>(last - first);
-  if (n < kRadixMinItems) {
-    std::sort(first, last, [](const SortItem& a, const SortItem& b) { return a.chunk < b.chunk; });
+int VaryingBytes(uint64_t varying) {
+  int k = 0;
+  for (int d = 0; d < 8; ++d) k += ((varying >> (8 * d)) & 0xFF) != 0;
+  return k;
+}
+
+// Stable sort of items by chunk: insertion sort for a few, else LSD radix, one byte per pass,
+// bytes every item shares skipped. When the top varying byte splits the items into groups that
+// each vary in far fewer bytes (keys of two different shapes, say), one MSD pass on that byte
+// first is cheaper. `buffer` holds n items.
+void SortByChunk(SortItem* first, size_t n, SortItem* buffer) {
+  if (n < 2) return;
+  if (n < kInsertionSortItems) {
+    for (size_t i = 1; i < n; ++i) {
+      SortItem x = first[i];
+      size_t j = i;
+      for (; j > 0 && first[j - 1].chunk > x.chunk; --j) first[j] = first[j - 1];
+      first[j] = x;
+    }
     return;
   }
-  std::vector<std::array<uint32_t, 256>> counts(8);
-  for (auto& c : counts) c.fill(0);
-  for (SortItem* it = first; it != last; ++it)
-    for (size_t d = 0; d < 8; ++d) ++counts[d][(it->chunk >> (8 * d)) & 0xFF];
-  std::vector<SortItem> buffer(n);
+  uint64_t orAll = 0, andAll = ~uint64_t{0};
+  for (size_t i = 0; i < n; ++i) {
+    orAll |= first[i].chunk;
+    andAll &= first[i].chunk;
+  }
+  const uint64_t varying = orAll ^ andAll;
+  if (varying == 0) return;
+  const int top = (63 - std::countl_zero(varying)) / 8;
+  int digits[8], nd = 0;
+  for (int d = 0; d < 8; ++d)
+    if ((varying >> (8 * d)) & 0xFF) digits[nd++] = d;
+  std::array<std::array<uint32_t, 256>, 8> counts;
+  for (int k = 0; k < nd; ++k) counts[digits[k]].fill(0);
+  bool topCounted = false;
+  // The split costs about three passes over the items (scatter, copy back, the groups' own
+  // scans) plus the groups' radix passes; it can only win over four or more varying bytes.
+  if (nd >= 4) {
+    std::array<uint64_t, 256> groupOr{}, groupAnd;
+    groupAnd.fill(~uint64_t{0});
+    auto& c = counts[top];
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t x = first[i].chunk;
+      const size_t g = (x >> (8 * top)) & 0xFF;
+      ++c[g];
+      groupOr[g] |= x;
+      groupAnd[g] &= x;
+    }
+    topCounted = true;
+    double split = 3;
+    for (size_t g = 0; g < 256; ++g)
+      if (c[g] > 0) split += static_cast<double>(c[g]) / static_cast<double>(n) * VaryingBytes(groupOr[g] ^ groupAnd[g]);
+    if (split < nd) {
+      std::array<uint32_t, 256> start;
+      uint32_t sum = 0;
+      for (size_t g = 0; g < 256; ++g) {
+        start[g] = sum;
+        sum += c[g];
+      }
+      std::array<uint32_t, 256> pos = start;
+      for (size_t i = 0; i < n; ++i) buffer[pos[(first[i].chunk >> (8 * top)) & 0xFF]++] = first[i];
+      std::copy(buffer, buffer + n, first);
+      for (size_t g = 0; g < 256; ++g)
+        if (c[g] > 1) SortByChunk(first + start[g], c[g], buffer + start[g]);
+      return;
+    }
+  }
+  // Histograms of the varying bytes (all from one scan).
+  const int counted = topCounted ? nd - 1 : nd;  // the top byte is the last digit
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t x = first[i].chunk;
+    for (int k = 0; k < counted; ++k) ++counts[digits[k]][(x >> (8 * digits[k])) & 0xFF];
+  }
   SortItem* from = first;
-  SortItem* to = buffer.data();
-  for (size_t d = 0; d < 8; ++d) {
+  SortItem* to = buffer;
+  for (int k = 0; k < nd; ++k) {  // least significant varying byte first
+    const int d = digits[k];
     auto& c = counts[d];
-    if (c[(first->chunk >> (8 * d)) & 0xFF] == n) continue;  // every item has this byte
     uint32_t sum = 0;
     for (auto& slot : c) {
-      const uint32_t k = slot;
+      const uint32_t here = slot;
       slot = sum;
-      sum += k;
+      sum += here;
     }
-    for (SortItem* it = from; it != from + n; ++it) to[c[(it->chunk >> (8 * d)) & 0xFF]++] = *it;
+    for (size_t i = 0; i < n; ++i) to[c[(from[i].chunk >> (8 * d)) & 0xFF]++] = from[i];
     std::swap(from, to);
   }
   if (from != first) std::copy(from, from + n, first);
 }
 
-void SortRun(const uint8_t* base, size_t esz, SortItem* first, SortItem* last, size_t offset) {
-  if (offset + 8 <= esz) {
-    for (SortItem* it = first; it != last; ++it) {
-      uint64_t v;
-      std::memcpy(&v, base + static_cast<size_t>(it->index) * esz + offset, sizeof v);
-      // Keys are compared as big-endian numbers: numeric order is byte order.
-      it->chunk = std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
-    }
-  } else {
-    for (SortItem* it = first; it != last; ++it) {
-      const uint8_t* p = base + static_cast<size_t>(it->index) * esz + offset;
-      uint64_t v = 0;
-      for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < esz ? p[k] : 0);
-      it->chunk = v;
-    }
-  }
-  bool allEqual = true;
-  for (SortItem* it = first + 1; it < last && allEqual; ++it) allEqual = it->chunk == first->chunk;
-  if (allEqual) {  // a prefix every key shares: nothing to sort at this depth
-    if (offset + 8 < esz) SortRun(base, esz, first, last, offset + 8);
-    return;
-  }
-  SortByChunk(first, last);
-  if (offset + 8 >= esz) return;
-  for (SortItem* run = first; run != last;) {
-    SortItem* end = run + 1;
-    while (end != last && end->chunk == run->chunk) ++end;
-    if (end - run > 1) SortRun(base, esz, run, end, offset + 8);
-    run = end;
-  }
+// Bytes [offset, offset + 8) of an entry, as a number that orders like the bytes; bytes from
+// `end` on count as zeros.
+uint64_t ChunkAt(const uint8_t* entry, size_t offset, size_t end) {
+  auto load = [](const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
+  };
+  if (offset + 8 <= end) return load(entry + offset);
+  if (end >= 8) return load(entry + end - 8) << (8 * (offset + 8 - end));  // the last bytes before end
+  uint64_t v = 0;
+  for (size_t k = 0; k < 8; ++k) v = (v << 8) | (offset + k < end ? entry[offset + k] : 0);
+  return v;
 }
 
-std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz) {
+// Only key bytes [shared, end) are looked at: all entries have the same bytes before and after
+// them.
+std::vector<uint32_t> SortEntries(const uint8_t* base, size_t count, size_t esz, size_t shared, size_t end) {
   std::vector<SortItem> items(count);
-  for (size_t i = 0; i < count; ++i) items[i].index = static_cast<uint32_t>(i);
-  if (count > 1) SortRun(base, esz, items.data(), items.data() + count, 0);
+  for (size_t i = 0; i < count; ++i) items[i] = {0, static_cast<uint32_t>(i), 0};
+  struct Run {
+    size_t start, size;
+  };
+  std::vector<Run> runs;
+  if (count > 1) runs.push_back({0, count});
+  std::vector<SortItem> work, buffer(count);
+  std::vector<size_t> fill;
+  std::vector<uint64_t> chunks;
+  for (size_t offset = shared; offset < end && !runs.empty(); offset += 8) {
+    const bool whole = runs.size() == 1 && runs[0].size == count;
+    if (whole) {
+      for (SortItem& it : items) it.chunk = ChunkAt(base + static_cast<size_t>(it.index) * esz, offset, end);
+      SortByChunk(items.data(), count, buffer.data());
+    } else {
+      size_t tied = 0;
+      for (const Run& r : runs) tied += r.size;
+      // The tied entries lie anywhere in the source. When they are most of it, their chunks
+      // are taken in one sequential pass into a small array and looked up there instead.
+      const bool sequential = tied > count / 4;
+      if (sequential) {
+        chunks.resize(count);
+        for (size_t i = 0; i < count; ++i) chunks[i] = ChunkAt(base + i * esz, offset, end);
+      }
+      work.clear();
+      work.reserve(tied);
+      for (size_t r = 0; r < runs.size(); ++r)
+        for (size_t k = runs[r].start; k < runs[r].start + runs[r].size; ++k) {
+          const uint32_t idx = items[k].index;
+          uint64_t chunk;
+          if (sequential) {
+            chunk = chunks[idx];
+          } else {
+            if (k + 8 < count) __builtin_prefetch(base + static_cast<size_t>(items[k + 8].index) * esz + offset);
+            chunk = ChunkAt(base + static_cast<size_t>(idx) * esz, offset, end);
+          }
+          work.push_back({chunk, idx, static_cast<uint32_t>(r)});
+        }
+      SortByChunk(work.data(), work.size(), buffer.data());
+      // Back into their runs, keeping the order within each.
+      fill.resize(runs.size());
+      for (size_t r = 0; r < runs.size(); ++r) fill[r] = runs[r].start;
+      for (const SortItem& it : work) items[fill[it.run]++] = it;
+    }
+    // The runs still tied after this chunk.
+    std::vector<Run> next;
+    for (const Run& r : runs) {
+      for (size_t k = r.start; k < r.start + r.size;) {
+        size_t e = k + 1;
+        while (e < r.start + r.size && items[e].chunk == items[k].chunk) ++e;
+        if (e - k > 1) next.push_back({k, e - k});
+        k = e;
+      }
+    }
+    runs.swap(next);
+  }
   std::vector<uint32_t> out(count);
   for (size_t i = 0; i < count; ++i) out[i] = items[i].index;
   return out;
@@ -687,28 +791,39 @@ void WorkArea::RebuildTag(IndexTag& tag) { RebuildTags({&tag}); }
 void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
   if (tags.empty()) return;
   const uint32_t n = dbf_.RecordCount();
-  std::vector<std::vector<uint8_t>> flat(tags.size());
-  std::vector<uint8_t> rec(dbf_.RecordLength());
+  // Left uninitialised: every byte that is read is written first.
+  std::vector<std::unique_ptr<uint8_t[]>> flat(tags.size());
   std::vector<size_t> used(tags.size(), 0);
-  for (size_t t = 0; t < tags.size(); ++t) flat[t].resize(static_cast<size_t>(n) * (tags[t]->KeyLen() + 4u));
+  // How many leading and trailing key bytes every entry of a tag shares with its first
+  // (often a good part of the key, such as the blanks after a name: the sort need not look
+  // at them).
+  std::vector<size_t> shared(tags.size()), sharedTail(tags.size());
+  for (size_t t = 0; t < tags.size(); ++t) shared[t] = sharedTail[t] = tags[t]->KeyLen();
+  for (size_t t = 0; t < tags.size(); ++t)
+    flat[t].reset(new uint8_t[std::max<size_t>(1, static_cast<size_t>(n) * (tags[t]->KeyLen() + 4u))]);
   for (uint32_t r = 1; r <= n; ++r) {
-    dbf_.ReadRecord(r, rec.data());
+    const uint8_t* rec = dbf_.CachedRecord(r);
     for (size_t t = 0; t < tags.size(); ++t) {
       IndexTag& tag = *tags[t];
-      uint8_t* e = flat[t].data() + used[t];
-      if (!tag.KeyFor(rec.data(), r, e)) continue;
+      uint8_t* e = flat[t].get() + used[t];
+      if (!tag.KeyFor(rec, r, e)) continue;
+      if (used[t] > 0) {
+        const uint8_t* first = flat[t].get();
+        if (shared[t] > 0) shared[t] = CommonKeyPrefix(first, e, shared[t]);
+        if (sharedTail[t] > 0) sharedTail[t] = CommonKeySuffix(first, e, tag.KeyLen(), sharedTail[t]);
+      }
       tag.Keys().MakeEntry(e, r, e);
       used[t] += tag.KeyLen() + 4u;
     }
   }
-  for (size_t t = 0; t < tags.size(); ++t) flat[t].resize(used[t]);
   for (size_t t = 0; t < tags.size(); ++t) {
     IndexTag& tag = *tags[t];
     const size_t esz = tag.KeyLen() + 4u;
-    const size_t count = flat[t].size() / esz;
-    const uint8_t* base = flat[t].data();
-    // Entries end in their record number, so no two are equal and the order is total.
-    std::vector<uint32_t> idx = SortEntries(base, count, esz);
+    const size_t count = used[t] / esz;
+    const uint8_t* base = flat[t].get();
+    // Equal keys keep the record order they were read in, as the record number decides.
+    const size_t end = std::max(shared[t], tag.KeyLen() - sharedTail[t]);
+    std::vector<uint32_t> idx = SortEntries(base, count, esz, shared[t], end);
     if (tag.Def().unique) {  // the first record of each key stays
       size_t kept = 0;
       const uint8_t* prevKey = nullptr;
@@ -721,7 +836,7 @@ void WorkArea::RebuildTags(const std::vector<IndexTag*>& tags) {
       idx.resize(kept);
     }
     tag.Keys().LoadGathered(base, idx);
-    std::vector<uint8_t>().swap(flat[t]);
+    flat[t].reset();
   }
 }
 

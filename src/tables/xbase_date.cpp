@@ -21,9 +21,8 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 
 constexpr int32_t kJdnOfUnixEpoch = 2440588;
 
-}  // namespace
-
-bool ValidYmd(int year, int month, int day) {
+// Inlined into JdnFromDtos, which runs for every record when date keys are built.
+inline bool IsValidYmd(int year, int month, int day) {
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   int dim = kDays[month - 1];
@@ -32,10 +31,16 @@ bool ValidYmd(int year, int month, int day) {
   return day <= dim;
 }
 
-int32_t JdnFromYmd(int year, int month, int day) {
-  if (!ValidYmd(year, month, day)) return 0;
+inline int32_t JdnOf(int year, int month, int day) {
+  if (!IsValidYmd(year, month, day)) return 0;
   return static_cast<int32_t>(DaysFromCivil(year, month, day) + kJdnOfUnixEpoch);
 }
+
+}  // namespace
+
+bool ValidYmd(int year, int month, int day) { return IsValidYmd(year, month, day); }
+
+int32_t JdnFromYmd(int year, int month, int day) { return JdnOf(year, month, day); }
 
 Ymd YmdFromJdn(int32_t jdn) {
   if (jdn <= 0) return {};
@@ -62,13 +67,14 @@ int32_t JdnFromDtos(std::string_view text) {
   if (text.size() < 8) return 0;
   int v[8];
   for (int i = 0; i < 8; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return 0;
-    v[i] = text[i] - '0';
+    // Keys are built from this for every record: no locale lookup per character.
+    v[i] = static_cast<unsigned char>(text[i]) - '0';
+    if (v[i] < 0 || v[i] > 9) return 0;
   }
   int y = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3];
   int m = v[4] * 10 + v[5];
   int d = v[6] * 10 + v[7];
-  return JdnFromYmd(y, m, d);
+  return JdnOf(y, m, d);
 }
 
 std::string DtosFromJdn(int32_t jdn) {

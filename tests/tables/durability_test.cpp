@@ -1,6 +1,7 @@
 // A writer killed at random moments: every record it reported as posted is in the table
 // afterwards, the table opens, and once opened its index agrees with it again.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,10 +24,15 @@ using namespace qv::tables;
 
 namespace {
 
-// Runs `work` in a child process that reports progress through a pipe, kills it after
-// `delay`, and returns every number it reported.
+// What a child reports once it has opened the table and starts writing.
+constexpr long kReady = -1;
+
+// Runs `work` in a child process that reports progress through a pipe, kills it `delay` after
+// it reported kReady and then `waitReports` more numbers (so the kill falls among its writes,
+// and some writes are done, however slowly a loaded machine runs it), and returns every number
+// it reported but kReady.
 template <typename F>
-std::vector<long> KillDuring(F work, std::chrono::milliseconds delay) {
+std::vector<long> KillDuring(F work, std::chrono::milliseconds delay, int waitReports = 0) {
   int fds[2];
   if (pipe(fds) != 0) return {};
   pid_t pid = fork();
@@ -44,12 +50,19 @@ std::vector<long> KillDuring(F work, std::chrono::milliseconds delay) {
     _exit(0);
   }
   close(fds[1]);
+  std::vector<long> out;
+  long n;
+  // The first report is kReady. Should the child end first, the read finds the pipe closed.
+  for (int wanted = 1 + waitReports; wanted > 0; --wanted) {
+    pollfd ready{fds[0], POLLIN, 0};
+    if (poll(&ready, 1, 60000) <= 0 || read(fds[0], &n, sizeof n) != static_cast<ssize_t>(sizeof n)) break;
+    if (n != kReady) out.push_back(n);
+  }
   std::this_thread::sleep_for(delay);
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
-  std::vector<long> out;
-  long n;
-  while (read(fds[0], &n, sizeof n) == static_cast<ssize_t>(sizeof n)) out.push_back(n);
+  while (read(fds[0], &n, sizeof n) == static_cast<ssize_t>(sizeof n))
+    if (n != kReady) out.push_back(n);
   close(fds[0]);
   return out;
 }
@@ -98,6 +111,7 @@ TEST(Durability, KilledAppendsAndPacksLoseNoPostedRecord) {
     auto reported = KillDuring(
         [&](auto report) {
           if (xb_Use(path, "", xbmExclusive, xbdFOX) == 0) _exit(2);
+          report(kReady);
           for (long id = start;; ++id) {
             // Scratch records come and go; KEEP records are the ones that must survive.
             const char* kind = packing && id % 3 == 0 ? "TMP" : "KEEP";
@@ -172,6 +186,7 @@ TEST(Durability, KilledAtRandomMomentsOfEveryKindOfWrite) {
         [&](auto report) {
           std::mt19937 r(seed);
           if (xb_Use(path, "", xbmExclusive, xbdFOX) == 0) _exit(2);
+          report(kReady);
           std::map<long, long> v = known;
           for (long id = firstId;; ++id) {
             switch (r() % 8) {
@@ -207,7 +222,9 @@ TEST(Durability, KilledAtRandomMomentsOfEveryKindOfWrite) {
             }
           }
         },
-        std::chrono::milliseconds(2 + rng() % 40));
+        // Every other round lets one write be reported first, so the rounds add up to a
+        // table with a history even when the machine is slow.
+        std::chrono::milliseconds(2 + rng() % 40), round % 2);
     ++kills;
     for (long n : reported) {
       long id = n / kVersions, v = n % kVersions;
