@@ -54,10 +54,12 @@ class QvfWriter {
   int CutPage();
   bool PageOpen() const { return pageOpen_; }
 
-  // Sets DateTime to now and the station identifier, rewrites the file header and closes.
+  // Sets DateTime to now and the station identifier, rewrites the file header and closes (page
+  // by page, an open page is cut off first).
   int Close(std::string_view stationId, bool padStationId = false);
   // Page by page: closes the file as it stands (its header was written with the last page); an
-  // open page is cut off first. Returns the writer's error, if it had one; the file stays.
+  // open page is cut off first. Returns the writer's error, if it had one; the file stays. For a
+  // conversion it is Close with an empty station identifier.
   int Close();
   // Closes and deletes the file.
   void Discard() { out_.Discard(); }
