@@ -41,9 +41,9 @@ void TQvSendFax::StatusUpdate(int code) {
 // ---------------------------------------------------------------------------------------------
 // Start and preparation
 
-// The documents as one temporary fax file: the first one copied, the others appended to it page
-// by page as the fax-file append rule does it. Raises the error when one is missing or not a fax
-// file, or the pages do not fit one file.
+// The documents as one temporary fax file: the first one copied, each other one appended after
+// its last page with the page counts added. Raises the error when one is missing or not a fax
+// file, or the pages do not fit one file (the page count is 16 bits).
 std::string TQvSendFax::MergeFiles(const std::vector<std::string>& files) {
   std::string name = core::TempFileName("~QV");
   if (name.empty()) core::RaiseOnError(core::ecPathNotFound);
