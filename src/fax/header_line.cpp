@@ -1,7 +1,13 @@
 #include "fax/header_line.h"
 
 #include <cctype>
+#include <cstring>
 #include <ctime>
+#include <memory>
+
+#include "faximage/converter_state.h"
+#include "faximage/fax_font.h"
+#include "faximage/t4_coder.h"
 
 namespace qv::fax {
 
@@ -35,8 +41,23 @@ std::string ExpandHeaderTags(const std::string& text, const HeaderValues& v) {
   return out;
 }
 
-std::vector<uint8_t> EndOfPageCodes() {
-  return {0x00, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00};
+int CodeTextLine(const std::string& text, int fontSize, bool fine, std::vector<std::vector<uint8_t>>& rows) {
+  using namespace qv::faximage;
+  constexpr int kWidth = 1728;
+  constexpr int kLeftMargin = 16;  // keeps the first character clear of the paper edge
+  auto state = std::make_unique<ConverterState>();
+  if (int rc = LoadFaxFont(*state, fontSize, fine)) return rc;
+  // Glyphs are placed only where they fit whole beside the margin.
+  state->ResWidth = kWidth - kLeftMargin;
+  uint8_t raster[kWidth / 8 + 8];
+  uint8_t coded[kMaxCodedRow];
+  for (int glyphRow = 1; glyphRow <= state->Font.Desc.GlyphRows; ++glyphRow) {
+    std::memset(raster, 0, sizeof raster);
+    RasterizeTextRow(*state, text, glyphRow, raster);
+    const int n = CodeRow(raster, kWidth, kLeftMargin, false, coded);
+    rows.emplace_back(coded, coded + n);
+  }
+  return 0;
 }
 
 }  // namespace qv::fax

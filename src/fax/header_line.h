@@ -17,11 +17,10 @@ struct HeaderValues {
 // Replaces every tag (from "$" to the next space) by its value; unknown letters give "".
 std::string ExpandHeaderTags(const std::string& text, const HeaderValues& values);
 
-// One text line drawn with the built-in fax font (size 16 for header lines, 48 for text cover
-// pages) and T.4-coded: each row starts with an aligned EOL. 0 or a negative code.
+// One text line drawn with the built-in fax font (16 bytes per glyph for header lines, 48 for
+// text cover pages) across a 1728-pixel row, 16 pixels in from the left edge, and T.4-coded: each
+// row starts with an aligned EOL; fine pages get every glyph row twice. Characters that do not
+// fit the row are left out. Appends the rows; 0 or a negative code.
 int CodeTextLine(const std::string& text, int fontSize, bool fine, std::vector<std::vector<uint8_t>>& rows);
-
-// The end-of-page codes that close a page drawn from text.
-std::vector<uint8_t> EndOfPageCodes();
 
 }  // namespace qv::fax

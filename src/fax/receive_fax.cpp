@@ -1,9 +1,9 @@
 #include "fax/receive_fax.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <unistd.h>
 
 #include "core/exceptions.h"
 #include "core/message_loop.h"
@@ -99,8 +99,7 @@ TQvReceiveFax::TQvReceiveFax() {
 }
 
 TQvReceiveFax::~TQvReceiveFax() {
-  Retire();  // before any member of this class goes
-  if (out_) std::fclose(out_);
+  Retire();  // before any member of this class goes; the writer then keeps the complete pages
 }
 
 void TQvReceiveFax::SetDestinationDir(const std::string& dir) {
@@ -186,49 +185,40 @@ int TQvReceiveFax::CreateOutputFile() {
       *name = NextFileName();
   });
   if (name->empty()) return kErrNoFilename;
-  out_ = std::fopen(name->c_str(), "w+b");
-  if (!out_) return IoError();
-  outName_ = *name;
+  writeBuf_.clear();
+  // The receiver stores the remote identifier padded to the full 20 characters.
+  if (int rc = out_.CreatePageByPage(*name, RemoteID(), true)) {
+    CloseOutputFile(false);
+    return rc;
+  }
   {
     std::lock_guard lock(remoteIdMutex_);
     faxFile_ = *name;
-  }
-  pagesInFile_ = 0;
-  pageHeaderPos_ = -1;
-  writeBuf_.clear();
-  BuildReceiverHeader(fileHeader_, RemoteID(), 0);
-  if (std::fwrite(fileHeader_, 1, kQvfHeaderSize, out_) != kQvfHeaderSize || std::fflush(out_) != 0) {
-    int rc = errno == ENOSPC ? -101 : -160;
-    CloseOutputFile(false);
-    return rc;
   }
   SendLog(4);
   return 0;
 }
 
 int TQvReceiveFax::WritePageHeader() {
-  if (!out_) return 0;
-  int rc = FlushData();
-  if (rc != 0) return rc;
-  std::fseek(out_, 0, SEEK_END);
-  pageHeaderPos_ = std::ftell(out_);
-  uint8_t ph[kQvfPageHeaderSize] = {};
-  ph[4] = static_cast<uint8_t>((sessionFine_ ? kPageHighRes : 0) | (sessionWide_ ? kPageWide : 0));
-  if (std::fwrite(ph, 1, sizeof ph, out_) != sizeof ph) return errno == ENOSPC ? -101 : -160;
+  if (!out_.IsOpen()) return 0;
+  // A page still open here never got a result: it is not known to be good, and a page header
+  // after its data would break the file's chain of pages.
+  RemovePage();
+  out_.SetPageFlags(static_cast<uint16_t>((sessionFine_ ? faximage::pfHighRes : 0) |
+                                          (sessionWide_ ? faximage::pfWide : 0)));
   pageBytes_ = 0;
-  return 0;
+  // An empty raw write opens the page: its header goes out now with length 0.
+  return out_.WriteRaw({});
 }
 
 int TQvReceiveFax::FlushData() {
-  if (!out_ || writeBuf_.empty()) {
+  if (!out_.IsOpen() || writeBuf_.empty()) {
     writeBuf_.clear();
     return 0;
   }
-  size_t n = std::fwrite(writeBuf_.data(), 1, writeBuf_.size(), out_);
-  bool short_write = n != writeBuf_.size();
+  int rc = out_.WriteRaw(writeBuf_);
   writeBuf_.clear();
-  if (short_write) return errno == ENOSPC ? -101 : -160;
-  return 0;
+  return rc;
 }
 
 int TQvReceiveFax::PutData(uint8_t b) {
@@ -236,46 +226,32 @@ int TQvReceiveFax::PutData(uint8_t b) {
   writeBuf_.push_back(b);
   ++pageBytes_;
   bytesTransferred_ = pageBytes_;
-  if (writeBuf_.size() >= 4096) return FlushData();
+  if (writeBuf_.size() >= faximage::BufferedWriter::kBufferSize) return FlushData();
   return 0;
 }
 
 int TQvReceiveFax::FinishPage() {
-  if (!out_ || pageHeaderPos_ < 0) return 0;
+  if (!out_.PageOpen()) return 0;
   int rc = FlushData();
   if (rc != 0) return rc;
-  std::fseek(out_, 0, SEEK_END);
-  long end = std::ftell(out_);
-  int32_t length = static_cast<int32_t>(end - pageHeaderPos_ - static_cast<long>(kQvfPageHeaderSize));
-  uint8_t len[4] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
-                    static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24)};
-  ++pagesInFile_;
-  BuildReceiverHeader(fileHeader_, RemoteID(), static_cast<uint16_t>(pagesInFile_));
-  bool ok = std::fseek(out_, pageHeaderPos_, SEEK_SET) == 0 && std::fwrite(len, 1, 4, out_) == 4 &&
-            std::fseek(out_, 0, SEEK_SET) == 0 &&
-            std::fwrite(fileHeader_, 1, kQvfHeaderSize, out_) == kQvfHeaderSize &&
-            std::fseek(out_, 0, SEEK_END) == 0 && std::fflush(out_) == 0;
-  pageHeaderPos_ = -1;
-  if (!ok) return errno == ENOSPC ? -101 : -160;
-  return 0;
+  out_.SetStationId(RemoteID(), true);
+  return out_.EndRawPage();
 }
 
 void TQvReceiveFax::RemovePage() {
-  if (!out_ || pageHeaderPos_ < 0) return;
   writeBuf_.clear();
-  std::fflush(out_);
-  if (ftruncate(fileno(out_), pageHeaderPos_) == 0) std::fseek(out_, pageHeaderPos_, SEEK_SET);
-  pageHeaderPos_ = -1;
+  out_.CutPage();
   pageBytes_ = 0;
 }
 
 void TQvReceiveFax::CloseOutputFile(bool keepEmpty) {
-  if (!out_) return;
-  std::fclose(out_);
-  out_ = nullptr;
+  if (!out_.IsOpen()) return;
+  const std::string name = out_.FileName();
+  writeBuf_.clear();
+  out_.Close();  // an open page goes; a file that met a write error keeps its complete pages
+  const int pages = out_.PageCount();
   // A call that never delivered a page leaves no file behind.
-  if (!keepEmpty && pagesInFile_ == 0 && !outName_.empty()) std::remove(outName_.c_str());
-  outName_.clear();
+  if (!keepEmpty && pages == 0 && !name.empty()) std::remove(name.c_str());
 }
 
 void TQvReceiveFax::ClearFaxFileAfterLog() {
@@ -375,7 +351,7 @@ TQvReceiveFax::Next TQvReceiveFax::StartPage() {
     rc = WritePageHeader();
   } else if (pageState_ == RfPageState::NewFile) {
     // A new document of the call (Class 2/2.0 after EOM): the one before it arrived whole.
-    if (out_ && pagesInFile_ > 0) {
+    if (out_.IsOpen() && out_.PageCount() > 0) {
       CloseOutputFile(true);
       SendLog(5);
     } else {
@@ -415,8 +391,8 @@ TQvReceiveFax::Next TQvReceiveFax::Complete() {
 
 TQvReceiveFax::Next TQvReceiveFax::Abort() {
   StopTimeout();
-  if (out_) {
-    if (pageHeaderPos_ >= 0) {
+  if (out_.IsOpen()) {
+    if (out_.PageOpen()) {
       if (pageBytes_ > 0)
         FinishPage();
       else

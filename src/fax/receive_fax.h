@@ -1,12 +1,11 @@
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "fax/abstract_fax.h"
-#include "fax/qvf_access.h"
+#include "faximage/qvf_writer.h"
 
 namespace qv::fax {
 
@@ -116,13 +115,11 @@ class TQvReceiveFax : public TQvAbstractFax {
   int topSpeedIndex_ = kMaxSpeedIndex;  // the fastest speed this receiver takes (DesiredBPS)
   long tcfAll_ = 0;
   long tcfNonZero_ = 0;
-  std::FILE* out_ = nullptr;
-  std::string outName_;
+  // The fax being received: its header is rewritten after every page, and a failed write cuts it
+  // back to the complete pages instead of deleting it.
+  faximage::QvfWriter out_;
   std::vector<uint8_t> writeBuf_;
-  uint8_t fileHeader_[kQvfHeaderSize] = {};
-  long pageHeaderPos_ = -1;
   long pageBytes_ = 0;
-  int pagesInFile_ = 0;
   bool aborted_ = false;
   bool rejectPending_ = false;
   int ioError_ = 0;

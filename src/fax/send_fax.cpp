@@ -10,11 +10,13 @@
 #include "core/message_loop.h"
 #include "core/ticks.h"
 #include "fax/header_line.h"
+#include "faximage/file_errors.h"
+#include "faximage/qvf_append.h"
+#include "faximage/t4_coder.h"
 
 namespace qv::fax {
 
 namespace {
-constexpr uint8_t kBlankRow[6] = {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00};
 std::atomic<bool> gEntryBusy{false};
 constexpr int kEntryRetryTicks = 1;
 
@@ -39,45 +41,22 @@ void TQvSendFax::StatusUpdate(int code) {
 // ---------------------------------------------------------------------------------------------
 // Start and preparation
 
+// The documents as one temporary fax file: the first one copied, each other one appended after
+// its last page with the page counts added. Raises the error when one is missing or not a fax
+// file, or the pages do not fit one file (the page count is 16 bits).
 std::string TQvSendFax::MergeFiles(const std::vector<std::string>& files) {
   std::string name = core::TempFileName("~QV");
-  std::FILE* out = std::fopen(name.c_str(), "w+b");
-  if (!out) core::RaiseOnError(IoError());
+  if (name.empty()) core::RaiseOnError(core::ecPathNotFound);
   auto fail = [&](int code) {
-    std::fclose(out);
     std::remove(name.c_str());
     core::RaiseOnError(code);
   };
-  uint8_t first[kQvfHeaderSize];
-  uint32_t total = 0;
-  std::vector<uint8_t> buf(1 << 16);
-  for (size_t i = 0; i < files.size(); ++i) {
-    std::FILE* in = std::fopen(files[i].c_str(), "rb");
-    if (!in) fail(IoError());
-    uint8_t header[kQvfHeaderSize];
-    if (std::fread(header, 1, sizeof header, in) != sizeof header || !HasQvfSignature(header)) {
-      std::fclose(in);
-      fail(kErrNotQvf);
-    }
-    if (i == 0) {
-      std::memcpy(first, header, sizeof first);
-      std::fwrite(header, 1, sizeof header, out);
-    }
-    total += HeaderPageCount(header);
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), in)) > 0)
-      if (std::fwrite(buf.data(), 1, n, out) != n) {
-        std::fclose(in);
-        fail(-101);
-      }
-    std::fclose(in);
-  }
-  SetHeaderPageCount(first, static_cast<uint16_t>(total));
-  if (std::fseek(out, 0, SEEK_SET) != 0 || std::fwrite(first, 1, sizeof first, out) != sizeof first) fail(-101);
-  if (std::fclose(out) != 0) {
-    std::remove(name.c_str());
-    core::RaiseOnError(-101);
-  }
+  std::error_code ec;
+  if (!std::filesystem::copy_file(files[0], name, std::filesystem::copy_options::overwrite_existing, ec))
+    fail(faximage::FileErrorFromErrno(ec.value(), false));
+  if (!faximage::IsQvfFile(name)) fail(kErrNotQvf);
+  for (size_t i = 1; i < files.size(); ++i)
+    if (int rc = faximage::AppendFaxFile(name, files[i])) fail(rc);
   return name;
 }
 
@@ -140,12 +119,12 @@ int TQvSendFax::OpenDocument() {
 }
 
 int TQvSendFax::ReadCurrentPageHeader() {
-  QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
+  faximage::QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
   int page = (coverInProgress_ && coverIsQvf_) ? 1 : page_.load();
-  int rc = r.ReadPageInfo(page, pageInfo_);
+  int rc = r.FindPage(page, pageInfo_, pageDataOffset_);
   if (rc != 0) return rc;
-  curRes_ = (pageInfo_.flags & kPageHighRes) ? '1' : '0';
-  curWide_ = (pageInfo_.flags & kPageWide) != 0;
+  curRes_ = (pageInfo_.PageFlags & faximage::pfHighRes) ? '1' : '0';
+  curWide_ = (pageInfo_.PageFlags & faximage::pfWide) != 0;
   return 0;
 }
 
@@ -225,7 +204,7 @@ void TQvSendFax::SendRow(const uint8_t* row, size_t length) {
 }
 
 int TQvSendFax::PageStartRows() {
-  std::vector<uint8_t> blank(kBlankRow, kBlankRow + 6);
+  std::vector<uint8_t> blank(faximage::kBlankCodedRow.begin(), faximage::kBlankCodedRow.end());
   if (minBytes_ >= 7) blank.insert(blank.end(), minBytes_ - 5, 0);
   for (int i = 0; i < 8; ++i) staging_.insert(staging_.end(), blank.begin(), blank.end());
   FlushStaging();
@@ -254,24 +233,24 @@ int TQvSendFax::PageStartRows() {
 
 int TQvSendFax::SendPageBlocks(bool& done) {
   done = false;
-  QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
-  bool records = (pageInfo_.flags & kPageRowRecords) != 0;
+  faximage::QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
+  bool records = (pageInfo_.PageFlags & faximage::pfRowRecords) != 0;
   int blocks = 0;
   uint8_t buf[kBlockSize];
   while (blocks < MaxSendCount && ch_->OutputUsed() <= BufferMinimum && ch_->OutputFree() >= static_cast<int>(kBlockSize)) {
-    while (staging_.size() < kBlockSize && pageConsumed_ < pageInfo_.imageLength) {
+    while (staging_.size() < kBlockSize && pageConsumed_ < pageInfo_.ImageLength) {
       if (records) {
         uint8_t lw[2];
-        if (pageInfo_.imageLength - pageConsumed_ < 2 || r.Read(lw, 2) != 2) return kErrNotQvf;
+        if (pageInfo_.ImageLength - pageConsumed_ < 2 || r.Read(lw, 2) != 2) return kErrNotQvf;
         size_t len = lw[0] | (lw[1] << 8);
-        if (len > kBlockSize || static_cast<long>(len) > pageInfo_.imageLength - pageConsumed_ - 2) return kErrNotQvf;
-        if (r.Read(buf, len) != static_cast<long>(len)) return -100;
+        if (len > kBlockSize || static_cast<long>(len) > pageInfo_.ImageLength - pageConsumed_ - 2) return kErrNotQvf;
+        if (r.Read(buf, len) != static_cast<int64_t>(len)) return core::ecReadPastEof;
         pageConsumed_ += 2 + static_cast<long>(len);
         SendRow(buf, len);
       } else {
-        size_t want = static_cast<size_t>(std::min<long>(kBlockSize / 2, pageInfo_.imageLength - pageConsumed_));
-        long n = r.Read(buf, want);
-        if (n <= 0) return n < 0 ? static_cast<int>(n) : -100;
+        size_t want = static_cast<size_t>(std::min<long>(kBlockSize / 2, pageInfo_.ImageLength - pageConsumed_));
+        int64_t n = r.Read(buf, want);
+        if (n <= 0) return n < 0 ? static_cast<int>(n) : core::ecReadPastEof;
         pageConsumed_ += n;
         for (long i = 0; i < n; ++i) {
           staging_.push_back(buf[i]);
@@ -280,7 +259,7 @@ int TQvSendFax::SendPageBlocks(bool& done) {
         pageQueued_ += n;
       }
     }
-    bool last = pageConsumed_ >= pageInfo_.imageLength;
+    bool last = pageConsumed_ >= pageInfo_.ImageLength;
     if (last && class_ == fcClass1) {
       staging_.push_back(kDle);
       staging_.push_back(kEtx);
@@ -300,8 +279,7 @@ int TQvSendFax::SendCoverLines(bool& done) {
   std::string text;
   while (ch_->OutputFree() > static_cast<int>(kBlockSize)) {
     if (!coverText_ || !std::getline(*coverText_, text)) {
-      std::vector<uint8_t> eop = EndOfPageCodes();
-      SendRow(eop.data(), eop.size());
+      SendRow(faximage::kEndOfPageCode.data(), faximage::kEndOfPageCode.size());
       if (class_ == fcClass1) {
         staging_.push_back(kDle);
         staging_.push_back(kEtx);
@@ -551,10 +529,9 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
     case TxState::tfPrepPage: {
       int rc = ReadCurrentPageHeader();
       if (rc != 0) return Fail(rc);
-      QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
-      rc = r.Seek(pageInfo_.dataOffset);
-      if (rc != 0) return Fail(rc);
-      pageLength_ = pageInfo_.imageLength;
+      faximage::QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
+      r.Seek(pageDataOffset_);
+      pageLength_ = pageInfo_.ImageLength;
       pageConsumed_ = 0;
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);

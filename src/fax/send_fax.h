@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fax/abstract_fax.h"
-#include "fax/qvf_access.h"
 #include "fax/send_fax_states.h"
+#include "faximage/qvf_file.h"
 
 namespace qv::fax {
 
@@ -90,15 +90,16 @@ class TQvSendFax : public TQvAbstractFax {
   void CloseFiles();
   void RewindToRejectedPage();
   bool MorePagesAfterCurrent() const;
-  std::string MergeFiles(const std::vector<std::string>& files);
+  static std::string MergeFiles(const std::vector<std::string>& files);
   void StatusUpdate(int code);
   TxState State() const { return static_cast<TxState>(state_); }
   void Go(TxState next) { state_ = static_cast<int>(next); }
 
-  QvfReader doc_;
-  QvfReader cover_;
+  faximage::QvfReader doc_;
+  faximage::QvfReader cover_;
   std::unique_ptr<std::ifstream> coverText_;
-  QvfPageInfo pageInfo_;
+  faximage::QvfPageHeader pageInfo_;  // the page on the line
+  int64_t pageDataOffset_ = 0;        // file offset of its image data
   long pageConsumed_ = 0;
   std::vector<uint8_t> staging_;
   long sentToPort_ = 0;

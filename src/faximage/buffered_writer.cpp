@@ -13,12 +13,17 @@
 namespace qv::faximage {
 
 BufferedWriter::~BufferedWriter() {
-  if (fd_ >= 0) Discard();
+  if (fd_ < 0) return;
+  if (onFailure_ == OnFailure::KeepFile)
+    ::close(fd_);  // what reached the file stays; the owner decided its length
+  else
+    Discard();
 }
 
-int BufferedWriter::Create(const std::string& fileName) {
+int BufferedWriter::Create(const std::string& fileName, OnFailure onFailure) {
   if (fd_ >= 0) Discard();
   error_ = 0;
+  onFailure_ = onFailure;
   fileName_ = fileName;
   filePos_ = 0;
   used_ = 0;
@@ -31,7 +36,8 @@ int BufferedWriter::Create(const std::string& fileName) {
 
 int BufferedWriter::fail(int code) {
   error_ = code;
-  if (fd_ >= 0) {
+  used_ = 0;  // nothing more reaches the file
+  if (fd_ >= 0 && onFailure_ == OnFailure::DeleteFile) {
     ::close(fd_);
     fd_ = -1;
     std::remove(fileName_.c_str());
@@ -89,6 +95,12 @@ int BufferedWriter::Write(const void* data, size_t size) {
   return 0;
 }
 
+int BufferedWriter::Flush() {
+  if (error_) return error_;
+  if (fd_ < 0) return error_ = qv::core::ecBadHandle;
+  return flush();
+}
+
 int BufferedWriter::WriteAt(int64_t position, const void* data, size_t size) {
   if (error_) return error_;
   if (fd_ < 0) return error_ = qv::core::ecBadHandle;
@@ -102,17 +114,32 @@ int BufferedWriter::WriteAt(int64_t position, const void* data, size_t size) {
   return rc;
 }
 
+int BufferedWriter::Truncate(int64_t length) {
+  if (fd_ < 0) return error_ ? error_ : qv::core::ecBadHandle;
+  if (length < 0 || length > Position()) return qv::core::ecBadArgument;
+  if (length >= filePos_) {
+    used_ = static_cast<size_t>(length - filePos_);  // the cut falls inside the buffer
+    return 0;
+  }
+  used_ = 0;
+  int rc;
+  do rc = ::ftruncate(fd_, static_cast<off_t>(length));
+  while (rc != 0 && errno == EINTR);
+  if (rc != 0) return error_ ? error_ : fail(FileErrorFromErrno(errno, true));
+  filePos_ = length;
+  return 0;
+}
+
 int BufferedWriter::Close() {
   if (fd_ < 0) return error_;
-  if (int rc = flush()) return rc;
+  if (!error_ && flush() != 0 && fd_ < 0) return error_;  // failed and deleted
   int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0 && errno != EINTR) {
+  if (::close(fd) != 0 && errno != EINTR && !error_) {
     error_ = FileErrorFromErrno(errno, true);
-    std::remove(fileName_.c_str());
-    return error_;
+    if (onFailure_ == OnFailure::DeleteFile) std::remove(fileName_.c_str());
   }
-  return 0;
+  return error_;
 }
 
 void BufferedWriter::Discard() {

@@ -8,12 +8,17 @@
 namespace qv::faximage {
 
 // Output file written through a 4096-byte buffer. A write that does not fit sends whole
-// multiples of 4096 bytes straight to the file. Any failure closes the file and deletes it, so a
-// half-written file is never left behind; the first error sticks and is returned by every later
-// call. Destroying a writer that was not closed deletes the file as well.
+// multiples of 4096 bytes straight to the file. The first error sticks and is returned by every
+// later call. What happens to the file on a failure is chosen at Create:
+//  - DeleteFile: any failure closes the file and deletes it, and so does destroying a writer that
+//    was not closed, so a half-written file is never left behind.
+//  - KeepFile: the file stays open and is never deleted by a failure or by the destructor; the
+//    owner cuts it back to a consistent length with Truncate and closes it. This is for files
+//    whose earlier contents are worth more than a clean failure (a fax being received).
 class BufferedWriter {
  public:
   static constexpr size_t kBufferSize = 4096;
+  enum class OnFailure { DeleteFile, KeepFile };
 
   BufferedWriter() = default;
   BufferedWriter(const BufferedWriter&) = delete;
@@ -21,13 +26,22 @@ class BufferedWriter {
   ~BufferedWriter();
 
   // Creates (truncates) the file. Returns 0 or a negated file-system code.
-  int Create(const std::string& fileName);
+  int Create(const std::string& fileName, OnFailure onFailure = OnFailure::DeleteFile);
   int Write(const void* data, size_t size);
   // Overwrites bytes at an earlier position (flushing first) and returns to the end.
   int WriteAt(int64_t position, const void* data, size_t size);
+  // Sends the buffered bytes to the file.
+  int Flush();
   // Logical position: bytes written so far.
   int64_t Position() const { return filePos_ + static_cast<int64_t>(used_); }
-  // Flushes and closes; on failure the file is deleted.
+  // Cuts the file to `length` bytes (at most Position()); buffered bytes beyond it are dropped.
+  // With KeepFile it works after a failure too, so the owner can put the file back to the last
+  // length it knows to be whole.
+  int Truncate(int64_t length);
+  // Marks the writer failed with the owner's own code, as a failed write would.
+  int Fail(int code) { return fail(code); }
+  // Flushes and closes; on failure the file is deleted (DeleteFile) or kept as it is (KeepFile).
+  // After a KeepFile failure it closes without writing and returns the error.
   int Close();
   // Closes and deletes the file (conversion failed).
   void Discard();
@@ -43,6 +57,7 @@ class BufferedWriter {
 
   int fd_ = -1;
   int error_ = 0;
+  OnFailure onFailure_ = OnFailure::DeleteFile;
   std::string fileName_;
   int64_t filePos_ = 0;  // file offset of buffer_[0]
   size_t used_ = 0;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -26,43 +27,21 @@ uint32_t get32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// Owns a read-only descriptor for the duration of one header read.
-class ReadFile {
- public:
-  explicit ReadFile(const std::string& name) {
-    if (name.empty()) {
-      error_ = qv::core::ecFileNotFound;
-      return;
+// Reads up to n bytes at offset; the count (short only at the end of the file) or a negative code.
+int64_t ReadSome(int fd, int64_t offset, void* buf, size_t n) {
+  auto* p = static_cast<uint8_t*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::pread(fd, p + done, n - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return FileErrorFromErrno(errno, false);
     }
-    do fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) error_ = OpenErrorFromErrno(errno, name, false);
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
   }
-  ~ReadFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int error() const { return error_; }
-
-  // Reads exactly n bytes at offset; -100 when the file ends first.
-  int readAt(int64_t offset, void* buf, size_t n) {
-    auto* p = static_cast<uint8_t*>(buf);
-    size_t done = 0;
-    while (done < n) {
-      ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        return FileErrorFromErrno(errno, false);
-      }
-      if (r == 0) return qv::core::ecReadPastEof;
-      done += static_cast<size_t>(r);
-    }
-    return 0;
-  }
-
- private:
-  int fd_ = -1;
-  int error_ = 0;
-};
+  return static_cast<int64_t>(done);
+}
 
 }  // namespace
 
@@ -113,53 +92,112 @@ QvfPageHeader QvfPageHeader::Decode(const uint8_t (&in)[kQvfPageHeaderSize]) {
   return h;
 }
 
-bool IsQvfFile(const std::string& fileName) {
-  ReadFile f(fileName);
-  if (f.error()) return false;
-  uint8_t sig[6];
-  if (f.readAt(0, sig, sizeof sig) != 0) return false;
-  return std::memcmp(sig, kQvfSignature.data(), 6) == 0;
-}
-
-int ReadFaxHeader(const std::string& fileName, QvfFileHeader& header) {
-  ReadFile f(fileName);
-  if (f.error()) return f.error();
+int QvfReader::Open(const std::string& fileName) {
+  Close();
+  if (fileName.empty()) return qv::core::ecFileNotFound;
+  do fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  while (fd_ < 0 && errno == EINTR);
+  if (fd_ < 0) return OpenErrorFromErrno(errno, fileName, false);
   uint8_t raw[kQvfFileHeaderSize];
-  if (int rc = f.readAt(0, raw, sizeof raw)) {
+  int rc = ReadAt(0, raw, sizeof raw);
+  if (rc == 0) {
+    header_ = QvfFileHeader::Decode(raw);
+    if (header_.HasSignature()) return 0;
+    rc = qv::core::ecFaxBadFormat;
+  } else if (rc == qv::core::ecReadPastEof && std::memcmp(raw, kQvfSignature.data(), 6) != 0) {
     // A file too short even for the signature is not ours; a short header after a good
-    // signature is a truncated file.
-    uint8_t sig[6];
-    if (rc == qv::core::ecReadPastEof &&
-        (f.readAt(0, sig, 6) != 0 || std::memcmp(sig, kQvfSignature.data(), 6) != 0))
-      return qv::core::ecFaxBadFormat;
-    return rc;
+    // signature is a truncated file. (ReadAt leaves the bytes it got in raw.)
+    rc = qv::core::ecFaxBadFormat;
   }
-  header = QvfFileHeader::Decode(raw);
-  if (!header.HasSignature()) return qv::core::ecFaxBadFormat;
-  return 0;
+  Close();
+  return rc;
 }
 
-int ReadPageHeader(const std::string& fileName, int page, QvfPageHeader& header,
-                   int64_t* dataOffset) {
-  ReadFile f(fileName);
-  if (f.error()) return f.error();
-  uint8_t raw[kQvfFileHeaderSize];
-  if (int rc = f.readAt(0, raw, sizeof raw)) return rc == qv::core::ecReadPastEof ? qv::core::ecFaxBadFormat : rc;
-  QvfFileHeader fh = QvfFileHeader::Decode(raw);
-  if (!fh.HasSignature() || page < 1 || fh.PageCount < page) return qv::core::ecFaxBadFormat;
-  int64_t pos = fh.FirstPageOffset;
+void QvfReader::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  header_ = QvfFileHeader();
+  pos_ = blockStart_ = 0;
+  blockLength_ = 0;
+}
+
+int QvfReader::ReadAt(int64_t offset, void* buffer, size_t n) {
+  if (fd_ < 0) return qv::core::ecBadHandle;
+  std::memset(buffer, 0, n);
+  int64_t got = ReadSome(fd_, offset, buffer, n);
+  if (got < 0) return static_cast<int>(got);
+  return static_cast<size_t>(got) < n ? qv::core::ecReadPastEof : 0;
+}
+
+int QvfReader::FindPage(int page, QvfPageHeader& header, int64_t& dataOffset) {
+  if (fd_ < 0) return qv::core::ecBadHandle;
+  if (page < 1 || page > header_.PageCount) return qv::core::ecFaxBadFormat;
+  int64_t pos = header_.FirstPageOffset;
   QvfPageHeader ph;
   for (int k = 1; k <= page; ++k) {
-    uint8_t rawPage[kQvfPageHeaderSize];
-    if (int rc = f.readAt(pos, rawPage, sizeof rawPage)) return rc;
-    ph = QvfPageHeader::Decode(rawPage);
+    uint8_t raw[kQvfPageHeaderSize];
+    if (int rc = ReadAt(pos, raw, sizeof raw)) return rc;
+    ph = QvfPageHeader::Decode(raw);
     // A negative length would walk backwards into the file; such a file is damaged.
     if (ph.ImageLength < 0) return qv::core::ecFaxBadFormat;
     pos += kQvfPageHeaderSize;
     if (k < page) pos += ph.ImageLength;
   }
   header = ph;
-  if (dataOffset) *dataOffset = pos;
+  dataOffset = pos;
+  return 0;
+}
+
+int64_t QvfReader::Read(void* buffer, size_t n) {
+  if (fd_ < 0) return qv::core::ecBadHandle;
+  auto* out = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    if (pos_ >= blockStart_ && pos_ < blockStart_ + static_cast<int64_t>(blockLength_)) {
+      const size_t at = static_cast<size_t>(pos_ - blockStart_);
+      const size_t take = std::min(n - done, blockLength_ - at);
+      std::memcpy(out + done, block_ + at, take);
+      done += take;
+      pos_ += static_cast<int64_t>(take);
+      continue;
+    }
+    if (n - done >= kBlockSize) {  // large reads go straight to the caller
+      int64_t got = ReadSome(fd_, pos_, out + done, n - done);
+      if (got < 0) return got;
+      done += static_cast<size_t>(got);
+      pos_ += got;
+      break;
+    }
+    int64_t got = ReadSome(fd_, pos_, block_, kBlockSize);
+    if (got < 0) return got;
+    blockStart_ = pos_;
+    blockLength_ = static_cast<size_t>(got);
+    if (got == 0) break;
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool IsQvfFile(const std::string& fileName) {
+  QvfReader f;
+  const int rc = f.Open(fileName);
+  // A truncated header still starts with the signature.
+  return rc == 0 || rc == qv::core::ecReadPastEof;
+}
+
+int ReadFaxHeader(const std::string& fileName, QvfFileHeader& header) {
+  QvfReader f;
+  if (int rc = f.Open(fileName)) return rc;
+  header = f.Header();
+  return 0;
+}
+
+int ReadPageHeader(const std::string& fileName, int page, QvfPageHeader& header,
+                   int64_t* dataOffset) {
+  QvfReader f;
+  if (int rc = f.Open(fileName)) return rc == qv::core::ecReadPastEof ? qv::core::ecFaxBadFormat : rc;
+  int64_t at = 0;
+  if (int rc = f.FindPage(page, header, at)) return rc;
+  if (dataOffset) *dataOffset = at;
   return 0;
 }
 

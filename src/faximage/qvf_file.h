@@ -52,6 +52,46 @@ struct QvfPageHeader {
   static QvfPageHeader Decode(const uint8_t (&in)[kQvfPageHeaderSize]);
 };
 
+// An open fax file read page by page: pages are found by walking the page headers from
+// FirstPageOffset, and a page's data is read in order through a 4096-byte buffer (row records
+// are small; one system call each would cost more than the rest of sending them).
+class QvfReader {
+ public:
+  static constexpr size_t kBlockSize = 4096;
+
+  QvfReader() = default;
+  QvfReader(const QvfReader&) = delete;
+  QvfReader& operator=(const QvfReader&) = delete;
+  ~QvfReader() { Close(); }
+
+  // Opens the file and reads its header; the codes of ReadFaxHeader.
+  int Open(const std::string& fileName);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  const QvfFileHeader& Header() const { return header_; }
+  int PageCount() const { return header_.PageCount; }
+
+  // The 1-based page's header and the file offset of its image data. ecFaxBadFormat for a page
+  // outside the page count or a chain that runs backwards; ecReadPastEof when it runs past the
+  // end of the file.
+  int FindPage(int page, QvfPageHeader& header, int64_t& dataOffset);
+  // Where the next Read starts.
+  void Seek(int64_t offset) { pos_ = offset; }
+  // Reads up to n bytes from the position on and moves past them; the count (short only at the
+  // end of the file) or a negative code.
+  int64_t Read(void* buffer, size_t n);
+  // Exactly n bytes at offset, unbuffered; ecReadPastEof when the file ends first.
+  int ReadAt(int64_t offset, void* buffer, size_t n);
+
+ private:
+  int fd_ = -1;
+  QvfFileHeader header_;
+  int64_t pos_ = 0;
+  int64_t blockStart_ = 0;
+  size_t blockLength_ = 0;
+  uint8_t block_[kBlockSize] = {};
+};
+
 // True when the file can be read and starts with the six signature bytes.
 bool IsQvfFile(const std::string& fileName);
 

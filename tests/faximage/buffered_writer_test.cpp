@@ -109,3 +109,35 @@ TEST(BufferedWriter, UnclosedWriterLeavesNoFile) {
   }
   EXPECT_FALSE(std::filesystem::exists(name));
 }
+
+TEST(BufferedWriter, KeepFileSurvivesAFailureAndCanBeCutBack) {
+  TempDir dir;
+  std::string name = dir.file("kept.bin");
+  std::vector<uint8_t> block(4096);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 13);
+  {
+    FileSizeLimit limit(10000);
+    BufferedWriter w;
+    ASSERT_EQ(w.Create(name, BufferedWriter::OnFailure::KeepFile), 0);
+    ASSERT_EQ(w.Write(block.data(), block.size()), 0);
+    ASSERT_EQ(w.Flush(), 0);
+    int rc = 0;
+    for (int i = 0; i < 5 && rc == 0; ++i) rc = w.Write(block.data(), block.size());
+    EXPECT_EQ(rc, -101);
+    EXPECT_TRUE(w.IsOpen());  // kept open for the owner to put right
+    EXPECT_EQ(w.Write("x", 1), -101);
+    EXPECT_EQ(w.Truncate(w.Position() + 1), -1002);
+    ASSERT_EQ(w.Truncate(4096), 0);  // back to what is known to be whole
+    EXPECT_EQ(w.Close(), -101);      // closing still tells of the failure
+  }
+  EXPECT_EQ(ReadAll(name), block);
+  // Destroying an unclosed KeepFile writer leaves what reached the file.
+  {
+    BufferedWriter w;
+    ASSERT_EQ(w.Create(name, BufferedWriter::OnFailure::KeepFile), 0);
+    ASSERT_EQ(w.Write(block.data(), 100), 0);
+    ASSERT_EQ(w.Flush(), 0);
+    ASSERT_EQ(w.Truncate(60), 0);
+  }
+  EXPECT_EQ(ReadAll(name), std::vector<uint8_t>(block.begin(), block.begin() + 60));
+}
