@@ -80,6 +80,13 @@ class SpandspPeer {
   // Rings the modem's line: the spandsp terminal calls our receiver.
   void Ring() { ringRequested_ = true; }
 
+  // The `n`th AT+FRM command (queries not counted) from the engine reaches the modem `ms` of line time late, as from a
+  // fax program kept off the CPU while the sender is already on the line. Call before Start().
+  void DelayFrm(int n, int ms) {
+    delayFrm_ = n;
+    delayFrmMs_ = ms;
+  }
+
   bool finished() const { return phaseE_; }
   int completion() const { return completion_; }
   t30_stats_t Stats() {
@@ -91,7 +98,7 @@ class SpandspPeer {
   static int AtTx(at_state_t*, void* user, const uint8_t* buf, size_t len) {
     auto* self = static_cast<SpandspPeer*>(user);
     size_t done = 0;
-    if (self->trace_) std::fprintf(stderr, "<%.*s>\n", static_cast<int>(len), reinterpret_cast<const char*>(buf));
+    if (self->trace_) std::fprintf(stderr, "%6ld <%.*s>\n", self->Ms(), static_cast<int>(len), reinterpret_cast<const char*>(buf));
     // The engine drains the slave continuously; a full pty buffer only needs a short wait.
     for (int tries = 0; done < len && tries < 2000; ++tries) {
       ssize_t n = write(self->master_, buf + done, len - done);
@@ -123,6 +130,11 @@ class SpandspPeer {
     self->phaseE_ = true;
   }
 
+  // Milliseconds since the peer was made, for the trace.
+  long Ms() const {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - born_).count());
+  }
+
   void Run(int stepMs) {
     constexpr int kStep = 160;
     int16_t toFax[kStep], toModem[kStep];
@@ -132,9 +144,10 @@ class SpandspPeer {
     while (running_) {
       ssize_t n = read(master_, in, sizeof in);
       if (n > 0) {
-        if (trace_) std::fprintf(stderr, "[%.*s]\n", static_cast<int>(n), in);
-        t31_at_rx(t31_, in, static_cast<int>(n));
+        if (trace_) std::fprintf(stderr, "%6ld [%.*s]\n", Ms(), static_cast<int>(n), in);
+        held_.append(in, static_cast<size_t>(n));
       }
+      PassToModem(stepMs);
       int ev = pendingEvent_.exchange(0);
       if (ev) {
         t31_call_event(t31_, ev);
@@ -150,11 +163,47 @@ class SpandspPeer {
         t31_rx(t31_, toModem, kStep);
       }
       next += std::chrono::milliseconds(stepMs);
+      // A peer kept off the CPU resumes its line where it stopped. Catching up in a burst would
+      // run the line many times faster than any real one, and the engine would get only a part
+      // of the turn-round time T.30 gives it (a real line stays at real time while we stall).
+      const auto now = std::chrono::steady_clock::now();
+      if (now > next) {
+        if (trace_ && now - next > std::chrono::milliseconds(100))
+          std::fprintf(stderr, "%6ld line paused %ld ms\n", Ms(),
+                       static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - next).count()));
+        next = now;
+      }
       std::this_thread::sleep_until(next);
     }
   }
 
+  // Hands what the engine wrote to the modem, holding it back from the delayed AT+FRM on.
+  void PassToModem(int stepMs) {
+    if (holdSteps_ > 0) {
+      --holdSteps_;
+      return;
+    }
+    if (held_.empty()) return;
+    size_t pass = held_.size();
+    if (delayFrm_ > 0) {
+      for (size_t pos = held_.find("AT+FRM="); pos != std::string::npos; pos = held_.find("AT+FRM=", pos + 1)) {
+        if (held_.compare(pos, 8, "AT+FRM=?") == 0) continue;  // a query, not a carrier
+        if (++frmSeen_ == delayFrm_) {
+          pass = pos;
+          holdSteps_ = delayFrmMs_ / stepMs;
+          delayFrm_ = 0;
+          if (trace_) std::fprintf(stderr, "%6ld holding AT+FRM for %d ms\n", Ms(), delayFrmMs_);
+          break;
+        }
+      }
+    }
+    if (pass == 0) return;
+    t31_at_rx(t31_, held_.data(), static_cast<int>(pass));
+    held_.erase(0, pass);
+  }
+
   bool calling_;
+  std::chrono::steady_clock::time_point born_ = std::chrono::steady_clock::now();
   bool trace_ = std::getenv("QV_SPANDSP_TRACE") != nullptr;
   bool ok_ = false;
   int master_ = -1, slave_ = -1;
@@ -166,6 +215,9 @@ class SpandspPeer {
   std::atomic<bool> lineUp_{false};
   std::atomic<bool> ringRequested_{false};
   std::atomic<int> pendingEvent_{0};
+  std::string held_;  // engine output not yet given to the modem
+  int holdSteps_ = 0;
+  int delayFrm_ = 0, delayFrmMs_ = 0, frmSeen_ = 0;
   std::atomic<bool> phaseE_{false};
   std::atomic<int> completion_{-1};
   std::mutex mutex_;
