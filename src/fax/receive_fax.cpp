@@ -285,7 +285,9 @@ TQvReceiveFax::Next TQvReceiveFax::OnTimeout() {
 TQvReceiveFax::Next TQvReceiveFax::OnLine() {
   const std::string& l = lastLine_;
   bool ok = HasOk(l);
-  if (HasError(l) && !Is(S::rf2GtPgRslt)) return Fail(kErrBadModemResult);
+  // +FCERROR while waiting for a carrier is a late turn-round, which the Class 1 machine recovers.
+  const bool missedCarrier = (Is(S::rf1StrtTrn) || Is(S::rf1WtPgCnnct)) && IsFcError(l);
+  if (HasError(l) && !Is(S::rf2GtPgRslt) && !missedCarrier) return Fail(kErrBadModemResult);
   if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && !Is(S::rf2GetFHNG)) {
     hangupCode_ = HangupNumber(l);
     return Fail(kErrSessionError);
@@ -438,7 +440,7 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
       page_ = 0;
       bytesTransferred_ = 0;
       disRetry_ = 0;
-      morePages_ = eom_ = false;
+      morePages_ = eom_ = pageMissed_ = false;
       SetRemoteId("");
       {
         std::lock_guard lock(remoteIdMutex_);

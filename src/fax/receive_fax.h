@@ -2,12 +2,16 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fax/abstract_fax.h"
 #include "faximage/qvf_writer.h"
 
 namespace qv::fax {
+
+// A Class 1 modem's answer to +FRM when it hears V.21 HDLC instead of the asked-for carrier.
+inline bool IsFcError(std::string_view line) { return line.find("+FCERROR") != std::string_view::npos; }
 
 // The states of the receive machine; the values are the states' numbers in the dispatch log.
 enum class RfState : uint8_t {
@@ -111,6 +115,7 @@ class TQvReceiveFax : public TQvAbstractFax {
   bool firstStatusSent_ = false;
   bool morePages_ = false;
   bool eom_ = false;
+  bool pageMissed_ = false;  // the page carrier was not heard: its post-page command gets RTN
   int disRetry_ = 0;
   int topSpeedIndex_ = kMaxSpeedIndex;  // the fastest speed this receiver takes (DesiredBPS)
   long tcfAll_ = 0;

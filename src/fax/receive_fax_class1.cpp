@@ -118,6 +118,12 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
         Go(S::rf1CollTrn);
         return Next::Again;
       }
+      if (IsFcError(l)) {
+        // The training check went by unheard and the sender, without an answer, repeats its DCS.
+        ModemCommand("AT+FRH=3", 0);
+        ArmTimeout(54);
+        Go(S::rf1CollFrms);
+      }
       break;
     case S::rf1Retrain:
       if (HasConnect(l)) {
@@ -166,6 +172,14 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
         Go(S::rfStartPage);
         return Next::Again;
       }
+      if (IsFcError(l)) {
+        // The modem hears V.21 instead of the page: we asked for the carrier after the page had
+        // gone by (a late turn-round). Hear the sender's post-page command and answer RTN, so it
+        // trains again and sends the page once more.
+        pageMissed_ = true;
+        ModemCommand("AT+FRH=3", 0);
+        Go(S::rf1WaitEOP);
+      }
       break;
     case S::rf1FinPage:
       if (HasCarrier(l)) {
@@ -186,9 +200,15 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
     case S::rf1SendMCF:
       if (HasConnect(l)) {
         // Always final: a non-final MCF would make the modem ask for another frame.
-        SendFrame(BuildSimpleFrame(kFcfMcf, true));
+        SendFrame(BuildSimpleFrame(pageMissed_ ? kFcfRtn : kFcfMcf, true));
       } else if (ok) {
-        if (morePages_ && eom_) {
+        if (pageMissed_) {
+          // After RTN the sender sends DCS and the training check again.
+          pageMissed_ = false;
+          ModemCommand("AT+FRH=3", 0);
+          ArmTimeout(54);
+          Go(S::rf1CollFrms);
+        } else if (morePages_ && eom_) {
           PauseMs(200);
           ModemCommand("AT+FTH=3", 40);
           Go(S::rf1SendCSI);

@@ -79,11 +79,14 @@ struct Received {
 };
 
 // One call: spandsp sends `pages` to `qvfax receive --bps bps`, which files them in dir/in.
-Received ReceiveCall(const TempDir& dir, const std::vector<TiffPage>& pages, int bps) {
+// `lateFrm`/`lateMs`: that AT+FRM of the receiver reaches the modem so much later.
+Received ReceiveCall(const TempDir& dir, const std::vector<TiffPage>& pages, int bps, int lateFrm = 0,
+                     int lateMs = 0) {
   Received r;
   if (!WriteTiff(dir.str("tx.tif"), pages)) return r;
   SpandspPeer peer(true, dir.str("tx.tif"), "");
   if (!peer.ok()) return r;
+  if (lateFrm > 0) peer.DelayFrm(lateFrm, lateMs);
   // Real time: the receiver paces its frames for a real line.
   peer.Start(20);
   {
@@ -172,6 +175,34 @@ TEST(ReceiveMixedResolution, StandardCoverThenFinePages) {
   EXPECT_EQ(r.stats.pages_tx, 3);
   ExpectFiled(dir, sent);
 }
+
+// A receiver kept off the CPU asks for a carrier when the sender has sent it and is back on V.21:
+// the modem answers +FCERROR. A fax machine recovers. A missed training check: the sender, without
+// an answer, repeats DCS and trains again. A missed page: its post-page command gets RTN, and the
+// sender trains again and sends the page once more.
+struct LateTurn {
+  const char* name;
+  int frm;  // which AT+FRM is late: 1 for the training check, 2 for the first page
+  int ms;
+};
+
+class ReceiveLate : public ::testing::TestWithParam<LateTurn> {};
+
+TEST_P(ReceiveLate, MissedCarrierIsAskedForAgain) {
+  TempDir dir;
+  auto sent = Pages({false, false}, 60);
+  Received r = ReceiveCall(dir, sent, 9600, GetParam().frm, GetParam().ms);
+  ASSERT_EQ(r.exitStatus, 0) << r.output;
+  EXPECT_NE(r.output.find("0 1 fax received"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("error"), std::string::npos) << r.output;
+  EXPECT_EQ(r.peerCompletion, T30_ERR_OK) << t30_completion_code_to_str(r.peerCompletion);
+  EXPECT_EQ(r.stats.pages_tx, 2);
+  ExpectFiled(dir, sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Class1, ReceiveLate,
+                         ::testing::Values(LateTurn{"TrainingCheck", 1, 2000}, LateTurn{"FirstPage", 2, 1500}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReceiveOptions, BpsMustBeAFaxSpeed) {
   TempDir dir;
