@@ -33,6 +33,8 @@
 
 #include <fcntl.h>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 namespace qv::app {
@@ -320,6 +322,35 @@ TEST_F(SendE2eTest, CancelInTheStatusWindowEndsTheCallAndTheFaxStaysUnsent) {
   EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("Fax Failure")}));
   EXPECT_TRUE(dialogs_.Infos().isEmpty());
   ExpectUnsent(*w, core::ErrorText(core::ecCancelRequested));
+}
+
+TEST_F(SendE2eTest, AModemUnpluggedMidCallEndsWithTheEnginesErrorAndLosesNothing) {
+  fax::test::TempDir line;
+  std::optional<fax::test::ModemPair> modems(std::in_place, line);
+  ASSERT_TRUE(modems->ready());
+  Configure(modems->a());
+  auto w = Start();
+  Receiver receiver(modems->b(), line.str("in"), line.str("receiver.out"));
+  ASSERT_TRUE(receiver.WaitFor("status 20", 20)) << receiver.Output();
+  test::SendRun run;
+  // The call is up: both modems go away, as a USB modem pulled out does.
+  run.onRemoteId = [&modems] { modems.reset(); };
+  ScriptSend(run, 150);
+  w->SendButtonClick();
+  ASSERT_TRUE(run.ended);
+  EXPECT_FALSE(modems.has_value());
+  EXPECT_TRUE(run.statusHiddenAfter);
+  EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("Fax Failure")}));
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+  TablePair& fax = w->Store().Pair(TableId::Fax);
+  const std::string result = fax.FieldString("LASTRESULT");
+  EXPECT_FALSE(result.empty());
+  EXPECT_NE(result, "Sent");
+  RecordProperty("result", result);
+  ExpectUnsent(*w, result);
+  const QStringList log = LogLines();
+  EXPECT_TRUE(log.contains(QStringLiteral("Result: ") + QString::fromStdString(result)))
+      << log.join(u'\n').toStdString();
 }
 
 TEST_F(SendE2eTest, FailuresBeforeTheCallSayWhyAndLeaveTheRecordUnsent) {

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ struct SendRun {
   QString summary;
   int connectBps = 0;
   bool cancel = false;  // press the status window's Cancel as soon as it shows
+  // Called once, as soon as the status window shows the far machine's ID (the call is up).
+  std::function<void()> onRemoteId;
 };
 
 // Queues the script of the next Send Fax dialog: Send Fax Now, pump the window until the attempt
@@ -57,7 +60,11 @@ inline void ScriptSend(ScriptedDialogs& dialogs, SendRun& run, int seconds = 120
       if (display && display->isVisible()) {
         run.statusShown = true;
         const QString id = display->Value(QStringLiteral("Remote ID:"))->text();
-        if (!id.trimmed().isEmpty()) run.remoteId = id;
+        if (!id.trimmed().isEmpty()) {
+          const bool first = run.remoteId.isEmpty();
+          run.remoteId = id;
+          if (first && run.onRemoteId) run.onRemoteId();
+        }
         if (run.cancel) {
           run.cancel = false;
           display->CancelButton()->click();
