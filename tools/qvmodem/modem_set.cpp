@@ -45,6 +45,7 @@ std::string usageText() {
          "  --refuse TEXT       answer ERROR to command lines containing TEXT (repeatable)\n"
          "  --rtn-page N        own T.30 (Class 2/2.0 receiver) answers RTN to page N\n"
          "  --end-hangup N      a Class 2/2.0 sender reports hang-up code N after a good last page\n"
+         "  --no-dcn-wait       a Class 2/2.0 receiver hangs up right after its MCF to EOP\n"
          "  --class2-lsb-first  Class 2 delivers received page data LSB first\n"
          "  --no-xon            Class 2 sends no XON after CONNECT on +FDT\n"
          "line options (pair):\n"
@@ -147,6 +148,8 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       int n;
       if (!value(v) || !toInt(v, n) || n < 0 || n > 255) return "bad --end-hangup";
       for (auto* p : targets) p->endHangup = n;
+    } else if (opt == "--no-dcn-wait") {
+      for (auto* p : targets) p->noDcnWait = true;
     } else if (opt == "--class2-lsb-first") {
       for (auto* p : targets) p->class2ReceiveReversed = false;
     } else if (opt == "--no-xon") {
