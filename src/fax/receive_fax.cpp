@@ -462,6 +462,7 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
       page_ = 0;
       bytesTransferred_ = 0;
       disRetry_ = 0;
+      mcfRepeats_ = 0;
       morePages_ = eom_ = false;
       SetRemoteId("");
       {

@@ -113,6 +113,7 @@ class TQvReceiveFax : public TQvAbstractFax {
   bool morePages_ = false;
   bool eom_ = false;
   int disRetry_ = 0;
+  int mcfRepeats_ = 0;  // MCF sent again for a repeated EOP (the sender missed the first)
   int topSpeedIndex_ = kMaxSpeedIndex;  // the fastest speed this receiver takes (DesiredBPS)
   long tcfAll_ = 0;
   long tcfNonZero_ = 0;

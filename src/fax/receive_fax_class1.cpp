@@ -188,7 +188,12 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
         // Always final: a non-final MCF would make the modem ask for another frame.
         SendFrame(BuildSimpleFrame(kFcfMcf, true));
       } else if (ok) {
-        if (morePages_ && eom_) {
+        if (mcfRepeats_ > 0) {
+          // An answer to a repeated EOP: the page is filed already; wait for DCN again.
+          PauseMs(200);
+          ModemCommand("AT+FRH=3", 40);
+          Go(S::rf1WaitDCN);
+        } else if (morePages_ && eom_) {
           PauseMs(200);
           ModemCommand("AT+FTH=3", 40);
           Go(S::rf1SendCSI);
@@ -208,7 +213,13 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       break;
     case S::rf1WaitDCN:
       if (ok) {
-        if (lastFrameFinal_) {
+        if (lastFrameFinal_ && ClassifyFcf(lastFcf_) == FrameKind::Eop && mcfRepeats_ < 3) {
+          // The sender missed our MCF and asks again: a receiver answers a repeated command
+          // with its last response, or the sender never learns that its fax arrived.
+          ++mcfRepeats_;
+          ModemCommand("AT+FTH=3", 40);
+          Go(S::rf1SendMCF);
+        } else if (lastFrameFinal_) {
           ModemCommand("ATH", 100);
           Go(S::rf1WtHngp);
         } else {

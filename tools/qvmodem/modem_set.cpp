@@ -55,7 +55,8 @@ std::string usageText() {
          "  --train-fail-all    every high-speed carrier arrives as noise (no speed trains)\n"
          "  --drop-page N       the line goes dead in the middle of page N\n"
          "  --drop-after BYTES  ...after this many bytes of it (default 2048)\n"
-         "  --corrupt-page N    noise on page N (0: every page)\n";
+         "  --corrupt-page N    noise on page N (0: every page)\n"
+         "  --garble-mcf N      noise on the Nth MCF of a call: the sender hears a bad frame\n";
 }
 
 std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetOptions& out) {
@@ -98,7 +99,8 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       out.faults.maxRate = 300;
       continue;
     }
-    if (opt == "--line-max-rate" || opt == "--drop-page" || opt == "--drop-after" || opt == "--corrupt-page") {
+    if (opt == "--line-max-rate" || opt == "--drop-page" || opt == "--drop-after" || opt == "--corrupt-page" ||
+        opt == "--garble-mcf") {
       int n;
       if (!value(v) || !toInt(v, n) || n < 0) return opt + " needs a number";
       if (opt == "--line-max-rate") {
@@ -108,6 +110,8 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
         out.faults.dropInPage = n;
       } else if (opt == "--drop-after") {
         out.faults.dropAfterBytes = n;
+      } else if (opt == "--garble-mcf") {
+        out.faults.garbleMcf = n;
       } else {
         out.faults.corruptPage = n;
       }

@@ -62,6 +62,7 @@ DialOutcome VirtualLine::dial(int end) {
     s.pages = 0;
     s.txMod = 0;
     s.lastFramesHadDcs = false;
+    s.mcfs = 0;
   }
   pokeLocked(1 - end);
   return DialOutcome::Ringing;
@@ -153,6 +154,12 @@ void VirtualLine::sendFrame(int end, const Bytes& frameWithFcs) {
   LineEvent ev;
   ev.kind = LineEvent::Kind::Frame;
   ev.bytes = frameWithFcs;
+  // MCF is 0x8C with the X bit clear (bit-reversed FCF, as the DCS test above).
+  if (frameWithFcs.size() >= 3 && (frameWithFcs[2] & 0xFE) == 0x8C && ++s.mcfs == faults_.garbleMcf) {
+    // A noise burst: the far modem's FCS check fails and it reports the frame bad.
+    ev.bytes[2] ^= 0x5A;
+    ev.damaged = true;
+  }
   pushLocked(end, std::move(ev));
 }
 

@@ -33,6 +33,7 @@ struct LineFaults {
   int dropInPage = 0;       // the line goes dead in the middle of this page (1-based; 0: never)
   int dropAfterBytes = 2048;
   int corruptPage = -1;     // noise on this page (0: every page, -1: none)
+  int garbleMcf = 0;        // noise on the Nth MCF frame of a call: its FCS fails (0: none)
 };
 
 enum class CallState { Idle, Ringing, Connected };
@@ -83,6 +84,7 @@ class VirtualLine {
     bool txIsPage = false;
     int pages = 0;
     int pageBytes = 0;
+    int mcfs = 0;                  // MCF frames sent in this call
   };
   void pokeLocked(int end);
   void dropLocked();

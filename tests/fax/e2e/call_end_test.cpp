@@ -31,5 +31,31 @@ void FarEndHangsUpAfterConfirmingTheLastPage(TFaxClass receiver) {
 TEST(CallEnd, FarEndHangsUpAfterConfirmingTheLastPageClass2) { FarEndHangsUpAfterConfirmingTheLastPage(fcClass2); }
 TEST(CallEnd, FarEndHangsUpAfterConfirmingTheLastPageClass20) { FarEndHangsUpAfterConfirmingTheLastPage(fcClass2_0); }
 
+// Noise hits the receiver's MCF to EOP: the sender hears a bad frame and asks again with EOP. The
+// receiver has filed the fax and waits for DCN; it must answer the repeated EOP with MCF again,
+// or the sender never learns that its fax arrived.
+void RepeatedEopIsAnsweredAgain(TFaxClass receiver) {
+  SCOPED_TRACE(std::string("receive Class ") + (receiver == fcClass1 ? "1" : receiver == fcClass2 ? "2" : "2.0"));
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({receiver, 9600}, {"--garble-mcf", "1"})) << call.receiver.Output();
+  auto rows = MakeQvf(call.dir.str("doc.qvf"), 1, false);
+  call.send.FaxClass = fcClass1;
+  call.send.SetFaxFile(call.dir.str("doc.qvf"));
+  call.send.StartSending();
+  ASSERT_TRUE(call.Wait(90)) << call.Trail();
+  EXPECT_EQ(call.sent.finishCode, 0) << call.Trail();
+  EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 2}));
+  const Events received = call.receiver.Read();
+  EXPECT_EQ(received.finishCode, 0) << call.Trail();
+  EXPECT_EQ(received.logs, (std::vector<int>{4, 5})) << call.Trail();
+  std::vector<ReceivedPage> pages;
+  ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_TRUE(PageMatches(pages[0], rows[0]));
+}
+
+TEST(CallEnd, RepeatedEopIsAnsweredAgainClass1) { RepeatedEopIsAnsweredAgain(fcClass1); }
+TEST(CallEnd, RepeatedEopIsAnsweredAgainClass2) { RepeatedEopIsAnsweredAgain(fcClass2); }
+
 }  // namespace
 }  // namespace qv::fax::test
