@@ -119,10 +119,11 @@ bool VirtualLine::takeLost(int end) {
   return lost;
 }
 
-void VirtualLine::pushLocked(int from, LineEvent ev) {
-  if (state_ != CallState::Connected) return;
+bool VirtualLine::pushLocked(int from, LineEvent ev) {
+  if (state_ != CallState::Connected) return false;
   sides_[1 - from].inbox.push_back(std::move(ev));
   pokeLocked(1 - from);
+  return true;
 }
 
 void VirtualLine::carrierOn(int end, int mod) {
@@ -147,7 +148,7 @@ void VirtualLine::carrierOn(int end, int mod) {
   pushLocked(end, std::move(ev));
 }
 
-void VirtualLine::sendFrame(int end, const Bytes& frameWithFcs) {
+bool VirtualLine::sendFrame(int end, const Bytes& frameWithFcs) {
   std::lock_guard lock(mu_);
   Side& s = sides_[end];
   if (frameWithFcs.size() >= 3 && (frameWithFcs[2] & 0xFE) == 0x82) s.lastFramesHadDcs = true;
@@ -160,7 +161,7 @@ void VirtualLine::sendFrame(int end, const Bytes& frameWithFcs) {
     ev.bytes[2] ^= 0x5A;
     ev.damaged = true;
   }
-  pushLocked(end, std::move(ev));
+  return pushLocked(end, std::move(ev));
 }
 
 void VirtualLine::sendData(int end, const Bytes& data) {

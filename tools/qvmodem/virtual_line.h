@@ -63,7 +63,8 @@ class VirtualLine {
   // Transmit side. carrierOn also clears what this end had not heard yet: a station cannot
   // hear while it talks.
   void carrierOn(int end, int mod);
-  void sendFrame(int end, const Bytes& frameWithFcs);
+  // False when the line was down and nothing went out.
+  bool sendFrame(int end, const Bytes& frameWithFcs);
   void sendData(int end, const Bytes& data);
   void carrierOff(int end);
 
@@ -88,7 +89,7 @@ class VirtualLine {
   };
   void pokeLocked(int end);
   void dropLocked();
-  void pushLocked(int from, LineEvent ev);
+  bool pushLocked(int from, LineEvent ev);
 
   std::mutex mu_;
   LineFaults faults_;
