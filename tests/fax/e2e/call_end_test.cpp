@@ -31,14 +31,15 @@ void FarEndHangsUpAfterConfirmingTheLastPage(TFaxClass receiver) {
 TEST(CallEnd, FarEndHangsUpAfterConfirmingTheLastPageClass2) { FarEndHangsUpAfterConfirmingTheLastPage(fcClass2); }
 TEST(CallEnd, FarEndHangsUpAfterConfirmingTheLastPageClass20) { FarEndHangsUpAfterConfirmingTheLastPage(fcClass2_0); }
 
-// Noise hits the receiver's MCF to EOP: the sender hears a bad frame and asks again with EOP. The
-// receiver has filed the fax and waits for DCN; it must answer the repeated EOP with MCF again,
-// or the sender never learns that its fax arrived.
-void RepeatedEopIsAnsweredAgain(TFaxClass receiver) {
-  SCOPED_TRACE(std::string("receive Class ") + (receiver == fcClass1 ? "1" : receiver == fcClass2 ? "2" : "2.0"));
+// Noise hits the receiver's MCF to a post-page message: the sender hears a bad frame and asks
+// again. The receiver has filed the page and waits for DCN (after EOP) or the next page (after
+// MPS); it must answer the repeated message with MCF again, and file the page once.
+void RepeatedPostPageIsAnsweredAgain(TFaxClass receiver, int pages) {
+  SCOPED_TRACE(std::string("receive Class ") + (receiver == fcClass1 ? "1" : receiver == fcClass2 ? "2" : "2.0") +
+               ", pages " + std::to_string(pages));
   RemoteCall call;
   ASSERT_TRUE(call.Open({receiver, 9600}, {"--garble-mcf", "1"})) << call.receiver.Output();
-  auto rows = MakeQvf(call.dir.str("doc.qvf"), 1, false);
+  auto rows = MakeQvf(call.dir.str("doc.qvf"), pages, false);
   call.send.FaxClass = fcClass1;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
   call.send.StartSending();
@@ -50,12 +51,14 @@ void RepeatedEopIsAnsweredAgain(TFaxClass receiver) {
   EXPECT_EQ(received.logs, (std::vector<int>{4, 5})) << call.Trail();
   std::vector<ReceivedPage> pages;
   ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
-  ASSERT_EQ(pages.size(), 1u);
-  EXPECT_TRUE(PageMatches(pages[0], rows[0]));
+  ASSERT_EQ(pages.size(), rows.size());
+  for (size_t p = 0; p < rows.size(); ++p) EXPECT_TRUE(PageMatches(pages[p], rows[p])) << "page " << p + 1;
 }
 
-TEST(CallEnd, RepeatedEopIsAnsweredAgainClass1) { RepeatedEopIsAnsweredAgain(fcClass1); }
-TEST(CallEnd, RepeatedEopIsAnsweredAgainClass2) { RepeatedEopIsAnsweredAgain(fcClass2); }
+TEST(CallEnd, RepeatedEopIsAnsweredAgainClass1) { RepeatedPostPageIsAnsweredAgain(fcClass1, 1); }
+TEST(CallEnd, RepeatedEopIsAnsweredAgainClass2) { RepeatedPostPageIsAnsweredAgain(fcClass2, 1); }
+TEST(CallEnd, RepeatedMpsIsAnsweredAgainClass1) { RepeatedPostPageIsAnsweredAgain(fcClass1, 2); }
+TEST(CallEnd, RepeatedMpsIsAnsweredAgainClass2) { RepeatedPostPageIsAnsweredAgain(fcClass2, 2); }
 
 }  // namespace
 }  // namespace qv::fax::test

@@ -276,8 +276,12 @@ class ReceiverProcess {
   };
 
   ~ReceiverProcess() {
+    if (pid_ <= 0) return;
+    // SIGTERM ends its session as a user's abort would; one that does not end in time is killed.
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 1000 && !Exited(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (pid_ > 0) {
-      kill(pid_, SIGTERM);
+      kill(pid_, SIGKILL);
       int status;
       waitpid(pid_, &status, 0);
     }
