@@ -285,7 +285,9 @@ TQvReceiveFax::Next TQvReceiveFax::OnTimeout() {
 TQvReceiveFax::Next TQvReceiveFax::OnLine() {
   const std::string& l = lastLine_;
   bool ok = HasOk(l);
-  if (HasError(l) && !Is(S::rf2GtPgRslt)) return Fail(kErrBadModemResult);
+  // +FCERROR where the next page was due: the sender repeats its post-page message.
+  const bool repeatedPpm = Is(S::rf1WtPgCnnct) && ppmAnswered_ && l.find("+FCERROR") != std::string::npos;
+  if (HasError(l) && !Is(S::rf2GtPgRslt) && !repeatedPpm) return Fail(kErrBadModemResult);
   if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && !Is(S::rf2GetFHNG)) {
     hangupCode_ = HangupNumber(l);
     return Fail(kErrSessionError);
@@ -438,6 +440,8 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
       page_ = 0;
       bytesTransferred_ = 0;
       disRetry_ = 0;
+      ppmAnswered_ = false;
+      mcfRepeats_ = 0;
       morePages_ = eom_ = false;
       SetRemoteId("");
       {

@@ -161,7 +161,13 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       }
       break;
     case S::rf1WtPgCnnct:
-      if (HasConnect(l)) {
+      if (ppmAnswered_ && l.find("+FCERROR") != std::string::npos) {
+        // V.21 flags instead of the page: the sender missed our MCF to its MPS and repeats it.
+        ModemCommand("AT+FRH=3", 40);
+        Go(S::rf1WaitEOP);
+      } else if (HasConnect(l)) {
+        ppmAnswered_ = false;
+        mcfRepeats_ = 0;
         StatusUpdate(fpSessionParams);
         Go(S::rfStartPage);
         return Next::Again;
@@ -175,6 +181,13 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       break;
     case S::rf1WaitEOP:
       if (ok) {
+        if (lastFrameFinal_ && ppmAnswered_) {
+          // A repeated MPS: the page is filed already; answer it again.
+          if (ClassifyFcf(lastFcf_) != FrameKind::Mps || ++mcfRepeats_ > 3) return Fail(kErrBadModemResult);
+          ModemCommand("AT+FTH=3", 40);
+          Go(S::rf1SendMCF);
+          break;
+        }
         if (lastFrameFinal_) {
           StatusUpdate(fpGetPageResult);
           Go(S::rf1WritePage);
@@ -188,7 +201,14 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
         // Always final: a non-final MCF would make the modem ask for another frame.
         SendFrame(BuildSimpleFrame(kFcfMcf, true));
       } else if (ok) {
-        if (morePages_ && eom_) {
+        ppmAnswered_ = true;
+        if (mcfRepeats_ > 0 && !morePages_) {
+          // An answer to a repeated EOP: the page is filed already; wait for DCN again.
+          PauseMs(200);
+          ModemCommand("AT+FRH=3", 40);
+          Go(S::rf1WaitDCN);
+        } else if (morePages_ && eom_) {
+          ppmAnswered_ = false;  // phase B starts again: what comes next is a new DCS
           PauseMs(200);
           ModemCommand("AT+FTH=3", 40);
           Go(S::rf1SendCSI);
@@ -208,7 +228,13 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       break;
     case S::rf1WaitDCN:
       if (ok) {
-        if (lastFrameFinal_) {
+        if (lastFrameFinal_ && ClassifyFcf(lastFcf_) == FrameKind::Eop && mcfRepeats_ < 3) {
+          // The sender missed our MCF and asks again: a receiver answers a repeated command
+          // with its last response, or the sender never learns that its fax arrived.
+          ++mcfRepeats_;
+          ModemCommand("AT+FTH=3", 40);
+          Go(S::rf1SendMCF);
+        } else if (lastFrameFinal_) {
           ModemCommand("ATH", 100);
           Go(S::rf1WtHngp);
         } else {
