@@ -59,7 +59,7 @@ TQvCustomComPort::~TQvCustomComPort() {
     open_ = false;
     reopenRequested_ = false;
     if (state_ == psOpen) DoClose();
-    // A close still pending (begun inside a handler): wait for the dispatcher's threads here,
+    // A close still pending (begun inside a handler, see DoClose): wait for the threads here,
     // since nobody will be left to receive the close message. (Pumping may finish it first.)
     while (dispatcher_ && dispatcher_->RunningThreadCount() > 0) MessageLoop::instance().waitAndPump(2);
     if (dispatcher_) FinishClose();
@@ -223,7 +223,8 @@ void TQvCustomComPort::DoClose() {
   dispatcher_->SnapshotTriggers(savedTriggers_);
   dispatcher_->ClosePort();
   if (dispatcher_->ClosePending()) {
-    // Closed from inside one of its own dispatches: finish once the threads have ended.
+    // Closed from inside one of its own handlers (or a handler that would not return): finish
+    // once the threads have ended. Any other close is complete here.
     uint32_t lParam = static_cast<uint32_t>(dispatcher_->RegistryIndex()) << 16;
     std::weak_ptr<TQvComWindow> window = window_;
     MessageLoop::instance().post([window, lParam] {

@@ -159,21 +159,36 @@ int TQvBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, in
   return 0;
 }
 
-int TQvBaseDispatcher::ClosePort() {
+int TQvBaseDispatcher::ClosePort(int dispatchWaitMs) {
   if (IsOpen()) {
     PurgeOutput();
     PurgeInput();
     handle_.store(-1);
   }
-  bool onDispatcherThread = dispThreadId_.load() == std::this_thread::get_id();
-  if (InDispatch() || onDispatcherThread) {
-    if (dispRunning_.load()) {
-      // Called from inside a handler: the dispatcher thread finishes the close when it ends.
-      // Reader and writer stop now; the device stays open for the dispatcher thread until then.
+  if (dispRunning_.load()) {
+    bool onDispatcherThread = dispThreadId_.load() == std::this_thread::get_id();
+    if (onDispatcherThread || InHandler()) {
+      // The dispatch waits for this very call: the dispatcher thread finishes the close when it
+      // ends. Reader and writer stop now; the device stays open for the dispatcher thread.
       closePending_.store(true);
       SignalKill();
       WaitThreadsGone(true, true, false);
       return 0;
+    }
+    // A dispatch running elsewhere ends its current handler call and calls no further one
+    // (Closing); the close then completes here, so the caller may open the port again at once.
+    SignalKill();
+    if (!WaitThreadsGone(true, true, true, dispatchWaitMs)) {
+      closePending_.store(true);
+      // Checked after the flag: a dispatcher thread still running will see it and release the
+      // port when it ends.
+      if (dispRunning_.load()) {
+        WaitThreadsGone(true, true, false);
+        return 0;
+      }
+      // It ended meanwhile (its own release, if it saw the flag, is over once it is gone).
+      WaitThreadsGone(true, true, true);
+      closePending_.store(false);
     }
   }
   StopThreads();
@@ -243,16 +258,18 @@ void TQvBaseDispatcher::StopThreads() {
   JoinFinishedThreads();
 }
 
-void TQvBaseDispatcher::WaitThreadsGone(bool reader, bool writer, bool dispatcher) {
+bool TQvBaseDispatcher::WaitThreadsGone(bool reader, bool writer, bool dispatcher, int timeoutMs) {
   auto gone = [&] {
     return !(reader && readerRunning_.load()) && !(writer && writerRunning_.load()) &&
            !(dispatcher && dispRunning_.load());
   };
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   auto& loop = MessageLoop::instance();
   // Asking from one of our own threads could make it the loop's UI thread; only the application's
   // threads pump.
   bool ui = !TQvDispatcherThread::Current() && loop.isUiThread();
   while (!gone()) {
+    if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
     // The dispatcher thread may be waiting for a window handler on this very thread.
     if (ui) {
       try {
@@ -264,6 +281,7 @@ void TQvBaseDispatcher::WaitThreadsGone(bool reader, bool writer, bool dispatche
     std::unique_lock lock(goneMutex_);
     goneCv_.wait_for(lock, std::chrono::milliseconds(2), gone);
   }
+  return true;
 }
 
 void TQvBaseDispatcher::JoinFinishedThreads() {

@@ -72,7 +72,14 @@ class TQvBaseDispatcher {
   // --- life cycle ---
   int OpenPort(const std::string& deviceName, uint32_t baud, int parity, int dataBits, int stopBits,
                int inSize, int outSize, bool dtr, bool rts);
-  int ClosePort();
+  // Closes the port. From inside one of this dispatcher's handlers (InHandler) the close cannot
+  // wait for the dispatch it is part of: reader and writer stop, the rest of the dispatch is
+  // skipped and the dispatcher thread finishes the close when it ends (ClosePending). From any
+  // other thread a running dispatch ends its current handler call, runs no further handler, and
+  // the close completes before the call returns; only a dispatch still running after
+  // dispatchWaitMs (a handler that does not return) leaves the close pending instead.
+  static constexpr int kCloseDispatchWaitMs = 5000;
+  int ClosePort(int dispatchWaitMs = kCloseDispatchWaitMs);
   bool IsOpen() const { return handle_.load() != -1; }
   int Handle() const { return handle_.load(); }
   int RegistryIndex() const { return registryIndex_; }
@@ -84,6 +91,11 @@ class TQvBaseDispatcher {
   int RunningThreadCount() const { return threadCount_.load(); }
   // A dispatch is running or some thread holds dispatching off (SetDispatchBusy).
   bool InDispatch() const { return dispatching_.load() || holdCount_.load() > 0; }
+  // The calling thread is inside a call of one of this dispatcher's handlers: a procedure or
+  // method handler on the dispatcher thread, or a window or main-thread handler a dispatch sent
+  // to the UI thread (the dispatcher thread waits for it). InDispatch cannot tell this from a
+  // dispatch running while another thread asks.
+  bool InHandler() const;
   bool ClosePending() const { return closePending_.load(); }
 
   // --- data ---
@@ -267,7 +279,11 @@ class TQvBaseDispatcher {
   void DispatcherExecute();
   void WriterExecute();
   void ThreadGone(int which);
-  void WaitThreadsGone(bool reader, bool writer, bool dispatcher);
+  // Waits (pumping the UI thread's loop when called there) until the named threads have ended,
+  // at most timeoutMs when that is not negative; true when they have.
+  bool WaitThreadsGone(bool reader, bool writer, bool dispatcher, int timeoutMs = -1);
+  // Dispatching stops: a close is pending or the threads are told to end.
+  bool Closing() const { return closePending_.load() || killThreads_.load(); }
   void JoinFinishedThreads();
   void SignalKill();
 

@@ -20,7 +20,23 @@ constexpr int kWindowSendMs = 3000;
 
 uint8_t UpperAnsi(uint8_t b) { return b < 128 ? static_cast<uint8_t>(std::toupper(b)) : b; }
 
+// The dispatchers whose handler calls the calling thread is inside, innermost last (a UI thread
+// inside a window handler may pump and run another port's). Only compared, never dereferenced:
+// a window handler may run after its dispatcher has gone.
+thread_local std::vector<const TQvBaseDispatcher*> tHandlerCalls;
+
+struct HandlerCall {
+  explicit HandlerCall(const TQvBaseDispatcher* d) { tHandlerCalls.push_back(d); }
+  ~HandlerCall() { tHandlerCalls.pop_back(); }
+  HandlerCall(const HandlerCall&) = delete;
+  HandlerCall& operator=(const HandlerCall&) = delete;
+};
+
 }  // namespace
+
+bool TQvBaseDispatcher::InHandler() const {
+  return std::find(tHandlerCalls.begin(), tHandlerCalls.end(), this) != tHandlerCalls.end();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Trigger records
@@ -342,7 +358,8 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
     availDispatch_ = accounting;
   }
   uint32_t lParam = data + static_cast<uint32_t>(registryIndex_) * 65536u;
-  bool aborted = false;
+  // A port closing meanwhile gets no further handler call.
+  bool aborted = Closing();
 
   // Each handler starts with a read count of 0; the largest count is what the ring gives up.
   auto call = [&](auto&& invoke) {
@@ -351,6 +368,7 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
       readCount_ = 0;
     }
     try {
+      HandlerCall inCall(this);
       invoke();
     } catch (...) {
       // A failing handler must not end the dispatcher thread and leave the port deaf.
@@ -360,7 +378,7 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
       std::lock_guard in(inputLock_);
       largestReadCount_ = std::max(largestReadCount_, readCount_);
     }
-    if (closePending_.load()) aborted = true;
+    if (Closing()) aborted = true;
   };
 
   for (size_t i = 0; !aborted; ++i) {
@@ -383,6 +401,7 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
       call([&] {
         MessageLoop::instance().send(
             [&] {
+              HandlerCall inCall(this);
               if (MethodRegistered(e.Code, e.Object)) e.Code(e.Object, msg, wParam, lParam);
             },
             kMainThreadCallMs);
@@ -425,8 +444,9 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
     }
     call([&] {
       MessageLoop::instance().send(
-          [window, msg, wParam, lParam] {
+          [window, msg, wParam, lParam, self = static_cast<const TQvBaseDispatcher*>(this)] {
             try {
+              HandlerCall inCall(self);
               window->WindowProc(msg, wParam, lParam);
             } catch (...) {
               ShowException(std::current_exception());
@@ -558,16 +578,16 @@ void TQvBaseDispatcher::ClearFiredFlags() {
 
 void TQvBaseDispatcher::RunStatusLoop() {
   bool fired = true;
-  while (fired && !closePending_.load()) CheckStatusTriggers(fired);
+  while (fired && !Closing()) CheckStatusTriggers(fired);
 }
 
 void TQvBaseDispatcher::TimerAndStatusPass() {
-  if (closePending_.load() || InDispatch()) return;
+  if (Closing() || InDispatch()) return;
   {
     std::lock_guard main(mainLock_);
     statusFired_ = false;
   }
-  while (!closePending_.load()) {
+  while (!Closing()) {
     bool fired = false;
     CheckStatusTriggers(fired);
     if (!fired) CheckTimerTriggers(fired);
@@ -581,7 +601,7 @@ void TQvBaseDispatcher::TimerAndStatusPass() {
     unannounced = !inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inHead_ != lastAvailPos_));
   }
   if (unannounced)
-    while (!closePending_.load() && !InDispatch() && CheckAvailAndData() == CheckResult::Dispatched) {
+    while (!Closing() && !InDispatch() && CheckAvailAndData() == CheckResult::Dispatched) {
     }
   bool any;
   {
@@ -762,7 +782,7 @@ void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask, bool fromReader) {
     FillInputRing();
     if (!InDispatch()) {
       RunStatusLoop();
-      while (!closePending_.load() && CheckAvailAndData() == CheckResult::Dispatched) {
+      while (!Closing() && CheckAvailAndData() == CheckResult::Dispatched) {
       }
     }
   }

@@ -285,7 +285,8 @@ TQvReceiveFax::Next TQvReceiveFax::OnTimeout() {
 TQvReceiveFax::Next TQvReceiveFax::OnLine() {
   const std::string& l = lastLine_;
   bool ok = HasOk(l);
-  // +FCERROR while waiting for a carrier is a late turn-round, which the Class 1 machine recovers.
+  // +FCERROR while waiting for a carrier: a sender repeating its post-page message, or a late
+  // turn-round that missed the carrier. The Class 1 machine recovers both.
   const bool missedCarrier = (Is(S::rf1StrtTrn) || Is(S::rf1WtPgCnnct)) && IsFcError(l);
   if (HasError(l) && !Is(S::rf2GtPgRslt) && !missedCarrier) return Fail(kErrBadModemResult);
   if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && !Is(S::rf2GetFHNG)) {
@@ -440,6 +441,8 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
       page_ = 0;
       bytesTransferred_ = 0;
       disRetry_ = 0;
+      ppmAnswered_ = false;
+      mcfRepeats_ = 0;
       morePages_ = eom_ = pageMissed_ = false;
       SetRemoteId("");
       {

@@ -117,6 +117,10 @@ class TQvReceiveFax : public TQvAbstractFax {
   bool eom_ = false;
   bool pageMissed_ = false;  // the page carrier was not heard: its post-page command gets RTN
   int disRetry_ = 0;
+  // The last page's post-page message has had our MCF and no page has begun since: a sender
+  // that missed the MCF repeats its message, and it is answered again (at most 3 times).
+  bool ppmAnswered_ = false;
+  int mcfRepeats_ = 0;
   int topSpeedIndex_ = kMaxSpeedIndex;  // the fastest speed this receiver takes (DesiredBPS)
   long tcfAll_ = 0;
   long tcfNonZero_ = 0;

@@ -167,12 +167,17 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       }
       break;
     case S::rf1WtPgCnnct:
-      if (HasConnect(l)) {
+      if (ppmAnswered_ && IsFcError(l)) {
+        // V.21 flags instead of the page: the sender missed our MCF to its MPS and repeats it.
+        ModemCommand("AT+FRH=3", 40);
+        Go(S::rf1WaitEOP);
+      } else if (HasConnect(l)) {
+        ppmAnswered_ = false;
+        mcfRepeats_ = 0;
         StatusUpdate(fpSessionParams);
         Go(S::rfStartPage);
         return Next::Again;
-      }
-      if (IsFcError(l)) {
+      } else if (IsFcError(l)) {
         // The modem hears V.21 instead of the page: we asked for the carrier after the page had
         // gone by (a late turn-round). Hear the sender's post-page command and answer RTN, so it
         // trains again and sends the page once more.
@@ -189,6 +194,13 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       break;
     case S::rf1WaitEOP:
       if (ok) {
+        if (lastFrameFinal_ && ppmAnswered_) {
+          // A repeated MPS: the page is filed already; answer it again.
+          if (ClassifyFcf(lastFcf_) != FrameKind::Mps || ++mcfRepeats_ > 3) return Fail(kErrBadModemResult);
+          ModemCommand("AT+FTH=3", 40);
+          Go(S::rf1SendMCF);
+          break;
+        }
         if (lastFrameFinal_) {
           StatusUpdate(fpGetPageResult);
           Go(S::rf1WritePage);
@@ -202,13 +214,20 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
         // Always final: a non-final MCF would make the modem ask for another frame.
         SendFrame(BuildSimpleFrame(pageMissed_ ? kFcfRtn : kFcfMcf, true));
       } else if (ok) {
+        ppmAnswered_ = !pageMissed_;
         if (pageMissed_) {
           // After RTN the sender sends DCS and the training check again.
           pageMissed_ = false;
           ModemCommand("AT+FRH=3", 0);
           ArmTimeout(54);
           Go(S::rf1CollFrms);
+        } else if (mcfRepeats_ > 0 && !morePages_) {
+          // An answer to a repeated EOP: the page is filed already; wait for DCN again.
+          PauseMs(200);
+          ModemCommand("AT+FRH=3", 40);
+          Go(S::rf1WaitDCN);
         } else if (morePages_ && eom_) {
+          ppmAnswered_ = false;  // phase B starts again: what comes next is a new DCS
           PauseMs(200);
           ModemCommand("AT+FTH=3", 40);
           Go(S::rf1SendCSI);
@@ -228,7 +247,13 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       break;
     case S::rf1WaitDCN:
       if (ok) {
-        if (lastFrameFinal_) {
+        if (lastFrameFinal_ && ClassifyFcf(lastFcf_) == FrameKind::Eop && mcfRepeats_ < 3) {
+          // The sender missed our MCF and asks again: a receiver answers a repeated command
+          // with its last response, or the sender never learns that its fax arrived.
+          ++mcfRepeats_;
+          ModemCommand("AT+FTH=3", 40);
+          Go(S::rf1SendMCF);
+        } else if (lastFrameFinal_) {
           ModemCommand("ATH", 100);
           Go(S::rf1WtHngp);
         } else {

@@ -231,10 +231,17 @@ TQvSendFax::Next TQvSendFax::OnLineClass1(const std::string& l, bool ok) {
       if (HasConnect(l)) {
         SendFrame(BuildSimpleFrame(kFcfDcn, true));
         Go(TxState::tf1Hangup);
+      } else if (HasCarrier(l)) {
+        // The far end confirmed the last page and hung up without waiting for our DCN (or
+        // stopped waiting for it): the fax is delivered, only the goodbye is lost.
+        ModemCommand("ATH", 100);
+        ArmTimeout(26);
+        Go(TxState::tf1WaitHngp);
       }
       break;
     case TxState::tf1Hangup:
-      if (ok) {
+      // NO CARRIER: the far end went on hook while our DCN went out; the call is over either way.
+      if (ok || HasCarrier(l)) {
         ModemCommand("ATH", 100);
         ArmTimeout(26);
         Go(TxState::tf1WaitHngp);

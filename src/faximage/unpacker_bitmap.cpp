@@ -35,7 +35,7 @@ int BitmapBuilder::row(std::span<const uint8_t> row) {
   }
   uint8_t* dst = block_.data() + at;
   const size_t n = std::min(row.size(), kStoredRowBytes);
-  std::memcpy(dst, row.data(), n);
+  if (n > 0) std::memcpy(dst, row.data(), n);  // an empty row may come with no data pointer
   std::memset(dst + n, white, kStoredRowBytes - n);
   // The row's used width: white words from the right first, then the bytes of the last word.
   const uint64_t white8 = invert_ ? ~uint64_t{0} : 0;

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QTextDocument>
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -23,11 +25,40 @@ constexpr int kThreshold = 128;
 // Text this long is content even when it is only blanks.
 constexpr size_t kBlankTextLimit = 256;
 
+// Eight grey pixels as one word, leftmost pixel in the low byte, whatever the machine's order.
+inline uint64_t loadPixels8(const uint8_t* p) {
+  uint64_t v;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&v, p, sizeof v);
+  } else {
+    v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  }
+  return v;
+}
+
+// Whether all eight pixels of a word are pure black (0) or pure white (255).
+inline bool pureBlackWhite8(uint64_t v) {
+  constexpr uint64_t kLowBits = 0x0101010101010101ull;
+  return v == ((v >> 7) & kLowBits) * 0xFF;
+}
+
+// The eight pixels as one byte of fax row, black (below the threshold, i.e. the high bit clear)
+// as 1, leftmost pixel in the high bit: the multiplication moves the bit of byte i to bit 63 - i
+// (no two partial products meet, so nothing carries).
+static_assert(kThreshold == 128, "the packing reads the threshold from the high bit");
+inline uint8_t packBlack8(uint64_t v) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  return uint8_t((((~v & kHighBits) >> 7) * 0x8040201008040201ull) >> 56);
+}
+
 // Floyd-Steinberg from 8-bit grey into a one-bit image (index 1 = black). Pure black and white
 // pixels carry no error, so text drawn without antialiasing passes through unchanged and only
-// pictures (and light-coloured text) are dithered. Rows without any grey are packed directly.
+// pictures (and light-coloured text) are dithered. Rows without any grey are packed directly,
+// eight pixels at a time.
 void ditherToMono(const QImage& gray, QImage& mono, std::vector<int>& errBuf) {
   const int w = gray.width(), h = gray.height();
+  const int words = w / 8;
   errBuf.assign(size_t(2 * (w + 2)), 0);
   int* cur = errBuf.data() + 1;
   int* next = errBuf.data() + (w + 2) + 1;
@@ -35,16 +66,25 @@ void ditherToMono(const QImage& gray, QImage& mono, std::vector<int>& errBuf) {
   for (int y = 0; y < h; ++y) {
     const uint8_t* src = gray.constScanLine(y);
     uint8_t* dst = mono.scanLine(y);
-    std::fill(dst, dst + (w + 7) / 8, 0);
     bool grey = carry;
-    if (!grey)
-      for (int x = 0; x < w; ++x)
-        if (src[x] != 0 && src[x] != kWhite) { grey = true; break; }
     if (!grey) {
-      for (int x = 0; x < w; ++x)
-        if (src[x] < kThreshold) dst[x >> 3] |= uint8_t(0x80 >> (x & 7));
-      continue;
+      int i = 0;
+      for (; i < words; ++i) {
+        const uint64_t v = loadPixels8(src + 8 * i);
+        if (!pureBlackWhite8(v)) break;
+        dst[i] = packBlack8(v);
+      }
+      grey = i < words;
+      if (!grey && w % 8 != 0) {
+        dst[words] = 0;
+        for (int x = 8 * words; x < w && !grey; ++x) {
+          grey = src[x] != 0 && src[x] != kWhite;
+          if (src[x] == 0) dst[x >> 3] |= uint8_t(0x80 >> (x & 7));
+        }
+      }
+      if (!grey) continue;
     }
+    std::fill(dst, dst + (w + 7) / 8, 0);
     std::fill(next - 1, next + w + 1, 0);
     bool anyErr = false;
     for (int x = 0; x < w; ++x) {
@@ -132,9 +172,10 @@ PageRenderer::PageRenderer(const rtf::Document& source, std::function<QString(in
     o.fieldValue = std::move(fieldValue);
     o.emptyFieldsBlank = true;
   }
-  LoadIntoTextDocument(source, doc, o);
+  // Margin and page size before the content, so the text is laid out once, at its final width.
   doc.setDocumentMargin(0);
   doc.setPageSize(QSizeF(textW, textH));
+  LoadIntoTextDocument(source, doc, o);
   d_->pages = std::max(1, doc.pageCount());
 }
 

@@ -6,9 +6,11 @@
 #include <termios.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -553,9 +555,9 @@ TEST_F(ComPortTest, TracingStatesAndTheDumpAtClose) {
   EXPECT_NE(log.find("Dispatch  WriteCom      00000003  AT[0D]\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Dispatch  ReadCom       00000004  OK[0D][0A]\r\n"), std::string::npos) << log;
 
-  // A close that meets a dispatch running on the dispatcher thread ends when that dispatch has;
-  // until then the port is closing and cannot be opened again.
-  ASSERT_TRUE(PumpUntil([&] { return port.PortState() == psClosed; }));
+  // The close has waited for a dispatch still finishing on the dispatcher thread: the port
+  // opens again at once.
+  ASSERT_EQ(port.PortState(), psClosed);
   // A size change while tracing restarts the trace with the new size.
   port.SetOpen(true);
   ASSERT_EQ(port.PortState(), psOpen);
@@ -729,38 +731,98 @@ TEST_F(ComPortTest, LoadingDefersTheOpenAndUsersHearOfOpenAndClose) {
   EXPECT_THROW(automatic.TakeChar(), core::EBufferIsEmpty);
 }
 
-std::atomic<bool> gSlowEntered{false};
-void SlowProc(uint32_t msg, uint32_t, uint32_t) {
-  if (msg != MSG_DATA_AVAILABLE) return;
-  gSlowEntered = true;
-  std::this_thread::sleep_for(200ms);
-}
-
-// The UI closes the port while the dispatcher thread is inside a procedure handler, requests a
-// reopen, and then destroys the port before the close has finished.
+// A close begun inside an event handler stays pending until the dispatch it interrupted has
+// ended; the port is destroyed before that, with a reopen requested and the close message queued.
 TEST_F(ComPortTest, DestroyedWhileACloseIsPending) {
   PtyPair pty;
   auto port = std::make_unique<TQvComPort>();
   Configure(*port, pty);
+  bool handled = false;
+  port->SetOnTriggerAvail([&](TQvCustomComPort& cp, uint16_t) {
+    cp.SetOpen(false);
+    EXPECT_EQ(cp.PortState(), psClosing);
+    cp.SetOpen(true);
+    handled = true;
+  });
   port->SetOpen(true);
-  port->DispatcherObject()->RegisterProcHandler(&SlowProc);
-  gSlowEntered = false;
   pty.Write("x");
-  auto until = std::chrono::steady_clock::now() + 10s;
-  while (!gSlowEntered && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
-  ASSERT_TRUE(gSlowEntered);
-  port->SetOpen(false);
+  // Stops pumping right after the handler: the close message it posted is still queued.
+  ASSERT_TRUE(PumpUntil([&] { return handled; }));
   EXPECT_EQ(port->PortState(), psClosing);
-  port->SetOpen(true);
   int before = DispatcherCount();
   port.reset();
   EXPECT_EQ(DispatcherCount(), before - 1);
   PumpFor(50);  // the close message, if still queued, finds nothing
+  EXPECT_EQ(DispatcherCount(), before - 1);  // and no reopen happened
   // The device is free again.
   TQvComPort again;
   Configure(again, pty);
   again.SetOpen(true);
   EXPECT_TRUE(again.Open());
+}
+
+// A procedure handler held on the dispatcher thread until the UI thread lets it go, the way the
+// fax engine's handler waits for its events to run there.
+struct HeldCall {
+  std::mutex lock;
+  std::condition_variable cv;
+  bool entered = false, released = false, ended = false;
+  void Reset() {
+    std::lock_guard g(lock);
+    entered = released = ended = false;
+  }
+  void Release() {
+    {
+      std::lock_guard g(lock);
+      released = true;
+    }
+    cv.notify_all();
+  }
+};
+HeldCall gHeld;
+
+void HeldProc(uint32_t msg, uint32_t, uint32_t) {
+  if (msg != MSG_DATA_AVAILABLE) return;
+  std::unique_lock g(gHeld.lock);
+  gHeld.entered = true;
+  gHeld.cv.notify_all();
+  gHeld.cv.wait_for(g, 20s, [] { return gHeld.released; });
+  gHeld.ended = true;
+}
+
+// The UI thread closes the port while a handler runs on the dispatcher thread. The close waits for
+// that call (serving the UI thread's messages meanwhile, which is what lets the handler go on)
+// and is complete when it returns: the port opens again at once, and what is set then holds.
+TEST_F(ComPortTest, CloseMeetingADispatchElsewhereIsCompleteWhenItReturns) {
+  PtyPair pty;
+  TQvComPort port;
+  Configure(port, pty);
+  port.SetTraceName((dir_ / "after.trc").string());
+  port.SetOpen(true);
+  TQvBaseDispatcher* first = port.DispatcherObject();
+  first->RegisterProcHandler(&HeldProc);
+  gHeld.Reset();
+  pty.Write("x");
+  {
+    std::unique_lock g(gHeld.lock);
+    ASSERT_TRUE(gHeld.cv.wait_for(g, 10s, [] { return gHeld.entered; }));
+  }
+  core::MessageLoop::instance().post([] { gHeld.Release(); });
+  port.SetOpen(false);
+  EXPECT_EQ(port.PortState(), psClosed);
+  {
+    std::lock_guard g(gHeld.lock);
+    EXPECT_TRUE(gHeld.ended);
+  }
+  port.SetOpen(true);
+  ASSERT_EQ(port.PortState(), psOpen);
+  EXPECT_NE(port.DispatcherObject(), nullptr);
+  port.SetTracing(tlOn);
+  EXPECT_EQ(port.Tracing(), tlOn);
+  port.SendText("again");
+  EXPECT_EQ(pty.Read(5), "again");
+  port.SetTracing(tlDump);
+  EXPECT_EQ(ReadFile(dir_ / "after.trc"), "Transmit: \r\nagain\r\n");
 }
 
 // Growing OutSize on an open port resizes the driver queues only; the ring keeps its size, so a

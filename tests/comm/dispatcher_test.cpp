@@ -14,6 +14,7 @@
 #include "comm/loopback_dispatcher.h"
 #include "comm/posix_dispatcher.h"
 #include "core/error_codes.h"
+#include "core/message_loop.h"
 #include "pty_pair.h"
 
 namespace qv::comm {
@@ -642,6 +643,112 @@ TEST_F(DispatcherTest, DispatchHoldsNeverStick) {
     std::string a = gSeen.A();
     return a.size() >= 3 && a.compare(a.size() - 3, 3, "END") == 0;
   }));
+}
+
+// Closing while the gated handler runs on the dispatcher thread, with handler B after it in the
+// same dispatch. Gives the port the gate and B, closed, and input waiting in the handler.
+class GatedCloseTest : public DispatcherTest {
+ protected:
+  void SetUp() override {
+    DispatcherTest::SetUp();
+    d_ = std::make_unique<TQvLoopbackDispatcher>(false);
+    ASSERT_EQ(d_->OpenPort("loopback", 19200, kNoParity, 8, 1, 8192, 4096, true, true), 0);
+    gSeen.Reset(d_.get());
+    gSeen.readB = 100;
+    d_->RegisterProcHandler(&GatedHandler);
+    d_->RegisterProcHandler(&HandlerB);
+    d_->SetAvailThreshold(1);
+    SetGate(true);
+    d_->Inject("abc");
+    ASSERT_TRUE(WaitFor([&] { return gGate.waiting.load() == 1; }));
+  }
+  void TearDown() override {
+    SetGate(false);
+    d_.reset();
+    DispatcherTest::TearDown();
+  }
+  static void SetGate(bool closed) {
+    {
+      std::lock_guard g(gGate.lock);
+      gGate.closed = closed;
+    }
+    gGate.cv.notify_all();
+  }
+  std::unique_ptr<TQvLoopbackDispatcher> d_;
+};
+
+// From another thread the close lets the running call end, calls no further handler, and has
+// finished when it returns.
+TEST_F(GatedCloseTest, CloseFromAnotherThreadIsCompleteWhenItReturns) {
+  int callsRunningAtReturn = -1, threadsAtReturn = -1;
+  bool pendingAtReturn = true;
+  std::thread closer([&] {
+    EXPECT_FALSE(d_->InHandler());
+    d_->ClosePort();
+    callsRunningAtReturn = gGate.waiting.load();
+    pendingAtReturn = d_->ClosePending();
+    threadsAtReturn = d_->RunningThreadCount();
+  });
+  ASSERT_TRUE(WaitFor([&] { return !d_->IsOpen(); }));  // the close has begun
+  SetGate(false);
+  closer.join();
+  EXPECT_EQ(callsRunningAtReturn, 0);
+  EXPECT_FALSE(pendingAtReturn);
+  EXPECT_EQ(threadsAtReturn, 0);
+  std::lock_guard g(gSeen.lock);
+  EXPECT_EQ(gSeen.bytesB, "");  // B was not called for the interrupted dispatch
+  EXPECT_EQ(d_->OpenPort("loopback", 19200, kNoParity, 8, 1, 8192, 4096, true, true), 0);
+}
+
+// A handler that does not return within the close's wait: the close is left to the dispatcher
+// thread, which finishes it once the call ends.
+TEST_F(GatedCloseTest, AHandlerThatDoesNotReturnLeavesTheClosePending) {
+  EXPECT_EQ(d_->ClosePort(50), 0);
+  EXPECT_TRUE(d_->ClosePending());
+  EXPECT_FALSE(d_->IsOpen());
+  EXPECT_EQ(gGate.waiting.load(), 1);
+  EXPECT_EQ(d_->OpenPort("loopback", 19200, kNoParity, 8, 1, 8192, 4096, true, true), ecAlreadyOpen);
+  SetGate(false);
+  ASSERT_TRUE(WaitFor([&] { return d_->RunningThreadCount() == 0; }));
+  std::lock_guard g(gSeen.lock);
+  EXPECT_EQ(gSeen.bytesB, "");
+  EXPECT_EQ(d_->OpenPort("loopback", 19200, kNoParity, 8, 1, 8192, 4096, true, true), 0);
+}
+
+// Where a handler runs decides how a close from it ends: a method handler sent to the UI thread
+// is inside the dispatch (the dispatcher thread waits for it), the UI thread otherwise is not.
+struct UiCall {
+  TQvBaseDispatcher* d = nullptr;
+  TQvBaseDispatcher* other = nullptr;
+  std::atomic<int> calls{0};
+  bool inHandler = false, inOther = true, pendingAfterClose = false;
+};
+
+void UiMethod(void* object, uint32_t msg, uint32_t, uint32_t) {
+  auto* call = static_cast<UiCall*>(object);
+  if (msg != MSG_DATA_AVAILABLE || call->calls.load() > 0) return;
+  call->inHandler = call->d->InHandler();
+  call->inOther = call->other->InHandler();
+  call->d->ClosePort();
+  call->pendingAfterClose = call->d->ClosePending();
+  ++call->calls;
+}
+
+TEST_F(DispatcherTest, CloseFromAUiThreadHandlerIsLeftToTheDispatch) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  TQvLoopbackDispatcher other(false);
+  auto d = Loopback();
+  UiCall call;
+  call.d = d.get();
+  call.other = &other;
+  ASSERT_EQ(d->RegisterMethodHandler(&UiMethod, &call, true), 0);
+  d->Inject("x");
+  ASSERT_TRUE(qv::comm::testing::PumpUntil([&] { return call.calls.load() == 1; }));
+  EXPECT_TRUE(call.inHandler);
+  EXPECT_FALSE(call.inOther);
+  EXPECT_TRUE(call.pendingAfterClose);
+  ASSERT_TRUE(WaitFor([&] { return d->RunningThreadCount() == 0; }));
+  EXPECT_FALSE(d->InHandler());
 }
 
 TEST_F(DispatcherTest, OpenErrors) {

@@ -175,6 +175,53 @@ TEST_F(PageRendererTest, PicturesAreDitheredAndScaledIntoThePage) {
   EXPECT_EQ(Ink(page, QRect(tr.right() + 1, 0, kRenderPageWidth - tr.right() - 1, kRenderPageHeight)), 0);
 }
 
+TEST_F(PageRendererTest, BlackAndWhitePicturesArriveBitForBit) {
+  // A pure black-and-white pattern shown at exactly its pixel size (one inch = 200 pixels) passes
+  // undithered: every pixel lands on the fax page where it was, whatever its place in a byte.
+  // The pattern is irregular so that a bit order or byte boundary slip shows.
+  constexpr int kW = 400, kH = 100;
+  auto black = [](int x, int y) { return (x * 7 + y * 3) % 5 < 2 || x % 13 == 0; };
+  QImage pattern(kW, kH, QImage::Format_Grayscale8);
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) pattern.scanLine(y)[x] = black(x, y) ? 0 : 255;
+  QByteArray png;
+  QBuffer buf(&png);
+  buf.open(QIODevice::WriteOnly);
+  pattern.save(&buf, "PNG");
+  rtf::Run pic;
+  pic.kind = rtf::Run::Kind::Picture;
+  pic.picture.data.assign(png.begin(), png.end());
+  pic.picture.pixelWidth = kW;
+  pic.picture.pixelHeight = kH;
+  pic.picture.widthTwips = kW * 1440 / kRenderDpi;
+  pic.picture.heightTwips = kH * 1440 / kRenderDpi;
+  rtf::Document doc;
+  doc.paragraphs.push_back(Para({pic}));
+  PageRenderer r(doc);
+  QImage page;
+  r.RenderPage(1, page);
+  // Where the picture sits: the first black pixel (the pattern's top-left pixel is black).
+  QPoint origin(-1, -1);
+  for (int y = 0; y < page.height() && origin.x() < 0; ++y)
+    for (int x = 0; x < page.width(); ++x)
+      if (page.pixelIndex(x, y) == 1) {
+        origin = QPoint(x, y);
+        break;
+      }
+  ASSERT_TRUE(r.TextRect().contains(origin));
+  int wrong = 0;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x)
+      wrong += (page.pixelIndex(origin.x() + x, origin.y() + y) == 1) != black(x, y);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(Ink(page), [&] {
+    int64_t n = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) n += black(x, y);
+    return n;
+  }()) << "nothing else inked";
+}
+
 TEST_F(PageRendererTest, WhatCountsAsNothingToSend) {
   rtf::Document doc;
   EXPECT_TRUE(IsBlankForSending(doc));

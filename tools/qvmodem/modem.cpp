@@ -195,7 +195,11 @@ void Modem::trace(const std::string& text) {
   if (FILE* f = std::fopen(path, "a")) {
     std::string clean;
     for (char c : text) clean += (c == '\r' || c == '\n') ? ' ' : c;
-    std::fprintf(f, "%c %s\n", end_ == 0 ? 'A' : 'B', clean.c_str());
+    // Seconds since the first trace line: the order of both ends' lines and the gaps between them
+    // are what a timing fault shows in.
+    static const Clock::time_point start = Clock::now();
+    const double t = std::chrono::duration<double>(Clock::now() - start).count();
+    std::fprintf(f, "%c %8.3f %s\n", end_ == 0 ? 'A' : 'B', t, clean.c_str());
     std::fclose(f);
   }
 }

@@ -90,12 +90,15 @@ void Modem::c1TransmitHdlc() {
         c1NoteSentFrame(frame);
         const Bytes wire = withFcs(frame);
         pace(due, wire.size() + 2, 300);
-        line_->sendFrame(end_, wire);
+        const bool sent = line_->sendFrame(end_, wire);
         frame.clear();
         if (final) {
           pace(due, 2, 300);
           line_->carrierOff(end_);
-          if (checkLost()) {
+          // A frame that went out on a live line is OK, even when the far end hangs up the moment
+          // it has it (as after DCN): a transmitter cannot hear that. Only a line already gone
+          // when the frame was sent is NO CARRIER.
+          if (!sent && checkLost()) {
             goOnHook();
             result(Result::NoCarrier);
           } else {

@@ -705,10 +705,12 @@ void Modem::c2Receive() {
     const bool good = status == 1 || status == 3;
     if (lastPpm_ == 2 && good) {
       // The end: the sender says goodbye with DCN. A sender that missed our answer repeats its
-      // post-page message; answer it again, as a real modem does.
-      for (int repeats = 0; repeats < 3; ++repeats) {
+      // post-page message; answer it again, as a real modem does. Like any wait of the answering
+      // side for a command this one is T2, not T4: the sender's own T4 and its turn-around come
+      // before its repeat, and a sender slow to send DCN has not gone away.
+      for (int repeats = 0; repeats < 3 && !profile_.noDcnWait; ++repeats) {
         std::vector<Bytes> frames;
-        if (lineReceiveFrames(frames, kT4Ms) != RxStatus::Ok || !repeatsPostPage(frames)) break;
+        if (lineReceiveFrames(frames, kT2Ms) != RxStatus::Ok || !repeatsPostPage(frames)) break;
         sleepMs(75);
         lineSendFrames({buildSimpleFrame(lastResponse_)});
       }

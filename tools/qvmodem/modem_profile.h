@@ -26,6 +26,7 @@ struct ModemProfile {
   std::vector<std::string> refuse;    // command lines containing one of these get ERROR
   int rtnPage = 0;                    // the modem's own T.30 answers RTN after this page (0 never)
   int endHangup = 0;                  // hang-up code a Class 2/2.0 sender reports after a good last page
+  bool noDcnWait = false;             // a Class 2/2.0 receiver hangs up right after its MCF to EOP
 
   bool supportsClass(const std::string& cls) const;
   std::vector<int> modulations() const;  // T.31 codes up to maxRate

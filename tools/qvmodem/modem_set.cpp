@@ -45,6 +45,7 @@ std::string usageText() {
          "  --refuse TEXT       answer ERROR to command lines containing TEXT (repeatable)\n"
          "  --rtn-page N        own T.30 (Class 2/2.0 receiver) answers RTN to page N\n"
          "  --end-hangup N      a Class 2/2.0 sender reports hang-up code N after a good last page\n"
+         "  --no-dcn-wait       a Class 2/2.0 receiver hangs up right after its MCF to EOP\n"
          "  --class2-lsb-first  Class 2 delivers received page data LSB first\n"
          "  --no-xon            Class 2 sends no XON after CONNECT on +FDT\n"
          "line options (pair):\n"
@@ -54,7 +55,8 @@ std::string usageText() {
          "  --train-fail-all    every high-speed carrier arrives as noise (no speed trains)\n"
          "  --drop-page N       the line goes dead in the middle of page N\n"
          "  --drop-after BYTES  ...after this many bytes of it (default 2048)\n"
-         "  --corrupt-page N    noise on page N (0: every page)\n";
+         "  --corrupt-page N    noise on page N (0: every page)\n"
+         "  --garble-mcf N      noise on the Nth MCF of a call: the sender hears a bad frame\n";
 }
 
 std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetOptions& out) {
@@ -97,7 +99,8 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       out.faults.maxRate = 300;
       continue;
     }
-    if (opt == "--line-max-rate" || opt == "--drop-page" || opt == "--drop-after" || opt == "--corrupt-page") {
+    if (opt == "--line-max-rate" || opt == "--drop-page" || opt == "--drop-after" || opt == "--corrupt-page" ||
+        opt == "--garble-mcf") {
       int n;
       if (!value(v) || !toInt(v, n) || n < 0) return opt + " needs a number";
       if (opt == "--line-max-rate") {
@@ -107,6 +110,8 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
         out.faults.dropInPage = n;
       } else if (opt == "--drop-after") {
         out.faults.dropAfterBytes = n;
+      } else if (opt == "--garble-mcf") {
+        out.faults.garbleMcf = n;
       } else {
         out.faults.corruptPage = n;
       }
@@ -147,6 +152,8 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       int n;
       if (!value(v) || !toInt(v, n) || n < 0 || n > 255) return "bad --end-hangup";
       for (auto* p : targets) p->endHangup = n;
+    } else if (opt == "--no-dcn-wait") {
+      for (auto* p : targets) p->noDcnWait = true;
     } else if (opt == "--class2-lsb-first") {
       for (auto* p : targets) p->class2ReceiveReversed = false;
     } else if (opt == "--no-xon") {

@@ -62,6 +62,7 @@ DialOutcome VirtualLine::dial(int end) {
     s.pages = 0;
     s.txMod = 0;
     s.lastFramesHadDcs = false;
+    s.mcfs = 0;
   }
   pokeLocked(1 - end);
   return DialOutcome::Ringing;
@@ -118,10 +119,11 @@ bool VirtualLine::takeLost(int end) {
   return lost;
 }
 
-void VirtualLine::pushLocked(int from, LineEvent ev) {
-  if (state_ != CallState::Connected) return;
+bool VirtualLine::pushLocked(int from, LineEvent ev) {
+  if (state_ != CallState::Connected) return false;
   sides_[1 - from].inbox.push_back(std::move(ev));
   pokeLocked(1 - from);
+  return true;
 }
 
 void VirtualLine::carrierOn(int end, int mod) {
@@ -146,14 +148,20 @@ void VirtualLine::carrierOn(int end, int mod) {
   pushLocked(end, std::move(ev));
 }
 
-void VirtualLine::sendFrame(int end, const Bytes& frameWithFcs) {
+bool VirtualLine::sendFrame(int end, const Bytes& frameWithFcs) {
   std::lock_guard lock(mu_);
   Side& s = sides_[end];
   if (frameWithFcs.size() >= 3 && (frameWithFcs[2] & 0xFE) == 0x82) s.lastFramesHadDcs = true;
   LineEvent ev;
   ev.kind = LineEvent::Kind::Frame;
   ev.bytes = frameWithFcs;
-  pushLocked(end, std::move(ev));
+  // MCF is 0x8C with the X bit clear (bit-reversed FCF, as the DCS test above).
+  if (frameWithFcs.size() >= 3 && (frameWithFcs[2] & 0xFE) == 0x8C && ++s.mcfs == faults_.garbleMcf) {
+    // A noise burst: the far modem's FCS check fails and it reports the frame bad.
+    ev.bytes[2] ^= 0x5A;
+    ev.damaged = true;
+  }
+  return pushLocked(end, std::move(ev));
 }
 
 void VirtualLine::sendData(int end, const Bytes& data) {

@@ -33,6 +33,7 @@ struct LineFaults {
   int dropInPage = 0;       // the line goes dead in the middle of this page (1-based; 0: never)
   int dropAfterBytes = 2048;
   int corruptPage = -1;     // noise on this page (0: every page, -1: none)
+  int garbleMcf = 0;        // noise on the Nth MCF frame of a call: its FCS fails (0: none)
 };
 
 enum class CallState { Idle, Ringing, Connected };
@@ -62,7 +63,8 @@ class VirtualLine {
   // Transmit side. carrierOn also clears what this end had not heard yet: a station cannot
   // hear while it talks.
   void carrierOn(int end, int mod);
-  void sendFrame(int end, const Bytes& frameWithFcs);
+  // False when the line was down and nothing went out.
+  bool sendFrame(int end, const Bytes& frameWithFcs);
   void sendData(int end, const Bytes& data);
   void carrierOff(int end);
 
@@ -83,10 +85,11 @@ class VirtualLine {
     bool txIsPage = false;
     int pages = 0;
     int pageBytes = 0;
+    int mcfs = 0;                  // MCF frames sent in this call
   };
   void pokeLocked(int end);
   void dropLocked();
-  void pushLocked(int from, LineEvent ev);
+  bool pushLocked(int from, LineEvent ev);
 
   std::mutex mu_;
   LineFaults faults_;

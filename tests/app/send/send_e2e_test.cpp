@@ -14,12 +14,12 @@
 #include "core/ini_file.h"
 #include "faximage/qvf_file.h"
 #include "faximage/unpacker_bitmap.h"
-#include "ui/fax_status_window.h"
 
 #include "../../fax/e2e/fax_harness.h"
 #include "../prefs/modem_fixture.h"
 #include "../test_support.h"
 #include "../window/send_helpers.h"
+#include "send_flow.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -28,12 +28,12 @@
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
 
 #include <fcntl.h>
+
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -84,45 +84,6 @@ class Receiver {
   std::string out_;
   pid_t pid_ = -1;
 };
-
-// What the scripted run of the Send Fax dialog saw.
-struct SendRun {
-  bool ended = false;
-  bool statusShown = false;
-  QString remoteId;
-  int beepsWhileSending = -1;
-  bool statusHiddenAfter = false;
-  QString headerLine;
-  QString summary;
-  bool cancel = false;  // press the status window's Cancel as soon as it shows
-};
-
-// The rows of each page of a converter-written QVF file (row records), decoded.
-std::vector<fax::test::PageRows> RenderedRows(const std::string& file) {
-  std::vector<fax::test::PageRows> out;
-  const std::string bytes = fax::test::ReadText(file);
-  if (bytes.size() < 64) return out;
-  auto u8 = [&](size_t i) { return uint8_t(bytes[i]); };
-  const int count = u8(32) | (u8(33) << 8);
-  size_t pos = 64;
-  for (int p = 0; p < count && pos + 16 <= bytes.size(); ++p) {
-    const uint32_t len = u8(pos) | (u8(pos + 1) << 8) | (u8(pos + 2) << 16) | (uint32_t(u8(pos + 3)) << 24);
-    pos += 16;
-    std::vector<uint8_t> stream;
-    for (size_t r = pos; r + 2 <= pos + len;) {
-      const size_t rl = u8(r) | (u8(r + 1) << 8);
-      stream.insert(stream.end(), bytes.begin() + long(r + 2), bytes.begin() + long(r + 2 + rl));
-      r += 2 + rl;
-    }
-    fax::test::PageRows rows;
-    faximage::T4Decoder decoder([&](std::span<const uint8_t> row) { rows.raster.emplace_back(row.begin(), row.end()); });
-    decoder.startPage();
-    decoder.feed(stream.data(), stream.size());
-    out.push_back(std::move(rows));
-    pos += len;
-  }
-  return out;
-}
 
 // The header line at the top of a received page as Tesseract reads it: the band of rows from the
 // first ink to the first white row after it, enlarged so the small header font reads well.
@@ -204,47 +165,7 @@ class SendE2eTest : public ::testing::Test {
     return w;
   }
 
-  // Scripts the Send Fax dialog: Send Fax Now, wait for the attempt to end, Close.
-  void ScriptSend(SendRun& run, int seconds = 120) {
-    dialogs_.forms.push_back([this, &run, seconds](QDialog* d) {
-      auto* form = qobject_cast<TSendFaxForm*>(d);
-      EXPECT_NE(form, nullptr);
-      if (!form) return int(QDialog::Rejected);
-      form->show();
-      run.summary = form->findChild<QPlainTextEdit*>(QStringLiteral("SetupDisplayMemo"))->toPlainText();
-      QObject::connect(form, &TSendFaxForm::attemptEnded, form, [&run] { run.ended = true; });
-      form->findChild<QPushButton*>(QStringLiteral("SendFaxButton"))->click();
-      QElapsedTimer clock;
-      clock.start();
-      while (!run.ended && clock.elapsed() < seconds * 1000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        ui::TStandardFaxDisplay* display = form->FaxStatus().Display();
-        if (display && display->isVisible()) {
-          run.statusShown = true;
-          const QString id = display->Value(QStringLiteral("Remote ID:"))->text();
-          if (!id.trimmed().isEmpty()) run.remoteId = id;
-          if (run.cancel) {
-            run.cancel = false;
-            display->CancelButton()->click();
-          }
-          if (run.beepsWhileSending < 0 && form->Sending()) {
-            // Closing the dialog while the call runs only beeps.
-            const int before = dialogs_.beeps;
-            form->findChild<QPushButton*>(QStringLiteral("CloseButton"))->click();
-            run.beepsWhileSending = dialogs_.beeps - before;
-            EXPECT_TRUE(form->isVisible());
-          }
-        }
-      }
-      ui::TStandardFaxDisplay* display = form->FaxStatus().Display();
-      run.statusHiddenAfter = !display || !display->isVisible();
-      run.headerLine = form->HeaderLine();
-      EXPECT_FALSE(form->Sending());
-      form->findChild<QPushButton*>(QStringLiteral("CloseButton"))->click();
-      EXPECT_FALSE(form->isVisible());
-      return int(QDialog::Rejected);
-    });
-  }
+  void ScriptSend(test::SendRun& run, int seconds = 120) { test::ScriptSend(dialogs_, run, seconds); }
 
   QStringList Forms() const {
     QStringList out;
@@ -289,13 +210,13 @@ TEST_F(SendE2eTest, AComposedFaxGoesOutFromTheMainWindowAndTheRecordSaysSent) {
   // The pages as the renderer makes them, to compare with what arrives.
   const QString rendered = w->CreateFaxFile();
   ASSERT_FALSE(rendered.isEmpty());
-  const auto sentRows = RenderedRows(rendered.toStdString());
+  const auto sentRows = test::RenderedRows(rendered.toStdString());
   QFile::remove(rendered);
   ASSERT_EQ(sentRows.size(), 5u);
 
   Receiver receiver(modems.b(), line.str("in"), line.str("receiver.out"));
   ASSERT_TRUE(receiver.WaitFor("status 20", 20)) << receiver.Output();
-  SendRun run;
+  test::SendRun run;
   ScriptSend(run);
   auto* sendButton = w->findChild<QToolButton*>(QStringLiteral("SendButton"));
   ASSERT_TRUE(sendButton->isEnabled());
@@ -372,7 +293,7 @@ TEST_F(SendE2eTest, ABusyNumberEndsInFaxFailureAndTheRecordStaysUnsent) {
     s.RetryWait = 1;
   });
   auto w = Start();
-  SendRun run;
+  test::SendRun run;
   ScriptSend(run);
   w->SendButtonClick();
   ASSERT_TRUE(run.ended);
@@ -392,7 +313,7 @@ TEST_F(SendE2eTest, CancelInTheStatusWindowEndsTheCallAndTheFaxStaysUnsent) {
   auto w = Start();
   Receiver receiver(modems.b(), line.str("in"), line.str("receiver.out"));
   ASSERT_TRUE(receiver.WaitFor("status 20", 20)) << receiver.Output();
-  SendRun run;
+  test::SendRun run;
   run.cancel = true;
   ScriptSend(run);
   w->SendButtonClick();
@@ -403,11 +324,40 @@ TEST_F(SendE2eTest, CancelInTheStatusWindowEndsTheCallAndTheFaxStaysUnsent) {
   ExpectUnsent(*w, core::ErrorText(core::ecCancelRequested));
 }
 
+TEST_F(SendE2eTest, AModemUnpluggedMidCallEndsWithTheEnginesErrorAndLosesNothing) {
+  fax::test::TempDir line;
+  std::optional<fax::test::ModemPair> modems(std::in_place, line);
+  ASSERT_TRUE(modems->ready());
+  Configure(modems->a());
+  auto w = Start();
+  Receiver receiver(modems->b(), line.str("in"), line.str("receiver.out"));
+  ASSERT_TRUE(receiver.WaitFor("status 20", 20)) << receiver.Output();
+  test::SendRun run;
+  // The call is up: both modems go away, as a USB modem pulled out does.
+  run.onRemoteId = [&modems] { modems.reset(); };
+  ScriptSend(run, 150);
+  w->SendButtonClick();
+  ASSERT_TRUE(run.ended);
+  EXPECT_FALSE(modems.has_value());
+  EXPECT_TRUE(run.statusHiddenAfter);
+  EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("Fax Failure")}));
+  EXPECT_TRUE(dialogs_.Infos().isEmpty());
+  TablePair& fax = w->Store().Pair(TableId::Fax);
+  const std::string result = fax.FieldString("LASTRESULT");
+  EXPECT_FALSE(result.empty());
+  EXPECT_NE(result, "Sent");
+  RecordProperty("result", result);
+  ExpectUnsent(*w, result);
+  const QStringList log = LogLines();
+  EXPECT_TRUE(log.contains(QStringLiteral("Result: ") + QString::fromStdString(result)))
+      << log.join(u'\n').toStdString();
+}
+
 TEST_F(SendE2eTest, FailuresBeforeTheCallSayWhyAndLeaveTheRecordUnsent) {
   // A port that leads nowhere.
   Configure(lab_.Device(1));
   auto w = Start();
-  SendRun run;
+  test::SendRun run;
   ScriptSend(run, 30);
   w->SendButtonClick();
   ASSERT_TRUE(run.ended);
@@ -425,7 +375,7 @@ TEST_F(SendE2eTest, FailuresBeforeTheCallSayWhyAndLeaveTheRecordUnsent) {
     ASSERT_TRUE(silent.Ready());
     auto w2 = Start();
     dialogs_.Clear();
-    SendRun run2;
+    test::SendRun run2;
     ScriptSend(run2, 60);
     w2->SendButtonClick();
     ASSERT_TRUE(run2.ended);
@@ -443,7 +393,7 @@ TEST_F(SendE2eTest, ContinueAfterASilentModemGoesOnToTheCallAndEndsWithTheEngine
   ASSERT_TRUE(silent.Ready());
   Configure(lab_.Device(1));
   auto w = Start();
-  SendRun run;
+  test::SendRun run;
   ScriptSend(run, 180);
   // The user is sure there is a modem: CONTINUE.
   QString question;
@@ -501,7 +451,7 @@ TEST_F(SendE2eTest, ARefusedResetStringStopsTheSession) {
   ASSERT_TRUE(modem.Ready());
   Configure(lab_.Device(1), [](TSettings& s) { s.ResetString = "ATS95=1"; });
   auto w = Start();
-  SendRun run;
+  test::SendRun run;
   ScriptSend(run, 60);
   w->SendButtonClick();
   ASSERT_TRUE(run.ended);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,8 +15,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comm/com_port.h"
@@ -261,6 +264,102 @@ inline std::string ReadText(const std::string& path) {
   return ss.str();
 }
 
+// `qvfax receive` as a process of its own on modem B: the far side of a call, with its own
+// message loop and CPU share, so nothing the test's own session does can hold it up. Its output
+// lines become the same Events the in-process sessions report.
+class ReceiverProcess {
+ public:
+  struct Options {
+    TFaxClass faxClass = fcDetect;
+    int bps = 9600;
+    std::string station = "receiver 1";
+  };
+
+  ~ReceiverProcess() {
+    if (pid_ <= 0) return;
+    // SIGTERM ends its session as a user's abort would; one that does not end in time is killed.
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 1000 && !Exited(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      int status;
+      waitpid(pid_, &status, 0);
+    }
+  }
+
+  // Starts it and waits (bounded) until it says it is waiting for a call.
+  bool Start(const std::string& device, const std::string& dir, const std::string& outFile, const Options& o) {
+    out_ = outFile;
+    const char* cls = o.faxClass == fcClass1 ? "1" : o.faxClass == fcClass2 ? "2" : o.faxClass == fcClass2_0 ? "2.0" : "auto";
+    std::vector<std::string> args = {QV_BIN_DIR "/qvfax", "receive", "--device", device, "--dir", dir, "--once",
+                                     "--class", cls, "--bps", std::to_string(o.bps), "--station", o.station};
+    pid_ = fork();
+    if (pid_ == 0) {
+      int fd = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0) _exit(126);
+      dup2(fd, 1);
+      dup2(fd, 2);
+      close(fd);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    if (pid_ < 0) return false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Output().find("status 20:") != std::string::npos) return true;
+      if (Exited()) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  // True once the process has ended; its exit status is then in exitStatus.
+  bool Exited() {
+    if (pid_ <= 0) return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    return true;
+  }
+
+  std::string Output() const {
+    std::ifstream f(out_, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+  }
+
+  // What it printed, as the events an in-process receiver would have reported. The last line
+  // is "0 N faxes received" or "CODE text"; a log entry ends in spaces rather than a line end,
+  // so the reports are looked for anywhere in the text, in order.
+  Events Read() const {
+    Events e;
+    const std::string text = Output();
+    static const std::regex report(R"(status (\d+):|error (-?\d+):|log: Receive .*?(started at|finished OK|skipped at|failed at))");
+    for (std::sregex_iterator it(text.begin(), text.end(), report), end; it != end; ++it) {
+      const std::smatch& m = *it;
+      if (m[1].matched) e.statuses.push_back(std::stoi(m[1]));
+      else if (m[2].matched) e.errors.push_back(std::stoi(m[2]));
+      else e.logs.push_back(m[3] == "started at" ? 4 : m[3] == "finished OK" ? 5 : m[3] == "skipped at" ? 6 : 7);
+    }
+    e.finished = exitStatus >= 0;
+    const size_t lastLine = text.find_last_of('\n', text.size() >= 2 ? text.size() - 2 : 0);
+    const std::string last = text.substr(lastLine == std::string::npos ? 0 : lastLine + 1);
+    if (e.finished && std::sscanf(last.c_str(), "%d", &e.finishCode) != 1) e.finishCode = 1;
+    return e;
+  }
+
+  int exitStatus = -1;
+
+ private:
+  pid_t pid_ = -1;
+  std::string out_;
+};
+
 // One call between a transmitter on modem A and a receiver on modem B.
 struct Call {
   TempDir dir;
@@ -314,6 +413,56 @@ struct Call {
     core::MessageLoop::instance().pumpPending();
     portA.SetOpen(false);
     portB.SetOpen(false);
+  }
+};
+
+// A call whose receiver is a `qvfax receive` process: the sender is the test's own session on
+// this thread, the far side runs apart from it, as the far fax machine of a real call does.
+struct RemoteCall {
+  TempDir dir;
+  std::unique_ptr<ModemPair> modems;
+  comm::TQvComPort portA;
+  TQvSendFax send;
+  TQvFaxLog sendLog;
+  Events sent;
+  ReceiverProcess receiver;
+
+  // Starts the modem pair and the receiver; the sender is set up but not started.
+  bool Open(const ReceiverProcess::Options& far, std::vector<std::string> options = {}) {
+    core::MessageLoop::instance().bindToCurrentThread();
+    modems = std::make_unique<ModemPair>(dir, options);
+    if (!modems->ready()) return false;
+    fs::create_directories(dir.path() / "in");
+    if (!receiver.Start(modems->b(), dir.str("in"), dir.str("receiver.out"), far)) return false;
+    portA.SetDeviceName(modems->a());
+    portA.SetAutoOpen(false);
+    send.SetComPort(&portA);
+    portA.SetOpen(true);
+    if (!portA.Open()) return false;
+    sendLog.FaxHistoryName = dir.str("send.his");
+    send.SetFaxLog(&sendLog);
+    sent.Attach(send);
+    send.StationID = "sender 2";
+    send.PhoneNumber = "5551234";
+    return true;
+  }
+  // Pumps this thread's loop until the sender has finished and the receiver has exited.
+  bool Wait(int seconds) {
+    auto& loop = core::MessageLoop::instance();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      loop.waitAndPump(20);
+      if (sent.finished && receiver.Exited()) return true;
+    }
+    return false;
+  }
+  std::string Trail() const { return "sender " + sent.Trail() + "; receiver said:\n" + receiver.Output(); }
+  ~RemoteCall() {
+    if (send.Active()) send.AbortFax();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (send.Active() && std::chrono::steady_clock::now() < deadline) core::MessageLoop::instance().waitAndPump(20);
+    core::MessageLoop::instance().pumpPending();
+    portA.SetOpen(false);
   }
 };
 

@@ -44,7 +44,10 @@ TEST(QvfaxCli, SendAndReceiveReportTheirResults) {
   std::string recvCmd = std::string(QV_BIN_DIR) + "/qvfax receive --device " + modems.b() + " --dir " +
                         dir.str("in") + " --once --class 2 --station REMOTE > " + dir.str("recv.out") + " 2>&1 &";
   ASSERT_EQ(std::system(recvCmd.c_str()), 0);
-  std::this_thread::sleep_for(std::chrono::seconds(2));
+  // The call goes out once the receiver waits for it.
+  for (int i = 0; i < 300 && ReadText(dir.str("recv.out")).find("status 20:") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_NE(ReadText(dir.str("recv.out")).find("status 20:"), std::string::npos) << ReadText(dir.str("recv.out"));
   Output out = RunQvfax("send --device " + modems.a() + " --number 123 --class 1 --station LOCAL " + dir.str("doc.qvf"));
   EXPECT_EQ(out.status, 0) << out.text;
   EXPECT_NE(out.text.find("status 2: Dialing"), std::string::npos) << out.text;

@@ -109,13 +109,20 @@ class SpandspPeer {
     }
     return static_cast<int>(done);
   }
-  static int ModemControl(t31_state_t*, void* user, int op, const char*) {
+  static int ModemControl(t31_state_t*, void* user, int op, const char* num) {
     auto* self = static_cast<SpandspPeer*>(user);
     // Call events are raised from the loop, outside the interpreter's own call. The line stays
     // up after a hang-up so the spandsp terminal can finish its own closing exchange.
     switch (op) {
       case AT_MODEM_CONTROL_CALL: self->pendingEvent_ = AT_CALL_EVENT_CONNECTED; break;
       case AT_MODEM_CONTROL_ANSWER: self->pendingEvent_ = AT_CALL_EVENT_ANSWERED; break;
+      // The modem's page buffer (4 KB) is nearly full, or has room again: CTS, which a pty
+      // cannot carry, becomes not reading the line, so the sender meets a full tty instead of a
+      // modem that drops what it cannot hold.
+      case AT_MODEM_CONTROL_CTS:
+        self->ctsOff_ = num == nullptr;
+        if (self->trace_) std::fprintf(stderr, "(CTS %s)\n", num ? "on" : "off");
+        break;
       default: break;
     }
     return 0;
@@ -142,7 +149,7 @@ class SpandspPeer {
     auto next = std::chrono::steady_clock::now();
     int ringSteps = 0;
     while (running_) {
-      ssize_t n = read(master_, in, sizeof in);
+      ssize_t n = ctsOff_ ? 0 : read(master_, in, sizeof in);
       if (n > 0) {
         if (trace_) std::fprintf(stderr, "%6ld [%.*s]\n", Ms(), static_cast<int>(n), in);
         held_.append(in, static_cast<size_t>(n));
@@ -214,6 +221,7 @@ class SpandspPeer {
   std::atomic<bool> running_{false};
   std::atomic<bool> lineUp_{false};
   std::atomic<bool> ringRequested_{false};
+  std::atomic<bool> ctsOff_{false};
   std::atomic<int> pendingEvent_{0};
   std::string held_;  // engine output not yet given to the modem
   int holdSteps_ = 0;
