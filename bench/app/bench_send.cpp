@@ -51,6 +51,7 @@
 #include "faximage/fax_converter.h"
 #include "rtf/rtf_writer.h"
 #include "ui/page_renderer.h"
+#include "../../tests/app/prefs/modem_fixture.h"
 
 using namespace qv;
 namespace fs = std::filesystem;
@@ -214,14 +215,15 @@ class AtdWatcher {
       }
       close(f);
       for (size_t eol; (eol = pending.find('\n')) != std::string::npos; pending.erase(0, eol + 1)) {
-        // "A > <command line as received>"
+        // "A <seconds> > <command line as received>"
         const std::string line = pending.substr(0, eol);
         {
           std::lock_guard lock(mu_);
           lines_.emplace_back(now, line);
         }
-        if (line.size() > 4 && line.compare(1, 3, " > ") == 0) {
-          std::string cmd = line.substr(4);
+        const size_t received = line.find(" > ");
+        if (received != std::string::npos) {
+          std::string cmd = line.substr(received + 3);
           for (char& c : cmd) c = char(toupper(static_cast<unsigned char>(c)));
           if (firstNs_.load() == 0) firstNs_.store(now.time_since_epoch().count());
           if (cmd.find("ATD") != std::string::npos && seenNs_.load() == 0) {
@@ -245,42 +247,14 @@ class AtdWatcher {
   std::thread thread_;
 };
 
-// "qvmodem single" on a link in the data directory, tracing into a file there.
-class Modem {
- public:
-  Modem(const std::string& link, const std::string& trace) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      setenv("QVMODEM_TRACE", trace.c_str(), 1);
-      std::vector<std::string> args = {QV_BIN_DIR "/qvmodem", "single", "--link", link};
-      std::vector<char*> argv;
-      for (auto& s : args) argv.push_back(s.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    FILE* f = fdopen(out[0], "r");
-    char line[512];
-    ready_ = f && fgets(line, sizeof line, f);  // one line once the modem listens
-    if (f) fclose(f);
-  }
-  ~Modem() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status;
-      waitpid(pid_, &status, 0);
-    }
-  }
-  bool Ready() const { return ready_; }
-
- private:
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
+// "qvmodem single" on a link in the data directory (the modem dialogs' test fixture), tracing
+// into a file there: the child inherits QVMODEM_TRACE.
+std::unique_ptr<app::test::VirtualModem> StartTracedModem(const std::string& link, const std::string& trace) {
+  setenv("QVMODEM_TRACE", trace.c_str(), 1);
+  auto modem = std::make_unique<app::test::VirtualModem>(link);
+  unsetenv("QVMODEM_TRACE");
+  return modem;
+}
 
 // A data directory with the composed fax as its only outgoing record, COM1 led to a qvmodem, and
 // the main window over it.
@@ -328,11 +302,11 @@ class Lab {
   bool Ok() const { return ok_; }
   app::TMainScreen& Window() { return *window_; }
   // The modem and its watcher, started on first use.
-  Modem& TheModem() {
+  app::test::VirtualModem& TheModem() {
     if (!modem_) {
       const std::string trace = Path().toStdString() + "modem.trace";
       watcher_ = std::make_unique<AtdWatcher>(trace);
-      modem_ = std::make_unique<Modem>(Device(), trace);
+      modem_ = StartTracedModem(Device(), trace);
     }
     return *modem_;
   }
@@ -349,7 +323,7 @@ class Lab {
   bool ok_ = false;
   std::unique_ptr<app::TMainScreen> window_;
   std::unique_ptr<AtdWatcher> watcher_;
-  std::unique_ptr<Modem> modem_;
+  std::unique_ptr<app::test::VirtualModem> modem_;
 };
 
 Lab* gLab = nullptr;
