@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -121,6 +122,12 @@ class TQvReceiveFax : public TQvAbstractFax {
   // that missed the MCF repeats its message, and it is answered again (at most 3 times).
   bool ppmAnswered_ = false;
   int mcfRepeats_ = 0;
+  // A repeated MPS and the MPS of a page we never heard look the same. Which one it is depends
+  // on whether our request for the page carrier went out in time after our MCF: these clocks
+  // tell, and a late request makes the answer RTN (the page comes again) rather than MCF (a
+  // page confirmed that was never filed).
+  std::chrono::steady_clock::time_point mcfSentAt_;
+  bool pageTurnLate_ = false;
   int topSpeedIndex_ = kMaxSpeedIndex;  // the fastest speed this receiver takes (DesiredBPS)
   long tcfAll_ = 0;
   long tcfNonZero_ = 0;

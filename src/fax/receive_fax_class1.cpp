@@ -6,6 +6,13 @@ namespace qv::fax {
 
 using S = RfState;
 
+// An MCF is a preamble of 1 s (+15 %) and five octets at 300 bit/s; its OK comes later than
+// this only when we were held up.
+constexpr auto kLongestMcf = std::chrono::milliseconds(1400);
+// The sender starts its page 75 ms (-20) after our MCF, and its short training is over some
+// 140 ms later: a carrier request later than this may find the page gone.
+constexpr auto kLongestPageTurn = std::chrono::milliseconds(200);
+
 void TQvReceiveFax::DecodeFrame() {
   if (frame_.size() < 3) return;
   const uint8_t* fif = frame_.data() + 3;
@@ -167,8 +174,9 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       }
       break;
     case S::rf1WtPgCnnct:
-      if (ppmAnswered_ && IsFcError(l)) {
-        // V.21 flags instead of the page: the sender missed our MCF to its MPS and repeats it.
+      if (ppmAnswered_ && !pageTurnLate_ && IsFcError(l)) {
+        // V.21 flags instead of the page although we listened in time: the sender missed our
+        // MCF to its MPS and repeats it.
         ModemCommand("AT+FRH=3", 40);
         Go(S::rf1WaitEOP);
       } else if (HasConnect(l)) {
@@ -180,8 +188,10 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       } else if (IsFcError(l)) {
         // The modem hears V.21 instead of the page: we asked for the carrier after the page had
         // gone by (a late turn-round). Hear the sender's post-page command and answer RTN, so it
-        // trains again and sends the page once more.
+        // trains again and sends the page once more. After an MCF this costs at worst a page
+        // filed twice (when the sender had in fact missed our MCF), never a page lost.
         pageMissed_ = true;
+        ppmAnswered_ = false;
         ModemCommand("AT+FRH=3", 0);
         Go(S::rf1WaitEOP);
       }
@@ -195,11 +205,18 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
     case S::rf1WaitEOP:
       if (ok) {
         if (lastFrameFinal_ && ppmAnswered_) {
-          // A repeated MPS: the page is filed already; answer it again.
-          if (ClassifyFcf(lastFcf_) != FrameKind::Mps || ++mcfRepeats_ > 3) return Fail(kErrBadModemResult);
-          ModemCommand("AT+FTH=3", 40);
-          Go(S::rf1SendMCF);
-          break;
+          const FrameKind kind = ClassifyFcf(lastFcf_);
+          if (kind == FrameKind::Mps) {
+            // A repeated MPS: the page is filed already; answer it again.
+            if (++mcfRepeats_ > 3) return Fail(kErrBadModemResult);
+            ModemCommand("AT+FTH=3", 40);
+            Go(S::rf1SendMCF);
+            break;
+          }
+          if (kind != FrameKind::Eop && kind != FrameKind::Eom) return Fail(kErrBadModemResult);
+          // Not a repeat: the post-page command of a page that went by unheard.
+          ppmAnswered_ = false;
+          pageMissed_ = true;
         }
         if (lastFrameFinal_) {
           StatusUpdate(fpGetPageResult);
@@ -213,6 +230,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       if (HasConnect(l)) {
         // Always final: a non-final MCF would make the modem ask for another frame.
         SendFrame(BuildSimpleFrame(pageMissed_ ? kFcfRtn : kFcfMcf, true));
+        mcfSentAt_ = std::chrono::steady_clock::now();
       } else if (ok) {
         ppmAnswered_ = !pageMissed_;
         if (pageMissed_) {
@@ -232,7 +250,10 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
           ModemCommand("AT+FTH=3", 40);
           Go(S::rf1SendCSI);
         } else if (morePages_) {
+          const auto mcfDone = std::chrono::steady_clock::now();
           ModemCommand(std::string("AT+FRM=") + TrainingCode(speedIndex_), 40);
+          pageTurnLate_ = mcfDone - mcfSentAt_ > kLongestMcf ||
+                          std::chrono::steady_clock::now() - mcfDone > kLongestPageTurn;
           pageState_ = RfPageState::SameFile;
           Go(S::rf1WtPgCnnct);  // the CONNECT of the page carrier comes first
         } else {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -76,6 +77,7 @@ class SpandspPeer {
   void Stop() {
     running_ = false;
     if (thread_.joinable()) thread_.join();
+    if (contSteps_ > 0) kill(stallPid_, SIGCONT);
   }
   // Rings the modem's line: the spandsp terminal calls our receiver.
   void Ring() { ringRequested_ = true; }
@@ -85,6 +87,16 @@ class SpandspPeer {
   void DelayFrm(int n, int ms) {
     delayFrm_ = n;
     delayFrmMs_ = ms;
+  }
+
+  // Process `pid` (the engine's) is kept off the CPU for `ms` of line time from the moment the
+  // modem is handed its `n`th frame with control field `fcf`; the line goes on meanwhile, as
+  // it does for a fax program the system starves. Safe to call while the peer runs.
+  void StallAfterFrame(pid_t pid, uint8_t fcf, int n, int ms) {
+    stallFcf_ = fcf;
+    stallFrame_ = n;
+    stallMs_ = ms;
+    stallPid_ = pid;
   }
 
   bool finished() const { return phaseE_; }
@@ -155,6 +167,10 @@ class SpandspPeer {
         held_.append(in, static_cast<size_t>(n));
       }
       PassToModem(stepMs);
+      if (contSteps_ > 0 && --contSteps_ == 0) {
+        kill(stallPid_, SIGCONT);
+        if (trace_) std::fprintf(stderr, "%6ld engine running again\n", Ms());
+      }
       int ev = pendingEvent_.exchange(0);
       if (ev) {
         t31_call_event(t31_, ev);
@@ -205,8 +221,28 @@ class SpandspPeer {
       }
     }
     if (pass == 0) return;
+    WatchForStallFrame(held_.substr(0, pass), stepMs);
     t31_at_rx(t31_, held_.data(), static_cast<int>(pass));
     held_.erase(0, pass);
+  }
+
+  // Counts the engine's frames of the watched kind in what goes to the modem; the watched one
+  // stops the engine's process, and the line's clock (Run) starts it again.
+  void WatchForStallFrame(const std::string& passed, int stepMs) {
+    if (stallPid_ <= 0 || stallFrame_ <= 0) return;
+    // Address and final control field, then the control field; a frame may span two reads.
+    const std::string seen = watchTail_ + passed;
+    const std::string head = std::string("\xFF\x13") + static_cast<char>(stallFcf_.load());
+    for (size_t pos = seen.find(head); pos != std::string::npos; pos = seen.find(head, pos + 1)) {
+      if (pos + head.size() <= watchTail_.size()) continue;  // counted with the previous read
+      if (--stallFrame_ == 0) {
+        kill(stallPid_, SIGSTOP);
+        contSteps_ = std::max(1, stallMs_ / stepMs);
+        if (trace_) std::fprintf(stderr, "%6ld engine stopped for %d ms\n", Ms(), stallMs_.load());
+        break;
+      }
+    }
+    watchTail_ = seen.size() > 2 ? seen.substr(seen.size() - 2) : seen;
   }
 
   bool calling_;
@@ -226,6 +262,11 @@ class SpandspPeer {
   std::string held_;  // engine output not yet given to the modem
   int holdSteps_ = 0;
   int delayFrm_ = 0, delayFrmMs_ = 0, frmSeen_ = 0;
+  std::atomic<uint8_t> stallFcf_{0};
+  std::atomic<int> stallFrame_{0}, stallMs_{0};
+  std::atomic<pid_t> stallPid_{0};
+  int contSteps_ = 0;
+  std::string watchTail_;
   std::atomic<bool> phaseE_{false};
   std::atomic<int> completion_{-1};
   std::mutex mutex_;

@@ -55,6 +55,7 @@ class ReceiverProcess {
     return Exited() ? status_ : -1;
   }
   std::string Output() const { return ReadText(outFile_); }
+  pid_t pid() const { return pid_; }
 
  private:
   bool Exited() {
@@ -78,10 +79,17 @@ struct Received {
   t30_stats_t stats{};
 };
 
+// The receiver's process is stopped for `ms` once it has sent its `n`th frame of kind `fcf`.
+struct Stall {
+  uint8_t fcf = 0;
+  int n = 0;
+  int ms = 0;
+};
+
 // One call: spandsp sends `pages` to `qvfax receive --bps bps`, which files them in dir/in.
 // `lateFrm`/`lateMs`: that AT+FRM of the receiver reaches the modem so much later.
 Received ReceiveCall(const TempDir& dir, const std::vector<TiffPage>& pages, int bps, int lateFrm = 0,
-                     int lateMs = 0) {
+                     int lateMs = 0, Stall stall = {}) {
   Received r;
   if (!WriteTiff(dir.str("tx.tif"), pages)) return r;
   SpandspPeer peer(true, dir.str("tx.tif"), "");
@@ -95,6 +103,7 @@ Received ReceiveCall(const TempDir& dir, const std::vector<TiffPage>& pages, int
                        dir.str("rx.out"));
     // Ringing before the receiver waits for calls would go unheard.
     if (rx.WaitForOutput("Waiting for incoming call", 30)) {
+      if (stall.n > 0) peer.StallAfterFrame(rx.pid(), stall.fcf, stall.n, stall.ms);
       peer.Ring();
       r.exitStatus = rx.Wait(150);
     }
@@ -203,6 +212,20 @@ TEST_P(ReceiveLate, MissedCarrierIsAskedForAgain) {
 INSTANTIATE_TEST_SUITE_P(Class1, ReceiveLate,
                          ::testing::Values(LateTurn{"TrainingCheck", 1, 2000}, LateTurn{"FirstPage", 2, 1500}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The receiver is starved right after confirming a page, so its request for the next page's
+// carrier comes after that page went by, and the modem hears the sender's MPS instead. It looks
+// like a sender repeating an MPS whose MCF it missed; but a receiver that knows it was late must
+// not confirm a page it never filed: it answers RTN and the page comes again.
+TEST(ReceiveStarved, APageMissedAfterOurMcfIsSentAgainNotLost) {
+  TempDir dir;
+  auto sent = Pages({false, false, false}, 60);
+  Received r = ReceiveCall(dir, sent, 9600, 0, 0, Stall{kFcfMcf, 1, 3000});
+  ASSERT_EQ(r.exitStatus, 0) << r.output;
+  EXPECT_NE(r.output.find("0 1 fax received"), std::string::npos) << r.output;
+  EXPECT_EQ(r.peerCompletion, T30_ERR_OK) << t30_completion_code_to_str(r.peerCompletion);
+  ExpectFiled(dir, sent);
+}
 
 TEST(ReceiveOptions, BpsMustBeAFaxSpeed) {
   TempDir dir;
