@@ -173,6 +173,22 @@ int QvfReader::WholePages(std::vector<QvfPageSpan>& pages) {
   return 0;
 }
 
+int QvfReader::EndOfPages(int64_t& end) {
+  if (fd_ < 0) return qv::core::ecBadHandle;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return FileErrorFromErrno(errno, false);
+  int64_t pos = header_.FirstPageOffset;
+  for (int k = 1; k <= header_.PageCount; ++k) {
+    QvfPageSpan at;
+    if (int rc = ReadPageAt(pos, at)) return rc == qv::core::ecReadPastEof ? qv::core::ecFaxBadFormat : rc;
+    if (at.header.ImageLength < 0) return qv::core::ecFaxBadFormat;
+    pos = at.dataOffset + at.header.ImageLength;
+    if (pos > st.st_size) return qv::core::ecFaxBadFormat;
+  }
+  end = pos;
+  return 0;
+}
+
 int64_t QvfReader::Read(void* buffer, size_t n) {
   if (fd_ < 0) return qv::core::ecBadHandle;
   auto* out = static_cast<uint8_t*>(buffer);

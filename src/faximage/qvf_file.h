@@ -87,6 +87,9 @@ class QvfReader {
   // the walk stops at the first page whose header or data runs past the end of the file or whose
   // length is not positive (a header never completed after its page). 0 or a negative code.
   int WholePages(std::vector<QvfPageSpan>& pages);
+  // The offset just after the data of the last counted page. ecFaxBadFormat when a page's header
+  // or data does not lie within the file or a length is negative.
+  int EndOfPages(int64_t& end);
   // Where the next Read starts.
   void Seek(int64_t offset) { pos_ = offset; }
   // Reads up to n bytes from the position on and moves past them; the count (short only at the
