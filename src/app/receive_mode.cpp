@@ -32,6 +32,7 @@
 #include <QSaveFile>
 #include <QTextStream>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -66,60 +67,49 @@ QString NowText() {
 
 QString Com(int n) { return QStringLiteral("COM") + QString::number(n); }
 
+// True when the page's coding ends (three EOLs in a row) within its data.
+bool PageCodingEnds(faximage::QvfReader& reader, const faximage::QvfPageSpan& page) {
+  faximage::T4Decoder decoder([](std::span<const uint8_t>) {});
+  decoder.startPage();
+  uint8_t block[faximage::QvfReader::kBlockSize];
+  reader.Seek(page.dataOffset);
+  for (int64_t left = page.header.ImageLength; left > 0;) {
+    const int64_t got = reader.Read(block, static_cast<size_t>(std::min<int64_t>(left, sizeof block)));
+    if (got <= 0) return false;
+    if (decoder.feed(block, static_cast<size_t>(got))) return true;
+    left -= got;
+  }
+  return false;
+}
+
 // Keeps the pages of a received file that arrived whole and rewrites its page count: a page
 // whose data runs past the end of the file, or the last page when its coding never ends (the
-// line went dead in it), is cut off. Returns the pages kept, or -1 when the file is no QVF file.
+// line went dead in it), is cut off. Returns the pages kept, or -1 when the file is no QVF file
+// or cannot be read or rewritten (it is then left as it is).
 int TrimToCompletePages(const std::string& path, std::string* stationId) {
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-  if (!f) return -1;
-  uint8_t raw[faximage::kQvfFileHeaderSize];
-  if (!f.read(reinterpret_cast<char*>(raw), sizeof raw)) return -1;
-  faximage::QvfFileHeader header = faximage::QvfFileHeader::Decode(raw);
-  if (!header.HasSignature()) return -1;
+  faximage::QvfReader reader;
+  if (reader.Open(path) != 0) return -1;
+  faximage::QvfFileHeader header = reader.Header();
   if (stationId) *stationId = header.StationIdString();
+  std::vector<faximage::QvfPageSpan> pages;
+  if (reader.WholePages(pages) != 0) return -1;
+  if (!pages.empty() && !PageCodingEnds(reader, pages.back())) pages.pop_back();
+  reader.Close();
+
   std::error_code ec;
   const auto size = static_cast<int64_t>(std::filesystem::file_size(path, ec));
   if (ec) return -1;
-
-  struct Page {
-    int64_t start;
-    int64_t data;
-    int32_t length;
-  };
-  std::vector<Page> pages;
-  int64_t pos = header.FirstPageOffset;
-  for (int p = 0; p < header.PageCount; ++p) {
-    if (pos + faximage::kQvfPageHeaderSize > size) break;
-    uint8_t ph[faximage::kQvfPageHeaderSize];
-    f.seekg(pos);
-    if (!f.read(reinterpret_cast<char*>(ph), sizeof ph)) break;
-    const faximage::QvfPageHeader page = faximage::QvfPageHeader::Decode(ph);
-    const int64_t data = pos + faximage::kQvfPageHeaderSize;
-    if (page.ImageLength <= 0 || data + page.ImageLength > size) break;
-    pages.push_back({pos, data, page.ImageLength});
-    pos = data + page.ImageLength;
-  }
-  if (!pages.empty()) {
-    const Page& last = pages.back();
-    std::vector<uint8_t> bytes(static_cast<size_t>(last.length));
-    f.clear();
-    f.seekg(last.data);
-    faximage::T4Decoder decoder([](std::span<const uint8_t>) {});
-    decoder.startPage();
-    if (!f.read(reinterpret_cast<char*>(bytes.data()), last.length) ||
-        !decoder.feed(bytes.data(), bytes.size())) {
-      pages.pop_back();
-    }
-  }
-  const int64_t end = pages.empty() ? header.FirstPageOffset : pages.back().data + pages.back().length;
+  const int64_t end = pages.empty() ? header.FirstPageOffset : pages.back().dataOffset + pages.back().header.ImageLength;
   if (static_cast<int>(pages.size()) != header.PageCount) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    if (!f) return -1;
     header.PageCount = static_cast<uint16_t>(pages.size());
+    uint8_t raw[faximage::kQvfFileHeaderSize];
     header.Encode(raw);
-    f.clear();
-    f.seekp(0);
     f.write(reinterpret_cast<const char*>(raw), sizeof raw);
+    f.close();
+    if (!f) return -1;
   }
-  f.close();
   if (end < size) std::filesystem::resize_file(path, static_cast<uintmax_t>(end), ec);
   return static_cast<int>(pages.size());
 }

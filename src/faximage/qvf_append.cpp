@@ -49,18 +49,6 @@ int64_t ReadSome(int fd, int64_t offset, void* buf, size_t n) {
   }
 }
 
-int ReadExact(int fd, int64_t offset, void* buf, size_t n) {
-  auto* p = static_cast<uint8_t*>(buf);
-  size_t done = 0;
-  while (done < n) {
-    int64_t r = ReadSome(fd, offset + int64_t(done), p + done, n - done);
-    if (r < 0) return int(r);
-    if (r == 0) return core::ecReadPastEof;
-    done += size_t(r);
-  }
-  return 0;
-}
-
 int WriteExact(int fd, int64_t offset, const void* buf, size_t n) {
   const auto* p = static_cast<const uint8_t*>(buf);
   size_t done = 0;
@@ -75,34 +63,15 @@ int WriteExact(int fd, int64_t offset, const void* buf, size_t n) {
   return 0;
 }
 
-int ReadHeader(int fd, QvfFileHeader& header) {
-  uint8_t raw[kQvfFileHeaderSize];
-  if (int rc = ReadExact(fd, 0, raw, sizeof raw))
-    return rc == core::ecReadPastEof ? core::ecFaxBadFormat : rc;
-  header = QvfFileHeader::Decode(raw);
-  return header.HasSignature() ? 0 : core::ecFaxBadFormat;
-}
-
 int64_t FileSize(int fd) {
   struct stat st {};
   return ::fstat(fd, &st) == 0 ? int64_t(st.st_size) : -1;
 }
 
-// The offset just after a's last page, walking the page headers; every page must lie within the
-// file, or the append would land inside (or far beyond) a's data.
-int EndOfLastPage(int fd, const QvfFileHeader& header, int64_t size, int64_t& end) {
-  int64_t pos = header.FirstPageOffset;
-  for (int k = 0; k < header.PageCount; ++k) {
-    uint8_t raw[kQvfPageHeaderSize];
-    if (int rc = ReadExact(fd, pos, raw, sizeof raw))
-      return rc == core::ecReadPastEof ? core::ecFaxBadFormat : rc;
-    const QvfPageHeader ph = QvfPageHeader::Decode(raw);
-    if (ph.ImageLength < 0) return core::ecFaxBadFormat;
-    pos += kQvfPageHeaderSize + int64_t(ph.ImageLength);
-    if (pos > size) return core::ecFaxBadFormat;
-  }
-  end = pos;
-  return 0;
+// Opens a fax file for reading its header and page chain; a header cut short is a damaged file.
+int OpenLayout(QvfReader& reader, const std::string& name) {
+  const int rc = reader.Open(name);
+  return rc == core::ecReadPastEof ? core::ecFaxBadFormat : rc;
 }
 
 }  // namespace
@@ -114,17 +83,22 @@ int AppendFaxFile(const std::string& a, const std::string& b) {
   Fd fb(b, O_RDONLY);
   if (fb.error()) return fb.error();
 
-  QvfFileHeader ha, hb;
-  if (int rc = ReadHeader(fa.get(), ha)) return rc;
-  if (int rc = ReadHeader(fb.get(), hb)) return rc;
+  QvfReader ra, rb;
+  if (int rc = OpenLayout(ra, a)) return rc;
+  if (int rc = OpenLayout(rb, b)) return rc;
+  QvfFileHeader ha = ra.Header();
+  const QvfFileHeader hb = rb.Header();
   const int64_t sizeA = FileSize(fa.get());
   // b's length as of now bounds the copy: appending a file to itself must not chase its own end.
   const int64_t sizeB = FileSize(fb.get());
   if (sizeA < 0 || sizeB < 0) return FileErrorFromErrno(errno, false);
-  int64_t end = 0, endB = 0;
-  if (int rc = EndOfLastPage(fa.get(), ha, sizeA, end)) return rc;
+  // Every page of a must lie within it, or the append would land inside (or far beyond) its data;
   // b's count must describe pages that are there, or a would claim pages it does not hold.
-  if (int rc = EndOfLastPage(fb.get(), hb, sizeB, endB)) return rc;
+  int64_t end = 0, endB = 0;
+  if (int rc = ra.EndOfPages(end)) return rc;
+  if (int rc = rb.EndOfPages(endB)) return rc;
+  ra.Close();
+  rb.Close();
   if (int(ha.PageCount) + int(hb.PageCount) > std::numeric_limits<uint16_t>::max())
     return core::ecFaxBadFormat;
 

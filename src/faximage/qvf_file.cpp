@@ -1,6 +1,7 @@
 #include "faximage/qvf_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,22 +130,62 @@ int QvfReader::ReadAt(int64_t offset, void* buffer, size_t n) {
   return static_cast<size_t>(got) < n ? qv::core::ecReadPastEof : 0;
 }
 
+int QvfReader::ReadPageAt(int64_t headerOffset, QvfPageSpan& page) {
+  uint8_t raw[kQvfPageHeaderSize];
+  if (int rc = ReadAt(headerOffset, raw, sizeof raw)) return rc;
+  page.header = QvfPageHeader::Decode(raw);
+  page.headerOffset = headerOffset;
+  page.dataOffset = headerOffset + kQvfPageHeaderSize;
+  return 0;
+}
+
 int QvfReader::FindPage(int page, QvfPageHeader& header, int64_t& dataOffset) {
   if (fd_ < 0) return qv::core::ecBadHandle;
   if (page < 1 || page > header_.PageCount) return qv::core::ecFaxBadFormat;
+  QvfPageSpan at;
   int64_t pos = header_.FirstPageOffset;
-  QvfPageHeader ph;
   for (int k = 1; k <= page; ++k) {
-    uint8_t raw[kQvfPageHeaderSize];
-    if (int rc = ReadAt(pos, raw, sizeof raw)) return rc;
-    ph = QvfPageHeader::Decode(raw);
+    if (int rc = ReadPageAt(pos, at)) return rc;
     // A negative length would walk backwards into the file; such a file is damaged.
-    if (ph.ImageLength < 0) return qv::core::ecFaxBadFormat;
-    pos += kQvfPageHeaderSize;
-    if (k < page) pos += ph.ImageLength;
+    if (at.header.ImageLength < 0) return qv::core::ecFaxBadFormat;
+    pos = at.dataOffset + at.header.ImageLength;
   }
-  header = ph;
-  dataOffset = pos;
+  header = at.header;
+  dataOffset = at.dataOffset;
+  return 0;
+}
+
+int QvfReader::WholePages(std::vector<QvfPageSpan>& pages) {
+  pages.clear();
+  if (fd_ < 0) return qv::core::ecBadHandle;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return FileErrorFromErrno(errno, false);
+  const int64_t size = st.st_size;
+  int64_t pos = header_.FirstPageOffset;
+  for (int k = 1; k <= header_.PageCount; ++k) {
+    if (pos + kQvfPageHeaderSize > size) break;
+    QvfPageSpan at;
+    if (int rc = ReadPageAt(pos, at)) return rc;
+    if (at.header.ImageLength <= 0 || at.dataOffset + at.header.ImageLength > size) break;
+    pages.push_back(at);
+    pos = at.dataOffset + at.header.ImageLength;
+  }
+  return 0;
+}
+
+int QvfReader::EndOfPages(int64_t& end) {
+  if (fd_ < 0) return qv::core::ecBadHandle;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return FileErrorFromErrno(errno, false);
+  int64_t pos = header_.FirstPageOffset;
+  for (int k = 1; k <= header_.PageCount; ++k) {
+    QvfPageSpan at;
+    if (int rc = ReadPageAt(pos, at)) return rc == qv::core::ecReadPastEof ? qv::core::ecFaxBadFormat : rc;
+    if (at.header.ImageLength < 0) return qv::core::ecFaxBadFormat;
+    pos = at.dataOffset + at.header.ImageLength;
+    if (pos > st.st_size) return qv::core::ecFaxBadFormat;
+  }
+  end = pos;
   return 0;
 }
 

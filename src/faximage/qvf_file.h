@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qv::faximage {
 
@@ -52,6 +53,13 @@ struct QvfPageHeader {
   static QvfPageHeader Decode(const uint8_t (&in)[kQvfPageHeaderSize]);
 };
 
+// Where one page lies in a fax file: its header, and the offsets of the header and of the data.
+struct QvfPageSpan {
+  int64_t headerOffset = 0;
+  int64_t dataOffset = 0;
+  QvfPageHeader header;
+};
+
 // An open fax file read page by page: pages are found by walking the page headers from
 // FirstPageOffset, and a page's data is read in order through a 4096-byte buffer (row records
 // are small; one system call each would cost more than the rest of sending them).
@@ -75,6 +83,13 @@ class QvfReader {
   // outside the page count or a chain that runs backwards; ecReadPastEof when it runs past the
   // end of the file.
   int FindPage(int page, QvfPageHeader& header, int64_t& dataOffset);
+  // The pages, from the first on and at most PageCount of them, that lie whole within the file:
+  // the walk stops at the first page whose header or data runs past the end of the file or whose
+  // length is not positive (a header never completed after its page). 0 or a negative code.
+  int WholePages(std::vector<QvfPageSpan>& pages);
+  // The offset just after the data of the last counted page. ecFaxBadFormat when a page's header
+  // or data does not lie within the file or a length is negative.
+  int EndOfPages(int64_t& end);
   // Where the next Read starts.
   void Seek(int64_t offset) { pos_ = offset; }
   // Reads up to n bytes from the position on and moves past them; the count (short only at the
@@ -84,6 +99,9 @@ class QvfReader {
   int ReadAt(int64_t offset, void* buffer, size_t n);
 
  private:
+  // One step of the page chain: the header at headerOffset, and where its data starts.
+  int ReadPageAt(int64_t headerOffset, QvfPageSpan& page);
+
   int fd_ = -1;
   QvfFileHeader header_;
   int64_t pos_ = 0;

@@ -1,16 +1,9 @@
 #include "faximage/unpacker_state.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <vector>
 
 #include "core/error_codes.h"
 #include "core/message_loop.h"
-#include "faximage/file_errors.h"
 
 namespace qv::faximage {
 
@@ -38,62 +31,9 @@ int UnpackerState::setWhitespace(int from, int to) {
 
 namespace {
 
-constexpr size_t kBlockSize = 4096;
+constexpr size_t kBlockSize = QvfReader::kBlockSize;
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-// Reads up to n bytes at offset; the count read, or -1 with errno set.
-ssize_t ReadAt(int fd, void* buf, size_t n, int64_t offset) {
-  size_t got = 0;
-  while (got < n) {
-    ssize_t r = ::pread(fd, static_cast<uint8_t*>(buf) + got, n - got, static_cast<off_t>(offset + static_cast<int64_t>(got)));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (r == 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return static_cast<ssize_t>(got);
-}
-
-// Sequential reads through a 4096-byte block, for the small row records.
-class BlockReader {
- public:
-  BlockReader(int fd, int64_t offset) : fd_(fd), offset_(offset) {}
-  // Bytes copied (short at the end of the file), or a negative code.
-  int64_t read(uint8_t* dst, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-      if (pos_ == len_) {
-        ssize_t r = ReadAt(fd_, block_, kBlockSize, offset_);
-        if (r < 0) return FileErrorFromErrno(errno, false);
-        if (r == 0) break;
-        offset_ += r;
-        pos_ = 0;
-        len_ = static_cast<size_t>(r);
-      }
-      size_t take = std::min(n - done, len_ - pos_);
-      std::memcpy(dst + done, block_ + pos_, take);
-      pos_ += take;
-      done += take;
-    }
-    return static_cast<int64_t>(done);
-  }
-
- private:
-  int fd_;
-  int64_t offset_;
-  size_t pos_ = 0, len_ = 0;
-  uint8_t block_[kBlockSize];
-};
 
 // Row delivery: white-space compression, auto-scaling of standard-resolution pages, inversion.
 class Delivery {
@@ -165,39 +105,18 @@ class Delivery {
 }  // namespace
 
 int UnpackPage(UnpackerState& st, const std::string& fileName, int page, UnpackRowSink& sink) {
-  if (fileName.empty()) return ecFileNotFound;
-  Fd file;
-  file.fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file.fd < 0) return OpenErrorFromErrno(errno, fileName, false);
-
-  uint8_t raw[kQvfFileHeaderSize];
-  ssize_t n = ReadAt(file.fd, raw, sizeof raw, 0);
-  if (n < 0) return FileErrorFromErrno(errno, false);
-  if (n < 6 || std::memcmp(raw, kQvfSignature.data(), 6) != 0) return ecFaxBadFormat;
-  if (n < kQvfFileHeaderSize) return ecReadPastEof;
-  st.FaxHeader = QvfFileHeader::Decode(raw);
-  if (page < 1 || page > st.FaxHeader.PageCount) return ecFaxBadFormat;
-
-  // Walk the page headers; a length that points backwards cannot be followed.
-  int64_t pos = st.FaxHeader.FirstPageOffset;
-  for (int p = 1;; ++p) {
-    uint8_t rawPage[kQvfPageHeaderSize];
-    n = ReadAt(file.fd, rawPage, sizeof rawPage, pos);
-    if (n < 0) return FileErrorFromErrno(errno, false);
-    if (n < kQvfPageHeaderSize) return ecReadPastEof;
-    st.PageHeader = QvfPageHeader::Decode(rawPage);
-    st.ImageLength = st.PageHeader.ImageLength;
-    if (p == page) break;
-    if (st.ImageLength < 0) return ecFaxBadFormat;
-    pos += kQvfPageHeaderSize + st.ImageLength;
-  }
+  QvfReader file;
+  if (int rc = file.Open(fileName)) return rc;
+  st.FaxHeader = file.Header();
+  int64_t dataStart = 0;
+  if (int rc = file.FindPage(page, st.PageHeader, dataStart)) return rc;
+  st.ImageLength = st.PageHeader.ImageLength;
   st.CurrentPage = page;
   st.RowsOut = 0;
   st.BadCodes = 0;
   st.BlankRun = 0;
   st.BytesReadSoFar = 0;
-  const int64_t dataStart = pos + kQvfPageHeaderSize;
-  const int64_t imageLength = st.ImageLength;  // <= 0: unknown, read to the end of the file
+  const int64_t imageLength = st.ImageLength;  // 0: unknown, read to the end of the file
 
   int rc = sink.startPage(st);
   if (rc < 0) return rc;
@@ -241,32 +160,30 @@ int UnpackPage(UnpackerState& st, const std::string& fileName, int page, UnpackR
 
   uint8_t buffer[kBlockSize];
   int state = 0;
+  file.Seek(dataStart);
   if (st.PageHeader.PageFlags & pfRowRecords) {
-    BlockReader reader(file.fd, dataStart);
     while (state == 0 && !(imageLength > 0 && st.BytesReadSoFar >= imageLength)) {
       uint8_t lenBytes[2];
-      int64_t got = reader.read(lenBytes, 2);
+      int64_t got = file.Read(lenBytes, 2);
       if (got < 0) return static_cast<int>(got);
       if (got < 2) break;
       size_t len = std::min<size_t>(Le16(lenBytes), kBlockSize);
-      got = reader.read(buffer, len);
+      got = file.Read(buffer, len);
       if (got < 0) return static_cast<int>(got);
       st.BytesReadSoFar += 2 + static_cast<int64_t>(len);
       state = feed(buffer, static_cast<size_t>(got));
       if (static_cast<size_t>(got) < len) break;
     }
   } else {
-    int64_t offset = dataStart;
     while (state == 0) {
       size_t want = kBlockSize;
       if (imageLength > 0) want = static_cast<size_t>(std::min<int64_t>(want, imageLength - st.BytesReadSoFar));
-      ssize_t r = ReadAt(file.fd, buffer, want, offset);
-      if (r < 0) return FileErrorFromErrno(errno, false);
+      const int64_t r = file.Read(buffer, want);
+      if (r < 0) return static_cast<int>(r);
       if (r == 0) {
         if (st.BytesReadSoFar == 0) return ecFaxBadFormat;  // a raw page without data
         break;  // a short file: what arrived is shown
       }
-      offset += r;
       st.BytesReadSoFar += r;
       state = feed(buffer, static_cast<size_t>(r));
       if (imageLength > 0 && st.BytesReadSoFar >= imageLength) break;

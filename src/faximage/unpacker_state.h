@@ -65,8 +65,9 @@ struct UnpackerState {
 
 // Decodes page `page` (1-based) of a QVF file into the sink. Returns 0 or a negative code: -2 for
 // an empty or missing file name, other negated file-system codes, -8001 for a bad signature, a
-// page above the page count or a raw page without data, -1003 when the quit message arrived while
-// yielding, or the sink's own error. Corrupt coded data is never an error.
+// page above the page count, a negative page length or a raw page without data, -1003 when the
+// quit message arrived while yielding, or the sink's own error. Corrupt coded data is never an
+// error.
 int UnpackPage(UnpackerState& state, const std::string& fileName, int page, UnpackRowSink& sink);
 
 }  // namespace qv::faximage

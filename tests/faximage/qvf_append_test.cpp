@@ -113,6 +113,17 @@ TEST(AppendFaxFile, FailuresLeaveBothFilesAsTheyWere) {
   WriteAll(broken, raw);
   EXPECT_EQ(AppendFaxFile(broken, b), core::ecFaxBadFormat);
   EXPECT_EQ(ReadAll(broken), raw);
+  // A b that counts a page it does not hold, or whose length walks backwards, would give a pages
+  // that are not there.
+  EXPECT_EQ(AppendFaxFile(a, broken), core::ecFaxBadFormat);
+  auto counted = bBytes;
+  counted[32] = 2;
+  WriteAll(broken, counted);
+  EXPECT_EQ(AppendFaxFile(a, broken), core::ecFaxBadFormat);
+  auto backwards = bBytes;
+  backwards[67] = 0x80;
+  WriteAll(broken, backwards);
+  EXPECT_EQ(AppendFaxFile(a, broken), core::ecFaxBadFormat);
 
   EXPECT_EQ(ReadAll(a), aBytes);
   EXPECT_EQ(ReadAll(b), bBytes);

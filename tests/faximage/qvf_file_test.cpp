@@ -172,6 +172,54 @@ TEST(QvfFile, DamagedPageChains) {
   EXPECT_EQ(ReadPageHeader(dir.file("neg.qvf"), 2, p), qv::core::ecFaxBadFormat);
 }
 
+// What a received file keeps after a call that ended badly: the pages up to the first one that is
+// not wholly on disk. A walk that went one page too far would keep a page of garbage; one that
+// stopped early would throw pages away.
+TEST(QvfFile, WholePagesEndAtTheFirstPageNotWhollyOnDisk) {
+  TempDir dir;
+  auto whole = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+    WriteAll(dir.file(name), bytes);
+    QvfReader r;
+    EXPECT_EQ(r.Open(dir.file(name)), 0) << name;
+    std::vector<QvfPageSpan> pages;
+    EXPECT_EQ(r.WholePages(pages), 0) << name;
+    return pages;
+  };
+  std::vector<uint8_t> three = FileHeaderBytes(3);
+  AppendPage(three, 10, 0);
+  AppendPage(three, 20, pfHighRes);
+  AppendPage(three, 30, 0);
+  std::vector<QvfPageSpan> pages = whole("three.qvf", three);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(pages[1].headerOffset, 64 + 16 + 10);
+  EXPECT_EQ(pages[1].dataOffset, 64 + 16 + 10 + 16);
+  EXPECT_EQ(pages[1].header.PageFlags, pfHighRes);
+  EXPECT_EQ(pages[2].header.ImageLength, 30);
+
+  std::vector<uint8_t> cutData = three;
+  cutData.pop_back();  // the last page's data one byte short
+  EXPECT_EQ(whole("cut-data.qvf", cutData).size(), 2u);
+
+  std::vector<uint8_t> cutHeader(three.begin(), three.begin() + 64 + 16 + 10 + 16 + 20 + 8);
+  EXPECT_EQ(whole("cut-header.qvf", cutHeader).size(), 2u);
+
+  std::vector<uint8_t> counted = three;
+  counted[32] = 2;  // pages after the counted ones are not the file's
+  EXPECT_EQ(whole("counted.qvf", counted).size(), 2u);
+
+  std::vector<uint8_t> open = FileHeaderBytes(3);
+  AppendPage(open, 10, 0);
+  AppendPage(open, 0, 0);  // a page whose length was never written, its data after it
+  open.insert(open.end(), 40, 0x11);
+  EXPECT_EQ(whole("open.qvf", open).size(), 1u);
+
+  std::vector<uint8_t> negative = three;
+  negative[64 + 16 + 10 + 3] = 0x80;  // page 2's length negative
+  EXPECT_EQ(whole("negative.qvf", negative).size(), 1u);
+
+  EXPECT_TRUE(whole("none.qvf", FileHeaderBytes(0)).empty());
+}
+
 TEST(QvfFile, DosDateTime) {
   std::tm t{};
   t.tm_year = 2026 - 1900;

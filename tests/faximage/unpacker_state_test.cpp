@@ -185,6 +185,8 @@ TEST_F(UnpackPageTest, FileErrors) {
   back.recordPage(TextRows(1, 1728), 1728, true).recordPage(TextRows(1, 1728), 1728, true);
   back.bytes()[64 + 3] = 0x80;
   EXPECT_EQ(UnpackPage(st, write(back, "back.qvf"), 2, sink), qv::core::ecFaxBadFormat);
+  // The page's own length negative: damaged like any other chain, not read on into what follows.
+  EXPECT_EQ(UnpackPage(st, write(back, "back.qvf"), 1, sink), qv::core::ecFaxBadFormat);
 }
 
 // A raw page is read only as far as its length says, so a page without RTC does not run on into

@@ -19,7 +19,8 @@ namespace {
 using namespace qv::fax;
 
 const char* const kUsage =
-    "receive (--port N | --device PATH) --dir DIR [--once] [--rings N] [--class auto|1|2|2.0] [--station ID] [--bps N]";
+    "receive (--port N | --device PATH) --dir DIR [--once] [--exit-on-error] [--rings N] [--class auto|1|2|2.0]\n"
+    "       [--station ID] [--bps N]";
 
 volatile std::sig_atomic_t gInterrupted = 0;
 void OnSignal(int) { gInterrupted = 1; }
@@ -33,6 +34,10 @@ bool Number(const std::string& text, int& out) {
   if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
   out = std::atoi(text.c_str());
   return true;
+}
+
+const char* ClassName(TFaxClass c) {
+  return c == fcClass1 ? "1" : c == fcClass2 ? "2" : c == fcClass2_0 ? "2.0" : "auto";
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -55,6 +60,9 @@ int Run(const std::vector<std::string>& args) {
       if (!value(dir)) return Usage("--dir needs a folder");
     } else if (a == "--once") {
       fax.OneFax = true;
+    } else if (a == "--exit-on-error") {
+      // A failed call ends the program instead of waiting for the next one.
+      fax.ExitOnError = true;
     } else if (a == "--rings") {
       if (!value(v) || !Number(v, n) || n > 255) return Usage("--rings needs a number");
       fax.AnswerOnRing = static_cast<uint16_t>(n);
@@ -111,6 +119,9 @@ int Run(const std::vector<std::string>& args) {
   std::string current;
   fax.OnFaxLog = [&](TQvAbstractFax* cp, int code) {
     if (code == 4) current = cp->FaxFile();
+    // A call's end names the class and the speed it settled on (after any fallback in training).
+    if (code >= 5)
+      std::cout << "call: class " << ClassName(cp->SessionClass()) << " at " << cp->ConnectBPS() << " bps" << std::endl;
     std::string text = log.EntryText(code);
     for (char& c : text)
       if (c == '\r') c = ' ';

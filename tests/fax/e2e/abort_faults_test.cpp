@@ -1,65 +1,92 @@
 // Calls that end early: an abort on either side, a dead line, a refused call. Each asserts the
-// code, the events and what is left on disk.
+// code, the events and what is left on disk. The side a test reaches into is its own session; the
+// other end is a qvfax process.
 #include "fax_harness.h"
 
 namespace qv::fax::test {
 namespace {
 
-// Aborting in the middle of page 2: the aborting side ends with -6005; the receiver keeps the
-// page it had completed.
-void AbortMidPage(bool abortSender, TFaxClass cls) {
-  Call call;
-  ASSERT_TRUE(call.Open());
-  auto rows = MakeQvf(call.dir.str("doc.qvf"), 4, true, 400);
-  call.send.FaxClass = cls;
-  call.receive.FaxClass = cls;
-  call.receive.ExitOnError = true;
-  call.send.SetFaxFile(call.dir.str("doc.qvf"));
-  call.receive.StartReceiving();
-  call.send.StartSending();
-  bool aborted = false;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!aborted && !call.sent.finished && std::chrono::steady_clock::now() < deadline) {
-    core::MessageLoop::instance().waitAndPump(2);
-    if (call.receive.CurrentPage() == 2 && call.receive.BytesTransferred() > 100) {
-      (abortSender ? static_cast<TQvAbstractFax&>(call.send) : call.receive).AbortFax();
-      aborted = true;
-    }
-  }
-  ASSERT_TRUE(aborted);
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
-  Events& aborter = abortSender ? call.sent : call.received;
-  EXPECT_EQ(aborter.finishCode, -6005);
-  EXPECT_TRUE(aborter.Saw(fpCancel));
-  EXPECT_NE((abortSender ? call.received : call.sent).finishCode, 0);
-  EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
-  EXPECT_EQ(call.received.logs, (std::vector<int>{4, 7}));
+// What an abort in the middle of page 2 leaves: the aborting side ends with -6005, both sides log
+// a failure, and the receiver keeps the page it had completed.
+void ExpectAbortedMidPage(const Events& aborter, const Events& other, const Events& sent, const Events& received,
+                          const std::string& file, const std::vector<PageRows>& rows, const std::string& trail) {
+  EXPECT_EQ(aborter.finishCode, -6005) << trail;
+  EXPECT_TRUE(aborter.Saw(fpCancel)) << trail;
+  EXPECT_NE(other.finishCode, 0) << trail;
+  EXPECT_EQ(sent.logs, (std::vector<int>{1, 3})) << trail;
+  EXPECT_EQ(received.logs, (std::vector<int>{4, 7})) << trail;
   std::vector<ReceivedPage> pages;
-  ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
+  ASSERT_TRUE(ReadReceived(file, pages)) << trail;
   ASSERT_GE(pages.size(), 1u);
   EXPECT_LE(pages.size(), 2u);
   EXPECT_TRUE(PageMatches(pages[0], rows[0]));
+}
+
+// Pumps this thread's loop until `when` holds, then aborts `fax`; false when the call ended or
+// the time ran out first.
+template <class When>
+bool AbortWhen(TQvAbstractFax& fax, const Events& events, When when) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!events.finished && std::chrono::steady_clock::now() < deadline) {
+    core::MessageLoop::instance().waitAndPump(2);
+    if (when()) {
+      fax.AbortFax();
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST(SessionFaults, SenderAbortsMidPageClass1) {
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({.faxClass = fcClass1, .exitOnError = true})) << call.receiver.Output();
+  auto rows = MakeQvf(call.dir.str("doc.qvf"), 4, true, 400);
+  call.send.FaxClass = fcClass1;
+  call.send.SetFaxFile(call.dir.str("doc.qvf"));
+  call.send.StartSending();
+  // The receiver says "getting page data" once per page: the second time, page 2 is on the line.
+  auto receivingPage2 = [&] {
+    const std::string said = call.receiver.Output();
+    const size_t first = said.find("status 24:");
+    return first != std::string::npos && said.find("status 24:", first + 1) != std::string::npos;
+  };
+  ASSERT_TRUE(AbortWhen(call.send, call.sent, receivingPage2)) << call.Trail();
+  ASSERT_TRUE(call.Wait(90)) << call.Trail();
+  const Events received = call.receiver.Read();
+  ExpectAbortedMidPage(call.sent, received, call.sent, received, call.dir.str("in/FAX0001.QVF"), rows, call.Trail());
+  EXPECT_NE(call.receiver.Output().find("Receive failed at "), std::string::npos) << call.Trail();
+}
+
+TEST(SessionFaults, ReceiverAbortsMidPageClass2) {
+  IncomingCall call;
+  ASSERT_TRUE(call.Open());
+  auto rows = MakeQvf(call.dir.str("doc.qvf"), 4, true, 400);
+  call.receive.FaxClass = fcClass2;
+  call.receive.ExitOnError = true;
+  ASSERT_TRUE(call.Start(call.dir.str("doc.qvf"), {.faxClass = fcClass2})) << call.Trail();
+  ASSERT_TRUE(AbortWhen(call.receive, call.received,
+                        [&] { return call.receive.CurrentPage() == 2 && call.receive.BytesTransferred() > 100; }))
+      << call.Trail();
+  ASSERT_TRUE(call.Wait(90)) << call.Trail();
+  const Events sent = call.sender.Read();
+  ExpectAbortedMidPage(call.received, sent, sent, call.received, call.dir.str("in/FAX0001.QVF"), rows, call.Trail());
   EXPECT_NE(ReadText(call.dir.str("receive.his")).find("Receive failed at "), std::string::npos);
 }
 
-TEST(SessionFaults, SenderAbortsMidPageClass1) { AbortMidPage(true, fcClass1); }
-TEST(SessionFaults, ReceiverAbortsMidPageClass2) { AbortMidPage(false, fcClass2); }
-
 void LineDropsOnPage2(TFaxClass cls) {
-  Call call;
-  ASSERT_TRUE(call.Open({"--drop-page", "2", "--drop-after", "400"}));
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({.faxClass = cls, .exitOnError = true}, {"--drop-page", "2", "--drop-after", "400"}))
+      << call.receiver.Output();
   auto rows = MakeQvf(call.dir.str("doc.qvf"), 4, false, 200);
   call.send.FaxClass = cls;
-  call.receive.FaxClass = cls;
-  call.receive.ExitOnError = true;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
-  call.receive.StartReceiving();
   call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
-  EXPECT_LT(call.sent.finishCode, 0);
-  EXPECT_LT(call.received.finishCode, 0);
+  ASSERT_TRUE(call.Wait(90)) << call.Trail();
+  const Events received = call.receiver.Read();
+  EXPECT_LT(call.sent.finishCode, 0) << call.Trail();
+  EXPECT_LT(received.finishCode, 0) << call.Trail();
   EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
-  EXPECT_EQ(call.received.logs, (std::vector<int>{4, 7}));
+  EXPECT_EQ(received.logs, (std::vector<int>{4, 7})) << call.Trail();
   std::vector<ReceivedPage> pages;
   ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
   // Page 1 came through whole; the line died in page 2, kept only as far as it came.
@@ -75,21 +102,18 @@ TEST(SessionFaults, LineDroppedMidPageClass20) { LineDropsOnPage2(fcClass2_0); }
 // side runs T.30 and never confirms the page, so the sender fails too; a Class 2 modem runs its
 // own T.30, so what the sender hears depends on the modem.
 void RejectedCallLeavesNoFile(TFaxClass cls) {
-  Call call;
+  IncomingCall call;
   ASSERT_TRUE(call.Open());
   MakeQvf(call.dir.str("doc.qvf"), 1, false);
-  call.send.FaxClass = cls;
   call.receive.FaxClass = cls;
   call.receive.ExitOnError = true;
   call.receive.OnFaxAccept = [](TQvReceiveFax*, bool& accept) { accept = false; };
-  call.send.SetFaxFile(call.dir.str("doc.qvf"));
-  call.receive.StartReceiving();
-  call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
-  EXPECT_EQ(call.received.finishCode, -6011);
+  ASSERT_TRUE(call.Start(call.dir.str("doc.qvf"), {.faxClass = cls})) << call.Trail();
+  ASSERT_TRUE(call.Wait(90)) << call.Trail();
+  EXPECT_EQ(call.received.finishCode, -6011) << call.Trail();
   EXPECT_EQ(call.received.logs, std::vector<int>{6});
   if (cls == fcClass1) {
-    EXPECT_NE(call.sent.finishCode, 0);
+    EXPECT_NE(call.sender.Read().finishCode, 0) << call.Trail();
   }
   EXPECT_TRUE(call.ReceivedFiles().empty());
   EXPECT_NE(ReadText(call.dir.str("receive.his")).find("Receive skipped at "), std::string::npos);

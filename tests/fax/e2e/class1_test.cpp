@@ -4,19 +4,17 @@ namespace qv::fax::test {
 namespace {
 
 TEST(FaxEndToEnd, Class1SendsOnePageToClass1) {
-  Call call;
-  ASSERT_TRUE(call.Open());
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({fcClass1, 14400})) << call.receiver.Output();
   auto rows = MakeQvf(call.dir.str("doc.qvf"), 1, false);
   call.send.FaxClass = fcClass1;
-  call.receive.FaxClass = fcClass1;
   call.send.DesiredBPS = 14400;
-  call.receive.DesiredBPS = 14400;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
-  call.receive.StartReceiving();
   call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 60));
-  EXPECT_EQ(call.sent.finishCode, 0);
-  EXPECT_EQ(call.received.finishCode, 0);
+  ASSERT_TRUE(call.Wait(60)) << call.Trail();
+  const Events received = call.receiver.Read();
+  EXPECT_EQ(call.sent.finishCode, 0) << call.Trail();
+  EXPECT_EQ(received.finishCode, 0) << call.Trail();
   EXPECT_EQ(call.send.RemoteID(), "RECEIVER 1");
   std::vector<ReceivedPage> pages;
   std::string station;
@@ -25,7 +23,7 @@ TEST(FaxEndToEnd, Class1SendsOnePageToClass1) {
   ASSERT_EQ(pages.size(), 1u);
   EXPECT_TRUE(PageMatches(pages[0], rows[0]));
   EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 2}));
-  EXPECT_EQ(call.received.logs, (std::vector<int>{4, 5}));
+  EXPECT_EQ(received.logs, (std::vector<int>{4, 5}));
 }
 
 }  // namespace

@@ -47,25 +47,23 @@ TEST(FaxFiles, DocumentsTooManyPagesForOneFaxAreRefused) {
 void FullDiskMidFaxKeepsTheCompletePages(TFaxClass receiverClass) {
   SmallFs disk(1024 * 1024);
   if (!disk.ok()) GTEST_SKIP() << disk.reason();
-  Call call;
-  ASSERT_TRUE(call.Open());
+  RemoteCall call;
+  call.inbox = disk / "";
+  ASSERT_TRUE(call.Open({.faxClass = receiverClass, .exitOnError = true})) << call.receiver.Output();
   // A short first page, then pages far larger than the room left.
   auto first = MakeQvf(call.dir.str("doc.qvf"), 1, false, 40);
   MakeQvf(call.dir.str("long.qvf"), 2, false, 3000, 5);
   ASSERT_EQ(faximage::AppendFaxFile(call.dir.str("doc.qvf"), call.dir.str("long.qvf")), 0);
-  call.receive.SetDestinationDir(disk / "");
-  call.receive.ExitOnError = true;
   call.send.FaxClass = fcClass1;
-  call.receive.FaxClass = receiverClass;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
   disk.Fill("filler", 12 * 1024);
-  call.receive.StartReceiving();
   call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 120));
-  const std::string trail = "sender " + call.sent.Trail() + "; receiver " + call.received.Trail();
-  EXPECT_EQ(call.received.finishCode, core::ecDiskFull) << trail;
-  EXPECT_EQ(call.received.errors, (std::vector<int>{core::ecDiskFull})) << trail;
-  EXPECT_EQ(call.received.logs, (std::vector<int>{4, 7})) << trail;
+  ASSERT_TRUE(call.Wait(120)) << call.Trail();
+  const std::string trail = call.Trail();
+  const Events received = call.receiver.Read();
+  EXPECT_EQ(received.finishCode, core::ecDiskFull) << trail;
+  EXPECT_EQ(received.errors, (std::vector<int>{core::ecDiskFull})) << trail;
+  EXPECT_EQ(received.logs, (std::vector<int>{4, 7})) << trail;
   EXPECT_NE(call.sent.finishCode, 0) << trail;
   std::vector<ReceivedPage> pages;
   std::string station;

@@ -38,27 +38,27 @@ size_t DecodedRows(const ReceivedPage& page) {
 
 // Every page the receiver filed, in order. A Class 2/2.0 receiver files the pages after an EOM as
 // a new document, a Class 1 receiver keeps them in one file.
-std::vector<ReceivedPage> AllReceivedPages(const Call& call) {
+std::vector<ReceivedPage> AllReceivedPages(const RemoteCall& call) {
   std::vector<ReceivedPage> pages;
   for (const std::string& name : call.ReceivedFiles())
     if (!ReadReceived(call.dir.str("in/" + name), pages)) ADD_FAILURE() << "unreadable " << name;
   return pages;
 }
 
-void StartCall(Call& call, TFaxClass receiverClass) {
+// The receiver, a process of its own, offers 14400; the Class 1 sender asks for 9600.
+ReceiverProcess::Options Receiver(TFaxClass receiverClass) { return {receiverClass, 14400}; }
+
+void StartCall(RemoteCall& call) {
   call.send.FaxClass = fcClass1;
-  call.receive.FaxClass = receiverClass;
   call.send.DesiredBPS = 9600;
-  call.receive.DesiredBPS = 14400;
-  call.receive.StartReceiving();
   call.send.StartSending();
 }
 
 // A text cover goes out at standard resolution, the fine document after it at fine: the DCS of
 // the document's first page must say fine, and the receiver files it so.
 void RunTextCoverThenFineDocument(TFaxClass receiverClass) {
-  Call call;
-  ASSERT_TRUE(call.Open());
+  RemoteCall call;
+  ASSERT_TRUE(call.Open(Receiver(receiverClass))) << call.receiver.Output();
   auto rows = MakeQvf(call.dir.str("doc.qvf"), 2, true, 50);
   {
     std::ofstream cover(call.dir.str("cover.txt"));
@@ -85,10 +85,10 @@ void RunTextCoverThenFineDocument(TFaxClass receiverClass) {
     lastBytes = bytes;
     lastShown = shown;
   };
-  StartCall(call, receiverClass);
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 120));
-  ASSERT_EQ(call.sent.finishCode, 0) << "sender " << call.sent.Trail() << "; receiver " << call.received.Trail();
-  ASSERT_EQ(call.received.finishCode, 0) << "sender " << call.sent.Trail() << "; receiver " << call.received.Trail();
+  StartCall(call);
+  ASSERT_TRUE(call.Wait(120)) << call.Trail();
+  ASSERT_EQ(call.sent.finishCode, 0) << call.Trail();
+  ASSERT_EQ(call.receiver.Read().finishCode, 0) << call.Trail();
   std::vector<ReceivedPage> pages = AllReceivedPages(call);
   ASSERT_EQ(pages.size(), 3u);
   // The cover: eight blank rows, two text lines at standard height, the end-of-page rows.
@@ -113,18 +113,18 @@ void RunTextCoverThenFineDocument(TFaxClass receiverClass) {
 
 // Fine, then standard twice (the second needs no renegotiation), then fine again.
 void RunFineCoverThenMixedDocument(TFaxClass receiverClass) {
-  Call call;
-  ASSERT_TRUE(call.Open());
+  RemoteCall call;
+  ASSERT_TRUE(call.Open(Receiver(receiverClass))) << call.receiver.Output();
   auto cover = MakeQvf(call.dir.str("cover.qvf"), 1, true, 30, 50);
   auto rows = MakeQvf(call.dir.str("doc.qvf"), 3, false, 45);
   SetPageResolution(call.dir.str("doc.qvf"), {{3, true}});
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
   call.send.CoverFile = call.dir.str("cover.qvf");
   call.send.FaxFileExt = "qvf";
-  StartCall(call, receiverClass);
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 150));
-  ASSERT_EQ(call.sent.finishCode, 0) << "sender " << call.sent.Trail() << "; receiver " << call.received.Trail();
-  ASSERT_EQ(call.received.finishCode, 0) << "sender " << call.sent.Trail() << "; receiver " << call.received.Trail();
+  StartCall(call);
+  ASSERT_TRUE(call.Wait(150)) << call.Trail();
+  ASSERT_EQ(call.sent.finishCode, 0) << call.Trail();
+  ASSERT_EQ(call.receiver.Read().finishCode, 0) << call.Trail();
   std::vector<ReceivedPage> pages = AllReceivedPages(call);
   ASSERT_EQ(pages.size(), 4u);
   const bool fine[4] = {true, false, false, true};

@@ -6,21 +6,18 @@ namespace qv::fax::test {
 namespace {
 
 TEST(SessionFaults, TrainingFailureFallsBackToASpeedTheLineCarries) {
-  Call call;
-  ASSERT_TRUE(call.Open({"--line-max-rate", "9600"}));
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({fcClass1, 14400}, {"--line-max-rate", "9600"})) << call.receiver.Output();
   auto rows = MakeQvf(call.dir.str("doc.qvf"), 2, false);
   call.send.FaxClass = fcClass1;
-  call.receive.FaxClass = fcClass1;
   call.send.DesiredBPS = 14400;
-  call.receive.DesiredBPS = 14400;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
-  call.receive.StartReceiving();
   call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
-  EXPECT_EQ(call.sent.finishCode, 0);
-  EXPECT_EQ(call.received.finishCode, 0);
+  ASSERT_TRUE(call.Wait(90)) << call.Trail();
+  EXPECT_EQ(call.sent.finishCode, 0) << call.Trail();
+  EXPECT_EQ(call.receiver.Read().finishCode, 0) << call.Trail();
   EXPECT_EQ(call.send.ConnectBPS(), 9600);
-  EXPECT_EQ(call.receive.ConnectBPS(), 9600);
+  EXPECT_EQ(call.receiver.CallBps(), 9600) << call.Trail();
   std::vector<ReceivedPage> pages;
   ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
   ASSERT_EQ(pages.size(), 2u);
@@ -29,41 +26,36 @@ TEST(SessionFaults, TrainingFailureFallsBackToASpeedTheLineCarries) {
 }
 
 TEST(SessionFaults, NoSpeedTrainsFailsWithTrainError) {
-  Call call;
-  ASSERT_TRUE(call.Open({"--train-fail-all"}));
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({.faxClass = fcClass1, .bps = 4800, .exitOnError = true}, {"--train-fail-all"}))
+      << call.receiver.Output();
   MakeQvf(call.dir.str("doc.qvf"), 1, false);
   call.send.FaxClass = fcClass1;
-  call.receive.FaxClass = fcClass1;
-  call.receive.ExitOnError = true;
   call.send.DesiredBPS = 4800;
-  call.receive.DesiredBPS = 4800;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
-  call.receive.StartReceiving();
   call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
-  EXPECT_EQ(call.received.finishCode, -8062);
+  ASSERT_TRUE(call.Wait(90)) << call.Trail();
+  const Events received = call.receiver.Read();
+  EXPECT_EQ(received.finishCode, -8062) << call.Trail();
   EXPECT_NE(call.sent.finishCode, 0);
   EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
-  EXPECT_TRUE(call.received.logs.empty());
+  EXPECT_TRUE(received.logs.empty());
   EXPECT_TRUE(call.ReceivedFiles().empty());
 }
 
 // The receiving modem's own T.30 answers RTN to the first page: the sender steps down and sends
 // that page again, the receiver drops the rejected copy; every page arrives once.
 void RejectedPageIsSentAgain(TFaxClass sender, TFaxClass receiver) {
-  Call call;
-  ASSERT_TRUE(call.Open({"--rtn-page", "1"}));
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({receiver, 14400}, {"--rtn-page", "1"})) << call.receiver.Output();
   auto rows = MakeQvf(call.dir.str("doc.qvf"), 2, false);
   call.send.FaxClass = sender;
-  call.receive.FaxClass = receiver;
   call.send.DesiredBPS = 14400;
-  call.receive.DesiredBPS = 14400;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
-  call.receive.StartReceiving();
   call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
-  EXPECT_EQ(call.sent.finishCode, 0);
-  EXPECT_EQ(call.received.finishCode, 0);
+  ASSERT_TRUE(call.Wait(90)) << call.Trail();
+  EXPECT_EQ(call.sent.finishCode, 0) << call.Trail();
+  EXPECT_EQ(call.receiver.Read().finishCode, 0) << call.Trail();
   std::vector<ReceivedPage> pages;
   ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
   ASSERT_EQ(pages.size(), 2u);
@@ -80,18 +72,16 @@ TEST(SessionFaults, RtnToClass2SenderResendsThePage) {
 }
 
 TEST(SessionFaults, CorruptedPageDataReachesTheFileWithoutHarm) {
-  Call call;
-  ASSERT_TRUE(call.Open({"--corrupt-page", "0"}));
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({fcClass1, 9600}, {"--corrupt-page", "0"})) << call.receiver.Output();
   auto rows = MakeQvf(call.dir.str("doc.qvf"), 2, false, 100);
   call.send.FaxClass = fcClass1;
-  call.receive.FaxClass = fcClass1;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
-  call.receive.StartReceiving();
   call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
+  ASSERT_TRUE(call.Wait(90)) << call.Trail();
   // Class 1 receivers confirm every page: the session ends well and the noise is stored as it came.
-  EXPECT_EQ(call.sent.finishCode, 0);
-  EXPECT_EQ(call.received.finishCode, 0);
+  EXPECT_EQ(call.sent.finishCode, 0) << call.Trail();
+  EXPECT_EQ(call.receiver.Read().finishCode, 0) << call.Trail();
   std::vector<ReceivedPage> pages;
   ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
   ASSERT_EQ(pages.size(), 2u);
@@ -132,17 +122,15 @@ TEST(SessionFaults, RefusedClassCommandIsAnInitError) {
 // The sending modem ends the call with a non-zero hang-up code after a good last page and then
 // says OK: the fax failed. The session must not report it as sent.
 void NonZeroHangupAfterLastPageIsAFailure(TFaxClass sender) {
-  Call call;
-  ASSERT_TRUE(call.Open({"--a-end-hangup", "54"}));
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({fcClass1, 9600}, {"--a-end-hangup", "54"})) << call.receiver.Output();
   MakeQvf(call.dir.str("doc.qvf"), 1, false);
   call.send.FaxClass = sender;
-  call.receive.FaxClass = fcClass1;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
-  call.receive.StartReceiving();
   call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 90));
+  ASSERT_TRUE(call.Wait(90)) << call.Trail();
   EXPECT_EQ(call.send.HangupCode(), 54);
-  EXPECT_EQ(call.sent.finishCode, kErrBadModemResult) << call.sent.Trail();
+  EXPECT_EQ(call.sent.finishCode, kErrBadModemResult) << call.Trail();
   EXPECT_EQ(call.send.LastError(), kErrBadModemResult);
   EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
   std::string history = ReadText(call.dir.str("send.his"));

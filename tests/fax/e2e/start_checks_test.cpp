@@ -55,19 +55,17 @@ TEST(StartChecks, ModemClassesFollowTheModemsAnswer) {
 }
 
 TEST(StartChecks, DetectedClassIsTheBestTheModemOffers) {
-  Call call;
-  ASSERT_TRUE(call.Open({"--a-classes", "0,1", "--b-classes", "0,1,2"}));
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({fcDetect, 9600}, {"--a-classes", "0,1", "--b-classes", "0,1,2"})) << call.receiver.Output();
   auto rows = MakeQvf(call.dir.str("doc.qvf"), 1, false);
   call.send.FaxClass = fcDetect;
-  call.receive.FaxClass = fcDetect;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
-  call.receive.StartReceiving();
   call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 60));
+  ASSERT_TRUE(call.Wait(60)) << call.Trail();
   EXPECT_EQ(call.send.SessionClass(), fcClass1);
-  EXPECT_EQ(call.receive.SessionClass(), fcClass2);
-  EXPECT_EQ(call.sent.finishCode, 0);
-  EXPECT_EQ(call.received.finishCode, 0);
+  EXPECT_EQ(call.receiver.CallClass(), "2") << call.Trail();
+  EXPECT_EQ(call.sent.finishCode, 0) << call.Trail();
+  EXPECT_EQ(call.receiver.Read().finishCode, 0) << call.Trail();
   std::vector<ReceivedPage> pages;
   ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
   ASSERT_EQ(pages.size(), 1u);
@@ -75,12 +73,11 @@ TEST(StartChecks, DetectedClassIsTheBestTheModemOffers) {
 }
 
 TEST(StartChecks, TwoDocumentsAreMergedIntoOneFaxAndTheMergeIsRemoved) {
-  Call call;
-  ASSERT_TRUE(call.Open());
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({fcClass1, 9600})) << call.receiver.Output();
   auto first = MakeQvf(call.dir.str("one.qvf"), 1, false, 40, 0);
   auto second = MakeQvf(call.dir.str("two.qvf"), 2, false, 40, 10);
   call.send.FaxClass = fcClass2;
-  call.receive.FaxClass = fcClass1;
   call.send.FaxFileList = {call.dir.str("one.qvf"), call.dir.str("two.qvf")};
   int totalAtFinish = -1;
   bool mergeGoneAtFinish = false;
@@ -91,13 +88,12 @@ TEST(StartChecks, TwoDocumentsAreMergedIntoOneFaxAndTheMergeIsRemoved) {
     mergeGoneAtFinish = !merged.empty() && !fs::exists(merged);
     finish(cp, code);
   };
-  call.receive.StartReceiving();
   call.send.StartSending();
   merged = call.send.MergedFile();
   EXPECT_FALSE(merged.empty());
   EXPECT_TRUE(fs::exists(merged));
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 60));
-  EXPECT_EQ(call.sent.finishCode, 0);
+  ASSERT_TRUE(call.Wait(60)) << call.Trail();
+  EXPECT_EQ(call.sent.finishCode, 0) << call.Trail();
   EXPECT_EQ(totalAtFinish, 3);
   EXPECT_TRUE(mergeGoneAtFinish);
   std::vector<ReceivedPage> pages;
@@ -113,19 +109,17 @@ TEST(StartChecks, TwoDocumentsAreMergedIntoOneFaxAndTheMergeIsRemoved) {
 }
 
 TEST(StartChecks, TextCoverPageIsDrawnAndSentBeforeTheDocument) {
-  Call call;
-  ASSERT_TRUE(call.Open());
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({fcClass2_0, 9600})) << call.receiver.Output();
   auto rows = MakeQvf(call.dir.str("doc.qvf"), 1, false);
   std::ofstream(call.dir.str("cover.txt")) << "To: $R\r\nPages: $N\n\nHello\n";
   call.send.FaxClass = fcClass1;
-  call.receive.FaxClass = fcClass2_0;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
   call.send.CoverFile = call.dir.str("cover.txt");
   call.send.HeaderRecipient = "Bob";
-  call.receive.StartReceiving();
   call.send.StartSending();
-  ASSERT_TRUE(PumpUntil({&call.sent, &call.received}, 60));
-  EXPECT_EQ(call.sent.finishCode, 0) << call.sent.Trail();
+  ASSERT_TRUE(call.Wait(60)) << call.Trail();
+  EXPECT_EQ(call.sent.finishCode, 0) << call.Trail();
   std::vector<ReceivedPage> pages;
   ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
   ASSERT_EQ(pages.size(), 2u);
