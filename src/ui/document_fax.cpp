@@ -22,7 +22,7 @@ int WriteDocumentFax(const rtf::Document& doc, const std::string& outName,
 
   faximage::TQvCustomFaxConverter conv;
   conv.SetInputDocumentType(faximage::idUser);
-  conv.SetOptions(options.yield ? faximage::coYield : 0);
+  conv.SetOptions(options.yield ? faximage::TFaxCvtOptionsSet{faximage::coYield} : 0);
   conv.SetResolution(faximage::frHigh);
   conv.SetDocumentFile(outName);
   conv.SetOutFileName(outName);

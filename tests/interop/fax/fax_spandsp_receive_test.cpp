@@ -98,8 +98,9 @@ Received ReceiveCall(const TempDir& dir, const std::vector<TiffPage>& pages, int
   // Real time: the receiver paces its frames for a real line.
   peer.Start(20);
   {
-    ReceiverProcess rx({"--device", peer.device(), "--dir", dir.str("in"), "--once", "--class", "1", "--station",
-                        "RECEIVER 1", "--bps", std::to_string(bps)},
+    // A failed call ends the receiver, so a failing case fails at once instead of at the time-out.
+    ReceiverProcess rx({"--device", peer.device(), "--dir", dir.str("in"), "--once", "--exit-on-error", "--class",
+                        "1", "--station", "RECEIVER 1", "--bps", std::to_string(bps)},
                        dir.str("rx.out"));
     // Ringing before the receiver waits for calls would go unheard.
     if (rx.WaitForOutput("Waiting for incoming call", 30)) {
