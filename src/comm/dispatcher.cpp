@@ -92,6 +92,8 @@ void TQvBaseDispatcher::ResetState() {
   outputEvent_.Reset();
   flushEvent_.Reset();
   flushAck_.Reset();
+  recheckEvent_.Reset();
+  longWait_.store(false);
 }
 
 int TQvBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, int parity, int dataBits,
@@ -226,6 +228,7 @@ void TQvBaseDispatcher::SignalKill() {
   writerAbort_.store(true);
   outputEvent_.Set();
   readyEvent_.Set();
+  recheckEvent_.Set();
   DevCancelWait();
 }
 
@@ -336,7 +339,14 @@ void TQvBaseDispatcher::DispatcherExecute() {
   dispThreadId_.store(std::this_thread::get_id());
   generalEvent_.Set();
   while (true) {
-    bool got = inputEvent_.Wait(50);
+    // Announced first, then the wait is worked out: a change made meanwhile either is seen by
+    // the computation or sets the recheck event, which ends the wait at once.
+    longWait_.store(true);
+    recheckEvent_.Reset();
+    int waitMs = DispatcherWaitMs();
+    if (waitMs <= kTriggerPollMs) longWait_.store(false);
+    bool got = TQvEvent::WaitAny({&inputEvent_, &recheckEvent_}, waitMs) == 0;
+    longWait_.store(false);
     if (killThreads_.load() || closePending_.load()) break;
     if (got || PollingMode()) ProcessDeviceEvent(lastEventMask_.exchange(0), got);
     TimerAndStatusPass();
@@ -851,13 +861,20 @@ void* TQvBaseDispatcher::GetUserPointer(int slot) {
 }
 
 int TQvBaseDispatcher::SetDispatchBusy(bool value, bool& previous) {
-  std::lock_guard main(mainLock_);
-  auto self = std::this_thread::get_id();
-  auto it = std::find(dispatchHolders_.begin(), dispatchHolders_.end(), self);
-  previous = it != dispatchHolders_.end();
-  if (value && !previous) dispatchHolders_.push_back(self);
-  if (!value && previous) dispatchHolders_.erase(it);
-  holdCount_.store(static_cast<int>(dispatchHolders_.size()));
+  bool released;
+  {
+    std::lock_guard main(mainLock_);
+    auto self = std::this_thread::get_id();
+    auto it = std::find(dispatchHolders_.begin(), dispatchHolders_.end(), self);
+    previous = it != dispatchHolders_.end();
+    if (value && !previous) dispatchHolders_.push_back(self);
+    if (!value && previous) dispatchHolders_.erase(it);
+    holdCount_.store(static_cast<int>(dispatchHolders_.size()));
+    released = !value && previous && dispatchHolders_.empty();
+  }
+  // Input that came during the hold is announced, and due timers fire, without waiting for a
+  // long sleep to end.
+  if (released) RecheckWait();
   return 0;
 }
 

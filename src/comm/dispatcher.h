@@ -154,6 +154,18 @@ class TQvBaseDispatcher {
   int DeleteTrigger(int handle);
   void SnapshotTriggers(TQvTriggerSet& set);
   void ReinstateTriggers(const TQvTriggerSet& set);
+  // The dispatcher thread checks timer and status triggers at least every kTriggerPollMs. While
+  // nothing but timer triggers can fire (no status trigger armed, no input left unannounced, no
+  // hold, not polling) it sleeps until the earliest timer is due instead, at most kIdleWaitMaxMs,
+  // so an idle port does not wake twenty times a second. Whatever changes that (arming a trigger,
+  // setting the threshold, giving a hold back, closing, the polling switch) calls RecheckWait,
+  // which makes a sleeping dispatcher thread work out its wait again.
+  static constexpr int kTriggerPollMs = 50;
+  static constexpr int kIdleWaitMaxMs = 1000;
+  void RecheckWait();
+  // Tests lengthen the longest sleep so that a missing wake-up shows as a trigger that never
+  // comes instead of one that comes a second late.
+  static void SetIdleWaitLimitForTesting(int ms);
 
   // --- handlers ---
   int RegisterWindowHandler(std::shared_ptr<TQvMessageWindow> window);
@@ -288,6 +300,7 @@ class TQvBaseDispatcher {
   void SignalKill();
 
   // dispatcher thread work
+  int DispatcherWaitMs();
   void ProcessDeviceEvent(uint32_t mask, bool fromReader);
   void TimerAndStatusPass();
   void RunStatusLoop();
@@ -383,6 +396,8 @@ class TQvBaseDispatcher {
   TQvEvent outputEvent_{eventGroup_, false};
   TQvEvent flushEvent_{eventGroup_, false};
   TQvEvent flushAck_{eventGroup_, false};
+  TQvEvent recheckEvent_{eventGroup_, false};  // another thread changed what the wait depends on
+  std::atomic<bool> longWait_{false};          // the dispatcher thread may sleep past kTriggerPollMs
   std::atomic<bool> writerAbort_{false};
   std::atomic<uint32_t> lastEventMask_{0};
   std::atomic<bool> ringSeen_{false};

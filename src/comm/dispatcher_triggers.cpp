@@ -1,5 +1,6 @@
 // Triggers, handler lists and the delivery of trigger messages; the dispatcher thread's work.
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 
@@ -13,6 +14,8 @@ namespace qv::comm {
 using namespace qv::core;
 
 namespace {
+
+std::atomic<int> gIdleWaitLimitMs{TQvBaseDispatcher::kIdleWaitMaxMs};
 
 // A dispatcher thread waits this long for a method handler that must run on the UI thread.
 constexpr int kMainThreadCallMs = 24 * 60 * 60 * 1000;
@@ -118,6 +121,7 @@ int TQvBaseDispatcher::ArmTimerTrigger(int handle, int32_t ticks, bool activate)
     }
     t.Active = activate;
     AddLogEntry(9, 14, 4, &ticks, static_cast<uint32_t>(handle));
+    if (activate) RecheckWait();
     return 0;
   }
   return ecBadTriggerHandle;
@@ -148,6 +152,7 @@ int TQvBaseDispatcher::ArmStatusTrigger(int handle, uint16_t value, bool activat
     t.Active = activate;
     uint32_t v = value;
     AddLogEntry(9, 15, 4, &v, static_cast<uint32_t>(handle));
+    if (activate) RecheckWait();
     return 0;
   }
   return ecBadTriggerHandle;
@@ -158,6 +163,7 @@ int TQvBaseDispatcher::SetAvailThreshold(int n) {
   std::lock_guard main(mainLock_);
   availThreshold_.store(n);
   AddLogEntry(9, 16, 0, nullptr, static_cast<uint32_t>(n));
+  RecheckWait();
   return 0;
 }
 
@@ -214,6 +220,7 @@ void TQvBaseDispatcher::ReinstateTriggers(const TQvTriggerSet& set) {
   statusTriggers_ = set.Status;
   // New handles must not repeat the reinstated ones.
   handleCounter_ = std::max(handleCounter_, set.HandleCounter);
+  RecheckWait();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -574,6 +581,40 @@ void TQvBaseDispatcher::ClearFiredFlags() {
   std::lock_guard main(mainLock_);
   for (auto& t : statusTriggers_) t.Fired = false;
   statusFired_ = false;
+}
+
+void TQvBaseDispatcher::SetIdleWaitLimitForTesting(int ms) {
+  gIdleWaitLimitMs.store(ms > 0 ? ms : kIdleWaitMaxMs);
+}
+
+void TQvBaseDispatcher::RecheckWait() {
+  // The dispatcher thread works its wait out afresh before it sleeps again: from there no wake
+  // is needed.
+  if (longWait_.load() && dispThreadId_.load() != std::this_thread::get_id()) recheckEvent_.Set();
+}
+
+int TQvBaseDispatcher::DispatcherWaitMs() {
+  if (PollingMode() || InDispatch()) return kTriggerPollMs;
+  {
+    std::lock_guard in(inputLock_);
+    if (!inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inHead_ != lastAvailPos_)))
+      return kTriggerPollMs;
+  }
+  std::lock_guard main(mainLock_);
+  // Status triggers watch levels that change without an event reaching this thread (the
+  // writer draining, the application reading the modem lines): they are polled.
+  for (auto& t : statusTriggers_)
+    if (t.Active) return kTriggerPollMs;
+  int wait = gIdleWaitLimitMs.load();
+  for (auto& t : timers_) {
+    if (!t.Active) continue;
+    // A timer fires once the tick after its expiry tick has begun; with r ticks left that is
+    // more than (r - 1) whole ticks away. The last stretch is polled as before.
+    int32_t left = RemainingTime(t.Timer);
+    int64_t ms = static_cast<int64_t>(left - 1) * kTickMs;
+    wait = static_cast<int>(std::min<int64_t>(wait, std::max<int64_t>(ms, kTriggerPollMs)));
+  }
+  return wait;
 }
 
 void TQvBaseDispatcher::RunStatusLoop() {

@@ -645,6 +645,68 @@ TEST_F(DispatcherTest, DispatchHoldsNeverStick) {
   }));
 }
 
+// An idle dispatcher thread sleeps until its next timer is due. Everything that changes what it
+// waits for must wake it: with the longest sleep made a minute here, a missing wake-up shows as a
+// trigger that never comes within the bound.
+class IdleDispatcherTest : public DispatcherTest {
+ protected:
+  void SetUp() override {
+    DispatcherTest::SetUp();
+    TQvBaseDispatcher::SetIdleWaitLimitForTesting(60000);
+  }
+  void TearDown() override {
+    TQvBaseDispatcher::SetIdleWaitLimitForTesting(0);
+    DispatcherTest::TearDown();
+  }
+  // Lets the dispatcher thread settle into its long sleep.
+  static void Idle() { std::this_thread::sleep_for(150ms); }
+};
+
+TEST_F(IdleDispatcherTest, TriggersArmedFromAnotherThreadWakeIt) {
+  auto d = Loopback();
+  int far = d->NewTimerTrigger();
+  ASSERT_EQ(d->ArmTimerTrigger(far, 30000, true), 0);  // sleeps toward this one
+  Idle();
+  int soon = d->NewTimerTrigger();
+  ASSERT_EQ(d->ArmTimerTrigger(soon, 2, true), 0);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_TIMER_EXPIRED) == 1; }));
+  EXPECT_EQ(gSeen.Calls().back().wParam, static_cast<uint32_t>(soon));
+  Idle();
+  int used = d->NewStatusTrigger(stOutBuffUsed);
+  ASSERT_EQ(d->ArmStatusTrigger(used, 0, true), 0);  // the ring is empty: due at once
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_STATUS_CHANGED) == 1; }));
+  // A timer armed by the handler itself, on the dispatcher thread, is seen before it sleeps.
+  EXPECT_EQ(gSeen.Count(MSG_TIMER_EXPIRED), 1);
+}
+
+TEST_F(IdleDispatcherTest, InputLeftUnannouncedIsAnnouncedWhenItMayBe) {
+  auto d = Loopback();
+  // No threshold yet: the bytes wait in the ring unannounced.
+  d->SetAvailThreshold(0);
+  d->Inject("early");
+  ASSERT_TRUE(WaitFor([&] { return d->InputCount() == 5; }));
+  Idle();
+  d->SetAvailThreshold(1);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "early"; }));
+  // Bytes that arrive while another thread holds dispatching off come out when it lets go.
+  bool previous = false;
+  d->SetDispatchBusy(true, previous);
+  d->Inject("held");
+  ASSERT_TRUE(WaitFor([&] { return d->InputCount() == 4; }));
+  Idle();
+  EXPECT_EQ(gSeen.A(), "early");
+  d->SetDispatchBusy(previous, previous);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "earlyheld"; }));
+}
+
+TEST_F(IdleDispatcherTest, CloseEndsTheSleepAtOnce) {
+  auto d = Loopback();
+  Idle();
+  EXPECT_EQ(d->ClosePort(), 0);
+  EXPECT_FALSE(d->ClosePending());  // not left to a dispatcher thread still asleep
+  EXPECT_EQ(d->RunningThreadCount(), 0);
+}
+
 // Closing while the gated handler runs on the dispatcher thread, with handler B after it in the
 // same dispatch. Gives the port the gate and B, closed, and input waiting in the handler.
 class GatedCloseTest : public DispatcherTest {
