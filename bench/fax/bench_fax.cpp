@@ -156,7 +156,9 @@ CallCpu OneCall(const fs::path& dir, const std::string& document) {
     port.SetOpen(true);
     rusage before = ProcessUsage();
     send.StartSending();
-    while (!done) core::MessageLoop::instance().waitAndPump(50);
+    // As the application's UI thread: asleep until a message comes (the end of the call is one),
+    // not waking twenty times a second to look.
+    while (!done) core::MessageLoop::instance().waitAndPump(1000);
     rusage after = ProcessUsage();
     cpu.send = CpuSeconds(after) - CpuSeconds(before);
     cpu.sendSwitches = Switches(after) - Switches(before);
