@@ -123,7 +123,8 @@ int TQvBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, in
       inFull_ = false;
       scanPos_ = 0;
       scanPending_ = 0;
-      lastAvailPos_ = -1;
+      lastAvailTotal_ = kNeverAnnounced;
+      inTotal_ = 0;
       availDispatch_ = false;
       readCount_ = largestReadCount_ = 0;
     }

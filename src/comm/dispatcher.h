@@ -354,7 +354,12 @@ class TQvBaseDispatcher {
   int scanPos_ = 0;                         // input lock
   int scanPending_ = 0;                     // bytes received but not yet scanned (input lock)
   std::atomic<int32_t> availThreshold_{0};
-  int lastAvailPos_ = -1;                   // input lock
+  // Where the avail trigger last fired, counted in bytes ever put into the ring rather than as a
+  // ring index: a ring's worth of new input ends at the same index and must not look old.
+  static constexpr uint64_t kNeverAnnounced = ~uint64_t{0};
+  uint64_t lastAvailTotal_ = kNeverAnnounced;  // input lock
+  uint64_t inTotal_ = 0;                       // bytes ever put into the input ring (input lock)
+  uint64_t TotalThrough(int pos) const;        // inTotal_ as it was once the byte at pos came
   bool statusFired_ = false;
 
   // dispatch accounting (input lock)

@@ -597,7 +597,7 @@ int TQvBaseDispatcher::DispatcherWaitMs() {
   if (PollingMode() || InDispatch()) return kTriggerPollMs;
   {
     std::lock_guard in(inputLock_);
-    if (!inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inHead_ != lastAvailPos_)))
+    if (!inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inTotal_ != lastAvailTotal_)))
       return kTriggerPollMs;
   }
   std::lock_guard main(mainLock_);
@@ -639,7 +639,7 @@ void TQvBaseDispatcher::TimerAndStatusPass() {
   bool unannounced;
   {
     std::lock_guard in(inputLock_);
-    unannounced = !inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inHead_ != lastAvailPos_));
+    unannounced = !inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inTotal_ != lastAvailTotal_));
   }
   if (unannounced)
     while (!Closing() && !InDispatch() && CheckAvailAndData() == CheckResult::Dispatched) {
@@ -678,6 +678,12 @@ bool TQvBaseDispatcher::MatchDataTrigger(TQvDataTrigger& t, uint8_t byte) {
   return false;
 }
 
+uint64_t TQvBaseDispatcher::TotalThrough(int pos) const {
+  // pos is a held byte, so the bytes after it up to head number fewer than the ring's size.
+  int after = (inHead_ - pos - 1 + kDispatchBufferSize) % kDispatchBufferSize;
+  return inTotal_ - static_cast<uint64_t>(after);
+}
+
 TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
   std::unique_lock in(inputLock_);
   if (inBuf_.empty()) return CheckResult::Nothing;
@@ -702,8 +708,8 @@ TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
       }
       if (longest > 0) {
         int before = heldFrom(pos) - longest;
-        if (threshold > 0 && pos != lastAvailPos_ && before >= threshold) {
-          lastAvailPos_ = pos;
+        if (threshold > 0 && TotalThrough(pos) != lastAvailTotal_ && before >= threshold) {
+          lastAvailTotal_ = TotalThrough(pos);
           AddLogEntry(2, 5, 0, nullptr, static_cast<uint32_t>(before));
           main.unlock();
           in.unlock();
@@ -732,10 +738,10 @@ TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
       result = Dispatch(MSG_PATTERN_FOUND, static_cast<uint32_t>(handle), static_cast<uint32_t>(length));
     return result ? CheckResult::Dispatched : CheckResult::Refused;
   }
-  if (threshold > 0 && inHead_ != lastAvailPos_) {
+  if (threshold > 0 && inTotal_ != lastAvailTotal_) {
     int count = InputCount();
     if (count >= threshold) {
-      lastAvailPos_ = inHead_;
+      lastAvailTotal_ = inTotal_;
       {
         std::lock_guard main(mainLock_);
         AddLogEntry(2, 5, 0, nullptr, static_cast<uint32_t>(count));
@@ -806,6 +812,7 @@ void TQvBaseDispatcher::FillInputRing() {
   if (total > 0) {
     inFull_ = inHead_ == inTail_;
     scanPending_ += total;
+    inTotal_ += static_cast<uint64_t>(total);
   }
 }
 

@@ -489,6 +489,26 @@ TEST_F(DispatcherTest, FloodFarLargerThanTheRing) {
   EXPECT_TRUE(gSeen.A() == flood);
 }
 
+// The avail trigger remembers how far input had come when it last fired. A ring's worth of input
+// arriving at once ends at that same ring index; it is new input all the same and is announced.
+TEST_F(DispatcherTest, ARingsWorthArrivingAtOnceIsAnnounced) {
+  auto d = Loopback();
+  d->Inject("abc");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "abc"; }));
+  const std::string ring = RandomBytes(kDispatchBufferSize, 5);
+  d->Inject(ring);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A().size() == 3 + ring.size(); }));
+  EXPECT_TRUE(gSeen.A() == "abc" + ring);
+  // And again from a full ring the application emptied by itself.
+  gSeen.readA = 0;
+  d->Inject(ring);
+  ASSERT_TRUE(WaitFor([&] { return d->InputCount() == kDispatchBufferSize; }));
+  EXPECT_EQ(d->ReadBlock(nullptr, kDispatchBufferSize), kDispatchBufferSize);
+  gSeen.readA = -1;
+  d->Inject(ring);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A().size() == 3 + 2 * ring.size(); }));
+}
+
 TEST_F(DispatcherTest, FullRingLeavesTheRestInTheDriver) {
   PtyPair pty;
   TQvPosixDispatcher d;
