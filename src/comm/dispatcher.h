@@ -301,7 +301,7 @@ class TQvBaseDispatcher {
 
   // dispatcher thread work
   int DispatcherWaitMs();
-  void ProcessDeviceEvent(uint32_t mask, bool fromReader);
+  void ProcessDeviceEvent(uint32_t mask);
   void TimerAndStatusPass();
   void RunStatusLoop();
   void ClearFiredFlags();
@@ -396,7 +396,6 @@ class TQvBaseDispatcher {
   // events
   TQvEventGroup eventGroup_;
   TQvEvent inputEvent_{eventGroup_, false};
-  TQvEvent readyEvent_{eventGroup_, false};
   TQvEvent generalEvent_{eventGroup_, false};
   TQvEvent outputEvent_{eventGroup_, false};
   TQvEvent flushEvent_{eventGroup_, false};

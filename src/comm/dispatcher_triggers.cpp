@@ -816,7 +816,7 @@ void TQvBaseDispatcher::FillInputRing() {
   }
 }
 
-void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask, bool fromReader) {
+void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask) {
   if (mask & 0x2138) {
     RefreshModemDeltas();
     if (!InDispatch()) RunStatusLoop();
@@ -840,7 +840,6 @@ void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask, bool fromReader) {
     any = statusFired_;
   }
   if (any) ClearFiredFlags();
-  if (fromReader) readyEvent_.Set();
 }
 
 }  // namespace qv::comm
