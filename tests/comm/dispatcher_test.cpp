@@ -509,6 +509,34 @@ TEST_F(DispatcherTest, ARingsWorthArrivingAtOnceIsAnnounced) {
   ASSERT_TRUE(WaitFor([&] { return gSeen.A().size() == 3 + 2 * ring.size(); }));
 }
 
+// The reader moves bytes into the ring while the dispatcher thread delivers earlier ones. Bursts
+// of every size, each followed by silence, must all come out in order without a later arrival
+// to push them: a burst whose end is never announced would wait for good.
+TEST_F(DispatcherTest, BurstsThenSilenceDeliverEveryByte) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gSeen.Reset(&d);
+  d.RegisterProcHandler(&HandlerA);
+  d.SetAvailThreshold(1);
+  std::mt19937 rng(3);
+  std::string sent;
+  for (int burst = 0; burst < 40; ++burst) {
+    // Sizes around the driver's and the ring's sizes, and tiny ones.
+    static constexpr size_t kSizes[] = {1, 2, 255, 4095, 4096, 4097, 8191, 8192, 8193, 20000};
+    size_t n = kSizes[rng() % std::size(kSizes)];
+    std::string bytes = RandomBytes(n, static_cast<unsigned>(burst));
+    std::thread far([&] { pty.Write(bytes, 20000); });
+    sent += bytes;
+    bool all = WaitFor([&] { return gSeen.A().size() == sent.size(); }, 20000);
+    far.join();
+    ASSERT_TRUE(all) << "burst " << burst << " of " << n << " bytes: " << gSeen.A().size() << " of "
+                     << sent.size() << " delivered";
+  }
+  EXPECT_TRUE(gSeen.A() == sent);
+  EXPECT_EQ(d.InputCount(), 0);
+}
+
 TEST_F(DispatcherTest, FullRingLeavesTheRestInTheDriver) {
   PtyPair pty;
   TQvPosixDispatcher d;
