@@ -326,7 +326,11 @@ void TQvBaseDispatcher::ReaderExecute() {
       generalEvent_.Set();
       return;
     }
-    if (mask == 0) continue;
+    if (mask == 0) {
+      // Woken because room was made in a full ring (RoomMade): the rest waits in the driver.
+      if (!MoreInputWaiting() || PollingMode()) continue;
+      mask = evRxChar;
+    }
     // The reader moves what the device holds into the ring itself: the device then has nothing
     // left to report, so the reader can wait for the next arrival at once instead of waiting
     // for the dispatcher thread to read it (two thread switches per arrival fewer). A full
@@ -507,6 +511,7 @@ int TQvBaseDispatcher::ReadChar(char& c) {
     if (held == 0) return ecBufferIsEmpty;
     b = inBuf_[inTail_];
     inTail_ = (inTail_ + 1) % kDispatchBufferSize;
+    if (inFull_) RoomMade();
     inFull_ = false;
     if (scanPending_ > (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize) {
       scanPos_ = inTail_;
@@ -519,6 +524,12 @@ int TQvBaseDispatcher::ReadChar(char& c) {
     TraceByte('R', b);
   }
   return 0;
+}
+
+void TQvBaseDispatcher::RoomMade() {
+  // The reader leaves input in the driver while the ring is full and otherwise looks again only
+  // after a short time-out: tell it at once, so a flood is not held up by a wait per ring.
+  if (moreInputWaiting_.load()) DevCancelWait();
 }
 
 int TQvBaseDispatcher::PeekBlock(void* buffer, int max) {
@@ -560,6 +571,7 @@ int TQvBaseDispatcher::ReadBlock(void* buffer, int max) {
   } else {
     inTail_ = (inTail_ + n) % kDispatchBufferSize;
     inFull_ = false;
+    RoomMade();
     int left = (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
     if (scanPending_ > left) {
       scanPos_ = inTail_;
@@ -607,6 +619,7 @@ int TQvBaseDispatcher::PurgeInput() {
     readCount_ = 0;
     scanPos_ = inHead_;
     scanPending_ = 0;
+    RoomMade();
   }
   inFull_ = false;
   std::lock_guard main(mainLock_);

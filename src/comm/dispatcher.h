@@ -309,6 +309,7 @@ class TQvBaseDispatcher {
   bool CheckTimerTriggers(bool& fired);
   CheckResult CheckAvailAndData();
   void FillInputRing();
+  void RoomMade();  // the ring gave up bytes (input lock)
   void RefreshModemDeltas();
   void RefreshDeviceStatus(TQvDeviceStatus& status);
   bool Dispatch(uint32_t msg, uint32_t wParam, uint32_t data);

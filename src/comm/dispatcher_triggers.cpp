@@ -473,6 +473,7 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
       n = std::min(n, held);
       inTail_ = (inTail_ + n) % kDispatchBufferSize;
       inFull_ = false;
+      RoomMade();
       // Bytes consumed past the scan position need no scanning any more.
       int remaining = held - n;
       if (scanPending_ > remaining) {
