@@ -122,7 +122,7 @@ int TQvBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, in
       inFull_ = false;
       scanPos_ = 0;
       scanPending_ = 0;
-      lastAvailTotal_ = kNeverAnnounced;
+      lastAvailTotal_ = 0;
       inTotal_ = 0;
       availDispatch_ = false;
       readCount_ = largestReadCount_ = 0;

@@ -357,8 +357,8 @@ class TQvBaseDispatcher {
   std::atomic<int32_t> availThreshold_{0};
   // Where the avail trigger last fired, counted in bytes ever put into the ring rather than as a
   // ring index: a ring's worth of new input ends at the same index and must not look old.
-  static constexpr uint64_t kNeverAnnounced = ~uint64_t{0};
-  uint64_t lastAvailTotal_ = kNeverAnnounced;  // input lock
+  // 0 before any input: nothing is left unannounced, and every held byte counts from 1.
+  uint64_t lastAvailTotal_ = 0;                // input lock
   uint64_t inTotal_ = 0;                       // bytes ever put into the input ring (input lock)
   uint64_t TotalThrough(int pos) const;        // inTotal_ as it was once the byte at pos came
   bool statusFired_ = false;
