@@ -46,10 +46,14 @@ double CpuSeconds(const rusage& u) {
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-double ProcessCpu() {
+// Context switches a process's threads made: voluntary ones are the thread hand-offs (a thread
+// waits for another), involuntary ones the machine's load.
+double Switches(const rusage& u) { return static_cast<double>(u.ru_nvcsw + u.ru_nivcsw); }
+
+rusage ProcessUsage() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
-  return CpuSeconds(u);
+  return u;
 }
 
 void WriteDocument(const std::string& path, int pages) {
@@ -116,6 +120,7 @@ BENCHMARK(BM_CodeTenFinePages)->Unit(benchmark::kMillisecond)->MeasureProcessCPU
 struct CallCpu {
   double send = 0;     // this process during the call
   double receive = 0;  // the whole receiver process
+  double sendSwitches = 0, receiveSwitches = 0;
   int result = 1;
 };
 
@@ -149,16 +154,21 @@ CallCpu OneCall(const fs::path& dir, const std::string& document) {
       cpu.result = code;
     };
     port.SetOpen(true);
-    double before = ProcessCpu();
+    rusage before = ProcessUsage();
     send.StartSending();
-    while (!done) core::MessageLoop::instance().waitAndPump(50);
-    cpu.send = ProcessCpu() - before;
+    // As the application's UI thread: asleep until a message comes (the end of the call is one),
+    // not waking twenty times a second to look.
+    while (!done) core::MessageLoop::instance().waitAndPump(1000);
+    rusage after = ProcessUsage();
+    cpu.send = CpuSeconds(after) - CpuSeconds(before);
+    cpu.sendSwitches = Switches(after) - Switches(before);
     port.SetOpen(false);
   }
   rusage u{};
   int status;
   wait4(receiver, &status, 0, &u);
   cpu.receive = CpuSeconds(u);
+  cpu.receiveSwitches = Switches(u);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) cpu.result = cpu.result != 0 ? cpu.result : 2;
   close(recvOut);
   kill(modem, SIGTERM);
@@ -188,12 +198,18 @@ void BM_TenPageFineFax(benchmark::State& state) {
     one.receive += a.receive;
     ten.send += b.send;
     ten.receive += b.receive;
+    one.sendSwitches += a.sendSwitches;
+    one.receiveSwitches += a.receiveSwitches;
+    ten.sendSwitches += b.sendSwitches;
+    ten.receiveSwitches += b.receiveSwitches;
     ++faxes;
   }
   if (faxes > 0) {
     const double perCall = 1000.0 / faxes;
     state.counters["send_cpu_ms_per_page"] = (ten.send - one.send) * perCall / (kPages - 1);
     state.counters["receive_cpu_ms_per_page"] = (ten.receive - one.receive) * perCall / (kPages - 1);
+    state.counters["send_switches_per_page"] = (ten.sendSwitches - one.sendSwitches) / faxes / (kPages - 1);
+    state.counters["receive_switches_per_page"] = (ten.receiveSwitches - one.receiveSwitches) / faxes / (kPages - 1);
     state.counters["send_cpu_ms_1page_call"] = one.send * perCall;
     state.counters["receive_cpu_ms_1page_call"] = one.receive * perCall;
     state.counters["send_cpu_ms_10page_call"] = ten.send * perCall;

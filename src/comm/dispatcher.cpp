@@ -87,11 +87,12 @@ void TQvBaseDispatcher::ResetState() {
   statusFired_ = false;
   dtrControlled_ = rtsControlled_ = false;
   inputEvent_.Reset();
-  readyEvent_.Reset();
   generalEvent_.Reset();
   outputEvent_.Reset();
   flushEvent_.Reset();
   flushAck_.Reset();
+  recheckEvent_.Reset();
+  longWait_.store(false);
 }
 
 int TQvBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, int parity, int dataBits,
@@ -121,7 +122,8 @@ int TQvBaseDispatcher::OpenPort(const std::string& deviceName, uint32_t baud, in
       inFull_ = false;
       scanPos_ = 0;
       scanPending_ = 0;
-      lastAvailPos_ = -1;
+      lastAvailTotal_ = 0;
+      inTotal_ = 0;
       availDispatch_ = false;
       readCount_ = largestReadCount_ = 0;
     }
@@ -225,7 +227,7 @@ void TQvBaseDispatcher::SignalKill() {
   killThreads_.store(true);
   writerAbort_.store(true);
   outputEvent_.Set();
-  readyEvent_.Set();
+  recheckEvent_.Set();
   DevCancelWait();
 }
 
@@ -324,10 +326,18 @@ void TQvBaseDispatcher::ReaderExecute() {
       generalEvent_.Set();
       return;
     }
-    if (mask == 0) continue;
+    if (mask == 0) {
+      // Woken because room was made in a full ring (RoomMade): the rest waits in the driver.
+      if (!MoreInputWaiting() || PollingMode()) continue;
+      mask = evRxChar;
+    }
+    // The reader moves what the device holds into the ring itself: the device then has nothing
+    // left to report, so the reader can wait for the next arrival at once instead of waiting
+    // for the dispatcher thread to read it (two thread switches per arrival fewer). A full
+    // ring leaves the rest in the driver; the device wait then looks again shortly.
+    if ((mask & evRxChar) && !PollingMode()) FillInputRing();
     lastEventMask_.fetch_or(mask);
     inputEvent_.Set();
-    readyEvent_.Wait(-1);
   }
   generalEvent_.Set();
 }
@@ -336,9 +346,16 @@ void TQvBaseDispatcher::DispatcherExecute() {
   dispThreadId_.store(std::this_thread::get_id());
   generalEvent_.Set();
   while (true) {
-    bool got = inputEvent_.Wait(50);
+    // Announced first, then the wait is worked out: a change made meanwhile either is seen by
+    // the computation or sets the recheck event, which ends the wait at once.
+    longWait_.store(true);
+    recheckEvent_.Reset();
+    int waitMs = DispatcherWaitMs();
+    if (waitMs <= kTriggerPollMs) longWait_.store(false);
+    bool got = TQvEvent::WaitAny({&inputEvent_, &recheckEvent_}, waitMs) == 0;
+    longWait_.store(false);
     if (killThreads_.load() || closePending_.load()) break;
-    if (got || PollingMode()) ProcessDeviceEvent(lastEventMask_.exchange(0), got);
+    if (got || PollingMode()) ProcessDeviceEvent(lastEventMask_.exchange(0));
     TimerAndStatusPass();
     if (killThreads_.load() || closePending_.load()) break;
   }
@@ -494,6 +511,7 @@ int TQvBaseDispatcher::ReadChar(char& c) {
     if (held == 0) return ecBufferIsEmpty;
     b = inBuf_[inTail_];
     inTail_ = (inTail_ + 1) % kDispatchBufferSize;
+    if (inFull_) RoomMade();
     inFull_ = false;
     if (scanPending_ > (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize) {
       scanPos_ = inTail_;
@@ -506,6 +524,12 @@ int TQvBaseDispatcher::ReadChar(char& c) {
     TraceByte('R', b);
   }
   return 0;
+}
+
+void TQvBaseDispatcher::RoomMade() {
+  // The reader leaves input in the driver while the ring is full and otherwise looks again only
+  // after a short time-out: tell it at once, so a flood is not held up by a wait per ring.
+  if (moreInputWaiting_.load()) DevCancelWait();
 }
 
 int TQvBaseDispatcher::PeekBlock(void* buffer, int max) {
@@ -547,6 +571,7 @@ int TQvBaseDispatcher::ReadBlock(void* buffer, int max) {
   } else {
     inTail_ = (inTail_ + n) % kDispatchBufferSize;
     inFull_ = false;
+    RoomMade();
     int left = (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
     if (scanPending_ > left) {
       scanPos_ = inTail_;
@@ -594,6 +619,7 @@ int TQvBaseDispatcher::PurgeInput() {
     readCount_ = 0;
     scanPos_ = inHead_;
     scanPending_ = 0;
+    RoomMade();
   }
   inFull_ = false;
   std::lock_guard main(mainLock_);
@@ -851,13 +877,20 @@ void* TQvBaseDispatcher::GetUserPointer(int slot) {
 }
 
 int TQvBaseDispatcher::SetDispatchBusy(bool value, bool& previous) {
-  std::lock_guard main(mainLock_);
-  auto self = std::this_thread::get_id();
-  auto it = std::find(dispatchHolders_.begin(), dispatchHolders_.end(), self);
-  previous = it != dispatchHolders_.end();
-  if (value && !previous) dispatchHolders_.push_back(self);
-  if (!value && previous) dispatchHolders_.erase(it);
-  holdCount_.store(static_cast<int>(dispatchHolders_.size()));
+  bool released;
+  {
+    std::lock_guard main(mainLock_);
+    auto self = std::this_thread::get_id();
+    auto it = std::find(dispatchHolders_.begin(), dispatchHolders_.end(), self);
+    previous = it != dispatchHolders_.end();
+    if (value && !previous) dispatchHolders_.push_back(self);
+    if (!value && previous) dispatchHolders_.erase(it);
+    holdCount_.store(static_cast<int>(dispatchHolders_.size()));
+    released = !value && previous && dispatchHolders_.empty();
+  }
+  // Input that came during the hold is announced, and due timers fire, without waiting for a
+  // long sleep to end.
+  if (released) RecheckWait();
   return 0;
 }
 

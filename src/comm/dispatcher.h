@@ -154,6 +154,18 @@ class TQvBaseDispatcher {
   int DeleteTrigger(int handle);
   void SnapshotTriggers(TQvTriggerSet& set);
   void ReinstateTriggers(const TQvTriggerSet& set);
+  // The dispatcher thread checks timer and status triggers at least every kTriggerPollMs. While
+  // nothing but timer triggers can fire (no status trigger armed, no input left unannounced, no
+  // hold, not polling) it sleeps until the earliest timer is due instead, at most kIdleWaitMaxMs,
+  // so an idle port does not wake twenty times a second. Whatever changes that (arming a trigger,
+  // setting the threshold, giving a hold back, closing, the polling switch) calls RecheckWait,
+  // which makes a sleeping dispatcher thread work out its wait again.
+  static constexpr int kTriggerPollMs = 50;
+  static constexpr int kIdleWaitMaxMs = 1000;
+  void RecheckWait();
+  // Tests lengthen the longest sleep so that a missing wake-up shows as a trigger that never
+  // comes instead of one that comes a second late.
+  static void SetIdleWaitLimitForTesting(int ms);
 
   // --- handlers ---
   int RegisterWindowHandler(std::shared_ptr<TQvMessageWindow> window);
@@ -288,7 +300,8 @@ class TQvBaseDispatcher {
   void SignalKill();
 
   // dispatcher thread work
-  void ProcessDeviceEvent(uint32_t mask, bool fromReader);
+  int DispatcherWaitMs();
+  void ProcessDeviceEvent(uint32_t mask);
   void TimerAndStatusPass();
   void RunStatusLoop();
   void ClearFiredFlags();
@@ -296,6 +309,7 @@ class TQvBaseDispatcher {
   bool CheckTimerTriggers(bool& fired);
   CheckResult CheckAvailAndData();
   void FillInputRing();
+  void RoomMade();  // the ring gave up bytes (input lock)
   void RefreshModemDeltas();
   void RefreshDeviceStatus(TQvDeviceStatus& status);
   bool Dispatch(uint32_t msg, uint32_t wParam, uint32_t data);
@@ -341,7 +355,12 @@ class TQvBaseDispatcher {
   int scanPos_ = 0;                         // input lock
   int scanPending_ = 0;                     // bytes received but not yet scanned (input lock)
   std::atomic<int32_t> availThreshold_{0};
-  int lastAvailPos_ = -1;                   // input lock
+  // Where the avail trigger last fired, counted in bytes ever put into the ring rather than as a
+  // ring index: a ring's worth of new input ends at the same index and must not look old.
+  // 0 before any input: nothing is left unannounced, and every held byte counts from 1.
+  uint64_t lastAvailTotal_ = 0;                // input lock
+  uint64_t inTotal_ = 0;                       // bytes ever put into the input ring (input lock)
+  uint64_t TotalThrough(int pos) const;        // inTotal_ as it was once the byte at pos came
   bool statusFired_ = false;
 
   // dispatch accounting (input lock)
@@ -378,11 +397,12 @@ class TQvBaseDispatcher {
   // events
   TQvEventGroup eventGroup_;
   TQvEvent inputEvent_{eventGroup_, false};
-  TQvEvent readyEvent_{eventGroup_, false};
   TQvEvent generalEvent_{eventGroup_, false};
   TQvEvent outputEvent_{eventGroup_, false};
   TQvEvent flushEvent_{eventGroup_, false};
   TQvEvent flushAck_{eventGroup_, false};
+  TQvEvent recheckEvent_{eventGroup_, false};  // another thread changed what the wait depends on
+  std::atomic<bool> longWait_{false};          // the dispatcher thread may sleep past kTriggerPollMs
   std::atomic<bool> writerAbort_{false};
   std::atomic<uint32_t> lastEventMask_{0};
   std::atomic<bool> ringSeen_{false};

@@ -3,15 +3,31 @@
 #include <condition_variable>
 #include <initializer_list>
 #include <mutex>
+#include <vector>
 
 namespace qv::comm {
 
-// The events of one dispatcher share one mutex and condition variable, so a thread can wait for
-// whichever of several events comes first (the writer waits for output or flush).
+class TQvEvent;
+
+// The events of one dispatcher share one mutex, so a thread can wait for whichever of several
+// events comes first (the writer waits for output or flush). Each waiting thread has its own
+// condition variable and names the events it waits for: setting an event wakes only the threads
+// waiting for that one, never the port's other threads (every wake-up is a thread switch, and
+// a switch per byte arrival is what a port's CPU time is made of).
 class TQvEventGroup {
  public:
-  std::mutex Mutex;
-  std::condition_variable Changed;
+  TQvEventGroup() = default;
+  TQvEventGroup(const TQvEventGroup&) = delete;
+  TQvEventGroup& operator=(const TQvEventGroup&) = delete;
+
+ private:
+  friend class TQvEvent;
+  struct Waiter {
+    std::condition_variable Wake;
+    std::initializer_list<TQvEvent*> Events;
+  };
+  std::mutex mutex_;
+  std::vector<Waiter*> waiters_;  // threads inside WaitAny (mutex_)
 };
 
 // An auto- or manual-reset event: set() wakes waiters; an auto-reset event is consumed by the

@@ -1,5 +1,7 @@
 #include "comm/dispatcher_list.h"
 
+#include "comm/dispatcher.h"
+
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
@@ -67,7 +69,14 @@ int DispatcherCount() {
   return n;
 }
 
-void SetPollingMode(bool on) { gPolling.store(on); }
+void SetPollingMode(bool on) {
+  gPolling.store(on);
+  // Dispatchers sleeping past the polling interval start polling now.
+  auto& l = list();
+  std::lock_guard guard(l.lock);
+  for (auto* d : l.slots)
+    if (d) d->RecheckWait();
+}
 bool PollingMode() { return gPolling.load(); }
 
 void SetExceptionDisplay(std::function<void(const std::string&)> hook) {

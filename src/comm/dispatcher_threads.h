@@ -21,7 +21,8 @@ class TQvDispatcherThread {
   TQvBaseDispatcher& d_;
 };
 
-// Waits for device events and hands them to the dispatcher thread, in lock-step.
+// Waits for device events, moves arrived bytes into the input ring and hands each event to the
+// dispatcher thread.
 class TComThread : public TQvDispatcherThread {
  public:
   using TQvDispatcherThread::TQvDispatcherThread;

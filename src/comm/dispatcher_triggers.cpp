@@ -1,5 +1,6 @@
 // Triggers, handler lists and the delivery of trigger messages; the dispatcher thread's work.
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 
@@ -13,6 +14,8 @@ namespace qv::comm {
 using namespace qv::core;
 
 namespace {
+
+std::atomic<int> gIdleWaitLimitMs{TQvBaseDispatcher::kIdleWaitMaxMs};
 
 // A dispatcher thread waits this long for a method handler that must run on the UI thread.
 constexpr int kMainThreadCallMs = 24 * 60 * 60 * 1000;
@@ -118,6 +121,7 @@ int TQvBaseDispatcher::ArmTimerTrigger(int handle, int32_t ticks, bool activate)
     }
     t.Active = activate;
     AddLogEntry(9, 14, 4, &ticks, static_cast<uint32_t>(handle));
+    if (activate) RecheckWait();
     return 0;
   }
   return ecBadTriggerHandle;
@@ -148,6 +152,7 @@ int TQvBaseDispatcher::ArmStatusTrigger(int handle, uint16_t value, bool activat
     t.Active = activate;
     uint32_t v = value;
     AddLogEntry(9, 15, 4, &v, static_cast<uint32_t>(handle));
+    if (activate) RecheckWait();
     return 0;
   }
   return ecBadTriggerHandle;
@@ -158,6 +163,7 @@ int TQvBaseDispatcher::SetAvailThreshold(int n) {
   std::lock_guard main(mainLock_);
   availThreshold_.store(n);
   AddLogEntry(9, 16, 0, nullptr, static_cast<uint32_t>(n));
+  RecheckWait();
   return 0;
 }
 
@@ -214,6 +220,7 @@ void TQvBaseDispatcher::ReinstateTriggers(const TQvTriggerSet& set) {
   statusTriggers_ = set.Status;
   // New handles must not repeat the reinstated ones.
   handleCounter_ = std::max(handleCounter_, set.HandleCounter);
+  RecheckWait();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -466,6 +473,7 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
       n = std::min(n, held);
       inTail_ = (inTail_ + n) % kDispatchBufferSize;
       inFull_ = false;
+      RoomMade();
       // Bytes consumed past the scan position need no scanning any more.
       int remaining = held - n;
       if (scanPending_ > remaining) {
@@ -576,6 +584,40 @@ void TQvBaseDispatcher::ClearFiredFlags() {
   statusFired_ = false;
 }
 
+void TQvBaseDispatcher::SetIdleWaitLimitForTesting(int ms) {
+  gIdleWaitLimitMs.store(ms > 0 ? ms : kIdleWaitMaxMs);
+}
+
+void TQvBaseDispatcher::RecheckWait() {
+  // The dispatcher thread works its wait out afresh before it sleeps again: from there no wake
+  // is needed.
+  if (longWait_.load() && dispThreadId_.load() != std::this_thread::get_id()) recheckEvent_.Set();
+}
+
+int TQvBaseDispatcher::DispatcherWaitMs() {
+  if (PollingMode() || InDispatch()) return kTriggerPollMs;
+  {
+    std::lock_guard in(inputLock_);
+    if (!inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inTotal_ != lastAvailTotal_)))
+      return kTriggerPollMs;
+  }
+  std::lock_guard main(mainLock_);
+  // Status triggers watch levels that change without an event reaching this thread (the
+  // writer draining, the application reading the modem lines): they are polled.
+  for (auto& t : statusTriggers_)
+    if (t.Active) return kTriggerPollMs;
+  int wait = gIdleWaitLimitMs.load();
+  for (auto& t : timers_) {
+    if (!t.Active) continue;
+    // A timer fires once the tick after its expiry tick has begun; with r ticks left that is
+    // more than (r - 1) whole ticks away. The last stretch is polled as before.
+    int32_t left = RemainingTime(t.Timer);
+    int64_t ms = static_cast<int64_t>(left - 1) * kTickMs;
+    wait = static_cast<int>(std::min<int64_t>(wait, std::max<int64_t>(ms, kTriggerPollMs)));
+  }
+  return wait;
+}
+
 void TQvBaseDispatcher::RunStatusLoop() {
   bool fired = true;
   while (fired && !Closing()) CheckStatusTriggers(fired);
@@ -598,7 +640,7 @@ void TQvBaseDispatcher::TimerAndStatusPass() {
   bool unannounced;
   {
     std::lock_guard in(inputLock_);
-    unannounced = !inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inHead_ != lastAvailPos_));
+    unannounced = !inBuf_.empty() && (scanPending_ > 0 || (availThreshold_.load() > 0 && inTotal_ != lastAvailTotal_));
   }
   if (unannounced)
     while (!Closing() && !InDispatch() && CheckAvailAndData() == CheckResult::Dispatched) {
@@ -637,6 +679,12 @@ bool TQvBaseDispatcher::MatchDataTrigger(TQvDataTrigger& t, uint8_t byte) {
   return false;
 }
 
+uint64_t TQvBaseDispatcher::TotalThrough(int pos) const {
+  // pos is a held byte, so the bytes after it up to head number fewer than the ring's size.
+  int after = (inHead_ - pos - 1 + kDispatchBufferSize) % kDispatchBufferSize;
+  return inTotal_ - static_cast<uint64_t>(after);
+}
+
 TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
   std::unique_lock in(inputLock_);
   if (inBuf_.empty()) return CheckResult::Nothing;
@@ -661,8 +709,8 @@ TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
       }
       if (longest > 0) {
         int before = heldFrom(pos) - longest;
-        if (threshold > 0 && pos != lastAvailPos_ && before >= threshold) {
-          lastAvailPos_ = pos;
+        if (threshold > 0 && TotalThrough(pos) != lastAvailTotal_ && before >= threshold) {
+          lastAvailTotal_ = TotalThrough(pos);
           AddLogEntry(2, 5, 0, nullptr, static_cast<uint32_t>(before));
           main.unlock();
           in.unlock();
@@ -691,10 +739,10 @@ TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
       result = Dispatch(MSG_PATTERN_FOUND, static_cast<uint32_t>(handle), static_cast<uint32_t>(length));
     return result ? CheckResult::Dispatched : CheckResult::Refused;
   }
-  if (threshold > 0 && inHead_ != lastAvailPos_) {
+  if (threshold > 0 && inTotal_ != lastAvailTotal_) {
     int count = InputCount();
     if (count >= threshold) {
-      lastAvailPos_ = inHead_;
+      lastAvailTotal_ = inTotal_;
       {
         std::lock_guard main(mainLock_);
         AddLogEntry(2, 5, 0, nullptr, static_cast<uint32_t>(count));
@@ -765,10 +813,11 @@ void TQvBaseDispatcher::FillInputRing() {
   if (total > 0) {
     inFull_ = inHead_ == inTail_;
     scanPending_ += total;
+    inTotal_ += static_cast<uint64_t>(total);
   }
 }
 
-void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask, bool fromReader) {
+void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask) {
   if (mask & 0x2138) {
     RefreshModemDeltas();
     if (!InDispatch()) RunStatusLoop();
@@ -792,7 +841,6 @@ void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask, bool fromReader) {
     any = statusFired_;
   }
   if (any) ClearFiredFlags();
-  if (fromReader) readyEvent_.Set();
 }
 
 }  // namespace qv::comm

@@ -33,6 +33,10 @@ TQvAbstractFax::~TQvAbstractFax() {
 
 void TQvAbstractFax::Retire() {
   if (retiring_.exchange(true)) return;
+  {
+    std::lock_guard lock(pauseMutex_);  // a pause between its check and its wait cannot miss this
+  }
+  pauseEnd_.notify_all();
   // A machine step running on the dispatcher thread sees retiring_ and returns soon; its waits
   // and sends are bounded. The machine lock is not taken here: that step may be waiting for it.
   {
@@ -292,10 +296,12 @@ void TQvAbstractFax::SendError(int code) {
 // Primitives
 
 void TQvAbstractFax::PauseMs(int ms) {
-  // In slices, so a component being destroyed is not kept waiting by a pause of its machine.
-  constexpr int kSliceMs = 10;
-  for (int left = ms; left > 0 && !retiring_; left -= kSliceMs)
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, kSliceMs)));
+  // One wait that Retire ends early, so a component being destroyed is not kept waiting by a
+  // pause of its machine. (Not slices of sleep: each slice is a thread wake-up, and the pauses
+  // of a call add up to seconds.)
+  if (ms <= 0) return;
+  std::unique_lock lock(pauseMutex_);
+  pauseEnd_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return retiring_.load(); });
 }
 
 void TQvAbstractFax::SendBytes(const uint8_t* data, size_t n) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -248,6 +249,8 @@ class TQvAbstractFax {
 
   std::shared_ptr<Life> life_ = std::make_shared<Life>();
   std::atomic<bool> retiring_{false};
+  std::mutex pauseMutex_;               // with pauseEnd_: Retire cuts a running PauseMs short
+  std::condition_variable pauseEnd_;
   comm::TQvComPort* comPort_ = nullptr;
   TQvAbstractFaxStatus* statusDisplay_ = nullptr;
   TQvFaxLog* faxLog_ = nullptr;

@@ -151,6 +151,10 @@ TEST_F(ComPortTest, BytesBothWaysThroughEvents) {
     expectIn += in;
     expectOut += out;
     pty.Write(in);
+    // The far side reads only at the end, so the writer keeps the output ring drained into the
+    // driver only when it gets the processor: a loaded machine may leave the ring full for a
+    // while, and a full ring refuses a block (its own contract), so room is awaited first.
+    ASSERT_TRUE(PumpUntil([&] { return port.DispatcherObject()->OutputFree() >= static_cast<int>(out.size()); }));
     port.SendText(out);
     PumpFor(2);
   }

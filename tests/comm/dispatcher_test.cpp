@@ -489,6 +489,54 @@ TEST_F(DispatcherTest, FloodFarLargerThanTheRing) {
   EXPECT_TRUE(gSeen.A() == flood);
 }
 
+// The avail trigger remembers how far input had come when it last fired. A ring's worth of input
+// arriving at once ends at that same ring index; it is new input all the same and is announced.
+TEST_F(DispatcherTest, ARingsWorthArrivingAtOnceIsAnnounced) {
+  auto d = Loopback();
+  d->Inject("abc");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "abc"; }));
+  const std::string ring = RandomBytes(kDispatchBufferSize, 5);
+  d->Inject(ring);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A().size() == 3 + ring.size(); }));
+  EXPECT_TRUE(gSeen.A() == "abc" + ring);
+  // And again from a full ring the application emptied by itself.
+  gSeen.readA = 0;
+  d->Inject(ring);
+  ASSERT_TRUE(WaitFor([&] { return d->InputCount() == kDispatchBufferSize; }));
+  EXPECT_EQ(d->ReadBlock(nullptr, kDispatchBufferSize), kDispatchBufferSize);
+  gSeen.readA = -1;
+  d->Inject(ring);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A().size() == 3 + 2 * ring.size(); }));
+}
+
+// The reader moves bytes into the ring while the dispatcher thread delivers earlier ones. Bursts
+// of every size, each followed by silence, must all come out in order without a later arrival
+// to push them: a burst whose end is never announced would wait for good.
+TEST_F(DispatcherTest, BurstsThenSilenceDeliverEveryByte) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gSeen.Reset(&d);
+  d.RegisterProcHandler(&HandlerA);
+  d.SetAvailThreshold(1);
+  std::mt19937 rng(3);
+  std::string sent;
+  for (int burst = 0; burst < 40; ++burst) {
+    // Sizes around the driver's and the ring's sizes, and tiny ones.
+    static constexpr size_t kSizes[] = {1, 2, 255, 4095, 4096, 4097, 8191, 8192, 8193, 20000};
+    size_t n = kSizes[rng() % std::size(kSizes)];
+    std::string bytes = RandomBytes(n, static_cast<unsigned>(burst));
+    std::thread far([&] { pty.Write(bytes, 20000); });
+    sent += bytes;
+    bool all = WaitFor([&] { return gSeen.A().size() == sent.size(); }, 20000);
+    far.join();
+    ASSERT_TRUE(all) << "burst " << burst << " of " << n << " bytes: " << gSeen.A().size() << " of "
+                     << sent.size() << " delivered";
+  }
+  EXPECT_TRUE(gSeen.A() == sent);
+  EXPECT_EQ(d.InputCount(), 0);
+}
+
 TEST_F(DispatcherTest, FullRingLeavesTheRestInTheDriver) {
   PtyPair pty;
   TQvPosixDispatcher d;
@@ -643,6 +691,68 @@ TEST_F(DispatcherTest, DispatchHoldsNeverStick) {
     std::string a = gSeen.A();
     return a.size() >= 3 && a.compare(a.size() - 3, 3, "END") == 0;
   }));
+}
+
+// An idle dispatcher thread sleeps until its next timer is due. Everything that changes what it
+// waits for must wake it: with the longest sleep made a minute here, a missing wake-up shows as a
+// trigger that never comes within the bound.
+class IdleDispatcherTest : public DispatcherTest {
+ protected:
+  void SetUp() override {
+    DispatcherTest::SetUp();
+    TQvBaseDispatcher::SetIdleWaitLimitForTesting(60000);
+  }
+  void TearDown() override {
+    TQvBaseDispatcher::SetIdleWaitLimitForTesting(0);
+    DispatcherTest::TearDown();
+  }
+  // Lets the dispatcher thread settle into its long sleep.
+  static void Idle() { std::this_thread::sleep_for(150ms); }
+};
+
+TEST_F(IdleDispatcherTest, TriggersArmedFromAnotherThreadWakeIt) {
+  auto d = Loopback();
+  int far = d->NewTimerTrigger();
+  ASSERT_EQ(d->ArmTimerTrigger(far, 30000, true), 0);  // sleeps toward this one
+  Idle();
+  int soon = d->NewTimerTrigger();
+  ASSERT_EQ(d->ArmTimerTrigger(soon, 2, true), 0);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_TIMER_EXPIRED) == 1; }));
+  EXPECT_EQ(gSeen.Calls().back().wParam, static_cast<uint32_t>(soon));
+  Idle();
+  int used = d->NewStatusTrigger(stOutBuffUsed);
+  ASSERT_EQ(d->ArmStatusTrigger(used, 0, true), 0);  // the ring is empty: due at once
+  ASSERT_TRUE(WaitFor([&] { return gSeen.Count(MSG_STATUS_CHANGED) == 1; }));
+  // A timer armed by the handler itself, on the dispatcher thread, is seen before it sleeps.
+  EXPECT_EQ(gSeen.Count(MSG_TIMER_EXPIRED), 1);
+}
+
+TEST_F(IdleDispatcherTest, InputLeftUnannouncedIsAnnouncedWhenItMayBe) {
+  auto d = Loopback();
+  // No threshold yet: the bytes wait in the ring unannounced.
+  d->SetAvailThreshold(0);
+  d->Inject("early");
+  ASSERT_TRUE(WaitFor([&] { return d->InputCount() == 5; }));
+  Idle();
+  d->SetAvailThreshold(1);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "early"; }));
+  // Bytes that arrive while another thread holds dispatching off come out when it lets go.
+  bool previous = false;
+  d->SetDispatchBusy(true, previous);
+  d->Inject("held");
+  ASSERT_TRUE(WaitFor([&] { return d->InputCount() == 4; }));
+  Idle();
+  EXPECT_EQ(gSeen.A(), "early");
+  d->SetDispatchBusy(previous, previous);
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "earlyheld"; }));
+}
+
+TEST_F(IdleDispatcherTest, CloseEndsTheSleepAtOnce) {
+  auto d = Loopback();
+  Idle();
+  EXPECT_EQ(d->ClosePort(), 0);
+  EXPECT_FALSE(d->ClosePending());  // not left to a dispatcher thread still asleep
+  EXPECT_EQ(d->RunningThreadCount(), 0);
 }
 
 // Closing while the gated handler runs on the dispatcher thread, with handler B after it in the

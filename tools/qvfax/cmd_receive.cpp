@@ -148,8 +148,11 @@ int Run(const std::vector<std::string>& args) {
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   bool abortSent = false;
+  // The fax's own messages wake the loop; the wait only bounds how late Ctrl+C is noticed (a
+  // signal handler cannot post). Twenty looks a second were a large share of the process's CPU.
+  constexpr int kInterruptCheckMs = 250;
   while (!finished) {
-    loop.waitAndPump(50);
+    loop.waitAndPump(kInterruptCheckMs);
     if (gInterrupted && !abortSent) {
       abortSent = true;
       fax.AbortFax();
