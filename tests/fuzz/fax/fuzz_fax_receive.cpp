@@ -6,12 +6,15 @@
 // per document (in Class 2 and 2.0 each +FET report may end a document and start the next file).
 //
 // The session pauses between commands and times its waits on the monotonic clock. So that a
-// call takes microseconds rather than seconds, this program replaces the monotonic clock and
-// nanosleep() with a virtual clock while an input runs: a pause moves the clock on instead of
-// sleeping, and every reading moves it on a microsecond so a wait on the clock alone still ends.
+// call takes microseconds rather than seconds, this program replaces the monotonic clock,
+// nanosleep() and timed condition waits with a virtual clock while an input runs: a pause moves
+// the clock on instead of sleeping, and every reading moves it on a microsecond so a wait on the
+// clock alone still ends.
 // Each input starts from the same clock, so a run is reproducible. Real time (libFuzzer's own
 // clock and its -timeout alarm) is untouched.
 #include <dlfcn.h>
+#include <errno.h>
+#include <pthread.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -62,6 +65,20 @@ extern "C" int nanosleep(const struct timespec* req, struct timespec* rem) {
   gVirtualNs.fetch_add(static_cast<int64_t>(req->tv_sec) * 1000000000 + req->tv_nsec);
   if (rem) *rem = {};
   return 0;
+}
+
+// The session's pauses are timed waits on a condition variable (so that stopping the component
+// cuts them short): in virtual time such a wait ends at once at its deadline, as nanosleep does.
+extern "C" int pthread_cond_clockwait(pthread_cond_t* cond, pthread_mutex_t* mutex, clockid_t id,
+                                      const struct timespec* abstime) {
+  using Fn = int (*)(pthread_cond_t*, pthread_mutex_t*, clockid_t, const struct timespec*);
+  static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "pthread_cond_clockwait"));
+  if (!gVirtual.load(std::memory_order_relaxed) || !monotonic(id)) return real(cond, mutex, id, abstime);
+  const int64_t deadline = static_cast<int64_t>(abstime->tv_sec) * 1000000000 + abstime->tv_nsec;
+  int64_t now = gVirtualNs.load();
+  while (now < deadline && !gVirtualNs.compare_exchange_weak(now, deadline)) {
+  }
+  return ETIMEDOUT;
 }
 
 namespace {
