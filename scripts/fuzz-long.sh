@@ -26,7 +26,7 @@ for f in $(fuzz_targets "$@"); do
     -artifact_prefix="$work/artifacts/" "$work/corpus" "${corpus[@]}" >"$work/log" 2>&1 || rc=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log" | tail -1)
   # The last status line ("#N DONE cov: X ft: Y ...", or the last progress line before a crash).
-  last=$(grep -E '^#[0-9]+[[:space:]].*cov: [0-9]+ ft: [0-9]+' "$work/log" | tail -1 || true)
+  last=$(grep -a -E '^#[0-9]+[[:space:]].*cov: [0-9]+ ft: [0-9]+' "$work/log" | tail -1 || true)
   cov=$(sed -nE 's/.*cov: ([0-9]+).*/\1/p' <<<"$last")
   ft=$(sed -nE 's/.* ft: ([0-9]+).*/\1/p' <<<"$last")
   [[ -n $runs ]] || runs=$(sed -nE 's/^#([0-9]+)[[:space:]].*/\1/p' <<<"$last")
