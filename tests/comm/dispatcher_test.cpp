@@ -475,13 +475,18 @@ std::string RandomBytes(size_t n, unsigned seed) {
   return s;
 }
 
-TEST_F(DispatcherTest, FloodFarLargerThanTheRing) {
-  PtyPair pty;
-  TQvPosixDispatcher d;
+// A pty's port with handler A announced every byte that arrives.
+void OpenAnnouncingEveryByte(PtyPair& pty, TQvPosixDispatcher& d) {
   ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
   gSeen.Reset(&d);
   d.RegisterProcHandler(&HandlerA);
   d.SetAvailThreshold(1);
+}
+
+TEST_F(DispatcherTest, FloodFarLargerThanTheRing) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_NO_FATAL_FAILURE(OpenAnnouncingEveryByte(pty, d));
   const std::string flood = RandomBytes(512 * 1024, 7);
   std::thread far([&] { pty.Write(flood, 20000); });
   ASSERT_TRUE(WaitFor([&] { return gSeen.A().size() >= flood.size(); }, 20000));
@@ -515,10 +520,7 @@ TEST_F(DispatcherTest, ARingsWorthArrivingAtOnceIsAnnounced) {
 TEST_F(DispatcherTest, BurstsThenSilenceDeliverEveryByte) {
   PtyPair pty;
   TQvPosixDispatcher d;
-  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
-  gSeen.Reset(&d);
-  d.RegisterProcHandler(&HandlerA);
-  d.SetAvailThreshold(1);
+  ASSERT_NO_FATAL_FAILURE(OpenAnnouncingEveryByte(pty, d));
   std::mt19937 rng(3);
   std::string sent;
   for (int burst = 0; burst < 40; ++burst) {
@@ -566,10 +568,7 @@ TEST_F(DispatcherTest, PollingModeReadsWithoutCharacterEvents) {
   SetPollingMode(true);
   PtyPair pty;
   TQvPosixDispatcher d;
-  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
-  gSeen.Reset(&d);
-  d.RegisterProcHandler(&HandlerA);
-  d.SetAvailThreshold(1);
+  ASSERT_NO_FATAL_FAILURE(OpenAnnouncingEveryByte(pty, d));
   pty.Write("polled");
   ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "polled"; }));
 }
