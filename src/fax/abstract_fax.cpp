@@ -108,7 +108,7 @@ void TQvAbstractFax::SetRemoteId(const std::string& id) {
 TFaxClassSet TQvAbstractFax::ModemClasses() {
   if (active_) return cachedClasses_;
   if (!ch_) {
-    if (!comPort_) core::RaiseError(-1005);
+    if (!comPort_) core::RaiseError(core::ecPortNotAssigned);
     ownedChannel_ = MakePortChannel(comPort_);
     ch_ = ownedChannel_.get();
   }
@@ -132,20 +132,20 @@ void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
     ownedChannel_ = MakePortChannel(comPort_);
     ch_ = ownedChannel_.get();
   }
-  if (!ch_) core::RaiseError(-1005);
-  if (ch_->OutputSize() < 8192) core::RaiseError(-3006);
+  if (!ch_) core::RaiseError(core::ecPortNotAssigned);
+  if (ch_->OutputSize() < kPortBufferSize) core::RaiseError(core::ecOutputBufferTooSmall);
 
   std::unique_lock lock(machineMutex_);
   statusTimer_ = ch_->NewTimerTrigger();
   timeoutTimer_ = ch_->NewTimerTrigger();
-  outFreeTrigger_ = ch_->NewStatusTrigger(3);
-  outEmptyTrigger_ = ch_->NewStatusTrigger(4);
-  statusTrigger_ = ch_->NewStatusTrigger(1);
+  outFreeTrigger_ = ch_->NewStatusTrigger(kStatusOutputFree);
+  outEmptyTrigger_ = ch_->NewStatusTrigger(kStatusOutputUsed);
+  statusTrigger_ = ch_->NewStatusTrigger(kStatusModemLines);
   if (statusTimer_ <= 0 || timeoutTimer_ <= 0 || outFreeTrigger_ <= 0 || outEmptyTrigger_ <= 0 || statusTrigger_ <= 0) {
     for (int h : {statusTimer_, timeoutTimer_, outFreeTrigger_, outEmptyTrigger_, statusTrigger_})
       if (h > 0) ch_->DeleteTrigger(h);
     statusTimer_ = timeoutTimer_ = outFreeTrigger_ = outEmptyTrigger_ = statusTrigger_ = 0;
-    core::RaiseError(-5001);
+    core::RaiseError(core::ecNoMoreTriggers);
   }
   abortPending_ = false;
   stallPending_ = portStalled_ = false;

@@ -11,6 +11,14 @@ inline constexpr int kMsgDataAvailable = 0x7E01;
 inline constexpr int kMsgTimerExpired = 0x7E03;
 inline constexpr int kMsgStatusChanged = 0x7E04;
 
+// Status trigger kinds a session arms.
+inline constexpr int kStatusModemLines = 1;   // a modem line (carrier, ring, ...) changed
+inline constexpr int kStatusOutputFree = 3;   // at least this much room in the output buffer
+inline constexpr int kStatusOutputUsed = 4;   // the output buffer has drained to this level
+
+// Both buffers of a session's port; a page is fed in blocks that fit the output buffer.
+inline constexpr int kPortBufferSize = 8192;
+
 // The dispatcher operations a fax session uses, gathered in one place so the session does not
 // care how the port layer spells them. PortChannel implements it over a TQvComPort.
 class FaxChannel {

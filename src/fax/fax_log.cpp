@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "core/error_codes.h"
 #include "core/error_text.h"
 #include "core/exceptions.h"
 #include "fax/receive_fax.h"
@@ -29,10 +30,13 @@ void TQvFaxLog::WriteLogEntry(int logCode) {
   std::string text = EntryText(logCode);
   if (text.empty()) return;
   std::FILE* f = std::fopen(FaxHistoryName.c_str(), "ab");
-  if (!f) throw core::EInOutError(core::ErrorText(-(errno == EACCES ? 5 : 3)), errno == EACCES ? 5 : 3);
+  if (!f) {
+    int code = errno == EACCES ? core::ecAccessDenied : core::ecPathNotFound;
+    throw core::EInOutError(core::ErrorText(code), -code);
+  }
   bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   ok = std::fclose(f) == 0 && ok;
-  if (!ok) throw core::EInOutError(core::ErrorText(-101), 101);
+  if (!ok) throw core::EInOutError(core::ErrorText(core::ecDiskFull), -core::ecDiskFull);
 }
 
 std::string TQvFaxLog::EntryText(int logCode) const {

@@ -11,6 +11,12 @@
 
 namespace qv::fax {
 
+// The session's names for the port layer's messages and trigger kinds are the same numbers.
+static_assert(kMsgDataAvailable == comm::MSG_DATA_AVAILABLE && kMsgTimerExpired == comm::MSG_TIMER_EXPIRED &&
+              kMsgStatusChanged == comm::MSG_STATUS_CHANGED);
+static_assert(kStatusModemLines == comm::stModem && kStatusOutputFree == comm::stOutBuffFree &&
+              kStatusOutputUsed == comm::stOutBuffUsed);
+
 namespace {
 
 class DispatcherChannel final : public FaxChannel {
@@ -128,9 +134,9 @@ std::unique_ptr<FaxChannel> MakeDispatcherChannel(comm::TQvBaseDispatcher* dispa
 }
 
 std::unique_ptr<FaxChannel> MakePortChannel(comm::TQvComPort* port) {
-  if (!port) core::RaiseError(-1005);
+  if (!port) core::RaiseError(core::ecPortNotAssigned);
   comm::TQvBaseDispatcher* d = port->DispatcherObject();
-  if (!d) core::RaiseError(-2007);
+  if (!d) core::RaiseError(core::ecCommNotOpen);
   return std::make_unique<DispatcherChannel>(d, port);
 }
 
@@ -139,8 +145,8 @@ void ApplyFaxPortSettings(comm::TQvComPort* port) {
   port->SetStopBits(1);
   port->SetParity(comm::pNone);
   port->SetBaud(19200);
-  port->SetInSize(8192);
-  port->SetOutSize(8192);
+  port->SetInSize(kPortBufferSize);
+  port->SetOutSize(kPortBufferSize);
   port->SetHWFlowOptions(comm::hwfUseRTS | comm::hwfRequireCTS);
 }
 

@@ -140,7 +140,7 @@ std::string TQvReceiveFax::NextFileName() const {
 }
 
 void TQvReceiveFax::StartReceiving() {
-  if (!ComPort() && !ownedChannel_) core::RaiseError(-1005);
+  if (!ComPort() && !ownedChannel_) core::RaiseError(core::ecPortNotAssigned);
   aborted_ = false;
   StartSession([this] { return Prepare(); });
 }

@@ -61,7 +61,7 @@ std::string TQvSendFax::MergeFiles(const std::vector<std::string>& files) {
 }
 
 void TQvSendFax::StartSending() {
-  if (!ComPort() && !ownedChannel_) core::RaiseError(-1005);
+  if (!ComPort() && !ownedChannel_) core::RaiseError(core::ecPortNotAssigned);
   if (!mergedFile_.empty()) {
     std::remove(mergedFile_.c_str());
     mergedFile_.clear();
@@ -211,7 +211,7 @@ int TQvSendFax::PageStartRows() {
   auto topUp = [this] {
     int need = BufferMinimum - ch_->OutputUsed();
     if (need > 0) {
-      std::vector<uint8_t> zeros(std::min(need, 8192), 0);
+      std::vector<uint8_t> zeros(std::min(need, kPortBufferSize), 0);
       SendBytes(zeros.data(), zeros.size());
     }
   };
@@ -501,7 +501,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
         return Next::Again;
       }
       coverText_ = std::make_unique<std::ifstream>(coverFile_);
-      if (!*coverText_) return Fail(-2);
+      if (!*coverText_) return Fail(core::ecFileNotFound);
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);
       StatusUpdate(fpSendPage);

@@ -116,7 +116,7 @@ TQvSendFax::Next TQvSendFax::OnLineClass1(const std::string& l, bool ok) {
     case TxState::tf1TrainStrt:
       if (HasConnect(l)) {
         if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
-        size_t n = std::min<size_t>(SpeedBps(speedIndex_) / 100 * 18, 8192);
+        size_t n = std::min<size_t>(SpeedBps(speedIndex_) / 100 * 18, kPortBufferSize);
         std::vector<uint8_t> tcf(n, 0);
         tcf.push_back(kDle);
         tcf.push_back(kEtx);
