@@ -492,7 +492,7 @@ int TQvBaseDispatcher::SendBlock(const void* data, int count) {
     outputWritten_.store(true);
   }
   std::lock_guard main(mainLock_);
-  AddLogEntry(1, 2, static_cast<uint32_t>(count), bytes, static_cast<uint32_t>(count));
+  AddLogEntry(dlDispatch, dsWriteCom, static_cast<uint32_t>(count), bytes, static_cast<uint32_t>(count));
   if (traceOn_)
     for (int i = 0; i < count; ++i) TraceByte('T', bytes[i]);
   return rc;

@@ -60,7 +60,7 @@ using TQvMethodCode = void (*)(void* object, uint32_t msg, uint32_t wParam, uint
 // NewStatusTrigger(stOutBuffFree or stOutBuffUsed or stModem) / ArmStatusTrigger(h, level, true),
 // SetAvailThreshold; ReadChar, HasInput, SendChar, SendBlock, SendString, OutputUsed,
 // OutputFree, SetBaudOnly, DriveDtr, DriveRts, PurgeInput, PurgeOutput, CheckCarrier,
-// SetSoftwareFlow / ClearSoftwareFlow, and AddLogEntry(11, state subtype, ...) while Logging().
+// SetSoftwareFlow / ClearSoftwareFlow, and AddLogEntry(dlFax, state subtype, ...) while Logging().
 // Handlers run with no dispatcher lock held and may call anything here, ClosePort included.
 class TQvBaseDispatcher {
  public:

@@ -373,7 +373,7 @@ int TQvBaseDispatcher::WriteLogFile(const std::string& fileName, bool append, bo
     std::snprintf(line, sizeof line, "%8s  %-8s  %-12s  %.8x  ", time.c_str(), typeName.c_str(),
                   subtypeName.c_str(), value);
     out += line;
-    if ((type == 5 || type == 6) && subtype == 15) {
+    if ((type == dlTriggerAlloc || type == dlTriggerDispose) && subtype == dsStatusTrigger) {
       int kind = length > 0 ? data[0] : 0;
       if (kind >= 0 && kind <= 5) out += kStatusKinds[kind];
     } else if (length > 0) {
@@ -389,7 +389,7 @@ int TQvBaseDispatcher::WriteLogFile(const std::string& fileName, bool append, bo
         out += item;
         column += width;
       }
-      if (subtype == 4) {
+      if (subtype == dsModemStatus) {
         std::string names;
         for (int bit = 0; bit < 8; ++bit) {
           if (!(value & (1u << bit))) continue;

@@ -71,7 +71,7 @@ void TQvBaseDispatcher::ClearTriggers() {
 
 void TQvBaseDispatcher::LogTriggerKind(uint8_t type, int handle, int kind) {
   uint8_t k = static_cast<uint8_t>(kind);
-  AddLogEntry(type, 15, 1, &k, static_cast<uint32_t>(handle));
+  AddLogEntry(type, dsStatusTrigger, 1, &k, static_cast<uint32_t>(handle));
 }
 
 int TQvBaseDispatcher::NewTimerTrigger() {
@@ -79,7 +79,7 @@ int TQvBaseDispatcher::NewTimerTrigger() {
   TQvTimerTrigger t;
   t.Handle = FreshHandle();
   timers_.push_back(t);
-  AddLogEntry(5, 14, 0, nullptr, static_cast<uint32_t>(t.Handle));
+  AddLogEntry(dlTriggerAlloc, dsTimerTrigger, 0, nullptr, static_cast<uint32_t>(t.Handle));
   return t.Handle;
 }
 
@@ -90,7 +90,7 @@ int TQvBaseDispatcher::NewStatusTrigger(int kind) {
   t.Handle = FreshHandle() | kind;
   t.Kind = kind;
   statusTriggers_.push_back(t);
-  LogTriggerKind(5, t.Handle, kind);
+  LogTriggerKind(dlTriggerAlloc, t.Handle, kind);
   return t.Handle;
 }
 
@@ -107,7 +107,7 @@ int TQvBaseDispatcher::NewDataTrigger(const std::string& pattern, bool ignoreCas
     t.Pattern[i] = ignoreCase ? UpperAnsi(b) : b;
   }
   dataTriggers_.push_back(t);
-  AddLogEntry(5, 13, 0, nullptr, static_cast<uint32_t>(t.Handle));
+  AddLogEntry(dlTriggerAlloc, dsDataTrigger, 0, nullptr, static_cast<uint32_t>(t.Handle));
   return t.Handle;
 }
 
@@ -120,7 +120,7 @@ int TQvBaseDispatcher::ArmTimerTrigger(int handle, int32_t ticks, bool activate)
       NewTimer(t.Timer, t.Ticks);
     }
     t.Active = activate;
-    AddLogEntry(9, 14, 4, &ticks, static_cast<uint32_t>(handle));
+    AddLogEntry(dlTriggerDataChange, dsTimerTrigger, 4, &ticks, static_cast<uint32_t>(handle));
     if (activate) RecheckWait();
     return 0;
   }
@@ -151,7 +151,7 @@ int TQvBaseDispatcher::ArmStatusTrigger(int handle, uint16_t value, bool activat
     }
     t.Active = activate;
     uint32_t v = value;
-    AddLogEntry(9, 15, 4, &v, static_cast<uint32_t>(handle));
+    AddLogEntry(dlTriggerDataChange, dsStatusTrigger, 4, &v, static_cast<uint32_t>(handle));
     if (activate) RecheckWait();
     return 0;
   }
@@ -162,7 +162,7 @@ int TQvBaseDispatcher::SetAvailThreshold(int n) {
   if (n < 0) return ecBadArgument;
   std::lock_guard main(mainLock_);
   availThreshold_.store(n);
-  AddLogEntry(9, 16, 0, nullptr, static_cast<uint32_t>(n));
+  AddLogEntry(dlTriggerDataChange, dsAvailTrigger, 0, nullptr, static_cast<uint32_t>(n));
   RecheckWait();
   return 0;
 }
@@ -179,7 +179,7 @@ int TQvBaseDispatcher::DeleteTrigger(int handle) {
   for (size_t i = 0; i < timers_.size(); ++i) {
     if (timers_[i].Handle == handle) {
       timers_.erase(timers_.begin() + static_cast<long>(i));
-      AddLogEntry(6, 6, 0, nullptr, static_cast<uint32_t>(handle));
+      AddLogEntry(dlTriggerDispose, dsTimerTrigger, 0, nullptr, static_cast<uint32_t>(handle));
       return 0;
     }
   }
@@ -187,14 +187,14 @@ int TQvBaseDispatcher::DeleteTrigger(int handle) {
     if (statusTriggers_[i].Handle == handle) {
       int kind = statusTriggers_[i].Kind;
       statusTriggers_.erase(statusTriggers_.begin() + static_cast<long>(i));
-      LogTriggerKind(6, handle, kind);
+      LogTriggerKind(dlTriggerDispose, handle, kind);
       return 0;
     }
   }
   for (size_t i = 0; i < dataTriggers_.size(); ++i) {
     if (dataTriggers_[i].Handle == handle) {
       dataTriggers_.erase(dataTriggers_.begin() + static_cast<long>(i));
-      AddLogEntry(6, 7, 0, nullptr, static_cast<uint32_t>(handle));
+      AddLogEntry(dlTriggerDispose, dsDataTrigger, 0, nullptr, static_cast<uint32_t>(handle));
       return 0;
     }
   }
@@ -232,7 +232,7 @@ int TQvBaseDispatcher::RegisterWindowHandler(std::shared_ptr<TQvMessageWindow> w
   uint32_t h = window->Handle();
   windows_.push_back({std::move(window), false});
   handlersActive_.store(true);
-  AddLogEntry(7, 17, 0, nullptr, h);
+  AddLogEntry(dlHandlerAlloc, dsWindowHandler, 0, nullptr, h);
   return 0;
 }
 
@@ -247,7 +247,7 @@ int TQvBaseDispatcher::UnregisterWindowHandler(const TQvMessageWindow* window) {
     } else {
       windows_.erase(windows_.begin() + static_cast<long>(i));
     }
-    AddLogEntry(8, 17, 0, nullptr, window->Handle());
+    AddLogEntry(dlHandlerDispose, dsWindowHandler, 0, nullptr, window->Handle());
     RecomputeHandlerFlags(0);
     return 0;
   }
@@ -259,7 +259,7 @@ int TQvBaseDispatcher::RegisterProcHandler(TQvProcHandler proc) {
   std::lock_guard main(mainLock_);
   procs_.push_back({proc, false});
   handlersActive_.store(true);
-  AddLogEntry(7, 18, 0, nullptr, 0);
+  AddLogEntry(dlHandlerAlloc, dsProcedureHandler, 0, nullptr, 0);
   return 0;
 }
 
@@ -273,7 +273,7 @@ int TQvBaseDispatcher::UnregisterProcHandler(TQvProcHandler proc) {
     } else {
       procs_.erase(procs_.begin() + static_cast<long>(i));
     }
-    AddLogEntry(8, 18, 0, nullptr, 0);
+    AddLogEntry(dlHandlerDispose, dsProcedureHandler, 0, nullptr, 0);
     RecomputeHandlerFlags(0);
     return 0;
   }
@@ -285,7 +285,7 @@ int TQvBaseDispatcher::RegisterMethodHandler(TQvMethodCode code, void* object, b
   std::lock_guard main(mainLock_);
   methods_.push_back({code, object, false, runInMainThread});
   handlersActive_.store(true);
-  AddLogEntry(7, 19, 0, nullptr, 0);
+  AddLogEntry(dlHandlerAlloc, dsMethodHandler, 0, nullptr, 0);
   return 0;
 }
 
@@ -302,7 +302,7 @@ int TQvBaseDispatcher::UnregisterMethodHandler(TQvMethodCode code, void* object,
       } else {
         methods_.erase(methods_.begin() + static_cast<long>(i));
       }
-      AddLogEntry(8, 19, 0, nullptr, 0);
+      AddLogEntry(dlHandlerDispose, dsMethodHandler, 0, nullptr, 0);
       RecomputeHandlerFlags(0);
       found = true;
       break;
@@ -551,7 +551,7 @@ bool TQvBaseDispatcher::CheckStatusTriggers(bool& fired) {
       t.Fired = true;
       statusFired_ = true;
       handle = t.Handle;
-      AddLogEntry(2, 8, 0, nullptr, static_cast<uint32_t>(handle));
+      AddLogEntry(dlTrigger, dsStatusFired, 0, nullptr, static_cast<uint32_t>(handle));
       break;
     }
   }
@@ -569,7 +569,7 @@ bool TQvBaseDispatcher::CheckTimerTriggers(bool& fired) {
       if (!t.Active || !TimerTicksExpired(t.Timer)) continue;
       t.Active = 0;
       handle = t.Handle;
-      AddLogEntry(2, 6, 0, nullptr, static_cast<uint32_t>(handle));
+      AddLogEntry(dlTrigger, dsTimerFired, 0, nullptr, static_cast<uint32_t>(handle));
       break;
     }
   }
@@ -711,7 +711,7 @@ TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
         int before = heldFrom(pos) - longest;
         if (threshold > 0 && TotalThrough(pos) != lastAvailTotal_ && before >= threshold) {
           lastAvailTotal_ = TotalThrough(pos);
-          AddLogEntry(2, 5, 0, nullptr, static_cast<uint32_t>(before));
+          AddLogEntry(dlTrigger, dsAvailFired, 0, nullptr, static_cast<uint32_t>(before));
           main.unlock();
           in.unlock();
           return Dispatch(MSG_DATA_AVAILABLE, static_cast<uint32_t>(before), static_cast<uint32_t>(before))
@@ -720,7 +720,7 @@ TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
         }
         for (auto it = dataTriggers_.rbegin(); it != dataTriggers_.rend(); ++it) {
           if (!it->Matched) continue;
-          AddLogEntry(2, 7, 0, nullptr, static_cast<uint32_t>(it->Handle));
+          AddLogEntry(dlTrigger, dsDataFired, 0, nullptr, static_cast<uint32_t>(it->Handle));
           it->Matched = 0;
           found.emplace_back(it->Handle, it->Length);
         }
@@ -745,7 +745,7 @@ TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
       lastAvailTotal_ = inTotal_;
       {
         std::lock_guard main(mainLock_);
-        AddLogEntry(2, 5, 0, nullptr, static_cast<uint32_t>(count));
+        AddLogEntry(dlTrigger, dsAvailFired, 0, nullptr, static_cast<uint32_t>(count));
       }
       in.unlock();
       return Dispatch(MSG_DATA_AVAILABLE, static_cast<uint32_t>(count), static_cast<uint32_t>(count))
@@ -797,7 +797,7 @@ void TQvBaseDispatcher::FillInputRing() {
     }
     if (n > 0) {
       std::lock_guard main(mainLock_);
-      AddLogEntry(1, 1, static_cast<uint32_t>(n), inBuf_.data() + inHead_, static_cast<uint32_t>(n));
+      AddLogEntry(dlDispatch, dsReadCom, static_cast<uint32_t>(n), inBuf_.data() + inHead_, static_cast<uint32_t>(n));
     }
     inHead_ += n;
     if (inHead_ >= kDispatchBufferSize) inHead_ = 0;

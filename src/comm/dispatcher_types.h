@@ -25,6 +25,37 @@ inline constexpr int kMaxLogBytes = 16000000;
 inline constexpr int kMaxDataTriggerLength = 22;
 inline constexpr int32_t kAvailTriggerHandle = 1;
 
+// Dispatch-log entry types and subtypes; the log shows them by name (the text table's 15001 + type
+// and 15100 + subtype). A trigger's firing is logged with the first group of subtypes, its
+// allocation, change and removal with the second.
+enum DispatchLogType : uint8_t {
+  dlDispatch = 1,
+  dlTrigger = 2,
+  dlError = 3,
+  dlTriggerAlloc = 5,
+  dlTriggerDispose = 6,
+  dlHandlerAlloc = 7,
+  dlHandlerDispose = 8,
+  dlTriggerDataChange = 9,
+  dlFax = 11,
+};
+enum DispatchLogSubtype : uint8_t {
+  dsReadCom = 1,
+  dsWriteCom = 2,
+  dsModemStatus = 4,
+  dsAvailFired = 5,
+  dsTimerFired = 6,
+  dsDataFired = 7,
+  dsStatusFired = 8,
+  dsDataTrigger = 13,
+  dsTimerTrigger = 14,
+  dsStatusTrigger = 15,
+  dsAvailTrigger = 16,
+  dsWindowHandler = 17,
+  dsProcedureHandler = 18,
+  dsMethodHandler = 19,
+};
+
 // Status trigger kinds (also the low three bits of their handles).
 inline constexpr int stModem = 1;
 inline constexpr int stLine = 2;

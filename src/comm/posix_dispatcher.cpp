@@ -193,7 +193,7 @@ int TQvPosixDispatcher::DevClose() {
 }
 
 void TQvPosixDispatcher::NoteHangUp() {
-  if (!hungUp_.exchange(true)) AddLogEntry(3, 0, 0, nullptr, 0);
+  if (!hungUp_.exchange(true)) AddLogEntry(dlError, 0, 0, nullptr, 0);
 }
 
 uint8_t TQvPosixDispatcher::LinesNow() {

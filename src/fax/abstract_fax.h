@@ -24,6 +24,10 @@ namespace qv::fax {
 
 class TQvFaxLog;
 
+// The dispatch log names a session's state by subtype base + state (the text table's 15100 + subtype).
+inline constexpr int kTransmitLogBase = 30;
+inline constexpr int kReceiveLogBase = 79;
+
 // Fax error codes produced by sessions.
 inline constexpr int kErrCancelRequested = core::ecCancelRequested;
 inline constexpr int kErrFatalTimeout = core::ecFatalTimeout;

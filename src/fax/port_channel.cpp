@@ -101,7 +101,7 @@ class DispatcherChannel final : public FaxChannel {
     return previous;
   }
   void LogFaxState(int subtype, int value) override {
-    d_->AddLogEntry(11, static_cast<uint8_t>(subtype), 0, nullptr, static_cast<uint32_t>(value));
+    d_->AddLogEntry(comm::dlFax, static_cast<uint8_t>(subtype), 0, nullptr, static_cast<uint32_t>(value));
   }
 
  private:

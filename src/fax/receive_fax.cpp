@@ -15,7 +15,7 @@ namespace {
 using S = RfState;
 
 constexpr RfStateInfo Info(RfState s, const char* name, bool line) {
-  return {s, name, line, 79 + static_cast<int>(s)};
+  return {s, name, line, kReceiveLogBase + static_cast<int>(s)};
 }
 
 constexpr RfStateInfo kStates[kReceiveStateCount] = {

@@ -68,7 +68,7 @@ class TQvReceiveFax : public TQvAbstractFax {
 
  protected:
   Next Step(Ev ev) override;
-  int DispatchLogBase() const override { return kDispatchLogBase; }
+  int DispatchLogBase() const override { return kReceiveLogBase; }
   int DispatchLogSubtype() const override { return ReceiveStateInfo(rstate_).logSubtype; }
   void HangUp() override;
   Next SendStalled() override { return Fail(kErrFatalTimeout); }
@@ -76,7 +76,6 @@ class TQvReceiveFax : public TQvAbstractFax {
 
  private:
   int Prepare();
-  static constexpr int kDispatchLogBase = 79;
 
   Next Fail(int code);
   void Go(RfState next) { rstate_ = next; }

@@ -59,7 +59,7 @@ class TQvSendFax : public TQvAbstractFax {
 
  protected:
   Next Step(Ev ev) override;
-  int DispatchLogBase() const override { return 30; }
+  int DispatchLogBase() const override { return kTransmitLogBase; }
   void HangUp() override;
   Next SendStalled() override { return Fail(kErrFatalTimeout); }
   void OnFinished(int code) override;
