@@ -3,57 +3,33 @@
 
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 
 #include "qvmodem/modem_set.h"
+#include "../child_process.h"
 #include "test_dte.h"
 
 using namespace qv::modem;
 using qv::modem::test::TestDte;
 
 namespace {
+// qvmodem with its output and errors on a pipe the test reads line by line.
 struct Child {
-  pid_t pid = -1;
-  FILE* out = nullptr;
+  qv::test::ChildProcess process;
   explicit Child(const std::vector<std::string>& args) {
-    int fds[2];
-    EXPECT_EQ(pipe(fds), 0);
-    pid = fork();
-    if (pid == 0) {
-      dup2(fds[1], 1);
-      dup2(fds[1], 2);
-      ::close(fds[0]);
-      std::vector<char*> argv;
-      std::string exe = std::string(QV_BIN_DIR) + "/qvmodem";
-      argv.push_back(exe.data());
-      for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(exe.c_str(), argv.data());
-      _exit(127);
-    }
-    ::close(fds[1]);
-    out = fdopen(fds[0], "r");
+    std::vector<std::string> all = {std::string(QV_BIN_DIR) + "/qvmodem"};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_TRUE(process.StartWithPipe(all, true));
   }
-  std::string line() {
-    char buf[512];
-    return fgets(buf, sizeof buf, out) ? std::string(buf) : std::string();
-  }
+  std::string line() { return process.ReadLine(); }
+  // Its exit status; -1 when it had to be killed after 30 s or ended by a signal.
   int wait() {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  ~Child() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      wait();
-    }
-    if (out) fclose(out);
+    if (process.WaitEnd(30000)) return process.ExitStatus();
+    process.Stop(0, SIGKILL);
+    return -1;
   }
 };
 
@@ -78,7 +54,7 @@ TEST(CommandLine, SingleModemPrintsAndLinksItsDevice) {
     EXPECT_EQ(dte.command("AT&F"), "AT&F\r\r\nOK\r\n");
     EXPECT_EQ(dte.command("AT+FCLASS=?"), "AT+FCLASS=?\r\r\n0,1,2\r\n\r\nOK\r\n");
   }
-  kill(child.pid, SIGTERM);
+  child.process.Signal(SIGTERM);
   EXPECT_EQ(child.wait(), 0);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));  // cleaned up
   std::filesystem::remove_all(dir);

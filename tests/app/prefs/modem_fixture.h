@@ -17,6 +17,7 @@
 #include "app/settings.h"
 #include "comm/port_names.h"
 #include "core/ini_file.h"
+#include "../../child_process.h"
 #include "../test_support.h"
 
 namespace qv::app::test {
@@ -25,41 +26,18 @@ namespace qv::app::test {
 class VirtualModem {
  public:
   VirtualModem(const std::string& link, std::vector<std::string> options = {}) : link_(link) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      std::vector<std::string> args = {QV_BIN_DIR "/qvmodem", "single", "--link", link};
-      args.insert(args.end(), options.begin(), options.end());
-      std::vector<char*> argv;
-      for (auto& s : args) argv.push_back(s.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
+    std::vector<std::string> args = {QV_BIN_DIR "/qvmodem", "single", "--link", link};
+    args.insert(args.end(), options.begin(), options.end());
     // One line once the modem is ready.
-    FILE* f = fdopen(out[0], "r");
-    char line[512];
-    ready_ = f && fgets(line, sizeof line, f);
-    if (f) fclose(f);
-  }
-  ~VirtualModem() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status;
-      waitpid(pid_, &status, 0);
-    }
+    ready_ = process_.StartWithPipe(args) && process_.ReadLines(1);
+    process_.ClosePipe();
   }
   bool Ready() const { return ready_; }
   const std::string& Link() const { return link_; }
 
  private:
   std::string link_;
-  pid_t pid_ = -1;
+  qv::test::ChildProcess process_;
   bool ready_ = false;
 };
 

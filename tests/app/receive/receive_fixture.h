@@ -21,67 +21,15 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace qv::app::test {
 
+using fax::test::ModemPair;
 using fax::test::TempDir;
-
-// "qvmodem pair" as a child process; A dials, B answers. Fast: no line pacing (a ring every
-// 0.4 s, pages as fast as the programs go); paced: the line runs at the negotiated bit rate.
-class ModemPair {
- public:
-  ModemPair(const TempDir& dir, std::vector<std::string> options = {}, bool fast = true) {
-    a_ = dir.str("modemA");
-    b_ = dir.str("modemB");
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    std::vector<std::string> args = {QV_BIN_DIR "/qvmodem", "pair", "--a", a_, "--b", b_};
-    if (fast) args.push_back("--fast");
-    args.insert(args.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (auto& s : args) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    // One line per modem once both are ready.
-    FILE* f = fdopen(out[0], "r");
-    char line[512];
-    int lines = 0;
-    while (pid_ > 0 && lines < 2 && f && fgets(line, sizeof line, f)) ++lines;
-    if (f) fclose(f);
-    ready_ = lines == 2;
-  }
-  ~ModemPair() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status;
-      waitpid(pid_, &status, 0);
-    }
-  }
-  bool ready() const { return ready_; }
-  const std::string& a() const { return a_; }
-  const std::string& b() const { return b_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string a_, b_;
-  bool ready_ = false;
-};
 
 // Pumps the window's events until the condition holds or the time is up.
 inline bool WaitFor(const std::function<bool()>& done, int ms) {
@@ -95,60 +43,17 @@ inline bool WaitFor(const std::function<bool()>& done, int ms) {
   return true;
 }
 
-// A program run in a process of its own; killed when the object goes.
-class Process {
- public:
-  Process(const std::vector<std::string>& args, const std::string& output,
-          const std::vector<std::string>& env = {}) {
-    std::vector<char*> argv;
-    std::vector<std::string> a = args;
-    for (auto& s : a) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> e;
-    for (char** p = environ; *p; ++p) e.emplace_back(*p);
-    e.insert(e.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (auto& s : e) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Process() { Kill(SIGTERM); }
-  bool Started() const { return pid_ > 0; }
-  // True once it has ended; status is its exit status (-1 when killed by a signal).
-  bool Ended() {
-    if (pid_ <= 0) return true;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    pid_ = -1;
-    return true;
-  }
-  int Status() const { return status_; }
-  void Kill(int sig) {
-    if (pid_ <= 0) return;
-    kill(pid_, sig);
-    int status;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = -1;
-};
-
-// "qvfax send" of a document to the A modem of a pair.
-inline std::unique_ptr<Process> SendFax(const ModemPair& modems, const std::string& doc, const std::string& output,
-                                        const std::string& station, const std::string& faxClass = "1") {
-  return std::make_unique<Process>(
-      std::vector<std::string>{QV_BIN_DIR "/qvfax", "send", "--device", modems.a(), "--number", "5551234",
-                               "--class", faxClass, "--station", station, "--attempts", "1", doc},
-      output);
+// "qvfax send" of a document to the A modem of a pair, one dial attempt.
+inline std::unique_ptr<fax::test::SenderProcess> SendFax(const ModemPair& modems, const std::string& doc,
+                                                         const std::string& output, const std::string& station,
+                                                         fax::TFaxClass faxClass = fax::fcClass1) {
+  auto sender = std::make_unique<fax::test::SenderProcess>();
+  fax::test::SenderProcess::Options o;
+  o.faxClass = faxClass;
+  o.station = station;
+  o.attempts = 1;
+  sender->Start(modems.a(), doc, output, o);
+  return sender;
 }
 
 // A data directory set up as after the first run: tables with rebuilt indexes (so no offer to

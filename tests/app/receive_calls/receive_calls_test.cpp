@@ -97,8 +97,8 @@ TEST(ReceiveCalls, EachFaxBecomesARecordTheGridShowsAndItsPagesAreThoseSent) {
   const auto sent1 = MakeQvf(tmp.str("one.qvf"), 2, true, 40, 0);
   auto sender = test::SendFax(*modems, tmp.str("one.qvf"), tmp.str("send1.out"), "OFFICE 1");
   ASSERT_TRUE(WaitFor([&] { return RecordCount(*w) == 1; }, kCallMs)) << fax::test::ReadText(tmp.str("send1.out"));
-  ASSERT_TRUE(WaitFor([&] { return sender->Ended(); }, kCallMs));
-  EXPECT_EQ(sender->Status(), 0) << fax::test::ReadText(tmp.str("send1.out"));
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
+  EXPECT_EQ(sender->exitStatus, 0) << fax::test::ReadText(tmp.str("send1.out"));
   auto records = Records(w->Store());
   EXPECT_EQ(records[0].file, "FAX0001.QVF");
   EXPECT_EQ(records[0].from, "OFFICE 1");
@@ -145,7 +145,7 @@ TEST(ReceiveCalls, Class2And20ReceiversUseTheSecondNamingScheme) {
     ASSERT_TRUE(w->ReceiveMode());
     EXPECT_EQ(w->QvReceiveFax1().FaxClass, std::string(cls) == "2" ? fax::fcClass2 : fax::fcClass2_0);
     const auto sent = MakeQvf(tmp.str("doc.qvf"), 3, true, 30, 2);
-    auto sender = test::SendFax(*modems, tmp.str("doc.qvf"), tmp.str("send.out"), "CLASS TWO", "1");
+    auto sender = test::SendFax(*modems, tmp.str("doc.qvf"), tmp.str("send.out"), "CLASS TWO");
     ASSERT_TRUE(WaitFor([&] { return RecordCount(*w) == 1; }, kCallMs)) << fax::test::ReadText(tmp.str("send.out"));
     const QString name = QDate::currentDate().toString(QStringLiteral("MMdd")) + QStringLiteral("0001.QVF");
     const auto records = Records(w->Store());
@@ -186,7 +186,7 @@ TEST(ReceiveCalls, ACallThatFailsMidFaxKeepsTheCompletePagesAndReceiveModeStaysO
   EXPECT_TRUE(w->QvReceiveFax1().Active());
 
   // A one-page fax afterwards arrives whole: the line drops only in page 2.
-  ASSERT_TRUE(WaitFor([&] { return sender->Ended(); }, kCallMs));
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
   const auto one = MakeQvf(tmp.str("one.qvf"), 1, false, 20, 9);
   sender = test::SendFax(*modems, tmp.str("one.qvf"), tmp.str("send2.out"), "AFTER");
   ASSERT_TRUE(WaitFor([&] { return RecordCount(*w) == 2; }, kCallMs)) << fax::test::ReadText(tmp.str("send2.out"));

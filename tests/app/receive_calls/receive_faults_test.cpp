@@ -59,7 +59,7 @@ TEST(ReceiveFaults, AFullDiskEndsThatCallWithItsErrorAndKeepsEarlierFaxes) {
   const std::string firstFile = lab.ReceiveFile(QStringLiteral("FAX0001.QVF")).toStdString();
   const auto firstSize = std::filesystem::file_size(firstFile);
 
-  ASSERT_TRUE(WaitFor([&] { return sender->Ended(); }, kCallMs));
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
   // Leave a few blocks: the next fax's first page cannot fit.
   disk.Fill("filler", 12 * 1024);
   MakeQvf(tmp.str("big.qvf"), 2, true, 1500, 7);
@@ -79,7 +79,7 @@ TEST(ReceiveFaults, AFullDiskEndsThatCallWithItsErrorAndKeepsEarlierFaxes) {
   EXPECT_TRUE(PageMatches(pages[0], first[0]));
   ExpectFilesMatchRecords(w->Store(), dataDir);
 
-  ASSERT_TRUE(WaitFor([&] { return sender->Ended(); }, kCallMs));
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
   // With room again the next call is received as usual.
   std::filesystem::remove(disk / "filler");
   const auto third = MakeQvf(tmp.str("third.qvf"), 1, false, 30, 8);
@@ -106,9 +106,9 @@ TEST(ReceiveFaults, KilledDuringACallTheNextStartRecordsTheCompletePages) {
   lab.Set("Receive", "DisableReceivingFaxesNotification", "1");
   const std::string earlier = lab.ReceiveFile(QStringLiteral("FAX0001.QVF")).toStdString();
   {
-    test::Process program({QV_BIN_DIR "/quorvane", "--data-dir", lab.StdPath()}, tmp.str("quorvane.out"),
-                          {"QT_QPA_PLATFORM=offscreen"});
-    ASSERT_TRUE(program.Started());
+    qv::test::ChildProcess program;
+    ASSERT_TRUE(program.StartToFile({QV_BIN_DIR "/quorvane", "--data-dir", lab.StdPath()}, tmp.str("quorvane.out"),
+                                    {"QT_QPA_PLATFORM=offscreen"}));
     const auto sent = MakeQvf(tmp.str("doc.qvf"), 3, true, 700, 2);
     auto sender = test::SendFax(modems, tmp.str("doc.qvf"), tmp.str("send.out"), "KILLED");
     // Once the first page is in the file and the second is arriving, the program dies.
@@ -119,8 +119,8 @@ TEST(ReceiveFaults, KilledDuringACallTheNextStartRecordsTheCompletePages) {
       return std::filesystem::file_size(earlier, ec) > 0;
     }, kCallMs);
     ASSERT_TRUE(firstPageIn) << fax::test::ReadText(tmp.str("send.out")) << fax::test::ReadText(tmp.str("quorvane.out"));
-    program.Kill(SIGKILL);
-    sender->Kill(SIGTERM);
+    program.Stop(0, SIGKILL);
+    sender->Stop();
     ASSERT_TRUE(QFile::exists(lab.Path() + QStringLiteral("Receiving.tmp")));
   }
   ScriptedDialogs dialogs;

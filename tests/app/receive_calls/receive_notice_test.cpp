@@ -102,7 +102,7 @@ TEST_F(ReceiveNoticeTest, PrintOnReceiptPrintsEachArrivingFaxWholeThroughTheFaxP
   EXPECT_TRUE(dialogs.shown.empty());  // printing on receipt asks nothing
 
   // Without the option no print-out is made.
-  ASSERT_TRUE(WaitFor([&] { return sender->Ended(); }, kCallMs));
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
   w->ReceiveButtonClick();
   ASSERT_TRUE(QFile::remove(pdf));
   lab.Set("Receive", "PrintOnReceipt", "0");
@@ -148,7 +148,7 @@ TEST_F(ReceiveNoticeTest, AFaxArrivingBehindAnotherWindowIsAnnouncedAndOpensInTh
   EXPECT_TRUE(dialogs.shown.empty());
 
   // With the main window in front the grid shows the fax already: only the count changes.
-  ASSERT_TRUE(WaitFor([&] { return sender->Ended(); }, kCallMs));
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
   ASSERT_TRUE(BringToFront(*w));
   MakeQvf(tmp.str("one.qvf"), 1, false, 60, 2);
   sender = test::SendFax(*modems, tmp.str("one.qvf"), tmp.str("send2.out"), "");

@@ -47,8 +47,8 @@ TEST(ReceiveSoak, FiftyCallsInARowEachRecordedWithItsPages) {
     const int d = call % 3;
     const std::string out = tmp.str("send.out");
     auto sender = test::SendFax(modems, tmp.str("doc" + std::to_string(d) + ".qvf"), out, "SOAK " + std::to_string(call + 1));
-    ASSERT_TRUE(WaitFor([&] { return sender->Ended(); }, kCallMs)) << "call " << call + 1;
-    ASSERT_EQ(sender->Status(), 0) << "call " << call + 1 << ": " << fax::test::ReadText(out);
+    ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs)) << "call " << call + 1;
+    ASSERT_EQ(sender->exitStatus, 0) << "call " << call + 1 << ": " << fax::test::ReadText(out);
     ASSERT_TRUE(WaitFor([&] { return static_cast<int>(Records(w->Store()).size()) == call + 1; }, kCallMs))
         << "call " << call + 1;
   }

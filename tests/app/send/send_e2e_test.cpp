@@ -31,8 +31,6 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include <fcntl.h>
-
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -45,30 +43,14 @@ namespace fs = std::filesystem;
 // `qvfax receive` as another process, its output in a file.
 class Receiver {
  public:
-  Receiver(const std::string& device, const std::string& dir, const std::string& out) : out_(out) {
+  Receiver(const std::string& device, const std::string& dir, const std::string& out) {
     fs::create_directories(dir);
-    pid_ = fork();
-    if (pid_ == 0) {
-      int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      std::vector<std::string> args = {QV_BIN_DIR "/qvfax", "receive", "--device", device, "--dir", dir,
-                                       "--once", "--class", "1", "--station", "REMOTE"};
-      std::vector<char*> argv;
-      for (auto& s : args) argv.push_back(s.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
+    fax::test::ReceiverProcess::Options o;
+    o.faxClass = fax::fcClass1;
+    o.station = "REMOTE";
+    process_.Start(device, dir, out, o);
   }
-  ~Receiver() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status;
-      waitpid(pid_, &status, 0);
-    }
-  }
-  std::string Output() const { return fax::test::ReadText(out_); }
+  std::string Output() const { return process_.Output(); }
   // Waits (pumping the window) until the output holds the text.
   bool WaitFor(const std::string& text, int seconds) const {
     QElapsedTimer clock;
@@ -81,8 +63,7 @@ class Receiver {
   }
 
  private:
-  std::string out_;
-  pid_t pid_ = -1;
+  fax::test::ReceiverProcess process_;
 };
 
 // The header line at the top of a received page as Tesseract reads it: the band of rows from the

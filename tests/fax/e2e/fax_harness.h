@@ -3,9 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +30,7 @@
 #include "faximage/qvf_writer.h"
 #include "faximage/t4_coder.h"
 #include "faximage/t4_decoder.h"
+#include "../../child_process.h"
 
 namespace qv::fax::test {
 
@@ -57,49 +55,26 @@ class TempDir {
   fs::path path_;
 };
 
-// "qvmodem pair" as a child process; A dials, B answers.
+// "qvmodem pair" as a child process; A dials, B answers. Fast: no line pacing (a ring every
+// 0.4 s, pages as fast as the programs go); paced: the line runs at the negotiated bit rate.
 class ModemPair {
  public:
-  explicit ModemPair(const TempDir& dir, std::vector<std::string> options = {}) {
+  explicit ModemPair(const TempDir& dir, std::vector<std::string> options = {}, bool fast = true) {
     a_ = dir.str("modemA");
     b_ = dir.str("modemB");
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      std::vector<std::string> args = {QV_BIN_DIR "/qvmodem", "pair", "--a", a_, "--b", b_, "--fast"};
-      args.insert(args.end(), options.begin(), options.end());
-      std::vector<char*> argv;
-      for (auto& s : args) argv.push_back(s.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
+    std::vector<std::string> args = {QV_BIN_DIR "/qvmodem", "pair", "--a", a_, "--b", b_};
+    if (fast) args.push_back("--fast");
+    args.insert(args.end(), options.begin(), options.end());
     // The pair prints one line per modem once both are ready.
-    FILE* f = fdopen(out[0], "r");
-    char line[512];
-    int lines = 0;
-    while (lines < 2 && f && fgets(line, sizeof line, f)) ++lines;
-    if (f) fclose(f);
-    ready_ = lines == 2;
-  }
-  ~ModemPair() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status;
-      waitpid(pid_, &status, 0);
-    }
+    ready_ = process_.StartWithPipe(args) && process_.ReadLines(2);
+    process_.ClosePipe();
   }
   bool ready() const { return ready_; }
   const std::string& a() const { return a_; }
   const std::string& b() const { return b_; }
 
  private:
-  pid_t pid_ = -1;
+  qv::test::ChildProcess process_;
   std::string a_, b_;
   bool ready_ = false;
 };
@@ -273,26 +248,22 @@ class QvfaxProcess {
   QvfaxProcess(const QvfaxProcess&) = delete;
   QvfaxProcess& operator=(const QvfaxProcess&) = delete;
 
-  ~QvfaxProcess() {
-    if (pid_ <= 0) return;
-    // SIGTERM ends its session as a user's abort would; one that does not end in time is killed.
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 1000 && !Exited(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      int status;
-      waitpid(pid_, &status, 0);
-    }
-  }
-
   // True once the process has ended; its exit status is then in exitStatus (-1 for a signal).
   bool Exited() {
-    if (pid_ <= 0) return true;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
-    exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    pid_ = -1;
+    if (!process_.Ended()) return false;
+    exitStatus = process_.ExitStatus();
     return true;
+  }
+
+  // Waits up to `seconds` for its end; its exit status, or -1 when it is still running.
+  int WaitExit(int seconds) { return process_.WaitEnd(seconds * 1000) && Exited() ? exitStatus : -1; }
+
+  pid_t Pid() const { return process_.Pid(); }
+
+  // Ends it now (SIGTERM, as a user's abort), bounded; returns once it is gone.
+  void Stop() {
+    process_.Stop();
+    Exited();
   }
 
   std::string Output() const { return ReadText(out_); }
@@ -334,20 +305,7 @@ class QvfaxProcess {
     mode_ = mode;
     out_ = outFile;
     args.insert(args.begin(), {QV_BIN_DIR "/qvfax", mode});
-    pid_ = fork();
-    if (pid_ == 0) {
-      int fd = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd < 0) _exit(126);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      close(fd);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    return pid_ > 0;
+    return process_.StartToFile(args, out_);
   }
 
   static const char* ClassOption(TFaxClass c) {
@@ -355,7 +313,8 @@ class QvfaxProcess {
   }
 
  private:
-  pid_t pid_ = -1;
+  // Ended with SIGTERM, as a user's abort would end its session; killed if it does not end in time.
+  qv::test::ChildProcess process_;
   std::string mode_;
   std::string out_;
 };
@@ -408,13 +367,16 @@ class SenderProcess : public QvfaxProcess {
     int bps = 9600;
     std::string station = "sender 2";
     std::string number = "5551234";
+    int attempts = 0;  // dial attempts; 0 leaves qvfax's own number
   };
 
   // Starts it; it dials at once.
   bool Start(const std::string& device, const std::string& file, const std::string& outFile, const Options& o) {
-    return Launch("send", {"--device", device, "--number", o.number, "--class", ClassOption(o.faxClass), "--bps",
-                           std::to_string(o.bps), "--station", o.station, file},
-                  outFile);
+    std::vector<std::string> args = {"--device", device, "--number", o.number, "--class", ClassOption(o.faxClass),
+                                     "--bps", std::to_string(o.bps), "--station", o.station};
+    if (o.attempts > 0) args.insert(args.end(), {"--attempts", std::to_string(o.attempts)});
+    args.push_back(file);
+    return Launch("send", args, outFile);
   }
 };
 // The names of the files in a folder, sorted.

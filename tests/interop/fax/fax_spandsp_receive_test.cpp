@@ -1,9 +1,6 @@
 // spandsp's T.30 terminal calls `qvfax receive` (our Class 1 receiver in its own process) through
 // spandsp's T.31 modem on a pseudo-terminal: every page must arrive pixel for pixel, filed with the
 // resolution it was sent at, at every speed the receiver offers.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <tiffio.h>
 
 #include "../../fax/e2e/fax_harness.h"
@@ -12,65 +9,6 @@
 
 namespace qv::fax::test {
 namespace {
-
-// `qvfax receive` as a child process with its output in a file; killed if still running at the end.
-class ReceiverProcess {
- public:
-  ReceiverProcess(const std::vector<std::string>& args, const std::string& outFile) : outFile_(outFile) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      std::vector<std::string> all = {QV_BIN_DIR "/qvfax", "receive"};
-      all.insert(all.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (auto& a : all) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-  }
-  ~ReceiverProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  // Waits until the output holds `text`, the process ended or the time is up.
-  bool WaitForOutput(const std::string& text, int seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (Output().find(text) != std::string::npos) return true;
-      if (Exited()) return Output().find(text) != std::string::npos;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  }
-  // Exit status, or -1 when it is still running after `seconds`.
-  int Wait(int seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!Exited() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return Exited() ? status_ : -1;
-  }
-  std::string Output() const { return ReadText(outFile_); }
-  pid_t pid() const { return pid_; }
-
- private:
-  bool Exited() {
-    if (pid_ <= 0) return true;
-    int st = 0;
-    if (waitpid(pid_, &st, WNOHANG) != pid_) return false;
-    pid_ = -1;
-    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int status_ = -1;
-  std::string outFile_;
-};
 
 struct Received {
   int exitStatus = -1;
@@ -98,15 +36,17 @@ Received ReceiveCall(const TempDir& dir, const std::vector<TiffPage>& pages, int
   // Real time: the receiver paces its frames for a real line.
   peer.Start(20);
   {
-    // A failed call ends the receiver, so a failing case fails at once instead of at the time-out.
-    ReceiverProcess rx({"--device", peer.device(), "--dir", dir.str("in"), "--once", "--exit-on-error", "--class",
-                        "1", "--station", "RECEIVER 1", "--bps", std::to_string(bps)},
-                       dir.str("rx.out"));
-    // Ringing before the receiver waits for calls would go unheard.
-    if (rx.WaitForOutput("Waiting for incoming call", 30)) {
-      if (stall.n > 0) peer.StallAfterFrame(rx.pid(), stall.fcf, stall.n, stall.ms);
+    ReceiverProcess rx;
+    ReceiverProcess::Options o;
+    o.faxClass = fcClass1;
+    o.bps = bps;
+    o.station = "RECEIVER 1";
+    o.exitOnError = true;  // a failing case fails at once instead of at the time-out
+    // Ringing before the receiver waits for calls would go unheard: Start waits for that.
+    if (rx.Start(peer.device(), dir.str("in"), dir.str("rx.out"), o)) {
+      if (stall.n > 0) peer.StallAfterFrame(rx.Pid(), stall.fcf, stall.n, stall.ms);
       peer.Ring();
-      r.exitStatus = rx.Wait(150);
+      r.exitStatus = rx.WaitExit(150);
     }
     r.output = rx.Output();
   }
@@ -230,8 +170,11 @@ TEST(ReceiveStarved, APageMissedAfterOurMcfIsSentAgainNotLost) {
 
 TEST(ReceiveOptions, BpsMustBeAFaxSpeed) {
   TempDir dir;
-  ReceiverProcess rx({"--device", "/dev/null", "--dir", dir.str("in"), "--bps", "8000"}, dir.str("rx.out"));
-  EXPECT_EQ(rx.Wait(20), 2);
+  ReceiverProcess rx;
+  ReceiverProcess::Options o;
+  o.bps = 8000;
+  EXPECT_FALSE(rx.Start("/dev/null", dir.str("in"), dir.str("rx.out"), o));
+  EXPECT_EQ(rx.WaitExit(20), 2);
   EXPECT_NE(rx.Output().find("--bps is 2400, 4800, 7200, 9600, 12000 or 14400"), std::string::npos) << rx.Output();
 }
 

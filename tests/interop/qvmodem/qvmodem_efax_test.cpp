@@ -2,9 +2,7 @@
 // of each other exchange a page, and the received image must be the one that was sent.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 #include <thread>
 
 #include "qvmodem/hdlc.h"
+#include "../../child_process.h"
 #include "../../qvmodem/test_dte.h"
 
 namespace fs = std::filesystem;
@@ -77,43 +76,17 @@ bool readPbm(const fs::path& path, int& w, int& h, std::vector<uint8_t>& rows) {
   return static_cast<bool>(f);
 }
 
+// A program (efax, efix, qvmodem) with its output in a log file; ended if still running at the end.
 struct Proc {
-  pid_t pid = -1;
-  Proc(const std::vector<std::string>& args, const fs::path& log) {
-    pid = fork();
-    if (pid == 0) {
-      const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-  }
+  qv::test::ChildProcess child;
+  Proc(const std::vector<std::string>& args, const fs::path& log) { child.StartToFile(args, log.string()); }
   // Exit status, or -1 when it had to be killed after timeoutMs.
   int wait(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    pid = -1;
+    if (child.WaitEnd(timeoutMs)) return child.ExitStatus();
+    child.Stop(0, SIGKILL);
     return -1;
   }
-  ~Proc() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      wait(3000);
-    }
-  }
+  ~Proc() { child.Stop(3000); }
 };
 
 std::string readFile(const fs::path& p) {
