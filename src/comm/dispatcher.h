@@ -319,7 +319,7 @@ class TQvBaseDispatcher {
   bool HandleInUse(int handle) const;
   void ClearTriggers();
   bool MatchDataTrigger(TQvDataTrigger& t, uint8_t byte);
-  void LogTriggerKind(uint8_t type, int handle, int kind);
+  void LogTriggerKind(DispatchLogType type, int handle, int kind);
   void ResetState();
 
   // identity

@@ -69,7 +69,7 @@ void TQvBaseDispatcher::ClearTriggers() {
   handleCounter_ = 1;
 }
 
-void TQvBaseDispatcher::LogTriggerKind(uint8_t type, int handle, int kind) {
+void TQvBaseDispatcher::LogTriggerKind(DispatchLogType type, int handle, int kind) {
   uint8_t k = static_cast<uint8_t>(kind);
   AddLogEntry(type, dsStatusTrigger, 1, &k, static_cast<uint32_t>(handle));
 }

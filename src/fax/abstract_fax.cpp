@@ -226,7 +226,7 @@ void TQvAbstractFax::RunMachine(Ev ev) {
       statusPending_ = false;
       SendStatus(false, false);
     }
-    ch_->LogFaxState(DispatchLogSubtype(), DispatchLogBase() == kTransmitLogBase ? ch_->OutputUsed() : 0);
+    ch_->LogFaxState(DispatchLogSubtype(), DispatchLogValue());
     Next next = Step(ev);
     if (finished_ || retiring_) return;
     if (stallPending_) {

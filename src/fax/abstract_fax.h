@@ -133,9 +133,10 @@ class TQvAbstractFax {
 
   // The side's state machine step; runs with the machine lock held.
   virtual Next Step(Ev ev) = 0;
-  virtual int DispatchLogBase() const = 0;
-  // The dispatch-log subtype of the state about to run.
-  virtual int DispatchLogSubtype() const { return DispatchLogBase() + state_; }
+  // The dispatch-log entry of the state about to run: its subtype names the state, and its value
+  // is what the side wants to show beside it.
+  virtual int DispatchLogSubtype() const = 0;
+  virtual int DispatchLogValue() { return 0; }
   virtual void HangUp() = 0;
   virtual void OnFinished(int /*code*/) {}
   virtual void ClearFaxFileAfterLog() {}

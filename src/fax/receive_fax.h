@@ -68,7 +68,6 @@ class TQvReceiveFax : public TQvAbstractFax {
 
  protected:
   Next Step(Ev ev) override;
-  int DispatchLogBase() const override { return kReceiveLogBase; }
   int DispatchLogSubtype() const override { return ReceiveStateInfo(rstate_).logSubtype; }
   void HangUp() override;
   Next SendStalled() override { return Fail(kErrFatalTimeout); }

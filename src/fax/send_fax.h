@@ -59,7 +59,8 @@ class TQvSendFax : public TQvAbstractFax {
 
  protected:
   Next Step(Ev ev) override;
-  int DispatchLogBase() const override { return kTransmitLogBase; }
+  int DispatchLogSubtype() const override { return kTransmitLogBase + state_; }
+  int DispatchLogValue() override { return ch_->OutputUsed(); }  // how much of a page is still queued
   void HangUp() override;
   Next SendStalled() override { return Fail(kErrFatalTimeout); }
   void OnFinished(int code) override;
