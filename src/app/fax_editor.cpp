@@ -71,9 +71,16 @@ TFaxEditor::TFaxEditor(const QString& dataDir, QWidget* mainWindow)
   pageButtons_ = new QButtonGroup(this);
   pageButtons_->setExclusive(true);
   for (QToolButton* b : {CoverButton_, DocumentButton_, RecipientButton_}) pageButtons_->addButton(b);
-  connect(CoverButton_, &QToolButton::clicked, this, &TFaxEditor::CoverButtonClick);
-  connect(DocumentButton_, &QToolButton::clicked, this, &TFaxEditor::DocumentButtonClick);
-  connect(RecipientButton_, &QToolButton::clicked, this, &TFaxEditor::RecipientButtonClick);
+  // The page follows the buttons' checked state, not their clicks: a screen reader's Toggle
+  // action checks a button without clicking it.
+  auto follow = [this](QToolButton* button, void (TFaxEditor::*show)()) {
+    connect(button, &QToolButton::toggled, this, [this, show](bool checked) {
+      if (checked) (this->*show)();
+    });
+  };
+  follow(CoverButton_, &TFaxEditor::CoverButtonClick);
+  follow(DocumentButton_, &TFaxEditor::DocumentButtonClick);
+  follow(RecipientButton_, &TFaxEditor::RecipientButtonClick);
 
   zoom_ = new TZoomControl(this, [this] { return CurrentEditor(); });
   Zoombutton_ = zoom_->Button();

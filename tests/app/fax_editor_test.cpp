@@ -12,6 +12,8 @@
 #include "test_support.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -190,6 +192,35 @@ TEST_F(FaxEditorTest, PageButtonsChooseThePageAndTheZoomMenuFollowsTheEditor) {
   Find<QToolButton>(*form, "RecipientButton")->click();
   EXPECT_EQ(form->CurrentPage(), TFaxEditor::kRecipientPage);
   EXPECT_FALSE(zoom->isVisible());
+}
+
+TEST_F(FaxEditorTest, PageButtonsSwitchThePageThroughTheScreenReadersToggleAction) {
+  auto form = Open();
+  auto* zoom = Find<QToolButton>(*form, "Zoombutton");
+  const struct {
+    const char* button;
+    TFaxEditor::Page page;
+  } steps[] = {{"DocumentButton", TFaxEditor::kDocumentPage},
+               {"CoverButton", TFaxEditor::kCoverPage},
+               {"RecipientButton", TFaxEditor::kRecipientPage}};
+  for (const auto& step : steps) {
+    auto* button = Find<QToolButton>(*form, step.button);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+    ASSERT_NE(accessible, nullptr) << step.button;
+    QAccessibleActionInterface* actions = accessible->actionInterface();
+    ASSERT_NE(actions, nullptr) << step.button;
+    ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction())) << step.button;
+    actions->doAction(QAccessibleActionInterface::toggleAction());
+    QApplication::processEvents();
+    EXPECT_TRUE(button->isChecked()) << step.button;
+    EXPECT_EQ(form->CurrentPage(), step.page) << step.button;
+    EXPECT_EQ(zoom->isVisible(), step.page != TFaxEditor::kRecipientPage) << step.button;
+  }
+  // Toggling the page already shown leaves it shown (the buttons are exclusive).
+  QAccessible::queryAccessibleInterface(Find<QToolButton>(*form, "RecipientButton"))
+      ->actionInterface()
+      ->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_EQ(form->CurrentPage(), TFaxEditor::kRecipientPage);
 }
 
 // Every tool bar button shows at the form's default size, and at the narrowest width the form is
