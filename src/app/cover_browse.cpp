@@ -3,6 +3,7 @@
 #include "app/contact_import.h"
 #include "app/cover_editor.h"
 #include "app/default_font.h"
+#include "app/field_fit.h"
 #include "app/dialog_service.h"
 #include "app/fax_store.h"
 #include "app/help_browser.h"

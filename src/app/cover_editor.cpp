@@ -3,6 +3,7 @@
 #include "app/dialog_service.h"
 #include "app/editor_commands.h"
 #include "app/fax_editor.h"
+#include "app/field_limit.h"
 #include "app/phone_book_editor.h"
 #include "app/placement.h"
 #include "app/settings.h"
@@ -59,7 +60,7 @@ TCoverEditor::TCoverEditor(const QString& dataDir, QWidget* mainWindow)
   CoverDescription_->setToolTip(hint);
   CoverDescription_->setPlaceholderText(hint);
   CoverDescription_->setAccessibleName(hint);
-  CoverDescription_->setMaxLength(kCoverDescriptionWidth);
+  LimitToField(CoverDescription_, kCoverDescriptionWidth);
 
   RTCover_ = new ui::TQvRichEdit(this);
   RTCover_->setObjectName(QStringLiteral("RTCover"));

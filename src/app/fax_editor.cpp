@@ -5,6 +5,7 @@
 #include "app/dialog_service.h"
 #include "app/editor_commands.h"
 #include "app/enter_edit.h"
+#include "app/field_limit.h"
 #include "app/insert_picture.h"
 #include "app/fax_store.h"
 #include "app/phone_book.h"
@@ -33,10 +34,10 @@ namespace qv::app {
 
 namespace {
 const char* const kFormClass = "TFaxEditor";
-// Widths of the record's fields, so what the form shows is what gets stored.
-constexpr int kRecipientWidth = 35;
-constexpr int kPhoneWidth = 25;
-constexpr int kSubjectWidth = 50;
+// Widths of the record's fields in bytes, so what the form shows is what gets stored.
+constexpr size_t kRecipientWidth = 35;
+constexpr size_t kPhoneWidth = 25;
+constexpr size_t kSubjectWidth = 50;
 
 void Name(QWidget* control, const char* name, const QString& accessible) {
   control->setObjectName(QString::fromLatin1(name));
@@ -178,13 +179,13 @@ QWidget* TFaxEditor::BuildRecipientPage() {
   auto* page = new QWidget(this);
   page->setObjectName(QStringLiteral("RecipientPage"));
   page->setAccessibleName(QStringLiteral("Recipient"));
-  auto field = [page](const char* name, const QString& hint, int width) {
+  auto field = [page](const char* name, const QString& hint, size_t width) {
     auto* edit = new TEnterEdit(page);
     edit->setObjectName(QString::fromLatin1(name));
     edit->setToolTip(hint);
     edit->setPlaceholderText(hint);
     edit->setAccessibleName(hint);
-    edit->setMaxLength(width);
+    LimitToField(edit, width);
     return edit;
   };
   Recipient_ = field("Recipient", QStringLiteral("Enter recipient name here"), kRecipientWidth);

@@ -1,9 +1,12 @@
 #include "app/fax_editor.h"
 
+#include "app/cover_editor.h"
 #include "app/default_font.h"
 #include "app/enter_edit.h"
+#include "app/field_fit.h"
 #include "app/insert_picture.h"
 #include "app/paragraph_dialog.h"
+#include "app/phone_book_editor.h"
 #include "app/rich_edit_memo.h"
 #include "app/settings.h"
 #include "core/ini_file.h"
@@ -223,6 +226,45 @@ TEST_F(FaxEditorTest, PageButtonsSwitchThePageThroughTheScreenReadersToggleActio
   EXPECT_EQ(form->CurrentPage(), TFaxEditor::kRecipientPage);
 }
 
+TEST_F(FaxEditorTest, EditsHoldWhatTheirTableFieldsStoreAndNeverCutACharacter) {
+  // 34 characters, 41 bytes of UTF-8: the 35-byte field holds the first 28 characters.
+  const QString name = QStringLiteral("Ærøskøbing Bådeværft & Søn, Ålborg");
+  const QString fitted = QString::fromStdString(FitField(name.toStdString(), 35));
+  ASSERT_EQ(fitted, QStringLiteral("Ærøskøbing Bådeværft & Søn, "));
+  auto form = Open();
+  // Typed key by key, pasted, and set by the program alike.
+  form->Recipient()->setFocus();
+  for (QChar ch : name) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+    QApplication::sendEvent(form->Recipient(), &press);
+    // Each key that would not fit is refused whole; a later one-byte key may still fit.
+    ASSERT_LE(form->Recipient()->text().toUtf8().size(), 35);
+  }
+  EXPECT_TRUE(form->Recipient()->text().startsWith(fitted));
+  form->Recipient()->clear();
+  form->Recipient()->insert(name);
+  EXPECT_EQ(form->Recipient()->text(), fitted);
+  // 50 characters, 55 bytes, into the 50-byte subject.
+  const QString subject = QStringLiteral("Årsopgørelse for 2026: bilag, kvitteringer og æøå!");
+  ASSERT_EQ(subject.size(), 50);
+  form->Subject()->setText(subject);
+  EXPECT_EQ(form->Subject()->text(), QStringLiteral("Årsopgørelse for 2026: bilag, kvitteringer og æ"));
+  form->FaxNumber()->setText(QStringLiteral("+45 98 76 54 32 ext. ÆØÅ 1234"));
+  EXPECT_LE(form->FaxNumber()->text().toUtf8().size(), 25);
+  EXPECT_TRUE(QStringLiteral("+45 98 76 54 32 ext. ÆØÅ 1234").startsWith(form->FaxNumber()->text()));
+  // ASCII text still fills its field to the last byte.
+  form->Subject()->setText(QString(60, QLatin1Char('s')));
+  EXPECT_EQ(form->Subject()->text().size(), 50);
+
+  // The phone book's and the cover template's edits follow the same rule.
+  TPhoneBookEditor entry(main_.get());
+  entry.Name()->setText(name);
+  EXPECT_EQ(entry.Name()->text(), fitted);
+  TCoverEditor cover(dir_.Path(), main_.get());
+  cover.CoverDescription()->setText(name);
+  EXPECT_EQ(cover.CoverDescription()->text(), fitted);
+}
+
 // Every tool bar button shows at the form's default size, and at the narrowest width the form is
 // laid out for, so no command hides behind an overflow arrow.
 TEST_F(FaxEditorTest, EveryToolBarButtonShowsWithoutOverflowAtTheDefaultWidth) {
@@ -394,7 +436,9 @@ TEST_F(FaxEditorTest, EnterInARecipientFieldMovesOnAndDoesNotClose) {
 TEST_F(FaxEditorTest, MergeFieldsGetTheFieldsTextCutTo100) {
   auto form = Open();
   EXPECT_EQ(form->MergeFieldValue(kFieldRecipient), QString());  // empty source, empty text
-  form->Recipient()->setMaxLength(32767);  // as a phone book entry or a pasted text may be
+  // Longer than its field lets it be, to show the cut at 100 itself.
+  form->Recipient()->setMaxLength(32767);
+  form->Recipient()->setValidator(nullptr);
   const QString longName(150, QLatin1Char('N'));
   form->Recipient()->setText(longName);
   form->FaxNumber()->setText(QStringLiteral("555 0199"));
