@@ -26,6 +26,7 @@ namespace qv::app {
 namespace {
 
 const char* const kFormClass = "TCoverEditor";
+const char* const kSaveChangesText = "Save changes to this cover sheet template?";
 
 struct InsertItem {
   const char* caption;
@@ -118,6 +119,7 @@ TCoverEditor::TCoverEditor(const QString& dataDir, QWidget* mainWindow)
   layout->addLayout(bottom);
   resize(760, 640);
   RestorePlacement(this, QString::fromLatin1(kFormClass), iniFile_);
+  shownContent_ = ContentSnapshot();
 }
 
 TCoverEditor::~TCoverEditor() = default;
@@ -128,9 +130,24 @@ void TCoverEditor::showEvent(QShowEvent* event) {
   activated_ = true;
   PrepareFaxPage(RTCover_);
   zoom_->ShowZoom();
+  shownContent_ = ContentSnapshot();
 }
 
+std::string TCoverEditor::ContentSnapshot() const {
+  return CoverDescription_->text().toStdString() + '\n' + RTCover_->SaveRtf();
+}
+
+bool TCoverEditor::IsModified() const { return ContentSnapshot() != shownContent_; }
+
 void TCoverEditor::done(int result) {
+  if (result != kModalAccept && IsModified()) {
+    switch (Dialogs().YesNoCancel(this, windowTitle(), QString::fromLatin1(kSaveChangesText))) {
+      case DialogService::Choice::Yes: result = kModalAccept; break;
+      case DialogService::Choice::No: break;
+      case DialogService::Choice::Cancel: return;
+    }
+  }
+  if (result == kModalAccept && storeHandler_ && !storeHandler_()) return;
   SavePlacement(this, QString::fromLatin1(kFormClass), iniFile_);
   QDialog::done(result);
 }

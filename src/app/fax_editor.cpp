@@ -38,6 +38,7 @@ const char* const kFormClass = "TFaxEditor";
 constexpr size_t kRecipientWidth = 35;
 constexpr size_t kPhoneWidth = 25;
 constexpr size_t kSubjectWidth = 50;
+const char* const kSaveChangesText = "Save changes to this fax?";
 
 void Name(QWidget* control, const char* name, const QString& accessible) {
   control->setObjectName(QString::fromLatin1(name));
@@ -140,6 +141,7 @@ TFaxEditor::TFaxEditor(const QString& dataDir, QWidget* mainWindow)
 
   FormCreate();
   ShowPage(kRecipientPage);
+  shownContent_ = ContentSnapshot();
 }
 
 TFaxEditor::~TFaxEditor() = default;
@@ -236,9 +238,26 @@ void TFaxEditor::FormActivate() {
   ShowPage(kRecipientPage);
   for (ui::TQvRichEdit* editor : {RTCover_, RTDoc_}) PrepareFaxPage(editor);
   Recipient_->setFocus();
+  shownContent_ = ContentSnapshot();
 }
 
+std::string TFaxEditor::ContentSnapshot() const {
+  std::string all;
+  for (const TEnterEdit* edit : {Recipient_, FaxNumber_, Subject_}) all += edit->text().toStdString() + '\n';
+  return all + RTCover_->SaveRtf() + '\n' + RTDoc_->SaveRtf();
+}
+
+bool TFaxEditor::IsModified() const { return ContentSnapshot() != shownContent_; }
+
 void TFaxEditor::done(int result) {
+  if (result != Accepted && IsModified()) {
+    switch (Dialogs().YesNoCancel(this, windowTitle(), QString::fromLatin1(kSaveChangesText))) {
+      case DialogService::Choice::Yes: result = Accepted; break;
+      case DialogService::Choice::No: break;
+      case DialogService::Choice::Cancel: return;
+    }
+  }
+  if (result == Accepted && storeHandler_ && !storeHandler_()) return;
   SavePlacement(this, QString::fromLatin1(kFormClass), iniFile_);
   QDialog::done(result);
 }

@@ -265,6 +265,104 @@ TEST_F(FaxEditorTest, EditsHoldWhatTheirTableFieldsStoreAndNeverCutACharacter) {
   EXPECT_EQ(cover.CoverDescription()->text(), fitted);
 }
 
+// Esc stands for every way of closing without Accept (Cancel, the window's close button).
+void PressEsc(QWidget* form) {
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(form, &press);
+  QApplication::processEvents();
+}
+
+TEST_F(FaxEditorTest, ClosingWithChangesAsksAndOnlyYesStores) {
+  using Choice = DialogService::Choice;
+  int stores = 0;
+  bool storeWorks = false;
+  auto open = [&] {
+    auto form = Open();
+    form->SetStoreHandler([&] {
+      ++stores;
+      return storeWorks;
+    });
+    return form;
+  };
+
+  // Nothing changed: Esc closes at once.
+  auto form = open();
+  PressEsc(form.get());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->result(), QDialog::Rejected);
+  EXPECT_EQ(dialogs_.Count(QStringLiteral("choice")), 0);
+
+  // Typed text: Cancel keeps the form open, No throws the text away.
+  form = open();
+  Type(form->RTDoc(), QStringLiteral("A letter worth keeping"));
+  dialogs_.choices = {Choice::Cancel, Choice::No};
+  PressEsc(form.get());
+  ASSERT_EQ(dialogs_.Count(QStringLiteral("choice")), 1);
+  EXPECT_EQ(dialogs_.shown.back().caption, QStringLiteral("Fax Editor"));
+  EXPECT_EQ(dialogs_.shown.back().text, QStringLiteral("Save changes to this fax?"));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(Text(form->RTDoc()), QStringLiteral("A letter worth keeping"));
+  PressEsc(form.get());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->result(), QDialog::Rejected);
+  EXPECT_EQ(stores, 0);
+
+  // A changed subject counts too. Yes stores; a store that fails keeps the form open.
+  form = open();
+  form->Subject()->insert(QStringLiteral("Invoice"));
+  dialogs_.choices = {Choice::Yes, Choice::Yes};
+  PressEsc(form.get());
+  EXPECT_EQ(stores, 1);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(form->Subject()->text(), QStringLiteral("Invoice"));
+  storeWorks = true;
+  PressEsc(form.get());
+  EXPECT_EQ(stores, 2);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->result(), QDialog::Accepted);
+
+  // Accept stores without asking, and likewise stays open when the store fails.
+  form = open();
+  storeWorks = false;
+  dialogs_.Clear();
+  Find<QAbstractButton>(*form, "OKButton")->click();
+  EXPECT_EQ(stores, 3);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(dialogs_.Count(QStringLiteral("choice")), 0);
+}
+
+TEST_F(FaxEditorTest, TheCoverTemplateEditorAsksTooBeforeChangesAreLost) {
+  using Choice = DialogService::Choice;
+  TCoverEditor form(dir_.Path(), main_.get());
+  form.CoverDescription()->setText(QStringLiteral("Letterhead"));
+  form.show();
+  QApplication::processEvents();
+  int stores = 0;
+  form.SetStoreHandler([&] { return ++stores > 1; });
+  Type(form.RTCover(), QStringLiteral("Dear [RECIPIENT]"));
+  dialogs_.choices = {Choice::Cancel, Choice::Yes, Choice::Yes};
+  PressEsc(&form);
+  ASSERT_EQ(dialogs_.Count(QStringLiteral("choice")), 1);
+  EXPECT_EQ(dialogs_.shown.back().text, QStringLiteral("Save changes to this cover sheet template?"));
+  EXPECT_TRUE(form.isVisible());
+  PressEsc(&form);  // Yes, but the store fails: still open
+  EXPECT_EQ(stores, 1);
+  EXPECT_TRUE(form.isVisible());
+  PressEsc(&form);
+  EXPECT_EQ(stores, 2);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.result(), kModalAccept);
+
+  // Unchanged: closes without a question.
+  TCoverEditor unchanged(dir_.Path(), main_.get());
+  unchanged.show();
+  QApplication::processEvents();
+  dialogs_.Clear();
+  PressEsc(&unchanged);
+  EXPECT_FALSE(unchanged.isVisible());
+  EXPECT_EQ(dialogs_.Count(QStringLiteral("choice")), 0);
+}
+
 // Every tool bar button shows at the form's default size, and at the narrowest width the form is
 // laid out for, so no command hides behind an overflow arrow.
 TEST_F(FaxEditorTest, EveryToolBarButtonShowsWithoutOverflowAtTheDefaultWidth) {
