@@ -575,9 +575,14 @@ void TMainScreen::NewbuttonClick() {
     } else {
       editor.ApplyDefaultFont(Settings());
     }
-    // The editor stores the fax itself on Accept, so that a failed store keeps it open.
-    editor.SetStoreHandler([&] { return StoreEditorInRecord(editor, cover, doc, true); });
-    if (Dialogs().Exec(&editor) == QDialog::Accepted) {
+    // The editor stores the fax itself on Accept, so that a failed store keeps it open. A store
+    // that failed and was taken back changed the table too (a record appended and removed).
+    bool storeTried = false;
+    editor.SetStoreHandler([&] {
+      storeTried = true;
+      return StoreEditorInRecord(editor, cover, doc, true);
+    });
+    if (Dialogs().Exec(&editor) == QDialog::Accepted || storeTried) {
       PumpMessages();
       store_->FaxTableCloseAndOpen();
       PumpMessages();
@@ -659,8 +664,12 @@ void TMainScreen::EditOutgoing() {
   TRichEditMemo cover(*editor.RTCover());
   TRichEditMemo doc(*editor.RTDoc());
   LoadEditorFromRecord(editor, cover, doc);
-  editor.SetStoreHandler([&] { return StoreEditorInRecord(editor, cover, doc, false); });
-  if (Dialogs().Exec(&editor) == QDialog::Accepted) RefreshGrids();
+  bool storeTried = false;
+  editor.SetStoreHandler([&] {
+    storeTried = true;
+    return StoreEditorInRecord(editor, cover, doc, false);
+  });
+  if (Dialogs().Exec(&editor) == QDialog::Accepted || storeTried) RefreshGrids();
 }
 
 void TMainScreen::EditReceivedNotes() {

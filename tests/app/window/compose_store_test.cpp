@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTableView>
 #include <QTextCursor>
 #include <QTextEdit>
 
@@ -171,6 +172,24 @@ TEST_F(ComposeStoreTest, AcceptOnAFullDiskSaysSoKeepsTheEditorOpenAndLeavesNoRec
   EXPECT_EQ(Fax().FieldString("SUBJECT"), "Quarterly report");
   EXPECT_EQ(MemoText(Fax(), "RTFCOVER"), "Cover sheet");
   EXPECT_EQ(QString::fromStdString(MemoText(Fax(), "RTFDOC")), document);
+
+  // A new fax that could not be stored and is then given up leaves no trace in the list.
+  OnEditor([&](TFaxEditor& e) {
+    e.show();
+    e.Subject()->setText(QStringLiteral("Never stored"));
+    Type(e.RTDoc(), document);
+    FillDisk();
+    e.accept();
+    EXPECT_TRUE(e.isVisible());
+    dialogs_.choices = {DialogService::Choice::No};
+    PressEsc(&e);
+    return kClosedByTheForm;
+  });
+  w_->NewbuttonClick();
+  FreeDisk();
+  EXPECT_EQ(VisibleFaxes(), 1);
+  EXPECT_EQ(w_->findChild<QTableView*>(QStringLiteral("FaxGrid"))->model()->rowCount(), 1);
+  EXPECT_EQ(Fax().FieldString("SUBJECT"), "Quarterly report");
 }
 
 TEST_F(ComposeStoreTest, TheCoverTemplateEditorKeepsATemplateThatCannotBeStored) {
