@@ -1,5 +1,6 @@
 #include "app/contact_import.h"
 
+#include "app/field_fit.h"
 #include "rtf/encoding.h"
 
 #include <algorithm>
@@ -512,13 +513,6 @@ std::string CsvField(const std::string& s) {
 }
 
 }  // namespace
-
-std::string FitField(std::string_view utf8, size_t bytes) {
-  if (utf8.size() <= bytes) return std::string(utf8);
-  size_t cut = bytes;
-  while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80) --cut;
-  return std::string(utf8.substr(0, cut));
-}
 
 std::string DecodeContactText(std::string_view bytes) {
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)

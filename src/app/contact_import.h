@@ -57,9 +57,6 @@ ContactList ParseContactsCsv(std::string_view text);
 std::string WriteVCards(const std::vector<Contact>& contacts, int version);
 std::string WriteContactsCsv(const std::vector<Contact>& contacts);
 
-// The longest prefix of utf8 that fits in `bytes` without cutting a character.
-std::string FitField(std::string_view utf8, size_t bytes);
-
 // Two entries are the same when their names agree without regard to case and blanks at the
 // ends, and their numbers agree in digits (and a leading '+').
 std::string EntryKey(std::string_view name, std::string_view number);

@@ -153,17 +153,29 @@ void TCoverBrowse::NewButtonClick() {
       editor.CoverDescription()->setText(QString::fromLatin1(kNewDescription));
       ApplyDefaultFont(*editor.RTCover(), Settings());
     }
-    if (Dialogs().Exec(&editor) == kModalAccept && t.Append()) {
-      TRichEditMemo save(*editor.RTCover());
-      store_.SaveRichText(save, "COVER", t);
-      t.SetFieldString("DESCRIPT", FitField(editor.CoverDescription()->text().toStdString(), kCoverDescriptionWidth));
-      t.Post();
+    editor.SetStoreHandler([&] { return StoreTemplate(editor, memo, true); });
+    if (Dialogs().Exec(&editor) == kModalAccept) {
       t.Go(t.RecCount());  // the new template, appended last, becomes the current one
       Reload();
     }
   }
   cloneRequest_ = false;  // the request was for this one new template only
   SetButtons();
+}
+
+bool TCoverBrowse::StoreTemplate(TCoverEditor& editor, TRichEditMemo& memo, bool append) {
+  std::vector<TFaxStore::MemoText> memos;
+  // A text that could not be read is not replaced by the empty editor that stood in for it.
+  if (append || memo.LoadError().isEmpty()) memos.push_back({"COVER", &memo});
+  std::string why;
+  if (store_.StoreRecord(TableId::Cover, Table(), append,
+                         {{"DESCRIPT", editor.CoverDescription()->text().toStdString()}}, memos, &why)) {
+    return true;
+  }
+  Dialogs().Error(&editor, QStringLiteral("The cover sheet template could not be stored: ") +
+                               QString::fromStdString(why) +
+                               QStringLiteral("\rIt is still in the editor."));
+  return false;
 }
 
 void TCoverBrowse::CloneButtonClick() {
@@ -193,11 +205,8 @@ void TCoverBrowse::ModifyButtonClick() {
                               QStringLiteral("\rIt is kept as stored and cannot be changed here."));
     editor.RTCover()->TextEdit()->setReadOnly(true);
   }
-  if (Dialogs().Exec(&editor) != kModalAccept || !t.Edit()) return;
-  if (readable) store_.SaveRichText(memo, "COVER", t);
-  t.SetFieldString("DESCRIPT", FitField(editor.CoverDescription()->text().toStdString(), kCoverDescriptionWidth));
-  t.Post();
-  Reload();
+  editor.SetStoreHandler([&] { return StoreTemplate(editor, memo, false); });
+  if (Dialogs().Exec(&editor) == kModalAccept) Reload();
 }
 
 void TCoverBrowse::DeleteButtonClick() {

@@ -13,7 +13,9 @@ class QTableView;
 
 namespace qv::app {
 
+class TCoverEditor;
 class TFaxStore;
+class TRichEditMemo;
 class TTableModel;
 class TablePair;
 
@@ -52,6 +54,9 @@ class TCoverBrowse : public QDialog {
   TablePair& Table();
   bool HasRecord();
   void Reload();
+  // The editor's description and text into a new template or the current one; a failure is
+  // reported over the editor, which then stays open.
+  bool StoreTemplate(TCoverEditor& editor, TRichEditMemo& memo, bool append);
 
   TFaxStore& store_;
   QWidget* mainWindow_;

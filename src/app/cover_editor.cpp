@@ -3,6 +3,7 @@
 #include "app/dialog_service.h"
 #include "app/editor_commands.h"
 #include "app/fax_editor.h"
+#include "app/field_limit.h"
 #include "app/phone_book_editor.h"
 #include "app/placement.h"
 #include "app/settings.h"
@@ -25,6 +26,7 @@ namespace qv::app {
 namespace {
 
 const char* const kFormClass = "TCoverEditor";
+const char* const kSaveChangesText = "Save changes to this cover sheet template?";
 
 struct InsertItem {
   const char* caption;
@@ -59,7 +61,7 @@ TCoverEditor::TCoverEditor(const QString& dataDir, QWidget* mainWindow)
   CoverDescription_->setToolTip(hint);
   CoverDescription_->setPlaceholderText(hint);
   CoverDescription_->setAccessibleName(hint);
-  CoverDescription_->setMaxLength(kCoverDescriptionWidth);
+  LimitToField(CoverDescription_, kCoverDescriptionWidth);
 
   RTCover_ = new ui::TQvRichEdit(this);
   RTCover_->setObjectName(QStringLiteral("RTCover"));
@@ -117,6 +119,7 @@ TCoverEditor::TCoverEditor(const QString& dataDir, QWidget* mainWindow)
   layout->addLayout(bottom);
   resize(760, 640);
   RestorePlacement(this, QString::fromLatin1(kFormClass), iniFile_);
+  shownContent_ = ContentSnapshot();
 }
 
 TCoverEditor::~TCoverEditor() = default;
@@ -127,9 +130,24 @@ void TCoverEditor::showEvent(QShowEvent* event) {
   activated_ = true;
   PrepareFaxPage(RTCover_);
   zoom_->ShowZoom();
+  shownContent_ = ContentSnapshot();
 }
 
+std::string TCoverEditor::ContentSnapshot() const {
+  return CoverDescription_->text().toStdString() + '\n' + RTCover_->SaveRtf();
+}
+
+bool TCoverEditor::IsModified() const { return ContentSnapshot() != shownContent_; }
+
 void TCoverEditor::done(int result) {
+  if (result != kModalAccept && IsModified()) {
+    switch (Dialogs().YesNoCancel(this, windowTitle(), QString::fromLatin1(kSaveChangesText))) {
+      case DialogService::Choice::Yes: result = kModalAccept; break;
+      case DialogService::Choice::No: break;
+      case DialogService::Choice::Cancel: return;
+    }
+  }
+  if (result == kModalAccept && storeHandler_ && !storeHandler_()) return;
   SavePlacement(this, QString::fromLatin1(kFormClass), iniFile_);
   QDialog::done(result);
 }

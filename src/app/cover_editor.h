@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
 #include <string>
 
 class QAction;
@@ -37,6 +38,12 @@ class TCoverEditor : public QDialog {
   QMenu* InsertMenu() const { return InsertMenu_; }
   QMenu* ZoomMenu() const;
 
+  // Stores the template; on false it has said why and the form stays open, so nothing typed is
+  // lost. Run by Accept and by Yes to the question on closing with changes.
+  void SetStoreHandler(std::function<bool()> store) { storeHandler_ = std::move(store); }
+  // The description or the text differs from what the form held when it was first shown.
+  bool IsModified() const;
+
  signals:
   void HelpRequested(int topic);
 
@@ -54,11 +61,14 @@ class TCoverEditor : public QDialog {
   void done(int result) override;
 
  private:
+  std::string ContentSnapshot() const;
 
   QString dataDir_;
   std::string iniFile_;
   QWidget* mainWindow_;
   bool activated_ = false;
+  std::function<bool()> storeHandler_;
+  std::string shownContent_;  // ContentSnapshot() when the form was first shown
 
   QLineEdit* CoverDescription_ = nullptr;
   ui::TQvRichEdit* RTCover_ = nullptr;

@@ -75,9 +75,16 @@ QString TMainScreen::CreateFaxFile() {
   // must never go out with a part silently missing).
   rtf::Document docs[2];
   const char* fields[2] = {"RTFCOVER", "RTFDOC"};
+  const char* unreadable[2] = {"The cover sheet of this fax cannot be read: ",
+                               "The document of this fax cannot be read: "};
   for (int i = 0; i < 2; ++i) {
     RtfBuffer memo;
-    store_->LoadRichText(memo, fields[i], fax);
+    std::string why;
+    if (!store_->LoadRichText(memo, fields[i], fax, &why)) {
+      busy.reset();
+      Dialogs().Information(this, QString::fromLatin1(unreadable[i]) + QString::fromStdString(why));
+      return QString();
+    }
     if (memo.IsEmpty()) continue;
     rtf::ReadResult r = rtf::ReadRtf(memo.Rtf(), docs[i]);
     if (!r) {

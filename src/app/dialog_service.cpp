@@ -35,6 +35,19 @@ bool QtDialogService::Question(QWidget* parent, const QString& caption, const QS
   return box.exec() == QMessageBox::Yes;
 }
 
+DialogService::Choice QtDialogService::YesNoCancel(QWidget* parent, const QString& caption,
+                                                   const QString& text) {
+  QMessageBox box(QMessageBox::Question, caption, DisplayText(text),
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+  box.setDefaultButton(QMessageBox::Yes);
+  box.setEscapeButton(QMessageBox::Cancel);
+  switch (box.exec()) {
+    case QMessageBox::Yes: return Choice::Yes;
+    case QMessageBox::No: return Choice::No;
+    default: return Choice::Cancel;
+  }
+}
+
 void QtDialogService::Error(QWidget* parent, const QString& text) {
   QMessageBox box(QMessageBox::Critical, QStringLiteral("Quorvane"), DisplayText(text),
                   QMessageBox::Ok, parent);

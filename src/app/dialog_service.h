@@ -19,6 +19,10 @@ class DialogService {
   // A Yes/No question with a question icon; defaultYes chooses the default button.
   virtual bool Question(QWidget* parent, const QString& caption, const QString& text,
                         bool defaultYes) = 0;
+  // A Yes/No/Cancel question with a question icon and Yes as the default: asked before a form
+  // with unsaved changes closes (Yes stores them, No discards them, Cancel keeps the form open).
+  enum class Choice { Yes, No, Cancel };
+  virtual Choice YesNoCancel(QWidget* parent, const QString& caption, const QString& text) = 0;
   // An error box (the program's standard display of an unexpected exception).
   virtual void Error(QWidget* parent, const QString& text) = 0;
   virtual QString OpenFileName(QWidget* parent, const QString& caption, const QString& dir,
@@ -36,6 +40,7 @@ class QtDialogService : public DialogService {
   void Information(QWidget* parent, const QString& text, const QString& caption) override;
   bool Question(QWidget* parent, const QString& caption, const QString& text,
                 bool defaultYes) override;
+  Choice YesNoCancel(QWidget* parent, const QString& caption, const QString& text) override;
   void Error(QWidget* parent, const QString& text) override;
   QString OpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                        const QString& filter) override;

@@ -5,6 +5,7 @@
 #include "app/dialog_service.h"
 #include "app/editor_commands.h"
 #include "app/enter_edit.h"
+#include "app/field_limit.h"
 #include "app/insert_picture.h"
 #include "app/fax_store.h"
 #include "app/phone_book.h"
@@ -33,10 +34,11 @@ namespace qv::app {
 
 namespace {
 const char* const kFormClass = "TFaxEditor";
-// Widths of the record's fields, so what the form shows is what gets stored.
-constexpr int kRecipientWidth = 35;
-constexpr int kPhoneWidth = 25;
-constexpr int kSubjectWidth = 50;
+// Widths of the record's fields in bytes, so what the form shows is what gets stored.
+constexpr size_t kRecipientWidth = 35;
+constexpr size_t kPhoneWidth = 25;
+constexpr size_t kSubjectWidth = 50;
+const char* const kSaveChangesText = "Save changes to this fax?";
 
 void Name(QWidget* control, const char* name, const QString& accessible) {
   control->setObjectName(QString::fromLatin1(name));
@@ -71,9 +73,16 @@ TFaxEditor::TFaxEditor(const QString& dataDir, QWidget* mainWindow)
   pageButtons_ = new QButtonGroup(this);
   pageButtons_->setExclusive(true);
   for (QToolButton* b : {CoverButton_, DocumentButton_, RecipientButton_}) pageButtons_->addButton(b);
-  connect(CoverButton_, &QToolButton::clicked, this, &TFaxEditor::CoverButtonClick);
-  connect(DocumentButton_, &QToolButton::clicked, this, &TFaxEditor::DocumentButtonClick);
-  connect(RecipientButton_, &QToolButton::clicked, this, &TFaxEditor::RecipientButtonClick);
+  // The page follows the buttons' checked state, not their clicks: a screen reader's Toggle
+  // action checks a button without clicking it.
+  auto follow = [this](QToolButton* button, void (TFaxEditor::*show)()) {
+    connect(button, &QToolButton::toggled, this, [this, show](bool checked) {
+      if (checked) (this->*show)();
+    });
+  };
+  follow(CoverButton_, &TFaxEditor::CoverButtonClick);
+  follow(DocumentButton_, &TFaxEditor::DocumentButtonClick);
+  follow(RecipientButton_, &TFaxEditor::RecipientButtonClick);
 
   zoom_ = new TZoomControl(this, [this] { return CurrentEditor(); });
   Zoombutton_ = zoom_->Button();
@@ -132,6 +141,7 @@ TFaxEditor::TFaxEditor(const QString& dataDir, QWidget* mainWindow)
 
   FormCreate();
   ShowPage(kRecipientPage);
+  shownContent_ = ContentSnapshot();
 }
 
 TFaxEditor::~TFaxEditor() = default;
@@ -171,13 +181,13 @@ QWidget* TFaxEditor::BuildRecipientPage() {
   auto* page = new QWidget(this);
   page->setObjectName(QStringLiteral("RecipientPage"));
   page->setAccessibleName(QStringLiteral("Recipient"));
-  auto field = [page](const char* name, const QString& hint, int width) {
+  auto field = [page](const char* name, const QString& hint, size_t width) {
     auto* edit = new TEnterEdit(page);
     edit->setObjectName(QString::fromLatin1(name));
     edit->setToolTip(hint);
     edit->setPlaceholderText(hint);
     edit->setAccessibleName(hint);
-    edit->setMaxLength(width);
+    LimitToField(edit, width);
     return edit;
   };
   Recipient_ = field("Recipient", QStringLiteral("Enter recipient name here"), kRecipientWidth);
@@ -228,9 +238,26 @@ void TFaxEditor::FormActivate() {
   ShowPage(kRecipientPage);
   for (ui::TQvRichEdit* editor : {RTCover_, RTDoc_}) PrepareFaxPage(editor);
   Recipient_->setFocus();
+  shownContent_ = ContentSnapshot();
 }
 
+std::string TFaxEditor::ContentSnapshot() const {
+  std::string all;
+  for (const TEnterEdit* edit : {Recipient_, FaxNumber_, Subject_}) all += edit->text().toStdString() + '\n';
+  return all + RTCover_->SaveRtf() + '\n' + RTDoc_->SaveRtf();
+}
+
+bool TFaxEditor::IsModified() const { return ContentSnapshot() != shownContent_; }
+
 void TFaxEditor::done(int result) {
+  if (result != Accepted && IsModified()) {
+    switch (Dialogs().YesNoCancel(this, windowTitle(), QString::fromLatin1(kSaveChangesText))) {
+      case DialogService::Choice::Yes: result = Accepted; break;
+      case DialogService::Choice::No: break;
+      case DialogService::Choice::Cancel: return;
+    }
+  }
+  if (result == Accepted && storeHandler_ && !storeHandler_()) return;
   SavePlacement(this, QString::fromLatin1(kFormClass), iniFile_);
   QDialog::done(result);
 }

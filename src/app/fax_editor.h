@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
 #include <string>
 
 class QAction;
@@ -70,6 +71,12 @@ class TFaxEditor : public QDialog {
   // The editor the zoom button works on: the document while its page is chosen, else the cover.
   ui::TQvRichEdit* CurrentEditor() const;
 
+  // Stores what the form holds; on false it has said why and the form stays open, so nothing
+  // typed is lost. Run by Accept and by Yes to the question on closing with changes.
+  void SetStoreHandler(std::function<bool()> store) { storeHandler_ = std::move(store); }
+  // Something differs from what the form held when it was first shown.
+  bool IsModified() const;
+
  signals:
   void HelpRequested(int topic);
 
@@ -94,6 +101,8 @@ class TFaxEditor : public QDialog {
   QWidget* BuildEditorPage(ui::TQvRichEdit* editor, bool cover);
   QWidget* BuildRecipientPage();
   void ShowPage(Page page);
+  // The form's content as one text, to tell whether anything changed.
+  std::string ContentSnapshot() const;
 
   QString dataDir_;
   std::string iniFile_;
@@ -101,6 +110,8 @@ class TFaxEditor : public QDialog {
   TFaxStore* store_ = nullptr;
   QString fieldValue_;  // the one buffer handed out for merge fields
   bool activated_ = false;
+  std::function<bool()> storeHandler_;
+  std::string shownContent_;  // ContentSnapshot() when the form was first shown
 
   QStackedWidget* Notebook_ = nullptr;
   ui::TQvRichEdit* RTCover_ = nullptr;

@@ -1,9 +1,11 @@
 #include "app/fax_store.h"
 
 #include "app/cover_templates.h"
+#include "app/field_fit.h"
 #include "app/rich_text_editor.h"
 #include "app/table_pair.h"
 #include "rtf/rtf_writer.h"
+#include "tables/file_io.h"
 
 #include <QDate>
 #include <QDir>
@@ -11,6 +13,8 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QTime>
+
+#include <cerrno>
 
 namespace qv::app {
 
@@ -66,6 +70,16 @@ TagDef FirstTag(TableId id) {
     case TableId::Phone: return {"NAME", "UPPER(NAME)", false};
   }
   return {"", "", false};
+}
+
+const std::vector<FieldDef>& FieldsOf(TableId id) {
+  switch (id) {
+    case TableId::Fax: return FaxFields();
+    case TableId::Rec: return RecFields();
+    case TableId::Cover: return CoverFields();
+    case TableId::Phone: return PhoneFields();
+  }
+  return PhoneFields();
 }
 
 const char* FileOf(TableId id) {
@@ -124,6 +138,12 @@ void SeedCoverTemplates(TablePair& pair) {
 }
 
 }  // namespace
+
+size_t FieldWidth(TableId table, const std::string& field) {
+  for (const FieldDef& f : FieldsOf(table))
+    if (field == f.name) return f.type == 'C' ? static_cast<size_t>(f.width) : 0;
+  return 0;
+}
 
 std::string IndexFileName(const std::string& tableFile) {
   if (tableFile.size() < 3) return tableFile + "CDX";
@@ -207,20 +227,86 @@ void TFaxStore::RecTableCloseAndOpen() {
   if (reopenHook_) reopenHook_(TableId::Rec, true);
 }
 
-void TFaxStore::LoadRichText(RichTextEditor& editor, const std::string& field, TablePair& pair) {
+bool TFaxStore::LoadRichText(RichTextEditor& editor, const std::string& field, TablePair& pair,
+                             std::string* error) {
   editor.Clear();
   const std::string work = dataDir_ + kRichTextWorkFile;
   RemoveFile(work);  // never load what an earlier run left behind
-  if (!pair.BlobToFile(field, work)) return;
-  if (editor.LoadRtfFile(work)) editor.Reformat();
+  if (!pair.BlobToFile(field, work)) {
+    // An unreadable memo must not pass for an empty one: a send would go out without it and an
+    // edit would store the empty editor over it.
+    const std::string why = TablePair::LastError();
+    RemoveFile(work);
+    editor.NoteLoadFailure(why);
+    if (error) *error = why;
+    return false;
+  }
+  const bool loaded = editor.LoadRtfFile(work);
+  if (loaded) editor.Reformat();
+  else if (error) *error = "The rich text cannot be read.";
   RemoveFile(work);
+  return loaded;
 }
 
-bool TFaxStore::SaveRichText(RichTextEditor& editor, const std::string& field, TablePair& pair) {
+bool TFaxStore::SaveRichText(RichTextEditor& editor, const std::string& field, TablePair& pair,
+                             std::string* error) {
   const std::string work = dataDir_ + kRichTextWorkFile;
-  bool ok = editor.SaveRtfFile(work) && pair.Replace(field, kReplaceFromFile, work);
+  bool ok = true;
+  std::string why;
+  errno = 0;
+  if (!editor.SaveRtfFile(work)) {
+    ok = false;
+    why = "Cannot write " + work + (errno != 0 ? ": " + tables::SystemErrorText(errno) : std::string());
+  } else if (!pair.Replace(field, kReplaceFromFile, work)) {
+    ok = false;
+    why = TablePair::LastError();
+  }
   RemoveFile(work);
+  if (!ok && error) *error = why;
   return ok;
+}
+
+bool TFaxStore::StoreRecord(TableId table, TablePair& pair, bool append, const std::vector<FieldText>& fields,
+                            const std::vector<MemoText>& memos, std::string* error) {
+  // What the record held, to put back when a later step fails.
+  std::vector<std::string> formerFields, formerMemos;
+  if (!append) {
+    for (const FieldText& f : fields) formerFields.push_back(pair.FieldString(f.field));
+    for (const MemoText& m : memos) formerMemos.push_back(pair.FieldString(m.field));
+  }
+  const int countBefore = pair.RecCount();
+  std::string why;
+  size_t memosWritten = 0;
+  bool ok = append ? pair.Append() : pair.Edit();
+  if (!ok) why = TablePair::LastError();
+  // The fields first: the memo routine posts the record, which then already carries them.
+  for (const FieldText& f : fields) {
+    if (!ok) break;
+    ok = pair.SetFieldString(f.field, FitField(f.text, FieldWidth(table, f.field)));
+    if (!ok) why = TablePair::LastError();
+  }
+  for (const MemoText& m : memos) {
+    if (!ok) break;
+    ok = SaveRichText(*m.editor, m.field, pair, &why);
+    if (ok) ++memosWritten;
+  }
+  if (ok) {
+    ok = pair.Post();
+    if (!ok) why = TablePair::LastError();
+  }
+  if (ok) return true;
+
+  pair.Cancel();
+  if (append) {
+    // The memo routine may have posted the new record already; it goes again.
+    if (pair.RecCount() > countBefore && pair.Go(pair.RecCount()) && pair.DeleteRecord()) pair.Refresh();
+  } else if (pair.Edit()) {
+    for (size_t i = 0; i < fields.size(); ++i) pair.SetFieldString(fields[i].field, formerFields[i]);
+    for (size_t i = 0; i < memosWritten; ++i) pair.Replace(memos[i].field, kReplaceMemoString, formerMemos[i]);
+    if (!pair.Post()) pair.Cancel();
+  }
+  if (error) *error = why.empty() ? std::string("The record cannot be written.") : why;
+  return false;
 }
 
 std::string TFaxStore::GetDatetimeAsString(bool outgoing) {

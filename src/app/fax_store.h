@@ -23,6 +23,9 @@ inline constexpr const char* kReceiveFolder = "receive";
 inline constexpr const char* kRichTextWorkFile = "Eraseme.rtf";
 inline constexpr const char* kNotDeleted = ".not. deleted()";
 
+// The width in bytes of a character field of one of the tables; 0 for any other field.
+size_t FieldWidth(TableId table, const std::string& field);
+
 // "QRV.DBF" -> "QRV.CDX": the last three characters replaced.
 std::string IndexFileName(const std::string& tableFile);
 
@@ -48,9 +51,29 @@ class TFaxStore {
   void RecTableCloseAndOpen();
   void Close(TableId id);
 
-  // Memo field of the pair's current record <-> editor, through "Eraseme.rtf".
-  void LoadRichText(RichTextEditor& editor, const std::string& field, TablePair& pair);
-  bool SaveRichText(RichTextEditor& editor, const std::string& field, TablePair& pair);
+  // Memo field of the pair's current record <-> editor, through "Eraseme.rtf". Both are false,
+  // with the reason in *error when given, when the memo cannot be read (the table cannot read it
+  // or the editor cannot understand it; the editor is then empty) or cannot be written.
+  bool LoadRichText(RichTextEditor& editor, const std::string& field, TablePair& pair,
+                    std::string* error = nullptr);
+  bool SaveRichText(RichTextEditor& editor, const std::string& field, TablePair& pair,
+                    std::string* error = nullptr);
+
+  // What a form writes into one record: texts of character fields and editors for memo fields.
+  struct FieldText {
+    std::string field;
+    std::string text;  // UTF-8; cut to the field's width at a character boundary
+  };
+  struct MemoText {
+    std::string field;
+    RichTextEditor* editor;
+  };
+  // Writes the fields and memos into a new record (append) or the current one, all or nothing:
+  // when a step fails (a full or unwritable disk) a new record is removed again and a changed
+  // one gets its former fields and memos back, and *error says why. The memo routine posts the
+  // record before it writes a memo, so without this a failure leaves a record half written.
+  bool StoreRecord(TableId table, TablePair& pair, bool append, const std::vector<FieldText>& fields,
+                   const std::vector<MemoText>& memos, std::string* error);
 
   // "not sent", or date and time of the current record joined by " at "; "" on failure.
   std::string GetDatetimeAsString(bool outgoing);

@@ -575,9 +575,14 @@ void TMainScreen::NewbuttonClick() {
     } else {
       editor.ApplyDefaultFont(Settings());
     }
-    if (Dialogs().Exec(&editor) == QDialog::Accepted && fax.Append()) {
-      PumpMessages();
-      StoreEditorInRecord(editor, cover, doc);
+    // The editor stores the fax itself on Accept, so that a failed store keeps it open. A store
+    // that failed and was taken back changed the table too (a record appended and removed).
+    bool storeTried = false;
+    editor.SetStoreHandler([&] {
+      storeTried = true;
+      return StoreEditorInRecord(editor, cover, doc, true);
+    });
+    if (Dialogs().Exec(&editor) == QDialog::Accepted || storeTried) {
       PumpMessages();
       store_->FaxTableCloseAndOpen();
       PumpMessages();
@@ -596,26 +601,39 @@ void TMainScreen::LoadEditorFromRecord(TFaxEditor& editor, TRichEditMemo& cover,
   for (TRichEditMemo* memo : {&cover, &doc}) {
     if (memo->LoadError().isEmpty()) continue;
     const bool isCover = memo == &cover;
-    Dialogs().Error(this, (isCover ? QStringLiteral("The cover sheet of this fax cannot be read: ")
-                                   : QStringLiteral("The document of this fax cannot be read: ")) +
-                              memo->LoadError() +
-                              QStringLiteral("\rIt is kept as stored and cannot be changed here."));
-    (isCover ? editor.RTCover() : editor.RTDoc())->TextEdit()->setReadOnly(true);
+    // The user decides whether the unreadable memo may be replaced; unless so it stays as stored
+    // and its editor read-only (StoreEditorInRecord does not write a read-only editor back).
+    const bool replace = Dialogs().Question(
+        this, QStringLiteral("Fax Editor"),
+        (isCover ? QStringLiteral("The cover sheet of this fax cannot be read: ")
+                 : QStringLiteral("The document of this fax cannot be read: ")) +
+            memo->LoadError() +
+            QStringLiteral("\r\rReplace it with what you write now when you accept the fax?\r"
+                           "(No keeps it as stored; it cannot be changed here.)"),
+        false);
+    if (!replace) (isCover ? editor.RTCover() : editor.RTDoc())->TextEdit()->setReadOnly(true);
   }
   editor.Recipient()->setText(FieldText(fax, "RECIPIENT"));
   editor.Subject()->setText(FieldText(fax, "SUBJECT"));
   editor.FaxNumber()->setText(FieldText(fax, "PHONE"));
 }
 
-void TMainScreen::StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc) {
-  TablePair& fax = store_->Pair(TableId::Fax);
-  // An unreadable memo is not replaced by the empty editor that stood in for it.
-  if (cover.LoadError().isEmpty()) store_->SaveRichText(cover, "RTFCOVER", fax);
-  if (doc.LoadError().isEmpty()) store_->SaveRichText(doc, "RTFDOC", fax);
-  fax.SetFieldString("RECIPIENT", editor.Recipient()->text().toStdString());
-  fax.SetFieldString("SUBJECT", editor.Subject()->text().toStdString());
-  fax.SetFieldString("PHONE", editor.FaxNumber()->text().toStdString());
-  fax.Post();
+bool TMainScreen::StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc,
+                                      bool append) {
+  std::vector<TFaxStore::MemoText> memos;
+  if (append || !editor.RTCover()->TextEdit()->isReadOnly()) memos.push_back({"RTFCOVER", &cover});
+  if (append || !editor.RTDoc()->TextEdit()->isReadOnly()) memos.push_back({"RTFDOC", &doc});
+  std::string why;
+  if (store_->StoreRecord(TableId::Fax, store_->Pair(TableId::Fax), append,
+                          {{"RECIPIENT", editor.Recipient()->text().toStdString()},
+                           {"SUBJECT", editor.Subject()->text().toStdString()},
+                           {"PHONE", editor.FaxNumber()->text().toStdString()}},
+                          memos, &why)) {
+    return true;
+  }
+  Dialogs().Error(&editor, QStringLiteral("The fax could not be stored: ") + QString::fromStdString(why) +
+                               QStringLiteral("\rIt is still in the editor."));
+  return false;
 }
 
 void TMainScreen::mnuCloneClick() {
@@ -646,11 +664,12 @@ void TMainScreen::EditOutgoing() {
   TRichEditMemo cover(*editor.RTCover());
   TRichEditMemo doc(*editor.RTDoc());
   LoadEditorFromRecord(editor, cover, doc);
-  if (Dialogs().Exec(&editor) != QDialog::Accepted) return;
-  TablePair& fax = store_->Pair(TableId::Fax);
-  if (!fax.Edit()) return;
-  StoreEditorInRecord(editor, cover, doc);
-  RefreshGrids();
+  bool storeTried = false;
+  editor.SetStoreHandler([&] {
+    storeTried = true;
+    return StoreEditorInRecord(editor, cover, doc, false);
+  });
+  if (Dialogs().Exec(&editor) == QDialog::Accepted || storeTried) RefreshGrids();
 }
 
 void TMainScreen::EditReceivedNotes() {

@@ -148,9 +148,11 @@ class TMainScreen : public QMainWindow {
   void EditReceivedNotes();
   void EditOutgoing();
   // Outgoing record <-> fax editor: the memos through the store's rich-text routine and the three
-  // fields. A memo that cannot be read is reported, left read-only and not written back.
+  // fields. A memo that cannot be read is reported and, unless the user lets it be replaced, left
+  // read-only and not written back. The store is all or nothing: a new record (append) or the
+  // current one; a failure is reported over the editor and gives false.
   void LoadEditorFromRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc);
-  void StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc);
+  bool StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc, bool append);
   void SyncCurrentRecord(TableId id);
   void FormCloseQueryTables();
   void SaveOnClose();

@@ -2,6 +2,7 @@
 
 #include "app/contact_import.h"
 #include "app/contact_import_dialog.h"
+#include "app/field_fit.h"
 #include "app/dialog_service.h"
 #include "app/fax_store.h"
 #include "app/help_browser.h"

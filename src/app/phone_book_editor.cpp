@@ -1,6 +1,7 @@
 #include "app/phone_book_editor.h"
 
 #include "app/contact_import.h"
+#include "app/field_limit.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -19,7 +20,7 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget* parent) : QDialog(parent) {
   auto edit = [this](const char* name, const QString& hint, size_t width) {
     auto* e = new QLineEdit(this);
     e->setObjectName(QString::fromLatin1(name));
-    e->setMaxLength(static_cast<int>(width));
+    LimitToField(e, width);
     e->setToolTip(hint);
     e->setPlaceholderText(hint);
     e->setAccessibleName(hint);

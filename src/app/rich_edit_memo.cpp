@@ -38,6 +38,11 @@ bool TRichEditMemo::SaveRtfFile(const std::string& path) {
   return core::AtomicWriteFile(path, editor_.SaveRtf());
 }
 
+void TRichEditMemo::NoteLoadFailure(const std::string& why) {
+  editor_.Clear();
+  loadError_ = QString::fromStdString(why);
+}
+
 void TRichEditMemo::Reformat() { editor_.Reformat(); }
 
 bool TRichEditMemo::IsEmpty() const { return editor_.IsEmpty(); }

@@ -23,8 +23,10 @@ class TRichEditMemo : public RichTextEditor {
   bool SaveRtfFile(const std::string& path) override;
   void Reformat() override;
   bool IsEmpty() const override;
+  void NoteLoadFailure(const std::string& why) override;
 
-  // Why the last load failed; empty when it succeeded.
+  // Why the last load failed (the memo could not be read, or its rich text not understood);
+  // empty when it succeeded.
   const QString& LoadError() const { return loadError_; }
 
  private:

@@ -17,6 +17,9 @@ class RichTextEditor {
   virtual bool SaveRtfFile(const std::string& path) = 0;
   // Lays the text out again after a load.
   virtual void Reformat() {}
+  // The store could not hand the editor its memo at all (the table cannot read it); the editor
+  // stays empty and may remember why.
+  virtual void NoteLoadFailure(const std::string& why) { (void)why; }
   virtual bool IsEmpty() const = 0;
 };
 

@@ -83,6 +83,10 @@ class SilentDialogs : public qv::app::DialogService {
     std::fprintf(stderr, "question: %s\n", qPrintable(text));
     return false;
   }
+  Choice YesNoCancel(QWidget*, const QString&, const QString& text) override {
+    std::fprintf(stderr, "question: %s\n", qPrintable(text));
+    return Choice::Cancel;
+  }
   void Error(QWidget*, const QString& text) override {
     std::fprintf(stderr, "error: %s\n", qPrintable(text));
   }

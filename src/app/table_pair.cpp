@@ -34,14 +34,27 @@ tb::TXBaseEnv& InitTableEngine() {
   return *env;
 }
 
+std::string& LastFailure() {
+  static std::string text;
+  return text;
+}
+
+// The engine's own explanation (which file, why) where the data set gives one, rather than its
+// "Table engine error : N".
+void NoteFailure(const std::exception& e) {
+  const auto* db = dynamic_cast<const tb::EDatabaseError*>(&e);
+  LastFailure() = db && !db->Detail().empty() ? db->Detail() : std::string(e.what());
+}
+
 // Runs a data set or TXBase operation; the binding reports failures by exceptions, the fax
-// store by results.
+// store by results (and LastError() by the exception's message).
 template <class F>
 bool Try(F&& f) {
   try {
     f();
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    NoteFailure(e);
     return false;
   }
 }
@@ -50,7 +63,8 @@ template <class R, class F>
 R TryValue(R fail, F&& f) {
   try {
     return f();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    NoteFailure(e);
     return fail;
   }
 }
@@ -70,6 +84,8 @@ struct TablePair::Impl {
   }
   bool HasCurrent() const { return table.Active() && table.Bookmark() != 0; }
 };
+
+const std::string& TablePair::LastError() { return LastFailure(); }
 
 TablePair::TablePair(std::string name) : name_(std::move(name)) {
   InitTableEngine();
@@ -344,8 +360,17 @@ bool TablePair::ConditionTrue() {
 tb::TXBaseEnv& TablePair::Env() { return InitTableEngine(); }
 
 bool TablePair::BlobToFile(const std::string& field, const std::string& path) {
-  if (!IsOpen() || !impl_->HasCurrent()) return false;
-  return TryValue(false, [&] { return impl_->xbase.BlobToFile(field, path); });
+  if (!IsOpen() || !impl_->HasCurrent()) {
+    LastFailure() = "There is no current record";
+    return false;
+  }
+  try {
+    if (impl_->xbase.BlobToFile(field, path)) return true;
+    LastFailure() = tb::xb_LastErrorText();  // the engine reports this one by its result
+  } catch (const std::exception& e) {
+    NoteFailure(e);
+  }
+  return false;
 }
 
 bool TablePair::Replace(const std::string& field, int kind, const std::string& value) {

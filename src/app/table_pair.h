@@ -23,6 +23,10 @@ class TablePair {
 
   const std::string& Name() const { return name_; }
 
+  // The message of the last operation of any table that failed (the engine's reason, such as
+  // "Disk is full"), for the user; it is not cleared by later successes.
+  static const std::string& LastError();
+
   // Data set: where the table is, opening and closing (always exclusive).
   void SetLocation(const std::string& dataDir, const std::string& tableFile);
   std::string Directory() const { return dir_; }

@@ -1,9 +1,12 @@
 #include "app/fax_editor.h"
 
+#include "app/cover_editor.h"
 #include "app/default_font.h"
 #include "app/enter_edit.h"
+#include "app/field_fit.h"
 #include "app/insert_picture.h"
 #include "app/paragraph_dialog.h"
+#include "app/phone_book_editor.h"
 #include "app/rich_edit_memo.h"
 #include "app/settings.h"
 #include "core/ini_file.h"
@@ -12,6 +15,8 @@
 #include "test_support.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -192,6 +197,172 @@ TEST_F(FaxEditorTest, PageButtonsChooseThePageAndTheZoomMenuFollowsTheEditor) {
   EXPECT_FALSE(zoom->isVisible());
 }
 
+TEST_F(FaxEditorTest, PageButtonsSwitchThePageThroughTheScreenReadersToggleAction) {
+  auto form = Open();
+  auto* zoom = Find<QToolButton>(*form, "Zoombutton");
+  const struct {
+    const char* button;
+    TFaxEditor::Page page;
+  } steps[] = {{"DocumentButton", TFaxEditor::kDocumentPage},
+               {"CoverButton", TFaxEditor::kCoverPage},
+               {"RecipientButton", TFaxEditor::kRecipientPage}};
+  for (const auto& step : steps) {
+    auto* button = Find<QToolButton>(*form, step.button);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+    ASSERT_NE(accessible, nullptr) << step.button;
+    QAccessibleActionInterface* actions = accessible->actionInterface();
+    ASSERT_NE(actions, nullptr) << step.button;
+    ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction())) << step.button;
+    actions->doAction(QAccessibleActionInterface::toggleAction());
+    QApplication::processEvents();
+    EXPECT_TRUE(button->isChecked()) << step.button;
+    EXPECT_EQ(form->CurrentPage(), step.page) << step.button;
+    EXPECT_EQ(zoom->isVisible(), step.page != TFaxEditor::kRecipientPage) << step.button;
+  }
+  // Toggling the page already shown leaves it shown (the buttons are exclusive).
+  QAccessible::queryAccessibleInterface(Find<QToolButton>(*form, "RecipientButton"))
+      ->actionInterface()
+      ->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_EQ(form->CurrentPage(), TFaxEditor::kRecipientPage);
+}
+
+TEST_F(FaxEditorTest, EditsHoldWhatTheirTableFieldsStoreAndNeverCutACharacter) {
+  // 34 characters, 41 bytes of UTF-8: the 35-byte field holds the first 28 characters.
+  const QString name = QStringLiteral("Ærøskøbing Bådeværft & Søn, Ålborg");
+  const QString fitted = QString::fromStdString(FitField(name.toStdString(), 35));
+  ASSERT_EQ(fitted, QStringLiteral("Ærøskøbing Bådeværft & Søn, "));
+  auto form = Open();
+  // Typed key by key, pasted, and set by the program alike.
+  form->Recipient()->setFocus();
+  for (QChar ch : name) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+    QApplication::sendEvent(form->Recipient(), &press);
+    // Each key that would not fit is refused whole; a later one-byte key may still fit.
+    ASSERT_LE(form->Recipient()->text().toUtf8().size(), 35);
+  }
+  EXPECT_TRUE(form->Recipient()->text().startsWith(fitted));
+  form->Recipient()->clear();
+  form->Recipient()->insert(name);
+  EXPECT_EQ(form->Recipient()->text(), fitted);
+  // 50 characters, 55 bytes, into the 50-byte subject.
+  const QString subject = QStringLiteral("Årsopgørelse for 2026: bilag, kvitteringer og æøå!");
+  ASSERT_EQ(subject.size(), 50);
+  form->Subject()->setText(subject);
+  EXPECT_EQ(form->Subject()->text(), QStringLiteral("Årsopgørelse for 2026: bilag, kvitteringer og æ"));
+  form->FaxNumber()->setText(QStringLiteral("+45 98 76 54 32 ext. ÆØÅ 1234"));
+  EXPECT_LE(form->FaxNumber()->text().toUtf8().size(), 25);
+  EXPECT_TRUE(QStringLiteral("+45 98 76 54 32 ext. ÆØÅ 1234").startsWith(form->FaxNumber()->text()));
+  // ASCII text still fills its field to the last byte.
+  form->Subject()->setText(QString(60, QLatin1Char('s')));
+  EXPECT_EQ(form->Subject()->text().size(), 50);
+
+  // The phone book's and the cover template's edits follow the same rule.
+  TPhoneBookEditor entry(main_.get());
+  entry.Name()->setText(name);
+  EXPECT_EQ(entry.Name()->text(), fitted);
+  TCoverEditor cover(dir_.Path(), main_.get());
+  cover.CoverDescription()->setText(name);
+  EXPECT_EQ(cover.CoverDescription()->text(), fitted);
+}
+
+// Esc stands for every way of closing without Accept (Cancel, the window's close button).
+void PressEsc(QWidget* form) {
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(form, &press);
+  QApplication::processEvents();
+}
+
+TEST_F(FaxEditorTest, ClosingWithChangesAsksAndOnlyYesStores) {
+  using Choice = DialogService::Choice;
+  int stores = 0;
+  bool storeWorks = false;
+  auto open = [&] {
+    auto form = Open();
+    form->SetStoreHandler([&] {
+      ++stores;
+      return storeWorks;
+    });
+    return form;
+  };
+
+  // Nothing changed: Esc closes at once.
+  auto form = open();
+  PressEsc(form.get());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->result(), QDialog::Rejected);
+  EXPECT_EQ(dialogs_.Count(QStringLiteral("choice")), 0);
+
+  // Typed text: Cancel keeps the form open, No throws the text away.
+  form = open();
+  Type(form->RTDoc(), QStringLiteral("A letter worth keeping"));
+  dialogs_.choices = {Choice::Cancel, Choice::No};
+  PressEsc(form.get());
+  ASSERT_EQ(dialogs_.Count(QStringLiteral("choice")), 1);
+  EXPECT_EQ(dialogs_.shown.back().caption, QStringLiteral("Fax Editor"));
+  EXPECT_EQ(dialogs_.shown.back().text, QStringLiteral("Save changes to this fax?"));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(Text(form->RTDoc()), QStringLiteral("A letter worth keeping"));
+  PressEsc(form.get());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->result(), QDialog::Rejected);
+  EXPECT_EQ(stores, 0);
+
+  // A changed subject counts too. Yes stores; a store that fails keeps the form open.
+  form = open();
+  form->Subject()->insert(QStringLiteral("Invoice"));
+  dialogs_.choices = {Choice::Yes, Choice::Yes};
+  PressEsc(form.get());
+  EXPECT_EQ(stores, 1);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(form->Subject()->text(), QStringLiteral("Invoice"));
+  storeWorks = true;
+  PressEsc(form.get());
+  EXPECT_EQ(stores, 2);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(form->result(), QDialog::Accepted);
+
+  // Accept stores without asking, and likewise stays open when the store fails.
+  form = open();
+  storeWorks = false;
+  dialogs_.Clear();
+  Find<QAbstractButton>(*form, "OKButton")->click();
+  EXPECT_EQ(stores, 3);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(dialogs_.Count(QStringLiteral("choice")), 0);
+}
+
+TEST_F(FaxEditorTest, TheCoverTemplateEditorAsksTooBeforeChangesAreLost) {
+  using Choice = DialogService::Choice;
+  TCoverEditor form(dir_.Path(), main_.get());
+  form.CoverDescription()->setText(QStringLiteral("Letterhead"));
+  form.show();
+  QApplication::processEvents();
+  int stores = 0;
+  form.SetStoreHandler([&] { return ++stores > 1; });
+  Type(form.RTCover(), QStringLiteral("Dear [RECIPIENT]"));
+  dialogs_.choices = {Choice::Cancel, Choice::Yes, Choice::Yes};
+  PressEsc(&form);
+  ASSERT_EQ(dialogs_.Count(QStringLiteral("choice")), 1);
+  EXPECT_EQ(dialogs_.shown.back().text, QStringLiteral("Save changes to this cover sheet template?"));
+  EXPECT_TRUE(form.isVisible());
+  PressEsc(&form);  // Yes, but the store fails: still open
+  EXPECT_EQ(stores, 1);
+  EXPECT_TRUE(form.isVisible());
+  PressEsc(&form);
+  EXPECT_EQ(stores, 2);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.result(), kModalAccept);
+
+  // Unchanged: closes without a question.
+  TCoverEditor unchanged(dir_.Path(), main_.get());
+  unchanged.show();
+  QApplication::processEvents();
+  dialogs_.Clear();
+  PressEsc(&unchanged);
+  EXPECT_FALSE(unchanged.isVisible());
+  EXPECT_EQ(dialogs_.Count(QStringLiteral("choice")), 0);
+}
+
 // Every tool bar button shows at the form's default size, and at the narrowest width the form is
 // laid out for, so no command hides behind an overflow arrow.
 TEST_F(FaxEditorTest, EveryToolBarButtonShowsWithoutOverflowAtTheDefaultWidth) {
@@ -363,7 +534,9 @@ TEST_F(FaxEditorTest, EnterInARecipientFieldMovesOnAndDoesNotClose) {
 TEST_F(FaxEditorTest, MergeFieldsGetTheFieldsTextCutTo100) {
   auto form = Open();
   EXPECT_EQ(form->MergeFieldValue(kFieldRecipient), QString());  // empty source, empty text
-  form->Recipient()->setMaxLength(32767);  // as a phone book entry or a pasted text may be
+  // Longer than its field lets it be, to show the cut at 100 itself.
+  form->Recipient()->setMaxLength(32767);
+  form->Recipient()->setValidator(nullptr);
   const QString longName(150, QLatin1Char('N'));
   form->Recipient()->setText(longName);
   form->FaxNumber()->setText(QStringLiteral("555 0199"));

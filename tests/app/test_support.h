@@ -62,6 +62,14 @@ class ScriptedDialogs : public DialogService {
     answers.pop_front();
     return answer;
   }
+  // Answers from `choices`; unscripted, the box's default (Yes).
+  Choice YesNoCancel(QWidget*, const QString& caption, const QString& text) override {
+    shown.push_back({QStringLiteral("choice"), caption, text, true});
+    if (choices.empty()) return Choice::Yes;
+    const Choice choice = choices.front();
+    choices.pop_front();
+    return choice;
+  }
   void Error(QWidget*, const QString& text) override {
     shown.push_back({QStringLiteral("error"), QStringLiteral("Quorvane"), text, false});
   }
@@ -106,6 +114,7 @@ class ScriptedDialogs : public DialogService {
   std::deque<QString> openFiles;
   std::deque<QString> saveFiles;
   std::deque<bool> answers;
+  std::deque<Choice> choices;
   std::deque<std::function<int(QDialog*)>> forms;
   // Forms (by object name) that run for real when no script is queued.
   std::set<QString> realForms{QStringLiteral("RebuildInd")};
@@ -120,6 +129,13 @@ class ScriptedDialogs : public DialogService {
   }
   DialogService* previous_ = nullptr;
 };
+
+// Closes a form through its own Accept, as the user's button does: forms that store what they
+// hold do it there and stay open (result Rejected) when the store fails. Returns the result.
+inline int AcceptForm(QDialog* form) {
+  form->done(QDialog::Accepted);
+  return form->result();
+}
 
 // What a shown tool bar cannot fit and puts behind its overflow arrow: the names of the visible
 // actions whose buttons it hid, and "overflow arrow" when the arrow is shown.

@@ -138,7 +138,7 @@ TEST_F(CoverTest, NewWithMergeFieldsIsStoredAndReloadsInEdit) {
     QAction lower(QStringLiteral("fax number"));
     editor->InsertItemClick(&lower);
     editor->hide();
-    return kModalAccept;
+    return test::AcceptForm(editor);
   });
   browser.NewButtonClick();
   // The new template is the current one.
@@ -155,7 +155,7 @@ TEST_F(CoverTest, NewWithMergeFieldsIsStoredAndReloadsInEdit) {
     EXPECT_EQ(editor->CoverDescription()->text(), QStringLiteral("My sheet"));
     EXPECT_EQ(editor->RTCover()->ToDocument().PlainText(), "Hello [RECIPIENT][FAX#][SUBJECT][DATE][TIME][FAX#]");
     editor->CoverDescription()->setText(QStringLiteral("My sheet 2"));
-    return kModalAccept;
+    return test::AcceptForm(editor);
   });
   browser.ModifyButtonClick();
   EXPECT_EQ(QString::fromStdString(Cover().FieldString("DESCRIPT")), QStringLiteral("My sheet 2"));
@@ -192,7 +192,7 @@ TEST_F(CoverTest, CloneCancelledLeavesTheNextNewBlankAndLongDescriptionsAreCut) 
   // A clone of a 35-character description is cut to the field on posting.
   ASSERT_TRUE(browser.Model()->MakeCurrent(0));
   ASSERT_EQ(Cover().FieldString("DESCRIPT"), long35);
-  dialogs_.forms.push_back([](QDialog*) { return kModalAccept; });
+  dialogs_.forms.push_back([](QDialog* d) { return test::AcceptForm(d); });
   browser.CloneButtonClick();
   EXPECT_TRUE(Descriptions().contains(QString::fromStdString(("[clone]" + long35).substr(0, 35))));
   EXPECT_EQ(Descriptions().size(), 5);

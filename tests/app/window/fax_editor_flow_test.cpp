@@ -72,12 +72,15 @@ class FaxEditorFlowTest : public ::testing::Test {
     editor->TextEdit()->textCursor().insertText(text);
   }
 
-  // Queues a script for the next fax editor.
+  // Queues a script for the next fax editor. A script that answers Accepted has the form's own
+  // Accept close it, which is where the form stores the fax.
   void OnEditor(std::function<int(TFaxEditor&)> script) {
     dialogs_.forms.push_back([script](QDialog* d) {
       auto* editor = qobject_cast<TFaxEditor*>(d);
       EXPECT_NE(editor, nullptr);
-      return editor ? script(*editor) : int(QDialog::Rejected);
+      if (!editor) return int(QDialog::Rejected);
+      const int result = script(*editor);
+      return result == QDialog::Accepted ? test::AcceptForm(editor) : result;
     });
   }
 
@@ -259,7 +262,9 @@ TEST_F(FaxEditorFlowTest, AnUnreadableMemoIsReportedAndKeptAsStored) {
     return int(QDialog::Accepted);
   });
   w_->EditButtonClick();
-  EXPECT_EQ(dialogs_.Count(QStringLiteral("error")), 1);
+  // Asked whether it may be replaced; No (the default) keeps it.
+  ASSERT_EQ(dialogs_.Count(QStringLiteral("question")), 1);
+  EXPECT_FALSE(dialogs_.shown[0].defaultYes);
   EXPECT_EQ(Field("SUBJECT"), "Broken, looked at");
   // The stored memo is the damaged one still, not an empty document in its place.
   ASSERT_TRUE(Fax().BlobToFile("RTFDOC", path));
