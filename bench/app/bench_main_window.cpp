@@ -35,6 +35,7 @@ class BenchDialogs : public app::DialogService {
  public:
   void Information(QWidget*, const QString&, const QString&) override {}
   bool Question(QWidget*, const QString&, const QString&, bool) override { return true; }
+  Choice YesNoCancel(QWidget*, const QString&, const QString&) override { return Choice::Yes; }
   void Error(QWidget*, const QString&) override {}
   QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
   QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
