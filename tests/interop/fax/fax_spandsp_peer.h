@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern "C" {
 #include <spandsp.h>
@@ -55,6 +56,7 @@ class SpandspPeer {
     else
       t30_set_rx_file(t30, rxTiff.c_str(), -1);
     t30_set_phase_e_handler(t30, &SpandspPeer::PhaseE, this);
+    t30_set_real_time_frame_handler(t30, &SpandspPeer::Frame, this);
     // QV_SPANDSP_TRACE=1 shows the AT traffic and spandsp's T.30 frames on stderr.
     if (trace_) span_log_set_level(t30_get_logging_state(t30), SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_FLOW);
     ok_ = true;
@@ -108,6 +110,14 @@ class SpandspPeer {
     stallPid_ = pid;
   }
 
+  // Frames with control field `fcf` (the final-frame bit ignored) the spandsp terminal received.
+  int FramesHeard(uint8_t fcf) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int n = 0;
+    for (uint8_t f : heard_) n += (f & 0xFE) == (fcf & 0xFE);
+    return n;
+  }
+
   bool finished() const { return phaseE_; }
   int completion() const { return completion_; }
   t30_stats_t Stats() {
@@ -153,6 +163,12 @@ class SpandspPeer {
       default: break;
     }
     return 0;
+  }
+  static void Frame(t30_state_t*, void* user, int incoming, const uint8_t msg[], int len) {
+    auto* self = static_cast<SpandspPeer*>(user);
+    if (!incoming || len < 3) return;
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->heard_.push_back(msg[2]);
   }
   static void PhaseE(t30_state_t* t30, void* user, int code) {
     auto* self = static_cast<SpandspPeer*>(user);
@@ -347,6 +363,7 @@ class SpandspPeer {
   std::atomic<int> completion_{-1};
   std::mutex mutex_;
   t30_stats_t stats_{};
+  std::vector<uint8_t> heard_;  // control fields of the frames received
 };
 
 }  // namespace qv::fax::test

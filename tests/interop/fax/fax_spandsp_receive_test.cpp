@@ -15,6 +15,7 @@ struct Received {
   std::string output;
   int peerCompletion = -1;
   t30_stats_t stats{};
+  int rtnHeard = 0, rtpHeard = 0;  // by spandsp's sender
 };
 
 // The receiver's process is stopped for `ms` once it has sent its `n`th frame of kind `fcf`.
@@ -62,6 +63,8 @@ Received ReceiveCall(const TempDir& dir, const std::vector<TiffPage>& pages, int
   peer.Stop();
   r.peerCompletion = peer.finished() ? peer.completion() : -1;
   r.stats = peer.Stats();
+  r.rtnHeard = peer.FramesHeard(kFcfRtn);
+  r.rtpHeard = peer.FramesHeard(kFcfRtp);
   return r;
 }
 
@@ -186,6 +189,7 @@ TEST(ReceiveNoisyLine, GarbledPageIsRefusedAndSentAgain) {
   ASSERT_EQ(r.exitStatus, 0) << r.output;
   EXPECT_NE(r.output.find("0 1 fax received"), std::string::npos) << r.output;
   EXPECT_EQ(r.peerCompletion, T30_ERR_OK) << t30_completion_code_to_str(r.peerCompletion);
+  EXPECT_EQ(r.rtnHeard, 1);
   EXPECT_EQ(r.stats.pages_tx, 2);
   ExpectFiled(dir, sent);
 }
@@ -199,6 +203,8 @@ TEST(ReceiveNoisyLine, PageWithAFewBadRowsIsKeptWithRtp) {
   ASSERT_EQ(r.exitStatus, 0) << r.output;
   EXPECT_NE(r.output.find("0 1 fax received"), std::string::npos) << r.output;
   EXPECT_EQ(r.peerCompletion, T30_ERR_OK) << t30_completion_code_to_str(r.peerCompletion);
+  EXPECT_EQ(r.rtpHeard, 1);
+  EXPECT_EQ(r.rtnHeard, 0);
   EXPECT_EQ(r.stats.pages_tx, 2);
   std::vector<ReceivedPage> pages;
   ASSERT_TRUE(ReadReceived(dir.str("in/FAX0001.QVF"), pages));
