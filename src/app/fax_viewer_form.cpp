@@ -119,6 +119,10 @@ TFaxViewer::TFaxViewer(const std::string& iniFile, QWidget* parent) : QDialog(pa
     file_ = f;
     zoom_ = 66;
     ApplyZoom(50);
+    // The dropped fax is shown as it came.
+    for (QAction* a : rotationItems_) a->setChecked(false);
+    exportNote_->setVisible(false);
+    Thumbnails_->SetRotation(0);
     Thumbnails_->SetFaxFile(f, FaxViewer_->NumPages());
     for (const char* n : {"FirstButton", "PrevButton", "NextButton", "LastButton"})
       Button(n)->setVisible(FaxViewer_->NumPages() > 1);
@@ -219,6 +223,12 @@ void TFaxViewer::BuildMenus() {
 
   QMenu* exports = menuBar_->addMenu(QStringLiteral("Export"));
   exports->setObjectName(QStringLiteral("Export1"));
+  // The picture and document exports write the pages as they were received; while the view is
+  // turned the menu says so, rather than letting a user expect the turned page in the file.
+  exportNote_ = exports->addAction(QStringLiteral("Exports keep the fax's own orientation (not rotated)"));
+  exportNote_->setObjectName(QStringLiteral("ExportOrientationNote"));
+  exportNote_->setEnabled(false);
+  exportNote_->setVisible(false);
   for (const char* kind : {"BMP", "PCX", "DCX"}) {
     QAction* a = exports->addAction(QStringLiteral("Export this page as %1 File").arg(QLatin1String(kind)));
     a->setObjectName(QStringLiteral("Export%1").arg(QLatin1String(kind)));
@@ -314,6 +324,9 @@ void TFaxViewer::SetRotationItem(int rotation) {
     Dialogs().Error(this, QString::fromLocal8Bit(e.what()));
   }
   for (int i = 0; i < 4; ++i) rotationItems_[i]->setChecked(i == rotation);
+  // The page pictures beside the view, and a print from here, follow the turn of the view.
+  Thumbnails_->SetRotation(FaxViewer_->Rotation());
+  exportNote_->setVisible(FaxViewer_->Rotation() != 0);
 }
 
 QString TFaxViewer::StatusText() const { return StatusPanel_->text(); }
@@ -378,6 +391,7 @@ void TFaxViewer::PrinterSetupButtonClick() {
 void TFaxViewer::PrintClick(bool currentPageOnly) {
   const QString file = FaxViewer_->FileName();
   if (file.trimmed().isEmpty()) return;
+  FaxPrinter_->SetRotation(FaxViewer_->Rotation());
   RunPrintFlow(this, *FaxPrinter_, file, PrintHeaderText, currentPageOnly ? FaxViewer_->ActivePage() : 0,
                printRange_, iniFile_);
 }

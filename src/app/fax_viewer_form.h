@@ -1,7 +1,9 @@
 #pragma once
 // TFaxViewer: the modal window that shows a fax page by page: zoom, rotation, page buttons, a
 // strip of page thumbnails, exports of the current page (BMP, PCX, DCX) or the whole fax (PDF,
-// TIFF), printer setup and printing through the print options form.
+// TIFF), printer setup and printing through the print options form. The rotation chosen turns the
+// view, the thumbnails and what is printed from here; exports keep the fax's own orientation, and
+// the Export menu says so while the view is turned.
 
 #include <QDialog>
 #include <QString>
@@ -84,6 +86,7 @@ class TFaxViewer : public QDialog {
   QLabel* StatusPanel_ = nullptr;
   QAction* zoomItems_[4] = {};
   QAction* rotationItems_[4] = {};
+  QAction* exportNote_ = nullptr;  // shown in the Export menu while the view is turned
 };
 
 }  // namespace qv::app

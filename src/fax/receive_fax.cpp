@@ -216,6 +216,7 @@ int TQvReceiveFax::FlushData() {
     writeBuf_.clear();
     return 0;
   }
+  if (class_ == fcClass1) pageCheck_.feed(writeBuf_);
   int rc = out_.WriteRaw(writeBuf_);
   writeBuf_.clear();
   return rc;
@@ -367,6 +368,7 @@ TQvReceiveFax::Next TQvReceiveFax::StartPage() {
   pageState_ = RfPageState::SameFile;
   dle_ = false;
   pageBytes_ = 0;
+  pageCheck_.startPage();
   ArmTimeout(kCommandTimeoutTicks);
   if (class_ != fcClass1) {
     uint8_t dc2 = kDc2;
@@ -443,7 +445,7 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
       disRetry_ = 0;
       ppmAnswered_ = false;
       mcfRepeats_ = 0;
-      morePages_ = eom_ = pageMissed_ = false;
+      morePages_ = eom_ = rejectPage_ = retrainAfterPage_ = false;
       SetRemoteId("");
       {
         std::lock_guard lock(remoteIdMutex_);

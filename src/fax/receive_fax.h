@@ -8,6 +8,7 @@
 
 #include "fax/abstract_fax.h"
 #include "faximage/qvf_writer.h"
+#include "faximage/t4_decoder.h"
 
 namespace qv::fax {
 
@@ -114,7 +115,12 @@ class TQvReceiveFax : public TQvAbstractFax {
   bool firstStatusSent_ = false;
   bool morePages_ = false;
   bool eom_ = false;
-  bool pageMissed_ = false;  // the page carrier was not heard: its post-page command gets RTN
+  // The page carrier was not heard, or the page came too damaged to file: its post-page command
+  // gets RTN and the sender trains again and sends the page once more.
+  bool rejectPage_ = false;
+  // The page is filed but the line is poor: its post-page command gets RTP, and the sender trains
+  // again before the next page.
+  bool retrainAfterPage_ = false;
   int disRetry_ = 0;
   // The last page's post-page message has had our MCF and no page has begun since: a sender
   // that missed the MCF repeats its message, and it is answered again (at most 3 times).
@@ -134,6 +140,9 @@ class TQvReceiveFax : public TQvAbstractFax {
   faximage::QvfWriter out_;
   std::vector<uint8_t> writeBuf_;
   long pageBytes_ = 0;
+  // Class 1: the page's rows are decoded as they are filed, to judge the copy quality T.30 asks a
+  // receiver without error correction to answer for.
+  faximage::T4Decoder pageCheck_;
   bool aborted_ = false;
   bool rejectPending_ = false;
   int ioError_ = 0;

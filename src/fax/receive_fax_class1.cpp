@@ -13,6 +13,26 @@ constexpr auto kLongestMcf = std::chrono::milliseconds(1400);
 // 140 ms later: a carrier request later than this may find the page gone.
 constexpr auto kLongestPageTurn = std::chrono::milliseconds(200);
 
+// Copy quality of a received page; T.30 leaves the measure to the receiver. A page with more than
+// 5 % bad rows, or a run of more than 8 (2 mm at standard resolution, about half the height of
+// ordinary text: a line of it becomes unreadable), is not worth filing: RTN, and the page comes
+// again. Fewer bad rows leave a readable page, but a line that damages some rows is worth
+// training again before the next page: RTP.
+constexpr uint32_t kRtnBadRowsPercent = 5;
+constexpr uint32_t kRtnBadRun = 8;
+
+enum class CopyQuality { Good, Poor, Bad };
+
+CopyQuality JudgePage(const faximage::T4Decoder& page) {
+  const uint32_t bad = page.badRows();
+  const uint32_t rows = page.goodRows() + bad;
+  // Data and not one row in it: noise (a page coded without rows is kept as it came).
+  if (rows == 0) return page.badCodes() > 0 ? CopyQuality::Bad : CopyQuality::Good;
+  if (uint64_t{bad} * 100 > uint64_t{rows} * kRtnBadRowsPercent || page.longestBadRun() > kRtnBadRun)
+    return CopyQuality::Bad;
+  return bad > 0 ? CopyQuality::Poor : CopyQuality::Good;
+}
+
 void TQvReceiveFax::DecodeFrame() {
   if (frame_.size() < 3) return;
   const uint8_t* fif = frame_.data() + 3;
@@ -190,7 +210,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
         // gone by (a late turn-round). Hear the sender's post-page command and answer RTN, so it
         // trains again and sends the page once more. After an MCF this costs at worst a page
         // filed twice (when the sender had in fact missed our MCF), never a page lost.
-        pageMissed_ = true;
+        rejectPage_ = true;
         ppmAnswered_ = false;
         ModemCommand("AT+FRH=3", 0);
         Go(S::rf1WaitEOP);
@@ -216,7 +236,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
           if (kind != FrameKind::Eop && kind != FrameKind::Eom) return Fail(kErrBadModemResult);
           // Not a repeat: the post-page command of a page that went by unheard.
           ppmAnswered_ = false;
-          pageMissed_ = true;
+          rejectPage_ = true;
         }
         if (lastFrameFinal_) {
           StatusUpdate(fpGetPageResult);
@@ -229,13 +249,15 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
     case S::rf1SendMCF:
       if (HasConnect(l)) {
         // Always final: a non-final MCF would make the modem ask for another frame.
-        SendFrame(BuildSimpleFrame(pageMissed_ ? kFcfRtn : kFcfMcf, true));
+        SendFrame(BuildSimpleFrame(rejectPage_ ? kFcfRtn : retrainAfterPage_ ? kFcfRtp : kFcfMcf, true));
         mcfSentAt_ = std::chrono::steady_clock::now();
       } else if (ok) {
-        ppmAnswered_ = !pageMissed_;
-        if (pageMissed_) {
-          // After RTN the sender sends DCS and the training check again.
-          pageMissed_ = false;
+        // After RTP the sender trains again; what it repeats then is its DCS, not this answer.
+        ppmAnswered_ = !rejectPage_ && !retrainAfterPage_;
+        if (rejectPage_ || (retrainAfterPage_ && morePages_)) {
+          // After RTN, or RTP with more pages to come, the sender sends DCS and the training
+          // check again. (After RTP to EOP the call ends as after MCF.)
+          rejectPage_ = retrainAfterPage_ = false;
           ModemCommand("AT+FRH=3", 0);
           ArmTimeout(54);
           Go(S::rf1CollFrms);
@@ -351,6 +373,18 @@ TQvReceiveFax::Next TQvReceiveFax::Class1Step(Ev ev) {
       }
       return ReadTraining();
     case S::rf1WritePage: {
+      retrainAfterPage_ = false;
+      if (out_.PageOpen()) {
+        const CopyQuality quality = JudgePage(pageCheck_);
+        if (quality == CopyQuality::Bad) {
+          // Too damaged to read: it stays out of the file and its number is given again.
+          RemovePage();
+          page_ = page_ - 1;
+          rejectPage_ = true;
+        }
+        // After EOM a new DCS and training follow anyway: RTP would ask for nothing more.
+        retrainAfterPage_ = quality == CopyQuality::Poor && !eom_;
+      }
       int rc = FinishPage();
       if (rc != 0) return Fail(rc);
       ModemCommand("AT+FTH=3", 40);

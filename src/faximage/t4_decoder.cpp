@@ -1,5 +1,6 @@
 #include "faximage/t4_decoder.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -240,6 +241,8 @@ void T4Decoder::startPage() {
   badCodes_ = 0;
   rows_ = 0;
   dropped_ = 0;
+  rowBadCodes_ = 0;
+  goodRows_ = badRows_ = badRun_ = longestBadRun_ = 0;
   std::memset(row_, 0, sizeof row_);
 }
 
@@ -251,6 +254,17 @@ void T4Decoder::endOfLine() {
   } else if (pos_ > 0) {
     ++dropped_;
   }
+  if (!beforeFirstEol_) {
+    const bool codeError = badCodes_ != rowBadCodes_;
+    if (codeError || (pos_ > 0 && pos_ != 1728 && pos_ != 2048)) {
+      ++badRows_;
+      longestBadRun_ = std::max(longestBadRun_, ++badRun_);
+    } else if (pos_ > 0) {
+      ++goodRows_;
+      badRun_ = 0;
+    }
+  }
+  rowBadCodes_ = badCodes_;
   std::memset(row_, 0, static_cast<size_t>((pos_ + 7) >> 3));
   pos_ = 0;
   black_ = false;
@@ -290,6 +304,7 @@ bool T4Decoder::feed(std::span<const uint8_t> data) {
   auto eol = [&]() -> bool {
     pos_ = pos;
     eolCount_ = eols;
+    badCodes_ = bad;
     endOfLine();
     eols = eolCount_;
     pos = 0;

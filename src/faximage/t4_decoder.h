@@ -44,6 +44,15 @@ class T4Decoder {
   uint32_t rowsAccepted() const { return rows_; }   // rows handed to the row handler
   uint32_t rowsDropped() const { return dropped_; } // rows of a wrong length, discarded at their EOL
 
+  // Copy quality of the page so far, as a receiver without error correction judges it. A row is
+  // bad when it held a bit pattern that is no code, or reached its EOL at another width than 1728
+  // or 2048 pixels (such a row is still handed on when its whole bytes come to 216 or 256).
+  // Lines with nothing between their EOLs (the end of the page, fill) are not rows, and what
+  // comes before the first EOL is not judged: a modem may put noise there as its carrier starts.
+  uint32_t goodRows() const { return goodRows_; }
+  uint32_t badRows() const { return badRows_; }
+  uint32_t longestBadRun() const { return longestBadRun_; }  // most bad rows in a row
+
  private:
   void endOfLine();
 
@@ -60,6 +69,11 @@ class T4Decoder {
   uint32_t badCodes_ = 0;
   uint32_t rows_ = 0;
   uint32_t dropped_ = 0;
+  uint32_t rowBadCodes_ = 0;  // badCodes_ when the current row began
+  uint32_t goodRows_ = 0;
+  uint32_t badRows_ = 0;
+  uint32_t badRun_ = 0;
+  uint32_t longestBadRun_ = 0;
   alignas(16) uint8_t row_[kRowBufferBytes + 8];
 };
 

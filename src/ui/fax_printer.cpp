@@ -24,6 +24,7 @@
 #include "faximage/unpacker_bitmap.h"
 #include "faximage/unpacker_state.h"
 #include "ui/fax_printer_status.h"
+#include "ui/fax_viewer.h"
 
 namespace qv::ui {
 
@@ -320,6 +321,15 @@ void TQvCustomFaxPrinter::PrintFax() {
                         .arg(p)
                         .arg(fileName_, QString::fromStdString(qv::core::ErrorText(rc))));
     }
+    if (rotation_ != 0) {
+      try {
+        bitmap = RotatePageBitmap(bitmap, rotation_);
+      } catch (const std::bad_alloc&) {
+        Fail(painter, QStringLiteral("Page %1 cannot be turned: %2")
+                          .arg(p)
+                          .arg(QString::fromStdString(qv::core::ErrorText(qv::core::ecOutOfMemory))));
+      }
+    }
     Pump();
     if (aborted_) break;
 
@@ -342,8 +352,10 @@ void TQvCustomFaxPrinter::PrintFax() {
     QRect source = image.rect();
     QSize size;
     if (scale_ == psFitToPage) {
-      const double wIn = bitmap.width / kFaxPixelsPerInchX;
-      const double hIn = bitmap.height / kFaxRowsPerInch;
+      // A page turned a quarter has its rows across and its pixels down.
+      const bool sideways = rotation_ % 2 == 1;
+      const double wIn = bitmap.width / (sideways ? kFaxRowsPerInch : kFaxPixelsPerInchX);
+      const double hIn = bitmap.height / (sideways ? kFaxPixelsPerInchX : kFaxRowsPerInch);
       const double s = std::min(rect.width() / wIn, rect.height() / hIn);
       size = QSize(std::max(1, int(wIn * s)), std::max(1, int(hIn * s)));
     } else {

@@ -108,6 +108,10 @@ class TQvCustomFaxPrinter : public QObject {
   void SetMultiPage(bool on) { multiPage_ = on; }
   TFaxPrintScale PrintScale() const { return scale_; }
   void SetPrintScale(TFaxPrintScale s) { scale_ = s; }
+  // Quarter turns clockwise (0-3) given to every page printed: the viewer prints a fax turned as
+  // it shows it. Print on receipt leaves it at 0.
+  int Rotation() const { return rotation_; }
+  void SetRotation(int quarterTurns) { rotation_ = ((quarterTurns % 4) + 4) % 4; }
   // Wait two ticks around each page (for printer drivers that need it).
   bool ImposeWait() const { return imposeWait_; }
   void SetImposeWait(bool on) { imposeWait_ = on; }
@@ -176,6 +180,7 @@ class TQvCustomFaxPrinter : public QObject {
   bool multiPage_ = false;
   TFaxPrintScale scale_ = psFitToPage;
   bool imposeWait_ = false;
+  int rotation_ = 0;
   TFaxPrintProgress progress_ = ppIdle;
   bool printing_ = false;
   bool aborted_ = false;

@@ -13,12 +13,13 @@ namespace {
 constexpr int kThumbnailHeight = 136;  // room for an A4 page at kThumbnailWidth
 }
 
-QImage MakeFaxThumbnail(const QString& faxFile, int page, int width) {
+QImage MakeFaxThumbnail(const QString& faxFile, int page, int width, int rotation) {
   qv::faximage::UnpackerState state;
   state.setAutoScale(qv::faximage::kUnpackDoubleHeight);
   qv::faximage::PageBitmap bm;
   if (qv::faximage::UnpackPageFullWidth(state, faxFile.toStdString(), page, bm) < 0 || bm.empty())
     return QImage();
+  if (rotation % 4 != 0) bm = RotatePageBitmap(bm, rotation);
   // Standard rows are doubled, so a pixel is as tall as it is wide near enough.
   const int height = std::max(1, int(int64_t(bm.height) * width / bm.width));
   return RenderPageImage(bm, width, height, qRgb(0, 0, 0), qRgb(255, 255, 255), true);
@@ -41,6 +42,15 @@ TQvFaxThumbnails::TQvFaxThumbnails(QWidget* parent) : QListWidget(parent) {
           [this](QListWidgetItem* item) { emit PageChosen(row(item) + 1); });
   connect(this, &QListWidget::itemClicked, this,
           [this](QListWidgetItem* item) { emit PageChosen(row(item) + 1); });
+}
+
+void TQvFaxThumbnails::SetRotation(int quarterTurns) {
+  quarterTurns = ((quarterTurns % 4) + 4) % 4;
+  if (quarterTurns == rotation_) return;
+  rotation_ = quarterTurns;
+  const int current = currentRow();
+  SetFaxFile(file_, pages_);
+  if (current >= 0) SetCurrentPage(current + 1);
 }
 
 void TQvFaxThumbnails::SetFaxFile(const QString& faxFile, int pages) {
@@ -71,7 +81,7 @@ void TQvFaxThumbnails::MakeNext() {
     emit Finished();
     return;
   }
-  const QImage img = MakeFaxThumbnail(file_, done_ + 1);
+  const QImage img = MakeFaxThumbnail(file_, done_ + 1, kThumbnailWidth, rotation_);
   if (QListWidgetItem* it = item(done_)) {
     if (!img.isNull()) it->setIcon(QIcon(QPixmap::fromImage(img)));
     else it->setText(QStringLiteral("Page %1 (unreadable)").arg(done_ + 1));

@@ -13,9 +13,9 @@ namespace qv::ui {
 // Width of a thumbnail in pixels; the height follows from the page's proportions.
 inline constexpr int kThumbnailWidth = 96;
 
-// A thumbnail of one page: the whole coded width, standard rows doubled, greyscale-filtered.
-// Null on a page that cannot be decoded.
-QImage MakeFaxThumbnail(const QString& faxFile, int page, int width = kThumbnailWidth);
+// A thumbnail of one page: the whole coded width, standard rows doubled, greyscale-filtered,
+// turned by `rotation` quarter turns clockwise. Null on a page that cannot be decoded.
+QImage MakeFaxThumbnail(const QString& faxFile, int page, int width = kThumbnailWidth, int rotation = 0);
 
 class TQvFaxThumbnails : public QListWidget {
   Q_OBJECT
@@ -26,6 +26,10 @@ class TQvFaxThumbnails : public QListWidget {
   void SetFaxFile(const QString& faxFile, int pages);
   // Marks the page shown in the viewer.
   void SetCurrentPage(int page);
+  // The pages turned as the viewer shows them (0-3 quarter turns clockwise); the pictures are
+  // made again.
+  int Rotation() const { return rotation_; }
+  void SetRotation(int quarterTurns);
   // Pages whose picture is made so far.
   int Done() const { return done_; }
   bool Building() const { return timer_.isActive(); }
@@ -40,6 +44,7 @@ class TQvFaxThumbnails : public QListWidget {
   QString file_;
   int pages_ = 0;
   int done_ = 0;
+  int rotation_ = 0;
   QTimer timer_;
 };
 

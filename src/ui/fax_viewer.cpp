@@ -334,16 +334,19 @@ TQvCustomFaxViewer::~TQvCustomFaxViewer() { EndMarking(); }
 
 void TQvCustomFaxViewer::SetFileName(const QString& name) {
   if (name == fileName_) return;
-  const int rc = LoadFile(name);
-  // The factors and the turn follow the freshly loaded page, whatever they held before.
-  rotation_ = 0;
-  horizMult_ = horizDiv_ = vertMult_ = vertDiv_ = 1;
-  Raise(rc);
+  // A file that fails its checks leaves the fax shown as it was, turn and zoom included.
+  Raise(LoadFile(name));
 }
 
 int TQvCustomFaxViewer::LoadFile(const QString& name) {
-  ForgetFile();
-  if (name.isEmpty()) return qv::core::ecOK;
+  if (name.isEmpty()) {
+    ForgetFile();
+    rotation_ = 0;
+    horizMult_ = horizDiv_ = vertMult_ = vertDiv_ = 1;
+    return qv::core::ecOK;
+  }
+  // Everything is checked and the first pages decoded before the fax shown is let go: a dropped
+  // file that is no fax, or one that cannot be read, changes nothing on screen.
   const std::string file = name.toStdString();
   if (!QFileInfo(name).isFile()) return qv::core::ecFileNotFound;
   if (!qv::faximage::IsQvfFile(file)) return qv::core::ecFaxBadFormat;
@@ -351,26 +354,33 @@ int TQvCustomFaxViewer::LoadFile(const QString& name) {
   int rc = qv::faximage::ReadFaxHeader(file, header);
   if (rc < 0) return rc;
   if (header.PageCount == 0) return qv::core::ecFaxBadFormat;
+  std::vector<Page> pages(header.PageCount);
+  int flags = 0;
+  const int first = loadWhole_ ? int(pages.size()) : 1;
+  for (int p = 1; p <= first; ++p) {
+    rc = DecodeFrom(name, p, 0, pages[size_t(p - 1)].bitmap, flags);
+    if (rc < 0) return rc;
+    pages[size_t(p - 1)].decoded = true;
+  }
+  ForgetFile();
   fileName_ = name;
-  pages_.assign(header.PageCount, Page{});
+  pages_ = std::move(pages);
+  lastPageFlags_ = flags;
   rotation_ = 0;
   horizMult_ = horizDiv_ = vertMult_ = vertDiv_ = 1;
-  viewport()->update();
-  const int first = loadWhole_ ? NumPages() : 1;
-  for (int p = 1; p <= first; ++p) {
-    rc = Decode(p, pages_[size_t(p - 1)].bitmap);
-    if (rc < 0) {
-      ForgetFile();
-      return rc;
-    }
-    pages_[size_t(p - 1)].decoded = true;
-  }
   currentPage_ = 1;
   InitPage();
   return qv::core::ecOK;
 }
 
 int TQvCustomFaxViewer::Decode(int page, PageBitmap& out) {
+  int flags = 0;
+  const int rc = DecodeFrom(fileName_, page, rotation_, out, flags);
+  if (rc == qv::core::ecOK) lastPageFlags_ = flags;
+  return rc;
+}
+
+int TQvCustomFaxViewer::DecodeFrom(const QString& file, int page, int rotation, PageBitmap& out, int& flags) {
   qv::faximage::UnpackerState state;
   state.setAutoScale(autoScale_ == qv::faximage::asDoubleHeight ? qv::faximage::kUnpackDoubleHeight
                      : autoScale_ == qv::faximage::asHalfWidth  ? qv::faximage::kUnpackHalfWidth
@@ -381,11 +391,11 @@ int TQvCustomFaxViewer::Decode(int page, PageBitmap& out) {
   }
   QApplication::setOverrideCursor(busyCursor_);
   // The export form of the page: a blank page still has its rows, so it shows as a white page.
-  const int rc = qv::faximage::UnpackPageForExport(state, fileName_.toStdString(), page, out);
+  const int rc = qv::faximage::UnpackPageForExport(state, file.toStdString(), page, out);
   QApplication::restoreOverrideCursor();
   if (rc < 0) return rc;
-  lastPageFlags_ = state.PageHeader.PageFlags;
-  if (rotation_ != 0) out = RotatePageBitmap(out, rotation_);
+  flags = state.PageHeader.PageFlags;
+  if (rotation != 0) out = RotatePageBitmap(out, rotation);
   return qv::core::ecOK;
 }
 
@@ -889,10 +899,6 @@ void TQvCustomFaxViewer::dropEvent(QDropEvent* e) {
   if (file.isEmpty()) return;
   e->acceptProposedAction();
   const int rc = file == fileName_ ? 0 : LoadFile(file);
-  if (rc == 0) {
-    rotation_ = 0;
-    horizMult_ = horizDiv_ = vertMult_ = vertDiv_ = 1;
-  }
   if (rc < 0) emit ViewerError(rc);
   else emit DropFile(fileName_);
 }

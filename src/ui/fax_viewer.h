@@ -44,7 +44,8 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
   ~TQvCustomFaxViewer() override;
 
   // The fax shown. An empty name forgets it. A new name resets rotation and the scale factors to
-  // 1 (apply a zoom after assigning); the same name again does nothing. Errors raise.
+  // 1 (apply a zoom after assigning); the same name again does nothing. Errors raise, and leave
+  // the fax shown, its page, turn and zoom as they were.
   QString FileName() const { return fileName_; }
   void SetFileName(const QString& name);
 
@@ -172,8 +173,12 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
     qv::faximage::PageBitmap bitmap;
   };
 
+  // Shows `name` (empty: no fax); on any error the fax shown stays as it was.
   int LoadFile(const QString& name);
+  // A page of the fax shown, turned by the current rotation.
   int Decode(int page, qv::faximage::PageBitmap& out);
+  // A page of `file` turned by `rotation`; `flags` gets its page flags.
+  int DecodeFrom(const QString& file, int page, int rotation, qv::faximage::PageBitmap& out, int& flags);
   void InitPage();
   void Rescale();
   void SetupScrollBars();

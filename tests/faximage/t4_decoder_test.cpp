@@ -274,6 +274,47 @@ TEST(T4Decoder, CountsBadCodesAndResynchronises) {
   EXPECT_TRUE(r.ended);
 }
 
+// What a receiver judges a page by: a row is bad when it held no-code bits or reached its EOL at
+// another width, even when its whole bytes make 216 and it is handed on; empty lines and what
+// comes before the first EOL are no rows; the longest run of bad rows is kept across good rows.
+TEST(T4Decoder, CountsGoodAndBadRowsForCopyQuality) {
+  BitWriter w;
+  w.bits("0000000011111");  // noise before the first EOL: not judged
+  w.eol();
+  auto good = [&w] {
+    w.run(false, 100);
+    w.run(true, 1628);
+    w.eol();
+  };
+  good();
+  w.run(false, 1000);  // short: bad
+  w.eol();
+  w.run(false, 1730);  // 216 whole bytes, two pixels over: handed on, but bad
+  w.eol();
+  w.run(false, 30);
+  w.bits("0000000011111");  // a bad code: the row is bad whatever width it comes to
+  w.run(false, 1698);
+  w.zeros(30);
+  w.eol();
+  w.eol();  // an empty line: no row, and the run of bad rows goes on
+  w.run(false, 2048);  // the other width: good
+  w.eol();
+  good();
+  w.run(false, 5);  // one more bad row: a run of one
+  w.eol();
+  good();
+  w.rtc();
+  T4Decoder d;
+  d.feed(w.bytes());
+  EXPECT_TRUE(d.pageEnded());
+  EXPECT_EQ(d.goodRows(), 4u);
+  EXPECT_EQ(d.badRows(), 4u);
+  EXPECT_EQ(d.longestBadRun(), 3u);
+  EXPECT_GE(d.rowsAccepted(), 5u);  // the 1730-pixel row among them
+  d.startPage();
+  EXPECT_EQ(d.goodRows() + d.badRows() + d.longestBadRun(), 0u);
+}
+
 // Differential check against the bit-by-bit tree walk: random noise, and valid pages with random
 // bit flips, decode to the same rows, bad-code counts and page ends.
 TEST(T4Decoder, AgreesWithBitByBitTreeWalk) {

@@ -177,6 +177,48 @@ TEST_F(FaxPrinterTest, FitToPageKeepsProportionsAndNoneUsesTwoHundredDotsPerInch
   EXPECT_NEAR(w, 2 * 30, 3);
 }
 
+// A print of a turned view: every page is turned before it is fitted. The black upper half of the
+// fax page lands at the bottom after a half turn and at the right after a quarter turn, and the
+// quarter-turned page, lying on its side, keeps its proportions (rows across, pixels down).
+TEST_F(FaxPrinterTest, RotationTurnsEveryPagePrinted) {
+  const QString fax = HalfBlackFax(2);
+  TQvFaxPrinter printer;
+  printer.FaxHeader().Enabled = false;
+  printer.FaxFooter().Enabled = false;
+  printer.SetFileName(fax);
+  printer.SetRotation(2);
+  printer.SetOutputPdf(File("half.pdf"));
+  printer.PrintFax();
+  ASSERT_EQ(PdfPages(File("half.pdf")), 2);
+  for (int n = 1; n <= 2; ++n) {
+    const QImage sheet = Sheet(File("half.pdf"), n, dir_.path());
+    EXPECT_LT(Ink(sheet, QRectF(0.1, 0.05, 0.8, 0.3)), 0.05) << n;
+    EXPECT_GT(Ink(sheet, QRectF(0.1, 0.6, 0.8, 0.25)), 0.9) << n;
+  }
+
+  printer.SetRotation(5);  // any number of turns: one quarter
+  EXPECT_EQ(printer.Rotation(), 1);
+  printer.SetOutputPdf(File("quarter.pdf"));
+  printer.PrintFax();
+  const QImage sheet = Sheet(File("quarter.pdf"), 1, dir_.path());
+  int firstDark = -1, lastDark = 0, left = sheet.width(), right = 0;
+  for (int y = 0; y < sheet.height(); ++y)
+    for (int x = 0; x < sheet.width(); ++x)
+      if (qGray(sheet.pixel(x, y)) < 128) {
+        if (firstDark < 0) firstDark = y;
+        lastDark = y;
+        left = std::min(left, x);
+        right = std::max(right, x);
+      }
+  ASSERT_GE(firstDark, 0);
+  // The black half is the right half of the drawn page, which fills the sheet's width.
+  EXPECT_GT(left, sheet.width() * 0.4);
+  EXPECT_GT(right, sheet.width() * 0.85);
+  // Drawn height / width of the black half: 1728 pixels down at 204 per inch against 1100 rows
+  // across at 196 per inch.
+  EXPECT_NEAR(double(lastDark - firstDark + 1) / (right - left + 1), (1728 / 204.1) / (1100 / 195.6), 0.1);
+}
+
 TEST_F(FaxPrinterTest, HeaderAndFooterTextsAreOnEveryPage) {
   ASSERT_TRUE(WriteFax(File("hf.qvf"), {FaxPage{1728, 300, true, Block(0, 0, 100, 100)},
                                         FaxPage{1728, 300, true, Block(0, 0, 100, 100)}}));

@@ -473,6 +473,66 @@ TEST_F(FaxViewerTest, DroppingTwoFilesLoadsTheFirst) {
   EXPECT_EQ(viewer_.NumPages(), 2);
 }
 
+// A file that fails the checks, by a drop or by name, changes nothing: the fax shown keeps its
+// name, pages, page, turn and zoom, so print and export still have their file.
+TEST_F(FaxViewerTest, AFileThatIsNoFaxLeavesTheFaxShownAsItWas) {
+  const QString f = Numbered(3);
+  viewer_.SetFileName(f);
+  viewer_.NextPage();
+  viewer_.SetRotation(1);
+  viewer_.SetScaling(true);
+  viewer_.SetHorizDiv(2);
+  const int width = viewer_.PageWidth();
+  const int scaled = viewer_.ScaledWidth();
+  QFile text(File("notes.txt"));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write("Shopping list: bread, milk, and a fax machine that does not forget its page.\n");
+  text.close();
+  // A QVF whose first page is cut off in its header: it passes the signature check only.
+  ASSERT_TRUE(QFile::copy(f, File("cut.qvf")));
+  ASSERT_TRUE(QFile(File("cut.qvf")).resize(70));
+
+  auto expectUnchanged = [&](const char* what) {
+    EXPECT_EQ(viewer_.FileName(), f) << what;
+    EXPECT_EQ(viewer_.NumPages(), 3) << what;
+    EXPECT_EQ(viewer_.ActivePage(), 2) << what;
+    EXPECT_EQ(PageNumberShown(), 0) << what << ": turned, the block is no longer at the top left";
+    EXPECT_EQ(viewer_.Rotation(), 1) << what;
+    EXPECT_EQ(viewer_.HorizDiv(), 2) << what;
+    EXPECT_EQ(viewer_.PageWidth(), width) << what;
+    EXPECT_EQ(viewer_.ScaledWidth(), scaled) << what;
+    EXPECT_NE(viewer_.CurrentBitmap(), nullptr) << what;
+  };
+  QSignalSpy errors(&viewer_, &TQvFaxViewer::ViewerError);
+  QSignalSpy drops(&viewer_, &TQvFaxViewer::DropFile);
+  const struct {
+    QString file;
+    int code;
+  } bad[] = {{File("notes.txt"), qv::core::ecFaxBadFormat},
+             {File("cut.qvf"), 0},  // whatever the reader says about the cut page
+             {File("gone.qvf"), qv::core::ecFileNotFound}};
+  for (const auto& b : bad) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(b.file)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewer_.viewport(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewer_.viewport(), &drop);
+    ASSERT_EQ(errors.count(), 1) << b.file.toStdString();
+    const int code = errors.takeFirst().at(0).toInt();
+    if (b.code != 0) EXPECT_EQ(code, b.code) << b.file.toStdString();
+    else EXPECT_LT(code, 0);
+    expectUnchanged("drop");
+    EXPECT_LT(CodeOf([&] { viewer_.SetFileName(b.file); }), 0);
+    expectUnchanged("by name");
+  }
+  EXPECT_EQ(drops.count(), 0);
+  // The fax shown still turns pages, from the kept turn.
+  viewer_.NextPage();
+  EXPECT_EQ(viewer_.ActivePage(), 3);
+  EXPECT_EQ(viewer_.PageWidth(), width);
+}
+
 TEST_F(FaxViewerTest, ThumbnailsOfEveryPageAreMadeWithoutHoldingTheWindow) {
   const QString f = Numbered(6);
   TQvFaxThumbnails strip;
@@ -493,6 +553,31 @@ TEST_F(FaxViewerTest, ThumbnailsOfEveryPageAreMadeWithoutHoldingTheWindow) {
   emit strip.itemClicked(strip.item(3));
   ASSERT_EQ(chosen.count(), 1);
   EXPECT_EQ(chosen.at(0).at(0).toInt(), 4);
+}
+
+// The thumbnails turn with the view: a picture made with a half turn has page 6's top-left block
+// at its bottom right, and turning the strip makes its pictures again.
+TEST_F(FaxViewerTest, ThumbnailsTurnWithTheView) {
+  const QString f = Numbered(6);
+  const QImage turned = MakeFaxThumbnail(f, 6, kThumbnailWidth, 2);
+  ASSERT_FALSE(turned.isNull());
+  EXPECT_EQ(qGray(turned.pixel(10, 0)), 255);
+  EXPECT_LT(qGray(turned.pixel(turned.width() - 10, turned.height() - 1)), 200);
+  const QImage sideways = MakeFaxThumbnail(f, 6, kThumbnailWidth, 1);
+  EXPECT_GT(sideways.height(), sideways.width()) << "the page, wider than tall, stands up when turned a quarter";
+
+  TQvFaxThumbnails strip;
+  strip.SetFaxFile(f, 6);
+  QElapsedTimer t;
+  t.start();
+  while (strip.Building() && t.elapsed() < 10000) QTest::qWait(10);
+  strip.SetCurrentPage(4);
+  strip.SetRotation(2);
+  EXPECT_EQ(strip.Rotation(), 2);
+  EXPECT_LT(strip.Done(), 6) << "the pictures are made again";
+  EXPECT_EQ(strip.currentRow(), 3);
+  while (strip.Building() && t.elapsed() < 20000) QTest::qWait(10);
+  EXPECT_EQ(strip.Done(), 6);
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ std::string usageText() {
          "  --drop-page N       the line goes dead in the middle of page N\n"
          "  --drop-after BYTES  ...after this many bytes of it (default 2048)\n"
          "  --corrupt-page N    noise on page N (0: every page)\n"
+         "  --noise-spacing N   ...on one byte in N of it (default 7; 1000 leaves most rows whole)\n"
          "  --garble-mcf N      noise on the Nth MCF of a call: the sender hears a bad frame\n";
 }
 
@@ -100,7 +101,7 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       continue;
     }
     if (opt == "--line-max-rate" || opt == "--drop-page" || opt == "--drop-after" || opt == "--corrupt-page" ||
-        opt == "--garble-mcf") {
+        opt == "--garble-mcf" || opt == "--noise-spacing") {
       int n;
       if (!value(v) || !toInt(v, n) || n < 0) return opt + " needs a number";
       if (opt == "--line-max-rate") {
@@ -112,6 +113,9 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
         out.faults.dropAfterBytes = n;
       } else if (opt == "--garble-mcf") {
         out.faults.garbleMcf = n;
+      } else if (opt == "--noise-spacing") {
+        if (n < 1) return "--noise-spacing needs a number of at least 1";
+        out.faults.noiseSpacing = n;
       } else {
         out.faults.corruptPage = n;
       }

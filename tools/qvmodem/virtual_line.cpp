@@ -1,5 +1,7 @@
 #include "qvmodem/virtual_line.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace qv::modem {
@@ -182,7 +184,11 @@ void VirtualLine::sendData(int end, const Bytes& data) {
   }
   if (s.txIsPage) {
     if (faults_.corruptPage == 0 || faults_.corruptPage == s.pages) {
-      for (size_t i = 0; i < ev.bytes.size(); i += 7) {
+      // Counted along the page, not the write: the same bytes are hit however the sender's
+      // modem happens to cut the page into writes, so a call with noise can be repeated.
+      const size_t spacing = static_cast<size_t>(std::max(1, faults_.noiseSpacing));
+      const size_t first = (spacing - static_cast<size_t>(s.pageBytes) % spacing) % spacing;
+      for (size_t i = first; i < ev.bytes.size(); i += spacing) {
         noise_ = noise_ * 1103515245u + 12345u;
         ev.bytes[i] ^= static_cast<uint8_t>(0x5A ^ (noise_ >> 24));
       }

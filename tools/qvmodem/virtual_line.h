@@ -33,6 +33,7 @@ struct LineFaults {
   int dropInPage = 0;       // the line goes dead in the middle of this page (1-based; 0: never)
   int dropAfterBytes = 2048;
   int corruptPage = -1;     // noise on this page (0: every page, -1: none)
+  int noiseSpacing = 7;     // ...on one byte in this many, counted from the page's first byte
   int garbleMcf = 0;        // noise on the Nth MCF frame of a call: its FCS fails (0: none)
 };
 

@@ -13,19 +13,25 @@
 #include "../test_support.h"
 #include "../../ui/fax_files.h"
 #include "ui/fax_printer.h"
+#include "ui/fax_thumbnails.h"
 #include "ui/fax_viewer.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -180,6 +186,76 @@ TEST_F(FaxViewerFormTest, ExportsThePageShownAndTheWholeFax) {
   dialogs_.saveAs.clear();
   v->Action("ExportBMP")->trigger();
   EXPECT_EQ(dialogs_.Count(QStringLiteral("error")), 0);
+}
+
+// A file dropped on the viewer that is no fax is refused with a message and leaves the window as
+// it was: the fax, its page, its turn, its thumbnails, and Print still prints it. The turn chosen
+// reaches the thumbnails and the print; the Export menu says the exports are not turned.
+TEST_F(FaxViewerFormTest, ADroppedFileThatIsNoFaxChangesNothingAndTheTurnIsPrinted) {
+  const QString fax = Fax(3);
+  auto v = Open(fax);
+  v->Button("NextButton")->click();
+  QAction* note = v->Action("ExportOrientationNote");
+  ASSERT_NE(note, nullptr);
+  EXPECT_FALSE(note->isVisible());
+  v->Action("Rotate180")->trigger();
+  EXPECT_EQ(v->Thumbnails()->Rotation(), 2);
+  EXPECT_TRUE(note->isVisible());
+  EXPECT_FALSE(note->isEnabled());
+
+  const QString text = dir_.File(QStringLiteral("letter.txt"));
+  QFile f(text);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("Dear Sir, this is a letter, not a fax.\n");
+  f.close();
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(text)});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(v->Viewer()->viewport(), &enter);
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(v->Viewer()->viewport(), &drop);
+  ASSERT_EQ(dialogs_.Count(QStringLiteral("error")), 1);
+  EXPECT_TRUE(dialogs_.shown.back().text.contains(QStringLiteral("-8001"))) << dialogs_.shown.back().text.toStdString();
+  EXPECT_EQ(v->Viewer()->FileName(), fax);
+  EXPECT_EQ(v->StatusText(), QStringLiteral("Page 2 of 3"));
+  EXPECT_EQ(v->Viewer()->Rotation(), 2);
+  EXPECT_TRUE(v->Action("Rotate180")->isChecked());
+  EXPECT_EQ(v->Thumbnails()->count(), 3);
+  EXPECT_EQ(v->Thumbnails()->Rotation(), 2);
+
+  const QString pdf = dir_.File(QStringLiteral("turned.pdf"));
+  v->Printer()->SetOutputPdf(pdf);
+  dialogs_.forms.push_back([](QDialog* d) {
+    auto* form = qobject_cast<TPrePrintForm*>(d);
+    if (!form) return int(QDialog::Rejected);
+    form->PrintMultiPage()->setChecked(false);
+    form->StretchToFit()->setChecked(true);
+    form->PrintHeader()->setChecked(false);
+    form->PrintFooter()->setChecked(false);
+    form->OkButton()->click();
+    return form->result();
+  });
+  v->PrintClick(false);
+  EXPECT_EQ(PdfPages(pdf), 3);
+  EXPECT_EQ(v->Printer()->Rotation(), 2);
+  // Page 1's bar lies at the top of the fax page: turned, it is at the foot of the drawn page,
+  // right of the middle (the bars start at the left edge).
+  const QString prefix = dir_.File(QStringLiteral("sheet"));
+  Tool(QStringLiteral("pdftoppm"), {QStringLiteral("-gray"), QStringLiteral("-r"), QStringLiteral("30"),
+                                    QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                                    QStringLiteral("1"), QStringLiteral("-singlefile"), pdf, prefix});
+  const QImage sheet(prefix + QStringLiteral(".pgm"));
+  ASSERT_FALSE(sheet.isNull());
+  int top = -1, left = sheet.width();
+  for (int y = 0; y < sheet.height(); ++y)
+    for (int x = 0; x < sheet.width(); ++x)
+      if (qGray(sheet.pixel(x, y)) < 128) {
+        if (top < 0) top = y;
+        left = std::min(left, x);
+      }
+  ASSERT_GE(top, 0);
+  EXPECT_GT(left, sheet.width() / 2);
+  EXPECT_GT(top, sheet.height() / 8);
 }
 
 TEST_F(FaxViewerFormTest, PrintOptionsRangeAndStoredChoices) {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern "C" {
 #include <spandsp.h>
@@ -55,6 +56,7 @@ class SpandspPeer {
     else
       t30_set_rx_file(t30, rxTiff.c_str(), -1);
     t30_set_phase_e_handler(t30, &SpandspPeer::PhaseE, this);
+    t30_set_real_time_frame_handler(t30, &SpandspPeer::Frame, this);
     // QV_SPANDSP_TRACE=1 shows the AT traffic and spandsp's T.30 frames on stderr.
     if (trace_) span_log_set_level(t30_get_logging_state(t30), SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_FLOW);
     ok_ = true;
@@ -89,6 +91,15 @@ class SpandspPeer {
     delayFrmMs_ = ms;
   }
 
+  // The data the modem hands the engine for its `n`th AT+FRM (queries not counted; the training
+  // check is the first, the first page the second) gets one byte of noise in every `spacing`,
+  // as a noisy line would leave it after demodulation. The DLE codes stay intact, so the engine
+  // sees the carrier end where it ends. Call before Start().
+  void NoiseOnCarrier(int n, int spacing) {
+    noiseFrm_ = n;
+    noiseSpacing_ = spacing;
+  }
+
   // Process `pid` (the engine's) is kept off the CPU for `ms` of line time from the moment the
   // modem is handed its `n`th frame with control field `fcf`; the line goes on meanwhile, as
   // it does for a fax program the system starves. Safe to call while the peer runs.
@@ -97,6 +108,14 @@ class SpandspPeer {
     stallFrame_ = n;
     stallMs_ = ms;
     stallPid_ = pid;
+  }
+
+  // Frames with control field `fcf` (the final-frame bit ignored) the spandsp terminal received.
+  int FramesHeard(uint8_t fcf) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int n = 0;
+    for (uint8_t f : heard_) n += (f & 0xFE) == (fcf & 0xFE);
+    return n;
   }
 
   bool finished() const { return phaseE_; }
@@ -111,6 +130,12 @@ class SpandspPeer {
     auto* self = static_cast<SpandspPeer*>(user);
     size_t done = 0;
     if (self->trace_) std::fprintf(stderr, "%6ld <%.*s>\n", self->Ms(), static_cast<int>(len), reinterpret_cast<const char*>(buf));
+    std::string noisy;
+    if (self->noiseState_ != Noise::Off) {
+      noisy.assign(reinterpret_cast<const char*>(buf), len);
+      self->AddNoise(noisy);
+      buf = reinterpret_cast<const uint8_t*>(noisy.data());
+    }
     // The engine drains the slave continuously; a full pty buffer only needs a short wait.
     for (int tries = 0; done < len && tries < 2000; ++tries) {
       ssize_t n = write(self->master_, buf + done, len - done);
@@ -138,6 +163,12 @@ class SpandspPeer {
       default: break;
     }
     return 0;
+  }
+  static void Frame(t30_state_t*, void* user, int incoming, const uint8_t msg[], int len) {
+    auto* self = static_cast<SpandspPeer*>(user);
+    if (!incoming || len < 3) return;
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->heard_.push_back(msg[2]);
   }
   static void PhaseE(t30_state_t* t30, void* user, int code) {
     auto* self = static_cast<SpandspPeer*>(user);
@@ -200,6 +231,60 @@ class SpandspPeer {
     }
   }
 
+  enum class Noise { Off, AwaitConnect, AwaitLineEnd, InData };
+
+  // Noise on the page data of the watched carrier, from the line end after its CONNECT to its
+  // DLE ETX. (The modem writes a result code and its line ends in separate pieces.)
+  void AddNoise(std::string& out) {
+    size_t i = 0;
+    if (noiseState_ == Noise::AwaitConnect) {
+      const size_t connect = out.find("CONNECT");
+      if (connect == std::string::npos) return;
+      i = connect + 7;
+      noiseState_ = Noise::AwaitLineEnd;
+    }
+    for (; i < out.size() && noiseState_ == Noise::AwaitLineEnd; ++i) {
+      if (out[i] != '\n') continue;
+      noiseState_ = Noise::InData;
+      noiseDle_ = false;
+      noiseCount_ = 0;
+    }
+    for (; i < out.size() && noiseState_ == Noise::InData; ++i) {
+      const uint8_t b = static_cast<uint8_t>(out[i]);
+      if (noiseDle_) {
+        noiseDle_ = false;
+        if (b == 0x03) noiseState_ = Noise::Off;  // DLE ETX: the carrier has ended
+        continue;
+      }
+      if (b == 0x10) {
+        noiseDle_ = true;
+        continue;
+      }
+      if (noiseCount_++ % noiseSpacing_ != 0) continue;
+      noiseSeed_ = noiseSeed_ * 1103515245u + 12345u;
+      const uint8_t hit = static_cast<uint8_t>(b ^ (0x5A ^ (noiseSeed_ >> 24)));
+      if (hit != 0x10) out[i] = static_cast<char>(hit);
+    }
+  }
+
+  // Counts the engine's AT+FRM commands (a command may span two reads) for NoiseOnCarrier.
+  void WatchForNoisyFrm(const std::string& passed) {
+    if (noiseFrm_ <= 0) return;
+    const std::string seen = frmTail_ + passed;
+    for (size_t pos = seen.find("AT+FRM="); pos != std::string::npos; pos = seen.find("AT+FRM=", pos + 1)) {
+      // Counted in the read that brings the character after the '=' (the tail is one shorter).
+      if (pos + 7 < frmTail_.size()) continue;
+      if (pos + 7 >= seen.size()) break;
+      if (seen[pos + 7] == '?') continue;
+      if (++noiseFrmSeen_ == noiseFrm_) {
+        noiseState_ = Noise::AwaitConnect;
+        noiseFrm_ = 0;
+        break;
+      }
+    }
+    frmTail_ = seen.size() > 7 ? seen.substr(seen.size() - 7) : seen;
+  }
+
   // Hands what the engine wrote to the modem, holding it back from the delayed AT+FRM on.
   void PassToModem(int stepMs) {
     if (holdSteps_ > 0) {
@@ -222,6 +307,7 @@ class SpandspPeer {
     }
     if (pass == 0) return;
     WatchForStallFrame(held_.substr(0, pass), stepMs);
+    WatchForNoisyFrm(held_.substr(0, pass));
     t31_at_rx(t31_, held_.data(), static_cast<int>(pass));
     held_.erase(0, pass);
   }
@@ -267,10 +353,17 @@ class SpandspPeer {
   std::atomic<pid_t> stallPid_{0};
   int contSteps_ = 0;
   std::string watchTail_;
+  int noiseFrm_ = 0, noiseSpacing_ = 1, noiseFrmSeen_ = 0;
+  std::string frmTail_;
+  std::atomic<Noise> noiseState_{Noise::Off};
+  bool noiseDle_ = false;
+  long noiseCount_ = 0;
+  uint32_t noiseSeed_ = 1;
   std::atomic<bool> phaseE_{false};
   std::atomic<int> completion_{-1};
   std::mutex mutex_;
   t30_stats_t stats_{};
+  std::vector<uint8_t> heard_;  // control fields of the frames received
 };
 
 }  // namespace qv::fax::test

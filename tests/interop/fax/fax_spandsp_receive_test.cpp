@@ -15,6 +15,7 @@ struct Received {
   std::string output;
   int peerCompletion = -1;
   t30_stats_t stats{};
+  int rtnHeard = 0, rtpHeard = 0;  // by spandsp's sender
 };
 
 // The receiver's process is stopped for `ms` once it has sent its `n`th frame of kind `fcf`.
@@ -24,15 +25,23 @@ struct Stall {
   int ms = 0;
 };
 
+// The data of the receiver's `frm`th carrier (1: the training check, 2: the first page) gets one
+// byte of noise in every `spacing`.
+struct CarrierNoise {
+  int frm = 0;
+  int spacing = 1;
+};
+
 // One call: spandsp sends `pages` to `qvfax receive --bps bps`, which files them in dir/in.
 // `lateFrm`/`lateMs`: that AT+FRM of the receiver reaches the modem so much later.
 Received ReceiveCall(const TempDir& dir, const std::vector<TiffPage>& pages, int bps, int lateFrm = 0,
-                     int lateMs = 0, Stall stall = {}) {
+                     int lateMs = 0, Stall stall = {}, CarrierNoise noise = {}) {
   Received r;
   if (!WriteTiff(dir.str("tx.tif"), pages)) return r;
   SpandspPeer peer(true, dir.str("tx.tif"), "");
   if (!peer.ok()) return r;
   if (lateFrm > 0) peer.DelayFrm(lateFrm, lateMs);
+  if (noise.frm > 0) peer.NoiseOnCarrier(noise.frm, noise.spacing);
   // Real time: the receiver paces its frames for a real line.
   peer.Start(20);
   {
@@ -54,6 +63,8 @@ Received ReceiveCall(const TempDir& dir, const std::vector<TiffPage>& pages, int
   peer.Stop();
   r.peerCompletion = peer.finished() ? peer.completion() : -1;
   r.stats = peer.Stats();
+  r.rtnHeard = peer.FramesHeard(kFcfRtn);
+  r.rtpHeard = peer.FramesHeard(kFcfRtp);
   return r;
 }
 
@@ -166,6 +177,47 @@ TEST(ReceiveStarved, APageMissedAfterOurMcfIsSentAgainNotLost) {
   EXPECT_NE(r.output.find("0 1 fax received"), std::string::npos) << r.output;
   EXPECT_EQ(r.peerCompletion, T30_ERR_OK) << t30_completion_code_to_str(r.peerCompletion);
   ExpectFiled(dir, sent);
+}
+
+// Noise garbles the first page on the line. Our receiver answers RTN and leaves it out of the
+// file; spandsp's sender trains again and sends it once more, and both ends end well with every
+// page filed pixel for pixel.
+TEST(ReceiveNoisyLine, GarbledPageIsRefusedAndSentAgain) {
+  TempDir dir;
+  auto sent = Pages({false, false}, 60);
+  Received r = ReceiveCall(dir, sent, 9600, 0, 0, {}, CarrierNoise{2, 7});
+  ASSERT_EQ(r.exitStatus, 0) << r.output;
+  EXPECT_NE(r.output.find("0 1 fax received"), std::string::npos) << r.output;
+  EXPECT_EQ(r.peerCompletion, T30_ERR_OK) << t30_completion_code_to_str(r.peerCompletion);
+  EXPECT_EQ(r.rtnHeard, 1);
+  EXPECT_EQ(r.stats.pages_tx, 2);
+  ExpectFiled(dir, sent);
+}
+
+// A few bytes of noise in the first page: it is kept as it came (a few rows of hundreds lost),
+// RTP asks spandsp to train again, and the second page arrives whole.
+TEST(ReceiveNoisyLine, PageWithAFewBadRowsIsKeptWithRtp) {
+  TempDir dir;
+  auto sent = Pages({false, false}, 250);
+  Received r = ReceiveCall(dir, sent, 9600, 0, 0, {}, CarrierNoise{2, 1500});
+  ASSERT_EQ(r.exitStatus, 0) << r.output;
+  EXPECT_NE(r.output.find("0 1 fax received"), std::string::npos) << r.output;
+  EXPECT_EQ(r.peerCompletion, T30_ERR_OK) << t30_completion_code_to_str(r.peerCompletion);
+  EXPECT_EQ(r.rtpHeard, 1);
+  EXPECT_EQ(r.rtnHeard, 0);
+  EXPECT_EQ(r.stats.pages_tx, 2);
+  std::vector<ReceivedPage> pages;
+  ASSERT_TRUE(ReadReceived(dir.str("in/FAX0001.QVF"), pages));
+  ASSERT_EQ(pages.size(), 2u);
+  faximage::T4Decoder first;
+  first.feed(pages[0].data.data(), pages[0].data.size());
+  EXPECT_GT(first.badRows(), 0u) << "the damaged copy is the one kept";
+  EXPECT_GT(first.goodRows(), 240u);
+  Raster rows;
+  faximage::T4Decoder second([&](std::span<const uint8_t> row) { rows.emplace_back(row.begin(), row.end()); });
+  second.feed(pages[1].data.data(), pages[1].data.size());
+  EXPECT_EQ(second.badRows(), 0u);
+  EXPECT_TRUE(rows == sent[1].rows) << rows.size() << " rows";
 }
 
 TEST(ReceiveOptions, BpsMustBeAFaxSpeed) {
