@@ -1,0 +1,117 @@
+// Where received faxes are filed and what gets a record: the fallback name once every counter name
+// is taken. Whole calls through qvmodem pairs, a
+// sender in another process, the real main window offscreen.
+
+#include "app/app_texts.h"
+#include "app/arrival_notice.h"
+#include "app/fax_viewer_form.h"
+#include "app/receive_folder.h"
+#include "faximage/qvf_file.h"
+#include "../receive/receive_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace qv::app {
+namespace {
+
+using fax::test::MakeQvf;
+using fax::test::PageMatches;
+using fax::test::ReadReceived;
+using fax::test::ReceivedPage;
+using test::ModemPair;
+using test::ReceiveLab;
+using test::Records;
+using test::ScriptedDialogs;
+using test::TempDir;
+using test::WaitFor;
+
+constexpr int kCallMs = 120000;
+constexpr int kFaxFileWidth = 12;  // the received table's FAXFILE field
+
+QStringList ReceiveFolderFiles(const ReceiveLab& lab) {
+  return QDir(lab.Path() + QStringLiteral("receive")).entryList(QDir::Files, QDir::Name);
+}
+
+// Runs the process in a working directory of its own, so that a file created there by mistake is
+// seen (and never lands in the build tree).
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const QString& dir) : old_(QDir::currentPath()) { QDir::setCurrent(dir); }
+  ~WorkingDirectory() { QDir::setCurrent(old_); }
+
+ private:
+  QString old_;
+};
+
+// Every counter name taken (FAX0001 .. FAX9999): the next faxes are filed in the receive folder
+// under names the record holds whole, and View and Delete find them by their records.
+TEST(ReceiveFiling, AfterTheLastCounterNameFaxesAreFiledInTheFolderUnderNamesTheRecordHolds) {
+  TempDir tmp;
+  ReceiveLab lab;
+  const QString cwd = QString::fromStdString(tmp.str("cwd"));
+  ASSERT_TRUE(QDir().mkpath(cwd));
+  WorkingDirectory inCwd(cwd);
+  ASSERT_TRUE(QDir(lab.Path()).mkpath(QStringLiteral("receive")));
+  for (int n = 1; n <= 9999; ++n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "FAX%04d.QVF", n);
+    QFile f(lab.ReceiveFile(QString::fromLatin1(name)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  ModemPair modems(tmp);
+  ASSERT_TRUE(modems.ready());
+  lab.Set("Ports", "COM2", modems.b());
+  ScriptedDialogs dialogs;
+  auto w = lab.Open();
+  w->ReceiveButtonClick();
+  ASSERT_TRUE(w->ReceiveMode());
+
+  const auto first = MakeQvf(tmp.str("first.qvf"), 1, false, 40, 4);
+  auto sender = test::SendFax(modems, tmp.str("first.qvf"), tmp.str("send1.out"), "TEN THOUSAND");
+  ASSERT_TRUE(WaitFor([&] { return Records(w->Store()).size() == 1; }, kCallMs))
+      << fax::test::ReadText(tmp.str("send1.out"));
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
+  MakeQvf(tmp.str("second.qvf"), 2, false, 40, 5);
+  sender = test::SendFax(modems, tmp.str("second.qvf"), tmp.str("send2.out"), "TEN THOUSAND ONE");
+  ASSERT_TRUE(WaitFor([&] { return Records(w->Store()).size() == 2; }, kCallMs))
+      << fax::test::ReadText(tmp.str("send2.out"));
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
+  w->ReceiveButtonClick();
+  ASSERT_FALSE(w->ReceiveMode());
+
+  auto records = Records(w->Store());
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].file, "NONAME.QVF");
+  EXPECT_EQ(records[1].file, "NONAME01.QVF");
+  for (const auto& r : records) {
+    EXPECT_LE(r.file.size(), size_t(kFaxFileWidth)) << r.file;
+    EXPECT_TRUE(QFile::exists(lab.ReceiveFile(QString::fromStdString(r.file)))) << r.file;
+  }
+  EXPECT_TRUE(QDir(cwd).entryList(QDir::Files).isEmpty()) << QDir(cwd).entryList(QDir::Files).join(u' ').toStdString();
+  std::vector<ReceivedPage> pages;
+  ASSERT_TRUE(ReadReceived(lab.ReceiveFile(QStringLiteral("NONAME.QVF")).toStdString(), pages));
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_TRUE(PageMatches(pages[0], first[0]));
+
+  // View opens the file the record names; Delete takes the record and the file.
+  QString viewed;
+  dialogs.forms.push_back([&](QDialog* d) {
+    if (auto* viewer = qobject_cast<TFaxViewer*>(d)) viewed = viewer->FaxFileName;
+    return int(QDialog::Rejected);
+  });
+  w->ViewReceivedFile(QStringLiteral("NONAME01.QVF"));
+  EXPECT_EQ(QFileInfo(viewed).fileName(), QStringLiteral("NONAME01.QVF"));
+  EXPECT_FALSE(dialogs.Infos().contains(QString::fromLatin1(kFaxFileMissingText)));
+  dialogs.answers.push_back(true);
+  w->DeleteButtonClick();
+  records = Records(w->Store());
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].file, "NONAME.QVF");
+  EXPECT_FALSE(QFile::exists(lab.ReceiveFile(QStringLiteral("NONAME01.QVF"))));
+  EXPECT_TRUE(QFile::exists(lab.ReceiveFile(QStringLiteral("NONAME.QVF"))));
+}
+
+}  // namespace
+}  // namespace qv::app
