@@ -487,7 +487,17 @@ void TMainScreen::FaxReceived() {
   const int filePages = QvfPageCount(file);
   const int pages = filePages >= 0 ? filePages : pagesReceived_;
   const QString from = QString::fromStdString(QvReceiveFax1_->RemoteID()).trimmed();
-  const bool recorded = AppendReceivedRecord(QFileInfo(file).fileName(), from, pages, QString());
+  const QString name = QFileInfo(file).fileName();
+  if (pages == 0) {
+    // A call that delivered no page is no fax: no record, no notice, no print-out, and its
+    // empty file goes (with the journal that names it).
+    SettleReceivedFile(name, QString::fromLatin1(kIncompleteNote));
+    AddtoLastRecLog(QStringLiteral("A call ended without a page") +
+                    (from.isEmpty() ? QString() : QStringLiteral(" (from ") + from + QLatin1Char(')')) +
+                    QStringLiteral(": nothing was stored"));
+    return;
+  }
+  const bool recorded = AppendReceivedRecord(name, from, pages, QString());
   if (!recorded) {
     // The file stays, and the journal that names it: the next start gives it its record.
     AddtoLastRecLog(QStringLiteral("Could not record received fax: ") + file);
@@ -499,7 +509,7 @@ void TMainScreen::FaxReceived() {
   QMetaObject::invokeMethod(this, &TMainScreen::FaxArrived, Qt::QueuedConnection);
   SetButtons();
   if (recorded)
-    arrivalNotice_->FaxArrived(QFileInfo(file).fileName(), from, pages, isActiveWindow() && !isMinimized());
+    arrivalNotice_->FaxArrived(name, from, pages, isActiveWindow() && !isMinimized());
   if (Settings().PrintOnReceipt) PrintOnReceipt(file);
 }
 

@@ -115,6 +115,9 @@ class TQvReceiveFax : public TQvAbstractFax {
   bool morePages_ = false;
   bool eom_ = false;
   bool pageMissed_ = false;  // the page carrier was not heard: its post-page command gets RTN
+  // Class 2/2.0: the modem rejected the page just reported (RTN): whatever its post-page message
+  // said, the document goes on with that page sent again, or ends with the sender's hang-up.
+  bool pageRejected_ = false;
   int disRetry_ = 0;
   // The last page's post-page message has had our MCF and no page has begun since: a sender
   // that missed the MCF repeats its message, and it is answered again (at most 3 times).

@@ -1,5 +1,5 @@
 // Where received faxes are filed and what gets a record: the fallback name once every counter name
-// is taken. Whole calls through qvmodem pairs, a
+// is taken, and Class 2 calls whose page the modem rejects. Whole calls through qvmodem pairs, a
 // sender in another process, the real main window offscreen.
 
 #include "app/app_texts.h"
@@ -111,6 +111,72 @@ TEST(ReceiveFiling, AfterTheLastCounterNameFaxesAreFiledInTheFolderUnderNamesThe
   EXPECT_EQ(records[0].file, "NONAME.QVF");
   EXPECT_FALSE(QFile::exists(lab.ReceiveFile(QStringLiteral("NONAME01.QVF"))));
   EXPECT_TRUE(QFile::exists(lab.ReceiveFile(QStringLiteral("NONAME.QVF"))));
+}
+
+class RejectedPages : public ::testing::Test {
+ protected:
+  // A Class 2 receiving modem (the sender is Class 1) with the given faults on the line or modem.
+  bool Open(const std::vector<std::string>& modemOptions) {
+    modems_ = std::make_unique<ModemPair>(tmp_, modemOptions);
+    if (!modems_->ready()) return false;
+    lab_.Set("Ports", "COM2", modems_->b());
+    lab_.Set("Modem", "FaxClassReceive", "2");
+    test::AnswerErrorDialogs(dialogs_, errors_);
+    w_ = lab_.Open();
+    w_->ReceiveButtonClick();
+    return w_->ReceiveMode();
+  }
+  QStringList RecLog() const { return test::ReadLines(lab_.Path() + QStringLiteral("Lastrec.log")); }
+
+  TempDir tmp_;
+  ReceiveLab lab_;
+  std::unique_ptr<ModemPair> modems_;
+  ScriptedDialogs dialogs_;
+  QStringList errors_;
+  std::unique_ptr<TMainScreen> w_;
+};
+
+// The modem rejects the only page every time it comes (the line corrupts it at every speed) and
+// the sender gives up: no fax arrived, so there is no record, no file and no arrival notice; the
+// call is a failed one, in the receive log and to the user.
+TEST_F(RejectedPages, ACallWhoseOnlyPageIsRejectedLeavesNoRecordAndNoFile) {
+  ASSERT_TRUE(Open({"--corrupt-page", "0"}));
+  MakeQvf(tmp_.str("doc.qvf"), 1, false, 60, 6);
+  auto sender = test::SendFax(*modems_, tmp_.str("doc.qvf"), tmp_.str("send.out"), "REJECTED");
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs)) << fax::test::ReadText(tmp_.str("send.out"));
+  // The receiver has settled the call once it waits for the next one.
+  ASSERT_TRUE(WaitFor([&] { return !errors_.isEmpty() && !w_->ReceivingNow(); }, kCallMs))
+      << fax::test::ReadText(tmp_.str("send.out"));
+  EXPECT_TRUE(errors_[0].startsWith(QStringLiteral("Failed To Receive Incoming Fax|"))) << errors_[0].toStdString();
+  EXPECT_TRUE(Records(w_->Store()).empty());
+  EXPECT_TRUE(ReceiveFolderFiles(lab_).isEmpty()) << ReceiveFolderFiles(lab_).join(u' ').toStdString();
+  EXPECT_EQ(w_->ArrivalNotice().Count(), 0);
+  EXPECT_FALSE(QFile::exists(lab_.Path() + QStringLiteral("Receiving.tmp")));
+  EXPECT_TRUE(w_->ReceiveMode());
+  w_->ReceiveButtonClick();
+  EXPECT_TRUE(RecLog().join(u'\n').contains(QStringLiteral("Failed to receive a fax: "))) << RecLog().join(u'\n').toStdString();
+}
+
+// The modem rejects the only page once; the sender sends it again after its post-page message
+// said it was the last: the copy that came through is the fax, with its record.
+TEST_F(RejectedPages, TheLastPageSentAgainAfterARejectionIsFiled) {
+  ASSERT_TRUE(Open({"--b-rtn-page", "1"}));
+  const auto rows = MakeQvf(tmp_.str("doc.qvf"), 1, false, 60, 7);
+  auto sender = test::SendFax(*modems_, tmp_.str("doc.qvf"), tmp_.str("send.out"), "SECOND TRY");
+  ASSERT_TRUE(WaitFor([&] { return Records(w_->Store()).size() == 1 && !w_->ReceivingNow(); }, kCallMs))
+      << fax::test::ReadText(tmp_.str("send.out"));
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
+  const auto records = Records(w_->Store());
+  EXPECT_EQ(records[0].file, "FAX0001.QVF");
+  EXPECT_EQ(records[0].pages, 1);
+  EXPECT_EQ(records[0].from, "SECOND TRY");
+  std::vector<ReceivedPage> pages;
+  ASSERT_TRUE(ReadReceived(lab_.ReceiveFile(QStringLiteral("FAX0001.QVF")).toStdString(), pages));
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_TRUE(PageMatches(pages[0], rows[0]));
+  EXPECT_TRUE(errors_.isEmpty()) << errors_.join(u'\n').toStdString();
+  EXPECT_EQ(w_->ArrivalNotice().Count(), 1);
+  w_->ReceiveButtonClick();
 }
 
 }  // namespace
