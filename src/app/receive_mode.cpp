@@ -2,6 +2,7 @@
 // record of each received fax, and the settling of files a call or a run left without a record.
 
 #include "app/arrival_notice.h"
+#include "app/contact_import.h"
 #include "app/dialog_service.h"
 #include "app/fax_store.h"
 #include "app/main_screen.h"
@@ -508,9 +509,13 @@ void TMainScreen::FaxReceived() {
   RefreshGrids();
   QMetaObject::invokeMethod(this, &TMainScreen::FaxArrived, Qt::QueuedConnection);
   SetButtons();
-  if (recorded)
-    arrivalNotice_->FaxArrived(name, from, pages, isActiveWindow() && !isMinimized());
-  if (Settings().PrintOnReceipt) PrintOnReceipt(file);
+  // Printed before the notice goes out, so that the notice can tell of a print-out that failed.
+  const QString printProblem = Settings().PrintOnReceipt ? PrintOnReceipt(file) : QString();
+  if (recorded) {
+    arrivalNotice_->FaxArrived(name, from, pages, isActiveWindow() && !isMinimized(), printProblem);
+    // The grid keeps telling it after the notice has gone.
+    if (!printProblem.isEmpty()) NoteOnReceivedRecord(name, QStringLiteral("Not printed: ") + printProblem);
+  }
 }
 
 void TMainScreen::FaxFailed() {
@@ -576,16 +581,49 @@ void TMainScreen::RecoverInterruptedReceive() {
 }
 
 // The fax printer is a component of its own; received faxes go to it from here.
-void TMainScreen::PrintOnReceipt(const QString& file) {
+QString TMainScreen::PrintOnReceipt(const QString& file) {
+  const TSettings& s = Settings();
   ui::TFaxPrintOptions options;
   options.LogFile = dataDir_ + QStringLiteral("FAXPRINT.LOG");
-  // A test (or a user without a printer) may send the print-outs into a PDF file instead.
-  options.PdfFile = qEnvironmentVariable("QUORVANE_PRINT_TO_PDF");
+  options.ImposeWait = s.ImposeWaitBeforePrinting;
+  QString printer = QString::fromStdString(s.PrintOnReceiptPrinter);
+  bool named = !printer.isEmpty() && printer != QLatin1String(ui::kDefaultPrinterName);
+  if (named && !ui::TQvFaxPrinter::PrinterExists(printer)) {
+    // A printer removed since it was chosen must not cost the print-out: the default printer
+    // takes it, as when none was named.
+    AddtoLastRecLog(QStringLiteral("Printer \"") + printer +
+                    QStringLiteral("\" not found: printing on the default printer"));
+    printer = QString::fromLatin1(ui::kDefaultPrinterName);
+    named = false;
+  }
+  // A test (or a user without a printer) may have the default printer's print-outs go into a
+  // PDF file instead.
+  if (!named) options.PdfFile = qEnvironmentVariable("QUORVANE_PRINT_TO_PDF");
   QString error;
   const QString path = ReceiveFilePath(dataDir_, QFileInfo(file).fileName());
-  if (!ui::TQvFaxPrinter::PrintFaxFile(path.isEmpty() ? file : path,
-                                       QString::fromStdString(Settings().PrintOnReceiptPrinter), options, &error))
-    AddtoLastRecLog(QStringLiteral("Print on receipt failed: ") + error);
+  if (ui::TQvFaxPrinter::PrintFaxFile(path.isEmpty() ? file : path, printer, options, &error)) return QString();
+  if (error.isEmpty()) error = QStringLiteral("Unknown error");
+  AddtoLastRecLog(QStringLiteral("Print on receipt failed: ") + error);
+  return error;
+}
+
+void TMainScreen::NoteOnReceivedRecord(const QString& fileName, const QString& note) {
+  TablePair& rec = store_->Pair(TableId::Rec);
+  if (!rec.IsOpen()) return;
+  const int at = rec.RecNo();
+  for (rec.First(); !rec.Eof(); rec.Next()) {
+    if (QString::fromStdString(rec.FieldString("FAXFILE")).trimmed().compare(fileName, Qt::CaseInsensitive) != 0)
+      continue;
+    // The user's own notes are never overwritten.
+    if (QString::fromStdString(rec.FieldString("NOTES")).trimmed().isEmpty() && rec.Edit()) {
+      rec.SetFieldString("NOTES", FitField(note.toStdString(), kNotesWidth));
+      if (!rec.Post()) rec.Cancel();
+    }
+    break;
+  }
+  rec.Go(at);
+  store_->RecTableCloseAndOpen();
+  RefreshGrids();
 }
 
 void TMainScreen::ViewReceivedFile(const QString& fileName) {
