@@ -433,6 +433,18 @@ void TMainScreen::QvReceiveFax1FaxName(std::string& name) {
     if (!previous.isEmpty()) SettleReceivedFile(previous, QString::fromLatin1(kIncompleteNote));
   }
   name = QvReceiveFax1_->NextFileName();
+  if (name.empty()) {
+    // Every name is taken: the component refuses the call. Each such call is a fax lost, so the
+    // user hears of it (once the component's event has returned) and learns what to do.
+    const QString why = QStringLiteral("No free file name is left in the receive folder. Delete received "
+                                       "faxes that are no longer needed.");
+    AddtoLastRecLog(QStringLiteral("Failed to receive a fax: ") + why);
+    QMetaObject::invokeMethod(this, [this, why] {
+      ShowError(this, QStringLiteral("Failed To Receive Incoming Fax"),
+                QStringLiteral("Quorvane failed to receive an incoming fax.\r\n\r\nThe error message was:   ") + why);
+    }, Qt::QueuedConnection);
+    return;
+  }
   QSaveFile out(dataDir_ + QString::fromLatin1(kReceiveJournalFile));
   if (out.open(QIODevice::WriteOnly)) {
     out.write(QFileInfo(QString::fromStdString(name)).fileName().toUtf8());

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 
 namespace qv::app {
 namespace {
@@ -111,6 +112,27 @@ TEST(ReceiveFiling, AfterTheLastCounterNameFaxesAreFiledInTheFolderUnderNamesThe
   EXPECT_EQ(records[0].file, "NONAME.QVF");
   EXPECT_FALSE(QFile::exists(lab.ReceiveFile(QStringLiteral("NONAME01.QVF"))));
   EXPECT_TRUE(QFile::exists(lab.ReceiveFile(QStringLiteral("NONAME.QVF"))));
+
+  // With the fallbacks used up too, a call cannot be stored: the user is told, and nothing of an
+  // earlier fax is overwritten.
+  for (int n = 1; n <= 99; ++n) {
+    QFile f(lab.ReceiveFile(QStringLiteral("NONAME%1.QVF").arg(n, 2, 10, QLatin1Char('0'))));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  const auto before = std::filesystem::file_size(lab.ReceiveFile(QStringLiteral("NONAME.QVF")).toStdString());
+  QStringList errors;
+  test::AnswerErrorDialogs(dialogs, errors);
+  w->ReceiveButtonClick();
+  ASSERT_TRUE(w->ReceiveMode());
+  sender = test::SendFax(modems, tmp.str("first.qvf"), tmp.str("send3.out"), "NO ROOM");
+  ASSERT_TRUE(WaitFor([&] { return !errors.isEmpty(); }, kCallMs)) << fax::test::ReadText(tmp.str("send3.out"));
+  EXPECT_EQ(errors[0], QStringLiteral("Failed To Receive Incoming Fax|Quorvane failed to receive an incoming fax."
+                                      "\n\nThe error message was:   No free file name is left in the receive "
+                                      "folder. Delete received faxes that are no longer needed."));
+  EXPECT_EQ(Records(w->Store()).size(), 1u);
+  EXPECT_EQ(std::filesystem::file_size(lab.ReceiveFile(QStringLiteral("NONAME.QVF")).toStdString()), before);
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
+  w->ReceiveButtonClick();
 }
 
 class RejectedPages : public ::testing::Test {
