@@ -22,11 +22,17 @@ QString TArrivalNotice::TitleFor(const QString& from) {
   return id.isEmpty() ? QStringLiteral("Fax received") : QStringLiteral("Fax received from ") + id;
 }
 
-QString TArrivalNotice::TextFor(const QString& from, int pages) {
+QString TArrivalNotice::TextFor(const QString& from, int pages, const QString& printProblem) {
   const QString id = from.trimmed();
   const QString count = pages == 1 ? QStringLiteral("1 page") : QString::number(pages) + QStringLiteral(" pages");
-  return (id.isEmpty() ? QStringLiteral("A sender without identification") : id) + QStringLiteral(" sent ") + count +
-         QStringLiteral(". Click to view it.");
+  QString text = (id.isEmpty() ? QStringLiteral("A sender without identification") : id) + QStringLiteral(" sent ") +
+                 count + QStringLiteral(".");
+  if (!printProblem.trimmed().isEmpty()) {
+    QString why = printProblem.trimmed();
+    if (!why.endsWith(QLatin1Char('.'))) why += QLatin1Char('.');
+    text += QStringLiteral(" It could not be printed: ") + why;
+  }
+  return text + QStringLiteral(" Click to view it.");
 }
 
 bool TArrivalNotice::TrayShown() const { return tray_ && tray_->isVisible(); }
@@ -70,15 +76,19 @@ void TArrivalNotice::SetReceiveMode(bool on) {
   }
 }
 
-bool TArrivalNotice::FaxArrived(const QString& file, const QString& from, int pages, bool windowActive) {
+bool TArrivalNotice::FaxArrived(const QString& file, const QString& from, int pages, bool windowActive,
+                                const QString& printProblem) {
   ++count_;
   UpdateToolTip();
-  if (windowActive) return false;
+  // The grid shows the fax to a user with the window in front, but not a print-out that failed.
+  if (windowActive && printProblem.trimmed().isEmpty()) return false;
   lastTitle_ = TitleFor(from);
-  lastText_ = TextFor(from, pages);
+  lastText_ = TextFor(from, pages, printProblem);
   lastFile_ = file;
   if (!tray_ || !tray_->isVisible() || !QSystemTrayIcon::supportsMessages()) return false;
-  tray_->showMessage(lastTitle_, lastText_, QSystemTrayIcon::Information, kNotificationMs);
+  tray_->showMessage(lastTitle_, lastText_,
+                     printProblem.trimmed().isEmpty() ? QSystemTrayIcon::Information : QSystemTrayIcon::Warning,
+                     kNotificationMs);
   return true;
 }
 

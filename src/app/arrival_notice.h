@@ -1,7 +1,7 @@
 #pragma once
 // Tells the user that faxes arrived while receive mode runs: a tray icon with the count since
 // receive mode started, and a desktop notification (the sender's ID and the page count) for a fax
-// that arrives while the main window is not in front. Without a tray or notification service
+// that arrives while the main window is not in front, or whose print-out failed. Without a tray or notification service
 // both stay silent: receiving goes on as before.
 
 #include <QObject>
@@ -21,8 +21,10 @@ class TArrivalNotice : public QObject {
   // Receive mode on: the count starts from nought and the tray icon shows; off: it goes.
   void SetReceiveMode(bool on);
   // A fax has its record. `windowActive`: the user has the main window in front, so it needs no
-  // notification. Returns whether a notification was handed to the desktop.
-  bool FaxArrived(const QString& file, const QString& from, int pages, bool windowActive);
+  // notification. `printProblem`: print on receipt was asked for and failed, for this reason; the
+  // notification says so. Returns whether a notification was handed to the desktop.
+  bool FaxArrived(const QString& file, const QString& from, int pages, bool windowActive,
+                  const QString& printProblem = QString());
 
   int Count() const { return count_; }
   bool TrayShown() const;
@@ -34,7 +36,7 @@ class TArrivalNotice : public QObject {
   QString LastFile() const { return lastFile_; }
 
   static QString TitleFor(const QString& from);
-  static QString TextFor(const QString& from, int pages);
+  static QString TextFor(const QString& from, int pages, const QString& printProblem = QString());
 
  signals:
   // The user clicked the notification: the fax it told about should open.

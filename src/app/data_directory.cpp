@@ -1,7 +1,9 @@
 #include "app/data_directory.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <unistd.h>
 
@@ -50,6 +52,40 @@ DataDirectoryChoice ChooseDataDirectory(const QStringList& args, const QString& 
   if (::access(QFile::encodeName(dir).constData(), W_OK | X_OK) != 0)
     return {QString(), QStringLiteral("The data directory %1 (%2) is not writable").arg(dir, source)};
   return {WithTrailingSlash(dir), QString()};
+}
+
+namespace {
+// The rendered copy's base names run from 1 to this (see the fax rendering); page files from 2.
+constexpr int kMaxRenderBaseNumber = 1000;
+constexpr int kFirstPageFileNumber = 2;
+
+// True for a name this program gives its working files, written exactly as it writes them.
+bool IsWorkFileName(const QString& name) {
+  if (name == QLatin1String("QRV1.QVF") || name == QLatin1String("_TMP.BMP") ||
+      name == QLatin1String("Eraseme.rtf"))
+    return true;
+  // Numbers as std::to_string writes them: no sign, no leading zero.
+  static const QRegularExpression base(QStringLiteral("^QRV_([1-9][0-9]{0,3})\\.QVF$"));
+  static const QRegularExpression page(QStringLiteral("^QRVAX([1-9][0-9]{0,5})\\.QVF$"));
+  if (const auto m = base.match(name); m.hasMatch()) return m.captured(1).toInt() <= kMaxRenderBaseNumber;
+  if (const auto m = page.match(name); m.hasMatch()) return m.captured(1).toInt() >= kFirstPageFileNumber;
+  return false;
+}
+}  // namespace
+
+QStringList RemoveStaleWorkFiles(const QString& dataDir) {
+  QStringList removed;
+  const QDir dir(dataDir);
+  const QStringList names = dir.entryList({QStringLiteral("QRV*.QVF"), QStringLiteral("_TMP.BMP"),
+                                           QStringLiteral("Eraseme.rtf")},
+                                          QDir::Files | QDir::Hidden | QDir::System | QDir::CaseSensitive);
+  for (const QString& name : names) {
+    if (!IsWorkFileName(name)) continue;
+    const QFileInfo info(dir.filePath(name));
+    if (info.isSymLink() || !info.isFile()) continue;  // never ours: we write plain files
+    if (QFile::remove(info.filePath())) removed << name;
+  }
+  return removed;
 }
 
 }  // namespace qv::app

@@ -28,4 +28,12 @@ DataDirectoryChoice ChooseDataDirectory(const QStringList& args, const QString& 
 // Appends the trailing "/" when missing.
 QString WithTrailingSlash(const QString& dir);
 
+// Removes the working files an earlier run left in the data directory (a crash, or a kill, during
+// a send or a view): the rendered copies of a fax ("QRV_n.QVF" for n from 1 to 1000, "QRV1.QVF",
+// "QRVAXk.QVF" for k from 2), the page bitmap "_TMP.BMP" and the memo carrier "Eraseme.rtf".
+// Only names of exactly that form, only plain files, only in that directory (nothing below it).
+// A running program may be using such files: call this only while holding the data directory's
+// single-instance lock, before anything of this run has made one. Returns the names removed.
+QStringList RemoveStaleWorkFiles(const QString& dataDir);
+
 }  // namespace qv::app

@@ -46,6 +46,9 @@ int main(int argc, char** argv) {
     // A previous instance runs over this data directory: bring it forward and end.
     return justOne.RaisePrevious() ? 0 : 1;
   }
+  // Only now: with the lock held no other run over this directory can be using a working file,
+  // so every one left is a crashed run's (a rendered fax copy among them).
+  qv::app::RemoveStaleWorkFiles(dataDir);
 
   qv::app::TMainScreen mainScreen(dataDir);
   QObject::connect(&justOne, &qv::app::TJustOne::raiseRequested, &mainScreen, [&mainScreen] {

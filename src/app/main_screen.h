@@ -170,7 +170,10 @@ class TMainScreen : public QMainWindow {
   void FaxFailed();
   bool AppendReceivedRecord(const QString& fileName, const QString& from, int pages,
                             const QString& notes);
-  void PrintOnReceipt(const QString& file);
+  // Prints a received fax as the settings ask; returns why nothing was printed (empty: printed).
+  QString PrintOnReceipt(const QString& file);
+  // Puts the program's note on the received fax of that file, unless the user has notes there.
+  void NoteOnReceivedRecord(const QString& fileName, const QString& note);
   void RecoverInterruptedReceive();
 
   QString dataDir_;

@@ -2,6 +2,7 @@
 // record of each received fax, and the settling of files a call or a run left without a record.
 
 #include "app/arrival_notice.h"
+#include "app/contact_import.h"
 #include "app/dialog_service.h"
 #include "app/fax_store.h"
 #include "app/main_screen.h"
@@ -432,6 +433,18 @@ void TMainScreen::QvReceiveFax1FaxName(std::string& name) {
     if (!previous.isEmpty()) SettleReceivedFile(previous, QString::fromLatin1(kIncompleteNote));
   }
   name = QvReceiveFax1_->NextFileName();
+  if (name.empty()) {
+    // Every name is taken: the component refuses the call. Each such call is a fax lost, so the
+    // user hears of it (once the component's event has returned) and learns what to do.
+    const QString why = QStringLiteral("No free file name is left in the receive folder. Delete received "
+                                       "faxes that are no longer needed.");
+    AddtoLastRecLog(QStringLiteral("Failed to receive a fax: ") + why);
+    QMetaObject::invokeMethod(this, [this, why] {
+      ShowError(this, QStringLiteral("Failed To Receive Incoming Fax"),
+                QStringLiteral("Quorvane failed to receive an incoming fax.\r\n\r\nThe error message was:   ") + why);
+    }, Qt::QueuedConnection);
+    return;
+  }
   QSaveFile out(dataDir_ + QString::fromLatin1(kReceiveJournalFile));
   if (out.open(QIODevice::WriteOnly)) {
     out.write(QFileInfo(QString::fromStdString(name)).fileName().toUtf8());
@@ -487,7 +500,17 @@ void TMainScreen::FaxReceived() {
   const int filePages = QvfPageCount(file);
   const int pages = filePages >= 0 ? filePages : pagesReceived_;
   const QString from = QString::fromStdString(QvReceiveFax1_->RemoteID()).trimmed();
-  const bool recorded = AppendReceivedRecord(QFileInfo(file).fileName(), from, pages, QString());
+  const QString name = QFileInfo(file).fileName();
+  if (pages == 0) {
+    // A call that delivered no page is no fax: no record, no notice, no print-out, and its
+    // empty file goes (with the journal that names it).
+    SettleReceivedFile(name, QString::fromLatin1(kIncompleteNote));
+    AddtoLastRecLog(QStringLiteral("A call ended without a page") +
+                    (from.isEmpty() ? QString() : QStringLiteral(" (from ") + from + QLatin1Char(')')) +
+                    QStringLiteral(": nothing was stored"));
+    return;
+  }
+  const bool recorded = AppendReceivedRecord(name, from, pages, QString());
   if (!recorded) {
     // The file stays, and the journal that names it: the next start gives it its record.
     AddtoLastRecLog(QStringLiteral("Could not record received fax: ") + file);
@@ -498,9 +521,13 @@ void TMainScreen::FaxReceived() {
   RefreshGrids();
   QMetaObject::invokeMethod(this, &TMainScreen::FaxArrived, Qt::QueuedConnection);
   SetButtons();
-  if (recorded)
-    arrivalNotice_->FaxArrived(QFileInfo(file).fileName(), from, pages, isActiveWindow() && !isMinimized());
-  if (Settings().PrintOnReceipt) PrintOnReceipt(file);
+  // Printed before the notice goes out, so that the notice can tell of a print-out that failed.
+  const QString printProblem = Settings().PrintOnReceipt ? PrintOnReceipt(file) : QString();
+  if (recorded) {
+    arrivalNotice_->FaxArrived(name, from, pages, isActiveWindow() && !isMinimized(), printProblem);
+    // The grid keeps telling it after the notice has gone.
+    if (!printProblem.isEmpty()) NoteOnReceivedRecord(name, QStringLiteral("Not printed: ") + printProblem);
+  }
 }
 
 void TMainScreen::FaxFailed() {
@@ -566,16 +593,49 @@ void TMainScreen::RecoverInterruptedReceive() {
 }
 
 // The fax printer is a component of its own; received faxes go to it from here.
-void TMainScreen::PrintOnReceipt(const QString& file) {
+QString TMainScreen::PrintOnReceipt(const QString& file) {
+  const TSettings& s = Settings();
   ui::TFaxPrintOptions options;
   options.LogFile = dataDir_ + QStringLiteral("FAXPRINT.LOG");
-  // A test (or a user without a printer) may send the print-outs into a PDF file instead.
-  options.PdfFile = qEnvironmentVariable("QUORVANE_PRINT_TO_PDF");
+  options.ImposeWait = s.ImposeWaitBeforePrinting;
+  QString printer = QString::fromStdString(s.PrintOnReceiptPrinter);
+  bool named = !printer.isEmpty() && printer != QLatin1String(ui::kDefaultPrinterName);
+  if (named && !ui::TQvFaxPrinter::PrinterExists(printer)) {
+    // A printer removed since it was chosen must not cost the print-out: the default printer
+    // takes it, as when none was named.
+    AddtoLastRecLog(QStringLiteral("Printer \"") + printer +
+                    QStringLiteral("\" not found: printing on the default printer"));
+    printer = QString::fromLatin1(ui::kDefaultPrinterName);
+    named = false;
+  }
+  // A test (or a user without a printer) may have the default printer's print-outs go into a
+  // PDF file instead.
+  if (!named) options.PdfFile = qEnvironmentVariable("QUORVANE_PRINT_TO_PDF");
   QString error;
   const QString path = ReceiveFilePath(dataDir_, QFileInfo(file).fileName());
-  if (!ui::TQvFaxPrinter::PrintFaxFile(path.isEmpty() ? file : path,
-                                       QString::fromStdString(Settings().PrintOnReceiptPrinter), options, &error))
-    AddtoLastRecLog(QStringLiteral("Print on receipt failed: ") + error);
+  if (ui::TQvFaxPrinter::PrintFaxFile(path.isEmpty() ? file : path, printer, options, &error)) return QString();
+  if (error.isEmpty()) error = QStringLiteral("Unknown error");
+  AddtoLastRecLog(QStringLiteral("Print on receipt failed: ") + error);
+  return error;
+}
+
+void TMainScreen::NoteOnReceivedRecord(const QString& fileName, const QString& note) {
+  TablePair& rec = store_->Pair(TableId::Rec);
+  if (!rec.IsOpen()) return;
+  const int at = rec.RecNo();
+  for (rec.First(); !rec.Eof(); rec.Next()) {
+    if (QString::fromStdString(rec.FieldString("FAXFILE")).trimmed().compare(fileName, Qt::CaseInsensitive) != 0)
+      continue;
+    // The user's own notes are never overwritten.
+    if (QString::fromStdString(rec.FieldString("NOTES")).trimmed().isEmpty() && rec.Edit()) {
+      rec.SetFieldString("NOTES", FitField(note.toStdString(), kNotesWidth));
+      if (!rec.Post()) rec.Cancel();
+    }
+    break;
+  }
+  rec.Go(at);
+  store_->RecTableCloseAndOpen();
+  RefreshGrids();
 }
 
 void TMainScreen::ViewReceivedFile(const QString& fileName) {

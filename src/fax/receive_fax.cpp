@@ -73,15 +73,22 @@ uint8_t Reverse(uint8_t b) {
   return b;
 }
 
-// The first of base + ext, base + "0001" + ext, ... that does not exist; empty when all do, so a
-// fallback name never overwrites an earlier fax.
-std::string FirstFreeName(const std::string& base, const std::string& ext) {
-  if (!std::filesystem::exists(base + ext)) return base + ext;
-  for (int n = 1; n <= 9999; ++n) {
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%04d", n);
-    std::string name = base + digits + ext;
-    if (!std::filesystem::exists(name)) return name;
+// Received files are named in 8.3 form: the received table's FAXFILE field holds 12 characters,
+// and a record must name its file whole, or View and Delete miss it.
+constexpr size_t kMaxFileNameLength = 12;
+constexpr int kFallbackNumbers = 99;  // "NONAME01" .. "NONAME99": two digits fit beside the stem
+
+// The name for a fax when the scheme gives none: dir + stem + ext, else dir + stem + "01" + ext to
+// stem + "99" + ext, the first that does not exist; empty when all do, so a fallback name never
+// overwrites an earlier fax. The fallback lives in the receive folder with the other faxes.
+std::string FallbackName(const std::string& dir, const std::string& stem, const std::string& ext) {
+  if (!std::filesystem::exists(dir + stem + ext)) return dir + stem + ext;
+  for (int n = 1; n <= kFallbackNumbers; ++n) {
+    char digits[4];
+    std::snprintf(digits, sizeof digits, "%02d", n);
+    const std::string name = stem + digits + ext;
+    if (name.size() > kMaxFileNameLength) break;
+    if (!std::filesystem::exists(dir + name)) return dir + name;
   }
   return "";
 }
@@ -128,7 +135,7 @@ std::string TQvReceiveFax::NextFileName() const {
     localtime_r(&now, &tm);
     std::snprintf(prefix, sizeof prefix, "%02d%02d", tm.tm_mon + 1, tm.tm_mday);
   } else {
-    return FirstFreeName("noname", ".qvf");
+    return FallbackName(destinationDir_, "noname", ".qvf");
   }
   for (int n = 1; n <= 9999; ++n) {
     char digits[8];
@@ -136,7 +143,7 @@ std::string TQvReceiveFax::NextFileName() const {
     std::string name = destinationDir_ + prefix + digits + "." + FaxFileExt;
     if (!std::filesystem::exists(name)) return name;
   }
-  return FirstFreeName("NONAME", ".QVF");
+  return FallbackName(destinationDir_, "NONAME", ".QVF");
 }
 
 void TQvReceiveFax::StartReceiving() {

@@ -121,6 +121,9 @@ class TQvReceiveFax : public TQvAbstractFax {
   // The page is filed but the line is poor: its post-page command gets RTP, and the sender trains
   // again before the next page.
   bool retrainAfterPage_ = false;
+  // Class 2/2.0: the modem rejected the page just reported (RTN): whatever its post-page message
+  // said, the document goes on with that page sent again, or ends with the sender's hang-up.
+  bool pageRejected_ = false;
   int disRetry_ = 0;
   // The last page's post-page message has had our MCF and no page has begun since: a sender
   // that missed the MCF repeats its message, and it is answered again (at most 3 times).

@@ -42,6 +42,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass2Line(bool ok) {
       break;
     case S::rf2ValCnnct:
       if (StartsWith(l, cmds_.connectReport)) {
+        pageRejected_ = false;  // a new call: nothing of the last one is pending
         ArmTimeout(kCommandTimeoutTicks);
         StatusUpdate(fpIncoming);
         Go(S::rf2GtSndID);
@@ -89,7 +90,8 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass2Line(bool ok) {
         StatusUpdate(fpGetPageResult);
         std::string code = CodeAfterColon(l);
         char c = code.empty() ? ' ' : code[0];
-        if (c == '1' || c == '3' || c == '5') {
+        pageRejected_ = !(c == '1' || c == '3' || c == '5');
+        if (!pageRejected_) {
           int rc = FinishPage();
           if (rc != 0) return Fail(rc);
         } else {
@@ -110,7 +112,14 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass2Line(bool ok) {
         Go(S::rf2GtCnnct);
       } else if (ok) {
         ModemCommand("AT+FDR");
-        if (pageState_ == RfPageState::DocumentEnded) {
+        if (pageRejected_) {
+          // Not the end of the document, even after its last page: the sender retrains and sends
+          // the page again (into this file), or gives up and hangs up, and that hang-up fails the
+          // call. A document whose only page was rejected never counts as a fax received.
+          pageRejected_ = false;
+          pageState_ = RfPageState::SameFile;
+          Go(S::rf2GtCnnct);
+        } else if (pageState_ == RfPageState::DocumentEnded) {
           CloseOutputFile(true);
           SendLog(5);
           StatusUpdate(fpGetHangup);

@@ -156,6 +156,10 @@ void TQvCustomFaxPrinter::SetFileName(const QString& name) {
 
 bool TQvCustomFaxPrinter::PrinterInstalled() { return !QPrinterInfo::availablePrinterNames().isEmpty(); }
 
+bool TQvCustomFaxPrinter::PrinterExists(const QString& name) {
+  return !name.isEmpty() && !QPrinterInfo::printerInfo(name).isNull();
+}
+
 bool TQvCustomFaxPrinter::SetPrinterName(const QString& name) {
   if (name.isEmpty() || name == QLatin1String(kDefaultPrinterName)) {
     const QPrinterInfo def = QPrinterInfo::defaultPrinter();
@@ -163,7 +167,7 @@ bool TQvCustomFaxPrinter::SetPrinterName(const QString& name) {
     if (!def.isNull()) printer_->setPrinterName(def.printerName());
     return true;
   }
-  if (QPrinterInfo::printerInfo(name).isNull()) return false;
+  if (!PrinterExists(name)) return false;
   printer_->setOutputFormat(QPrinter::NativeFormat);
   printer_->setPrinterName(name);
   return true;
@@ -445,6 +449,7 @@ bool TQvCustomFaxPrinter::PrintFaxFile(const QString& path, const QString& print
   printer.SetMultiPage(options.PagesPerSheet > 1);
   printer.SetLandscape(options.PagesPerSheet == 2);
   printer.SetPrintScale(options.Stretch ? psFitToPage : psNone);
+  printer.SetImposeWait(options.ImposeWait);
   printer.FaxHeader().Enabled = options.Header;
   printer.FaxHeader().Caption = options.Header ? options.HeaderCaption : QString();
   printer.FaxFooter().Enabled = options.Footer;

@@ -77,6 +77,7 @@ struct TFaxPrintOptions {
   QString PdfFile;      // print into this PDF file instead of a printer
   QString LogFile;      // append the print log here; empty: no log
   bool ShowStatus = false;
+  bool ImposeWait = false;  // wait two ticks around each page (for printer drivers that need it)
 };
 
 class TQvCustomFaxPrinter : public QObject {
@@ -127,6 +128,8 @@ class TQvCustomFaxPrinter : public QObject {
   QPrinter& Printer() { return *printer_; }
   // True when there is a printer to print on (a system printer, or a PDF file chosen).
   static bool PrinterInstalled();
+  // True when a system printer of that name is installed.
+  static bool PrinterExists(const QString& name);
 
   TFaxPrintProgress Progress() const { return progress_; }
   bool Printing() const { return printing_; }

@@ -1,10 +1,16 @@
 #include "app/receive_folder.h"
 
 #include "app/data_directory.h"
+#include "app/single_instance.h"
 #include "test_support.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -120,5 +126,113 @@ TEST(DataDirectory, AnUnusableExplicitDirectoryIsAnErrorNotAFallback) {
     EXPECT_FALSE(c.error.isEmpty());
   }
 }
+}  // namespace
+}  // namespace qv::app
+
+namespace qv::app {
+namespace {
+
+const QStringList kOurWorkFiles = {
+    QStringLiteral("QRV_1.QVF"),   QStringLiteral("QRV_17.QVF"), QStringLiteral("QRV_1000.QVF"),
+    QStringLiteral("QRV1.QVF"),    QStringLiteral("QRVAX2.QVF"), QStringLiteral("QRVAX14.QVF"),
+    QStringLiteral("_TMP.BMP"),    QStringLiteral("Eraseme.rtf")};
+// Near misses: another case, another number form, another extension, other files of ours.
+const QStringList kNotWorkFiles = {
+    QStringLiteral("qrv_1.qvf"),   QStringLiteral("QRV_0.QVF"),   QStringLiteral("QRV_01.QVF"),
+    QStringLiteral("QRV_1001.QVF"), QStringLiteral("QRV_X.QVF"),  QStringLiteral("QRV_1.QVF.bak"),
+    QStringLiteral("QRVAX1.QVF"),  QStringLiteral("QRVAX02.QVF"), QStringLiteral("QRV_2.qvf"),
+    QStringLiteral("QRV.DBF"),     QStringLiteral("QRV.INI"),     QStringLiteral("Lastrec.log"),
+    QStringLiteral("MY_QRV_1.QVF")};
+
+void MakeFiles(const QString& dir, const QStringList& names) {
+  for (const QString& name : names) {
+    QFile f(dir + name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << name.toStdString();
+    f.write("x");
+  }
+}
+
+QStringList Existing(const QString& dir, const QStringList& names) {
+  QStringList out;
+  for (const QString& name : names)
+    if (QFileInfo::exists(dir + name)) out << name;
+  return out;
+}
+
+TEST(StaleWorkFiles, OnlyOurWorkingFilesInTheDataDirectoryItselfGo) {
+  DataDir dir;
+  MakeFiles(dir.Path(), kOurWorkFiles);
+  MakeFiles(dir.Path(), kNotWorkFiles);
+  // The same names below the data directory, and a folder with a working file's name, stay.
+  ASSERT_TRUE(QDir(dir.Path()).mkpath(QStringLiteral("receive")));
+  MakeFiles(dir.File(QStringLiteral("receive/")), kOurWorkFiles);
+  ASSERT_TRUE(QDir(dir.Path()).mkdir(QStringLiteral("QRV_5.QVF")));
+  // A link with a working file's name is not a file we wrote: it stays, and so does its target.
+  ASSERT_TRUE(QFile::link(dir.File(QStringLiteral("QRV.INI")), dir.File(QStringLiteral("QRV_6.QVF"))));
+
+  QStringList removed = RemoveStaleWorkFiles(dir.Path());
+  removed.sort();
+  QStringList expected = kOurWorkFiles;
+  expected.sort();
+  EXPECT_EQ(removed, expected);
+  EXPECT_TRUE(Existing(dir.Path(), kOurWorkFiles).isEmpty());
+  EXPECT_EQ(Existing(dir.Path(), kNotWorkFiles), kNotWorkFiles);
+  EXPECT_EQ(Existing(dir.File(QStringLiteral("receive/")), kOurWorkFiles), kOurWorkFiles);
+  EXPECT_TRUE(QFileInfo(dir.File(QStringLiteral("QRV_5.QVF"))).isDir());
+  EXPECT_TRUE(QFileInfo(dir.File(QStringLiteral("QRV_6.QVF"))).isSymLink());
+  EXPECT_TRUE(RemoveStaleWorkFiles(dir.Path()).isEmpty());
+}
+
+// The real program over a data directory: a start clears what a crashed run left, but a start
+// that finds another instance running leaves that instance's copies alone.
+TEST(StaleWorkFiles, AStartClearsACrashedRunsCopiesButNeverARunningInstancesOnes) {
+  test::App();
+  DataDir dir;
+  QFile ini(dir.File(QStringLiteral("QRV.INI")));
+  ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+  ini.write("[Modem]\r\nComPort=0\r\n");
+  ini.close();
+  MakeFiles(dir.Path(), kOurWorkFiles);
+  MakeFiles(dir.Path(), kNotWorkFiles);
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  const QStringList args = {QStringLiteral("--data-dir"), dir.Path()};
+  auto start = [&](QProcess& p) {
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(QV_BIN_DIR "/quorvane"), args);
+    return p.waitForStarted(5000);
+  };
+
+  QProcess first;
+  ASSERT_TRUE(start(first));
+  // The lock is the program's before it clears anything: wait for its local server, then for the files.
+  const QString server = TJustOne(dir.Path()).ServerName();
+  QElapsedTimer clock;
+  clock.start();
+  bool listening = false;
+  while (!listening && clock.elapsed() < 20000 && first.state() == QProcess::Running) {
+    QLocalSocket probe;
+    probe.connectToServer(server);
+    listening = probe.waitForConnected(100);
+    if (!listening) QThread::msleep(50);
+  }
+  ASSERT_TRUE(listening) << first.readAllStandardError().toStdString();
+  while (!Existing(dir.Path(), kOurWorkFiles).isEmpty() && clock.elapsed() < 20000) QThread::msleep(20);
+  EXPECT_TRUE(Existing(dir.Path(), kOurWorkFiles).isEmpty()) << Existing(dir.Path(), kOurWorkFiles).join(u' ').toStdString();
+  EXPECT_EQ(Existing(dir.Path(), kNotWorkFiles), kNotWorkFiles);
+
+  // The running instance renders a fax; a second start raises it and ends without touching it.
+  MakeFiles(dir.Path(), {QStringLiteral("QRV_1.QVF"), QStringLiteral("QRVAX3.QVF")});
+  QProcess second;
+  ASSERT_TRUE(start(second));
+  ASSERT_TRUE(second.waitForFinished(15000));
+  EXPECT_EQ(second.exitCode(), 0);
+  const QStringList rendering = {QStringLiteral("QRV_1.QVF"), QStringLiteral("QRVAX3.QVF")};
+  EXPECT_EQ(Existing(dir.Path(), rendering), rendering);
+  EXPECT_EQ(first.state(), QProcess::Running);
+  first.kill();
+  first.waitForFinished(5000);
+}
+
 }  // namespace
 }  // namespace qv::app

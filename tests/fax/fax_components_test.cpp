@@ -116,7 +116,7 @@ TEST(FaxComponents, AutomaticFileNames) {
   EXPECT_EQ(name.size(), std::string("MMDD0001.QVF").size());
   EXPECT_EQ(name.substr(4), "0001.QVF");
   receive.NameScheme = 7;
-  EXPECT_EQ(receive.NextFileName(), "noname.qvf");
+  EXPECT_EQ(receive.NextFileName(), (dir / "noname.qvf").string());
 }
 
 TEST(FaxLog, TransmitStartWritesOneLinePerDocument) {

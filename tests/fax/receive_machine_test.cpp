@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "core/string_table.h"
 #include "fax/receive_fax.h"
@@ -36,7 +39,7 @@ TEST(ReceiveStates, DisAtTwelveThousandOffersV17) {
   EXPECT_EQ(BuildDisFrame(4)[4], 0x42 | 0x0C);
 }
 
-// Runs in a folder of its own: the fallback names have no folder.
+// Runs in a folder of its own: without a destination folder the names have none.
 class FallbackNames : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -53,19 +56,52 @@ class FallbackNames : public ::testing::Test {
 };
 
 // A scheme without automatic names falls back to "noname.qvf"; a second fax must not overwrite the
-// first one received under that name.
+// first one received under that name, and every name fits the received table's 12 characters.
 TEST_F(FallbackNames, NeverNameAnExistingFile) {
   TQvReceiveFax receive;
   receive.NameScheme = 7;
   EXPECT_EQ(receive.NextFileName(), "noname.qvf");
   std::ofstream("noname.qvf") << "first fax";
-  EXPECT_EQ(receive.NextFileName(), "noname0001.qvf");
-  std::ofstream("noname0001.qvf") << "second fax";
-  EXPECT_EQ(receive.NextFileName(), "noname0002.qvf");
+  EXPECT_EQ(receive.NextFileName(), "noname01.qvf");
+  std::ofstream("noname01.qvf") << "second fax";
+  EXPECT_EQ(receive.NextFileName(), "noname02.qvf");
   std::ifstream in("noname.qvf");
   std::string text;
   std::getline(in, text);
   EXPECT_EQ(text, "first fax");
+}
+
+// Every counter name of the day (or of all time) taken: the fallback goes into the destination
+// folder like any fax (never into the working directory), each name fits the received table's
+// 12-character FAXFILE, and once the fallbacks are used up there is no name rather than an
+// overwritten fax.
+TEST_F(FallbackNames, AfterTheLastCounterNameTheFallbackStaysInTheFolderAndFitsTheRecord) {
+  const fs::path folder = dir_ / "receive";
+  fs::create_directories(folder);
+  for (int n = 1; n <= 9999; ++n) {
+    char name[16];
+    std::snprintf(name, sizeof name, "FAX%04d.QVF", n);
+    std::ofstream(folder / name);
+  }
+  TQvReceiveFax receive;
+  receive.SetDestinationDir(folder.string());
+  EXPECT_EQ(receive.NextFileName(), (folder / "NONAME.QVF").string());
+  std::ofstream(folder / "NONAME.QVF") << "fax 10000";
+  std::vector<std::string> names;
+  for (std::string name; !(name = receive.NextFileName()).empty(); std::ofstream(name) << "fax") {
+    ASSERT_EQ(fs::path(name).parent_path(), folder);
+    names.push_back(fs::path(name).filename().string());
+    ASSERT_LE(names.back().size(), 12u) << names.back();
+    ASSERT_LT(names.size(), 1000u);
+  }
+  ASSERT_EQ(names.size(), 99u);
+  EXPECT_EQ(names.front(), "NONAME01.QVF");
+  EXPECT_EQ(names.back(), "NONAME99.QVF");
+  EXPECT_FALSE(fs::exists(dir_ / "NONAME.QVF"));
+  std::ifstream in(folder / "NONAME.QVF");
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "fax 10000");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "ui/fax_printer.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -300,6 +301,21 @@ TEST_F(FaxPrinterTest, NothingToPrintWritesNoLogAndSaysWhy) {
   o = TFaxPrintOptions();
   EXPECT_FALSE(TQvFaxPrinter::PrintFaxFile(fax, QStringLiteral("No Such Printer 42"), o, &error));
   EXPECT_FALSE(error.isEmpty());
+}
+
+// Print on receipt and the command line print through PrintFaxFile: a driver that needs the wait
+// gets it there too, two ticks of 55 ms before and after each page's picture.
+TEST_F(FaxPrinterTest, OneCallPrintImposesTheWaitAroundEachPageWhenAsked) {
+  const QString fax = HalfBlackFax(3);
+  TFaxPrintOptions o;
+  o.PdfFile = File("wait.pdf");
+  o.ImposeWait = true;
+  QElapsedTimer clock;
+  clock.start();
+  QString error;
+  ASSERT_TRUE(TQvFaxPrinter::PrintFaxFile(fax, QString(), o, &error)) << error.toStdString();
+  EXPECT_GE(clock.elapsed(), 3 * 2 * 2 * 55);
+  EXPECT_EQ(PdfPages(o.PdfFile), 3);
 }
 
 TEST_F(FaxPrinterTest, ADamagedPageEndsThePrintAsFailed) {

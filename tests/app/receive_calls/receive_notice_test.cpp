@@ -4,6 +4,7 @@
 
 #include "app/arrival_notice.h"
 #include "app/fax_viewer_form.h"
+#include "ui/fax_printer.h"
 #include "../receive/receive_fixture.h"
 
 #include <QImage>
@@ -184,12 +185,71 @@ TEST_F(ReceiveNoticeTest, AFaxArrivingBehindAnotherWindowIsAnnouncedAndOpensInTh
   w->ReceiveButtonClick();
 }
 
+// The printer chosen for print on receipt is gone: the default printer takes the print-out. With
+// no printer at all the print-out fails, and the user is told why by the arrival notice (even with
+// the window in front: the grid shows the fax, not the failure) and by the fax's notes, which
+// outlast the receive log.
+TEST_F(ReceiveNoticeTest, AMissingPrinterFallsBackToTheDefaultAndAFailedPrintOutIsTold) {
+  if (ui::TQvFaxPrinter::PrinterInstalled()) GTEST_SKIP() << "this machine has a printer: nothing would fail";
+  if (QStandardPaths::findExecutable(QStringLiteral("pdfinfo")).isEmpty())
+    GTEST_SKIP() << "poppler-utils (pdfinfo) not installed";
+  TempDir tmp;
+  ReceiveLab lab;
+  auto modems = PairOnCom2(lab, tmp);
+  ASSERT_TRUE(modems->ready());
+  lab.Set("Receive", "PrintOnReceipt", "1");
+  lab.Set("Receive", "PrintOnReceiptPrinter", "Gone Laser");
+  lab.Set("Other", "ImposeWaitBeforePrinting", "1");
+  lab.Set("Receive", "DisableReceivingFaxesNotification", "1");
+  ScriptedDialogs dialogs;
+  auto w = lab.Open();
+  w->ReceiveButtonClick();
+  ASSERT_TRUE(w->ReceiveMode());
+  ASSERT_TRUE(BringToFront(*w));
+  TArrivalNotice& notice = w->ArrivalNotice();
+
+  MakeQvf(tmp.str("one.qvf"), 1, false, 60, 4);
+  auto sender = test::SendFax(*modems, tmp.str("one.qvf"), tmp.str("send.out"), "NO PAPER");
+  ASSERT_TRUE(WaitFor([&] { return notice.Count() == 1; }, kCallMs)) << fax::test::ReadText(tmp.str("send.out"));
+  EXPECT_TRUE(w->isActiveWindow());
+  EXPECT_EQ(notice.LastTitle(), QStringLiteral("Fax received from NO PAPER"));
+  EXPECT_EQ(notice.LastText(), QStringLiteral("NO PAPER sent 1 page. It could not be printed: No printer is "
+                                              "installed. Click to view it."));
+  EXPECT_EQ(notice.LastFile(), QStringLiteral("FAX0001.QVF"));
+  auto records = Records(w->Store());
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].notes, "Not printed: No printer is installed.");
+  EXPECT_TRUE(dialogs.shown.empty());  // receive mode asks nothing
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
+
+  // A default printer (here a PDF file standing in for it) takes what was meant for the one gone.
+  const QString pdf = QString::fromStdString(tmp.str("default.pdf"));
+  qputenv("QUORVANE_PRINT_TO_PDF", pdf.toLocal8Bit());
+  ASSERT_TRUE(BringToFront(*w));
+  MakeQvf(tmp.str("two.qvf"), 2, false, 60, 5);
+  sender = test::SendFax(*modems, tmp.str("two.qvf"), tmp.str("send2.out"), "PAPER");
+  ASSERT_TRUE(WaitFor([&] { return notice.Count() == 2; }, kCallMs)) << fax::test::ReadText(tmp.str("send2.out"));
+  EXPECT_EQ(PdfPages(pdf), 2);
+  records = Records(w->Store());
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].notes, "");
+  EXPECT_EQ(notice.LastFile(), QStringLiteral("FAX0001.QVF"));  // printed: nothing new to tell
+  w->ReceiveButtonClick();
+
+  const QString log = test::ReadLines(lab.Path() + QStringLiteral("Lastrec.log")).join(u'\n');
+  EXPECT_EQ(log.count(QStringLiteral("Printer \"Gone Laser\" not found: printing on the default printer")), 2)
+      << log.toStdString();
+  EXPECT_EQ(log.count(QStringLiteral("Print on receipt failed: No printer is installed.")), 1) << log.toStdString();
+}
+
 TEST(ArrivalNoticeTexts, SenderAndPageCountAreToldAndAnAnonymousSenderSaysSo) {
   EXPECT_EQ(TArrivalNotice::TitleFor(QStringLiteral("  ACME  ")), QStringLiteral("Fax received from ACME"));
   EXPECT_EQ(TArrivalNotice::TitleFor(QStringLiteral("   ")), QStringLiteral("Fax received"));
   EXPECT_EQ(TArrivalNotice::TextFor(QStringLiteral("ACME"), 1), QStringLiteral("ACME sent 1 page. Click to view it."));
   EXPECT_EQ(TArrivalNotice::TextFor(QString(), 12),
             QStringLiteral("A sender without identification sent 12 pages. Click to view it."));
+  EXPECT_EQ(TArrivalNotice::TextFor(QStringLiteral("ACME"), 2, QStringLiteral("The printer jammed")),
+            QStringLiteral("ACME sent 2 pages. It could not be printed: The printer jammed. Click to view it."));
 }
 
 }  // namespace
