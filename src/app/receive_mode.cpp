@@ -2,9 +2,9 @@
 // record of each received fax, and the settling of files a call or a run left without a record.
 
 #include "app/arrival_notice.h"
-#include "app/contact_import.h"
 #include "app/dialog_service.h"
 #include "app/fax_store.h"
+#include "app/field_fit.h"
 #include "app/main_screen.h"
 #include "app/message_pump.h"
 #include "app/modem_routines.h"
@@ -475,13 +475,13 @@ bool TMainScreen::AppendReceivedRecord(const QString& fileName, const QString& f
   const QDateTime now = QDateTime::currentDateTime();
   rec.SetFieldDate("DATEREC", now.date().toString(QStringLiteral("yyyyMMdd")).toStdString());
   rec.SetFieldString("TIMEREC", now.time().toString(QStringLiteral("hh:mm")).toStdString());
-  rec.SetFieldString("FROM", from.toStdString());
+  rec.SetFieldString("FROM", FitField(from.toStdString(), FieldWidth(TableId::Rec, "FROM")));
   rec.SetFieldInt("PAGES", StoredPageCount(pages));
-  rec.SetFieldString("FAXFILE", fileName.left(kFaxFileWidth).toStdString());
+  rec.SetFieldString("FAXFILE", FitField(fileName.toStdString(), kFaxFileWidth));
   // A count the field cannot hold is kept in the notes, so the record still tells it.
   QString text = notes;
   if (pages > kMaxStoredPages && text.isEmpty()) text = QString::number(pages) + QStringLiteral(" pages");
-  if (!text.isEmpty()) rec.SetFieldString("NOTES", text.left(kNotesWidth).toStdString());
+  if (!text.isEmpty()) rec.SetFieldString("NOTES", FitField(text.toStdString(), kNotesWidth));
   if (!rec.Post()) {
     rec.Cancel();
     return false;
