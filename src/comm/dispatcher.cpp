@@ -83,6 +83,8 @@ void TQvBaseDispatcher::ResetState() {
   ringSeen_.store(false);
   moreInputWaiting_.store(false);
   lastEventMask_.store(0);
+  readerWakes_.store(0);
+  dispatcherWakes_.store(0);
   writerAbort_.store(false);
   statusFired_ = false;
   dtrControlled_ = rtsControlled_ = false;
@@ -326,6 +328,7 @@ void TQvBaseDispatcher::ReaderExecute() {
       generalEvent_.Set();
       return;
     }
+    readerWakes_.fetch_add(1, std::memory_order_relaxed);
     if (mask == 0) {
       // Woken because room was made in a full ring (RoomMade): the rest waits in the driver.
       if (!MoreInputWaiting() || PollingMode()) continue;
@@ -354,6 +357,7 @@ void TQvBaseDispatcher::DispatcherExecute() {
     if (waitMs <= kTriggerPollMs) longWait_.store(false);
     bool got = TQvEvent::WaitAny({&inputEvent_, &recheckEvent_}, waitMs) == 0;
     longWait_.store(false);
+    dispatcherWakes_.fetch_add(1, std::memory_order_relaxed);
     if (killThreads_.load() || closePending_.load()) break;
     if (got || PollingMode()) ProcessDeviceEvent(lastEventMask_.exchange(0));
     TimerAndStatusPass();

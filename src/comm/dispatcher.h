@@ -163,6 +163,16 @@ class TQvBaseDispatcher {
   static constexpr int kTriggerPollMs = 50;
   static constexpr int kIdleWaitMaxMs = 1000;
   void RecheckWait();
+  // How often, since the port opened, the reader came back from its device wait and the
+  // dispatcher thread from its own wait. Every wake-up is a thread switch and costs CPU whatever
+  // it finds, so an idle port (or one whose full ring waits for the application) must add next
+  // to nothing here. Counted, not timed, so a test or benchmark can tell a polling or spinning
+  // thread from a sleeping one on a loaded machine.
+  struct TQvWakeCounts {
+    uint64_t Reader = 0;
+    uint64_t Dispatcher = 0;
+  };
+  TQvWakeCounts WakeCounts() const { return {readerWakes_.load(), dispatcherWakes_.load()}; }
   // Tests lengthen the longest sleep so that a missing wake-up shows as a trigger that never
   // comes instead of one that comes a second late.
   static void SetIdleWaitLimitForTesting(int ms);
@@ -406,6 +416,7 @@ class TQvBaseDispatcher {
   std::atomic<bool> writerAbort_{false};
   std::atomic<uint32_t> lastEventMask_{0};
   std::atomic<bool> ringSeen_{false};
+  std::atomic<uint64_t> readerWakes_{0}, dispatcherWakes_{0};
 
   // the method handler call in progress (callMutex_), for unregistering with a wait
   std::mutex callMutex_;
