@@ -328,21 +328,31 @@ void TQvBaseDispatcher::ReaderExecute() {
       generalEvent_.Set();
       return;
     }
+    bool tell = ReaderWoke(mask);
     readerWakes_.fetch_add(1, std::memory_order_relaxed);
-    if (mask == 0) {
-      // Woken because room was made in a full ring (RoomMade): the rest waits in the driver.
-      if (!MoreInputWaiting() || PollingMode()) continue;
-      mask = evRxChar;
-    }
-    // The reader moves what the device holds into the ring itself: the device then has nothing
-    // left to report, so the reader can wait for the next arrival at once instead of waiting
-    // for the dispatcher thread to read it (two thread switches per arrival fewer). A full
-    // ring leaves the rest in the driver; the device wait then looks again shortly.
-    if ((mask & evRxChar) && !PollingMode()) FillInputRing();
+    if (!tell) continue;
     lastEventMask_.fetch_or(mask);
     inputEvent_.Set();
   }
   generalEvent_.Set();
+}
+
+bool TQvBaseDispatcher::ReaderWoke(uint32_t& mask) {
+  if (mask == 0) {
+    // Woken because room was made in a full ring (RoomMade), or a quiet time-out of the device
+    // wait: bytes left in the driver move up now. A look that moves nothing has nothing to tell
+    // the dispatcher thread.
+    if (!MoreInputWaiting() || PollingMode()) return false;
+    if (FillInputRing() == 0) return false;
+    mask = evRxChar;
+    return true;
+  }
+  // The reader moves what the device holds into the ring itself: the device then has nothing
+  // left to report, so the reader can wait for the next arrival at once instead of waiting for
+  // the dispatcher thread to read it (two thread switches per arrival fewer). A full ring leaves
+  // the rest in the driver until room is made.
+  if ((mask & evRxChar) && !PollingMode()) FillInputRing();
+  return true;
 }
 
 void TQvBaseDispatcher::DispatcherExecute() {
@@ -531,8 +541,8 @@ int TQvBaseDispatcher::ReadChar(char& c) {
 }
 
 void TQvBaseDispatcher::RoomMade() {
-  // The reader leaves input in the driver while the ring is full and otherwise looks again only
-  // after a short time-out: tell it at once, so a flood is not held up by a wait per ring.
+  // The reader leaves input in the driver while the ring is full and does not look again by
+  // itself: tell it at once, so a flood is not held up and the rest is not forgotten.
   if (moreInputWaiting_.load()) DevCancelWait();
 }
 

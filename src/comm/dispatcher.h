@@ -318,7 +318,11 @@ class TQvBaseDispatcher {
   bool CheckStatusTriggers(bool& fired);
   bool CheckTimerTriggers(bool& fired);
   CheckResult CheckAvailAndData();
-  void FillInputRing();
+  // Moves what the driver holds into the ring; the bytes moved.
+  int FillInputRing();
+  // One return of the reader from its device wait; false when the dispatcher thread has nothing
+  // new to look at.
+  bool ReaderWoke(uint32_t& mask);
   void RoomMade();  // the ring gave up bytes (input lock)
   void RefreshModemDeltas();
   void RefreshDeviceStatus(TQvDeviceStatus& status);
@@ -382,6 +386,10 @@ class TQvBaseDispatcher {
   std::vector<uint8_t> inBuf_;
   int inHead_ = 0, inTail_ = 0;
   bool inFull_ = false;
+  // The driver holds bytes the full ring could not take. Set only while the ring is full, so
+  // whatever makes room (ReadChar, ReadBlock, PurgeInput, the end of a dispatch) calls RoomMade,
+  // which wakes the reader to move them up; the reader does not watch the device for input
+  // meanwhile (it would report the same waiting bytes again and again).
   std::atomic<bool> moreInputWaiting_{false};
 
   // output ring (output lock)

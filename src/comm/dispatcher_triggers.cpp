@@ -759,15 +759,22 @@ TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
 // ---------------------------------------------------------------------------------------------
 // Device events
 
-void TQvBaseDispatcher::FillInputRing() {
+int TQvBaseDispatcher::FillInputRing() {
   std::lock_guard in(inputLock_);
-  if (inBuf_.empty() || inFull_) return;
+  if (inBuf_.empty()) return 0;
   TQvDeviceStatus status;
   RefreshDeviceStatus(status);
   int waiting = static_cast<int>(status.InQue);
+  if (inFull_) {
+    // Noted even though nothing moves: the reader then stops watching the device for input
+    // that cannot be taken (it would find the same bytes waiting at once, again and again) and
+    // sleeps until room is made.
+    moreInputWaiting_.store(waiting > 0);
+    return 0;
+  }
   if (waiting <= 0) {
     moreInputWaiting_.store(false);
-    return;
+    return 0;
   }
   int free, contiguous;
   if (inHead_ == inTail_) {
@@ -779,14 +786,7 @@ void TQvBaseDispatcher::FillInputRing() {
     free = kDispatchBufferSize - inHead_ + inTail_;
     contiguous = kDispatchBufferSize - inHead_;
   }
-  int want;
-  if (free < waiting) {
-    moreInputWaiting_.store(true);
-    want = free;
-  } else {
-    moreInputWaiting_.store(false);
-    want = waiting;
-  }
+  int want = std::min(free, waiting);
   int second = want > contiguous ? want - contiguous : 0;
   int total = 0;
   auto readPiece = [&](int count) {
@@ -815,6 +815,10 @@ void TQvBaseDispatcher::FillInputRing() {
     scanPending_ += total;
     inTotal_ += static_cast<uint64_t>(total);
   }
+  // Only a full ring leaves bytes behind on purpose; a short read leaves the rest for the next
+  // look, which the device wait reports as usual.
+  moreInputWaiting_.store(inFull_ && waiting > total);
+  return total;
 }
 
 void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask) {

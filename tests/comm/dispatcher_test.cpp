@@ -754,6 +754,42 @@ TEST_F(IdleDispatcherTest, CloseEndsTheSleepAtOnce) {
   EXPECT_EQ(d->RunningThreadCount(), 0);
 }
 
+// The port's threads over a quiet stretch: a full ring that waits for the application, or input
+// that is already read, gives them nothing to do. Counted in wake-ups rather than timed, so a
+// loaded machine cannot make a sleeping port look busy; a thread that spins or polls every
+// kTriggerPollMs exceeds the limit many times over.
+constexpr int kQuietMs = 1000;
+constexpr uint64_t kQuietWakeLimit = 5;
+
+TQvBaseDispatcher::TQvWakeCounts WakesOver(const TQvBaseDispatcher& d, int ms) {
+  auto before = d.WakeCounts();
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));  // the window measured, not a wait
+  auto after = d.WakeCounts();
+  return {after.Reader - before.Reader, after.Dispatcher - before.Dispatcher};
+}
+
+// A ring filled exactly, then more input that it cannot take: the bytes wait in the driver
+// while the port's threads sleep, and come up in order once the application reads.
+TEST_F(IdleDispatcherTest, AFullRingSleepsUntilTheApplicationReads) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_NO_FATAL_FAILURE(OpenAnnouncingEveryByte(pty, d));
+  gSeen.readA = 0;  // the handler takes nothing: the application reads by itself, later
+  const std::string data = RandomBytes(kDispatchBufferSize + 100, 13);
+  pty.Write(data.substr(0, kDispatchBufferSize));  // nothing left over in the driver
+  ASSERT_TRUE(WaitFor([&] { return d.InputCount() == kDispatchBufferSize; }));
+  pty.Write(data.substr(kDispatchBufferSize));
+  auto wakes = WakesOver(d, kQuietMs);
+  EXPECT_LE(wakes.Reader, kQuietWakeLimit);
+  EXPECT_LE(wakes.Dispatcher, kQuietWakeLimit);
+  EXPECT_EQ(d.InputCount(), kDispatchBufferSize);
+  std::string got;
+  char c;
+  while (got.size() < data.size() && WaitFor([&] { return d.HasInput(); }))
+    while (d.ReadChar(c) == 0) got += c;
+  EXPECT_TRUE(got == data) << got.size() << " of " << data.size() << " bytes read back";
+}
+
 // Closing while the gated handler runs on the dispatcher thread, with handler B after it in the
 // same dispatch. Gives the port the gate and B, closed, and input waiting in the handler.
 class GatedCloseTest : public DispatcherTest {
