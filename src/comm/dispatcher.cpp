@@ -626,6 +626,10 @@ int TQvBaseDispatcher::PurgeInput() {
   DevPurge(1);
   int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
   if (availDispatch_) {
+    // The dispatch's end gives the bytes up. Until then they are still in the ring: a full ring
+    // stays full, or the reader would take it for empty, put new input over the old at head,
+    // and the end of the dispatch would move the tail past the new bytes (a modem reply that
+    // comes right after a purge in a handler would be lost).
     readCount_ = held;
     largestReadCount_ = std::max(largestReadCount_, held);
   } else {
@@ -633,9 +637,9 @@ int TQvBaseDispatcher::PurgeInput() {
     readCount_ = 0;
     scanPos_ = inHead_;
     scanPending_ = 0;
+    inFull_ = false;
     RoomMade();
   }
-  inFull_ = false;
   std::lock_guard main(mainLock_);
   for (auto& t : dataTriggers_) {
     t.Slots.fill(0);

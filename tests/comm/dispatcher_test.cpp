@@ -768,6 +768,31 @@ TQvBaseDispatcher::TQvWakeCounts WakesOver(const TQvBaseDispatcher& d, int ms) {
   return {after.Reader - before.Reader, after.Dispatcher - before.Dispatcher};
 }
 
+// What the purging handler below needs besides gSeen.
+struct PurgeScript {
+  std::atomic<bool> armed{false};  // purge once the ring is full, then read what is announced
+  int master = -1;                 // the far side, which answers right after the purge
+};
+PurgeScript gPurge;
+
+// As a session's hang-up does: a handler purges the input of a full ring, and the modem's reply
+// comes before its dispatch has ended. The handler returns only once the reader has been back
+// from its wait for the reply (moved it up, or left it in the driver behind a full ring).
+void PurgeThenReplyHandler(uint32_t msg, uint32_t wParam, uint32_t lParam) {
+  if (msg != MSG_DATA_AVAILABLE) return;
+  TQvBaseDispatcher* d = gSeen.d;
+  if (gPurge.armed) {
+    if (d->InputCount() < kDispatchBufferSize) return;  // not full yet: take nothing
+    gPurge.armed = false;
+    d->PurgeInput();
+    uint64_t wakes = d->WakeCounts().Reader;
+    ASSERT_EQ(::write(gPurge.master, "OK\r\n", 4), 4);
+    EXPECT_TRUE(WaitFor([&] { return d->WakeCounts().Reader > wakes; }));
+    return;
+  }
+  HandlerA(msg, wParam, lParam);
+}
+
 // A ring filled exactly, then more input that it cannot take: the bytes wait in the driver
 // while the port's threads sleep, and come up in order once the application reads.
 TEST_F(IdleDispatcherTest, AFullRingSleepsUntilTheApplicationReads) {
@@ -788,6 +813,23 @@ TEST_F(IdleDispatcherTest, AFullRingSleepsUntilTheApplicationReads) {
   while (got.size() < data.size() && WaitFor([&] { return d.HasInput(); }))
     while (d.ReadChar(c) == 0) got += c;
   EXPECT_TRUE(got == data) << got.size() << " of " << data.size() << " bytes read back";
+}
+
+TEST_F(DispatcherTest, AReplyAfterAPurgeOfAFullRingInsideADispatchIsKept) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gSeen.Reset(&d);
+  gPurge.master = pty.Master();
+  gPurge.armed = true;
+  d.RegisterProcHandler(&PurgeThenReplyHandler);
+  d.SetAvailThreshold(1);
+  // Exactly a ring's worth, so the reader is watching the device when the reply comes.
+  pty.Write(RandomBytes(kDispatchBufferSize, 17));
+  ASSERT_TRUE(WaitFor([&] { return !gPurge.armed; }));
+  EXPECT_TRUE(WaitFor([&] { return gSeen.A() == "OK\r\n"; })) << "read after the purge: " << gSeen.A().size()
+                                                               << " bytes";
+  EXPECT_EQ(d.InputCount(), 0);
 }
 
 // Closing while the gated handler runs on the dispatcher thread, with handler B after it in the
