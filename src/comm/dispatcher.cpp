@@ -531,6 +531,7 @@ int TQvBaseDispatcher::ReadChar(char& c) {
       scanPos_ = inTail_;
       scanPending_ = (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
     }
+    InputConsumed();
   }
   c = static_cast<char>(b);
   if (traceOn_) {
@@ -544,6 +545,16 @@ void TQvBaseDispatcher::RoomMade() {
   // The reader leaves input in the driver while the ring is full and does not look again by
   // itself: tell it at once, so a flood is not held up and the rest is not forgotten.
   if (moreInputWaiting_.load()) DevCancelWait();
+}
+
+void TQvBaseDispatcher::InputConsumed() {
+  // The announcement mark counts bytes ever put into the ring; bytes that have left it, read
+  // by a handler beyond what it was announced or by the application while dispatching was held
+  // off, need no announcement. Without this an emptied ring would look unannounced, and the
+  // dispatcher thread would look for it every kTriggerPollMs until new input came.
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  uint64_t consumedThrough = inTotal_ - static_cast<uint64_t>(held);
+  if (consumedThrough > lastAvailTotal_) lastAvailTotal_ = consumedThrough;
 }
 
 int TQvBaseDispatcher::PeekBlock(void* buffer, int max) {
@@ -591,6 +602,7 @@ int TQvBaseDispatcher::ReadBlock(void* buffer, int max) {
       scanPos_ = inTail_;
       scanPending_ = left;
     }
+    InputConsumed();
   }
   return n;
 }
@@ -639,6 +651,7 @@ int TQvBaseDispatcher::PurgeInput() {
     scanPending_ = 0;
     inFull_ = false;
     RoomMade();
+    InputConsumed();
   }
   std::lock_guard main(mainLock_);
   for (auto& t : dataTriggers_) {

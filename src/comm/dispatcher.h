@@ -324,6 +324,9 @@ class TQvBaseDispatcher {
   // new to look at.
   bool ReaderWoke(uint32_t& mask);
   void RoomMade();  // the ring gave up bytes (input lock)
+  // Bytes left the ring (input lock): input consumed counts as announced, so the dispatcher
+  // thread does not keep looking for bytes that are already gone.
+  void InputConsumed();
   void RefreshModemDeltas();
   void RefreshDeviceStatus(TQvDeviceStatus& status);
   bool Dispatch(uint32_t msg, uint32_t wParam, uint32_t data);

@@ -480,6 +480,7 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
         scanPending_ = remaining;
         scanPos_ = inTail_;
       }
+      InputConsumed();
     }
     if (msg == MSG_DATA_AVAILABLE && static_cast<uint32_t>(largestReadCount_) != data) result = false;
   }

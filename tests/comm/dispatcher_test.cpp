@@ -793,6 +793,25 @@ void PurgeThenReplyHandler(uint32_t msg, uint32_t wParam, uint32_t lParam) {
   HandlerA(msg, wParam, lParam);
 }
 
+// Reads every byte the ring holds, as the fax engine does; on its first call it waits until
+// more has come than it was announced.
+std::atomic<bool> gMoreDuringCall{false};
+int gMoreMaster = -1;
+
+void ReadAllHeldHandler(uint32_t msg, uint32_t wParam, uint32_t) {
+  if (msg != MSG_DATA_AVAILABLE) return;
+  TQvBaseDispatcher* d = gSeen.d;
+  if (gMoreDuringCall.exchange(false)) {
+    ASSERT_EQ(::write(gMoreMaster, "more", 4), 4);
+    EXPECT_TRUE(WaitFor([&] { return d->InputCount() > static_cast<int>(wParam); }));
+  }
+  std::string got;
+  char c;
+  while (d->ReadChar(c) == 0) got += c;
+  std::lock_guard g(gSeen.lock);
+  gSeen.bytesA += got;
+}
+
 // A ring filled exactly, then more input that it cannot take: the bytes wait in the driver
 // while the port's threads sleep, and come up in order once the application reads.
 TEST_F(IdleDispatcherTest, AFullRingSleepsUntilTheApplicationReads) {
@@ -830,6 +849,37 @@ TEST_F(DispatcherTest, AReplyAfterAPurgeOfAFullRingInsideADispatchIsKept) {
   EXPECT_TRUE(WaitFor([&] { return gSeen.A() == "OK\r\n"; })) << "read after the purge: " << gSeen.A().size()
                                                                << " bytes";
   EXPECT_EQ(d.InputCount(), 0);
+}
+
+TEST_F(IdleDispatcherTest, AHandlerReadingMoreThanAnnouncedLeavesThePortAsleep) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gSeen.Reset(&d);
+  gMoreMaster = pty.Master();
+  gMoreDuringCall = true;
+  d.RegisterProcHandler(&ReadAllHeldHandler);
+  d.SetAvailThreshold(1);
+  pty.Write("first");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "firstmore"; })) << gSeen.A();
+  auto wakes = WakesOver(d, kQuietMs);
+  EXPECT_LE(wakes.Dispatcher, kQuietWakeLimit);
+  EXPECT_LE(wakes.Reader, kQuietWakeLimit);
+  // The same when the application itself reads what came while it held dispatching off.
+  bool previous = false;
+  d.SetDispatchBusy(true, previous);
+  pty.Write("held");
+  std::string held;
+  char c;
+  while (held.size() < 4 && WaitFor([&] { return d.HasInput(); }))
+    while (d.ReadChar(c) == 0) held += c;
+  d.SetDispatchBusy(previous, previous);
+  EXPECT_EQ(held, "held");
+  wakes = WakesOver(d, kQuietMs);
+  EXPECT_LE(wakes.Dispatcher, kQuietWakeLimit);
+  // Still announcing what comes next.
+  pty.Write("next");
+  EXPECT_TRUE(WaitFor([&] { return gSeen.A() == "firstmorenext"; })) << gSeen.A();
 }
 
 // Closing while the gated handler runs on the dispatcher thread, with handler B after it in the
