@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 
 #include "comm/dispatcher.h"
@@ -16,6 +17,20 @@ using namespace qv::core;
 namespace {
 
 std::atomic<int> gIdleWaitLimitMs{TQvBaseDispatcher::kIdleWaitMaxMs};
+
+// A wait for a timer ends this long after the tick boundary it waits for, so the tick counter
+// has surely moved on when the timer is looked at.
+constexpr int kTickBoundaryMarginMs = 1;
+
+// Milliseconds until the tick counter next moves on. The counter is the steady millisecond clock
+// divided by kTickMs, so that clock's phase within a tick tells; a test's tick offset moves whole
+// ticks only. Only a hint for how long to sleep: a wrong guess (at the counter's 31-bit wrap)
+// costs one more look, never a timer fired early, since expiry is always checked on the counter.
+int MsToNextTick() {
+  using namespace std::chrono;
+  auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  return kTickMs - static_cast<int>(ms % kTickMs);
+}
 
 // A dispatcher thread waits this long for a method handler that must run on the UI thread.
 constexpr int kMainThreadCallMs = 24 * 60 * 60 * 1000;
@@ -608,13 +623,16 @@ int TQvBaseDispatcher::DispatcherWaitMs() {
   for (auto& t : statusTriggers_)
     if (t.Active) return kTriggerPollMs;
   int wait = gIdleWaitLimitMs.load();
+  int toNextTick = -1;
   for (auto& t : timers_) {
     if (!t.Active) continue;
-    // A timer fires once the tick after its expiry tick has begun; with r ticks left that is
-    // more than (r - 1) whole ticks away. The last stretch is polled as before.
-    int32_t left = RemainingTime(t.Timer);
-    int64_t ms = static_cast<int64_t>(left - 1) * kTickMs;
-    wait = static_cast<int>(std::min<int64_t>(wait, std::max<int64_t>(ms, kTriggerPollMs)));
+    if (TimerTicksExpired(t.Timer)) return 0;  // came due since the last pass
+    // A timer fires once the tick after its expiry tick has begun: with r ticks left, the rest
+    // of this tick and r more. The wait ends just past that boundary, so an expiry costs one
+    // wake-up, not a poll every kTriggerPollMs through the last stretch (three or four).
+    if (toNextTick < 0) toNextTick = MsToNextTick();
+    int64_t ms = static_cast<int64_t>(RemainingTime(t.Timer)) * kTickMs + toNextTick + kTickBoundaryMarginMs;
+    wait = static_cast<int>(std::min<int64_t>(wait, ms));
   }
   return wait;
 }

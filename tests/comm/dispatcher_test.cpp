@@ -812,6 +812,17 @@ void ReadAllHeldHandler(uint32_t msg, uint32_t wParam, uint32_t) {
   gSeen.bytesA += got;
 }
 
+// A timer handler that arms its timer again for one tick, as a session's status timer is
+// re-armed on every expiry, until it has run kTimerRounds times.
+constexpr int kTimerRounds = 10;
+std::atomic<int> gTimerRounds{0};
+int gRearmedTimer = 0;
+
+void RearmingTimerHandler(uint32_t msg, uint32_t wParam, uint32_t) {
+  if (msg != MSG_TIMER_EXPIRED || static_cast<int>(wParam) != gRearmedTimer) return;
+  if (++gTimerRounds < kTimerRounds) gSeen.d->ArmTimerTrigger(gRearmedTimer, 1, true);
+}
+
 // A ring filled exactly, then more input that it cannot take: the bytes wait in the driver
 // while the port's threads sleep, and come up in order once the application reads.
 TEST_F(IdleDispatcherTest, AFullRingSleepsUntilTheApplicationReads) {
@@ -880,6 +891,24 @@ TEST_F(IdleDispatcherTest, AHandlerReadingMoreThanAnnouncedLeavesThePortAsleep) 
   // Still announcing what comes next.
   pty.Write("next");
   EXPECT_TRUE(WaitFor([&] { return gSeen.A() == "firstmorenext"; })) << gSeen.A();
+}
+
+// A timer's expiry costs the dispatcher thread one wake-up, not a look every kTriggerPollMs
+// through the last tick or two before it: a session's timers run all through a call.
+TEST_F(IdleDispatcherTest, ATimerExpiryCostsOneWakeUp) {
+  auto d = Loopback();
+  d->UnregisterProcHandler(&HandlerA);
+  gTimerRounds = 0;
+  gRearmedTimer = d->NewTimerTrigger();
+  d->RegisterProcHandler(&RearmingTimerHandler);
+  Idle();
+  uint64_t before = d->WakeCounts().Dispatcher;
+  ASSERT_EQ(d->ArmTimerTrigger(gRearmedTimer, 1, true), 0);
+  ASSERT_TRUE(WaitFor([&] { return gTimerRounds.load() == kTimerRounds; }));
+  uint64_t wakes = d->WakeCounts().Dispatcher - before;
+  // One per expiry, one for the arming from this thread, and some room for a late or spurious
+  // return of a wait; polling the last stretch takes two or three per expiry.
+  EXPECT_LE(wakes, static_cast<uint64_t>(kTimerRounds + kTimerRounds / 2 + 1));
 }
 
 // Closing while the gated handler runs on the dispatcher thread, with handler B after it in the
