@@ -2,13 +2,17 @@
 // receiver in a child process ("qvfax receive"), through "qvmodem pair --fast". The reference is
 // the CPU time to T.4-code the same pages once, measured in the same run.
 //
-// A call's CPU also holds fixed costs that have nothing to do with pages (process start-up, modem
-// set-up, waiting for the call, the hang-up). Each iteration therefore makes a 1-page call as well,
-// and the per-page figure of each side is (CPU of 10 pages - CPU of 1 page) / 9.
+// A call's CPU also holds fixed costs that have nothing to do with pages (modem set-up, the
+// hang-up). Each iteration therefore makes a 1-page call as well, and the per-page figure of each
+// side is (CPU of 10 pages - CPU of 1 page) / 9. Both sides are counted from the moment the call
+// starts: the receiver's start-up and its wait in receive mode before the call vary by tens of
+// milliseconds from one process to the next, and in a difference of two calls that variation
+// would weigh more than a page.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -54,6 +58,32 @@ rusage ProcessUsage() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u;
+}
+
+// What a running process has used so far: CPU seconds of all its threads (its CPU-time clock,
+// the figure wait4's user + system time add up to at its end) and the context switches of its
+// threads.
+struct LiveFigures {
+  double cpu = 0;
+  double switches = 0;
+};
+
+LiveFigures LiveProcess(pid_t pid) {
+  LiveFigures f;
+  clockid_t clock;
+  timespec t{};
+  if (clock_getcpuclockid(pid, &clock) == 0 && clock_gettime(clock, &t) == 0)
+    f.cpu = static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+  std::error_code ec;
+  for (const auto& task : fs::directory_iterator(fs::path("/proc") / std::to_string(pid) / "task", ec)) {
+    std::ifstream status(task.path() / "status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+        f.switches += std::stod(line.substr(line.find(':') + 1));
+    }
+  }
+  return f;
 }
 
 void WriteDocument(const std::string& path, int pages) {
@@ -138,6 +168,7 @@ CallCpu OneCall(const fs::path& dir, const std::string& document) {
                           (dir / "in").string(), "--once", "--class", "1"},
                          &recvOut);
   std::this_thread::sleep_for(std::chrono::seconds(2));  // receive mode up
+  LiveFigures receiverBefore;
   {
     comm::TQvComPort port;
     port.SetAutoOpen(false);
@@ -154,6 +185,7 @@ CallCpu OneCall(const fs::path& dir, const std::string& document) {
       cpu.result = code;
     };
     port.SetOpen(true);
+    receiverBefore = LiveProcess(receiver);
     rusage before = ProcessUsage();
     send.StartSending();
     // As the application's UI thread: asleep until a message comes (the end of the call is one),
@@ -167,8 +199,8 @@ CallCpu OneCall(const fs::path& dir, const std::string& document) {
   rusage u{};
   int status;
   wait4(receiver, &status, 0, &u);
-  cpu.receive = CpuSeconds(u);
-  cpu.receiveSwitches = Switches(u);
+  cpu.receive = CpuSeconds(u) - receiverBefore.cpu;
+  cpu.receiveSwitches = Switches(u) - receiverBefore.switches;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) cpu.result = cpu.result != 0 ? cpu.result : 2;
   close(recvOut);
   kill(modem, SIGTERM);

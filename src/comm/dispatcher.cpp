@@ -83,6 +83,8 @@ void TQvBaseDispatcher::ResetState() {
   ringSeen_.store(false);
   moreInputWaiting_.store(false);
   lastEventMask_.store(0);
+  readerWakes_.store(0);
+  dispatcherWakes_.store(0);
   writerAbort_.store(false);
   statusFired_ = false;
   dtrControlled_ = rtsControlled_ = false;
@@ -326,20 +328,31 @@ void TQvBaseDispatcher::ReaderExecute() {
       generalEvent_.Set();
       return;
     }
-    if (mask == 0) {
-      // Woken because room was made in a full ring (RoomMade): the rest waits in the driver.
-      if (!MoreInputWaiting() || PollingMode()) continue;
-      mask = evRxChar;
-    }
-    // The reader moves what the device holds into the ring itself: the device then has nothing
-    // left to report, so the reader can wait for the next arrival at once instead of waiting
-    // for the dispatcher thread to read it (two thread switches per arrival fewer). A full
-    // ring leaves the rest in the driver; the device wait then looks again shortly.
-    if ((mask & evRxChar) && !PollingMode()) FillInputRing();
+    bool tell = ReaderWoke(mask);
+    readerWakes_.fetch_add(1, std::memory_order_relaxed);
+    if (!tell) continue;
     lastEventMask_.fetch_or(mask);
     inputEvent_.Set();
   }
   generalEvent_.Set();
+}
+
+bool TQvBaseDispatcher::ReaderWoke(uint32_t& mask) {
+  if (mask == 0) {
+    // Woken because room was made in a full ring (RoomMade), or a quiet time-out of the device
+    // wait: bytes left in the driver move up now. A look that moves nothing has nothing to tell
+    // the dispatcher thread.
+    if (!MoreInputWaiting() || PollingMode()) return false;
+    if (FillInputRing() == 0) return false;
+    mask = evRxChar;
+    return true;
+  }
+  // The reader moves what the device holds into the ring itself: the device then has nothing
+  // left to report, so the reader can wait for the next arrival at once instead of waiting for
+  // the dispatcher thread to read it (two thread switches per arrival fewer). A full ring leaves
+  // the rest in the driver until room is made.
+  if ((mask & evRxChar) && !PollingMode()) FillInputRing();
+  return true;
 }
 
 void TQvBaseDispatcher::DispatcherExecute() {
@@ -354,6 +367,7 @@ void TQvBaseDispatcher::DispatcherExecute() {
     if (waitMs <= kTriggerPollMs) longWait_.store(false);
     bool got = TQvEvent::WaitAny({&inputEvent_, &recheckEvent_}, waitMs) == 0;
     longWait_.store(false);
+    dispatcherWakes_.fetch_add(1, std::memory_order_relaxed);
     if (killThreads_.load() || closePending_.load()) break;
     if (got || PollingMode()) ProcessDeviceEvent(lastEventMask_.exchange(0));
     TimerAndStatusPass();
@@ -517,6 +531,7 @@ int TQvBaseDispatcher::ReadChar(char& c) {
       scanPos_ = inTail_;
       scanPending_ = (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
     }
+    InputConsumed();
   }
   c = static_cast<char>(b);
   if (traceOn_) {
@@ -527,9 +542,19 @@ int TQvBaseDispatcher::ReadChar(char& c) {
 }
 
 void TQvBaseDispatcher::RoomMade() {
-  // The reader leaves input in the driver while the ring is full and otherwise looks again only
-  // after a short time-out: tell it at once, so a flood is not held up by a wait per ring.
+  // The reader leaves input in the driver while the ring is full and does not look again by
+  // itself: tell it at once, so a flood is not held up and the rest is not forgotten.
   if (moreInputWaiting_.load()) DevCancelWait();
+}
+
+void TQvBaseDispatcher::InputConsumed() {
+  // The announcement mark counts bytes ever put into the ring; bytes that have left it, read
+  // by a handler beyond what it was announced or by the application while dispatching was held
+  // off, need no announcement. Without this an emptied ring would look unannounced, and the
+  // dispatcher thread would look for it every kTriggerPollMs until new input came.
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  uint64_t consumedThrough = inTotal_ - static_cast<uint64_t>(held);
+  if (consumedThrough > lastAvailTotal_) lastAvailTotal_ = consumedThrough;
 }
 
 int TQvBaseDispatcher::PeekBlock(void* buffer, int max) {
@@ -577,6 +602,7 @@ int TQvBaseDispatcher::ReadBlock(void* buffer, int max) {
       scanPos_ = inTail_;
       scanPending_ = left;
     }
+    InputConsumed();
   }
   return n;
 }
@@ -612,6 +638,10 @@ int TQvBaseDispatcher::PurgeInput() {
   DevPurge(1);
   int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
   if (availDispatch_) {
+    // The dispatch's end gives the bytes up. Until then they are still in the ring: a full ring
+    // stays full, or the reader would take it for empty, put new input over the old at head,
+    // and the end of the dispatch would move the tail past the new bytes (a modem reply that
+    // comes right after a purge in a handler would be lost).
     readCount_ = held;
     largestReadCount_ = std::max(largestReadCount_, held);
   } else {
@@ -619,9 +649,10 @@ int TQvBaseDispatcher::PurgeInput() {
     readCount_ = 0;
     scanPos_ = inHead_;
     scanPending_ = 0;
+    inFull_ = false;
     RoomMade();
+    InputConsumed();
   }
-  inFull_ = false;
   std::lock_guard main(mainLock_);
   for (auto& t : dataTriggers_) {
     t.Slots.fill(0);

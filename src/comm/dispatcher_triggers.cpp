@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 
 #include "comm/dispatcher.h"
@@ -16,6 +17,20 @@ using namespace qv::core;
 namespace {
 
 std::atomic<int> gIdleWaitLimitMs{TQvBaseDispatcher::kIdleWaitMaxMs};
+
+// A wait for a timer ends this long after the tick boundary it waits for, so the tick counter
+// has surely moved on when the timer is looked at.
+constexpr int kTickBoundaryMarginMs = 1;
+
+// Milliseconds until the tick counter next moves on. The counter is the steady millisecond clock
+// divided by kTickMs, so that clock's phase within a tick tells; a test's tick offset moves whole
+// ticks only. Only a hint for how long to sleep: a wrong guess (at the counter's 31-bit wrap)
+// costs one more look, never a timer fired early, since expiry is always checked on the counter.
+int MsToNextTick() {
+  using namespace std::chrono;
+  auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  return kTickMs - static_cast<int>(ms % kTickMs);
+}
 
 // A dispatcher thread waits this long for a method handler that must run on the UI thread.
 constexpr int kMainThreadCallMs = 24 * 60 * 60 * 1000;
@@ -480,6 +495,7 @@ bool TQvBaseDispatcher::Dispatch(uint32_t msg, uint32_t wParam, uint32_t data) {
         scanPending_ = remaining;
         scanPos_ = inTail_;
       }
+      InputConsumed();
     }
     if (msg == MSG_DATA_AVAILABLE && static_cast<uint32_t>(largestReadCount_) != data) result = false;
   }
@@ -607,13 +623,16 @@ int TQvBaseDispatcher::DispatcherWaitMs() {
   for (auto& t : statusTriggers_)
     if (t.Active) return kTriggerPollMs;
   int wait = gIdleWaitLimitMs.load();
+  int toNextTick = -1;
   for (auto& t : timers_) {
     if (!t.Active) continue;
-    // A timer fires once the tick after its expiry tick has begun; with r ticks left that is
-    // more than (r - 1) whole ticks away. The last stretch is polled as before.
-    int32_t left = RemainingTime(t.Timer);
-    int64_t ms = static_cast<int64_t>(left - 1) * kTickMs;
-    wait = static_cast<int>(std::min<int64_t>(wait, std::max<int64_t>(ms, kTriggerPollMs)));
+    if (TimerTicksExpired(t.Timer)) return 0;  // came due since the last pass
+    // A timer fires once the tick after its expiry tick has begun: with r ticks left, the rest
+    // of this tick and r more. The wait ends just past that boundary, so an expiry costs one
+    // wake-up, not a poll every kTriggerPollMs through the last stretch (three or four).
+    if (toNextTick < 0) toNextTick = MsToNextTick();
+    int64_t ms = static_cast<int64_t>(RemainingTime(t.Timer)) * kTickMs + toNextTick + kTickBoundaryMarginMs;
+    wait = static_cast<int>(std::min<int64_t>(wait, ms));
   }
   return wait;
 }
@@ -759,15 +778,22 @@ TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
 // ---------------------------------------------------------------------------------------------
 // Device events
 
-void TQvBaseDispatcher::FillInputRing() {
+int TQvBaseDispatcher::FillInputRing() {
   std::lock_guard in(inputLock_);
-  if (inBuf_.empty() || inFull_) return;
+  if (inBuf_.empty()) return 0;
   TQvDeviceStatus status;
   RefreshDeviceStatus(status);
   int waiting = static_cast<int>(status.InQue);
+  if (inFull_) {
+    // Noted even though nothing moves: the reader then stops watching the device for input
+    // that cannot be taken (it would find the same bytes waiting at once, again and again) and
+    // sleeps until room is made.
+    moreInputWaiting_.store(waiting > 0);
+    return 0;
+  }
   if (waiting <= 0) {
     moreInputWaiting_.store(false);
-    return;
+    return 0;
   }
   int free, contiguous;
   if (inHead_ == inTail_) {
@@ -779,14 +805,7 @@ void TQvBaseDispatcher::FillInputRing() {
     free = kDispatchBufferSize - inHead_ + inTail_;
     contiguous = kDispatchBufferSize - inHead_;
   }
-  int want;
-  if (free < waiting) {
-    moreInputWaiting_.store(true);
-    want = free;
-  } else {
-    moreInputWaiting_.store(false);
-    want = waiting;
-  }
+  int want = std::min(free, waiting);
   int second = want > contiguous ? want - contiguous : 0;
   int total = 0;
   auto readPiece = [&](int count) {
@@ -815,6 +834,10 @@ void TQvBaseDispatcher::FillInputRing() {
     scanPending_ += total;
     inTotal_ += static_cast<uint64_t>(total);
   }
+  // Only a full ring leaves bytes behind on purpose; a short read leaves the rest for the next
+  // look, which the device wait reports as usual.
+  moreInputWaiting_.store(inFull_ && waiting > total);
+  return total;
 }
 
 void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask) {

@@ -166,8 +166,7 @@ bool TQvLoopbackDispatcher::DevWaitEvent(uint32_t& mask) {
   }
   mask = pendingEvents_;
   pendingEvents_ = 0;
-  // Still unread input after a full ring: ask again shortly.
-  if (!mask && MoreInputWaiting() && !input_.empty()) mask = evRxChar;
+  // Input left behind by a full ring is moved up when room is made (the ring cancels this wait).
   return true;
 }
 

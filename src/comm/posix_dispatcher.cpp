@@ -20,6 +20,10 @@ using namespace qv::core;
 
 namespace {
 
+// How often the reader looks at the modem lines and the error counters of a device that has
+// them: poll reports input and hang-ups, not line changes.
+constexpr int kLinePollMs = 50;
+
 struct SpeedEntry {
   uint32_t baud;
   speed_t speed;
@@ -411,10 +415,10 @@ bool TQvPosixDispatcher::DevWaitEvent(uint32_t& mask) {
   int fd = fd_.load();
   if (fd < 0) return false;
   const bool hungUp = hungUp_.load();
-  const bool moreWaiting = MoreInputWaiting();
-  // In polling mode the dispatcher thread reads every 50 ms; while the ring is full the data
-  // waits in the driver and the reader only looks again now and then.
-  const bool watchInput = !PollingMode() && !moreWaiting;
+  // In polling mode the dispatcher thread reads every 50 ms. While the ring is full the data
+  // waits in the driver: the device would report it at once, again and again, so it is not
+  // watched; the ring's RoomMade wakes this wait through the pipe when room is made.
+  const bool watchInput = !PollingMode() && !MoreInputWaiting();
   pollfd p[2];
   p[0].fd = hungUp ? -1 : fd;
   p[0].events = watchInput ? POLLIN : 0;
@@ -422,9 +426,9 @@ bool TQvPosixDispatcher::DevWaitEvent(uint32_t& mask) {
   p[1].fd = wakeRead_;
   p[1].events = POLLIN;
   p[1].revents = 0;
+  // Line changes and error counts are looked at every kLinePollMs where the driver has them.
   int timeout = -1;
-  if (!hungUp && (linesSupported_ || icountSupported_)) timeout = 50;
-  if (moreWaiting && !PollingMode()) timeout = 10;
+  if (!hungUp && (linesSupported_ || icountSupported_)) timeout = kLinePollMs;
   int r = ::poll(p, 2, timeout);
   if (r < 0) return errno == EINTR;
   if (p[1].revents) {
@@ -439,7 +443,6 @@ bool TQvPosixDispatcher::DevWaitEvent(uint32_t& mask) {
     mask |= evError;
   }
   if (p[0].revents & POLLIN) mask |= evRxChar;
-  if (r == 0 && moreWaiting) mask |= evRxChar;
   uint8_t now = LinesNow();
   lastLines_ = now;
   uint8_t changed = before ^ now;

@@ -754,6 +754,163 @@ TEST_F(IdleDispatcherTest, CloseEndsTheSleepAtOnce) {
   EXPECT_EQ(d->RunningThreadCount(), 0);
 }
 
+// The port's threads over a quiet stretch: a full ring that waits for the application, or input
+// that is already read, gives them nothing to do. Counted in wake-ups rather than timed, so a
+// loaded machine cannot make a sleeping port look busy; a thread that spins or polls every
+// kTriggerPollMs exceeds the limit many times over.
+constexpr int kQuietMs = 1000;
+constexpr uint64_t kQuietWakeLimit = 5;
+
+TQvBaseDispatcher::TQvWakeCounts WakesOver(const TQvBaseDispatcher& d, int ms) {
+  auto before = d.WakeCounts();
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));  // the window measured, not a wait
+  auto after = d.WakeCounts();
+  return {after.Reader - before.Reader, after.Dispatcher - before.Dispatcher};
+}
+
+// What the purging handler below needs besides gSeen.
+struct PurgeScript {
+  std::atomic<bool> armed{false};  // purge once the ring is full, then read what is announced
+  int master = -1;                 // the far side, which answers right after the purge
+};
+PurgeScript gPurge;
+
+// As a session's hang-up does: a handler purges the input of a full ring, and the modem's reply
+// comes before its dispatch has ended. The handler returns only once the reader has been back
+// from its wait for the reply (moved it up, or left it in the driver behind a full ring).
+void PurgeThenReplyHandler(uint32_t msg, uint32_t wParam, uint32_t lParam) {
+  if (msg != MSG_DATA_AVAILABLE) return;
+  TQvBaseDispatcher* d = gSeen.d;
+  if (gPurge.armed) {
+    if (d->InputCount() < kDispatchBufferSize) return;  // not full yet: take nothing
+    gPurge.armed = false;
+    d->PurgeInput();
+    uint64_t wakes = d->WakeCounts().Reader;
+    ASSERT_EQ(::write(gPurge.master, "OK\r\n", 4), 4);
+    EXPECT_TRUE(WaitFor([&] { return d->WakeCounts().Reader > wakes; }));
+    return;
+  }
+  HandlerA(msg, wParam, lParam);
+}
+
+// Reads every byte the ring holds, as the fax engine does; on its first call it waits until
+// more has come than it was announced.
+std::atomic<bool> gMoreDuringCall{false};
+int gMoreMaster = -1;
+
+void ReadAllHeldHandler(uint32_t msg, uint32_t wParam, uint32_t) {
+  if (msg != MSG_DATA_AVAILABLE) return;
+  TQvBaseDispatcher* d = gSeen.d;
+  if (gMoreDuringCall.exchange(false)) {
+    ASSERT_EQ(::write(gMoreMaster, "more", 4), 4);
+    EXPECT_TRUE(WaitFor([&] { return d->InputCount() > static_cast<int>(wParam); }));
+  }
+  std::string got;
+  char c;
+  while (d->ReadChar(c) == 0) got += c;
+  std::lock_guard g(gSeen.lock);
+  gSeen.bytesA += got;
+}
+
+// A timer handler that arms its timer again for one tick, as a session's status timer is
+// re-armed on every expiry, until it has run kTimerRounds times.
+constexpr int kTimerRounds = 10;
+std::atomic<int> gTimerRounds{0};
+int gRearmedTimer = 0;
+
+void RearmingTimerHandler(uint32_t msg, uint32_t wParam, uint32_t) {
+  if (msg != MSG_TIMER_EXPIRED || static_cast<int>(wParam) != gRearmedTimer) return;
+  if (++gTimerRounds < kTimerRounds) gSeen.d->ArmTimerTrigger(gRearmedTimer, 1, true);
+}
+
+// A ring filled exactly, then more input that it cannot take: the bytes wait in the driver
+// while the port's threads sleep, and come up in order once the application reads.
+TEST_F(IdleDispatcherTest, AFullRingSleepsUntilTheApplicationReads) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_NO_FATAL_FAILURE(OpenAnnouncingEveryByte(pty, d));
+  gSeen.readA = 0;  // the handler takes nothing: the application reads by itself, later
+  const std::string data = RandomBytes(kDispatchBufferSize + 100, 13);
+  pty.Write(data.substr(0, kDispatchBufferSize));  // nothing left over in the driver
+  ASSERT_TRUE(WaitFor([&] { return d.InputCount() == kDispatchBufferSize; }));
+  pty.Write(data.substr(kDispatchBufferSize));
+  auto wakes = WakesOver(d, kQuietMs);
+  EXPECT_LE(wakes.Reader, kQuietWakeLimit);
+  EXPECT_LE(wakes.Dispatcher, kQuietWakeLimit);
+  EXPECT_EQ(d.InputCount(), kDispatchBufferSize);
+  std::string got;
+  char c;
+  while (got.size() < data.size() && WaitFor([&] { return d.HasInput(); }))
+    while (d.ReadChar(c) == 0) got += c;
+  EXPECT_TRUE(got == data) << got.size() << " of " << data.size() << " bytes read back";
+}
+
+TEST_F(DispatcherTest, AReplyAfterAPurgeOfAFullRingInsideADispatchIsKept) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gSeen.Reset(&d);
+  gPurge.master = pty.Master();
+  gPurge.armed = true;
+  d.RegisterProcHandler(&PurgeThenReplyHandler);
+  d.SetAvailThreshold(1);
+  // Exactly a ring's worth, so the reader is watching the device when the reply comes.
+  pty.Write(RandomBytes(kDispatchBufferSize, 17));
+  ASSERT_TRUE(WaitFor([&] { return !gPurge.armed; }));
+  EXPECT_TRUE(WaitFor([&] { return gSeen.A() == "OK\r\n"; })) << "read after the purge: " << gSeen.A().size()
+                                                               << " bytes";
+  EXPECT_EQ(d.InputCount(), 0);
+}
+
+TEST_F(IdleDispatcherTest, AHandlerReadingMoreThanAnnouncedLeavesThePortAsleep) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gSeen.Reset(&d);
+  gMoreMaster = pty.Master();
+  gMoreDuringCall = true;
+  d.RegisterProcHandler(&ReadAllHeldHandler);
+  d.SetAvailThreshold(1);
+  pty.Write("first");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == "firstmore"; })) << gSeen.A();
+  auto wakes = WakesOver(d, kQuietMs);
+  EXPECT_LE(wakes.Dispatcher, kQuietWakeLimit);
+  EXPECT_LE(wakes.Reader, kQuietWakeLimit);
+  // The same when the application itself reads what came while it held dispatching off.
+  bool previous = false;
+  d.SetDispatchBusy(true, previous);
+  pty.Write("held");
+  std::string held;
+  char c;
+  while (held.size() < 4 && WaitFor([&] { return d.HasInput(); }))
+    while (d.ReadChar(c) == 0) held += c;
+  d.SetDispatchBusy(previous, previous);
+  EXPECT_EQ(held, "held");
+  wakes = WakesOver(d, kQuietMs);
+  EXPECT_LE(wakes.Dispatcher, kQuietWakeLimit);
+  // Still announcing what comes next.
+  pty.Write("next");
+  EXPECT_TRUE(WaitFor([&] { return gSeen.A() == "firstmorenext"; })) << gSeen.A();
+}
+
+// A timer's expiry costs the dispatcher thread one wake-up, not a look every kTriggerPollMs
+// through the last tick or two before it: a session's timers run all through a call.
+TEST_F(IdleDispatcherTest, ATimerExpiryCostsOneWakeUp) {
+  auto d = Loopback();
+  d->UnregisterProcHandler(&HandlerA);
+  gTimerRounds = 0;
+  gRearmedTimer = d->NewTimerTrigger();
+  d->RegisterProcHandler(&RearmingTimerHandler);
+  Idle();
+  uint64_t before = d->WakeCounts().Dispatcher;
+  ASSERT_EQ(d->ArmTimerTrigger(gRearmedTimer, 1, true), 0);
+  ASSERT_TRUE(WaitFor([&] { return gTimerRounds.load() == kTimerRounds; }));
+  uint64_t wakes = d->WakeCounts().Dispatcher - before;
+  // One per expiry, one for the arming from this thread, and some room for a late or spurious
+  // return of a wait; polling the last stretch takes two or three per expiry.
+  EXPECT_LE(wakes, static_cast<uint64_t>(kTimerRounds + kTimerRounds / 2 + 1));
+}
+
 // Closing while the gated handler runs on the dispatcher thread, with handler B after it in the
 // same dispatch. Gives the port the gate and B, closed, and input waiting in the handler.
 class GatedCloseTest : public DispatcherTest {
