@@ -610,6 +610,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       }
       return Fail(kErrFatalTimeout);
     case TxState::tf2SendEOP:
+      pageConfirmed_ = callEndedEarly_ = false;
       ClearLine();
       ArmTimeout(kPageTimeoutTicks);
       StatusUpdate(fpSendEop);

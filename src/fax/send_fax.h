@@ -127,6 +127,10 @@ class TQvSendFax : public TQvAbstractFax {
   bool lastWasCover_ = false;
   bool resChanges_ = false;
   bool renegotiating_ = false;  // waiting for the DIS that follows our EOM
+  // Class 2/2.0, the result of the page just sent: the far end confirmed it (page status 1 or 3),
+  // and the modem reported a hang-up that ended the call before the fax was delivered.
+  bool pageConfirmed_ = false;
+  bool callEndedEarly_ = false;
   bool aborted_ = false;
   RemoteCaps remoteCaps_;
   bool haveRemoteCaps_ = false;
