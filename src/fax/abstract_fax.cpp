@@ -149,6 +149,10 @@ void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
   }
   abortPending_ = false;
   stallPending_ = portStalled_ = false;
+  // Since the last session the modem may have been reset (a reset string, "ATZ" after the last
+  // session, unplugged and plugged in again) and the user may have changed the init string: each
+  // session initialises it afresh.
+  modemInitialised_ = false;
   error_ = 0;
   lastError_ = 0;
   finished_ = false;

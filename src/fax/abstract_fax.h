@@ -230,7 +230,7 @@ class TQvAbstractFax {
   int minBytes_ = 0;
   bool modemSpeeds_[kMaxSpeedIndex + 1] = {false, true, true, false, false, false, false};
   int speedIndex_ = 4;
-  bool modemInitialised_ = false;
+  bool modemInitialised_ = false;  // in this session: every session initialises the modem afresh
   bool atCommandRate_ = true;
   int initBaud_ = 0;
   std::atomic<int> hangupCode_{0};
