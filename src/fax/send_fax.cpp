@@ -379,11 +379,13 @@ TQvSendFax::Next TQvSendFax::OnLine() {
 // The machine
 
 TQvSendFax::Next TQvSendFax::Step(Ev ev) {
-  if (ev == Ev::Abort && State() != TxState::tfAbort && State() != TxState::tfDone && State() != TxState::tfCompleteOK) {
+  const bool ending = State() == TxState::tfAbort || State() == TxState::tfDone || State() == TxState::tfCompleteOK;
+  if (ev == Ev::Abort && !ending) {
     aborted_ = true;
     StatusUpdate(fpCancel);
     return Fail(kErrCancelRequested);
   }
+  if (ev == Ev::PortLost && !ending) return Fail(kErrPortLost);
   if (Describe(State()).waitsForLine)
     return LineStep(
         ev, [this] { return OnTimeout(); },
@@ -652,10 +654,13 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       CloseFiles();
       StopTimeout();
       SendLog(3);
-      HangUp();
-      SwitchToCommandRate();
-      if (ExitOnError || AbortNoConnect || aborted_) {
-        StatusUpdate(fpCancel);
+      // A modem that has gone hears no hang-up, and the batch cannot go on without it.
+      if (!portLost_) {
+        HangUp();
+        SwitchToCommandRate();
+      }
+      if (ExitOnError || AbortNoConnect || aborted_ || portLost_) {
+        if (!portLost_) StatusUpdate(fpCancel);  // the user's abort or the batch given up
         SendStatus(false, true);
         Go(TxState::tfDone);
         FinishSession();

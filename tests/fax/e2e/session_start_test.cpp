@@ -1,6 +1,7 @@
-// What every session finds at its start: a modem that may have been reset since the last one. A
-// component lives for many sessions (the receive component for the whole run, the send component
-// for a whole Send Fax dialog); each session must bring the modem up itself.
+// What every session finds at its start: a modem that may have been reset since the last one, or
+// that is gone. A component lives for many sessions (the receive component for the whole run, the
+// send component for a whole Send Fax dialog); each session must bring the modem up itself, and a
+// modem that goes away ends the session at once with the port's error.
 #include "fax_harness.h"
 
 namespace qv::fax::test {
@@ -90,6 +91,57 @@ TEST(SessionStart, SecondSendAfterAResetInitialisesTheModem) {
   EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 2}));
   EXPECT_EQ(second.WaitExit(30), 0) << second.Output();
   EXPECT_EQ(call.ReceivedFiles().size(), 2u);
+}
+
+// The modem goes away while receive mode waits for calls: the session ends at once with the
+// port's error instead of waiting on a port that is gone.
+TEST(SessionStart, ReceiverWhoseModemGoesAwayEndsWithThePortError) {
+  IncomingCall call;
+  ASSERT_TRUE(call.Open());
+  call.receive.FaxClass = fcClass1;
+  call.receive.OneFax = false;
+  call.receive.ConstantStatus = true;
+  call.receive.StartReceiving();
+  ASSERT_TRUE(PumpUntilStatus(call.received, fpWaiting, 30)) << call.received.Trail();
+  const auto unplugged = std::chrono::steady_clock::now();
+  call.modems.reset();
+  ASSERT_TRUE(PumpUntil({&call.received}, 15)) << call.received.Trail();
+  const auto took = std::chrono::steady_clock::now() - unplugged;
+  EXPECT_LT(took, std::chrono::seconds(4));
+  EXPECT_EQ(call.received.finishCode, kErrPortLost) << call.received.Trail();
+  EXPECT_EQ(call.received.errors, std::vector<int>{kErrPortLost});
+  EXPECT_TRUE(call.received.lastSeen);
+  EXPECT_FALSE(call.receive.Active());
+  // Nothing claims to wait for calls any more.
+  EXPECT_NE(call.receive.ProgressCode(), fpWaiting);
+  EXPECT_TRUE(call.ReceivedFiles().empty());
+}
+
+// The modem goes away in the middle of a page: the send ends with the port's error at once, not
+// after a time-out.
+TEST(SessionStart, SenderWhoseModemGoesAwayMidPageEndsWithThePortError) {
+  RemoteCall call;
+  ASSERT_TRUE(call.Open({fcClass1, 9600})) << call.receiver.Output();
+  MakeQvf(call.dir.str("doc.qvf"), 3, true, 1500);
+  call.send.FaxClass = fcClass1;
+  call.send.SetFaxFile(call.dir.str("doc.qvf"));
+  std::chrono::steady_clock::time_point unplugged{};
+  auto previous = call.send.OnFaxStatus;
+  call.send.OnFaxStatus = [&](TQvAbstractFax* cp, bool first, bool last) {
+    previous(cp, first, last);
+    if (call.modems && cp->ProgressCode() == fpSendPage && cp->BytesTransferred() > 0) {
+      unplugged = std::chrono::steady_clock::now();
+      call.modems.reset();
+    }
+  };
+  call.send.StartSending();
+  ASSERT_TRUE(PumpUntil({&call.sent}, 90)) << call.sent.Trail();
+  ASSERT_FALSE(call.modems) << call.sent.Trail();
+  EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::seconds(4));
+  EXPECT_EQ(call.sent.finishCode, kErrPortLost) << call.sent.Trail();
+  EXPECT_EQ(call.sent.errors, std::vector<int>{kErrPortLost});
+  EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
+  EXPECT_FALSE(call.send.Active());
 }
 
 }  // namespace
