@@ -1,5 +1,6 @@
 // Receive mode period after period, as a user has it: reset strings before and after each
-// session, and a fax sent between two receive periods on the same modem.
+// session, a fax sent between two receive periods on the same modem, and a modem that is pulled
+// out while receive mode waits for calls.
 
 #include "app/send_fax_form.h"
 #include "../receive/receive_fixture.h"
@@ -87,6 +88,39 @@ TEST(ReceivePeriods, AFaxArrivesInTheSecondPeriodAfterASendWithResetStrings) {
   EXPECT_TRUE(errors.isEmpty()) << errors.join(u'\n').toStdString();
   w->ReceiveButtonClick();
   EXPECT_FALSE(w->ReceiveMode());
+}
+
+// The modem is pulled out while receive mode waits for calls: receive mode ends with a message
+// that says why, and nothing goes on claiming to wait for calls on a port that is gone.
+TEST(ReceivePeriods, AModemPulledOutEndsReceiveModeWithAMessage) {
+  TempDir tmp;
+  ReceiveLab lab;
+  auto modems = std::make_unique<ModemPair>(tmp);
+  ASSERT_TRUE(modems->ready());
+  lab.Set("Ports", "COM2", modems->b());
+  ScriptedDialogs dialogs;
+  QStringList errors;
+  test::AnswerErrorDialogs(dialogs, errors);
+  auto w = lab.Open();
+  w->ReceiveButtonClick();
+  ASSERT_TRUE(w->ReceiveMode());
+  ASSERT_TRUE(WaitFor([&] { return w->StatusText() == QStringLiteral("Waiting for incoming call"); }, 30000))
+      << w->StatusText().toStdString();
+
+  modems.reset();
+  ASSERT_TRUE(WaitFor([&] { return !w->ReceiveMode(); }, 10000)) << w->StatusText().toStdString();
+  ASSERT_EQ(errors.size(), 1) << errors.join(u'\n').toStdString();
+  EXPECT_TRUE(errors[0].startsWith(QStringLiteral("Receive Mode Ended|Quorvane has stopped receiving faxes: the "
+                                                  "modem on COM2 can no longer be reached")))
+      << errors[0].toStdString();
+  EXPECT_TRUE(errors[0].contains(QString::fromStdString(core::ErrorText(fax::kErrPortLost))));
+  EXPECT_EQ(w->StatusText(), QString());
+  EXPECT_EQ(test::ReceiveButton(*w)->text(), QStringLiteral("&Receive"));
+  EXPECT_FALSE(w->QvReceiveFax1().Active());
+  const QStringList log = test::ReadLines(lab.Path() + QStringLiteral("Lastrec.log"));
+  EXPECT_TRUE(log.contains(QStringLiteral("Receive mode ended: ") +
+                           QString::fromStdString(core::ErrorText(fax::kErrPortLost))))
+      << log.join(u'\n').toStdString();
 }
 
 }  // namespace

@@ -328,6 +328,8 @@ TEST_F(SendE2eTest, AModemUnpluggedMidCallEndsWithTheEnginesErrorAndLosesNothing
   EXPECT_FALSE(result.empty());
   EXPECT_NE(result, "Sent");
   RecordProperty("result", result);
+  // The call ends with the port's own error, not a time-out.
+  EXPECT_EQ(result, core::ErrorText(fax::kErrPortLost));
   ExpectUnsent(*w, result);
   const QStringList log = LogLines();
   EXPECT_TRUE(log.contains(QStringLiteral("Result: ") + QString::fromStdString(result)))
