@@ -166,6 +166,7 @@ class TMainScreen : public QMainWindow {
   void QvReceiveFax1FaxStatus(bool first, bool last);
   void QvReceiveFax1FaxLog(int code);
   void QvReceiveFax1FaxName(std::string& name);
+  void QvReceiveFax1FaxFinish(int code);
   void FaxReceived();
   void FaxFailed();
   bool AppendReceivedRecord(const QString& fileName, const QString& from, int pages,

@@ -141,6 +141,7 @@ void TMainScreen::ConnectReceiveComponent() {
   fax.OnFaxError = [this](fax::TQvAbstractFax*, int code) { QvReceiveFax1FaxError(code); };
   fax.OnFaxAccept = [this](fax::TQvReceiveFax*, bool& accept) { QvReceiveFax1FaxAccept(accept); };
   fax.OnFaxName = [this](fax::TQvReceiveFax*, std::string& name) { QvReceiveFax1FaxName(name); };
+  fax.OnFaxFinish = [this](fax::TQvAbstractFax*, int code) { QvReceiveFax1FaxFinish(code); };
   StartingFaxForm_ = new TStartingFaxForm(this);
   arrivalNotice_ = new TArrivalNotice(this);
   connect(arrivalNotice_, &TArrivalNotice::openRequested, this, &TMainScreen::ViewReceivedFile,
@@ -543,12 +544,47 @@ void TMainScreen::FaxFailed() {
   RefreshGrids();
   SetButtons();
   AddtoLastRecLog(QStringLiteral("Failed to receive a fax: ") + text);
-  // Ending receive mode cancels the call in progress: that is the user's doing, not a failure.
-  if (!stoppingReceive_) {
+  // Ending receive mode cancels the call in progress: that is the user's doing, not a failure. A
+  // modem that went away ends receive mode, and that message tells of it.
+  if (!stoppingReceive_ && code != fax::kErrPortLost) {
     ShowError(this, QStringLiteral("Failed To Receive Incoming Fax"),
               QStringLiteral("Quorvane failed to receive an incoming fax.\r\n\r\nThe error message "
                              "was:   ") + text);
   }
+}
+
+// The receive component finished by itself: nothing answers calls any more (the modem went
+// away, or an error ended receive mode). Receive mode ends and the user is told, rather than the
+// window showing STOP and "Waiting for incoming call" on a port that is gone.
+void TMainScreen::QvReceiveFax1FaxFinish(int code) {
+  // A start or a stop handles its own end; a finish left over from an earlier period finds
+  // receive mode off or the next period's session running.
+  if (!receiveMode_ || receiveBusy_ || stoppingReceive_ || QvReceiveFax1_->Active()) return;
+  const QString port = Com(QvComPort1_->ComNumber());
+  const QString why = code ? QString::fromStdString(core::ErrorText(code)) : QStringLiteral("Unknown error");
+  receivingNow_ = false;
+  StartingFaxForm_->hide();
+  try {
+    if (QvComPort1_->Open()) QvComPort1_->SetOpen(false);
+  } catch (...) {
+  }
+  SetReceiveMode(false);
+  arrivalNotice_->SetReceiveMode(false);
+  SetStatus(QString());
+  AddtoLastRecLog(QStringLiteral("Receive mode ended: ") + why);
+  AddtoLastRecLog(QStringLiteral("Stopped receive mode:") + NowText());
+  SaveLocalRecLog();
+  SetButtons();
+  const QString cause = code == fax::kErrPortLost
+                            ? QStringLiteral("the modem on ") + port +
+                                  QStringLiteral(" can no longer be reached (was it unplugged or switched off?).")
+                            : QStringLiteral("the modem on ") + port + QStringLiteral(" stopped working.");
+  // Not closing by itself: a user back at the desk must still read why no faxes came in.
+  ShowError(this, QStringLiteral("Receive Mode Ended"),
+            QStringLiteral("Quorvane has stopped receiving faxes: ") + cause +
+                QStringLiteral("\r\n\r\nThe error message was:   ") + why +
+                QStringLiteral("\r\n\r\nCheck the modem, then press Receive to start receive mode again."),
+            true);
 }
 
 void TMainScreen::SettleReceivedFile(const QString& fileName, const QString& note) {

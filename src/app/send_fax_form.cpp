@@ -303,6 +303,8 @@ void TSendFaxForm::StoreDialing(TSettings& s) const {
   s.SuffixDisable = DisableSuffix_->isChecked();
 }
 
+QString TSendFaxForm::ResultText() const { return delivered_ ? QStringLiteral("Sent") : resultText_; }
+
 QString TSendFaxForm::PhoneNumberShown() const { return sfPhoneNumber_->text(); }
 QString TSendFaxForm::StatusText() const { return status_label_->text(); }
 std::string TSendFaxForm::LogPath() const { return (dataDir_ + QLatin1String(kSendLogFile)).toStdString(); }
@@ -525,7 +527,10 @@ void TSendFaxForm::QvSendFax1FaxFinish(int code) {
   const QString message = Q(core::ErrorText(code));
   resultText_ = message;
   log_.Add(QStringLiteral("Result: ") + resultText_);
-  if (code == 0 || resultText_.toUpper() == QLatin1String("OK")) resultText_ = QStringLiteral("Sent");
+  if (code == 0 || resultText_.toUpper() == QLatin1String("OK")) {
+    resultText_ = QStringLiteral("Sent");
+    delivered_ = true;
+  }
   PumpMessages();
   const TSettings& s = Settings();
   if (!s.ResetAfterString.empty()) {

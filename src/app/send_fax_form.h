@@ -83,7 +83,8 @@ class TSendFaxForm : public QDialog {
   // The same back into the record (the caller saves it).
   void StoreDialing(TSettings& s) const;
 
-  QString ResultText() const { return resultText_; }
+  // The last attempt's result text; "Sent" once any attempt from this dialog delivered the fax.
+  QString ResultText() const;
   QString PhoneNumberShown() const;
   bool Sending() const { return sending_; }
   QString HeaderLine() const { return headerLine_; }
@@ -130,6 +131,9 @@ class TSendFaxForm : public QDialog {
   QString coverFile_;  // always empty: the cover sheet is part of the fax file
   QString phoneNumber_;
   QString resultText_;
+  // An attempt from this dialog delivered the fax: a later attempt that fails does not make it
+  // unsent (the user would be led to send it again).
+  bool delivered_ = false;
   QString headerLine_;
   int portNumber_ = 1;
   bool busy_ = false;

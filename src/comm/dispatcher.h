@@ -97,6 +97,8 @@ class TQvBaseDispatcher {
   // dispatch running while another thread asks.
   bool InHandler() const;
   bool ClosePending() const { return closePending_.load(); }
+  // True once the device reported a hang-up (it went away); device layers that can tell say so.
+  virtual bool HungUp() const { return false; }
 
   // --- data ---
   int SendBlock(const void* data, int count);

@@ -23,7 +23,7 @@ class TQvPosixDispatcher : public TQvBaseDispatcher {
   ~TQvPosixDispatcher() override;
 
   // True once the device reported a hang-up (the far side closed, the USB device went away).
-  bool HungUp() const { return hungUp_.load(); }
+  bool HungUp() const override { return hungUp_.load(); }
   bool HasModemLines() const { return linesSupported_; }
 
   // Opens and closes a device without threads, as port probing needs: 0, or the open's code.

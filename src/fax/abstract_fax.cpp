@@ -15,6 +15,10 @@ namespace qv::fax {
 namespace {
 // How long the port may take no bytes at all before the call is ended with a time-out.
 constexpr auto kStalledPortLimit = std::chrono::seconds(10);
+// The port does not call a session when its device goes away (an armed modem-line trigger would
+// tell, but would keep the port's dispatcher polling all session long): the session looks on
+// every event it gets, and the status timer ticks this often to make sure there is one.
+constexpr int kPortWatchSeconds = 1;
 }  // namespace
 
 TQvAbstractFax::TQvAbstractFax() = default;
@@ -149,10 +153,18 @@ void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
   }
   abortPending_ = false;
   stallPending_ = portStalled_ = false;
+  portLost_ = false;
+  statusTicks_ = 0;
+  // Since the last session the modem may have been reset (a reset string, "ATZ" after the last
+  // session, unplugged and plugged in again) and the user may have changed the init string: each
+  // session initialises it afresh.
+  modemInitialised_ = false;
   error_ = 0;
   lastError_ = 0;
   finished_ = false;
   int rc = prepare();
+  // A device that went away during the preparation is why the modem did not answer.
+  if (rc != 0 && ch_->PortLost()) rc = kErrPortLost;
   if (rc != 0) {
     error_ = rc;
     SendError(rc);
@@ -163,8 +175,7 @@ void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
   active_ = true;
   ch_->RegisterHandler([this](int msg, int trigger) { HandleEvent(msg, trigger); });
   RunMachine(Ev::Start);
-  if (!finished_ && StatusInterval > 0)
-    ch_->ArmTimerTrigger(statusTimer_, core::SecsToTicks(StatusInterval), true);
+  if (!finished_) ch_->ArmTimerTrigger(statusTimer_, core::SecsToTicks(kPortWatchSeconds), true);
 }
 
 void TQvAbstractFax::FinishSession() {
@@ -194,8 +205,13 @@ void TQvAbstractFax::HandleEvent(int msg, int trigger) {
     ev = Ev::Data;
   } else if (msg == kMsgTimerExpired) {
     if (trigger == statusTimer_) {
-      SendStatus(false, false);
-      if (StatusInterval > 0) ch_->ArmTimerTrigger(statusTimer_, core::SecsToTicks(StatusInterval), true);
+      // Every tick watches the port (the machine run below); every StatusInterval-th one also
+      // sends the periodic status.
+      if (StatusInterval > 0 && ++statusTicks_ >= StatusInterval) {
+        statusTicks_ = 0;
+        SendStatus(false, false);
+      }
+      ch_->ArmTimerTrigger(statusTimer_, core::SecsToTicks(kPortWatchSeconds), true);
     } else if (trigger == timeoutTimer_) {
       ev = Ev::Timeout;
     } else {
@@ -221,7 +237,12 @@ void TQvAbstractFax::RunMachine(Ev ev) {
     ~SettleReads() { ch->FlushReads(); }
   } settle{ch_};
   for (int guard = 0; guard < 100000; ++guard) {
-    if (abortPending_.exchange(false)) ev = Ev::Abort;
+    if (!portLost_ && ch_->PortLost()) {
+      portLost_ = true;
+      ev = Ev::PortLost;
+    } else if (abortPending_.exchange(false)) {
+      ev = Ev::Abort;
+    }
     if (statusPending_) {
       statusPending_ = false;
       SendStatus(false, false);
@@ -231,6 +252,11 @@ void TQvAbstractFax::RunMachine(Ev ev) {
     if (finished_ || retiring_) return;
     if (stallPending_) {
       stallPending_ = false;
+      // A send to a device that has gone fails at once: that is the call's end, not a time-out.
+      if (!portLost_ && ch_->PortLost()) {
+        ev = Ev::None;  // the check at the top of the loop tells the machine
+        continue;
+      }
       next = SendStalled();
       if (finished_) return;
     }
@@ -419,7 +445,7 @@ int TQvAbstractFax::ModemCommandWait(const std::string& text, std::string* info)
   int result = 0;
   bool gotOther = false;
   auto& loop = core::MessageLoop::instance();
-  while (!core::TimerTicksExpired(timer) && !retiring_) {
+  while (!core::TimerTicksExpired(timer) && !retiring_ && !ch_->PortLost()) {
     if (loop.isUiThread()) loop.pumpPending();
     uint8_t c;
     if (ch_->ReadChar(c) != 0) {
@@ -483,7 +509,7 @@ bool TQvAbstractFax::QueryClass1Speeds(bool transmit) {
   core::NewTimer(timer, kCommandTimeoutTicks);
   std::string line;
   auto& loop = core::MessageLoop::instance();
-  while (!core::TimerTicksExpired(timer) && !retiring_) {
+  while (!core::TimerTicksExpired(timer) && !retiring_ && !ch_->PortLost()) {
     if (loop.isUiThread()) loop.pumpPending();
     uint8_t c;
     if (ch_->ReadChar(c) != 0) {

@@ -46,6 +46,8 @@ inline constexpr int kErrNoCarrier = core::ecFaxNoCarrier;
 inline constexpr int kErrSessionError = core::ecFaxSessionError;
 inline constexpr int kErrPageError = core::ecFaxPageError;
 inline constexpr int kErrNoAnswer = core::ecFaxNoAnswer;
+// The device behind the port has gone (unplugged, switched off): the port can no longer be read.
+inline constexpr int kErrPortLost = core::ecDeviceReadError;
 
 // Ticks (55 ms) used by the sessions.
 inline constexpr int kCommandTimeoutTicks = 182;
@@ -127,7 +129,8 @@ class TQvAbstractFax {
   void SetChannel(std::unique_ptr<FaxChannel> channel);
 
  protected:
-  enum class Ev { None, Start, Data, Timeout, OutFree, OutEmpty, Abort };
+  // PortLost: the device behind the port has gone; the call and the session end at once.
+  enum class Ev { None, Start, Data, Timeout, OutFree, OutEmpty, Abort, PortLost };
   enum class Next { Again, Wait, IfInput };
   enum class ReadResult { None, Line, Frame };
 
@@ -230,12 +233,15 @@ class TQvAbstractFax {
   int minBytes_ = 0;
   bool modemSpeeds_[kMaxSpeedIndex + 1] = {false, true, true, false, false, false, false};
   int speedIndex_ = 4;
-  bool modemInitialised_ = false;
+  bool modemInitialised_ = false;  // in this session: every session initialises the modem afresh
   bool atCommandRate_ = true;
   int initBaud_ = 0;
   std::atomic<int> hangupCode_{0};
   std::atomic<bool> active_{false};
   bool finished_ = true;
+  // The device behind the port has gone in this session: nothing more is sent to it (no hang-up,
+  // no next call), the session ends with kErrPortLost.
+  bool portLost_ = false;
   TFaxClassSet cachedClasses_;
 
   void SetRemoteId(const std::string& id);
@@ -262,6 +268,7 @@ class TQvAbstractFax {
   std::recursive_mutex machineMutex_;
   std::atomic<bool> abortPending_{false};
   bool stallPending_ = false;  // a send was cut short and the machine has not been told yet
+  int statusTicks_ = 0;        // port-watch ticks since the last periodic status
   bool portStalled_ = false;   // the port stopped taking bytes in this session: skip further sends
 };
 

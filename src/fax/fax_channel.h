@@ -45,6 +45,9 @@ class FaxChannel {
   virtual void DriveDtr(bool on) = 0;
   virtual void DriveRts(bool on) = 0;
   virtual bool CheckCarrier() = 0;
+  // The device behind the port has gone (it hung up: a USB modem unplugged, the far side of a
+  // pseudo-terminal closed). Nothing sent arrives and nothing more will be read.
+  virtual bool PortLost() { return false; }
   virtual void SetSoftwareFlow(int bufferFull, int bufferResume, int options) = 0;
   virtual void ClearSoftwareFlow() = 0;
 

@@ -66,6 +66,7 @@ class DispatcherChannel final : public FaxChannel {
   void DriveDtr(bool on) override { d_->DriveDtr(on); }
   void DriveRts(bool on) override { d_->DriveRts(on); }
   bool CheckCarrier() override { return d_->CheckCarrier(); }
+  bool PortLost() override { return d_->HungUp(); }
   void SetSoftwareFlow(int full, int resume, int options) override { d_->SetSoftwareFlow(full, resume, options); }
   void ClearSoftwareFlow() override { d_->ClearSoftwareFlow(); }
   int NewTimerTrigger() override { return d_->NewTimerTrigger(); }

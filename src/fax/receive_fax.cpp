@@ -413,10 +413,17 @@ TQvReceiveFax::Next TQvReceiveFax::Abort() {
     CloseOutputFile(false);
     SendLog(7);
   }
-  HangUp();
-  if (!ConstantStatus || aborted_) SendStatus(false, true);
+  // A modem that has gone hears no hang-up and answers no more calls: receive mode ends.
+  if (portLost_) {
+    StopTimeout();
+    ClearLine();
+    SetStatus(0);  // no longer waiting for calls
+  } else {
+    HangUp();
+  }
+  if (!ConstantStatus || aborted_ || portLost_) SendStatus(false, true);
   firstStatusSent_ = false;
-  if (ExitOnError || aborted_) {
+  if (ExitOnError || aborted_ || portLost_) {
     Go(S::rfDone);
     FinishSession();
     return Next::Wait;
@@ -432,6 +439,7 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
     StatusUpdate(fpCancel);
     return Fail(kErrCancelRequested);
   }
+  if (ev == Ev::PortLost && !Is(S::rfAbort) && !Is(S::rfDone)) return Fail(kErrPortLost);
   if (ReceiveStateInfo(rstate_).waitsForLine) {
     return LineStep(
         ev, [this] { return OnTimeout(); },

@@ -87,6 +87,7 @@ int TQvSendFax::Prepare() {
   totalPages_ = 0;
   pageLength_ = 0;
   bytesTransferred_ = 0;
+  attempt_ = 1;  // the status display shows the attempt from the start
   SendStatus(true, false);
   builtInInit_ = DetectBusy ? (BlindDial ? "ATE0Q0V1X3S0=0S2=43" : "ATE0Q0V1X4S0=0S2=43")
                             : (BlindDial ? "ATE0Q0V1X1S0=0S2=43" : "ATE0Q0V1X2S0=0S2=43");
@@ -313,7 +314,6 @@ TQvSendFax::Next TQvSendFax::Fail(int code) {
 
 
 TQvSendFax::Next TQvSendFax::BusyHandling() {
-  ++attempt_;
   if (DialAttempts != 0 && attempt_ >= DialAttempts) {
     statusPending_ = true;
     if (AbortNoConnect) return Fail(kErrBusy);
@@ -330,11 +330,16 @@ TQvSendFax::Next TQvSendFax::BusyHandling() {
   return Next::Wait;
 }
 
+TQvSendFax::Next TQvSendFax::Redial() {
+  ++attempt_;
+  Go(TxState::tfDial);
+  return Next::Again;
+}
+
 TQvSendFax::Next TQvSendFax::OnTimeout() {
   switch (State()) {
     case TxState::tfRetryWait:
-      Go(TxState::tfDial);
-      return Next::Again;
+      return Redial();
     case TxState::tf1Connect:
       return Fail(renegotiating_ ? kErrFatalTimeout : kErrNoAnswer);
     case TxState::tf2Connect:
@@ -374,11 +379,13 @@ TQvSendFax::Next TQvSendFax::OnLine() {
 // The machine
 
 TQvSendFax::Next TQvSendFax::Step(Ev ev) {
-  if (ev == Ev::Abort && State() != TxState::tfAbort && State() != TxState::tfDone && State() != TxState::tfCompleteOK) {
+  const bool ending = State() == TxState::tfAbort || State() == TxState::tfDone || State() == TxState::tfCompleteOK;
+  if (ev == Ev::Abort && !ending) {
     aborted_ = true;
     StatusUpdate(fpCancel);
     return Fail(kErrCancelRequested);
   }
+  if (ev == Ev::PortLost && !ending) return Fail(kErrPortLost);
   if (Describe(State()).waitsForLine)
     return LineStep(
         ev, [this] { return OnTimeout(); },
@@ -403,7 +410,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
         return Next::Again;
       }
       SendLog(1);
-      attempt_ = 0;
+      attempt_ = 1;  // the dial about to be made is the first attempt
       pageRetry_ = 0;
       coverInProgress_ = false;
       page_ = 1;
@@ -457,10 +464,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       return Next::IfInput;
     }
     case TxState::tfRetryWait:
-      if (ev == Ev::Timeout) {
-        Go(TxState::tfDial);
-        return Next::Again;
-      }
+      if (ev == Ev::Timeout) return Redial();
       if (ch_->HasInput()) ch_->PurgeInput();
       return Next::Wait;
     case TxState::tfWaitXon:
@@ -608,6 +612,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       }
       return Fail(kErrFatalTimeout);
     case TxState::tf2SendEOP:
+      pageConfirmed_ = callEndedEarly_ = false;
       ClearLine();
       ArmTimeout(kPageTimeoutTicks);
       StatusUpdate(fpSendEop);
@@ -649,10 +654,13 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       CloseFiles();
       StopTimeout();
       SendLog(3);
-      HangUp();
-      SwitchToCommandRate();
-      if (ExitOnError || AbortNoConnect || aborted_) {
-        StatusUpdate(fpCancel);
+      // A modem that has gone hears no hang-up, and the batch cannot go on without it.
+      if (!portLost_) {
+        HangUp();
+        SwitchToCommandRate();
+      }
+      if (ExitOnError || AbortNoConnect || aborted_ || portLost_) {
+        if (!portLost_) StatusUpdate(fpCancel);  // the user's abort or the batch given up
         SendStatus(false, true);
         Go(TxState::tfDone);
         FinishSession();

@@ -42,6 +42,7 @@ class TQvSendFax : public TQvAbstractFax {
   std::string HeaderTitle;
   bool UseMPS = true;
 
+  // The dial attempt in progress (or the last one made), counted from 1.
   int DialAttempt() const { return attempt_; }
   std::string FaxFile() const override { return FaxFileList.empty() ? std::string() : FaxFileList.front(); }
   void SetFaxFile(const std::string& name) override { FaxFileList.assign(1, name); }
@@ -78,6 +79,7 @@ class TQvSendFax : public TQvAbstractFax {
   void DecodeFrame();
   bool FallBack();
   Next BusyHandling();
+  Next Redial();
   int OpenDocument();
   int ReadCurrentPageHeader();
   // Resolution and width of the page about to go out (cover or document page).
@@ -108,7 +110,7 @@ class TQvSendFax : public TQvAbstractFax {
   long pageHanded_ = 0;   // of those, the ones handed to the port
   bool pageFlowing_ = false;  // a page's data is in the port's buffer
   std::atomic<bool> withCover_{false};
-  int attempt_ = 0;
+  std::atomic<int> attempt_{0};
   int pageRetry_ = 0;
   std::atomic<bool> coverInProgress_{false};
   bool coverIsQvf_ = false;
@@ -125,6 +127,10 @@ class TQvSendFax : public TQvAbstractFax {
   bool lastWasCover_ = false;
   bool resChanges_ = false;
   bool renegotiating_ = false;  // waiting for the DIS that follows our EOM
+  // Class 2/2.0, the result of the page just sent: the far end confirmed it (page status 1 or 3),
+  // and the modem reported a hang-up that ended the call before the fax was delivered.
+  bool pageConfirmed_ = false;
+  bool callEndedEarly_ = false;
   bool aborted_ = false;
   RemoteCaps remoteCaps_;
   bool haveRemoteCaps_ = false;

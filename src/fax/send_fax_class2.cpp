@@ -88,12 +88,18 @@ TQvSendFax::Next TQvSendFax::OnLineClass2(const std::string& l, bool ok) {
     case TxState::tf20ChckPg:
       if (l.find(cmds_.hangup) != std::string::npos) {
         hangupCode_ = HangupNumber(l);
+        // Once the far end has confirmed the last page (MCF to EOP) the fax is delivered; how
+        // the call ended after that changes nothing. A hang-up before that confirmation, or with
+        // pages still to send, ends the fax unsent.
+        const bool delivered = pageConfirmed_ && !morePages_;
+        if (hangupCode_ != 0 && !delivered) callEndedEarly_ = true;
         break;
       }
       if (StartsWith(l, cmds_.pageStatus)) {
         std::string code = CodeAfterColon(l);
         char c = code.empty() ? ' ' : code[0];
         if (c == '1' || c == '3') {
+          pageConfirmed_ = true;
           StatusUpdate(fpPageOk);
         } else if (c == '2') {
           StatusUpdate(fpPageError);
@@ -112,8 +118,7 @@ TQvSendFax::Next TQvSendFax::OnLineClass2(const std::string& l, bool ok) {
         break;
       }
       if (ok) {
-        // a modem that hung up with a non-zero code ended the call early, whatever the page status said
-        if (hangupCode_ != 0) return Fail(kErrBadModemResult);
+        if (callEndedEarly_) return Fail(kErrBadModemResult);
         if (State() == TxState::tf20ChckPg) StatusUpdate(fpPageOk);
         Go(resChanges_ ? TxState::tf2SndNwPrm : TxState::tf2NextPage);
         return Next::Again;

@@ -328,10 +328,68 @@ TEST_F(SendE2eTest, AModemUnpluggedMidCallEndsWithTheEnginesErrorAndLosesNothing
   EXPECT_FALSE(result.empty());
   EXPECT_NE(result, "Sent");
   RecordProperty("result", result);
+  // The call ends with the port's own error, not a time-out.
+  EXPECT_EQ(result, core::ErrorText(fax::kErrPortLost));
   ExpectUnsent(*w, result);
   const QStringList log = LogLines();
   EXPECT_TRUE(log.contains(QStringLiteral("Result: ") + QString::fromStdString(result)))
       << log.join(u'\n').toStdString();
+}
+
+// Several attempts from one Send Fax dialog, with "ATZ" after each: the second is initialised as
+// the first was and goes out too; a third that fails (the modem pulled out) does not make the
+// delivered fax unsent.
+TEST_F(SendE2eTest, EveryAttemptFromTheDialogInitialisesTheModemAndADeliveredFaxStaysSent) {
+  fax::test::TempDir line;
+  std::optional<fax::test::ModemPair> modems(std::in_place, line);
+  ASSERT_TRUE(modems->ready());
+  Configure(modems->a(), [](TSettings& s) {
+    s.FaxClass = 2;  // Class 2: the session itself sends no command that would set the modem up
+    s.ResetAfterString = "ATZ";
+  });
+  auto w = Start();
+  QStringList results;
+  int attemptsEnded = 0;
+  dialogs_.forms.push_back([&](QDialog* d) {
+    auto* form = qobject_cast<TSendFaxForm*>(d);
+    EXPECT_NE(form, nullptr);
+    if (!form) return int(QDialog::Rejected);
+    form->show();
+    QObject::connect(form, &TSendFaxForm::attemptEnded, form, [&] { ++attemptsEnded; });
+    auto attempt = [&](const std::function<void()>& before) {
+      const int ended = attemptsEnded;
+      if (before) before();
+      form->findChild<QPushButton*>(QStringLiteral("SendFaxButton"))->click();
+      QElapsedTimer clock;
+      clock.start();
+      while (attemptsEnded == ended && clock.elapsed() < 120000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      results << form->ResultText();
+    };
+    for (int i = 0; i < 2; ++i) {
+      std::optional<Receiver> far;
+      attempt([&] {
+        far.emplace(modems->b(), line.str("in"), line.str("receiver" + std::to_string(i) + ".out"));
+        EXPECT_TRUE(far->WaitFor("status 20", 20)) << far->Output();
+      });
+      if (far) EXPECT_TRUE(far->WaitFor("1 fax received", 30)) << far->Output();
+    }
+    attempt([&] { modems.reset(); });
+    form->findChild<QPushButton*>(QStringLiteral("CloseButton"))->click();
+    return int(QDialog::Rejected);
+  });
+  w->SendButtonClick();
+  EXPECT_EQ(results, (QStringList{QStringLiteral("Sent"), QStringLiteral("Sent"), QStringLiteral("Sent")}));
+  EXPECT_EQ(Forms(), (QStringList{QStringLiteral("Send Fax"), QStringLiteral("Error Opening Communications Port")}));
+  EXPECT_EQ(dialogs_.Infos(), (QStringList{QStringLiteral("Fax sent successfully"), QStringLiteral("Fax sent successfully")}));
+  TablePair& fax = w->Store().Pair(TableId::Fax);
+  EXPECT_EQ(fax.FieldString("LASTRESULT"), "Sent");
+  EXPECT_TRUE(fax.FieldBool("SENT"));
+  EXPECT_EQ(fax.FieldDate("DATESENT"), QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString());
+  int received = 0;
+  for ([[maybe_unused]] auto& e : fs::directory_iterator(line.path() / "in")) ++received;
+  EXPECT_EQ(received, 2);
+  // The log is the last attempt's: it says what went wrong there.
+  EXPECT_TRUE(LogLines().contains(QStringLiteral("Error opening com port: COM1"))) << LogLines().join(u'\n').toStdString();
 }
 
 TEST_F(SendE2eTest, FailuresBeforeTheCallSayWhyAndLeaveTheRecordUnsent) {
