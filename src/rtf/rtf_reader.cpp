@@ -801,6 +801,7 @@ class Parser {
       // The list tables belong in the header: read there, one list level has one style throughout.
       else if (w == "listtable" && s.dest == Dest::Body && BeforeBody()) SetDest(Dest::ListTable);
       else if (w == "listoverridetable" && s.dest == Dest::Body && BeforeBody()) SetDest(Dest::ListOverrides);
+      else if (w == "listtable" || w == "listoverridetable") SetDest(Dest::Skip);
       else if (w == "pn" && s.dest == Dest::Body) SetDest(Dest::OldList);
       else if (w == "nesttableprops" && s.dest == Dest::Body) {
         // Ends a row of a table inside a cell (its \nestrow is inside).
@@ -819,6 +820,11 @@ class Parser {
     }
     if (w == "pn" && s.dest == Dest::Body) {
       SetDest(Dest::OldList);
+      return;
+    }
+    // LibreOffice writes the override table without \*.
+    if ((w == "listtable" || w == "listoverridetable") && atStart && s.dest == Dest::Body) {
+      SetDest(BeforeBody() ? (w == "listtable" ? Dest::ListTable : Dest::ListOverrides) : Dest::Skip);
       return;
     }
     if ((w == "listtext" || w == "pntext") && s.dest == Dest::Body && s.closes == Closes::Nothing) {

@@ -341,13 +341,14 @@ TEST(RtfReader, TablesKeepTheirRowsCellsAndWidths) {
 }
 
 TEST(RtfReader, ListsFromTheListTablesAndTheOlderMarking) {
-  // In the manner of Word and LibreOffice: list definitions, overrides, \\listtext markers.
+  // In the manner of Word and LibreOffice: list definitions, overrides (LibreOffice writes them
+  // without \\*), \\listtext markers.
   const Document doc = Read(R"({\rtf1
 {\*\listtable{\list\listtemplateid7{\listlevel\levelnfc23{\leveltext\'01\u8226 ?;}{\levelnumbers;}\fi-360\li720}
 {\listlevel\levelnfc4{\leveltext\'02\'01.;}{\levelnumbers\'01;}\fi-360\li1440}{\listname ;}\listid41}
 {\list{\listlevel\levelnfc0\levelstartat1{\leveltext\'02\'00.;}}\listid42}
 {\list{\listlevel\levelnfc255{\leveltext\'00;}}\listid43}}
-{\*\listoverridetable{\listoverride\listid41\listoverridecount0\ls1}{\listoverride\listid42\ls2}{\listoverride\listid43\ls3}}
+{\listoverridetable{\listoverride\listid41\listoverridecount0\ls1}{\listoverride\listid42\ls2}{\listoverride\listid43\ls3}}
 \pard\li720\fi-360\ls1 {\listtext \u8226 ?\tab}Bullet\par
 \pard\li1800\fi-360\ls1\ilvl1 {\listtext a.\tab}Nested\par
 \pard\li720\fi-360\ls2 {\listtext 1.\tab}Numbered\par
