@@ -66,8 +66,41 @@ struct Run {
   bool operator==(const Run&) const = default;
 };
 
+enum class ListStyle { None, Bullet, Decimal, LowerAlpha, UpperAlpha, LowerRoman, UpperRoman };
+
+// Each list level indents its items' text by this much more; the bullet or number hangs in the
+// indent. A list item's ParaFormat indents come on top of it.
+inline constexpr int kListIndentTwips = 360;
+inline constexpr int kMaxListLevel = 8;  // levels 0..8, as word processors offer
+
+// A paragraph's place in a bulleted or numbered list. Numbers count the items of one list at one
+// level, from 1; an item of a lower level starts the deeper levels' counts again.
+struct ListItem {
+  ListStyle style = ListStyle::None;  // None: the paragraph is no list item
+  int list = 0;                       // items of one list share this number
+  int level = 0;                      // 0 = outermost, up to kMaxListLevel
+  bool operator==(const ListItem&) const = default;
+};
+
+inline constexpr int kMaxTableColumns = 64;
+inline constexpr int kMaxCellWidthTwips = 31680;  // 22 inches
+
+// A paragraph's place in a table. Consecutive paragraphs of one table number form one table;
+// each cell holds one or more paragraphs, in the order of rows and then columns.
+struct TableCell {
+  int table = 0;       // 0: not in a table
+  int row = 0;
+  int column = 0;      // below kMaxTableColumns
+  int width = 0;       // the cell's width in twips, up to kMaxCellWidthTwips; 0: an even share of
+                       // the text width
+  bool borders = true; // the table is drawn with cell borders
+  bool operator==(const TableCell&) const = default;
+};
+
 struct Paragraph {
   ParaFormat format;
+  ListItem list;
+  TableCell cell;
   std::vector<Run> runs;
   bool operator==(const Paragraph&) const = default;
 };

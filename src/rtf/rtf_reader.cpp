@@ -23,12 +23,18 @@ constexpr int kSlmultUnit = 240;           // \sl240\slmult1 is one line
 constexpr int kSlmultSingleMax = 276;      // up to 1.15 lines: what word processors call single
 constexpr int kLinePitchTenths = 12;       // a line is 1.2 times its font size
 constexpr int kMaxUnicodeSkip = 16;        // a \ucN beyond this is damage, not a fallback
-constexpr int kMaxPendingCells = 64;       // empty cells in a row that become tabs
+constexpr int kMaxPendingCells = 64;       // empty cells of a nested row that become tabs
+constexpr int kOldStyleList = 0;           // the list number of items marked the pre-1997 way (\pn)
+constexpr int kBulletNfc = 23;             // \levelnfc values
+constexpr int kNoNumberNfc = 255;
+// A cell without a usable width (no \cellx, or one left of the cell's start) gets this one; the
+// widest cell a page can hold is far below the maximum.
+constexpr int kDefaultCellWidthTwips = 1440;
 
 // Where the text of the current group goes.
-enum class Dest : uint8_t { Body, FontTable, ColorTable, FieldInst, Picture, Skip };
+enum class Dest : uint8_t { Body, FontTable, ColorTable, FieldInst, Picture, ListTable, ListOverrides, OldList, Skip };
 // What closing the group finishes.
-enum class Closes : uint8_t { Nothing, Field, FieldResult, Picture };
+enum class Closes : uint8_t { Nothing, Field, FieldResult, Picture, ListDefinition, ListOverride, ListMarker };
 
 // Character formatting as the group state holds it: fonts and colours by table number.
 struct CharKey {
@@ -52,6 +58,16 @@ struct GroupState {
   ParaFormat para;
   int rawLineSpacing = 0;  // \sl as written
   bool lineMultiple = false;  // \slmult1
+  bool inTable = false;       // \intbl
+  int listOverride = 0;       // \ls: 0 none
+  int listLevel = 0;          // \ilvl
+  ListItem oldList;           // {\*\pn ...}
+};
+
+// One column of a table row as \trowd ... \cellx define it.
+struct CellDefinition {
+  int right = 0;  // \cellx: the cell's right edge
+  bool borders = false;
 };
 
 struct FontEntry {
@@ -91,10 +107,10 @@ constexpr CharWord kCharWords[] = {
 // Destinations whose content is not part of the document's text.
 constexpr std::string_view kSkippedDestinations[] = {
     "info", "stylesheet", "header", "headerl", "headerr", "headerf", "footer", "footerl",
-    "footerr", "footerf", "footnote", "annotation", "listtable", "listoverridetable", "revtbl",
+    "footerr", "footerf", "footnote", "annotation", "revtbl",
     "rsidtbl", "filetbl", "nonshppict", "xe", "tc", "txe", "do", "shpinst", "shptxt", "objdata",
-    "pn", "pntxta", "pntxtb", "generator", "themedata", "colorschememapping", "latentstyles",
-    "datastore", "xmlnstbl", "pgdsctbl", "template", "userprops", "docvar", "bkmkstart",
+    "pntxta", "pntxtb", "nonesttables", "generator", "themedata", "colorschememapping", "latentstyles",
+    "datastore", "xmlnstbl", "pgdsctbl", "pnseclvl", "template", "userprops", "docvar", "bkmkstart",
     "bkmkend", "atnid", "atnauthor", "atrfstart", "atrfend", "comment", "private", "upr",
     "ftnsep", "ftnsepc", "ftncn", "aftnsep", "aftnsepc", "aftncn", "mmathPr", "blipuid",
     "picprop", "fldtype", "datafield", "formfield", "listpicture",
@@ -395,11 +411,54 @@ class Parser {
     return f;
   }
 
-  void EndParagraph() {
+  // `cellEnd`: ended by \cell, so a table's paragraph even without \intbl.
+  void EndParagraph(bool cellEnd = false) {
     if (!CountPart()) return;
     Paragraph p;
     p.format = S().para;
     if (S().lineMultiple) p.format.lineHeight = MultipleLineHeight(S());
+    p.list = ListItemOf(S());
+    if (p.list.style != ListStyle::None && markerEnd_ != kNoMarker && markerBegin_ <= markerEnd_ &&
+        markerEnd_ <= paragraph_.runs.size()) {
+      paragraph_.runs.erase(paragraph_.runs.begin() + static_cast<std::ptrdiff_t>(markerBegin_),
+                            paragraph_.runs.begin() + static_cast<std::ptrdiff_t>(markerEnd_));
+    }
+    markerBegin_ = 0;
+    markerEnd_ = kNoMarker;
+    if (p.list.style != ListStyle::None) {
+      // The model's indents come on top of the list's own; writers give the whole indent.
+      p.format.leftIndent = Saturated(static_cast<long long>(p.format.leftIndent) -
+                                      static_cast<long long>(p.list.level + 1) * kListIndentTwips);
+      p.format.firstIndent = Saturated(static_cast<long long>(p.format.firstIndent) + kListIndentTwips);
+    }
+    if (cellEnd || S().inTable) {
+      if (!inTableRun_) {
+        inTableRun_ = true;
+        ++tables_;
+      }
+      p.cell.table = tables_;
+      p.cell.row = row_;
+      p.cell.column = std::min(column_, kMaxTableColumns - 1);
+      const Paragraph* before = doc_.paragraphs.empty() ? nullptr : &doc_.paragraphs.back();
+      if (before && before->cell.table == p.cell.table && before->cell.row == p.cell.row &&
+          before->cell.column == p.cell.column) {
+        // One cell has one width and one border, whatever definitions come between its paragraphs.
+        p.cell.width = before->cell.width;
+        p.cell.borders = before->cell.borders;
+      } else if (static_cast<size_t>(column_) < rowCells_.size()) {
+        const int left = column_ > 0 ? rowCells_[static_cast<size_t>(column_) - 1].right : rowLeft_;
+        const long long width = static_cast<long long>(rowCells_[static_cast<size_t>(column_)].right) - left;
+        p.cell.width = width > 0 ? static_cast<int>(std::min<long long>(width, kMaxCellWidthTwips)) : kDefaultCellWidthTwips;
+        p.cell.borders = rowCells_[static_cast<size_t>(column_)].borders;
+      } else {
+        p.cell.width = kDefaultCellWidthTwips;
+      }
+      rowUsed_ = true;
+    } else {
+      inTableRun_ = false;
+      rowUsed_ = false;
+      row_ = column_ = 0;
+    }
     if (pageBreakPending_ || sectionBreakPending_) p.format.pageBreakBefore = true;
     pageBreakPending_ = sectionBreakPending_ = false;
     p.runs = std::move(paragraph_.runs);
@@ -407,6 +466,56 @@ class Parser {
     doc_.paragraphs.push_back(std::move(p));
     runOpen_ = false;
     pendingCells_ = 0;
+  }
+
+  static int Saturated(long long v) { return static_cast<int>(std::clamp<long long>(v, -INT_MAX, INT_MAX)); }
+
+  static ListStyle StyleOfNfc(int nfc) {
+    switch (nfc) {
+      case 1: return ListStyle::UpperRoman;
+      case 2: return ListStyle::LowerRoman;
+      case 3: return ListStyle::UpperAlpha;
+      case 4: return ListStyle::LowerAlpha;
+      case kBulletNfc: return ListStyle::Bullet;
+      case kNoNumberNfc: return ListStyle::None;
+      default: return ListStyle::Decimal;  // and the decimal variants (leading zero, ordinals, ...)
+    }
+  }
+
+  // The list item a paragraph of this state is: \ls through the override and list tables, else
+  // the old-style \pn marking. An \ls whose list is not defined still marks a list: bulleted.
+  ListItem ListItemOf(const GroupState& s) const {
+    if (s.listOverride <= 0) return s.oldList;
+    ListItem item;
+    item.list = s.listOverride;
+    item.level = std::clamp(s.listLevel, 0, kMaxListLevel);
+    item.style = ListStyle::Bullet;
+    auto o = listOverrides_.find(s.listOverride);
+    if (o != listOverrides_.end()) {
+      auto d = listDefinitions_.find(o->second);
+      if (d != listDefinitions_.end() && !d->second.empty())
+        item.style = d->second[std::min(static_cast<size_t>(item.level), d->second.size() - 1)];
+    }
+    if (item.style == ListStyle::None) return ListItem{};
+    return item;
+  }
+
+  bool BeforeBody() const { return doc_.paragraphs.empty() && paragraph_.runs.empty(); }
+
+  // \cell: the cell's (last) paragraph ends and the next cell begins.
+  void EndCell() {
+    EndParagraph(true);
+    ++column_;
+  }
+
+  // \row: text after the last \cell is one more cell; the next row begins.
+  void EndRow() {
+    pendingCells_ = 0;
+    if (!paragraph_.runs.empty()) EndCell();
+    // Rows without cells are no rows: the rows of a table are numbered without gaps.
+    if (rowUsed_) ++row_;
+    rowUsed_ = false;
+    column_ = 0;
   }
 
   // --- tables of fonts and colours ---------------------------------------------------------
@@ -551,6 +660,15 @@ class Parser {
         if (!fields_.empty()) fields_.back().resultChars = closed.chars;
         break;
       case Closes::Field: EndField(); break;
+      case Closes::ListDefinition:
+        listDefinitions_[listDefinitionId_] = std::move(listDefinitionLevels_);
+        listDefinitionLevels_.clear();
+        break;
+      case Closes::ListOverride: listOverrides_[overrideLs_] = overrideListId_; break;
+      case Closes::ListMarker:
+        markerEnd_ = paragraph_.runs.size();
+        runOpen_ = false;
+        break;
       case Closes::Nothing: break;
     }
     if (stack_.size() == 1) {
@@ -678,6 +796,19 @@ class Parser {
     // Destinations.
     if (starred && atStart) {
       if (w == "fldinst") FieldInstruction();
+      // AbiWord stars the result; it is the field's text all the same.
+      else if (w == "fldrslt") BodyWord(w, hasParam, v);
+      // The list tables belong in the header: read there, one list level has one style throughout.
+      else if (w == "listtable" && s.dest == Dest::Body && BeforeBody()) SetDest(Dest::ListTable);
+      else if (w == "listoverridetable" && s.dest == Dest::Body && BeforeBody()) SetDest(Dest::ListOverrides);
+      else if (w == "listtable" || w == "listoverridetable") SetDest(Dest::Skip);
+      else if (w == "pn" && s.dest == Dest::Body) SetDest(Dest::OldList);
+      else if (w == "nesttableprops" && s.dest == Dest::Body) {
+        // Ends a row of a table inside a cell (its \nestrow is inside).
+        pendingCells_ = 0;
+        if (!paragraph_.runs.empty()) EndParagraph();
+        SetDest(Dest::Skip);
+      }
       else if (w == "shppict") {
         // The picture in a form for current readers: read it.
       } else SetDest(Dest::Skip);
@@ -687,7 +818,28 @@ class Parser {
       SetDest(Dest::Skip);
       return;
     }
+    if (w == "pn" && s.dest == Dest::Body) {
+      SetDest(Dest::OldList);
+      return;
+    }
+    // LibreOffice writes the override table without \*.
+    if ((w == "listtable" || w == "listoverridetable") && atStart && s.dest == Dest::Body) {
+      SetDest(BeforeBody() ? (w == "listtable" ? Dest::ListTable : Dest::ListOverrides) : Dest::Skip);
+      return;
+    }
+    if ((w == "listtext" || w == "pntext") && s.dest == Dest::Body && s.closes == Closes::Nothing) {
+      // A list item's marker as its writer shows it: dropped when the paragraph turns out to be
+      // a list item (which numbers itself), kept as text when it does not.
+      s.closes = Closes::ListMarker;
+      markerBegin_ = paragraph_.runs.size();
+      markerEnd_ = kNoMarker;
+      runOpen_ = false;
+      return;
+    }
     switch (s.dest) {
+      case Dest::ListTable: ListTableWord(w, v); return;
+      case Dest::ListOverrides: ListOverrideWord(w, v); return;
+      case Dest::OldList: OldListWord(w, v); return;
       case Dest::FontTable: FontTableWord(w, hasParam, v); return;
       case Dest::ColorTable: ColorTableWord(w, v); return;
       case Dest::Picture: PictureWord(w, hasParam, v); return;
@@ -731,6 +883,63 @@ class Parser {
       fontCharset_ = 0;
     } else if (w == "fcharset") {
       fontCharset_ = v;
+    }
+  }
+
+  // {\*\listtable {\list {\listlevel \levelnfcN ...} ... \listidN} ...}
+  void ListTableWord(std::string_view w, int v) {
+    if (w == "list") {
+      if (S().closes == Closes::Nothing) {
+        S().closes = Closes::ListDefinition;
+        listDefinitionLevels_.clear();
+        listDefinitionId_ = 0;
+      }
+    } else if (w == "listlevel") {
+      if (listDefinitionLevels_.size() <= static_cast<size_t>(kMaxListLevel))
+        listDefinitionLevels_.push_back(ListStyle::Decimal);
+    } else if (w == "levelnfc" || w == "levelnfcn") {
+      if (!listDefinitionLevels_.empty()) listDefinitionLevels_.back() = StyleOfNfc(v);
+    } else if (w == "listid") {
+      listDefinitionId_ = v;
+    }
+  }
+
+  // {\*\listoverridetable {\listoverride \listidN \lsM} ...}: paragraphs name lists by M.
+  void ListOverrideWord(std::string_view w, int v) {
+    if (w == "listoverride") {
+      if (S().closes == Closes::Nothing) {
+        S().closes = Closes::ListOverride;
+        overrideListId_ = overrideLs_ = 0;
+      }
+    } else if (w == "listid") {
+      overrideListId_ = v;
+    } else if (w == "ls") {
+      overrideLs_ = v;
+    }
+  }
+
+  // {\*\pn ...} marks the paragraph of the enclosing group as a list item.
+  void OldListWord(std::string_view w, int v) {
+    if (stack_.size() < 2) return;
+    ListItem& item = stack_[stack_.size() - 2].oldList;
+    item.list = kOldStyleList;
+    if (w == "pnlvlblt") {
+      item.style = ListStyle::Bullet;
+      item.level = 0;
+    } else if (w == "pnlvlbody") {
+      if (item.style == ListStyle::None) item.style = ListStyle::Decimal;
+      item.level = 0;
+    } else if (w == "pnlvl") {
+      if (item.style == ListStyle::None) item.style = ListStyle::Decimal;
+      item.level = std::clamp(v - 1, 0, kMaxListLevel);
+    } else if (w == "pnlvlcont") {
+      item = ListItem{};
+    } else if (item.style != ListStyle::Bullet) {
+      if (w == "pndec") item.style = ListStyle::Decimal;
+      else if (w == "pnucltr") item.style = ListStyle::UpperAlpha;
+      else if (w == "pnlcltr") item.style = ListStyle::LowerAlpha;
+      else if (w == "pnucrm") item.style = ListStyle::UpperRoman;
+      else if (w == "pnlcrm") item.style = ListStyle::LowerRoman;
     }
   }
 
@@ -838,6 +1047,26 @@ class Parser {
       p = ParaFormat{};
       s.rawLineSpacing = 0;
       s.lineMultiple = false;
+      s.inTable = false;
+      s.listOverride = 0;
+      s.listLevel = 0;
+      s.oldList = ListItem{};
+    } else if (w == "intbl") s.inTable = on;
+    else if (w == "ls") s.listOverride = v;
+    else if (w == "ilvl") s.listLevel = v;
+    else if (w == "trowd") {
+      rowCells_.clear();
+      rowLeft_ = 0;
+      borderSide_ = cellBorders_ = false;
+    } else if (w == "trleft") rowLeft_ = v;
+    else if (w == "cellx") {
+      if (rowCells_.size() < static_cast<size_t>(kMaxTableColumns)) rowCells_.push_back({v, cellBorders_});
+      borderSide_ = cellBorders_ = false;
+    } else if (w == "clbrdrt" || w == "clbrdrl" || w == "clbrdrb" || w == "clbrdrr") borderSide_ = true;
+    else if (borderSide_ && w.substr(0, 4) == "brdr" && w != "brdrw" && w != "brdrcf" && w != "brdrsp") {
+      // A side's style: any but none draws it.
+      if (w != "brdrnone") cellBorders_ = true;
+      borderSide_ = false;
     } else if (w == "page") {
       if (!paragraph_.runs.empty()) EndParagraph();
       pageBreakPending_ = true;
@@ -847,10 +1076,14 @@ class Parser {
       sectionBreakPending_ = true;
       pastFirstSection_ = true;
     } else if (w == "sbknone" || w == "sbkcol") sectionBreakPending_ = false;
-    else if (w == "cell" || w == "nestcell") {
+    else if (w == "cell") EndCell();
+    else if (w == "row") EndRow();
+    // A table inside a cell keeps its text in the outer cell: a row is a paragraph, its cells
+    // separated by tabs.
+    else if (w == "nestcell") {
       if (pendingCells_ < kMaxPendingCells) ++pendingCells_;
       runOpen_ = false;
-    } else if (w == "row" || w == "nestrow") {
+    } else if (w == "nestrow") {
       pendingCells_ = 0;
       if (!paragraph_.runs.empty()) EndParagraph();
     } else if (w == "ql") p.alignment = Alignment::Left;
@@ -880,6 +1113,10 @@ class Parser {
     else if (w == "sub") k.verticalAlign = VerticalAlign::Subscript;
     else if (w == "super") k.verticalAlign = VerticalAlign::Superscript;
     else if (w == "nosupersub") k.verticalAlign = VerticalAlign::Normal;
+    // Raised or lowered text (LibreOffice writes its super- and subscripts so); the model has
+    // one height for each, and \up0 or \dn0 is the base line again.
+    else if (w == "up") k.verticalAlign = hasParam && v == 0 ? VerticalAlign::Normal : VerticalAlign::Superscript;
+    else if (w == "dn") k.verticalAlign = hasParam && v == 0 ? VerticalAlign::Normal : VerticalAlign::Subscript;
     else if (w == "cf") k.color = std::max(v, 0);
     else if (w == "v") k.hidden = on;
   }
@@ -912,6 +1149,27 @@ class Parser {
   bool sectionBreakPending_ = false;
   bool pastFirstSection_ = false;
   int pendingCells_ = 0;
+  // Tables: the row being read and its cell definitions.
+  int tables_ = 0;           // tables begun so far
+  bool inTableRun_ = false;  // the last paragraph was a table's
+  int row_ = 0;
+  int column_ = 0;
+  bool rowUsed_ = false;     // a paragraph of the current row was read
+  std::vector<CellDefinition> rowCells_;
+  int rowLeft_ = 0;          // \trleft
+  bool borderSide_ = false;  // a \clbrdr side waits for its style
+  bool cellBorders_ = false;
+  // Lists: \listid -> the styles of its levels, and \ls -> \listid.
+  std::map<int, std::vector<ListStyle>> listDefinitions_;
+  std::vector<ListStyle> listDefinitionLevels_;
+  int listDefinitionId_ = 0;
+  std::map<int, int> listOverrides_;
+  int overrideListId_ = 0;
+  int overrideLs_ = 0;
+  // The runs of the current paragraph's \listtext or \pntext.
+  static constexpr size_t kNoMarker = SIZE_MAX;
+  size_t markerBegin_ = 0;
+  size_t markerEnd_ = kNoMarker;
   std::vector<FieldState> fields_;
   bool inPicture_ = false;
   PictureState picture_;

@@ -8,12 +8,20 @@
 //   does a section break (\sect) unless the next section is continuous (\sbknone).
 // - Runs in the default font (\deff) have an empty font name.
 // - The page setup is the document's (\paperw, \margl, ...), overridden by its first section's.
-// - Tables keep their text: a row becomes a paragraph with its cells separated by '\t'.
+// - Tables (\trowd ... \cellx, \intbl, \cell, \row) become paragraphs with their TableCell:
+//   row, column, the column's width from \cellx and whether the cells have borders. A table
+//   inside a cell keeps its text in the outer cell, a row as a paragraph of tab-separated cells.
+// - Lists: \ls and \ilvl through the list and list override tables (\levelnfc gives the style),
+//   or the older {\*\pn ...}, make the paragraph a list item; the list's own indent is taken out
+//   of the paragraph's (kListIndentTwips per level, the marker hanging). The marker text
+//   (\listtext, \pntext) is the writer's rendering and is skipped.
+// - A field result is read with or without \* before \fldrslt (AbiWord writes it so).
+// - \upN and \dnN (N > 0) are superscript and subscript, \up0 and \dn0 the base line.
 // - {\field} with a MERGEFIELD of ours (see MergeFieldKind) becomes a merge field whose
 //   placeholder is the field result; other fields keep their result as text.
 // - PNG and JPEG pictures are kept; other kinds are dropped and counted in skippedPictures (the
 //   editor tells the user how many).
-// - Hidden text (\v), headers, footers, footnotes, style sheets, list tables, document
+// - Hidden text (\v), headers, footers, footnotes, style sheets, document
 //   information and every unknown \* destination are skipped.
 // - \sl with \slmult1 (multiples of a line) becomes an "at least" height of that many lines of
 //   the paragraph's largest font (up to 1.15 lines: single spacing, 0); an exact (negative) \sl

@@ -1,7 +1,9 @@
 #pragma once
 // Writes a Document as RTF 1.x that our reader and other word processors read back unchanged:
 // font and colour tables, sizes, styles, alignment, indents, spacing, page breaks, merge fields
-// as RTF fields and pictures as \pict PNG/JPEG.
+// as RTF fields, pictures as \pict PNG/JPEG, lists (\listtable, \ls and \ilvl, with the marker
+// as \listtext for readers that do not number lists) and tables (\trowd, \cellx with borders,
+// \intbl, \cell, \row).
 //
 // Text is written as 7-bit RTF: non-ASCII characters as \uN with a Windows-1252 fallback (or
 // '?'), '\n' in run text as \line and '\t' as \tab. Empty text runs are not written. A page

@@ -8,8 +8,12 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFrame>
+#include <QTextDocumentFragment>
+#include <QTextList>
+#include <QTextTable>
 #include <QUrl>
 #include <atomic>
+#include <map>
 #include <cmath>
 #include <vector>
 
@@ -276,58 +280,255 @@ void InsertMergeFieldAt(QTextCursor& cursor, int kind, const QString& placeholde
   cursor.setCharFormat(base);
 }
 
-void LoadIntoTextDocument(const rtf::Document& doc, QTextDocument& out, const RichLoadOptions& o) {
-  bool undo = out.isUndoRedoEnabled();
-  out.setUndoRedoEnabled(false);
-  out.clear();
-  if (o.paginate) ApplyPageSetup(out, doc.page, o.scale);
-  QTextCursor cur(&out);
-  cur.beginEditBlock();
-  QTextCharFormat last = ToCharFormat(rtf::CharFormat{}, o);
-  for (size_t i = 0; i < doc.paragraphs.size(); ++i) {
-    const rtf::Paragraph& para = doc.paragraphs[i];
-    QTextBlockFormat bf = ToBlockFormat(para.format, o.scale, i == 0, o.pictureUnit);
-    if (!para.runs.empty()) last = ToCharFormat(para.runs.front().format, o);
-    if (i == 0) {
-      cur.setBlockFormat(bf);
-      cur.setBlockCharFormat(last);
-    } else {
-      cur.insertBlock(bf, last);
+namespace {
+
+constexpr int kTableBorderTwips = 15;   // 0.75 point: one pixel on the screen, three on the fax page
+constexpr int kCellPaddingTwips = 108;  // the space word processors leave around a cell's text
+
+QTextListFormat::Style toQtListStyle(rtf::ListStyle s) {
+  switch (s) {
+    case rtf::ListStyle::Decimal: return QTextListFormat::ListDecimal;
+    case rtf::ListStyle::LowerAlpha: return QTextListFormat::ListLowerAlpha;
+    case rtf::ListStyle::UpperAlpha: return QTextListFormat::ListUpperAlpha;
+    case rtf::ListStyle::LowerRoman: return QTextListFormat::ListLowerRoman;
+    case rtf::ListStyle::UpperRoman: return QTextListFormat::ListUpperRoman;
+    case rtf::ListStyle::Bullet:
+    case rtf::ListStyle::None: break;
+  }
+  return QTextListFormat::ListDisc;
+}
+
+rtf::ListStyle fromQtListStyle(QTextListFormat::Style s) {
+  switch (s) {
+    case QTextListFormat::ListDisc:
+    case QTextListFormat::ListCircle:
+    case QTextListFormat::ListSquare: return rtf::ListStyle::Bullet;
+    case QTextListFormat::ListDecimal: return rtf::ListStyle::Decimal;
+    case QTextListFormat::ListLowerAlpha: return rtf::ListStyle::LowerAlpha;
+    case QTextListFormat::ListUpperAlpha: return rtf::ListStyle::UpperAlpha;
+    case QTextListFormat::ListLowerRoman: return rtf::ListStyle::LowerRoman;
+    case QTextListFormat::ListUpperRoman: return rtf::ListStyle::UpperRoman;
+    default: break;
+  }
+  return rtf::ListStyle::Bullet;  // a style of its own (none of ours): shown with a mark
+}
+
+void markSpacer(QTextCursor& cur) {
+  QTextBlockFormat f = cur.blockFormat();
+  f.setProperty(kSpacerBlockProperty, true);
+  cur.setBlockFormat(f);
+}
+
+// Puts the memo's paragraphs into a QTextDocument at a cursor.
+class Inserter {
+ public:
+  Inserter(QTextCursor& cur, const RichLoadOptions& o)
+      : cur_(cur), doc_(*cur.document()), o_(o),
+        last_(ToCharFormat(rtf::CharFormat{}, o)) {}
+
+  void Insert(const rtf::Document& doc) {
+    const std::vector<rtf::Paragraph>& ps = doc.paragraphs;
+    for (size_t i = 0; i < ps.size();) {
+      if (ps[i].cell.table == 0) {
+        paragraph(cur_, ps[i], intoBlock_, intoBlock_ && cur_.block() == doc_.begin());
+        intoBlock_ = false;
+        ++i;
+        continue;
+      }
+      size_t end = i + 1;
+      while (end < ps.size() && ps[end].cell.table == ps[i].cell.table) ++end;
+      table(ps, i, end);
+      i = end;
+    }
+    // The block the toolkit keeps after a last table holds no paragraph.
+    if (intoBlock_ && !ps.empty() && cur_.block().length() <= 1 && cur_.block() != doc_.begin()) markSpacer(cur_);
+  }
+
+ private:
+  // One paragraph at `c`: into its block when `useBlock` (taking the paragraph's formats only when
+  // the block is empty), else as a new block.
+  void paragraph(QTextCursor& c, const rtf::Paragraph& para, bool useBlock, bool documentStart) {
+    QTextBlockFormat bf = ToBlockFormat(para.format, o_.scale, documentStart, o_.pictureUnit);
+    if (!para.runs.empty()) last_ = ToCharFormat(para.runs.front().format, o_);
+    if (!useBlock) {
+      c.insertBlock(bf, last_);
+      list(c, para);
+    } else if (c.block().length() <= 1) {
+      c.setBlockFormat(bf);
+      c.setBlockCharFormat(last_);
+      list(c, para);
     }
     for (const rtf::Run& r : para.runs) {
-      QTextCharFormat cf = ToCharFormat(r.format, o);
+      QTextCharFormat cf = ToCharFormat(r.format, o_);
       switch (r.kind) {
         case rtf::Run::Kind::Text:
           // A line break within the paragraph is the toolkit's line separator (a '\n' would
           // start a new paragraph).
           if (!r.text.empty())
-            cur.insertText(fromUtf8(r.text).replace(QLatin1Char('\n'), QChar::LineSeparator), cf);
+            c.insertText(fromUtf8(r.text).replace(QLatin1Char('\n'), QChar::LineSeparator), cf);
           break;
         case rtf::Run::Kind::Field: {
           QString ph = fromUtf8(r.field.placeholder);
-          QString text = fieldText(r.field.kind, ph, o);
-          if (!text.isEmpty()) cur.insertText(text, fieldFormat(r.field.kind, ph, cf, o));
+          QString text = fieldText(r.field.kind, ph, o_);
+          if (!text.isEmpty()) c.insertText(text, fieldFormat(r.field.kind, ph, cf, o_));
           break;
         }
         case rtf::Run::Kind::Picture:
-          insertPicture(cur, out, r.picture, cf, o);
+          insertPicture(c, doc_, r.picture, cf, o_);
           break;
       }
-      last = cf;
+      last_ = cf;
     }
   }
+
+  void list(QTextCursor& c, const rtf::Paragraph& para) {
+    if (para.list.style == rtf::ListStyle::None) return;
+    const int level = std::clamp(para.list.level, 0, rtf::kMaxListLevel);
+    // An item of this level ends the deeper levels' lists: their numbers start again.
+    for (auto it = lists_.begin(); it != lists_.end();)
+      it = it->first.first == para.list.list && it->first.second > level ? lists_.erase(it) : std::next(it);
+    const std::pair<int, int> key{para.list.list, level};
+    auto found = lists_.find(key);
+    if (found != lists_.end() && found->second) {
+      found->second->add(c.block());
+      return;
+    }
+    QTextListFormat f;
+    f.setStyle(toQtListStyle(para.list.style));
+    f.setIndent(level + 1);
+    f.setProperty(kListIdProperty, para.list.list);
+    lists_[key] = c.createList(f);
+  }
+
+  void table(const std::vector<rtf::Paragraph>& ps, size_t begin, size_t end) {
+    // Rows follow one another in the paragraphs' order; the grid has the widest row's columns.
+    int rows = 0, columns = 1;
+    for (size_t i = begin; i < end; ++i) {
+      if (i == begin || ps[i].cell.row != ps[i - 1].cell.row) ++rows;
+      columns = std::max(columns, std::clamp(ps[i].cell.column, 0, rtf::kMaxTableColumns - 1) + 1);
+    }
+    QTextTableFormat tf;
+    const bool borders = ps[begin].cell.borders;
+    tf.setBorder(borders ? o_.scale.PixelsFromTwips(kTableBorderTwips) * o_.pictureUnit : 0);
+    tf.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+    tf.setBorderBrush(QBrush(Qt::black));
+    tf.setCellSpacing(0);
+    tf.setCellPadding(o_.scale.PixelsFromTwips(kCellPaddingTwips) * o_.pictureUnit);
+    tf.setAlignment(Qt::AlignLeft);
+    tf.setMargin(0);
+    QList<QTextLength> widths;
+    for (int c = 0; c < columns; ++c) {
+      int twips = 0;
+      for (size_t i = begin; i < end && twips == 0; ++i)
+        if (ps[i].cell.column == c && ps[i].cell.width > 0) twips = std::min(ps[i].cell.width, rtf::kMaxCellWidthTwips);
+      // A column without a width takes an even share of the text width.
+      widths.push_back(twips > 0 ? QTextLength(QTextLength::FixedLength, o_.scale.PixelsFromTwips(twips))
+                                 : QTextLength(QTextLength::PercentageLength, 100.0 / columns));
+    }
+    tf.setColumnWidthConstraints(widths);
+    // The table follows the cursor's block; one that holds no paragraph is the toolkit's.
+    if (intoBlock_ && cur_.block().length() <= 1) markSpacer(cur_);
+    cur_.movePosition(QTextCursor::EndOfBlock);
+    QTextTable* t = cur_.insertTable(rows, columns, tf);
+    int row = -1, column = -1;
+    QTextCursor cc;
+    bool firstInCell = false;
+    for (size_t i = begin; i < end; ++i) {
+      if (i == begin || ps[i].cell.row != ps[i - 1].cell.row) {
+        ++row;
+        column = -1;
+      }
+      const int c = std::clamp(ps[i].cell.column, 0, columns - 1);
+      if (c != column) {
+        column = c;
+        cc = t->cellAt(row, c).lastCursorPosition();
+        firstInCell = cc.block().length() <= 1;
+      }
+      paragraph(cc, ps[i], firstInCell, false);
+      firstInCell = false;
+    }
+    cur_ = t->lastCursorPosition();
+    cur_.movePosition(QTextCursor::NextBlock);
+    intoBlock_ = true;
+  }
+
+  QTextCursor& cur_;
+  QTextDocument& doc_;
+  const RichLoadOptions& o_;
+  bool intoBlock_ = true;  // the next paragraph goes into the cursor's block (continues it)
+  QTextCharFormat last_;
+  std::map<std::pair<int, int>, QTextList*> lists_;  // (list, level) -> the list its next item joins
+};
+
+}  // namespace
+
+void InsertDocumentAt(QTextCursor& cursor, const rtf::Document& doc, const RichLoadOptions& o) {
+  cursor.beginEditBlock();
+  if (cursor.hasSelection()) cursor.removeSelectedText();
+  Inserter(cursor, o).Insert(doc);
+  cursor.endEditBlock();
+}
+
+void LoadIntoTextDocument(const rtf::Document& doc, QTextDocument& out, const RichLoadOptions& o) {
+  bool undo = out.isUndoRedoEnabled();
+  out.setUndoRedoEnabled(false);
+  out.clear();
+  if (o.paginate) ApplyPageSetup(out, doc.page, o.scale);
+  out.setIndentWidth(o.scale.PixelsFromTwips(rtf::kListIndentTwips) * o.pictureUnit);
+  QTextCursor cur(&out);
+  cur.beginEditBlock();
+  Inserter(cur, o).Insert(doc);
   cur.endEditBlock();
   out.setUndoRedoEnabled(undo);
   out.setModified(false);
 }
 
+namespace {
+
+// The outermost table a block is in: a table inside a cell keeps its text in the outer cell.
+QTextTable* outerTable(const QTextDocument& doc, const QTextBlock& b) {
+  QTextTable* outer = nullptr;
+  for (QTextFrame* f = QTextCursor(b).currentFrame(); f && f != doc.rootFrame(); f = f->parentFrame())
+    if (auto* t = qobject_cast<QTextTable*>(f)) outer = t;
+  return outer;
+}
+
+}  // namespace
+
 rtf::Document ReadTextDocument(const QTextDocument& in, const RichScale& sc,
-                               const rtf::PageSetup& page) {
+                               const rtf::PageSetup& page, const QTextDocument* resources) {
   rtf::Document doc;
   doc.page = page;
+  const QTextDocument& images = resources ? *resources : in;
+  // Lists and tables are numbered in the order they begin.
+  std::map<std::pair<bool, quintptr>, int> listNumbers;  // (by our number?, number or object)
+  std::map<const QTextTable*, int> tableNumbers;
   for (QTextBlock b = in.begin(); b.isValid(); b = b.next()) {
+    if (b.length() <= 1 && b.blockFormat().boolProperty(kSpacerBlockProperty)) continue;
     rtf::Paragraph para;
     para.format = FromBlockFormat(b.blockFormat(), sc);
+    if (QTextList* l = b.textList()) {
+      const QTextListFormat lf = l->format();
+      const std::pair<bool, quintptr> key =
+          lf.hasProperty(kListIdProperty) ? std::pair<bool, quintptr>{true, quintptr(lf.intProperty(kListIdProperty))}
+                                          : std::pair<bool, quintptr>{false, quintptr(l)};
+      auto [it, added] = listNumbers.emplace(key, int(listNumbers.size()) + 1);
+      para.list.style = fromQtListStyle(lf.style());
+      para.list.list = it->second;
+      para.list.level = std::clamp(lf.indent() - 1, 0, rtf::kMaxListLevel);
+    }
+    if (QTextTable* t = outerTable(in, b)) {
+      auto [it, added] = tableNumbers.emplace(t, int(tableNumbers.size()) + 1);
+      const QTextTableCell cell = t->cellAt(b.position());
+      const QTextTableFormat tf = t->format();
+      para.cell.table = it->second;
+      para.cell.row = cell.row();
+      para.cell.column = std::min(cell.column(), rtf::kMaxTableColumns - 1);
+      const QList<QTextLength> widths = tf.columnWidthConstraints();
+      if (cell.column() < widths.size() && widths[cell.column()].type() == QTextLength::FixedLength)
+        para.cell.width = std::min(sc.TwipsFromPixels(widths[cell.column()].rawValue()), rtf::kMaxCellWidthTwips);
+      para.cell.borders = tf.border() > 0 && tf.borderStyle() != QTextFrameFormat::BorderStyle_None;
+    }
     for (auto it = b.begin(); !it.atEnd(); ++it) {
       QTextFragment frag = it.fragment();
       if (!frag.isValid()) continue;
@@ -339,7 +540,7 @@ rtf::Document ReadTextDocument(const QTextDocument& in, const RichScale& sc,
         rtf::Run r;
         r.kind = rtf::Run::Kind::Picture;
         r.format = FromCharFormat(cf, sc);
-        r.picture = readPicture(in, cf.toImageFormat(), sc);
+        r.picture = readPicture(images, cf.toImageFormat(), sc);
         for (QChar ch : text)
           if (ch == QChar::ObjectReplacementCharacter) para.runs.push_back(r);
         continue;
@@ -377,9 +578,44 @@ rtf::Document ReadTextDocument(const QTextDocument& in, const RichScale& sc,
   }
   // The toolkit always holds one block; an untouched one is no paragraph of the memo.
   if (doc.paragraphs.size() == 1 && doc.paragraphs[0].runs.empty() &&
-      doc.paragraphs[0].format == rtf::ParaFormat{})
+      doc.paragraphs[0].format == rtf::ParaFormat{} && doc.paragraphs[0].list == rtf::ListItem{} &&
+      doc.paragraphs[0].cell == rtf::TableCell{})
     doc.paragraphs.clear();
   return doc;
+}
+
+rtf::Document ReadSelection(const QTextCursor& cursor, const RichScale& scale, const rtf::PageSetup& page) {
+  // The selection as a document of its own; its formats (fields, pictures, lists) come along.
+  QTextDocument part;
+  part.setDefaultFont(cursor.document()->defaultFont());
+  QTextCursor c(&part);
+  c.insertFragment(cursor.selection());
+  return ReadTextDocument(part, scale, page, cursor.document());
+}
+
+std::optional<FieldSpan> FieldSpanAt(const QTextDocument& doc, int position) {
+  if (position < 0 || position >= doc.characterCount()) return std::nullopt;
+  const QTextBlock b = doc.findBlock(position);
+  // The block's fields: runs of fragments of one instance id.
+  std::optional<FieldSpan> span;
+  int spanId = -1;
+  for (auto it = b.begin(); !it.atEnd(); ++it) {
+    const QTextFragment frag = it.fragment();
+    const QTextCharFormat cf = frag.charFormat();
+    const int id = cf.hasProperty(kFieldIdProperty) ? cf.intProperty(kFieldIdProperty) : -1;
+    if (span && id == spanId) {
+      span->end = frag.position() + frag.length();
+      continue;
+    }
+    if (span && span->start <= position && position < span->end) return span;
+    span.reset();
+    if (id >= 0) {
+      span = FieldSpan{frag.position(), frag.position() + frag.length()};
+      spanId = id;
+    }
+  }
+  if (span && span->start <= position && position < span->end) return span;
+  return std::nullopt;
 }
 
 int RefreshMergeFields(QTextDocument& doc, const RichLoadOptions& o) {

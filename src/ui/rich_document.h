@@ -5,12 +5,16 @@
 // Merge fields become one text span each, marked by char-format properties (kind, placeholder and
 // an instance id so two adjacent fields of one kind stay two), shown red. Pictures become
 // QTextImageFormat with the decoded image as a document resource and the encoded bytes kept in the
-// format, so a picture goes back to the memo exactly as it came.
+// format, so a picture goes back to the memo exactly as it came. List items become QTextList items
+// (one list per list number and level, a deeper level's list begun again after each item of a
+// lower one, as its numbers restart) and tables QTextTable, so that the editor and the rendered
+// page show exactly what the memo holds; read back, both come out as the memo's lists and tables.
 
 #include <QSizeF>
 #include <QString>
 #include <QTextFormat>
 #include <functional>
+#include <optional>
 
 #include "rtf/rtf_document.h"
 
@@ -34,6 +38,8 @@ enum RichProperty {
   kPictureHeightTwipsProperty,
   kFieldTextColorProperty,       // the field's own colour while it is shown red
   kLeadingPageBreakProperty,     // a page break kept on the first paragraph
+  kListIdProperty,               // a QTextListFormat's list number in the memo
+  kSpacerBlockProperty,          // the toolkit's block before or after a table, no paragraph of ours
 };
 
 // The colour merge fields are shown in while editing.
@@ -70,9 +76,25 @@ struct RichLoadOptions {
 // Replaces the whole content of `out` (undo history cleared) with `doc`.
 void LoadIntoTextDocument(const rtf::Document& doc, QTextDocument& out,
                           const RichLoadOptions& options);
+// Inserts `doc`'s paragraphs at the cursor as one more edit of the document (undoable; fields get
+// instance ids of their own). The first paragraph continues the cursor's block, taking its
+// paragraph format only when that block is empty; the others follow as blocks of their own.
+void InsertDocumentAt(QTextCursor& cursor, const rtf::Document& doc, const RichLoadOptions& options);
 // Reads the content back. The page setup is not part of a QTextDocument; it is passed through.
+// Pictures pasted from elsewhere are looked up among `resources`' images (default: `in`).
 rtf::Document ReadTextDocument(const QTextDocument& in, const RichScale& scale,
-                               const rtf::PageSetup& page);
+                               const rtf::PageSetup& page, const QTextDocument* resources = nullptr);
+// The selected part of the cursor's document, as the memo would hold it.
+rtf::Document ReadSelection(const QTextCursor& cursor, const RichScale& scale,
+                            const rtf::PageSetup& page);
+
+// A merge field's place in the document: [start, end) character positions.
+struct FieldSpan {
+  int start = 0;
+  int end = 0;
+};
+// The field whose text holds the character at `position`, if one does.
+std::optional<FieldSpan> FieldSpanAt(const QTextDocument& doc, int position);
 
 // Converts one format each way (sizes through the scale).
 QTextCharFormat ToCharFormat(const rtf::CharFormat& f, const RichLoadOptions& options);

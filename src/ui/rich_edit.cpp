@@ -17,8 +17,14 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <cmath>
+#include <functional>
+#include <memory>
 
+#include "rtf/rtf_reader.h"
+#include "rtf/rtf_writer.h"
 #include "ui/find_replace_dialog.h"
 #include "ui/picture_import.h"
 #include "ui/rich_document.h"
@@ -32,6 +38,11 @@ constexpr int kMaxZoom = 500;
 constexpr int kPageGapPixels = 3;          // the band drawn where one page ends and the next begins
 const QColor kDeskColor(0xA0, 0xA0, 0xA0);  // around the pages
 const QColor kPageEdgeColor(0x60, 0x60, 0x60);
+// The clipboard format of rich text, as word processors offer and take it.
+constexpr char kRtfMimeType[] = "text/rtf";
+constexpr char kRtfMimeTypeAlt[] = "application/rtf";
+// Undo steps kept across a change of zoom (each is replayed as a whole document).
+constexpr int kMaxZoomUndoSteps = 100;
 
 // The editing surface: a QTextEdit whose document is laid out in pages of the page setup. The
 // widget resets the document's page size to "one endless page" whenever it relayouts (resize, wrap
@@ -49,6 +60,13 @@ class PagedTextEdit : public QTextEdit {
   }
 
   QSizeF pagePixels;  // the whole sheet, in document pixels
+
+  // The editor's own clipboard handling: the selection as RTF beside the toolkit's formats, and
+  // RTF taken in through the memo's reader (so that fields, lists and tables stay what they are).
+  std::function<QByteArray()> selectionRtf;
+  std::function<bool(const QMimeData*)> pasteRtf;
+  // A key the editor handles itself (a merge field is deleted whole); true when handled.
+  std::function<bool(QKeyEvent*)> editKey;
 
   void applyPageSize() {
     if (pagePixels.isEmpty() || applying_) return;
@@ -70,6 +88,27 @@ class PagedTextEdit : public QTextEdit {
     applyPageSize();
     return r;
   }
+  QMimeData* createMimeDataFromSelection() const override {
+    // The toolkit's data makes its formats on first use, and that first use drops any format set
+    // beside them: its formats are taken over into plain data here.
+    std::unique_ptr<QMimeData> base(QTextEdit::createMimeDataFromSelection());
+    auto* m = new QMimeData;
+    for (const QString& format : base->formats()) m->setData(format, base->data(format));
+    if (selectionRtf) m->setData(QString::fromLatin1(kRtfMimeType), selectionRtf());
+    return m;
+  }
+  bool canInsertFromMimeData(const QMimeData* source) const override {
+    return source->hasFormat(QString::fromLatin1(kRtfMimeType)) || QTextEdit::canInsertFromMimeData(source);
+  }
+  void insertFromMimeData(const QMimeData* source) override {
+    if (pasteRtf && pasteRtf(source)) return;
+    QTextEdit::insertFromMimeData(source);
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    if (editKey && editKey(e)) return;
+    QTextEdit::keyPressEvent(e);
+  }
+
   bool viewportEvent(QEvent* e) override {
     bool r = QTextEdit::viewportEvent(e);
     if (e->type() != QEvent::Paint) applyPageSize();
@@ -219,6 +258,8 @@ struct TQvRichEdit::Impl {
   FontAttributes defaultFont;
   bool loading = false;  // internal content changes are not the user's
   int lastFieldCount = -1;
+  bool movingCaret = false;  // keepOutOfFields is moving it
+  int lastCaret = 0;
 
   QAction* bold = nullptr;
   QAction* italic = nullptr;
@@ -313,6 +354,78 @@ struct TQvRichEdit::Impl {
   }
 
   // Text typed right after a merge field must not become part of it.
+  // A merge field is one unit: the caret never stands inside one. It moves on past the field in
+  // the direction it was going; a selection's ends take in whole fields.
+  void keepOutOfFields() {
+    if (movingCaret) return;
+    QTextDocument* doc = edit->document();
+    QTextCursor c = edit->textCursor();
+    const int pos = c.position(), anchor = c.anchor();
+    auto inside = [&](int p) -> std::optional<FieldSpan> {
+      std::optional<FieldSpan> span = FieldSpanAt(*doc, p);
+      if (span && span->start < p) return span;
+      return std::nullopt;
+    };
+    int newPos = pos, newAnchor = anchor;
+    if (auto span = inside(pos)) {
+      if (c.hasSelection()) newPos = anchor <= span->start ? span->end : span->start;
+      else newPos = lastCaret <= span->start ? span->end : span->start;
+      if (!c.hasSelection() && lastCaret > span->start && lastCaret < span->end) newPos = span->end;
+    }
+    if (c.hasSelection()) {
+      if (auto span = inside(anchor)) newAnchor = anchor < pos ? span->start : span->end;
+    } else {
+      newAnchor = newPos;
+    }
+    lastCaret = newPos;
+    if (newPos == pos && newAnchor == anchor) return;
+    movingCaret = true;
+    c.setPosition(newAnchor);
+    c.setPosition(newPos, QTextCursor::KeepAnchor);
+    edit->setTextCursor(c);
+    movingCaret = false;
+  }
+
+  // Backspace and Delete next to a merge field take the whole field.
+  bool deleteField(QKeyEvent* e) {
+    const bool back = e->matches(QKeySequence::DeleteStartOfWord) || e->key() == Qt::Key_Backspace;
+    const bool forward = e->matches(QKeySequence::DeleteEndOfWord) || e->key() == Qt::Key_Delete;
+    if (!back && !forward) return false;
+    QTextCursor c = edit->textCursor();
+    if (c.hasSelection()) return false;
+    std::optional<FieldSpan> span = FieldSpanAt(*edit->document(), back ? c.position() - 1 : c.position());
+    if (!span) return false;
+    c.setPosition(span->start);
+    c.setPosition(span->end, QTextCursor::KeepAnchor);
+    c.removeSelectedText();
+    edit->setTextCursor(c);
+    return true;
+  }
+
+  QByteArray selectionRtf() const {
+    const std::string rtf = rtf::WriteRtf(ReadSelection(edit->textCursor(), scale(), page));
+    return QByteArray(rtf.data(), qsizetype(rtf.size()));
+  }
+
+  // Rich text from the clipboard through the memo's reader; false (the toolkit's paste follows)
+  // when there is none or it cannot be read.
+  bool pasteRtf(const QMimeData* source) {
+    QByteArray bytes;
+    for (const char* type : {kRtfMimeType, kRtfMimeTypeAlt})
+      if (source->hasFormat(QString::fromLatin1(type))) {
+        bytes = source->data(QString::fromLatin1(type));
+        break;
+      }
+    if (bytes.isEmpty()) return false;
+    rtf::Document doc;
+    if (!rtf::ReadRtf(std::string_view(bytes.constData(), size_t(bytes.size())), doc)) return false;
+    QTextCursor c = edit->textCursor();
+    InsertDocumentAt(c, doc, options());
+    edit->setTextCursor(c);
+    edit->ensureCursorVisible();
+    return true;
+  }
+
   void leaveField() {
     QTextCharFormat f = edit->currentCharFormat();
     if (!f.hasProperty(kFieldIdProperty)) return;
@@ -497,7 +610,11 @@ TQvRichEdit::TQvRichEdit(QWidget* parent) : QWidget(parent), d_(new Impl) {
 
   QObject::connect(d_->edit, &QTextEdit::currentCharFormatChanged, this,
                    [this](const QTextCharFormat&) { d_->updateActions(); });
+  d_->edit->selectionRtf = [this] { return d_->selectionRtf(); };
+  d_->edit->pasteRtf = [this](const QMimeData* m) { return d_->pasteRtf(m); };
+  d_->edit->editKey = [this](QKeyEvent* e) { return d_->deleteField(e); };
   QObject::connect(d_->edit, &QTextEdit::cursorPositionChanged, this, [this] {
+    d_->keepOutOfFields();
     d_->leaveField();
     d_->updateActions();
   });
@@ -541,13 +658,48 @@ void TQvRichEdit::SetZoom(int percent) {
   percent = std::clamp(percent, kMinZoom, kMaxZoom);
   if (percent == d_->zoom) return;
   // Lengths and font sizes are scaled in the document itself, so the layout (and the page
-  // breaks) at any zoom is the layout at 100 % drawn larger or smaller.
-  rtf::Document doc = ToDocument();
-  int caret = d_->edit->textCursor().position();
-  bool modified = d_->edit->document()->isModified();
+  // breaks) at any zoom is the layout at 100 % drawn larger or smaller. The toolkit's undo steps
+  // hold lengths and sizes of the zoom they were made at, so the history is taken as the content
+  // of each of its states and made again at the new zoom, each state one undo step as before.
+  QTextDocument* td = d_->edit->document();
+  const int caret = d_->edit->textCursor().position();
+  const bool modified = td->isModified();
+  d_->loading = true;
+  // The toolkit counts undo commands, several to a step; undo() and redo() go a step at a time.
+  std::vector<rtf::Document> forward, back;  // nearest first
+  const rtf::Document current = ToDocument();
+  while (int(forward.size()) < kMaxZoomUndoSteps && td->isRedoAvailable()) {
+    td->redo();
+    forward.push_back(ToDocument());
+  }
+  for (size_t i = 0; i < forward.size(); ++i) td->undo();
+  while (int(back.size()) < kMaxZoomUndoSteps && td->isUndoAvailable()) {
+    td->undo();
+    back.push_back(ToDocument());
+  }
+  std::vector<rtf::Document> states(back.rbegin(), back.rend());
+  states.push_back(current);
+  states.insert(states.end(), forward.begin(), forward.end());
+  const size_t redoSteps = forward.size();
   d_->zoom = percent;
-  d_->load(doc, caret);
-  d_->edit->document()->setModified(modified);
+  d_->load(states.front(), 0);
+  d_->loading = true;
+  for (size_t i = 1; i < states.size(); ++i) {
+    QTextCursor c(td);
+    c.beginEditBlock();
+    c.select(QTextCursor::Document);
+    c.removeSelectedText();
+    c.setBlockFormat(QTextBlockFormat());
+    InsertDocumentAt(c, states[i], d_->options());
+    c.endEditBlock();
+  }
+  for (size_t i = 0; i < redoSteps; ++i) td->undo();
+  QTextCursor c(td);
+  c.setPosition(std::clamp(caret, 0, td->characterCount() - 1));
+  d_->edit->setTextCursor(c);
+  d_->loading = false;
+  td->setModified(modified);
+  d_->updateActions();
 }
 
 bool TQvRichEdit::WordWrap() const { return d_->wordWrap; }

@@ -74,7 +74,7 @@ TEST(RtfReaderSamples, WordStyle) {
   const Document doc = Read(rtf, &result);
   EXPECT_EQ(result.skippedPictures, 0);  // the metafile is only the fallback of the PNG
   EXPECT_EQ(doc.page, (PageSetup{11906, 16838, 1417, 1417, 1417, 1134}));
-  ASSERT_EQ(doc.paragraphs.size(), 6u);
+  ASSERT_EQ(doc.paragraphs.size(), 7u);
 
   const Paragraph& title = doc.paragraphs[0];
   EXPECT_EQ(title.format.alignment, Alignment::Center);
@@ -120,10 +120,14 @@ TEST(RtfReaderSamples, WordStyle) {
   EXPECT_EQ(doc.paragraphs[3].format.alignment, Alignment::Right);
   EXPECT_EQ(Texts(doc.paragraphs[3]), (std::vector<std::string>{"Second page"}));
   EXPECT_FALSE(doc.paragraphs[4].format.pageBreakBefore);
-  EXPECT_EQ(Texts(doc.paragraphs[4]), (std::vector<std::string>{"Name\tValue"}));
+  // A table of one row: a paragraph per cell, widths from \trleft and the \cellx.
+  EXPECT_EQ(Texts(doc.paragraphs[4]), (std::vector<std::string>{"Name"}));
+  EXPECT_EQ(doc.paragraphs[4].cell, (TableCell{1, 0, 0, 4644, false}));
+  EXPECT_EQ(Texts(doc.paragraphs[5]), (std::vector<std::string>{"Value"}));
+  EXPECT_EQ(doc.paragraphs[5].cell, (TableCell{1, 0, 1, 4536, false}));
 
-  ASSERT_EQ(doc.paragraphs[5].runs.size(), 1u);
-  const RtfRun& pic = doc.paragraphs[5].runs[0];
+  ASSERT_EQ(doc.paragraphs[6].runs.size(), 1u);
+  const RtfRun& pic = doc.paragraphs[6].runs[0];
   ASSERT_EQ(pic.kind, RtfRun::Kind::Picture);
   EXPECT_EQ(pic.picture.format, PictureFormat::Png);
   EXPECT_EQ(pic.picture.data.size(), kPngHex.size() / 2);
@@ -309,11 +313,67 @@ TEST(RtfReader, SpecialCharactersBreaksAndHiddenText) {
   EXPECT_EQ(p1.runs[1].format, CharFormat{});
 }
 
-TEST(RtfReader, TablesBecomeTabSeparatedRows) {
+TEST(RtfReader, TablesKeepTheirRowsCellsAndWidths) {
   const Document doc = Read(
-      "{\\rtf1 \\trowd\\cellx1000\\cellx2000\\cellx3000\\pard\\intbl A\\cell\\cell C\\cell\\row"
-      "\\trowd\\cellx1000\\pard\\intbl x\\par y\\cell\\row\\pard After\\par}");
-  EXPECT_EQ(doc.PlainText(), "A\t\tC\nx\ny\nAfter");
+      "{\\rtf1 Before\\par"
+      "\\trowd\\trleft100\\clbrdrt\\brdrs\\clbrdrl\\brdrs\\cellx1000\\clbrdrt\\brdrnone\\cellx2000\\cellx3500"
+      "\\pard\\intbl A\\cell\\cell C\\cell\\row"
+      "\\trowd\\cellx1000\\pard\\intbl x\\par y\\cell\\row"
+      "\\pard After\\par"
+      "\\trowd\\cellx500\\pard\\intbl second\\cell\\row"
+      "\\trowd\\cellx500\\pard\\intbl\\itap2 in\\nestcell ner\\nestcell{\\*\\nesttableprops\\trowd\\cellx100\\nestrow}"
+      "{\\nonesttables\\par}\\pard\\intbl\\itap2 x\\nestcell{\\*\\nesttableprops\\trowd\\cellx100\\nestrow}"
+      "{\\nonesttables\\par}\\pard\\intbl\\itap1\\cell\\row}");
+  ASSERT_EQ(doc.paragraphs.size(), 11u) << doc.PlainText();
+  EXPECT_EQ(doc.PlainText(), "Before\nA\n\nC\nx\ny\nAfter\nsecond\nin\tner\nx\n");
+  auto cell = [&](size_t i) { return doc.paragraphs[i].cell; };
+  EXPECT_EQ(cell(0), TableCell{}) << "no table paragraph";
+  EXPECT_EQ(cell(1), (TableCell{1, 0, 0, 900, true})) << "the width from \\trleft to the first \\cellx";
+  EXPECT_EQ(cell(2), (TableCell{1, 0, 1, 1000, false})) << "an empty cell is an empty paragraph";
+  EXPECT_EQ(cell(3), (TableCell{1, 0, 2, 1500, false}));
+  EXPECT_EQ(cell(4), (TableCell{1, 1, 0, 1000, false})) << "two paragraphs in one cell";
+  EXPECT_EQ(cell(5), (TableCell{1, 1, 0, 1000, false}));
+  EXPECT_EQ(cell(6).table, 0);
+  EXPECT_EQ(cell(7), (TableCell{2, 0, 0, 500, false})) << "a new table after text";
+  EXPECT_EQ(cell(8), (TableCell{2, 1, 0, 500, false})) << "a table in a cell stays in it as text";
+  EXPECT_EQ(cell(9), (TableCell{2, 1, 0, 500, false}));
+  EXPECT_EQ(cell(10), (TableCell{2, 1, 0, 500, false})) << "the outer cell's paragraph after it";
+}
+
+TEST(RtfReader, ListsFromTheListTablesAndTheOlderMarking) {
+  // In the manner of Word and LibreOffice: list definitions, overrides (LibreOffice writes them
+  // without \\*), \\listtext markers.
+  const Document doc = Read(R"({\rtf1
+{\*\listtable{\list\listtemplateid7{\listlevel\levelnfc23{\leveltext\'01\u8226 ?;}{\levelnumbers;}\fi-360\li720}
+{\listlevel\levelnfc4{\leveltext\'02\'01.;}{\levelnumbers\'01;}\fi-360\li1440}{\listname ;}\listid41}
+{\list{\listlevel\levelnfc0\levelstartat1{\leveltext\'02\'00.;}}\listid42}
+{\list{\listlevel\levelnfc255{\leveltext\'00;}}\listid43}}
+{\listoverridetable{\listoverride\listid41\listoverridecount0\ls1}{\listoverride\listid42\ls2}{\listoverride\listid43\ls3}}
+\pard\li720\fi-360\ls1 {\listtext \u8226 ?\tab}Bullet\par
+\pard\li1800\fi-360\ls1\ilvl1 {\listtext a.\tab}Nested\par
+\pard\li720\fi-360\ls2 {\listtext 1.\tab}Numbered\par
+\pard\ls3 {\listtext \tab}No marker\par
+\pard\ls9\ilvl42 Undefined\par
+\pard{\pntext\f1\'b7\tab}{\*\pn\pnlvlblt\pnf1\pnindent0{\pntxtb\'b7}}\fi-360\li360 Old bullet\par
+\pard{\pntext 1.\tab}{\*\pn\pnlvlbody\pnucrm\pnstart1{\pntxta .}}\fi-360\li360 Old number\par
+\pard Plain\par})");
+  ASSERT_EQ(doc.paragraphs.size(), 8u);
+  EXPECT_EQ(doc.PlainText(), "Bullet\nNested\nNumbered\n\tNo marker\nUndefined\nOld bullet\nOld number\nPlain")
+      << "the markers of list items are not text; that of a level without a number stays";
+  auto item = [&](size_t i) { return doc.paragraphs[i].list; };
+  EXPECT_EQ(item(0), (ListItem{ListStyle::Bullet, 1, 0}));
+  EXPECT_EQ(item(1), (ListItem{ListStyle::LowerAlpha, 1, 1}));
+  EXPECT_EQ(item(2), (ListItem{ListStyle::Decimal, 2, 0}));
+  EXPECT_EQ(item(3), ListItem{}) << "a level without a number is no list item";
+  EXPECT_EQ(item(4), (ListItem{ListStyle::Bullet, 9, kMaxListLevel}));
+  EXPECT_EQ(item(5).style, ListStyle::Bullet);
+  EXPECT_EQ(item(6).style, ListStyle::UpperRoman);
+  EXPECT_EQ(item(7), ListItem{});
+  // The list's indent is the list's; what is left is the paragraph's own.
+  EXPECT_EQ(doc.paragraphs[0].format.leftIndent, 720 - kListIndentTwips);
+  EXPECT_EQ(doc.paragraphs[0].format.firstIndent, 0);
+  EXPECT_EQ(doc.paragraphs[1].format.leftIndent, 1800 - 2 * kListIndentTwips);
+  EXPECT_EQ(doc.paragraphs[3].format.leftIndent, 0);
 }
 
 TEST(RtfReader, FieldsAndMergeFieldNames) {
@@ -376,4 +436,29 @@ TEST(RtfReader, EmptyInputIsAnEmptyDocument) {
   ASSERT_TRUE(ReadRtf(" \r\n", doc));
   EXPECT_EQ(doc, Document{});
   EXPECT_TRUE(Read("{\\rtf1}").IsEmpty());
+}
+
+TEST(RtfReader, StarredFieldResultsAndRaisedOrLoweredText) {
+  // AbiWord stars its field results; the result is the field's text all the same.
+  EXPECT_EQ(Read("{\\rtf1 A {\\field{\\*\\fldinst HYPERLINK \"http://example.org/\"}{\\*\\fldrslt hyperlink}} here.}")
+                .PlainText(),
+            "A hyperlink here.");
+  Document doc = Read("{\\rtf1 Dear {\\field{\\*\\fldinst MERGEFIELD RECIPIENT}{\\*\\fldrslt {\\b [RECIPIENT]}}},}");
+  ASSERT_EQ(doc.paragraphs.size(), 1u);
+  ASSERT_EQ(doc.paragraphs[0].runs.size(), 3u);
+  EXPECT_EQ(doc.paragraphs[0].runs[1].field, (MergeField{1, "[RECIPIENT]"}));
+  EXPECT_TRUE(doc.paragraphs[0].runs[1].format.bold);
+
+  // LibreOffice raises and lowers text by half points; \up0 and \dn0 are the base line.
+  doc = Read("{\\rtf1 x{\\up6 2} H{\\dn4 2}O {\\up9 a\\up0 b}{\\dn c}}");
+  ASSERT_EQ(doc.paragraphs.size(), 1u);
+  const std::vector<std::pair<std::string, VerticalAlign>> expected = {
+      {"x", VerticalAlign::Normal},      {"2", VerticalAlign::Superscript}, {" H", VerticalAlign::Normal},
+      {"2", VerticalAlign::Subscript},   {"O ", VerticalAlign::Normal},     {"a", VerticalAlign::Superscript},
+      {"b", VerticalAlign::Normal},      {"c", VerticalAlign::Subscript}};
+  ASSERT_EQ(doc.paragraphs[0].runs.size(), expected.size()) << doc.PlainText();
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(doc.paragraphs[0].runs[i].text, expected[i].first) << i;
+    EXPECT_EQ(doc.paragraphs[0].runs[i].format.verticalAlign, expected[i].second) << i;
+  }
 }

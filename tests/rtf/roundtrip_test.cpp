@@ -7,6 +7,11 @@
 using namespace qv::rtf;
 using RtfRun = qv::rtf::Run;  // TEST bodies see testing::Test::Run first
 
+namespace qv::rtf {
+// A failed comparison shows the document as RTF.
+void PrintTo(const Document& doc, std::ostream* os) { *os << WriteRtf(doc); }
+}  // namespace qv::rtf
+
 namespace {
 
 RtfRun TextRun(std::string text, CharFormat f = {}) {
@@ -171,6 +176,52 @@ TEST(RtfRoundTrip, Pictures) {
   EXPECT_EQ(RoundTrip(doc), doc);
 }
 
+TEST(RtfRoundTrip, ListsAndTables) {
+  Document doc;
+  auto item = [](std::string text, ListStyle style, int list, int level, ParaFormat f = {}) {
+    Paragraph p = Para({TextRun(std::move(text))}, f);
+    p.list = {style, list, level};
+    return p;
+  };
+  ParaFormat indented;
+  indented.leftIndent = 200;
+  indented.firstIndent = -100;
+  doc.paragraphs.push_back(item("one", ListStyle::Decimal, 1, 0));
+  doc.paragraphs.push_back(item("one a", ListStyle::LowerAlpha, 1, 1, indented));
+  doc.paragraphs.push_back(item("one b", ListStyle::LowerAlpha, 1, 1));
+  doc.paragraphs.push_back(item("two", ListStyle::Decimal, 1, 0));
+  doc.paragraphs.push_back(item("deep", ListStyle::UpperRoman, 1, kMaxListLevel));
+  doc.paragraphs.push_back(Para({TextRun("between")}));
+  doc.paragraphs.push_back(item("dot", ListStyle::Bullet, 2, 0));
+  doc.paragraphs.push_back(item("Dot", ListStyle::UpperAlpha, 3, 0));
+  doc.paragraphs.push_back(item("roman", ListStyle::LowerRoman, 4, 0));
+  auto cell = [](std::string text, int table, int row, int column, int width, bool borders = true) {
+    Paragraph p = Para(text.empty() ? std::vector<RtfRun>{} : std::vector<RtfRun>{TextRun(std::move(text))});
+    p.cell = {table, row, column, width, borders};
+    return p;
+  };
+  doc.paragraphs.push_back(cell("a1", 1, 0, 0, 2000));
+  doc.paragraphs.push_back(cell("b1", 1, 0, 1, 3000));
+  doc.paragraphs.push_back(cell("a2", 1, 1, 0, 2000));
+  doc.paragraphs.push_back(cell("a2 again", 1, 1, 0, 2000));
+  doc.paragraphs.push_back(cell("", 1, 1, 1, 3000));
+  Paragraph listInCell = cell("listed", 1, 2, 0, 2000);
+  listInCell.list = {ListStyle::Bullet, 2, 0};
+  doc.paragraphs.push_back(listInCell);
+  doc.paragraphs.push_back(cell("b3", 1, 2, 1, 3000));
+  doc.paragraphs.push_back(Para({}));
+  doc.paragraphs.push_back(cell("plain", 2, 0, 0, 4000, false));
+  EXPECT_EQ(RoundTrip(doc), doc);
+
+  // Tables that touch stay two, an empty line between them.
+  doc.paragraphs.erase(doc.paragraphs.end() - 2);
+  Document back = RoundTrip(doc);
+  ASSERT_EQ(back.paragraphs.size(), doc.paragraphs.size() + 1);
+  EXPECT_EQ(back.paragraphs[doc.paragraphs.size() - 1].cell.table, 0);
+  EXPECT_TRUE(back.paragraphs[doc.paragraphs.size() - 1].runs.empty());
+  EXPECT_EQ(back.paragraphs.back().cell, (TableCell{2, 0, 0, 4000, false}));
+}
+
 TEST(RtfRoundTrip, EmptyDocument) {
   Document doc;
   EXPECT_EQ(RoundTrip(doc), doc);
@@ -204,4 +255,25 @@ TEST(RtfWriter, OutputOtherReadersDependOn) {
   EXPECT_EQ(MergeFieldKind(MergeFieldName(42)), 42);
   EXPECT_EQ(MergeFieldKind("QVFIELD0"), 0);
   EXPECT_EQ(MergeFieldKind("Street"), 0);
+}
+
+// Readers that do not number lists show the \\listtext markers: they count as the editor does.
+TEST(RtfWriter, ListMarkersCountPerLevel) {
+  Document doc;
+  const std::pair<ListStyle, int> items[] = {{ListStyle::Decimal, 0},    {ListStyle::LowerAlpha, 1},
+                                             {ListStyle::LowerAlpha, 1}, {ListStyle::Decimal, 0},
+                                             {ListStyle::LowerAlpha, 1}, {ListStyle::UpperRoman, 0}};
+  for (const auto& [style, level] : items) {
+    Paragraph p = Para({TextRun("x")});
+    p.list = {style, 1, level};
+    doc.paragraphs.push_back(p);
+  }
+  const std::string rtf = WriteRtf(doc);
+  std::vector<std::string> markers;
+  for (size_t at = rtf.find("{\\listtext"); at != std::string::npos; at = rtf.find("{\\listtext", at + 1)) {
+    const size_t tab = rtf.find("\\tab", at);
+    const size_t space = rtf.rfind(' ', tab);
+    markers.push_back(rtf.substr(space + 1, tab - space - 1));
+  }
+  EXPECT_EQ(markers, (std::vector<std::string>{"1.", "a.", "b.", "2.", "a.", "III."}));
 }

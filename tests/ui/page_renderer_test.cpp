@@ -291,3 +291,56 @@ TEST_F(PageRendererTest, TheEditorShowsThePagesThatAreSent) {
     EXPECT_NEAR(editorPages, sent, 1) << halfPoints / 2 << " points";
   }
 }
+
+namespace {
+
+// The longest run of black pixels along one row of the page.
+int LongestBlackRun(const QImage& img) {
+  int best = 0;
+  for (int y = 0; y < img.height(); ++y) {
+    int run = 0;
+    for (int x = 0; x < img.width(); ++x) {
+      run = img.pixelIndex(x, y) == 1 ? run + 1 : 0;
+      best = std::max(best, run);
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+TEST_F(PageRendererTest, ListMarkersAndTableBordersAreDrawn) {
+  auto render = [](const rtf::Document& doc) {
+    QImage page;
+    PageRenderer(doc).RenderPage(1, page);
+    return page;
+  };
+  rtf::Document plain;
+  plain.paragraphs.push_back(Para({TextRun("Item")}));
+  rtf::Document listed = plain;
+  listed.paragraphs[0].list = {rtf::ListStyle::Decimal, 1, 0};
+  const QImage plainPage = render(plain), listPage = render(listed);
+  // The number stands in the list's indent, before the text, which is indented by it.
+  const QRect tr = PageRenderer(plain).TextRect();
+  const int indent = int(std::lround(rtf::kListIndentTwips / 1440.0 * kRenderDpi));
+  const QRect firstLine(tr.left(), tr.top(), tr.width(), 60);
+  EXPECT_GT(Ink(listPage, firstLine), Ink(plainPage, firstLine) + 50) << "the number is drawn";
+  int plainLeft = tr.right(), listTextLeft = tr.right();
+  for (int x = tr.left(); x < tr.right() && plainLeft == tr.right(); ++x)
+    if (Ink(plainPage, QRect(x, tr.top(), 1, 60)) > 0) plainLeft = x;
+  // The list's text: the first ink after a gap of white following the number.
+  for (int x = tr.left() + indent - 4; x < tr.right() && listTextLeft == tr.right(); ++x)
+    if (Ink(listPage, QRect(x, tr.top(), 1, 60)) > 0) listTextLeft = x;
+  EXPECT_NEAR(listTextLeft - plainLeft, indent, 4);
+
+  rtf::Document table;
+  for (int column = 0; column < 2; ++column) {
+    rtf::Paragraph p = Para({TextRun("cell")});
+    p.cell = {1, 0, column, 2880, true};
+    table.paragraphs.push_back(p);
+  }
+  const int tableWidth = int(std::lround(2 * 2880 / 1440.0 * kRenderDpi));
+  EXPECT_GE(LongestBlackRun(render(table)), tableWidth - 4) << "the borders run the table's width";
+  for (rtf::Paragraph& p : table.paragraphs) p.cell.borders = false;
+  EXPECT_LT(LongestBlackRun(render(table)), 100) << "no borders: only the text";
+}

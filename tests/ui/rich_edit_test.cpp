@@ -5,6 +5,8 @@
 #include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QBuffer>
+#include <QClipboard>
+#include <QMimeData>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
@@ -12,12 +14,20 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTextLayout>
+#include <QTextList>
+#include <QTextTable>
 #include <QToolBar>
 #include <QToolButton>
 
 #include "ui/rich_document.h"
 #include "ui/rich_edit.h"
+#include "rtf/rtf_writer.h"
 #include "ui_test_support.h"
+
+namespace qv::rtf {
+// A failed comparison shows the document as RTF.
+void PrintTo(const Document& doc, std::ostream* os) { *os << WriteRtf(doc); }
+}  // namespace qv::rtf
 
 using namespace qv;
 using namespace qv::ui;
@@ -374,4 +384,231 @@ TEST_F(RichEditTest, RtfInAndOutThroughTheMemo) {
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(b.ToDocument(), doc);
   EXPECT_EQ(changed.count(), 0);
+}
+
+namespace {
+
+rtf::Paragraph ListPara(const std::string& text, rtf::ListStyle style, int list, int level) {
+  rtf::Paragraph p = Para({TextRun(text)});
+  p.list = {style, list, level};
+  return p;
+}
+
+rtf::Paragraph CellPara(const std::string& text, int table, int row, int column, int width, bool borders = true) {
+  rtf::Paragraph p = Para(text.empty() ? std::vector<rtf::Run>{} : std::vector<rtf::Run>{TextRun(text)});
+  p.cell = {table, row, column, width, borders};
+  return p;
+}
+
+// Lists (nested, numbered again after a lower level, interrupted) and tables (one first in the
+// document, one after text, cells of several paragraphs and empty ones).
+rtf::Document ListsAndTablesSample() {
+  rtf::Document doc;
+  doc.paragraphs.push_back(CellPara("Item", 1, 0, 0, 2880));
+  doc.paragraphs.push_back(CellPara("Price", 1, 0, 1, 1440));
+  doc.paragraphs.push_back(CellPara("Paper", 1, 1, 0, 2880));
+  doc.paragraphs.push_back(CellPara("A4, white", 1, 1, 0, 2880));
+  doc.paragraphs.push_back(CellPara("", 1, 1, 1, 1440));
+  doc.paragraphs.push_back(Para({TextRun("Steps:")}));
+  doc.paragraphs.push_back(ListPara("Dial", rtf::ListStyle::Decimal, 1, 0));
+  doc.paragraphs.push_back(ListPara("wait for the tone", rtf::ListStyle::LowerAlpha, 1, 1));
+  doc.paragraphs.push_back(ListPara("Send", rtf::ListStyle::Decimal, 1, 0));
+  doc.paragraphs.push_back(ListPara("check the report", rtf::ListStyle::LowerAlpha, 1, 1));
+  doc.paragraphs.push_back(Para({TextRun("Notes:")}));
+  doc.paragraphs.push_back(ListPara("bullet", rtf::ListStyle::Bullet, 2, 0));
+  doc.paragraphs.push_back(ListPara("Confirm", rtf::ListStyle::Decimal, 1, 0));
+  doc.paragraphs.push_back(CellPara("plain", 2, 0, 0, 2000, false));
+  doc.paragraphs.push_back(CellPara("grid", 2, 0, 1, 3000, false));
+  return doc;
+}
+
+QMimeData* Clipboard() { return const_cast<QMimeData*>(QApplication::clipboard()->mimeData()); }
+
+}  // namespace
+
+TEST_F(RichEditTest, ListsAndTablesAreShownAsTheyAreStored) {
+  TQvRichEdit e;
+  e.resize(900, 700);
+  const rtf::Document doc = ListsAndTablesSample();
+  e.SetDocument(doc);
+  EXPECT_EQ(e.ToDocument(), doc);
+  QTextDocument* d = e.TextEdit()->document();
+  // The numbers the reader sees: a deeper level starts again after each item of a lower one.
+  std::vector<QString> markers;
+  for (QTextBlock b = d->begin(); b.isValid(); b = b.next())
+    if (b.textList())
+      markers.push_back(b.textList()->format().style() == QTextListFormat::ListDisc ? QStringLiteral("disc")
+                                                                                     : b.textList()->itemText(b));
+  EXPECT_EQ(markers, (std::vector<QString>{"1.", "a.", "2.", "a.", "disc", "3."}));
+  int tables = 0;
+  for (QTextFrame* f : d->rootFrame()->childFrames())
+    if (auto* t = qobject_cast<QTextTable*>(f)) {
+      ++tables;
+      EXPECT_EQ(t->columns(), 2);
+    }
+  EXPECT_EQ(tables, 2);
+  for (int zoom : {70, 150}) {
+    e.SetZoom(zoom);
+    EXPECT_EQ(e.ToDocument(), doc) << "zoom " << zoom;
+  }
+  TQvRichEdit back;
+  std::string error;
+  ASSERT_TRUE(back.LoadRtf(e.SaveRtf(), &error)) << error;
+  rtf::Document stored = back.ToDocument();
+  EXPECT_EQ(stored, doc);
+
+  // Columns without a width share the text width.
+  rtf::Document shared = doc;
+  shared.paragraphs.end()[-1].cell.width = shared.paragraphs.end()[-2].cell.width = 0;
+  e.SetDocument(shared);
+  EXPECT_EQ(e.ToDocument(), shared);
+}
+
+TEST_F(RichEditTest, PastedListsAndTablesAreStoredAsShown) {
+  TQvRichEdit e;
+  e.resize(900, 700);
+  e.show();
+  auto* html = new QMimeData;
+  html->setHtml("<p>Before</p><ul><li>one</li><li>two<ul><li>deeper</li></ul></li></ul>"
+                "<ol><li>first</li><li>second</li></ol>"
+                "<table border=\"1\"><tr><td>a</td><td>b</td></tr><tr><td>c</td><td>d</td></tr></table>"
+                "<p>After</p>");
+  QApplication::clipboard()->setMimeData(html);
+  e.TextEdit()->setFocus();
+  QTest::keyClick(e.TextEdit(), Qt::Key_V, Qt::ControlModifier);
+  ASSERT_NE(e.TextEdit()->toPlainText().indexOf("deeper"), -1) << "pasted";
+  const rtf::Document shown = e.ToDocument();
+  std::vector<std::pair<std::string, rtf::ListItem>> items;
+  std::vector<std::pair<std::string, rtf::TableCell>> cells;
+  for (const rtf::Paragraph& p : shown.paragraphs) {
+    const std::string text = p.runs.empty() ? std::string() : p.runs[0].text;
+    if (p.list.style != rtf::ListStyle::None) items.push_back({text, p.list});
+    if (p.cell.table != 0) cells.push_back({text, p.cell});
+  }
+  ASSERT_EQ(items.size(), 5u) << rtf::WriteRtf(shown);
+  EXPECT_EQ(items[0].second.style, rtf::ListStyle::Bullet);
+  EXPECT_EQ(items[1].second.list, items[0].second.list);
+  EXPECT_EQ(items[2].first, "deeper");
+  EXPECT_EQ(items[2].second.level, 1);
+  EXPECT_EQ(items[3].second.style, rtf::ListStyle::Decimal);
+  EXPECT_EQ(items[4].second.list, items[3].second.list);
+  ASSERT_EQ(cells.size(), 4u);
+  EXPECT_EQ(cells[1].first, "b");
+  EXPECT_EQ(cells[1].second.column, 1);
+  EXPECT_EQ(cells[2].second.row, 1);
+  EXPECT_TRUE(cells[0].second.borders);
+
+  // What is stored reads back as what was shown; the pasted table's columns, which share the
+  // text width, are stored with the widths of their shares.
+  TQvRichEdit back;
+  std::string error;
+  ASSERT_TRUE(back.LoadRtf(e.SaveRtf(), &error)) << error;
+  rtf::Document stored = back.ToDocument();
+  for (rtf::Paragraph& p : stored.paragraphs)
+    if (p.cell.table != 0) {
+      EXPECT_EQ(p.cell.width, (e.PageSetup().paperWidth - e.PageSetup().marginLeft - e.PageSetup().marginRight) / 2);
+      p.cell.width = 0;
+    }
+  EXPECT_EQ(stored, shown);
+  EXPECT_EQ(back.TextEdit()->toPlainText(), e.TextEdit()->toPlainText());
+}
+
+TEST_F(RichEditTest, ZoomKeepsTheUndoHistory) {
+  TQvRichEdit e;
+  e.resize(900, 700);
+  e.show();
+  rtf::Document doc;
+  doc.paragraphs.push_back(Para({TextRun("Start")}));
+  e.SetDocument(doc);
+  QTextEdit* t = e.TextEdit();
+  t->setFocus();
+  t->moveCursor(QTextCursor::End);
+  QTest::keyClicks(t, " one");
+  Select(e, 0, 5);
+  Action(e, "BoldButton")->trigger();
+  t->moveCursor(QTextCursor::End);
+  QTest::keyClick(t, Qt::Key_Return);
+  QTest::keyClicks(t, "two");
+  const rtf::Document typed = e.ToDocument();
+  QTest::keySequence(t, QKeySequence::Undo);  // one step undone before the zoom
+  const rtf::Document undoneOnce = e.ToDocument();
+  ASSERT_NE(undoneOnce, typed);
+
+  e.SetZoom(70);
+  EXPECT_EQ(e.ToDocument(), undoneOnce);
+  EXPECT_EQ(e.Zoom(), 70);
+  QTest::keySequence(t, QKeySequence::Redo);
+  EXPECT_EQ(e.ToDocument(), typed) << "the redo step survives the zoom";
+  for (int i = 0; i < 20 && t->document()->isUndoAvailable(); ++i)
+    QTest::keySequence(t, QKeySequence::Undo);
+  EXPECT_EQ(e.ToDocument(), doc) << "every step undone, at the zoom it is now shown in";
+  e.SetZoom(100);
+  while (t->document()->isRedoAvailable()) QTest::keySequence(t, QKeySequence::Redo);
+  EXPECT_EQ(e.ToDocument(), typed);
+  EXPECT_TRUE(e.ToDocument().paragraphs[0].runs[0].format.bold);
+  EXPECT_EQ(e.ToDocument().paragraphs[0].runs[0].format.halfPoints, 24) << "sizes of the new zoom";
+}
+
+TEST_F(RichEditTest, AMergeFieldIsOneUnitUnderEditing) {
+  TQvRichEdit e;
+  e.resize(900, 700);
+  e.show();
+  rtf::Document doc;
+  doc.paragraphs.push_back(Para({TextRun("Dear "), FieldRun(1, "[RECIPIENT]"), TextRun(",")}));
+  e.SetDocument(doc);
+  QTextEdit* t = e.TextEdit();
+  t->setFocus();
+  const int fieldStart = 5, fieldEnd = 5 + 11;
+
+  // Clicking or moving into the field puts the caret past it; typing there is outside it.
+  QTextCursor c = t->textCursor();
+  c.setPosition(fieldStart + 4);
+  t->setTextCursor(c);
+  EXPECT_EQ(t->textCursor().position(), fieldEnd);
+  QTest::keyClick(t, Qt::Key_Left);
+  EXPECT_EQ(t->textCursor().position(), fieldStart) << "moving left skips the field whole";
+  QTest::keyClick(t, Qt::Key_Right);
+  EXPECT_EQ(t->textCursor().position(), fieldEnd);
+  QTest::keyClicks(t, "xy");
+  rtf::Document out = e.ToDocument();
+  ASSERT_EQ(out.paragraphs[0].runs.size(), 3u);
+  EXPECT_EQ(out.paragraphs[0].runs[1].field, (rtf::MergeField{1, "[RECIPIENT]"}));
+  EXPECT_EQ(out.paragraphs[0].runs[2].text, "xy,");
+
+  // A selection that ends inside a field takes it in whole.
+  c.setPosition(0);
+  c.setPosition(fieldStart + 3, QTextCursor::KeepAnchor);
+  t->setTextCursor(c);
+  EXPECT_EQ(t->textCursor().selectionEnd(), fieldEnd);
+
+  // Copy and paste of "Dear [RECIPIENT]" gives a field again, here and in another editor.
+  QTest::keyClick(t, Qt::Key_C, Qt::ControlModifier);
+  t->moveCursor(QTextCursor::End);
+  QTest::keyClick(t, Qt::Key_V, Qt::ControlModifier);
+  out = e.ToDocument();
+  ASSERT_EQ(out.paragraphs.size(), 1u);
+  std::vector<int> kinds;
+  for (const rtf::Run& r : out.paragraphs[0].runs)
+    if (r.kind == rtf::Run::Kind::Field) kinds.push_back(r.field.kind);
+  EXPECT_EQ(kinds, (std::vector<int>{1, 1}));
+  EXPECT_EQ(out.PlainText(), "Dear [RECIPIENT]xy,Dear [RECIPIENT]");
+  TQvRichEdit other;
+  other.FieldValue = [](int kind) { return kind == 1 ? QStringLiteral("Ann") : QString(); };
+  other.TextEdit()->setFocus();
+  QTest::keyClick(other.TextEdit(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(other.TextEdit()->toPlainText(), "Dear Ann") << "the pasted field shows its value";
+  ASSERT_EQ(other.ToDocument().paragraphs.size(), 1u);
+  EXPECT_EQ(other.ToDocument().paragraphs[0].runs.back().kind, rtf::Run::Kind::Field);
+  EXPECT_TRUE(Clipboard()->hasText()) << "other programs still get the text";
+
+  // Backspace after a field, and Delete before one, remove the whole field.
+  t->moveCursor(QTextCursor::End);
+  QTest::keyClick(t, Qt::Key_Backspace);
+  EXPECT_EQ(t->toPlainText(), "Dear [RECIPIENT]xy,Dear ");
+  c = t->textCursor();
+  c.setPosition(fieldStart);
+  t->setTextCursor(c);
+  QTest::keyClick(t, Qt::Key_Delete);
+  EXPECT_EQ(t->toPlainText(), "Dear xy,Dear ");
+  EXPECT_EQ(e.ToDocument().paragraphs[0].runs.size(), 1u);
 }

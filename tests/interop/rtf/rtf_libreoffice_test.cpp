@@ -3,6 +3,8 @@
 // slowly, so the suite runs it twice in all, each run bounded and with a profile of its own.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "../shell_command.h"
 #include "interop_document.h"
 #include "rtf/rtf_reader.h"
@@ -119,6 +121,115 @@ TEST_F(LibreOffice, ItsRtfReadsIntoOurs) {
   ExpectJudgedAttributes(doc);
   EXPECT_EQ(PictureCount(doc), 1) << "skipped " << r.skippedPictures;
   EXPECT_EQ(RecipientFieldCount(doc), 1) << "the merge field did not come back\n" << rtf;
+}
+
+}  // namespace
+
+namespace {
+
+// Lists and a table with borders: Writer shows them as such, and its RTF of them reads back into
+// our lists and table.
+Document ListsAndTable() {
+  Document d;
+  auto text = [](const char* t) {
+    Paragraph p;
+    p.runs.push_back(Text(t));
+    return p;
+  };
+  d.paragraphs.push_back(text("Intro"));
+  const std::tuple<const char*, ListStyle, int, int> items[] = {
+      {"first item", ListStyle::Decimal, 1, 0},
+      {"nested item", ListStyle::LowerAlpha, 1, 1},
+      {"second item", ListStyle::Decimal, 1, 0},
+      {"bullet item", ListStyle::Bullet, 2, 0}};
+  for (const auto& [t, style, list, level] : items) {
+    Paragraph p = text(t);
+    p.list = {style, list, level};
+    d.paragraphs.push_back(p);
+  }
+  const char* cells[] = {"north west", "north east", "south west", "south east"};
+  for (int i = 0; i < 4; ++i) {
+    Paragraph p = text(cells[i]);
+    p.cell = {1, i / 2, i % 2, 2880, true};
+    d.paragraphs.push_back(p);
+  }
+  d.paragraphs.push_back(text("Outro"));
+  return d;
+}
+
+class LibreOfficeListsAndTables : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!HaveTool("soffice")) return;
+    dir_ = new WorkDir;
+    WriteFile(dir_->File("lists.rtf"), WriteRtf(ListsAndTable()));
+    for (const char* format : {"html", "rtf"}) {
+      const std::string cmd = "cd " + dir_->Path() + " && timeout " + std::to_string(kConversionSeconds) +
+                              " soffice -env:UserInstallation=file://" + dir_->File("profile") +
+                              " --headless --norestore --convert-to " + format + " --outdir " +
+                              dir_->File(format) + " lists.rtf 2>&1";
+      log_ += Shell(cmd);
+    }
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  void SetUp() override {
+    if (!dir_) GTEST_SKIP() << "LibreOffice (soffice, Debian libreoffice-writer-nogui) is not installed";
+  }
+  static std::string Output(const char* format) { return ReadFile(dir_->File(std::string(format) + "/lists." + format)); }
+
+  static WorkDir* dir_;
+  static std::string log_;
+};
+
+WorkDir* LibreOfficeListsAndTables::dir_ = nullptr;
+std::string LibreOfficeListsAndTables::log_;
+
+TEST_F(LibreOfficeListsAndTables, ShowsOurListsAndTable) {
+  const std::string html = FoldSpace(Output("html"));
+  ASSERT_FALSE(html.empty()) << log_;
+  const size_t numbered = html.find("<ol>"), lettered = html.find("<ol type=\"a\">"), bullets = html.find("<ul>");
+  ASSERT_NE(numbered, std::string::npos) << html;
+  ASSERT_NE(lettered, std::string::npos) << html;
+  ASSERT_NE(bullets, std::string::npos) << html;
+  EXPECT_LT(numbered, lettered) << "the lettered list is nested in the numbered one";
+  EXPECT_NE(html.find("first item", numbered), std::string::npos);
+  EXPECT_NE(html.find("bullet item", bullets), std::string::npos);
+  const size_t table = html.find("<table");
+  ASSERT_NE(table, std::string::npos) << html;
+  size_t cells = 0;
+  for (size_t at = html.find("<td", table); at != std::string::npos; at = html.find("<td", at + 1)) {
+    ++cells;
+    EXPECT_NE(EnclosingTag(html, at + 1, "<td").find("border"), std::string::npos) << "cells have borders";
+  }
+  EXPECT_EQ(cells, 4u);
+  EXPECT_NE(html.find("south east", table), std::string::npos);
+}
+
+TEST_F(LibreOfficeListsAndTables, ItsRtfReadsBackAsOurListsAndTable) {
+  const std::string rtf = Output("rtf");
+  ASSERT_FALSE(rtf.empty()) << log_;
+  Document doc;
+  const ReadResult r = ReadRtf(rtf, doc);
+  ASSERT_TRUE(r) << r.message;
+  const Document ours = ListsAndTable();
+  for (const Paragraph& want : ours.paragraphs) {
+    const Paragraph* got = FindParagraph(doc, want.runs[0].text);
+    ASSERT_NE(got, nullptr) << want.runs[0].text << "\n" << rtf;
+    EXPECT_EQ(got->list.style, want.list.style) << want.runs[0].text;
+    EXPECT_EQ(got->list.level, want.list.level) << want.runs[0].text;
+    EXPECT_EQ(got->cell.table != 0, want.cell.table != 0) << want.runs[0].text;
+    EXPECT_EQ(got->cell.row, want.cell.row) << want.runs[0].text;
+    EXPECT_EQ(got->cell.column, want.cell.column) << want.runs[0].text;
+    if (want.cell.table != 0) {
+      EXPECT_NEAR(got->cell.width, want.cell.width, 20) << want.runs[0].text;
+      EXPECT_TRUE(got->cell.borders) << want.runs[0].text;
+    }
+  }
+  EXPECT_EQ(FindParagraph(doc, "first item")->list.list, FindParagraph(doc, "second item")->list.list)
+      << "one list, numbered on";
 }
 
 }  // namespace
