@@ -140,13 +140,10 @@ std::string TCoverEditor::ContentSnapshot() const {
 bool TCoverEditor::IsModified() const { return ContentSnapshot() != shownContent_; }
 
 void TCoverEditor::done(int result) {
-  if (result != kModalAccept && IsModified()) {
-    switch (Dialogs().YesNoCancel(this, windowTitle(), QString::fromLatin1(kSaveChangesText))) {
-      case DialogService::Choice::Yes: result = kModalAccept; break;
-      case DialogService::Choice::No: break;
-      case DialogService::Choice::Cancel: return;
-    }
-  }
+  const std::optional<int> closing =
+      AskBeforeLosingChanges(this, QString::fromLatin1(kSaveChangesText), IsModified(), result);
+  if (!closing) return;
+  result = *closing;
   if (result == kModalAccept && storeHandler_ && !storeHandler_()) return;
   SavePlacement(this, QString::fromLatin1(kFormClass), iniFile_);
   QDialog::done(result);

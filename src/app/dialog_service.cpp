@@ -15,6 +15,16 @@ QtDialogService& QtService() {
 DialogService* g_service = nullptr;
 }  // namespace
 
+std::optional<int> AskBeforeLosingChanges(QWidget* form, const QString& question, bool modified, int result) {
+  if (result == QDialog::Accepted || !modified) return result;
+  switch (Dialogs().YesNoCancel(form, form->windowTitle(), question)) {
+    case DialogService::Choice::Yes: return QDialog::Accepted;
+    case DialogService::Choice::No: return result;
+    case DialogService::Choice::Cancel: break;
+  }
+  return std::nullopt;
+}
+
 QString DisplayText(const QString& text) {
   QString out = text;
   out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

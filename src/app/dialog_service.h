@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class QDialog;
 class QWidget;
 
@@ -54,6 +56,12 @@ class QtDialogService : public DialogService {
 DialogService& Dialogs();
 // Installs a service (not owned); nullptr goes back to the Qt one. Returns the previous one.
 DialogService* SetDialogs(DialogService* service);
+
+// A form that closes with `result` while it holds unsaved changes asks `question` first: Yes
+// closes it as accepted (QDialog::Accepted, so the form stores its content), No closes it as
+// asked, Cancel keeps it open. Returns the result to close with, or nothing to stay open. A form
+// without changes, or one closing as accepted anyway, is not asked.
+std::optional<int> AskBeforeLosingChanges(QWidget* form, const QString& question, bool modified, int result);
 
 // The texts carry Windows line breaks ("\r", "\r\n"); on screen they become plain new lines.
 QString DisplayText(const QString& text);

@@ -250,13 +250,10 @@ std::string TFaxEditor::ContentSnapshot() const {
 bool TFaxEditor::IsModified() const { return ContentSnapshot() != shownContent_; }
 
 void TFaxEditor::done(int result) {
-  if (result != Accepted && IsModified()) {
-    switch (Dialogs().YesNoCancel(this, windowTitle(), QString::fromLatin1(kSaveChangesText))) {
-      case DialogService::Choice::Yes: result = Accepted; break;
-      case DialogService::Choice::No: break;
-      case DialogService::Choice::Cancel: return;
-    }
-  }
+  const std::optional<int> closing =
+      AskBeforeLosingChanges(this, QString::fromLatin1(kSaveChangesText), IsModified(), result);
+  if (!closing) return;
+  result = *closing;
   if (result == Accepted && storeHandler_ && !storeHandler_()) return;
   SavePlacement(this, QString::fromLatin1(kFormClass), iniFile_);
   QDialog::done(result);

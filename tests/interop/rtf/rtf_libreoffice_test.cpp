@@ -48,19 +48,27 @@ std::string HtmlText(const std::string& html) {
   return FoldSpace(out);
 }
 
+// LibreOffice converts name.rtf in dir to HTML (what it shows) and back to RTF (what it writes),
+// each into a folder named after the format; returns what it printed, for a failure's message.
+std::string ConvertWithLibreOffice(WorkDir& dir, const std::string& name) {
+  std::string log;
+  for (const char* format : {"html", "rtf"}) {
+    const std::string cmd = "cd " + dir.Path() + " && timeout " + std::to_string(kConversionSeconds) +
+                            " soffice -env:UserInstallation=file://" + dir.File("profile") +
+                            " --headless --norestore --convert-to " + format + " --outdir " + dir.File(format) +
+                            " " + name + ".rtf 2>&1";
+    log += Shell(cmd);
+  }
+  return log;
+}
+
 class LibreOffice : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!HaveTool("soffice")) return;
     dir_ = new WorkDir;
     WriteFile(dir_->File("ours.rtf"), WriteRtf(JudgedDocument()));
-    for (const char* format : {"html", "rtf"}) {
-      const std::string cmd = "cd " + dir_->Path() + " && timeout " + std::to_string(kConversionSeconds) +
-                              " soffice -env:UserInstallation=file://" + dir_->File("profile") +
-                              " --headless --norestore --convert-to " + format + " --outdir " +
-                              dir_->File(format) + " ours.rtf 2>&1";
-      log_ += Shell(cmd);
-    }
+    log_ = ConvertWithLibreOffice(*dir_, "ours");
   }
   static void TearDownTestSuite() {
     delete dir_;
@@ -163,13 +171,7 @@ class LibreOfficeListsAndTables : public ::testing::Test {
     if (!HaveTool("soffice")) return;
     dir_ = new WorkDir;
     WriteFile(dir_->File("lists.rtf"), WriteRtf(ListsAndTable()));
-    for (const char* format : {"html", "rtf"}) {
-      const std::string cmd = "cd " + dir_->Path() + " && timeout " + std::to_string(kConversionSeconds) +
-                              " soffice -env:UserInstallation=file://" + dir_->File("profile") +
-                              " --headless --norestore --convert-to " + format + " --outdir " +
-                              dir_->File(format) + " lists.rtf 2>&1";
-      log_ += Shell(cmd);
-    }
+    log_ = ConvertWithLibreOffice(*dir_, "lists");
   }
   static void TearDownTestSuite() {
     delete dir_;
