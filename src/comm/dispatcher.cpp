@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "comm/dispatcher_list.h"
 #include "comm/dispatcher_threads.h"
@@ -447,6 +448,7 @@ void TQvBaseDispatcher::RefreshDeviceStatus(TQvDeviceStatus& status) {
 }
 
 int TQvBaseDispatcher::DevWrite(const uint8_t* data, int count) {
+  bool wakeNow;
   {
     std::lock_guard out(outputLock_);
     int size = static_cast<int>(outBuf_.size());
@@ -456,8 +458,10 @@ int TQvBaseDispatcher::DevWrite(const uint8_t* data, int count) {
     if (count > first) std::memcpy(outBuf_.data(), data + first, static_cast<size_t>(count - first));
     outHead_ = (outHead_ + count) % size;
     if (count > 0) outFull_ = outHead_ == outTail_;
+    wakeNow = !outputWakeHeld_;
+    if (!wakeNow) outputWakePending_ = true;
   }
-  outputEvent_.Set();
+  if (wakeNow) outputEvent_.Set();
   return count;
 }
 
@@ -491,13 +495,19 @@ int TQvBaseDispatcher::SendBlock(const void* data, int count) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   int written = 0;
   int rc = 0;
+  bool wakeWriter = false;
   {
     std::lock_guard out(outputLock_);
     TQvDeviceStatus status;
     RefreshDeviceStatus(status);
     int free = outQueueSize_ - static_cast<int>(status.OutQue);
     if (count > free) return ecOutputBufferTooSmall;
+    // The writer is woken once this lock is released: woken inside it, it would run only to
+    // block on the ring's lock in Drain (a second switch per block handed over).
+    outputWakeHeld_ = true;
     written = DevWrite(bytes, count);
+    outputWakeHeld_ = false;
+    wakeWriter = std::exchange(outputWakePending_, false);
     if (written <= 0) {
       RefreshDeviceStatus(status);
       written = -written;
@@ -505,6 +515,7 @@ int TQvBaseDispatcher::SendBlock(const void* data, int count) {
     }
     outputWritten_.store(true);
   }
+  if (wakeWriter) outputEvent_.Set();
   std::lock_guard main(mainLock_);
   AddLogEntry(dlDispatch, dsWriteCom, static_cast<uint32_t>(count), bytes, static_cast<uint32_t>(count));
   if (traceOn_)

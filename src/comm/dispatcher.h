@@ -401,6 +401,9 @@ class TQvBaseDispatcher {
   std::vector<uint8_t> outBuf_;
   int outHead_ = 0, outTail_ = 0;
   bool outFull_ = false;
+  // SendBlock holds the writer's wake-up until it lets go of outputLock_ (both under it).
+  bool outputWakeHeld_ = false;
+  bool outputWakePending_ = false;
 
   // threads
   std::thread reader_, dispThread_, writer_;

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -23,7 +24,9 @@ class TQvEventGroup {
  private:
   friend class TQvEvent;
   struct Waiter {
-    std::condition_variable Wake;
+    // Shared so that a setter can notify it after releasing the mutex: the waiter may have
+    // left meanwhile (its wait timed out), and the copy the setter holds keeps it valid.
+    std::shared_ptr<std::condition_variable> Wake;
     std::initializer_list<TQvEvent*> Events;
   };
   std::mutex mutex_;

@@ -50,8 +50,12 @@ bool MessageLoop::send(std::function<void()> work, int timeoutMs) {
     struct Done {
       State& s;
       ~Done() {
-        std::lock_guard l(s.m);
-        s.done = true;
+        {
+          std::lock_guard l(s.m);
+          s.done = true;
+        }
+        // Outside the lock: woken under it, the sender would run only to block on it again.
+        // The state lives as long as this work item holds it.
         s.cv.notify_all();
       }
     } done{*state};

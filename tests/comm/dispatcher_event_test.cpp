@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
+#include <vector>
 
 namespace qv::comm {
 namespace {
@@ -97,6 +99,44 @@ TEST(DispatcherEventTest, OneSetReleasesOneOfSeveralWaiters) {
   }
   for (auto& t : waiters) t.join();
   EXPECT_FALSE(gate.IsSet());
+}
+
+// A set wakes its waiters after letting go of the group's lock, so it must reach every one of
+// them however many there are, and must stay sound when a waiter's wait ends (a time-out) just
+// as the set comes: the waiter is gone from its stack frame by the time it is woken.
+TEST(DispatcherEventTest, ASetReachesEveryWaiterAndOutlivesWaitsThatEnd) {
+  TQvEventGroup group;
+  TQvEvent open(group, true), arrived(group, false);
+  constexpr int kWaiters = 7;  // more than a port's threads
+  std::atomic<int> waiting{0}, through{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < kWaiters; ++i)
+    waiters.emplace_back([&] {
+      ++waiting;
+      arrived.Set();
+      if (open.Wait(10000)) ++through;
+    });
+  while (waiting.load() < kWaiters) arrived.Wait(1000);
+  open.Set();
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(through.load(), kWaiters);
+
+  TQvEvent flicker(group, false);
+  std::atomic<bool> stop{false};
+  std::atomic<int> caught{0};
+  std::vector<std::thread> brief;
+  for (int i = 0; i < 3; ++i)
+    brief.emplace_back([&] {
+      while (!stop) caught += flicker.Wait(1) ? 1 : 0;
+    });
+  int sets = 0;
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+       std::chrono::steady_clock::now() < end; ++sets)
+    flicker.Set();
+  stop = true;
+  for (auto& t : brief) t.join();
+  EXPECT_GT(caught.load(), 0);
+  EXPECT_LE(caught.load(), sets);  // an auto-reset set is taken once at most
 }
 
 }  // namespace

@@ -61,6 +61,27 @@ TEST(QvfaxCli, SendAndReceiveReportTheirResults) {
   EXPECT_NE(recv.find("0 1 fax received"), std::string::npos) << recv;
 }
 
+// Receive mode's main loop sleeps until a message or a signal comes: Ctrl+C must wake it (the
+// loop no longer looks on a clock) and end receive mode as the normal way out, exit status 0.
+TEST(QvfaxCli, CtrlCEndsReceiveModeCleanly) {
+  TempDir dir;
+  ModemPair modems(dir);
+  ASSERT_TRUE(modems.ready());
+  qv::test::ChildProcess recv;
+  ASSERT_TRUE(recv.StartToFile({std::string(QV_BIN_DIR) + "/qvfax", "receive", "--device", modems.b(), "--dir",
+                                dir.str("in"), "--class", "1"},
+                               dir.str("recv.out")));
+  for (int i = 0; i < 300 && ReadText(dir.str("recv.out")).find("status 20:") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_NE(ReadText(dir.str("recv.out")).find("status 20:"), std::string::npos) << ReadText(dir.str("recv.out"));
+  recv.Signal(SIGINT);
+  // The bound covers the modem's hang-up; a signal that did not wake the loop would leave it
+  // asleep far longer (its wait is only a safety net of a minute).
+  ASSERT_TRUE(recv.WaitEnd(40000)) << ReadText(dir.str("recv.out"));
+  EXPECT_EQ(recv.ExitStatus(), 0) << ReadText(dir.str("recv.out"));
+  EXPECT_NE(ReadText(dir.str("recv.out")).find("0 0 faxes received"), std::string::npos) << ReadText(dir.str("recv.out"));
+}
+
 TEST(QvfaxCli, BusyNumberEndsWithItsCodeAndExitStatus) {
   TempDir dir;
   ModemPair modems(dir, {"--dial-result", "busy"});
