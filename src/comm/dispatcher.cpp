@@ -526,6 +526,7 @@ int TQvBaseDispatcher::SendBlock(const void* data, int count) {
 int TQvBaseDispatcher::ReadChar(char& c) {
   std::lock_guard in(inputLock_);
   if (inBuf_.empty()) return ecBufferIsEmpty;
+  if (HeldByDispatch()) return ecBufferIsEmpty;
   int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
   uint8_t b;
   if (availDispatch_) {
@@ -587,7 +588,7 @@ int TQvBaseDispatcher::PeekBlock(void* buffer, int max) {
 
 int TQvBaseDispatcher::ReadBlock(void* buffer, int max) {
   std::lock_guard in(inputLock_);
-  if (inBuf_.empty() || max <= 0) return 0;
+  if (inBuf_.empty() || max <= 0 || HeldByDispatch()) return 0;
   int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
   int from = availDispatch_ ? (inTail_ + readCount_) % kDispatchBufferSize : inTail_;
   int n = std::min(std::max(availDispatch_ ? held - readCount_ : held, 0), max);
@@ -627,9 +628,11 @@ int TQvBaseDispatcher::PeekAt(int n, char& c) {
   return 0;
 }
 
+bool TQvBaseDispatcher::HeldByDispatch() const { return availDispatch_ && !InHandler(); }
+
 int TQvBaseDispatcher::InputCount() {
   std::lock_guard in(inputLock_);
-  if (inBuf_.empty()) return 0;
+  if (inBuf_.empty() || HeldByDispatch()) return 0;
   int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
   return availDispatch_ ? std::max(0, held - readCount_) : held;
 }

@@ -383,6 +383,13 @@ class TQvBaseDispatcher {
   bool statusFired_ = false;
 
   // dispatch accounting (input lock)
+  // While a dispatch announces input, the announced bytes belong to its handlers: they read
+  // them through a view (readCount_) and the dispatch's end takes what they read off the ring.
+  // A read from outside the handlers meanwhile (the application's own thread, or the UI thread
+  // before it has run the handler) finds nothing until the dispatch ends: through the view it
+  // would not be counted and the bytes would come again, and taken off the ring it would shift
+  // what the handlers see and what the dispatch's end removes. Callers hold inputLock_.
+  bool HeldByDispatch() const;
   bool availDispatch_ = false;
   int readCount_ = 0;
   int largestReadCount_ = 0;

@@ -564,6 +564,55 @@ TEST_F(DispatcherTest, FullRingLeavesTheRestInTheDriver) {
   EXPECT_TRUE(got + gSeen.A() == data);
 }
 
+// A handler that takes nothing and holds its dispatch open until the application has tried to
+// read. The announced bytes belong to the open dispatch: an application read from outside its
+// handlers finds nothing until it ends. (Read through the handlers' view it was counted only
+// while a handler call ran; in the moments before and after one it was not, and those bytes came
+// again: a flooded port under load delivered 12096 of 12000 bytes.)
+struct HeldDispatch {
+  std::mutex m;
+  std::condition_variable cv;
+  bool inHandler = false, appTried = false;
+} gHeld;
+
+void HoldingHandler(uint32_t msg, uint32_t, uint32_t) {
+  if (msg != MSG_DATA_AVAILABLE) return;
+  std::unique_lock l(gHeld.m);
+  gHeld.inHandler = true;
+  gHeld.cv.notify_all();
+  gHeld.cv.wait_for(l, 10s, [] { return gHeld.appTried; });
+}
+
+TEST_F(DispatcherTest, TheApplicationReadsEachByteOnceWhileAHandlerHoldsItsDispatch) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  gHeld.inHandler = gHeld.appTried = false;
+  d.RegisterProcHandler(&HoldingHandler);
+  d.SetAvailThreshold(1);
+  const std::string data = RandomBytes(300, 17);
+  pty.Write(data);
+  std::string got;
+  char c;
+  {
+    std::unique_lock l(gHeld.m);
+    ASSERT_TRUE(gHeld.cv.wait_for(l, 10s, [] { return gHeld.inHandler; }));
+  }
+  while (d.ReadChar(c) == 0) got += c;
+  EXPECT_TRUE(got.empty()) << got.size() << " bytes read from outside the open dispatch";
+  EXPECT_EQ(d.InputCount(), 0);
+  {
+    std::lock_guard l(gHeld.m);
+    gHeld.appTried = true;
+  }
+  gHeld.cv.notify_all();
+  while (got.size() < data.size() && WaitFor([&] { return d.HasInput(); }))
+    while (d.ReadChar(c) == 0) got += c;
+  EXPECT_EQ(got.size(), data.size());
+  EXPECT_TRUE(got == data);
+  d.UnregisterProcHandler(&HoldingHandler);
+}
+
 TEST_F(DispatcherTest, PollingModeReadsWithoutCharacterEvents) {
   SetPollingMode(true);
   PtyPair pty;
