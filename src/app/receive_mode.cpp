@@ -52,8 +52,6 @@ constexpr const char* kRecLogFile = "Lastrec.log";
 constexpr const char* kReceiveJournalFile = "Receiving.tmp";
 // Stopping waits this long for the component to hang up and finish.
 constexpr int kStopWaitMs = 20000;
-constexpr int kNotesWidth = 60;
-constexpr int kFaxFileWidth = 12;
 
 const char* const kStartingText = "Starting receive mode...";
 const char* const kIncompleteNote = "Incomplete: the call ended after page ";
@@ -478,11 +476,11 @@ bool TMainScreen::AppendReceivedRecord(const QString& fileName, const QString& f
   rec.SetFieldString("TIMEREC", now.time().toString(QStringLiteral("hh:mm")).toStdString());
   rec.SetFieldString("FROM", FitField(from.toStdString(), FieldWidth(TableId::Rec, "FROM")));
   rec.SetFieldInt("PAGES", StoredPageCount(pages));
-  rec.SetFieldString("FAXFILE", FitField(fileName.toStdString(), kFaxFileWidth));
+  rec.SetFieldString("FAXFILE", FitField(fileName.toStdString(), FieldWidth(TableId::Rec, "FAXFILE")));
   // A count the field cannot hold is kept in the notes, so the record still tells it.
   QString text = notes;
   if (pages > kMaxStoredPages && text.isEmpty()) text = QString::number(pages) + QStringLiteral(" pages");
-  if (!text.isEmpty()) rec.SetFieldString("NOTES", FitField(text.toStdString(), kNotesWidth));
+  if (!text.isEmpty()) rec.SetFieldString("NOTES", FitField(text.toStdString(), FieldWidth(TableId::Rec, "NOTES")));
   if (!rec.Post()) {
     rec.Cancel();
     return false;
@@ -664,7 +662,7 @@ void TMainScreen::NoteOnReceivedRecord(const QString& fileName, const QString& n
       continue;
     // The user's own notes are never overwritten.
     if (QString::fromStdString(rec.FieldString("NOTES")).trimmed().isEmpty() && rec.Edit()) {
-      rec.SetFieldString("NOTES", FitField(note.toStdString(), kNotesWidth));
+      rec.SetFieldString("NOTES", FitField(note.toStdString(), FieldWidth(TableId::Rec, "NOTES")));
       if (!rec.Post()) rec.Cancel();
     }
     break;
