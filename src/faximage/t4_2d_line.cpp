@@ -39,11 +39,35 @@ int RowChanges(const uint8_t* row, int width, int32_t* changes) {
 }
 
 void RowFromChanges(const int32_t* changes, int count, int width, uint8_t* row) {
-  std::memset(row, 0, static_cast<size_t>((width + 7) / 8));
+  // Spans are set in 64-bit words (first pel in the top bit), then stored big-endian: text has
+  // many short spans, for which a byte loop or memset call per span costs more than the span.
+  constexpr int kWords = (kMaxLinePixels + 63) / 64;
+  uint64_t words[kWords];
+  const int nwords = (width + 63) / 64;
+  std::memset(words, 0, static_cast<size_t>(nwords) * 8);
   for (int i = 0; i < count; i += 2) {
     const int start = changes[i];
-    const int end = i + 1 < count ? changes[i + 1] : width;
-    if (end > start) FillBlack(row, start, end - start);
+    const int end = i + 1 < count ? changes[i + 1] : width;  // end > start: the list ascends
+    const int ws = start >> 6, we = (end - 1) >> 6;
+    const uint64_t head = ~uint64_t{0} >> (start & 63);
+    const uint64_t tail = ~uint64_t{0} << (63 - ((end - 1) & 63));
+    if (ws == we) {
+      words[ws] |= head & tail;
+    } else {
+      words[ws] |= head;
+      for (int w = ws + 1; w < we; ++w) words[w] = ~uint64_t{0};
+      words[we] |= tail;
+    }
+  }
+  const int rowBytes = (width + 7) / 8;
+  const int whole = rowBytes / 8;
+  for (int w = 0; w < whole; ++w) {
+    const uint64_t v = __builtin_bswap64(words[w]);
+    std::memcpy(row + 8 * w, &v, 8);
+  }
+  if (whole < nwords) {
+    const uint64_t v = __builtin_bswap64(words[whole]);
+    std::memcpy(row + 8 * whole, &v, static_cast<size_t>(rowBytes - 8 * whole));
   }
 }
 
@@ -140,12 +164,38 @@ bool T4BitReader::takeEol() {
   return skipZerosAndOne() >= 0;
 }
 
+// The reader's state copied into locals for the length of one line: held in the reader, every
+// store of a changing element (an int) could alias its bit count and force a reload.
+struct T4BitCursor {
+  explicit T4BitCursor(T4BitReader& r) : acc(r.acc_), nbits(r.nbits_), p(r.p_), end(r.end_), owner(r) {}
+  ~T4BitCursor() {
+    owner.acc_ = acc;
+    owner.nbits_ = nbits;
+    owner.p_ = p;
+  }
+  void need(int n) {
+    if (nbits < n) RefillBits(acc, nbits, p, end);
+  }
+  uint64_t bits() const { return acc; }
+  int available() const { return nbits; }
+  void skip(int n) {
+    acc >>= n;  // n < 64: one code at a time
+    nbits -= n;
+  }
+
+  uint64_t acc;
+  int nbits;
+  const uint8_t* p;
+  const uint8_t* const end;
+  T4BitReader& owner;
+};
+
 namespace {
 
 constexpr int kRunBad = -1, kRunEol = -2, kRunEnd = -3;
 
 // One run of the colour: make-up codes, then its terminating code. The run may not pass `limit`.
-inline int DecodeRun(T4BitReader& in, const T4DecodeTables& t, uint32_t colour, int limit) {
+inline int DecodeRun(T4BitCursor& in, const T4DecodeTables& t, uint32_t colour, int limit) {
   int run = 0;
   for (;;) {
     in.need(kBlackBits);
@@ -183,9 +233,15 @@ inline void EndLine(int32_t* cur, int count, int width) {
 
 }  // namespace
 
-LineStatus Decode1DLine(T4BitReader& in, int width, int32_t* cur, int& count) {
+LineStatus Decode1DLine(T4BitReader& reader, int width, int32_t* cur, int& countOut) {
   const T4DecodeTables& t = T4DecodingTables();
-  count = 0;
+  T4BitCursor in(reader);
+  int count = 0;  // a local: stores into cur cannot alias it
+  struct Report {
+    int& out;
+    const int& value;
+    ~Report() { out = value; }
+  } report{countOut, count};
   int pos = 0;
   uint32_t colour = 0;
   for (;;) {
@@ -200,36 +256,67 @@ LineStatus Decode1DLine(T4BitReader& in, int width, int32_t* cur, int& count) {
   return LineStatus::kOk;
 }
 
-LineStatus Decode2DLine(T4BitReader& in, int width, const int32_t* ref, int32_t* cur, int& count) {
+LineStatus Decode2DLine(T4BitReader& reader, int width, const int32_t* ref, int32_t* cur, int& countOut) {
   const T4DecodeTables& t = T4DecodingTables();
-  count = 0;
+  const T4ModeEntry* const modes = kModeLookup.data();
+  T4BitCursor in(reader);
+  int count = 0;  // a local: stores into cur cannot alias it
+  struct Report {
+    int& out;
+    const int& value;
+    ~Report() { out = value; }
+  } report{countOut, count};
   int a0 = -1;
   uint32_t colour = 0;
+  // ref[bi] is b1 once the loop below has run: the first changing element of the reference line
+  // right of a0 whose colour is the opposite of a0's (even entries for a white a0). Each mode
+  // moves bi to where the next b1 can first be; entries further left are at or left of a0.
   int bi = 0;
   while (a0 < width) {
-    int i = bi > 0 ? bi - 1 : 0;
-    if ((static_cast<uint32_t>(i) & 1) != colour) ++i;
-    while (ref[i] <= a0) i += 2;
-    bi = i;
-    const int b1 = ref[i], b2 = ref[i + 1];
+    while (ref[bi] <= a0) bi += 2;
     in.need(kModeLookupBits);
-    const T4ModeEntry& m = kModeLookup[in.bits() & ((1u << kModeLookupBits) - 1)];
+    if (in.bits() & 1) {
+      // V0 codes (one 1 bit each) in a row, as where a line repeats the one above: each takes b1
+      // as a1, and the next b1 is the reference line's next changing element.
+      const int ones = std::min(std::countr_one(in.bits()), in.available());
+      int k = 0;
+      while (k < ones) {
+        const int a1 = ref[bi];
+        ++k;
+        if (a1 >= width) {
+          a0 = width;
+          break;
+        }
+        cur[count++] = a1;  // right of a0, which is at or right of the last entry
+        a0 = a1;
+        ++bi;
+        colour ^= 1;
+      }
+      in.skip(k);
+      continue;
+    }
+    const int b1 = ref[bi], b2 = ref[bi + 1];
+    const T4ModeEntry m = modes[in.bits() & ((1u << kModeLookupBits) - 1)];
     if (m.bits > in.available()) return LineStatus::kEnd;
+    if (m.mode == T4Mode::kVertical) {  // most codes of a text page
+      const int a1 = b1 + m.offset;
+      if (a1 <= a0 || a1 > width) return LineStatus::kBad;
+      in.skip(m.bits);
+      if (a1 < width) PushChange(cur, count, a1);
+      a0 = a1;
+      colour ^= 1;
+      // The colour flips: the next b1 has the other parity. Left of b1 only ref[bi - 1] can
+      // still be right of a1.
+      bi += m.offset < 0 && bi > 0 ? -1 : 1;
+      continue;
+    }
     switch (m.mode) {
       case T4Mode::kPass:
         if (b2 >= width) return LineStatus::kBad;
         in.skip(m.bits);
         a0 = b2;
+        bi += 2;
         break;
-      case T4Mode::kVertical: {
-        const int a1 = b1 + m.offset;
-        if (a1 <= a0 || a1 > width) return LineStatus::kBad;
-        in.skip(m.bits);
-        if (a1 < width) PushChange(cur, count, a1);
-        a0 = a1;
-        colour ^= 1;
-        break;
-      }
       case T4Mode::kHorizontal: {
         in.skip(m.bits);
         const int start = std::max(a0, 0);
@@ -246,6 +333,7 @@ LineStatus Decode2DLine(T4BitReader& in, int width, const int32_t* ref, int32_t*
       case T4Mode::kExtension:
         return LineStatus::kBad;  // uncompressed mode is never offered
       case T4Mode::kZeros:
+      case T4Mode::kVertical:
         return LineStatus::kEol;
     }
   }

@@ -36,6 +36,8 @@ void Code2DLine(BitPacker& bp, const int32_t* ref, const int32_t* cur, int width
 
 // Reads a coded page from memory, next bit in bit 0 of the buffer. Past the end of the data the
 // buffer reads as 0 bits, and available() says how many bits are real.
+struct T4BitCursor;
+
 class T4BitReader {
  public:
   explicit T4BitReader(std::span<const uint8_t> data) : p_(data.data()), end_(data.data() + data.size()) {}
@@ -62,6 +64,7 @@ class T4BitReader {
   bool takeEol();
 
  private:
+  friend struct T4BitCursor;
   uint64_t acc_ = 0;
   int nbits_ = 0;
   const uint8_t* p_;
