@@ -164,7 +164,7 @@ void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
   finished_ = false;
   int rc = prepare();
   // A device that went away during the preparation is why the modem did not answer.
-  if (rc != 0 && ch_->PortLost()) rc = kErrPortLost;
+  if (rc != 0 && ch_->PortLost()) rc = core::ecDeviceReadError;
   if (rc != 0) {
     error_ = rc;
     SendError(rc);
@@ -299,7 +299,7 @@ void TQvAbstractFax::SendStatus(bool first, bool last) {
   });
 }
 
-void TQvAbstractFax::SendLog(int code) {
+void TQvAbstractFax::SendLog(TFaxLogCode code) {
   Notify([this, code] {
     try {
       if (faxLog_) faxLog_->WriteLogEntry(code);
@@ -307,7 +307,7 @@ void TQvAbstractFax::SendLog(int code) {
       // A history file that cannot be written must not stop the fax.
     }
     if (OnFaxLog) OnFaxLog(this, code);
-    if (code >= 5 && code <= 7) ClearFaxFileAfterLog();
+    if (EndsReceivedFax(code)) ClearFaxFileAfterLog();
   });
 }
 
@@ -483,12 +483,12 @@ int TQvAbstractFax::DetectClass(bool withInit) {
   if (withInit) {
     int r = ModemCommandWait(builtInInit_);
     if (r == 2) r = ModemCommandWait(builtInInit_);
-    if (r != 1) return kErrBadModemResult;
+    if (r != 1) return core::ecFaxBadModemResult;
   }
   std::string info;
-  if (ModemCommandWait("AT+FCLASS=?", &info) == 0) return kErrBadModemResult;
+  if (ModemCommandWait("AT+FCLASS=?", &info) == 0) return core::ecFaxBadModemResult;
   cachedClasses_ = ParseClassList(info);
-  return cachedClasses_.empty() ? kErrBadModemResult : 0;
+  return cachedClasses_.empty() ? core::ecFaxBadModemResult : 0;
 }
 
 bool TQvAbstractFax::InitialiseModem() {

@@ -12,6 +12,7 @@
 #include "core/error_codes.h"
 #include "fax/fax_channel.h"
 #include "fax/fax_class.h"
+#include "fax/fax_log.h"
 #include "fax/fax_status.h"
 #include "fax/modem_responses.h"
 #include "fax/t30_frames.h"
@@ -22,32 +23,12 @@ class TQvComPort;
 
 namespace qv::fax {
 
-class TQvFaxLog;
-
 // The dispatch log names a session's state by subtype base + state (the text table's 15100 + subtype).
 inline constexpr int kTransmitLogBase = 30;
 inline constexpr int kReceiveLogBase = 79;
 
-// Fax error codes produced by sessions.
-inline constexpr int kErrCancelRequested = core::ecCancelRequested;
-inline constexpr int kErrFatalTimeout = core::ecFatalTimeout;
-inline constexpr int kErrNoFilename = core::ecNoFilename;
-inline constexpr int kErrFileRejected = core::ecFileRejected;
-inline constexpr int kErrNotQvf = core::ecFaxBadFormat;
-inline constexpr int kErrIncompatible = core::ecFaxBadMachine;
-inline constexpr int kErrBadModemResult = core::ecFaxBadModemResult;
-inline constexpr int kErrTrain = core::ecFaxTrainError;
-inline constexpr int kErrInit = core::ecFaxInitError;
-inline constexpr int kErrBusy = core::ecFaxBusy;
-inline constexpr int kErrVoice = core::ecFaxVoiceCall;
-inline constexpr int kErrDataCall = core::ecFaxDataCall;
-inline constexpr int kErrNoDialTone = core::ecFaxNoDialTone;
-inline constexpr int kErrNoCarrier = core::ecFaxNoCarrier;
-inline constexpr int kErrSessionError = core::ecFaxSessionError;
-inline constexpr int kErrPageError = core::ecFaxPageError;
-inline constexpr int kErrNoAnswer = core::ecFaxNoAnswer;
-// The device behind the port has gone (unplugged, switched off): the port can no longer be read.
-inline constexpr int kErrPortLost = core::ecDeviceReadError;
+// Sessions end with the library's codes of core/error_codes.h, under their one name there; a
+// port whose device has gone (unplugged, switched off) ends the session with ecDeviceReadError.
 
 // Ticks (55 ms) used by the sessions.
 inline constexpr int kCommandTimeoutTicks = 182;
@@ -83,6 +64,9 @@ class TQvAbstractFax {
   void SetStatusDisplay(TQvAbstractFaxStatus* display);
   TQvFaxLog* FaxLog() const { return faxLog_; }
   void SetFaxLog(TQvFaxLog* log);
+  // The history entry of one of this side's log events, as the fax log writes it ("" for an
+  // event the side does not send).
+  virtual std::string FaxLogEntry(TFaxLogCode /*code*/) const { return {}; }
   // A linked log or status display is going away: forget it.
   void ComponentRemoved(const void* component);
   virtual std::string FaxFile() const {
@@ -161,7 +145,7 @@ class TQvAbstractFax {
 
   // Component messages (run on the UI thread through the message loop).
   void SendStatus(bool first, bool last);
-  void SendLog(int code);
+  void SendLog(TFaxLogCode code);
   void SendError(int code);
   void Notify(const std::function<void()>& fn);
 
@@ -240,7 +224,7 @@ class TQvAbstractFax {
   std::atomic<bool> active_{false};
   bool finished_ = true;
   // The device behind the port has gone in this session: nothing more is sent to it (no hang-up,
-  // no next call), the session ends with kErrPortLost.
+  // no next call), the session ends with core::ecDeviceReadError.
   bool portLost_ = false;
   TFaxClassSet cachedClasses_;
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "core/error_text.h"
 #include "core/exceptions.h"
 #include "core/message_loop.h"
 #include "core/ticks.h"
@@ -146,6 +147,24 @@ std::string TQvReceiveFax::NextFileName() const {
   return FallbackName(destinationDir_, "NONAME", ".QVF");
 }
 
+std::string TQvReceiveFax::FaxLogEntry(TFaxLogCode code) const {
+  const std::string prefix = "Receive ";
+  const std::string date = LogDateTime();
+  const std::string end = kLogLineEnd;
+  switch (code) {
+    case lcReceiveStarted:
+      return prefix + FaxFile() + " from " + RemoteID() + " started at " + date + end;
+    case lcReceiveOk:
+      return prefix + "finished OK at " + date + end + end;
+    case lcReceiveSkipped:
+      return prefix + "skipped at " + date + end + end;
+    case lcReceiveFailed:
+      return prefix + "failed at " + date + end + "  (" + core::ErrorText(LastError()) + ")" + end + end;
+    default:
+      return {};  // a transmitter's event
+  }
+}
+
 void TQvReceiveFax::StartReceiving() {
   if (!ComPort() && !ownedChannel_) core::RaiseError(core::ecPortNotAssigned);
   aborted_ = false;
@@ -158,24 +177,24 @@ int TQvReceiveFax::Prepare() {
   SetStatus(0);
   class_ = FaxClass;
   if (class_ == fcUnknown || class_ == fcDetect) {
-    if (DetectClass(true) != 0) return kErrBadModemResult;
+    if (DetectClass(true) != 0) return core::ecFaxBadModemResult;
     class_ = PreferredClass(cachedClasses_);
-    if (class_ == fcUnknown) return kErrBadModemResult;
+    if (class_ == fcUnknown) return core::ecFaxBadModemResult;
   }
   cmds_ = BuildClass2Commands(class_);
-  if (!InitialiseModem()) return kErrBadModemResult;
+  if (!InitialiseModem()) return core::ecFaxBadModemResult;
   if (class_ == fcClass1) {
-    if (ModemCommandWait("AT+FCLASS=1") != 1) return kErrBadModemResult;
+    if (ModemCommandWait("AT+FCLASS=1") != 1) return core::ecFaxBadModemResult;
     SwitchToNormalRate();
     QueryClass1Speeds(false);
     while (speedIndex_ > kMinSpeedIndex && SpeedBps(speedIndex_) > DesiredBPS) --speedIndex_;
     topSpeedIndex_ = speedIndex_;
   } else {
-    if (ModemCommandWait(cmds_.selectClass) != 1) return kErrBadModemResult;
+    if (ModemCommandWait(cmds_.selectClass) != 1) return core::ecFaxBadModemResult;
     SwitchToNormalRate();
-    if (ModemCommandWait("AT+FCR=1") != 1) return kErrBadModemResult;
-    if (ModemCommandWait(cmds_.localId + "=\"" + UpperCase(StationID) + "\"") != 1) return kErrBadModemResult;
-    if (ModemCommandWait(std::string("AT+FAA=") + (FaxAndData ? "1" : "0")) != 1) return kErrBadModemResult;
+    if (ModemCommandWait("AT+FCR=1") != 1) return core::ecFaxBadModemResult;
+    if (ModemCommandWait(cmds_.localId + "=\"" + UpperCase(StationID) + "\"") != 1) return core::ecFaxBadModemResult;
+    if (ModemCommandWait(std::string("AT+FAA=") + (FaxAndData ? "1" : "0")) != 1) return core::ecFaxBadModemResult;
   }
   return 0;
 }
@@ -191,7 +210,7 @@ int TQvReceiveFax::CreateOutputFile() {
     else
       *name = NextFileName();
   });
-  if (name->empty()) return kErrNoFilename;
+  if (name->empty()) return core::ecNoFilename;
   writeBuf_.clear();
   // The receiver stores the remote identifier padded to the full 20 characters.
   if (int rc = out_.CreatePageByPage(*name, RemoteID(), true)) {
@@ -202,7 +221,7 @@ int TQvReceiveFax::CreateOutputFile() {
     std::lock_guard lock(remoteIdMutex_);
     faxFile_ = *name;
   }
-  SendLog(4);
+  SendLog(lcReceiveStarted);
   return 0;
 }
 
@@ -287,7 +306,7 @@ TQvReceiveFax::Next TQvReceiveFax::Fail(int code) {
 
 TQvReceiveFax::Next TQvReceiveFax::OnTimeout() {
   if (class_ == fcClass1) return OnClass1Timeout();
-  return Fail(kErrFatalTimeout);
+  return Fail(core::ecFatalTimeout);
 }
 
 TQvReceiveFax::Next TQvReceiveFax::OnLine() {
@@ -296,10 +315,10 @@ TQvReceiveFax::Next TQvReceiveFax::OnLine() {
   // +FCERROR while waiting for a carrier: a sender repeating its post-page message, or a late
   // turn-round that missed the carrier. The Class 1 machine recovers both.
   const bool missedCarrier = (Is(S::rf1StrtTrn) || Is(S::rf1WtPgCnnct)) && IsFcError(l);
-  if (HasError(l) && !Is(S::rf2GtPgRslt) && !missedCarrier) return Fail(kErrBadModemResult);
+  if (HasError(l) && !Is(S::rf2GtPgRslt) && !missedCarrier) return Fail(core::ecFaxBadModemResult);
   if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && !Is(S::rf2GetFHNG)) {
     hangupCode_ = HangupNumber(l);
-    return Fail(kErrSessionError);
+    return Fail(core::ecFaxSessionError);
   }
   if (!Is(S::rfWaiting)) return class_ == fcClass1 ? OnClass1Line(ok) : OnClass2Line(ok);
   if (l.find("RING") != std::string::npos) {
@@ -314,9 +333,9 @@ TQvReceiveFax::Next TQvReceiveFax::OnLine() {
   } else if (l.find("NO C") != std::string::npos) {
     StatusUpdate(fpNoConnect);
   } else if (HasConnect(l)) {
-    return Fail(kErrDataCall);
+    return Fail(core::ecFaxDataCall);
   } else if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) {
-    return Fail(kErrVoice);
+    return Fail(core::ecFaxVoiceCall);
   }
   return Next::IfInput;
 }
@@ -364,7 +383,7 @@ TQvReceiveFax::Next TQvReceiveFax::StartPage() {
     // A new document of the call (Class 2/2.0 after EOM): the one before it arrived whole.
     if (out_.IsOpen() && out_.PageCount() > 0) {
       CloseOutputFile(true);
-      SendLog(5);
+      SendLog(lcReceiveOk);
     } else {
       CloseOutputFile(false);
     }
@@ -411,7 +430,7 @@ TQvReceiveFax::Next TQvReceiveFax::Abort() {
         RemovePage();
     }
     CloseOutputFile(false);
-    SendLog(7);
+    SendLog(lcReceiveFailed);
   }
   // A modem that has gone hears no hang-up and answers no more calls: receive mode ends.
   if (portLost_) {
@@ -437,9 +456,9 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
   if (ev == Ev::Abort && !Is(S::rfAbort) && !Is(S::rfDone)) {
     aborted_ = true;
     StatusUpdate(fpCancel);
-    return Fail(kErrCancelRequested);
+    return Fail(core::ecCancelRequested);
   }
-  if (ev == Ev::PortLost && !Is(S::rfAbort) && !Is(S::rfDone)) return Fail(kErrPortLost);
+  if (ev == Ev::PortLost && !Is(S::rfAbort) && !Is(S::rfDone)) return Fail(core::ecDeviceReadError);
   if (ReceiveStateInfo(rstate_).waitsForLine) {
     return LineStep(
         ev, [this] { return OnTimeout(); },
@@ -494,7 +513,7 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
     case S::rfStartPage:
       return StartPage();
     case S::rfGtPgDta:
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
       return ReadPageData();
     case S::rfComplete:
       return Complete();

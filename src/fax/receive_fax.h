@@ -67,11 +67,13 @@ class TQvReceiveFax : public TQvAbstractFax {
   // The automatic name of the next received file.
   std::string NextFileName() const;
 
+  std::string FaxLogEntry(TFaxLogCode code) const override;
+
  protected:
   Next Step(Ev ev) override;
   int DispatchLogSubtype() const override { return ReceiveStateInfo(rstate_).logSubtype; }
   void HangUp() override;
-  Next SendStalled() override { return Fail(kErrFatalTimeout); }
+  Next SendStalled() override { return Fail(core::ecFatalTimeout); }
   void ClearFaxFileAfterLog() override;
 
  private:

@@ -66,7 +66,7 @@ void TQvReceiveFax::DecodeFrame() {
       eom_ = false;
       break;
     case FrameKind::Dcn:
-      if (!Is(S::rf1WaitDCN)) Fail(kErrCancelRequested);
+      if (!Is(S::rf1WaitDCN)) Fail(core::ecCancelRequested);
       break;
     case FrameKind::Ftt:
     case FrameKind::Rtn:
@@ -87,7 +87,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Timeout() {
         Go(S::rf1CollRtry1);
         return Next::Again;
       }
-      return Fail(kErrFatalTimeout);
+      return Fail(core::ecFatalTimeout);
     case S::rf1CollFrms:
       Go(S::rf1CollRtry1);
       return Next::Again;
@@ -95,7 +95,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Timeout() {
       Go(S::rfComplete);
       return Next::Again;
     default:
-      return Fail(kErrFatalTimeout);
+      return Fail(core::ecFatalTimeout);
   }
 }
 
@@ -103,7 +103,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
   const std::string& l = lastLine_;
   switch (rstate_) {
     case S::rf1Init1:
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       SwitchToNormalRate();
       StopTimeout();
       StatusUpdate(fpWaiting);
@@ -154,7 +154,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
       break;
     case S::rf1Retrain:
       if (HasConnect(l)) {
-        if (speedIndex_ <= kMinSpeedIndex) return Fail(kErrTrain);
+        if (speedIndex_ <= kMinSpeedIndex) return Fail(core::ecFaxTrainError);
         SendFrame(BuildSimpleFrame(kFcfFtt, true));
       } else if (ok) {
         ModemCommand("AT+FRH=3", 40);
@@ -186,8 +186,8 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
           }
         } else {
           SendText("\r");  // leave the page receive at once
-          Fail(kErrFileRejected);
-          SendLog(6);
+          Fail(core::ecFileRejected);
+          SendLog(lcReceiveSkipped);
           statusPending_ = true;
           return Next::Again;
         }
@@ -228,12 +228,12 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
           const FrameKind kind = ClassifyFcf(lastFcf_);
           if (kind == FrameKind::Mps) {
             // A repeated MPS: the page is filed already; answer it again.
-            if (++mcfRepeats_ > 3) return Fail(kErrBadModemResult);
+            if (++mcfRepeats_ > 3) return Fail(core::ecFaxBadModemResult);
             ModemCommand("AT+FTH=3", 40);
             Go(S::rf1SendMCF);
             break;
           }
-          if (kind != FrameKind::Eop && kind != FrameKind::Eom) return Fail(kErrBadModemResult);
+          if (kind != FrameKind::Eop && kind != FrameKind::Eom) return Fail(core::ecFaxBadModemResult);
           // Not a repeat: the post-page command of a page that went by unheard.
           ppmAnswered_ = false;
           rejectPage_ = true;
@@ -282,7 +282,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
           PauseMs(200);
           ModemCommand("AT+FRH=3", 40);
           CloseOutputFile(true);
-          SendLog(5);
+          SendLog(lcReceiveOk);
           StatusUpdate(fpGetHangup);
           Go(S::rf1WaitDCN);
         }
@@ -358,9 +358,9 @@ TQvReceiveFax::Next TQvReceiveFax::Class1Step(Ev ev) {
         Go(S::rf1CollRtry2);
         return Next::Wait;
       }
-      return Fail(kErrFatalTimeout);
+      return Fail(core::ecFatalTimeout);
     case S::rf1CollRtry2:
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
       ModemCommand("AT+FTH=3", 40);
       Go(S::rf1SendCSI);
       return Next::IfInput;

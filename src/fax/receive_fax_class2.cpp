@@ -19,23 +19,23 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass2Line(bool ok) {
   const std::string& l = lastLine_;
   switch (rstate_) {
     case S::rf2Init1:
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       SwitchToNormalRate();
       ModemCommand(cmds_.receiveCaps + "=1," + BitRateCode(DesiredBPS) + ",0,2,0," + (DesiredECM ? "1" : "0") + ",0,0");
       Go(class_ == fcClass2_0 ? S::rf2Init1A : S::rf2Init3);
       break;
     case S::rf2Init1A:
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       ModemCommand("AT+FLO=2");
       Go(S::rf2Init1B);
       break;
     case S::rf2Init1B:
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       ModemCommand("AT+FNR=1,1,1,0");
       Go(S::rf2Init3);
       break;
     case S::rf2Init3:
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       StopTimeout();
       StatusUpdate(fpWaiting);
       Go(S::rfWaiting);
@@ -68,8 +68,8 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass2Line(bool ok) {
         rejectPending_ = false;
         ModemCommand(class_ == fcClass2 ? "AT+FK" : "AT+FKS");
         PauseMs(500);
-        Fail(kErrFileRejected);
-        SendLog(6);
+        Fail(core::ecFileRejected);
+        SendLog(lcReceiveSkipped);
         return Next::Again;
       } else if (ok) {
         ModemCommand("AT+FDR");
@@ -121,7 +121,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass2Line(bool ok) {
           Go(S::rf2GtCnnct);
         } else if (pageState_ == RfPageState::DocumentEnded) {
           CloseOutputFile(true);
-          SendLog(5);
+          SendLog(lcReceiveOk);
           StatusUpdate(fpGetHangup);
           Go(S::rf2GetFHNG);
         } else {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/error_text.h"
 #include "core/exceptions.h"
 #include "core/file_util.h"
 #include "core/message_loop.h"
@@ -33,6 +34,26 @@ TQvSendFax::~TQvSendFax() {
 }
 
 
+std::string TQvSendFax::FaxLogEntry(TFaxLogCode code) const {
+  const std::string prefix = "Transmit ";
+  const std::string date = LogDateTime();
+  const std::string end = kLogLineEnd;
+  switch (code) {
+    case lcTransmitStarted: {
+      std::string text;
+      for (const auto& file : FaxFileList) text += prefix + file + " to " + PhoneNumber + " started at " + date + end;
+      return text;
+    }
+    case lcTransmitOk:
+      return prefix + "to " + RemoteID() + " finished OK at " + date + " " + std::to_string(HangupCode()) + end + end;
+    case lcTransmitFailed:
+      return prefix + "failed at " + date + end + "  (" + core::ErrorText(LastError()) + ")" + " " +
+             std::to_string(HangupCode()) + end + end;
+    default:
+      return {};  // a receiver's event
+  }
+}
+
 void TQvSendFax::StatusUpdate(int code) {
   SetStatus(code);
   statusPending_ = true;
@@ -54,7 +75,7 @@ std::string TQvSendFax::MergeFiles(const std::vector<std::string>& files) {
   std::error_code ec;
   if (!std::filesystem::copy_file(files[0], name, std::filesystem::copy_options::overwrite_existing, ec))
     fail(faximage::FileErrorFromErrno(ec.value(), false));
-  if (!faximage::IsQvfFile(name)) fail(kErrNotQvf);
+  if (!faximage::IsQvfFile(name)) fail(core::ecFaxBadFormat);
   for (size_t i = 1; i < files.size(); ++i)
     if (int rc = faximage::AppendFaxFile(name, files[i])) fail(rc);
   return name;
@@ -96,11 +117,11 @@ int TQvSendFax::Prepare() {
   ch_->DriveRts(true);
   class_ = FaxClass;
   if (class_ == fcUnknown || class_ == fcDetect) {
-    if (DetectClass(true) != 0) return kErrBadModemResult;
+    if (DetectClass(true) != 0) return core::ecFaxBadModemResult;
     class_ = PreferredClass(cachedClasses_);
-    if (class_ == fcUnknown) return kErrBadModemResult;
+    if (class_ == fcUnknown) return core::ecFaxBadModemResult;
   }
-  if (!InitialiseModem()) return kErrBadModemResult;
+  if (!InitialiseModem()) return core::ecFaxBadModemResult;
   cmds_ = BuildClass2Commands(class_);
   SwitchToNormalRate();
   if (class_ == fcClass1) QueryClass1Speeds(true);
@@ -242,9 +263,9 @@ int TQvSendFax::SendPageBlocks(bool& done) {
     while (staging_.size() < kBlockSize && pageConsumed_ < pageInfo_.ImageLength) {
       if (records) {
         uint8_t lw[2];
-        if (pageInfo_.ImageLength - pageConsumed_ < 2 || r.Read(lw, 2) != 2) return kErrNotQvf;
+        if (pageInfo_.ImageLength - pageConsumed_ < 2 || r.Read(lw, 2) != 2) return core::ecFaxBadFormat;
         size_t len = lw[0] | (lw[1] << 8);
-        if (len > kBlockSize || static_cast<long>(len) > pageInfo_.ImageLength - pageConsumed_ - 2) return kErrNotQvf;
+        if (len > kBlockSize || static_cast<long>(len) > pageInfo_.ImageLength - pageConsumed_ - 2) return core::ecFaxBadFormat;
         if (r.Read(buf, len) != static_cast<int64_t>(len)) return core::ecReadPastEof;
         pageConsumed_ += 2 + static_cast<long>(len);
         SendRow(buf, len);
@@ -316,11 +337,11 @@ TQvSendFax::Next TQvSendFax::Fail(int code) {
 TQvSendFax::Next TQvSendFax::BusyHandling() {
   if (DialAttempts != 0 && attempt_ >= DialAttempts) {
     statusPending_ = true;
-    if (AbortNoConnect) return Fail(kErrBusy);
+    if (AbortNoConnect) return Fail(core::ecFaxBusy);
     CloseFiles();
-    error_ = kErrBusy;
-    SendError(kErrBusy);
-    SendLog(3);
+    error_ = core::ecFaxBusy;
+    SendError(core::ecFaxBusy);
+    SendLog(lcTransmitFailed);
     Go(TxState::tfGetEntry);
     return Next::Again;
   }
@@ -341,9 +362,9 @@ TQvSendFax::Next TQvSendFax::OnTimeout() {
     case TxState::tfRetryWait:
       return Redial();
     case TxState::tf1Connect:
-      return Fail(renegotiating_ ? kErrFatalTimeout : kErrNoAnswer);
+      return Fail(renegotiating_ ? core::ecFatalTimeout : core::ecFaxNoAnswer);
     case TxState::tf2Connect:
-      return Fail(kErrNoAnswer);
+      return Fail(core::ecFaxNoAnswer);
     case TxState::tfWaitXon:
       ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
       ArmTimeout(kPageTimeoutTicks);
@@ -359,7 +380,7 @@ TQvSendFax::Next TQvSendFax::OnTimeout() {
       return Next::Again;
     default:
       if (State() == TxState::tfDone || State() == TxState::tfCompleteOK || State() == TxState::tfClose || State() == TxState::tfAbort) return Next::Wait;
-      return Fail(kErrFatalTimeout);
+      return Fail(core::ecFatalTimeout);
   }
 }
 
@@ -367,10 +388,10 @@ TQvSendFax::Next TQvSendFax::OnTimeout() {
 TQvSendFax::Next TQvSendFax::OnLine() {
   const std::string& l = lastLine_;
   bool ok = HasOk(l);
-  if (HasError(l) && State() != TxState::tf1SendEOP && State() != TxState::tf1WaitEOP && State() != TxState::tf1WaitMCF) return Fail(kErrBadModemResult);
+  if (HasError(l) && State() != TxState::tf1SendEOP && State() != TxState::tf1WaitEOP && State() != TxState::tf1WaitMCF) return Fail(core::ecFaxBadModemResult);
   if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && State() != TxState::tf2WaitFET && State() != TxState::tf20ChckPg) {
     hangupCode_ = HangupNumber(l);
-    return Fail(kErrBadModemResult);
+    return Fail(core::ecFaxBadModemResult);
   }
   return class_ == fcClass1 ? OnLineClass1(l, ok) : OnLineClass2(l, ok);
 }
@@ -383,9 +404,9 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
   if (ev == Ev::Abort && !ending) {
     aborted_ = true;
     StatusUpdate(fpCancel);
-    return Fail(kErrCancelRequested);
+    return Fail(core::ecCancelRequested);
   }
-  if (ev == Ev::PortLost && !ending) return Fail(kErrPortLost);
+  if (ev == Ev::PortLost && !ending) return Fail(core::ecDeviceReadError);
   if (Describe(State()).waitsForLine)
     return LineStep(
         ev, [this] { return OnTimeout(); },
@@ -409,7 +430,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
         Go(TxState::tfCompleteOK);
         return Next::Again;
       }
-      SendLog(1);
+      SendLog(lcTransmitStarted);
       attempt_ = 1;  // the dial about to be made is the first attempt
       pageRetry_ = 0;
       coverInProgress_ = false;
@@ -422,7 +443,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
         int rc = OpenDocument();
         if (rc != 0) return Fail(rc);
       } else if (coverFile_.empty()) {
-        return Fail(kErrNoFilename);
+        return Fail(core::ecNoFilename);
       }
       if (SoftwareFlow) ch_->ClearSoftwareFlow();
       Go(TxState::tfInit);
@@ -481,7 +502,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       Go(TxState::tfWaitFrHead);
       return Next::Wait;
     case TxState::tfWaitFrHead:
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
       if (ev != Ev::OutFree) return Next::Wait;
       StatusUpdate(fpSendPage);
       if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
@@ -512,7 +533,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       Go(TxState::tfSendCover);
       return Next::Wait;
     case TxState::tfSendCover: {
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
       while (ch_->HasInput()) {
         uint8_t c;
         ch_->ReadChar(c);
@@ -543,7 +564,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       return Next::Wait;
     }
     case TxState::tfSendPage: {
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
       while (ch_->HasInput()) {
         uint8_t c;
         ch_->ReadChar(c);
@@ -564,7 +585,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       return Next::Wait;
     }
     case TxState::tfDrainPage: {
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+      if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
       if (ev != Ev::OutEmpty) return Next::Wait;
       // The buffer has drained: the whole page is out.
       pageFlowing_ = false;
@@ -610,7 +631,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
         Go(TxState::tf1SendEOP);
         return Next::IfInput;
       }
-      return Fail(kErrFatalTimeout);
+      return Fail(core::ecFatalTimeout);
     case TxState::tf2SendEOP:
       pageConfirmed_ = callEndedEarly_ = false;
       ClearLine();
@@ -641,7 +662,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
       coverInProgress_ = false;
       StopTimeout();
       StatusUpdate(fpFinished);
-      SendLog(2);
+      SendLog(lcTransmitOk);
       SwitchToCommandRate();
       Go(TxState::tfGetEntry);
       return Next::Again;
@@ -653,7 +674,7 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
     case TxState::tfAbort:
       CloseFiles();
       StopTimeout();
-      SendLog(3);
+      SendLog(lcTransmitFailed);
       // A modem that has gone hears no hang-up, and the batch cannot go on without it.
       if (!portLost_) {
         HangUp();

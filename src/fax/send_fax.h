@@ -58,12 +58,14 @@ class TQvSendFax : public TQvAbstractFax {
   // The merged temporary file of a multi-document batch ("" when none).
   const std::string& MergedFile() const { return mergedFile_; }
 
+  std::string FaxLogEntry(TFaxLogCode code) const override;
+
  protected:
   Next Step(Ev ev) override;
   int DispatchLogSubtype() const override { return kTransmitLogBase + state_; }
   int DispatchLogValue() override { return ch_->OutputUsed(); }  // how much of a page is still queued
   void HangUp() override;
-  Next SendStalled() override { return Fail(kErrFatalTimeout); }
+  Next SendStalled() override { return Fail(core::ecFatalTimeout); }
   void OnFinished(int code) override;
   void RefreshProgress() override;
 

@@ -45,7 +45,7 @@ void TQvSendFax::DecodeFrame() {
       sessionWide_ = curWide_;
       minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
       StatusUpdate(fpSessionParams);
-      if ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)) Fail(kErrIncompatible);
+      if ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)) Fail(core::ecFaxBadMachine);
       break;
     }
     case FrameKind::Dcs:
@@ -56,10 +56,10 @@ void TQvSendFax::DecodeFrame() {
       break;
     case FrameKind::Ftt:
     case FrameKind::Rtn:
-      if (!FallBack()) Fail(kErrTrain);
+      if (!FallBack()) Fail(core::ecFaxTrainError);
       break;
     case FrameKind::Dcn:
-      Fail(kErrCancelRequested);
+      Fail(core::ecCancelRequested);
       break;
     default:
       break;
@@ -70,15 +70,15 @@ void TQvSendFax::DecodeFrame() {
 TQvSendFax::Next TQvSendFax::OnLineClass1(const std::string& l, bool ok) {
   switch (State()) {
     case TxState::tf1Init1:
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       Go(TxState::tfDial);
       return Next::Again;
     case TxState::tf1Connect:
       if (HasConnect(l)) break;
       if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
-      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(kErrVoice);
-      if (l.find("NO DIAL") != std::string::npos) return Fail(kErrNoDialTone);
-      if (HasCarrier(l)) return Fail(kErrNoCarrier);
+      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(core::ecFaxVoiceCall);
+      if (l.find("NO DIAL") != std::string::npos) return Fail(core::ecFaxNoDialTone);
+      if (HasCarrier(l)) return Fail(core::ecFaxNoCarrier);
       if (ok) {
         if (lastFrameFinal_) {
           PauseMs(200);
@@ -101,7 +101,7 @@ TQvSendFax::Next TQvSendFax::OnLineClass1(const std::string& l, bool ok) {
         sessionFine_ = curRes_ == '1';
         sessionWide_ = curWide_;
         if (haveRemoteCaps_ && ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)))
-          return Fail(kErrIncompatible);
+          return Fail(core::ecFaxBadMachine);
         minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
         SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_));
         Go(TxState::tf1DCSRspns);
@@ -158,7 +158,7 @@ TQvSendFax::Next TQvSendFax::OnLineClass1(const std::string& l, bool ok) {
       break;
     case TxState::tf1PageEnd:
       // The modem lost the line while the page went out: no post-page exchange can follow.
-      if (HasCarrier(l)) return Fail(kErrSessionError);
+      if (HasCarrier(l)) return Fail(core::ecFaxSessionError);
       if (ok) {
         postPageCount_ = 0;
         StatusUpdate(fpSendEop);

@@ -10,22 +10,22 @@ namespace qv::fax {
 TQvSendFax::Next TQvSendFax::OnLineClass2(const std::string& l, bool ok) {
   switch (State()) {
     case TxState::tf2Init1:
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       ModemCommand(cmds_.localId + "=\"" + StationID + "\"");
       Go(class_ == fcClass2_0 ? TxState::tf2Init1A : TxState::tf2Init2);
       break;
     case TxState::tf2Init1A:
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       ModemCommand("AT+FLO=2");
       Go(TxState::tf2Init1B);
       break;
     case TxState::tf2Init1B:
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       ModemCommand("AT+FNR=1,1,1,0");
       Go(TxState::tf2Init2);
       break;
     case TxState::tf2Init2: {
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       std::string cmd = cmds_.capabilities + "=" + curRes_ + "," + BitRateCode(DesiredBPS) + "," +
                         (curWide_ ? "1" : "0") + ",2,0," + (DesiredECM ? "1" : "0") + ",0,0";
       ModemCommand(cmd);
@@ -33,7 +33,7 @@ TQvSendFax::Next TQvSendFax::OnLineClass2(const std::string& l, bool ok) {
       break;
     }
     case TxState::tf2Init3:
-      if (!ok) return Fail(kErrInit);
+      if (!ok) return Fail(core::ecFaxInitError);
       Go(TxState::tfDial);
       return Next::Again;
     case TxState::tf2Connect:
@@ -43,15 +43,15 @@ TQvSendFax::Next TQvSendFax::OnLineClass2(const std::string& l, bool ok) {
         break;
       }
       if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
-      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(kErrVoice);
-      if (l.find("NO DIAL") != std::string::npos) return Fail(kErrNoDialTone);
-      if (HasCarrier(l)) return Fail(kErrNoCarrier);
+      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(core::ecFaxVoiceCall);
+      if (l.find("NO DIAL") != std::string::npos) return Fail(core::ecFaxNoDialTone);
+      if (HasCarrier(l)) return Fail(core::ecFaxNoCarrier);
       break;
     case TxState::tf2GetParams:
       if (StartsWith(l, cmds_.remoteCaps)) {
         Class2Params p = DecodeClass2Params(RemovePrefix(l));
         StatusUpdate(fpSessionParams);
-        if ((curRes_ == '1' && !p.fine) || (curWide_ && !p.wide)) return Fail(kErrIncompatible);
+        if ((curRes_ == '1' && !p.fine) || (curWide_ && !p.wide)) return Fail(core::ecFaxBadMachine);
       } else if (StartsWith(l, cmds_.calledId)) {
         SetRemoteId(CleanRemoteId(l));
         StatusUpdate(fpGotRemoteId);
@@ -80,7 +80,7 @@ TQvSendFax::Next TQvSendFax::OnLineClass2(const std::string& l, bool ok) {
       }
       break;
     case TxState::tf2WaitFPTS:
-      if (!ok) return Fail(kErrSessionError);
+      if (!ok) return Fail(core::ecFaxSessionError);
       ModemCommand(std::string("AT+FET=") + (!morePages_ ? "2" : (resChanges_ ? "1" : "0")));
       Go(TxState::tf2WaitFET);
       break;
@@ -105,9 +105,9 @@ TQvSendFax::Next TQvSendFax::OnLineClass2(const std::string& l, bool ok) {
           StatusUpdate(fpPageError);
           Go(TxState::tf2WaitPgOK);
         } else if (c == '4' || c == '5') {
-          return Fail(kErrCancelRequested);
+          return Fail(core::ecCancelRequested);
         } else {
-          return Fail(kErrPageError);
+          return Fail(core::ecFaxPageError);
         }
         break;
       }
@@ -118,18 +118,18 @@ TQvSendFax::Next TQvSendFax::OnLineClass2(const std::string& l, bool ok) {
         break;
       }
       if (ok) {
-        if (callEndedEarly_) return Fail(kErrBadModemResult);
+        if (callEndedEarly_) return Fail(core::ecFaxBadModemResult);
         if (State() == TxState::tf20ChckPg) StatusUpdate(fpPageOk);
         Go(resChanges_ ? TxState::tf2SndNwPrm : TxState::tf2NextPage);
         return Next::Again;
       }
-      return Fail(kErrPageError);
+      return Fail(core::ecFaxPageError);
     case TxState::tf2WaitPgOK:
       if (StartsWith(l, cmds_.pageStatus)) break;  // the answer to AT+FPS? before its OK
-      if (!ok) return Fail(kErrSessionError);
+      if (!ok) return Fail(core::ecFaxSessionError);
       if (++pageRetry_ > 2) {
         SendText(class_ == fcClass2 ? "AT+FK\r" : "AT+FKS\r");
-        return Fail(kErrSessionError);
+        return Fail(core::ecFaxSessionError);
       }
       ModemCommand("AT+FDT");
       RewindToRejectedPage();
