@@ -118,6 +118,23 @@ class TQvAbstractFax {
   enum class Next { Again, Wait, IfInput };
   enum class ReadResult { None, Line, Frame };
 
+  // One row of a side's state table: the state's entry (its name for the dispatch log) and its
+  // handler, for events (a state that runs at once or on port events) or for modem lines.
+  template <class Side, class Info>
+  struct StateRow {
+    Info info;
+    Next (Side::*onEvent)(Ev ev);
+    Next (Side::*onLine)(const std::string& line, bool ok);
+  };
+  // A table is in order when row i is the row of state i and each row has exactly one handler.
+  template <class Row, size_t N>
+  static constexpr bool RowsInOrder(const Row (&rows)[N]) {
+    for (size_t i = 0; i < N; ++i)
+      if (static_cast<size_t>(rows[i].info.state) != i || (rows[i].onEvent == nullptr) == (rows[i].onLine == nullptr))
+        return false;
+    return true;
+  }
+
   // The side's state machine step; runs with the machine lock held.
   virtual Next Step(Ev ev) = 0;
   // The dispatch-log entry of the state about to run: its subtype names the state, and its value
