@@ -435,15 +435,13 @@ TQvAbstractFax::ReadResult TQvAbstractFax::ReadLine() {
   return ReadResult::None;
 }
 
-int TQvAbstractFax::ModemCommandWait(const std::string& text, std::string* info) {
-  bool previous = ch_->SetDispatchBusy(true);
+void TQvAbstractFax::ReadCommandAnswer(const std::string& command, int quietTicks,
+                                       const std::function<bool(const std::string&)>& onLine) {
   PauseMs(100);
-  SendText(text + "\r");
+  SendText(command);
   core::EventTimer timer;
   core::NewTimer(timer, kCommandTimeoutTicks);
   std::string line;
-  int result = 0;
-  bool gotOther = false;
   auto& loop = core::MessageLoop::instance();
   while (!core::TimerTicksExpired(timer) && !retiring_ && !ch_->PortLost()) {
     if (loop.isUiThread()) loop.pumpPending();
@@ -458,19 +456,31 @@ int TQvAbstractFax::ModemCommandWait(const std::string& text, std::string* info)
     }
     std::string l = Trim(line);
     line.clear();
-    if (l.empty() || l == text) continue;
-    if (HasError(l)) break;
+    if (l.empty()) continue;
+    if (onLine(l)) break;
+    if (quietTicks > 0) core::NewTimer(timer, quietTicks);
+  }
+}
+
+int TQvAbstractFax::ModemCommandWait(const std::string& text, std::string* info) {
+  bool previous = ch_->SetDispatchBusy(true);
+  int result = 0;
+  bool gotOther = false;
+  ReadCommandAnswer(text + "\r", 0, [&](const std::string& l) {
+    if (l == text) return false;  // the modem's echo
+    if (HasError(l)) return true;
     if (HasOk(l)) {
       result = 1;
-      break;
+      return true;
     }
     if (gotOther) {
       result = 2;
-      break;
+      return true;
     }
     gotOther = true;
     if (info) *info = l;
-  }
+    return false;
+  });
   PauseMs(20);
   ch_->PurgeInput();
   ch_->FlushReads();
@@ -503,35 +513,16 @@ bool TQvAbstractFax::QueryClass1Speeds(bool transmit) {
   if (ModemCommandWait("AT+FCLASS=1") == 0) return false;
   for (int i = 0; i <= kMaxSpeedIndex; ++i) modemSpeeds_[i] = i == 1 || i == 2;
   bool previous = ch_->SetDispatchBusy(true);
-  PauseMs(100);
-  SendText(transmit ? "AT+FTM=?\r" : "AT+FRM=?\r");
-  core::EventTimer timer;
-  core::NewTimer(timer, kCommandTimeoutTicks);
-  std::string line;
-  auto& loop = core::MessageLoop::instance();
-  while (!core::TimerTicksExpired(timer) && !retiring_ && !ch_->PortLost()) {
-    if (loop.isUiThread()) loop.pumpPending();
-    uint8_t c;
-    if (ch_->ReadChar(c) != 0) {
-      PauseMs(2);
-      continue;
-    }
-    if (c != '\r') {
-      if (c >= 32) line.push_back(static_cast<char>(c));
-      continue;
-    }
-    std::string l = Trim(line);
-    line.clear();
-    if (l.empty()) continue;
+  // The list may come in more than one line: each line gives the next 36 ticks to come.
+  ReadCommandAnswer(transmit ? "AT+FTM=?\r" : "AT+FRM=?\r", 36, [&](const std::string& l) {
     if (l.find(',') != std::string::npos) {
       modemSpeeds_[3] = l.find("72") != std::string::npos;
       modemSpeeds_[4] = l.find("96") != std::string::npos;
       modemSpeeds_[5] = l.find("121") != std::string::npos;
       modemSpeeds_[6] = l.find("145") != std::string::npos;
     }
-    if (HasOk(l) || HasError(l)) break;
-    core::NewTimer(timer, 36);
-  }
+    return HasOk(l) || HasError(l);
+  });
   ch_->FlushReads();
   ch_->SetDispatchBusy(previous);
   speedIndex_ = 2;

@@ -170,6 +170,12 @@ class TQvAbstractFax {
   void ModemCommand(const std::string& text, int pauseMs = 100);
   // 0 failure, 1 answered OK, 2 answered with another line followed by one more.
   int ModemCommandWait(const std::string& text, std::string* info = nullptr);
+  // Sends a command outside the machine (the caller holds the dispatcher's handler off) and hands
+  // each answer line (trimmed, not empty) to onLine until it returns true, the command time-out
+  // passes (restarted at quietTicks after each other line when quietTicks > 0), the component
+  // retires or the port goes.
+  void ReadCommandAnswer(const std::string& command, int quietTicks,
+                         const std::function<bool(const std::string&)>& onLine);
   bool QueryClass1Speeds(bool transmit);
   int DetectClass(bool withInit);
   bool InitialiseModem();
