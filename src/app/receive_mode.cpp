@@ -453,13 +453,13 @@ void TMainScreen::QvReceiveFax1FaxName(std::string& name) {
 
 void TMainScreen::QvReceiveFax1FaxLog(int code) {
   switch (code) {
-    case 4:
+    case fax::lcReceiveStarted:
       currentReceiveFile_ = QString::fromStdString(QvReceiveFax1_->FaxFile());
       break;
-    case 5:
+    case fax::lcReceiveOk:
       FaxReceived();
       break;
-    case 7:
+    case fax::lcReceiveFailed:
       FaxFailed();
       break;
     default:
@@ -544,7 +544,7 @@ void TMainScreen::FaxFailed() {
   AddtoLastRecLog(QStringLiteral("Failed to receive a fax: ") + text);
   // Ending receive mode cancels the call in progress: that is the user's doing, not a failure. A
   // modem that went away ends receive mode, and that message tells of it.
-  if (!stoppingReceive_ && code != fax::kErrPortLost) {
+  if (!stoppingReceive_ && code != core::ecDeviceReadError) {
     ShowError(this, QStringLiteral("Failed To Receive Incoming Fax"),
               QStringLiteral("Quorvane failed to receive an incoming fax.\r\n\r\nThe error message "
                              "was:   ") + text);
@@ -573,7 +573,7 @@ void TMainScreen::QvReceiveFax1FaxFinish(int code) {
   AddtoLastRecLog(QStringLiteral("Stopped receive mode:") + NowText());
   SaveLocalRecLog();
   SetButtons();
-  const QString cause = code == fax::kErrPortLost
+  const QString cause = code == core::ecDeviceReadError
                             ? QStringLiteral("the modem on ") + port +
                                   QStringLiteral(" can no longer be reached (was it unplugged or switched off?).")
                             : QStringLiteral("the modem on ") + port + QStringLiteral(" stopped working.");
