@@ -12,6 +12,9 @@
 
 extern "C" {
 #include <spandsp.h>
+// t31's AT interpreter (the first member of its state) speaks the result codes t31 itself does
+// not give for a call that fails while dialling.
+#include <spandsp/expose.h>
 }
 
 #include "line/sdp.h"
@@ -25,6 +28,9 @@ constexpr long kTicksPerSecond = 1000 / kTickMs;
 // instead of catching up in a burst no real line would produce.
 constexpr int kMaxCatchUpTicks = 5;
 constexpr long kMaxBadMediaLogLines = 20;  // a flood of bad packets must not flood the log
+// Not a spandsp call event: the dial failed in a way a modem reports as NO CARRIER. t31 answers
+// AT_CALL_EVENT_HANGUP during the dial by going on hook silently, which leaves the DTE waiting.
+constexpr int kEventNoCarrier = -1;
 
 int64_t NowNs() {
   timespec ts{};
@@ -115,6 +121,11 @@ void FaxLine::Tick() {
   while (!events_.empty()) {
     const int ev = events_.front();
     events_.pop_front();
+    if (ev == kEventNoCarrier) {
+      t31_call_event(modem_, AT_CALL_EVENT_HANGUP);
+      at_put_response_code(&modem_->at_state, AT_RESPONSE_CODE_NO_CARRIER);
+      continue;
+    }
     t31_call_event(modem_, ev);
   }
   FromDte();
@@ -269,7 +280,7 @@ bool FaxLine::SetRemoteMedia(const std::string& sdp, const char* what) {
 
 void FaxLine::StartMedia() {
   rtp_ = std::make_unique<RtpSender>(payloadType_);
-  jitter_ = std::make_unique<FixedJitterBuffer>();
+  jitter_ = std::make_unique<FixedJitterBuffer>(options_.jitterMs / kTickMs);
   sent_ = dropped_ = 0;
   markSent_ = markReceived_ = markLost_ = 0;
   badMediaLogged_ = 0;
@@ -357,7 +368,7 @@ void FaxLine::OnAnswered(const std::string& sdp) {
   if (!SetRemoteMedia(sdp, "answer")) {
     sip_.Hangup();
     call_ = Call::Idle;
-    events_.push_back(AT_CALL_EVENT_HANGUP);
+    events_.push_back(kEventNoCarrier);
     return;
   }
   call_ = Call::Connected;
@@ -375,7 +386,7 @@ void FaxLine::OnFailed(int status) {
   else if (status == 408 || status == 480)
     events_.push_back(AT_CALL_EVENT_NO_ANSWER);
   else
-    events_.push_back(AT_CALL_EVENT_HANGUP);
+    events_.push_back(kEventNoCarrier);
 }
 
 void FaxLine::OnEnded(const std::string& why) {

@@ -37,6 +37,10 @@ struct LineOptions {
   std::string peer;                       // HOST:PORT every INVITE goes to; "" for none
   int ringSeconds = 6;                    // one RING on the DTE per this many seconds of ringing
   int dialTimeoutSeconds = 60;            // no answer within this: CANCEL and NO ANSWER
+  // The jitter buffer's fixed delay. A packet later than this is lost to the modem, so it covers
+  // the far end's scheduling as well as the network: 60 ms lost packets mid-page on a loaded
+  // machine. It adds to each T.30 turn, which has seconds to spare.
+  int jitterMs = 120;
 };
 
 // A dial string as a SIP request URI: a "sip:" URI as it is, digits as sip:DIGITS@peer.

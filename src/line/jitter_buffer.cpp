@@ -9,7 +9,13 @@ void FixedJitterBuffer::Push(uint16_t seq, const uint8_t* payload) {
     haveFirst_ = true;
     playSeq_ = seq;
   }
-  const int ahead = static_cast<int16_t>(static_cast<uint16_t>(seq - playSeq_));
+  int ahead = static_cast<int16_t>(static_cast<uint16_t>(seq - playSeq_));
+  if (ahead < 0 && !playing_ && ahead > -kSlots) {
+    // Before playout starts nothing is late: an earlier packet that overtook the first one
+    // moves the start back to it.
+    playSeq_ = seq;
+    ahead = 0;
+  }
   if (ahead < 0) {
     ++stats_.late;
     return;

@@ -168,5 +168,71 @@ TEST(LineG711, OurReceiverFilesAPagePixelExact) {
   EXPECT_NE(log.find("-> SIP/2.0 200 OK"), std::string::npos) << log;
 }
 
+// The far end hangs up in the middle of the call: the modem says NO CARRIER and the engine ends
+// the call as failed at once, instead of waiting on a modem that never speaks again.
+TEST(LineG711, AFarEndThatHangsUpMidCallEndsTheEnginesCall) {
+  TempDir dir;
+  MakeQvf(dir.str("doc.qvf"), 1, false, 60);
+  Peer peer;
+  ASSERT_TRUE(peer.Start(dir, {"--answer", "--receive", dir.str("rx.tif"), "--hangup-after", "4", "--seconds", "30"}));
+  Line line;
+  ASSERT_TRUE(line.Start(dir, {"--peer", "127.0.0.1:" + std::to_string(peer.port())}));
+  SenderProcess send;
+  SenderProcess::Options o;
+  o.faxClass = fcClass1;
+  o.attempts = 1;
+  ASSERT_TRUE(send.Start(line.device(), dir.str("doc.qvf"), dir.str("send.out"), o));
+  const auto start = std::chrono::steady_clock::now();
+  const int status = send.WaitExit(40);
+  const auto took = std::chrono::steady_clock::now() - start;
+  line.Stop();
+  EXPECT_EQ(status, 1) << send.Output();
+  // Well before T.30's own give-up (three T4 time-outs and more) would end it.
+  EXPECT_LT(took, std::chrono::seconds(20)) << send.Output();
+  EXPECT_NE(line.Log().find("call ended: BYE from the far end"), std::string::npos) << line.Log();
+}
+
+// A far end that refuses the INVITE: the modem says BUSY, NO ANSWER or NO CARRIER as a modem
+// does, and the engine ends the dial with its own code. (The engine takes NO ANSWER for busy.)
+struct Refusal {
+  int sipStatus;
+  const char* engineError;  // "" when any failure other than busy or no answer will do
+};
+
+class LineRefused : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(LineRefused, EndsTheDialWithTheModemsWord) {
+  TempDir dir;
+  MakeQvf(dir.str("doc.qvf"), 1, false, 10);
+  Peer peer;
+  ASSERT_TRUE(peer.Start(dir, {"--answer", "--receive", dir.str("rx.tif"), "--refuse",
+                               std::to_string(GetParam().sipStatus), "--seconds", "20"}));
+  Line line;
+  ASSERT_TRUE(line.Start(dir, {"--peer", "127.0.0.1:" + std::to_string(peer.port())}));
+  SenderProcess send;
+  SenderProcess::Options o;
+  o.faxClass = fcClass1;
+  o.attempts = 1;
+  ASSERT_TRUE(send.Start(line.device(), dir.str("doc.qvf"), dir.str("send.out"), o));
+  const int status = send.WaitExit(40);
+  line.Stop();
+  const std::string out = send.Output();
+  EXPECT_EQ(status, 1) << out;
+  const std::string expected = GetParam().engineError;
+  if (!expected.empty()) {
+    EXPECT_NE(out.find(expected), std::string::npos) << out << line.Log();
+  } else {
+    EXPECT_EQ(out.find("busy"), std::string::npos) << out;
+    EXPECT_EQ(out.find("did not answer"), std::string::npos) << out;
+  }
+  EXPECT_NE(line.Log().find("<- SIP/2.0 " + std::to_string(GetParam().sipStatus)), std::string::npos) << line.Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(G711, LineRefused,
+                         ::testing::Values(Refusal{486, "Called fax number was busy"},
+                                           Refusal{480, "Called fax number was busy"}, Refusal{404, ""},
+                                           Refusal{603, ""}),
+                         [](const auto& info) { return std::to_string(info.param.sipStatus); });
+
 }  // namespace
 }  // namespace qv::fax::test

@@ -2,6 +2,7 @@
 // (qvline uses sofia-sip), its own RTP and session description code, and spandsp's own T.30
 // terminal (fax_state) on the audio.
 //   line_peer --sip ADDR:PORT (--answer | --call URI) (--send TIFF | --receive TIFF) [--seconds N]
+//             [--refuse STATUS] [--hangup-after SECONDS]
 // Prints "ready" once it listens and, at the end, "result COMPLETION pages N rate BPS sip STATUS"
 // (COMPLETION: spandsp's T.30 completion code, -1 when T.30 never finished).
 #include <arpa/inet.h>
@@ -34,6 +35,8 @@ struct Options {
   std::string callUri;
   std::string sendTiff, receiveTiff;
   int seconds = 120;
+  int refuse = 0;  // answer every INVITE with this final status instead
+  int hangupAfter = 0;  // seconds after the answer: hang up (BYE) whatever T.30 is doing
 };
 
 // The audio path: RTP in and out on its own thread, 20 ms a packet on the monotonic clock.
@@ -95,8 +98,9 @@ class Media {
       while ((got = recv(sock_, in, sizeof in, 0)) > 0)
         if (got == 12 + kSamples && (in[0] >> 6) == 2 && (in[1] & 0x7F) == pt_)
           queue.emplace_back(in + 12, in + 12 + kSamples);
-      // A fixed 60 ms of buffer, then one packet per tick.
-      if (!playing && queue.size() >= 3) playing = true;
+      // A fixed 120 ms of buffer, then one packet per tick: a loaded test machine can hold
+      // either end off the CPU for longer than a network's jitter.
+      if (!playing && queue.size() >= 6) playing = true;
       if (playing && !queue.empty()) {
         for (int i = 0; i < kSamples; ++i)
           amp[i] = pt_ == 0 ? ulaw_to_linear(queue.front()[i]) : alaw_to_linear(queue.front()[i]);
@@ -203,6 +207,12 @@ void Incoming(const struct sip_msg* msg, void*) {
     sip_treply(nullptr, g.sip, msg, 486, "Busy Here");
     return;
   }
+  if (g.o.refuse) {
+    sip_treply(nullptr, g.sip, msg, static_cast<uint16_t>(g.o.refuse), "Refused by the test");
+    g.sipStatus = g.o.refuse;
+    g.closed = true;
+    return;
+  }
   g.sipStatus = 0;
   const std::string offer = Body(msg);
   struct mbuf* none = nullptr;
@@ -228,6 +238,11 @@ void Tick(void*) {
     mem_deref(mb);
     g.sipStatus = 200;
     StartFax(g.offer);
+  }
+  if (g.o.hangupAfter > 0 && g.answerAt > 0 && g.ticks == g.answerAt + g.o.hangupAfter * 10 && g.sess) {
+    std::fprintf(stderr, "peer: hanging up mid-call\n");
+    g.sess = static_cast<struct sipsess*>(mem_deref(g.sess));  // BYE
+    g.closed = true;
   }
   if (g.faxDone && g.doneTicks < 0) g.doneTicks = g.ticks;
   // After T.30 ends: the far side normally hangs up; if it does not within 5 s, we do.
@@ -261,6 +276,8 @@ int main(int argc, char** argv) {
     else if (a == "--send") g.o.sendTiff = v;
     else if (a == "--receive") g.o.receiveTiff = v;
     else if (a == "--seconds") g.o.seconds = std::atoi(v.c_str());
+    else if (a == "--refuse") g.o.refuse = std::atoi(v.c_str());
+    else if (a == "--hangup-after") g.o.hangupAfter = std::atoi(v.c_str());
   }
   if (g.o.sipAddr.empty() || (g.o.answer == !g.o.callUri.empty()) || (g.o.sendTiff.empty() == g.o.receiveTiff.empty())) {
     std::fprintf(stderr, "usage: line_peer --sip ADDR:PORT (--answer | --call URI) (--send TIFF | --receive TIFF)\n");
