@@ -18,7 +18,17 @@ namespace qv::line {
 
 namespace {
 enum class CallState { Idle, Calling, RingingIn, Up };
+
+const char* ReasonPhrase(int status) {
+  switch (status) {
+    case 480: return "Temporarily Unavailable";
+    case 486: return "Busy Here";
+    case 488: return "Not Acceptable Here";
+    case 603: return "Decline";
+    default: return "Refused";
+  }
 }
+}  // namespace
 
 struct SipAgent::Impl {
   Listener& listener;
@@ -221,7 +231,7 @@ void SipAgent::Hangup(int refuseStatus) {
       nua_cancel(d.call, TAG_END());
       break;
     case CallState::RingingIn:
-      d.Respond(d.call, refuseStatus, refuseStatus == 603 ? "Decline" : "Busy Here");
+      d.Respond(d.call, refuseStatus, ReasonPhrase(refuseStatus));
       d.endWhy = "refused";
       break;
     case CallState::Up:
