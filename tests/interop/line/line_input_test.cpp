@@ -38,10 +38,10 @@ class RawSip {
     sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   }
 
-  // The status of the first response to call `callId` at or above `atLeast`, within 5 s; 0 when
+  // The status of the first response to call `callId` at or above `atLeast`, within `ms`; 0 when
   // none came. (Final responses to earlier INVITEs come again until ACKed, which this never does.)
-  int WaitStatus(int atLeast, const std::string& callId) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  int WaitStatus(int atLeast, const std::string& callId, int ms = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < deadline) {
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, 100) <= 0) continue;
@@ -91,10 +91,9 @@ TEST(LineInput, BadOffersAndGarbageAreRefusedAndTheLineGoesOn) {
                               "m=audio 4000 RTP/AVP 18\r\n"));
   EXPECT_EQ(sip.WaitStatus(200, "bad2"), 488);
 
-  // Garbage of every size, and SIP that is not SIP: nothing answers, nothing breaks. (Kept to 20
-  // datagrams: the SIP stack takes some 90 ms over each unparsable one, a fault still open.)
+  // Garbage of every size, and SIP that is not SIP: nothing answers, nothing breaks.
   std::mt19937 rng(29);
-  for (int i = 0; i < 20; ++i) {
+  for (int i = 0; i < 200; ++i) {
     std::string junk(rng() % 1400, '\0');
     for (auto& c : junk) c = static_cast<char>(rng());
     if (i % 4 == 0) junk = "INVITE sip:x SIP/2.0\r\nContent-Length: 99999999999\r\n\r\n" + junk;
@@ -102,10 +101,16 @@ TEST(LineInput, BadOffersAndGarbageAreRefusedAndTheLineGoesOn) {
   }
   EXPECT_FALSE(line.Ended());
 
-  // Still a working line: a good offer rings it.
-  sip.Send(sip.Invite("good", "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
-                              "m=audio 4000 RTP/AVP 8\r\n"));
-  EXPECT_EQ(sip.WaitStatus(180, "good"), 180);
+  // Still a working line: a good offer rings it. A burst larger than the socket's buffer loses
+  // datagrams in the kernel, so the INVITE is sent again as a UA's timer A would (every 500 ms).
+  const std::string good = sip.Invite("good", "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
+                                              "t=0 0\r\nm=audio 4000 RTP/AVP 8\r\n");
+  int rang = 0;
+  for (int i = 0; i < 8 && rang == 0; ++i) {
+    sip.Send(good);
+    rang = sip.WaitStatus(180, "good", 500);
+  }
+  EXPECT_EQ(rang, 180);
   line.Stop(5000);
   const std::string log = ReadText(dir.str("line.log"));
   EXPECT_NE(log.find("unusable offer: connection not IN IP4"), std::string::npos) << log;
