@@ -1,6 +1,7 @@
 #include "app/configuration_info.h"
 
 #include "app/dialog_service.h"
+#include "app/flows/call_settings.h"
 #include "app/modem_routines.h"
 #include "app/placement.h"
 #include "app/preferences.h"

@@ -1,9 +1,12 @@
 #include "app/dialog_service.h"
 
+#include "comm/dispatcher_list.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QMetaObject>
 
 namespace qv::app {
 
@@ -84,6 +87,15 @@ DialogService* SetDialogs(DialogService* service) {
   DialogService* previous = g_service;
   g_service = service;
   return previous;
+}
+
+void ConnectExceptionDisplay() {
+  comm::SetExceptionDisplay([](const std::string& message) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return;
+    const QString text = QString::fromStdString(message);
+    QMetaObject::invokeMethod(app, [text] { Dialogs().Error(nullptr, text); }, Qt::QueuedConnection);
+  });
 }
 
 }  // namespace qv::app

@@ -63,6 +63,10 @@ DialogService* SetDialogs(DialogService* service);
 // without changes, or one closing as accepted anyway, is not asked.
 std::optional<int> AskBeforeLosingChanges(QWidget* form, const QString& question, bool modified, int result);
 
+// Routes the dispatchers' exception display (called from any thread) to an error box on the UI
+// thread.
+void ConnectExceptionDisplay();
+
 // The texts carry Windows line breaks ("\r", "\r\n"); on screen they become plain new lines.
 QString DisplayText(const QString& text);
 

@@ -2,6 +2,8 @@
 // "Fax Editor": one outgoing fax — an optional cover sheet, the document and the recipient. The
 // form never touches the tables: the main window fills it, shows it and stores what it holds.
 
+#include "app/merge_fields.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -26,9 +28,6 @@ class TEnterEdit;
 class TFaxStore;
 class TZoomControl;
 struct TSettings;
-
-// Merge field kinds a cover sheet may hold.
-enum MergeFieldKind { kFieldRecipient = 1, kFieldFaxNumber, kFieldSubject, kFieldDate, kFieldTime };
 
 // Page geometry of both editors, in twips: US Letter with half-inch margins.
 inline constexpr int kFaxPageWidth = 12240;

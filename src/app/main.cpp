@@ -1,6 +1,7 @@
 // Quorvane: program start.
 
 #include "app/data_directory.h"
+#include "app/dialog_service.h"
 #include "app/main_screen.h"
 #include "app/message_pump.h"
 #include "app/single_instance.h"

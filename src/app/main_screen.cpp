@@ -404,7 +404,7 @@ void TMainScreen::FormCreate() {
   QDir(dataDir_).mkdir(QString::fromLatin1(kReceiveFolder));  // a failure is not fatal
   mnuShowHint_->setChecked(s.HintsOn);
   ApplyHints();
-  receiveLog_.clear();
+  receiveLog_.Clear();
   ConnectReceiveComponent();
 
   faxModel_ = new TTableModel(store_->Pair(TableId::Fax), FaxColumns(), this);

@@ -2,6 +2,9 @@
 // The main window: outgoing and received faxes on two pages, the commands on a tool bar and in the
 // menus, and the program's mode.
 
+#include "app/flows/pre_call.h"
+#include "app/flows/session_log.h"
+
 #include <QMainWindow>
 #include <QStringList>
 
@@ -37,7 +40,7 @@ class TRichEditMemo;
 class TTableModel;
 enum class TableId;
 
-class TMainScreen : public QMainWindow {
+class TMainScreen : public QMainWindow, private TPreCallHost {
   Q_OBJECT
  public:
   enum Page { kOutgoingPage = 0, kIncomingPage = 1 };
@@ -85,7 +88,7 @@ class TMainScreen : public QMainWindow {
   // Selects the received fax of that file on the incoming page and opens it in the viewer.
   void ViewReceivedFile(const QString& fileName);
   TStartingFaxForm* StartingFaxForm() const { return StartingFaxForm_; }
-  const QStringList& ReceiveLog() const { return receiveLog_; }
+  const QStringList& ReceiveLog() const { return receiveLog_.Lines(); }
   int PagesReceived() const { return pagesReceived_; }
   int LastFaxError() const { return lastFaxError_; }
   void UpdateValues();
@@ -159,6 +162,11 @@ class TMainScreen : public QMainWindow {
   void StartReceiveMode();
   void StopReceiveMode();
   void AbandonReceiveStart();
+  void PreCallStatus(const QString& text) override;
+  void PreCallBusy(bool busy) override;
+  void PreCallFailed(const QString& title) override;
+  void PreCallError(const QString& title, const QString& text) override;
+  bool PreCallAskContinue(const QString& title, const QString& text) override;
   void SetHourglass(bool on);
   void ConnectReceiveComponent();
   void QvReceiveFax1FaxAccept(bool& accept);
@@ -190,8 +198,7 @@ class TMainScreen : public QMainWindow {
   int lastFaxError_ = 0;
   bool firstActivation_ = true;
   QString currentReceiveFile_;
-  QStringList receiveLog_;
-  QString lastLogLine_;
+  TSessionLog receiveLog_{TSessionLog::kReceive};
   bool quickSetupDue_ = false;
   bool closeSaved_ = false;
   bool activationQueued_ = false;

@@ -1,7 +1,5 @@
 #include "app/message_pump.h"
 
-#include "app/dialog_service.h"
-#include "comm/dispatcher_list.h"
 #include "core/message_loop.h"
 
 #include <QCoreApplication>
@@ -23,15 +21,6 @@ void ConnectMessageLoop() {
       QMetaObject::invokeMethod(app, [] { core::MessageLoop::instance().pumpPending(); },
                                 Qt::QueuedConnection);
     }
-  });
-}
-
-void ConnectExceptionDisplay() {
-  comm::SetExceptionDisplay([](const std::string& message) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) return;
-    const QString text = QString::fromStdString(message);
-    QMetaObject::invokeMethod(app, [text] { Dialogs().Error(nullptr, text); }, Qt::QueuedConnection);
   });
 }
 

@@ -9,8 +9,4 @@ void PumpMessages();
 // Binds the core message loop to the Qt UI thread and makes posted work wake Qt's event loop.
 void ConnectMessageLoop();
 
-// Routes the dispatchers' exception display (called from any thread) to an error box on the UI
-// thread.
-void ConnectExceptionDisplay();
-
 }  // namespace qv::app

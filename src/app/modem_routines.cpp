@@ -190,14 +190,4 @@ bool OpenPortWithMessage(comm::TQvComPort& port, std::string& message) {
   return false;
 }
 
-std::string FaxClassName(int code) {
-  switch (code) {
-    case 0: return "AutoDetect";
-    case 1: return "Class 1";
-    case 2: return "Class 2";
-    case 3: return "Class 2.0";
-    default: return "unknown";
-  }
-}
-
 }  // namespace qv::app

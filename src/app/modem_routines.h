@@ -41,7 +41,4 @@ bool SendInitString(qv::comm::TQvComPort& port, const std::string& text);
 // Opens the port; on failure false and the reason as the user reads it.
 bool OpenPortWithMessage(qv::comm::TQvComPort& port, std::string& message);
 
-// Names of the fax class codes of the settings: 0 "AutoDetect" ... 3 "Class 2.0", else "unknown".
-std::string FaxClassName(int code);
-
 }  // namespace qv::app

@@ -3,6 +3,7 @@
 
 #include "app/preferences.h"
 
+#include "app/flows/call_settings.h"
 #include "app/modem_routines.h"
 
 #include <QButtonGroup>
@@ -27,7 +28,6 @@ constexpr int kNameWidth = 35;
 constexpr int kModemStringWidth = 40;
 constexpr int kRings = 8;
 const char* const kRates[] = {"2400", "4800", "7200", "9600", "12000", "14400"};
-const char* const kClasses[] = {"AutoDetect", "Class 1", "Class 2", "Class 2.0"};
 
 QString Plain(QString caption) {
   // The accessible name is what a person reads: no mnemonic markers.
@@ -91,7 +91,7 @@ QComboBox* RateList(const char* name, const QString& label, QWidget* parent) {
 
 QStringList ClassItems() {
   QStringList out;
-  for (const char* c : kClasses) out << QString::fromLatin1(c);
+  for (int code = 0; code < kFaxClassSettings; ++code) out << QString::fromStdString(FaxClassName(code));
   return out;
 }
 

@@ -5,6 +5,8 @@
 #include "app/dialog_service.h"
 #include "app/fax_store.h"
 #include "app/field_fit.h"
+#include "app/flows/call_settings.h"
+#include "app/flows/pre_call.h"
 #include "app/main_screen.h"
 #include "app/message_pump.h"
 #include "app/modem_routines.h"
@@ -46,7 +48,6 @@ namespace qv::app {
 
 namespace {
 
-constexpr const char* kRecLogFile = "Lastrec.log";
 // Names the file of the call in progress until that file has its record, so that a run ending
 // during a call leaves a trace the next start can settle.
 constexpr const char* kReceiveJournalFile = "Receiving.tmp";
@@ -56,13 +57,6 @@ constexpr int kStopWaitMs = 20000;
 const char* const kStartingText = "Starting receive mode...";
 const char* const kIncompleteNote = "Incomplete: the call ended after page ";
 const char* const kRecoveredNote = "Incomplete: the program ended during this call, page ";
-
-QString NowText() {
-  const QLocale locale;
-  const QDateTime now = QDateTime::currentDateTime();
-  return locale.toString(now.date(), QLocale::LongFormat) + QLatin1Char(' ') +
-         locale.toString(now.time(), QLocale::LongFormat);
-}
 
 QString Com(int n) { return QStringLiteral("COM") + QString::number(n); }
 
@@ -183,9 +177,7 @@ void TMainScreen::StartReceiveMode() {
   SetHourglass(true);
   lastFaxError_ = 0;
 
-  receiveLog_.clear();
-  lastLogLine_.clear();
-  AddtoLastRecLog(QStringLiteral("Start:") + NowText());
+  receiveLog_.Begin();
 
   SetCurrentPage(kIncomingPage);
   StartingFaxForm_->SetStartingLook();
@@ -197,120 +189,80 @@ void TMainScreen::StartReceiveMode() {
   PumpMessages();
   SetStatus(QString::fromLatin1(kStartingText));
 
-  const int n = s.ComPort + 1;
-  bool started = false;
+  fax.FaxClass = FaxClassOfSetting(s.FaxClassReceive);
+  fax.StationID = s.Fax;
+  fax.AnswerOnRing = static_cast<uint16_t>(s.AnswerOnRing);
+  fax.DesiredBPS = static_cast<uint16_t>(s.MaximumBPSReceive);
+  fax.DesiredECM = s.ECMReceive;
+  fax.SetModemInit(s.InitStringReceive.empty() ? std::string() : WithAtPrefix(s.InitStringReceive));
+
+  // A start given up says in the log where it was given up: the step, or an exception's text.
+  bool abandoned = true;
+  QString abandonedAt;
   try {
-    port.SetComNumber(n);
-    fax.FaxClass = static_cast<fax::TFaxClass>(s.FaxClassReceive + 1);
-    fax.StationID = s.Fax;
-    fax.AnswerOnRing = static_cast<uint16_t>(s.AnswerOnRing);
-    fax.DesiredBPS = static_cast<uint16_t>(s.MaximumBPSReceive);
-    fax.DesiredECM = s.ECMReceive;
-    if (!s.InitStringReceive.empty()) {
-      const QString init = QString::fromStdString(s.InitStringReceive);
-      fax.SetModemInit((init.toUpper().contains(QLatin1String("AT")) ? init : QStringLiteral("AT") + init)
-                           .toStdString());
-    } else {
-      fax.SetModemInit(std::string());
+    switch (RunPreCallChecks(port, ReceiveCallSettings(s), CallDirection::kReceive, receiveLog_, *this)) {
+      case PreCallResult::kReady: abandoned = false; break;
+      case PreCallResult::kPortFailed: abandonedAt = QStringLiteral("port"); break;
+      case PreCallResult::kNoModem: abandonedAt = QStringLiteral("modem"); break;
+      case PreCallResult::kResetFailed: abandonedAt = QStringLiteral("reset"); break;
     }
-
-    AddtoLastRecLog(QStringLiteral("Opening com port: ") + Com(n));
-    std::string message;
-    if (!OpenPortWithMessage(port, message)) {
-      StartingFaxForm_->hide();
-      SetStatus(QString());
-      AddtoLastRecLog(QStringLiteral("Error opening com port: ") + Com(n));
-      AddtoLastRecLog(QStringLiteral("Message:") + QString::fromStdString(message));
-      SetHourglass(false);
-      ShowError(this, QStringLiteral("Error Opening Communications Port"),
-                QString::fromStdString(message) + QStringLiteral("\r\n\r\nIs the Communications Port (") +
-                    Com(n) + QStringLiteral(") correct? Please\r\nclick on the Find Modem button in "
-                                            "Preferences to be sure."));
+    if (abandoned) {
       SaveLocalRecLog();
-      throw std::runtime_error("port");
-    }
-
-    AddtoLastRecLog(QStringLiteral("Opened com port OK"));
-    AddtoLastRecLog(QStringLiteral("Checking for modem"));
-    if (!ModemResponds(port)) {
-      AddtoLastRecLog(QStringLiteral("Error checking for modem"));
-      StartingFaxForm_->hide();
-      SetHourglass(false);
-      const bool go = AskContinue(
-          this, QStringLiteral("No Response From Modem"),
-          QStringLiteral("We did not receive a modem response from ") + Com(n) +
-              QStringLiteral(".\r\n\r\nTo verify the communications port, please click on the Find "
-                             "Modem button in Preferences to be sure.\r\n\r\nIf you are sure there is "
-                             "a modem on ") +
-              Com(n) +
-              QStringLiteral(", press CONTINUE\r\nto continue, otherwise press OK to stop the fax "
-                             "session."));
-      if (!go) {
-        port.SetOpen(false);
-        SetStatus(QString());
-        AddtoLastRecLog(QStringLiteral("Exit"));
-        SaveLocalRecLog();
-        throw std::runtime_error("modem");
-      }
-      SetHourglass(true);
-    }
-
-    const QString reset = QString::fromStdString(s.ResetString);
-    if (!reset.isEmpty()) {
-      AddtoLastRecLog(QStringLiteral("Sending reset string: ") + reset);
-      SetStatus(QStringLiteral("Sending reset string..."));
-      if (!SendInitString(port, s.ResetString)) {
-        AddtoLastRecLog(QStringLiteral("Failure sending reset string: ") + reset);
+    } else {
+      if (!s.DisableReceivingFaxesNotification) StartingFaxForm_->show();
+      AddtoLastRecLog(QStringLiteral("StartReceive"));
+      fax.StartReceiving();
+      if (!fax.Active()) {
+        // The modem refused the receive set-up: say why instead of leaving the user waiting.
+        const int code = lastFaxError_ ? lastFaxError_ : fax.LastError();
+        const QString why = code ? QString::fromStdString(core::ErrorText(code)) : QStringLiteral("Unknown error");
+        AddtoLastRecLog(QStringLiteral("Receive set-up failed: ") + why);
         StartingFaxForm_->hide();
-        SetStatus(QString());
         SetHourglass(false);
-        port.SetOpen(false);
         ShowError(this, QStringLiteral("Unable to Continue"),
-                  QStringLiteral("We are unable to continue the fax session. \r\n\r\nThe modem did "
-                                 "not respond to the reset string:   (") +
-                      reset + QStringLiteral(")\r\n\r\nIs the Communications Port (") + Com(n) +
-                      QStringLiteral(") correct? Please\r\nclick on the Find Modem button in "
-                                     "Preferences to be sure."));
-        SetStatus(QString());
-        AddtoLastRecLog(QStringLiteral("Exiting..."));
-        SaveLocalRecLog();
-        throw std::runtime_error("reset");
+                  QStringLiteral("The modem could not be set up to receive faxes.\r\n\r\nThe error "
+                                 "message was:   ") + why);
+        abandoned = true;
+        abandonedAt = QStringLiteral("prepare");
       }
     }
-
-    AddtoLastRecLog(QStringLiteral("Desired BPS: ") + QString::number(s.MaximumBPSReceive));
-    if (s.ECMReceive) AddtoLastRecLog(QStringLiteral("Desired ECM: ON"));
-    if (s.ToneOrPulse == 1) AddtoLastRecLog(QStringLiteral("Using Pulse Dialing ***"));
-    AddtoLastRecLog(QStringLiteral("Fax Class: ") + QString::fromStdString(FaxClassName(s.FaxClassReceive)));
-    AddtoLastRecLog(QStringLiteral("User INIT String: ") + QString::fromStdString(s.InitStringReceive));
-
-    if (!s.DisableReceivingFaxesNotification) StartingFaxForm_->show();
-    AddtoLastRecLog(QStringLiteral("StartReceive"));
-    fax.StartReceiving();
-    if (!fax.Active()) {
-      // The modem refused the receive set-up: say why instead of leaving the user waiting.
-      const int code = lastFaxError_ ? lastFaxError_ : fax.LastError();
-      const QString why = code ? QString::fromStdString(core::ErrorText(code)) : QStringLiteral("Unknown error");
-      AddtoLastRecLog(QStringLiteral("Receive set-up failed: ") + why);
-      StartingFaxForm_->hide();
-      SetHourglass(false);
-      ShowError(this, QStringLiteral("Unable to Continue"),
-                QStringLiteral("The modem could not be set up to receive faxes.\r\n\r\nThe error "
-                               "message was:   ") + why);
-      throw std::runtime_error("prepare");
-    }
+  } catch (const std::exception& e) {
+    abandoned = true;
+    abandonedAt = QString::fromLocal8Bit(e.what());
+  } catch (...) {
+    abandoned = true;
+    abandonedAt.clear();
+  }
+  if (abandoned) {
+    if (!abandonedAt.isEmpty()) AddtoLastRecLog(QStringLiteral("Exception: ") + abandonedAt);
+    AbandonReceiveStart();
+  } else {
     SetReceiveMode(true);  // the button reads "STOP" with its hint
     StartingFaxForm_->SetReadyLook();
     CenterOver(StartingFaxForm_, this);
     arrivalNotice_->SetReceiveMode(true);
-    started = true;
-  } catch (const std::exception& e) {
-    AddtoLastRecLog(QStringLiteral("Exception: ") + QString::fromLocal8Bit(e.what()));
-  } catch (...) {
   }
-  if (!started) AbandonReceiveStart();
   SetButtons();
   SetHourglass(false);
+}
+
+void TMainScreen::PreCallStatus(const QString& text) { SetStatus(text); }
+void TMainScreen::PreCallBusy(bool busy) {
+  if (!busy) StartingFaxForm_->hide();
+  SetHourglass(busy);
+}
+void TMainScreen::PreCallFailed(const QString&) {
+  StartingFaxForm_->hide();
+  SetStatus(QString());
+  SetHourglass(false);
+  try {
+    if (QvComPort1_->Open()) QvComPort1_->SetOpen(false);
+  } catch (...) {
+  }
+}
+void TMainScreen::PreCallError(const QString& title, const QString& text) { ShowError(this, title, text); }
+bool TMainScreen::PreCallAskContinue(const QString& title, const QString& text) {
+  return AskContinue(this, title, text);
 }
 
 void TMainScreen::AbandonReceiveStart() {
@@ -344,11 +296,7 @@ void TMainScreen::StopReceiveMode() {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     PumpMessages();
-    const TSettings& s = Settings();
-    if (!s.ResetAfterString.empty() && QvComPort1_->Open()) {
-      SetStatus(QStringLiteral("Sending AFTER reset string..."));
-      SendInitString(*QvComPort1_, s.ResetAfterString);
-    }
+    SendAfterResetString(*QvComPort1_, *this);
     QvComPort1_->SetOpen(false);
     PumpMessages();
   } catch (...) {
@@ -359,7 +307,7 @@ void TMainScreen::StopReceiveMode() {
   arrivalNotice_->SetReceiveMode(false);
   SetHourglass(false);
   SetStatus(QString());
-  AddtoLastRecLog(QStringLiteral("Stopped receive mode:") + NowText());
+  AddtoLastRecLog(QStringLiteral("Stopped receive mode:") + LogDateTime(QDateTime::currentDateTime()));
   SaveLocalRecLog();
   SetButtons();
 }
@@ -367,22 +315,9 @@ void TMainScreen::StopReceiveMode() {
 // ---------------------------------------------------------------------------------------------
 // The receive log
 
-void TMainScreen::AddtoLastRecLog(const QString& line) {
-  if (!receiveLog_.isEmpty() && line == lastLogLine_) return;
-  receiveLog_.append(line);
-  lastLogLine_ = line;
-}
+void TMainScreen::AddtoLastRecLog(const QString& line) { receiveLog_.Add(line); }
 
-void TMainScreen::SaveLocalRecLog() {
-  receiveLog_.append(QStringLiteral("Finish: ") + NowText());
-  lastLogLine_ = receiveLog_.last();
-  QSaveFile file(dataDir_ + QString::fromLatin1(kRecLogFile));
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return;  // the log is optional
-  QTextStream out(&file);
-  for (const QString& line : receiveLog_) out << line << '\n';
-  out.flush();
-  file.commit();
-}
+void TMainScreen::SaveLocalRecLog() { receiveLog_.SaveIn(dataDir_); }
 
 // ---------------------------------------------------------------------------------------------
 // The component's events
@@ -570,7 +505,7 @@ void TMainScreen::QvReceiveFax1FaxFinish(int code) {
   arrivalNotice_->SetReceiveMode(false);
   SetStatus(QString());
   AddtoLastRecLog(QStringLiteral("Receive mode ended: ") + why);
-  AddtoLastRecLog(QStringLiteral("Stopped receive mode:") + NowText());
+  AddtoLastRecLog(QStringLiteral("Stopped receive mode:") + LogDateTime(QDateTime::currentDateTime()));
   SaveLocalRecLog();
   SetButtons();
   const QString cause = code == fax::kErrPortLost

@@ -355,8 +355,9 @@ bool ShootSend(QWidget* window, const QString& dataDir, const QString& outDir) {
 
   bool ok = true;
   {
-    qv::app::TSendFaxForm form(dataDir, window);
-    form.SetFaxFile(file);
+    qv::app::TSendSession session(dataDir);
+    session.SetFaxFile(file);
+    qv::app::TSendFaxForm form(session, window);
     form.SetRecipient(QStringLiteral("Harbour Supplies Ltd"));
     form.SetSubject(QStringLiteral("Quarterly figures"));
     form.SetPhoneNumber(QStringLiteral("+44 20 7946 0321"));

@@ -1,28 +1,64 @@
-// The Send command of the main window: render the current outgoing fax, let the Send Fax dialog
-// dial it, and write what happened into the record.
+// The Send command of the main window and the rendering of the current outgoing fax for it and for
+// View/Print: the outgoing-fax flow does the work, the window shows its busy look and progress,
+// and the Send Fax dialog watches the attempts.
 
 #include "app/main_screen.h"
 
 #include "app/app_texts.h"
 #include "app/dialog_service.h"
 #include "app/fax_store.h"
-#include "app/page_count_field.h"
+#include "app/flows/outgoing_fax.h"
 #include "app/placement.h"
 #include "app/send_fax_form.h"
 #include "app/settings.h"
+#include "app/show_error_form.h"
 #include "app/table_pair.h"
 
 #include <QApplication>
-#include <QDate>
-#include <QFile>
-#include <QTime>
+#include <QToolBar>
 
 #include <exception>
 
 namespace qv::app {
 
 namespace {
+
 inline constexpr const char* kErrorCreatingText = "Error creating fax file";
+
+// The window's look while the flow renders a fax: the hourglass and the tool bar disabled, the
+// progress in the status panel; what the flow tells goes to the window's boxes.
+class WindowWatch : public TSendObserver {
+ public:
+  explicit WindowWatch(TMainScreen& w) : w_(w) {}
+  ~WindowWatch() override { FlowBusy(false); }
+
+  void FlowBusy(bool busy) override {
+    if (busy == busy_) return;
+    busy_ = busy;
+    QToolBar* bar = w_.findChild<QToolBar*>(QStringLiteral("ButtonBar"));
+    if (busy)
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+      QApplication::restoreOverrideCursor();
+    if (bar) bar->setEnabled(!busy);
+  }
+  void FlowStatus(const QString& text) override { w_.SetStatus(text); }
+  void FlowInformation(const QString& text) override { Dialogs().Information(&w_, text); }
+  void FlowError(const QString& title, const QString& text, bool stays) override { ShowError(&w_, title, text, stays); }
+  bool FlowAskContinue(const QString& title, const QString& text) override { return AskContinue(&w_, title, text); }
+
+ private:
+  TMainScreen& w_;
+  bool busy_ = false;
+};
+
+}  // namespace
+
+QString TMainScreen::CreateFaxFile() {
+  WindowWatch watch(*this);
+  const TRenderedFax rendered = RenderFaxRecord(*store_, dataDir_.toStdString(), watch);
+  if (!rendered.file.isEmpty()) pageCount_ = rendered.pages;
+  return rendered.file;
 }
 
 void TMainScreen::SendButtonClick() {
@@ -38,34 +74,31 @@ void TMainScreen::SendButtonClick() {
     Dialogs().Beep();
     return;
   }
-  TablePair& fax = store_->Pair(TableId::Fax);
-  const int recNo = fax.RecNo();
+  WindowWatch watch(*this);
+  TOutgoingFax outgoing(*store_, store_->Pair(TableId::Fax).RecNo(), dataDir_, &watch);
   QApplication::setOverrideCursor(Qt::WaitCursor);
   SetStatus(QString::fromLatin1(kPreparingViewText));
-  const QString file = CreateFaxFile();
-  if (file.isEmpty()) {
+  if (!outgoing.Render()) {
     QApplication::restoreOverrideCursor();
     SetStatus(QString());
     Dialogs().Information(this, QString::fromLatin1(kErrorCreatingText));
     SetButtons();
     return;
   }
+  pageCount_ = outgoing.Pages();
 
-  QString result, number;
+  QString number;
   {
-    TSendFaxForm form(dataDir_, this);
-    form.SetFaxFile(file);
-    form.SetRecipient(QString::fromStdString(fax.FieldString("RECIPIENT")).trimmed());
-    form.SetSubject(QString::fromStdString(fax.FieldString("SUBJECT")).trimmed());
-    form.SetPhoneNumber(QString::fromStdString(fax.FieldString("PHONE")).trimmed());
-    form.SetPortNumber(Settings().ComPort + 1);
+    TSendFaxForm form(outgoing.Session(), this);
+    form.SetRecipient(outgoing.Recipient());
+    form.SetSubject(outgoing.Subject());
+    form.SetPhoneNumber(outgoing.Phone());
     form.LoadDialing();
     form.adjustSize();
     CenterOver(&form, this);
     SetStatus(QString());
     QApplication::restoreOverrideCursor();  // the dialog shows the normal cursor
     Dialogs().Exec(&form);
-    result = form.ResultText();
     number = form.PhoneNumberShown();
     form.StoreDialing(Settings());
     try {
@@ -74,22 +107,7 @@ void TMainScreen::SendButtonClick() {
       Dialogs().Error(this, QString::fromStdString(e.what()));
     }
   }
-  QFile::remove(file);
-
-  // The record is the one the fax was rendered from, whatever the dialog did meanwhile.
-  if (recNo > 0 && fax.RecNo() != recNo) fax.Go(recNo);
-  if (fax.Edit()) {
-    fax.SetFieldInt("PAGES", StoredPageCount(pageCount_));
-    if (!result.trimmed().isEmpty()) fax.SetFieldString("LASTRESULT", result.toStdString());
-    fax.SetFieldString("PHONE", number.toStdString());
-    const QString upper = result.toUpper();
-    if (upper == QLatin1String("SENT") || upper == QLatin1String("OK")) {
-      fax.SetFieldBool("SENT", true);
-      fax.SetFieldDate("DATESENT", QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString());
-      fax.SetFieldString("TIMESENT", QTime::currentTime().toString(QStringLiteral("hh:mm")).toStdString());
-    }
-    fax.Post();
-  }
+  outgoing.RecordOutcome(number);
   RefreshGrids();
   SetStatus(QString());
   SetButtons();
