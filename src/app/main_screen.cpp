@@ -163,7 +163,7 @@ TMainScreen::TMainScreen(const QString& dataDir, QWidget* parent)
 }
 
 TMainScreen::~TMainScreen() {
-  if (receiveMode_) StopReceiveMode();
+  if (receiveMode_) receive_->Stop();
   // The grids and their models go before the tables they show.
   for (QTableView* grid : {FaxGrid_, RecFaxGrid_}) {
     if (grid && grid->selectionModel()) grid->selectionModel()->disconnect(this);
@@ -400,11 +400,9 @@ void TMainScreen::FormCreate() {
   }
   helpFile_ = dataDir_ + QStringLiteral("qrv.hlp");
   receiveMode_ = false;
-  receivingNow_ = false;
   QDir(dataDir_).mkdir(QString::fromLatin1(kReceiveFolder));  // a failure is not fatal
   mnuShowHint_->setChecked(s.HintsOn);
   ApplyHints();
-  receiveLog_.Clear();
   ConnectReceiveComponent();
 
   faxModel_ = new TTableModel(store_->Pair(TableId::Fax), FaxColumns(), this);
@@ -432,7 +430,7 @@ void TMainScreen::FormCreate() {
     if (!model) return;
     if (reopened) model->EndSuspend(); else model->BeginSuspend();
   });
-  if (tablesOpen_) RecoverInterruptedReceive();
+  if (tablesOpen_) receive_->RecoverInterrupted();
   SetButtons();
   RefreshGrids();
 }
@@ -923,14 +921,14 @@ void TMainScreen::FormActivate() {
 void TMainScreen::FormCloseRequest() { close(); }
 
 void TMainScreen::closeEvent(QCloseEvent* event) {
-  if (receivingNow_ &&
+  if (ReceivingNow() &&
       !Dialogs().Question(this, QStringLiteral("Exit"), QString::fromLatin1(kReceivingExitText),
                           true)) {
     event->ignore();
     return;
   }
   // Receive mode ends while the tables are open, so a call it cuts short still gets its record.
-  if (receiveMode_) StopReceiveMode();
+  if (receiveMode_) receive_->Stop();
   PumpMessages();
   faxModel_->BeginSuspend();
   recModel_->BeginSuspend();

@@ -2,8 +2,7 @@
 // The main window: outgoing and received faxes on two pages, the commands on a tool bar and in the
 // menus, and the program's mode.
 
-#include "app/flows/pre_call.h"
-#include "app/flows/session_log.h"
+#include "app/flows/receive_service.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -40,7 +39,7 @@ class TRichEditMemo;
 class TTableModel;
 enum class TableId;
 
-class TMainScreen : public QMainWindow, private TPreCallHost {
+class TMainScreen : public QMainWindow, private TReceiveObserver {
   Q_OBJECT
  public:
   enum Page { kOutgoingPage = 0, kIncomingPage = 1 };
@@ -57,10 +56,11 @@ class TMainScreen : public QMainWindow, private TPreCallHost {
   void SetCurrentPage(int page);
 
   bool ReceiveMode() const { return receiveMode_; }
-  // Receive mode is switched by the receive flow; the tool bar follows.
+  // Receive mode as the window shows it (the STOP button, the guard); the receive service switches it.
   void SetReceiveMode(bool on);
-  bool ReceivingNow() const { return receivingNow_; }
-  void SetReceivingNow(bool on) { receivingNow_ = on; }
+  // A fax is being received now (closing the window asks first).
+  bool ReceivingNow() const;
+  void SetReceivingNow(bool on);
   bool CloneRequest() const { return cloneRequest_; }
   bool QuickSetupDue() const { return quickSetupDue_; }
   bool FirstActivationDone() const { return !firstActivation_; }
@@ -81,22 +81,14 @@ class TMainScreen : public QMainWindow, private TPreCallHost {
   // Print command and print on receipt: set FileName, range and options, then PrintFax(); or use
   // TQvFaxPrinter::PrintFaxFile for a one-call print.
   qv::ui::TQvFaxPrinter& FaxPrinter();
-  // Receive mode (receive_mode.cpp).
-  qv::comm::TQvComPort& QvComPort1() { return *QvComPort1_; }
-  qv::fax::TQvReceiveFax& QvReceiveFax1() { return *QvReceiveFax1_; }
+  // Receive mode (receive_mode.cpp): the service's port and component.
+  TReceiveService& Receive() { return *receive_; }
+  qv::comm::TQvComPort& QvComPort1();
+  qv::fax::TQvReceiveFax& QvReceiveFax1();
   TArrivalNotice& ArrivalNotice() { return *arrivalNotice_; }
   // Selects the received fax of that file on the incoming page and opens it in the viewer.
   void ViewReceivedFile(const QString& fileName);
   TStartingFaxForm* StartingFaxForm() const { return StartingFaxForm_; }
-  const QStringList& ReceiveLog() const { return receiveLog_.Lines(); }
-  int PagesReceived() const { return pagesReceived_; }
-  int LastFaxError() const { return lastFaxError_; }
-  void UpdateValues();
-  void AddtoLastRecLog(const QString& line);
-  void SaveLocalRecLog();
-  // Settles a received file that may lack its record (a call that failed, or a run that ended
-  // during a call): the complete pages get a record, a file without one is removed.
-  void SettleReceivedFile(const QString& fileName, const QString& note);
 
  public slots:
   void SetButtons();
@@ -159,31 +151,21 @@ class TMainScreen : public QMainWindow, private TPreCallHost {
   void SyncCurrentRecord(TableId id);
   void FormCloseQueryTables();
   void SaveOnClose();
-  void StartReceiveMode();
-  void StopReceiveMode();
-  void AbandonReceiveStart();
-  void PreCallStatus(const QString& text) override;
-  void PreCallBusy(bool busy) override;
-  void PreCallFailed(const QString& title) override;
-  void PreCallError(const QString& title, const QString& text) override;
-  bool PreCallAskContinue(const QString& title, const QString& text) override;
   void SetHourglass(bool on);
   void ConnectReceiveComponent();
-  void QvReceiveFax1FaxAccept(bool& accept);
-  void QvReceiveFax1FaxError(int code);
-  void QvReceiveFax1FaxStatus(bool first, bool last);
-  void QvReceiveFax1FaxLog(int code);
-  void QvReceiveFax1FaxName(std::string& name);
-  void QvReceiveFax1FaxFinish(int code);
-  void FaxReceived();
-  void FaxFailed();
-  bool AppendReceivedRecord(const QString& fileName, const QString& from, int pages,
-                            const QString& notes);
-  // Prints a received fax as the settings ask; returns why nothing was printed (empty: printed).
-  QString PrintOnReceipt(const QString& file);
-  // Puts the program's note on the received fax of that file, unless the user has notes there.
-  void NoteOnReceivedRecord(const QString& fileName, const QString& note);
-  void RecoverInterruptedReceive();
+  // What the receive service shows and asks (receive_mode.cpp).
+  void FlowBusy(bool busy) override;
+  void FlowStatus(const QString& text) override;
+  void FlowInformation(const QString& text) override;
+  void FlowError(const QString& title, const QString& text, bool stays) override;
+  bool FlowAskContinue(const QString& title, const QString& text) override;
+  void ReceiveStarting() override;
+  void ReceiveNotice(bool shown) override;
+  void ReceiveModeChanged(bool on) override;
+  void ReceiveReady() override;
+  void ReceivedTableChanged() override;
+  void FaxFiled() override;
+  void FaxArrived(const QString& file, const QString& from, int pages, const QString& printProblem) override;
 
   QString dataDir_;
   std::unique_ptr<TFaxStore> store_;
@@ -193,12 +175,7 @@ class TMainScreen : public QMainWindow, private TPreCallHost {
   bool cloneRequest_ = false;
   int pageCount_ = 0;
   bool receiveMode_ = false;
-  int pagesReceived_ = 0;
-  bool receivingNow_ = false;
-  int lastFaxError_ = 0;
   bool firstActivation_ = true;
-  QString currentReceiveFile_;
-  TSessionLog receiveLog_{TSessionLog::kReceive};
   bool quickSetupDue_ = false;
   bool closeSaved_ = false;
   bool activationQueued_ = false;
@@ -231,13 +208,10 @@ class TMainScreen : public QMainWindow, private TPreCallHost {
   QSoundEffect* sound_ = nullptr;
   qv::ui::TQvFaxPrinter* faxPrinter_ = nullptr;
 
-  // Receive mode's components and the notice.
-  std::unique_ptr<qv::comm::TQvComPort> QvComPort1_;
-  std::unique_ptr<qv::fax::TQvReceiveFax> QvReceiveFax1_;
+  // Receive mode and its notices.
+  std::unique_ptr<TReceiveService> receive_;
   TStartingFaxForm* StartingFaxForm_ = nullptr;
   TArrivalNotice* arrivalNotice_ = nullptr;
-  bool receiveBusy_ = false;     // a start or stop is running (its steps let messages run)
-  bool stoppingReceive_ = false;  // the user ended receive mode: a cancelled call is no error
   bool hourglass_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include "app/flows/call_settings.h"
 #include "app/flows/outgoing_fax.h"
 #include "app/flows/pre_call.h"
+#include "app/flows/receive_service.h"
 #include "app/flows/session_log.h"
 #include "app/message_pump.h"
 #include "app/modem_routines.h"
@@ -35,6 +36,7 @@
 namespace qv::app {
 namespace {
 
+using test::ReceiveLab;
 using test::WaitFor;
 
 constexpr int kCallMs = 90000;
@@ -142,6 +144,32 @@ class SendRecorder : public TSendObserver, public Recorder {
     return goOn;
   }
   void AttemptEnded() override { ++ended; }
+};
+
+class ReceiveRecorder : public TReceiveObserver, public Recorder {
+ public:
+  QStringList events;
+  struct Arrival {
+    QString file, from;
+    int pages = 0;
+  };
+  std::vector<Arrival> arrivals;
+  void FlowBusy(bool b) override { Busy(b); }
+  void FlowStatus(const QString& t) override { statuses << t; }
+  void FlowInformation(const QString& t) override { infos << t; }
+  void FlowError(const QString& title, const QString& text, bool) override { errors << title + u'|' + text; }
+  bool FlowAskContinue(const QString& title, const QString&) override {
+    asked << title;
+    return goOn;
+  }
+  void ReceiveStarting() override { events << QStringLiteral("starting"); }
+  void ReceiveNotice(bool shown) override { events << (shown ? QStringLiteral("notice") : QStringLiteral("no notice")); }
+  void ReceiveModeChanged(bool on) override { events << (on ? QStringLiteral("on") : QStringLiteral("off")); }
+  void ReceiveReady() override { events << QStringLiteral("ready"); }
+  void FaxFiled() override { events << QStringLiteral("filed"); }
+  void FaxArrived(const QString& file, const QString& from, int pages, const QString&) override {
+    arrivals.push_back({file, from, pages});
+  }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -358,6 +386,97 @@ TEST_F(OutgoingFaxTest, ARecordWithNothingToSendIsNotRendered) {
   EXPECT_EQ(watch.infos, QStringList{QStringLiteral("Fax has no contents or cover sheet")});
   EXPECT_FALSE(watch.busy);
   EXPECT_TRUE(test::FilesLike(lab_.Path(), QStringLiteral("QRV_*.QVF")).isEmpty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The receive service
+
+class ReceiveServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    LoadSettings(Settings(), lab_.Ini());
+    comm::SetPortSettingsFile(lab_.Ini());
+    QDir(lab_.Path()).mkdir(QString::fromLatin1(kReceiveFolder));
+    store_ = std::make_unique<TFaxStore>(lab_.StdPath());
+    ASSERT_TRUE(store_->OpenFaxDBF());
+    ASSERT_TRUE(store_->OpenRecFaxDBF());
+  }
+  QStringList Log() const { return test::ReadLines(lab_.Path() + QStringLiteral("Lastrec.log")); }
+
+  ReceiveLab lab_;
+  std::unique_ptr<TFaxStore> store_;
+};
+
+TEST_F(ReceiveServiceTest, StartsAndStopsWithoutTheMainWindow) {
+  test::VirtualModem modem(lab_.Device(2));
+  ASSERT_TRUE(modem.Ready());
+  ReceiveRecorder watch;
+  TReceiveService service(*store_, lab_.Path(), &watch);
+  ASSERT_TRUE(service.Start());
+  EXPECT_TRUE(service.On());
+  EXPECT_TRUE(service.Port().Open());
+  EXPECT_TRUE(service.ReceiveFax().Active());
+  EXPECT_EQ(service.ReceiveFax().FaxClass, fax::fcClass1);
+  EXPECT_EQ(watch.events, (QStringList{"starting", "notice", "on", "notice", "ready"}));
+  EXPECT_FALSE(watch.busy);
+  EXPECT_TRUE(WaitFor([&] { return !watch.statuses.isEmpty() && watch.statuses.last() == "Waiting for incoming call"; },
+                      10000));
+  service.Stop();
+  EXPECT_FALSE(service.On());
+  EXPECT_FALSE(service.Port().Open());
+  EXPECT_FALSE(service.ReceiveFax().Active());
+  EXPECT_EQ(watch.events.mid(5), (QStringList{"no notice", "off"}));
+  EXPECT_TRUE(watch.errors.isEmpty());
+  const QStringList log = Log();
+  ASSERT_GE(log.size(), 4);
+  EXPECT_TRUE(log[0].startsWith(QStringLiteral("Start:")));
+  EXPECT_TRUE(log.contains(QStringLiteral("StartReceive")));
+  EXPECT_TRUE(log[log.size() - 2].startsWith(QStringLiteral("Stopped receive mode:")));
+}
+
+TEST_F(ReceiveServiceTest, AStartThatCannotOpenThePortIsAbandonedAndLogged) {
+  ReceiveRecorder watch;  // nothing behind COM2
+  TReceiveService service(*store_, lab_.Path(), &watch);
+  EXPECT_FALSE(service.Start());
+  EXPECT_FALSE(service.On());
+  EXPECT_EQ(watch.events.last(), QStringLiteral("off"));
+  EXPECT_FALSE(watch.busy);
+  ASSERT_EQ(watch.errors.size(), 1);
+  EXPECT_TRUE(watch.errors[0].endsWith(QStringLiteral("in Preferences to be sure.")));
+  const QStringList log = Log();
+  // The log names the step at which the start was given up, as it always has.
+  EXPECT_TRUE(log.contains(QStringLiteral("Exception: port")));
+  EXPECT_EQ(log[log.size() - 2], QStringLiteral("Error..."));
+}
+
+TEST_F(ReceiveServiceTest, AnsweredCallBecomesARecordAndTheObserverHearsOfIt) {
+  fax::test::TempDir tmp;
+  auto modems = std::make_unique<fax::test::ModemPair>(tmp, std::vector<std::string>{}, true);
+  ASSERT_TRUE(modems->ready());
+  core::TIniFile(lab_.Ini()).WriteString("Ports", "COM2", modems->b());
+  ReceiveRecorder watch;
+  TReceiveService service(*store_, lab_.Path(), &watch);
+  ASSERT_TRUE(service.Start());
+  const auto sent = fax::test::MakeQvf(tmp.str("one.qvf"), 2, true, 40, 0);
+  auto sender = test::SendFax(*modems, tmp.str("one.qvf"), tmp.str("send.out"), "OFFICE 1");
+  ASSERT_TRUE(WaitFor([&] { return !watch.arrivals.empty(); }, kCallMs)) << fax::test::ReadText(tmp.str("send.out"));
+  EXPECT_EQ(watch.arrivals[0].file, QStringLiteral("FAX0001.QVF"));
+  EXPECT_EQ(watch.arrivals[0].from, QStringLiteral("OFFICE 1"));
+  EXPECT_EQ(watch.arrivals[0].pages, 2);
+  EXPECT_TRUE(watch.events.contains(QStringLiteral("filed")));
+  const auto records = test::Records(*store_);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].file, "FAX0001.QVF");
+  EXPECT_EQ(records[0].pages, 2);
+  std::vector<fax::test::ReceivedPage> pages;
+  ASSERT_TRUE(fax::test::ReadReceived(lab_.ReceiveFile(QStringLiteral("FAX0001.QVF")).toStdString(), pages));
+  ASSERT_EQ(pages.size(), sent.size());
+  for (size_t p = 0; p < pages.size(); ++p) EXPECT_TRUE(fax::test::PageMatches(pages[p], sent[p])) << p;
+  EXPECT_FALSE(QFile::exists(lab_.Path() + QStringLiteral("Receiving.tmp")));  // the journal has ended
+  EXPECT_TRUE(service.On());
+  ASSERT_TRUE(WaitFor([&] { return sender->Exited(); }, kCallMs));
+  service.Stop();
+  EXPECT_TRUE(watch.errors.isEmpty()) << watch.errors.join(u'\n').toStdString();
 }
 
 }  // namespace
