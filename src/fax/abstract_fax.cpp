@@ -164,7 +164,7 @@ void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
   finished_ = false;
   int rc = prepare();
   // A device that went away during the preparation is why the modem did not answer.
-  if (rc != 0 && ch_->PortLost()) rc = kErrPortLost;
+  if (rc != 0 && ch_->PortLost()) rc = core::ecDeviceReadError;
   if (rc != 0) {
     error_ = rc;
     SendError(rc);
@@ -299,7 +299,7 @@ void TQvAbstractFax::SendStatus(bool first, bool last) {
   });
 }
 
-void TQvAbstractFax::SendLog(int code) {
+void TQvAbstractFax::SendLog(TFaxLogCode code) {
   Notify([this, code] {
     try {
       if (faxLog_) faxLog_->WriteLogEntry(code);
@@ -307,7 +307,7 @@ void TQvAbstractFax::SendLog(int code) {
       // A history file that cannot be written must not stop the fax.
     }
     if (OnFaxLog) OnFaxLog(this, code);
-    if (code >= 5 && code <= 7) ClearFaxFileAfterLog();
+    if (EndsReceivedFax(code)) ClearFaxFileAfterLog();
   });
 }
 
@@ -435,76 +435,10 @@ TQvAbstractFax::ReadResult TQvAbstractFax::ReadLine() {
   return ReadResult::None;
 }
 
-int TQvAbstractFax::ModemCommandWait(const std::string& text, std::string* info) {
-  bool previous = ch_->SetDispatchBusy(true);
+void TQvAbstractFax::ReadCommandAnswer(const std::string& command, int quietTicks,
+                                       const std::function<bool(const std::string&)>& onLine) {
   PauseMs(100);
-  SendText(text + "\r");
-  core::EventTimer timer;
-  core::NewTimer(timer, kCommandTimeoutTicks);
-  std::string line;
-  int result = 0;
-  bool gotOther = false;
-  auto& loop = core::MessageLoop::instance();
-  while (!core::TimerTicksExpired(timer) && !retiring_ && !ch_->PortLost()) {
-    if (loop.isUiThread()) loop.pumpPending();
-    uint8_t c;
-    if (ch_->ReadChar(c) != 0) {
-      PauseMs(2);
-      continue;
-    }
-    if (c != '\r') {
-      if (c >= 32) line.push_back(static_cast<char>(c));
-      continue;
-    }
-    std::string l = Trim(line);
-    line.clear();
-    if (l.empty() || l == text) continue;
-    if (HasError(l)) break;
-    if (HasOk(l)) {
-      result = 1;
-      break;
-    }
-    if (gotOther) {
-      result = 2;
-      break;
-    }
-    gotOther = true;
-    if (info) *info = l;
-  }
-  PauseMs(20);
-  ch_->PurgeInput();
-  ch_->FlushReads();
-  ch_->SetDispatchBusy(previous);
-  return result;
-}
-
-int TQvAbstractFax::DetectClass(bool withInit) {
-  cachedClasses_ = {};
-  if (withInit) {
-    int r = ModemCommandWait(builtInInit_);
-    if (r == 2) r = ModemCommandWait(builtInInit_);
-    if (r != 1) return kErrBadModemResult;
-  }
-  std::string info;
-  if (ModemCommandWait("AT+FCLASS=?", &info) == 0) return kErrBadModemResult;
-  cachedClasses_ = ParseClassList(info);
-  return cachedClasses_.empty() ? kErrBadModemResult : 0;
-}
-
-bool TQvAbstractFax::InitialiseModem() {
-  if (modemInitialised_) return true;
-  if (!modemInit_.empty() && ModemCommandWait(modemInit_) == 0) return false;
-  if (ModemCommandWait(builtInInit_) == 0) return false;
-  modemInitialised_ = true;
-  return true;
-}
-
-bool TQvAbstractFax::QueryClass1Speeds(bool transmit) {
-  if (ModemCommandWait("AT+FCLASS=1") == 0) return false;
-  for (int i = 0; i <= kMaxSpeedIndex; ++i) modemSpeeds_[i] = i == 1 || i == 2;
-  bool previous = ch_->SetDispatchBusy(true);
-  PauseMs(100);
-  SendText(transmit ? "AT+FTM=?\r" : "AT+FRM=?\r");
+  SendText(command);
   core::EventTimer timer;
   core::NewTimer(timer, kCommandTimeoutTicks);
   std::string line;
@@ -523,15 +457,72 @@ bool TQvAbstractFax::QueryClass1Speeds(bool transmit) {
     std::string l = Trim(line);
     line.clear();
     if (l.empty()) continue;
+    if (onLine(l)) break;
+    if (quietTicks > 0) core::NewTimer(timer, quietTicks);
+  }
+}
+
+int TQvAbstractFax::ModemCommandWait(const std::string& text, std::string* info) {
+  bool previous = ch_->SetDispatchBusy(true);
+  int result = 0;
+  bool gotOther = false;
+  ReadCommandAnswer(text + "\r", 0, [&](const std::string& l) {
+    if (l == text) return false;  // the modem's echo
+    if (HasError(l)) return true;
+    if (HasOk(l)) {
+      result = 1;
+      return true;
+    }
+    if (gotOther) {
+      result = 2;
+      return true;
+    }
+    gotOther = true;
+    if (info) *info = l;
+    return false;
+  });
+  PauseMs(20);
+  ch_->PurgeInput();
+  ch_->FlushReads();
+  ch_->SetDispatchBusy(previous);
+  return result;
+}
+
+int TQvAbstractFax::DetectClass(bool withInit) {
+  cachedClasses_ = {};
+  if (withInit) {
+    int r = ModemCommandWait(builtInInit_);
+    if (r == 2) r = ModemCommandWait(builtInInit_);
+    if (r != 1) return core::ecFaxBadModemResult;
+  }
+  std::string info;
+  if (ModemCommandWait("AT+FCLASS=?", &info) == 0) return core::ecFaxBadModemResult;
+  cachedClasses_ = ParseClassList(info);
+  return cachedClasses_.empty() ? core::ecFaxBadModemResult : 0;
+}
+
+bool TQvAbstractFax::InitialiseModem() {
+  if (modemInitialised_) return true;
+  if (!modemInit_.empty() && ModemCommandWait(modemInit_) == 0) return false;
+  if (ModemCommandWait(builtInInit_) == 0) return false;
+  modemInitialised_ = true;
+  return true;
+}
+
+bool TQvAbstractFax::QueryClass1Speeds(bool transmit) {
+  if (ModemCommandWait("AT+FCLASS=1") == 0) return false;
+  for (int i = 0; i <= kMaxSpeedIndex; ++i) modemSpeeds_[i] = i == 1 || i == 2;
+  bool previous = ch_->SetDispatchBusy(true);
+  // The list may come in more than one line: each line gives the next 36 ticks to come.
+  ReadCommandAnswer(transmit ? "AT+FTM=?\r" : "AT+FRM=?\r", 36, [&](const std::string& l) {
     if (l.find(',') != std::string::npos) {
       modemSpeeds_[3] = l.find("72") != std::string::npos;
       modemSpeeds_[4] = l.find("96") != std::string::npos;
       modemSpeeds_[5] = l.find("121") != std::string::npos;
       modemSpeeds_[6] = l.find("145") != std::string::npos;
     }
-    if (HasOk(l) || HasError(l)) break;
-    core::NewTimer(timer, 36);
-  }
+    return HasOk(l) || HasError(l);
+  });
   ch_->FlushReads();
   ch_->SetDispatchBusy(previous);
   speedIndex_ = 2;

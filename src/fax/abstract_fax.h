@@ -12,6 +12,7 @@
 #include "core/error_codes.h"
 #include "fax/fax_channel.h"
 #include "fax/fax_class.h"
+#include "fax/fax_log.h"
 #include "fax/fax_status.h"
 #include "fax/modem_responses.h"
 #include "fax/t30_frames.h"
@@ -22,32 +23,12 @@ class TQvComPort;
 
 namespace qv::fax {
 
-class TQvFaxLog;
-
 // The dispatch log names a session's state by subtype base + state (the text table's 15100 + subtype).
 inline constexpr int kTransmitLogBase = 30;
 inline constexpr int kReceiveLogBase = 79;
 
-// Fax error codes produced by sessions.
-inline constexpr int kErrCancelRequested = core::ecCancelRequested;
-inline constexpr int kErrFatalTimeout = core::ecFatalTimeout;
-inline constexpr int kErrNoFilename = core::ecNoFilename;
-inline constexpr int kErrFileRejected = core::ecFileRejected;
-inline constexpr int kErrNotQvf = core::ecFaxBadFormat;
-inline constexpr int kErrIncompatible = core::ecFaxBadMachine;
-inline constexpr int kErrBadModemResult = core::ecFaxBadModemResult;
-inline constexpr int kErrTrain = core::ecFaxTrainError;
-inline constexpr int kErrInit = core::ecFaxInitError;
-inline constexpr int kErrBusy = core::ecFaxBusy;
-inline constexpr int kErrVoice = core::ecFaxVoiceCall;
-inline constexpr int kErrDataCall = core::ecFaxDataCall;
-inline constexpr int kErrNoDialTone = core::ecFaxNoDialTone;
-inline constexpr int kErrNoCarrier = core::ecFaxNoCarrier;
-inline constexpr int kErrSessionError = core::ecFaxSessionError;
-inline constexpr int kErrPageError = core::ecFaxPageError;
-inline constexpr int kErrNoAnswer = core::ecFaxNoAnswer;
-// The device behind the port has gone (unplugged, switched off): the port can no longer be read.
-inline constexpr int kErrPortLost = core::ecDeviceReadError;
+// Sessions end with the library's codes of core/error_codes.h, under their one name there; a
+// port whose device has gone (unplugged, switched off) ends the session with ecDeviceReadError.
 
 // Ticks (55 ms) used by the sessions.
 inline constexpr int kCommandTimeoutTicks = 182;
@@ -83,6 +64,9 @@ class TQvAbstractFax {
   void SetStatusDisplay(TQvAbstractFaxStatus* display);
   TQvFaxLog* FaxLog() const { return faxLog_; }
   void SetFaxLog(TQvFaxLog* log);
+  // The history entry of one of this side's log events, as the fax log writes it ("" for an
+  // event the side does not send).
+  virtual std::string FaxLogEntry(TFaxLogCode /*code*/) const { return {}; }
   // A linked log or status display is going away: forget it.
   void ComponentRemoved(const void* component);
   virtual std::string FaxFile() const {
@@ -134,6 +118,23 @@ class TQvAbstractFax {
   enum class Next { Again, Wait, IfInput };
   enum class ReadResult { None, Line, Frame };
 
+  // One row of a side's state table: the state's entry (its name for the dispatch log) and its
+  // handler, for events (a state that runs at once or on port events) or for modem lines.
+  template <class Side, class Info>
+  struct StateRow {
+    Info info;
+    Next (Side::*onEvent)(Ev ev);
+    Next (Side::*onLine)(const std::string& line, bool ok);
+  };
+  // A table is in order when row i is the row of state i and each row has exactly one handler.
+  template <class Row, size_t N>
+  static constexpr bool RowsInOrder(const Row (&rows)[N]) {
+    for (size_t i = 0; i < N; ++i)
+      if (static_cast<size_t>(rows[i].info.state) != i || (rows[i].onEvent == nullptr) == (rows[i].onLine == nullptr))
+        return false;
+    return true;
+  }
+
   // The side's state machine step; runs with the machine lock held.
   virtual Next Step(Ev ev) = 0;
   // The dispatch-log entry of the state about to run: its subtype names the state, and its value
@@ -161,7 +162,7 @@ class TQvAbstractFax {
 
   // Component messages (run on the UI thread through the message loop).
   void SendStatus(bool first, bool last);
-  void SendLog(int code);
+  void SendLog(TFaxLogCode code);
   void SendError(int code);
   void Notify(const std::function<void()>& fn);
 
@@ -169,6 +170,12 @@ class TQvAbstractFax {
   void ModemCommand(const std::string& text, int pauseMs = 100);
   // 0 failure, 1 answered OK, 2 answered with another line followed by one more.
   int ModemCommandWait(const std::string& text, std::string* info = nullptr);
+  // Sends a command outside the machine (the caller holds the dispatcher's handler off) and hands
+  // each answer line (trimmed, not empty) to onLine until it returns true, the command time-out
+  // passes (restarted at quietTicks after each other line when quietTicks > 0), the component
+  // retires or the port goes.
+  void ReadCommandAnswer(const std::string& command, int quietTicks,
+                         const std::function<bool(const std::string&)>& onLine);
   bool QueryClass1Speeds(bool transmit);
   int DetectClass(bool withInit);
   bool InitialiseModem();
@@ -240,7 +247,7 @@ class TQvAbstractFax {
   std::atomic<bool> active_{false};
   bool finished_ = true;
   // The device behind the port has gone in this session: nothing more is sent to it (no hang-up,
-  // no next call), the session ends with kErrPortLost.
+  // no next call), the session ends with core::ecDeviceReadError.
   bool portLost_ = false;
   TFaxClassSet cachedClasses_;
 

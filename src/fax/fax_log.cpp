@@ -7,8 +7,7 @@
 #include "core/error_codes.h"
 #include "core/error_text.h"
 #include "core/exceptions.h"
-#include "fax/receive_fax.h"
-#include "fax/send_fax.h"
+#include "fax/abstract_fax.h"
 
 namespace qv::fax {
 
@@ -40,46 +39,8 @@ void TQvFaxLog::WriteLogEntry(int logCode) {
 }
 
 std::string TQvFaxLog::EntryText(int logCode) const {
-  if (!Fax) return {};
-  auto* sender = dynamic_cast<TQvSendFax*>(Fax);
-  auto* receiver = dynamic_cast<TQvReceiveFax*>(Fax);
-  std::string text;
-  const std::string date = LogDateTime();
-  const std::string crlf = "\r\n";
-  if (sender && logCode >= 1 && logCode <= 3) {
-    const std::string prefix = "Transmit ";
-    switch (logCode) {
-      case 1:
-        for (const auto& file : sender->FaxFileList)
-          text += prefix + file + " to " + sender->PhoneNumber + " started at " + date + crlf;
-        break;
-      case 2:
-        text = prefix + "to " + sender->RemoteID() + " finished OK at " + date + " " +
-               std::to_string(sender->HangupCode()) + crlf + crlf;
-        break;
-      case 3:
-        text = prefix + "failed at " + date + crlf + "  (" + core::ErrorText(sender->LastError()) + ")" + " " +
-               std::to_string(sender->HangupCode()) + crlf + crlf;
-        break;
-    }
-  } else if (receiver && logCode >= 4 && logCode <= 7) {
-    const std::string prefix = "Receive ";
-    switch (logCode) {
-      case 4:
-        text = prefix + receiver->FaxFile() + " from " + receiver->RemoteID() + " started at " + date + crlf;
-        break;
-      case 5:
-        text = prefix + "finished OK at " + date + crlf + crlf;
-        break;
-      case 6:
-        text = prefix + "skipped at " + date + crlf + crlf;
-        break;
-      case 7:
-        text = prefix + "failed at " + date + crlf + "  (" + core::ErrorText(receiver->LastError()) + ")" + crlf + crlf;
-        break;
-    }
-  }
-  return text;
+  if (!Fax || logCode < lcTransmitStarted || logCode > lcReceiveFailed) return {};
+  return Fax->FaxLogEntry(static_cast<TFaxLogCode>(logCode));
 }
 
 }  // namespace qv::fax

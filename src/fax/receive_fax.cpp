@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "core/error_text.h"
 #include "core/exceptions.h"
 #include "core/message_loop.h"
 #include "core/ticks.h"
@@ -13,58 +14,6 @@ namespace qv::fax {
 
 namespace {
 using S = RfState;
-
-constexpr RfStateInfo Info(RfState s, const char* name, bool line) {
-  return {s, name, line, kReceiveLogBase + static_cast<int>(s)};
-}
-
-constexpr RfStateInfo kStates[kReceiveStateCount] = {
-    Info(S::rfNone, "rfNone", false),
-    Info(S::rfInit, "rfInit", false),
-    Info(S::rf1Init1, "rf1Init1", true),
-    Info(S::rf2Init1, "rf2Init1", true),
-    Info(S::rf2Init1A, "rf2Init1A", true),
-    Info(S::rf2Init1B, "rf2Init1B", true),
-    Info(S::rf2Init2, "rf2Init2", false),  // named, never entered
-    Info(S::rf2Init3, "rf2Init3", true),
-    Info(S::rfWaiting, "rfWaiting", true),
-    Info(S::rfAnswer, "rfAnswer", false),
-    Info(S::rf1SendCSI, "rf1SendCSI", true),
-    Info(S::rf1SendDIS, "rf1SendDIS", true),
-    Info(S::rf1CollFrms, "rf1CollFrms", true),
-    Info(S::rf1CollRtry1, "rf1CollRtry1", false),
-    Info(S::rf1CollRtry2, "rf1CollRtry2", false),
-    Info(S::rf1StrtTrn, "rf1StrtTrn", true),
-    Info(S::rf1CollTrn, "rf1CollTrn", false),
-    Info(S::rf1Timeout, "rf1Timeout", false),  // named, never entered
-    Info(S::rf1Retrain, "rf1Retrain", true),
-    Info(S::rf1FinTrn, "rf1FinTrn", true),
-    Info(S::rf1SendCFR, "rf1SendCFR", true),
-    Info(S::rf1WtPgCnnct, "rf1WtPgCnnct", true),
-    Info(S::rf2ValCnnct, "rf2ValCnnct", true),
-    Info(S::rf2GtSndID, "rf2GtSndID", true),
-    Info(S::rf2GtCnnct, "rf2GtCnnct", true),
-    Info(S::rfStartPage, "rfStartPage", false),
-    Info(S::rfGtPgDta, "rfGtPgDta", false),
-    Info(S::rf1FinPage, "rf1FinPage", true),
-    Info(S::rf1WaitEOP, "rf1WaitEOP", true),
-    Info(S::rf1WritePage, "rf1WritePage", false),
-    Info(S::rf1SendMCF, "rf1SendMCF", true),
-    Info(S::rf1WaitDCN, "rf1WaitDCN", true),
-    Info(S::rf1WtHngp, "rf1WtHngp", true),
-    Info(S::rf2GtPgRslt, "rf2GtPgRslt", true),
-    Info(S::rf2GetFHNG, "rf2GetFHNG", true),
-    Info(S::rfComplete, "rfComplete", false),
-    Info(S::rfAbort, "rfAbort", false),
-    Info(S::rfDone, "rfDone", false),
-};
-
-constexpr bool TableInOrder() {
-  for (int i = 0; i < kReceiveStateCount; ++i)
-    if (static_cast<int>(kStates[i].state) != i) return false;
-  return true;
-}
-static_assert(TableInOrder(), "one entry per receive state, in the order of RfState");
 
 uint8_t Reverse(uint8_t b) {
   b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
@@ -94,9 +43,68 @@ std::string FallbackName(const std::string& dir, const std::string& stem, const 
 }
 }  // namespace
 
+// One row per state, in the order of RfState: the state's name in the dispatch log and what runs
+// it. Event rows run at once or on the port's events (page data, training bytes, time-outs);
+// line rows run when a modem line or frame has arrived (their time-outs are in OnTimeout).
+struct RxMachine {
+  using Row = TQvReceiveFax::StateRow<TQvReceiveFax, RfStateInfo>;
+  static constexpr Row Event(RfState s, const char* name, TQvReceiveFax::EventHandler run) {
+    return {{s, name, false, kReceiveLogBase + static_cast<int>(s)}, run, nullptr};
+  }
+  static constexpr Row Line(RfState s, const char* name, TQvReceiveFax::LineHandler run) {
+    return {{s, name, true, kReceiveLogBase + static_cast<int>(s)}, nullptr, run};
+  }
+
+  static const Row kRows[kReceiveStateCount];
+
+  static constexpr bool InOrder() { return TQvReceiveFax::RowsInOrder(kRows); }
+};
+
+constexpr RxMachine::Row RxMachine::kRows[kReceiveStateCount] = {
+    RxMachine::Event(RfState::rfNone, "rfNone", &TQvReceiveFax::Idle),
+    RxMachine::Event(RfState::rfInit, "rfInit", &TQvReceiveFax::InitCall),
+    RxMachine::Line(RfState::rf1Init1, "rf1Init1", &TQvReceiveFax::Class1Init),
+    RxMachine::Line(RfState::rf2Init1, "rf2Init1", &TQvReceiveFax::Class2Init),
+    RxMachine::Line(RfState::rf2Init1A, "rf2Init1A", &TQvReceiveFax::Class2FlowControl),
+    RxMachine::Line(RfState::rf2Init1B, "rf2Init1B", &TQvReceiveFax::Class2Reports),
+    RxMachine::Event(RfState::rf2Init2, "rf2Init2", &TQvReceiveFax::Idle),  // named, never entered
+    RxMachine::Line(RfState::rf2Init3, "rf2Init3", &TQvReceiveFax::Class2Ready),
+    RxMachine::Line(RfState::rfWaiting, "rfWaiting", &TQvReceiveFax::WaitForRing),
+    RxMachine::Event(RfState::rfAnswer, "rfAnswer", &TQvReceiveFax::Answer),
+    RxMachine::Line(RfState::rf1SendCSI, "rf1SendCSI", &TQvReceiveFax::SendCsi),
+    RxMachine::Line(RfState::rf1SendDIS, "rf1SendDIS", &TQvReceiveFax::SendDis),
+    RxMachine::Line(RfState::rf1CollFrms, "rf1CollFrms", &TQvReceiveFax::CollectFrames),
+    RxMachine::Event(RfState::rf1CollRtry1, "rf1CollRtry1", &TQvReceiveFax::RepeatDis),
+    RxMachine::Event(RfState::rf1CollRtry2, "rf1CollRtry2", &TQvReceiveFax::RepeatDisTurn),
+    RxMachine::Line(RfState::rf1StrtTrn, "rf1StrtTrn", &TQvReceiveFax::StartTraining),
+    RxMachine::Event(RfState::rf1CollTrn, "rf1CollTrn", &TQvReceiveFax::CollectTraining),
+    RxMachine::Event(RfState::rf1Timeout, "rf1Timeout", &TQvReceiveFax::Idle),  // named, never entered
+    RxMachine::Line(RfState::rf1Retrain, "rf1Retrain", &TQvReceiveFax::Retrain),
+    RxMachine::Line(RfState::rf1FinTrn, "rf1FinTrn", &TQvReceiveFax::TrainingEnded),
+    RxMachine::Line(RfState::rf1SendCFR, "rf1SendCFR", &TQvReceiveFax::SendCfr),
+    RxMachine::Line(RfState::rf1WtPgCnnct, "rf1WtPgCnnct", &TQvReceiveFax::WaitPageConnect),
+    RxMachine::Line(RfState::rf2ValCnnct, "rf2ValCnnct", &TQvReceiveFax::Class2Connect),
+    RxMachine::Line(RfState::rf2GtSndID, "rf2GtSndID", &TQvReceiveFax::GetSenderId2),
+    RxMachine::Line(RfState::rf2GtCnnct, "rf2GtCnnct", &TQvReceiveFax::GetPageConnect2),
+    RxMachine::Event(RfState::rfStartPage, "rfStartPage", &TQvReceiveFax::StartPage),
+    RxMachine::Event(RfState::rfGtPgDta, "rfGtPgDta", &TQvReceiveFax::PageData),
+    RxMachine::Line(RfState::rf1FinPage, "rf1FinPage", &TQvReceiveFax::PageEnded1),
+    RxMachine::Line(RfState::rf1WaitEOP, "rf1WaitEOP", &TQvReceiveFax::WaitPostPage1),
+    RxMachine::Event(RfState::rf1WritePage, "rf1WritePage", &TQvReceiveFax::WritePage1),
+    RxMachine::Line(RfState::rf1SendMCF, "rf1SendMCF", &TQvReceiveFax::SendMcf),
+    RxMachine::Line(RfState::rf1WaitDCN, "rf1WaitDCN", &TQvReceiveFax::WaitDcn),
+    RxMachine::Line(RfState::rf1WtHngp, "rf1WtHngp", &TQvReceiveFax::WaitHangup1),
+    RxMachine::Line(RfState::rf2GtPgRslt, "rf2GtPgRslt", &TQvReceiveFax::PageResult2),
+    RxMachine::Line(RfState::rf2GetFHNG, "rf2GetFHNG", &TQvReceiveFax::GetHangup2),
+    RxMachine::Event(RfState::rfComplete, "rfComplete", &TQvReceiveFax::Complete),
+    RxMachine::Event(RfState::rfAbort, "rfAbort", &TQvReceiveFax::Abort),
+    RxMachine::Event(RfState::rfDone, "rfDone", &TQvReceiveFax::Idle),
+};
+static_assert(RxMachine::InOrder(), "one row per receive state, in the order of RfState, with one handler each");
+
 const RfStateInfo& ReceiveStateInfo(RfState state) {
   int i = static_cast<int>(state);
-  return kStates[i < kReceiveStateCount ? i : 0];
+  return RxMachine::kRows[i < kReceiveStateCount ? i : 0].info;
 }
 
 TQvReceiveFax::TQvReceiveFax() {
@@ -146,6 +154,24 @@ std::string TQvReceiveFax::NextFileName() const {
   return FallbackName(destinationDir_, "NONAME", ".QVF");
 }
 
+std::string TQvReceiveFax::FaxLogEntry(TFaxLogCode code) const {
+  const std::string prefix = "Receive ";
+  const std::string date = LogDateTime();
+  const std::string end = kLogLineEnd;
+  switch (code) {
+    case lcReceiveStarted:
+      return prefix + FaxFile() + " from " + RemoteID() + " started at " + date + end;
+    case lcReceiveOk:
+      return prefix + "finished OK at " + date + end + end;
+    case lcReceiveSkipped:
+      return prefix + "skipped at " + date + end + end;
+    case lcReceiveFailed:
+      return prefix + "failed at " + date + end + "  (" + core::ErrorText(LastError()) + ")" + end + end;
+    default:
+      return {};  // a transmitter's event
+  }
+}
+
 void TQvReceiveFax::StartReceiving() {
   if (!ComPort() && !ownedChannel_) core::RaiseError(core::ecPortNotAssigned);
   aborted_ = false;
@@ -158,24 +184,24 @@ int TQvReceiveFax::Prepare() {
   SetStatus(0);
   class_ = FaxClass;
   if (class_ == fcUnknown || class_ == fcDetect) {
-    if (DetectClass(true) != 0) return kErrBadModemResult;
+    if (DetectClass(true) != 0) return core::ecFaxBadModemResult;
     class_ = PreferredClass(cachedClasses_);
-    if (class_ == fcUnknown) return kErrBadModemResult;
+    if (class_ == fcUnknown) return core::ecFaxBadModemResult;
   }
   cmds_ = BuildClass2Commands(class_);
-  if (!InitialiseModem()) return kErrBadModemResult;
+  if (!InitialiseModem()) return core::ecFaxBadModemResult;
   if (class_ == fcClass1) {
-    if (ModemCommandWait("AT+FCLASS=1") != 1) return kErrBadModemResult;
+    if (ModemCommandWait("AT+FCLASS=1") != 1) return core::ecFaxBadModemResult;
     SwitchToNormalRate();
     QueryClass1Speeds(false);
     while (speedIndex_ > kMinSpeedIndex && SpeedBps(speedIndex_) > DesiredBPS) --speedIndex_;
     topSpeedIndex_ = speedIndex_;
   } else {
-    if (ModemCommandWait(cmds_.selectClass) != 1) return kErrBadModemResult;
+    if (ModemCommandWait(cmds_.selectClass) != 1) return core::ecFaxBadModemResult;
     SwitchToNormalRate();
-    if (ModemCommandWait("AT+FCR=1") != 1) return kErrBadModemResult;
-    if (ModemCommandWait(cmds_.localId + "=\"" + UpperCase(StationID) + "\"") != 1) return kErrBadModemResult;
-    if (ModemCommandWait(std::string("AT+FAA=") + (FaxAndData ? "1" : "0")) != 1) return kErrBadModemResult;
+    if (ModemCommandWait("AT+FCR=1") != 1) return core::ecFaxBadModemResult;
+    if (ModemCommandWait(cmds_.localId + "=\"" + UpperCase(StationID) + "\"") != 1) return core::ecFaxBadModemResult;
+    if (ModemCommandWait(std::string("AT+FAA=") + (FaxAndData ? "1" : "0")) != 1) return core::ecFaxBadModemResult;
   }
   return 0;
 }
@@ -191,7 +217,7 @@ int TQvReceiveFax::CreateOutputFile() {
     else
       *name = NextFileName();
   });
-  if (name->empty()) return kErrNoFilename;
+  if (name->empty()) return core::ecNoFilename;
   writeBuf_.clear();
   // The receiver stores the remote identifier padded to the full 20 characters.
   if (int rc = out_.CreatePageByPage(*name, RemoteID(), true)) {
@@ -202,7 +228,7 @@ int TQvReceiveFax::CreateOutputFile() {
     std::lock_guard lock(remoteIdMutex_);
     faxFile_ = *name;
   }
-  SendLog(4);
+  SendLog(lcReceiveStarted);
   return 0;
 }
 
@@ -287,38 +313,36 @@ TQvReceiveFax::Next TQvReceiveFax::Fail(int code) {
 
 TQvReceiveFax::Next TQvReceiveFax::OnTimeout() {
   if (class_ == fcClass1) return OnClass1Timeout();
-  return Fail(kErrFatalTimeout);
+  return Fail(core::ecFatalTimeout);
 }
 
+// A complete text line in lastLine_ for a line-waiting state: the checks every such state shares,
+// then the state's own handler.
 TQvReceiveFax::Next TQvReceiveFax::OnLine() {
   const std::string& l = lastLine_;
   bool ok = HasOk(l);
   // +FCERROR while waiting for a carrier: a sender repeating its post-page message, or a late
   // turn-round that missed the carrier. The Class 1 machine recovers both.
   const bool missedCarrier = (Is(S::rf1StrtTrn) || Is(S::rf1WtPgCnnct)) && IsFcError(l);
-  if (HasError(l) && !Is(S::rf2GtPgRslt) && !missedCarrier) return Fail(kErrBadModemResult);
+  if (HasError(l) && !Is(S::rf2GtPgRslt) && !missedCarrier) return Fail(core::ecFaxBadModemResult);
   if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && !Is(S::rf2GetFHNG)) {
     hangupCode_ = HangupNumber(l);
-    return Fail(kErrSessionError);
+    return Fail(core::ecFaxSessionError);
   }
-  if (!Is(S::rfWaiting)) return class_ == fcClass1 ? OnClass1Line(ok) : OnClass2Line(ok);
-  if (l.find("RING") != std::string::npos) {
-    ++ringCount_;
-    if (ringCount_ >= std::max<int>(1, AnswerOnRing)) {
-      pageState_ = RfPageState::NewFile;
-      FirstStatus();
-      ArmTimeout(kCommandTimeoutTicks);
-      Go(S::rfAnswer);
-      return Next::Again;
-    }
-  } else if (l.find("NO C") != std::string::npos) {
-    StatusUpdate(fpNoConnect);
-  } else if (HasConnect(l)) {
-    return Fail(kErrDataCall);
-  } else if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) {
-    return Fail(kErrVoice);
-  }
-  return Next::IfInput;
+  return (this->*RxMachine::kRows[static_cast<int>(rstate_)].onLine)(l, ok);
+}
+
+TQvReceiveFax::Next TQvReceiveFax::RefuseCall() {
+  Fail(core::ecFileRejected);
+  SendLog(lcReceiveSkipped);
+  return Next::Again;
+}
+
+void TQvReceiveFax::DocumentReceived(RfState next) {
+  CloseOutputFile(true);
+  SendLog(lcReceiveOk);
+  StatusUpdate(fpGetHangup);
+  Go(next);
 }
 
 TQvReceiveFax::Next TQvReceiveFax::ReadPageData() {
@@ -355,7 +379,7 @@ TQvReceiveFax::Next TQvReceiveFax::ReadPageData() {
   return taken >= 10000 ? Next::IfInput : Next::Wait;
 }
 
-TQvReceiveFax::Next TQvReceiveFax::StartPage() {
+TQvReceiveFax::Next TQvReceiveFax::StartPage(Ev) {
   page_ = page_ + 1;
   int rc = 0;
   if (pageState_ == RfPageState::SameFile) {
@@ -364,7 +388,7 @@ TQvReceiveFax::Next TQvReceiveFax::StartPage() {
     // A new document of the call (Class 2/2.0 after EOM): the one before it arrived whole.
     if (out_.IsOpen() && out_.PageCount() > 0) {
       CloseOutputFile(true);
-      SendLog(5);
+      SendLog(lcReceiveOk);
     } else {
       CloseOutputFile(false);
     }
@@ -386,7 +410,7 @@ TQvReceiveFax::Next TQvReceiveFax::StartPage() {
   return Next::IfInput;
 }
 
-TQvReceiveFax::Next TQvReceiveFax::Complete() {
+TQvReceiveFax::Next TQvReceiveFax::Complete(Ev) {
   SwitchToCommandRate();
   StopTimeout();
   if (OneFax) {
@@ -401,7 +425,7 @@ TQvReceiveFax::Next TQvReceiveFax::Complete() {
   return Next::Again;
 }
 
-TQvReceiveFax::Next TQvReceiveFax::Abort() {
+TQvReceiveFax::Next TQvReceiveFax::Abort(Ev) {
   StopTimeout();
   if (out_.IsOpen()) {
     if (out_.PageOpen()) {
@@ -411,7 +435,7 @@ TQvReceiveFax::Next TQvReceiveFax::Abort() {
         RemovePage();
     }
     CloseOutputFile(false);
-    SendLog(7);
+    SendLog(lcReceiveFailed);
   }
   // A modem that has gone hears no hang-up and answers no more calls: receive mode ends.
   if (portLost_) {
@@ -437,72 +461,90 @@ TQvReceiveFax::Next TQvReceiveFax::Step(Ev ev) {
   if (ev == Ev::Abort && !Is(S::rfAbort) && !Is(S::rfDone)) {
     aborted_ = true;
     StatusUpdate(fpCancel);
-    return Fail(kErrCancelRequested);
+    return Fail(core::ecCancelRequested);
   }
-  if (ev == Ev::PortLost && !Is(S::rfAbort) && !Is(S::rfDone)) return Fail(kErrPortLost);
-  if (ReceiveStateInfo(rstate_).waitsForLine) {
-    return LineStep(
-        ev, [this] { return OnTimeout(); },
-        [this] {
-          RfState before = rstate_;
-          DecodeFrame();
-          return rstate_ != before;
-        },
-        [this] { return OnLine(); });
+  if (ev == Ev::PortLost && !Is(S::rfAbort) && !Is(S::rfDone)) return Fail(core::ecDeviceReadError);
+  const RxMachine::Row& row = RxMachine::kRows[static_cast<int>(rstate_)];
+  if (row.onEvent) return (this->*row.onEvent)(ev);
+  return LineStep(
+      ev, [this] { return OnTimeout(); },
+      [this] {
+        RfState before = rstate_;
+        DecodeFrame();
+        return rstate_ != before;
+      },
+      [this] { return OnLine(); });
+}
+
+TQvReceiveFax::Next TQvReceiveFax::Idle(Ev) { return Next::Wait; }
+
+TQvReceiveFax::Next TQvReceiveFax::InitCall(Ev) {
+  ringCount_ = 0;
+  rejectPending_ = false;
+  pageState_ = RfPageState::NewFile;
+  page_ = 0;
+  bytesTransferred_ = 0;
+  disRetry_ = 0;
+  ppmAnswered_ = false;
+  mcfRepeats_ = 0;
+  morePages_ = eom_ = rejectPage_ = retrainAfterPage_ = false;
+  SetRemoteId("");
+  {
+    std::lock_guard lock(remoteIdMutex_);
+    faxFile_.clear();
   }
-  switch (rstate_) {
-    case S::rfInit:
-      ringCount_ = 0;
-      rejectPending_ = false;
+  if (ConstantStatus) FirstStatus();
+  if (SoftwareFlow) ch_->ClearSoftwareFlow();
+  ch_->DriveDtr(true);
+  ch_->DriveRts(true);
+  if (class_ == fcClass1) {
+    ModemCommand("AT+FCLASS=1");
+    Go(S::rf1Init1);
+  } else {
+    ModemCommand(cmds_.selectClass);
+    Go(S::rf2Init1);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::WaitForRing(const std::string& l, bool) {
+  if (l.find("RING") != std::string::npos) {
+    ++ringCount_;
+    if (ringCount_ >= std::max<int>(1, AnswerOnRing)) {
       pageState_ = RfPageState::NewFile;
-      page_ = 0;
-      bytesTransferred_ = 0;
-      disRetry_ = 0;
-      ppmAnswered_ = false;
-      mcfRepeats_ = 0;
-      morePages_ = eom_ = rejectPage_ = retrainAfterPage_ = false;
-      SetRemoteId("");
-      {
-        std::lock_guard lock(remoteIdMutex_);
-        faxFile_.clear();
-      }
-      if (ConstantStatus) FirstStatus();
-      if (SoftwareFlow) ch_->ClearSoftwareFlow();
-      ch_->DriveDtr(true);
-      ch_->DriveRts(true);
-      if (class_ == fcClass1) {
-        ModemCommand("AT+FCLASS=1");
-        Go(S::rf1Init1);
-      } else {
-        ModemCommand(cmds_.selectClass);
-        Go(S::rf2Init1);
-      }
-      return Next::IfInput;
-    case S::rfAnswer:
-      // Only a re-entrant call (from a status handler of this step) finds the step busy; the
-      // outer call goes on, so nothing waits here. Each component guards itself: a guard shared
-      // by all components left a second receiver waiting for a timer that may never come.
-      if (answering_) return Next::Wait;
-      answering_ = true;
       FirstStatus();
-      ModemCommand("ATA");
-      ArmTimeout(kDialWaitTicks);
-      StatusUpdate(fpAnswer);
-      answering_ = false;
-      Go(class_ == fcClass1 ? S::rf1SendCSI : S::rf2ValCnnct);
-      return Next::IfInput;
-    case S::rfStartPage:
-      return StartPage();
-    case S::rfGtPgDta:
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
-      return ReadPageData();
-    case S::rfComplete:
-      return Complete();
-    case S::rfAbort:
-      return Abort();
-    default:
-      return class_ == fcClass1 ? Class1Step(ev) : Next::Wait;
+      ArmTimeout(kCommandTimeoutTicks);
+      Go(S::rfAnswer);
+      return Next::Again;
+    }
+  } else if (l.find("NO C") != std::string::npos) {
+    StatusUpdate(fpNoConnect);
+  } else if (HasConnect(l)) {
+    return Fail(core::ecFaxDataCall);
+  } else if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) {
+    return Fail(core::ecFaxVoiceCall);
   }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::Answer(Ev) {
+  // Only a re-entrant call (from a status handler of this step) finds the step busy; the
+  // outer call goes on, so nothing waits here. Each component guards itself: a guard shared
+  // by all components left a second receiver waiting for a timer that may never come.
+  if (answering_) return Next::Wait;
+  answering_ = true;
+  FirstStatus();
+  ModemCommand("ATA");
+  ArmTimeout(kDialWaitTicks);
+  StatusUpdate(fpAnswer);
+  answering_ = false;
+  Go(class_ == fcClass1 ? S::rf1SendCSI : S::rf2ValCnnct);
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::PageData(Ev ev) {
+  if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
+  return ReadPageData();
 }
 
 void TQvReceiveFax::HangUp() {

@@ -67,11 +67,13 @@ class TQvReceiveFax : public TQvAbstractFax {
   // The automatic name of the next received file.
   std::string NextFileName() const;
 
+  std::string FaxLogEntry(TFaxLogCode code) const override;
+
  protected:
   Next Step(Ev ev) override;
   int DispatchLogSubtype() const override { return ReceiveStateInfo(rstate_).logSubtype; }
   void HangUp() override;
-  Next SendStalled() override { return Fail(kErrFatalTimeout); }
+  Next SendStalled() override { return Fail(core::ecFatalTimeout); }
   void ClearFaxFileAfterLog() override;
 
  private:
@@ -82,14 +84,59 @@ class TQvReceiveFax : public TQvAbstractFax {
   bool Is(RfState s) const { return rstate_ == s; }
   Next OnLine();
   Next OnTimeout();
+
+  // The machine: one handler per state (or group of states), each named in the state's row of
+  // the table in receive_fax.cpp. A state that runs on events gets the event; a line-waiting
+  // state gets the modem's line once the data handler has checked it.
+  friend struct RxMachine;
+  friend const RfStateInfo& ReceiveStateInfo(RfState state);
+  using EventHandler = Next (TQvReceiveFax::*)(Ev ev);
+  using LineHandler = Next (TQvReceiveFax::*)(const std::string& line, bool ok);
+  // States of both halves (receive_fax.cpp).
+  Next Idle(Ev ev);
+  Next InitCall(Ev ev);
+  Next WaitForRing(const std::string& l, bool ok);
+  Next Answer(Ev ev);
+  Next StartPage(Ev ev);
+  Next PageData(Ev ev);
+  Next Complete(Ev ev);
+  Next Abort(Ev ev);
   // Class 1 half (receive_fax_class1.cpp).
-  Next OnClass1Line(bool ok);
   Next OnClass1Timeout();
   void DecodeFrame();
-  Next Class1Step(Ev ev);
+  Next Class1Init(const std::string& l, bool ok);
+  Next SendCsi(const std::string& l, bool ok);
+  Next SendDis(const std::string& l, bool ok);
+  Next CollectFrames(const std::string& l, bool ok);
+  Next RepeatDis(Ev ev);
+  Next RepeatDisTurn(Ev ev);
+  Next StartTraining(const std::string& l, bool ok);
+  Next CollectTraining(Ev ev);
+  Next Retrain(const std::string& l, bool ok);
+  Next TrainingEnded(const std::string& l, bool ok);
+  Next SendCfr(const std::string& l, bool ok);
+  Next WaitPageConnect(const std::string& l, bool ok);
+  Next PageEnded1(const std::string& l, bool ok);
+  Next WaitPostPage1(const std::string& l, bool ok);
+  Next WritePage1(Ev ev);
+  Next SendMcf(const std::string& l, bool ok);
+  Next WaitDcn(const std::string& l, bool ok);
+  Next WaitHangup1(const std::string& l, bool ok);
   // Class 2 and 2.0 half (receive_fax_class2.cpp).
-  Next OnClass2Line(bool ok);
+  Next Class2Init(const std::string& l, bool ok);
+  Next Class2FlowControl(const std::string& l, bool ok);
+  Next Class2Reports(const std::string& l, bool ok);
+  Next Class2Ready(const std::string& l, bool ok);
+  Next Class2Connect(const std::string& l, bool ok);
+  Next GetSenderId2(const std::string& l, bool ok);
+  Next GetPageConnect2(const std::string& l, bool ok);
+  Next PageResult2(const std::string& l, bool ok);
+  Next GetHangup2(const std::string& l, bool ok);
   void TakeClass2Params(const std::string& line);
+  // Shared by both halves: the call is refused (OnFaxAccept said no).
+  Next RefuseCall();
+  // Shared by both halves: the document arrived whole; the file is closed and logged.
+  void DocumentReceived(RfState next);
   void StatusUpdate(int code);
   void FirstStatus();
   bool AskAccept();
@@ -102,9 +149,6 @@ class TQvReceiveFax : public TQvAbstractFax {
   void CloseOutputFile(bool keepEmpty);
   Next ReadPageData();
   Next ReadTraining();
-  Next StartPage();
-  Next Complete();
-  Next Abort();
 
   std::string destinationDir_;
   RfState rstate_ = RfState::rfInit;

@@ -66,7 +66,7 @@ void TQvReceiveFax::DecodeFrame() {
       eom_ = false;
       break;
     case FrameKind::Dcn:
-      if (!Is(S::rf1WaitDCN)) Fail(kErrCancelRequested);
+      if (!Is(S::rf1WaitDCN)) Fail(core::ecCancelRequested);
       break;
     case FrameKind::Ftt:
     case FrameKind::Rtn:
@@ -87,7 +87,7 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Timeout() {
         Go(S::rf1CollRtry1);
         return Next::Again;
       }
-      return Fail(kErrFatalTimeout);
+      return Fail(core::ecFatalTimeout);
     case S::rf1CollFrms:
       Go(S::rf1CollRtry1);
       return Next::Again;
@@ -95,226 +95,8 @@ TQvReceiveFax::Next TQvReceiveFax::OnClass1Timeout() {
       Go(S::rfComplete);
       return Next::Again;
     default:
-      return Fail(kErrFatalTimeout);
+      return Fail(core::ecFatalTimeout);
   }
-}
-
-TQvReceiveFax::Next TQvReceiveFax::OnClass1Line(bool ok) {
-  const std::string& l = lastLine_;
-  switch (rstate_) {
-    case S::rf1Init1:
-      if (!ok) return Fail(kErrInit);
-      SwitchToNormalRate();
-      StopTimeout();
-      StatusUpdate(fpWaiting);
-      Go(S::rfWaiting);
-      break;
-    case S::rf1SendCSI:
-      if (HasConnect(l)) {
-        SendFrame(BuildIdFrame(kFcfCsi, UpperCase(StationID), false));
-        Go(S::rf1SendDIS);
-      }
-      break;
-    case S::rf1SendDIS:
-      if (HasConnect(l)) {
-        SendFrame(BuildDisFrame(speedIndex_));
-      } else if (ok) {
-        PauseMs(400);
-        ModemCommand("AT+FRH=3", 40);
-        ArmTimeout(54);
-        Go(S::rf1CollFrms);
-      }
-      break;
-    case S::rf1CollFrms:
-      if (ok) {
-        if (lastFrameFinal_) {
-          if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
-          ModemCommand(std::string("AT+FRM=") + TrainingCode(speedIndex_), 40);
-          Go(S::rf1StrtTrn);
-        } else {
-          ModemCommand("AT+FRH=3", 40);
-          ArmTimeout(54);
-        }
-      }
-      break;
-    case S::rf1StrtTrn:
-      if (HasConnect(l)) {
-        tcfAll_ = tcfNonZero_ = 0;
-        dle_ = false;
-        ArmTimeout(kCommandTimeoutTicks);
-        Go(S::rf1CollTrn);
-        return Next::Again;
-      }
-      if (IsFcError(l)) {
-        // The training check went by unheard and the sender, without an answer, repeats its DCS.
-        ModemCommand("AT+FRH=3", 0);
-        ArmTimeout(54);
-        Go(S::rf1CollFrms);
-      }
-      break;
-    case S::rf1Retrain:
-      if (HasConnect(l)) {
-        if (speedIndex_ <= kMinSpeedIndex) return Fail(kErrTrain);
-        SendFrame(BuildSimpleFrame(kFcfFtt, true));
-      } else if (ok) {
-        ModemCommand("AT+FRH=3", 40);
-        ArmTimeout(54);
-        Go(S::rf1CollFrms);
-      }
-      break;
-    case S::rf1FinTrn:
-      if (HasCarrier(l)) {
-        if (SoftwareFlow) ch_->ClearSoftwareFlow();
-        PauseMs(20);
-        ModemCommand("AT+FTH=3", 40);
-        Go(S::rf1SendCFR);
-      }
-      break;
-    case S::rf1SendCFR:
-      if (HasConnect(l)) {
-        if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
-        SendFrame(BuildSimpleFrame(kFcfCfr, true));
-      } else if (ok) {
-        ModemCommand(std::string("AT+FRM=") + PageDataCode(speedIndex_), 40);
-        Go(S::rf1WtPgCnnct);
-        if (AskAccept()) {
-          if (pageState_ == RfPageState::NewFile) {
-            int rc = CreateOutputFile();
-            if (rc != 0) return Fail(rc);
-            pageState_ = RfPageState::SameFile;
-            page_ = 0;
-          }
-        } else {
-          SendText("\r");  // leave the page receive at once
-          Fail(kErrFileRejected);
-          SendLog(6);
-          statusPending_ = true;
-          return Next::Again;
-        }
-      }
-      break;
-    case S::rf1WtPgCnnct:
-      if (ppmAnswered_ && !pageTurnLate_ && IsFcError(l)) {
-        // V.21 flags instead of the page although we listened in time: the sender missed our
-        // MCF to its MPS and repeats it.
-        ModemCommand("AT+FRH=3", 40);
-        Go(S::rf1WaitEOP);
-      } else if (HasConnect(l)) {
-        ppmAnswered_ = false;
-        mcfRepeats_ = 0;
-        StatusUpdate(fpSessionParams);
-        Go(S::rfStartPage);
-        return Next::Again;
-      } else if (IsFcError(l)) {
-        // The modem hears V.21 instead of the page: we asked for the carrier after the page had
-        // gone by (a late turn-round). Hear the sender's post-page command and answer RTN, so it
-        // trains again and sends the page once more. After an MCF this costs at worst a page
-        // filed twice (when the sender had in fact missed our MCF), never a page lost.
-        rejectPage_ = true;
-        ppmAnswered_ = false;
-        ModemCommand("AT+FRH=3", 0);
-        Go(S::rf1WaitEOP);
-      }
-      break;
-    case S::rf1FinPage:
-      if (HasCarrier(l)) {
-        ModemCommand("AT+FRH=3", 40);
-        Go(S::rf1WaitEOP);
-      }
-      break;
-    case S::rf1WaitEOP:
-      if (ok) {
-        if (lastFrameFinal_ && ppmAnswered_) {
-          const FrameKind kind = ClassifyFcf(lastFcf_);
-          if (kind == FrameKind::Mps) {
-            // A repeated MPS: the page is filed already; answer it again.
-            if (++mcfRepeats_ > 3) return Fail(kErrBadModemResult);
-            ModemCommand("AT+FTH=3", 40);
-            Go(S::rf1SendMCF);
-            break;
-          }
-          if (kind != FrameKind::Eop && kind != FrameKind::Eom) return Fail(kErrBadModemResult);
-          // Not a repeat: the post-page command of a page that went by unheard.
-          ppmAnswered_ = false;
-          rejectPage_ = true;
-        }
-        if (lastFrameFinal_) {
-          StatusUpdate(fpGetPageResult);
-          Go(S::rf1WritePage);
-          return Next::Again;
-        }
-        ModemCommand("AT+FRH=3", 40);
-      }
-      break;
-    case S::rf1SendMCF:
-      if (HasConnect(l)) {
-        // Always final: a non-final MCF would make the modem ask for another frame.
-        SendFrame(BuildSimpleFrame(rejectPage_ ? kFcfRtn : retrainAfterPage_ ? kFcfRtp : kFcfMcf, true));
-        mcfSentAt_ = std::chrono::steady_clock::now();
-      } else if (ok) {
-        // After RTP the sender trains again; what it repeats then is its DCS, not this answer.
-        ppmAnswered_ = !rejectPage_ && !retrainAfterPage_;
-        if (rejectPage_ || (retrainAfterPage_ && morePages_)) {
-          // After RTN, or RTP with more pages to come, the sender sends DCS and the training
-          // check again. (After RTP to EOP the call ends as after MCF.)
-          rejectPage_ = retrainAfterPage_ = false;
-          ModemCommand("AT+FRH=3", 0);
-          ArmTimeout(54);
-          Go(S::rf1CollFrms);
-        } else if (mcfRepeats_ > 0 && !morePages_) {
-          // An answer to a repeated EOP: the page is filed already; wait for DCN again.
-          PauseMs(200);
-          ModemCommand("AT+FRH=3", 40);
-          Go(S::rf1WaitDCN);
-        } else if (morePages_ && eom_) {
-          ppmAnswered_ = false;  // phase B starts again: what comes next is a new DCS
-          PauseMs(200);
-          ModemCommand("AT+FTH=3", 40);
-          Go(S::rf1SendCSI);
-        } else if (morePages_) {
-          const auto mcfDone = std::chrono::steady_clock::now();
-          ModemCommand(std::string("AT+FRM=") + TrainingCode(speedIndex_), 40);
-          pageTurnLate_ = mcfDone - mcfSentAt_ > kLongestMcf ||
-                          std::chrono::steady_clock::now() - mcfDone > kLongestPageTurn;
-          pageState_ = RfPageState::SameFile;
-          Go(S::rf1WtPgCnnct);  // the CONNECT of the page carrier comes first
-        } else {
-          PauseMs(200);
-          ModemCommand("AT+FRH=3", 40);
-          CloseOutputFile(true);
-          SendLog(5);
-          StatusUpdate(fpGetHangup);
-          Go(S::rf1WaitDCN);
-        }
-      }
-      break;
-    case S::rf1WaitDCN:
-      if (ok) {
-        if (lastFrameFinal_ && ClassifyFcf(lastFcf_) == FrameKind::Eop && mcfRepeats_ < 3) {
-          // The sender missed our MCF and asks again: a receiver answers a repeated command
-          // with its last response, or the sender never learns that its fax arrived.
-          ++mcfRepeats_;
-          ModemCommand("AT+FTH=3", 40);
-          Go(S::rf1SendMCF);
-        } else if (lastFrameFinal_) {
-          ModemCommand("ATH", 100);
-          Go(S::rf1WtHngp);
-        } else {
-          ModemCommand("AT+FRH=3", 40);
-        }
-      }
-      break;
-    case S::rf1WtHngp:
-      if (ok) {
-        StatusUpdate(fpGotHangup);
-        Go(S::rfComplete);
-        return Next::Again;
-      }
-      break;
-    default:
-      break;
-  }
-  return Next::IfInput;
 }
 
 TQvReceiveFax::Next TQvReceiveFax::ReadTraining() {
@@ -348,53 +130,284 @@ TQvReceiveFax::Next TQvReceiveFax::ReadTraining() {
   return Next::Wait;
 }
 
-// The Class 1 states that do not read lines.
-TQvReceiveFax::Next TQvReceiveFax::Class1Step(Ev ev) {
-  switch (rstate_) {
-    case S::rf1CollRtry1:
-      if (++disRetry_ <= 5) {
-        SendText("AT\r");
-        ArmTimeout(kCommandTimeoutTicks);
-        Go(S::rf1CollRtry2);
-        return Next::Wait;
-      }
-      return Fail(kErrFatalTimeout);
-    case S::rf1CollRtry2:
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
+// ---------------------------------------------------------------------------------------------
+// The Class 1 states, in the order of the machine's table
+
+TQvReceiveFax::Next TQvReceiveFax::Class1Init(const std::string&, bool ok) {
+  if (!ok) return Fail(core::ecFaxInitError);
+  SwitchToNormalRate();
+  StopTimeout();
+  StatusUpdate(fpWaiting);
+  Go(S::rfWaiting);
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::SendCsi(const std::string& l, bool) {
+  if (HasConnect(l)) {
+    SendFrame(BuildIdFrame(kFcfCsi, UpperCase(StationID), false));
+    Go(S::rf1SendDIS);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::SendDis(const std::string& l, bool ok) {
+  if (HasConnect(l)) {
+    SendFrame(BuildDisFrame(speedIndex_));
+  } else if (ok) {
+    PauseMs(400);
+    ModemCommand("AT+FRH=3", 40);
+    ArmTimeout(54);
+    Go(S::rf1CollFrms);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::CollectFrames(const std::string&, bool ok) {
+  if (!ok) return Next::IfInput;
+  if (lastFrameFinal_) {
+    if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
+    ModemCommand(std::string("AT+FRM=") + TrainingCode(speedIndex_), 40);
+    Go(S::rf1StrtTrn);
+  } else {
+    ModemCommand("AT+FRH=3", 40);
+    ArmTimeout(54);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::RepeatDis(Ev) {
+  if (++disRetry_ <= 5) {
+    SendText("AT\r");
+    ArmTimeout(kCommandTimeoutTicks);
+    Go(S::rf1CollRtry2);
+    return Next::Wait;
+  }
+  return Fail(core::ecFatalTimeout);
+}
+
+TQvReceiveFax::Next TQvReceiveFax::RepeatDisTurn(Ev ev) {
+  if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
+  ModemCommand("AT+FTH=3", 40);
+  Go(S::rf1SendCSI);
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::StartTraining(const std::string& l, bool) {
+  if (HasConnect(l)) {
+    tcfAll_ = tcfNonZero_ = 0;
+    dle_ = false;
+    ArmTimeout(kCommandTimeoutTicks);
+    Go(S::rf1CollTrn);
+    return Next::Again;
+  }
+  if (IsFcError(l)) {
+    // The training check went by unheard and the sender, without an answer, repeats its DCS.
+    ModemCommand("AT+FRH=3", 0);
+    ArmTimeout(54);
+    Go(S::rf1CollFrms);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::CollectTraining(Ev ev) {
+  if (ev == Ev::Timeout) {
+    // No end of training: the call ends without an error of its own.
+    error_ = 0;
+    Go(S::rfAbort);
+    return Next::Again;
+  }
+  return ReadTraining();
+}
+
+TQvReceiveFax::Next TQvReceiveFax::Retrain(const std::string& l, bool ok) {
+  if (HasConnect(l)) {
+    if (speedIndex_ <= kMinSpeedIndex) return Fail(core::ecFaxTrainError);
+    SendFrame(BuildSimpleFrame(kFcfFtt, true));
+  } else if (ok) {
+    ModemCommand("AT+FRH=3", 40);
+    ArmTimeout(54);
+    Go(S::rf1CollFrms);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::TrainingEnded(const std::string& l, bool) {
+  if (HasCarrier(l)) {
+    if (SoftwareFlow) ch_->ClearSoftwareFlow();
+    PauseMs(20);
+    ModemCommand("AT+FTH=3", 40);
+    Go(S::rf1SendCFR);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::SendCfr(const std::string& l, bool ok) {
+  if (HasConnect(l)) {
+    if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
+    SendFrame(BuildSimpleFrame(kFcfCfr, true));
+    return Next::IfInput;
+  }
+  if (!ok) return Next::IfInput;
+  ModemCommand(std::string("AT+FRM=") + PageDataCode(speedIndex_), 40);
+  Go(S::rf1WtPgCnnct);
+  if (!AskAccept()) {
+    SendText("\r");  // leave the page receive at once
+    const Next next = RefuseCall();
+    statusPending_ = true;
+    return next;
+  }
+  if (pageState_ == RfPageState::NewFile) {
+    int rc = CreateOutputFile();
+    if (rc != 0) return Fail(rc);
+    pageState_ = RfPageState::SameFile;
+    page_ = 0;
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::WaitPageConnect(const std::string& l, bool) {
+  if (ppmAnswered_ && !pageTurnLate_ && IsFcError(l)) {
+    // V.21 flags instead of the page although we listened in time: the sender missed our
+    // MCF to its MPS and repeats it.
+    ModemCommand("AT+FRH=3", 40);
+    Go(S::rf1WaitEOP);
+  } else if (HasConnect(l)) {
+    ppmAnswered_ = false;
+    mcfRepeats_ = 0;
+    StatusUpdate(fpSessionParams);
+    Go(S::rfStartPage);
+    return Next::Again;
+  } else if (IsFcError(l)) {
+    // The modem hears V.21 instead of the page: we asked for the carrier after the page had
+    // gone by (a late turn-round). Hear the sender's post-page command and answer RTN, so it
+    // trains again and sends the page once more. After an MCF this costs at worst a page
+    // filed twice (when the sender had in fact missed our MCF), never a page lost.
+    rejectPage_ = true;
+    ppmAnswered_ = false;
+    ModemCommand("AT+FRH=3", 0);
+    Go(S::rf1WaitEOP);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::PageEnded1(const std::string& l, bool) {
+  if (HasCarrier(l)) {
+    ModemCommand("AT+FRH=3", 40);
+    Go(S::rf1WaitEOP);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::WaitPostPage1(const std::string&, bool ok) {
+  if (!ok) return Next::IfInput;
+  if (lastFrameFinal_ && ppmAnswered_) {
+    const FrameKind kind = ClassifyFcf(lastFcf_);
+    if (kind == FrameKind::Mps) {
+      // A repeated MPS: the page is filed already; answer it again.
+      if (++mcfRepeats_ > 3) return Fail(core::ecFaxBadModemResult);
       ModemCommand("AT+FTH=3", 40);
-      Go(S::rf1SendCSI);
-      return Next::IfInput;
-    case S::rf1CollTrn:
-      if (ev == Ev::Timeout) {
-        // No end of training: the call ends without an error of its own.
-        error_ = 0;
-        Go(S::rfAbort);
-        return Next::Again;
-      }
-      return ReadTraining();
-    case S::rf1WritePage: {
-      retrainAfterPage_ = false;
-      if (out_.PageOpen()) {
-        const CopyQuality quality = JudgePage(pageCheck_);
-        if (quality == CopyQuality::Bad) {
-          // Too damaged to read: it stays out of the file and its number is given again.
-          RemovePage();
-          page_ = page_ - 1;
-          rejectPage_ = true;
-        }
-        // After EOM a new DCS and training follow anyway: RTP would ask for nothing more.
-        retrainAfterPage_ = quality == CopyQuality::Poor && !eom_;
-      }
-      int rc = FinishPage();
-      if (rc != 0) return Fail(rc);
-      ModemCommand("AT+FTH=3", 40);
-      StatusUpdate(fpCheckMorePages);
       Go(S::rf1SendMCF);
       return Next::IfInput;
     }
-    default:
-      return Next::Wait;
+    if (kind != FrameKind::Eop && kind != FrameKind::Eom) return Fail(core::ecFaxBadModemResult);
+    // Not a repeat: the post-page command of a page that went by unheard.
+    ppmAnswered_ = false;
+    rejectPage_ = true;
   }
+  if (lastFrameFinal_) {
+    StatusUpdate(fpGetPageResult);
+    Go(S::rf1WritePage);
+    return Next::Again;
+  }
+  ModemCommand("AT+FRH=3", 40);
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::WritePage1(Ev) {
+  retrainAfterPage_ = false;
+  if (out_.PageOpen()) {
+    const CopyQuality quality = JudgePage(pageCheck_);
+    if (quality == CopyQuality::Bad) {
+      // Too damaged to read: it stays out of the file and its number is given again.
+      RemovePage();
+      page_ = page_ - 1;
+      rejectPage_ = true;
+    }
+    // After EOM a new DCS and training follow anyway: RTP would ask for nothing more.
+    retrainAfterPage_ = quality == CopyQuality::Poor && !eom_;
+  }
+  int rc = FinishPage();
+  if (rc != 0) return Fail(rc);
+  ModemCommand("AT+FTH=3", 40);
+  StatusUpdate(fpCheckMorePages);
+  Go(S::rf1SendMCF);
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::SendMcf(const std::string& l, bool ok) {
+  if (HasConnect(l)) {
+    // Always final: a non-final MCF would make the modem ask for another frame.
+    SendFrame(BuildSimpleFrame(rejectPage_ ? kFcfRtn : retrainAfterPage_ ? kFcfRtp : kFcfMcf, true));
+    mcfSentAt_ = std::chrono::steady_clock::now();
+    return Next::IfInput;
+  }
+  if (!ok) return Next::IfInput;
+  // After RTP the sender trains again; what it repeats then is its DCS, not this answer.
+  ppmAnswered_ = !rejectPage_ && !retrainAfterPage_;
+  if (rejectPage_ || (retrainAfterPage_ && morePages_)) {
+    // After RTN, or RTP with more pages to come, the sender sends DCS and the training
+    // check again. (After RTP to EOP the call ends as after MCF.)
+    rejectPage_ = retrainAfterPage_ = false;
+    ModemCommand("AT+FRH=3", 0);
+    ArmTimeout(54);
+    Go(S::rf1CollFrms);
+  } else if (mcfRepeats_ > 0 && !morePages_) {
+    // An answer to a repeated EOP: the page is filed already; wait for DCN again.
+    PauseMs(200);
+    ModemCommand("AT+FRH=3", 40);
+    Go(S::rf1WaitDCN);
+  } else if (morePages_ && eom_) {
+    ppmAnswered_ = false;  // phase B starts again: what comes next is a new DCS
+    PauseMs(200);
+    ModemCommand("AT+FTH=3", 40);
+    Go(S::rf1SendCSI);
+  } else if (morePages_) {
+    const auto mcfDone = std::chrono::steady_clock::now();
+    ModemCommand(std::string("AT+FRM=") + TrainingCode(speedIndex_), 40);
+    pageTurnLate_ = mcfDone - mcfSentAt_ > kLongestMcf ||
+                    std::chrono::steady_clock::now() - mcfDone > kLongestPageTurn;
+    pageState_ = RfPageState::SameFile;
+    Go(S::rf1WtPgCnnct);  // the CONNECT of the page carrier comes first
+  } else {
+    PauseMs(200);
+    ModemCommand("AT+FRH=3", 40);
+    DocumentReceived(S::rf1WaitDCN);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::WaitDcn(const std::string&, bool ok) {
+  if (!ok) return Next::IfInput;
+  if (lastFrameFinal_ && ClassifyFcf(lastFcf_) == FrameKind::Eop && mcfRepeats_ < 3) {
+    // The sender missed our MCF and asks again: a receiver answers a repeated command
+    // with its last response, or the sender never learns that its fax arrived.
+    ++mcfRepeats_;
+    ModemCommand("AT+FTH=3", 40);
+    Go(S::rf1SendMCF);
+  } else if (lastFrameFinal_) {
+    ModemCommand("ATH", 100);
+    Go(S::rf1WtHngp);
+  } else {
+    ModemCommand("AT+FRH=3", 40);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::WaitHangup1(const std::string&, bool ok) {
+  if (!ok) return Next::IfInput;
+  StatusUpdate(fpGotHangup);
+  Go(S::rfComplete);
+  return Next::Again;
 }
 
 }  // namespace qv::fax

@@ -15,133 +15,140 @@ void TQvReceiveFax::TakeClass2Params(const std::string& line) {
   StatusUpdate(fpSessionParams);
 }
 
-TQvReceiveFax::Next TQvReceiveFax::OnClass2Line(bool ok) {
-  const std::string& l = lastLine_;
-  switch (rstate_) {
-    case S::rf2Init1:
-      if (!ok) return Fail(kErrInit);
-      SwitchToNormalRate();
-      ModemCommand(cmds_.receiveCaps + "=1," + BitRateCode(DesiredBPS) + ",0,2,0," + (DesiredECM ? "1" : "0") + ",0,0");
-      Go(class_ == fcClass2_0 ? S::rf2Init1A : S::rf2Init3);
-      break;
-    case S::rf2Init1A:
-      if (!ok) return Fail(kErrInit);
-      ModemCommand("AT+FLO=2");
-      Go(S::rf2Init1B);
-      break;
-    case S::rf2Init1B:
-      if (!ok) return Fail(kErrInit);
-      ModemCommand("AT+FNR=1,1,1,0");
-      Go(S::rf2Init3);
-      break;
-    case S::rf2Init3:
-      if (!ok) return Fail(kErrInit);
-      StopTimeout();
-      StatusUpdate(fpWaiting);
-      Go(S::rfWaiting);
-      break;
-    case S::rf2ValCnnct:
-      if (StartsWith(l, cmds_.connectReport)) {
-        pageRejected_ = false;  // a new call: nothing of the last one is pending
-        ArmTimeout(kCommandTimeoutTicks);
-        StatusUpdate(fpIncoming);
-        Go(S::rf2GtSndID);
+// ---------------------------------------------------------------------------------------------
+// The Class 2/2.0 states, in the order of the machine's table
+
+TQvReceiveFax::Next TQvReceiveFax::Class2Init(const std::string&, bool ok) {
+  if (!ok) return Fail(core::ecFaxInitError);
+  SwitchToNormalRate();
+  ModemCommand(cmds_.receiveCaps + "=1," + BitRateCode(DesiredBPS) + ",0,2,0," + (DesiredECM ? "1" : "0") + ",0,0");
+  Go(class_ == fcClass2_0 ? S::rf2Init1A : S::rf2Init3);
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::Class2FlowControl(const std::string&, bool ok) {
+  if (!ok) return Fail(core::ecFaxInitError);
+  ModemCommand("AT+FLO=2");
+  Go(S::rf2Init1B);
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::Class2Reports(const std::string&, bool ok) {
+  if (!ok) return Fail(core::ecFaxInitError);
+  ModemCommand("AT+FNR=1,1,1,0");
+  Go(S::rf2Init3);
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::Class2Ready(const std::string&, bool ok) {
+  if (!ok) return Fail(core::ecFaxInitError);
+  StopTimeout();
+  StatusUpdate(fpWaiting);
+  Go(S::rfWaiting);
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::Class2Connect(const std::string& l, bool) {
+  if (StartsWith(l, cmds_.connectReport)) {
+    pageRejected_ = false;  // a new call: nothing of the last one is pending
+    ArmTimeout(kCommandTimeoutTicks);
+    StatusUpdate(fpIncoming);
+    Go(S::rf2GtSndID);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::GetSenderId2(const std::string& l, bool ok) {
+  if (StartsWith(l, cmds_.transmitterId)) {
+    SetRemoteId(CleanRemoteId(l));
+    if (AskAccept()) {
+      StatusUpdate(fpGotRemoteId);
+      if (pageState_ == RfPageState::NewFile) {
+        int rc = CreateOutputFile();
+        if (rc != 0) return Fail(rc);
+        pageState_ = RfPageState::SameFile;
       }
-      break;
-    case S::rf2GtSndID:
-      if (StartsWith(l, cmds_.transmitterId)) {
-        SetRemoteId(CleanRemoteId(l));
-        if (AskAccept()) {
-          StatusUpdate(fpGotRemoteId);
-          if (pageState_ == RfPageState::NewFile) {
-            int rc = CreateOutputFile();
-            if (rc != 0) return Fail(rc);
-            pageState_ = RfPageState::SameFile;
-          }
-        } else {
-          // The modem takes the abort command only once the answer command has ended.
-          rejectPending_ = true;
-        }
-      } else if (StartsWith(l, cmds_.sessionParams)) {
-        TakeClass2Params(l);
-      } else if (ok && rejectPending_) {
-        rejectPending_ = false;
-        ModemCommand(class_ == fcClass2 ? "AT+FK" : "AT+FKS");
-        PauseMs(500);
-        Fail(kErrFileRejected);
-        SendLog(6);
-        return Next::Again;
-      } else if (ok) {
-        ModemCommand("AT+FDR");
-        Go(S::rf2GtCnnct);
-      }
-      break;
-    case S::rf2GtCnnct:
-      if (StartsWith(l, cmds_.sessionParams)) {
-        TakeClass2Params(l);
-      } else if (HasConnect(l)) {
-        if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
-        Go(S::rfStartPage);
-        return Next::Again;
-      }
-      break;
-    case S::rf2GtPgRslt:
-      if (StartsWith(l, cmds_.pageStatus)) {
-        StatusUpdate(fpGetPageResult);
-        std::string code = CodeAfterColon(l);
-        char c = code.empty() ? ' ' : code[0];
-        pageRejected_ = !(c == '1' || c == '3' || c == '5');
-        if (!pageRejected_) {
-          int rc = FinishPage();
-          if (rc != 0) return Fail(rc);
-        } else {
-          RemovePage();
-        }
-      } else if (StartsWith(l, "+FET")) {
-        StatusUpdate(fpCheckMorePages);
-        std::string code = CodeAfterColon(l);
-        char c = code.empty() ? ' ' : code[0];
-        pageState_ = c == '0'   ? RfPageState::SameFile
-                     : c == '1' ? RfPageState::NewFile
-                     : c == '2' ? RfPageState::DocumentEnded
-                     : c == '3' ? RfPageState::Resend
-                                : RfPageState::Other;
-      } else if (HasError(l)) {
-        RemovePage();
-        ModemCommand("AT+FDR");
-        Go(S::rf2GtCnnct);
-      } else if (ok) {
-        ModemCommand("AT+FDR");
-        if (pageRejected_) {
-          // Not the end of the document, even after its last page: the sender retrains and sends
-          // the page again (into this file), or gives up and hangs up, and that hang-up fails the
-          // call. A document whose only page was rejected never counts as a fax received.
-          pageRejected_ = false;
-          pageState_ = RfPageState::SameFile;
-          Go(S::rf2GtCnnct);
-        } else if (pageState_ == RfPageState::DocumentEnded) {
-          CloseOutputFile(true);
-          SendLog(5);
-          StatusUpdate(fpGetHangup);
-          Go(S::rf2GetFHNG);
-        } else {
-          Go(S::rf2GtCnnct);
-        }
-      }
-      break;
-    case S::rf2GetFHNG:
-      if (l.find(cmds_.hangup) != std::string::npos) {
-        hangupCode_ = HangupNumber(l);
-        StatusUpdate(fpGotHangup);
-      } else if (StartsWith(l, "+FET")) {
-        StatusUpdate(fpGetHangup);
-      } else if (ok) {
-        Go(S::rfComplete);
-        return Next::Again;
-      }
-      break;
-    default:
-      break;
+    } else {
+      // The modem takes the abort command only once the answer command has ended.
+      rejectPending_ = true;
+    }
+  } else if (StartsWith(l, cmds_.sessionParams)) {
+    TakeClass2Params(l);
+  } else if (ok && rejectPending_) {
+    rejectPending_ = false;
+    ModemCommand(class_ == fcClass2 ? "AT+FK" : "AT+FKS");
+    PauseMs(500);
+    return RefuseCall();
+  } else if (ok) {
+    ModemCommand("AT+FDR");
+    Go(S::rf2GtCnnct);
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::GetPageConnect2(const std::string& l, bool) {
+  if (StartsWith(l, cmds_.sessionParams)) {
+    TakeClass2Params(l);
+  } else if (HasConnect(l)) {
+    if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 2);
+    Go(S::rfStartPage);
+    return Next::Again;
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::PageResult2(const std::string& l, bool ok) {
+  if (StartsWith(l, cmds_.pageStatus)) {
+    StatusUpdate(fpGetPageResult);
+    std::string code = CodeAfterColon(l);
+    char c = code.empty() ? ' ' : code[0];
+    pageRejected_ = !(c == '1' || c == '3' || c == '5');
+    if (!pageRejected_) {
+      int rc = FinishPage();
+      if (rc != 0) return Fail(rc);
+    } else {
+      RemovePage();
+    }
+  } else if (StartsWith(l, "+FET")) {
+    StatusUpdate(fpCheckMorePages);
+    std::string code = CodeAfterColon(l);
+    char c = code.empty() ? ' ' : code[0];
+    pageState_ = c == '0'   ? RfPageState::SameFile
+                 : c == '1' ? RfPageState::NewFile
+                 : c == '2' ? RfPageState::DocumentEnded
+                 : c == '3' ? RfPageState::Resend
+                            : RfPageState::Other;
+  } else if (HasError(l)) {
+    RemovePage();
+    ModemCommand("AT+FDR");
+    Go(S::rf2GtCnnct);
+  } else if (ok) {
+    ModemCommand("AT+FDR");
+    if (pageRejected_) {
+      // Not the end of the document, even after its last page: the sender retrains and sends
+      // the page again (into this file), or gives up and hangs up, and that hang-up fails the
+      // call. A document whose only page was rejected never counts as a fax received.
+      pageRejected_ = false;
+      pageState_ = RfPageState::SameFile;
+      Go(S::rf2GtCnnct);
+    } else if (pageState_ == RfPageState::DocumentEnded) {
+      DocumentReceived(S::rf2GetFHNG);
+    } else {
+      Go(S::rf2GtCnnct);
+    }
+  }
+  return Next::IfInput;
+}
+
+TQvReceiveFax::Next TQvReceiveFax::GetHangup2(const std::string& l, bool ok) {
+  if (l.find(cmds_.hangup) != std::string::npos) {
+    hangupCode_ = HangupNumber(l);
+    StatusUpdate(fpGotHangup);
+  } else if (StartsWith(l, "+FET")) {
+    StatusUpdate(fpGetHangup);
+  } else if (ok) {
+    Go(S::rfComplete);
+    return Next::Again;
   }
   return Next::IfInput;
 }

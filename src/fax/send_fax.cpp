@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/error_text.h"
 #include "core/exceptions.h"
 #include "core/file_util.h"
 #include "core/message_loop.h"
@@ -33,6 +34,26 @@ TQvSendFax::~TQvSendFax() {
 }
 
 
+std::string TQvSendFax::FaxLogEntry(TFaxLogCode code) const {
+  const std::string prefix = "Transmit ";
+  const std::string date = LogDateTime();
+  const std::string end = kLogLineEnd;
+  switch (code) {
+    case lcTransmitStarted: {
+      std::string text;
+      for (const auto& file : FaxFileList) text += prefix + file + " to " + PhoneNumber + " started at " + date + end;
+      return text;
+    }
+    case lcTransmitOk:
+      return prefix + "to " + RemoteID() + " finished OK at " + date + " " + std::to_string(HangupCode()) + end + end;
+    case lcTransmitFailed:
+      return prefix + "failed at " + date + end + "  (" + core::ErrorText(LastError()) + ")" + " " +
+             std::to_string(HangupCode()) + end + end;
+    default:
+      return {};  // a receiver's event
+  }
+}
+
 void TQvSendFax::StatusUpdate(int code) {
   SetStatus(code);
   statusPending_ = true;
@@ -54,7 +75,7 @@ std::string TQvSendFax::MergeFiles(const std::vector<std::string>& files) {
   std::error_code ec;
   if (!std::filesystem::copy_file(files[0], name, std::filesystem::copy_options::overwrite_existing, ec))
     fail(faximage::FileErrorFromErrno(ec.value(), false));
-  if (!faximage::IsQvfFile(name)) fail(kErrNotQvf);
+  if (!faximage::IsQvfFile(name)) fail(core::ecFaxBadFormat);
   for (size_t i = 1; i < files.size(); ++i)
     if (int rc = faximage::AppendFaxFile(name, files[i])) fail(rc);
   return name;
@@ -96,63 +117,18 @@ int TQvSendFax::Prepare() {
   ch_->DriveRts(true);
   class_ = FaxClass;
   if (class_ == fcUnknown || class_ == fcDetect) {
-    if (DetectClass(true) != 0) return kErrBadModemResult;
+    if (DetectClass(true) != 0) return core::ecFaxBadModemResult;
     class_ = PreferredClass(cachedClasses_);
-    if (class_ == fcUnknown) return kErrBadModemResult;
+    if (class_ == fcUnknown) return core::ecFaxBadModemResult;
   }
-  if (!InitialiseModem()) return kErrBadModemResult;
+  if (!InitialiseModem()) return core::ecFaxBadModemResult;
   cmds_ = BuildClass2Commands(class_);
   SwitchToNormalRate();
   if (class_ == fcClass1) QueryClass1Speeds(true);
   return 0;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Files
-
-int TQvSendFax::OpenDocument() {
-  docOpen_ = false;
-  int rc = doc_.Open(docFile_);
-  if (rc != 0) return rc;
-  docOpen_ = true;
-  totalPages_ = doc_.PageCount();
-  return 0;
-}
-
-int TQvSendFax::ReadCurrentPageHeader() {
-  faximage::QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
-  int page = (coverInProgress_ && coverIsQvf_) ? 1 : page_.load();
-  int rc = r.FindPage(page, pageInfo_, pageDataOffset_);
-  if (rc != 0) return rc;
-  curRes_ = (pageInfo_.PageFlags & faximage::pfHighRes) ? '1' : '0';
-  curWide_ = (pageInfo_.PageFlags & faximage::pfWide) != 0;
-  return 0;
-}
-
-int TQvSendFax::LoadPageResolution() {
-  if (coverInProgress_ && !coverIsQvf_) {
-    curRes_ = '0';  // text covers are drawn at standard resolution
-    curWide_ = false;
-    return 0;
-  }
-  if (coverInProgress_ && !cover_.IsOpen()) {
-    int rc = cover_.Open(coverFile_);
-    if (rc != 0) return rc;
-  }
-  return ReadCurrentPageHeader();
-}
-
-void TQvSendFax::CloseFiles() {
-  doc_.Close();
-  cover_.Close();
-  coverText_.reset();
-  docOpen_ = false;
-}
-
-bool TQvSendFax::MorePagesAfterCurrent() const {
-  return docOpen_ && (coverInProgress_ || page_ < totalPages_);
-}
-
+// The next fax of the batch: from OnFaxNext, else the documents given once.
 bool TQvSendFax::NextFax() {
   auto result = std::make_shared<std::array<std::string, 3>>();
   auto got = std::make_shared<bool>(false);
@@ -184,123 +160,6 @@ bool TQvSendFax::NextFax() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Page data
-
-void TQvSendFax::FlushStaging() {
-  if (staging_.empty()) return;
-  SendBytes(staging_.data(), staging_.size());
-  sentToPort_ += static_cast<long>(staging_.size());
-  pageHanded_ = pageQueued_;
-  staging_.clear();
-}
-
-void TQvSendFax::SendRow(const uint8_t* row, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    staging_.push_back(row[i]);
-    if (row[i] == kDle) staging_.push_back(kDle);
-  }
-  if (static_cast<int>(length) < minBytes_) staging_.insert(staging_.end(), minBytes_ - length, 0);
-  pageQueued_ += std::max<long>(static_cast<long>(length), minBytes_);
-  if (staging_.size() >= kBlockSize) FlushStaging();
-}
-
-int TQvSendFax::PageStartRows() {
-  std::vector<uint8_t> blank(faximage::kBlankCodedRow.begin(), faximage::kBlankCodedRow.end());
-  if (minBytes_ >= 7) blank.insert(blank.end(), minBytes_ - 5, 0);
-  for (int i = 0; i < 8; ++i) staging_.insert(staging_.end(), blank.begin(), blank.end());
-  FlushStaging();
-  auto topUp = [this] {
-    int need = BufferMinimum - ch_->OutputUsed();
-    if (need > 0) {
-      std::vector<uint8_t> zeros(std::min(need, kPortBufferSize), 0);
-      SendBytes(zeros.data(), zeros.size());
-    }
-  };
-  if (!HeaderLine.empty()) {
-    topUp();
-    HeaderValues v{HeaderSender, HeaderRecipient, HeaderTitle, StationID, 0, 0};
-    bool withCover = !coverFile_.empty();
-    v.pageCount = totalPages_ + (withCover ? 1 : 0);
-    v.pageNumber = coverInProgress_ ? 1 : page_ + (withCover ? 1 : 0);
-    std::vector<std::vector<uint8_t>> rows;
-    int rc = CodeTextLine(ExpandHeaderTags(HeaderLine, v), 16, curRes_ == '1', rows);
-    if (rc != 0) return rc;
-    for (const auto& row : rows) SendRow(row.data(), row.size());
-    FlushStaging();
-  }
-  topUp();
-  return 0;
-}
-
-int TQvSendFax::SendPageBlocks(bool& done) {
-  done = false;
-  faximage::QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
-  bool records = (pageInfo_.PageFlags & faximage::pfRowRecords) != 0;
-  int blocks = 0;
-  uint8_t buf[kBlockSize];
-  while (blocks < MaxSendCount && ch_->OutputUsed() <= BufferMinimum && ch_->OutputFree() >= static_cast<int>(kBlockSize)) {
-    while (staging_.size() < kBlockSize && pageConsumed_ < pageInfo_.ImageLength) {
-      if (records) {
-        uint8_t lw[2];
-        if (pageInfo_.ImageLength - pageConsumed_ < 2 || r.Read(lw, 2) != 2) return kErrNotQvf;
-        size_t len = lw[0] | (lw[1] << 8);
-        if (len > kBlockSize || static_cast<long>(len) > pageInfo_.ImageLength - pageConsumed_ - 2) return kErrNotQvf;
-        if (r.Read(buf, len) != static_cast<int64_t>(len)) return core::ecReadPastEof;
-        pageConsumed_ += 2 + static_cast<long>(len);
-        SendRow(buf, len);
-      } else {
-        size_t want = static_cast<size_t>(std::min<long>(kBlockSize / 2, pageInfo_.ImageLength - pageConsumed_));
-        int64_t n = r.Read(buf, want);
-        if (n <= 0) return n < 0 ? static_cast<int>(n) : core::ecReadPastEof;
-        pageConsumed_ += n;
-        for (long i = 0; i < n; ++i) {
-          staging_.push_back(buf[i]);
-          if (buf[i] == kDle) staging_.push_back(kDle);
-        }
-        pageQueued_ += n;
-      }
-    }
-    bool last = pageConsumed_ >= pageInfo_.ImageLength;
-    if (last && class_ == fcClass1) {
-      staging_.push_back(kDle);
-      staging_.push_back(kEtx);
-    }
-    FlushStaging();
-    ++blocks;
-    if (last) {
-      done = true;
-      return 0;
-    }
-  }
-  return 0;
-}
-
-int TQvSendFax::SendCoverLines(bool& done) {
-  done = false;
-  std::string text;
-  while (ch_->OutputFree() > static_cast<int>(kBlockSize)) {
-    if (!coverText_ || !std::getline(*coverText_, text)) {
-      SendRow(faximage::kEndOfPageCode.data(), faximage::kEndOfPageCode.size());
-      if (class_ == fcClass1) {
-        staging_.push_back(kDle);
-        staging_.push_back(kEtx);
-      }
-      FlushStaging();
-      done = true;
-      return 0;
-    }
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    HeaderValues v{HeaderSender, HeaderRecipient, HeaderTitle, StationID, totalPages_ + 1, 1};
-    std::vector<std::vector<uint8_t>> rows;
-    int rc = CodeTextLine(ExpandHeaderTags(text, v), 48, curRes_ == '1', rows);
-    if (rc != 0) return rc;
-    for (const auto& row : rows) SendRow(row.data(), row.size());
-    FlushStaging();
-  }
-  return 0;
-}
-
-// ---------------------------------------------------------------------------------------------
 // Protocol helpers
 
 TQvSendFax::Next TQvSendFax::Fail(int code) {
@@ -316,11 +175,11 @@ TQvSendFax::Next TQvSendFax::Fail(int code) {
 TQvSendFax::Next TQvSendFax::BusyHandling() {
   if (DialAttempts != 0 && attempt_ >= DialAttempts) {
     statusPending_ = true;
-    if (AbortNoConnect) return Fail(kErrBusy);
+    if (AbortNoConnect) return Fail(core::ecFaxBusy);
     CloseFiles();
-    error_ = kErrBusy;
-    SendError(kErrBusy);
-    SendLog(3);
+    error_ = core::ecFaxBusy;
+    SendError(core::ecFaxBusy);
+    SendLog(lcTransmitFailed);
     Go(TxState::tfGetEntry);
     return Next::Again;
   }
@@ -328,6 +187,21 @@ TQvSendFax::Next TQvSendFax::BusyHandling() {
   Go(TxState::tfRetryWait);
   ArmTimeout(core::SecsToTicks(DialRetryWait));
   return Next::Wait;
+}
+
+bool TQvSendFax::DialEnded(const std::string& l, Next& next) {
+  if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) {
+    next = BusyHandling();
+  } else if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) {
+    next = Fail(core::ecFaxVoiceCall);
+  } else if (l.find("NO DIAL") != std::string::npos) {
+    next = Fail(core::ecFaxNoDialTone);
+  } else if (HasCarrier(l)) {
+    next = Fail(core::ecFaxNoCarrier);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 TQvSendFax::Next TQvSendFax::Redial() {
@@ -341,14 +215,11 @@ TQvSendFax::Next TQvSendFax::OnTimeout() {
     case TxState::tfRetryWait:
       return Redial();
     case TxState::tf1Connect:
-      return Fail(renegotiating_ ? kErrFatalTimeout : kErrNoAnswer);
+      return Fail(renegotiating_ ? core::ecFatalTimeout : core::ecFaxNoAnswer);
     case TxState::tf2Connect:
-      return Fail(kErrNoAnswer);
+      return Fail(core::ecFaxNoAnswer);
     case TxState::tfWaitXon:
-      ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
-      ArmTimeout(kPageTimeoutTicks);
-      Go(TxState::tfWaitFrHead);
-      return Next::Wait;
+      return AwaitRoom(TxState::tfWaitFrHead);
     case TxState::tf1WaitMCF:
       SendText(" ");
       Go(TxState::tf1PrepEOP);
@@ -359,318 +230,359 @@ TQvSendFax::Next TQvSendFax::OnTimeout() {
       return Next::Again;
     default:
       if (State() == TxState::tfDone || State() == TxState::tfCompleteOK || State() == TxState::tfClose || State() == TxState::tfAbort) return Next::Wait;
-      return Fail(kErrFatalTimeout);
+      return Fail(core::ecFatalTimeout);
   }
-}
-
-// A complete text line in lastLine_ for a line-waiting state.
-TQvSendFax::Next TQvSendFax::OnLine() {
-  const std::string& l = lastLine_;
-  bool ok = HasOk(l);
-  if (HasError(l) && State() != TxState::tf1SendEOP && State() != TxState::tf1WaitEOP && State() != TxState::tf1WaitMCF) return Fail(kErrBadModemResult);
-  if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && State() != TxState::tf2WaitFET && State() != TxState::tf20ChckPg) {
-    hangupCode_ = HangupNumber(l);
-    return Fail(kErrBadModemResult);
-  }
-  return class_ == fcClass1 ? OnLineClass1(l, ok) : OnLineClass2(l, ok);
 }
 
 // ---------------------------------------------------------------------------------------------
 // The machine
+
+// One row per state, in the order of TxState: the state's name in the dispatch log and what runs
+// it. Event rows run at once or on the port's events; line rows run when a modem line or frame
+// has arrived (their time-outs are in OnTimeout).
+struct TxMachine {
+  using Row = TQvSendFax::StateRow<TQvSendFax, TxStateInfo>;
+  static constexpr Row Event(TxState s, const char* name, TQvSendFax::EventHandler run) { return {{s, name, false}, run, nullptr}; }
+  static constexpr Row Line(TxState s, const char* name, TQvSendFax::LineHandler run) { return {{s, name, true}, nullptr, run}; }
+
+  static const Row kRows[kTransmitStateCount];
+
+  static constexpr bool InOrder() { return TQvSendFax::RowsInOrder(kRows); }
+};
+constexpr TxMachine::Row TxMachine::kRows[kTransmitStateCount] = {
+    TxMachine::Event(TxState::tfNone, "tfNone", &TQvSendFax::Idle),
+    TxMachine::Event(TxState::tfGetEntry, "tfGetEntry", &TQvSendFax::GetEntry),
+    TxMachine::Event(TxState::tfInit, "tfInit", &TQvSendFax::InitFax),
+    TxMachine::Line(TxState::tf1Init1, "tf1Init1", &TQvSendFax::Class1Init),
+    TxMachine::Line(TxState::tf2Init1, "tf2Init1", &TQvSendFax::Class2Init),
+    TxMachine::Line(TxState::tf2Init1A, "tf2Init1A", &TQvSendFax::Class2FlowControl),
+    TxMachine::Line(TxState::tf2Init1B, "tf2Init1B", &TQvSendFax::Class2Reports),
+    TxMachine::Line(TxState::tf2Init2, "tf2Init2", &TQvSendFax::Class2Capabilities),
+    TxMachine::Line(TxState::tf2Init3, "tf2Init3", &TQvSendFax::Class2Ready),
+    TxMachine::Event(TxState::tfDial, "tfDial", &TQvSendFax::Dial),
+    TxMachine::Event(TxState::tfRetryWait, "tfRetryWait", &TQvSendFax::RetryWait),
+    TxMachine::Line(TxState::tf1Connect, "tf1Connect", &TQvSendFax::Class1Connect),
+    TxMachine::Line(TxState::tf1SendTSI, "tf1SendTSI", &TQvSendFax::SendTsi),
+    TxMachine::Line(TxState::tf1TSIRespns, "tf1TSIRespns", &TQvSendFax::SendDcs),
+    TxMachine::Line(TxState::tf1DCSRspns, "tf1DCSRspns", &TQvSendFax::StartTraining),
+    TxMachine::Line(TxState::tf1TrainStrt, "tf1TrainStrt", &TQvSendFax::SendTcf),
+    TxMachine::Line(TxState::tf1TrainFnsh, "tf1TrainFnsh", &TQvSendFax::TrainingSent),
+    TxMachine::Line(TxState::tf1WaitCFR, "tf1WaitCFR", &TQvSendFax::WaitCfr),
+    TxMachine::Line(TxState::tf1WaitPgCn, "tf1WaitPgCn", &TQvSendFax::WaitPageConnect),
+    TxMachine::Line(TxState::tf2Connect, "tf2Connect", &TQvSendFax::Class2Connect),
+    TxMachine::Line(TxState::tf2GetParams, "tf2GetParams", &TQvSendFax::GetParams2),
+    TxMachine::Event(TxState::tfWaitXon, "tfWaitXon", &TQvSendFax::WaitXon),
+    TxMachine::Event(TxState::tfWaitFrHead, "tfWaitFrHead", &TQvSendFax::WaitFrameHead),
+    TxMachine::Event(TxState::tfSndPgeHdr, "tfSndPgeHdr", &TQvSendFax::SendPageHead),
+    TxMachine::Event(TxState::tfOpenCover, "tfOpenCover", &TQvSendFax::OpenCover),
+    TxMachine::Event(TxState::tfSendCover, "tfSendCover", &TQvSendFax::SendCover),
+    TxMachine::Event(TxState::tfPrepPage, "tfPrepPage", &TQvSendFax::PrepPage),
+    TxMachine::Event(TxState::tfSendPage, "tfSendPage", &TQvSendFax::SendPage),
+    TxMachine::Event(TxState::tfDrainPage, "tfDrainPage", &TQvSendFax::DrainPage),
+    TxMachine::Line(TxState::tf1PageEnd, "tf1PageEnd", &TQvSendFax::PageEnd1),
+    TxMachine::Event(TxState::tf1PrepEOP, "tf1PrepEOP", &TQvSendFax::PrepPostPage1),
+    TxMachine::Line(TxState::tf1SendEOP, "tf1SendEOP", &TQvSendFax::SendPostPage1),
+    TxMachine::Line(TxState::tf1WaitMPS, "tf1WaitMPS", &TQvSendFax::PostPageSent1),
+    TxMachine::Line(TxState::tf1WaitEOP, "tf1WaitEOP", &TQvSendFax::IgnoreLine),  // named, never entered
+    TxMachine::Line(TxState::tf1WaitMCF, "tf1WaitMCF", &TQvSendFax::WaitMcf),
+    TxMachine::Line(TxState::tf1SendDCN, "tf1SendDCN", &TQvSendFax::SendDcn),
+    TxMachine::Line(TxState::tf1Hangup, "tf1Hangup", &TQvSendFax::DcnSent),
+    TxMachine::Line(TxState::tf1WaitHngp, "tf1WaitHngp", &TQvSendFax::WaitHangup1),
+    TxMachine::Event(TxState::tf2SendEOP, "tf2SendEOP", &TQvSendFax::SendPostPage2),
+    TxMachine::Line(TxState::tf2WaitFPTS, "tf2WaitFPTS", &TQvSendFax::WaitPageTransfer2),
+    TxMachine::Line(TxState::tf2WaitFET, "tf2WaitFET", &TQvSendFax::PageResult2),
+    TxMachine::Line(TxState::tf2WaitPgOK, "tf2WaitPgOK", &TQvSendFax::PageRetry2),
+    TxMachine::Event(TxState::tf2SndNwPrm, "tf2SndNwPrm", &TQvSendFax::NewParams2),
+    TxMachine::Event(TxState::tf2NextPage, "tf2NextPage", &TQvSendFax::NextPage2),
+    TxMachine::Line(TxState::tf20ChckPg, "tf20ChckPg", &TQvSendFax::PageResult2),
+    TxMachine::Event(TxState::tfClose, "tfClose", &TQvSendFax::CloseFax),
+    TxMachine::Event(TxState::tfCompleteOK, "tfCompleteOK", &TQvSendFax::CompleteOK),
+    TxMachine::Event(TxState::tfAbort, "tfAbort", &TQvSendFax::AbortCall),
+    TxMachine::Event(TxState::tfDone, "tfDone", &TQvSendFax::Idle),
+};
+
+static_assert(TxMachine::InOrder(), "one row per transmit state, in the order of TxState, with one handler each");
+
+const TxStateInfo& Describe(TxState s) {
+  const int i = static_cast<int>(s);
+  return TxMachine::kRows[i >= 0 && i < kTransmitStateCount ? i : 0].info;
+}
 
 TQvSendFax::Next TQvSendFax::Step(Ev ev) {
   const bool ending = State() == TxState::tfAbort || State() == TxState::tfDone || State() == TxState::tfCompleteOK;
   if (ev == Ev::Abort && !ending) {
     aborted_ = true;
     StatusUpdate(fpCancel);
-    return Fail(kErrCancelRequested);
+    return Fail(core::ecCancelRequested);
   }
-  if (ev == Ev::PortLost && !ending) return Fail(kErrPortLost);
-  if (Describe(State()).waitsForLine)
-    return LineStep(
-        ev, [this] { return OnTimeout(); },
-        [this] {
-          const TxState before = State();
-          DecodeFrame();
-          return State() != before;
-        },
-        [this] { return OnLine(); });
-  switch (State()) {
-    case TxState::tfGetEntry: {
-      if (gEntryBusy.exchange(true)) {
-        // Another sender is asking for its next fax; look again shortly instead of waiting for
-        // a status tick that may never come (StatusInterval 0).
-        ArmTimeout(kEntryRetryTicks);
-        return Next::Wait;
-      }
-      bool got = NextFax();
-      gEntryBusy = false;
-      if (!got) {
-        Go(TxState::tfCompleteOK);
-        return Next::Again;
-      }
-      SendLog(1);
-      attempt_ = 1;  // the dial about to be made is the first attempt
-      pageRetry_ = 0;
-      coverInProgress_ = false;
-      page_ = 1;
-      bytesTransferred_ = 0;
-      SetRemoteId("");
-      haveRemoteCaps_ = false;
-      renegotiating_ = false;
-      if (!docFile_.empty()) {
-        int rc = OpenDocument();
-        if (rc != 0) return Fail(rc);
-      } else if (coverFile_.empty()) {
-        return Fail(kErrNoFilename);
-      }
-      if (SoftwareFlow) ch_->ClearSoftwareFlow();
-      Go(TxState::tfInit);
-      return Next::Again;
-    }
-    case TxState::tfInit: {
-      StationID = UpperCase(StationID.substr(0, 20));
-      withCover_ = !coverFile_.empty();
-      if (!coverFile_.empty()) {
-        coverInProgress_ = true;
-        coverIsQvf_ = UpperCase(coverFile_).find("." + UpperCase(FaxFileExt.empty() ? "QVF" : FaxFileExt)) !=
-                      std::string::npos;
-      }
-      // The first page sent (the cover when there is one) decides the first negotiation; later
-      // pages renegotiate when they differ.
-      curRes_ = '0';
-      curWide_ = false;
-      if (coverInProgress_ || docOpen_) {
-        int rc = LoadPageResolution();
-        cover_.Close();
-        if (rc != 0) return Fail(rc);
-      }
-      StatusUpdate(fpInitModem);
-      if (class_ == fcClass1) {
-        ModemCommand("AT+FCLASS=1");
-        Go(TxState::tf1Init1);
-      } else {
-        ModemCommand(cmds_.selectClass);
-        Go(TxState::tf2Init1);
-      }
-      return Next::IfInput;
-    }
-    case TxState::tfDial: {
-      std::string dial = std::string("ATD") + (ToneDial ? "T" : "P") + DialPrefix + phoneNumber_;
-      ModemCommand(dial);
-      ArmTimeout(core::SecsToTicks(DialWait));
-      StatusUpdate(fpDialing);
-      Go(class_ == fcClass1 ? TxState::tf1Connect : TxState::tf2Connect);
-      return Next::IfInput;
-    }
-    case TxState::tfRetryWait:
-      if (ev == Ev::Timeout) return Redial();
-      if (ch_->HasInput()) ch_->PurgeInput();
-      return Next::Wait;
-    case TxState::tfWaitXon:
-      if (ev == Ev::Timeout) return OnTimeout();
-      {
-        uint8_t c;
-        bool xon = false;
-        while (ch_->ReadChar(c) == 0)
-          if (c == kXon) xon = true;
-        if (!xon) return Next::Wait;
-      }
-      ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
-      ArmTimeout(kPageTimeoutTicks);
-      Go(TxState::tfWaitFrHead);
-      return Next::Wait;
-    case TxState::tfWaitFrHead:
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
-      if (ev != Ev::OutFree) return Next::Wait;
-      StatusUpdate(fpSendPage);
-      if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
-      Go(TxState::tfSndPgeHdr);
-      return Next::Again;
-    case TxState::tfSndPgeHdr: {
-      sentToPort_ = 0;
-      bytesTransferred_ = 0;
-      pageQueued_ = pageHanded_ = 0;
-      pageFlowing_ = true;
-      int rc = PageStartRows();
-      if (rc != 0) return Fail(rc);
-      Go(coverInProgress_ ? TxState::tfOpenCover : TxState::tfPrepPage);
-      return Next::Again;
-    }
-    case TxState::tfOpenCover:
-      if (coverIsQvf_) {
-        int rc = cover_.Open(coverFile_);
-        if (rc != 0) return Fail(rc);
-        Go(TxState::tfPrepPage);
-        return Next::Again;
-      }
-      coverText_ = std::make_unique<std::ifstream>(coverFile_);
-      if (!*coverText_) return Fail(core::ecFileNotFound);
-      ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
-      ArmTimeout(kPageTimeoutTicks);
-      StatusUpdate(fpSendPage);
-      Go(TxState::tfSendCover);
-      return Next::Wait;
-    case TxState::tfSendCover: {
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
-      while (ch_->HasInput()) {
-        uint8_t c;
-        ch_->ReadChar(c);
-      }
-      if (ev != Ev::OutFree && ev != Ev::OutEmpty) return Next::Wait;
-      bool done = false;
-      int rc = SendCoverLines(done);
-      if (rc != 0) return Fail(rc);
-      ArmTimeout(kPageTimeoutTicks);
-      if (done) {
-        ch_->ArmStatusTrigger(outEmptyTrigger_, 0, true);
-        Go(TxState::tfDrainPage);
-      } else {
-        ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
-      }
-      return Next::Wait;
-    }
-    case TxState::tfPrepPage: {
-      int rc = ReadCurrentPageHeader();
-      if (rc != 0) return Fail(rc);
-      faximage::QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
-      r.Seek(pageDataOffset_);
-      pageLength_ = pageInfo_.ImageLength;
-      pageConsumed_ = 0;
-      ch_->ArmStatusTrigger(outFreeTrigger_, kBlockSize, true);
-      ArmTimeout(kPageTimeoutTicks);
-      Go(TxState::tfSendPage);
-      return Next::Wait;
-    }
-    case TxState::tfSendPage: {
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
-      while (ch_->HasInput()) {
-        uint8_t c;
-        ch_->ReadChar(c);
-      }
-      if (ev != Ev::OutFree && ev != Ev::OutEmpty) return Next::Wait;
-      bool done = false;
-      int rc = SendPageBlocks(done);
-      if (rc != 0) return Fail(rc);
-      ArmTimeout(kPageTimeoutTicks);
-      if (done) {
-        ch_->ArmStatusTrigger(outFreeTrigger_, 0, false);
-        ch_->ArmStatusTrigger(outEmptyTrigger_, 0, true);
-        Go(TxState::tfDrainPage);
-      } else {
-        // Wake when the buffer has drained to the level we keep it at.
-        ch_->ArmStatusTrigger(outEmptyTrigger_, BufferMinimum, true);
-      }
-      return Next::Wait;
-    }
-    case TxState::tfDrainPage: {
-      if (ev == Ev::Timeout) return Fail(kErrFatalTimeout);
-      if (ev != Ev::OutEmpty) return Next::Wait;
-      // The buffer has drained: the whole page is out.
-      pageFlowing_ = false;
-      bytesTransferred_ = pageHanded_;
-      if (SoftwareFlow) ch_->ClearSoftwareFlow();
-      morePages_ = MorePagesAfterCurrent();
-      lastWasCover_ = coverInProgress_;
-      resChanges_ = false;
-      if (morePages_) {
-        prevRes_ = curRes_;
-        if (coverInProgress_) {
-          cover_.Close();
-          coverText_.reset();
-          coverInProgress_ = false;
-        } else {
-          page_ = page_ + 1;
-        }
-        bytesTransferred_ = 0;
-        const bool prevWide = curWide_;
-        int rc = ReadCurrentPageHeader();
-        if (rc != 0) return Fail(rc);
-        resChanges_ = prevRes_ != curRes_ || prevWide != curWide_;
-      }
-      StatusUpdate(fpSendPage);
-      if (class_ == fcClass1) {
-        Go(TxState::tf1PageEnd);
-        return Next::IfInput;
-      }
-      if (class_ == fcClass2) {
-        uint8_t end[2] = {kDle, kEtx};
-        SendBytes(end, 2);
-      } else {
-        uint8_t end[2] = {kDle, static_cast<uint8_t>(!morePages_ ? '.' : (resChanges_ ? ';' : ','))};
-        SendBytes(end, 2);
-      }
-      Go(TxState::tf2SendEOP);
-      return Next::Again;
-    }
-    case TxState::tf1PrepEOP:
-      if (++postPageCount_ < 6) {
-        PauseMs(500);
-        ModemCommand("AT+FTH=3", 40);
-        Go(TxState::tf1SendEOP);
-        return Next::IfInput;
-      }
-      return Fail(kErrFatalTimeout);
-    case TxState::tf2SendEOP:
-      pageConfirmed_ = callEndedEarly_ = false;
-      ClearLine();
-      ArmTimeout(kPageTimeoutTicks);
-      StatusUpdate(fpSendEop);
-      Go(class_ == fcClass2 ? TxState::tf2WaitFPTS : TxState::tf20ChckPg);
-      return Next::IfInput;
-    case TxState::tf2SndNwPrm:
-      if (morePages_) {
-        ModemCommand(cmds_.capabilities + "=" + curRes_);
-        Go(TxState::tf2GetParams);
-        return Next::IfInput;
-      }
-      Go(TxState::tfClose);
-      return Next::Again;
-    case TxState::tf2NextPage:
-      if (morePages_) {
-        core::DelayTicks(5, false);
-        ModemCommand("AT+FDT");
-        Go(TxState::tf2GetParams);
-        return Next::IfInput;
-      }
-      Go(TxState::tfClose);
-      return Next::Again;
-    case TxState::tfClose:
-      CloseFiles();
-      pageRetry_ = 0;
-      coverInProgress_ = false;
-      StopTimeout();
-      StatusUpdate(fpFinished);
-      SendLog(2);
-      SwitchToCommandRate();
-      Go(TxState::tfGetEntry);
-      return Next::Again;
-    case TxState::tfCompleteOK:
-      SendStatus(false, true);
-      Go(TxState::tfDone);
-      FinishSession();
-      return Next::Wait;
-    case TxState::tfAbort:
-      CloseFiles();
-      StopTimeout();
-      SendLog(3);
-      // A modem that has gone hears no hang-up, and the batch cannot go on without it.
-      if (!portLost_) {
-        HangUp();
-        SwitchToCommandRate();
-      }
-      if (ExitOnError || AbortNoConnect || aborted_ || portLost_) {
-        if (!portLost_) StatusUpdate(fpCancel);  // the user's abort or the batch given up
-        SendStatus(false, true);
-        Go(TxState::tfDone);
-        FinishSession();
-        return Next::Wait;
-      }
-      Go(TxState::tfGetEntry);
-      return Next::Again;
-    default:
-      return Next::Wait;
+  if (ev == Ev::PortLost && !ending) return Fail(core::ecDeviceReadError);
+  const TxMachine::Row& row = TxMachine::kRows[static_cast<int>(State())];
+  if (row.onEvent) return (this->*row.onEvent)(ev);
+  return LineStep(
+      ev, [this] { return OnTimeout(); },
+      [this] {
+        const TxState before = State();
+        DecodeFrame();
+        return State() != before;
+      },
+      [this] { return OnLine(); });
+}
+
+// A complete text line in lastLine_ for a line-waiting state: the checks every such state shares,
+// then the state's own handler.
+TQvSendFax::Next TQvSendFax::OnLine() {
+  const std::string& l = lastLine_;
+  bool ok = HasOk(l);
+  if (HasError(l) && State() != TxState::tf1SendEOP && State() != TxState::tf1WaitEOP && State() != TxState::tf1WaitMCF) return Fail(core::ecFaxBadModemResult);
+  if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && State() != TxState::tf2WaitFET && State() != TxState::tf20ChckPg) {
+    hangupCode_ = HangupNumber(l);
+    return Fail(core::ecFaxBadModemResult);
   }
+  return (this->*TxMachine::kRows[static_cast<int>(State())].onLine)(l, ok);
+}
+
+TQvSendFax::Next TQvSendFax::Idle(Ev) { return Next::Wait; }
+
+TQvSendFax::Next TQvSendFax::GetEntry(Ev) {
+  if (gEntryBusy.exchange(true)) {
+    // Another sender is asking for its next fax; look again shortly instead of waiting for
+    // a status tick that may never come (StatusInterval 0).
+    ArmTimeout(kEntryRetryTicks);
+    return Next::Wait;
+  }
+  bool got = NextFax();
+  gEntryBusy = false;
+  if (!got) {
+    Go(TxState::tfCompleteOK);
+    return Next::Again;
+  }
+  SendLog(lcTransmitStarted);
+  attempt_ = 1;  // the dial about to be made is the first attempt
+  pageRetry_ = 0;
+  coverInProgress_ = false;
+  page_ = 1;
+  bytesTransferred_ = 0;
+  SetRemoteId("");
+  haveRemoteCaps_ = false;
+  renegotiating_ = false;
+  if (!docFile_.empty()) {
+    int rc = OpenDocument();
+    if (rc != 0) return Fail(rc);
+  } else if (coverFile_.empty()) {
+    return Fail(core::ecNoFilename);
+  }
+  if (SoftwareFlow) ch_->ClearSoftwareFlow();
+  Go(TxState::tfInit);
+  return Next::Again;
+}
+
+TQvSendFax::Next TQvSendFax::InitFax(Ev) {
+  StationID = UpperCase(StationID.substr(0, 20));
+  withCover_ = !coverFile_.empty();
+  if (!coverFile_.empty()) {
+    coverInProgress_ = true;
+    coverIsQvf_ = UpperCase(coverFile_).find("." + UpperCase(FaxFileExt.empty() ? "QVF" : FaxFileExt)) !=
+                  std::string::npos;
+  }
+  // The first page sent (the cover when there is one) decides the first negotiation; later
+  // pages renegotiate when they differ.
+  curRes_ = '0';
+  curWide_ = false;
+  if (coverInProgress_ || docOpen_) {
+    int rc = LoadPageResolution();
+    cover_.Close();
+    if (rc != 0) return Fail(rc);
+  }
+  StatusUpdate(fpInitModem);
+  if (class_ == fcClass1) {
+    ModemCommand("AT+FCLASS=1");
+    Go(TxState::tf1Init1);
+  } else {
+    ModemCommand(cmds_.selectClass);
+    Go(TxState::tf2Init1);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::Dial(Ev) {
+  std::string dial = std::string("ATD") + (ToneDial ? "T" : "P") + DialPrefix + phoneNumber_;
+  ModemCommand(dial);
+  ArmTimeout(core::SecsToTicks(DialWait));
+  StatusUpdate(fpDialing);
+  Go(class_ == fcClass1 ? TxState::tf1Connect : TxState::tf2Connect);
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::RetryWait(Ev ev) {
+  if (ev == Ev::Timeout) return Redial();
+  if (ch_->HasInput()) ch_->PurgeInput();
+  return Next::Wait;
+}
+
+TQvSendFax::Next TQvSendFax::WaitXon(Ev ev) {
+  if (ev == Ev::Timeout) return OnTimeout();
+  uint8_t c;
+  bool xon = false;
+  while (ch_->ReadChar(c) == 0)
+    if (c == kXon) xon = true;
+  if (!xon) return Next::Wait;
+  return AwaitRoom(TxState::tfWaitFrHead);
+}
+
+TQvSendFax::Next TQvSendFax::WaitFrameHead(Ev ev) {
+  if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
+  if (ev != Ev::OutFree) return Next::Wait;
+  StatusUpdate(fpSendPage);
+  if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
+  Go(TxState::tfSndPgeHdr);
+  return Next::Again;
+}
+
+TQvSendFax::Next TQvSendFax::SendPageHead(Ev) {
+  sentToPort_ = 0;
+  bytesTransferred_ = 0;
+  pageQueued_ = pageHanded_ = 0;
+  pageFlowing_ = true;
+  int rc = PageStartRows();
+  if (rc != 0) return Fail(rc);
+  Go(coverInProgress_ ? TxState::tfOpenCover : TxState::tfPrepPage);
+  return Next::Again;
+}
+
+TQvSendFax::Next TQvSendFax::OpenCover(Ev) {
+  if (coverIsQvf_) {
+    // A fax-file cover goes out like any document page.
+    int rc = cover_.Open(coverFile_);
+    if (rc != 0) return Fail(rc);
+    Go(TxState::tfPrepPage);
+    return Next::Again;
+  }
+  coverText_ = std::make_unique<std::ifstream>(coverFile_);
+  if (!*coverText_) return Fail(core::ecFileNotFound);
+  StatusUpdate(fpSendPage);
+  return AwaitRoom(TxState::tfSendCover);
+}
+
+TQvSendFax::Next TQvSendFax::SendCover(Ev ev) { return FeedPage(ev, &TQvSendFax::SendCoverLines, FeedPace::BlockFree); }
+
+TQvSendFax::Next TQvSendFax::PrepPage(Ev) {
+  int rc = ReadCurrentPageHeader();
+  if (rc != 0) return Fail(rc);
+  faximage::QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
+  r.Seek(pageDataOffset_);
+  pageLength_ = pageInfo_.ImageLength;
+  pageConsumed_ = 0;
+  return AwaitRoom(TxState::tfSendPage);
+}
+
+TQvSendFax::Next TQvSendFax::SendPage(Ev ev) { return FeedPage(ev, &TQvSendFax::SendPageBlocks, FeedPace::KeepMinimum); }
+
+TQvSendFax::Next TQvSendFax::DrainPage(Ev ev) {
+  if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
+  if (ev != Ev::OutEmpty) return Next::Wait;
+  // The buffer has drained: the whole page is out.
+  pageFlowing_ = false;
+  bytesTransferred_ = pageHanded_;
+  if (SoftwareFlow) ch_->ClearSoftwareFlow();
+  morePages_ = MorePagesAfterCurrent();
+  lastWasCover_ = coverInProgress_;
+  resChanges_ = false;
+  if (morePages_) {
+    if (int rc = TurnToNextPage(); rc != 0) return Fail(rc);
+  }
+  StatusUpdate(fpSendPage);
+  if (class_ == fcClass1) {
+    Go(TxState::tf1PageEnd);
+    return Next::IfInput;
+  }
+  if (class_ == fcClass2) {
+    uint8_t end[2] = {kDle, kEtx};
+    SendBytes(end, 2);
+  } else {
+    uint8_t end[2] = {kDle, static_cast<uint8_t>(!morePages_ ? '.' : (resChanges_ ? ';' : ','))};
+    SendBytes(end, 2);
+  }
+  Go(TxState::tf2SendEOP);
+  return Next::Again;
+}
+
+TQvSendFax::Next TQvSendFax::PrepPostPage1(Ev) {
+  if (++postPageCount_ < 6) {
+    PauseMs(500);
+    ModemCommand("AT+FTH=3", 40);
+    Go(TxState::tf1SendEOP);
+    return Next::IfInput;
+  }
+  return Fail(core::ecFatalTimeout);
+}
+
+TQvSendFax::Next TQvSendFax::SendPostPage2(Ev) {
+  pageConfirmed_ = callEndedEarly_ = false;
+  ClearLine();
+  ArmTimeout(kPageTimeoutTicks);
+  StatusUpdate(fpSendEop);
+  Go(class_ == fcClass2 ? TxState::tf2WaitFPTS : TxState::tf20ChckPg);
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::NewParams2(Ev) {
+  if (morePages_) {
+    ModemCommand(cmds_.capabilities + "=" + curRes_);
+    Go(TxState::tf2GetParams);
+    return Next::IfInput;
+  }
+  Go(TxState::tfClose);
+  return Next::Again;
+}
+
+TQvSendFax::Next TQvSendFax::NextPage2(Ev) {
+  if (morePages_) {
+    core::DelayTicks(5, false);
+    ModemCommand("AT+FDT");
+    Go(TxState::tf2GetParams);
+    return Next::IfInput;
+  }
+  Go(TxState::tfClose);
+  return Next::Again;
+}
+
+TQvSendFax::Next TQvSendFax::CloseFax(Ev) {
+  CloseFiles();
+  pageRetry_ = 0;
+  coverInProgress_ = false;
+  StopTimeout();
+  StatusUpdate(fpFinished);
+  SendLog(lcTransmitOk);
+  SwitchToCommandRate();
+  Go(TxState::tfGetEntry);
+  return Next::Again;
+}
+
+TQvSendFax::Next TQvSendFax::CompleteOK(Ev) {
+  SendStatus(false, true);
+  Go(TxState::tfDone);
+  FinishSession();
+  return Next::Wait;
+}
+
+TQvSendFax::Next TQvSendFax::AbortCall(Ev) {
+  CloseFiles();
+  StopTimeout();
+  SendLog(lcTransmitFailed);
+  // A modem that has gone hears no hang-up, and the batch cannot go on without it.
+  if (!portLost_) {
+    HangUp();
+    SwitchToCommandRate();
+  }
+  if (ExitOnError || AbortNoConnect || aborted_ || portLost_) {
+    if (!portLost_) StatusUpdate(fpCancel);  // the user's abort or the batch given up
+    SendStatus(false, true);
+    Go(TxState::tfDone);
+    FinishSession();
+    return Next::Wait;
+  }
+  Go(TxState::tfGetEntry);
+  return Next::Again;
 }
 
 void TQvSendFax::RewindToRejectedPage() {

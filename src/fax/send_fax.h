@@ -58,12 +58,14 @@ class TQvSendFax : public TQvAbstractFax {
   // The merged temporary file of a multi-document batch ("" when none).
   const std::string& MergedFile() const { return mergedFile_; }
 
+  std::string FaxLogEntry(TFaxLogCode code) const override;
+
  protected:
   Next Step(Ev ev) override;
   int DispatchLogSubtype() const override { return kTransmitLogBase + state_; }
   int DispatchLogValue() override { return ch_->OutputUsed(); }  // how much of a page is still queued
   void HangUp() override;
-  Next SendStalled() override { return Fail(kErrFatalTimeout); }
+  Next SendStalled() override { return Fail(core::ecFatalTimeout); }
   void OnFinished(int code) override;
   void RefreshProgress() override;
 
@@ -73,9 +75,82 @@ class TQvSendFax : public TQvAbstractFax {
   bool NextFax();
   Next Fail(int code);
   Next OnLine();
-  Next OnLineClass1(const std::string& line, bool ok);
-  Next OnLineClass2(const std::string& line, bool ok);
   Next OnTimeout();
+
+  // The machine: one handler per state (or group of states), each named in the state's row of
+  // the table in send_fax.cpp. A state that runs on events gets the event; a line-waiting state
+  // gets the modem's line once the data handler has checked it.
+  friend struct TxMachine;
+  friend const TxStateInfo& Describe(TxState s);
+  using EventHandler = Next (TQvSendFax::*)(Ev ev);
+  using LineHandler = Next (TQvSendFax::*)(const std::string& line, bool ok);
+  // States run at once or on port events (send_fax.cpp).
+  Next Idle(Ev ev);
+  Next GetEntry(Ev ev);
+  Next InitFax(Ev ev);
+  Next Dial(Ev ev);
+  Next RetryWait(Ev ev);
+  Next WaitXon(Ev ev);
+  Next WaitFrameHead(Ev ev);
+  Next SendPageHead(Ev ev);
+  Next OpenCover(Ev ev);
+  Next SendCover(Ev ev);
+  Next PrepPage(Ev ev);
+  Next SendPage(Ev ev);
+  Next DrainPage(Ev ev);
+  Next PrepPostPage1(Ev ev);
+  Next SendPostPage2(Ev ev);
+  Next NewParams2(Ev ev);
+  Next NextPage2(Ev ev);
+  Next CloseFax(Ev ev);
+  Next CompleteOK(Ev ev);
+  Next AbortCall(Ev ev);
+  // Line-waiting states of the Class 1 half (send_fax_class1.cpp).
+  Next Class1Init(const std::string& l, bool ok);
+  Next Class1Connect(const std::string& l, bool ok);
+  Next SendTsi(const std::string& l, bool ok);
+  Next SendDcs(const std::string& l, bool ok);
+  Next StartTraining(const std::string& l, bool ok);
+  Next SendTcf(const std::string& l, bool ok);
+  Next TrainingSent(const std::string& l, bool ok);
+  Next WaitCfr(const std::string& l, bool ok);
+  Next WaitPageConnect(const std::string& l, bool ok);
+  Next PageEnd1(const std::string& l, bool ok);
+  Next SendPostPage1(const std::string& l, bool ok);
+  Next PostPageSent1(const std::string& l, bool ok);
+  Next IgnoreLine(const std::string& l, bool ok);
+  Next WaitMcf(const std::string& l, bool ok);
+  Next SendDcn(const std::string& l, bool ok);
+  Next DcnSent(const std::string& l, bool ok);
+  Next WaitHangup1(const std::string& l, bool ok);
+  // Line-waiting states of the Class 2/2.0 half (send_fax_class2.cpp).
+  Next Class2Init(const std::string& l, bool ok);
+  Next Class2FlowControl(const std::string& l, bool ok);
+  Next Class2Reports(const std::string& l, bool ok);
+  Next Class2Capabilities(const std::string& l, bool ok);
+  Next Class2Ready(const std::string& l, bool ok);
+  Next Class2Connect(const std::string& l, bool ok);
+  Next GetParams2(const std::string& l, bool ok);
+  Next WaitPageTransfer2(const std::string& l, bool ok);
+  Next PageResult2(const std::string& l, bool ok);
+  Next PageRetry2(const std::string& l, bool ok);
+
+  // Shared by the dial states of both halves: a call-progress line that ends the dial (busy, a
+  // voice call, no dial tone, no carrier) gives true and what the machine does next.
+  bool DialEnded(const std::string& l, Next& next);
+  // Waits for room for a block in the port's output buffer, then goes to next.
+  Next AwaitRoom(TxState next);
+  // How a page's data waits for room in the port's buffer: a text cover is drawn line by line
+  // while a block is free; a file page keeps the buffer filled to BufferMinimum.
+  enum class FeedPace { BlockFree, KeepMinimum };
+  // The shared part of the cover and page states: fill the port's buffer on each output event,
+  // and when all of the page is queued wait for the buffer to drain (tfDrainPage).
+  Next FeedPage(Ev ev, int (TQvSendFax::*fill)(bool& done), FeedPace pace);
+  // The end of a page's data: Class 1 closes it with DLE ETX (the modem's end of data).
+  void AppendPageEnd();
+  // Turns to the page after the one just sent (the cover's, or the next of the document) and
+  // reads its header; notes whether its resolution or width differs.
+  int TurnToNextPage();
   void DecodeFrame();
   bool FallBack();
   Next BusyHandling();

@@ -45,7 +45,7 @@ void TQvSendFax::DecodeFrame() {
       sessionWide_ = curWide_;
       minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
       StatusUpdate(fpSessionParams);
-      if ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)) Fail(kErrIncompatible);
+      if ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)) Fail(core::ecFaxBadMachine);
       break;
     }
     case FrameKind::Dcs:
@@ -56,207 +56,227 @@ void TQvSendFax::DecodeFrame() {
       break;
     case FrameKind::Ftt:
     case FrameKind::Rtn:
-      if (!FallBack()) Fail(kErrTrain);
+      if (!FallBack()) Fail(core::ecFaxTrainError);
       break;
     case FrameKind::Dcn:
-      Fail(kErrCancelRequested);
+      Fail(core::ecCancelRequested);
       break;
     default:
       break;
   }
 }
 
-// A complete text line in lastLine_ for a line-waiting state of the Class 1 half.
-TQvSendFax::Next TQvSendFax::OnLineClass1(const std::string& l, bool ok) {
-  switch (State()) {
-    case TxState::tf1Init1:
-      if (!ok) return Fail(kErrInit);
-      Go(TxState::tfDial);
-      return Next::Again;
-    case TxState::tf1Connect:
-      if (HasConnect(l)) break;
-      if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) return BusyHandling();
-      if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) return Fail(kErrVoice);
-      if (l.find("NO DIAL") != std::string::npos) return Fail(kErrNoDialTone);
-      if (HasCarrier(l)) return Fail(kErrNoCarrier);
-      if (ok) {
-        if (lastFrameFinal_) {
-          PauseMs(200);
-          ModemCommand("AT+FTH=3", 40);
-          renegotiating_ = false;
-          Go(TxState::tf1SendTSI);
-        } else {
-          ModemCommand("AT+FRH=3", 40);
-        }
-      }
-      break;
-    case TxState::tf1SendTSI:
-      if (HasConnect(l)) {
-        SendFrame(BuildIdFrame(kFcfTsi, StationID, false));
-        Go(TxState::tf1TSIRespns);
-      }
-      break;
-    case TxState::tf1TSIRespns:
-      if (HasConnect(l)) {
-        sessionFine_ = curRes_ == '1';
-        sessionWide_ = curWide_;
-        if (haveRemoteCaps_ && ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)))
-          return Fail(kErrIncompatible);
-        minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
-        SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_));
-        Go(TxState::tf1DCSRspns);
-      }
-      break;
-    case TxState::tf1DCSRspns:
-      if (ok) {
-        ModemCommand(std::string("AT+FTM=") + TrainingCode(speedIndex_), 40);
-        Go(TxState::tf1TrainStrt);
-      }
-      break;
-    case TxState::tf1TrainStrt:
-      if (HasConnect(l)) {
-        if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
-        size_t n = std::min<size_t>(SpeedBps(speedIndex_) / 100 * 18, kPortBufferSize);
-        std::vector<uint8_t> tcf(n, 0);
-        tcf.push_back(kDle);
-        tcf.push_back(kEtx);
-        SendBytes(tcf.data(), tcf.size());
-        Go(TxState::tf1TrainFnsh);
-      }
-      break;
-    case TxState::tf1TrainFnsh:
-      if (ok) {
-        if (SoftwareFlow) ch_->ClearSoftwareFlow();
-        PauseMs(200);
-        ModemCommand("AT+FRH=3", 40);
-        cfrReceived_ = false;
-        Go(TxState::tf1WaitCFR);
-      }
-      break;
-    case TxState::tf1WaitCFR:
-      if (ok) {
-        if (lastFrameFinal_) {
-          PauseMs(200);
-          if (cfrReceived_) {
-            ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
-            Go(TxState::tf1WaitPgCn);
-          } else {
-            ModemCommand("AT+FTH=3", 40);
-            Go(TxState::tf1TSIRespns);
-          }
-        } else {
-          ModemCommand("AT+FRH=3", 40);
-        }
-      }
-      break;
-    case TxState::tf1WaitPgCn:
-      if (HasConnect(l)) {
-        ArmTimeout(18);
-        Go(TxState::tfWaitXon);
-        return Next::Wait;
-      }
-      break;
-    case TxState::tf1PageEnd:
-      // The modem lost the line while the page went out: no post-page exchange can follow.
-      if (HasCarrier(l)) return Fail(kErrSessionError);
-      if (ok) {
-        postPageCount_ = 0;
-        StatusUpdate(fpSendEop);
-        Go(TxState::tf1PrepEOP);
-        return Next::Again;
-      }
-      break;
-    case TxState::tf1SendEOP:
-      if (HasConnect(l)) {
-        // MPS keeps the session, so only a next page like the last may follow it; a page of
-        // another resolution or width needs EOM and a new DCS.
-        uint8_t fcf = !morePages_ ? kFcfEop : (SameSessionNext() ? kFcfMps : kFcfEom);
-        SendFrame(BuildSimpleFrame(fcf, true));
-        Go(TxState::tf1WaitMPS);
-      }
-      break;
-    case TxState::tf1WaitMPS:
-      if (ok) {
-        PauseMs(200);
-        ModemCommand("AT+FRH=3", 40);
-        ArmTimeout(54);
-        carrierSeen_ = false;
-        Go(TxState::tf1WaitMCF);
-      }
-      break;
-    case TxState::tf1WaitMCF:
-      if (HasConnect(l)) {
-        carrierSeen_ = true;
-      } else if (HasError(l)) {
-        Go(TxState::tf1PrepEOP);
-        return Next::Again;
-      } else if (ok) {
-        if (!lastFrameFinal_) {
-          ModemCommand("AT+FRH=3", 40);
-          break;
-        }
-        FrameKind k = ClassifyFcf(lastFcf_);
-        if (k == FrameKind::Mcf) {
-          if (morePages_ && SameSessionNext()) {
-            // Later pages of a V.17 call use the short-train modulation, as page 1 did: a
-            // receiving modem listening for short train loses a long-train page.
-            ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
-            Go(TxState::tf1WaitPgCn);
-          } else if (morePages_) {
-            // After EOM the receiver starts over with its DIS; answer it with TSI and a new DCS.
-            ModemCommand("AT+FRH=3", 40);
-            ArmTimeout(kCommandTimeoutTicks);
-            renegotiating_ = true;
-            Go(TxState::tf1Connect);
-          } else {
-            ModemCommand("AT+FTH=3", 40);
-            Go(TxState::tf1SendDCN);
-          }
-        } else if (k == FrameKind::Rtn) {
-          // The speed stepped down while the frame was decoded; retrain and send the
-          // rejected page again rather than losing it.
-          RewindToRejectedPage();
-          if (int rc = LoadPageResolution(); rc != 0) return Fail(rc);
-          ModemCommand("AT+FTH=3", 40);
-          Go(TxState::tf1TSIRespns);
-        } else if (k == FrameKind::Rtp) {
-          ModemCommand("AT+FTH=3", 40);
-          Go(morePages_ ? TxState::tf1TSIRespns : TxState::tf1SendDCN);
-        } else {
-          ModemCommand("AT+FRH=3", 40);
-        }
-      }
-      break;
-    case TxState::tf1SendDCN:
-      if (HasConnect(l)) {
-        SendFrame(BuildSimpleFrame(kFcfDcn, true));
-        Go(TxState::tf1Hangup);
-      } else if (HasCarrier(l)) {
-        // The far end confirmed the last page and hung up without waiting for our DCN (or
-        // stopped waiting for it): the fax is delivered, only the goodbye is lost.
-        ModemCommand("ATH", 100);
-        ArmTimeout(26);
-        Go(TxState::tf1WaitHngp);
-      }
-      break;
-    case TxState::tf1Hangup:
-      // NO CARRIER: the far end went on hook while our DCN went out; the call is over either way.
-      if (ok || HasCarrier(l)) {
-        ModemCommand("ATH", 100);
-        ArmTimeout(26);
-        Go(TxState::tf1WaitHngp);
-      }
-      break;
-    case TxState::tf1WaitHngp:
-      if (ok) {
-        Go(TxState::tfClose);
-        return Next::Again;
-      }
-      break;
-    default:
-      break;
+// ---------------------------------------------------------------------------------------------
+// Line-waiting states of the Class 1 half, in the order of the machine's table
+
+TQvSendFax::Next TQvSendFax::Class1Init(const std::string&, bool ok) {
+  if (!ok) return Fail(core::ecFaxInitError);
+  Go(TxState::tfDial);
+  return Next::Again;
+}
+
+TQvSendFax::Next TQvSendFax::Class1Connect(const std::string& l, bool ok) {
+  if (HasConnect(l)) return Next::IfInput;
+  if (Next next; DialEnded(l, next)) return next;
+  if (ok) {
+    if (lastFrameFinal_) {
+      PauseMs(200);
+      ModemCommand("AT+FTH=3", 40);
+      renegotiating_ = false;
+      Go(TxState::tf1SendTSI);
+    } else {
+      ModemCommand("AT+FRH=3", 40);
+    }
   }
   return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::SendTsi(const std::string& l, bool) {
+  if (HasConnect(l)) {
+    SendFrame(BuildIdFrame(kFcfTsi, StationID, false));
+    Go(TxState::tf1TSIRespns);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::SendDcs(const std::string& l, bool) {
+  if (HasConnect(l)) {
+    sessionFine_ = curRes_ == '1';
+    sessionWide_ = curWide_;
+    if (haveRemoteCaps_ && ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)))
+      return Fail(core::ecFaxBadMachine);
+    minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
+    SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_));
+    Go(TxState::tf1DCSRspns);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::StartTraining(const std::string&, bool ok) {
+  if (ok) {
+    ModemCommand(std::string("AT+FTM=") + TrainingCode(speedIndex_), 40);
+    Go(TxState::tf1TrainStrt);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::SendTcf(const std::string& l, bool) {
+  if (HasConnect(l)) {
+    if (SoftwareFlow) ch_->SetSoftwareFlow(6144, 2048, 1);
+    size_t n = std::min<size_t>(SpeedBps(speedIndex_) / 100 * 18, kPortBufferSize);
+    std::vector<uint8_t> tcf(n, 0);
+    tcf.push_back(kDle);
+    tcf.push_back(kEtx);
+    SendBytes(tcf.data(), tcf.size());
+    Go(TxState::tf1TrainFnsh);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::TrainingSent(const std::string&, bool ok) {
+  if (ok) {
+    if (SoftwareFlow) ch_->ClearSoftwareFlow();
+    PauseMs(200);
+    ModemCommand("AT+FRH=3", 40);
+    cfrReceived_ = false;
+    Go(TxState::tf1WaitCFR);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::WaitCfr(const std::string&, bool ok) {
+  if (!ok) return Next::IfInput;
+  if (!lastFrameFinal_) {
+    ModemCommand("AT+FRH=3", 40);
+    return Next::IfInput;
+  }
+  PauseMs(200);
+  if (cfrReceived_) {
+    ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
+    Go(TxState::tf1WaitPgCn);
+  } else {
+    ModemCommand("AT+FTH=3", 40);
+    Go(TxState::tf1TSIRespns);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::WaitPageConnect(const std::string& l, bool) {
+  if (!HasConnect(l)) return Next::IfInput;
+  ArmTimeout(18);
+  Go(TxState::tfWaitXon);
+  return Next::Wait;
+}
+
+TQvSendFax::Next TQvSendFax::PageEnd1(const std::string& l, bool ok) {
+  // The modem lost the line while the page went out: no post-page exchange can follow.
+  if (HasCarrier(l)) return Fail(core::ecFaxSessionError);
+  if (!ok) return Next::IfInput;
+  postPageCount_ = 0;
+  StatusUpdate(fpSendEop);
+  Go(TxState::tf1PrepEOP);
+  return Next::Again;
+}
+
+TQvSendFax::Next TQvSendFax::SendPostPage1(const std::string& l, bool) {
+  if (HasConnect(l)) {
+    // MPS keeps the session, so only a next page like the last may follow it; a page of
+    // another resolution or width needs EOM and a new DCS.
+    uint8_t fcf = !morePages_ ? kFcfEop : (SameSessionNext() ? kFcfMps : kFcfEom);
+    SendFrame(BuildSimpleFrame(fcf, true));
+    Go(TxState::tf1WaitMPS);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::PostPageSent1(const std::string&, bool ok) {
+  if (ok) {
+    PauseMs(200);
+    ModemCommand("AT+FRH=3", 40);
+    ArmTimeout(54);
+    carrierSeen_ = false;
+    Go(TxState::tf1WaitMCF);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::IgnoreLine(const std::string&, bool) { return Next::IfInput; }
+
+TQvSendFax::Next TQvSendFax::WaitMcf(const std::string& l, bool ok) {
+  if (HasConnect(l)) {
+    carrierSeen_ = true;
+    return Next::IfInput;
+  }
+  if (HasError(l)) {
+    Go(TxState::tf1PrepEOP);
+    return Next::Again;
+  }
+  if (!ok) return Next::IfInput;
+  if (!lastFrameFinal_) {
+    ModemCommand("AT+FRH=3", 40);
+    return Next::IfInput;
+  }
+  FrameKind k = ClassifyFcf(lastFcf_);
+  if (k == FrameKind::Mcf) {
+    if (morePages_ && SameSessionNext()) {
+      // Later pages of a V.17 call use the short-train modulation, as page 1 did: a
+      // receiving modem listening for short train loses a long-train page.
+      ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
+      Go(TxState::tf1WaitPgCn);
+    } else if (morePages_) {
+      // After EOM the receiver starts over with its DIS; answer it with TSI and a new DCS.
+      ModemCommand("AT+FRH=3", 40);
+      ArmTimeout(kCommandTimeoutTicks);
+      renegotiating_ = true;
+      Go(TxState::tf1Connect);
+    } else {
+      ModemCommand("AT+FTH=3", 40);
+      Go(TxState::tf1SendDCN);
+    }
+  } else if (k == FrameKind::Rtn) {
+    // The speed stepped down while the frame was decoded; retrain and send the
+    // rejected page again rather than losing it.
+    RewindToRejectedPage();
+    if (int rc = LoadPageResolution(); rc != 0) return Fail(rc);
+    ModemCommand("AT+FTH=3", 40);
+    Go(TxState::tf1TSIRespns);
+  } else if (k == FrameKind::Rtp) {
+    ModemCommand("AT+FTH=3", 40);
+    Go(morePages_ ? TxState::tf1TSIRespns : TxState::tf1SendDCN);
+  } else {
+    ModemCommand("AT+FRH=3", 40);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::SendDcn(const std::string& l, bool) {
+  if (HasConnect(l)) {
+    SendFrame(BuildSimpleFrame(kFcfDcn, true));
+    Go(TxState::tf1Hangup);
+  } else if (HasCarrier(l)) {
+    // The far end confirmed the last page and hung up without waiting for our DCN (or
+    // stopped waiting for it): the fax is delivered, only the goodbye is lost.
+    ModemCommand("ATH", 100);
+    ArmTimeout(26);
+    Go(TxState::tf1WaitHngp);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::DcnSent(const std::string& l, bool ok) {
+  // NO CARRIER: the far end went on hook while our DCN went out; the call is over either way.
+  if (ok || HasCarrier(l)) {
+    ModemCommand("ATH", 100);
+    ArmTimeout(26);
+    Go(TxState::tf1WaitHngp);
+  }
+  return Next::IfInput;
+}
+
+TQvSendFax::Next TQvSendFax::WaitHangup1(const std::string&, bool ok) {
+  if (!ok) return Next::IfInput;
+  Go(TxState::tfClose);
+  return Next::Again;
 }
 
 }  // namespace qv::fax

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <array>
-#include <cstddef>
-
 namespace qv::fax {
 
 // States of the transmit machine. Their order is the one the dispatch log records (the subtype
@@ -59,63 +56,16 @@ enum class TxState {
   tfDone
 };
 
+inline constexpr int kTransmitStateCount = static_cast<int>(TxState::tfDone) + 1;
+
 struct TxStateInfo {
+  TxState state;
   const char* name;   // also the state's text in the dispatch log
   bool waitsForLine;  // runs when a modem line or frame has arrived
 };
 
-inline constexpr std::array<TxStateInfo, 49> kTxStates = {{
-    {"tfNone", false},
-    {"tfGetEntry", false},
-    {"tfInit", false},
-    {"tf1Init1", true},
-    {"tf2Init1", true},
-    {"tf2Init1A", true},
-    {"tf2Init1B", true},
-    {"tf2Init2", true},
-    {"tf2Init3", true},
-    {"tfDial", false},
-    {"tfRetryWait", false},
-    {"tf1Connect", true},
-    {"tf1SendTSI", true},
-    {"tf1TSIRespns", true},
-    {"tf1DCSRspns", true},
-    {"tf1TrainStrt", true},
-    {"tf1TrainFnsh", true},
-    {"tf1WaitCFR", true},
-    {"tf1WaitPgCn", true},
-    {"tf2Connect", true},
-    {"tf2GetParams", true},
-    {"tfWaitXon", false},
-    {"tfWaitFrHead", false},
-    {"tfSndPgeHdr", false},
-    {"tfOpenCover", false},
-    {"tfSendCover", false},
-    {"tfPrepPage", false},
-    {"tfSendPage", false},
-    {"tfDrainPage", false},
-    {"tf1PageEnd", true},
-    {"tf1PrepEOP", false},
-    {"tf1SendEOP", true},
-    {"tf1WaitMPS", true},
-    {"tf1WaitEOP", false},
-    {"tf1WaitMCF", true},
-    {"tf1SendDCN", true},
-    {"tf1Hangup", true},
-    {"tf1WaitHngp", true},
-    {"tf2SendEOP", false},
-    {"tf2WaitFPTS", true},
-    {"tf2WaitFET", true},
-    {"tf2WaitPgOK", true},
-    {"tf2SndNwPrm", false},
-    {"tf2NextPage", false},
-    {"tf20ChckPg", true},
-    {"tfClose", false},
-    {"tfCompleteOK", false},
-    {"tfAbort", false},
-    {"tfDone", false},
-}};
-
-constexpr const TxStateInfo& Describe(TxState s) { return kTxStates[static_cast<size_t>(s)]; }
+// The state's entry in the transmit machine's table (send_fax.cpp), which holds one row per state
+// in the order of TxState beside the state's handler.
+const TxStateInfo& Describe(TxState s);
 
 }  // namespace qv::fax

@@ -573,53 +573,46 @@ void TTable::NotifyScrolled() {
 
 void TTable::AfterMove() { NotifyScrolled(); }
 
-void TTable::First() {
+void TTable::First() { MoveToEnd(true); }
+
+void TTable::Last() { MoveToEnd(false); }
+
+void TTable::MoveToEnd(bool top) {
   CheckActive();
   CheckBrowseMode();
   Bracket b(*this);
-  xb_GoTop();
+  if (top)
+    xb_GoTop();
+  else
+    xb_GoBottom();
   if (xb_Eof()) {
-    recno_ = 0;
-    buffer_.assign(buffer_.size(), ' ');
-    calcValues_.clear();
-    bof_ = eof_ = true;
+    ShowNoRecord();
   } else {
     LoadCurrent();
-    bof_ = true;
-    eof_ = false;
+    bof_ = top;
+    eof_ = !top;
   }
   AfterMove();
 }
 
-void TTable::Last() {
-  CheckActive();
-  CheckBrowseMode();
-  Bracket b(*this);
-  xb_GoBottom();
-  if (xb_Eof()) {
-    recno_ = 0;
-    buffer_.assign(buffer_.size(), ' ');
-    bof_ = eof_ = true;
-  } else {
-    LoadCurrent();
-    bof_ = false;
-    eof_ = true;
-  }
-  AfterMove();
-}
+void TTable::Next() { MoveOne(1); }
 
-void TTable::Next() {
+void TTable::Prior() { MoveOne(-1); }
+
+void TTable::MoveOne(int step) {
   CheckActive();
   CheckBrowseMode();
+  bool& end = step > 0 ? eof_ : bof_;
   if (recno_ == 0) {
-    eof_ = true;
+    end = true;
     return;
   }
   Bracket b(*this);
   UpdateCursorPos();
-  xb_Skip(1);
-  if (xb_Eof()) {
-    eof_ = true;
+  xb_Skip(step);
+  if (step > 0 ? xb_Eof() : xb_Bof()) {
+    // Past the end: the data set stays on its record, and so does the engine.
+    end = true;
     xb_Go(recno_);
     return;
   }
@@ -628,24 +621,11 @@ void TTable::Next() {
   AfterMove();
 }
 
-void TTable::Prior() {
-  CheckActive();
-  CheckBrowseMode();
-  if (recno_ == 0) {
-    bof_ = true;
-    return;
-  }
-  Bracket b(*this);
-  UpdateCursorPos();
-  xb_Skip(-1);
-  if (xb_Bof()) {
-    bof_ = true;
-    xb_Go(recno_);
-    return;
-  }
-  LoadCurrent();
-  bof_ = eof_ = false;
-  AfterMove();
+void TTable::ShowNoRecord() {
+  recno_ = 0;
+  buffer_.assign(buffer_.size(), ' ');
+  calcValues_.clear();
+  bof_ = eof_ = true;
 }
 
 int TTable::MoveBy(int distance) {
@@ -734,10 +714,7 @@ void TTable::FindVisibleNear() {
     }
   }
   if (xb_Eof()) {
-    recno_ = 0;
-    buffer_.assign(buffer_.size(), ' ');
-    calcValues_.clear();
-    bof_ = eof_ = true;
+    ShowNoRecord();
   } else {
     LoadCurrent();
     bof_ = eof_ = false;

@@ -246,6 +246,13 @@ class TTable {
   void CheckEditing() const;
   void SetState(TDataSetState s);
   void LoadCurrent();  // copies the engine's current record into the buffer
+  // No record to show (an empty table or view): the blank record, at both ends, with no
+  // calculated values left from the record before.
+  void ShowNoRecord();
+  // First and Last: the top or the bottom record of the view.
+  void MoveToEnd(bool top);
+  // Next and Prior: one record on (step 1) or back (step -1); at the end the data set stays.
+  void MoveOne(int step);
   void AfterMove();
   void FindVisibleNear();
   void CalculateFields();

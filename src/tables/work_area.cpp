@@ -442,34 +442,22 @@ bool WorkArea::OrderedStep(bool forward) {
   }
 }
 
-void WorkArea::GoTop() {
+void WorkArea::GoTop() { GoToEnd(true); }
+
+void WorkArea::GoBottom() { GoToEnd(false); }
+
+void WorkArea::GoToEnd(bool top) {
   bof_ = false;
-  if (order_ > 0) {
-    if (!OrderedFirst(true)) {
-      SetEof();
-      bof_ = true;
-    }
-    return;
-  }
-  for (uint32_t r = 1; r <= dbf_.RecordCount(); ++r)
-    if (ReadIfVisible(r)) return;
+  if (order_ > 0 ? OrderedFirst(top) : NaturalFirst(top)) return;
   SetEof();
   bof_ = true;
 }
 
-void WorkArea::GoBottom() {
-  bof_ = false;
-  if (order_ > 0) {
-    if (!OrderedFirst(false)) {
-      SetEof();
-      bof_ = true;
-    }
-    return;
-  }
-  for (uint32_t r = dbf_.RecordCount(); r >= 1; --r)
-    if (ReadIfVisible(r)) return;
-  SetEof();
-  bof_ = true;
+bool WorkArea::NaturalFirst(bool top) {
+  const uint32_t count = dbf_.RecordCount();
+  for (uint32_t i = 0; i < count; ++i)
+    if (ReadIfVisible(top ? i + 1 : count - i)) return true;
+  return false;
 }
 
 void WorkArea::Go(int64_t recno) {

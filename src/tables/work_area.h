@@ -109,6 +109,10 @@ class WorkArea {
   void StoreMemo(int field, const std::string& data, uint8_t* rec);
   void SetFieldText(int field, const std::string& text, uint8_t* rec) const;
 
+  // GoTop and GoBottom: the first visible record from the top or the bottom of the order.
+  void GoToEnd(bool top);
+  // The first visible record in record-number order from either end: false when there is none.
+  bool NaturalFirst(bool top);
   // Ordered navigation helpers.
   bool OrderedFirst(bool fromStart);
   bool OrderedStep(bool forward);

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/error_text.h"
 #include "core/exceptions.h"
 #include "core/message_loop.h"
 #include "fax/fax_log.h"
@@ -165,6 +166,49 @@ TEST(FaxLog, ReceiveEntriesAndNoFileWithoutName) {
   quiet.WriteLogEntry(5);
   EXPECT_TRUE(fs::is_empty(dir.str()) == false);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.str()), fs::directory_iterator()), 1);
+}
+
+// Each side formats its own events and none of the other side's: one entry per event, with the
+// texts the history file has always had.
+TEST(FaxLog, EachSideWritesAnEntryForEachOfItsEventsOnly) {
+  auto startsWith = [](const std::string& s, const std::string& p) { return s.rfind(p, 0) == 0; };
+  auto endsWith = [](const std::string& s, const std::string& e) {
+    return s.size() >= e.size() && s.compare(s.size() - e.size(), e.size(), e) == 0;
+  };
+  TQvSendFax send;
+  TQvFaxLog sendLog;
+  send.SetFaxLog(&sendLog);
+  send.FaxFileList = {"ONE.QVF"};
+  send.PhoneNumber = "5551234";
+  const std::string noError = "  (" + core::ErrorText(0) + ") 0\r\n\r\n";
+  EXPECT_TRUE(startsWith(sendLog.EntryText(lcTransmitStarted), "Transmit ONE.QVF to 5551234 started at "));
+  EXPECT_TRUE(endsWith(sendLog.EntryText(lcTransmitStarted), "\r\n"));
+  EXPECT_TRUE(startsWith(sendLog.EntryText(lcTransmitOk), "Transmit to  finished OK at "));
+  EXPECT_TRUE(endsWith(sendLog.EntryText(lcTransmitOk), " 0\r\n\r\n"));
+  EXPECT_TRUE(startsWith(sendLog.EntryText(lcTransmitFailed), "Transmit failed at "));
+  EXPECT_TRUE(endsWith(sendLog.EntryText(lcTransmitFailed), "\r\n" + noError));
+
+  TQvReceiveFax receive;
+  TQvFaxLog receiveLog;
+  receive.SetFaxLog(&receiveLog);
+  receive.SetFaxFile("FAX0001.QVF");
+  EXPECT_TRUE(startsWith(receiveLog.EntryText(lcReceiveStarted), "Receive FAX0001.QVF from  started at "));
+  EXPECT_TRUE(startsWith(receiveLog.EntryText(lcReceiveOk), "Receive finished OK at "));
+  EXPECT_TRUE(startsWith(receiveLog.EntryText(lcReceiveSkipped), "Receive skipped at "));
+  EXPECT_TRUE(startsWith(receiveLog.EntryText(lcReceiveFailed), "Receive failed at "));
+  EXPECT_TRUE(endsWith(receiveLog.EntryText(lcReceiveFailed), "\r\n  (" + core::ErrorText(0) + ")\r\n\r\n"));
+  for (int code : {lcReceiveOk, lcReceiveSkipped}) {
+    const std::string text = receiveLog.EntryText(code);
+    EXPECT_TRUE(endsWith(text, "\r\n\r\n")) << code;
+    EXPECT_EQ(text.find("\r\n"), text.size() - 4) << code;  // one line, then the empty one
+  }
+
+  for (int code = 0; code <= 8; ++code) {
+    const bool transmit = code >= lcTransmitStarted && code <= lcTransmitFailed;
+    const bool receiveCode = code >= lcReceiveStarted && code <= lcReceiveFailed;
+    EXPECT_EQ(sendLog.EntryText(code).empty(), !transmit) << code;
+    EXPECT_EQ(receiveLog.EntryText(code).empty(), !receiveCode) << code;
+  }
 }
 
 TEST(FaxLog, UnwritableHistoryRaisesIoError) {

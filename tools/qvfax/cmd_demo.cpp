@@ -197,7 +197,7 @@ int Run(const std::vector<std::string>& args) {
   send.OnFaxStatus = status("[send]    ");
   receive.OnFaxStatus = status("[receive] ");
   receive.OnFaxLog = [&](TQvAbstractFax* cp, int code) {
-    if (code == 4) received = cp->FaxFile();
+    if (code == lcReceiveStarted) received = cp->FaxFile();
   };
   send.OnFaxError = [](TQvAbstractFax*, int code) {
     std::cout << "[send]    error " << code << ": " << core::ErrorText(code) << std::endl;

@@ -139,15 +139,15 @@ int Run(const std::vector<std::string>& args) {
   };
   std::string current;
   fax.OnFaxLog = [&](TQvAbstractFax* cp, int code) {
-    if (code == 4) current = cp->FaxFile();
+    if (code == lcReceiveStarted) current = cp->FaxFile();
     // A call's end names the class and the speed it settled on (after any fallback in training).
-    if (code >= 5)
+    if (code >= lcReceiveOk)
       std::cout << "call: class " << ClassName(cp->SessionClass()) << " at " << cp->ConnectBPS() << " bps" << std::endl;
     std::string text = log.EntryText(code);
     for (char& c : text)
       if (c == '\r') c = ' ';
     std::cout << "log: " << text << std::flush;
-    if (code == 5) {
+    if (code == lcReceiveOk) {
       ++received;
       std::cout << "received " << current << std::endl;
     }

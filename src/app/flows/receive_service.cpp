@@ -7,7 +7,9 @@
 #include "app/receive_folder.h"
 #include "app/settings.h"
 #include "comm/com_port.h"
+#include "core/error_codes.h"
 #include "core/error_text.h"
+#include "fax/fax_log.h"
 #include "fax/receive_fax.h"
 #include "ui/fax_printer.h"
 
@@ -292,13 +294,13 @@ void TReceiveService::FaxName(std::string& name) {
 
 void TReceiveService::FaxLog(int code) {
   switch (code) {
-    case 4:
+    case fax::lcReceiveStarted:
       currentFile_ = Q(fax_->FaxFile());
       break;
-    case 5:
+    case fax::lcReceiveOk:
       FaxReceived();
       break;
-    case 7:
+    case fax::lcReceiveFailed:
       FaxFailed();
       break;
     default:
@@ -364,7 +366,7 @@ void TReceiveService::FaxFailed() {
   log_.Add(QStringLiteral("Failed to receive a fax: ") + text);
   // Ending receive mode cancels the call in progress: that is the user's doing, not a failure. A
   // modem that went away ends receive mode, and that message tells of it.
-  if (!stopping_ && code != fax::kErrPortLost) Error(QString::fromLatin1(kFailedTitle), QString::fromLatin1(kFailedText) + text);
+  if (!stopping_ && code != core::ecDeviceReadError) Error(QString::fromLatin1(kFailedTitle), QString::fromLatin1(kFailedText) + text);
 }
 
 // The receive component finished by itself: nothing answers calls any more (the modem went
@@ -385,7 +387,7 @@ void TReceiveService::FaxFinish(int code) {
   log_.Add(QStringLiteral("Receive mode ended: ") + why);
   log_.Add(QStringLiteral("Stopped receive mode:") + Now());
   log_.SaveIn(dataDir_);
-  const QString cause = code == fax::kErrPortLost
+  const QString cause = code == core::ecDeviceReadError
                             ? QStringLiteral("the modem on ") + port +
                                   QStringLiteral(" can no longer be reached (was it unplugged or switched off?).")
                             : QStringLiteral("the modem on ") + port + QStringLiteral(" stopped working.");

@@ -113,13 +113,13 @@ TEST(ReceivePeriods, AModemPulledOutEndsReceiveModeWithAMessage) {
   EXPECT_TRUE(errors[0].startsWith(QStringLiteral("Receive Mode Ended|Quorvane has stopped receiving faxes: the "
                                                   "modem on COM2 can no longer be reached")))
       << errors[0].toStdString();
-  EXPECT_TRUE(errors[0].contains(QString::fromStdString(core::ErrorText(fax::kErrPortLost))));
+  EXPECT_TRUE(errors[0].contains(QString::fromStdString(core::ErrorText(core::ecDeviceReadError))));
   EXPECT_EQ(w->StatusText(), QString());
   EXPECT_EQ(test::ReceiveButton(*w)->text(), QStringLiteral("&Receive"));
   EXPECT_FALSE(w->QvReceiveFax1().Active());
   const QStringList log = test::ReadLines(lab.Path() + QStringLiteral("Lastrec.log"));
   EXPECT_TRUE(log.contains(QStringLiteral("Receive mode ended: ") +
-                           QString::fromStdString(core::ErrorText(fax::kErrPortLost))))
+                           QString::fromStdString(core::ErrorText(core::ecDeviceReadError))))
       << log.join(u'\n').toStdString();
 }
 

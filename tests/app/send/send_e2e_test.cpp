@@ -329,7 +329,7 @@ TEST_F(SendE2eTest, AModemUnpluggedMidCallEndsWithTheEnginesErrorAndLosesNothing
   EXPECT_NE(result, "Sent");
   RecordProperty("result", result);
   // The call ends with the port's own error, not a time-out.
-  EXPECT_EQ(result, core::ErrorText(fax::kErrPortLost));
+  EXPECT_EQ(result, core::ErrorText(core::ecDeviceReadError));
   ExpectUnsent(*w, result);
   const QStringList log = LogLines();
   EXPECT_TRUE(log.contains(QStringLiteral("Result: ") + QString::fromStdString(result)))

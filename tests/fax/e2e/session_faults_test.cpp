@@ -126,7 +126,7 @@ TEST(SessionFaults, SenderThatGivesUpAfterRtnFailsTheCallAtBothEnds) {
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
   call.send.StartSending();
   ASSERT_TRUE(call.Wait(120)) << call.Trail();
-  EXPECT_EQ(call.sent.finishCode, kErrTrain) << call.Trail();
+  EXPECT_EQ(call.sent.finishCode, core::ecFaxTrainError) << call.Trail();
   EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
   const Events received = call.receiver.Read();
   EXPECT_NE(received.finishCode, 0) << call.Trail();
@@ -231,8 +231,8 @@ TEST(SessionFaults, HangupBeforeAnyConfirmationOfTheLastPageFailsClass20) {
   call.send.StartSending();
   ASSERT_TRUE(call.Wait(90)) << call.Trail();
   EXPECT_EQ(call.send.HangupCode(), 54);
-  EXPECT_EQ(call.sent.finishCode, kErrBadModemResult) << call.Trail();
-  EXPECT_EQ(call.send.LastError(), kErrBadModemResult);
+  EXPECT_EQ(call.sent.finishCode, core::ecFaxBadModemResult) << call.Trail();
+  EXPECT_EQ(call.send.LastError(), core::ecFaxBadModemResult);
   EXPECT_FALSE(call.sent.Saw(fpPageOk)) << call.Trail();
   EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
   std::string history = ReadText(call.dir.str("send.his"));

@@ -108,8 +108,8 @@ TEST(SessionStart, ReceiverWhoseModemGoesAwayEndsWithThePortError) {
   ASSERT_TRUE(PumpUntil({&call.received}, 15)) << call.received.Trail();
   const auto took = std::chrono::steady_clock::now() - unplugged;
   EXPECT_LT(took, std::chrono::seconds(4));
-  EXPECT_EQ(call.received.finishCode, kErrPortLost) << call.received.Trail();
-  EXPECT_EQ(call.received.errors, std::vector<int>{kErrPortLost});
+  EXPECT_EQ(call.received.finishCode, core::ecDeviceReadError) << call.received.Trail();
+  EXPECT_EQ(call.received.errors, std::vector<int>{core::ecDeviceReadError});
   EXPECT_TRUE(call.received.lastSeen);
   EXPECT_FALSE(call.receive.Active());
   // Nothing claims to wait for calls any more.
@@ -138,8 +138,8 @@ TEST(SessionStart, SenderWhoseModemGoesAwayMidPageEndsWithThePortError) {
   ASSERT_TRUE(PumpUntil({&call.sent}, 90)) << call.sent.Trail();
   ASSERT_FALSE(call.modems) << call.sent.Trail();
   EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::seconds(4));
-  EXPECT_EQ(call.sent.finishCode, kErrPortLost) << call.sent.Trail();
-  EXPECT_EQ(call.sent.errors, std::vector<int>{kErrPortLost});
+  EXPECT_EQ(call.sent.finishCode, core::ecDeviceReadError) << call.sent.Trail();
+  EXPECT_EQ(call.sent.errors, std::vector<int>{core::ecDeviceReadError});
   EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
   EXPECT_FALSE(call.send.Active());
 }

@@ -78,8 +78,8 @@ TEST(StalledPort, SenderEndsTheCallWithTimeoutAndLogsIt) {
   ASSERT_TRUE(PumpUntil({&sent}, 40)) << sent.Trail();
   // the stalled port is waited for once, not again for every later command
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(18));
-  EXPECT_EQ(sent.finishCode, kErrFatalTimeout);
-  EXPECT_EQ(sent.errors, std::vector<int>{kErrFatalTimeout});
+  EXPECT_EQ(sent.finishCode, core::ecFatalTimeout);
+  EXPECT_EQ(sent.errors, std::vector<int>{core::ecFatalTimeout});
   EXPECT_EQ(sent.logs, (std::vector<int>{1, 3}));
   EXPECT_GE(ch->purges, 1);  // the unsent rest is thrown away, not left to trickle out later
   EXPECT_FALSE(ReadText(dir.str("send.his")).empty());
