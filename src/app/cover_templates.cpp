@@ -1,6 +1,6 @@
 #include "app/cover_templates.h"
 
-#include "app/fax_editor.h"
+#include "app/merge_fields.h"
 
 namespace qv::app {
 
