@@ -1,8 +1,8 @@
 // The Send Fax dialog's rules that need no modem: dial wait, header line, configuration summary,
 // the send log, and the form's controls.
-#include "app/send_fax_form.h"
+#include "app/forms/send_fax_form.h"
 
-#include "app/settings.h"
+#include "app/store/settings.h"
 #include "comm/com_port.h"
 #include "fax/send_fax.h"
 #include "ui/fax_status_window.h"

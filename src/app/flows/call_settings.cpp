@@ -1,6 +1,6 @@
 #include "app/flows/call_settings.h"
 
-#include "app/settings.h"
+#include "app/store/settings.h"
 
 namespace qv::app {
 

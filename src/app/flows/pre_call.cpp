@@ -2,8 +2,8 @@
 
 #include "app/flows/call_settings.h"
 #include "app/flows/session_log.h"
-#include "app/modem_routines.h"
-#include "app/settings.h"
+#include "app/flows/modem_routines.h"
+#include "app/store/settings.h"
 #include "comm/com_port.h"
 
 namespace qv::app {

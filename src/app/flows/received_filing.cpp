@@ -1,10 +1,10 @@
 #include "app/flows/received_filing.h"
 
-#include "app/fax_store.h"
-#include "app/field_fit.h"
-#include "app/page_count_field.h"
-#include "app/receive_folder.h"
-#include "app/table_pair.h"
+#include "app/store/fax_store.h"
+#include "app/store/field_fit.h"
+#include "app/store/page_count_field.h"
+#include "app/store/receive_folder.h"
+#include "app/store/table_pair.h"
 #include "faximage/qvf_file.h"
 #include "faximage/t4_decoder.h"
 

@@ -2,17 +2,17 @@
 // of both directions, an outgoing fax sent through a qvmodem pair to `qvfax receive`, and receive
 // mode answering a call from `qvfax send`, each watched by an observer that only records.
 
-#include "app/fax_store.h"
+#include "app/store/fax_store.h"
 #include "app/flows/call_settings.h"
 #include "app/flows/outgoing_fax.h"
 #include "app/flows/pre_call.h"
 #include "app/flows/receive_service.h"
 #include "app/flows/session_log.h"
-#include "app/message_pump.h"
-#include "app/modem_routines.h"
-#include "app/receive_folder.h"
-#include "app/settings.h"
-#include "app/table_pair.h"
+#include "app/flows/message_pump.h"
+#include "app/flows/modem_routines.h"
+#include "app/store/receive_folder.h"
+#include "app/store/settings.h"
+#include "app/store/table_pair.h"
 #include "comm/com_port.h"
 #include "comm/port_names.h"
 #include "core/ini_file.h"
