@@ -100,7 +100,7 @@ constexpr RxMachine::Row RxMachine::kRows[kReceiveStateCount] = {
     RxMachine::Event(RfState::rfAbort, "rfAbort", &TQvReceiveFax::Abort),
     RxMachine::Event(RfState::rfDone, "rfDone", &TQvReceiveFax::Idle),
 };
-static_assert(RxMachine::InOrder(), "one row per receive state, in the order of RfState, with one handler each");
+static_assert(RxMachine::InOrder(), "one row per receive state, in the order of RfState");
 
 const RfStateInfo& ReceiveStateInfo(RfState state) {
   int i = static_cast<int>(state);

@@ -301,7 +301,7 @@ constexpr TxMachine::Row TxMachine::kRows[kTransmitStateCount] = {
     TxMachine::Event(TxState::tfDone, "tfDone", &TQvSendFax::Idle),
 };
 
-static_assert(TxMachine::InOrder(), "one row per transmit state, in the order of TxState, with one handler each");
+static_assert(TxMachine::InOrder(), "one row per transmit state, in the order of TxState");
 
 const TxStateInfo& Describe(TxState s) {
   const int i = static_cast<int>(s);
