@@ -125,7 +125,7 @@ class BitWriter {
 };
 
 inline std::vector<uint8_t> RandomRow(std::mt19937& rng, int width, int blackPercent = 30) {
-  std::vector<uint8_t> row(static_cast<size_t>(width / 8), 0);
+  std::vector<uint8_t> row(static_cast<size_t>((width + 7) / 8), 0);
   // Runs of random length so that make-up codes and long runs both occur.
   std::uniform_int_distribution<int> len(1, 300), pct(0, 99);
   int x = 0;
