@@ -18,12 +18,12 @@
 #include <memory>
 #include <string>
 
-#include "app/dialog_service.h"
-#include "app/fax_log_cleanup.h"
-#include "app/fax_store.h"
-#include "app/main_screen.h"
-#include "app/settings.h"
-#include "app/table_pair.h"
+#include "app/forms/dialog_service.h"
+#include "app/forms/fax_log_cleanup.h"
+#include "app/store/fax_store.h"
+#include "app/forms/main_screen.h"
+#include "app/store/settings.h"
+#include "app/store/table_pair.h"
 #include "core/ini_file.h"
 
 using namespace qv;

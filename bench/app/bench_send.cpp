@@ -39,14 +39,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "app/dialog_service.h"
-#include "app/fax_store.h"
-#include "app/main_screen.h"
-#include "app/message_pump.h"
-#include "app/rich_text_editor.h"
-#include "app/send_fax_form.h"
-#include "app/settings.h"
-#include "app/table_pair.h"
+#include "app/forms/dialog_service.h"
+#include "app/store/fax_store.h"
+#include "app/forms/main_screen.h"
+#include "app/flows/message_pump.h"
+#include "app/store/rich_text_editor.h"
+#include "app/forms/send_fax_form.h"
+#include "app/store/settings.h"
+#include "app/store/table_pair.h"
 #include "core/ini_file.h"
 #include "faximage/fax_converter.h"
 #include "rtf/rtf_writer.h"

@@ -177,7 +177,7 @@ int TQvBaseDispatcher::ClosePort(int dispatchWaitMs) {
       // ends. Reader and writer stop now; the device stays open for the dispatcher thread.
       closePending_.store(true);
       SignalKill();
-      WaitThreadsGone(true, true, false);
+      WaitThreadsGone(!OnReaderPass(), true, false);
       return 0;
     }
     // A dispatch running elsewhere ends its current handler call and calls no further one
@@ -185,10 +185,11 @@ int TQvBaseDispatcher::ClosePort(int dispatchWaitMs) {
     SignalKill();
     if (!WaitThreadsGone(true, true, true, dispatchWaitMs)) {
       closePending_.store(true);
-      // Checked after the flag: a dispatcher thread still running will see it and release the
-      // port when it ends.
-      if (dispRunning_.load()) {
-        WaitThreadsGone(true, true, false);
+      // Checked after the flag: a dispatcher thread still running, or a reader still in its
+      // pass, will see it and release the port when the last of them ends.
+      bool readerPass = readerInPass_.load();
+      if (dispRunning_.load() || readerPass) {
+        WaitThreadsGone(!readerPass, true, false);
         return 0;
       }
       // It ended meanwhile (its own release, if it saw the flag, is over once it is gone).
@@ -241,6 +242,7 @@ void TQvBaseDispatcher::StartThreads() {
   killThreads_.store(false);
   writerAbort_.store(false);
   threadsRunning_.store(true);
+  passThreadsLeft_.store(2);
   auto start = [this](std::thread& slot, std::atomic<bool>& running, std::unique_ptr<TQvDispatcherThread> t) {
     running.store(true);
     threadCount_.fetch_add(1);
@@ -258,8 +260,8 @@ void TQvBaseDispatcher::StopThreads() {
     return;
   }
   SignalKill();
-  bool self = dispThreadId_.load() == std::this_thread::get_id();
-  WaitThreadsGone(true, true, !self);
+  auto me = std::this_thread::get_id();
+  WaitThreadsGone(readerThreadId_.load() != me, true, dispThreadId_.load() != me);
   JoinFinishedThreads();
 }
 
@@ -301,8 +303,12 @@ void TQvBaseDispatcher::JoinFinishedThreads() {
 }
 
 void TQvBaseDispatcher::ThreadGone(int which) {
-  if (which == TQvDispatcherThread::kDispatcher) {
-    if (releaseAfterDispThread_.load() && closePending_.load()) ReleasePort();
+  if (which != TQvDispatcherThread::kWriter) {
+    // A close left to a running dispatch is finished by the last of the two threads that
+    // dispatch: the reader's pass may outlast the dispatcher thread.
+    bool last = passThreadsLeft_.fetch_sub(1) == 1;
+    bool wanted = which == TQvDispatcherThread::kReader || releaseAfterDispThread_.load();
+    if (last && wanted && closePending_.load()) ReleasePort();
   }
   std::atomic<bool>& running =
       which == TQvDispatcherThread::kReader ? readerRunning_
@@ -310,6 +316,7 @@ void TQvBaseDispatcher::ThreadGone(int which) {
   {
     std::lock_guard lock(goneMutex_);
     if (which == TQvDispatcherThread::kDispatcher) dispThreadId_.store(std::thread::id{});
+    if (which == TQvDispatcherThread::kReader) readerThreadId_.store(std::thread::id{});
     running.store(false);
     if (threadCount_.fetch_sub(1) == 1) threadsRunning_.store(false);
   }
@@ -317,6 +324,7 @@ void TQvBaseDispatcher::ThreadGone(int which) {
 }
 
 void TQvBaseDispatcher::ReaderExecute() {
+  readerThreadId_.store(std::this_thread::get_id());
   generalEvent_.Set();
   while (!killThreads_.load()) {
     uint32_t mask = 0;
@@ -332,10 +340,54 @@ void TQvBaseDispatcher::ReaderExecute() {
     bool tell = ReaderWoke(mask);
     readerWakes_.fetch_add(1, std::memory_order_relaxed);
     if (!tell) continue;
+    if (ReaderDispatch(mask)) continue;
     lastEventMask_.fetch_or(mask);
     inputEvent_.Set();
   }
   generalEvent_.Set();
+}
+
+namespace {
+// The dispatcher whose pass the calling thread (its reader) is running.
+thread_local const TQvBaseDispatcher* tReaderPass = nullptr;
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+}  // namespace
+
+bool TQvBaseDispatcher::OnReaderPass() const { return tReaderPass == this; }
+
+bool TQvBaseDispatcher::ReaderDispatch(uint32_t mask) {
+  if ((mask & ~evRxChar) != 0 || PollingMode() || InDispatch() || Closing() || !readerMayDispatch_.load())
+    return false;
+  std::unique_lock pass(passMutex_, std::try_to_lock);
+  if (!pass.owns_lock()) return false;
+  readerPasses_.fetch_add(1, std::memory_order_relaxed);
+  tReaderPass = this;
+  readerInPass_.store(true);
+  try {
+    ProcessDeviceEvent(mask);
+  } catch (...) {
+    readerInPass_.store(false);
+    tReaderPass = nullptr;
+    throw;
+  }
+  readerInPass_.store(false);
+  tReaderPass = nullptr;
+  pass.unlock();
+  if (std::exchange(recheckAfterPass_, false) && longWait_.load()) {
+    // A handler armed a trigger: the dispatcher thread's sleep is ended only when the trigger
+    // needs it sooner (a data timeout re-armed per arrival must not wake it every time).
+    int64_t due = SteadyMs() + DispatcherWaitMs();
+    if (due < dispWakeDueMs_.load()) recheckEvent_.Set();
+  }
+  return true;
+}
+
+void TQvBaseDispatcher::TopUpOnReaderPass() {
+  if (OnReaderPass()) FillInputRing();
 }
 
 bool TQvBaseDispatcher::ReaderWoke(uint32_t& mask) {
@@ -362,14 +414,19 @@ void TQvBaseDispatcher::DispatcherExecute() {
   while (true) {
     // Announced first, then the wait is worked out: a change made meanwhile either is seen by
     // the computation or sets the recheck event, which ends the wait at once.
+    // A reader pass that changes a trigger meanwhile compares with dispWakeDueMs_: unknown until
+    // the wait is worked out, so such a change ends the sleep.
     longWait_.store(true);
     recheckEvent_.Reset();
+    dispWakeDueMs_.store(kWakeUnknown);
     int waitMs = DispatcherWaitMs();
     if (waitMs <= kTriggerPollMs) longWait_.store(false);
+    dispWakeDueMs_.store(SteadyMs() + waitMs);
     bool got = TQvEvent::WaitAny({&inputEvent_, &recheckEvent_}, waitMs) == 0;
     longWait_.store(false);
     dispatcherWakes_.fetch_add(1, std::memory_order_relaxed);
     if (killThreads_.load() || closePending_.load()) break;
+    std::lock_guard pass(passMutex_);
     if (got || PollingMode()) ProcessDeviceEvent(lastEventMask_.exchange(0));
     TimerAndStatusPass();
     if (killThreads_.load() || closePending_.load()) break;
@@ -527,6 +584,7 @@ int TQvBaseDispatcher::ReadChar(char& c) {
   std::lock_guard in(inputLock_);
   if (inBuf_.empty()) return ecBufferIsEmpty;
   if (HeldByDispatch()) return ecBufferIsEmpty;
+  if (UnreadLocked() == 0) TopUpOnReaderPass();
   int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
   uint8_t b;
   if (availDispatch_) {
@@ -572,6 +630,7 @@ void TQvBaseDispatcher::InputConsumed() {
 int TQvBaseDispatcher::PeekBlock(void* buffer, int max) {
   std::lock_guard in(inputLock_);
   if (inBuf_.empty() || max <= 0 || !buffer) return 0;
+  if (UnreadLocked() == 0) TopUpOnReaderPass();
   int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
   int from = inTail_;
   if (availDispatch_) {
@@ -630,11 +689,16 @@ int TQvBaseDispatcher::PeekAt(int n, char& c) {
 
 bool TQvBaseDispatcher::HeldByDispatch() const { return availDispatch_ && !InHandler(); }
 
+int TQvBaseDispatcher::UnreadLocked() const {
+  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
+  return availDispatch_ ? std::max(0, held - readCount_) : held;
+}
+
 int TQvBaseDispatcher::InputCount() {
   std::lock_guard in(inputLock_);
   if (inBuf_.empty() || HeldByDispatch()) return 0;
-  int held = inFull_ ? kDispatchBufferSize : (inHead_ - inTail_ + kDispatchBufferSize) % kDispatchBufferSize;
-  return availDispatch_ ? std::max(0, held - readCount_) : held;
+  TopUpOnReaderPass();
+  return UnreadLocked();
 }
 
 bool TQvBaseDispatcher::HasInput() { return InputCount() > 0; }

@@ -170,11 +170,16 @@ class TQvBaseDispatcher {
   // it finds, so an idle port (or one whose full ring waits for the application) must add next
   // to nothing here. Counted, not timed, so a test or benchmark can tell a polling or spinning
   // thread from a sleeping one on a loaded machine.
+  // ReaderPasses: arrivals of bytes the reader dispatched itself (see ReaderDispatch).
   struct TQvWakeCounts {
     uint64_t Reader = 0;
     uint64_t Dispatcher = 0;
+    uint64_t ReaderPasses = 0;
   };
-  TQvWakeCounts WakeCounts() const { return {readerWakes_.load(), dispatcherWakes_.load()}; }
+  // The dispatch running now runs on the reader (see ReaderDispatch): until it ends, nothing new
+  // comes back from the device wait; a handler that looks for input gets the driver read then.
+  bool ReaderDispatching() const { return readerInPass_.load(); }
+  TQvWakeCounts WakeCounts() const { return {readerWakes_.load(), dispatcherWakes_.load(), readerPasses_.load()}; }
   // Tests lengthen the longest sleep so that a missing wake-up shows as a trigger that never
   // comes instead of one that comes a second late.
   static void SetIdleWaitLimitForTesting(int ms);
@@ -325,6 +330,22 @@ class TQvBaseDispatcher {
   // One return of the reader from its device wait; false when the dispatcher thread has nothing
   // new to look at.
   bool ReaderWoke(uint32_t& mask);
+  // Runs the dispatch of an arrival of bytes on the reader itself, when it can do so at once:
+  // the dispatcher thread would otherwise wake for every arrival only to run it (two thread
+  // switches per arrival instead of one, the largest cost of a port receiving page data).
+  // Only plain arrivals, while no other pass runs, nothing holds dispatching off, and every
+  // handler runs on the dispatching thread (window and main-thread handlers are sent to the UI
+  // thread, whose ClosePort must not wait for a reader blocked in that send). False when it
+  // was left to the dispatcher thread.
+  bool ReaderDispatch(uint32_t mask);
+  // The calling thread is this port's reader running a dispatch pass.
+  bool OnReaderPass() const;
+  void UpdateReaderMayDispatch();  // after any change of handlers or of forced notifying
+  // Inside a reader pass, the driver is read before a handler is told the ring holds nothing
+  // more: with the dispatcher thread running the pass, the reader would have moved it up
+  // meanwhile (input lock held).
+  void TopUpOnReaderPass();
+  int UnreadLocked() const;  // bytes a read would find now (input lock)
   void RoomMade();  // the ring gave up bytes (input lock)
   // Bytes left the ring (input lock): input consumed counts as announced, so the dispatcher
   // thread does not keep looking for bytes that are already gone.
@@ -416,6 +437,9 @@ class TQvBaseDispatcher {
   std::thread reader_, dispThread_, writer_;
   std::atomic<bool> readerRunning_{false}, dispRunning_{false}, writerRunning_{false};
   std::atomic<std::thread::id> dispThreadId_{};
+  std::atomic<std::thread::id> readerThreadId_{};
+  std::atomic<bool> readerInPass_{false};  // the reader is running a dispatch pass
+  std::atomic<int> passThreadsLeft_{0};    // reader and dispatcher thread not yet gone
   std::atomic<bool> killThreads_{false};
   std::atomic<int> threadCount_{0};
   std::atomic<bool> threadsRunning_{false};
@@ -439,7 +463,17 @@ class TQvBaseDispatcher {
   std::atomic<bool> writerAbort_{false};
   std::atomic<uint32_t> lastEventMask_{0};
   std::atomic<bool> ringSeen_{false};
-  std::atomic<uint64_t> readerWakes_{0}, dispatcherWakes_{0};
+  std::atomic<uint64_t> readerWakes_{0}, dispatcherWakes_{0}, readerPasses_{0};
+  // One dispatch pass (a device event's dispatch, or the timer and status pass) at a time, on
+  // whichever thread runs it: the dispatcher thread waits for it, the reader only tries.
+  std::mutex passMutex_;
+  // When the dispatcher thread's current sleep ends (steady clock, ms; kWakeUnknown while it is
+  // working the wait out). A reader pass that armed a trigger wakes it only if it must come
+  // sooner than that.
+  static constexpr int64_t kWakeUnknown = INT64_MAX;
+  std::atomic<int64_t> dispWakeDueMs_{kWakeUnknown};
+  bool recheckAfterPass_ = false;  // the reader's own: a trigger changed during its pass
+  std::atomic<bool> readerMayDispatch_{false};  // main-lock writes, see ReaderDispatch
 
   // the method handler call in progress (callMutex_), for unregistering with a wait
   std::mutex callMutex_;

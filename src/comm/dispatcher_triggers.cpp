@@ -248,6 +248,7 @@ int TQvBaseDispatcher::RegisterWindowHandler(std::shared_ptr<TQvMessageWindow> w
   windows_.push_back({std::move(window), false});
   handlersActive_.store(true);
   AddLogEntry(dlHandlerAlloc, dsWindowHandler, 0, nullptr, h);
+  UpdateReaderMayDispatch();
   return 0;
 }
 
@@ -275,6 +276,7 @@ int TQvBaseDispatcher::RegisterProcHandler(TQvProcHandler proc) {
   procs_.push_back({proc, false});
   handlersActive_.store(true);
   AddLogEntry(dlHandlerAlloc, dsProcedureHandler, 0, nullptr, 0);
+  UpdateReaderMayDispatch();
   return 0;
 }
 
@@ -301,6 +303,7 @@ int TQvBaseDispatcher::RegisterMethodHandler(TQvMethodCode code, void* object, b
   methods_.push_back({code, object, false, runInMainThread});
   handlersActive_.store(true);
   AddLogEntry(dlHandlerAlloc, dsMethodHandler, 0, nullptr, 0);
+  UpdateReaderMayDispatch();
   return 0;
 }
 
@@ -361,6 +364,18 @@ void TQvBaseDispatcher::RecomputeHandlerFlags(int how) {
       handlersActive_.store(any);
       break;
   }
+  UpdateReaderMayDispatch();
+}
+
+void TQvBaseDispatcher::UpdateReaderMayDispatch() {
+  std::lock_guard main(mainLock_);
+  int windows = 0;
+  bool mainThreadMethods = false;
+  for (auto& e : windows_) windows += !e.Deleted;
+  for (auto& e : methods_) mainThreadMethods |= !e.Deleted && e.RunInMainThread;
+  // Window handlers get a dispatch only when there is more than the port's own, or notifying
+  // is forced (as Dispatch decides).
+  readerMayDispatch_.store(!mainThreadMethods && windows <= 1 && !forceNotify_.load());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -606,8 +621,13 @@ void TQvBaseDispatcher::SetIdleWaitLimitForTesting(int ms) {
 
 void TQvBaseDispatcher::RecheckWait() {
   // The dispatcher thread works its wait out afresh before it sleeps again: from there no wake
-  // is needed.
-  if (longWait_.load() && dispThreadId_.load() != std::this_thread::get_id()) recheckEvent_.Set();
+  // is needed. The reader's pass decides once it has ended, whether the sleep must end sooner.
+  if (!longWait_.load() || dispThreadId_.load() == std::this_thread::get_id()) return;
+  if (OnReaderPass()) {
+    recheckAfterPass_ = true;
+    return;
+  }
+  recheckEvent_.Set();
 }
 
 int TQvBaseDispatcher::DispatcherWaitMs() {

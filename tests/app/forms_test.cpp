@@ -1,8 +1,8 @@
-#include "app/dialog_service.h"
-#include "app/edit_receive_notes.h"
-#include "app/message_pump.h"
+#include "app/forms/dialog_service.h"
+#include "app/forms/edit_receive_notes.h"
+#include "app/flows/message_pump.h"
 #include "comm/dispatcher_list.h"
-#include "app/splash_form.h"
+#include "app/forms/splash_form.h"
 #include "test_support.h"
 
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "app/paragraph_dialog.h"
+#include "app/editor/paragraph_dialog.h"
 
 #include "ui/rich_edit.h"
 #include "test_support.h"

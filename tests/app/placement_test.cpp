@@ -1,6 +1,6 @@
-#include "app/placement.h"
+#include "app/forms/placement.h"
 
-#include "app/settings.h"
+#include "app/store/settings.h"
 #include "core/ini_file.h"
 #include "test_support.h"
 

@@ -1,7 +1,7 @@
-#include "app/quick_setup.h"
+#include "app/forms/quick_setup.h"
 
-#include "app/dialog_service.h"
-#include "app/settings.h"
+#include "app/forms/dialog_service.h"
+#include "app/store/settings.h"
 #include "core/file_util.h"
 #include "core/ini_file.h"
 #include "test_support.h"

@@ -1,7 +1,7 @@
-#include "app/receive_folder.h"
+#include "app/store/receive_folder.h"
 
-#include "app/data_directory.h"
-#include "app/single_instance.h"
+#include "app/store/data_directory.h"
+#include "app/forms/single_instance.h"
 #include "test_support.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // The Send Fax dialog's rules that need no modem: dial wait, header line, configuration summary,
 // the send log, and the form's controls.
-#include "app/send_fax_form.h"
+#include "app/forms/send_fax_form.h"
 
-#include "app/settings.h"
+#include "app/store/settings.h"
 #include "comm/com_port.h"
 #include "fax/send_fax.h"
 #include "ui/fax_status_window.h"
@@ -88,7 +88,7 @@ TEST(SendRules, LogSkipsRepeatsAndSavesWithTheFinishTime) {
   test::App();
   test::DataDir dir;
   const std::string path = dir.StdPath() + kSendLogFile;
-  TSendLog log;
+  TSessionLog log(TSessionLog::kSend);
   log.Add(QStringLiteral("Start:x"));
   log.Add(QStringLiteral("Checking for modem"));
   log.Add(QStringLiteral("Checking for modem"));
@@ -122,7 +122,8 @@ TEST(SendFaxFormControls, TextsHintsAndNamesAreThere) {
   Settings().DialPrefix = "9,";
   Settings().DialSuffix = "#12";
   Settings().SuffixDisable = true;
-  TSendFaxForm form(dir.Path());
+  TSendSession session(dir.Path());
+  TSendFaxForm form(session);
   form.SetRecipient(QStringLiteral("Ann Example"));
   form.SetSubject(QStringLiteral("Figures"));
   form.SetPhoneNumber(QStringLiteral("5550100"));

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "app/store/settings.h"
 
 #include "comm/dispatcher_list.h"
 #include "core/exceptions.h"

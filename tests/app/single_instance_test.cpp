@@ -1,4 +1,4 @@
-#include "app/single_instance.h"
+#include "app/forms/single_instance.h"
 
 #include "test_support.h"
 

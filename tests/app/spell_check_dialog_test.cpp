@@ -1,6 +1,6 @@
-#include "app/spell_check_dialog.h"
+#include "app/editor/spell_check_dialog.h"
 
-#include "app/spell_dictionary.h"
+#include "app/editor/spell_dictionary.h"
 #include "ui/rich_edit.h"
 #include "test_support.h"
 

@@ -1,4 +1,4 @@
-#include "app/spell_dictionary.h"
+#include "app/editor/spell_dictionary.h"
 
 #include "test_support.h"
 

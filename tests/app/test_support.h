@@ -2,7 +2,7 @@
 // Helpers shared by the desktop program's tests: a Qt application, temporary data directories and
 // a dialog service whose answers the test scripts.
 
-#include "app/dialog_service.h"
+#include "app/forms/dialog_service.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -2,7 +2,7 @@
 // Shared by the phone book and cover sheet tests: a data directory with settings, a stand-in main
 // window, and small helpers to find controls and type into them.
 
-#include "app/settings.h"
+#include "app/store/settings.h"
 #include "core/ini_file.h"
 #include "../test_support.h"
 

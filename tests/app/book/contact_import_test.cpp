@@ -1,7 +1,7 @@
 // vCard and CSV files as address books write them (written by hand from the published formats),
 // read into phone book entries; and what we write read back.
-#include "app/contact_import.h"
-#include "app/field_fit.h"
+#include "app/contacts/contact_import.h"
+#include "app/store/field_fit.h"
 
 #include <gtest/gtest.h>
 

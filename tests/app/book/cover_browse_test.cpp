@@ -1,17 +1,17 @@
 // Cover sheet templates: the starter templates of a new cover table, the browser's flows over the
 // real table, the template editor's insert menu and editing commands, and the fax editor's
 // "Load Template" and "&Phonebook".
-#include "app/cover_browse.h"
+#include "app/contacts/cover_browse.h"
 
-#include "app/cover_editor.h"
-#include "app/enter_edit.h"
-#include "app/fax_editor.h"
-#include "app/fax_store.h"
-#include "app/phone_book.h"
-#include "app/phone_book_editor.h"
-#include "app/rich_edit_memo.h"
-#include "app/table_model.h"
-#include "app/table_pair.h"
+#include "app/contacts/cover_editor.h"
+#include "app/editor/enter_edit.h"
+#include "app/editor/fax_editor.h"
+#include "app/store/fax_store.h"
+#include "app/contacts/phone_book.h"
+#include "app/contacts/phone_book_editor.h"
+#include "app/editor/rich_edit_memo.h"
+#include "app/forms/table_model.h"
+#include "app/store/table_pair.h"
 #include "ui/document_fax.h"
 #include "ui/rich_edit.h"
 #include "book_support.h"

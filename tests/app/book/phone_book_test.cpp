@@ -1,14 +1,14 @@
 // The phone book browser and editor over a real phone book table in a temporary data directory:
 // creation, the add/edit/delete/choose flows and their texts, incremental search, and contact
 // import and export.
-#include "app/help_browser.h"
-#include "app/phone_book.h"
+#include "app/forms/help_browser.h"
+#include "app/contacts/phone_book.h"
 
-#include "app/contact_import_dialog.h"
-#include "app/fax_store.h"
-#include "app/phone_book_editor.h"
-#include "app/table_model.h"
-#include "app/table_pair.h"
+#include "app/contacts/contact_import_dialog.h"
+#include "app/store/fax_store.h"
+#include "app/contacts/phone_book_editor.h"
+#include "app/forms/table_model.h"
+#include "app/store/table_pair.h"
 #include "tables/xb_engine.h"
 #include "book_support.h"
 

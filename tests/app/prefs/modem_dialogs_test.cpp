@@ -1,11 +1,11 @@
 // The modem-port search, the fax-class check and the modem routines against virtual modems on
 // pseudo-terminals.
 
-#include "app/check_fax_class_form.h"
-#include "app/find_modem_form.h"
-#include "app/message_pump.h"
-#include "app/modem_routines.h"
-#include "app/settings.h"
+#include "app/forms/check_fax_class_form.h"
+#include "app/forms/find_modem_form.h"
+#include "app/flows/message_pump.h"
+#include "app/flows/modem_routines.h"
+#include "app/store/settings.h"
 #include "comm/com_port.h"
 #include "core/ticks.h"
 #include "fax/send_fax.h"

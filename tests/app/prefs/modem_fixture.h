@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "app/store/settings.h"
 #include "comm/port_names.h"
 #include "core/ini_file.h"
 #include "../../child_process.h"

@@ -1,12 +1,12 @@
 // The initialisation-string assistant, the error dialog, the help pages, the serial device list
 // and the configuration report.
 
-#include "app/configuration_info.h"
-#include "app/help_browser.h"
-#include "app/init_string_helper_form.h"
-#include "app/message_pump.h"
-#include "app/settings.h"
-#include "app/show_error_form.h"
+#include "app/forms/configuration_info.h"
+#include "app/forms/help_browser.h"
+#include "app/forms/init_string_helper_form.h"
+#include "app/flows/message_pump.h"
+#include "app/store/settings.h"
+#include "app/forms/show_error_form.h"
 #include "comm/serial_devices.h"
 #include "core/file_util.h"
 #include "modem_fixture.h"

@@ -1,13 +1,13 @@
 // The preferences wizard: controls from and back to the settings record, validation, Cancel,
 // Finish and the settings file, and the modem dialogs it opens.
 
-#include "app/check_fax_class_form.h"
-#include "app/dialog_service.h"
-#include "app/find_modem_form.h"
-#include "app/help_browser.h"
-#include "app/message_pump.h"
-#include "app/preferences.h"
-#include "app/settings.h"
+#include "app/forms/check_fax_class_form.h"
+#include "app/forms/dialog_service.h"
+#include "app/forms/find_modem_form.h"
+#include "app/forms/help_browser.h"
+#include "app/flows/message_pump.h"
+#include "app/forms/preferences.h"
+#include "app/store/settings.h"
 #include "comm/com_port.h"
 #include "comm/port_names.h"
 #include "core/file_util.h"

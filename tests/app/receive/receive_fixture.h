@@ -2,12 +2,12 @@
 // to qvmodem pseudo-terminals, a sender in a process of its own, and waits that pump the window.
 #pragma once
 
-#include "app/fax_store.h"
-#include "app/main_screen.h"
-#include "app/message_pump.h"
-#include "app/settings.h"
-#include "app/show_error_form.h"
-#include "app/table_pair.h"
+#include "app/store/fax_store.h"
+#include "app/forms/main_screen.h"
+#include "app/flows/message_pump.h"
+#include "app/store/settings.h"
+#include "app/forms/show_error_form.h"
+#include "app/store/table_pair.h"
 #include "comm/port_names.h"
 #include "core/ini_file.h"
 #include "../../fax/e2e/fax_harness.h"

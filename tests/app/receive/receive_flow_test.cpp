@@ -1,8 +1,8 @@
 // Starting and stopping receive mode on the real main window: the notice, the button, the log,
 // the guard, and the dialogs when the port, the modem or its reset string fail.
 
-#include "app/app_texts.h"
-#include "app/starting_fax_form.h"
+#include "app/forms/app_texts.h"
+#include "app/forms/starting_fax_form.h"
 #include "comm/com_port.h"
 #include "fax/receive_fax.h"
 #include "../prefs/modem_fixture.h"

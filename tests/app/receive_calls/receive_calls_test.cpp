@@ -2,9 +2,9 @@
 // the main window, which answers on its own port. The records, the files and their pixels; calls
 // that fail part-way, a full disk, a run killed during a call, and many calls in a row.
 
-#include "app/app_texts.h"
-#include "app/receive_folder.h"
-#include "app/starting_fax_form.h"
+#include "app/forms/app_texts.h"
+#include "app/store/receive_folder.h"
+#include "app/forms/starting_fax_form.h"
 #include "comm/com_port.h"
 #include "fax/receive_fax.h"
 #include "../receive/receive_fixture.h"

@@ -2,7 +2,7 @@
 // killed in the middle of a call. Nothing received before is lost, and no record ever lacks its
 // file.
 
-#include "app/receive_folder.h"
+#include "app/store/receive_folder.h"
 #include "fax/receive_fax.h"
 #include "faximage/qvf_file.h"
 #include "../receive/receive_fixture.h"

@@ -2,10 +2,10 @@
 // is taken, and Class 2 calls whose page the modem rejects. Whole calls through qvmodem pairs, a
 // sender in another process, the real main window offscreen.
 
-#include "app/app_texts.h"
-#include "app/arrival_notice.h"
-#include "app/fax_viewer_form.h"
-#include "app/receive_folder.h"
+#include "app/forms/app_texts.h"
+#include "app/forms/arrival_notice.h"
+#include "app/forms/fax_viewer_form.h"
+#include "app/store/receive_folder.h"
 #include "faximage/qvf_file.h"
 #include "../receive/receive_fixture.h"
 

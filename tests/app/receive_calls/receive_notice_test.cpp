@@ -2,8 +2,8 @@
 // (into a PDF file, judged by poppler's tools), the desktop notification for a window that is not
 // in front, the tray count, and the notification's way into the viewer.
 
-#include "app/arrival_notice.h"
-#include "app/fax_viewer_form.h"
+#include "app/forms/arrival_notice.h"
+#include "app/forms/fax_viewer_form.h"
 #include "ui/fax_printer.h"
 #include "../receive/receive_fixture.h"
 

@@ -2,7 +2,7 @@
 // session, a fax sent between two receive periods on the same modem, and a modem that is pulled
 // out while receive mode waits for calls.
 
-#include "app/send_fax_form.h"
+#include "app/forms/send_fax_form.h"
 #include "../receive/receive_fixture.h"
 #include "../send/send_flow.h"
 #include "../window/send_helpers.h"

@@ -1,13 +1,13 @@
 // Sending from the main window end to end: the window offscreen, a composed fax, the Send command,
 // the Send Fax dialog's "Send Fax Now" through a qvmodem pair on pseudo-terminals, answered by
 // `qvfax receive` in another process; and the sends that fail before or during the call.
-#include "app/fax_store.h"
-#include "app/main_screen.h"
-#include "app/message_pump.h"
-#include "app/send_fax_form.h"
-#include "app/settings.h"
-#include "app/show_error_form.h"
-#include "app/table_pair.h"
+#include "app/store/fax_store.h"
+#include "app/forms/main_screen.h"
+#include "app/flows/message_pump.h"
+#include "app/forms/send_fax_form.h"
+#include "app/store/settings.h"
+#include "app/forms/show_error_form.h"
+#include "app/store/table_pair.h"
 #include "comm/port_names.h"
 #include "core/error_codes.h"
 #include "core/error_text.h"

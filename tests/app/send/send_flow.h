@@ -3,7 +3,7 @@
 // widgets (Send Fax Now, wait for the attempt to end, Close), and the rows of the pages
 // CreateFaxFile rendered, to compare with what the far machine received.
 
-#include "app/send_fax_form.h"
+#include "app/forms/send_fax_form.h"
 #include "fax/send_fax.h"
 #include "faximage/qvf_file.h"
 #include "faximage/t4_decoder.h"

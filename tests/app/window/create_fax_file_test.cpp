@@ -1,8 +1,8 @@
-#include "app/main_screen.h"
+#include "app/forms/main_screen.h"
 
-#include "app/fax_editor.h"
-#include "app/fax_store.h"
-#include "app/table_pair.h"
+#include "app/editor/fax_editor.h"
+#include "app/store/fax_store.h"
+#include "app/store/table_pair.h"
 #include "faximage/qvf_file.h"
 #include "rtf/rtf_reader.h"
 #include "send_helpers.h"

@@ -1,11 +1,11 @@
 // New, Edit and Clone through the fax editor, over real tables in a temporary data directory.
-#include "app/fax_editor.h"
+#include "app/editor/fax_editor.h"
 
-#include "app/enter_edit.h"
-#include "app/fax_store.h"
-#include "app/main_screen.h"
-#include "app/settings.h"
-#include "app/table_pair.h"
+#include "app/editor/enter_edit.h"
+#include "app/store/fax_store.h"
+#include "app/forms/main_screen.h"
+#include "app/store/settings.h"
+#include "app/store/table_pair.h"
 #include "core/ini_file.h"
 #include "rtf/rtf_reader.h"
 #include "ui/rich_edit.h"

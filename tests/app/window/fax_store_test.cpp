@@ -1,8 +1,8 @@
-#include "app/fax_store.h"
+#include "app/store/fax_store.h"
 
-#include "app/rebuild_indexes.h"
-#include "app/rich_text_editor.h"
-#include "app/table_pair.h"
+#include "app/forms/rebuild_indexes.h"
+#include "app/store/rich_text_editor.h"
+#include "app/store/table_pair.h"
 #include "store_helpers.h"
 #include "../test_support.h"
 

@@ -1,12 +1,12 @@
 // The fax viewer form, the print options form and the main window's View and Print of received
 // faxes, over real fax files and real widgets.
-#include "app/fax_viewer_form.h"
+#include "app/forms/fax_viewer_form.h"
 
-#include "app/app_texts.h"
-#include "app/fax_store.h"
-#include "app/main_screen.h"
-#include "app/pre_print_form.h"
-#include "app/settings.h"
+#include "app/forms/app_texts.h"
+#include "app/store/fax_store.h"
+#include "app/forms/main_screen.h"
+#include "app/forms/pre_print_form.h"
+#include "app/store/settings.h"
 #include "core/ini_file.h"
 #include "send_helpers.h"
 #include "store_helpers.h"

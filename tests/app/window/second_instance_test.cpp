@@ -1,6 +1,6 @@
 // Starts the real program twice over one data directory.
 
-#include "app/single_instance.h"
+#include "app/forms/single_instance.h"
 #include "../test_support.h"
 
 #include <QElapsedTimer>

@@ -2,11 +2,11 @@
 // A main window over a ready data directory and outgoing faxes with rich text memos, for the
 // rendering and sending tests.
 
-#include "app/fax_store.h"
-#include "app/main_screen.h"
-#include "app/rich_text_editor.h"
-#include "app/settings.h"
-#include "app/table_pair.h"
+#include "app/store/fax_store.h"
+#include "app/forms/main_screen.h"
+#include "app/store/rich_text_editor.h"
+#include "app/store/settings.h"
+#include "app/store/table_pair.h"
 #include "core/ini_file.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #pragma once
 // Writing sample records through the real table engine, for the tests.
 
-#include "app/fax_store.h"
-#include "app/table_pair.h"
+#include "app/store/fax_store.h"
+#include "app/store/table_pair.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // The grid model over the real table engine: rows in the table's order and filter, read on
 // demand, so a table of 100,000 faxes opens without reading its records.
-#include "app/table_model.h"
+#include "app/forms/table_model.h"
 
-#include "app/fax_store.h"
-#include "app/table_pair.h"
+#include "app/store/fax_store.h"
+#include "app/store/table_pair.h"
 #include "store_helpers.h"
 #include "tables/dbf_file.h"
 #include "tables/xbase_component.h"

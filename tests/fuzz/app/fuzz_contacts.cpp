@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/contact_import.h"
+#include "app/contacts/contact_import.h"
 
 using namespace qv::app;
 

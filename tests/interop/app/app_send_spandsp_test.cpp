@@ -1,11 +1,11 @@
 // The desktop's Send command end to end against spandsp: an outgoing record with a cover sheet and
 // a document, rendered by CreateFaxFile, sent by the Send Fax dialog (driven through its widgets,
 // offscreen) in Class 1 to spandsp's T.30 receiver. What spandsp files must be the rendered pages.
-#include "app/fax_store.h"
-#include "app/main_screen.h"
-#include "app/message_pump.h"
-#include "app/settings.h"
-#include "app/table_pair.h"
+#include "app/store/fax_store.h"
+#include "app/forms/main_screen.h"
+#include "app/flows/message_pump.h"
+#include "app/store/settings.h"
+#include "app/store/table_pair.h"
 #include "core/ini_file.h"
 
 #include "../../app/prefs/modem_fixture.h"

@@ -1,0 +1,413 @@
+#include "app/forms/fax_viewer_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+#include "app/forms/dialog_service.h"
+#include "app/forms/help_browser.h"
+#include "app/forms/placement.h"
+#include "app/forms/pre_print_form.h"
+#include "core/error_text.h"
+#include "core/exceptions.h"
+#include "faximage/unpacker.h"
+#include "ui/fax_printer.h"
+#include "ui/fax_printer_status.h"
+#include "ui/fax_thumbnails.h"
+#include "ui/fax_viewer.h"
+
+namespace qv::app {
+
+namespace {
+
+constexpr int kHelpContext = 1021;
+constexpr int kStatusPanelHeight = 27;
+constexpr int kViewerFontPixels = 13;
+// Display scales in percent of the fax's pixels behind the View menu's captions.
+constexpr int kZoomSteps[4] = {25, 50, 75, 100};
+constexpr const char* kZoomCaptions[4] = {"50%", "100%", "150%", "200%"};
+constexpr const char* kZoomNames[4] = {"N50", "N100", "N150", "N200"};
+constexpr const char* kRotationCaptions[4] = {"No rotation", "Rotate 90 degrees", "Rotate 180 degrees",
+                                              "Rotate 270 degrees"};
+constexpr const char* kRotationNames[4] = {"Rotate0", "Rotate90", "Rotate180", "Rotate270"};
+// Whitespace compression of the exports: runs of more than 50 blank rows become 10.
+constexpr int kExportWhitespaceFrom = 50;
+constexpr int kExportWhitespaceTo = 10;
+
+}  // namespace
+
+TFaxViewer::TFaxViewer(const std::string& iniFile, QWidget* parent) : QDialog(parent), iniFile_(iniFile) {
+  setObjectName(QStringLiteral("FaxViewerForm"));
+  setWindowTitle(QStringLiteral("Fax Viewer "));
+  setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
+  resize(760, 820);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  menuBar_ = new QMenuBar(this);
+  menuBar_->setObjectName(QStringLiteral("MainMenu1"));
+  menuBar_->setAccessibleName(QStringLiteral("Viewer menu"));
+  layout->setMenuBar(menuBar_);
+
+  auto* split = new QWidget(this);
+  auto* pageRow = new QHBoxLayout(split);
+  pageRow->setContentsMargins(0, 0, 0, 0);
+  Thumbnails_ = new qv::ui::TQvFaxThumbnails(split);
+  FaxViewer_ = new qv::ui::TQvFaxViewer(split);
+  FaxViewer_->setAccessibleName(QStringLiteral("Fax page"));
+  FaxViewer_->SetScaling(false);
+  FaxViewer_->SetAutoScaleMode(qv::faximage::asHalfWidth);
+  FaxViewer_->SetBusyCursor(Qt::WaitCursor);
+  QFont font = FaxViewer_->font();
+  font.setPixelSize(kViewerFontPixels);
+  font.setBold(true);
+  FaxViewer_->setFont(font);
+  pageRow->addWidget(Thumbnails_);
+  pageRow->addWidget(FaxViewer_, 1);
+  layout->addWidget(split, 1);
+
+  auto* panel = new QWidget(this);
+  panel->setObjectName(QStringLiteral("ButtonPanel"));
+  BuildButtons(panel);
+  layout->addWidget(panel);
+  StatusPanel_ = new QLabel(this);
+  StatusPanel_->setObjectName(QStringLiteral("StatusPanel"));
+  StatusPanel_->setAccessibleName(QStringLiteral("Status"));
+  StatusPanel_->setFixedHeight(kStatusPanelHeight);
+  StatusPanel_->setFrameShape(QFrame::Panel);
+  StatusPanel_->setFrameShadow(QFrame::Sunken);
+  layout->addWidget(StatusPanel_);
+
+  PrinterStatus_ = new qv::ui::TQvFaxPrinterStatus(this);
+  PrinterStatus_->setObjectName(QStringLiteral("PrinterStatus"));
+  PrintLog_ = new qv::ui::TQvFaxPrinterLog(this);
+  PrintLog_->SetLogFileName(QFileInfo(QString::fromStdString(iniFile_)).dir().filePath(QStringLiteral("FAXPRINT.LOG")));
+  FaxPrinter_ = new qv::ui::TQvFaxPrinter(this);  // links the status window and the log above
+  FaxPrinter_->SetCaption(QStringLiteral("QV Fax Printer"));
+  FaxPrinter_->FaxFooter().Caption = QStringLiteral("Page: $P of $N");
+  FaxPrinter_->FaxFooter().Enabled = false;
+  FaxPrinter_->FaxHeader().Caption = QStringLiteral("File: $F");
+  FaxPrinter_->FaxHeader().Enabled = false;
+  FaxPrinter_->SetMultiPage(false);
+  FaxPrinter_->ExecDialog = [](QDialog* d) { return Dialogs().Exec(d); };
+  // Between the steps of a print the window's events run, so Abort can be clicked.
+  connect(FaxPrinter_, &qv::ui::TQvFaxPrinter::FaxPrintStatus, this, [] { QApplication::processEvents(); });
+
+  BuildMenus();
+
+  connect(FaxViewer_, &qv::ui::TQvFaxViewer::PageChange, this, [this] {
+    ShowStatus();
+    Thumbnails_->SetCurrentPage(FaxViewer_->ActivePage());
+  });
+  connect(FaxViewer_, &qv::ui::TQvFaxViewer::ViewerError, this, &TFaxViewer::ViewerError);
+  connect(FaxViewer_, &qv::ui::TQvFaxViewer::DropFile, this, [this](const QString& f) {
+    file_ = f;
+    zoom_ = 66;
+    ApplyZoom(50);
+    // The dropped fax is shown as it came.
+    for (QAction* a : rotationItems_) a->setChecked(false);
+    exportNote_->setVisible(false);
+    Thumbnails_->SetRotation(0);
+    Thumbnails_->SetFaxFile(f, FaxViewer_->NumPages());
+    for (const char* n : {"FirstButton", "PrevButton", "NextButton", "LastButton"})
+      Button(n)->setVisible(FaxViewer_->NumPages() > 1);
+    ShowStatus();
+  });
+  connect(Thumbnails_, &qv::ui::TQvFaxThumbnails::PageChosen, this, [this](int page) {
+    if (!FaxViewer_->FileName().isEmpty()) FaxViewer_->SetActivePage(page);
+  });
+
+  try {
+    RestorePlacement(this, QStringLiteral("TFaxViewer"), iniFile_);
+  } catch (...) {
+    // A placement that cannot be read leaves the default one.
+  }
+}
+
+TFaxViewer::~TFaxViewer() = default;
+
+QPushButton* TFaxViewer::Button(const char* name) const {
+  return findChild<QPushButton*>(QLatin1String(name));
+}
+
+QAction* TFaxViewer::Action(const char* name) const {
+  return findChild<QAction*>(QLatin1String(name));
+}
+
+void TFaxViewer::BuildButtons(QWidget* panel) {
+  auto* row = new QHBoxLayout(panel);
+  auto add = [&](const char* name, const QString& caption, const QString& hint, QStyle::StandardPixmap icon,
+                 auto slot) {
+    auto* b = new QPushButton(caption, panel);
+    b->setObjectName(QLatin1String(name));
+    b->setToolTip(hint);
+    b->setAccessibleName(hint.isEmpty() ? caption : hint);
+    if (icon != QStyle::SP_CustomBase) b->setIcon(style()->standardIcon(icon));
+    b->setAutoDefault(false);
+    connect(b, &QPushButton::clicked, this, slot);
+    row->addWidget(b);
+    return b;
+  };
+  add("FirstButton", QString(), QStringLiteral("First page"), QStyle::SP_MediaSkipBackward,
+      [this] { FaxViewer_->FirstPage(); })->hide();
+  add("PrevButton", QString(), QStringLiteral("Previous page"), QStyle::SP_MediaSeekBackward,
+      [this] { FaxViewer_->PrevPage(); })->hide();
+  add("NextButton", QString(), QStringLiteral("Next page"), QStyle::SP_MediaSeekForward,
+      [this] { FaxViewer_->NextPage(); })->hide();
+  add("LastButton", QString(), QStringLiteral("Last page"), QStyle::SP_MediaSkipForward,
+      [this] { FaxViewer_->LastPage(); })->hide();
+  add("PrinterSetupButton", QStringLiteral("Setup"), QStringLiteral("Printer setup"),
+      QStyle::SP_FileDialogDetailedView, [this] { PrinterSetupButtonClick(); });
+  add("Printbutton", QStringLiteral("Print"), QStringLiteral("Print"), QStyle::SP_DialogSaveButton,
+      [this] { PrintClick(false); })->setProperty("tag", 1);
+  add("PrintSinglePageButton", QStringLiteral("Page"), QStringLiteral("Print current page"),
+      QStyle::SP_FileIcon, [this] { PrintClick(true); })->setProperty("tag", 2);
+  add("ZoomInButton", QStringLiteral("+"), QStringLiteral("Zoom in"), QStyle::SP_CustomBase,
+      [this] { ZoomInButtonClick(); });
+  add("ZoomOutButton", QStringLiteral("-"), QStringLiteral("Zoom out"), QStyle::SP_CustomBase,
+      [this] { ZoomOutButtonClick(); });
+  row->addStretch(1);
+  add("Helpbutton", QStringLiteral("&Help"), QStringLiteral("Get Windows help for Fax Viewer"),
+      QStyle::SP_DialogHelpButton, [] { ShowHelpTopic(kHelpContext); });
+  QPushButton* close = add("CloseButton", QStringLiteral("C&lose"), QStringLiteral("Close the Fax Viewer"),
+                           QStyle::SP_DialogCloseButton, [this] { reject(); });
+  close->setAutoDefault(true);
+  close->setDefault(true);
+}
+
+void TFaxViewer::BuildMenus() {
+  QMenu* view = menuBar_->addMenu(QStringLiteral("&View"));
+  view->setObjectName(QStringLiteral("View1"));
+  for (int i = 0; i < 4; ++i) {
+    QAction* a = view->addAction(QLatin1String(kZoomCaptions[i]));
+    a->setObjectName(QLatin1String(kZoomNames[i]));
+    a->setCheckable(true);
+    const int z = kZoomSteps[i];
+    connect(a, &QAction::triggered, this, [this, z] { ApplyZoom(z); });
+    zoomItems_[i] = a;
+  }
+  view->addSeparator();
+  QAction* fit = view->addAction(QStringLiteral("Fit Page"));
+  fit->setObjectName(QStringLiteral("FitPage"));
+  connect(fit, &QAction::triggered, this, [this] {
+    // Any zoom chosen afterwards is applied again.
+    zoom_ = 0;
+    for (QAction* a : zoomItems_) a->setChecked(false);
+    FaxViewer_->FitToWindow(true);
+  });
+
+  QMenu* rotation = menuBar_->addMenu(QStringLiteral("Rotation"));
+  rotation->setObjectName(QStringLiteral("Rotation1"));
+  for (int i = 0; i < 4; ++i) {
+    QAction* a = rotation->addAction(QLatin1String(kRotationCaptions[i]));
+    a->setObjectName(QLatin1String(kRotationNames[i]));
+    a->setCheckable(true);
+    connect(a, &QAction::triggered, this, [this, i] { SetRotationItem(i); });
+    rotationItems_[i] = a;
+  }
+
+  QMenu* exports = menuBar_->addMenu(QStringLiteral("Export"));
+  exports->setObjectName(QStringLiteral("Export1"));
+  // The picture and document exports write the pages as they were received; while the view is
+  // turned the menu says so, rather than letting a user expect the turned page in the file.
+  exportNote_ = exports->addAction(QStringLiteral("Exports keep the fax's own orientation (not rotated)"));
+  exportNote_->setObjectName(QStringLiteral("ExportOrientationNote"));
+  exportNote_->setEnabled(false);
+  exportNote_->setVisible(false);
+  for (const char* kind : {"BMP", "PCX", "DCX"}) {
+    QAction* a = exports->addAction(QStringLiteral("Export this page as %1 File").arg(QLatin1String(kind)));
+    a->setObjectName(QStringLiteral("Export%1").arg(QLatin1String(kind)));
+    const QString k = QLatin1String(kind);
+    connect(a, &QAction::triggered, this, [this, k] { ExportClick(k); });
+  }
+  exports->addSeparator();
+  for (const char* kind : {"PDF", "TIFF"}) {
+    QAction* a = exports->addAction(QStringLiteral("Export the fax as %1 File").arg(QLatin1String(kind)));
+    a->setObjectName(QStringLiteral("Export%1").arg(QLatin1String(kind)));
+    const QString k = QLatin1String(kind);
+    connect(a, &QAction::triggered, this, [this, k] { ExportClick(k); });
+  }
+}
+
+void TFaxViewer::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  if (firstActivation_) FormActivate();
+}
+
+void TFaxViewer::FormActivate() {
+  if (!firstActivation_) return;
+  firstActivation_ = false;
+  file_ = FaxFileName;
+  for (QAction* a : rotationItems_) a->setChecked(false);
+  const bool printers = qv::ui::TQvFaxPrinter::PrinterInstalled();
+  // Without a system printer the print dialog still offers a PDF file, so setup stays usable.
+  Button("Printbutton")->setEnabled(printers);
+  try {
+    FaxViewer_->BeginUpdate();
+    FaxViewer_->SetFileName(file_);
+    FaxViewer_->EndUpdate();
+    int z = 50;
+    const int pageWidth = FaxViewer_->PageWidth();
+    if (pageWidth > 0 && FaxViewer_->width() < pageWidth)
+      z = int(std::lround(double(FaxViewer_->width()) / pageWidth * 150));
+    ApplyZoom(z > 36 ? 50 : 25);
+    ShowStatus();
+  } catch (const std::exception&) {
+    FaxViewer_->EndUpdate();
+    try {
+      FaxViewer_->SetFileName(QString());
+    } catch (...) {
+    }
+    Dialogs().Error(this, QStringLiteral("Error opening fax file"));
+    StatusPanel_->setText(QStringLiteral("No file loaded"));
+  }
+  const bool several = FaxViewer_->NumPages() > 1;
+  for (const char* n : {"FirstButton", "PrevButton", "NextButton", "LastButton"}) Button(n)->setVisible(several);
+  Thumbnails_->SetFaxFile(FaxViewer_->FileName(), FaxViewer_->NumPages());
+  Thumbnails_->SetCurrentPage(FaxViewer_->ActivePage());
+  FaxViewer_->setFocus();
+  QApplication::restoreOverrideCursor();
+}
+
+void TFaxViewer::ApplyZoom(int z) {
+  if (z == zoom_) return;
+  zoom_ = z;
+  if (z == 100) {
+    FaxViewer_->SetScaling(false);
+  } else {
+    FaxViewer_->BeginUpdate();
+    FaxViewer_->SetScaling(true);
+    FaxViewer_->SetHorizMult(z);
+    FaxViewer_->SetHorizDiv(100);
+    FaxViewer_->SetVertMult(z);
+    FaxViewer_->SetVertDiv(100);
+    FaxViewer_->EndUpdate();
+  }
+  for (int i = 0; i < 4; ++i) zoomItems_[i]->setChecked(kZoomSteps[i] == z);
+}
+
+void TFaxViewer::ZoomInButtonClick() {
+  if (zoom_ == 100) {
+    Dialogs().Beep();
+    return;
+  }
+  ApplyZoom(zoom_ < 50 ? 50 : zoom_ < 75 ? 75 : 100);
+}
+
+void TFaxViewer::ZoomOutButtonClick() {
+  if (zoom_ == 25) {
+    Dialogs().Beep();
+    return;
+  }
+  ApplyZoom(zoom_ > 75 ? 75 : zoom_ > 50 ? 50 : 25);
+}
+
+void TFaxViewer::SetRotationItem(int rotation) {
+  try {
+    FaxViewer_->SetRotation(rotation);
+  } catch (const std::exception& e) {
+    Dialogs().Error(this, QString::fromLocal8Bit(e.what()));
+  }
+  for (int i = 0; i < 4; ++i) rotationItems_[i]->setChecked(i == rotation);
+  // The page pictures beside the view, and a print from here, follow the turn of the view.
+  Thumbnails_->SetRotation(FaxViewer_->Rotation());
+  exportNote_->setVisible(FaxViewer_->Rotation() != 0);
+}
+
+QString TFaxViewer::StatusText() const { return StatusPanel_->text(); }
+
+void TFaxViewer::ShowStatus() {
+  if (FaxViewer_->FileName().isEmpty()) {
+    StatusPanel_->setText(QStringLiteral("No file loaded"));
+    return;
+  }
+  const QString pages =
+      QStringLiteral("Page %1 of %2").arg(FaxViewer_->ActivePage()).arg(FaxViewer_->NumPages());
+  StatusPanel_->setText(PageCaptionPrefix.isEmpty() ? pages : PageCaptionPrefix + QStringLiteral(": ") + pages);
+}
+
+void TFaxViewer::ViewerError(int code) {
+  Dialogs().Error(this, QStringLiteral("Viewer error %1").arg(code) + QStringLiteral("\r") +
+                            QString::fromStdString(qv::core::ErrorText(code)));
+  ShowStatus();
+}
+
+void TFaxViewer::ExportClick(const QString& kind) {
+  if (FaxViewer_->FileName().isEmpty()) return;
+  const QString ext = kind == QLatin1String("TIFF") ? QStringLiteral("TIF") : kind;
+  const QString name = Dialogs().SaveFileName(this, QStringLiteral("Export"), QStringLiteral("*.") + ext,
+                                              ext + QStringLiteral(" File (*.") + ext.toLower() + QStringLiteral(")"));
+  if (name.isEmpty()) return;
+  qv::faximage::TQvFaxUnpacker unpacker;
+  unpacker.SetWhitespaceCompression(FaxViewer_->WhitespaceCompression());
+  unpacker.SetWhitespaceFrom(FaxViewer_->WhitespaceFrom());
+  unpacker.SetWhitespaceTo(FaxViewer_->WhitespaceTo());
+  unpacker.SetAutoScaleMode(qv::faximage::asNone);
+  unpacker.SetInFileName(FaxViewer_->FileName().toStdString());
+  unpacker.SetOutFileName(name.toStdString());
+  const int page = FaxViewer_->ActivePage();
+  try {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (kind == QLatin1String("BMP")) unpacker.UnpackPageToBmp(page);
+    else if (kind == QLatin1String("PCX")) unpacker.UnpackPageToPcx(page);
+    else if (kind == QLatin1String("DCX")) unpacker.UnpackPageToDcx(page);
+    else if (kind == QLatin1String("PDF")) unpacker.UnpackFileToPdf();
+    else unpacker.UnpackFileToTiff();
+    QApplication::restoreOverrideCursor();
+  } catch (const std::exception& e) {
+    QApplication::restoreOverrideCursor();
+    Dialogs().Error(this, QStringLiteral("The fax could not be exported to %1:\r%2").arg(name, QString::fromLocal8Bit(e.what())));
+  }
+}
+
+void TFaxViewer::PrinterSetupButtonClick() {
+  if (FaxViewer_->FileName().isEmpty()) return;
+  FaxPrinter_->SetFileName(FaxViewer_->FileName());
+  if (!printRange_) {
+    FaxPrinter_->SetFirstPageToPrint(1);
+    FaxPrinter_->SetLastPageToPrint(FaxPrinter_->PageCount());
+  }
+  FaxPrinter_->PrintSetup(this);
+  printRange_ = true;
+  // A PDF file chosen in the dialog is a printer too.
+  if (FaxPrinter_->Printer().outputFormat() == QPrinter::PdfFormat) Button("Printbutton")->setEnabled(true);
+}
+
+void TFaxViewer::PrintClick(bool currentPageOnly) {
+  const QString file = FaxViewer_->FileName();
+  if (file.trimmed().isEmpty()) return;
+  FaxPrinter_->SetRotation(FaxViewer_->Rotation());
+  RunPrintFlow(this, *FaxPrinter_, file, PrintHeaderText, currentPageOnly ? FaxViewer_->ActivePage() : 0,
+               printRange_, iniFile_);
+}
+
+void TFaxViewer::done(int r) {
+  if (!placementSaved_) {
+    placementSaved_ = true;
+    try {
+      SavePlacement(this, QStringLiteral("TFaxViewer"), iniFile_);
+    } catch (...) {
+      // Placement is a convenience.
+    }
+  }
+  QDialog::done(r);
+}
+
+void TFaxViewer::closeEvent(QCloseEvent* e) { QDialog::closeEvent(e); }
+
+}  // namespace qv::app

@@ -1,0 +1,956 @@
+#include "app/forms/main_screen.h"
+
+#include "app/forms/app_texts.h"
+#include "app/forms/configuration_info.h"
+#include "app/contacts/cover_browse.h"
+#include "app/contacts/phone_book.h"
+#include "app/forms/help_browser.h"
+#include "app/forms/preferences.h"
+#include "app/store/data_directory.h"
+#include "app/forms/dialog_service.h"
+#include "app/forms/edit_receive_notes.h"
+#include "app/editor/enter_edit.h"
+#include "app/editor/fax_editor.h"
+#include "app/forms/fax_log_cleanup.h"
+#include "app/forms/fax_viewer_form.h"
+#include "app/forms/pre_print_form.h"
+#include "app/editor/rich_edit_memo.h"
+#include "app/flows/message_pump.h"
+#include "app/store/fax_store.h"
+#include "app/forms/placement.h"
+#include "app/forms/quick_setup.h"
+#include "app/forms/rebuild_indexes.h"
+#include "app/store/receive_folder.h"
+#include "app/store/settings.h"
+#include "app/forms/splash_form.h"
+#include "app/forms/starting_fax_form.h"
+#include "app/forms/table_model.h"
+#include "app/store/table_pair.h"
+#include "comm/com_port.h"
+#include "comm/port_names.h"
+#include "ui/fax_printer.h"
+#include "ui/fax_printer_status.h"
+#include "fax/receive_fax.h"
+#include "ui/rich_edit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QLocale>
+#include <QPainter>
+#include <QPixmap>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaObject>
+#include <QSoundEffect>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QStyle>
+#include <QTabBar>
+#include <QTextEdit>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace qv::app {
+
+namespace {
+constexpr int kPrintTag = 99;  // the Print button's tag: View/Print prints instead of showing
+constexpr int kHintHideMs = 30000;
+const char* const kHintProperty = "qvHint";
+const char* const kFormClass = "TMainScreen";
+
+QString FieldText(TablePair& pair, const char* field) {
+  return QString::fromStdString(pair.FieldString(field));
+}
+
+// Grid columns: the fields in display order, their labels and widths in characters.
+std::vector<TTableModel::Column> FaxColumns() {
+  using K = TTableModel::Kind;
+  return {{"SentYesNo", "Sent", 4, K::SentYesNo}, {"DATESENT", "Date Sent", 10, K::Date},
+          {"TIMESENT", "Time Sent", 9},            {"RECIPIENT", "Recipient", 20},
+          {"PHONE", "Phone", 15},                  {"PAGES", "Pages", 5, K::Number},
+          {"SUBJECT", "Subject", 20},              {"LASTRESULT", "Last Attempt", 35}};
+}
+
+std::vector<TTableModel::Column> RecColumns() {
+  using K = TTableModel::Kind;
+  return {{"DATEREC", "Date Rec'd", 10, K::Date}, {"TIMEREC", "Time Rec'd", 10},
+          {"FROM", "From", 20},                   {"PAGES", "Pages", 5, K::Number},
+          {"NOTES", "Notes", 20},                 {"FAXFILE", "Fax File", 12}};
+}
+
+QLabel* TitleBar(const QString& text, const QColor& color, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setAlignment(Qt::AlignCenter);
+  label->setAutoFillBackground(true);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::Window, color);
+  palette.setColor(QPalette::WindowText, Qt::white);
+  label->setPalette(palette);
+  QFont font = label->font();
+  font.setBold(true);
+  font.setPointSize(font.pointSize() + 2);
+  label->setFont(font);
+  label->setContentsMargins(0, 3, 0, 3);
+  return label;
+}
+
+// The style has no printer among its standard icons: a small drawn one.
+QIcon PrinterIcon() {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(60, 60, 60), 1.5));
+  p.setBrush(Qt::white);
+  p.drawRect(QRectF(9.5, 3.5, 13, 10));  // paper going in
+  p.setBrush(QColor(120, 130, 145));
+  p.drawRoundedRect(QRectF(3.5, 12.5, 25, 11), 2, 2);  // body
+  p.setBrush(Qt::white);
+  p.drawRect(QRectF(8.5, 19.5, 15, 9));  // printed sheet
+  p.setPen(QPen(QColor(110, 110, 110), 1));
+  p.drawLine(QPointF(11, 23), QPointF(21, 23));
+  p.drawLine(QPointF(11, 26), QPointF(19, 26));
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(90, 200, 90));
+  p.drawEllipse(QPointF(24.5, 15.5), 1.2, 1.2);
+  return QIcon(pixmap);
+}
+
+QTableView* Grid(const char* name, QWidget* parent) {
+  auto* grid = new QTableView(parent);
+  grid->setObjectName(QString::fromLatin1(name));
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);  // read-only
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid->setShowGrid(true);
+  grid->setAlternatingRowColors(true);
+  grid->setWordWrap(false);
+  grid->verticalHeader()->setVisible(true);  // the indicator column
+  grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+  grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  grid->horizontalHeader()->setStretchLastSection(true);
+  grid->horizontalHeader()->setHighlightSections(false);
+  return grid;
+}
+}  // namespace
+
+TMainScreen::TMainScreen(const QString& dataDir, QWidget* parent)
+    : QMainWindow(parent), dataDir_(WithTrailingSlash(dataDir)) {
+  setObjectName(QString::fromLatin1(kFormClass));
+  setWindowTitle(QStringLiteral("Quorvane"));
+  store_ = std::make_unique<TFaxStore>(dataDir_.toStdString());
+  store_->SetPumpHook(&PumpMessages);
+  BuildToolBar();
+  BuildMenus();
+  BuildPages();
+  resize(820, 520);
+  FormCreate();
+}
+
+TMainScreen::~TMainScreen() {
+  if (receiveMode_) receive_->Stop();
+  // The grids and their models go before the tables they show.
+  for (QTableView* grid : {FaxGrid_, RecFaxGrid_}) {
+    if (grid && grid->selectionModel()) grid->selectionModel()->disconnect(this);
+    if (grid) grid->setModel(nullptr);
+  }
+  delete faxModel_;
+  faxModel_ = nullptr;
+  delete recModel_;
+  recModel_ = nullptr;
+  if (store_) store_->SetReopenHook(nullptr);
+  store_.reset();
+}
+
+std::string TMainScreen::IniFile() const { return SettingsFileName(dataDir_.toStdString()); }
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+QToolButton* TMainScreen::ToolButton(const char* name, const QString& caption, const QString& hint,
+                                     int icon, void (TMainScreen::*slot)()) {
+  auto* button = new QToolButton(this);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setText(caption);
+  button->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(icon)));
+  button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  button->setAutoRaise(true);
+  button->setMinimumWidth(64);
+  button->setToolTipDuration(kHintHideMs);
+  SetHint(button, hint);
+  connect(button, &QToolButton::clicked, this, slot);
+  return button;
+}
+
+void TMainScreen::BuildToolBar() {
+  auto* bar = new QToolBar(this);
+  bar->setObjectName(QStringLiteral("ButtonBar"));
+  bar->setMovable(false);
+  bar->setFloatable(false);
+  bar->setIconSize(QSize(24, 24));
+  bar->toggleViewAction()->setVisible(false);
+  addToolBar(Qt::TopToolBarArea, bar);
+
+  Newbutton_ = ToolButton("Newbutton", QStringLiteral("&New"), QStringLiteral("Create a new fax"),
+                          QStyle::SP_FileIcon, &TMainScreen::NewbuttonClick);
+  EditButton_ = ToolButton("EditButton", QStringLiteral("&Edit"),
+                           QStringLiteral("Edit the currently selected fax"),
+                           QStyle::SP_FileDialogDetailedView, &TMainScreen::EditButtonClick);
+  DeleteButton_ = ToolButton("DeleteButton", QStringLiteral("&Delete"),
+                             QStringLiteral("Delete  the currently selected fax"),
+                             QStyle::SP_TrashIcon, &TMainScreen::DeleteButtonClick);
+  SendButton_ = ToolButton("SendButton", QStringLiteral("&Send"),
+                           QStringLiteral("Send the currently selected fax"),
+                           QStyle::SP_ArrowForward, &TMainScreen::SendButtonClick);
+  ReceiveButton_ = ToolButton("ReceiveButton", QStringLiteral("&Receive"),
+                              QStringLiteral("Start receiving faxes"), QStyle::SP_ArrowDown,
+                              &TMainScreen::ReceiveButtonClick);
+  ViewFaxButton_ = ToolButton("ViewFaxButton", QStringLiteral("&View"),
+                              QStringLiteral("View the current fax"),
+                              QStyle::SP_FileDialogContentsView, &TMainScreen::mnuViewPrintClick);
+  Printbutton_ = ToolButton("Printbutton", QStringLiteral("&Print"),
+                            QStringLiteral("Print the current fax"), QStyle::SP_DriveFDIcon,
+                            &TMainScreen::PrintbuttonClick);
+  Printbutton_->setIcon(PrinterIcon());
+  Printbutton_->setProperty("tag", kPrintTag);
+  Exitbutton_ = ToolButton("Exitbutton", QStringLiteral("E&xit"), QStringLiteral("Exit the program"),
+                           QStyle::SP_DialogCloseButton, &TMainScreen::FormCloseRequest);
+
+  for (QToolButton* b : {Newbutton_, EditButton_, DeleteButton_, SendButton_, ReceiveButton_,
+                         ViewFaxButton_, Printbutton_}) {
+    bar->addWidget(b);
+  }
+  auto* spacer = new QWidget(bar);
+  spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  bar->addWidget(spacer);
+  bar->addWidget(Exitbutton_);
+}
+
+QAction* TMainScreen::MenuItem(QMenu* menu, const char* name, const QString& caption,
+                               const QString& hint, void (TMainScreen::*slot)()) {
+  QAction* action = menu->addAction(caption);
+  action->setObjectName(QString::fromLatin1(name));
+  SetHint(action, hint);
+  connect(action, &QAction::triggered, this, slot);
+  return action;
+}
+
+void TMainScreen::BuildMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->setObjectName(QStringLiteral("File1"));
+  mnuNew_ = MenuItem(file, "mnuNew", QStringLiteral("&New Fax"), QStringLiteral("Create a new fax"),
+                     &TMainScreen::NewbuttonClick);
+  mnuEdit_ = MenuItem(file, "mnuEdit", QStringLiteral("&Edit Fax"),
+                      QStringLiteral("Edit the currently selected fax"),
+                      &TMainScreen::EditButtonClick);
+  mnuClone_ = MenuItem(file, "mnuClone", QStringLiteral("Clone Fax"),
+                       QStringLiteral("Clone the currently selected fax"),
+                       &TMainScreen::mnuCloneClick);
+  mnuDelete_ = MenuItem(file, "mnuDelete", QStringLiteral("Delete Fax"),
+                        QStringLiteral("Delete the currently selected fax"),
+                        &TMainScreen::DeleteButtonClick);
+  MenuItem(file, "FaxlogCleanup1", QStringLiteral("Fax Log Cleanup"), QString(),
+           &TMainScreen::FaxlogCleanup1Click);
+  file->addSeparator();
+  mnuSend_ = MenuItem(file, "mnuSend", QStringLiteral("Send Fax"),
+                      QStringLiteral("Send the currently selected fax"),
+                      &TMainScreen::SendButtonClick);
+  mnuSend_->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+  mnuReceive_ = MenuItem(file, "mnuReceive", QStringLiteral("Receive Faxes"), QString(),
+                         &TMainScreen::ReceiveButtonClick);
+  mnuReceive_->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
+  mnuViewPrint_ = MenuItem(file, "mnuViewPrint", QStringLiteral("View/Print Fax"),
+                           QStringLiteral("See a preview of and optionally  print the fax"),
+                           &TMainScreen::mnuViewPrintClick);
+  mnuViewPrint_->setShortcut(QKeySequence(QStringLiteral("Ctrl+V")));
+  file->addSeparator();
+  MenuItem(file, "mnuCover", QStringLiteral("C&over Sheets"),
+           QStringLiteral("Create or modify cover page templates"), &TMainScreen::mnuCoverClick);
+  MenuItem(file, "mnuPhoneBook", QStringLiteral("&Phone Book"),
+           QStringLiteral("Create or modify phone book entries"),
+           &TMainScreen::mnuPhoneBookClick);
+  file->addSeparator();
+  MenuItem(file, "mnuRebuildIndexes", QStringLiteral("Rebuild &Indexes"),
+           QStringLiteral("Do this every 2 weeks "), &TMainScreen::mnuRebuildIndexesClick);
+  MenuItem(file, "mnuPreferences", QStringLiteral("P&references"),
+           QStringLiteral("Set Quorvane preferences"), &TMainScreen::mnuPreferencesClick);
+  file->addSeparator();
+  QAction* exit = MenuItem(file, "Exit1", QStringLiteral("E&xit"), QStringLiteral("Exit to Windows"),
+                           &TMainScreen::FormCloseRequest);
+  exit->setShortcut(QKeySequence(QStringLiteral("Ctrl+X")));
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->setObjectName(QStringLiteral("Help1"));
+  QAction* contents = MenuItem(help, "Contents1", QStringLiteral("Contents"),
+                               QStringLiteral("Open the Quorvane help file"),
+                               &TMainScreen::Contents1Click);
+  Q_UNUSED(contents);
+  MenuItem(help, "FrequentlyAskedQuestionsFAQ1", QStringLiteral("Frequently Asked Questions (FAQ)"),
+           QString(), &TMainScreen::FaqClick);
+  MenuItem(help, "TroubleshootingTips1", QStringLiteral("Technical Help"), QString(),
+           &TMainScreen::TechnicalHelpClick);
+  MenuItem(help, "TechnicalSupport1", QStringLiteral("Technical Support"), QString(),
+           &TMainScreen::TechnicalSupportClick);
+  help->addSeparator();
+  MenuItem(help, "About1", QStringLiteral("About"), QStringLiteral("Information about Quorvane"),
+           &TMainScreen::About1Click);
+  MenuItem(help, "ConfigurationInformation1", QStringLiteral("Configuration Information"),
+           QString(), &TMainScreen::ConfigurationInformation1Click);
+  MenuItem(help, "VisitOurInternetWebsite1", QStringLiteral("Visit Our Internet Website"),
+           QString(), &TMainScreen::VisitOurInternetWebsite1Click);
+  help->addSeparator();
+  mnuShowHint_ = MenuItem(help, "mnuShowHint", QStringLiteral("Show Hints"), QString(),
+                          &TMainScreen::mnuShowHintClick);
+  mnuShowHint_->setCheckable(true);
+  mnuShowHint_->setChecked(true);
+}
+
+void TMainScreen::BuildPages() {
+  auto* browse = new QWidget(this);
+  browse->setObjectName(QStringLiteral("BrowsePanel"));
+  auto* browseLayout = new QVBoxLayout(browse);
+  browseLayout->setContentsMargins(4, 4, 4, 0);
+  browseLayout->setSpacing(0);
+
+  NoteBook_ = new QStackedWidget(browse);
+  NoteBook_->setObjectName(QStringLiteral("NoteBook"));
+
+  auto* sent = new QWidget(NoteBook_);
+  sent->setObjectName(QStringLiteral("Sent"));
+  auto* sentLayout = new QVBoxLayout(sent);
+  sentLayout->setContentsMargins(0, 0, 0, 0);
+  sentLayout->setSpacing(0);
+  sentLayout->addWidget(TitleBar(QStringLiteral("Outgoing Faxes"), QColor(0, 0, 160), sent));
+  FaxGrid_ = Grid("FaxGrid", sent);
+  sentLayout->addWidget(FaxGrid_);
+
+  auto* received = new QWidget(NoteBook_);
+  received->setObjectName(QStringLiteral("Received"));
+  auto* recLayout = new QVBoxLayout(received);
+  recLayout->setContentsMargins(0, 0, 0, 0);
+  recLayout->setSpacing(0);
+  recLayout->addWidget(TitleBar(QStringLiteral("Incoming Faxes"), QColor(0, 128, 0), received));
+  RecFaxGrid_ = Grid("RecFaxGrid", received);
+  recLayout->addWidget(RecFaxGrid_);
+
+  NoteBook_->addWidget(sent);
+  NoteBook_->addWidget(received);
+  browseLayout->addWidget(NoteBook_, 1);
+
+  TabSet1_ = new QTabBar(browse);
+  TabSet1_->setObjectName(QStringLiteral("TabSet1"));
+  TabSet1_->setShape(QTabBar::RoundedSouth);
+  TabSet1_->addTab(QStringLiteral("Outgoing"));
+  TabSet1_->addTab(QStringLiteral("Incoming"));
+  TabSet1_->setExpanding(false);
+  browseLayout->addWidget(TabSet1_, 0, Qt::AlignLeft);
+  connect(TabSet1_, &QTabBar::currentChanged, this, [this](int index) {
+    NoteBook_->setCurrentIndex(index);
+    SetButtons();
+  });
+  setCentralWidget(browse);
+
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("status"));
+  status_->setMinimumHeight(status_->fontMetrics().height() + 4);
+  statusBar()->addWidget(status_, 1);
+  statusBar()->setSizeGripEnabled(true);
+
+  connect(FaxGrid_, &QTableView::doubleClicked, this, [this] { mnuViewPrintClick(); });
+  connect(RecFaxGrid_, &QTableView::doubleClicked, this, [this] { mnuViewPrintClick(); });
+}
+
+void TMainScreen::FormCreate() {
+  firstActivation_ = true;
+  SetCurrentPage(kOutgoingPage);
+  if (!store_->OpenFaxDBF()) {
+    Dialogs().Information(this, QString::fromLatin1(kOpenFaxFailedText));
+    QMetaObject::invokeMethod(this, &TMainScreen::close, Qt::QueuedConnection);
+  } else if (!store_->OpenRecFaxDBF()) {
+    Dialogs().Information(this, QString::fromLatin1(kOpenRecFailedText));
+    QMetaObject::invokeMethod(this, &TMainScreen::close, Qt::QueuedConnection);
+  } else {
+    tablesOpen_ = true;
+  }
+
+  TSettings& s = Settings();
+  LoadSettings(s, IniFile());
+  // COMn names map to device paths through the [Ports] section of the same settings file.
+  qv::comm::SetPortSettingsFile(IniFile());
+  s.FirstRun = false;
+  if (s.ComPort == -1) {
+    quickSetupDue_ = true;
+    s.FirstRun = true;
+    s.ComPort = 0;
+  }
+  helpFile_ = dataDir_ + QStringLiteral("qrv.hlp");
+  receiveMode_ = false;
+  QDir(dataDir_).mkdir(QString::fromLatin1(kReceiveFolder));  // a failure is not fatal
+  mnuShowHint_->setChecked(s.HintsOn);
+  ApplyHints();
+  ConnectReceiveComponent();
+
+  faxModel_ = new TTableModel(store_->Pair(TableId::Fax), FaxColumns(), this);
+  recModel_ = new TTableModel(store_->Pair(TableId::Rec), RecColumns(), this);
+  FaxGrid_->setModel(faxModel_);
+  RecFaxGrid_->setModel(recModel_);
+  for (auto [grid, model] : {std::pair{FaxGrid_, faxModel_}, std::pair{RecFaxGrid_, recModel_}}) {
+    const int charWidth = grid->fontMetrics().averageCharWidth();
+    for (int c = 0; c < model->columnCount(); ++c) {
+      const int labelWidth = grid->fontMetrics().horizontalAdvance(model->headerData(c, Qt::Horizontal).toString());
+      int width = std::max(model->ColumnChars(c) * charWidth, labelWidth);
+      if (model->ColumnKind(c) == TTableModel::Kind::Date) {
+        // Dates take the width of the longest one in the user's short format.
+        width = std::max(width, grid->fontMetrics().horizontalAdvance(
+                                    QLocale().toString(QDate(2026, 12, 28), QLocale::ShortFormat)));
+      }
+      grid->setColumnWidth(c, width + 12);
+    }
+    TableId id = model == faxModel_ ? TableId::Fax : TableId::Rec;
+    connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this, id] { SyncCurrentRecord(id); });
+  }
+  store_->SetReopenHook([this](TableId id, bool reopened) {
+    TTableModel* model = id == TableId::Fax ? faxModel_ : id == TableId::Rec ? recModel_ : nullptr;
+    if (!model) return;
+    if (reopened) model->EndSuspend(); else model->BeginSuspend();
+  });
+  if (tablesOpen_) receive_->RecoverInterrupted();
+  SetButtons();
+  RefreshGrids();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pages, hints and status
+
+int TMainScreen::CurrentPage() const { return TabSet1_->currentIndex(); }
+
+void TMainScreen::SetCurrentPage(int page) {
+  TabSet1_->setCurrentIndex(page);
+  NoteBook_->setCurrentIndex(page);
+}
+
+void TMainScreen::SetStatus(const QString& text) { status_->setText(text); }
+QString TMainScreen::StatusText() const { return status_->text(); }
+
+void TMainScreen::SetHint(QObject* control, const QString& hint) {
+  control->setProperty(kHintProperty, hint);
+  if (auto* action = qobject_cast<QAction*>(control)) action->setStatusTip(hint);
+}
+
+void TMainScreen::ApplyHints() {
+  const bool on = Settings().HintsOn;
+  for (QToolButton* b : {Newbutton_, EditButton_, DeleteButton_, SendButton_, ReceiveButton_,
+                         ViewFaxButton_, Printbutton_, Exitbutton_}) {
+    b->setToolTip(on ? b->property(kHintProperty).toString() : QString());
+  }
+}
+
+bool TMainScreen::event(QEvent* event) {
+  if (event->type() == QEvent::StatusTip) {
+    // Menu hints go to the status panel, when hints are on.
+    if (Settings().HintsOn) status_->setText(static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
+  }
+  return QMainWindow::event(event);
+}
+
+void TMainScreen::mnuShowHintClick() {
+  Settings().HintsOn = mnuShowHint_->isChecked();
+  try {
+    SaveSettings(Settings(), IniFile());
+  } catch (const std::exception& e) {
+    Dialogs().Information(this, QString::fromStdString(e.what()));
+  }
+  ApplyHints();
+  SetStatus(QString());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Button rules
+
+void TMainScreen::RefreshGrids() {
+  if (faxModel_) faxModel_->Reload();
+  if (recModel_) recModel_->Reload();
+  for (auto [grid, model] : {std::pair{FaxGrid_, faxModel_}, std::pair{RecFaxGrid_, recModel_}}) {
+    if (!grid || !model) continue;
+    const int row = model->RowOfCurrent();
+    if (row >= 0) {
+      const QSignalBlocker quiet(grid->selectionModel());
+      grid->selectRow(row);
+      grid->setCurrentIndex(model->index(row, 0));
+    }
+  }
+}
+
+void TMainScreen::SyncCurrentRecord(TableId id) {
+  QTableView* grid = id == TableId::Fax ? FaxGrid_ : RecFaxGrid_;
+  TTableModel* model = id == TableId::Fax ? faxModel_ : recModel_;
+  const int row = grid->currentIndex().row();
+  if (row >= 0) model->MakeCurrent(row);
+}
+
+void TMainScreen::SetButtons() {
+  if (!store_) return;
+  // A changed order changes what the grid lists.
+  if (store_->SyncOrder(TableId::Fax) && faxModel_) faxModel_->Reload();
+  if (store_->SyncOrder(TableId::Rec) && recModel_) recModel_->Reload();
+  const bool outgoing = store_->HasRecord(TableId::Fax);
+  const bool received = store_->HasRecord(TableId::Rec);
+  const bool outgoingPage = CurrentPage() == kOutgoingPage;
+
+  FaxGrid_->setEnabled(outgoing);
+  RecFaxGrid_->setEnabled(received);
+  Newbutton_->setEnabled(outgoingPage);
+  mnuNew_->setEnabled(outgoingPage);
+  mnuClone_->setEnabled(outgoingPage && outgoing);
+  SendButton_->setEnabled(outgoing);
+  mnuSend_->setEnabled(outgoing);
+  mnuReceive_->setEnabled(!receiveMode_);
+
+  const bool pageHasRecord = outgoingPage ? outgoing : received;
+  EditButton_->setEnabled(pageHasRecord);
+  DeleteButton_->setEnabled(pageHasRecord);
+  mnuViewPrint_->setEnabled(pageHasRecord);
+  ViewFaxButton_->setEnabled(pageHasRecord);
+  Printbutton_->setEnabled(ViewFaxButton_->isEnabled());
+  mnuDelete_->setEnabled(DeleteButton_->isEnabled());
+  mnuEdit_->setEnabled(EditButton_->isEnabled());
+}
+
+void TMainScreen::SetReceiveMode(bool on) {
+  receiveMode_ = on;
+  ReceiveButton_->setText(on ? QStringLiteral("STOP") : QStringLiteral("&Receive"));
+  SetHint(ReceiveButton_,
+          on ? QStringLiteral("Stop receiving faxes") : QStringLiteral("Start receiving faxes"));
+  ApplyHints();
+  SetButtons();
+}
+
+bool TMainScreen::Guarded() {
+  if (!receiveMode_) return false;
+  Dialogs().Information(this, QString::fromLatin1(kGuardText));
+  return true;
+}
+
+void TMainScreen::NotAvailable() {
+  Dialogs().Information(this, QString::fromLatin1(kNotAvailableText));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+void TMainScreen::NewbuttonClick() {
+  if (Guarded()) {
+    cloneRequest_ = false;  // a refused clone must not turn the next New into a clone
+    return;
+  }
+  {
+    TFaxEditor editor(dataDir_, this);
+    connect(&editor, &TFaxEditor::HelpRequested, this, &TMainScreen::HelpTopic);
+    editor.SetFaxStore(store_.get());
+    TRichEditMemo cover(*editor.RTCover());
+    TRichEditMemo doc(*editor.RTDoc());
+    TablePair& fax = store_->Pair(TableId::Fax);
+    if (cloneRequest_) {
+      LoadEditorFromRecord(editor, cover, doc);
+      editor.Subject()->setText(QStringLiteral("[clone]") + FieldText(fax, "SUBJECT"));
+    } else {
+      editor.ApplyDefaultFont(Settings());
+    }
+    // The editor stores the fax itself on Accept, so that a failed store keeps it open. A store
+    // that failed and was taken back changed the table too (a record appended and removed).
+    bool storeTried = false;
+    editor.SetStoreHandler([&] {
+      storeTried = true;
+      return StoreEditorInRecord(editor, cover, doc, true);
+    });
+    if (Dialogs().Exec(&editor) == QDialog::Accepted || storeTried) {
+      PumpMessages();
+      store_->FaxTableCloseAndOpen();
+      PumpMessages();
+      RefreshGrids();
+    }
+  }
+  cloneRequest_ = false;
+  SetButtons();
+}
+
+void TMainScreen::LoadEditorFromRecord(TFaxEditor& editor, TRichEditMemo& cover,
+                                       TRichEditMemo& doc) {
+  TablePair& fax = store_->Pair(TableId::Fax);
+  store_->LoadRichText(cover, "RTFCOVER", fax);
+  store_->LoadRichText(doc, "RTFDOC", fax);
+  for (TRichEditMemo* memo : {&cover, &doc}) {
+    if (memo->LoadError().isEmpty()) continue;
+    const bool isCover = memo == &cover;
+    // The user decides whether the unreadable memo may be replaced; unless so it stays as stored
+    // and its editor read-only (StoreEditorInRecord does not write a read-only editor back).
+    const bool replace = Dialogs().Question(
+        this, QStringLiteral("Fax Editor"),
+        (isCover ? QStringLiteral("The cover sheet of this fax cannot be read: ")
+                 : QStringLiteral("The document of this fax cannot be read: ")) +
+            memo->LoadError() +
+            QStringLiteral("\r\rReplace it with what you write now when you accept the fax?\r"
+                           "(No keeps it as stored; it cannot be changed here.)"),
+        false);
+    if (!replace) (isCover ? editor.RTCover() : editor.RTDoc())->TextEdit()->setReadOnly(true);
+  }
+  editor.Recipient()->setText(FieldText(fax, "RECIPIENT"));
+  editor.Subject()->setText(FieldText(fax, "SUBJECT"));
+  editor.FaxNumber()->setText(FieldText(fax, "PHONE"));
+}
+
+bool TMainScreen::StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc,
+                                      bool append) {
+  std::vector<TFaxStore::MemoText> memos;
+  if (append || !editor.RTCover()->TextEdit()->isReadOnly()) memos.push_back({"RTFCOVER", &cover});
+  if (append || !editor.RTDoc()->TextEdit()->isReadOnly()) memos.push_back({"RTFDOC", &doc});
+  std::string why;
+  if (store_->StoreRecord(TableId::Fax, store_->Pair(TableId::Fax), append,
+                          {{"RECIPIENT", editor.Recipient()->text().toStdString()},
+                           {"SUBJECT", editor.Subject()->text().toStdString()},
+                           {"PHONE", editor.FaxNumber()->text().toStdString()}},
+                          memos, &why)) {
+    return true;
+  }
+  Dialogs().Error(&editor, QStringLiteral("The fax could not be stored: ") + QString::fromStdString(why) +
+                               QStringLiteral("\rIt is still in the editor."));
+  return false;
+}
+
+void TMainScreen::mnuCloneClick() {
+  if (!store_->HasRecord(TableId::Fax)) {
+    Dialogs().Beep();
+    return;
+  }
+  cloneRequest_ = true;
+  NewbuttonClick();
+}
+
+void TMainScreen::EditButtonClick() {
+  if (Guarded()) return;
+  if (CurrentPage() == kIncomingPage) {
+    EditReceivedNotes();
+  } else if (!store_->HasRecord(TableId::Fax)) {
+    Dialogs().Beep();
+  } else {
+    EditOutgoing();
+  }
+  SetButtons();
+}
+
+void TMainScreen::EditOutgoing() {
+  TFaxEditor editor(dataDir_, this);
+  connect(&editor, &TFaxEditor::HelpRequested, this, &TMainScreen::HelpTopic);
+  editor.SetFaxStore(store_.get());
+  TRichEditMemo cover(*editor.RTCover());
+  TRichEditMemo doc(*editor.RTDoc());
+  LoadEditorFromRecord(editor, cover, doc);
+  bool storeTried = false;
+  editor.SetStoreHandler([&] {
+    storeTried = true;
+    return StoreEditorInRecord(editor, cover, doc, false);
+  });
+  if (Dialogs().Exec(&editor) == QDialog::Accepted || storeTried) RefreshGrids();
+}
+
+void TMainScreen::EditReceivedNotes() {
+  TablePair& rec = store_->Pair(TableId::Rec);
+  if (!store_->HasRecord(TableId::Rec)) {
+    Dialogs().Beep();
+    return;
+  }
+  const int recNo = rec.RecNo();
+  TEditReceiveNotes form(FieldText(rec, "FROM"), FieldText(rec, "NOTES"), this);
+  form.adjustSize();
+  CenterOver(&form, this);
+  if (Dialogs().Exec(&form) != QDialog::Accepted) return;
+  if (recNo > 0) rec.Go(recNo);
+  if (rec.Edit()) {
+    rec.SetFieldString("NOTES", form.Notes().toStdString());
+    rec.Post();
+  }
+  RefreshGrids();
+}
+
+void TMainScreen::DeleteButtonClick() {
+  if (CurrentPage() == kIncomingPage) {
+    if (Guarded()) return;
+    TablePair& rec = store_->Pair(TableId::Rec);
+    if (!store_->HasRecord(TableId::Rec)) {
+      Dialogs().Beep();
+    } else if (Dialogs().Question(this, QStringLiteral("Delete"),
+                                  QStringLiteral("Delete the current fax?\r\n(from: \"") +
+                                      FieldText(rec, "FROM") + QStringLiteral("\")"),
+                                  false)) {
+      const QString image = ReceiveFilePath(dataDir_, FieldText(rec, "FAXFILE"));
+      if (rec.DeleteRecord()) {
+        rec.Refresh();
+        if (!image.isEmpty()) QFile::remove(image);
+      }
+      RefreshGrids();
+    }
+  } else {
+    TablePair& fax = store_->Pair(TableId::Fax);
+    if (!store_->HasRecord(TableId::Fax)) {
+      Dialogs().Beep();
+    } else if (Dialogs().Question(this, QStringLiteral("Delete"),
+                                  QStringLiteral("Delete the current fax?\r\n(subject: \"") +
+                                      FieldText(fax, "SUBJECT") + QStringLiteral("\")"),
+                                  false)) {
+      if (fax.DeleteRecord()) fax.Refresh();
+      RefreshGrids();
+    }
+  }
+  SetButtons();
+}
+
+// SendButtonClick: send_command.cpp.
+
+void TMainScreen::mnuViewPrintClick() { ViewOrPrint(false); }
+
+void TMainScreen::PrintbuttonClick() {
+  ViewOrPrint(Printbutton_->property("tag").toInt() == kPrintTag);
+}
+
+void TMainScreen::ViewOrPrint(bool print) {
+  const bool incoming = CurrentPage() == kIncomingPage;
+  if (!store_->HasRecord(incoming ? TableId::Rec : TableId::Fax)) {
+    Dialogs().Beep();
+    return;
+  }
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  SetStatus(QString::fromLatin1(kPreparingViewText));
+  PumpMessages();
+  auto restore = [this] {
+    QApplication::restoreOverrideCursor();
+    SetStatus(QString());
+    SetButtons();
+  };
+  const QString joint(13, QLatin1Char(' '));
+  QString file;
+  QString header;
+  if (incoming) {
+    TablePair& rec = store_->Pair(TableId::Rec);
+    file = ReceiveFilePath(dataDir_, FieldText(rec, "FAXFILE"));
+    if (file.isEmpty() || !QFileInfo(file).isFile()) {
+      restore();
+      Dialogs().Information(this, QString::fromLatin1(kFaxFileMissingText));
+      return;
+    }
+    header = QStringLiteral("From: ") + FieldText(rec, "FROM").trimmed() + joint + QStringLiteral("Received: ") +
+             QString::fromStdString(store_->GetDatetimeAsString(false)) + joint + QStringLiteral("Fax File: ") +
+             QDir::toNativeSeparators(file).toLower();
+  } else {
+    // An outgoing fax is shown from a fax file rendered for the purpose, removed afterwards.
+    file = CreateFaxFile();
+    if (file.isEmpty()) {
+      restore();
+      Dialogs().Information(this, QString::fromLatin1(kCreateFaxFailedText));
+      return;
+    }
+    TablePair& fax = store_->Pair(TableId::Fax);
+    header = QStringLiteral("To: ") + FieldText(fax, "RECIPIENT").trimmed() + joint + QStringLiteral("Subject: ") +
+             FieldText(fax, "SUBJECT").trimmed() + joint + QStringLiteral("Sent: ") +
+             QString::fromStdString(store_->GetDatetimeAsString(true));
+  }
+  struct RenderedFile {
+    QString name;
+    ~RenderedFile() {
+      if (!name.isEmpty()) QFile::remove(name);
+    }
+  } rendered{incoming ? QString() : file};
+  if (print) {
+    QApplication::restoreOverrideCursor();
+    bool rangeSet = false;  // the whole fax is offered every time
+    RunPrintFlow(this, FaxPrinter(), file, header, 0, rangeSet, IniFile());
+  } else {
+    SetStatus(QString::fromLatin1(kLoadingViewerText));
+    TFaxViewer viewer(IniFile(), this);
+    viewer.FaxFileName = file;
+    viewer.PrintHeaderText = header;
+    QApplication::restoreOverrideCursor();
+    Dialogs().Exec(&viewer);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  restore();
+}
+
+qv::ui::TQvFaxPrinter& TMainScreen::FaxPrinter() {
+  if (!faxPrinter_) {
+    faxPrinter_ = new qv::ui::TQvFaxPrinter(this);
+    auto* status = new qv::ui::TQvFaxPrinterStatus(this);
+    status->setObjectName(QStringLiteral("PrinterStatus"));
+    faxPrinter_->SetStatusDisplay(status);
+    auto* log = new qv::ui::TQvFaxPrinterLog(faxPrinter_);
+    log->SetLogFileName(dataDir_ + QStringLiteral("FAXPRINT.LOG"));
+    faxPrinter_->SetFaxPrinterLog(log);
+    faxPrinter_->ExecDialog = [](QDialog* d) { return Dialogs().Exec(d); };
+    connect(faxPrinter_, &qv::ui::TQvFaxPrinter::FaxPrintStatus, this, [] { QApplication::processEvents(); });
+  }
+  return *faxPrinter_;
+}
+
+void TMainScreen::mnuCoverClick() {
+  if (Guarded()) return;
+  RunCoverBrowse(*store_, this, false);
+}
+
+void TMainScreen::mnuPhoneBookClick() {
+  if (Guarded()) return;
+  RunPhoneBook(*store_, this, false);
+}
+
+void TMainScreen::mnuPreferencesClick() {
+  if (Guarded()) return;
+  ShowPreferences(this, IniFile());
+}
+
+void TMainScreen::FaxlogCleanup1Click() {
+  if (Guarded()) return;
+  bool deleted = false;
+  {
+    TDMForm form(store_->Pair(TableId::Fax), store_->Pair(TableId::Rec), dataDir_, this, this);
+    connect(&form, &TDMForm::HelpRequested, this, &TMainScreen::HelpTopic);
+    CenterOver(&form, this);
+    Dialogs().Exec(&form);
+    deleted = form.AnythingDeleted();
+  }
+  RefreshGrids();
+  if (deleted) RebuildIndexes();
+  SetButtons();
+}
+
+void TMainScreen::ConfigurationInformation1Click() { ShowConfigurationInfo(this, dataDir_, IniFile()); }
+
+void TMainScreen::VisitOurInternetWebsite1Click() {
+  if (Guarded()) return;
+  NotAvailable();
+}
+
+void TMainScreen::HelpTopic(int topic) { ShowHelpTopic(topic); }
+
+void TMainScreen::Contents1Click() { HelpTopic(1009); }
+void TMainScreen::FaqClick() { HelpTopic(911); }
+void TMainScreen::TechnicalHelpClick() { HelpTopic(10000); }
+void TMainScreen::TechnicalSupportClick() { HelpTopic(1025); }
+
+void TMainScreen::About1Click() {
+  TSplashform about(this, dataDir_);
+  CenterOver(&about, this);
+  Dialogs().Exec(&about);
+}
+
+void TMainScreen::mnuRebuildIndexesClick() {
+  if (Guarded()) return;
+  RebuildIndexes();
+}
+
+void TMainScreen::RebuildIndexes() {
+  faxModel_->BeginSuspend();
+  recModel_->BeginSuspend();
+  {
+    TRebuildInd form(*store_, this);
+    CenterOver(&form, this);
+    Dialogs().Exec(&form);
+  }
+  recModel_->EndSuspend();
+  faxModel_->EndSuspend();
+  RefreshGrids();
+  SetButtons();
+}
+
+void TMainScreen::FaxArrived() {
+  const QString wav = QString::fromStdString(Settings().Wav);
+  if (wav.isEmpty() || !QFileInfo(wav).isFile()) return;
+  if (!sound_) sound_ = new QSoundEffect(this);
+  sound_->setSource(QUrl::fromLocalFile(wav));
+  sound_->play();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Activation and closing
+
+void TMainScreen::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (firstActivation_ && !activationQueued_) {
+    activationQueued_ = true;
+    QTimer::singleShot(0, this, &TMainScreen::FormActivate);
+  }
+}
+
+void TMainScreen::FormActivate() {
+  if (!firstActivation_ || !tablesOpen_) return;
+  const bool minimised = isMinimized();
+  RestorePlacement(this, QString::fromLatin1(kFormClass), IniFile());
+  SetButtons();
+  if (minimised) {
+    showMinimized();
+  } else {
+    raise();
+    activateWindow();
+  }
+  PumpMessages();
+  if (quickSetupDue_ && RunQuickSetup(this, IniFile())) quickSetupDue_ = false;
+  if (!store_->HasTag(TableId::Fax, "DATEND") || !store_->HasTag(TableId::Rec, "DATEND")) {
+    if (Dialogs().Question(this, QString::fromLatin1(kReindexCaption),
+                           QString::fromLatin1(kReindexText), true)) {
+      RebuildIndexes();
+    }
+  }
+  if (Settings().AtStartup) ReceiveButtonClick();
+  firstActivation_ = false;
+}
+
+void TMainScreen::FormCloseRequest() { close(); }
+
+void TMainScreen::closeEvent(QCloseEvent* event) {
+  if (ReceivingNow() &&
+      !Dialogs().Question(this, QStringLiteral("Exit"), QString::fromLatin1(kReceivingExitText),
+                          true)) {
+    event->ignore();
+    return;
+  }
+  // Receive mode ends while the tables are open, so a call it cuts short still gets its record.
+  if (receiveMode_) receive_->Stop();
+  PumpMessages();
+  faxModel_->BeginSuspend();
+  recModel_->BeginSuspend();
+  store_->Close(TableId::Fax);
+  store_->Close(TableId::Rec);
+  tablesOpen_ = false;
+  PumpMessages();
+  SetButtons();
+  SaveOnClose();
+  event->accept();
+}
+
+void TMainScreen::SaveOnClose() {
+  if (closeSaved_) return;
+  closeSaved_ = true;
+  // A read-only data directory must not keep the program from closing: say so and go on.
+  try {
+    SavePlacement(this, QString::fromLatin1(kFormClass), IniFile());
+    SaveSettings(Settings(), IniFile());
+  } catch (const std::exception& e) {
+    Dialogs().Information(this, QString::fromStdString(e.what()));
+  }
+}
+
+}  // namespace qv::app

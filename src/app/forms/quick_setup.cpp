@@ -1,0 +1,184 @@
+#include "app/forms/quick_setup.h"
+
+#include "app/forms/dialog_service.h"
+#include "app/forms/find_modem_form.h"
+#include "app/flows/modem_routines.h"
+#include "app/forms/placement.h"
+#include "app/store/settings.h"
+#include "comm/com_port.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <exception>
+
+namespace qv::app {
+
+namespace {
+constexpr int kPorts = 6;
+constexpr int kNameWidth = 35;
+constexpr int kFaxNumberWidth = 20;
+
+QLabel* WrappedLabel(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setWordWrap(true);
+  return label;
+}
+}  // namespace
+
+TQuickSetupForm::TQuickSetupForm(QWidget* parent)
+    : QDialog(parent), port_(std::make_unique<comm::TQvComPort>()) {
+  ConfigureFormPort(*port_);
+  setObjectName(QStringLiteral("QuickSetupForm"));
+  setWindowTitle(QStringLiteral("Quick Setup Form"));
+
+  auto* portText = WrappedLabel(
+      QStringLiteral("Which communications port is your modem on? It is usually COM1 or COM2. "
+                     "(Click on the Find Modem Port button for assistance.)"),
+      this);
+  comPortBox_ = new QGroupBox(this);
+  comPortBox_->setObjectName(QStringLiteral("ComPort"));
+  comPort_ = new QButtonGroup(this);
+  auto* grid = new QGridLayout(comPortBox_);
+  for (int i = 0; i < kPorts; ++i) {
+    auto* radio = new QRadioButton(QStringLiteral("Com%1").arg(i + 1), comPortBox_);
+    radio->setObjectName(QStringLiteral("Com%1").arg(i + 1));
+    comPort_->addButton(radio, i);
+    grid->addWidget(radio, i / 3, i % 3);  // three columns
+  }
+
+  findModem_ = new QPushButton(QStringLiteral("Find Modem Port"), this);
+  findModem_->setObjectName(QStringLiteral("FindModemPort"));
+  findModem_->setAccessibleName(QStringLiteral("Find Modem Port"));
+  connect(findModem_, &QPushButton::clicked, this, &TQuickSetupForm::FindModemPortClick);
+
+  auto* userText =
+      new QLabel(QStringLiteral("Enter your name and fax number for identifying your sent faxes:"), this);
+  auto* optional = new QLabel(QStringLiteral("(Note: these are optional fields)"), this);
+  name_ = new QLineEdit(this);
+  name_->setObjectName(QStringLiteral("Name"));
+  name_->setMaxLength(kNameWidth);
+  faxNumber_ = new QLineEdit(this);
+  faxNumber_->setObjectName(QStringLiteral("FaxNumber"));
+  faxNumber_->setMaxLength(kFaxNumberWidth);
+  auto* fields = new QGridLayout;
+  fields->addWidget(new QLabel(QStringLiteral("Name:"), this), 0, 0);
+  fields->addWidget(name_, 0, 1);
+  fields->addWidget(new QLabel(QStringLiteral("Fax Number:"), this), 1, 0);
+  fields->addWidget(faxNumber_, 1, 1);
+
+  sm56_ = new QCheckBox(QStringLiteral("My modem is a Motorola SM56"), this);
+  sm56_->setObjectName(QStringLiteral("chkSM56"));
+  // The polled reading takes effect at once, for the rest of the run.
+  connect(sm56_, &QCheckBox::toggled, this, [](bool on) { SetPollingMode(on); });
+
+  auto* closing = WrappedLabel(
+      QStringLiteral("Normally this is all that is needed to get you started sending and "
+                     "receiving faxes. If you experience problems, or if you wish to fine-tune "
+                     "your settings, click on the Preferences button on the main screen."),
+      this);
+
+  auto* ok = new QPushButton(QStringLiteral("Ok"), this);
+  ok->setObjectName(QStringLiteral("OkButton"));
+  ok->setDefault(true);
+  auto* cancel = new QPushButton(QStringLiteral("Cance&l"), this);
+  cancel->setObjectName(QStringLiteral("CancelButton"));
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* portRow = new QHBoxLayout;
+  portRow->addWidget(comPortBox_, 1);
+  portRow->addWidget(findModem_, 0, Qt::AlignVCenter);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(portText);
+  layout->addLayout(portRow);
+  layout->addSpacing(8);
+  layout->addWidget(userText);
+  layout->addWidget(optional);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  layout->addLayout(fields);
+  layout->addWidget(sm56_);
+  layout->addSpacing(8);
+  layout->addWidget(closing);
+  layout->addLayout(buttons);
+  setMinimumWidth(440);
+
+  // Names for screen readers: a button's caption, an edit's label, the port choice's question.
+  for (QAbstractButton* b : findChildren<QAbstractButton*>())
+    if (b->accessibleName().isEmpty()) b->setAccessibleName(b->text().remove(QLatin1Char('&')));
+  comPortBox_->setAccessibleName(QStringLiteral("Which communications port is your modem on?"));
+  name_->setAccessibleName(QStringLiteral("Name:"));
+  faxNumber_->setAccessibleName(QStringLiteral("Fax Number:"));
+}
+
+TQuickSetupForm::~TQuickSetupForm() = default;
+
+void TQuickSetupForm::FindModemPortClick() {
+  const int found = FindModem(this, *port_);
+  if (found > 0 && found != PortIndex() + 1 &&
+      Dialogs().Question(this, QStringLiteral("Com Port"), QStringLiteral("Set Com Port to Com %1").arg(found), true))
+    SetPortIndex(found - 1);
+}
+
+int TQuickSetupForm::PortIndex() const { return comPort_->checkedId(); }
+
+void TQuickSetupForm::SetPortIndex(int index) {
+  if (QAbstractButton* button = comPort_->button(index)) button->setChecked(true);
+}
+
+void TQuickSetupForm::Preset(const TSettings& s) {
+  if (s.ComPort >= 0) SetPortIndex(s.ComPort);
+  name_->setText(QString::fromStdString(s.Name));
+  faxNumber_->setText(QString::fromStdString(s.Fax));
+  const QSignalBlocker quiet(sm56_);
+  sm56_->setChecked(s.UseMotorolaSM56Fix);
+}
+
+void TQuickSetupForm::Store(TSettings& s) const {
+  // With no port ticked the first-run choice (COM1) is what gets stored, so that the setup is not
+  // due again at the next start.
+  s.ComPort = PortIndex() >= 0 ? PortIndex() : std::max(s.ComPort, 0);
+  s.Name = name_->text().toStdString();
+  s.Fax = faxNumber_->text().toStdString();
+  s.UseMotorolaSM56Fix = sm56_->isChecked();
+}
+
+bool RunQuickSetup(QWidget* mainWindow, const std::string& iniFile) {
+  TSettings& s = Settings();
+  // Cancel changes nothing: not even the record that the reload below refreshes (at first run
+  // it holds the port taken for the missing one, which the file does not have yet).
+  const TSettings before = s;
+  LoadSettings(s, iniFile);
+  s.FirstRun = before.FirstRun;
+  TQuickSetupForm form(mainWindow);
+  form.Preset(s);
+  form.adjustSize();
+  CenterOver(&form, mainWindow);
+  if (Dialogs().Exec(&form) != QDialog::Accepted) {
+    s = before;  // the SM56 switch, once ticked, stays on for this run all the same
+    return false;
+  }
+  form.Store(s);
+  // An unwritable settings file must not end the first run: the choices hold for this run.
+  try {
+    SaveSettings(s, iniFile);
+  } catch (const std::exception& e) {
+    Dialogs().Information(mainWindow, QString::fromStdString(e.what()));
+  }
+  return true;
+}
+
+}  // namespace qv::app

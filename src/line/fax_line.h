@@ -1,0 +1,115 @@
+// One Internet fax line: a soft Class 1 fax modem (spandsp's t31 in audio mode) whose telephone
+// line is a SIP call carrying G.711 audio over RTP. The DTE (our fax engine, or any fax program)
+// talks AT commands to it through a DtePort; Run() is the line's clock, a 20 ms tick on the
+// monotonic clock that moves one packet of audio each way, with SIP work done between ticks.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "line/call_log.h"
+#include "line/jitter_buffer.h"
+#include "line/rtp.h"
+#include "line/sip_agent.h"
+
+struct t31_state_s;
+
+namespace qv::line {
+
+// The DTE's end of the modem: a pseudo-terminal in qvline, a pipe or buffer in tests.
+class DtePort {
+ public:
+  virtual ~DtePort() = default;
+  // What the DTE wrote, without blocking: the byte count, 0 when nothing waits, -1 when no DTE
+  // holds the port open (DTR off).
+  virtual long Read(uint8_t* buf, size_t size) = 0;
+  virtual void Write(const uint8_t* data, size_t size) = 0;
+};
+
+struct LineOptions {
+  std::string sipAddress = "127.0.0.1";  // SIP and media are on this address
+  int sipPort = 5060;
+  std::string peer;                       // HOST:PORT every INVITE goes to; "" for none
+  int ringSeconds = 6;                    // one RING on the DTE per this many seconds of ringing
+  int dialTimeoutSeconds = 60;            // no answer within this: CANCEL and NO ANSWER
+  // The jitter buffer's fixed delay. A packet later than this is lost to the modem, so it covers
+  // the far end's scheduling as well as the network: 60 ms lost packets mid-page on a loaded
+  // machine. It adds to each T.30 turn, which has seconds to spare.
+  int jitterMs = 120;
+};
+
+// A dial string as a SIP request URI: a "sip:" URI as it is, digits as sip:DIGITS@peer.
+// "" when there is nothing to call (no digits, or digits with no peer).
+std::string DialUri(const std::string& dial, const std::string& peer);
+
+class FaxLine : private SipAgent::Listener {
+ public:
+  FaxLine(DtePort& dte, CallLog& log, LineOptions options);
+  ~FaxLine() override;
+  FaxLine(const FaxLine&) = delete;
+  FaxLine& operator=(const FaxLine&) = delete;
+
+  // Opens SIP and the media socket. Returns "" or why the line cannot work.
+  std::string Start();
+  // Runs the line until `stop` is set; hangs up a call in progress before returning.
+  void Run(const std::atomic<bool>& stop);
+
+ private:
+  enum class Call { Idle, Dialling, RingingIn, Connected };
+
+  void Tick();
+  void FromDte();
+  void Audio();
+  void ReadMedia();
+  void Timers();
+  bool SetRemoteMedia(const std::string& sdp, const char* what);
+  void StartMedia();
+  void StopMedia(const std::string& why);
+  void LogCarrierStats(const std::string& closing);
+  void WatchCommands(const uint8_t* data, long n);
+
+  friend struct ModemCallbacks;
+  void ToDte(const uint8_t* buf, size_t len) { dte_.Write(buf, len); }
+  int OnModemControl(int op, const char* num);
+
+  // SipAgent::Listener
+  void OnIncomingCall(const std::string& from, const std::string& sdp) override;
+  void OnRinging() override;
+  void OnAnswered(const std::string& sdp) override;
+  void OnFailed(int status) override;
+  void OnEnded(const std::string& why) override;
+
+  DtePort& dte_;
+  CallLog& log_;
+  LineOptions options_;
+  SipAgent sip_;
+  t31_state_s* modem_ = nullptr;
+  std::deque<int> events_;  // call events for the modem, raised outside its own calls
+  bool ctsOff_ = false;     // the modem's buffer is full: the DTE's data waits in the pty
+  bool dteGone_ = false;
+
+  Call call_ = Call::Idle;
+  long ticksInState_ = 0;
+
+  int mediaSocket_ = -1;
+  int mediaPort_ = 0;
+  uint64_t sessionId_ = 0, sdpVersion_ = 0;
+  sockaddr_in remote_{};
+  int payloadType_ = -1;
+  bool mediaUp_ = false;
+  std::unique_ptr<RtpSender> rtp_;
+  std::unique_ptr<FixedJitterBuffer> jitter_;
+  uint64_t sent_ = 0, dropped_ = 0;
+  long badMediaLogged_ = 0;
+
+  std::string commandLine_;  // the DTE's current command, watched for carrier boundaries
+  std::string carrier_;      // "+FTM=146", ... while a high-speed carrier's packets are counted
+  uint64_t markSent_ = 0, markReceived_ = 0, markLost_ = 0;
+};
+
+}  // namespace qv::line

@@ -1,0 +1,107 @@
+// qvline: an Internet fax line (SIP, G.711) presented as a Class 1 fax modem on a pseudo-terminal.
+//   qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT] [--t38 on|off] [--log FILE]
+// Prints "ready PTY PATH" once the modem answers on the pty; ends on SIGTERM/SIGINT, hanging up
+// a call in progress.
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "line/call_log.h"
+#include "line/fax_line.h"
+#include "qvmodem/pty_port.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+void OnSignal(int) { g_stop = true; }
+
+int Usage(const std::string& why) {
+  std::fprintf(stderr,
+               "qvline: %s\n"
+               "usage: qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT] [--t38 on|off] [--log FILE]\n",
+               why.c_str());
+  return 2;
+}
+
+bool HostPort(const std::string& text, std::string& host, int& port) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  const std::string digits = text.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  port = std::stoi(digits);
+  host = text.substr(0, colon);
+  return port > 0 && port <= 65535;
+}
+
+class PtyDte : public qv::line::DtePort {
+ public:
+  explicit PtyDte(qv::modem::PtyPort& pty) : pty_(pty) {}
+  long Read(uint8_t* buf, size_t size) override { return pty_.readSome(buf, size); }
+  // A DTE that stops reading for a second has gone; the line must not stall for it.
+  void Write(const uint8_t* data, size_t size) override { pty_.write(data, size, 1000); }
+
+ private:
+  qv::modem::PtyPort& pty_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string link, listen, peer, logFile, t38 = "on";
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (i + 1 >= argc) return Usage("missing value for " + a);
+    const std::string v = argv[++i];
+    if (a == "--link") link = v;
+    else if (a == "--sip-listen") listen = v;
+    else if (a == "--peer") peer = v;
+    else if (a == "--log") logFile = v;
+    else if (a == "--t38") t38 = v;
+    else return Usage("unknown option " + a);
+  }
+  qv::line::LineOptions options;
+  if (link.empty()) return Usage("--link is required");
+  if (!HostPort(listen, options.sipAddress, options.sipPort)) return Usage("--sip-listen needs ADDR:PORT");
+  std::string peerHost;
+  int peerPort = 0;
+  if (!peer.empty() && !HostPort(peer, peerHost, peerPort)) return Usage("--peer needs HOST:PORT");
+  if (t38 != "on" && t38 != "off") return Usage("--t38 is on or off");
+  options.peer = peer;
+
+  qv::line::CallLog log;
+  if (!logFile.empty() && !log.Open(logFile)) return Usage("cannot write the log " + logFile);
+  // T.38 is not carried by this line yet: the call stays on G.711 whatever --t38 says.
+  if (t38 == "on") log.Line("T.38 asked for; this line carries G.711 only");
+
+  signal(SIGPIPE, SIG_IGN);
+  struct sigaction sa{};
+  sa.sa_handler = OnSignal;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+
+  try {
+    qv::modem::PtyPort pty;
+    pty.makeLink(link);
+    PtyDte dte(pty);
+    qv::line::FaxLine line(dte, log, options);
+    const std::string why = line.Start();
+    if (!why.empty()) {
+      std::fprintf(stderr, "qvline: %s\n", why.c_str());
+      log.Line(why);
+      return 1;
+    }
+    log.Line("ready on " + pty.slavePath() + ", SIP " + listen + (peer.empty() ? "" : ", calls go to " + peer));
+    std::printf("ready %s %s\n", pty.slavePath().c_str(), link.c_str());
+    std::fflush(stdout);
+    line.Run(g_stop);
+    log.Line("stopped");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qvline: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
