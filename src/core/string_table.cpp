@@ -233,6 +233,12 @@ constexpr Entry kErrorStrings[] = {
     {15214, "rfComplete"},
     {15215, "rfAbort"},
     {15216, "rfDone"},
+    // Fax transmit states of error correction mode (subtype 117 + state after tfDone).
+    {15217, "tf1EcmBurst"},
+    {15218, "tf1EcmBurstEnd"},
+    {15219, "tf1EcmSendCmd"},
+    {15220, "tf1EcmCmdSent"},
+    {15221, "tf1EcmWaitResp"},
     {15501, "Time      Type      SubType       Data      OtherData"},
     {15502, "--------  --------  ------------  --------  ---------"},
 };

@@ -26,6 +26,8 @@ namespace qv::fax {
 // The dispatch log names a session's state by subtype base + state (the text table's 15100 + subtype).
 inline constexpr int kTransmitLogBase = 30;
 inline constexpr int kReceiveLogBase = 79;
+// Transmit states added after tfDone log after the receive states.
+inline constexpr int kTransmitEcmLogBase = 117;
 
 // Sessions end with the library's codes of core/error_codes.h, under their one name there; a
 // port whose device has gone (unplugged, switched off) ends the session with ecDeviceReadError.

@@ -224,6 +224,10 @@ TQvSendFax::Next TQvSendFax::OnTimeout() {
       SendText(" ");
       Go(TxState::tf1PrepEOP);
       return Next::Again;
+    case TxState::tf1EcmWaitResp:
+      // No answer within T4: the command again, not the block.
+      SendText(" ");
+      return EcmAnswer("ERROR", false);
     case TxState::tf1WaitHngp:
       HangUp();
       Go(TxState::tfClose);
@@ -299,9 +303,20 @@ constexpr TxMachine::Row TxMachine::kRows[kTransmitStateCount] = {
     TxMachine::Event(TxState::tfCompleteOK, "tfCompleteOK", &TQvSendFax::CompleteOK),
     TxMachine::Event(TxState::tfAbort, "tfAbort", &TQvSendFax::AbortCall),
     TxMachine::Event(TxState::tfDone, "tfDone", &TQvSendFax::Idle),
+    TxMachine::Line(TxState::tf1EcmBurst, "tf1EcmBurst", &TQvSendFax::EcmBurstConnect),
+    TxMachine::Line(TxState::tf1EcmBurstEnd, "tf1EcmBurstEnd", &TQvSendFax::EcmBurstEnded),
+    TxMachine::Line(TxState::tf1EcmSendCmd, "tf1EcmSendCmd", &TQvSendFax::EcmCommandConnect),
+    TxMachine::Line(TxState::tf1EcmCmdSent, "tf1EcmCmdSent", &TQvSendFax::EcmCommandSent),
+    TxMachine::Line(TxState::tf1EcmWaitResp, "tf1EcmWaitResp", &TQvSendFax::EcmAnswer),
 };
 
 static_assert(TxMachine::InOrder(), "one row per transmit state, in the order of TxState");
+
+int TransmitLogSubtype(TxState s) {
+  const int i = static_cast<int>(s);
+  const int done = static_cast<int>(TxState::tfDone);
+  return i <= done ? kTransmitLogBase + i : kTransmitEcmLogBase + (i - done - 1);
+}
 
 const TxStateInfo& Describe(TxState s) {
   const int i = static_cast<int>(s);
@@ -333,7 +348,9 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
 TQvSendFax::Next TQvSendFax::OnLine() {
   const std::string& l = lastLine_;
   bool ok = HasOk(l);
-  if (HasError(l) && State() != TxState::tf1SendEOP && State() != TxState::tf1WaitEOP && State() != TxState::tf1WaitMCF) return Fail(core::ecFaxBadModemResult);
+  if (HasError(l) && State() != TxState::tf1SendEOP && State() != TxState::tf1WaitEOP && State() != TxState::tf1WaitMCF &&
+      State() != TxState::tf1EcmWaitResp)
+    return Fail(core::ecFaxBadModemResult);
   if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && State() != TxState::tf2WaitFET && State() != TxState::tf20ChckPg) {
     hangupCode_ = HangupNumber(l);
     return Fail(core::ecFaxBadModemResult);
@@ -365,6 +382,9 @@ TQvSendFax::Next TQvSendFax::GetEntry(Ev) {
   SetRemoteId("");
   haveRemoteCaps_ = false;
   renegotiating_ = false;
+  sessionEcm_ = false;
+  ecmPageCounter_ = 0;
+  ecmFramesResent_ = 0;
   if (!docFile_.empty()) {
     int rc = OpenDocument();
     if (rc != 0) return Fail(rc);

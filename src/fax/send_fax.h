@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "fax/abstract_fax.h"
+#include "fax/ecm_page_frames.h"
+#include "fax/ecm_ppr.h"
 #include "fax/send_fax_states.h"
 #include "faximage/qvf_file.h"
 
@@ -50,6 +52,8 @@ class TQvSendFax : public TQvAbstractFax {
   // document's pages follow it.
   int CurrentPageShown() const { return coverInProgress_ ? 1 : page_.load() + (withCover_ ? 1 : 0); }
   bool CoverInProgress() const { return coverInProgress_; }
+  // Error correction frames sent again on request (PPR) during the call.
+  long EcmFramesResent() const { return ecmFramesResent_; }
 
   // Starts the batch. Throws for a missing port (-1005), a small output buffer (-3006), no
   // trigger slots (-5001) and documents that cannot be merged (-8001 or an I/O error).
@@ -62,7 +66,7 @@ class TQvSendFax : public TQvAbstractFax {
 
  protected:
   Next Step(Ev ev) override;
-  int DispatchLogSubtype() const override { return kTransmitLogBase + state_; }
+  int DispatchLogSubtype() const override { return TransmitLogSubtype(static_cast<TxState>(state_)); }
   int DispatchLogValue() override { return ch_->OutputUsed(); }  // how much of a page is still queued
   void HangUp() override;
   Next SendStalled() override { return Fail(core::ecFatalTimeout); }
@@ -123,6 +127,11 @@ class TQvSendFax : public TQvAbstractFax {
   Next SendDcn(const std::string& l, bool ok);
   Next DcnSent(const std::string& l, bool ok);
   Next WaitHangup1(const std::string& l, bool ok);
+  Next EcmBurstConnect(const std::string& l, bool ok);
+  Next EcmBurstEnded(const std::string& l, bool ok);
+  Next EcmCommandConnect(const std::string& l, bool ok);
+  Next EcmCommandSent(const std::string& l, bool ok);
+  Next EcmAnswer(const std::string& l, bool ok);
   // Line-waiting states of the Class 2/2.0 half (send_fax_class2.cpp).
   Next Class2Init(const std::string& l, bool ok);
   Next Class2FlowControl(const std::string& l, bool ok);
@@ -153,6 +162,18 @@ class TQvSendFax : public TQvAbstractFax {
   int TurnToNextPage();
   void DecodeFrame();
   bool FallBack();
+  // Error correction mode: the page about to go out coded whole into ecmPage_ (the rows that
+  // would have gone to the port), and the bookkeeping of a page handed over.
+  int CaptureEcmPage();
+  // Builds the page and asks for the carrier of its first block.
+  Next StartEcmPage();
+  // Asks for the carrier of a burst: `frames` of the current block, with long training after CTC.
+  void StartEcmBurst(std::vector<int> frames, bool longTraining);
+  // Sends a V.21 command of the block exchange (and remembers it for repeats).
+  void SendEcmCommand(std::vector<uint8_t> frame);
+  // The block is accepted (MCF, or ERR after EOR): the next block, or the page's end.
+  Next EcmBlockDone();
+  uint8_t EcmPostMessage() const;
   Next BusyHandling();
   Next Redial();
   int OpenDocument();
@@ -210,6 +231,22 @@ class TQvSendFax : public TQvAbstractFax {
   RemoteCaps remoteCaps_;
   bool haveRemoteCaps_ = false;
   std::string docFile_;
+  // Error correction mode of the call (negotiated from DesiredECM and the far end's DIS).
+  bool ecmCapture_ = false;               // FlushStaging collects the page instead of sending
+  std::vector<uint8_t> ecmPage_;          // the page being sent, as coded for the line
+  std::unique_ptr<EcmPageFrames> ecmFrames_;
+  std::vector<uint8_t> ecmBurst_;         // the burst waiting for its CONNECT
+  std::vector<uint8_t> ecmCommand_;       // the V.21 command last sent, for repeats
+  int ecmCommandTries_ = 0;
+  int ecmBlock_ = 0;
+  int ecmPageCounter_ = 0;                // PC of the PPS, from 0 in each call
+  int ecmBurstFrames_ = 0;                // frames in the last burst (its PPS counts them)
+  int ecmRnrRounds_ = 0;
+  EcmPprCounter ecmPprs_;
+  PprMap ecmPprMap_{};
+  bool ecmPprMapValid_ = false;
+  int ecmFrameSize_ = kEcmFrameSizeLarge;
+  std::atomic<long> ecmFramesResent_{0};              // over the call, for the status and the log
 };
 
 }  // namespace qv::fax

@@ -11,7 +11,7 @@ bool TQvSendFax::FallBack() {
   for (int i = speedIndex_ - 1; i >= kMinSpeedIndex; --i) {
     if (modemSpeeds_[i] && (!haveRemoteCaps_ || remoteCaps_.speed[i])) {
       speedIndex_ = i;
-      minBytes_ = MinBytesPerRow(scanCode_, curRes_ == '1', SpeedBps(speedIndex_));
+      minBytes_ = sessionEcm_ ? 0 : MinBytesPerRow(scanCode_, curRes_ == '1', SpeedBps(speedIndex_));
       return true;
     }
   }
@@ -44,6 +44,8 @@ void TQvSendFax::DecodeFrame() {
       sessionFine_ = curRes_ == '1';
       sessionWide_ = curWide_;
       minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
+      sessionEcm_ = DesiredECM && remoteCaps_.ecm;
+      ecmFrameSize_ = remoteCaps_.smallFramesPreferred ? kEcmFrameSizeSmall : kEcmFrameSizeLarge;
       StatusUpdate(fpSessionParams);
       if ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)) Fail(core::ecFaxBadMachine);
       break;
@@ -60,6 +62,11 @@ void TQvSendFax::DecodeFrame() {
       break;
     case FrameKind::Dcn:
       Fail(core::ecCancelRequested);
+      break;
+    case FrameKind::Ppr:
+      // The modem hands the frame on with its check sequence after the 32-octet map.
+      ecmPprMapValid_ = fifLength >= kPprMapOctets &&
+                        ReadPprMap(std::span<const uint8_t>(fif, kPprMapOctets), ecmPprMap_);
       break;
     default:
       break;
@@ -105,8 +112,10 @@ TQvSendFax::Next TQvSendFax::SendDcs(const std::string& l, bool) {
     sessionWide_ = curWide_;
     if (haveRemoteCaps_ && ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)))
       return Fail(core::ecFaxBadMachine);
-    minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
-    SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_));
+    // With error correction the receiver reads rows from checked frames: no scan time.
+    minBytes_ = sessionEcm_ ? 0 : MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
+    SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_,
+                            DcsOptions{sessionEcm_, ecmFrameSize_, LineCoding::MH}));
     Go(TxState::tf1DCSRspns);
   }
   return Next::IfInput;
@@ -151,6 +160,7 @@ TQvSendFax::Next TQvSendFax::WaitCfr(const std::string&, bool ok) {
     return Next::IfInput;
   }
   PauseMs(200);
+  if (cfrReceived_ && sessionEcm_) return StartEcmPage();
   if (cfrReceived_) {
     ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
     Go(TxState::tf1WaitPgCn);

@@ -61,6 +61,23 @@ bool TQvSendFax::MorePagesAfterCurrent() const {
 
 void TQvSendFax::FlushStaging() {
   if (staging_.empty()) return;
+  if (ecmCapture_) {
+    // The page is kept for its frames as it would have reached the line: the DLE codes were
+    // the port's, not the page's.
+    for (size_t i = 0; i < staging_.size(); ++i) {
+      if (staging_[i] != kDle) {
+        ecmPage_.push_back(staging_[i]);
+      } else if (i + 1 < staging_.size() && staging_[i + 1] == kDle) {
+        ecmPage_.push_back(kDle);
+        ++i;
+      } else {
+        ++i;  // DLE ETX, the end of the carrier's data
+      }
+    }
+    pageHanded_ = pageQueued_;
+    staging_.clear();
+    return;
+  }
   SendBytes(staging_.data(), staging_.size());
   sentToPort_ += static_cast<long>(staging_.size());
   pageHanded_ = pageQueued_;
@@ -83,6 +100,7 @@ int TQvSendFax::PageStartRows() {
   for (int i = 0; i < 8; ++i) staging_.insert(staging_.end(), blank.begin(), blank.end());
   FlushStaging();
   auto topUp = [this] {
+    if (ecmCapture_) return;  // frames are never starved: nothing to keep the modem fed with
     int need = BufferMinimum - ch_->OutputUsed();
     if (need > 0) {
       std::vector<uint8_t> zeros(std::min(need, kPortBufferSize), 0);
@@ -117,7 +135,8 @@ int TQvSendFax::SendPageBlocks(bool& done) {
   bool records = (pageInfo_.PageFlags & faximage::pfRowRecords) != 0;
   int blocks = 0;
   uint8_t buf[kBlockSize];
-  while (blocks < MaxSendCount && ch_->OutputUsed() <= BufferMinimum && ch_->OutputFree() >= static_cast<int>(kBlockSize)) {
+  while (ecmCapture_ ||
+         (blocks < MaxSendCount && ch_->OutputUsed() <= BufferMinimum && ch_->OutputFree() >= static_cast<int>(kBlockSize))) {
     while (staging_.size() < kBlockSize && pageConsumed_ < pageInfo_.ImageLength) {
       if (records) {
         uint8_t lw[2];
@@ -154,7 +173,7 @@ int TQvSendFax::SendPageBlocks(bool& done) {
 int TQvSendFax::SendCoverLines(bool& done) {
   done = false;
   std::string text;
-  while (ch_->OutputFree() > static_cast<int>(kBlockSize)) {
+  while (ecmCapture_ || ch_->OutputFree() > static_cast<int>(kBlockSize)) {
     if (!coverText_ || !std::getline(*coverText_, text)) {
       SendRow(faximage::kEndOfPageCode.data(), faximage::kEndOfPageCode.size());
       AppendPageEnd();

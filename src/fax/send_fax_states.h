@@ -53,10 +53,16 @@ enum class TxState {
   tfClose,
   tfCompleteOK,
   tfAbort,
-  tfDone
+  tfDone,
+  // Error correction mode (Class 1), after tfDone so the positions of the states above stay.
+  tf1EcmBurst,     // +FTM issued: on CONNECT the block's burst goes out
+  tf1EcmBurstEnd,  // the burst is with the modem: on OK turn to V.21
+  tf1EcmSendCmd,   // +FTH=3 issued: on CONNECT the pending command (PPS, RR, CTC, EOR) goes
+  tf1EcmCmdSent,   // on OK listen for the answer
+  tf1EcmWaitResp   // the answer: MCF, PPR, RNR, CTR, ERR
 };
 
-inline constexpr int kTransmitStateCount = static_cast<int>(TxState::tfDone) + 1;
+inline constexpr int kTransmitStateCount = static_cast<int>(TxState::tf1EcmWaitResp) + 1;
 
 struct TxStateInfo {
   TxState state;
@@ -67,5 +73,9 @@ struct TxStateInfo {
 // The state's entry in the transmit machine's table (send_fax.cpp), which holds one row per state
 // in the order of TxState beside the state's handler.
 const TxStateInfo& Describe(TxState s);
+
+// The subtype of the state's "Fax" entries in the dispatch log: 30 + position up to tfDone, the
+// states after it from 117 on (after the receive machine's).
+int TransmitLogSubtype(TxState s);
 
 }  // namespace qv::fax

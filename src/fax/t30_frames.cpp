@@ -54,6 +54,14 @@ FrameKind ClassifyFcf(uint8_t fcf) {
     case 0x8E: return FrameKind::Eom;
     case 0x2E: return FrameKind::Eop;
     case 0xFA: return FrameKind::Dcn;
+    case 0xBE: return FrameKind::Pps;
+    case 0xBC: return FrameKind::Ppr;
+    case 0x6E: return FrameKind::Rr;
+    case 0xEC: return FrameKind::Rnr;
+    case 0x12: return FrameKind::Ctc;
+    case 0xC4: return FrameKind::Ctr;
+    case 0xCE: return FrameKind::Eor;
+    case 0x1C: return FrameKind::Err;
     default: return FrameKind::Other;
   }
 }
@@ -86,6 +94,12 @@ RemoteCaps DecodeDis(const uint8_t* fif, size_t length) {
   caps.wide = (o3 & 0x03) == 0x01;
   static constexpr int kDisScan[8] = {5, 1, 3, 4, 7, 6, 2, 0};
   caps.scanCode = kDisScan[(o3 & 0x70) >> 4];
+  caps.smallFramesPreferred = length > 0 && (fif[0] & 0x40) != 0;
+  caps.mr = (o2 & 0x80) != 0;
+  // Octet 4 is there only when octet 3 says it extends the field.
+  const uint8_t o4 = (length > 3 && (o3 & 0x80)) ? fif[3] : 0;
+  caps.ecm = (o4 & 0x04) != 0;
+  caps.mmr = caps.ecm && (o4 & 0x40) != 0;
   return caps;
 }
 
@@ -112,6 +126,13 @@ SessionParams DecodeDcs(const uint8_t* fif, size_t length) {
     case 0x40: p.scanCode = 7; break;
     default: p.scanCode = 5; break;
   }
+  const uint8_t o4 = (length > 3 && (o3 & 0x80)) ? fif[3] : 0;
+  p.ecm = (o4 & 0x04) != 0;
+  p.ecmFrameSize = (o4 & 0x08) ? 64 : 256;
+  if (p.ecm && (o4 & 0x40))
+    p.coding = LineCoding::MMR;
+  else if (o2 & 0x80)
+    p.coding = LineCoding::MR;
   return p;
 }
 
@@ -123,19 +144,66 @@ std::vector<uint8_t> BuildIdFrame(uint8_t fcf, std::string_view stationId, bool 
   return f;
 }
 
-std::vector<uint8_t> BuildDcsFrame(int speedIndex, bool fine, bool wide, int remoteScanCode) {
-  // T.30 DCS rate codes: 4800 V.27 ter, 7200/9600 V.29, 12000/14400 V.17.
-  static constexpr uint8_t kRate[kMaxSpeedIndex + 1] = {0, 0x00, 0x08, 0x0C, 0x04, 0x28, 0x20};
-  uint8_t o2 = static_cast<uint8_t>((fine ? 0x42 : 0x02) | kRate[ClampIndex(speedIndex)]);
-  uint8_t o3 = static_cast<uint8_t>(DcsScanBits(MinScanTimeMs(remoteScanCode, fine)) | 0x88 | (wide ? 0x01 : 0));
-  return {0xFF, 0x13, kFcfDcs, 0x00, o2, o3, 0x00};
+namespace {
+// T.30 DCS rate codes: 4800 V.27 ter, 7200/9600 V.29, 12000/14400 V.17.
+constexpr uint8_t kDcsRate[kMaxSpeedIndex + 1] = {0, 0x00, 0x08, 0x0C, 0x04, 0x28, 0x20};
+}  // namespace
+
+std::vector<uint8_t> BuildDcsFrame(int speedIndex, bool fine, bool wide, int remoteScanCode, const DcsOptions& options) {
+  const bool mmr = options.ecm && options.coding == LineCoding::MMR;
+  const bool mr = options.coding == LineCoding::MR;
+  uint8_t o2 = static_cast<uint8_t>((fine ? 0x42 : 0x02) | kDcsRate[ClampIndex(speedIndex)] | (mr ? 0x80 : 0));
+  const int scanMs = options.ecm ? 0 : MinScanTimeMs(remoteScanCode, fine);
+  uint8_t o3 = static_cast<uint8_t>(DcsScanBits(scanMs) | 0x88 | (wide ? 0x01 : 0));
+  uint8_t o4 = 0;
+  if (options.ecm) o4 = static_cast<uint8_t>(0x04 | (options.ecmFrameSize == 64 ? 0x08 : 0) | (mmr ? 0x40 : 0));
+  return {0xFF, 0x13, kFcfDcs, 0x00, o2, o3, o4};
 }
 
-std::vector<uint8_t> BuildDisFrame(int speedIndex) {
+std::vector<uint8_t> BuildDisFrame(int speedIndex, bool ecm, LineCoding coding) {
   // 12000 is V.17 like 14400: the rate bits have no code for "up to 12000", and 0x1C is an
   // invalid one that a T.30 sender refuses. The receiver answers FTT to training above its speed.
   static constexpr uint8_t kCaps[kMaxSpeedIndex + 1] = {0, 0x00, 0x08, 0x0C, 0x0C, 0x2C, 0x2C};
-  return {0xFF, 0x13, kFcfDis, 0x00, static_cast<uint8_t>(0x42 | kCaps[ClampIndex(speedIndex)]), 0xF9, 0x00};
+  const bool mr = coding != LineCoding::MH;
+  const bool mmr = ecm && coding == LineCoding::MMR;
+  uint8_t o4 = static_cast<uint8_t>((ecm ? 0x04 : 0) | (mmr ? 0x40 : 0));
+  return {0xFF, 0x13, kFcfDis, 0x00, static_cast<uint8_t>(0x42 | kCaps[ClampIndex(speedIndex)] | (mr ? 0x80 : 0)), 0xF9, o4};
+}
+
+LineCoding ChooseCoding(const RemoteCaps& remote, bool ecm, LineCoding cap) {
+  if (cap == LineCoding::MMR && ecm && remote.ecm && remote.mmr) return LineCoding::MMR;
+  if (cap != LineCoding::MH && remote.mr) return LineCoding::MR;
+  return LineCoding::MH;
+}
+
+std::vector<uint8_t> BuildPpsFrame(uint8_t postMessage, uint8_t pageCounter, uint8_t blockCounter, int frameCount) {
+  const uint8_t fc = static_cast<uint8_t>(std::clamp(frameCount, 1, 256) - 1);
+  return {0xFF, 0x13, kFcfPps, postMessage, pageCounter, blockCounter, fc};
+}
+
+std::vector<uint8_t> BuildPprFrame(const uint8_t (&map)[32]) {
+  std::vector<uint8_t> f{0xFF, 0x13, kFcfPpr};
+  f.insert(f.end(), map, map + 32);
+  return f;
+}
+
+std::vector<uint8_t> BuildCtcFrame(int speedIndex) {
+  return {0xFF, 0x13, kFcfCtc, 0x00, kDcsRate[ClampIndex(speedIndex)]};
+}
+
+std::vector<uint8_t> BuildEorFrame(uint8_t postMessage) { return {0xFF, 0x13, kFcfEor, postMessage}; }
+
+std::vector<uint8_t> BuildFcdFrame(uint8_t number, const uint8_t* data, size_t length) {
+  std::vector<uint8_t> f{0xFF, 0x03, kFcfFcd, number};
+  f.insert(f.end(), data, data + length);
+  return f;
+}
+
+std::vector<uint8_t> BuildRcpFrame() { return {0xFF, 0x03, kFcfRcp}; }
+
+int DecodeCtcSpeed(const uint8_t* fif, size_t length) {
+  if (length < 2) return 0;
+  return DecodeDcs(fif, length).speedIndex;
 }
 
 std::vector<uint8_t> BuildSimpleFrame(uint8_t fcf, bool final) {

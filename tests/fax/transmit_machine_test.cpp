@@ -13,7 +13,11 @@ TEST(TransmitStates, DispatchLogShowsEachStatesName) {
   for (int i = 0; i < kTransmitStateCount; ++i) {
     const TxStateInfo& info = Describe(static_cast<TxState>(i));
     EXPECT_EQ(static_cast<int>(info.state), i);
-    EXPECT_EQ(core::QvErrorString(15100 + kTransmitLogBase + i), info.name) << "state " << i;
+    EXPECT_EQ(core::QvErrorString(15100 + TransmitLogSubtype(info.state)), info.name) << "state " << i;
+    // No state shares its entry with a state of the receive machine.
+    const int subtype = TransmitLogSubtype(info.state);
+    EXPECT_TRUE(subtype < kReceiveLogBase || subtype >= kTransmitEcmLogBase) << "state " << i;
+    EXPECT_LT(subtype, 256);
   }
   EXPECT_STREQ(Describe(TxState::tfSendPage).name, "tfSendPage");
   // Page data goes out on the port's buffer events, not on modem lines: cover and document alike.

@@ -110,6 +110,17 @@ class SpandspPeer {
     stallPid_ = pid;
   }
 
+  // The spandsp terminal offers (or accepts) error correction mode. Call before Start().
+  void EnableEcm() { t30_set_ecm_capability(fax_get_t30_state(fax_), 1); }
+
+  // The page data the engine hands the modem after its `n`th AT+FTM (queries not counted; the
+  // training check is the first) gets one octet in every `spacing` changed, as line noise would
+  // reach the far end's demodulator; DLE codes stay intact. Call before Start().
+  void CorruptFtm(int n, int spacing) {
+    corruptFtm_ = n;
+    corruptSpacing_ = spacing;
+  }
+
   // Frames with control field `fcf` (the final-frame bit ignored) the spandsp terminal received.
   int FramesHeard(uint8_t fcf) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -308,8 +319,48 @@ class SpandspPeer {
     if (pass == 0) return;
     WatchForStallFrame(held_.substr(0, pass), stepMs);
     WatchForNoisyFrm(held_.substr(0, pass));
+    CorruptFtmData(held_, pass);
     t31_at_rx(t31_, held_.data(), static_cast<int>(pass));
     held_.erase(0, pass);
+  }
+
+  // Within the watched AT+FTM's data (from the command's CR to DLE ETX) changes one octet in
+  // every corruptSpacing_. A command seen split across two passes is found in the next one.
+  void CorruptFtmData(std::string& buf, size_t pass) {
+    if (corruptFtm_ <= 0) return;
+    for (size_t i = 0; i < pass; ++i) {
+      const uint8_t b = static_cast<uint8_t>(buf[i]);
+      if (ftmState_ == 0) {
+        ftmTail_.push_back(static_cast<char>(b));
+        if (ftmTail_.size() > 12) ftmTail_.erase(0, ftmTail_.size() - 12);
+        if (b == '\r') {
+          const size_t at = ftmTail_.find("AT+FTM=");
+          if (at != std::string::npos && ftmTail_.compare(at + 7, 1, "?") != 0 && ++ftmSeen_ == corruptFtm_) {
+            ftmState_ = 1;
+            ftmCount_ = 0;
+            ftmDle_ = false;
+          }
+          ftmTail_.clear();
+        }
+        continue;
+      }
+      if (ftmDle_) {
+        ftmDle_ = false;
+        if (b == 0x03) {
+          ftmState_ = 0;
+          corruptFtm_ = 0;
+          return;
+        }
+        continue;
+      }
+      if (b == 0x10) {
+        ftmDle_ = true;
+        continue;
+      }
+      if (++ftmCount_ % corruptSpacing_ != 0) continue;
+      const uint8_t hit = static_cast<uint8_t>(b ^ 0x24);
+      if (hit != 0x10) buf[i] = static_cast<char>(hit);
+    }
   }
 
   // Counts the engine's frames of the watched kind in what goes to the modem; the watched one
@@ -355,6 +406,10 @@ class SpandspPeer {
   std::string watchTail_;
   int noiseFrm_ = 0, noiseSpacing_ = 1, noiseFrmSeen_ = 0;
   std::string frmTail_;
+  int corruptFtm_ = 0, corruptSpacing_ = 1, ftmSeen_ = 0, ftmState_ = 0;
+  long ftmCount_ = 0;
+  bool ftmDle_ = false;
+  std::string ftmTail_;
   std::atomic<Noise> noiseState_{Noise::Off};
   bool noiseDle_ = false;
   long noiseCount_ = 0;

@@ -16,10 +16,18 @@ struct Sent {
 
 // Sends the document (and cover) to a spandsp receiver and checks every page's pixels, its
 // resolution as spandsp filed it, and the rate.
+struct Ecm {
+  bool on = false;
+  int corruptFtm = 0;      // the AT+FTM whose data gets line errors (0: none)
+  int corruptSpacing = 0;  // one octet in this many
+};
+
 void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const std::string& cover,
-                  const TempDir& dir) {
+                  const TempDir& dir, const Ecm& ecm = {}) {
   SpandspPeer peer(false, "", dir.str("rx.tif"));
   ASSERT_TRUE(peer.ok());
+  if (ecm.on) peer.EnableEcm();
+  if (ecm.corruptFtm > 0) peer.CorruptFtm(ecm.corruptFtm, ecm.corruptSpacing);
   peer.Start(10);
   comm::TQvComPort port;
   TQvSendFax send;
@@ -37,6 +45,7 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   send.SetFaxFile(doc);
   send.CoverFile = cover;
   send.FaxFileExt = "qvf";
+  send.DesiredECM = ecm.on;
   send.StartSending();
   bool done = PumpUntil({&events}, 80);
   for (int i = 0; i < 300 && !peer.finished(); ++i) core::MessageLoop::instance().waitAndPump(20);
@@ -51,6 +60,16 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   ASSERT_TRUE(peer.finished());
   EXPECT_EQ(peer.completion(), T30_ERR_OK) << t30_completion_code_to_str(peer.completion());
   EXPECT_EQ(peer.Stats().pages_rx, static_cast<int>(sent.pages.size()));
+  EXPECT_EQ(peer.Stats().error_correcting_mode != 0, ecm.on);
+  EXPECT_EQ(send.SessionECM(), ecm.on);
+  if (ecm.corruptFtm > 0) {
+    // A PPR came, and only some of the block's frames went again.
+    EXPECT_GE(peer.FramesHeard(kFcfPps), 2);
+    EXPECT_GT(send.EcmFramesResent(), 0);
+    EXPECT_LT(send.EcmFramesResent(), 24);
+  } else {
+    EXPECT_EQ(send.EcmFramesResent(), 0);
+  }
   std::vector<float> yres;
   auto pages = ReadTiffPages(dir.str("rx.tif"), &yres);
   ASSERT_EQ(pages.size(), sent.pages.size());
@@ -81,6 +100,23 @@ TEST(SendMixedResolution, StandardCoverThenFinePagesKeepTheirResolution) {
   auto doc = MakeQvf(dir.str("doc.qvf"), 2, true, 40);
   Sent sent{{cover[0], doc[0], doc[1]}, {false, true, true}};
   SendAndCheck(9600, sent, dir.str("doc.qvf"), dir.str("cover.qvf"), dir);
+}
+
+// Error correction mode: pages go as numbered frames in blocks, spandsp checks every frame.
+TEST(SendEcm, ThreePagesStandardAt14400ArriveWhole) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  TempDir dir;
+  auto doc = MakeQvf(dir.str("doc.qvf"), 3, false, 40);
+  SendAndCheck(14400, Sent{doc, {false, false, false}}, dir.str("doc.qvf"), "", dir, Ecm{true});
+}
+
+TEST(SendEcm, FinePageAt9600ThroughLineErrorsIsResentUntilWhole) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  TempDir dir;
+  // Long enough for dozens of frames, so an error in every few hundred octets hits several.
+  auto doc = MakeQvf(dir.str("doc.qvf"), 1, true, 600);
+  // The first page burst (the second AT+FTM, after the training check) loses frames.
+  SendAndCheck(9600, Sent{doc, {true}}, dir.str("doc.qvf"), "", dir, Ecm{true, 2, 1500});
 }
 
 }  // namespace
