@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tiff_memory.h"
 #include "faximage/converter.h"
 #include "faximage/raster.h"
 #include "faximage/t4_coder.h"
@@ -18,6 +19,8 @@
 using namespace qv::faximage;
 
 namespace {
+
+using namespace qv::bench;  // the in-memory TIFF file (tiff_memory.h)
 
 constexpr int kWidth = 1728;
 constexpr int kRows = 2156;
@@ -76,30 +79,6 @@ void BM_CompressRow(benchmark::State& state) {
 }
 BENCHMARK(BM_CompressRow)->Unit(benchmark::kMillisecond);
 
-// In-memory TIFF output for libtiff.
-struct MemFile {
-  std::vector<uint8_t> data;
-  toff_t pos = 0;
-};
-tsize_t memRead(thandle_t, tdata_t, tsize_t) { return 0; }
-tsize_t memWrite(thandle_t h, tdata_t buf, tsize_t n) {
-  auto* m = static_cast<MemFile*>(h);
-  if (m->pos + static_cast<toff_t>(n) > m->data.size()) m->data.resize(m->pos + static_cast<toff_t>(n));
-  std::memcpy(m->data.data() + m->pos, buf, static_cast<size_t>(n));
-  m->pos += static_cast<toff_t>(n);
-  return n;
-}
-toff_t memSeek(thandle_t h, toff_t off, int whence) {
-  auto* m = static_cast<MemFile*>(h);
-  if (whence == SEEK_SET) m->pos = off;
-  else if (whence == SEEK_CUR) m->pos += off;
-  else m->pos = m->data.size() + off;
-  return m->pos;
-}
-int memClose(thandle_t) { return 0; }
-toff_t memSize(thandle_t h) { return static_cast<MemFile*>(h)->data.size(); }
-int memMap(thandle_t, tdata_t*, toff_t*) { return 0; }
-void memUnmap(thandle_t, tdata_t, toff_t) {}
 
 // Tag 279 of the first directory of a little-endian classic TIFF held in memory.
 uint64_t stripByteCount(const std::vector<uint8_t>& f) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tiff_memory.h"
 #include "faximage/converter.h"
 #include "faximage/mmr_coder.h"
 #include "faximage/mmr_decoder.h"
@@ -21,6 +22,8 @@
 using namespace qv::faximage;
 
 namespace {
+
+using namespace qv::bench;  // the in-memory TIFF file (tiff_memory.h)
 
 constexpr int kWidth = 1728;
 constexpr int kRows = 2156;
@@ -55,41 +58,6 @@ const std::vector<uint8_t>& textPage() {
   return page;
 }
 
-// A TIFF file in memory for libtiff.
-struct MemFile {
-  std::vector<uint8_t> data;
-  toff_t pos = 0;
-};
-tsize_t memRead(thandle_t h, tdata_t buf, tsize_t n) {
-  auto* m = static_cast<MemFile*>(h);
-  tsize_t k = std::min<tsize_t>(n, static_cast<tsize_t>(m->data.size() - std::min<size_t>(m->pos, m->data.size())));
-  if (k > 0) std::memcpy(buf, m->data.data() + m->pos, static_cast<size_t>(k));
-  m->pos += static_cast<toff_t>(std::max<tsize_t>(k, 0));
-  return k;
-}
-tsize_t memWrite(thandle_t h, tdata_t buf, tsize_t n) {
-  auto* m = static_cast<MemFile*>(h);
-  if (m->pos + static_cast<toff_t>(n) > m->data.size()) m->data.resize(m->pos + static_cast<toff_t>(n));
-  std::memcpy(m->data.data() + m->pos, buf, static_cast<size_t>(n));
-  m->pos += static_cast<toff_t>(n);
-  return n;
-}
-toff_t memSeek(thandle_t h, toff_t off, int whence) {
-  auto* m = static_cast<MemFile*>(h);
-  if (whence == SEEK_SET) m->pos = off;
-  else if (whence == SEEK_CUR) m->pos += off;
-  else m->pos = m->data.size() + off;
-  return m->pos;
-}
-int memClose(thandle_t) { return 0; }
-toff_t memSize(thandle_t h) { return static_cast<MemFile*>(h)->data.size(); }
-int memMap(thandle_t, tdata_t*, toff_t*) { return 0; }
-void memUnmap(thandle_t, tdata_t, toff_t) {}
-
-TIFF* memOpen(MemFile& m, const char* mode) {
-  m.pos = 0;
-  return TIFFClientOpen("mem", mode, &m, memRead, memWrite, memSeek, memClose, memSize, memMap, memUnmap);
-}
 
 // libtiff codes the page into mem (G3 2-D at 196 dpi, so K = 4, or G4); returns its strip size.
 uint64_t libtiffEncode(MemFile& m, bool g4) {
