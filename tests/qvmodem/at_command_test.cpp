@@ -82,7 +82,7 @@ TEST(AtCommands, FaxClassesAndClassBoundCommands) {
   EXPECT_EQ(dte.command("AT+FLI=\"+1 555 0100\";+FCC=1,5,0,2,0,0,0,0;+FNR=1,1,1,0"), "\r\nOK\r\n");
   EXPECT_EQ(dte.command("AT+FLI?"), "\r\n\"+1 555 0100\"\r\n\r\nOK\r\n");
   EXPECT_EQ(dte.command("AT+FLI=\"123456789012345678901\""), "\r\nERROR\r\n");  // 21 characters
-  EXPECT_EQ(dte.command("AT+FCC=?"), "\r\n(0,1),(0-5),(0-2),(0-2),(0,1),(0),(0),(0-7)\r\n\r\nOK\r\n");
+  EXPECT_EQ(dte.command("AT+FCC=?"), "\r\n(0,1),(0-5),(0-2),(0-2),(0,1,3),(0,1),(0),(0-7)\r\n\r\nOK\r\n");
   EXPECT_EQ(dte.command("AT+FCC=1,9"), "\r\nERROR\r\n");
   EXPECT_EQ(dte.command("AT+FLID=\"x\""), "\r\nERROR\r\n");  // the Class 2 name in 2.0
   EXPECT_EQ(dte.command("AT+FIP"), "\r\nOK\r\n");                 // factory fax parameters
@@ -109,6 +109,35 @@ TEST(AtCommands, ProfileLimitsClassesAndSpeeds) {
   EXPECT_EQ(dte.command("AT+FCLASS=1.0"), "\r\nOK\r\n");
   EXPECT_EQ(dte.command("AT+FRM=?"), "\r\n24,48,72,73,74,96,97,98\r\n\r\nOK\r\n");
   EXPECT_EQ(dte.command("AT+FRM=145"), "\r\nERROR\r\n");
+}
+
+// The codings and error correction a Class 2/2.0 modem lists are all it takes: a DTE that asks
+// for more gets the best the modem has, and MMR never without ECM.
+TEST(AtCommands, ProfileLimitsCodingsAndErrorCorrection) {
+  ModemProfile p;
+  p.bestCoding = 1;
+  ModemSet set(single(p));
+  TestDte dte(set.pathA());
+  dte.command("ATE0");
+  EXPECT_EQ(dte.command("AT+FCLASS=2"), "\r\nOK\r\n");
+  EXPECT_EQ(dte.command("AT+FDCC=?"), "\r\n(0,1),(0-5),(0-2),(0-2),(0,1),(0-2),(0),(0-7)\r\n\r\nOK\r\n");
+  EXPECT_EQ(dte.command("AT+FDCC=1,5,0,2,3,2,0,0"), "\r\nOK\r\n");
+  EXPECT_EQ(dte.command("AT+FDCC?"), "\r\n1,5,0,2,1,2,0,0\r\n\r\nOK\r\n");
+  EXPECT_EQ(dte.command("AT+FDIS=1,5,0,2,2,0,0,0"), "\r\nOK\r\n");  // uncompressed mode: not offered
+  EXPECT_EQ(dte.command("AT+FDIS?"), "\r\n1,5,0,2,1,0,0,0\r\n\r\nOK\r\n");
+  EXPECT_EQ(dte.command("AT+FCLASS=2.0"), "\r\nOK\r\n");
+  EXPECT_EQ(dte.command("AT+FCC=1,5,0,2,0,1,0,0"), "\r\nOK\r\n");
+  EXPECT_EQ(dte.command("AT+FCC?"), "\r\n1,5,0,2,0,1,0,0\r\n\r\nOK\r\n");  // 2.0: EC 1 is ECM
+
+  p.bestCoding = 0;
+  p.ecm = false;
+  ModemSet plain(single(p));
+  TestDte old(plain.pathA());
+  old.command("ATE0");
+  EXPECT_EQ(old.command("AT+FCLASS=2.0"), "\r\nOK\r\n");
+  EXPECT_EQ(old.command("AT+FCC=?"), "\r\n(0,1),(0-5),(0-2),(0-2),(0),(0),(0),(0-7)\r\n\r\nOK\r\n");
+  EXPECT_EQ(old.command("AT+FCC=1,5,0,2,3,1,0,0"), "\r\nOK\r\n");
+  EXPECT_EQ(old.command("AT+FCC?"), "\r\n1,5,0,2,0,0,0,0\r\n\r\nOK\r\n");
 }
 
 TEST(AtCommands, DiallingWithoutALineHasNoDialTone) {

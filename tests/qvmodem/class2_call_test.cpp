@@ -57,7 +57,96 @@ void connect2(Pair& p, const std::string& cls) {
   else
     EXPECT_EQ(p.a.waitForResult(), "\r\n+FCON\r\n\r\n+FCSI:\"RECEIVER\"\r\n\r\n+FDIS:1,5,0,2,0,0,0,0\r\n\r\nOK\r\n");
 }
+
+// A call whose DTEs set their capabilities first (vr,br,wd,ln,df,ec,bf,st): the receiver with
+// +FDCC/+FCC, the sender with +FDIS/+FIS. Returns the sender's +FDCS/+FCS report line.
+std::string connectWithCaps(Pair& p, const std::string& cls, const std::string& receiverCaps,
+                            const std::string& senderCaps) {
+  const bool v20 = cls == "2.0";
+  EXPECT_EQ(p.a.command("AT+FCLASS=" + cls), "\r\nOK\r\n");
+  EXPECT_EQ(p.b.command("AT+FCLASS=" + cls), "\r\nOK\r\n");
+  if (v20) {
+    EXPECT_EQ(p.a.command("AT+FNR=1,1,1,0"), "\r\nOK\r\n");
+    EXPECT_EQ(p.b.command("AT+FNR=1,1,1,0"), "\r\nOK\r\n");
+  }
+  EXPECT_EQ(p.b.command(std::string(v20 ? "AT+FCC=" : "AT+FDCC=") + receiverCaps + ";+FCR=1"), "\r\nOK\r\n");
+  EXPECT_EQ(p.a.command(std::string(v20 ? "AT+FIS=" : "AT+FDIS=") + senderCaps), "\r\nOK\r\n");
+  p.a.write("ATD5551234\r");
+  EXPECT_EQ(p.b.waitFor("RING\r\n", 5000), "\r\nRING\r\n");
+  p.b.write("ATA\r");
+  const std::string dial = p.a.waitForResult();
+  EXPECT_NE(dial.find(std::string(v20 ? "+FIS:" : "+FDIS:") + receiverCaps), std::string::npos) << dial;
+  const std::string fdt = p.a.command("AT+FDT");
+  if (!v20) p.a.waitFor("\x11");
+  const std::string answered = p.b.waitForResult();
+  EXPECT_NE(answered.find(v20 ? "+FCS:" : "+FDCS:"), std::string::npos) << answered;
+  return fdt;
+}
 }  // namespace
+
+// The two modems settle on the best coding both DTEs offer, MMR only when both take ECM, and pass
+// the DTE's page through as it is: no RTC after an MMR page (it ends in EOFB), a 2-D RTC after an
+// MR page that had none.
+TEST(Class2Call, CodingAndErrorCorrectionAreNegotiated) {
+  const auto data = makePage(25, false);  // any bytes: the modems do not decode MMR
+  for (const std::string cls : {"2", "2.0"}) {
+    SCOPED_TRACE("Class " + cls);
+    const bool v20 = cls == "2.0";
+    {
+      Pair p;
+      const std::string caps = v20 ? "1,5,0,2,3,1,0,0" : "1,5,0,2,3,2,0,0";
+      const std::string fdt = connectWithCaps(p, cls, caps, caps);
+      EXPECT_EQ(fdt, std::string("\r\n") + (v20 ? "+FCS:1,5,0,2,3,1,0,0" : "+FDCS:1,5,0,2,3,2,0,0") + "\r\n\r\nCONNECT\r\n");
+      p.a.writeBytes(stuff(data, v20 ? std::vector<uint8_t>{0x10, '.'} : std::vector<uint8_t>{0x10, 0x03}));
+      if (!v20) {
+        EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
+        p.a.write("AT+FET=2\r");
+      }
+      EXPECT_EQ(p.b.command("AT+FDR"), "\r\nCONNECT\r\n");
+      p.b.writeBytes({0x12});
+      const auto got = p.b.readDleBlock();
+      EXPECT_EQ(v20 ? got : reversed(got), data);
+    }
+    {
+      // The receiver offers ECM and MMR, the sender MR without ECM: MR, and the modem closes the
+      // page with RTC in 2-D form (EOL + 1).
+      Pair p;
+      const std::string fdt = connectWithCaps(p, cls, "1,5,0,2,3,1,0,0", "1,5,0,2,1,0,0,0");
+      EXPECT_EQ(fdt, std::string("\r\n") + (v20 ? "+FCS:" : "+FDCS:") + "1,5,0,2,1,0,0,0\r\n\r\nCONNECT\r\n");
+      p.a.writeBytes(stuff(data, v20 ? std::vector<uint8_t>{0x10, '.'} : std::vector<uint8_t>{0x10, 0x03}));
+      if (!v20) {
+        EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
+        p.a.write("AT+FET=2\r");
+      }
+      EXPECT_EQ(p.b.command("AT+FDR"), "\r\nCONNECT\r\n");
+      p.b.writeBytes({0x12});
+      auto want = data;
+      const auto rtc = rtcBytes(true);
+      want.insert(want.end(), rtc.begin(), rtc.end());
+      const auto got = p.b.readDleBlock();
+      EXPECT_EQ(v20 ? got : reversed(got), want);
+      EXPECT_TRUE(scanT4(want).hasCleanRtc());
+    }
+  }
+}
+
+// With ECM the modems' own T.30 sends the frames that noise hits again: the page reaches the DTE
+// as it was sent and the copy-quality check passes it.
+TEST(Class2Call, ErrorCorrectionCarriesThePageThroughNoise) {
+  ModemSetOptions o = fastPair();
+  o.faults.corruptPage = 1;
+  Pair p(o);
+  const auto page = makePage(30);
+  connectWithCaps(p, "2", "1,5,0,2,0,2,0,0", "1,5,0,2,0,2,0,0");
+  p.a.writeBytes(stuff(page));
+  EXPECT_EQ(p.a.waitForResult(), "\r\nOK\r\n");
+  p.a.write("AT+FET=2\r");
+  EXPECT_EQ(p.b.command("AT+FDR"), "\r\nCONNECT\r\n");
+  p.b.writeBytes({0x12});
+  EXPECT_EQ(reversed(p.b.readDleBlock()), page);
+  EXPECT_EQ(p.b.waitForResult(), "\r\n+FPTS:1,30,0,0,0\r\n\r\n+FET:2\r\n\r\nOK\r\n");
+  EXPECT_GT(p.set.line()->ecmFramesResent(0), 0);
+}
 
 TEST(Class2Call, OnePageClass2ToClass2) {
   Pair p;

@@ -115,6 +115,58 @@ TEST(T30Frames, FcfIgnoresXBitExceptForTheDisGroup) {
   EXPECT_FALSE(isFinal({0xFF, 0x03, 0x40}));
 }
 
+// ECM and coding bits: the DIS and DCS of a T.6 session with ECM as a real fax terminal sends
+// them, and every combination the modems can offer surviving DIS/DCS and the Class 2 strings.
+TEST(T30Frames, ErrorCorrectionAndCodingBits) {
+  const SessionParams dis = parseDis({0xFF, 0x13, 0x80, 0x04, 0xEE, 0xF8, 0xC4, 0x80});
+  EXPECT_EQ(dis.ec, 2);  // 256-octet frames
+  EXPECT_EQ(dis.df, 3);
+  const SessionParams dcs = parseDcs({0xFF, 0x13, 0x83, 0x00, 0x62, 0xF8, 0x44});
+  EXPECT_EQ(dcs.ec, 2);
+  EXPECT_EQ(dcs.df, 3);
+  EXPECT_EQ(dcs.br, 5);
+  EXPECT_EQ(dcs.st, 0);
+  // T.6 without ECM is no T.6.
+  EXPECT_EQ(parseDis({0xFF, 0x13, 0x80, 0x00, 0xEE, 0xF8, 0xC0}).df, 1);
+  for (int ec : {0, 1, 2})
+    for (int df : {0, 1, 3}) {
+      SessionParams s;
+      s.ec = ec;
+      s.df = df;
+      const int wantDf = df == 3 && ec == 0 ? 0 : df;  // MR bit clear with T.6: no MR fallback here
+      EXPECT_EQ(parseDcs(buildDcs(s, true)).ec, ec) << ec << df;
+      EXPECT_EQ(parseDcs(buildDcs(s, true)).df, wantDf) << ec << df;
+      EXPECT_EQ(parseDis(buildDis(s, true)).ec, ec) << ec << df;
+      EXPECT_EQ(parseDis(buildDis(s, true)).df, df == 3 && ec == 0 ? 1 : df) << ec << df;
+    }
+  // The negotiation: MMR > MR > MH, MMR and ECM only when both ends offer ECM.
+  auto caps = [](int df, int ec) {
+    SessionParams p;
+    p.df = df;
+    p.ec = ec;
+    return p;
+  };
+  SessionParams s;
+  negotiateCoding(caps(3, 2), caps(3, 1), s);
+  EXPECT_EQ(s.df, 3);
+  EXPECT_EQ(s.ec, 2);  // the sender's frame size
+  negotiateCoding(caps(3, 2), caps(3, 0), s);
+  EXPECT_EQ(s.df, 1);
+  EXPECT_EQ(s.ec, 0);
+  negotiateCoding(caps(1, 2), caps(3, 2), s);
+  EXPECT_EQ(s.df, 1);
+  negotiateCoding(caps(3, 2), caps(0, 2), s);
+  EXPECT_EQ(s.df, 0);
+  // Class 2.0 writes any ECM as 1; Annex C (2, 3) is not taken for Annex A.
+  SessionParams p;
+  ASSERT_TRUE(p.parse("1,5,0,2,3,1,0,0", true));
+  EXPECT_EQ(p.ec, 2);
+  EXPECT_EQ(p.format(true), "1,5,0,2,3,1,0,0");
+  EXPECT_EQ(p.format(false), "1,5,0,2,3,2,0,0");
+  ASSERT_TRUE(p.parse("1,5,0,2,3,2,0,0", true));
+  EXPECT_EQ(p.ec, 3);
+}
+
 TEST(T30Frames, DisAndDcsDecodeTheWorkedExamples) {
   // DIS: can receive, V.17, fine, 215 mm, unlimited, 20 ms.
   const SessionParams dis = parseDis({0xFF, 0x13, 0x80, 0x00, 0x6E, 0x08});

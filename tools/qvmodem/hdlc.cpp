@@ -76,12 +76,13 @@ T4Tail scanT4(const Bytes& data) {
   return scanner.tail();
 }
 
-Bytes rtcBytes() {
-  // 6 x (eleven 0 bits, one 1 bit) = 72 bits, packed LSB first.
-  Bytes out(9, 0);
+Bytes rtcBytes(bool twoD) {
+  // 6 x (eleven 0 bits, one 1 bit [, the tag bit 1]) = 72 or 78 bits, packed LSB first.
+  const int code = twoD ? 13 : 12;
+  Bytes out(static_cast<size_t>(6 * code + 7) / 8, 0);
   for (int i = 0; i < 6; ++i) {
-    const int bitPos = i * 12 + 11;
-    out[bitPos / 8] |= static_cast<uint8_t>(1u << (bitPos % 8));
+    for (int bitPos = i * code + 11; bitPos < (i + 1) * code; ++bitPos)
+      out[bitPos / 8] |= static_cast<uint8_t>(1u << (bitPos % 8));
   }
   return out;
 }

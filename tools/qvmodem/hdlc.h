@@ -55,7 +55,8 @@ class T4Scanner {
   bool tagUsed_ = false;
 };
 
-// Six MH EOL codes packed least significant bit first.
-Bytes rtcBytes();
+// RTC packed least significant bit first: six EOL codes, each followed by a 1 tag bit in 2-D
+// (MR) pages.
+Bytes rtcBytes(bool twoD = false);
 
 }  // namespace qv::modem

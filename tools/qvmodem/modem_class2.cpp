@@ -59,8 +59,9 @@ Result Modem::class2(const std::string& name, char op, const std::string& arg, b
   auto is = [&](const char* c2, const char* c20) { return name == (v20 ? c20 : c2); };
   auto paramCmd = [&](SessionParams& p) -> Result {
     if (op == 'L') {
-      char buf[96];
-      std::snprintf(buf, sizeof buf, "(0,1),(0-%d),(0-2),(0-2),(0,1),(0),(0),(0-7)", rateToBr(profile_.maxRate));
+      char buf[128];
+      std::snprintf(buf, sizeof buf, "(0,1),(0-%d),(0-2),(0-2),%s,%s,(0),(0-7)", rateToBr(profile_.maxRate),
+                    profile_.codingRange().c_str(), profile_.ecmRange(v20).c_str());
       info(buf);
       return Result::Ok;
     }
@@ -74,9 +75,13 @@ Result Modem::class2(const std::string& name, char op, const std::string& arg, b
     if (next.vr < 0 || next.vr > (v20 ? 0x7F : 1) || next.br < 0 || next.br > 5 || next.wd < 0 || next.wd > 4 ||
         next.ln < 0 || next.ln > 2 || next.df < 0 || next.df > 3 || next.st < 0 || next.st > 7)
       return Result::Error;
-    // Offer no more than the modem can do.
+    // Offer no more than the modem can do: its best coding (uncompressed mode is not among
+    // them) and error correction if it has it.
     next.br = std::min(next.br, rateToBr(profile_.maxRate));
-    next.ec = 0;
+    if (next.df == 2) next.df = 1;
+    next.df = std::min(next.df, profile_.bestCoding);
+    if (next.df == 2) next.df = 1;
+    if (!profile_.ecm || next.ec > 2) next.ec = 0;
     next.bf = 0;
     p = next;
     return Result::Ok;
@@ -380,10 +385,10 @@ bool Modem::c2SendPhaseB() {
   session_.br = std::min({c2Dis_.br, remoteCaps_.br, rateToBr(profile_.maxRate)});
   session_.wd = std::min(c2Dis_.wd, remoteCaps_.wd);
   session_.ln = std::min(c2Dis_.ln, remoteCaps_.ln);
-  session_.df = std::min({c2Dis_.df, remoteCaps_.df, 1});
-  session_.ec = 0;
+  negotiateCoding(c2Dis_, remoteCaps_, session_);
   session_.bf = 0;
-  session_.st = remoteCaps_.st;
+  // With ECM the receiver is fed from checked frames: no minimum scan-line time.
+  session_.st = session_.ec ? 0 : remoteCaps_.st;
   int tries = 0;
   for (;;) {
     std::vector<Bytes> out;
@@ -455,7 +460,7 @@ void Modem::c2Transmit() {
     if (c2ReportEnabled(1)) info(rep("+FDCS:", "+FCS:") + session_.format(is20()));
   }
   const int rate = brToRate(session_.br);
-  line_->carrierOn(end_, rateToMod(rate));
+  line_->carrierOn(end_, rateToMod(rate), session_.ec != 0);
   sleepMs(300);
   result(Result::Connect);
   if (!is20() && profile_.class2SendXon) sendBytes(Bytes{kXon});
@@ -513,10 +518,13 @@ void Modem::c2Transmit() {
   // Class 2 receiver then warns of reception errors and answers RTN to a flawless page. A real
   // DCE appends its own RTC, which such a receiver takes.
   trace("page sent: " + std::to_string(pageBytes) + " bytes, " + std::to_string(scan.tail().eolCount) + " EOLs");
-  if (!scan.tail().hasCleanRtc()) {
-    chunk = rtcBytes();
+  // MMR ends in its own EOFB, which the DTE sends: there is no RTC to add.
+  if (session_.df != 3 && !scan.tail().hasCleanRtc()) {
+    chunk = rtcBytes(session_.df == 1);
     flush();
   }
+  if (const int resent = line_->ecmFramesResent(end_); resent > 0)
+    trace("ECM: " + std::to_string(resent) + " frames sent again in this page");
   line_->carrierOff(end_);
   // A transmitter hears nothing: frames the far side sent before it hung up (a DCN after +FK)
   // do not keep the call alive.

@@ -35,4 +35,13 @@ std::string ModemProfile::modulationList() const {
   return out;
 }
 
+std::string ModemProfile::codingRange() const {
+  return bestCoding >= 3 ? "(0,1,3)" : bestCoding >= 1 ? "(0,1)" : "(0)";
+}
+
+std::string ModemProfile::ecmRange(bool class20) const {
+  // Class 2: 1 and 2 are 64- and 256-octet frames; 2.0: 1 is T.30 Annex A (Annex C is not modelled).
+  return !ecm ? "(0)" : class20 ? "(0,1)" : "(0-2)";
+}
+
 }  // namespace qv::modem

@@ -13,6 +13,10 @@ struct ModemProfile {
   std::string model = "qvmodem virtual fax modem";
   std::string revision = "1.0";
   bool fast = false;                  // no pacing: line time passes as fast as the DTEs go
+  // Class 2/2.0 page codings and error correction the modem's own T.30 offers: the best DF it
+  // lists (0 MH, 1 MR, 3 MMR; MMR is used only with ECM) and whether it lists ECM at all.
+  int bestCoding = 3;
+  bool ecm = true;
 
   // Class 2 quirks of real modems.
   bool class2ReceiveReversed = true;  // received page data delivered MSB first (Rockwell style)
@@ -31,6 +35,9 @@ struct ModemProfile {
   bool supportsClass(const std::string& cls) const;
   std::vector<int> modulations() const;  // T.31 codes up to maxRate
   std::string modulationList() const;
+  // The DF and EC ranges of the +FCC=?/+FDCC=? answer.
+  std::string codingRange() const;
+  std::string ecmRange(bool class20) const;
 };
 
 }  // namespace qv::modem

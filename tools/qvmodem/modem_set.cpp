@@ -46,6 +46,8 @@ std::string usageText() {
          "  --rtn-page N        own T.30 (Class 2/2.0 receiver) answers RTN to page N\n"
          "  --end-hangup N      a Class 2/2.0 sender reports hang-up code N after a good last page\n"
          "  --no-dcn-wait       a Class 2/2.0 receiver hangs up right after its MCF to EOP\n"
+         "  --codings LIST      Class 2/2.0 page codings offered: mh, mh,mr or mh,mr,mmr (default)\n"
+         "  --no-ecm            Class 2/2.0 modem without error correction (EC range (0))\n"
          "  --class2-lsb-first  Class 2 delivers received page data LSB first\n"
          "  --no-xon            Class 2 sends no XON after CONNECT on +FDT\n"
          "line options (pair):\n"
@@ -158,6 +160,16 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       for (auto* p : targets) p->endHangup = n;
     } else if (opt == "--no-dcn-wait") {
       for (auto* p : targets) p->noDcnWait = true;
+    } else if (opt == "--codings") {
+      if (!value(v)) return "--codings needs a list";
+      int best;
+      if (v == "mh") best = 0;
+      else if (v == "mh,mr") best = 1;
+      else if (v == "mh,mr,mmr") best = 3;
+      else return "bad --codings list '" + v + "' (mh, mh,mr or mh,mr,mmr)";
+      for (auto* p : targets) p->bestCoding = best;
+    } else if (opt == "--no-ecm") {
+      for (auto* p : targets) p->ecm = false;
     } else if (opt == "--class2-lsb-first") {
       for (auto* p : targets) p->class2ReceiveReversed = false;
     } else if (opt == "--no-xon") {

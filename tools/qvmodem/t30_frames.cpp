@@ -48,7 +48,7 @@ int rateToMod(int rate) {
 }
 
 std::string SessionParams::format(bool hex) const {
-  const int v[8] = {vr, br, wd, ln, df, ec, bf, st};
+  const int v[8] = {vr, br, wd, ln, df, hex && ec > 0 ? 1 : ec, bf, st};
   std::string out;
   char buf[16];
   for (int i = 0; i < 8; ++i) {
@@ -89,6 +89,9 @@ bool SessionParams::parse(const std::string& text, bool hex) {
     }
     *nextFields[i] = value;
   }
+  // Class 2.0: 1 is T.30 Annex A ECM (kept as 256-octet frames), 2 and 3 are Annex C (kept as 3,
+  // which no modem here offers).
+  if (hex && parts.size() > 5 && !parts[5].empty() && next.ec >= 1) next.ec = next.ec == 1 ? 2 : 3;
   (void)fields;
   *this = next;
   return true;
@@ -113,6 +116,14 @@ static int stForScanBits(uint8_t bits) {
   }
 }
 
+void negotiateCoding(const SessionParams& local, const SessionParams& remote, SessionParams& session) {
+  const bool ecm = local.ec > 0 && remote.ec > 0;
+  session.ec = ecm ? local.ec : 0;
+  if (ecm && local.df >= 3 && remote.df >= 3) session.df = 3;
+  else if (local.df >= 1 && remote.df >= 1) session.df = 1;
+  else session.df = 0;
+}
+
 Bytes buildDis(const SessionParams& caps, bool final) {
   uint8_t rates = 0;
   if (caps.br >= 5) rates = 0x2C;       // V.27 ter + V.29 + V.17
@@ -129,8 +140,11 @@ Bytes buildDis(const SessionParams& caps, bool final) {
   if (caps.ln >= 2) o3 |= 0x08;
   o3 |= scanBitsForSt(caps.st);
   uint8_t o4 = 0x00;
-  if (caps.ec) o4 |= 0x04;  // bit 27
-  return {0xFF, static_cast<uint8_t>(final ? 0x13 : 0x03), fcf::kDis, 0x00, o2, o3, o4};
+  if (caps.ec) o4 |= 0x04;                     // bit 27: ECM
+  if (caps.ec && caps.df >= 3) o4 |= 0x40;     // bit 31: T.6, only with ECM
+  // Bit 7: 64-octet frames preferred.
+  const uint8_t o1 = caps.ec == 1 ? 0x40 : 0x00;
+  return {0xFF, static_cast<uint8_t>(final ? 0x13 : 0x03), fcf::kDis, o1, o2, o3, o4};
 }
 
 Bytes buildDcs(const SessionParams& s, bool x) {
@@ -146,7 +160,7 @@ Bytes buildDcs(const SessionParams& s, bool x) {
   uint8_t o2 = static_cast<uint8_t>(0x02 | rate);
   if (s.vr & 1) o2 |= 0x40;
   if (s.df == 1) o2 |= 0x80;
-  uint8_t o3 = 0x80;
+  uint8_t o3 = 0x80;  // extend: the ECM and T.6 octet follows
   if (s.wd == 1) o3 |= 0x01;
   if (s.wd >= 2) o3 |= 0x02;
   if (s.ln == 1) o3 |= 0x04;
@@ -154,7 +168,13 @@ Bytes buildDcs(const SessionParams& s, bool x) {
   // A DCS carries one scan time: the normal-resolution time of the receiver's code.
   static const uint8_t dcsBits[8] = {0x70, 0x10, 0x20, 0x20, 0x00, 0x00, 0x40, 0x40};
   o3 |= dcsBits[s.st >= 0 && s.st <= 7 ? s.st : 0];
-  return {0xFF, 0x13, static_cast<uint8_t>(fcf::kDcs | (x ? 1 : 0)), 0x00, o2, o3, 0x00};
+  uint8_t o4 = 0x00;
+  if (s.ec) {
+    o4 |= 0x04;                        // bit 27: ECM used
+    if (s.ec == 1) o4 |= 0x08;         // bit 28: 64-octet frames
+    if (s.df == 3) o4 |= 0x40;         // bit 31: T.6 used
+  }
+  return {0xFF, 0x13, static_cast<uint8_t>(fcf::kDcs | (x ? 1 : 0)), 0x00, o2, o3, o4};
 }
 
 SessionParams parseDis(const Bytes& frame) {
@@ -166,18 +186,24 @@ SessionParams parseDis(const Bytes& frame) {
   else if (o2 & 0x04) p.br = 3;
   else if (o2 & 0x08) p.br = 1;
   else p.br = 0;
+  const uint8_t o1 = frame.size() > 3 ? frame[3] : 0;
   p.vr = (o2 & 0x40) ? 1 : 0;
-  p.df = (o2 & 0x80) ? 1 : 0;
+  p.ec = (o4 & 0x04) ? ((o1 & 0x40) ? 1 : 2) : 0;
+  // T.6 counts only together with ECM.
+  p.df = (p.ec && (o4 & 0x40)) ? 3 : (o2 & 0x80) ? 1 : 0;
   p.wd = (o3 & 0x02) ? 2 : (o3 & 0x01) ? 1 : 0;
   p.ln = (o3 & 0x08) ? 2 : (o3 & 0x04) ? 1 : 0;
   p.st = stForScanBits(o3);
-  p.ec = (o4 & 0x04) ? 1 : 0;
   return p;
 }
 
 SessionParams parseDcs(const Bytes& frame) {
   SessionParams p = parseDis(frame);
   const uint8_t o2 = frame.size() > 4 ? frame[4] : 0;
+  const uint8_t o3 = frame.size() > 5 ? frame[5] : 0;
+  const uint8_t o4 = (frame.size() > 6 && (o3 & 0x80)) ? frame[6] : 0;
+  // In a DCS the frame size is bit 28 (bit 7 is a DIS bit only).
+  if (p.ec) p.ec = (o4 & 0x08) ? 1 : 2;
   switch (o2 & 0x3C) {
     case 0x00: p.br = 0; break;
     case 0x08: p.br = 1; break;

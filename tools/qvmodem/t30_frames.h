@@ -33,14 +33,20 @@ struct SessionParams {
   int br = 5;  // 0..5 = 2400..14400
   int wd = 0;
   int ln = 2;
-  int df = 0;
-  int ec = 0;
+  int df = 0;  // 0 MH, 1 MR, 3 MMR (2, uncompressed, is never offered)
+  int ec = 0;  // Class 2 values: 0 off, 1 ECM with 64-octet frames, 2 ECM with 256-octet frames
   int bf = 0;
   int st = 0;
+  // hex: the Class 2.0 form, where EC is 1 for any ECM (T.30 Annex A) and numbers are hexadecimal.
   std::string format(bool hex) const;
-  // Parses "vr,br,..." (empty fields keep their value); false on garbage.
+  // Parses "vr,br,..." (empty fields keep their value); false on garbage. A Class 2.0 EC of 1
+  // is kept as ECM with 256-octet frames.
   bool parse(const std::string& text, bool hex);
 };
+
+// The coding and ECM of a session between two stations' capabilities (DIS and the DCE's own
+// +FDIS): MMR > MR > MH, MMR only with ECM, and ECM only when both offer it.
+void negotiateCoding(const SessionParams& local, const SessionParams& remote, SessionParams& session);
 
 // DIS from capabilities (what a receiver can take).
 Bytes buildDis(const SessionParams& caps, bool final);

@@ -6,6 +6,11 @@
 
 namespace qv::modem {
 
+namespace {
+// The frame size the modems' own ECM uses (T.4 Annex A, 256-octet frames).
+constexpr long kEcmFrameOctets = 256;
+}  // namespace
+
 int modulationRate(int mod) {
   switch (mod) {
     case 3: return 300;
@@ -128,11 +133,12 @@ bool VirtualLine::pushLocked(int from, LineEvent ev) {
   return true;
 }
 
-void VirtualLine::carrierOn(int end, int mod) {
+void VirtualLine::carrierOn(int end, int mod, bool ecm) {
   std::lock_guard lock(mu_);
   Side& s = sides_[end];
   s.inbox.clear();
   s.txMod = mod;
+  s.txEcm = ecm && mod != 3;
   if (mod != 3) {
     // The high-speed carrier right after a DCS is the training check, anything else a page.
     s.txIsPage = !s.lastFramesHadDcs;
@@ -140,6 +146,8 @@ void VirtualLine::carrierOn(int end, int mod) {
     if (s.txIsPage) {
       ++s.pages;
       s.pageBytes = 0;
+      s.ecmResent = 0;
+      s.lastHitFrame = -1;
     }
   } else {
     s.lastFramesHadDcs = false;
@@ -190,9 +198,17 @@ void VirtualLine::sendData(int end, const Bytes& data) {
       const size_t first = (spacing - static_cast<size_t>(s.pageBytes) % spacing) % spacing;
       for (size_t i = first; i < ev.bytes.size(); i += spacing) {
         noise_ = noise_ * 1103515245u + 12345u;
+        if (s.txEcm) {
+          // The receiving modem finds the frame's FCS bad and asks for it again (PPR); what
+          // reaches its DTE is the frame as sent.
+          const long frame = (s.pageBytes + static_cast<long>(i)) / kEcmFrameOctets;
+          if (frame != s.lastHitFrame) ++s.ecmResent;
+          s.lastHitFrame = frame;
+          continue;
+        }
         ev.bytes[i] ^= static_cast<uint8_t>(0x5A ^ (noise_ >> 24));
       }
-      ev.damaged = true;
+      ev.damaged = !s.txEcm;
     }
     if (faults_.dropInPage > 0 && faults_.dropInPage == s.pages) {
       const int room = faults_.dropAfterBytes - s.pageBytes;
@@ -230,6 +246,11 @@ void VirtualLine::pop(int end) {
 bool VirtualLine::pendingEvents(int end) {
   std::lock_guard lock(mu_);
   return !sides_[end].inbox.empty();
+}
+
+int VirtualLine::ecmFramesResent(int end) {
+  std::lock_guard lock(mu_);
+  return sides_[end].ecmResent;
 }
 
 int VirtualLine::pagesSent(int end) {

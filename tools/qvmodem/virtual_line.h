@@ -62,8 +62,9 @@ class VirtualLine {
   bool takeLost(int end);
 
   // Transmit side. carrierOn also clears what this end had not heard yet: a station cannot
-  // hear while it talks.
-  void carrierOn(int end, int mod);
+  // hear while it talks. ecm: the modems' own T.30 sends this carrier's page in error
+  // correction mode (Class 2/2.0), so noise on it costs frames sent again, not damaged rows.
+  void carrierOn(int end, int mod, bool ecm = false);
   // False when the line was down and nothing went out.
   bool sendFrame(int end, const Bytes& frameWithFcs);
   void sendData(int end, const Bytes& data);
@@ -75,6 +76,8 @@ class VirtualLine {
   bool pendingEvents(int end);
 
   int pagesSent(int end);
+  // ECM frames (256 octets) of the current page that noise hit and the modems sent again.
+  int ecmFramesResent(int end);
 
  private:
   struct Side {
@@ -87,6 +90,9 @@ class VirtualLine {
     int pages = 0;
     int pageBytes = 0;
     int mcfs = 0;                  // MCF frames sent in this call
+    bool txEcm = false;            // the page on the carrier goes in ECM frames
+    int ecmResent = 0;
+    long lastHitFrame = -1;
   };
   void pokeLocked(int end);
   void dropLocked();
