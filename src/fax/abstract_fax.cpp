@@ -509,6 +509,32 @@ bool TQvAbstractFax::InitialiseModem() {
   return true;
 }
 
+void TQvAbstractFax::QueryClass2Codings() {
+  modemBestCoding_ = LineCoding::MH;
+  bool previous = ch_->SetDispatchBusy(true);
+  ReadCommandAnswer(cmds_.receiveCaps + "=?\r", 0, [&](const std::string& l) {
+    if (l.find('(') != std::string::npos) {
+      for (int df : Class2RangeValues(l, 5)) {
+        if (df == 3) modemBestCoding_ = LineCoding::MMR;
+        else if (df == 1 && modemBestCoding_ == LineCoding::MH) modemBestCoding_ = LineCoding::MR;
+      }
+    }
+    return HasOk(l) || HasError(l);
+  });
+  ch_->FlushReads();
+  ch_->SetDispatchBusy(previous);
+}
+
+char TQvAbstractFax::Class2DfCode() const {
+  LineCoding c = std::min(DesiredCoding, modemBestCoding_);
+  if (c == LineCoding::MMR && !DesiredECM) c = LineCoding::MR;  // T.6 goes only with ECM
+  return c == LineCoding::MMR ? '3' : c == LineCoding::MR ? '1' : '0';
+}
+
+LineCoding TQvAbstractFax::CodingOfDf(int df) {
+  return df == 3 ? LineCoding::MMR : df == 1 ? LineCoding::MR : LineCoding::MH;
+}
+
 bool TQvAbstractFax::QueryClass1Speeds(bool transmit) {
   if (ModemCommandWait("AT+FCLASS=1") == 0) return false;
   for (int i = 0; i <= kMaxSpeedIndex; ++i) modemSpeeds_[i] = i == 1 || i == 2;

@@ -85,6 +85,9 @@ class TQvAbstractFax {
   uint16_t StatusInterval = 1;
   uint16_t DesiredBPS = 9600;
   bool DesiredECM = false;
+  // The best page coding this side offers on the line (MMR only with error correction); the call
+  // uses the best both ends and the modem allow.
+  LineCoding DesiredCoding = LineCoding::MMR;
   std::string FaxFileExt;
   StatusEvent OnFaxStatus;
   CodeEvent OnFaxLog;
@@ -98,6 +101,8 @@ class TQvAbstractFax {
   bool SessionFine() const { return sessionFine_; }
   bool SessionWide() const { return sessionWide_; }
   bool SessionECM() const { return sessionEcm_; }
+  // The page coding the call negotiated (MH before a session has one).
+  LineCoding SessionCoding() const { return sessionCoding_; }
   int CurrentPage() const { return page_; }
   virtual int TotalPages() const { return totalPages_; }
   virtual int PageLength() const { return pageLength_; }
@@ -180,6 +185,14 @@ class TQvAbstractFax {
   void ReadCommandAnswer(const std::string& command, int quietTicks,
                          const std::function<bool(const std::string&)>& onLine);
   bool QueryClass1Speeds(bool transmit);
+  // Class 2/2.0: the page codings the modem lists in its capability range (+FCC=?/+FDCC=?). A
+  // modem that does not answer is taken to code MH only.
+  void QueryClass2Codings();
+  // The DF of the Class 2/2.0 capability commands: the best coding DesiredCoding and the modem
+  // allow, MMR only with DesiredECM.
+  char Class2DfCode() const;
+  // The coding a Class 2/2.0 session report names (DF), MH for one we never offer.
+  static LineCoding CodingOfDf(int df);
   int DetectClass(bool withInit);
   bool InitialiseModem();
   void SwitchToNormalRate();
@@ -239,6 +252,8 @@ class TQvAbstractFax {
   std::string builtInInit_ = "ATE0Q0V1X4S0=0S2=43";
   std::string modemInit_;
   bool sessionFine_ = false, sessionWide_ = false, sessionEcm_ = false;
+  std::atomic<LineCoding> sessionCoding_{LineCoding::MH};
+  LineCoding modemBestCoding_ = LineCoding::MH;  // Class 2/2.0: from the modem's DF range
   int scanCode_ = 0;
   int minBytes_ = 0;
   bool modemSpeeds_[kMaxSpeedIndex + 1] = {false, true, true, false, false, false, false};

@@ -108,9 +108,52 @@ Class2Params DecodeClass2Params(std::string_view text) {
   }
   p.wide = at(5) == '1';
   p.ecm = at(11) == '1' || at(11) == '2';
+  p.df = (at(9) >= '0' && at(9) <= '3') ? at(9) - '0' : 0;
   char st = at(15);
   p.scanCode = (st >= '0' && st <= '7') ? st - '0' : 0;
   return p;
+}
+
+std::vector<int> Class2RangeValues(std::string_view answer, int position) {
+  // Split at the commas outside parentheses.
+  std::vector<std::string_view> groups;
+  int depth = 0;
+  size_t start = 0;
+  for (size_t i = 0; i <= answer.size(); ++i) {
+    const char c = i < answer.size() ? answer[i] : ',';
+    if (c == '(') ++depth;
+    else if (c == ')') depth = depth > 0 ? depth - 1 : 0;
+    else if (c == ',' && depth == 0) {
+      groups.push_back(answer.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  std::vector<int> values;
+  if (position < 1 || static_cast<size_t>(position) > groups.size()) return values;
+  std::string g = Trim(groups[position - 1]);
+  if (!g.empty() && g.front() == '(') g.erase(0, 1);
+  if (!g.empty() && g.back() == ')') g.pop_back();
+  // Items "n" or "a-b", hexadecimal digits allowed (Class 2.0); ranges are short, so at most
+  // 64 values are listed.
+  size_t pos = 0;
+  while (pos <= g.size()) {
+    size_t comma = g.find(',', pos);
+    if (comma == std::string::npos) comma = g.size();
+    const std::string item = Trim(std::string_view(g).substr(pos, comma - pos));
+    char* end = nullptr;
+    const long a = std::strtol(item.c_str(), &end, 16);
+    if (!item.empty() && end != item.c_str()) {
+      long b = a;
+      if (*end == '-') {
+        char* end2 = nullptr;
+        b = std::strtol(end + 1, &end2, 16);
+        if (end2 == end + 1) b = a;
+      }
+      for (long v = a; v <= b && v >= 0 && values.size() < 64; ++v) values.push_back(static_cast<int>(v));
+    }
+    pos = comma + 1;
+  }
+  return values;
 }
 
 std::string CleanRemoteId(std::string_view line) {

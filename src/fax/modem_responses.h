@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fax/fax_class.h"
 
@@ -49,9 +50,15 @@ struct Class2Params {
   int bps = 9600;
   bool wide = false;
   bool ecm = false;
+  int df = 0;  // page coding: 0 MH, 1 MR, 2 uncompressed, 3 MMR
   int scanCode = 0;
 };
 Class2Params DecodeClass2Params(std::string_view text);
+
+// The values a capability range answer (+FCC=?/+FDCC=?, "(0,1),(0-5),...") lists at a 1-based
+// position: "(0,1,3)", "(0-3)" and a bare "0" are understood. Empty when the position is missing
+// or unreadable.
+std::vector<int> Class2RangeValues(std::string_view answer, int position);
 
 // A station ID from a modem's ID report: prefix removed, a leading quote blanked, trailing
 // characters other than letters and digits removed, trimmed, at most 20 characters.

@@ -9,6 +9,8 @@
 #include "core/exceptions.h"
 #include "core/message_loop.h"
 #include "core/ticks.h"
+#include "faximage/raster.h"
+#include "faximage/t4_transcode.h"
 
 namespace qv::fax {
 
@@ -199,6 +201,7 @@ int TQvReceiveFax::Prepare() {
   } else {
     if (ModemCommandWait(cmds_.selectClass) != 1) return core::ecFaxBadModemResult;
     SwitchToNormalRate();
+    QueryClass2Codings();
     if (ModemCommandWait("AT+FCR=1") != 1) return core::ecFaxBadModemResult;
     if (ModemCommandWait(cmds_.localId + "=\"" + UpperCase(StationID) + "\"") != 1) return core::ecFaxBadModemResult;
     if (ModemCommandWait(std::string("AT+FAA=") + (FaxAndData ? "1" : "0")) != 1) return core::ecFaxBadModemResult;
@@ -257,6 +260,14 @@ int TQvReceiveFax::FlushData() {
 
 int TQvReceiveFax::PutData(uint8_t b) {
   if (class_ == fcClass2) b = Reverse(b);
+  if (sessionCoding_ != LineCoding::MH) {
+    // A 2-D page is kept whole and turned into MH rows when it is filed.
+    if (linePage_.size() >= kMaxLinePageBytes) return core::ecFaxPageError;
+    linePage_.push_back(b);
+    ++pageBytes_;
+    bytesTransferred_ = pageBytes_;
+    return 0;
+  }
   writeBuf_.push_back(b);
   ++pageBytes_;
   bytesTransferred_ = pageBytes_;
@@ -268,12 +279,22 @@ int TQvReceiveFax::FinishPage() {
   if (!out_.PageOpen()) return 0;
   int rc = FlushData();
   if (rc != 0) return rc;
+  if (!linePage_.empty()) {
+    const faximage::T4Coding coding =
+        sessionCoding_ == LineCoding::MMR ? faximage::T4Coding::kMmr : faximage::T4Coding::kMr;
+    faximage::FilePage page = faximage::MhPageFromLine(
+        linePage_, sessionWide_ ? faximage::kWideWidth : faximage::kStandardWidth, coding);
+    linePage_.clear();
+    rc = out_.WriteRaw(page.mh);
+    if (rc != 0) return rc;
+  }
   out_.SetStationId(RemoteID(), true);
   return out_.EndRawPage();
 }
 
 void TQvReceiveFax::RemovePage() {
   writeBuf_.clear();
+  linePage_.clear();
   out_.CutPage();
   pageBytes_ = 0;
 }
@@ -488,6 +509,8 @@ TQvReceiveFax::Next TQvReceiveFax::InitCall(Ev) {
   ppmAnswered_ = false;
   mcfRepeats_ = 0;
   morePages_ = eom_ = rejectPage_ = retrainAfterPage_ = false;
+  sessionCoding_ = LineCoding::MH;
+  linePage_.clear();
   SetRemoteId("");
   {
     std::lock_guard lock(remoteIdMutex_);

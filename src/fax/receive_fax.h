@@ -187,6 +187,10 @@ class TQvReceiveFax : public TQvAbstractFax {
   faximage::QvfWriter out_;
   std::vector<uint8_t> writeBuf_;
   long pageBytes_ = 0;
+  // A page in MR or MMR as it arrives; turned into MH rows when the page is filed. A page longer
+  // than any real one (an A4 fine page in MR is some 100 KB) is a modem talking nonsense.
+  static constexpr size_t kMaxLinePageBytes = 16u << 20;
+  std::vector<uint8_t> linePage_;
   // Class 1: the page's rows are decoded as they are filed, to judge the copy quality T.30 asks a
   // receiver without error correction to answer for.
   faximage::T4Decoder pageCheck_;

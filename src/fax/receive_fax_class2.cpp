@@ -12,6 +12,8 @@ void TQvReceiveFax::TakeClass2Params(const std::string& line) {
   sessionFine_ = p.fine;
   sessionWide_ = p.wide;
   sessionEcm_ = p.ecm;
+  // Pages arrive in this coding and are turned back into MH rows for the file.
+  sessionCoding_ = CodingOfDf(p.df);
   StatusUpdate(fpSessionParams);
 }
 
@@ -21,7 +23,8 @@ void TQvReceiveFax::TakeClass2Params(const std::string& line) {
 TQvReceiveFax::Next TQvReceiveFax::Class2Init(const std::string&, bool ok) {
   if (!ok) return Fail(core::ecFaxInitError);
   SwitchToNormalRate();
-  ModemCommand(cmds_.receiveCaps + "=1," + BitRateCode(DesiredBPS) + ",0,2,0," + (DesiredECM ? "1" : "0") + ",0,0");
+  ModemCommand(cmds_.receiveCaps + "=1," + BitRateCode(DesiredBPS) + ",0,2," + Class2DfCode() + "," +
+               (DesiredECM ? "1" : "0") + ",0,0");
   Go(class_ == fcClass2_0 ? S::rf2Init1A : S::rf2Init3);
   return Next::IfInput;
 }

@@ -125,6 +125,7 @@ int TQvSendFax::Prepare() {
   cmds_ = BuildClass2Commands(class_);
   SwitchToNormalRate();
   if (class_ == fcClass1) QueryClass1Speeds(true);
+  else if (ModemCommandWait(cmds_.selectClass) == 1) QueryClass2Codings();
   return 0;
 }
 
@@ -383,6 +384,7 @@ TQvSendFax::Next TQvSendFax::GetEntry(Ev) {
   haveRemoteCaps_ = false;
   renegotiating_ = false;
   sessionEcm_ = false;
+  sessionCoding_ = LineCoding::MH;
   ecmPageCounter_ = 0;
   ecmFramesResent_ = 0;
   if (!docFile_.empty()) {
@@ -463,6 +465,13 @@ TQvSendFax::Next TQvSendFax::SendPageHead(Ev) {
   bytesTransferred_ = 0;
   pageQueued_ = pageHanded_ = 0;
   pageFlowing_ = true;
+  pageCodedWhole_ = false;
+  if (class_ != fcClass1 && sessionCoding_ != LineCoding::MH) {
+    // A 2-D coded page cannot be coded row by row as it goes: it is coded whole first.
+    if (int rc = CodeWholePage(sessionCoding_, sessionEcm_); rc != 0) return Fail(rc);
+    pageLength_ = static_cast<int>(linePage_.size());
+    return AwaitRoom(TxState::tfSendPage);
+  }
   int rc = PageStartRows();
   if (rc != 0) return Fail(rc);
   Go(coverInProgress_ ? TxState::tfOpenCover : TxState::tfPrepPage);
@@ -495,7 +504,10 @@ TQvSendFax::Next TQvSendFax::PrepPage(Ev) {
   return AwaitRoom(TxState::tfSendPage);
 }
 
-TQvSendFax::Next TQvSendFax::SendPage(Ev ev) { return FeedPage(ev, &TQvSendFax::SendPageBlocks, FeedPace::KeepMinimum); }
+TQvSendFax::Next TQvSendFax::SendPage(Ev ev) {
+  return FeedPage(ev, pageCodedWhole_ ? &TQvSendFax::SendLinePageBlocks : &TQvSendFax::SendPageBlocks,
+                  FeedPace::KeepMinimum);
+}
 
 TQvSendFax::Next TQvSendFax::DrainPage(Ev ev) {
   if (ev == Ev::Timeout) return Fail(core::ecFatalTimeout);
@@ -504,11 +516,17 @@ TQvSendFax::Next TQvSendFax::DrainPage(Ev ev) {
   pageFlowing_ = false;
   bytesTransferred_ = pageHanded_;
   if (SoftwareFlow) ch_->ClearSoftwareFlow();
-  morePages_ = MorePagesAfterCurrent();
-  lastWasCover_ = coverInProgress_;
-  resChanges_ = false;
-  if (morePages_) {
-    if (int rc = TurnToNextPage(); rc != 0) return Fail(rc);
+  if (pageCodedWhole_) {
+    // Coding the page whole has already turned to the next one.
+    pageCodedWhole_ = false;
+    linePage_.clear();
+  } else {
+    morePages_ = MorePagesAfterCurrent();
+    lastWasCover_ = coverInProgress_;
+    resChanges_ = false;
+    if (morePages_) {
+      if (int rc = TurnToNextPage(); rc != 0) return Fail(rc);
+    }
   }
   StatusUpdate(fpSendPage);
   if (class_ == fcClass1) {

@@ -185,6 +185,10 @@ class TQvSendFax : public TQvAbstractFax {
   void SendRow(const uint8_t* row, size_t length);
   void FlushStaging();
   int SendPageBlocks(bool& done);
+  // Class 2/2.0 pages in MR or MMR: the page (start rows, header line, its rows) coded whole for
+  // the line into linePage_, and the turn to the next page done; then sent from there.
+  int CodeWholePage(LineCoding coding, bool ecm);
+  int SendLinePageBlocks(bool& done);
   int SendCoverLines(bool& done);
   void CloseFiles();
   void RewindToRejectedPage();
@@ -247,6 +251,10 @@ class TQvSendFax : public TQvAbstractFax {
   bool ecmPprMapValid_ = false;
   int ecmFrameSize_ = kEcmFrameSizeLarge;
   std::atomic<long> ecmFramesResent_{0};              // over the call, for the status and the log
+  // A Class 2/2.0 page coded whole for the line (MR, MMR) and how much of it went to the port.
+  bool pageCodedWhole_ = false;
+  std::vector<uint8_t> linePage_;
+  size_t lineSent_ = 0;
 };
 
 }  // namespace qv::fax

@@ -33,7 +33,7 @@ TQvSendFax::Next TQvSendFax::Class2Reports(const std::string&, bool ok) {
 TQvSendFax::Next TQvSendFax::Class2Capabilities(const std::string&, bool ok) {
   if (!ok) return Fail(core::ecFaxInitError);
   std::string cmd = cmds_.capabilities + "=" + curRes_ + "," + BitRateCode(DesiredBPS) + "," +
-                    (curWide_ ? "1" : "0") + ",2,0," + (DesiredECM ? "1" : "0") + ",0,0";
+                    (curWide_ ? "1" : "0") + ",2," + Class2DfCode() + "," + (DesiredECM ? "1" : "0") + ",0,0";
   ModemCommand(cmd);
   Go(TxState::tf2Init3);
   return Next::IfInput;
@@ -69,6 +69,8 @@ TQvSendFax::Next TQvSendFax::GetParams2(const std::string& l, bool ok) {
     sessionFine_ = p.fine;
     sessionWide_ = p.wide;
     sessionEcm_ = p.ecm;
+    // Each page goes in the coding the modem names here, whatever the file holds.
+    sessionCoding_ = CodingOfDf(p.df);
     scanCode_ = p.scanCode;
     minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, p.bps);
     StatusUpdate(fpSessionParams);

@@ -7,6 +7,9 @@
 #include "fax/header_line.h"
 #include "fax/send_fax.h"
 #include "faximage/t4_coder.h"
+#include "faximage/raster.h"
+#include "faximage/t4_2d_tables.h"
+#include "faximage/t4_transcode.h"
 
 namespace qv::fax {
 
@@ -159,6 +162,50 @@ int TQvSendFax::SendPageBlocks(bool& done) {
       }
     }
     bool last = pageConsumed_ >= pageInfo_.ImageLength;
+    if (last) AppendPageEnd();
+    FlushStaging();
+    ++blocks;
+    if (last) {
+      done = true;
+      return 0;
+    }
+  }
+  return 0;
+}
+
+int TQvSendFax::CodeWholePage(LineCoding coding, bool ecm) {
+  // The page as it is before CaptureEcmPage turns to the next one.
+  const bool fine = curRes_ == '1';
+  const int width = curWide_ ? faximage::kWideWidth : faximage::kStandardWidth;
+  // The MH rows are padded to the minimum scan-line time as they are captured; a 2-D line gets
+  // its own fill. With ECM (and always in MMR) the receiver takes rows of any length.
+  const int minBits = ecm || coding == LineCoding::MMR ? 0 : minBytes_ * 8;
+  int rc = CaptureEcmPage();
+  if (rc != 0) return rc;
+  const faximage::T4Coding lineCoding = coding == LineCoding::MMR ? faximage::T4Coding::kMmr : faximage::T4Coding::kMr;
+  faximage::LinePage line = faximage::CodePageForLine(ecmPage_, false, width, lineCoding,
+                                                      fine ? faximage::kMrKFine : faximage::kMrKStandard, minBits);
+  ecmPage_.clear();
+  linePage_ = std::move(line.data);
+  lineSent_ = 0;
+  pageCodedWhole_ = true;
+  return 0;
+}
+
+int TQvSendFax::SendLinePageBlocks(bool& done) {
+  done = false;
+  int blocks = 0;
+  while (blocks < MaxSendCount && ch_->OutputUsed() <= BufferMinimum && ch_->OutputFree() >= static_cast<int>(kBlockSize)) {
+    // Half a block of page bytes fills at most a block once its DLEs are doubled.
+    const size_t n = std::min(kBlockSize / 2, linePage_.size() - lineSent_);
+    for (size_t i = 0; i < n; ++i) {
+      const uint8_t b = linePage_[lineSent_ + i];
+      staging_.push_back(b);
+      if (b == kDle) staging_.push_back(kDle);
+    }
+    lineSent_ += n;
+    pageQueued_ += static_cast<long>(n);
+    const bool last = lineSent_ >= linePage_.size();
     if (last) AppendPageEnd();
     FlushStaging();
     ++blocks;

@@ -77,6 +77,28 @@ TEST(ModemResponses, ParameterReports) {
   EXPECT_TRUE(p.fine);
   EXPECT_EQ(p.bps, 9600);
   EXPECT_EQ(p.scanCode, 0);
+  EXPECT_EQ(p.df, 0);
+  // The page coding: MR, MMR; anything else reads as MH.
+  EXPECT_EQ(DecodeClass2Params("1,5,0,2,1,0,0,0").df, 1);
+  EXPECT_EQ(DecodeClass2Params("1,5,0,2,3,1,0,0").df, 3);
+  EXPECT_EQ(DecodeClass2Params("1,5,0,2,9,1,0,0").df, 0);
+}
+
+// The capability ranges of +FCC=? / +FDCC=?, as modems write them: lists, ranges, bare values,
+// hexadecimal in 2.0; a missing or garbled position lists nothing.
+TEST(ModemResponses, CapabilityRanges) {
+  const std::string answer = "(0,1),(0-5),(0-2),(0-2),(0,1,3),(0-2),(0),(0-7)";
+  EXPECT_EQ(Class2RangeValues(answer, 5), (std::vector<int>{0, 1, 3}));
+  EXPECT_EQ(Class2RangeValues(answer, 2), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(Class2RangeValues(answer, 7), (std::vector<int>{0}));
+  EXPECT_EQ(Class2RangeValues("(0-7F),(0-D),0,2,(0-3)", 5), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(Class2RangeValues("(0-7F),(0-D),0,2,(0-3)", 3), (std::vector<int>{0}));
+  EXPECT_EQ(Class2RangeValues("(0-7F),(0-D)", 1).size(), 64u);  // bounded however wide the range
+  EXPECT_TRUE(Class2RangeValues(answer, 9).empty());
+  EXPECT_TRUE(Class2RangeValues(answer, 0).empty());
+  EXPECT_TRUE(Class2RangeValues("(0,1),(0-5),(0-2),(0-2),(x)", 5).empty());
+  EXPECT_TRUE(Class2RangeValues("ERROR", 5).empty());
+  EXPECT_TRUE(Class2RangeValues("((((0,1", 1).empty());  // unbalanced: no reading
 }
 
 TEST(ModemResponses, RemoteIdIsCleaned) {
