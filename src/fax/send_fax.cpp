@@ -349,8 +349,10 @@ TQvSendFax::Next TQvSendFax::Step(Ev ev) {
 TQvSendFax::Next TQvSendFax::OnLine() {
   const std::string& l = lastLine_;
   bool ok = HasOk(l);
+  // A Class 2.0 modem answers ERROR to the post-page command of a page the far end rejected
+  // (RTN): the page is sent again, which the page-result state handles.
   if (HasError(l) && State() != TxState::tf1SendEOP && State() != TxState::tf1WaitEOP && State() != TxState::tf1WaitMCF &&
-      State() != TxState::tf1EcmWaitResp)
+      State() != TxState::tf1EcmWaitResp && State() != TxState::tf20ChckPg)
     return Fail(core::ecFaxBadModemResult);
   if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && State() != TxState::tf2WaitFET && State() != TxState::tf20ChckPg) {
     hangupCode_ = HangupNumber(l);

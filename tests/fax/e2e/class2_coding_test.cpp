@@ -193,5 +193,16 @@ TEST(Class2Coding, TheModemsListsBoundTheCoding) {
   RunCase({fcClass2_0, true, LineCoding::MMR, LineCoding::MR, {"--b-codings", "mh,mr"}});
 }
 
+// Noise on the line: with error correction the modems send the hit frames again and the page
+// arrives whole; the same noise without it spoils the page (the receiving modem rejects it).
+TEST(Class2Coding, EcmCarriesAPageThroughNoise) {
+  for (TFaxClass cls : {fcClass2, fcClass2_0}) {
+    SCOPED_TRACE(cls == fcClass2 ? "Class 2" : "Class 2.0");
+    const std::vector<std::string> noise = {"--corrupt-page", "1", "--noise-spacing", "300"};
+    RunCase({cls, true, LineCoding::MMR, LineCoding::MMR, noise, 1, false});
+    RunCase({cls, false, LineCoding::MR, LineCoding::MR, noise, 1, true});
+  }
+}
+
 }  // namespace
 }  // namespace qv::fax::test
