@@ -59,7 +59,10 @@ std::string usageText() {
          "  --drop-after BYTES  ...after this many bytes of it (default 2048)\n"
          "  --corrupt-page N    noise on page N (0: every page)\n"
          "  --noise-spacing N   ...on one byte in N of it (default 7; 1000 leaves most rows whole)\n"
-         "  --garble-mcf N      noise on the Nth MCF of a call: the sender hears a bad frame\n";
+         "  --garble-mcf N      noise on the Nth MCF of a call: the sender hears a bad frame\n"
+         "  --corrupt-frame N   Class 1 ECM: the Nth FCD frame of a call (resent ones counted) arrives\n"
+         "                      with a bad FCS (repeatable)\n"
+         "  --drop-frame N      Class 1 ECM: the Nth FCD frame of a call is lost (repeatable)\n";
 }
 
 std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetOptions& out) {
@@ -95,6 +98,12 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       else if (v == "voice") out.dialOutcome = DialOutcome::Voice;
       else if (v == "no-carrier") out.dialOutcome = DialOutcome::NoCarrier;
       else return "bad --dial-result '" + v + "'";
+      continue;
+    }
+    if (opt == "--corrupt-frame" || opt == "--drop-frame") {
+      int n;
+      if (!value(v) || !toInt(v, n) || n < 1) return opt + " needs a frame number from 1";
+      (opt == "--corrupt-frame" ? out.faults.corruptFrames : out.faults.dropFrames).push_back(n);
       continue;
     }
     if (opt == "--train-fail-all") {

@@ -38,6 +38,65 @@ bool modulationsMatch(int rxMod, int txMod) {
          modulationRate(rxMod) != 0;
 }
 
+void EcmFrameFaults::apply(Bytes& data, const LineFaults& faults, int& counted) {
+  auto named = [&](const std::vector<int>& list) { return std::find(list.begin(), list.end(), counted) != list.end(); };
+  // The frame's address, control, FCF and frame number: 32 bits; the damage goes after them.
+  constexpr long kHeadBits = 32;
+  constexpr long kDamageFrom = 40;
+  for (uint8_t& byte : data) {
+    for (int k = 0; k < 8; ++k) {
+      const uint8_t mask = static_cast<uint8_t>(1u << k);
+      if (inFrame_ && action_ == Action::Drop && contentBits_ >= kDamageFrom) {
+        // An abort: eight 1 bits in the frame's data. The receiver drops the frame and hunts for
+        // the next flag, which the rest of this frame (no six 1 bits in a row) cannot fake.
+        byte |= mask;
+        if (++forced_ == 8) action_ = Action::None;
+        ones_ = 0;
+        continue;
+      }
+      bool added = false;
+      if (byte & mask) {
+        ++ones_;
+        if (ones_ >= 7) {
+          inFrame_ = false;  // abort or idle
+          action_ = Action::None;
+        } else if (inFrame_ && ones_ <= 5) {
+          if (action_ == Action::Corrupt && contentBits_ >= kDamageFrom) {
+            // A 1 becomes 0: the FCS fails, and fewer 1 bits can never make a flag.
+            byte &= static_cast<uint8_t>(~mask);
+            action_ = Action::None;
+            ones_ = 0;
+          } else {
+            octet_ = static_cast<uint8_t>(octet_ | (1u << (contentBits_ % 8)));
+          }
+          added = true;
+        }
+      } else {
+        if (ones_ == 6) {
+          // A flag: a frame ends and the next may begin.
+          inFrame_ = true;
+          contentBits_ = 0;
+          octet_ = 0;
+          action_ = Action::None;
+          forced_ = 0;
+        } else if (ones_ != 5 && inFrame_) {
+          added = true;  // a data 0 (after five 1 bits it is an inserted zero)
+        }
+        ones_ = 0;
+      }
+      if (!added) continue;
+      ++contentBits_;
+      if (contentBits_ % 8 != 0) continue;
+      if (contentBits_ <= kHeadBits) head_[contentBits_ / 8 - 1] = octet_;
+      octet_ = 0;
+      if (contentBits_ == kHeadBits && head_[0] == 0xFF && head_[1] == 0x03 && head_[2] == 0x06) {
+        ++counted;
+        action_ = named(faults.dropFrames) ? Action::Drop : named(faults.corruptFrames) ? Action::Corrupt : Action::None;
+      }
+    }
+  }
+}
+
 VirtualLine::VirtualLine(LineFaults faults) : faults_(faults) {}
 
 void VirtualLine::setDialOutcome(DialOutcome outcome) {
@@ -70,6 +129,7 @@ DialOutcome VirtualLine::dial(int end) {
     s.txMod = 0;
     s.lastFramesHadDcs = false;
     s.mcfs = 0;
+    s.fcdFrames = 0;
   }
   pokeLocked(1 - end);
   return DialOutcome::Ringing;
@@ -148,6 +208,7 @@ void VirtualLine::carrierOn(int end, int mod, bool ecm) {
       s.pageBytes = 0;
       s.ecmResent = 0;
       s.lastHitFrame = -1;
+      s.frameFaults.reset();
     }
   } else {
     s.lastFramesHadDcs = false;
@@ -191,6 +252,8 @@ void VirtualLine::sendData(int end, const Bytes& data) {
     ev.damaged = true;
   }
   if (s.txIsPage) {
+    if (!faults_.corruptFrames.empty() || !faults_.dropFrames.empty())
+      s.frameFaults.apply(ev.bytes, faults_, s.fcdFrames);
     if (faults_.corruptPage == 0 || faults_.corruptPage == s.pages) {
       // Counted along the page, not the write: the same bytes are hit however the sender's
       // modem happens to cut the page into writes, so a call with noise can be repeated.

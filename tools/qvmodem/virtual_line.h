@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "qvmodem/hdlc.h"
 
@@ -35,6 +36,33 @@ struct LineFaults {
   int corruptPage = -1;     // noise on this page (0: every page, -1: none)
   int noiseSpacing = 7;     // ...on one byte in this many, counted from the page's first byte
   int garbleMcf = 0;        // noise on the Nth MCF frame of a call: its FCS fails (0: none)
+  // Error correction data frames (FCD) a Class 1 DTE frames itself on a page carrier, counted
+  // from 1 over the call and the sending end, resent frames included: these arrive with a bad
+  // FCS (corrupt) or not at all (drop, an abort in their middle).
+  std::vector<int> corruptFrames;
+  std::vector<int> dropFrames;
+};
+
+// Finds the HDLC frames in a page carrier's bit stream (least significant bit first) and damages
+// the FCD frames named in the faults, in place. Its own bit-level reading: a damaged frame loses
+// its FCS (one 1 bit of its data becomes 0, which can never make a flag) or is aborted (eight 1
+// bits in its data), and the frames around it stay whole.
+class EcmFrameFaults {
+ public:
+  // counted: the FCD frames of the call so far (kept across its carriers), one more for each
+  // FCD frame found here.
+  void apply(Bytes& data, const LineFaults& faults, int& counted);
+  void reset() { *this = EcmFrameFaults(); }
+
+ private:
+  enum class Action { None, Corrupt, Drop };
+  int ones_ = 0;            // consecutive 1 bits as sent
+  bool inFrame_ = false;
+  long contentBits_ = 0;    // bits of the frame so far, inserted zeros left out
+  uint8_t octet_ = 0;
+  uint8_t head_[4] = {};
+  Action action_ = Action::None;
+  int forced_ = 0;          // 1 bits forced for an abort so far
 };
 
 enum class CallState { Idle, Ringing, Connected };
@@ -93,6 +121,8 @@ class VirtualLine {
     bool txEcm = false;            // the page on the carrier goes in ECM frames
     int ecmResent = 0;
     long lastHitFrame = -1;
+    EcmFrameFaults frameFaults;    // Class 1 ECM frames on the current carrier
+    int fcdFrames = 0;             // FCD frames sent in this call
   };
   void pokeLocked(int end);
   void dropLocked();
