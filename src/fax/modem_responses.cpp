@@ -1,5 +1,6 @@
 #include "fax/modem_responses.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -149,6 +150,9 @@ std::vector<int> Class2RangeValues(std::string_view answer, int position) {
         b = std::strtol(end + 1, &end2, 16);
         if (end2 == end + 1) b = a;
       }
+      // Parameter values are small (the widest, VR in 2.0, goes to 7F): anything past a byte is
+      // noise, and would not fit an int anyway.
+      b = std::min(b, 0xFFL);
       for (long v = a; v <= b && v >= 0 && values.size() < 64; ++v) values.push_back(static_cast<int>(v));
     }
     pos = comma + 1;

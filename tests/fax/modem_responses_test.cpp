@@ -98,6 +98,10 @@ TEST(ModemResponses, CapabilityRanges) {
   EXPECT_TRUE(Class2RangeValues(answer, 0).empty());
   EXPECT_TRUE(Class2RangeValues("(0,1),(0-5),(0-2),(0-2),(x)", 5).empty());
   EXPECT_TRUE(Class2RangeValues("ERROR", 5).empty());
+  // Values past a byte are noise, however a modem writes them (found by the fuzz target: a
+  // value beyond an int came back negative).
+  EXPECT_EQ(Class2RangeValues("(0,FFFFFFFF),(1)", 1), (std::vector<int>{0}));
+  EXPECT_EQ(Class2RangeValues("(FE-FFFFFFFFFF)", 1), (std::vector<int>{0xFE, 0xFF}));
   EXPECT_TRUE(Class2RangeValues("((((0,1", 1).empty());  // unbalanced: no reading
 }
 

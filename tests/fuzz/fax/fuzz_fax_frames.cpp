@@ -3,7 +3,8 @@
 // - station IDs (from a +FTSI-style report or a CSI/TSI frame) are at most 20 characters and
 //   start with no blank, and an ID from a frame survives being sent back in a frame of ours;
 // - DLE stuffing is undone exactly, and a frame's DLE ETX is its only one;
-// - the parameters we put in a DCS or DIS frame read back as we wrote them.
+// - the parameters we put in a DCS or DIS frame read back as we wrote them;
+// - a capability range (+FCC=?) lists at most 64 values, none negative.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -41,6 +42,13 @@ void modemLine(std::string_view line) {
   const Class2Params p = DecodeClass2Params(RemovePrefix(line));
   check(p.scanCode >= 0 && p.scanCode <= 7);
   check(SpeedIndexForBps(p.bps) != 0);
+  check(p.df >= 0 && p.df <= 3);
+  // A capability range answer lists a bounded number of values, none negative.
+  for (int position = 1; position <= 8; ++position) {
+    const std::vector<int> values = Class2RangeValues(line, position);
+    check(values.size() <= 64);
+    for (int v : values) check(v >= 0);
+  }
   // Trimmed first, then cut to 20 characters: an overlong ID may end in a blank.
   const std::string id = CleanRemoteId(line);
   check(id.size() <= 20 && (id.empty() || static_cast<unsigned char>(id.front()) > ' '));

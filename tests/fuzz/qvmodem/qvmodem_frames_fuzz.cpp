@@ -1,10 +1,13 @@
-// Feeds arbitrary bytes to the virtual modem's T.30 frame, parameter-string and T.4 scanners.
+// Feeds arbitrary bytes to the virtual modem's T.30 frame, parameter-string and T.4 scanners, and
+// to the line's reader of a Class 1 DTE's ECM bit stream (which must keep the stream's length and
+// change bits only of frames it was told to damage).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "qvmodem/hdlc.cpp"
 #include "qvmodem/t30_frames.cpp"
+#include "qvmodem/virtual_line.cpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qv::modem;
@@ -25,5 +28,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Bytes stuffed;
   appendDleStuffed(stuffed, data, size);
   if (stuffed.size() < size) __builtin_trap();
+  (void)rtcBytes(size % 2 == 0);
+  SessionParams session;
+  negotiateCoding(dis, dcs, session);
+  if (session.df == 3 && session.ec == 0) __builtin_trap();  // no MMR without ECM
+
+  // The ECM frame faults: no faults named, nothing changes; with faults, only the length is kept.
+  LineFaults none;
+  EcmFrameFaults reader;
+  Bytes copy = bytes;
+  int counted = 0;
+  reader.apply(copy, none, counted);
+  if (copy != bytes) __builtin_trap();
+  LineFaults faults;
+  faults.corruptFrames = {1, 2};
+  faults.dropFrames = {3};
+  EcmFrameFaults damaging;
+  Bytes hit = bytes;
+  int hitCount = 0;
+  damaging.apply(hit, faults, hitCount);
+  if (hit.size() != bytes.size() || hitCount != counted) __builtin_trap();
   return 0;
 }
