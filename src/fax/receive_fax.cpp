@@ -252,6 +252,13 @@ int TQvReceiveFax::FlushData() {
     writeBuf_.clear();
     return 0;
   }
+  if (lineCoding_ != faximage::T4Coding::kMh) {
+    // Rows coded against the rows above them (MR, MMR) come out whole only at the page's end.
+    if (linePage_.size() + writeBuf_.size() > kMaxLinePageBytes) return core::ecFaxPageError;
+    linePage_.insert(linePage_.end(), writeBuf_.begin(), writeBuf_.end());
+    writeBuf_.clear();
+    return 0;
+  }
   if (class_ == fcClass1) pageCheck_.feed(writeBuf_);
   int rc = out_.WriteRaw(writeBuf_);
   writeBuf_.clear();
@@ -260,14 +267,6 @@ int TQvReceiveFax::FlushData() {
 
 int TQvReceiveFax::PutData(uint8_t b) {
   if (class_ == fcClass2) b = Reverse(b);
-  if (sessionCoding_ != LineCoding::MH) {
-    // A 2-D page is kept whole and turned into MH rows when it is filed.
-    if (linePage_.size() >= kMaxLinePageBytes) return core::ecFaxPageError;
-    linePage_.push_back(b);
-    ++pageBytes_;
-    bytesTransferred_ = pageBytes_;
-    return 0;
-  }
   writeBuf_.push_back(b);
   ++pageBytes_;
   bytesTransferred_ = pageBytes_;
@@ -275,19 +274,19 @@ int TQvReceiveFax::PutData(uint8_t b) {
   return 0;
 }
 
+int TQvReceiveFax::StoreLinePage() {
+  int rc = FlushData();
+  if (rc != 0 || linePage_.empty()) return rc;
+  const int width = sessionWide_ ? faximage::kWideWidth : faximage::kStandardWidth;
+  lineResult_ = faximage::MhPageFromLine(linePage_, width, lineCoding_);
+  linePage_.clear();
+  return out_.WriteRaw(lineResult_.mh);
+}
+
 int TQvReceiveFax::FinishPage() {
   if (!out_.PageOpen()) return 0;
-  int rc = FlushData();
+  int rc = StoreLinePage();
   if (rc != 0) return rc;
-  if (!linePage_.empty()) {
-    const faximage::T4Coding coding =
-        sessionCoding_ == LineCoding::MMR ? faximage::T4Coding::kMmr : faximage::T4Coding::kMr;
-    faximage::FilePage page = faximage::MhPageFromLine(
-        linePage_, sessionWide_ ? faximage::kWideWidth : faximage::kStandardWidth, coding);
-    linePage_.clear();
-    rc = out_.WriteRaw(page.mh);
-    if (rc != 0) return rc;
-  }
   out_.SetStationId(RemoteID(), true);
   return out_.EndRawPage();
 }
@@ -510,6 +509,7 @@ TQvReceiveFax::Next TQvReceiveFax::InitCall(Ev) {
   mcfRepeats_ = 0;
   morePages_ = eom_ = rejectPage_ = retrainAfterPage_ = false;
   sessionCoding_ = LineCoding::MH;
+  lineCoding_ = faximage::T4Coding::kMh;
   linePage_.clear();
   SetRemoteId("");
   {

@@ -9,6 +9,7 @@
 #include "fax/abstract_fax.h"
 #include "faximage/qvf_writer.h"
 #include "faximage/t4_decoder.h"
+#include "faximage/t4_transcode.h"
 
 namespace qv::fax {
 
@@ -187,10 +188,14 @@ class TQvReceiveFax : public TQvAbstractFax {
   faximage::QvfWriter out_;
   std::vector<uint8_t> writeBuf_;
   long pageBytes_ = 0;
-  // A page in MR or MMR as it arrives; turned into MH rows when the page is filed. A page longer
+  // Pages in MR or MMR: the page as it came, turned into MH rows when it is filed. A page longer
   // than any real one (an A4 fine page in MR is some 100 KB) is a modem talking nonsense.
   static constexpr size_t kMaxLinePageBytes = 16u << 20;
   std::vector<uint8_t> linePage_;
+  faximage::FilePage lineResult_;
+  int StoreLinePage();
+  // The line coding of the call's pages (Class 2/2.0: from the session report).
+  faximage::T4Coding lineCoding_ = faximage::T4Coding::kMh;
   // Class 1: the page's rows are decoded as they are filed, to judge the copy quality T.30 asks a
   // receiver without error correction to answer for.
   faximage::T4Decoder pageCheck_;

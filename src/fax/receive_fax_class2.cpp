@@ -14,6 +14,9 @@ void TQvReceiveFax::TakeClass2Params(const std::string& line) {
   sessionEcm_ = p.ecm;
   // Pages arrive in this coding and are turned back into MH rows for the file.
   sessionCoding_ = CodingOfDf(p.df);
+  lineCoding_ = sessionCoding_ == LineCoding::MMR ? faximage::T4Coding::kMmr
+                : sessionCoding_ == LineCoding::MR ? faximage::T4Coding::kMr
+                                                   : faximage::T4Coding::kMh;
   StatusUpdate(fpSessionParams);
 }
 
