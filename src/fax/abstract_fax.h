@@ -28,6 +28,8 @@ inline constexpr int kTransmitLogBase = 30;
 inline constexpr int kReceiveLogBase = 79;
 // Transmit states added after tfDone log after the receive states.
 inline constexpr int kTransmitEcmLogBase = 117;
+// Receive states added after rfDone log after those.
+inline constexpr int kReceiveEcmLogBase = 122;
 
 // Sessions end with the library's codes of core/error_codes.h, under their one name there; a
 // port whose device has gone (unplugged, switched off) ends the session with ecDeviceReadError.
@@ -85,6 +87,9 @@ class TQvAbstractFax {
   uint16_t StatusInterval = 1;
   uint16_t DesiredBPS = 9600;
   bool DesiredECM = false;
+  // The best page coding this side offers on the line (MMR only with error correction); the call
+  // uses the best both ends and the modem allow.
+  LineCoding DesiredCoding = LineCoding::MMR;
   std::string FaxFileExt;
   StatusEvent OnFaxStatus;
   CodeEvent OnFaxLog;
@@ -98,6 +103,8 @@ class TQvAbstractFax {
   bool SessionFine() const { return sessionFine_; }
   bool SessionWide() const { return sessionWide_; }
   bool SessionECM() const { return sessionEcm_; }
+  // The page coding the call negotiated (MH before a session has one).
+  LineCoding SessionCoding() const { return sessionCoding_; }
   int CurrentPage() const { return page_; }
   virtual int TotalPages() const { return totalPages_; }
   virtual int PageLength() const { return pageLength_; }
@@ -239,6 +246,8 @@ class TQvAbstractFax {
   std::string builtInInit_ = "ATE0Q0V1X4S0=0S2=43";
   std::string modemInit_;
   bool sessionFine_ = false, sessionWide_ = false, sessionEcm_ = false;
+  std::atomic<LineCoding> sessionCoding_{LineCoding::MH};
+  LineCoding modemBestCoding_ = LineCoding::MH;  // Class 2/2.0: from the modem's DF range
   int scanCode_ = 0;
   int minBytes_ = 0;
   bool modemSpeeds_[kMaxSpeedIndex + 1] = {false, true, true, false, false, false, false};

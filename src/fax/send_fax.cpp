@@ -383,6 +383,7 @@ TQvSendFax::Next TQvSendFax::GetEntry(Ev) {
   haveRemoteCaps_ = false;
   renegotiating_ = false;
   sessionEcm_ = false;
+  sessionCoding_ = LineCoding::MH;
   ecmPageCounter_ = 0;
   ecmFramesResent_ = 0;
   if (!docFile_.empty()) {
