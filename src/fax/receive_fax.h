@@ -168,6 +168,9 @@ class TQvReceiveFax : public TQvAbstractFax {
   int PutData(uint8_t b);
   int FlushData();
   int FinishPage();
+  // An MR page held whole (linePage_) goes into the open page as MH rows; lineResult_ says what
+  // its conversion met, for the copy-quality answer.
+  int StoreLinePage();
   void RemovePage();
   void CloseOutputFile(bool keepEmpty);
   Next ReadPageData();
@@ -216,7 +219,6 @@ class TQvReceiveFax : public TQvAbstractFax {
   // Class 1 pages in MR: the page as it came, turned into MH rows (and judged) when it ends.
   std::vector<uint8_t> linePage_;
   faximage::FilePage lineResult_;
-  int StoreLinePage();
   // Error correction mode: the frames of the block being received, the reader of each burst,
   // the last command's fields and the answer that goes out for it (kept for a repeated command).
   std::unique_ptr<EcmBlockAssembler> ecmBlocks_;
