@@ -239,6 +239,12 @@ constexpr Entry kErrorStrings[] = {
     {15219, "tf1EcmSendCmd"},
     {15220, "tf1EcmCmdSent"},
     {15221, "tf1EcmWaitResp"},
+    // Fax receive states of error correction mode (subtype 122 + state after rfDone).
+    {15222, "rf1EcmWtCnnct"},
+    {15223, "rf1EcmBurst"},
+    {15224, "rf1EcmBurstEnd"},
+    {15225, "rf1EcmWaitCmd"},
+    {15226, "rf1EcmSendResp"},
     {15501, "Time      Type      SubType       Data      OtherData"},
     {15502, "--------  --------  ------------  --------  ---------"},
 };

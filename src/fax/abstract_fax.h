@@ -28,6 +28,8 @@ inline constexpr int kTransmitLogBase = 30;
 inline constexpr int kReceiveLogBase = 79;
 // Transmit states added after tfDone log after the receive states.
 inline constexpr int kTransmitEcmLogBase = 117;
+// Receive states added after rfDone log after those.
+inline constexpr int kReceiveEcmLogBase = 122;
 
 // Sessions end with the library's codes of core/error_codes.h, under their one name there; a
 // port whose device has gone (unplugged, switched off) ends the session with ecDeviceReadError.

@@ -46,6 +46,8 @@ class EcmBlockAssembler {
 
   // Frames of the current block held so far.
   const EcmFrameSet& received() const { return have_; }
+  // Frames of the current block as its first PPS counted them (0 before it).
+  int blockFrames() const { return blockFrames_; }
 
  private:
   void commit(int frames);

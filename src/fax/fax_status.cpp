@@ -12,6 +12,16 @@ std::string StatusText(int code) {
   return text;
 }
 
+const char* CodingName(LineCoding coding) {
+  return coding == LineCoding::MMR ? "MMR" : coding == LineCoding::MR ? "MR" : "MH";
+}
+
+std::string ErrorControlText(bool ecm, LineCoding coding, long framesResent) {
+  std::string text = std::string(ecm ? "on, " : "off, ") + CodingName(coding);
+  if (ecm) text += ", " + std::to_string(framesResent) + (framesResent == 1 ? " frame" : " frames") + " resent";
+  return text;
+}
+
 TQvAbstractFaxStatus::~TQvAbstractFaxStatus() {
   if (Fax) Fax->ComponentRemoved(this);
 }

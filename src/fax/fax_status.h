@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "fax/t30_frames.h"
+
 namespace qv::fax {
 
 class TQvAbstractFax;
@@ -31,6 +33,13 @@ inline constexpr int fpFinished = 43;
 
 // The text of a status code; empty outside 1..43, at most 80 characters.
 std::string StatusText(int code);
+
+// The name of a page coding on the line: "MH", "MR", "MMR".
+const char* CodingName(LineCoding coding);
+
+// What a call ran with, as the status window and the session logs say it: "on, MMR, 3 frames
+// resent" with error correction, "off, MR" without.
+std::string ErrorControlText(bool ecm, LineCoding coding, long framesResent);
 
 // A progress display for a fax component. Concrete displays live in the user interface.
 class TQvAbstractFaxStatus {

@@ -50,11 +50,17 @@ std::string FallbackName(const std::string& dir, const std::string& stem, const 
 // line rows run when a modem line or frame has arrived (their time-outs are in OnTimeout).
 struct RxMachine {
   using Row = TQvReceiveFax::StateRow<TQvReceiveFax, RfStateInfo>;
+  // The states after rfDone (error correction) log from their own base, after the transmit
+  // machine's.
+  static constexpr int Subtype(RfState s) {
+    const int i = static_cast<int>(s), done = static_cast<int>(RfState::rfDone);
+    return i <= done ? kReceiveLogBase + i : kReceiveEcmLogBase + (i - done - 1);
+  }
   static constexpr Row Event(RfState s, const char* name, TQvReceiveFax::EventHandler run) {
-    return {{s, name, false, kReceiveLogBase + static_cast<int>(s)}, run, nullptr};
+    return {{s, name, false, Subtype(s)}, run, nullptr};
   }
   static constexpr Row Line(RfState s, const char* name, TQvReceiveFax::LineHandler run) {
-    return {{s, name, true, kReceiveLogBase + static_cast<int>(s)}, nullptr, run};
+    return {{s, name, true, Subtype(s)}, nullptr, run};
   }
 
   static const Row kRows[kReceiveStateCount];
@@ -101,6 +107,11 @@ constexpr RxMachine::Row RxMachine::kRows[kReceiveStateCount] = {
     RxMachine::Event(RfState::rfComplete, "rfComplete", &TQvReceiveFax::Complete),
     RxMachine::Event(RfState::rfAbort, "rfAbort", &TQvReceiveFax::Abort),
     RxMachine::Event(RfState::rfDone, "rfDone", &TQvReceiveFax::Idle),
+    RxMachine::Line(RfState::rf1EcmWtCnnct, "rf1EcmWtCnnct", &TQvReceiveFax::EcmBurstConnect),
+    RxMachine::Event(RfState::rf1EcmBurst, "rf1EcmBurst", &TQvReceiveFax::EcmBurstData),
+    RxMachine::Line(RfState::rf1EcmBurstEnd, "rf1EcmBurstEnd", &TQvReceiveFax::EcmBurstEnded),
+    RxMachine::Line(RfState::rf1EcmWaitCmd, "rf1EcmWaitCmd", &TQvReceiveFax::EcmCommand),
+    RxMachine::Line(RfState::rf1EcmSendResp, "rf1EcmSendResp", &TQvReceiveFax::EcmResponseConnect),
 };
 static_assert(RxMachine::InOrder(), "one row per receive state, in the order of RfState");
 
@@ -343,8 +354,10 @@ TQvReceiveFax::Next TQvReceiveFax::OnLine() {
   bool ok = HasOk(l);
   // +FCERROR while waiting for a carrier: a sender repeating its post-page message, or a late
   // turn-round that missed the carrier. The Class 1 machine recovers both.
-  const bool missedCarrier = (Is(S::rf1StrtTrn) || Is(S::rf1WtPgCnnct)) && IsFcError(l);
-  if (HasError(l) && !Is(S::rf2GtPgRslt) && !missedCarrier) return Fail(core::ecFaxBadModemResult);
+  const bool missedCarrier = (Is(S::rf1StrtTrn) || Is(S::rf1WtPgCnnct) || Is(S::rf1EcmWtCnnct)) && IsFcError(l);
+  // In error correction a garbled V.21 command is listened for again: the sender repeats it.
+  if (HasError(l) && !Is(S::rf2GtPgRslt) && !Is(S::rf1EcmWaitCmd) && !missedCarrier)
+    return Fail(core::ecFaxBadModemResult);
   if (class_ != fcClass1 && l.find(cmds_.hangup) != std::string::npos && !Is(S::rf2GetFHNG)) {
     hangupCode_ = HangupNumber(l);
     return Fail(core::ecFaxSessionError);
@@ -508,8 +521,15 @@ TQvReceiveFax::Next TQvReceiveFax::InitCall(Ev) {
   ppmAnswered_ = false;
   mcfRepeats_ = 0;
   morePages_ = eom_ = rejectPage_ = retrainAfterPage_ = false;
+  sessionEcm_ = false;
   sessionCoding_ = LineCoding::MH;
   lineCoding_ = faximage::T4Coding::kMh;
+  ecmBlocks_.reset();
+  ecmReader_.reset();
+  ecmResponse_.clear();
+  ecmLongTraining_ = false;
+  ecmGarbled_ = 0;
+  ecmFramesResent_ = 0;
   linePage_.clear();
   SetRemoteId("");
   {

@@ -2,12 +2,16 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fax/abstract_fax.h"
+#include "fax/ecm_block_assembler.h"
+#include "fax/ecm_line.h"
 #include "faximage/qvf_writer.h"
+#include "faximage/t4_transcode.h"
 #include "faximage/t4_decoder.h"
 #include "faximage/t4_transcode.h"
 
@@ -22,7 +26,13 @@ enum class RfState : uint8_t {
   rf1SendCSI, rf1SendDIS, rf1CollFrms, rf1CollRtry1, rf1CollRtry2, rf1StrtTrn, rf1CollTrn, rf1Timeout,
   rf1Retrain, rf1FinTrn, rf1SendCFR, rf1WtPgCnnct, rf2ValCnnct, rf2GtSndID, rf2GtCnnct, rfStartPage,
   rfGtPgDta, rf1FinPage, rf1WaitEOP, rf1WritePage, rf1SendMCF, rf1WaitDCN, rf1WtHngp, rf2GtPgRslt,
-  rf2GetFHNG, rfComplete, rfAbort, rfDone
+  rf2GetFHNG, rfComplete, rfAbort, rfDone,
+  // Error correction mode (Class 1), after rfDone so the states above keep their numbers.
+  rf1EcmWtCnnct,   // +FRM issued for a block (or the frames a PPR asked for): wait for CONNECT
+  rf1EcmBurst,     // the block's frames, de-framed as they come, up to DLE ETX
+  rf1EcmBurstEnd,  // the carrier has ended: on NO CARRIER or OK listen on V.21
+  rf1EcmWaitCmd,   // the sender's command: PPS, CTC, EOR or RR
+  rf1EcmSendResp   // +FTH=3 issued: on CONNECT the answer (MCF, PPR, CTR, ERR); on OK what follows
 };
 
 struct RfStateInfo {
@@ -34,7 +44,7 @@ struct RfStateInfo {
 
 // One entry per state, in the order of the enumeration.
 const RfStateInfo& ReceiveStateInfo(RfState state);
-inline constexpr int kReceiveStateCount = static_cast<int>(RfState::rfDone) + 1;
+inline constexpr int kReceiveStateCount = static_cast<int>(RfState::rf1EcmSendResp) + 1;
 
 // Page state: what the next page of the call does to the output file.
 enum class RfPageState : uint8_t { Other = 0, Resend = 1, SameFile = 2, NewFile = 3, DocumentEnded = 4 };
@@ -57,6 +67,9 @@ class TQvReceiveFax : public TQvAbstractFax {
   AcceptEvent OnFaxAccept;
   NameEvent OnFaxName;
   int NameScheme = 1;
+
+  // Frames of the call the sender had to send again (the PPRs' requests), for the status and log.
+  long EcmFramesResent() const { return ecmFramesResent_; }
 
   int TotalPages() const override { return 0; }
   int PageLength() const override { return 0; }
@@ -123,6 +136,16 @@ class TQvReceiveFax : public TQvAbstractFax {
   Next SendMcf(const std::string& l, bool ok);
   Next WaitDcn(const std::string& l, bool ok);
   Next WaitHangup1(const std::string& l, bool ok);
+  // Error correction half (receive_fax_ecm.cpp).
+  Next EcmListen(bool longTraining);
+  Next EcmBurstConnect(const std::string& l, bool ok);
+  Next EcmBurstData(Ev ev);
+  Next EcmBurstEnded(const std::string& l, bool ok);
+  Next EcmCommand(const std::string& l, bool ok);
+  Next EcmResponseConnect(const std::string& l, bool ok);
+  Next EcmAnswer(std::vector<uint8_t> frame, RfState after);
+  int EcmFilePage();
+  void DecodeEcmFrame(const uint8_t* fif, size_t length);
   // Class 2 and 2.0 half (receive_fax_class2.cpp).
   Next Class2Init(const std::string& l, bool ok);
   Next Class2FlowControl(const std::string& l, bool ok);
@@ -146,6 +169,9 @@ class TQvReceiveFax : public TQvAbstractFax {
   int PutData(uint8_t b);
   int FlushData();
   int FinishPage();
+  // An MR page held whole (linePage_) goes into the open page as MH rows; lineResult_ says what
+  // its conversion met, for the copy-quality answer.
+  int StoreLinePage();
   void RemovePage();
   void CloseOutputFile(bool keepEmpty);
   Next ReadPageData();
@@ -193,12 +219,27 @@ class TQvReceiveFax : public TQvAbstractFax {
   static constexpr size_t kMaxLinePageBytes = 16u << 20;
   std::vector<uint8_t> linePage_;
   faximage::FilePage lineResult_;
-  int StoreLinePage();
-  // The line coding of the call's pages (Class 2/2.0: from the session report).
+  // The line coding of the call's pages (Class 1: from DCS; Class 2/2.0: from the session report),
+  // turned back into MH rows for the file.
   faximage::T4Coding lineCoding_ = faximage::T4Coding::kMh;
   // Class 1: the page's rows are decoded as they are filed, to judge the copy quality T.30 asks a
   // receiver without error correction to answer for.
   faximage::T4Decoder pageCheck_;
+  // Error correction mode: the frames of the block being received, the reader of each burst,
+  // the last command's fields and the answer that goes out for it (kept for a repeated command).
+  std::unique_ptr<EcmBlockAssembler> ecmBlocks_;
+  std::unique_ptr<EcmBurstReader> ecmReader_;
+  int ecmFrameSize_ = kEcmFrameSizeLarge;
+  uint8_t ecmPostMessage_ = 0;      // PPS/EOR: FCF2 (kPpsNull, or MPS/EOP/EOM)
+  uint8_t ecmPageCounter_ = 0, ecmBlockCounter_ = 0;
+  int ecmFrameCount_ = 0;           // PPS: FC + 1
+  bool ecmFieldsValid_ = false;     // the last PPS/EOR/CTC carried its whole FIF
+  int ecmCtcSpeed_ = 0;             // CTC: the speed index asked for
+  std::vector<uint8_t> ecmResponse_;
+  RfState ecmAfterResponse_ = RfState::rf1EcmWtCnnct;
+  bool ecmLongTraining_ = false;    // the next burst follows CTC/CTR: long training
+  int ecmGarbled_ = 0;              // commands in a row that came with a bad check sequence
+  std::atomic<long> ecmFramesResent_{0};
   bool aborted_ = false;
   bool rejectPending_ = false;
   int ioError_ = 0;

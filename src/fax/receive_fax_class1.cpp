@@ -23,14 +23,25 @@ constexpr uint32_t kRtnBadRun = 8;
 
 enum class CopyQuality { Good, Poor, Bad };
 
-CopyQuality JudgePage(const faximage::T4Decoder& page) {
-  const uint32_t bad = page.badRows();
-  const uint32_t rows = page.goodRows() + bad;
+// goodRows/badRows: rows decoded whole and damaged; badCodes: anything undecodable was met.
+CopyQuality JudgePage(uint32_t goodRows, uint32_t bad, uint32_t longestBadRun, bool badCodes) {
+  const uint32_t rows = goodRows + bad;
   // Data and not one row in it: noise (a page coded without rows is kept as it came).
-  if (rows == 0) return page.badCodes() > 0 ? CopyQuality::Bad : CopyQuality::Good;
-  if (uint64_t{bad} * 100 > uint64_t{rows} * kRtnBadRowsPercent || page.longestBadRun() > kRtnBadRun)
+  if (rows == 0) return badCodes ? CopyQuality::Bad : CopyQuality::Good;
+  if (uint64_t{bad} * 100 > uint64_t{rows} * kRtnBadRowsPercent || longestBadRun > kRtnBadRun)
     return CopyQuality::Bad;
   return bad > 0 ? CopyQuality::Poor : CopyQuality::Good;
+}
+
+// An MH page as it was filed, judged by the decoder that read it on the way in.
+CopyQuality JudgePage(const faximage::T4Decoder& page) {
+  return JudgePage(page.goodRows(), page.badRows(), page.longestBadRun(), page.badCodes() > 0);
+}
+
+// An MR page, judged by what its conversion to MH met.
+CopyQuality JudgePage(const faximage::FilePage& page) {
+  return JudgePage(page.rows > page.badRows ? page.rows - page.badRows : 0, page.badRows, page.longestBadRun,
+                   page.rows == 0 && !page.ended);
 }
 
 void TQvReceiveFax::DecodeFrame() {
@@ -50,6 +61,18 @@ void TQvReceiveFax::DecodeFrame() {
       sessionFine_ = p.fine;
       sessionWide_ = p.wide;
       scanCode_ = p.scanCode;
+      sessionEcm_ = p.ecm;
+      sessionCoding_ = p.coding;
+      lineCoding_ = p.coding == LineCoding::MMR ? faximage::T4Coding::kMmr
+                    : p.coding == LineCoding::MR ? faximage::T4Coding::kMr
+                                                 : faximage::T4Coding::kMh;
+      if (p.ecm && (!ecmBlocks_ || ecmFrameSize_ != p.ecmFrameSize)) {
+        // A new frame size starts the blocks afresh; otherwise they go on over EOM, where a
+        // repeated PPS of the last page may still come.
+        ecmFrameSize_ = p.ecmFrameSize;
+        ecmReader_.reset();
+        ecmBlocks_ = std::make_unique<EcmBlockAssembler>(ecmFrameSize_);
+      }
       StatusUpdate(fpSessionParams);
       break;
     }
@@ -67,6 +90,11 @@ void TQvReceiveFax::DecodeFrame() {
       break;
     case FrameKind::Dcn:
       if (!Is(S::rf1WaitDCN)) Fail(core::ecCancelRequested);
+      break;
+    case FrameKind::Pps:
+    case FrameKind::Eor:
+    case FrameKind::Ctc:
+      DecodeEcmFrame(fif, fifLength);
       break;
     case FrameKind::Ftt:
     case FrameKind::Rtn:
@@ -152,7 +180,7 @@ TQvReceiveFax::Next TQvReceiveFax::SendCsi(const std::string& l, bool) {
 
 TQvReceiveFax::Next TQvReceiveFax::SendDis(const std::string& l, bool ok) {
   if (HasConnect(l)) {
-    SendFrame(BuildDisFrame(speedIndex_));
+    SendFrame(BuildDisFrame(speedIndex_, DesiredECM, DesiredCoding));
   } else if (ok) {
     PauseMs(400);
     ModemCommand("AT+FRH=3", 40);
@@ -248,8 +276,12 @@ TQvReceiveFax::Next TQvReceiveFax::SendCfr(const std::string& l, bool ok) {
     return Next::IfInput;
   }
   if (!ok) return Next::IfInput;
-  ModemCommand(std::string("AT+FRM=") + PageDataCode(speedIndex_), 40);
-  Go(S::rf1WtPgCnnct);
+  if (sessionEcm_) {
+    EcmListen(false);
+  } else {
+    ModemCommand(std::string("AT+FRM=") + PageDataCode(speedIndex_), 40);
+    Go(S::rf1WtPgCnnct);
+  }
   if (!AskAccept()) {
     SendText("\r");  // leave the page receive at once
     const Next next = RefuseCall();
@@ -326,7 +358,9 @@ TQvReceiveFax::Next TQvReceiveFax::WaitPostPage1(const std::string&, bool ok) {
 TQvReceiveFax::Next TQvReceiveFax::WritePage1(Ev) {
   retrainAfterPage_ = false;
   if (out_.PageOpen()) {
-    const CopyQuality quality = JudgePage(pageCheck_);
+    if (int rc = StoreLinePage(); rc != 0) return Fail(rc);
+    const CopyQuality quality =
+        lineCoding_ == faximage::T4Coding::kMh ? JudgePage(pageCheck_) : JudgePage(lineResult_);
     if (quality == CopyQuality::Bad) {
       // Too damaged to read: it stays out of the file and its number is given again.
       RemovePage();
@@ -388,6 +422,12 @@ TQvReceiveFax::Next TQvReceiveFax::SendMcf(const std::string& l, bool ok) {
 
 TQvReceiveFax::Next TQvReceiveFax::WaitDcn(const std::string&, bool ok) {
   if (!ok) return Next::IfInput;
+  if (lastFrameFinal_ && sessionEcm_ && ClassifyFcf(lastFcf_) == FrameKind::Pps && !ecmResponse_.empty() &&
+      mcfRepeats_ < 3) {
+    // The sender missed our MCF to its last PPS-EOP and asks again: the same answer.
+    ++mcfRepeats_;
+    return EcmAnswer(ecmResponse_, S::rf1WaitDCN);
+  }
   if (lastFrameFinal_ && ClassifyFcf(lastFcf_) == FrameKind::Eop && mcfRepeats_ < 3) {
     // The sender missed our MCF and asks again: a receiver answers a repeated command
     // with its last response, or the sender never learns that its fax arrived.

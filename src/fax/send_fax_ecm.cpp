@@ -7,6 +7,8 @@
 #include "core/exceptions.h"
 #include "fax/ecm_line.h"
 #include "fax/send_fax.h"
+#include "faximage/t4_2d_tables.h"
+#include "faximage/t4_transcode.h"
 
 namespace qv::fax {
 
@@ -43,6 +45,15 @@ int TQvSendFax::CaptureEcmPage() {
   }
   ecmCapture_ = false;
   if (rc != 0) return rc;
+  if (sessionCoding_ != LineCoding::MH) {
+    // The page went through the MH path whole (header line included): coded again for the line.
+    const faximage::T4Coding coding =
+        sessionCoding_ == LineCoding::MMR ? faximage::T4Coding::kMmr : faximage::T4Coding::kMr;
+    const int k = sessionFine_ ? faximage::kMrKFine : faximage::kMrKStandard;
+    faximage::LinePage line =
+        faximage::CodePageForLine(ecmPage_, false, sessionWide_ ? 2048 : 1728, coding, k, 0);
+    ecmPage_ = std::move(line.data);
+  }
   // The page is with us whole: what the page states do once its data has left.
   bytesTransferred_ = static_cast<long>(ecmPage_.size());
   morePages_ = MorePagesAfterCurrent();

@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "fax/abstract_fax.h"
+#include "fax/receive_fax.h"
 #include "fax/send_fax.h"
 #include "ui/meter.h"
 
@@ -238,7 +239,12 @@ void TQvFaxStatus::Refresh() {
   SetText(value(kConnectBpsCaption), QString::number(Fax->ConnectBPS()));
   SetText(value(kResolutionCaption), Fax->SessionFine() ? QStringLiteral("high") : QStringLiteral("standard"));
   SetText(value(kWidthCaption), Fax->SessionWide() ? QStringLiteral("2048") : QStringLiteral("1728"));
-  SetText(value(kErrorControlCaption), Fax->SessionECM() ? QStringLiteral("on") : QStringLiteral("off"));
+  // Error correction, the page coding and the frames sent again: what the call ran with.
+  long resent = 0;
+  if (send) resent = send->EcmFramesResent();
+  if (auto* receive = dynamic_cast<fax::TQvReceiveFax*>(Fax)) resent = receive->EcmFramesResent();
+  SetText(value(kErrorControlCaption),
+          QString::fromStdString(fax::ErrorControlText(Fax->SessionECM(), Fax->SessionCoding(), resent)));
   const int page = send ? send->CurrentPageShown() : Fax->CurrentPage();
   SetText(value(kCurrentPageCaption), page == 0 ? QStringLiteral("<cover page>") : QString::number(page));
   const int length = Fax->PageLength();

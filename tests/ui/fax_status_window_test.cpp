@@ -29,6 +29,7 @@ struct SessionSend : fax::TQvSendFax {
     sessionFine_ = fine;
     sessionWide_ = wide;
     sessionEcm_ = ecm;
+    sessionCoding_ = ecm ? fax::LineCoding::MMR : fax::LineCoding::MH;
   }
 };
 
@@ -80,7 +81,7 @@ TEST(FaxStatus, ShowsTheTransmitSessionAndHidesAtTheEnd) {
   EXPECT_EQ(Shown(status, "Current page:"), QStringLiteral("<cover page>"));
   EXPECT_EQ(Shown(status, "Resolution:"), QStringLiteral("standard"));
   EXPECT_EQ(Shown(status, "Width:"), QStringLiteral("1728"));
-  EXPECT_EQ(Shown(status, "Error control:"), QStringLiteral("off"));
+  EXPECT_EQ(Shown(status, "Error control:"), QStringLiteral("off, MH"));
   EXPECT_EQ(Shown(status, "Elapsed time:"), QStringLiteral("00:00"));
   EXPECT_EQ(Shown(status, "Status:"), QString::fromStdString(fax::StatusText(fax::fpDialing)));
   EXPECT_FALSE(status.ElapsedRunning());
@@ -107,7 +108,8 @@ TEST(FaxStatus, ShowsTheTransmitSessionAndHidesAtTheEnd) {
   EXPECT_EQ(Shown(status, "Current page:"), QStringLiteral("2"));
   EXPECT_EQ(Shown(status, "Resolution:"), QStringLiteral("high"));
   EXPECT_EQ(Shown(status, "Width:"), QStringLiteral("2048"));
-  EXPECT_EQ(Shown(status, "Error control:"), QStringLiteral("on"));
+  // Error correction, the coding and the frames a receiver asked for again.
+  EXPECT_EQ(Shown(status, "Error control:"), QStringLiteral("on, MMR, 0 frames resent"));
   EXPECT_EQ(Shown(status, "Page length:"), QStringLiteral("3000"));
   EXPECT_EQ(Shown(status, "Bytes transferred:"), QStringLiteral("1000"));
   EXPECT_EQ(d->Meter()->Position(), 33);  // truncated

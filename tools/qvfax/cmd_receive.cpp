@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "call_options.h"
 #include "command.h"
 #include "comm/com_port.h"
 #include "core/error_codes.h"
@@ -16,6 +17,7 @@
 #include "core/exceptions.h"
 #include "core/message_loop.h"
 #include "fax/fax_log.h"
+#include "fax/fax_status.h"
 #include "fax/receive_fax.h"
 
 namespace qv::qvfax {
@@ -25,7 +27,7 @@ using namespace qv::fax;
 
 const char* const kUsage =
     "receive (--port N | --device PATH) --dir DIR [--once] [--exit-on-error] [--rings N] [--class auto|1|2|2.0]\n"
-    "       [--station ID] [--bps N]";
+    "       [--station ID] [--bps N] [--ecm on|off] [--coding mh|mr|mmr]";
 
 volatile std::sig_atomic_t gInterrupted = 0;
 // The write end of the pipe the main loop sleeps on: a message posted to the loop and Ctrl+C
@@ -101,6 +103,12 @@ int Run(const std::vector<std::string>& args) {
       fax.DesiredBPS = static_cast<uint16_t>(n);
     } else if (a == "--station") {
       if (!value(fax.StationID)) return Usage("--station needs an identifier");
+    } else if (a == "--ecm") {
+      // Error correction offered to callers.
+      if (!value(v) || !ParseOnOff(v, fax.DesiredECM)) return Usage("--ecm is on or off");
+    } else if (a == "--coding") {
+      // The best page coding offered; a caller may choose less.
+      if (!value(v) || !ParseCoding(v, fax.DesiredCoding)) return Usage("--coding is mh, mr or mmr");
     } else {
       return Usage("unknown argument " + a);
     }
@@ -142,7 +150,8 @@ int Run(const std::vector<std::string>& args) {
     if (code == lcReceiveStarted) current = cp->FaxFile();
     // A call's end names the class and the speed it settled on (after any fallback in training).
     if (code >= lcReceiveOk)
-      std::cout << "call: class " << ClassName(cp->SessionClass()) << " at " << cp->ConnectBPS() << " bps" << std::endl;
+      std::cout << "call: class " << ClassName(cp->SessionClass()) << " at " << cp->ConnectBPS() << " bps"
+                << ", ECM " << ErrorControlText(cp->SessionECM(), cp->SessionCoding(), fax.EcmFramesResent()) << std::endl;
     std::string text = log.EntryText(code);
     for (char& c : text)
       if (c == '\r') c = ' ';

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "call_options.h"
 #include "command.h"
 #include "comm/com_port.h"
 #include "core/error_text.h"
@@ -18,7 +19,7 @@ using namespace qv::fax;
 
 const char* const kUsage =
     "send (--port N | --device PATH) --number NUMBER FILE.QVF [--cover FILE] [--class auto|1|2|2.0]\n"
-    "       [--bps N] [--ecm] [--header TEXT] [--station ID] [--attempts N] [--retry-wait S]";
+    "       [--bps N] [--ecm on|off] [--coding mh|mr|mmr] [--header TEXT] [--station ID] [--attempts N] [--retry-wait S]";
 
 volatile std::sig_atomic_t gInterrupted = 0;
 void OnSignal(int) { gInterrupted = 1; }
@@ -70,7 +71,10 @@ int Run(const std::vector<std::string>& args) {
       if (!value(v) || !Number(v, n) || SpeedIndexForBps(n) == 0) return Usage("--bps is 2400, 4800, 7200, 9600, 12000 or 14400");
       fax.DesiredBPS = static_cast<uint16_t>(n);
     } else if (a == "--ecm") {
-      fax.DesiredECM = true;
+      if (!value(v) || !ParseOnOff(v, fax.DesiredECM)) return Usage("--ecm is on or off");
+    } else if (a == "--coding") {
+      // A cap: the call uses the best coding both ends offer up to it.
+      if (!value(v) || !ParseCoding(v, fax.DesiredCoding)) return Usage("--coding is mh, mr or mmr");
     } else if (a == "--header") {
       if (!value(fax.HeaderLine)) return Usage("--header needs a text");
     } else if (a == "--station") {
@@ -152,6 +156,9 @@ int Run(const std::vector<std::string>& args) {
     }
   }
   port.SetOpen(false);
+  if (fax.SessionClass() == fcClass1 || fax.SessionClass() == fcClass2 || fax.SessionClass() == fcClass2_0)
+    std::cout << "call: at " << fax.ConnectBPS() << " bps, ECM "
+              << ErrorControlText(fax.SessionECM(), fax.SessionCoding(), fax.EcmFramesResent()) << std::endl;
   if (result == 0)
     std::cout << "0 Sent" << std::endl;
   else

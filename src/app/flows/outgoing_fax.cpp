@@ -12,6 +12,7 @@
 #include "comm/com_port.h"
 #include "core/error_text.h"
 #include "core/exceptions.h"
+#include "fax/fax_status.h"
 #include "fax/send_fax.h"
 #include "faximage/qvf_append.h"
 #include "rtf/rtf_reader.h"
@@ -349,6 +350,9 @@ bool TSendSession::StartAttempt(const TDialOptions& dial) {
 void TSendSession::FaxFinish(int code) {
   const QString message = Q(core::ErrorText(code));
   resultText_ = message;
+  // What the call ran with: error correction, the page coding and the frames sent again.
+  log_.Add(QStringLiteral("Error control: ") +
+           Q(fax::ErrorControlText(fax_->SessionECM(), fax_->SessionCoding(), fax_->EcmFramesResent())));
   log_.Add(QStringLiteral("Result: ") + resultText_);
   if (code == 0 || resultText_.toUpper() == QLatin1String("OK")) {
     resultText_ = QStringLiteral("Sent");

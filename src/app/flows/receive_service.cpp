@@ -10,6 +10,7 @@
 #include "core/error_codes.h"
 #include "core/error_text.h"
 #include "fax/fax_log.h"
+#include "fax/fax_status.h"
 #include "fax/receive_fax.h"
 #include "ui/fax_printer.h"
 
@@ -327,6 +328,8 @@ void TReceiveService::FaxReceived() {
              QStringLiteral(": nothing was stored"));
     return;
   }
+  log_.Add(QStringLiteral("Received ") + name + QStringLiteral(", error control: ") +
+           Q(fax::ErrorControlText(fax_->SessionECM(), fax_->SessionCoding(), fax_->EcmFramesResent())));
   const bool recorded = filing_.AppendRecord(name, from, pages, QString());
   if (!recorded) {
     // The file stays, and the journal that names it: the next start gives it its record.

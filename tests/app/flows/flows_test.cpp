@@ -333,7 +333,7 @@ TEST_F(OutgoingFaxTest, AFaxGoesOutWithoutAnyFormAndTheRecordSaysSent) {
 
   const QStringList log = LogLines();
   for (const char* l : {"Opening com port: COM1", "Opened com port OK", "Fax#: 5550100", "Fax Class: Class 1",
-                        "StationID: 555 0199", "Result: OK"})
+                        "StationID: 555 0199", "Error control: off, MH", "Result: OK"})
     EXPECT_TRUE(log.contains(QString::fromLatin1(l))) << l << "\n" << log.join(u'\n').toStdString();
   EXPECT_FALSE(log.contains(QStringLiteral("Dial Suffix: #77")));  // switched off in the settings
 

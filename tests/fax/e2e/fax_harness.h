@@ -327,6 +327,8 @@ class ReceiverProcess : public QvfaxProcess {
     int bps = 9600;
     std::string station = "receiver 1";
     bool exitOnError = false;  // a failed call ends it rather than waiting for the next one
+    std::string ecm;           // "on"/"off" for --ecm; empty leaves qvfax's default
+    std::string coding;        // "mh"/"mr"/"mmr" for --coding; empty leaves the default
   };
 
   // Starts it and waits (bounded) until it says it is waiting for a call.
@@ -334,6 +336,8 @@ class ReceiverProcess : public QvfaxProcess {
     std::vector<std::string> args = {"--device", device, "--dir", dir, "--once", "--class", ClassOption(o.faxClass),
                                      "--bps", std::to_string(o.bps), "--station", o.station};
     if (o.exitOnError) args.push_back("--exit-on-error");
+    if (!o.ecm.empty()) args.insert(args.end(), {"--ecm", o.ecm});
+    if (!o.coding.empty()) args.insert(args.end(), {"--coding", o.coding});
     if (!Launch("receive", args, outFile)) return false;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {

@@ -95,9 +95,12 @@ class SpandspPeer {
   // check is the first, the first page the second) gets one byte of noise in every `spacing`,
   // as a noisy line would leave it after demodulation. The DLE codes stay intact, so the engine
   // sees the carrier end where it ends. Call before Start().
-  void NoiseOnCarrier(int n, int spacing) {
+  // With `count`, the carriers of that many AT+FRMs from the `n`th on get it (a line that stays
+  // noisy while the sender resends).
+  void NoiseOnCarrier(int n, int spacing, int count = 1) {
     noiseFrm_ = n;
     noiseSpacing_ = spacing;
+    noiseCarriers_ = count;
   }
 
   // Process `pid` (the engine's) is kept off the CPU for `ms` of line time from the moment the
@@ -112,6 +115,9 @@ class SpandspPeer {
 
   // The spandsp terminal offers (or accepts) error correction mode. Call before Start().
   void EnableEcm() { t30_set_ecm_capability(fax_get_t30_state(fax_), 1); }
+  // The page codings the spandsp terminal offers or may choose (T30_SUPPORT_T4_1D_COMPRESSION,
+  // _T4_2D_, _T6_). Call before Start().
+  void SetCompressions(int mask) { t30_set_supported_compressions(fax_get_t30_state(fax_), mask); }
 
   // The page data the engine hands the modem after its `n`th AT+FTM (queries not counted; the
   // training check is the first) gets one octet in every `spacing` changed, as line noise would
@@ -249,6 +255,12 @@ class SpandspPeer {
   void AddNoise(std::string& out) {
     size_t i = 0;
     if (noiseState_ == Noise::AwaitConnect) {
+      // An AT+FRM that found V.21 instead of its carrier brings no page data: the next CONNECT
+      // is a V.21 frame's, whose check the modem has done already.
+      if (out.find("+FCERROR") != std::string::npos) {
+        noiseState_ = Noise::Off;
+        return;
+      }
       const size_t connect = out.find("CONNECT");
       if (connect == std::string::npos) return;
       i = connect + 7;
@@ -287,9 +299,8 @@ class SpandspPeer {
       if (pos + 7 < frmTail_.size()) continue;
       if (pos + 7 >= seen.size()) break;
       if (seen[pos + 7] == '?') continue;
-      if (++noiseFrmSeen_ == noiseFrm_) {
+      if (++noiseFrmSeen_ >= noiseFrm_ && noiseFrmSeen_ < noiseFrm_ + noiseCarriers_) {
         noiseState_ = Noise::AwaitConnect;
-        noiseFrm_ = 0;
         break;
       }
     }
@@ -404,7 +415,7 @@ class SpandspPeer {
   std::atomic<pid_t> stallPid_{0};
   int contSteps_ = 0;
   std::string watchTail_;
-  int noiseFrm_ = 0, noiseSpacing_ = 1, noiseFrmSeen_ = 0;
+  int noiseFrm_ = 0, noiseSpacing_ = 1, noiseFrmSeen_ = 0, noiseCarriers_ = 1;
   std::string frmTail_;
   int corruptFtm_ = 0, corruptSpacing_ = 1, ftmSeen_ = 0, ftmState_ = 0;
   long ftmCount_ = 0;

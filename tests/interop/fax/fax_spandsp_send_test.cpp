@@ -20,6 +20,8 @@ struct Ecm {
   bool on = false;
   int corruptFtm = 0;      // the AT+FTM whose data gets line errors (0: none)
   int corruptSpacing = 0;  // one octet in this many
+  int compressions = T30_SUPPORT_T4_1D_COMPRESSION;  // what spandsp's receiver offers
+  int encoding = T4_COMPRESSION_ITU_T4_1D;           // what the call must have used
 };
 
 void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const std::string& cover,
@@ -27,6 +29,7 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   SpandspPeer peer(false, "", dir.str("rx.tif"));
   ASSERT_TRUE(peer.ok());
   if (ecm.on) peer.EnableEcm();
+  peer.SetCompressions(ecm.compressions);
   if (ecm.corruptFtm > 0) peer.CorruptFtm(ecm.corruptFtm, ecm.corruptSpacing);
   peer.Start(10);
   comm::TQvComPort port;
@@ -62,6 +65,7 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   EXPECT_EQ(peer.Stats().pages_rx, static_cast<int>(sent.pages.size()));
   EXPECT_EQ(peer.Stats().error_correcting_mode != 0, ecm.on);
   EXPECT_EQ(send.SessionECM(), ecm.on);
+  EXPECT_EQ(peer.Stats().encoding, ecm.encoding);
   if (ecm.corruptFtm > 0) {
     // A PPR came, and only some of the block's frames went again.
     EXPECT_GE(peer.FramesHeard(kFcfPps), 2);
@@ -118,6 +122,46 @@ TEST(SendEcm, FinePageAt9600ThroughLineErrorsIsResentUntilWhole) {
   // The first page burst (the second AT+FTM, after the training check) loses frames.
   SendAndCheck(9600, Sent{doc, {true}}, dir.str("doc.qvf"), "", dir, Ecm{true, 2, 1500});
 }
+
+}  // namespace
+}  // namespace qv::fax::test
+
+namespace qv::fax::test {
+namespace {
+
+// Two-dimensional coding: each page is coded again from the file's MH rows for the line, in the
+// best coding both ends offer (MMR only with error correction); spandsp decodes every row.
+struct CodingCase {
+  const char* name;
+  uint16_t bps;
+  int compressions;  // spandsp's receiver offers these
+  int encoding;      // and the call must have used this
+  bool fine;
+  int pages;
+  int corruptFtm = 0;
+};
+
+class SendEcmCoding : public ::testing::TestWithParam<CodingCase> {};
+
+TEST_P(SendEcmCoding, PagesArriveAsSent) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  const CodingCase& c = GetParam();
+  TempDir dir;
+  auto doc = MakeQvf(dir.str("doc.qvf"), c.pages, c.fine, c.corruptFtm > 0 ? 600 : 40);
+  Ecm ecm{true, c.corruptFtm, c.corruptFtm > 0 ? 1500 : 0, c.compressions, c.encoding};
+  SendAndCheck(c.bps, Sent{doc, std::vector<bool>(static_cast<size_t>(c.pages), c.fine)}, dir.str("doc.qvf"), "",
+               dir, ecm);
+}
+
+constexpr int kUpToMr = T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T4_2D_COMPRESSION;
+constexpr int kUpToMmr = kUpToMr | T30_SUPPORT_T6_COMPRESSION;
+
+INSTANTIATE_TEST_SUITE_P(
+    Class1, SendEcmCoding,
+    ::testing::Values(CodingCase{"MrFineAt9600TwoPages", 9600, kUpToMr, T4_COMPRESSION_ITU_T4_2D, true, 2},
+                      CodingCase{"MmrStandardAt14400ThreePages", 14400, kUpToMmr, T4_COMPRESSION_ITU_T6, false, 3},
+                      CodingCase{"MmrFineAt9600ThroughLineErrors", 9600, kUpToMmr, T4_COMPRESSION_ITU_T6, true, 1, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qv::fax::test
