@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -67,6 +69,22 @@ void T38Media::Start(const sockaddr_in& remote, const T38Params& agreed, const T
   t38_set_sequence_number_handling(core, 1);
   // An IFP must leave room in the far end's datagram for the UDPTL framing around it.
   t38_set_max_datagram_size(core, far.maxDatagram > 32 ? far.maxDatagram - 16 : far.maxDatagram);
+  // A person chasing a failed relay can have spandsp say what the gateway sees, in the file
+  // QV_LINE_TRACE names.
+  if (const char* trace = std::getenv("QV_LINE_TRACE"); trace && *trace) {
+    static FILE* file = std::fopen(trace, "a");
+    if (file) {
+      const message_handler_func_t toFile = [](int, const char* text) {
+        std::fputs(text, file);
+        std::fflush(file);
+      };
+      const int level = SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_FLOW;
+      for (logging_state_t* l : {t38_gateway_get_logging_state(gateway_), t38_core_get_logging_state(core)}) {
+        span_log_set_message_handler(l, toFile);
+        span_log_set_level(l, level);
+      }
+    }
+  }
   heard_ = false;
 }
 
