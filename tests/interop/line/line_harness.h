@@ -73,16 +73,19 @@ class Peer {
     if (!process_.WaitEnd(seconds * 1000)) process_.Stop(2000);
     std::smatch m;
     const std::string out = ReadText(out_);
-    static const std::regex line(R"(result (-?\d+) pages (\d+) rate (\d+) sip \d+ media (\w+))");
+    static const std::regex line(R"(result (-?\d+) pages (\d+) rate (\d+) sip \d+ media (\w+) dropped (\d+))");
     if (!std::regex_search(out, m, line)) return false;
     completion = std::stoi(m[1]);
     pages = std::stoi(m[2]);
     rate = std::stoi(m[3]);
     media_ = m[4];
+    dropped_ = std::stol(m[5]);
     return true;
   }
   // "t38" or "g711": what the call was on at its end, after Finish().
   const std::string& media() const { return media_; }
+  // UDPTL datagrams its loss dropped, both ways, after Finish().
+  long dropped() const { return dropped_; }
   std::string Output() const { return ReadText(out_); }
   ~Peer() { process_.Stop(2000); }
 
@@ -90,6 +93,7 @@ class Peer {
   qv::test::ChildProcess process_;
   int port_ = 0;
   std::string out_, media_;
+  long dropped_ = 0;
 };
 
 }  // namespace qv::fax::test

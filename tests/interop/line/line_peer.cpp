@@ -3,12 +3,14 @@
 // T.30 terminals: fax_state on the audio, t38_terminal once the call is on T.38.
 //   line_peer --sip ADDR:PORT (--answer | --call URI) (--send TIFF | --receive TIFF) [--seconds N]
 //             [--refuse STATUS] [--hangup-after SECONDS] [--t38 off|start|accept|refuse]
-//             [--loss PERCENT --seed N] [--refresh-after SECONDS] [--fine]
+//             [--loss PERCENT --seed N] [--refresh-after SECONDS] [--vanish-after SECONDS]
 // --t38: start = sends the re-INVITE to T.38 itself once the call is up; accept = only accepts
 // one; refuse = answers one with 488; off = G.711 only, as a plain phone would refuse it too.
 // --loss drops that share of the UDPTL datagrams it sends and of those it receives, chosen by
 // a generator seeded with --seed, so a run is repeatable. --refresh-after re-INVITEs with the
 // description already agreed (a session refresh) that many seconds after the switch.
+// --vanish-after goes silent that many seconds after the switch to T.38, as a far end whose host
+// died would: no packet, no BYE.
 // Prints "ready" once it listens and, at the end, "result COMPLETION pages N rate BPS sip STATUS
 // media g711|t38 dropped N" (COMPLETION: spandsp's T.30 completion code, -1 when T.30 never finished).
 #include <arpa/inet.h>
@@ -49,6 +51,7 @@ struct Options {
   double loss = 0;      // percent of UDPTL datagrams dropped each way
   unsigned seed = 1;
   int refreshAfter = 0;
+  int vanishAfter = 0;
 };
 
 // The peer's own UDPTL: two secondary IFPs in each datagram it sends, and the secondaries of
@@ -160,6 +163,7 @@ class Media {
     rng_.seed(seed);
   }
   bool OnT38() const { return onT38_; }
+  void Vanish() { vanished_ = true; }
   long Dropped() const { return dropped_; }
 
   void Start(const std::string& addr, int port, int pt, fax_state_t* fax) {
@@ -182,7 +186,7 @@ public:
     auto* self = static_cast<Media*>(user);
     for (int i = 0; i < count; ++i) {
       const auto d = self->udptlOut_.Wrap(ifp, len);
-      if (self->Drop()) continue;
+      if (self->vanished_ || self->Drop()) continue;
       sendto(self->udptl_, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&self->t38Remote_), sizeof self->t38Remote_);
     }
     return 0;
@@ -288,6 +292,7 @@ private:
   double loss_ = 0;
   std::mt19937 rng_;
   std::atomic<long> dropped_{0};
+  std::atomic<bool> vanished_{false};
   std::atomic<bool> running_{false};
   std::thread thread_;
 };
@@ -506,6 +511,10 @@ void Tick(void*) {
     Modify(ImageOffer(g.media.udptlPort()));
     g.modifySent = g.modifying;
   }
+  if (g.o.vanishAfter > 0 && g.switchedAt >= 0 && g.ticks == g.switchedAt + g.o.vanishAfter * 10) {
+    std::fprintf(stderr, "peer: vanishing\n");
+    g.media.Vanish();
+  }
   if (g.o.refreshAfter > 0 && g.sess && g.switchedAt >= 0 && !g.refreshSent && !g.modifying &&
       g.ticks >= g.switchedAt + g.o.refreshAfter * 10) {
     std::fprintf(stderr, "peer: session refresh\n");
@@ -555,6 +564,7 @@ int main(int argc, char** argv) {
     else if (a == "--loss") g.o.loss = std::atof(v.c_str());
     else if (a == "--seed") g.o.seed = static_cast<unsigned>(std::strtoul(v.c_str(), nullptr, 10));
     else if (a == "--refresh-after") g.o.refreshAfter = std::atoi(v.c_str());
+    else if (a == "--vanish-after") g.o.vanishAfter = std::atoi(v.c_str());
   }
   if (g.o.sipAddr.empty() || (g.o.answer == !g.o.callUri.empty()) || (g.o.sendTiff.empty() == g.o.receiveTiff.empty())) {
     std::fprintf(stderr, "usage: line_peer --sip ADDR:PORT (--answer | --call URI) (--send TIFF | --receive TIFF)\n");

@@ -63,6 +63,11 @@ TEST_P(LineT38Send, ThePageArrivesPixelExact) {
   if (std::string(c.peerT38) == "refuse") {
     EXPECT_NE(log.find("T.38 refused (488): the call stays on G.711"), std::string::npos) << log;
   }
+  if (std::string(c.loss) != "0") {
+    // The loss did strike, and redundancy is what carried the page through it.
+    EXPECT_GT(peer.dropped(), 0);
+    EXPECT_EQ(log.find(", recovered 0, late"), std::string::npos) << log;
+  }
   if (c.refreshAfter > 0) {
     EXPECT_NE(log.find("re-INVITE without a change of media: T.38 goes on"), std::string::npos) << log;
   }
@@ -119,6 +124,32 @@ TEST(LineT38Receive, WeStartAsTheReceiverAndThePageArrivesPixelExactThrough1Perc
   EXPECT_NE(log.find("offering T.38 (re-INVITE)"), std::string::npos) << log;
   EXPECT_NE(log.find("media: T.38 UDPTL version 0"), std::string::npos) << log;
   EXPECT_NE(log.find("call summary: media T.38, rate 14400"), std::string::npos) << log;
+  EXPECT_GT(peer.dropped(), 0);
+  EXPECT_EQ(log.find(", recovered 0, late"), std::string::npos) << log;
+}
+
+// The far end goes silent mid-call on T.38 (its host gone: no packet, no BYE). The line hangs
+// up after 10 s without a packet and tells the engine NO CARRIER, so the engine ends the call
+// as failed instead of waiting on a modem that never speaks again.
+TEST(LineT38Call, AFarEndThatVanishesIsHungUpOnAfterTenSilentSeconds) {
+  TempDir dir;
+  MakeQvf(dir.str("doc.qvf"), 1, false, 60);
+  Peer peer;
+  ASSERT_TRUE(peer.Start(dir, {"--answer", "--receive", dir.str("rx.tif"), "--seconds", "40", "--t38", "start",
+                               "--vanish-after", "1"}));
+  Line line;
+  ASSERT_TRUE(line.Start(dir, {"--peer", "127.0.0.1:" + std::to_string(peer.port())}, "on"));
+  SenderProcess send;
+  SenderProcess::Options o;
+  o.faxClass = fcClass1;
+  o.attempts = 1;
+  ASSERT_TRUE(send.Start(line.device(), dir.str("doc.qvf"), dir.str("send.out"), o));
+  const int status = send.WaitExit(45);
+  line.Stop();
+  const std::string log = line.Log();
+  EXPECT_EQ(status, 1) << send.Output() << log;
+  EXPECT_NE(log.find("nothing from the far end for 10 s: hanging up"), std::string::npos) << log;
+  EXPECT_NE(log.find("-> BYE"), std::string::npos) << log;
 }
 
 }  // namespace
