@@ -158,7 +158,8 @@ const char* kT38Offer =
 TEST(SdpT38, AttributesAreReadWhateverTheirCaseAndAnsweredWithinTheOffer) {
   T38Params p;
   const SdpMedia* image = nullptr;
-  ASSERT_EQ(ChooseT38(Parse(kT38Offer), &image, p), "");
+  const SdpSession offer = Parse(kT38Offer);  // image points into it
+  ASSERT_EQ(ChooseT38(offer, &image, p), "");
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->port, 40002);
   EXPECT_EQ(p.version, 1);
