@@ -20,6 +20,7 @@ struct SendCase {
   int bps;
   const char* media;    // what the call must end on: t38 or g711
   int refreshAfter;     // seconds after the switch: the peer's session refresh (0: none)
+  int rows;             // rows of the page
 };
 
 class LineT38Send : public ::testing::TestWithParam<SendCase> {};
@@ -28,7 +29,7 @@ class LineT38Send : public ::testing::TestWithParam<SendCase> {};
 TEST_P(LineT38Send, ThePageArrivesPixelExact) {
   const SendCase& c = GetParam();
   TempDir dir;
-  auto doc = MakeQvf(dir.str("doc.qvf"), 1, c.fine, 200);
+  auto doc = MakeQvf(dir.str("doc.qvf"), 1, c.fine, c.rows);
   Peer peer;
   std::vector<std::string> args = {"--answer", "--receive", dir.str("rx.tif"), "--seconds", "90", "--t38",
                                    c.peerT38, "--loss", c.loss, "--seed", "29"};
@@ -76,13 +77,15 @@ TEST_P(LineT38Send, ThePageArrivesPixelExact) {
 INSTANTIATE_TEST_SUITE_P(
     Line, LineT38Send,
     ::testing::Values(
-        // The far end re-INVITEs first, on a lossy network: redundancy fills the gaps.
-        SendCase{"PeerStartsFinePage9600Loss3", "start", "3", true, 9600, "t38", 0},
+        // The far end re-INVITEs first, on a lossy network: redundancy fills the gaps. The page
+        // takes longer than the line's 10 s of allowed silence, which a T.38 receiver keeps
+        // while it takes a page in: that is no sign of a dead far end.
+        SendCase{"PeerStartsLongFinePage9600Loss3", "start", "3", true, 9600, "t38", 0, 900},
         // A far end that only accepts: we offer on hearing its answer; it refreshes the
         // session mid-page, which must not disturb the page.
-        SendCase{"WeStartStandardPage14400Refreshed", "accept", "0", false, 14400, "t38", 2},
+        SendCase{"WeStartStandardPage14400Refreshed", "accept", "0", false, 14400, "t38", 2, 200},
         // Refused with 488: the page goes over G.711.
-        SendCase{"RefusedStaysOnG711", "refuse", "0", false, 9600, "g711", 0}),
+        SendCase{"RefusedStaysOnG711", "refuse", "0", false, 9600, "g711", 0, 200}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // line_peer calls and sends; qvline answers for our receiving engine and offers T.38 itself.
