@@ -237,6 +237,9 @@ void FaxLine::Timers() {
 // without a packet the call is over, and the DTE hears NO CARRIER instead of waiting forever.
 void FaxLine::NoMediaWatch() {
   if (call_ != Call::Connected || !mediaUp_) return;
+  // A T.38 fax receiving our page listens in silence for as long as the page takes (well over
+  // 10 s for a full page): while our modem sends, silence from the far end is no sign of death.
+  if (carrier_.compare(0, 4, "+FTM") == 0) lastHeard_ = tick_;
   if (tick_ - lastHeard_ < options_.noMediaSeconds * kTicksPerSecond) return;
   log_.Line("nothing from the far end for " + std::to_string(options_.noMediaSeconds) + " s: hanging up");
   sip_.Hangup();
