@@ -12,7 +12,8 @@
 // --vanish-after goes silent that many seconds after the switch to T.38, as a far end whose host
 // died would: no packet, no BYE.
 // Prints "ready" once it listens and, at the end, "result COMPLETION pages N rate BPS sip STATUS
-// media g711|t38 dropped N" (COMPLETION: spandsp's T.30 completion code, -1 when T.30 never finished).
+// media g711|t38 dropped N t38ms MS" (MS: from the switch to T.38 to the end of T.30, -1 when
+// there was none; COMPLETION: spandsp's T.30 completion code, -1 when T.30 never finished).
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -317,6 +318,7 @@ struct Peer {
   int upAt = -1;                        // the tick the call was answered
   bool modifying = false, modifySent = false, refreshSent = false;
   int switchedAt = -1;
+  timespec switchedTime{}, doneTime{};
   int sdpVersion = 1;
 };
 Peer g;
@@ -397,6 +399,7 @@ bool SwitchToT38(const std::string& sdp) {
   ConfigureT30(t38_terminal_get_t30_state(g.t38));
   g.media.SwitchToT38(addr, port, g.t38, g.o.loss, g.o.seed);
   g.switchedAt = g.ticks;
+  clock_gettime(CLOCK_MONOTONIC, &g.switchedTime);
   std::fprintf(stderr, "peer: on T.38 to %s:%d\n", addr.c_str(), port);
   return true;
 }
@@ -414,6 +417,7 @@ void StartFax(const std::string& sdp) {
 
 void PhaseE(t30_state_t* t30, void*, int code) {
   t30_get_transfer_statistics(t30, &g.stats);
+  clock_gettime(CLOCK_MONOTONIC, &g.doneTime);
   g.completion = code;
   g.faxDone = true;
 }
@@ -607,9 +611,13 @@ int main(int argc, char** argv) {
   re_main(nullptr);
   g.media.Stop();
   tmr_cancel(&g.tick);
-  std::printf("result %d pages %d rate %d sip %d media %s dropped %ld\n", g.faxDone ? g.completion : -1,
+  const long t38ms = g.switchedAt >= 0 && g.faxDone
+                        ? (g.doneTime.tv_sec - g.switchedTime.tv_sec) * 1000 +
+                              (g.doneTime.tv_nsec - g.switchedTime.tv_nsec) / 1000000
+                        : -1;
+  std::printf("result %d pages %d rate %d sip %d media %s dropped %ld t38ms %ld\n", g.faxDone ? g.completion : -1,
               calling ? g.stats.pages_tx : g.stats.pages_rx, g.stats.bit_rate, g.sipStatus,
-              g.media.OnT38() ? "t38" : "g711", g.media.Dropped());
+              g.media.OnT38() ? "t38" : "g711", g.media.Dropped(), t38ms);
   std::fflush(stdout);
   fax_free(g.fax);
   if (g.t38) t38_terminal_free(g.t38);
