@@ -70,7 +70,13 @@ TEST_P(LineT38Send, ThePageArrivesPixelExact) {
     EXPECT_EQ(log.find(", recovered 0, late"), std::string::npos) << log;
   }
   if (c.refreshAfter > 0) {
-    EXPECT_NE(log.find("re-INVITE without a change of media: T.38 goes on"), std::string::npos) << log;
+    // After the training check's carrier and before the page's carrier ended: during the page.
+    const size_t refresh = log.find("re-INVITE without a change of media: T.38 goes on");
+    const size_t training = log.find("carrier +FTM=");
+    ASSERT_NE(refresh, std::string::npos) << log;
+    ASSERT_NE(training, std::string::npos) << log;
+    EXPECT_LT(training, refresh) << log;
+    EXPECT_NE(log.find("carrier +FTM=", refresh), std::string::npos) << log;
   }
 }
 
@@ -82,8 +88,9 @@ INSTANTIATE_TEST_SUITE_P(
         // while it takes a page in: that is no sign of a dead far end.
         SendCase{"PeerStartsLongFinePage9600Loss3", "start", "3", true, 9600, "t38", 0, 900},
         // A far end that only accepts: we offer on hearing its answer; it refreshes the
-        // session mid-page, which must not disturb the page.
-        SendCase{"WeStartStandardPage14400Refreshed", "accept", "0", false, 14400, "t38", 2, 200},
+        // session mid-page (a full page runs from about 14 s to 25 s after the switch), which
+        // must not disturb the page.
+        SendCase{"WeStartFullStandardPage14400Refreshed", "accept", "0", false, 14400, "t38", 18, 1100},
         // Refused with 488: the page goes over G.711.
         SendCase{"RefusedStaysOnG711", "refuse", "0", false, 9600, "g711", 0, 200}),
     [](const auto& info) { return std::string(info.param.name); });
