@@ -28,6 +28,7 @@ constexpr long kTicksPerSecond = 1000 / kTickMs;
 // instead of catching up in a burst no real line would produce.
 constexpr int kMaxCatchUpTicks = 5;
 constexpr long kMaxBadMediaLogLines = 20;  // a flood of bad packets must not flood the log
+constexpr size_t kMaxWatchedCommand = 64;  // longer than any +F command the DTE sends
 // Not a spandsp call event: the dial failed in a way a modem reports as NO CARRIER. t31 answers
 // AT_CALL_EVENT_HANGUP during the dial by going on hook silently, which leaves the DTE waiting.
 constexpr int kEventNoCarrier = -1;
@@ -182,13 +183,17 @@ void FaxLine::FromDte() {
 void FaxLine::WatchCommands(const uint8_t* data, long n) {
   for (long i = 0; i < n; ++i) {
     const char c = static_cast<char>(data[i]);
+    // The DTE's page and training data (no CR in a run of zeros) come before its next command
+    // on the same "line": keep the tail, where that command is, not the head.
     if (c != '\r' && c != '\n') {
-      if (commandLine_.size() < 64) commandLine_ += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      commandLine_ += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (commandLine_.size() > kMaxWatchedCommand) commandLine_.erase(0, commandLine_.size() - kMaxWatchedCommand);
       continue;
     }
-    const std::string cmd = commandLine_;
+    const size_t at = commandLine_.rfind("AT+F");
+    const std::string cmd = at == std::string::npos ? std::string() : commandLine_.substr(at);
     commandLine_.clear();
-    if (cmd.compare(0, 4, "AT+F") != 0 || cmd.find('?') != std::string::npos || cmd.size() < 8) continue;
+    if (cmd.find('?') != std::string::npos || cmd.size() < 8) continue;
     const std::string what = cmd.substr(2);
     if ((what.compare(0, 5, "+FTM=") == 0 || what.compare(0, 5, "+FRM=") == 0) &&
         what.find_first_not_of("0123456789", 5) == std::string::npos)
