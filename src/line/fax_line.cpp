@@ -28,9 +28,29 @@ constexpr long kTicksPerSecond = 1000 / kTickMs;
 // instead of catching up in a burst no real line would produce.
 constexpr int kMaxCatchUpTicks = 5;
 constexpr long kMaxBadMediaLogLines = 20;  // a flood of bad packets must not flood the log
+constexpr size_t kMaxWatchedCommand = 64;  // longer than any +F command the DTE sends
 // Not a spandsp call event: the dial failed in a way a modem reports as NO CARRIER. t31 answers
 // AT_CALL_EVENT_HANGUP during the dial by going on hook silently, which leaves the DTE waiting.
 constexpr int kEventNoCarrier = -1;
+// The answering line offers T.38 this long after its 200: the far end's ACK has come by then,
+// and the calling fax is still in its CNG, long before the first T.30 frame.
+constexpr long kAnswererSwitchTicks = kTicksPerSecond;
+// After a glare (491) each end retries after a random delay (RFC 3261 14.1): 2.1-4 s for the
+// end that made the Call-ID (the caller), 0-2 s for the other, so the two offers cannot cross again.
+constexpr long kGlareCallerMinMs = 2100, kGlareCallerMaxMs = 4000, kGlareCalleeMaxMs = 2000;
+
+// The bit rate of a Class 1 high-speed modulation (+FTM/+FRM), 0 for one that is not.
+int ModulationRate(int mod) {
+  switch (mod) {
+    case 24: return 2400;
+    case 48: return 4800;
+    case 72: case 73: case 74: return 7200;
+    case 96: case 97: case 98: return 9600;
+    case 121: case 122: return 12000;
+    case 145: case 146: return 14400;
+    default: return 0;
+  }
+}
 
 int64_t NowNs() {
   timespec ts{};
@@ -64,7 +84,7 @@ std::string DialUri(const std::string& dial, const std::string& peer) {
 }
 
 FaxLine::FaxLine(DtePort& dte, CallLog& log, LineOptions options)
-    : dte_(dte), log_(log), options_(std::move(options)), sip_(*this, log) {
+    : dte_(dte), log_(log), options_(std::move(options)), sip_(*this, log), t38_(log) {
   std::random_device rd;
   sessionId_ = rd() & 0x7FFFFFFF;
 }
@@ -72,6 +92,7 @@ FaxLine::FaxLine(DtePort& dte, CallLog& log, LineOptions options)
 FaxLine::~FaxLine() {
   StopMedia("");
   if (modem_) t31_free(modem_);
+  if (cue_) modem_connect_tones_rx_free(cue_);
   if (mediaSocket_ >= 0) ::close(mediaSocket_);
 }
 
@@ -90,6 +111,7 @@ std::string FaxLine::Start() {
   socklen_t len = sizeof local;
   getsockname(mediaSocket_, reinterpret_cast<sockaddr*>(&local), &len);
   mediaPort_ = ntohs(local.sin_port);
+  if (const std::string why = t38_.Open(options_.sipAddress); !why.empty()) return why;
   return sip_.Start(options_.sipAddress, options_.sipPort);
 }
 
@@ -118,6 +140,7 @@ void FaxLine::Run(const std::atomic<bool>& stop) {
 
 void FaxLine::Tick() {
   ++ticksInState_;
+  ++tick_;
   while (!events_.empty()) {
     const int ev = events_.front();
     events_.pop_front();
@@ -131,6 +154,7 @@ void FaxLine::Tick() {
   FromDte();
   Timers();
   Audio();
+  NoMediaWatch();
 }
 
 void FaxLine::FromDte() {
@@ -159,14 +183,21 @@ void FaxLine::FromDte() {
 void FaxLine::WatchCommands(const uint8_t* data, long n) {
   for (long i = 0; i < n; ++i) {
     const char c = static_cast<char>(data[i]);
+    // The DTE's page and training data (no CR in a run of zeros) come before its next command
+    // on the same "line": keep the tail, where that command is, not the head.
     if (c != '\r' && c != '\n') {
-      if (commandLine_.size() < 64) commandLine_ += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      commandLine_ += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (commandLine_.size() > kMaxWatchedCommand) commandLine_.erase(0, commandLine_.size() - kMaxWatchedCommand);
       continue;
     }
-    const std::string cmd = commandLine_;
+    const size_t at = commandLine_.rfind("AT+F");
+    const std::string cmd = at == std::string::npos ? std::string() : commandLine_.substr(at);
     commandLine_.clear();
-    if (cmd.compare(0, 4, "AT+F") != 0 || cmd.find('?') != std::string::npos || cmd.size() < 8) continue;
+    if (cmd.find('?') != std::string::npos || cmd.size() < 8) continue;
     const std::string what = cmd.substr(2);
+    if ((what.compare(0, 5, "+FTM=") == 0 || what.compare(0, 5, "+FRM=") == 0) &&
+        what.find_first_not_of("0123456789", 5) == std::string::npos)
+      if (const int rate = ModulationRate(std::stoi(what.substr(5))); rate > 0) lastRate_ = rate;
     if (what.compare(0, 4, "+FRH") == 0 || what.compare(0, 4, "+FTH") == 0 || what.compare(0, 4, "+FRS") == 0 ||
         what.compare(0, 4, "+FTS") == 0 || what.compare(0, 4, "+FRM") == 0 || what.compare(0, 4, "+FTM") == 0) {
       LogCarrierStats(what);
@@ -174,15 +205,24 @@ void FaxLine::WatchCommands(const uint8_t* data, long n) {
   }
 }
 
+// Both media's packets together, so that a carrier that spans the switch to T.38 still counts.
+FaxLine::Counts FaxLine::CurrentCounts() const {
+  Counts c;
+  const auto t = t38_.counts();
+  c.sent = sent_ + t.sent;
+  c.received = (jitter_ ? jitter_->stats().received : 0) + t.received;
+  c.lost = (jitter_ ? jitter_->stats().lost : 0) + t.lost;
+  c.recovered = t.recovered;
+  return c;
+}
+
 void FaxLine::LogCarrierStats(const std::string& next) {
-  const uint64_t received = jitter_ ? jitter_->stats().received : 0;
-  const uint64_t lost = jitter_ ? jitter_->stats().lost : 0;
+  const Counts now = CurrentCounts();
   if (!carrier_.empty())
-    log_.Line("carrier " + carrier_ + ": packets sent " + std::to_string(sent_ - markSent_) + ", received " +
-              std::to_string(received - markReceived_) + ", lost " + std::to_string(lost - markLost_));
-  markSent_ = sent_;
-  markReceived_ = received;
-  markLost_ = lost;
+    log_.Line("carrier " + carrier_ + ": packets sent " + std::to_string(now.sent - mark_.sent) + ", received " +
+              std::to_string(now.received - mark_.received) + ", lost " + std::to_string(now.lost - mark_.lost) +
+              ", recovered " + std::to_string(now.recovered - mark_.recovered));
+  mark_ = now;
   carrier_ = (next.compare(0, 4, "+FRM") == 0 || next.compare(0, 4, "+FTM") == 0) ? next : "";
 }
 
@@ -195,15 +235,166 @@ void FaxLine::Timers() {
     call_ = Call::Idle;
     events_.push_back(AT_CALL_EVENT_NO_ANSWER);
   }
+  if (call_ == Call::Connected && switch_ == Switch::Due && tick_ >= switchAt_) OfferT38();
+}
+
+// A far end that has gone (its host down, a NAT binding lost) sends no BYE: after this long
+// without a packet the call is over, and the DTE hears NO CARRIER instead of waiting forever.
+void FaxLine::NoMediaWatch() {
+  if (call_ != Call::Connected || !mediaUp_) return;
+  // A T.38 fax receiving our page listens in silence for as long as the page takes (well over
+  // 10 s for a full page): while our modem sends, silence from the far end is no sign of death.
+  if (carrier_.compare(0, 4, "+FTM") == 0) lastHeard_ = tick_;
+  if (tick_ - lastHeard_ < options_.noMediaSeconds * kTicksPerSecond) return;
+  log_.Line("nothing from the far end for " + std::to_string(options_.noMediaSeconds) + " s: hanging up");
+  sip_.Hangup();
+  StopMedia("no media from the far end");
+  call_ = Call::Idle;
+  events_.push_back(AT_CALL_EVENT_HANGUP);
+}
+
+// The calling side learns that the far end is a fax from its answer: CED, or the V.21 flags
+// of its DIS. Then the call goes to T.38, which a far end that only accepts T.38 needs.
+void FaxLine::WatchSwitchCue(const int16_t* fromFar) {
+  if (!cue_ || !caller_ || switch_ != Switch::Idle || media_ != Media::G711 || !options_.t38) return;
+  modem_connect_tones_rx(cue_, fromFar, kSamplesPerPacket);
+  const int tone = modem_connect_tones_rx_get(cue_);
+  if (tone == MODEM_CONNECT_TONES_NONE) return;
+  log_.Line(std::string("heard the far end's ") + (tone == MODEM_CONNECT_TONES_FAX_PREAMBLE ? "V.21 flags" : "answer tone") +
+            ": a fax, offering T.38");
+  switch_ = Switch::Due;
+  switchAt_ = tick_;
+}
+
+void FaxLine::OfferT38() {
+  const std::string offer = ImageSdp(options_.sipAddress, t38_.port(), sessionId_, sdpVersion_ + 1, ours_);
+  if (!sip_.Reinvite(offer)) {
+    switchAt_ = tick_ + kTicksPerSecond;  // the call is between transactions: try again shortly
+    return;
+  }
+  ++sdpVersion_;
+  switch_ = Switch::Pending;
+  log_.Line("offering T.38 (re-INVITE)");
+}
+
+void FaxLine::OnReofferAnswered(int status, const std::string& sdp) {
+  if (switch_ != Switch::Pending || call_ != Call::Connected) return;
+  if (status == 491) {
+    std::random_device rd;
+    const long ms = caller_ ? kGlareCallerMinMs + static_cast<long>(rd() % (kGlareCallerMaxMs - kGlareCallerMinMs))
+                            : static_cast<long>(rd() % kGlareCalleeMaxMs);
+    log_.Line("re-INVITEs crossed (491): offering T.38 again in " + std::to_string(ms) + " ms");
+    switch_ = Switch::Due;
+    switchAt_ = tick_ + ms / kTickMs;
+    return;
+  }
+  switch_ = Switch::Over;
+  if (status >= 300) {
+    log_.Line("T.38 refused (" + std::to_string(status) + "): the call stays on G.711");
+    return;
+  }
+  SdpSession session;
+  const SdpMedia* image = nullptr;
+  T38Params far;
+  std::string why = ParseSdp(sdp, session);
+  if (why.empty()) why = ChooseT38(session, &image, far);
+  if (!why.empty()) {
+    // The far end said yes to something else: whatever it is, G.711 is what both still have.
+    log_.Line("unusable answer to our T.38 offer (" + why + "): the call stays on G.711");
+    return;
+  }
+  localSdp_ = ImageSdp(options_.sipAddress, t38_.port(), sessionId_, sdpVersion_, ours_);
+  StartT38(*image, AnswerT38(far, ours_), far);
+}
+
+std::string FaxLine::OnReoffer(const std::string& sdp) {
+  if (call_ != Call::Connected) return "";
+  SdpSession session;
+  std::string why = ParseSdp(sdp, session);
+  if (!why.empty()) {
+    log_.Line("unusable re-INVITE: " + why);
+    return "";
+  }
+  const SdpMedia* image = nullptr;
+  T38Params far;
+  if (ChooseT38(session, &image, far).empty()) {
+    if (!options_.t38) {
+      log_.Line("T.38 offered; this line is set to G.711 only");
+      return "";
+    }
+    if (media_ == Media::T38) {
+      // A session refresh: the relay goes on as it is, the page undisturbed.
+      log_.Line("re-INVITE without a change of media: T.38 goes on");
+      return localSdp_;
+    }
+    const T38Params agreed = AnswerT38(far, ours_);
+    localSdp_ = ImageSdp(options_.sipAddress, t38_.port(), sessionId_, ++sdpVersion_, agreed);
+    switch_ = Switch::Over;  // the far end switched first: ours is not needed
+    StartT38(*image, agreed, far);
+    return localSdp_;
+  }
+  const SdpMedia* audio = nullptr;
+  const int pt = ChooseG711(session, &audio);
+  if (pt < 0) {
+    log_.Line("re-INVITE offers neither T.38 nor G.711: refused");
+    return "";
+  }
+  sockaddr_in to{};
+  inet_pton(AF_INET, audio->address.c_str(), &to.sin_addr);
+  if (media_ == Media::G711 && pt == payloadType_ && to.sin_addr.s_addr == remote_.sin_addr.s_addr &&
+      htons(static_cast<uint16_t>(audio->port)) == remote_.sin_port) {
+    log_.Line("re-INVITE without a change of media: G.711 goes on");
+    return localSdp_;
+  }
+  // Back to audio (a far end ending its T.38 phase), or audio somewhere else.
+  if (media_ == Media::T38) StopT38("the far end went back to audio");
+  SetRemoteMedia(sdp, "re-offer");
+  jitter_ = std::make_unique<FixedJitterBuffer>(options_.jitterMs / kTickMs);
+  localSdp_ = AudioSdp(options_.sipAddress, mediaPort_, sessionId_, ++sdpVersion_, {payloadType_});
+  return localSdp_;
+}
+
+void FaxLine::StartT38(const SdpMedia& image, const T38Params& agreed, const T38Params& far) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(image.port));
+  inet_pton(AF_INET, image.address.c_str(), &to.sin_addr);
+  t38_.Start(to, agreed, far, options_.udptlRedundancy);
+  media_ = Media::T38;
+  lastHeard_ = tick_;
+  const bool ec = agreed.errorCorrection != T38Params::ErrorCorrection::None;
+  log_.Line("media: T.38 UDPTL version " + std::to_string(agreed.version) + ", up to " +
+            std::to_string(agreed.maxBitRate) + " bit/s, " +
+            (ec ? "redundancy " + std::to_string(options_.udptlRedundancy) : std::string("no redundancy")) +
+            ", far datagram " + std::to_string(far.maxDatagram) + ", to " + image.address + ":" +
+            std::to_string(image.port) + ", from port " + std::to_string(t38_.port()));
+}
+
+void FaxLine::StopT38(const char* why) {
+  if (media_ != Media::T38) return;
+  t38_.Stop();
+  media_ = Media::G711;
+  log_.Line(std::string("T.38 ended: ") + why);
 }
 
 void FaxLine::Audio() {
   ReadMedia();
-  if (!mediaUp_) return;
+  if (!mediaUp_) {
+    int16_t none[kSamplesPerPacket];
+    t38_.Tick(none, none, 0);  // drains the UDPTL socket between calls
+    return;
+  }
   int16_t tx[kSamplesPerPacket];
   int n = t31_tx(modem_, tx, kSamplesPerPacket);
   if (n < 0) n = 0;
   for (int i = n; i < kSamplesPerPacket; ++i) tx[i] = 0;  // always a whole packet: no VAD, no DTX
+  if (media_ == Media::T38) {
+    int16_t rx[kSamplesPerPacket];
+    t38_.Tick(tx, rx, kSamplesPerPacket);
+    if (t38_.HeardSinceLastAsked()) lastHeard_ = tick_;
+    t31_rx(modem_, rx, kSamplesPerPacket);
+    return;
+  }
   uint8_t coded[kSamplesPerPacket];
   for (int i = 0; i < kSamplesPerPacket; ++i)
     coded[i] = payloadType_ == kPayloadPcmu ? linear_to_ulaw(tx[i]) : linear_to_alaw(tx[i]);
@@ -220,6 +411,7 @@ void FaxLine::Audio() {
       for (int i = 0; i < kSamplesPerPacket; ++i)
         rx[i] = payloadType_ == kPayloadPcmu ? ulaw_to_linear(got[i]) : alaw_to_linear(got[i]);
       t31_rx(modem_, rx, kSamplesPerPacket);
+      WatchSwitchCue(rx);
       break;
     case FixedJitterBuffer::Turn::Lost:
       // Never concealment: a modem must see a gap as a gap, not as invented signal.
@@ -239,7 +431,8 @@ void FaxLine::ReadMedia() {
     socklen_t fromLen = sizeof from;
     const ssize_t n = ::recvfrom(mediaSocket_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0) return;
-    if (!mediaUp_) continue;  // before the call or after it: nothing to play
+    // Before the call, after it, or late audio after the switch to T.38: nothing to play.
+    if (!mediaUp_ || media_ != Media::G711) continue;
     std::string why;
     RtpPacket p;
     if (from.sin_addr.s_addr != remote_.sin_addr.s_addr || from.sin_port != remote_.sin_port)
@@ -257,6 +450,7 @@ void FaxLine::ReadMedia() {
       continue;
     }
     jitter_->Push(p.seq, p.payload);
+    lastHeard_ = tick_;
   }
 }
 
@@ -282,9 +476,21 @@ void FaxLine::StartMedia() {
   rtp_ = std::make_unique<RtpSender>(payloadType_);
   jitter_ = std::make_unique<FixedJitterBuffer>(options_.jitterMs / kTickMs);
   sent_ = dropped_ = 0;
-  markSent_ = markReceived_ = markLost_ = 0;
   badMediaLogged_ = 0;
   carrier_.clear();
+  mark_ = CurrentCounts();
+  callStart_ = mark_;
+  lastRate_ = 0;
+  media_ = Media::G711;
+  lastHeard_ = tick_;
+  // Both ends know the call is a fax; the answering end says so at once, the calling end once
+  // it hears the far end answer as a fax (a far end that only takes T.38 needs our offer).
+  switch_ = Switch::Idle;
+  if (options_.t38 && !caller_) {
+    switch_ = Switch::Due;
+    switchAt_ = tick_ + kAnswererSwitchTicks;
+  }
+  if (options_.t38 && caller_) cue_ = modem_connect_tones_rx_init(cue_, MODEM_CONNECT_TONES_FAX_CED_OR_PREAMBLE, nullptr, nullptr);
   mediaUp_ = true;
 }
 
@@ -293,9 +499,18 @@ void FaxLine::StopMedia(const std::string& why) {
   mediaUp_ = false;
   LogCarrierStats("");
   const auto& s = jitter_->stats();
-  log_.Line("call media ended (" + why + "): packets sent " + std::to_string(sent_) + ", received " +
-            std::to_string(s.received) + ", lost " + std::to_string(s.lost) + ", late " + std::to_string(s.late) +
+  const Counts all = CurrentCounts();
+  log_.Line("call media ended (" + why + "): packets sent " + std::to_string(all.sent - callStart_.sent) +
+            ", received " + std::to_string(all.received - callStart_.received) + ", lost " +
+            std::to_string(all.lost - callStart_.lost) + ", recovered " +
+            std::to_string(all.recovered - callStart_.recovered) + ", late " + std::to_string(s.late) +
             ", refused " + std::to_string(dropped_));
+  // One line for the desktop's call report: how the call went and at what rate.
+  log_.Line(std::string("call summary: media ") +
+            (media_ == Media::T38 ? "T.38" : (payloadType_ == kPayloadPcmu ? "G.711 PCMU" : "G.711 PCMA")) +
+            ", rate " + std::to_string(lastRate_));
+  StopT38("the call ended");
+  switch_ = Switch::Idle;
 }
 
 int FaxLine::OnModemControl(int op, const char* num) {
@@ -312,9 +527,10 @@ int FaxLine::OnModemControl(int op, const char* num) {
         break;
       }
       call_ = Call::Dialling;
+      caller_ = true;
       ticksInState_ = 0;
-      sip_.Invite(uri, AudioSdp(options_.sipAddress, mediaPort_, sessionId_, ++sdpVersion_,
-                                {kPayloadPcmu, kPayloadPcma}));
+      localSdp_ = AudioSdp(options_.sipAddress, mediaPort_, sessionId_, ++sdpVersion_, {kPayloadPcmu, kPayloadPcma});
+      sip_.Invite(uri, localSdp_);
       break;
     }
     case AT_MODEM_CONTROL_ANSWER:
@@ -322,7 +538,8 @@ int FaxLine::OnModemControl(int op, const char* num) {
         events_.push_back(AT_CALL_EVENT_HANGUP);
         break;
       }
-      sip_.Answer(AudioSdp(options_.sipAddress, mediaPort_, sessionId_, ++sdpVersion_, {payloadType_}));
+      localSdp_ = AudioSdp(options_.sipAddress, mediaPort_, sessionId_, ++sdpVersion_, {payloadType_});
+      sip_.Answer(localSdp_);
       call_ = Call::Connected;
       StartMedia();
       events_.push_back(AT_CALL_EVENT_ANSWERED);
@@ -357,6 +574,7 @@ void FaxLine::OnIncomingCall(const std::string& from, const std::string& sdp) {
   }
   log_.Line("incoming call from " + from);
   call_ = Call::RingingIn;
+  caller_ = false;
   ticksInState_ = 0;
   events_.push_back(AT_CALL_EVENT_ALERTING);
 }

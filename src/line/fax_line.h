@@ -1,5 +1,6 @@
 // One Internet fax line: a soft Class 1 fax modem (spandsp's t31 in audio mode) whose telephone
-// line is a SIP call carrying G.711 audio over RTP. The DTE (our fax engine, or any fax program)
+// line is a SIP call carrying G.711 audio over RTP, switched to T.38 (t38_gateway + UDPTL) by
+// re-INVITE as soon as either end knows the call is a fax. The DTE (our fax engine, or any fax program)
 // talks AT commands to it through a DtePort; Run() is the line's clock, a 20 ms tick on the
 // monotonic clock that moves one packet of audio each way, with SIP work done between ticks.
 #pragma once
@@ -15,9 +16,12 @@
 #include "line/call_log.h"
 #include "line/jitter_buffer.h"
 #include "line/rtp.h"
+#include "line/sdp.h"
 #include "line/sip_agent.h"
+#include "line/t38_media.h"
 
 struct t31_state_s;
+struct modem_connect_tones_rx_state_s;
 
 namespace qv::line {
 
@@ -41,6 +45,9 @@ struct LineOptions {
   // the far end's scheduling as well as the network: 60 ms lost packets mid-page on a loaded
   // machine. It adds to each T.30 turn, which has seconds to spare.
   int jitterMs = 120;
+  bool t38 = true;                        // offer and accept T.38; off: G.711 only (488 to T.38)
+  int udptlRedundancy = kDefaultUdptlRedundancy;
+  int noMediaSeconds = 10;                // nothing from the far end this long: the call is dead
 };
 
 // A dial string as a SIP request URI: a "sip:" URI as it is, digits as sip:DIGITS@peer.
@@ -61,6 +68,10 @@ class FaxLine : private SipAgent::Listener {
 
  private:
   enum class Call { Idle, Dialling, RingingIn, Connected };
+  enum class Media { G711, T38 };
+  // Our re-INVITE to T.38: not yet due, due at switchAt_ (after a glare, or once answered),
+  // waiting for its answer, or over (switched, refused, or the far end switched first).
+  enum class Switch { Idle, Due, Pending, Over };
 
   void Tick();
   void FromDte();
@@ -71,6 +82,15 @@ class FaxLine : private SipAgent::Listener {
   void StartMedia();
   void StopMedia(const std::string& why);
   void LogCarrierStats(const std::string& closing);
+  void WatchSwitchCue(const int16_t* fromFar);
+  void OfferT38();
+  void StartT38(const SdpMedia& image, const T38Params& agreed, const T38Params& far);
+  void StopT38(const char* why);
+  void NoMediaWatch();
+  struct Counts {
+    uint64_t sent = 0, received = 0, lost = 0, recovered = 0;
+  };
+  Counts CurrentCounts() const;
   void WatchCommands(const uint8_t* data, long n);
 
   friend struct ModemCallbacks;
@@ -83,6 +103,8 @@ class FaxLine : private SipAgent::Listener {
   void OnAnswered(const std::string& sdp) override;
   void OnFailed(int status) override;
   void OnEnded(const std::string& why) override;
+  std::string OnReoffer(const std::string& sdp) override;
+  void OnReofferAnswered(int status, const std::string& sdp) override;
 
   DtePort& dte_;
   CallLog& log_;
@@ -109,7 +131,20 @@ class FaxLine : private SipAgent::Listener {
 
   std::string commandLine_;  // the DTE's current command, watched for carrier boundaries
   std::string carrier_;      // "+FTM=146", ... while a high-speed carrier's packets are counted
-  uint64_t markSent_ = 0, markReceived_ = 0, markLost_ = 0;
+  Counts mark_;              // the counts when the current carrier began
+  Counts callStart_;         // and when the call's media began
+  int lastRate_ = 0;         // bit/s of the last high-speed carrier, for the call's summary
+
+  T38Media t38_;
+  Media media_ = Media::G711;
+  Switch switch_ = Switch::Idle;
+  bool caller_ = false;        // we dialled: the far end's answer tone tells us it is a fax
+  long tick_ = 0;              // ticks since the line started
+  long switchAt_ = 0;          // when Switch::Due: the tick our re-INVITE goes
+  long lastHeard_ = 0;         // the tick a packet last came from the far end
+  modem_connect_tones_rx_state_s* cue_ = nullptr;  // CED or V.21 flags from the far end
+  std::string localSdp_;       // our description in the call now
+  T38Params ours_;             // what we offer
 };
 
 }  // namespace qv::line

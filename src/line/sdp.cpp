@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cctype>
 #include <sstream>
 
 #include "line/rtp.h"
@@ -140,6 +142,109 @@ std::string AudioSdp(const std::string& address, int port, uint64_t sessionId, u
   s << "a=ptime:20\r\n"
     << "a=silenceSupp:off - - - -\r\n"
     << "a=sendrecv\r\n";
+  return s.str();
+}
+
+namespace {
+
+bool SameName(const std::string& a, const char* b) {
+  const std::string bs = b;
+  return a.size() == bs.size() && std::equal(a.begin(), a.end(), bs.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// A non-negative decimal of at most nine digits, so that nothing a far end writes overflows.
+bool Number(const std::string& text, int& value) {
+  std::string t = text;
+  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.pop_back();
+  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.erase(t.begin());
+  if (t.empty() || t.size() > 9 || t.find_first_not_of("0123456789") != std::string::npos) return false;
+  value = std::stoi(t);
+  return true;
+}
+
+}  // namespace
+
+std::string ChooseT38(const SdpSession& remote, const SdpMedia** image, T38Params& params) {
+  const SdpMedia* found = nullptr;
+  for (const auto& m : remote.media) {
+    if (m.type != "image" || m.port == 0) continue;
+    if (!SameName(m.proto, "udptl")) continue;
+    if (std::find_if(m.formats.begin(), m.formats.end(), [](const std::string& f) { return SameName(f, "t38"); }) ==
+        m.formats.end())
+      continue;
+    found = &m;
+    break;
+  }
+  if (!found) return "no T.38 over UDPTL offered";
+  T38Params p;
+  p.errorCorrection = T38Params::ErrorCorrection::None;  // absent means none
+  for (const auto& [name, value] : found->attributes) {
+    int n = 0;
+    if (SameName(name, "T38FaxVersion")) {
+      if (!Number(value, n) || n > 3) return "bad T38FaxVersion \"" + value.substr(0, 20) + "\"";
+      p.version = n;
+    } else if (SameName(name, "T38MaxBitRate")) {
+      if (!Number(value, n) || n < 2400) return "bad T38MaxBitRate \"" + value.substr(0, 20) + "\"";
+      p.maxBitRate = n;
+    } else if (SameName(name, "T38FaxRateManagement")) {
+      if (SameName(value, "transferredTCF")) p.transferredTcf = true;
+      else if (SameName(value, "localTCF")) p.transferredTcf = false;
+      else return "bad T38FaxRateManagement \"" + value.substr(0, 20) + "\"";
+    } else if (SameName(name, "T38FaxMaxBuffer")) {
+      if (!Number(value, n)) return "bad T38FaxMaxBuffer";
+      p.maxBuffer = n;
+    } else if (SameName(name, "T38FaxMaxDatagram")) {
+      // Below the smallest useful datagram (a sequence number and a short IFP) nothing could be sent.
+      if (!Number(value, n) || n < 16) return "bad T38FaxMaxDatagram \"" + value.substr(0, 20) + "\"";
+      p.maxDatagram = n;
+    } else if (SameName(name, "T38FaxUdpEC")) {
+      if (SameName(value, "t38UDPRedundancy")) p.errorCorrection = T38Params::ErrorCorrection::Redundancy;
+      else if (SameName(value, "t38UDPFEC")) p.errorCorrection = T38Params::ErrorCorrection::Fec;
+      else p.errorCorrection = T38Params::ErrorCorrection::None;
+    } else if (SameName(name, "T38FaxFillBitRemoval")) {
+      // A bare attribute is true (RFC 4612); some peers write :1 or :0.
+      p.fillBitRemoval = value.empty() || value == "1";
+    }
+  }
+  if (image) *image = found;
+  params = p;
+  return "";
+}
+
+T38Params AnswerT38(const T38Params& offered, const T38Params& ours) {
+  T38Params a = ours;
+  a.version = std::min(offered.version, ours.version);
+  a.maxBitRate = std::min(offered.maxBitRate, ours.maxBitRate);
+  a.transferredTcf = offered.transferredTcf;
+  a.fillBitRemoval = false;
+  a.errorCorrection = offered.errorCorrection == T38Params::ErrorCorrection::None
+                          ? T38Params::ErrorCorrection::None
+                          : T38Params::ErrorCorrection::Redundancy;
+  return a;
+}
+
+std::string ImageSdp(const std::string& address, int port, uint64_t sessionId, uint64_t version,
+                     const T38Params& params) {
+  std::ostringstream s;
+  s << "v=0\r\n"
+    << "o=- " << sessionId << ' ' << version << " IN IP4 " << address << "\r\n"
+    << "s=-\r\n"
+    << "c=IN IP4 " << address << "\r\n"
+    << "t=0 0\r\n"
+    << "m=image " << port << " udptl t38\r\n"
+    << "a=T38FaxVersion:" << params.version << "\r\n"
+    << "a=T38MaxBitRate:" << params.maxBitRate << "\r\n"
+    << "a=T38FaxRateManagement:" << (params.transferredTcf ? "transferredTCF" : "localTCF") << "\r\n"
+    << "a=T38FaxMaxBuffer:" << params.maxBuffer << "\r\n"
+    << "a=T38FaxMaxDatagram:" << params.maxDatagram << "\r\n";
+  if (params.fillBitRemoval) s << "a=T38FaxFillBitRemoval\r\n";
+  switch (params.errorCorrection) {
+    case T38Params::ErrorCorrection::Redundancy: s << "a=T38FaxUdpEC:t38UDPRedundancy\r\n"; break;
+    case T38Params::ErrorCorrection::Fec: s << "a=T38FaxUdpEC:t38UDPFEC\r\n"; break;
+    case T38Params::ErrorCorrection::None: break;
+  }
   return s.str();
 }
 

@@ -22,6 +22,7 @@ enum class CallState { Idle, Calling, RingingIn, Up };
 const char* ReasonPhrase(int status) {
   switch (status) {
     case 480: return "Temporarily Unavailable";
+    case 491: return "Request Pending";
     case 486: return "Busy Here";
     case 488: return "Not Acceptable Here";
     case 603: return "Decline";
@@ -41,6 +42,8 @@ struct SipAgent::Impl {
   bool cancelled = false;        // we sent CANCEL: a 200 that crosses it is answered with BYE
   std::string endWhy;            // what ended the call, for OnEnded
   std::string localSdp;          // our current description, for a re-INVITE that changes nothing
+  std::string offeredSdp;        // our re-INVITE's offer while it is pending
+  bool reinviting = false;       // a re-INVITE of ours waits for its final response
   bool shutDown = false;
 
   Impl(Listener& l, CallLog& lg) : listener(l), log(lg) {}
@@ -109,13 +112,21 @@ struct SipAgent::Impl {
 
   void Invited(nua_handle_t* nh, sip_t const* sip) {
     if (nh == call && state == CallState::Up) {
-      // A re-INVITE. One that keeps G.711 audio (a session refresh) is answered with what we
-      // have, so the page on the line goes on undisturbed; this line has no other media to offer.
       const std::string sdp = Payload(sip);
-      if (sdp.empty() || sdp.find("m=audio") != std::string::npos)
-        Respond(nh, 200, "OK", localSdp);
-      else
-        Respond(nh, 488, "Not Acceptable Here");
+      if (reinviting) {
+        // Both ends offered at once: neither offer wins; each retries after its own delay.
+        Respond(nh, 491, ReasonPhrase(491));
+        return;
+      }
+      // An offerless re-INVITE asks for our offer: the description we have. Anything else is
+      // the line's to judge; a refresh that changes nothing gets what we have, undisturbed.
+      const std::string answer = sdp.empty() ? localSdp : listener.OnReoffer(sdp);
+      if (answer.empty()) {
+        Respond(nh, 488, ReasonPhrase(488));
+        return;
+      }
+      localSdp = answer;
+      Respond(nh, 200, "OK", answer);
       return;
     }
     if (call) {
@@ -138,7 +149,14 @@ struct SipAgent::Impl {
 
   void InviteAnswered(nua_handle_t* nh, int status, char const*, sip_t const* sip) {
     if (nh != call) return;
-    if (state == CallState::Up) return;  // the answer to a re-INVITE of ours (none yet) or a 2xx retransmission
+    if (state == CallState::Up) {
+      // The answer to a re-INVITE of ours; anything else here is a 2xx retransmission.
+      if (!reinviting || status < 200) return;
+      reinviting = false;
+      if (status < 300) localSdp = offeredSdp;
+      listener.OnReofferAnswered(status, Payload(sip));
+      return;
+    }
     if (status < 200) {
       if (status == 180 || status == 183) listener.OnRinging();
       return;
@@ -161,6 +179,7 @@ struct SipAgent::Impl {
     if (nh == call) {
       const CallState was = state;
       call = nullptr;
+      reinviting = false;
       state = CallState::Idle;
       if (was == CallState::Up || was == CallState::RingingIn)
         listener.OnEnded(endWhy.empty() ? "the dialog ended" : endWhy);
@@ -219,6 +238,16 @@ void SipAgent::Answer(const std::string& sdp) {
   d.localSdp = sdp;
   d.state = CallState::Up;
   d.Respond(d.call, 200, "OK", sdp);
+}
+
+bool SipAgent::Reinvite(const std::string& sdp) {
+  Impl& d = *impl_;
+  if (!d.call || d.state != CallState::Up || d.reinviting) return false;
+  d.reinviting = true;
+  d.offeredSdp = sdp;
+  d.log.Line("-> INVITE (re-INVITE)");
+  nua_invite(d.call, SIPTAG_CONTENT_TYPE_STR("application/sdp"), SIPTAG_PAYLOAD_STR(sdp.c_str()), TAG_END());
+  return true;
 }
 
 void SipAgent::Hangup(int refuseStatus) {

@@ -24,6 +24,11 @@ class SipAgent {
     virtual void OnAnswered(const std::string& sdp) = 0;        // 200 to our INVITE
     virtual void OnFailed(int status) = 0;                      // final failure to our INVITE
     virtual void OnEnded(const std::string& why) = 0;           // BYE, CANCEL or the dialog died
+    // A re-INVITE in the call with this offer: returns our answer, or "" to refuse it (488).
+    virtual std::string OnReoffer(const std::string& sdp) = 0;
+    // The final response to our re-INVITE: 2xx with the far end's answer, or its refusal
+    // (488, 491 for a glare, 408 when it never came); the session stays as it was unless 2xx.
+    virtual void OnReofferAnswered(int status, const std::string& sdp) = 0;
   };
 
   SipAgent(Listener& listener, CallLog& log);
@@ -40,6 +45,9 @@ class SipAgent {
   // One call at a time: Invite() while a call exists fails the new one with 486 at once.
   void Invite(const std::string& uri, const std::string& sdp);
   void Answer(const std::string& sdp);
+  // Offers a new description in the call that is up (a re-INVITE). False when there is no such
+  // call or a re-INVITE of ours is still pending.
+  bool Reinvite(const std::string& sdp);
   // Ends the call whatever its state: CANCEL (ringing out), 486/603 (ringing in) or BYE.
   void Hangup(int refuseStatus = 486);
   bool InCall() const;

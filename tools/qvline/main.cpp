@@ -1,5 +1,7 @@
-// qvline: an Internet fax line (SIP, G.711) presented as a Class 1 fax modem on a pseudo-terminal.
-//   qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT] [--t38 on|off] [--log FILE]
+// qvline: an Internet fax line (SIP; G.711, and T.38 once both ends agree) presented as a Class 1
+// fax modem on a pseudo-terminal.
+//   qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT] [--t38 on|off] [--redundancy N]
+//          [--log FILE]
 // Prints "ready PTY PATH" once the modem answers on the pty; ends on SIGTERM/SIGINT, hanging up
 // a call in progress.
 #include <signal.h>
@@ -22,7 +24,8 @@ void OnSignal(int) { g_stop = true; }
 int Usage(const std::string& why) {
   std::fprintf(stderr,
                "qvline: %s\n"
-               "usage: qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT] [--t38 on|off] [--log FILE]\n",
+               "usage: qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT] [--t38 on|off]\n"
+               "              [--redundancy N] [--log FILE]\n",
                why.c_str());
   return 2;
 }
@@ -51,7 +54,7 @@ class PtyDte : public qv::line::DtePort {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string link, listen, peer, logFile, t38 = "on";
+  std::string link, listen, peer, logFile, t38 = "on", redundancy;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (i + 1 >= argc) return Usage("missing value for " + a);
@@ -61,6 +64,7 @@ int main(int argc, char** argv) {
     else if (a == "--peer") peer = v;
     else if (a == "--log") logFile = v;
     else if (a == "--t38") t38 = v;
+    else if (a == "--redundancy") redundancy = v;
     else return Usage("unknown option " + a);
   }
   qv::line::LineOptions options;
@@ -71,11 +75,16 @@ int main(int argc, char** argv) {
   if (!peer.empty() && !HostPort(peer, peerHost, peerPort)) return Usage("--peer needs HOST:PORT");
   if (t38 != "on" && t38 != "off") return Usage("--t38 is on or off");
   options.peer = peer;
+  options.t38 = t38 == "on";
+  if (!redundancy.empty()) {
+    if (redundancy.size() > 2 || redundancy.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(redundancy) > qv::line::kMaxUdptlSecondaries)
+      return Usage("--redundancy is 0 to " + std::to_string(qv::line::kMaxUdptlSecondaries));
+    options.udptlRedundancy = std::stoi(redundancy);
+  }
 
   qv::line::CallLog log;
   if (!logFile.empty() && !log.Open(logFile)) return Usage("cannot write the log " + logFile);
-  // T.38 is not carried by this line yet: the call stays on G.711 whatever --t38 says.
-  if (t38 == "on") log.Line("T.38 asked for; this line carries G.711 only");
 
   signal(SIGPIPE, SIG_IGN);
   struct sigaction sa{};

@@ -2,97 +2,14 @@
 // qvline's soft modem on its pseudo-terminal, and the far end is line_peer: another SIP stack
 // (libre), its own RTP and spandsp's T.30 terminal. Pages must arrive pixel for pixel both ways.
 // Calls run in real time; every process is bounded and ended by the test.
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <regex>
-
 extern "C" {
 #include <spandsp.h>
 }
 
-#include "../../child_process.h"
-#include "../../fax/e2e/fax_harness.h"
-#include "../fax/spandsp_pages.h"
+#include "line_harness.h"
 
 namespace qv::fax::test {
 namespace {
-
-// A UDP port free on 127.0.0.1 at this moment, for a program that is told which one to use.
-int FreeUdpPort() {
-  int s = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
-
-// qvline on 127.0.0.1, its modem at dir/modem.
-class Line {
- public:
-  bool Start(const TempDir& dir, const std::vector<std::string>& extra = {}) {
-    port_ = FreeUdpPort();
-    link_ = dir.str("modem");
-    log_ = dir.str("line.log");
-    std::vector<std::string> args = {QV_BIN_DIR "/qvline", "--link", link_, "--sip-listen",
-                                     "127.0.0.1:" + std::to_string(port_), "--log", log_, "--t38", "off"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    if (!process_.StartWithPipe(args, true)) return false;
-    const std::string ready = process_.ReadLine();
-    return ready.compare(0, 6, "ready ") == 0 && ready.find(link_) != std::string::npos;
-  }
-  int port() const { return port_; }
-  const std::string& device() const { return link_; }
-  std::string Log() const { return ReadText(log_); }
-  void Stop() { process_.Stop(5000); }
-  ~Line() { Stop(); }
-
- private:
-  qv::test::ChildProcess process_;
-  int port_ = 0;
-  std::string link_, log_;
-};
-
-// line_peer, ended by itself after its call or by the test.
-class Peer {
- public:
-  bool Start(const TempDir& dir, std::vector<std::string> args) {
-    port_ = FreeUdpPort();
-    out_ = dir.str("peer.out");
-    args.insert(args.begin(), {QV_BIN_DIR "/line_peer", "--sip", "127.0.0.1:" + std::to_string(port_)});
-    if (!process_.StartToFile(args, out_)) return false;
-    for (int i = 0; i < 250; ++i) {
-      if (ReadText(out_).find("ready") != std::string::npos) return true;
-      if (process_.Ended()) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-  int port() const { return port_; }
-  // Waits (bounded) for its end; then its "result" line's numbers.
-  bool Finish(int seconds, int& completion, int& pages, int& rate) {
-    if (!process_.WaitEnd(seconds * 1000)) process_.Stop(2000);
-    std::smatch m;
-    const std::string out = ReadText(out_);
-    static const std::regex line(R"(result (-?\d+) pages (\d+) rate (\d+))");
-    if (!std::regex_search(out, m, line)) return false;
-    completion = std::stoi(m[1]);
-    pages = std::stoi(m[2]);
-    rate = std::stoi(m[3]);
-    return true;
-  }
-  std::string Output() const { return ReadText(out_); }
-  ~Peer() { process_.Stop(2000); }
-
- private:
-  qv::test::ChildProcess process_;
-  int port_ = 0;
-  std::string out_;
-};
 
 TEST(LineG711, OurSenderDeliversAPagePixelExact) {
   TempDir dir;
