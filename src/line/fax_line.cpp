@@ -90,7 +90,9 @@ std::string FaxLine::Start() {
   socklen_t len = sizeof local;
   getsockname(mediaSocket_, reinterpret_cast<sockaddr*>(&local), &len);
   mediaPort_ = ntohs(local.sin_port);
-  return sip_.Start(options_.sipAddress, options_.sipPort);
+  if (options_.account.enabled())
+    account_ = std::make_unique<SipRegistration>(options_.account, log_, options_.onStatus);
+  return sip_.Start(options_.sipAddress, options_.sipPort, account_.get());
 }
 
 void FaxLine::Run(const std::atomic<bool>& stop) {
@@ -301,13 +303,14 @@ void FaxLine::StopMedia(const std::string& why) {
 int FaxLine::OnModemControl(int op, const char* num) {
   switch (op) {
     case AT_MODEM_CONTROL_CALL: {
-      const std::string uri = DialUri(num ? num : "", options_.peer);
+      const std::string uri =
+          DialUri(num ? num : "", options_.peer.empty() ? options_.account.Domain() : options_.peer);
       if (call_ != Call::Idle) {
         events_.push_back(AT_CALL_EVENT_BUSY);
         break;
       }
       if (uri.empty()) {
-        log_.Line(std::string("cannot dial \"") + (num ? num : "") + "\": no SIP URI and no --peer");
+        log_.Line(std::string("cannot dial \"") + (num ? num : "") + "\": no SIP URI, no --peer and no account");
         events_.push_back(AT_CALL_EVENT_NO_DIALTONE);
         break;
       }

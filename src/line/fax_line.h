@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "line/jitter_buffer.h"
 #include "line/rtp.h"
 #include "line/sip_agent.h"
+#include "line/sip_registration.h"
 
 struct t31_state_s;
 
@@ -41,10 +43,15 @@ struct LineOptions {
   // the far end's scheduling as well as the network: 60 ms lost packets mid-page on a loaded
   // machine. It adds to each T.30 turn, which has seconds to spare.
   int jitterMs = 120;
+  // A SIP account: registration, calls through its registrar, digits dialled in its domain.
+  SipAccount account;
+  // Told each change of the registration, in the words of line_status.h.
+  std::function<void(const std::string&)> onStatus;
 };
 
-// A dial string as a SIP request URI: a "sip:" URI as it is, digits as sip:DIGITS@peer.
-// "" when there is nothing to call (no digits, or digits with no peer).
+// A dial string as a SIP request URI: a "sip:" URI as it is, digits as sip:DIGITS@peer (the
+// --peer address, or the account's domain). "" when there is nothing to call (no digits, or
+// digits with neither).
 std::string DialUri(const std::string& dial, const std::string& peer);
 
 class FaxLine : private SipAgent::Listener {
@@ -87,6 +94,7 @@ class FaxLine : private SipAgent::Listener {
   DtePort& dte_;
   CallLog& log_;
   LineOptions options_;
+  std::unique_ptr<SipRegistration> account_;  // outlives sip_, which uses it
   SipAgent sip_;
   t31_state_s* modem_ = nullptr;
   std::deque<int> events_;  // call events for the modem, raised outside its own calls

@@ -1,7 +1,11 @@
 // qvline: an Internet fax line (SIP, G.711) presented as a Class 1 fax modem on a pseudo-terminal.
-//   qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT] [--t38 on|off] [--log FILE]
-// Prints "ready PTY PATH" once the modem answers on the pty; ends on SIGTERM/SIGINT, hanging up
-// a call in progress.
+//   qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT]
+//          [--registrar URI --user NAME --password-file FILE [--domain DOMAIN] [--caller-id TEXT]]
+//          [--t38 on|off] [--log FILE]
+// Prints "ready PTY PATH" once the modem answers on the pty, then a line per change of the
+// registration (line/line_status.h); ends on SIGTERM/SIGINT, hanging up a call in progress.
+// The password is read from a file only its owner may read: never from the command line, which
+// every user of the machine can see.
 #include <signal.h>
 
 #include <atomic>
@@ -22,7 +26,9 @@ void OnSignal(int) { g_stop = true; }
 int Usage(const std::string& why) {
   std::fprintf(stderr,
                "qvline: %s\n"
-               "usage: qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT] [--t38 on|off] [--log FILE]\n",
+               "usage: qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT]\n"
+               "              [--registrar URI --user NAME --password-file FILE [--domain DOMAIN] [--caller-id TEXT]]\n"
+               "              [--t38 on|off] [--log FILE]\n",
                why.c_str());
   return 2;
 }
@@ -51,7 +57,8 @@ class PtyDte : public qv::line::DtePort {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string link, listen, peer, logFile, t38 = "on";
+  std::string link, listen, peer, logFile, t38 = "on", passwordFile;
+  qv::line::SipAccount account;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (i + 1 >= argc) return Usage("missing value for " + a);
@@ -61,6 +68,11 @@ int main(int argc, char** argv) {
     else if (a == "--peer") peer = v;
     else if (a == "--log") logFile = v;
     else if (a == "--t38") t38 = v;
+    else if (a == "--registrar") account.registrar = v;
+    else if (a == "--user") account.user = v;
+    else if (a == "--password-file") passwordFile = v;
+    else if (a == "--domain") account.domain = v;
+    else if (a == "--caller-id") account.callerId = v;
     else return Usage("unknown option " + a);
   }
   qv::line::LineOptions options;
@@ -71,6 +83,25 @@ int main(int argc, char** argv) {
   if (!peer.empty() && !HostPort(peer, peerHost, peerPort)) return Usage("--peer needs HOST:PORT");
   if (t38 != "on" && t38 != "off") return Usage("--t38 is on or off");
   options.peer = peer;
+  if (account.enabled()) {
+    std::string host;
+    int port = 0;
+    if (!qv::line::SipUriHostPort(account.registrar, host, port)) return Usage("--registrar needs a sip: URI");
+    if (account.user.empty()) return Usage("--registrar needs --user");
+    if (passwordFile.empty()) return Usage("--registrar needs --password-file");
+    const std::string why = qv::line::ReadSecretFile(passwordFile, account.password);
+    if (!why.empty()) {
+      std::fprintf(stderr, "qvline: %s\n", why.c_str());
+      return 2;
+    }
+    options.account = account;
+    options.onStatus = [](const std::string& line) {
+      std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+    };
+  } else if (!account.user.empty() || !passwordFile.empty()) {
+    return Usage("--user and --password-file go with --registrar");
+  }
 
   qv::line::CallLog log;
   if (!logFile.empty() && !log.Open(logFile)) return Usage("cannot write the log " + logFile);
@@ -94,7 +125,8 @@ int main(int argc, char** argv) {
       log.Line(why);
       return 1;
     }
-    log.Line("ready on " + pty.slavePath() + ", SIP " + listen + (peer.empty() ? "" : ", calls go to " + peer));
+    log.Line("ready on " + pty.slavePath() + ", SIP " + listen + (peer.empty() ? "" : ", calls go to " + peer) +
+             (account.enabled() ? ", account " + account.AddressOfRecord() + " at " + account.registrar : ""));
     std::printf("ready %s %s\n", pty.slavePath().c_str(), link.c_str());
     std::fflush(stdout);
     line.Run(g_stop);
