@@ -16,7 +16,7 @@
 
 #include "line/call_log.h"
 #include "line/fax_line.h"
-#include "qvmodem/pty_port.h"
+#include "pty/pty_port.h"
 
 namespace {
 
@@ -45,13 +45,13 @@ bool HostPort(const std::string& text, std::string& host, int& port) {
 
 class PtyDte : public qv::line::DtePort {
  public:
-  explicit PtyDte(qv::modem::PtyPort& pty) : pty_(pty) {}
+  explicit PtyDte(qv::pty::PtyPort& pty) : pty_(pty) {}
   long Read(uint8_t* buf, size_t size) override { return pty_.readSome(buf, size); }
   // A DTE that stops reading for a second has gone; the line must not stall for it.
   void Write(const uint8_t* data, size_t size) override { pty_.write(data, size, 1000); }
 
  private:
-  qv::modem::PtyPort& pty_;
+  qv::pty::PtyPort& pty_;
 };
 
 }  // namespace
@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
 
   try {
-    qv::modem::PtyPort pty;
+    qv::pty::PtyPort pty;
     pty.makeLink(link);
     PtyDte dte(pty);
     qv::line::FaxLine line(dte, log, options);
