@@ -24,7 +24,6 @@
 namespace qv::line {
 
 namespace {
-constexpr size_t kMaxSecretBytes = 1024;  // a password file bigger than this is not one
 
 // The value of a challenge parameter ("realm", "stale"), quotes removed; "" when absent.
 std::string ChallengeParam(const msg_auth_t* challenge, const char* name) {
@@ -52,67 +51,6 @@ std::string SipAccount::Domain() const {
 }
 
 std::string SipAccount::AddressOfRecord() const { return "sip:" + user + "@" + Domain(); }
-
-bool SipUriHostPort(const std::string& text, std::string& host, int& port) {
-  std::string uri = text;
-  if (!uri.empty() && uri.front() == '<') {
-    const size_t close = uri.find('>');
-    if (close == std::string::npos) return false;
-    uri = uri.substr(1, close - 1);
-  }
-  if (uri.compare(0, 4, "sip:") != 0) return false;
-  std::string rest = uri.substr(4);
-  const size_t at = rest.find('@');
-  if (at != std::string::npos) rest = rest.substr(at + 1);
-  rest = rest.substr(0, rest.find_first_of(";?"));
-  port = 5060;
-  if (!rest.empty() && rest.front() == '[') {  // an IPv6 reference
-    const size_t close = rest.find(']');
-    if (close == std::string::npos) return false;
-    host = rest.substr(1, close - 1);
-    rest = rest.substr(close + 1);
-  } else {
-    const size_t colon = rest.find(':');
-    host = rest.substr(0, colon);
-    rest = colon == std::string::npos ? "" : rest.substr(colon);
-  }
-  if (!rest.empty()) {
-    const std::string digits = rest.substr(1);
-    if (rest.front() != ':' || digits.empty() || digits.size() > 5 ||
-        digits.find_first_not_of("0123456789") != std::string::npos)
-      return false;
-    port = std::stoi(digits);
-    if (port < 1 || port > 65535) return false;
-  }
-  return !host.empty();
-}
-
-std::string ReadSecretFile(const std::string& path, std::string& secret) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return "cannot read the password file " + path + ": " + std::strerror(errno);
-  struct stat st {};
-  std::string why;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    why = "the password file " + path + " is not a regular file";
-  else if (st.st_mode & (S_IRWXG | S_IRWXO))
-    why = "the password file " + path + " may be read by others: make it readable only by you (chmod 600)";
-  else if (st.st_uid != geteuid())
-    why = "the password file " + path + " belongs to another user";
-  std::string text;
-  if (why.empty()) {
-    char buf[kMaxSecretBytes + 1];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0 && text.size() <= kMaxSecretBytes) text.append(buf, n);
-    if (n < 0) why = "cannot read the password file " + path + ": " + std::strerror(errno);
-  }
-  ::close(fd);
-  if (!why.empty()) return why;
-  if (text.size() > kMaxSecretBytes) return "the password file " + path + " is too long for a password";
-  text = text.substr(0, text.find_first_of("\r\n"));
-  if (text.empty()) return "the password file " + path + " is empty";
-  secret = std::move(text);
-  return "";
-}
 
 std::chrono::seconds BackOff::Next() {
   const auto now = next_;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "line/sip_uri.h"
+
 struct nua_s;
 struct nua_handle_s;
 struct sip_s;
@@ -36,14 +38,6 @@ struct SipAccount {
   // "sip:USER@DOMAIN".
   std::string AddressOfRecord() const;
 };
-
-// "sip:host", "sip:host:port", "sip:user@host;params", "<sip:host>": host and port (5060 when
-// none). False for anything that is not a sip: URI with a host.
-bool SipUriHostPort(const std::string& uri, std::string& host, int& port);
-
-// Reads a secret from a file that only its owner may read: the first line, without its line
-// end. "" on success, else a sentence saying why not (missing, readable by others, empty).
-std::string ReadSecretFile(const std::string& path, std::string& secret);
 
 // Delays between attempts to register after a failure: doubling from `first` up to `most`, so
 // a server that is down is not hammered and one that is back is found again soon enough.

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "line/fax_line.h"
+#include "core/secret_file.h"
 #include "line/sip_registration.h"
 
 namespace qv::line {
@@ -65,31 +66,41 @@ TEST(PasswordFile, OnlyAFileItsOwnerAloneMayReadIsTaken) {
   std::string secret;
   {
     TempFile f("s3cret\n", 0600);
-    EXPECT_EQ(ReadSecretFile(f.path(), secret), "");
+    EXPECT_EQ(core::ReadSecretFile(f.path(), secret), "");
     EXPECT_EQ(secret, "s3cret");  // the line end is not part of it
   }
   for (mode_t open : {0640, 0604, 0644, 0660}) {
     TempFile f("leaked\n", open);
     secret.clear();
-    const std::string why = ReadSecretFile(f.path(), secret);
+    const std::string why = core::ReadSecretFile(f.path(), secret);
     EXPECT_NE(why.find("read by others"), std::string::npos) << std::oct << open << ": " << why;
     EXPECT_EQ(why.find("leaked"), std::string::npos) << why;  // the refusal never shows it
     EXPECT_TRUE(secret.empty());
   }
   {
     TempFile f("\n", 0600);
-    EXPECT_NE(ReadSecretFile(f.path(), secret).find("empty"), std::string::npos);
+    EXPECT_NE(core::ReadSecretFile(f.path(), secret).find("empty"), std::string::npos);
   }
   {
     TempFile f(std::string(5000, 'x'), 0600);
-    EXPECT_NE(ReadSecretFile(f.path(), secret).find("too long"), std::string::npos);
+    EXPECT_NE(core::ReadSecretFile(f.path(), secret).find("too long"), std::string::npos);
   }
-  EXPECT_NE(ReadSecretFile("/nonexistent/qv/secret", secret).find("cannot read"), std::string::npos);
+  EXPECT_NE(core::ReadSecretFile("/nonexistent/qv/secret", secret).find("cannot read"), std::string::npos);
+  // What the desktop writes when no secret service runs is what the line reads back.
+  {
+    TempFile f("", 0600);
+    ASSERT_EQ(core::WriteSecretFile(f.path(), "written pw"), "");
+    struct stat st {};
+    ASSERT_EQ(stat(f.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(core::ReadSecretFile(f.path(), secret), "");
+    EXPECT_EQ(secret, "written pw");
+  }
   // A link is not followed: it could point the line at someone else's file.
   TempFile target("s3cret\n", 0600);
   const std::string link = target.path() + ".link";
   ASSERT_EQ(symlink(target.path().c_str(), link.c_str()), 0);
-  EXPECT_NE(ReadSecretFile(link, secret), "");
+  EXPECT_NE(core::ReadSecretFile(link, secret), "");
   unlink(link.c_str());
 }
 

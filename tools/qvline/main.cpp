@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/secret_file.h"
 #include "line/call_log.h"
 #include "line/fax_line.h"
 #include "pty/pty_port.h"
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
     if (!qv::line::SipUriHostPort(account.registrar, host, port)) return Usage("--registrar needs a sip: URI");
     if (account.user.empty()) return Usage("--registrar needs --user");
     if (passwordFile.empty()) return Usage("--registrar needs --password-file");
-    const std::string why = qv::line::ReadSecretFile(passwordFile, account.password);
+    const std::string why = qv::core::ReadSecretFile(passwordFile, account.password);
     if (!why.empty()) {
       std::fprintf(stderr, "qvline: %s\n", why.c_str());
       return 2;

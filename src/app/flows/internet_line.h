@@ -1,0 +1,69 @@
+#pragma once
+// The Internet fax line as the program's modem: it starts `qvline` with the line's settings,
+// waits for its modem to come up on a pseudo-terminal and hands that device to the fax engine as
+// its port, so sending, receive mode, Find Modem Port and Check Fax Class work on it as on any
+// Class 1 modem. It reports the registration in plain words, restarts a line that died (a few
+// times, then says so) and stops it when the program ends. The password reaches qvline through
+// a file only the user may read, never through its command line.
+
+#include <QObject>
+#include <QProcess>
+#include <QString>
+
+#include <memory>
+
+#include "app/store/line_settings.h"
+
+namespace qv::app {
+
+// What a status line of qvline means to a person; "" for lines that are not about registration.
+QString LineStatusText(const QString& statusLine);
+
+class TInternetLine : public QObject {
+  Q_OBJECT
+ public:
+  // program: the qvline executable. dataDir ends in "/": the modem's link and the password file
+  // for qvline go there.
+  TInternetLine(QString program, QString dataDir, QObject* parent = nullptr);
+  ~TInternetLine() override;
+
+  // Starts the line and waits (bounded) for its modem; "" or, in plain words, why not.
+  QString Start(const TLineSettings& settings, const QString& password, int timeoutMs = 10000);
+  // Waits (bounded) for the first registration report; its plain words, or a time-out text.
+  QString WaitForRegistration(int timeoutMs);
+  void Stop();
+
+  bool Running() const { return process_ && process_->state() == QProcess::Running; }
+  // The device the fax engine opens: a link to the modem's pty.
+  QString Device() const { return dataDir_ + QStringLiteral("internet-line.modem"); }
+  QString Status() const { return status_; }
+  // The call log qvline writes (the last call's SIP exchange and media).
+  QString LogFile() const { return dataDir_ + QStringLiteral("internet-line.log"); }
+
+  // Tries the settings once: starts a line, waits for its registration report, stops it. The
+  // plain-words result, for the "Test" button.
+  static QString Test(const QString& program, const QString& dataDir, const TLineSettings& settings,
+                      const QString& password, int timeoutMs);
+
+ signals:
+  void statusChanged(const QString& text);
+  // The line ended by itself and will not be restarted.
+  void failed(const QString& why);
+
+ private:
+  void ReadOutput();
+  void Finished();
+  QString Launch();
+
+  QString program_, dataDir_;
+  TLineSettings settings_;
+  QString passwordFile_;
+  QString password_;  // kept to start the line again after it died
+  std::unique_ptr<QProcess> process_;
+  QString pending_;  // output not yet a whole line
+  bool ready_ = false, stopping_ = false;
+  QString status_;
+  int restarts_ = 0;
+};
+
+}  // namespace qv::app
