@@ -1,0 +1,115 @@
+// The desktop's Internet fax line against a real SIP server (kamailio, started by the test on
+// 127.0.0.1): the settings and the password kept apart, the "Test" report in plain words for a
+// right and a wrong password, and a started line whose modem the program's own port routines
+// find on its device like any modem.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QFile>
+
+#include "../../interop/line/kamailio.h"
+#include "../test_support.h"
+#include "app/flows/internet_line.h"
+#include "app/flows/message_pump.h"
+#include "app/flows/modem_routines.h"
+#include "app/store/line_settings.h"
+#include "comm/port_names.h"
+#include "comm/com_port.h"
+#include "core/ini_file.h"
+
+namespace qv::app::test {
+namespace {
+
+constexpr const char* kPassword = "line-pw-4711";
+const QString kQvline = QStringLiteral(QV_BIN_DIR "/qvline");
+
+class InternetLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    // No secret service in a test: the password goes to the file only the user may read.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_TRUE(server_.Start(data_.StdPath(), {{"1001", kPassword}}));
+    settings_.enabled = true;
+    settings_.server = QString::fromStdString("127.0.0.1:" + std::to_string(server_.port()));
+    settings_.user = QStringLiteral("1001");
+    settings_.callerId = QStringLiteral("Quorvane test");
+    settings_.t38 = false;
+  }
+  DataDir data_;
+  line::test::Kamailio server_;
+  TLineSettings settings_;
+};
+
+TEST_F(InternetLineTest, SettingsGoToTheirSectionAndThePasswordNeverDoes) {
+  const std::string ini = data_.StdPath() + "QRV.INI";
+  SaveLineSettings(settings_, ini);
+  TLineSecret secret(data_.Path());
+  QString why;
+  ASSERT_TRUE(secret.Store(settings_.user, QString::fromLatin1(kPassword), &why)) << why.toStdString();
+  const TLineSettings back = LoadLineSettings(ini);
+  EXPECT_TRUE(back.enabled);
+  EXPECT_EQ(back.server, settings_.server);
+  EXPECT_EQ(back.user, settings_.user);
+  EXPECT_EQ(back.callerId, settings_.callerId);
+  EXPECT_FALSE(back.t38);
+  EXPECT_EQ(back.RegistrarUri(), QStringLiteral("sip:") + settings_.server);
+  QFile file(QString::fromStdString(ini));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray text = file.readAll();
+  EXPECT_TRUE(text.contains("[InternetLine]")) << text.toStdString();
+  EXPECT_FALSE(text.contains(kPassword)) << text.toStdString();
+  struct stat st {};
+  ASSERT_EQ(stat(secret.FallbackFile().toStdString().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(secret.Load(settings_.user), QString::fromLatin1(kPassword));
+  EXPECT_FALSE(secret.Store(settings_.user, QStringLiteral("two\nlines"), &why));
+  EXPECT_EQ(secret.Load(settings_.user), QString::fromLatin1(kPassword));  // the stored one is kept
+}
+
+TEST_F(InternetLineTest, TheTestReportsRegisteredOrAWrongPasswordInPlainWords) {
+  EXPECT_EQ(TInternetLine::Test(kQvline, data_.Path(), settings_, QString::fromLatin1(kPassword), 15000),
+            QStringLiteral("Registered with the server."));
+  EXPECT_EQ(TInternetLine::Test(kQvline, data_.Path(), settings_, QStringLiteral("wrong"), 15000),
+            QStringLiteral("Wrong password: the server refused the user name or password."));
+  TLineSettings nowhere = settings_;
+  nowhere.server = QStringLiteral("registrar.nonexistent.invalid");
+  EXPECT_TRUE(TInternetLine::Test(kQvline, data_.Path(), nowhere, QString::fromLatin1(kPassword), 15000)
+                  .startsWith(QStringLiteral("DNS failure")));
+  // Nothing of the password stays behind in the data directory.
+  EXPECT_FALSE(QFile::exists(data_.File(QStringLiteral("internet-line.secret"))));
+  QFile log(data_.File(QStringLiteral("internet-line.log")));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(log.readAll().contains(kPassword));
+}
+
+TEST_F(InternetLineTest, TheStartedLineIsAModemOnItsDevice) {
+  TInternetLine line(kQvline, data_.Path());
+  QStringList statuses;
+  QObject::connect(&line, &TInternetLine::statusChanged, [&](const QString& s) { statuses << s; });
+  ASSERT_EQ(line.Start(settings_, QString::fromLatin1(kPassword)), QString());
+  EXPECT_EQ(line.WaitForRegistration(15000), QStringLiteral("Registered with the server."));
+  EXPECT_EQ(statuses, QStringList{QStringLiteral("Registered with the server.")});
+  EXPECT_FALSE(QFile::exists(data_.File(QStringLiteral("internet-line.secret"))));
+  // The port the program would use leads to the line's device; the modem answers there.
+  const std::string ini = data_.StdPath() + "QRV.INI";
+  {
+    core::TIniFile f(ini);
+    f.WriteString("Ports", "COM1", line.Device().toStdString());
+  }
+  comm::SetPortSettingsFile(ini);
+  ConnectMessageLoop();
+  comm::TQvComPort port;
+  ConfigureFormPort(port);
+  port.SetComNumber(1);
+  port.SetOpen(true);
+  EXPECT_TRUE(ModemResponds(port));
+  port.SetOpen(false);
+  comm::SetPortSettingsFile("");
+  line.Stop();
+  EXPECT_FALSE(line.Running());
+  EXPECT_FALSE(QFile::exists(line.Device()));  // qvline removes its link on the way out
+}
+
+}  // namespace
+}  // namespace qv::app::test
