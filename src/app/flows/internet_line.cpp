@@ -62,9 +62,9 @@ QString LineStatusText(const QString& line) {
   return QStringLiteral("The server refused the registration: %1.").arg(QString::fromStdString(why));
 }
 
-TInternetLine::TInternetLine(QString program, QString dataDir, QObject* parent)
-    : QObject(parent), program_(std::move(program)), dataDir_(std::move(dataDir)) {
-  passwordFile_ = dataDir_ + QStringLiteral("internet-line.secret");
+TInternetLine::TInternetLine(QString program, QString dataDir, QString name, QObject* parent)
+    : QObject(parent), program_(std::move(program)), dataDir_(std::move(dataDir)), name_(std::move(name)) {
+  passwordFile_ = dataDir_ + name_ + QStringLiteral(".secret");
 }
 
 TInternetLine::~TInternetLine() { Stop(); }
@@ -176,7 +176,7 @@ void TInternetLine::Stop() {
 
 QString TInternetLine::Test(const QString& program, const QString& dataDir, const TLineSettings& settings,
                             const QString& password, int timeoutMs) {
-  TInternetLine line(program, dataDir);
+  TInternetLine line(program, dataDir, QStringLiteral("internet-line-test"));
   const QString why = line.Start(settings, password);
   if (!why.isEmpty()) return why;
   const QString result = line.WaitForRegistration(timeoutMs);

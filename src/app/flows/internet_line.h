@@ -24,7 +24,10 @@ class TInternetLine : public QObject {
  public:
   // program: the qvline executable. dataDir ends in "/": the modem's link and the password file
   // for qvline go there.
-  TInternetLine(QString program, QString dataDir, QObject* parent = nullptr);
+  // name: the stem of its files in dataDir (link, log, password file), so a Test never meets the
+  // line in service.
+  TInternetLine(QString program, QString dataDir, QString name = QStringLiteral("internet-line"),
+                QObject* parent = nullptr);
   ~TInternetLine() override;
 
   // Starts the line and waits (bounded) for its modem; "" or, in plain words, why not.
@@ -35,10 +38,10 @@ class TInternetLine : public QObject {
 
   bool Running() const { return process_ && process_->state() == QProcess::Running; }
   // The device the fax engine opens: a link to the modem's pty.
-  QString Device() const { return dataDir_ + QStringLiteral("internet-line.modem"); }
+  QString Device() const { return dataDir_ + name_ + QStringLiteral(".modem"); }
   QString Status() const { return status_; }
   // The call log qvline writes (the last call's SIP exchange and media).
-  QString LogFile() const { return dataDir_ + QStringLiteral("internet-line.log"); }
+  QString LogFile() const { return dataDir_ + name_ + QStringLiteral(".log"); }
 
   // Tries the settings once: starts a line, waits for its registration report, stops it. The
   // plain-words result, for the "Test" button.
@@ -55,7 +58,7 @@ class TInternetLine : public QObject {
   void Finished();
   QString Launch();
 
-  QString program_, dataDir_;
+  QString program_, dataDir_, name_;
   TLineSettings settings_;
   QString passwordFile_;
   QString password_;  // kept to start the line again after it died

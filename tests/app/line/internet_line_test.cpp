@@ -5,13 +5,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QCheckBox>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 
 #include "../../interop/line/kamailio.h"
 #include "../test_support.h"
 #include "app/flows/internet_line.h"
 #include "app/flows/message_pump.h"
 #include "app/flows/modem_routines.h"
+#include "app/forms/internet_line_panel.h"
+#include "app/forms/preferences.h"
 #include "app/store/line_settings.h"
 #include "comm/port_names.h"
 #include "comm/com_port.h"
@@ -78,7 +84,8 @@ TEST_F(InternetLineTest, TheTestReportsRegisteredOrAWrongPasswordInPlainWords) {
                   .startsWith(QStringLiteral("DNS failure")));
   // Nothing of the password stays behind in the data directory.
   EXPECT_FALSE(QFile::exists(data_.File(QStringLiteral("internet-line.secret"))));
-  QFile log(data_.File(QStringLiteral("internet-line.log")));
+  EXPECT_FALSE(QFile::exists(data_.File(QStringLiteral("internet-line-test.secret"))));
+  QFile log(data_.File(QStringLiteral("internet-line-test.log")));
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
   EXPECT_FALSE(log.readAll().contains(kPassword));
 }
@@ -109,6 +116,38 @@ TEST_F(InternetLineTest, TheStartedLineIsAModemOnItsDevice) {
   line.Stop();
   EXPECT_FALSE(line.Running());
   EXPECT_FALSE(QFile::exists(line.Device()));  // qvline removes its link on the way out
+}
+
+// The wizard's modem page, offscreen: the line's fields filled in as a person would, "Test"
+// pressed, the result read where the person reads it.
+TEST_F(InternetLineTest, ThePreferencesTestButtonSaysRegisteredOrWrongPassword) {
+  qputenv("QV_LINE_PROGRAM", kQvline.toUtf8());
+  TPreferences wizard(data_.Path());
+  auto* panel = wizard.findChild<TInternetLinePanel*>(QStringLiteral("InternetLine"));
+  ASSERT_NE(panel, nullptr);
+  wizard.InternetLine()->Load(TLineSettings{}, false);
+  auto field = [&](const char* name) { return panel->findChild<QLineEdit*>(QString::fromLatin1(name)); };
+  field("LineServer")->setText(settings_.server);
+  field("LineUser")->setText(settings_.user);
+  field("LinePassword")->setText(QString::fromLatin1(kPassword));
+  panel->findChild<QCheckBox*>(QStringLiteral("chkInternetLine"))->setChecked(true);
+  auto* test = panel->findChild<QPushButton*>(QStringLiteral("LineTestButton"));
+  auto* result = panel->findChild<QLabel*>(QStringLiteral("LineTestResult"));
+  test->click();
+  EXPECT_EQ(result->text(), QStringLiteral("Registered with the server."));
+  field("LinePassword")->setText(QStringLiteral("not it"));
+  test->click();
+  EXPECT_EQ(result->text(), QStringLiteral("Wrong password: the server refused the user name or password."));
+  // What a Finish would store: the settings, and the typed password apart from them.
+  const TLineSettings s = panel->Settings();
+  EXPECT_TRUE(s.enabled);
+  EXPECT_EQ(s.server, settings_.server);
+  EXPECT_EQ(panel->NewPassword(), QStringLiteral("not it"));
+  // Every control of the line can be found by what a person sees.
+  for (QWidget* w : panel->findChildren<QWidget*>())
+    if (!qobject_cast<QLabel*>(w) || w == result)
+      EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+  qunsetenv("QV_LINE_PROGRAM");
 }
 
 }  // namespace
