@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +19,10 @@
 #include "app/flows/message_pump.h"
 #include "app/flows/modem_routines.h"
 #include "app/forms/internet_line_panel.h"
+#include "app/forms/main_screen.h"
 #include "app/forms/preferences.h"
+#include "app/store/fax_store.h"
+#include "app/store/settings.h"
 #include "app/store/line_settings.h"
 #include "comm/port_names.h"
 #include "comm/com_port.h"
@@ -147,6 +152,48 @@ TEST_F(InternetLineTest, ThePreferencesTestButtonSaysRegisteredOrWrongPassword) 
   for (QWidget* w : panel->findChildren<QWidget*>())
     if (!qobject_cast<QLabel*>(w) || w == result)
       EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+  qunsetenv("QV_LINE_PROGRAM");
+}
+
+// The program starts the line itself when the settings choose it: the line's modem takes the
+// chosen COM port's place while the program runs, the registration shows in the status line,
+// and closing the program stops the line and gives the port back.
+TEST_F(InternetLineTest, TheProgramStartsTheLineInPlaceOfItsPortAndStopsIt) {
+  qputenv("QV_LINE_PROGRAM", kQvline.toUtf8());
+  Settings() = TSettings();
+  const std::string ini = SettingsFileName(data_.StdPath());
+  core::TIniFile(ini).WriteInteger("Modem", "ComPort", 1);  // Com2
+  SaveLineSettings(settings_, ini);
+  ASSERT_TRUE(TLineSecret(data_.Path()).Store(settings_.user, QString::fromLatin1(kPassword)));
+  {
+    TFaxStore store(data_.StdPath());
+    store.OpenFaxDBF();
+    store.OpenRecFaxDBF();
+    store.RebuildIndexes(nullptr);
+  }
+  {
+    ScriptedDialogs dialogs;
+    TMainScreen w(data_.Path());
+    w.show();
+    QElapsedTimer clock;
+    clock.start();
+    while ((!w.FirstActivationDone() || !w.StatusText().contains(QStringLiteral("Registered"))) &&
+           clock.elapsed() < 15000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(w.StatusText(), QStringLiteral("Internet fax line: Registered with the server."));
+    EXPECT_EQ(comm::PortDevicePath(2), data_.StdPath() + "internet-line.modem");
+    ConnectMessageLoop();
+    comm::TQvComPort port;
+    ConfigureFormPort(port);
+    port.SetComNumber(2);
+    port.SetOpen(true);
+    EXPECT_TRUE(ModemResponds(port));
+    port.SetOpen(false);
+    w.close();
+    EXPECT_EQ(dialogs.Count(QStringLiteral("error")), 0);
+  }
+  EXPECT_NE(comm::PortDevicePath(2), data_.StdPath() + "internet-line.modem");
+  EXPECT_FALSE(QFile::exists(data_.File(QStringLiteral("internet-line.modem"))));
   qunsetenv("QV_LINE_PROGRAM");
 }
 
