@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/flows/internet_line.h"
+#include "app/forms/dialog_service.h"
 
 namespace qv::app {
 
@@ -82,6 +83,27 @@ TLineSettings TInternetLinePanel::Settings() const {
   s.callerId = LineCallerId_->text().trimmed();
   s.t38 = chkLineT38_->isChecked();
   return s;
+}
+
+void TInternetLinePanel::LoadFrom(const std::string& iniFile) {
+  TLineSettings line;
+  try {
+    line = LoadLineSettings(iniFile);
+  } catch (...) {
+    // An unreadable settings file shows the line unset, as for a first run.
+  }
+  Load(line, !line.user.isEmpty() && !TLineSecret(dataDir_).Load(line.user).isEmpty());
+}
+
+bool TInternetLinePanel::SaveTo(const std::string& iniFile, QWidget* parent) const {
+  const TLineSettings line = Settings();
+  SaveLineSettings(line, iniFile);
+  QString why;
+  if (!NewPassword().isEmpty() && !TLineSecret(dataDir_).Store(line.user, NewPassword(), &why)) {
+    Dialogs().Error(parent, why);
+    return false;
+  }
+  return true;
 }
 
 QString TInternetLinePanel::NewPassword() const { return LinePassword_->text(); }

@@ -6,6 +6,8 @@
 #include <QGroupBox>
 #include <QString>
 
+#include <string>
+
 #include "app/store/line_settings.h"
 
 class QCheckBox;
@@ -29,6 +31,12 @@ class TInternetLinePanel : public QGroupBox {
   // What was typed into the password field; "" keeps the stored one.
   QString NewPassword() const;
   QString TestResult() const;
+
+  // Fills the panel from the settings file and the secret store.
+  void LoadFrom(const std::string& iniFile);
+  // Writes the settings to their section and a typed password to the secret store; false (after
+  // saying why through the dialog service) when the password could not be kept.
+  bool SaveTo(const std::string& iniFile, QWidget* parent) const;
 
   // The time the Test waits for the server's answer.
   static constexpr int kTestTimeoutMs = 40000;

@@ -458,13 +458,7 @@ bool ShowPreferences(QWidget* mainWindow, const std::string& iniFile) {
     for (int i = 0; i < kComPorts; ++i) devices[i] = Q(comm::DefaultDevicePath(i + 1));
   }
   wizard.LoadControls(s, devices);
-  TLineSettings line;
-  try {
-    line = LoadLineSettings(iniFile);
-  } catch (...) {
-  }
-  TLineSecret secret(dataDir);
-  wizard.InternetLine()->Load(line, !line.user.isEmpty() && !secret.Load(line.user).isEmpty());
+  wizard.InternetLine()->LoadFrom(iniFile);
   wizard.adjustSize();
   CenterOver(&wizard, mainWindow);
   if (Dialogs().Exec(&wizard) != QDialog::Accepted) return false;
@@ -474,12 +468,7 @@ bool ShowPreferences(QWidget* mainWindow, const std::string& iniFile) {
     SaveSettings(edited, iniFile);
     s = edited;
     SavePortDevices(wizard.PortDevices(), iniFile);
-    const TLineSettings editedLine = wizard.InternetLine()->Settings();
-    SaveLineSettings(editedLine, iniFile);
-    QString why;
-    if (!wizard.InternetLine()->NewPassword().isEmpty() &&
-        !secret.Store(editedLine.user, wizard.InternetLine()->NewPassword(), &why))
-      Dialogs().Error(mainWindow, why);
+    wizard.InternetLine()->SaveTo(iniFile, mainWindow);
   } catch (const std::exception& e) {
     // Nothing half-done: the record keeps its values when the file could not take the new ones.
     Dialogs().Error(mainWindow, QString::fromStdString(e.what()));

@@ -21,6 +21,7 @@
 #include "app/forms/internet_line_panel.h"
 #include "app/forms/main_screen.h"
 #include "app/forms/preferences.h"
+#include "app/forms/quick_setup.h"
 #include "app/store/fax_store.h"
 #include "app/store/settings.h"
 #include "app/store/line_settings.h"
@@ -153,6 +154,32 @@ TEST_F(InternetLineTest, ThePreferencesTestButtonSaysRegisteredOrWrongPassword) 
     if (!qobject_cast<QLabel*>(w) || w == result)
       EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
   qunsetenv("QV_LINE_PROGRAM");
+}
+
+// A new user with only a SIP account sets the line up in the quick setup: the settings go to
+// their section, the password to the secret store (here: the user's own file), never the INI.
+TEST_F(InternetLineTest, TheQuickSetupTakesTheLine) {
+  Settings() = TSettings();
+  const std::string ini = SettingsFileName(data_.StdPath());
+  ScriptedDialogs dialogs;
+  dialogs.forms.push_back([&](QDialog* d) {
+    auto* panel = d->findChild<TInternetLinePanel*>(QStringLiteral("InternetLine"));
+    if (!panel) return int(QDialog::Rejected);
+    panel->findChild<QCheckBox*>(QStringLiteral("chkInternetLine"))->setChecked(true);
+    panel->findChild<QLineEdit*>(QStringLiteral("LineServer"))->setText(settings_.server);
+    panel->findChild<QLineEdit*>(QStringLiteral("LineUser"))->setText(settings_.user);
+    panel->findChild<QLineEdit*>(QStringLiteral("LinePassword"))->setText(QString::fromLatin1(kPassword));
+    return int(QDialog::Accepted);
+  });
+  ASSERT_TRUE(RunQuickSetup(nullptr, ini));
+  const TLineSettings got = LoadLineSettings(ini);
+  EXPECT_TRUE(got.enabled);
+  EXPECT_EQ(got.server, settings_.server);
+  EXPECT_EQ(got.user, settings_.user);
+  EXPECT_EQ(TLineSecret(data_.Path()).Load(settings_.user), QString::fromLatin1(kPassword));
+  QFile file(QString::fromStdString(ini));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(file.readAll().contains(kPassword));
 }
 
 // The program starts the line itself when the settings choose it: the line's modem takes the
