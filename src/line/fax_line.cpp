@@ -17,6 +17,7 @@ extern "C" {
 #include <spandsp/expose.h>
 }
 
+#include "line/line_status.h"
 #include "line/sdp.h"
 
 namespace qv::line {
@@ -275,8 +276,10 @@ bool FaxLine::SetRemoteMedia(const std::string& sdp, const char* what) {
   remote_.sin_family = AF_INET;
   remote_.sin_port = htons(static_cast<uint16_t>(audio->port));
   inet_pton(AF_INET, audio->address.c_str(), &remote_.sin_addr);
-  log_.Line(std::string("media: G.711 ") + (payloadType_ == kPayloadPcmu ? "PCMU" : "PCMA") + " 20 ms, to " +
-            audio->address + ":" + std::to_string(audio->port) + ", from port " + std::to_string(mediaPort_));
+  const std::string codec = payloadType_ == kPayloadPcmu ? "PCMU" : "PCMA";
+  log_.Line("media: G.711 " + codec + " 20 ms, to " + audio->address + ":" + std::to_string(audio->port) +
+            ", from port " + std::to_string(mediaPort_));
+  if (options_.onStatus) options_.onStatus(std::string(status::kMedia) + "G.711 " + codec);
   return true;
 }
 

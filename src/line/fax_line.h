@@ -45,7 +45,7 @@ struct LineOptions {
   int jitterMs = 120;
   // A SIP account: registration, calls through its registrar, digits dialled in its domain.
   SipAccount account;
-  // Told each change of the registration, in the words of line_status.h.
+  // Told each change of the registration and each call's media, in the words of line_status.h.
   std::function<void(const std::string&)> onStatus;
 };
 

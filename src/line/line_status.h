@@ -15,6 +15,10 @@ inline constexpr std::string_view kRegistered = "registered ";
 // "registration failed: REASON", REASON one of the texts below or "refused (CODE PHRASE)".
 inline constexpr std::string_view kRegistrationFailed = "registration failed: ";
 
+// "media G.711 PCMU" (or PCMA): how the call in progress carries the fax, once it is agreed; a
+// later line (the call moved to other media) replaces it. Read at the call's end for its log.
+inline constexpr std::string_view kMedia = "media ";
+
 inline constexpr std::string_view kWrongPassword = "wrong password";
 inline constexpr std::string_view kNoAnswer = "no answer from the server";
 inline constexpr std::string_view kDnsFailure = "DNS failure";

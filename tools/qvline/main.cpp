@@ -3,7 +3,8 @@
 //          [--registrar URI --user NAME --password-file FILE [--domain DOMAIN] [--caller-id TEXT]]
 //          [--t38 on|off] [--log FILE]
 // Prints "ready PTY PATH" once the modem answers on the pty, then a line per change of the
-// registration (line/line_status.h); ends on SIGTERM/SIGINT, hanging up a call in progress.
+// registration and one per call's media (line/line_status.h); ends on SIGTERM/SIGINT, hanging up
+// a call in progress.
 // The password is read from a file only its owner may read: never from the command line, which
 // every user of the machine can see.
 #include <signal.h>
@@ -96,13 +97,15 @@ int main(int argc, char** argv) {
       return 2;
     }
     options.account = account;
-    options.onStatus = [](const std::string& line) {
-      std::printf("%s\n", line.c_str());
-      std::fflush(stdout);
-    };
   } else if (!account.user.empty() || !passwordFile.empty()) {
     return Usage("--user and --password-file go with --registrar");
   }
+
+  // The registration's changes and each call's media, for whoever started the line.
+  options.onStatus = [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  };
 
   qv::line::CallLog log;
   if (!logFile.empty() && !log.Open(logFile)) return Usage("cannot write the log " + logFile);

@@ -8,7 +8,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QHash>
 
+#include <utility>
+
+#include "comm/port_names.h"
 #include "core/secret_file.h"
 #include "line/line_status.h"
 #include "line/sip_uri.h"
@@ -21,6 +25,13 @@ constexpr int kMaxRestarts = 3;
 constexpr int kStopGraceMs = 5000;
 
 QString Words(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<int>(s.size())); }
+
+// The lines running now, by the device their modem is on: the flows know a call's port, not the
+// line object behind it.
+QHash<QString, TInternetLine*>& Lines() {
+  static QHash<QString, TInternetLine*> lines;
+  return lines;
+}
 
 // The local address that reaches the server (the one SIP and media must use), and a UDP port
 // free on it now.
@@ -65,9 +76,30 @@ QString LineStatusText(const QString& line) {
 TInternetLine::TInternetLine(QString program, QString dataDir, QString name, QObject* parent)
     : QObject(parent), program_(std::move(program)), dataDir_(std::move(dataDir)), name_(std::move(name)) {
   passwordFile_ = dataDir_ + name_ + QStringLiteral(".secret");
+  Lines().insert(Device(), this);
 }
 
-TInternetLine::~TInternetLine() { Stop(); }
+TInternetLine::~TInternetLine() {
+  Stop();
+  if (Lines().value(Device()) == this) Lines().remove(Device());
+}
+
+QString TInternetLine::TakeCallMedia() {
+  // The media line comes early in the call; whatever qvline has said by now is read first.
+  if (process_) {
+    process_->waitForReadyRead(0);
+    ReadOutput();
+  }
+  return std::exchange(media_, QString());
+}
+
+QString TakeLineCallLogEntry(int comNumber, int bps) {
+  const QString device = QString::fromStdString(comm::PortDevicePath(comNumber));
+  TInternetLine* line = device.isEmpty() ? nullptr : Lines().value(device);
+  const QString media = line ? line->TakeCallMedia() : QString();
+  if (media.isEmpty()) return {};
+  return QStringLiteral("Internet line: ") + media + (bps > 0 ? QStringLiteral(", %1 bps").arg(bps) : QString());
+}
 
 QString TInternetLine::Start(const TLineSettings& settings, const QString& password, int timeoutMs) {
   Stop();
@@ -126,6 +158,10 @@ void TInternetLine::ReadOutput() {
   while ((end = pending_.indexOf(QLatin1Char('\n'))) >= 0) {
     const QString line = pending_.left(end).trimmed();
     pending_.remove(0, end + 1);
+    if (line.startsWith(Words(line::status::kMedia))) {
+      media_ = line.mid(static_cast<int>(line::status::kMedia.size()));
+      continue;
+    }
     if (line.startsWith(Words(line::status::kReady))) {
       ready_ = true;
       QFile::remove(passwordFile_);

@@ -19,6 +19,13 @@ namespace qv::app {
 // What a status line of qvline means to a person; "" for lines that are not about registration.
 QString LineStatusText(const QString& statusLine);
 
+// The entry a session log gives a call that went over the Internet line on COM`comNumber`: how
+// the line carried it (T.38 or G.711 and its codec) and the fax's rate (`bps`, 0: none agreed),
+// e.g. "Internet line: G.711 PCMU, 9600 bps". "" when that port is no running line or the call
+// agreed no media. Each call's media is told once: a later call that never reached the far end
+// does not repeat the one before.
+QString TakeLineCallLogEntry(int comNumber, int bps);
+
 class TInternetLine : public QObject {
   Q_OBJECT
  public:
@@ -40,6 +47,9 @@ class TInternetLine : public QObject {
   // The device the fax engine opens: a link to the modem's pty.
   QString Device() const { return dataDir_ + name_ + QStringLiteral(".modem"); }
   QString Status() const { return status_; }
+  // How the call in progress (or the last one) is carried, as qvline said it ("G.711 PCMU"); ""
+  // before a call agreed its media. Taking it clears it.
+  QString TakeCallMedia();
   // The call log qvline writes (the last call's SIP exchange and media).
   QString LogFile() const { return dataDir_ + name_ + QStringLiteral(".log"); }
 
@@ -66,6 +76,7 @@ class TInternetLine : public QObject {
   QString pending_;  // output not yet a whole line
   bool ready_ = false, stopping_ = false;
   QString status_;
+  QString media_;
   int restarts_ = 0;
 };
 

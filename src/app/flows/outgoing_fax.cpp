@@ -2,6 +2,7 @@
 
 #include "app/store/fax_store.h"
 #include "app/flows/call_settings.h"
+#include "app/flows/internet_line.h"
 #include "app/store/merge_fields.h"
 #include "app/flows/message_pump.h"
 #include "app/flows/modem_routines.h"
@@ -349,6 +350,8 @@ bool TSendSession::StartAttempt(const TDialOptions& dial) {
 void TSendSession::FaxFinish(int code) {
   const QString message = Q(core::ErrorText(code));
   resultText_ = message;
+  const QString line = TakeLineCallLogEntry(port_->ComNumber(), fax_->ConnectBPS());
+  if (!line.isEmpty()) log_.Add(line);
   log_.Add(QStringLiteral("Result: ") + resultText_);
   if (code == 0 || resultText_.toUpper() == QLatin1String("OK")) {
     resultText_ = QStringLiteral("Sent");

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QToolButton>
 
 #include "../../interop/line/registered_line.h"
@@ -14,6 +15,7 @@
 #include "../send/send_flow.h"
 #include "../window/send_helpers.h"
 #include "app/flows/internet_line.h"
+#include "app/flows/session_log.h"
 #include "app/store/line_settings.h"
 #include "app/store/table_pair.h"
 #include "comm/port_names.h"
@@ -66,6 +68,11 @@ class InternetLineCallsTest : public ::testing::Test {
     return w;
   }
   std::string DeskLog() const { return line::test::ReadWhole(lab_.StdPath() + "internet-line.log"); }
+  QStringList SessionLog(const char* file) const {
+    QFile f(lab_.Path() + QString::fromLatin1(file));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromLocal8Bit(f.readAll()).split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts);
+  }
 
   fax::test::TempDir tmp_;
   ReceiveLab lab_;
@@ -116,6 +123,13 @@ TEST_F(InternetLineCallsTest, AFaxFromTheSendFaxDialogArrivesAtTheFarEndPixelExa
   ASSERT_TRUE(ReadReceived(tmp_.str("in/FAX0001.QVF"), pages)) << rx.Output();
   ASSERT_EQ(pages.size(), sentRows.size());
   for (size_t p = 0; p < pages.size(); ++p) EXPECT_TRUE(PageMatches(pages[p], sentRows[p])) << "page " << p + 1;
+  // The send log tells how the line carried the call: as audio (T.38 is off) at the rate agreed.
+  const QStringList log = SessionLog(kSendLogFile);
+  const qsizetype result = log.indexOf(QStringLiteral("Result: OK"));
+  ASSERT_GT(result, 0) << log.join(u'\n').toStdString();
+  EXPECT_EQ(log[result - 1], QStringLiteral("Internet line: G.711 PCMU, %1 bps").arg(run.connectBps))
+      << log.join(u'\n').toStdString();
+  EXPECT_EQ(run.connectBps, 9600);
   // The call went through the server to the far end's registration, dialled as digits.
   EXPECT_NE(DeskLog().find(std::string("-> INVITE sip:") + kFarUser + "@"), std::string::npos) << DeskLog();
   w->close();
@@ -153,6 +167,10 @@ TEST_F(InternetLineCallsTest, AFaxFromTheFarEndIsTakenInReceiveModeAndFiled) {
   EXPECT_NE(DeskLog().find(std::string("incoming call from sip:") + kFarUser + "@"), std::string::npos) << DeskLog();
   ReceiveButton(*w)->click();
   EXPECT_FALSE(w->ReceiveMode());
+  // The receive log has the call's media and rate, once.
+  const QStringList log = SessionLog(kReceiveLogFile);
+  EXPECT_EQ(log.filter(QStringLiteral("Internet line:")), QStringList{QStringLiteral("Internet line: G.711 PCMU, 9600 bps")})
+      << log.join(u'\n').toStdString();
   w->close();
 }
 
