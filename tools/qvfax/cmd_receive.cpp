@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "command.h"
+#include "internet_line.h"
 #include "comm/com_port.h"
 #include "core/error_codes.h"
 #include "core/error_text.h"
@@ -25,7 +26,9 @@ using namespace qv::fax;
 
 const char* const kUsage =
     "receive (--port N | --device PATH) --dir DIR [--once] [--exit-on-error] [--rings N] [--class auto|1|2|2.0]\n"
-    "       [--station ID] [--bps N]";
+    "       [--station ID] [--bps N]\n"
+    "     the calls over an Internet fax line of its own instead of --port or --device:\n"
+    QVFAX_LINE_USAGE;
 
 volatile std::sig_atomic_t gInterrupted = 0;
 // The write end of the pipe the main loop sleeps on: a message posted to the loop and Ctrl+C
@@ -65,6 +68,8 @@ int Run(const std::vector<std::string>& args) {
   int portNumber = 0, n = 0;
   std::string device, dir;
   TQvReceiveFax fax;
+  LineOptions line;
+  std::string why;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string& out) {
@@ -102,10 +107,17 @@ int Run(const std::vector<std::string>& args) {
     } else if (a == "--station") {
       if (!value(fax.StationID)) return Usage("--station needs an identifier");
     } else {
-      return Usage("unknown argument " + a);
+      const int taken = line.Parse(args, i, &why);
+      if (taken < 0) return Usage(why);
+      if (taken == 0) return Usage("unknown argument " + a);
     }
   }
-  if (device.empty() == (portNumber == 0)) return Usage("give either --port or --device");
+  if (line.Used()) {
+    if (!device.empty() || portNumber != 0) return Usage("the line is the modem: no --port or --device with it");
+    if (!(why = line.Check()).empty()) return Usage(why);
+  } else if (device.empty() == (portNumber == 0)) {
+    return Usage("give either --port or --device");
+  }
   if (dir.empty()) return Usage("--dir is missing");
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -114,6 +126,14 @@ int Run(const std::vector<std::string>& args) {
     return 1;
   }
   fax.SetDestinationDir(dir);
+  RunningLine running;
+  if (line.Used()) {
+    if (!(why = running.Start(line)).empty()) {
+      std::cerr << "qvfax receive: " << why << "\n";
+      return 1;
+    }
+    device = running.Device();
+  }
 
   auto& loop = core::MessageLoop::instance();
   loop.bindToCurrentThread();
@@ -141,8 +161,13 @@ int Run(const std::vector<std::string>& args) {
   fax.OnFaxLog = [&](TQvAbstractFax* cp, int code) {
     if (code == lcReceiveStarted) current = cp->FaxFile();
     // A call's end names the class and the speed it settled on (after any fallback in training).
-    if (code >= lcReceiveOk)
+    if (code >= lcReceiveOk) {
       std::cout << "call: class " << ClassName(cp->SessionClass()) << " at " << cp->ConnectBPS() << " bps" << std::endl;
+      // How the line carried this call.
+      if (line.Used())
+        if (const std::string media = running.Media(); !media.empty())
+          std::cout << "line: " << media << ", " << cp->ConnectBPS() << " bps" << std::endl;
+    }
     std::string text = log.EntryText(code);
     for (char& c : text)
       if (c == '\r') c = ' ';
@@ -201,6 +226,7 @@ int Run(const std::vector<std::string>& args) {
     }
   }
   port.SetOpen(false);
+  running.Stop();
   if (wakePipe) loop.setWakeup(nullptr);
   // Stopping receive mode by hand is the normal way out of it.
   if (abortSent && result == core::ecCancelRequested) result = 0;

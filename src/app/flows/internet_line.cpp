@@ -1,10 +1,5 @@
 #include "app/flows/internet_line.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -14,6 +9,7 @@
 
 #include "comm/port_names.h"
 #include "core/secret_file.h"
+#include "line/line_endpoint.h"
 #include "line/line_status.h"
 #include "line/sip_uri.h"
 
@@ -33,33 +29,6 @@ QHash<QString, TInternetLine*>& Lines() {
   return lines;
 }
 
-// The local address that reaches the server (the one SIP and media must use), and a UDP port
-// free on it now.
-bool LocalEndpoint(const std::string& host, int port, std::string& address, int& localPort) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) return false;
-  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  bool ok = s >= 0 && ::connect(s, found->ai_addr, found->ai_addrlen) == 0;
-  freeaddrinfo(found);
-  sockaddr_in local{};
-  socklen_t len = sizeof local;
-  ok = ok && getsockname(s, reinterpret_cast<sockaddr*>(&local), &len) == 0;
-  if (s >= 0) ::close(s);
-  if (!ok) return false;
-  char text[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
-  address = text;
-  const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  local.sin_port = 0;
-  ok = probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-       getsockname(probe, reinterpret_cast<sockaddr*>(&local), &len) == 0;
-  if (probe >= 0) ::close(probe);
-  localPort = ntohs(local.sin_port);
-  return ok;
-}
 }  // namespace
 
 QString LineStatusText(const QString& line) {
@@ -126,7 +95,7 @@ QString TInternetLine::Launch() {
   int port = 0, localPort = 0;
   if (!line::SipUriHostPort(settings_.RegistrarUri().toStdString(), host, port))
     return QStringLiteral("\"%1\" is not a server address.").arg(settings_.server);
-  if (!LocalEndpoint(host, port, address, localPort)) return Words(line::status::kDnsFailure) + QStringLiteral(": ") + settings_.server;
+  if (!line::LocalEndpoint(host, port, address, localPort)) return Words(line::status::kDnsFailure) + QStringLiteral(": ") + settings_.server;
   QStringList args = {QStringLiteral("--link"), Device(),
                       QStringLiteral("--sip-listen"), QString::fromStdString(address) + QLatin1Char(':') + QString::number(localPort),
                       QStringLiteral("--registrar"), settings_.RegistrarUri(),
