@@ -1,5 +1,6 @@
 #include "comm/port_names.h"
 
+#include <map>
 #include <mutex>
 
 #include "comm/posix_dispatcher.h"
@@ -13,6 +14,7 @@ namespace {
 std::mutex gLock;
 std::string gSettingsFile;
 std::function<int()> gSelector;
+std::map<int, std::string> gOverrides;
 
 }  // namespace
 
@@ -33,8 +35,21 @@ std::string DefaultDevicePath(int comNumber) {
   return "";
 }
 
+void SetPortOverride(int comNumber, const std::string& path) {
+  std::lock_guard lock(gLock);
+  if (path.empty())
+    gOverrides.erase(comNumber);
+  else
+    gOverrides[comNumber] = path;
+}
+
 std::string PortDevicePath(int comNumber) {
   if (comNumber < 1) return "";
+  {
+    std::lock_guard lock(gLock);
+    const auto o = gOverrides.find(comNumber);
+    if (o != gOverrides.end()) return o->second;
+  }
   std::string file = PortSettingsFile();
   std::string def = DefaultDevicePath(comNumber);
   if (file.empty()) return def;

@@ -13,6 +13,9 @@ void SetPortSettingsFile(const std::string& iniFileName);
 std::string PortSettingsFile();
 std::string DefaultDevicePath(int comNumber);
 std::string PortDevicePath(int comNumber);  // "" for n < 1
+// A device that takes COM n's place while the program runs (the Internet fax line's modem);
+// "" gives the port back to its settings. Never written to the settings file.
+void SetPortOverride(int comNumber, const std::string& path);
 
 // Whether port n exists: it opens, or it is held by another program.
 bool ProbePort(int comNumber);

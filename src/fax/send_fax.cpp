@@ -173,13 +173,13 @@ TQvSendFax::Next TQvSendFax::Fail(int code) {
 
 
 
-TQvSendFax::Next TQvSendFax::BusyHandling() {
+TQvSendFax::Next TQvSendFax::BusyHandling(int code) {
   if (DialAttempts != 0 && attempt_ >= DialAttempts) {
     statusPending_ = true;
-    if (AbortNoConnect) return Fail(core::ecFaxBusy);
+    if (AbortNoConnect) return Fail(code);
     CloseFiles();
-    error_ = core::ecFaxBusy;
-    SendError(core::ecFaxBusy);
+    error_ = code;
+    SendError(code);
     SendLog(lcTransmitFailed);
     Go(TxState::tfGetEntry);
     return Next::Again;
@@ -191,8 +191,11 @@ TQvSendFax::Next TQvSendFax::BusyHandling() {
 }
 
 bool TQvSendFax::DialEnded(const std::string& l, Next& next) {
-  if (l.find("BUSY") != std::string::npos || l.find("ANSWER") != std::string::npos) {
-    next = BusyHandling();
+  // NO ANSWER is redialled like BUSY; only the code of the last attempt tells them apart.
+  if (l.find("BUSY") != std::string::npos) {
+    next = BusyHandling(core::ecFaxBusy);
+  } else if (l.find("ANSWER") != std::string::npos) {
+    next = BusyHandling(core::ecFaxNoAnswer);
   } else if (l.find("VOICE") != std::string::npos || l.find("VCON") != std::string::npos) {
     next = Fail(core::ecFaxVoiceCall);
   } else if (l.find("NO DIAL") != std::string::npos) {

@@ -174,7 +174,8 @@ class TQvSendFax : public TQvAbstractFax {
   // The block is accepted (MCF, or ERR after EOR): the next block, or the page's end.
   Next EcmBlockDone();
   uint8_t EcmPostMessage() const;
-  Next BusyHandling();
+  // code: what the fax fails with once the attempts are used up (busy or no answer).
+  Next BusyHandling(int code);
   Next Redial();
   int OpenDocument();
   int ReadCurrentPageHeader();

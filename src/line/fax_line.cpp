@@ -17,6 +17,7 @@ extern "C" {
 #include <spandsp/expose.h>
 }
 
+#include "line/line_status.h"
 #include "line/sdp.h"
 
 namespace qv::line {
@@ -112,7 +113,9 @@ std::string FaxLine::Start() {
   getsockname(mediaSocket_, reinterpret_cast<sockaddr*>(&local), &len);
   mediaPort_ = ntohs(local.sin_port);
   if (const std::string why = t38_.Open(options_.sipAddress); !why.empty()) return why;
-  return sip_.Start(options_.sipAddress, options_.sipPort);
+  if (options_.account.enabled())
+    account_ = std::make_unique<SipRegistration>(options_.account, log_, options_.onStatus);
+  return sip_.Start(options_.sipAddress, options_.sipPort, account_.get());
 }
 
 void FaxLine::Run(const std::atomic<bool>& stop) {
@@ -368,6 +371,7 @@ void FaxLine::StartT38(const SdpMedia& image, const T38Params& agreed, const T38
             (ec ? "redundancy " + std::to_string(options_.udptlRedundancy) : std::string("no redundancy")) +
             ", far datagram " + std::to_string(far.maxDatagram) + ", to " + image.address + ":" +
             std::to_string(image.port) + ", from port " + std::to_string(t38_.port()));
+  if (options_.onStatus) options_.onStatus(std::string(status::kMedia) + "T.38");
 }
 
 void FaxLine::StopT38(const char* why) {
@@ -375,6 +379,9 @@ void FaxLine::StopT38(const char* why) {
   t38_.Stop();
   media_ = Media::G711;
   log_.Line(std::string("T.38 ended: ") + why);
+  // Back on audio: the codec the call agreed at its start carries on.
+  if (options_.onStatus)
+    options_.onStatus(std::string(status::kMedia) + "G.711 " + (payloadType_ == kPayloadPcmu ? "PCMU" : "PCMA"));
 }
 
 void FaxLine::Audio() {
@@ -467,8 +474,10 @@ bool FaxLine::SetRemoteMedia(const std::string& sdp, const char* what) {
   remote_.sin_family = AF_INET;
   remote_.sin_port = htons(static_cast<uint16_t>(audio->port));
   inet_pton(AF_INET, audio->address.c_str(), &remote_.sin_addr);
-  log_.Line(std::string("media: G.711 ") + (payloadType_ == kPayloadPcmu ? "PCMU" : "PCMA") + " 20 ms, to " +
-            audio->address + ":" + std::to_string(audio->port) + ", from port " + std::to_string(mediaPort_));
+  const std::string codec = payloadType_ == kPayloadPcmu ? "PCMU" : "PCMA";
+  log_.Line("media: G.711 " + codec + " 20 ms, to " + audio->address + ":" + std::to_string(audio->port) +
+            ", from port " + std::to_string(mediaPort_));
+  if (options_.onStatus) options_.onStatus(std::string(status::kMedia) + "G.711 " + codec);
   return true;
 }
 
@@ -516,13 +525,14 @@ void FaxLine::StopMedia(const std::string& why) {
 int FaxLine::OnModemControl(int op, const char* num) {
   switch (op) {
     case AT_MODEM_CONTROL_CALL: {
-      const std::string uri = DialUri(num ? num : "", options_.peer);
+      const std::string uri =
+          DialUri(num ? num : "", options_.peer.empty() ? options_.account.Domain() : options_.peer);
       if (call_ != Call::Idle) {
         events_.push_back(AT_CALL_EVENT_BUSY);
         break;
       }
       if (uri.empty()) {
-        log_.Line(std::string("cannot dial \"") + (num ? num : "") + "\": no SIP URI and no --peer");
+        log_.Line(std::string("cannot dial \"") + (num ? num : "") + "\": no SIP URI, no --peer and no account");
         events_.push_back(AT_CALL_EVENT_NO_DIALTONE);
         break;
       }

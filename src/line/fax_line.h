@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,7 @@
 #include "line/sdp.h"
 #include "line/sip_agent.h"
 #include "line/t38_media.h"
+#include "line/sip_registration.h"
 
 struct t31_state_s;
 struct modem_connect_tones_rx_state_s;
@@ -48,10 +50,15 @@ struct LineOptions {
   bool t38 = true;                        // offer and accept T.38; off: G.711 only (488 to T.38)
   int udptlRedundancy = kDefaultUdptlRedundancy;
   int noMediaSeconds = 10;                // nothing from the far end this long: the call is dead
+  // A SIP account: registration, calls through its registrar, digits dialled in its domain.
+  SipAccount account;
+  // Told each change of the registration and each call's media, in the words of line_status.h.
+  std::function<void(const std::string&)> onStatus;
 };
 
-// A dial string as a SIP request URI: a "sip:" URI as it is, digits as sip:DIGITS@peer.
-// "" when there is nothing to call (no digits, or digits with no peer).
+// A dial string as a SIP request URI: a "sip:" URI as it is, digits as sip:DIGITS@peer (the
+// --peer address, or the account's domain). "" when there is nothing to call (no digits, or
+// digits with neither).
 std::string DialUri(const std::string& dial, const std::string& peer);
 
 class FaxLine : private SipAgent::Listener {
@@ -109,6 +116,7 @@ class FaxLine : private SipAgent::Listener {
   DtePort& dte_;
   CallLog& log_;
   LineOptions options_;
+  std::unique_ptr<SipRegistration> account_;  // outlives sip_, which uses it
   SipAgent sip_;
   t31_state_s* modem_ = nullptr;
   std::deque<int> events_;  // call events for the modem, raised outside its own calls

@@ -9,15 +9,27 @@
 #include <sofia-sip/su_tag_io.h>
 #include <sofia-sip/su_wait.h>
 #include <sofia-sip/url.h>
+#include <sofia-sip/msg_addr.h>
+#include <sofia-sip/nta_tag.h>
+#include <sofia-sip/su_addrinfo.h>
+#include <netdb.h>
 
 #include <chrono>
 
 #include "line/call_log.h"
+#include "line/sip_registration.h"
 
 namespace qv::line {
 
 namespace {
 enum class CallState { Idle, Calling, RingingIn, Up };
+
+// SIP messages bigger than this are dropped unread: a fax line's requests are a few KiB.
+constexpr size_t kMaxSipMessageBytes = 64 * 1024;
+// Refused strangers are logged in full this many times, then once per kStrangerLogEvery, so a
+// scanner's flood cannot fill the disk.
+constexpr long kStrangerLogLines = 10;
+constexpr long kStrangerLogEvery = 100;
 
 const char* ReasonPhrase(int status) {
   switch (status) {
@@ -45,6 +57,8 @@ struct SipAgent::Impl {
   std::string offeredSdp;        // our re-INVITE's offer while it is pending
   bool reinviting = false;       // a re-INVITE of ours waits for its final response
   bool shutDown = false;
+  SipRegistration* account = nullptr;  // with an account, INVITEs come only through its registrar
+  long strangersRefused = 0;
 
   Impl(Listener& l, CallLog& lg) : listener(l), log(lg) {}
 
@@ -77,7 +91,27 @@ struct SipAgent::Impl {
                   TAG_END());
   }
 
+  // An INVITE that did not come from our registrar: a SIP scanner or a caller bypassing the
+  // proxy. 403, and the fax never rings.
+  bool RefusedStranger(nua_handle_t* nh, sip_t const* sip) {
+    if (!account || account->Trusts(nua_current_request(nua))) return false;
+    ++strangersRefused;
+    if (strangersRefused <= kStrangerLogLines || strangersRefused % kStrangerLogEvery == 0) {
+      const su_addrinfo_t* from = msg_addrinfo(nua_current_request(nua));
+      char host[64] = "?";
+      if (from && from->ai_addr)
+        getnameinfo(from->ai_addr, static_cast<socklen_t>(from->ai_addrlen), host, sizeof host, nullptr, 0,
+                    NI_NUMERICHOST);
+      log.Line("refused an INVITE from " + std::string(host) + ", not our registrar (" +
+               std::to_string(strangersRefused) + " so far)" +
+               (sip && sip->sip_from ? ": " + HeaderLine(reinterpret_cast<const sip_header_t*>(sip->sip_from)) : ""));
+    }
+    nua_respond(nh, 403, "Forbidden", TAG_END());
+    return true;
+  }
+
   void Event(nua_event_t event, int status, char const* phrase, nua_handle_t* nh, sip_t const* sip, tagi_t tags[]) {
+    if (event == nua_i_invite && RefusedStranger(nh, sip)) return;
     if (sip && sip->sip_request) log.Line("<- " + HeaderLine(reinterpret_cast<const sip_header_t*>(sip->sip_request)));
     if (sip && sip->sip_status) log.Line("<- " + HeaderLine(reinterpret_cast<const sip_header_t*>(sip->sip_status)));
     switch (event) {
@@ -90,6 +124,10 @@ struct SipAgent::Impl {
         if (nh == call) endWhy = "BYE from the far end";
         break;
       case nua_r_bye:
+        break;
+      case nua_r_register:
+      case nua_r_unregister:
+        if (account) account->OnRegisterResponse(nh, status, phrase, sip);
         break;
       case nua_i_state: {
         int callState = nua_callstate_init;
@@ -157,6 +195,7 @@ struct SipAgent::Impl {
       listener.OnReofferAnswered(status, Payload(sip));
       return;
     }
+    if ((status == 401 || status == 407) && account && account->Challenge(nh, status, sip)) return;
     if (status < 200) {
       if (status == 180 || status == 183) listener.OnRinging();
       return;
@@ -176,6 +215,7 @@ struct SipAgent::Impl {
   }
 
   void Terminated(nua_handle_t* nh) {
+    if (account) account->Forget(nh);
     if (nh == call) {
       const CallState was = state;
       call = nullptr;
@@ -199,7 +239,7 @@ SipAgent::~SipAgent() {
   su_deinit();
 }
 
-std::string SipAgent::Start(const std::string& address, int port) {
+std::string SipAgent::Start(const std::string& address, int port, SipRegistration* account) {
   su_init();
   impl_->root = su_root_create(nullptr);
   if (!impl_->root) return "cannot create the SIP event loop";
@@ -207,14 +247,20 @@ std::string SipAgent::Start(const std::string& address, int port) {
   impl_->nua = nua_create(impl_->root, &Impl::Callback, reinterpret_cast<nua_magic_t*>(impl_.get()), NUTAG_URL(url.c_str()),
                           NUTAG_MEDIA_ENABLE(0), SIPTAG_USER_AGENT_STR("qvline"),
                           SIPTAG_FROM_STR(("<sip:fax@" + address + ":" + std::to_string(port) + ">").c_str()),
-                          NUTAG_AUTOALERT(0), NUTAG_AUTOANSWER(0), TAG_END());
+                          NUTAG_AUTOALERT(0), NUTAG_AUTOANSWER(0), NTATAG_MAXSIZE(kMaxSipMessageBytes), TAG_END());
   if (!impl_->nua) return "cannot listen for SIP on " + address + ":" + std::to_string(port);
   nua_set_params(impl_->nua, NUTAG_ALLOW("INVITE, ACK, BYE, CANCEL, OPTIONS"), TAG_END());
+  impl_->account = account;
+  if (account) {
+    account->Configure(impl_->nua);
+    account->Start(impl_->nua);
+  }
   return "";
 }
 
 void SipAgent::Step(int ms) {
   if (impl_->root) su_root_step(impl_->root, ms);
+  if (impl_->account) impl_->account->Poll();
 }
 
 void SipAgent::Invite(const std::string& uri, const std::string& sdp) {
@@ -279,6 +325,7 @@ void SipAgent::Shutdown() {
   Impl& d = *impl_;
   if (!d.nua) return;
   if (d.call) Hangup(603);
+  if (d.account) d.account->Shutdown();
   nua_shutdown(d.nua);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   while (!d.shutDown && std::chrono::steady_clock::now() < deadline) su_root_step(d.root, 50);

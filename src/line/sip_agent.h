@@ -11,6 +11,7 @@
 namespace qv::line {
 
 class CallLog;
+class SipRegistration;
 
 class SipAgent {
  public:
@@ -36,8 +37,9 @@ class SipAgent {
   SipAgent(const SipAgent&) = delete;
   SipAgent& operator=(const SipAgent&) = delete;
 
-  // Listens for SIP over UDP on address:port. Returns "" or why not.
-  std::string Start(const std::string& address, int port);
+  // Listens for SIP over UDP on address:port. With an account, registers with it, sends every
+  // request through its registrar and takes INVITEs only from there. Returns "" or why not.
+  std::string Start(const std::string& address, int port, SipRegistration* account = nullptr);
 
   // Runs SIP work for up to `ms` milliseconds (0: only what is ready).
   void Step(int ms);

@@ -11,6 +11,7 @@
 
 #include "call_options.h"
 #include "command.h"
+#include "internet_line.h"
 #include "comm/com_port.h"
 #include "core/error_codes.h"
 #include "core/error_text.h"
@@ -27,7 +28,9 @@ using namespace qv::fax;
 
 const char* const kUsage =
     "receive (--port N | --device PATH) --dir DIR [--once] [--exit-on-error] [--rings N] [--class auto|1|2|2.0]\n"
-    "       [--station ID] [--bps N] [--ecm on|off] [--coding mh|mr|mmr]";
+    "       [--station ID] [--bps N] [--ecm on|off] [--coding mh|mr|mmr]\n"
+    "     the calls over an Internet fax line of its own instead of --port or --device:\n"
+    QVFAX_LINE_USAGE;
 
 volatile std::sig_atomic_t gInterrupted = 0;
 // The write end of the pipe the main loop sleeps on: a message posted to the loop and Ctrl+C
@@ -67,6 +70,8 @@ int Run(const std::vector<std::string>& args) {
   int portNumber = 0, n = 0;
   std::string device, dir;
   TQvReceiveFax fax;
+  LineOptions line;
+  std::string why;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string& out) {
@@ -110,10 +115,17 @@ int Run(const std::vector<std::string>& args) {
       // The best page coding offered; a caller may choose less.
       if (!value(v) || !ParseCoding(v, fax.DesiredCoding)) return Usage("--coding is mh, mr or mmr");
     } else {
-      return Usage("unknown argument " + a);
+      const int taken = line.Parse(args, i, &why);
+      if (taken < 0) return Usage(why);
+      if (taken == 0) return Usage("unknown argument " + a);
     }
   }
-  if (device.empty() == (portNumber == 0)) return Usage("give either --port or --device");
+  if (line.Used()) {
+    if (!device.empty() || portNumber != 0) return Usage("the line is the modem: no --port or --device with it");
+    if (!(why = line.Check()).empty()) return Usage(why);
+  } else if (device.empty() == (portNumber == 0)) {
+    return Usage("give either --port or --device");
+  }
   if (dir.empty()) return Usage("--dir is missing");
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -122,6 +134,14 @@ int Run(const std::vector<std::string>& args) {
     return 1;
   }
   fax.SetDestinationDir(dir);
+  RunningLine running;
+  if (line.Used()) {
+    if (!(why = running.Start(line)).empty()) {
+      std::cerr << "qvfax receive: " << why << "\n";
+      return 1;
+    }
+    device = running.Device();
+  }
 
   auto& loop = core::MessageLoop::instance();
   loop.bindToCurrentThread();
@@ -149,9 +169,14 @@ int Run(const std::vector<std::string>& args) {
   fax.OnFaxLog = [&](TQvAbstractFax* cp, int code) {
     if (code == lcReceiveStarted) current = cp->FaxFile();
     // A call's end names the class and the speed it settled on (after any fallback in training).
-    if (code >= lcReceiveOk)
+    if (code >= lcReceiveOk) {
       std::cout << "call: class " << ClassName(cp->SessionClass()) << " at " << cp->ConnectBPS() << " bps"
                 << ", ECM " << ErrorControlText(cp->SessionECM(), cp->SessionCoding(), fax.EcmFramesResent()) << std::endl;
+      // How the line carried this call.
+      if (line.Used())
+        if (const std::string media = running.Media(); !media.empty())
+          std::cout << "line: " << media << ", " << cp->ConnectBPS() << " bps" << std::endl;
+    }
     std::string text = log.EntryText(code);
     for (char& c : text)
       if (c == '\r') c = ' ';
@@ -210,6 +235,7 @@ int Run(const std::vector<std::string>& args) {
     }
   }
   port.SetOpen(false);
+  running.Stop();
   if (wakePipe) loop.setWakeup(nullptr);
   // Stopping receive mode by hand is the normal way out of it.
   if (abortSent && result == core::ecCancelRequested) result = 0;

@@ -5,6 +5,7 @@
 
 #include "call_options.h"
 #include "command.h"
+#include "internet_line.h"
 #include "comm/com_port.h"
 #include "core/error_text.h"
 #include "core/exceptions.h"
@@ -19,7 +20,9 @@ using namespace qv::fax;
 
 const char* const kUsage =
     "send (--port N | --device PATH) --number NUMBER FILE.QVF [--cover FILE] [--class auto|1|2|2.0]\n"
-    "       [--bps N] [--ecm on|off] [--coding mh|mr|mmr] [--header TEXT] [--station ID] [--attempts N] [--retry-wait S]";
+    "       [--bps N] [--ecm on|off] [--coding mh|mr|mmr] [--header TEXT] [--station ID] [--attempts N] [--retry-wait S]\n"
+    "     the call over an Internet fax line of its own instead of --port or --device:\n"
+    QVFAX_LINE_USAGE;
 
 volatile std::sig_atomic_t gInterrupted = 0;
 void OnSignal(int) { gInterrupted = 1; }
@@ -49,6 +52,8 @@ int Run(const std::vector<std::string>& args) {
   std::string device, number, file;
   TQvSendFax fax;
   fax.FaxClass = fcDetect;
+  LineOptions line;
+  std::string why;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string& out) {
@@ -85,6 +90,8 @@ int Run(const std::vector<std::string>& args) {
     } else if (a == "--retry-wait") {
       if (!value(v) || !Number(v, n) || n > 65535) return Usage("--retry-wait needs seconds");
       fax.DialRetryWait = static_cast<uint16_t>(n);
+    } else if (const int taken = line.Parse(args, i, &why); taken != 0) {
+      if (taken < 0) return Usage(why);
     } else if (!a.empty() && a[0] == '-') {
       return Usage("unknown option " + a);
     } else if (file.empty()) {
@@ -93,9 +100,22 @@ int Run(const std::vector<std::string>& args) {
       return Usage("one fax file only");
     }
   }
-  if (device.empty() == (portNumber == 0)) return Usage("give either --port or --device");
+  if (line.Used()) {
+    if (!device.empty() || portNumber != 0) return Usage("the line is the modem: no --port or --device with it");
+    if (!(why = line.Check()).empty()) return Usage(why);
+  } else if (device.empty() == (portNumber == 0)) {
+    return Usage("give either --port or --device");
+  }
   if (number.empty()) return Usage("--number is missing");
   if (file.empty()) return Usage("the fax file is missing");
+  RunningLine running;
+  if (line.Used()) {
+    if (!(why = running.Start(line)).empty()) {
+      std::cerr << "qvfax send: " << why << "\n";
+      return 1;
+    }
+    device = running.Device();
+  }
 
   auto& loop = core::MessageLoop::instance();
   loop.bindToCurrentThread();
@@ -159,6 +179,12 @@ int Run(const std::vector<std::string>& args) {
   if (fax.SessionClass() == fcClass1 || fax.SessionClass() == fcClass2 || fax.SessionClass() == fcClass2_0)
     std::cout << "call: at " << fax.ConnectBPS() << " bps, ECM "
               << ErrorControlText(fax.SessionECM(), fax.SessionCoding(), fax.EcmFramesResent()) << std::endl;
+  if (line.Used()) {
+    // How the line carried the call, before the result that ends the output.
+    const std::string media = running.Media();
+    if (!media.empty()) std::cout << "line: " << media << ", " << fax.ConnectBPS() << " bps" << std::endl;
+    running.Stop();
+  }
   if (result == 0)
     std::cout << "0 Sent" << std::endl;
   else

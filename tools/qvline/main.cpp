@@ -1,9 +1,13 @@
 // qvline: an Internet fax line (SIP; G.711, and T.38 once both ends agree) presented as a Class 1
 // fax modem on a pseudo-terminal.
-//   qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT] [--t38 on|off] [--redundancy N]
-//          [--log FILE]
-// Prints "ready PTY PATH" once the modem answers on the pty; ends on SIGTERM/SIGINT, hanging up
+//   qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT]
+//          [--registrar URI --user NAME --password-file FILE [--domain DOMAIN] [--caller-id TEXT]]
+//          [--t38 on|off] [--redundancy N] [--log FILE]
+// Prints "ready PTY PATH" once the modem answers on the pty, then a line per change of the
+// registration and one per call's media (line/line_status.h); ends on SIGTERM/SIGINT, hanging up
 // a call in progress.
+// The password is read from a file only its owner may read: never from the command line, which
+// every user of the machine can see.
 #include <signal.h>
 
 #include <atomic>
@@ -12,9 +16,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/secret_file.h"
 #include "line/call_log.h"
 #include "line/fax_line.h"
-#include "qvmodem/pty_port.h"
+#include "pty/pty_port.h"
 
 namespace {
 
@@ -24,8 +29,9 @@ void OnSignal(int) { g_stop = true; }
 int Usage(const std::string& why) {
   std::fprintf(stderr,
                "qvline: %s\n"
-               "usage: qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT] [--t38 on|off]\n"
-               "              [--redundancy N] [--log FILE]\n",
+               "usage: qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT]\n"
+               "              [--registrar URI --user NAME --password-file FILE [--domain DOMAIN] [--caller-id TEXT]]\n"
+               "              [--t38 on|off] [--redundancy N] [--log FILE]\n",
                why.c_str());
   return 2;
 }
@@ -42,19 +48,20 @@ bool HostPort(const std::string& text, std::string& host, int& port) {
 
 class PtyDte : public qv::line::DtePort {
  public:
-  explicit PtyDte(qv::modem::PtyPort& pty) : pty_(pty) {}
+  explicit PtyDte(qv::pty::PtyPort& pty) : pty_(pty) {}
   long Read(uint8_t* buf, size_t size) override { return pty_.readSome(buf, size); }
   // A DTE that stops reading for a second has gone; the line must not stall for it.
   void Write(const uint8_t* data, size_t size) override { pty_.write(data, size, 1000); }
 
  private:
-  qv::modem::PtyPort& pty_;
+  qv::pty::PtyPort& pty_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string link, listen, peer, logFile, t38 = "on", redundancy;
+  std::string link, listen, peer, logFile, t38 = "on", passwordFile, redundancy;
+  qv::line::SipAccount account;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (i + 1 >= argc) return Usage("missing value for " + a);
@@ -65,6 +72,11 @@ int main(int argc, char** argv) {
     else if (a == "--log") logFile = v;
     else if (a == "--t38") t38 = v;
     else if (a == "--redundancy") redundancy = v;
+    else if (a == "--registrar") account.registrar = v;
+    else if (a == "--user") account.user = v;
+    else if (a == "--password-file") passwordFile = v;
+    else if (a == "--domain") account.domain = v;
+    else if (a == "--caller-id") account.callerId = v;
     else return Usage("unknown option " + a);
   }
   qv::line::LineOptions options;
@@ -82,6 +94,27 @@ int main(int argc, char** argv) {
       return Usage("--redundancy is 0 to " + std::to_string(qv::line::kMaxUdptlSecondaries));
     options.udptlRedundancy = std::stoi(redundancy);
   }
+  if (account.enabled()) {
+    std::string host;
+    int port = 0;
+    if (!qv::line::SipUriHostPort(account.registrar, host, port)) return Usage("--registrar needs a sip: URI");
+    if (account.user.empty()) return Usage("--registrar needs --user");
+    if (passwordFile.empty()) return Usage("--registrar needs --password-file");
+    const std::string why = qv::core::ReadSecretFile(passwordFile, account.password);
+    if (!why.empty()) {
+      std::fprintf(stderr, "qvline: %s\n", why.c_str());
+      return 2;
+    }
+    options.account = account;
+  } else if (!account.user.empty() || !passwordFile.empty()) {
+    return Usage("--user and --password-file go with --registrar");
+  }
+
+  // The registration's changes and each call's media, for whoever started the line.
+  options.onStatus = [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  };
 
   qv::line::CallLog log;
   if (!logFile.empty() && !log.Open(logFile)) return Usage("cannot write the log " + logFile);
@@ -93,7 +126,7 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
 
   try {
-    qv::modem::PtyPort pty;
+    qv::pty::PtyPort pty;
     pty.makeLink(link);
     PtyDte dte(pty);
     qv::line::FaxLine line(dte, log, options);
@@ -103,7 +136,8 @@ int main(int argc, char** argv) {
       log.Line(why);
       return 1;
     }
-    log.Line("ready on " + pty.slavePath() + ", SIP " + listen + (peer.empty() ? "" : ", calls go to " + peer));
+    log.Line("ready on " + pty.slavePath() + ", SIP " + listen + (peer.empty() ? "" : ", calls go to " + peer) +
+             (account.enabled() ? ", account " + account.AddressOfRecord() + " at " + account.registrar : ""));
     std::printf("ready %s %s\n", pty.slavePath().c_str(), link.c_str());
     std::fflush(stdout);
     line.Run(g_stop);

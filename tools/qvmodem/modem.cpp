@@ -27,7 +27,7 @@ std::string upper(std::string s) {
 }
 }  // namespace
 
-Modem::Modem(PtyPort& port, VirtualLine* line, int end, ModemProfile profile)
+Modem::Modem(pty::PtyPort& port, VirtualLine* line, int end, ModemProfile profile)
     : port_(port), line_(line), end_(end), profile_(std::move(profile)) {
   if (::pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
   if (line_) line_->setNotifier(end_, wake_[1]);

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "qvmodem/modem_profile.h"
-#include "qvmodem/pty_port.h"
+#include "pty/pty_port.h"
 #include "qvmodem/t30_frames.h"
 #include "qvmodem/virtual_line.h"
 
@@ -21,7 +21,7 @@ enum class Result { Ok = 0, Connect = 1, Ring = 2, NoCarrier = 3, Error = 4, NoD
 class Modem {
  public:
   // line may be null (a modem with no phone line); end is 0 (caller side) or 1.
-  Modem(PtyPort& port, VirtualLine* line, int end, ModemProfile profile);
+  Modem(pty::PtyPort& port, VirtualLine* line, int end, ModemProfile profile);
   ~Modem();
   Modem(const Modem&) = delete;
   Modem& operator=(const Modem&) = delete;
@@ -107,7 +107,7 @@ class Modem {
   void c2Abort();               // +FK / +FKS
   bool c2ReportEnabled(int which) const;  // 0 caps, 1 session, 2 IDs, 3 NSF
 
-  PtyPort& port_;
+  pty::PtyPort& port_;
   VirtualLine* line_;
   int end_;
   ModemProfile profile_;

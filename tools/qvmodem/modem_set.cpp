@@ -192,12 +192,12 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
 }
 
 ModemSet::ModemSet(const ModemSetOptions& options) {
-  portA_ = std::make_unique<PtyPort>();
+  portA_ = std::make_unique<pty::PtyPort>();
   if (!options.linkA.empty()) portA_->makeLink(options.linkA);
   if (options.pair) {
     line_ = std::make_unique<VirtualLine>(options.faults);
     line_->setDialOutcome(options.dialOutcome);
-    portB_ = std::make_unique<PtyPort>();
+    portB_ = std::make_unique<pty::PtyPort>();
     if (!options.linkB.empty()) portB_->makeLink(options.linkB);
     modemA_ = std::make_unique<Modem>(*portA_, line_.get(), 0, options.a);
     modemB_ = std::make_unique<Modem>(*portB_, line_.get(), 1, options.b);

@@ -33,7 +33,7 @@ class ModemSet {
 
  private:
   std::unique_ptr<VirtualLine> line_;
-  std::unique_ptr<PtyPort> portA_, portB_;
+  std::unique_ptr<pty::PtyPort> portA_, portB_;
   std::unique_ptr<Modem> modemA_, modemB_;
 };
 

@@ -19,6 +19,7 @@
 #include "app/forms/help_browser.h"
 #include "app/forms/init_string_helper_form.h"
 #include "app/flows/modem_routines.h"
+#include "app/forms/internet_line_panel.h"
 #include "app/forms/preferences.h"
 #include "app/forms/send_fax_form.h"
 #include "app/forms/show_error_form.h"
@@ -605,6 +606,15 @@ int main(int argc, char** argv) {
         wizard.SetCurrentPage(page);
         if (!Shoot(wizard, outDir + QStringLiteral("preferences-%1.png").arg(page + 1))) rc = 1;
       }
+      // The Internet fax line's part of the modem page, filled in as for a SIP account.
+      qv::app::TLineSettings line;
+      line.enabled = true;
+      line.server = QStringLiteral("sip.example.net");
+      line.user = QStringLiteral("1001");
+      line.callerId = QStringLiteral("Quorvane office");
+      wizard.SetCurrentPage(1);
+      wizard.InternetLine()->Load(line, true);
+      if (!wizard.InternetLine()->grab().save(outDir + QStringLiteral("internet-line.png"))) rc = 1;
     }
     // The modem dialogs against the virtual modem on COM2.
     if (haveModem) {

@@ -2,6 +2,7 @@
 
 #include "app/store/fax_store.h"
 #include "app/flows/call_settings.h"
+#include "app/flows/internet_line.h"
 #include "app/store/merge_fields.h"
 #include "app/flows/message_pump.h"
 #include "app/flows/modem_routines.h"
@@ -353,6 +354,8 @@ void TSendSession::FaxFinish(int code) {
   // What the call ran with: error correction, the page coding and the frames sent again.
   log_.Add(QStringLiteral("Error control: ") +
            Q(fax::ErrorControlText(fax_->SessionECM(), fax_->SessionCoding(), fax_->EcmFramesResent())));
+  const QString line = TakeLineCallLogEntry(port_->ComNumber(), fax_->ConnectBPS());
+  if (!line.isEmpty()) log_.Add(line);
   log_.Add(QStringLiteral("Result: ") + resultText_);
   if (code == 0 || resultText_.toUpper() == QLatin1String("OK")) {
     resultText_ = QStringLiteral("Sent");

@@ -2,6 +2,7 @@
 
 #include "app/store/fax_store.h"
 #include "app/flows/call_settings.h"
+#include "app/flows/internet_line.h"
 #include "app/flows/message_pump.h"
 #include "app/flows/modem_routines.h"
 #include "app/store/receive_folder.h"
@@ -309,8 +310,14 @@ void TReceiveService::FaxLog(int code) {
   }
 }
 
+void TReceiveService::LogLineMedia() {
+  const QString line = TakeLineCallLogEntry(port_->ComNumber(), fax_->ConnectBPS());
+  if (!line.isEmpty()) log_.Add(line);
+}
+
 void TReceiveService::FaxReceived() {
   receivingNow_ = false;
+  LogLineMedia();
   QString file = Q(fax_->FaxFile());
   if (file.isEmpty()) file = currentFile_;
   currentFile_ = file;
@@ -363,6 +370,7 @@ void TReceiveService::FaxFailed() {
   const int code = lastFaxError_;
   const QString text = ErrorOrUnknown(code);
   lastFaxError_ = 0;
+  LogLineMedia();
   if (!file.isEmpty()) filing_.Settle(QFileInfo(file).fileName(), QString::fromLatin1(kIncompleteNote));
   store_.RecTableCloseAndOpen();
   if (observer_) observer_->ReceivedTableChanged();

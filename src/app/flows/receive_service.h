@@ -92,6 +92,8 @@ class TReceiveService : public QObject, private TPreCallHost {
   void FaxLog(int code);
   void FaxFinish(int code);
   void FaxReceived();
+  // The call's media and rate in the log when it came over the Internet line.
+  void LogLineMedia();
   void FaxFailed();
   // Prints a received fax as the settings ask; returns why nothing was printed (empty: printed).
   QString PrintOnReceipt(const QString& file);

@@ -30,6 +30,8 @@
 #include "comm/port_names.h"
 #include "ui/fax_printer.h"
 #include "ui/fax_printer_status.h"
+#include "app/forms/internet_line_panel.h"
+#include "app/store/line_settings.h"
 #include "fax/receive_fax.h"
 #include "ui/rich_edit.h"
 
@@ -819,7 +821,39 @@ void TMainScreen::mnuPhoneBookClick() {
 
 void TMainScreen::mnuPreferencesClick() {
   if (Guarded()) return;
-  ShowPreferences(this, IniFile());
+  if (ShowPreferences(this, IniFile())) ApplyInternetLine();
+}
+
+void TMainScreen::StopInternetLine() {
+  if (linePort_) qv::comm::SetPortOverride(linePort_, "");
+  linePort_ = 0;
+  line_.reset();
+}
+
+void TMainScreen::ApplyInternetLine() {
+  TLineSettings settings;
+  try {
+    settings = LoadLineSettings(IniFile());
+  } catch (...) {
+  }
+  StopInternetLine();
+  if (!settings.enabled) return;
+  line_ = std::make_unique<TInternetLine>(LineProgram(), dataDir_);
+  const QString why = line_->Start(settings, TLineSecret(dataDir_).Load(settings.user));
+  if (!why.isEmpty()) {
+    line_.reset();
+    Dialogs().Error(this, QStringLiteral("The Internet fax line did not start: %1").arg(why));
+    return;
+  }
+  linePort_ = Settings().ComPort + 1;
+  qv::comm::SetPortOverride(linePort_, line_->Device().toStdString());
+  connect(line_.get(), &TInternetLine::statusChanged, this, [this](const QString& text) {
+    SetStatus(QStringLiteral("Internet fax line: ") + text);
+  });
+  connect(line_.get(), &TInternetLine::failed, this, [this](const QString& text) {
+    StopInternetLine();
+    Dialogs().Error(this, text);
+  });
 }
 
 void TMainScreen::FaxlogCleanup1Click() {
@@ -908,6 +942,7 @@ void TMainScreen::FormActivate() {
   }
   PumpMessages();
   if (quickSetupDue_ && RunQuickSetup(this, IniFile())) quickSetupDue_ = false;
+  ApplyInternetLine();
   if (!store_->HasTag(TableId::Fax, "DATEND") || !store_->HasTag(TableId::Rec, "DATEND")) {
     if (Dialogs().Question(this, QString::fromLatin1(kReindexCaption),
                            QString::fromLatin1(kReindexText), true)) {
@@ -929,6 +964,7 @@ void TMainScreen::closeEvent(QCloseEvent* event) {
   }
   // Receive mode ends while the tables are open, so a call it cuts short still gets its record.
   if (receiveMode_) receive_->Stop();
+  StopInternetLine();
   PumpMessages();
   faxModel_->BeginSuspend();
   recModel_->BeginSuspend();

@@ -2,6 +2,7 @@
 // The main window: outgoing and received faxes on two pages, the commands on a tool bar and in the
 // menus, and the program's mode.
 
+#include "app/flows/internet_line.h"
 #include "app/flows/receive_service.h"
 
 #include <QMainWindow>
@@ -151,6 +152,10 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   void SyncCurrentRecord(TableId id);
   void FormCloseQueryTables();
   void SaveOnClose();
+  // Starts, restarts or stops the Internet fax line as its settings say; while it runs, its
+  // modem takes the chosen COM port's place.
+  void ApplyInternetLine();
+  void StopInternetLine();
   void SetHourglass(bool on);
   void ConnectReceiveComponent();
   // What the receive service shows and asks (receive_mode.cpp).
@@ -175,6 +180,8 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   bool cloneRequest_ = false;
   int pageCount_ = 0;
   bool receiveMode_ = false;
+  std::unique_ptr<TInternetLine> line_;
+  int linePort_ = 0;  // the COM number the line stands in for; 0 while none
   bool firstActivation_ = true;
   bool quickSetupDue_ = false;
   bool closeSaved_ = false;

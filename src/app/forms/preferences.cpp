@@ -5,6 +5,7 @@
 #include "app/forms/find_modem_form.h"
 #include "app/forms/help_browser.h"
 #include "app/forms/init_string_helper_form.h"
+#include "app/forms/internet_line_panel.h"
 #include "app/flows/modem_routines.h"
 #include "app/forms/placement.h"
 #include "app/store/settings.h"
@@ -457,6 +458,7 @@ bool ShowPreferences(QWidget* mainWindow, const std::string& iniFile) {
     for (int i = 0; i < kComPorts; ++i) devices[i] = Q(comm::DefaultDevicePath(i + 1));
   }
   wizard.LoadControls(s, devices);
+  wizard.InternetLine()->LoadFrom(iniFile);
   wizard.adjustSize();
   CenterOver(&wizard, mainWindow);
   if (Dialogs().Exec(&wizard) != QDialog::Accepted) return false;
@@ -466,6 +468,7 @@ bool ShowPreferences(QWidget* mainWindow, const std::string& iniFile) {
     SaveSettings(edited, iniFile);
     s = edited;
     SavePortDevices(wizard.PortDevices(), iniFile);
+    wizard.InternetLine()->SaveTo(iniFile, mainWindow);
   } catch (const std::exception& e) {
     // Nothing half-done: the record keeps its values when the file could not take the new ones.
     Dialogs().Error(mainWindow, QString::fromStdString(e.what()));

@@ -31,6 +31,7 @@ class TQvSendFax;
 namespace qv::app {
 
 struct TSettings;
+class TInternetLinePanel;
 
 // A number field that does not hold an integer.
 class EConvertError : public std::runtime_error {
@@ -79,6 +80,7 @@ class TPreferences : public QDialog {
   static int PageHelpTopic(int page);
 
   qv::comm::TQvComPort& Port() { return *port_; }
+  TInternetLinePanel* InternetLine() { return InternetLine_; }
   qv::fax::TQvSendFax& Fax() { return *fax_; }
 
  public slots:
@@ -136,6 +138,7 @@ class TPreferences : public QDialog {
   QCheckBox* chkSM56_ = nullptr;
   std::array<QComboBox*, kComPorts> PortDevice_{};
   QPushButton* RefreshDevicesButton_ = nullptr;
+  TInternetLinePanel* InternetLine_ = nullptr;
   // Sending
   QGroupBox* FaxClassBox_ = nullptr;
   QButtonGroup* FaxClass_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include "app/flows/call_settings.h"
 #include "app/flows/modem_routines.h"
+#include "app/forms/internet_line_panel.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -177,6 +178,9 @@ QWidget* TPreferences::BuildModemPage() {
   l->addLayout(form);
   chkSM56_ = Check("chkSM56", QStringLiteral("My modem is a Motorola SM56"), page);
   l->addWidget(chkSM56_);
+  // No modem at all: a SIP account is the line.
+  InternetLine_ = new TInternetLinePanel(dataDir_, page);
+  l->addWidget(InternetLine_);
   l->addStretch();
   return page;
 }

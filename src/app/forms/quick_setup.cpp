@@ -2,6 +2,7 @@
 
 #include "app/forms/dialog_service.h"
 #include "app/forms/find_modem_form.h"
+#include "app/forms/internet_line_panel.h"
 #include "app/flows/modem_routines.h"
 #include "app/forms/placement.h"
 #include "app/store/settings.h"
@@ -9,6 +10,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -35,7 +37,7 @@ QLabel* WrappedLabel(const QString& text, QWidget* parent) {
 }
 }  // namespace
 
-TQuickSetupForm::TQuickSetupForm(QWidget* parent)
+TQuickSetupForm::TQuickSetupForm(QWidget* parent, const QString& dataDir)
     : QDialog(parent), port_(std::make_unique<comm::TQvComPort>()) {
   ConfigureFormPort(*port_);
   setObjectName(QStringLiteral("QuickSetupForm"));
@@ -61,6 +63,7 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent)
   findModem_->setAccessibleName(QStringLiteral("Find Modem Port"));
   connect(findModem_, &QPushButton::clicked, this, &TQuickSetupForm::FindModemPortClick);
 
+  line_ = new TInternetLinePanel(dataDir, this);
   auto* userText =
       new QLabel(QStringLiteral("Enter your name and fax number for identifying your sent faxes:"), this);
   auto* optional = new QLabel(QStringLiteral("(Note: these are optional fields)"), this);
@@ -105,6 +108,7 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(portText);
   layout->addLayout(portRow);
+  layout->addWidget(line_);
   layout->addSpacing(8);
   layout->addWidget(userText);
   layout->addWidget(optional);
@@ -163,8 +167,9 @@ bool RunQuickSetup(QWidget* mainWindow, const std::string& iniFile) {
   const TSettings before = s;
   LoadSettings(s, iniFile);
   s.FirstRun = before.FirstRun;
-  TQuickSetupForm form(mainWindow);
+  TQuickSetupForm form(mainWindow, QFileInfo(QString::fromStdString(iniFile)).absolutePath() + QLatin1Char('/'));
   form.Preset(s);
+  form.InternetLine()->LoadFrom(iniFile);
   form.adjustSize();
   CenterOver(&form, mainWindow);
   if (Dialogs().Exec(&form) != QDialog::Accepted) {
@@ -175,6 +180,7 @@ bool RunQuickSetup(QWidget* mainWindow, const std::string& iniFile) {
   // An unwritable settings file must not end the first run: the choices hold for this run.
   try {
     SaveSettings(s, iniFile);
+    form.InternetLine()->SaveTo(iniFile, mainWindow);
   } catch (const std::exception& e) {
     Dialogs().Information(mainWindow, QString::fromStdString(e.what()));
   }

@@ -19,11 +19,13 @@ class TQvComPort;
 namespace qv::app {
 
 struct TSettings;
+class TInternetLinePanel;
 
 class TQuickSetupForm : public QDialog {
   Q_OBJECT
  public:
-  explicit TQuickSetupForm(QWidget* parent = nullptr);
+  // dataDir ends in "/": where the Internet line's files go.
+  explicit TQuickSetupForm(QWidget* parent = nullptr, const QString& dataDir = QString());
   ~TQuickSetupForm() override;
 
   // Presets the controls from the record.
@@ -37,6 +39,8 @@ class TQuickSetupForm : public QDialog {
   // "Find Modem Port": the modem search on the form's own port; offers a port found elsewhere.
   void FindModemPortClick();
   qv::comm::TQvComPort& Port() { return *port_; }
+  // No modem: the Internet fax line (SIP) in its place.
+  TInternetLinePanel* InternetLine() { return line_; }
 
  private:
   QGroupBox* comPortBox_;
@@ -45,6 +49,7 @@ class TQuickSetupForm : public QDialog {
   QLineEdit* faxNumber_;
   QCheckBox* sm56_;
   QPushButton* findModem_;
+  TInternetLinePanel* line_;
   std::unique_ptr<qv::comm::TQvComPort> port_;
 };
 

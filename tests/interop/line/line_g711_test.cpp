@@ -110,7 +110,7 @@ TEST(LineG711, AFarEndThatHangsUpMidCallEndsTheEnginesCall) {
 }
 
 // A far end that refuses the INVITE: the modem says BUSY, NO ANSWER or NO CARRIER as a modem
-// does, and the engine ends the dial with its own code. (The engine takes NO ANSWER for busy.)
+// does, and the engine ends the dial with its own code.
 struct Refusal {
   int sipStatus;
   const char* engineError;  // "" when any failure other than busy or no answer will do
@@ -147,7 +147,7 @@ TEST_P(LineRefused, EndsTheDialWithTheModemsWord) {
 
 INSTANTIATE_TEST_SUITE_P(G711, LineRefused,
                          ::testing::Values(Refusal{486, "Called fax number was busy"},
-                                           Refusal{480, "Called fax number was busy"}, Refusal{404, ""},
+                                           Refusal{480, "Remote fax did not answer"}, Refusal{404, ""},
                                            Refusal{603, ""}),
                          [](const auto& info) { return std::to_string(info.param.sipStatus); });
 

@@ -1,4 +1,4 @@
-#include "qvmodem/pty_port.h"
+#include "pty/pty_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace qv::modem {
+namespace qv::pty {
 
 PtyPort::PtyPort() {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -88,4 +88,4 @@ void PtyPort::write(const uint8_t* data, size_t size, int timeoutMs) {
 
 void PtyPort::discardOutput() { tcflush(master_, TCIOFLUSH); }
 
-}  // namespace qv::modem
+}  // namespace qv::pty

@@ -4,9 +4,10 @@
 
 #include <string>
 
-#include "qvmodem/hdlc.h"
+#include <cstddef>
+#include <cstdint>
 
-namespace qv::modem {
+namespace qv::pty {
 
 class PtyPort {
  public:
@@ -40,4 +41,4 @@ class PtyPort {
   std::string link_;
 };
 
-}  // namespace qv::modem
+}  // namespace qv::pty
