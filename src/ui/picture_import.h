@@ -29,6 +29,9 @@ bool LoadPdfPages(const QString& fileName, int maxWidthTwips, int maxHeightTwips
                   std::vector<rtf::Picture>& out, std::string* error = nullptr,
                   const PdfProgress& progress = {});
 
+// The number of pages of a PDF; -1 with a message when it cannot be read.
+int PdfPageCount(const QString& fileName, std::string* error = nullptr);
+
 // Whether PDF pages can be read in this build.
 bool PdfAvailable();
 
