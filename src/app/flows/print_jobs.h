@@ -11,6 +11,7 @@
 // the record is stored. A job found with a claim whose record exists (with the claim's number
 // and subject) was stored before a crash and is only removed; otherwise it is taken again.
 
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -74,3 +75,5 @@ class TPrintJobs : public QObject {
 };
 
 }  // namespace qv::app
+
+Q_DECLARE_METATYPE(qv::app::TTakenJob)
