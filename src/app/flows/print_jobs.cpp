@@ -19,6 +19,9 @@ namespace {
 
 // A waiting job is looked at again this often while the window is not ready for it.
 constexpr int kRetryMs = 1000;
+// Until the user's folder exists (the backend makes it with the first job, and the spool root
+// may not be there before the printer is installed) the flow looks for it this often.
+constexpr int kLookAgainMs = 2000;
 // The share of the text area a printed page fills (as the editor's PDF import does), so the
 // page's picture never spills onto a second fax page.
 constexpr double kFullPageShare = 0.98;
@@ -74,6 +77,11 @@ TPrintJobs::TPrintJobs(TFaxStore& store, const QString& userFolder, QObject* par
   retry_.setInterval(kRetryMs);
   retry_.setSingleShot(true);
   connect(&retry_, &QTimer::timeout, this, [this] { Scan(); });
+  lookAgain_.setInterval(kLookAgainMs);
+  connect(&lookAgain_, &QTimer::timeout, this, [this] {
+    Watch();
+    Scan();
+  });
 }
 
 TPrintJobs::~TPrintJobs() = default;
@@ -86,9 +94,12 @@ void TPrintJobs::Start() {
 void TPrintJobs::Watch() {
   if (!watcher_) {
     watcher_ = new QFileSystemWatcher(this);
-    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { Scan(); });
-    // The backend makes the user's folder with the first job: until then the root is watched.
-    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { Watch(); });
+    // The backend makes the user's folder with the first job: until then the root is watched,
+    // and a job may be in the folder before the folder is watched.
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+      Watch();
+      Scan();
+    });
   }
   const QStringList watched = watcher_->directories();
   if (QDir(userFolder_).exists()) {
@@ -97,6 +108,8 @@ void TPrintJobs::Watch() {
     const QString root = QFileInfo(userFolder_).absolutePath();
     if (QDir(root).exists() && !watched.contains(root)) watcher_->addPath(root);
   }
+  if (watcher_->directories().contains(userFolder_)) lookAgain_.stop();
+  else if (!lookAgain_.isActive()) lookAgain_.start();
 }
 
 int TPrintJobs::Scan() {

@@ -71,6 +71,7 @@ class TPrintJobs : public QObject {
   std::function<bool()> ready_;
   QFileSystemWatcher* watcher_ = nullptr;
   QTimer retry_;
+  QTimer lookAgain_;
   std::set<std::string> refused_;
 };
 
