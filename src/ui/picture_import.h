@@ -12,6 +12,10 @@
 
 namespace qv::ui {
 
+// Full-page pictures (PDF pages) are made a little short of the text height, so that rounding
+// never pushes one onto a page of its own.
+inline constexpr double kFullPageShare = 0.98;
+
 // A PDF longer than this is refused with a message rather than held in one memo.
 inline constexpr int kMaxPdfPages = 200;
 

@@ -22,9 +22,6 @@ constexpr int kRetryMs = 1000;
 // Until the user's folder exists (the backend makes it with the first job, and the spool root
 // may not be there before the printer is installed) the flow looks for it this often.
 constexpr int kLookAgainMs = 2000;
-// The share of the text area a printed page fills (as the editor's PDF import does), so the
-// page's picture never spills onto a second fax page.
-constexpr double kFullPageShare = 0.98;
 
 std::string Trimmed(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
@@ -37,7 +34,7 @@ bool DocumentFromJob(const printer::TPrintJob& job, std::string& rtf, int& pages
   rtf::Document doc;
   const rtf::PageSetup& pg = doc.page;
   const int width = pg.paperWidth - pg.marginLeft - pg.marginRight;
-  const int height = int((pg.paperHeight - pg.marginTop - pg.marginBottom) * kFullPageShare);
+  const int height = int((pg.paperHeight - pg.marginTop - pg.marginBottom) * ui::kFullPageShare);
   pages = 0;
   for (const std::string& file : job.documents) {
     std::vector<rtf::Picture> pictures;
