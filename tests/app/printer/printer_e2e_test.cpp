@@ -100,6 +100,8 @@ class PrinterE2eTest : public ::testing::Test {
     cups_ = std::make_unique<test::PrivateCups>(work_.str("cups"), QV_BIN_DIR "/quorvane-backend");
     if (!cups_->ok()) GTEST_SKIP() << cups_->reason();
     spool_ = work_.str("spool");
+    const char* before = ::getenv("QUORVANE_SPOOL");
+    spoolBefore_ = before ? before : "";
     ::setenv("QUORVANE_SPOOL", spool_.c_str(), 1);
     user_ = ::getpwuid(::geteuid())->pw_name;
     std::string out;
@@ -107,7 +109,10 @@ class PrinterE2eTest : public ::testing::Test {
     ASSERT_EQ(cups_->Client({"lpstat", "-v", kPrinter}, &out), 0) << out;
     EXPECT_NE(out.find("quorvane:" + spool_), std::string::npos) << out;
   }
-  void TearDown() override { ::unsetenv("QUORVANE_SPOOL"); }
+  void TearDown() override {
+    if (spoolBefore_.empty()) ::unsetenv("QUORVANE_SPOOL");
+    else ::setenv("QUORVANE_SPOOL", spoolBefore_.c_str(), 1);
+  }
 
   // Prints a file with lp; the CUPS job id text.
   void Print(const std::string& file, const std::vector<std::string>& options) {
@@ -172,7 +177,7 @@ class PrinterE2eTest : public ::testing::Test {
 
   fax::test::TempDir work_;
   std::unique_ptr<test::PrivateCups> cups_;
-  std::string spool_, user_;
+  std::string spool_, user_, spoolBefore_;
   test::ModemLab lab_;
   test::ScriptedDialogs dialogs_;
 };
