@@ -92,9 +92,14 @@ std::string SpoolRootFromUri(std::string_view uri) {
   if (uri.substr(0, kScheme.size()) != kScheme) return {};
   std::string_view path = uri.substr(kScheme.size());
   if (path.substr(0, 3) == "///") path.remove_prefix(2);
-  if (path.empty() || path[0] != '/' || path.find("/../") != std::string_view::npos ||
-      path.find('\0') != std::string_view::npos)
-    return {};
+  if (path.empty() || path[0] != '/' || path.find('\0') != std::string_view::npos) return {};
+  // No ".." segment: the root is the folder the URI names, not one above it.
+  for (size_t start = 1; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (path.substr(start, end - start) == "..") return {};
+    start = end + 1;
+  }
   std::string root(path);
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   return root;

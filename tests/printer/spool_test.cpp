@@ -191,6 +191,8 @@ TEST(DeviceUri, NamesAnAbsoluteSpoolRootOnly) {
   EXPECT_EQ(SpoolRootFromUri("quorvane:///var/spool/quorvane/"), "/var/spool/quorvane");
   EXPECT_EQ(SpoolRootFromUri("quorvane:relative"), "");
   EXPECT_EQ(SpoolRootFromUri("quorvane:/a/../etc"), "");
+  EXPECT_EQ(SpoolRootFromUri("quorvane:/var/spool/.."), "");
+  EXPECT_EQ(SpoolRootFromUri("quorvane:/var/..spool"), "/var/..spool");
   EXPECT_EQ(SpoolRootFromUri("ipp://host/printers/x"), "");
 }
 

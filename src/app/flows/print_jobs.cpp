@@ -1,6 +1,7 @@
 #include "app/flows/print_jobs.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFileSystemWatcher>
 
 #include <filesystem>
