@@ -293,6 +293,27 @@ TEST_F(PrinterE2eTest, PlainTextThroughCupssFiltersArrivesWhileQuorvaneRuns) {
   ReadLastPage(line, kLetter);
 }
 
+TEST_F(PrinterE2eTest, AJobOfTwoFilesIsOneJobInTheSpool) {
+  const std::string first = work_.str("first.txt"), second = work_.str("second.txt");
+  std::ofstream(first) << "The first file of the job.\n";
+  std::ofstream(second) << "The second file of the job.\n";
+  std::string out;
+  ASSERT_EQ(cups_->Client({"lp", "-d", kPrinter, "-o", "phone=5550100", first, second}, &out), 0) << out;
+  ASSERT_TRUE(WaitForSpooledJob(90)) << cups_->Log();
+  // CUPS pipes both files' PDFs through one run of the backend; the job is whole once it ran.
+  QElapsedTimer clock;
+  clock.start();
+  while (cups_->Log().find("[Job 1] Job completed") == std::string::npos && clock.elapsed() < 60000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+  const auto jobs = printer::ListJobFolders(spool_ + "/" + user_);
+  ASSERT_EQ(jobs.size(), 1u);
+  printer::TPrintJob job;
+  std::string error;
+  ASSERT_TRUE(printer::ReadPrintJob(jobs[0], job, &error)) << error;
+  EXPECT_EQ(job.documents.size(), 2u);
+  EXPECT_EQ(job.Phone(), "5550100");
+}
+
 TEST_F(PrinterE2eTest, ASpoolThatCannotBeWrittenKeepsTheJobQueuedInCups) {
   const std::string blocker = work_.str("not-a-folder");
   std::ofstream(blocker) << "x";
