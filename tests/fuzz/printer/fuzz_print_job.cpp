@@ -1,5 +1,6 @@
 // Any bytes as what reaches the fax printer from outside: a job header and a claim in the spool
-// folder (a user may write anything there), the option string CUPS passes, and the piped job
+// folder (a user may write anything there), the option string CUPS passes, a user name and a
+// device URI as the backend gets them, and the piped job
 // that is split into documents. Nothing may crash; a header that reads must write back to one
 // that reads the same.
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "printer/cups_options.h"
 #include "printer/print_job.h"
+#include "printer/spool_writer.h"
 
 using namespace qv::printer;
 
@@ -35,6 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string back, again;
   if (UnescapeValue(text, back) && (!UnescapeValue(EscapeValue(back), again) || again != back))
     std::abort();
-  SafeUserName(text);
+  const std::string user = SafeUserName(text);
+  if (!user.empty() && (user.find('/') != std::string::npos || user[0] == '.')) std::abort();
+  // A device URI names an absolute root without a ".." segment, or nothing.
+  const std::string root = SpoolRootFromUri(text);
+  if (!root.empty() && (root[0] != '/' || ("/" + root + "/").find("/../") != std::string::npos)) std::abort();
   return 0;
 }
