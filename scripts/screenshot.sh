@@ -8,7 +8,7 @@
 # send to a virtual modem pair, the fax viewer (viewer.png, viewer-200.png, viewer-rotated.png),
 # the print options and print status (pre-print.png, print-status.png), the receive notice
 # (starting-receive.png) and receive mode (main-receive-mode.png), the Internet fax line panel
-# (internet-line.png), the phone book, its entry
+# (internet-line.png), the fax printer's job notice (print-job.png), the phone book, its entry
 # editor and a contact import preview (phone-book.png, phone-book-editor.png, import-preview.png),
 # and the cover sheet browser and template editor (cover-browse.png, cover-editor.png).
 # Runs on Qt's offscreen platform, so it needs no display.
@@ -31,4 +31,5 @@ ls -l docs/screenshots/main-outgoing.png docs/screenshots/main-incoming.png \
   docs/screenshots/pre-print.png docs/screenshots/print-status.png \
   docs/screenshots/starting-receive.png docs/screenshots/main-receive-mode.png \
   docs/screenshots/phone-book.png docs/screenshots/phone-book-editor.png docs/screenshots/import-preview.png \
-  docs/screenshots/cover-browse.png docs/screenshots/cover-editor.png docs/screenshots/internet-line.png
+  docs/screenshots/cover-browse.png docs/screenshots/cover-editor.png docs/screenshots/internet-line.png \
+  docs/screenshots/print-job.png

@@ -177,4 +177,19 @@ bool LoadPdfPages(const QString& fileName, int maxW, int maxH, std::vector<rtf::
 #endif
 }
 
+int PdfPageCount(const QString& fileName, std::string* error) {
+#ifndef QV_HAVE_POPPLER
+  setError(error, QStringLiteral("PDF files cannot be read in this build."));
+  (void)fileName;
+  return -1;
+#else
+  std::unique_ptr<Poppler::Document> doc = Poppler::Document::load(fileName);
+  if (!doc || doc->isLocked()) {
+    setError(error, QStringLiteral("\"%1\" is not a PDF that can be read.").arg(fileName));
+    return -1;
+  }
+  return doc->numPages();
+#endif
+}
+
 }  // namespace qv::ui

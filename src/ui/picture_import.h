@@ -12,6 +12,10 @@
 
 namespace qv::ui {
 
+// Full-page pictures (PDF pages) are made a little short of the text height, so that rounding
+// never pushes one onto a page of its own.
+inline constexpr double kFullPageShare = 0.98;
+
 // A PDF longer than this is refused with a message rather than held in one memo.
 inline constexpr int kMaxPdfPages = 200;
 
@@ -28,6 +32,9 @@ using PdfProgress = std::function<bool(int done, int total)>;
 bool LoadPdfPages(const QString& fileName, int maxWidthTwips, int maxHeightTwips,
                   std::vector<rtf::Picture>& out, std::string* error = nullptr,
                   const PdfProgress& progress = {});
+
+// The number of pages of a PDF; -1 with a message when it cannot be read.
+int PdfPageCount(const QString& fileName, std::string* error = nullptr);
 
 // Whether PDF pages can be read in this build.
 bool PdfAvailable();

@@ -787,12 +787,6 @@ void TQvRichEdit::InsertMergeField(int kind, const QString& placeholder) {
   d_->edit->setTextCursor(c);
 }
 
-namespace {
-// Full-page pictures a little short of the text height, so that rounding never pushes one onto a
-// page of its own.
-constexpr double kFullPageShare = 0.98;
-}  // namespace
-
 bool TQvRichEdit::InsertPicture(const QString& fileName, std::string* error) {
   const rtf::PageSetup& pg = d_->page;
   rtf::Picture pic;

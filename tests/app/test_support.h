@@ -23,6 +23,9 @@ inline QApplication& App() {
   static int argc = 1;
   static char name[] = "app_tests";
   static char* argv[] = {name, nullptr};
+  // The program watches the fax printer's spool folder of its user: tests keep away from any
+  // real one (a test of the printer names its own).
+  if (qEnvironmentVariableIsEmpty("QUORVANE_SPOOL")) qputenv("QUORVANE_SPOOL", "/nonexistent/quorvane-test-spool");
   static QApplication* app = new QApplication(argc, argv);
   return *app;
 }

@@ -21,6 +21,8 @@
 #include "app/flows/modem_routines.h"
 #include "app/forms/internet_line_panel.h"
 #include "app/forms/preferences.h"
+#include "app/forms/print_job_notice.h"
+#include "app/flows/print_jobs.h"
 #include "app/forms/send_fax_form.h"
 #include "app/forms/show_error_form.h"
 #include "comm/com_port.h"
@@ -630,6 +632,16 @@ int main(int argc, char** argv) {
       if (!ShootReceiveMode(window, outDir + QStringLiteral("main-receive-mode.png"))) rc = 1;
     } else {
       std::fprintf(stderr, "no qvmodem beside this program: modem dialogs not rendered\n");
+    }
+    // The notice of a job printed to the fax printer.
+    {
+      qv::app::TTakenJob job;
+      job.title = QStringLiteral("Order confirmation 4471");
+      job.recipient = QStringLiteral("Harbour Supplies Ltd");
+      job.phone = QStringLiteral("+44 20 7946 0321");
+      job.pages = 2;
+      qv::app::TPrintJobNotice notice(job, true, &window);
+      if (!Shoot(notice, outDir + QStringLiteral("print-job.png"))) rc = 1;
     }
     qv::app::TModemInitStringHelperForm helper(QStringLiteral("AT&H3&I2&R2S7=90S36=0"), true, &window);
     if (!Shoot(helper, outDir + QStringLiteral("init-string-helper.png"))) rc = 1;

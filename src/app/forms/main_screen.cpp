@@ -16,6 +16,7 @@
 #include "app/forms/pre_print_form.h"
 #include "app/editor/rich_edit_memo.h"
 #include "app/flows/message_pump.h"
+#include "app/flows/print_jobs.h"
 #include "app/store/fax_store.h"
 #include "app/forms/placement.h"
 #include "app/forms/quick_setup.h"
@@ -657,7 +658,7 @@ void TMainScreen::EditButtonClick() {
   SetButtons();
 }
 
-void TMainScreen::EditOutgoing() {
+bool TMainScreen::EditOutgoing() {
   TFaxEditor editor(dataDir_, this);
   connect(&editor, &TFaxEditor::HelpRequested, this, &TMainScreen::HelpTopic);
   editor.SetFaxStore(store_.get());
@@ -669,7 +670,9 @@ void TMainScreen::EditOutgoing() {
     storeTried = true;
     return StoreEditorInRecord(editor, cover, doc, false);
   });
-  if (Dialogs().Exec(&editor) == QDialog::Accepted || storeTried) RefreshGrids();
+  const bool stored = Dialogs().Exec(&editor) == QDialog::Accepted;
+  if (stored || storeTried) RefreshGrids();
+  return stored;
 }
 
 void TMainScreen::EditReceivedNotes() {
@@ -951,6 +954,7 @@ void TMainScreen::FormActivate() {
   }
   if (Settings().AtStartup) ReceiveButtonClick();
   firstActivation_ = false;
+  StartPrintJobs();
 }
 
 void TMainScreen::FormCloseRequest() { close(); }

@@ -35,7 +35,9 @@ namespace qv::app {
 class TArrivalNotice;
 class TFaxEditor;
 class TFaxStore;
+class TPrintJobs;
 class TStartingFaxForm;
+struct TTakenJob;
 class TRichEditMemo;
 class TTableModel;
 enum class TableId;
@@ -84,6 +86,8 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   qv::ui::TQvFaxPrinter& FaxPrinter();
   // Receive mode (receive_mode.cpp): the service's port and component.
   TReceiveService& Receive() { return *receive_; }
+  // The print jobs of the fax printer (null until the window's first activation).
+  TPrintJobs* PrintJobs() { return printJobs_.get(); }
   qv::comm::TQvComPort& QvComPort1();
   qv::fax::TQvReceiveFax& QvReceiveFax1();
   TArrivalNotice& ArrivalNotice() { return *arrivalNotice_; }
@@ -142,7 +146,13 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   void NotAvailable();
   void ViewOrPrint(bool print);
   void EditReceivedNotes();
-  void EditOutgoing();
+  // True when the editor stored the fax.
+  bool EditOutgoing();
+  // The fax printer: jobs watched from the first activation on; each taken job is told, and
+  // "Check and Send" opens it in the editor and then the Send Fax dialog.
+  void StartPrintJobs();
+  void PrintJobTaken(const TTakenJob& job);
+  void PrintJobRefused(const QString& folder, const QString& why);
   // Outgoing record <-> fax editor: the memos through the store's rich-text routine and the three
   // fields. A memo that cannot be read is reported and, unless the user lets it be replaced, left
   // read-only and not written back. The store is all or nothing: a new record (append) or the
@@ -217,6 +227,8 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
 
   // Receive mode and its notices.
   std::unique_ptr<TReceiveService> receive_;
+  std::unique_ptr<TPrintJobs> printJobs_;
+  bool printJobOpen_ = false;  // a taken job's notice, editor or send runs
   TStartingFaxForm* StartingFaxForm_ = nullptr;
   TArrivalNotice* arrivalNotice_ = nullptr;
   bool hourglass_ = false;
