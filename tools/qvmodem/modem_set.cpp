@@ -51,6 +51,7 @@ std::string usageText() {
          "line options (pair):\n"
          "  --fast              no line pacing (tests)\n"
          "  --dial-result R     busy | no-answer | no-dialtone | voice | no-carrier for A's calls\n"
+         "  --dial-result-calls N  ...for A's first N calls only; later ones ring B\n"
          "  --line-max-rate BPS carriers faster than this arrive as noise (training fails)\n"
          "  --train-fail-all    every high-speed carrier arrives as noise (no speed trains)\n"
          "  --drop-page N       the line goes dead in the middle of page N\n"
@@ -93,6 +94,12 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       else if (v == "voice") out.dialOutcome = DialOutcome::Voice;
       else if (v == "no-carrier") out.dialOutcome = DialOutcome::NoCarrier;
       else return "bad --dial-result '" + v + "'";
+      continue;
+    }
+    if (opt == "--dial-result-calls") {
+      int n;
+      if (!value(v) || !toInt(v, n) || n < 0) return "--dial-result-calls needs a number";
+      out.dialOutcomeCalls = n;
       continue;
     }
     if (opt == "--train-fail-all") {
@@ -175,7 +182,7 @@ ModemSet::ModemSet(const ModemSetOptions& options) {
   if (!options.linkA.empty()) portA_->makeLink(options.linkA);
   if (options.pair) {
     line_ = std::make_unique<VirtualLine>(options.faults);
-    line_->setDialOutcome(options.dialOutcome);
+    line_->setDialOutcome(options.dialOutcome, options.dialOutcomeCalls);
     portB_ = std::make_unique<PtyPort>();
     if (!options.linkB.empty()) portB_->makeLink(options.linkB);
     modemA_ = std::make_unique<Modem>(*portA_, line_.get(), 0, options.a);

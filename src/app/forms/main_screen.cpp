@@ -1,4 +1,5 @@
 #include "app/forms/main_screen.h"
+#include "app/flows/outbox.h"
 
 #include "app/forms/app_texts.h"
 #include "app/forms/configuration_info.h"
@@ -82,7 +83,9 @@ std::vector<TTableModel::Column> FaxColumns() {
   return {{"SentYesNo", "Sent", 4, K::SentYesNo}, {"DATESENT", "Date Sent", 10, K::Date},
           {"TIMESENT", "Time Sent", 9},            {"RECIPIENT", "Recipient", 20},
           {"PHONE", "Phone", 15},                  {"PAGES", "Pages", 5, K::Number},
-          {"SUBJECT", "Subject", 20},              {"LASTRESULT", "Last Attempt", 35}};
+          {"SUBJECT", "Subject", 20},              {"LASTRESULT", "Last Attempt", 35},
+          // Not a field: what the outbox (its own file) says of the record.
+          {"OUTBOX", "Outbox", 30, K::Outbox}};
 }
 
 std::vector<TTableModel::Column> RecColumns() {
@@ -163,6 +166,7 @@ TMainScreen::TMainScreen(const QString& dataDir, QWidget* parent)
 }
 
 TMainScreen::~TMainScreen() {
+  outbox_.reset();  // a try running ends before receive mode and the tables go
   if (receiveMode_) receive_->Stop();
   // The grids and their models go before the tables they show.
   for (QTableView* grid : {FaxGrid_, RecFaxGrid_}) {
@@ -406,6 +410,8 @@ void TMainScreen::FormCreate() {
   ConnectReceiveComponent();
 
   faxModel_ = new TTableModel(store_->Pair(TableId::Fax), FaxColumns(), this);
+  // The grid reads the queue for a record's state and next try; the table has no field for it.
+  faxModel_->SetRecordText([this](int recNo) { return outbox_ ? outbox_->StateText(recNo) : QString(); });
   recModel_ = new TTableModel(store_->Pair(TableId::Rec), RecColumns(), this);
   FaxGrid_->setModel(faxModel_);
   RecFaxGrid_->setModel(recModel_);
@@ -915,6 +921,8 @@ void TMainScreen::FormActivate() {
     }
   }
   if (Settings().AtStartup) ReceiveButtonClick();
+  // After receive mode: a queued fax that is due steps around it.
+  StartOutbox();
   firstActivation_ = false;
 }
 
@@ -927,7 +935,9 @@ void TMainScreen::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  // Receive mode ends while the tables are open, so a call it cuts short still gets its record.
+  // The outbox and receive mode end while the tables are open, so a call or try they cut short
+  // still gets its record.
+  StopOutbox();
   if (receiveMode_) receive_->Stop();
   PumpMessages();
   faxModel_->BeginSuspend();

@@ -32,6 +32,8 @@ class TQvReceiveFax;
 namespace qv::app {
 
 class TArrivalNotice;
+class TOutbox;
+class TOutboxObserver;
 class TFaxEditor;
 class TFaxStore;
 class TStartingFaxForm;
@@ -83,6 +85,8 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   qv::ui::TQvFaxPrinter& FaxPrinter();
   // Receive mode (receive_mode.cpp): the service's port and component.
   TReceiveService& Receive() { return *receive_; }
+  // The queue of faxes to send later or again (receive_mode.cpp starts and stops it).
+  TOutbox& Outbox() { return *outbox_; }
   qv::comm::TQvComPort& QvComPort1();
   qv::fax::TQvReceiveFax& QvReceiveFax1();
   TArrivalNotice& ArrivalNotice() { return *arrivalNotice_; }
@@ -210,6 +214,10 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
 
   // Receive mode and its notices.
   std::unique_ptr<TReceiveService> receive_;
+  std::unique_ptr<TOutboxObserver> outboxWatch_;
+  std::unique_ptr<TOutbox> outbox_;
+  void StartOutbox();
+  void StopOutbox();
   TStartingFaxForm* StartingFaxForm_ = nullptr;
   TArrivalNotice* arrivalNotice_ = nullptr;
   bool hourglass_ = false;

@@ -1,0 +1,279 @@
+// The outbox without any window, against qvmodem pairs and qvfax in another process: a fax due
+// in a few seconds goes out then and not before; a busy line is tried again at the configured
+// interval (on a clock that runs faster than the wall's); receive mode steps aside for a due fax,
+// comes back by itself and files the fax that arrives next.
+
+#include "app/flows/outbox.h"
+#include "app/flows/receive_service.h"
+#include "app/store/fax_store.h"
+#include "app/store/receive_folder.h"
+#include "app/store/settings.h"
+#include "app/store/table_pair.h"
+#include "comm/port_names.h"
+#include "core/ini_file.h"
+
+#include "../../fax/e2e/fax_harness.h"
+#include "../receive/receive_fixture.h"
+#include "../test_support.h"
+#include "../window/send_helpers.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace qv::app {
+namespace {
+
+using test::ReceiveLab;
+using test::WaitFor;
+
+constexpr int kCallMs = 90000;
+constexpr int kPollMs = 100;
+
+// A clock that runs `factor` times as fast as the wall's from its making.
+class FastClock : public TOutboxClock {
+ public:
+  explicit FastClock(int factor) : factor_(factor), start_(QDateTime::currentDateTimeUtc()) { wall_.start(); }
+  QDateTime Now() const override { return start_.addMSecs(wall_.elapsed() * factor_); }
+
+ private:
+  int factor_;
+  QDateTime start_;
+  QElapsedTimer wall_;
+};
+
+// Records what the outbox tells, and each try's start on the outbox's clock.
+class OutboxRecorder : public TOutboxObserver {
+ public:
+  explicit OutboxRecorder(const TOutbox*& outbox) : outbox_(outbox) {}
+  QStringList errors, infos;
+  std::vector<QDateTime> tryStarts, tryEnds;
+  std::vector<OutboxState> states;
+  bool sendOverdue = true;
+  int askedOverdue = 0;
+  void FlowError(const QString& title, const QString& text, bool) override { errors << title + u'|' + text; }
+  void FlowInformation(const QString& text) override { infos << text; }
+  bool OutboxSendOverdue(int count) override {
+    askedOverdue += count;
+    return sendOverdue;
+  }
+  void OutboxChanged() override {
+    if (!outbox_ || outbox_->Entries().empty()) return;
+    const TOutboxEntry& e = outbox_->Entries().front();
+    if (states.empty() || states.back() != e.state) {
+      states.push_back(e.state);
+      if (e.state == OutboxState::kSending) tryStarts.push_back(outbox_->Now());
+      if (e.state == OutboxState::kRetryWait) tryEnds.push_back(outbox_->Now());
+    }
+  }
+
+ private:
+  const TOutbox*& outbox_;
+};
+
+class OutboxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    lab_.Set("Modem", "FaxClass", "1");
+    lab_.Set("Dialing", "DialAttempts", "3");
+    lab_.Set("Dialing", "RetryWait", "60");
+    LoadSettings(Settings(), lab_.Ini());
+    comm::SetPortSettingsFile(lab_.Ini());
+    QDir(lab_.Path()).mkdir(QString::fromLatin1(kReceiveFolder));
+    store_ = std::make_unique<TFaxStore>(lab_.StdPath());
+    ASSERT_TRUE(store_->OpenFaxDBF());
+    ASSERT_TRUE(store_->OpenRecFaxDBF());
+  }
+  void TearDown() override { comm::SetPortSettingsFile(""); }
+
+  // Our modem (COM2) is A of the pair.
+  void UseModem(const std::string& device) {
+    lab_.Set("Ports", "COM2", device);
+  }
+
+  int AddFax(const std::string& recipient = "Ann Example") {
+    EXPECT_TRUE(test::AddFaxWithMemos(*store_, test::RtfPages(1, "Cover"), test::RtfPages(1, "Document"), recipient,
+                                      "5550100", "Figures"));
+    TablePair& fax = store_->Pair(TableId::Fax);
+    return fax.RecCount();
+  }
+
+  // The outgoing record's SENT and LASTRESULT.
+  std::pair<bool, std::string> Outcome(int recNo) {
+    TablePair& fax = store_->Pair(TableId::Fax);
+    fax.Go(recNo);
+    return {fax.FieldBool("SENT"), fax.FieldString("LASTRESULT")};
+  }
+
+  static OutboxState StateOf(const TOutbox& outbox, int recNo) {
+    const TOutboxEntry* e = outbox.EntryFor(recNo);
+    return e ? e->state : OutboxState::kQueued;
+  }
+
+  ReceiveLab lab_;
+  std::unique_ptr<TFaxStore> store_;
+};
+
+std::unique_ptr<fax::test::ReceiverProcess> Receiver(const std::string& device, const fax::test::TempDir& line) {
+  std::filesystem::create_directories(line.path() / "in");
+  auto receiver = std::make_unique<fax::test::ReceiverProcess>();
+  fax::test::ReceiverProcess::Options o;
+  o.faxClass = fax::fcClass1;
+  o.station = "REMOTE";
+  EXPECT_TRUE(receiver->Start(device, line.str("in"), line.str("receiver.out"), o)) << receiver->Output();
+  return receiver;
+}
+
+TEST_F(OutboxTest, AFaxDueInFiveSecondsGoesOutThenAndNotBefore) {
+  fax::test::TempDir line;
+  fax::test::ModemPair modems(line);
+  ASSERT_TRUE(modems.ready());
+  UseModem(modems.a());
+  const int recNo = AddFax();
+  auto receiver = Receiver(modems.b(), line);
+
+  const TOutbox* seen = nullptr;
+  OutboxRecorder watch(seen);
+  TOutbox outbox(*store_, lab_.Path(), &watch);
+  seen = &outbox;
+  outbox.Start(kPollMs);
+  const QDateTime due = outbox.Now().addSecs(5);
+  ASSERT_TRUE(outbox.Enqueue(recNo, due));
+  EXPECT_EQ(StateOf(outbox, recNo), OutboxState::kQueued);
+  EXPECT_TRUE(outbox.StateText(recNo).startsWith(QStringLiteral("Queued for "))) << outbox.StateText(recNo).toStdString();
+
+  ASSERT_TRUE(WaitFor([&] { return StateOf(outbox, recNo) == OutboxState::kSent; }, 5000 + kCallMs))
+      << outbox.StateText(recNo).toStdString() << "\n" << receiver->Output();
+  ASSERT_EQ(watch.tryStarts.size(), 1u);
+  EXPECT_GE(watch.tryStarts[0], due);
+  EXPECT_LE(due.secsTo(watch.tryStarts[0]), 5);
+  EXPECT_EQ(watch.askedOverdue, 0);
+  EXPECT_TRUE(watch.errors.isEmpty()) << watch.errors.join(u'\n').toStdString();
+  EXPECT_EQ(Outcome(recNo), std::make_pair(true, std::string("Sent")));
+  ASSERT_TRUE(WaitFor([&] { return receiver->Output().find("1 fax received") != std::string::npos; }, 20000))
+      << receiver->Output();
+
+  // The queue on disk says so too.
+  std::vector<TOutboxEntry> stored;
+  std::string problem;
+  ASSERT_TRUE(ReadOutbox(lab_.StdPath(), stored, problem));
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].state, OutboxState::kSent);
+  EXPECT_EQ(stored[0].attempts, 1);
+}
+
+TEST_F(OutboxTest, BusyTwiceThenAnsweredIsSentOnTheThirdTryAtTheConfiguredInterval) {
+  fax::test::TempDir line;
+  fax::test::ModemPair modems(line, {"--dial-result", "busy", "--dial-result-calls", "2"});
+  ASSERT_TRUE(modems.ready());
+  UseModem(modems.a());
+  const int recNo = AddFax();
+  auto receiver = Receiver(modems.b(), line);
+
+  // 60 s between tries pass in 2 s.
+  FastClock clock(30);
+  const TOutbox* seen = nullptr;
+  OutboxRecorder watch(seen);
+  TOutbox outbox(*store_, lab_.Path(), &watch, &clock);
+  seen = &outbox;
+  outbox.Start(kPollMs);
+  ASSERT_TRUE(outbox.Enqueue(recNo, outbox.Now()));
+
+  // After the first busy line, the entry waits for its next try and says when.
+  ASSERT_TRUE(WaitFor([&] { return StateOf(outbox, recNo) == OutboxState::kRetryWait; }, kCallMs));
+  const TOutboxEntry first = *outbox.EntryFor(recNo);
+  EXPECT_EQ(first.attempts, 1);
+  EXPECT_EQ(QString::fromStdString(first.reason), QStringLiteral("Called fax number was busy")) << first.reason;
+  EXPECT_TRUE(outbox.StateText(recNo).startsWith(QStringLiteral("Retry at "))) << outbox.StateText(recNo).toStdString();
+  EXPECT_EQ(Outcome(recNo).first, false);
+
+  ASSERT_TRUE(WaitFor([&] { return StateOf(outbox, recNo) == OutboxState::kSent; }, 3 * kCallMs))
+      << outbox.StateText(recNo).toStdString() << "\n" << receiver->Output();
+  EXPECT_EQ(outbox.EntryFor(recNo)->attempts, 3);
+  ASSERT_EQ(watch.tryStarts.size(), 3u);
+  ASSERT_EQ(watch.tryEnds.size(), 2u);
+  // Each retry came the configured 60 seconds after the try before had ended (on the outbox's
+  // clock, which runs 30 times as fast: the poll and the rendering take a few of its seconds).
+  for (int i = 0; i < 2; ++i) {
+    const qint64 gap = watch.tryEnds[i].secsTo(watch.tryStarts[i + 1]);
+    EXPECT_GE(gap, 60) << i;
+    EXPECT_LE(gap, 60 + 30) << i;
+  }
+  EXPECT_EQ(Outcome(recNo), std::make_pair(true, std::string("Sent")));
+  EXPECT_TRUE(watch.errors.isEmpty()) << watch.errors.join(u'\n').toStdString();
+  ASSERT_TRUE(WaitFor([&] { return receiver->Output().find("1 fax received") != std::string::npos; }, 20000));
+}
+
+TEST_F(OutboxTest, AWrongNumberIsNotTriedAgain) {
+  fax::test::TempDir line;
+  fax::test::ModemPair modems(line, {"--dial-result", "voice"});
+  ASSERT_TRUE(modems.ready());
+  UseModem(modems.a());
+  const int recNo = AddFax();
+  const TOutbox* seen = nullptr;
+  OutboxRecorder watch(seen);
+  TOutbox outbox(*store_, lab_.Path(), &watch);
+  seen = &outbox;
+  outbox.Start(kPollMs);
+  ASSERT_TRUE(outbox.Enqueue(recNo, outbox.Now()));
+  ASSERT_TRUE(WaitFor([&] { return StateOf(outbox, recNo) == OutboxState::kFailed; }, kCallMs))
+      << outbox.StateText(recNo).toStdString();
+  EXPECT_EQ(outbox.EntryFor(recNo)->attempts, 1);
+  EXPECT_TRUE(outbox.StateText(recNo).startsWith(QStringLiteral("Failed: "))) << outbox.StateText(recNo).toStdString();
+  const auto outcome = Outcome(recNo);
+  EXPECT_FALSE(outcome.first);
+  EXPECT_EQ(QString::fromStdString(outcome.second), QString::fromStdString(outbox.EntryFor(recNo)->reason));
+}
+
+TEST_F(OutboxTest, ReceiveModeStepsAsideForAQueuedFaxComesBackAndFilesTheNextCall) {
+  fax::test::TempDir line;
+  fax::test::ModemPair modems(line);
+  ASSERT_TRUE(modems.ready());
+  UseModem(modems.a());
+  const int recNo = AddFax();
+
+  TReceiveService receive(*store_, lab_.Path());
+  ASSERT_TRUE(receive.Start());
+  const TOutbox* seen = nullptr;
+  OutboxRecorder watch(seen);
+  TOutbox outbox(*store_, lab_.Path(), &watch);
+  seen = &outbox;
+  outbox.SetReceiveService(&receive);
+  outbox.Start(kPollMs);
+
+  auto receiver = Receiver(modems.b(), line);
+  ASSERT_TRUE(outbox.Enqueue(recNo, outbox.Now()));
+  // Receive mode stands aside (its port released) while the fax goes out.
+  ASSERT_TRUE(WaitFor([&] { return receive.Paused(); }, 10000));
+  EXPECT_FALSE(receive.Port().Open());
+  ASSERT_TRUE(WaitFor([&] { return StateOf(outbox, recNo) == OutboxState::kSent; }, kCallMs))
+      << outbox.StateText(recNo).toStdString() << "\n" << receiver->Output();
+  // ... and comes back by itself.
+  ASSERT_TRUE(WaitFor([&] { return receive.On() && receive.ReceiveFax().Active(); }, 20000));
+  EXPECT_FALSE(receive.Paused());
+  ASSERT_TRUE(WaitFor([&] { return receiver->Exited(); }, 20000)) << receiver->Output();
+
+  // A fax then arrives and is filed.
+  const auto sent = fax::test::MakeQvf(line.str("one.qvf"), 1, true, 40, 0);
+  fax::test::SenderProcess sender;
+  fax::test::SenderProcess::Options o;
+  o.faxClass = fax::fcClass1;
+  o.station = "CALLER";
+  o.attempts = 1;
+  ASSERT_TRUE(sender.Start(modems.b(), line.str("one.qvf"), line.str("send.out"), o));
+  ASSERT_TRUE(WaitFor([&] { return test::Records(*store_).size() == 1u; }, kCallMs))
+      << fax::test::ReadText(line.str("send.out"));
+  const auto records = test::Records(*store_);
+  EXPECT_EQ(records[0].from, "CALLER");
+  EXPECT_EQ(records[0].pages, 1);
+  EXPECT_TRUE(receive.On());
+  ASSERT_TRUE(WaitFor([&] { return sender.Exited(); }, kCallMs));
+  receive.Stop();
+  EXPECT_TRUE(watch.errors.isEmpty()) << watch.errors.join(u'\n').toStdString();
+}
+
+}  // namespace
+}  // namespace qv::app
