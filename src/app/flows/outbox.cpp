@@ -253,6 +253,8 @@ void TOutbox::Poll() {
     return;
   }
   if (receive_ && receive_->Changing()) return;
+  // The window closes and reopens the table after a change and lets messages run meanwhile.
+  if (!store_.Pair(TableId::Fax).IsOpen()) return;
   const int64_t now = Seconds(clock_->Now());
   TOutboxEntry* next = nullptr;
   for (TOutboxEntry& e : entries_) {

@@ -65,6 +65,8 @@
 
 #include <exception>
 
+#include <algorithm>
+
 namespace qv::app {
 
 namespace {
@@ -584,6 +586,7 @@ void TMainScreen::NewbuttonClick() {
     bool storeTried = false;
     editor.SetStoreHandler([&] {
       storeTried = true;
+      if (!editor.Recipients().empty()) return StoreBroadcast(editor, cover, doc);
       return StoreEditorInRecord(editor, cover, doc, true);
     });
     if (Dialogs().Exec(&editor) == QDialog::Accepted || storeTried) {
@@ -622,16 +625,49 @@ void TMainScreen::LoadEditorFromRecord(TFaxEditor& editor, TRichEditMemo& cover,
   editor.FaxNumber()->setText(FieldText(fax, "PHONE"));
 }
 
+// A fax to several recipients: one record each (the recipient in the fields too, when it has a
+// number), the same cover sheet and document, all queued to go out now. The merge fields are
+// filled per record when each is rendered. A store that fails part-way keeps in the editor only
+// the recipients still without their fax; those stored are queued.
+bool TMainScreen::StoreBroadcast(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc) {
+  std::vector<TPhoneEntry> to;
+  const TPhoneEntry own{editor.Recipient()->text().trimmed(), editor.FaxNumber()->text().trimmed()};
+  if (!own.number.isEmpty()) to.push_back(own);
+  for (const TPhoneEntry& e : editor.Recipients())
+    if (std::find(to.begin(), to.end(), e) == to.end()) to.push_back(e);
+  std::vector<int> made;
+  bool ok = true;
+  size_t done = 0;
+  for (; done < to.size() && ok; ++done) {
+    ok = StoreEditorAs(editor, cover, doc, true, to[done].name, to[done].number);
+    if (ok) made.push_back(store_->Pair(TableId::Fax).RecNo());
+  }
+  for (int recNo : made) outbox_->Enqueue(recNo, outbox_->Now());
+  if (!ok) {
+    editor.SetRecipients(std::vector<TPhoneEntry>(to.begin() + static_cast<long>(done) - 1, to.end()));
+    if (!own.number.isEmpty() && done > 1) {
+      editor.Recipient()->clear();
+      editor.FaxNumber()->clear();
+    }
+  }
+  return ok;
+}
+
 bool TMainScreen::StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc,
                                       bool append) {
+  return StoreEditorAs(editor, cover, doc, append, editor.Recipient()->text(), editor.FaxNumber()->text());
+}
+
+bool TMainScreen::StoreEditorAs(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc, bool append,
+                                const QString& recipient, const QString& number) {
   std::vector<TFaxStore::MemoText> memos;
   if (append || !editor.RTCover()->TextEdit()->isReadOnly()) memos.push_back({"RTFCOVER", &cover});
   if (append || !editor.RTDoc()->TextEdit()->isReadOnly()) memos.push_back({"RTFDOC", &doc});
   std::string why;
   if (store_->StoreRecord(TableId::Fax, store_->Pair(TableId::Fax), append,
-                          {{"RECIPIENT", editor.Recipient()->text().toStdString()},
+                          {{"RECIPIENT", recipient.toStdString()},
                            {"SUBJECT", editor.Subject()->text().toStdString()},
-                           {"PHONE", editor.FaxNumber()->text().toStdString()}},
+                           {"PHONE", number.toStdString()}},
                           memos, &why)) {
     return true;
   }

@@ -152,6 +152,9 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   // current one; a failure is reported over the editor and gives false.
   void LoadEditorFromRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc);
   bool StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc, bool append);
+  bool StoreEditorAs(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc, bool append,
+                     const QString& recipient, const QString& number);
+  bool StoreBroadcast(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc);
   void SyncCurrentRecord(TableId id);
   void FormCloseQueryTables();
   void SaveOnClose();

@@ -12,9 +12,19 @@
 #include "comm/port_names.h"
 #include "core/ini_file.h"
 
+#include "../../child_process.h"
 #include "../../fax/e2e/fax_harness.h"
+#include "app/contacts/phone_book.h"
+#include "app/editor/enter_edit.h"
+#include "app/editor/fax_editor.h"
+#include "app/forms/main_screen.h"
+#include "ui/rich_edit.h"
+
+#include <QTableView>
+#include <QToolButton>
 #include "../receive/receive_fixture.h"
 #include "../test_support.h"
+#include "../send/send_flow.h"
 #include "../window/send_helpers.h"
 
 #include <QDir>
@@ -273,6 +283,174 @@ TEST_F(OutboxTest, ReceiveModeStepsAsideForAQueuedFaxComesBackAndFilesTheNextCal
   ASSERT_TRUE(WaitFor([&] { return sender.Exited(); }, kCallMs));
   receive.Stop();
   EXPECT_TRUE(watch.errors.isEmpty()) << watch.errors.join(u'\n').toStdString();
+}
+
+
+// The program itself is killed with a fax in its outbox that a try of its was interrupted in
+// (the state a kill during a call leaves in the file) and that fell due while it was closed: the
+// first start asks about it and is killed while it asks; the next start asks again, counts the
+// interrupted try and sends the fax.
+TEST(OutboxRestart, TheProgramKilledWithAQueuedFaxSendsItAtTheNextStart) {
+  fax::test::TempDir line;
+  ReceiveLab lab;
+  lab.Set("Modem", "FaxClass", "1");
+  int recNo = 0;
+  {
+    TFaxStore store(lab.StdPath());
+    ASSERT_TRUE(store.OpenFaxDBF());
+    ASSERT_TRUE(test::AddFaxWithMemos(store, test::RtfPages(1, "Cover"), "", "Ann Example", "5550100", "Figures"));
+    recNo = store.Pair(TableId::Fax).RecCount();
+    TOutboxEntry e;
+    e.recNo = recNo;
+    e.due = QDateTime::currentSecsSinceEpoch() - 60;
+    e.attempts = 1;
+    e.state = OutboxState::kSending;
+    e.recipient = "Ann Example";
+    e.phone = "5550100";
+    e.subject = "Figures";
+    e.asked = true;
+    ASSERT_TRUE(WriteOutbox(lab.StdPath(), {e}));
+  }
+  {
+    qv::test::ChildProcess program;
+    ASSERT_TRUE(program.StartToFile({QV_BIN_DIR "/quorvane", "--data-dir", lab.StdPath()}, line.str("quorvane.out"),
+                                    {"QT_QPA_PLATFORM=offscreen"}));
+    // Running over the data directory (its lock taken), and not ended by itself.
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(lab.Path() + QStringLiteral("quorvane.lock")); }, 30000))
+        << fax::test::ReadText(line.str("quorvane.out"));
+    EXPECT_FALSE(program.Ended());
+    program.Stop(0, SIGKILL);
+  }
+  std::vector<TOutboxEntry> left;
+  std::string problem;
+  ASSERT_TRUE(ReadOutbox(lab.StdPath(), left, problem));
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_NE(left[0].state, OutboxState::kSent);
+  EXPECT_EQ(left[0].attempts, 1);
+
+  // The next start: a line that answers, and the user says yes to sending what fell due.
+  fax::test::ModemPair modems(line);
+  ASSERT_TRUE(modems.ready());
+  lab.Set("Ports", "COM2", modems.a());
+  auto receiver = Receiver(modems.b(), line);
+  test::ScriptedDialogs dialogs;
+  dialogs.answers.push_back(true);
+  auto w = lab.Open();
+  ASSERT_TRUE(w->TablesOpen());
+  ASSERT_TRUE(WaitFor([&] {
+    const TOutboxEntry* e = w->Outbox().EntryFor(recNo);
+    return e && e->state == OutboxState::kSent;
+  }, kCallMs)) << receiver->Output() << w->Outbox().StateText(recNo).toStdString();
+  bool asked = false;
+  for (const auto& shown : dialogs.shown) asked |= shown.kind == QStringLiteral("question") && shown.caption == QStringLiteral("Outbox");
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(w->Outbox().EntryFor(recNo)->attempts, 2);  // the interrupted try counted
+  TablePair& fax = w->Store().Pair(TableId::Fax);
+  fax.Go(recNo);
+  EXPECT_TRUE(fax.FieldBool("SENT"));
+  ASSERT_TRUE(WaitFor([&] { return receiver->Output().find("1 fax received") != std::string::npos; }, 20000))
+      << receiver->Output();
+  w->close();
+}
+
+// A broadcast from the fax editor: "Add recipients" picks three entries of the phone book; New
+// makes one outgoing fax each with the same cover sheet and document, all queued, and each goes
+// out with its own recipient and number in the merge fields of its cover.
+TEST(OutboxBroadcast, ThreeRecipientsMakeThreeFaxesEachWithItsOwnMergeFields) {
+  fax::test::TempDir line;
+  ReceiveLab lab;
+  lab.Set("Modem", "FaxClass", "1");
+  fax::test::ModemPair modems(line);
+  ASSERT_TRUE(modems.ready());
+  lab.Set("Ports", "COM2", modems.a());
+  const std::vector<std::pair<std::string, std::string>> people = {
+      {"Ann Example", "5550101"}, {"Bob Sample", "5550102"}, {"Cy Tester", "5550103"}};
+  {
+    TFaxStore store(lab.StdPath());
+    TablePair book("PhoneTable");
+    ASSERT_TRUE(store.OpenPhoneDBF(book));
+    for (const auto& [name, number] : people)
+      ASSERT_TRUE(book.Append() && book.SetFieldString("NAME", name) && book.SetFieldString("PHONE", number) && book.Post());
+  }
+  std::filesystem::create_directories(line.path() / "in");
+  fax::test::ReceiverProcess receiver;
+  fax::test::ReceiverProcess::Options o;
+  o.faxClass = fax::fcClass1;
+  o.station = "REMOTE";
+  o.once = false;
+  ASSERT_TRUE(receiver.Start(modems.b(), line.str("in"), line.str("receiver.out"), o)) << receiver.Output();
+
+  test::ScriptedDialogs dialogs;
+  auto w = lab.Open();
+  ASSERT_TRUE(w->TablesOpen());
+  const std::string cover =
+      "{\\rtf1\\ansi\\fs40 To: {\\field{\\*\\fldinst MERGEFIELD RECIPIENT}{\\fldrslt [RECIPIENT]}}"
+      "\\par Fax: {\\field{\\*\\fldinst MERGEFIELD FAXNUMBER}{\\fldrslt [FAXNUMBER]}}\\par}";
+  dialogs.forms.push_back([&](QDialog* d) {
+    auto* editor = qobject_cast<TFaxEditor*>(d);
+    EXPECT_NE(editor, nullptr);
+    if (!editor) return int(QDialog::Rejected);
+    editor->Subject()->setText(QStringLiteral("Price list"));
+    EXPECT_TRUE(editor->RTCover()->LoadRtf(cover));
+    auto* add = editor->findChild<QToolButton*>(QStringLiteral("AddRecipientsButton"));
+    EXPECT_NE(add, nullptr);
+    if (add) add->click();
+    EXPECT_EQ(editor->Recipients().size(), 3u);
+    return test::AcceptForm(editor);
+  });
+  dialogs.forms.push_back([&](QDialog* d) {
+    auto* book = qobject_cast<TPhoneBook*>(d);
+    EXPECT_NE(book, nullptr);
+    if (!book) return int(QDialog::Rejected);
+    book->PhoneGrid()->selectAll();
+    book->OKButtonClick();
+    return book->result();
+  });
+  w->NewbuttonClick();
+
+  // Three records, each with its own recipient and number, all in the outbox.
+  TablePair& fax = w->Store().Pair(TableId::Fax);
+  ASSERT_EQ(fax.RecCount(), 3);
+  for (int recNo = 1; recNo <= 3; ++recNo) {
+    std::vector<uint8_t> raw;
+    ASSERT_TRUE(fax.ReadRecord(recNo, raw));
+    EXPECT_EQ(QString::fromStdString(fax.FieldStringFrom(raw, "RECIPIENT")).trimmed().toStdString(), people[recNo - 1].first);
+    EXPECT_EQ(QString::fromStdString(fax.FieldStringFrom(raw, "PHONE")).trimmed().toStdString(), people[recNo - 1].second);
+    EXPECT_NE(w->Outbox().EntryFor(recNo), nullptr) << recNo;
+  }
+  ASSERT_TRUE(WaitFor([&] {
+    int sent = 0;
+    for (int recNo = 1; recNo <= 3; ++recNo) {
+      const TOutboxEntry* e = w->Outbox().EntryFor(recNo);
+      sent += e && e->state == OutboxState::kSent;
+    }
+    return sent == 3;
+  }, 3 * kCallMs)) << receiver.Output();
+  ASSERT_TRUE(WaitFor([&] { return receiver.Output().find("3 faxes received") != std::string::npos ||
+                                   fax::test::FilesIn(line.path() / "in").size() == 3u; }, 20000))
+      << receiver.Output();
+
+  // Each received cover is the cover rendered with that recipient's fields, and they all differ.
+  const auto files = fax::test::FilesIn(line.path() / "in");
+  ASSERT_EQ(files.size(), 3u);
+  std::vector<fax::test::PageRows> covers;
+  for (size_t i = 0; i < 3; ++i) {
+    std::vector<fax::test::ReceivedPage> pages;
+    ASSERT_TRUE(fax::test::ReadReceived((line.path() / "in" / files[i]).string(), pages));
+    ASSERT_EQ(pages.size(), 1u);
+    fax.Go(static_cast<int>(i) + 1);
+    TSendObserver quiet;
+    const TRenderedFax rendered = RenderFaxRecord(w->Store(), lab.StdPath(), quiet);
+    ASSERT_FALSE(rendered.file.isEmpty());
+    const auto rows = test::RenderedRows(rendered.file.toStdString());
+    QFile::remove(rendered.file);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(fax::test::PageMatches(pages[0], rows[0])) << people[i].first;
+    for (const auto& other : covers) EXPECT_FALSE(fax::test::PageMatches(pages[0], other)) << people[i].first;
+    covers.push_back(rows[0]);
+  }
+  receiver.Stop();
+  w->close();
 }
 
 }  // namespace
