@@ -238,6 +238,36 @@ TEST_F(OutboxTest, AWrongNumberIsNotTriedAgain) {
   EXPECT_EQ(QString::fromStdString(outcome.second), QString::fromStdString(outbox.EntryFor(recNo)->reason));
 }
 
+// Closing the program cancels a try in progress: that is no fault of the fax, which stays queued
+// (due again at once, so the next start asks about it) instead of being given up as cancelled.
+TEST_F(OutboxTest, ClosingDuringATryKeepsTheFaxQueued) {
+  fax::test::TempDir line;
+  fax::test::ModemPair modems(line);  // nobody answers on B: the call rings on
+  ASSERT_TRUE(modems.ready());
+  UseModem(modems.a());
+  const int recNo = AddFax();
+  const TOutbox* seen = nullptr;
+  OutboxRecorder watch(seen);
+  TOutbox outbox(*store_, lab_.Path(), &watch);
+  seen = &outbox;
+  outbox.Start(kPollMs);
+  ASSERT_TRUE(outbox.Enqueue(recNo, outbox.Now()));
+  ASSERT_TRUE(WaitFor([&] { return outbox.Sending() && StateOf(outbox, recNo) == OutboxState::kSending; }, kCallMs));
+  outbox.Stop();
+  EXPECT_FALSE(outbox.Sending());
+  const TOutboxEntry* e = outbox.EntryFor(recNo);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->state, OutboxState::kRetryWait) << outbox.StateText(recNo).toStdString();
+  EXPECT_EQ(e->attempts, 1);
+  EXPECT_EQ(e->reason, "The program ended during this try");
+  std::vector<TOutboxEntry> stored;
+  std::string problem;
+  ASSERT_TRUE(ReadOutbox(lab_.StdPath(), stored, problem));
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].state, OutboxState::kRetryWait);
+  EXPECT_FALSE(Outcome(recNo).first);
+}
+
 TEST_F(OutboxTest, ReceiveModeStepsAsideForAQueuedFaxComesBackAndFilesTheNextCall) {
   fax::test::TempDir line;
   fax::test::ModemPair modems(line);
