@@ -25,6 +25,8 @@ namespace {
 // A claim of the modem waits this long for a call being received, or a try of the outbox, to end.
 constexpr int kClaimWaitMs = 10 * 60 * 1000;
 constexpr int kClaimStepMs = 10;
+// Closing waits this long for a try it cancels to finish.
+constexpr int kStopWaitMs = 20000;
 
 const char* const kWaitingForCallText = "A fax is waiting to be sent until the incoming call has ended";
 const char* const kGoneText = "The fax is no longer in the outgoing list";
@@ -177,7 +179,17 @@ void TOutbox::Start(int pollMs) {
 void TOutbox::Stop() {
   started_ = false;
   timer_.stop();
-  if (current_) current_->Session().Abort();
+  if (!current_) return;
+  stopping_ = true;
+  current_->Session().Abort();
+  // The session hangs up on its port's threads and finishes through the window loop.
+  QElapsedTimer clock;
+  clock.start();
+  while ((current_ || finishing_) && clock.elapsed() < kStopWaitMs) {
+    PumpMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(kClaimStepMs));
+  }
+  stopping_ = false;
 }
 
 bool TOutbox::Enqueue(int recNo, const QDateTime& due) {
@@ -351,6 +363,11 @@ void TOutbox::Finish() {
     e->reason = S(result);
     if (delivered) {
       e->state = OutboxState::kSent;
+    } else if (stopping_) {
+      // The program closes: not the fax's fault; the next start asks to send it.
+      e->state = OutboxState::kRetryWait;
+      e->nextTry = now;
+      e->reason = kInterruptedText;
     } else if (!OutboxRetryWorthwhile(reached, code)) {
       e->state = OutboxState::kFailed;
     } else if (e->attempts % perRound != 0) {
@@ -373,7 +390,8 @@ void TOutbox::Finish() {
 }
 
 void TOutbox::ResumeReceive() {
-  if (!steppedAside_ || claimed_ || current_) return;
+  // Closing: receive mode ends with the window, it does not come back first.
+  if (!steppedAside_ || claimed_ || current_ || stopping_) return;
   steppedAside_ = false;
   if (receive_ && receive_->Paused()) receive_->Resume();
 }

@@ -76,7 +76,8 @@ class TOutbox : public QObject, public TModemShare, public TSendObserver {
   // it. A fax that is due already fell due while the program was closed: the observer is asked
   // before it goes. A try the program was killed in counts as a failed try.
   void Start(int pollMs = kPollMs);
-  // No further try starts; a running one is cancelled (it counts as a failed try).
+  // No further try starts; a running one is cancelled and its outcome recorded while the tables
+  // are still open (the program closes): it counts as a try, and the fax is due again at once.
   void Stop();
 
   // Queues the outgoing record `recNo` to go out at `due` (now or earlier: at once). An entry of the
@@ -132,6 +133,7 @@ class TOutbox : public QObject, public TModemShare, public TSendObserver {
   bool claimed_ = false;        // the Send Fax dialog holds the modem
   bool steppedAside_ = false;   // receive mode stood aside for us
   bool finishing_ = false;
+  bool stopping_ = false;       // Stop cancels the running try: no failure of the fax
   std::unique_ptr<TOutgoingFax> current_;
   int currentRecNo_ = 0;
   QString lastProblem_;         // what the try's flow said went wrong
