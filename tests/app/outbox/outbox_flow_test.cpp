@@ -17,7 +17,12 @@
 #include "app/contacts/phone_book.h"
 #include "app/editor/enter_edit.h"
 #include "app/editor/fax_editor.h"
+#include "app/forms/app_texts.h"
 #include "app/forms/main_screen.h"
+#include "app/forms/send_fax_form.h"
+
+#include <QDateTimeEdit>
+#include <QPushButton>
 #include "ui/rich_edit.h"
 
 #include <QTableView>
@@ -41,6 +46,12 @@ using test::ReceiveLab;
 using test::WaitFor;
 
 constexpr int kCallMs = 90000;
+
+// The outgoing record's SENT and LASTRESULT.
+std::pair<bool, std::string> Outcome(TablePair& fax, int recNo) {
+  fax.Go(recNo);
+  return {fax.FieldBool("SENT"), fax.FieldString("LASTRESULT")};
+}
 constexpr int kPollMs = 100;
 
 // A clock that runs `factor` times as fast as the wall's from its making.
@@ -111,12 +122,7 @@ class OutboxTest : public ::testing::Test {
     return fax.RecCount();
   }
 
-  // The outgoing record's SENT and LASTRESULT.
-  std::pair<bool, std::string> Outcome(int recNo) {
-    TablePair& fax = store_->Pair(TableId::Fax);
-    fax.Go(recNo);
-    return {fax.FieldBool("SENT"), fax.FieldString("LASTRESULT")};
-  }
+  std::pair<bool, std::string> Outcome(int recNo);
 
   static OutboxState StateOf(const TOutbox& outbox, int recNo) {
     const TOutboxEntry* e = outbox.EntryFor(recNo);
@@ -126,6 +132,8 @@ class OutboxTest : public ::testing::Test {
   ReceiveLab lab_;
   std::unique_ptr<TFaxStore> store_;
 };
+
+std::pair<bool, std::string> OutboxTest::Outcome(int recNo) { return qv::app::Outcome(store_->Pair(TableId::Fax), recNo); }
 
 std::unique_ptr<fax::test::ReceiverProcess> Receiver(const std::string& device, const fax::test::TempDir& line) {
   std::filesystem::create_directories(line.path() / "in");
@@ -480,6 +488,83 @@ TEST(OutboxBroadcast, ThreeRecipientsMakeThreeFaxesEachWithItsOwnMergeFields) {
     covers.push_back(rows[0]);
   }
   receiver.Stop();
+  w->close();
+}
+
+// The window: Send Later in the Send Fax dialog queues the fax for the chosen time (no port is
+// opened) and the outgoing grid's Outbox column says so; Send Fax Now with receive mode on sends
+// at once, receive mode stepping aside and coming back by itself.
+TEST(OutboxWindow, SendLaterQueuesAndSendNowStepsAroundReceiveMode) {
+  fax::test::TempDir line;
+  ReceiveLab lab;
+  lab.Set("Modem", "FaxClass", "1");
+  lab.Set("Receive", "DisableReceivingFaxesNotification", "1");
+  fax::test::ModemPair modems(line);
+  ASSERT_TRUE(modems.ready());
+  lab.Set("Ports", "COM2", modems.a());
+  test::ScriptedDialogs dialogs;
+  auto w = lab.Open();
+  ASSERT_TRUE(w->TablesOpen());
+  ASSERT_TRUE(test::AddFaxWithMemos(w->Store(), test::RtfPages(1, "Cover"), "", "Ann Example", "5550100", "Figures"));
+  w->RefreshGrids();
+  w->SetCurrentPage(TMainScreen::kOutgoingPage);
+  TablePair& fax = w->Store().Pair(TableId::Fax);
+  fax.Go(1);
+
+  const QDateTime later = QDateTime::currentDateTime().addSecs(2 * 3600);
+  dialogs.forms.push_back([&](QDialog* d) {
+    auto* form = qobject_cast<TSendFaxForm*>(d);
+    EXPECT_NE(form, nullptr);
+    if (!form) return int(QDialog::Rejected);
+    form->show();
+    form->SendLaterTime().setDateTime(later);
+    auto* button = form->findChild<QPushButton*>(QStringLiteral("SendLaterButton"));
+    EXPECT_NE(button, nullptr);
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("Send Later"));
+    if (button) button->click();
+    return form->result();
+  });
+  w->SendButtonClick();
+  const TOutboxEntry* e = w->Outbox().EntryFor(1);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->state, OutboxState::kQueued);
+  EXPECT_EQ(e->due, later.toSecsSinceEpoch() + (later.time().msec() ? 1 : 0));
+  auto* grid = w->findChild<QTableView*>(QStringLiteral("FaxGrid"));
+  const int outboxColumn = grid->model()->columnCount() - 1;
+  EXPECT_TRUE(grid->model()->index(0, outboxColumn).data().toString().startsWith(QStringLiteral("Queued for ")))
+      << grid->model()->index(0, outboxColumn).data().toString().toStdString();
+  EXPECT_FALSE(Outcome(fax, 1).first);
+
+  // Receive mode on; Send Fax Now does not ask to stop it.
+  auto receiver = Receiver(modems.b(), line);
+  w->ReceiveButtonClick();
+  ASSERT_TRUE(WaitFor([&] { return w->Receive().On() && w->Receive().ReceiveFax().Active(); }, 20000));
+  w->SetCurrentPage(TMainScreen::kOutgoingPage);  // receive mode showed the incoming faxes
+  fax.Go(1);
+  bool pausedMeanwhile = false;
+  dialogs.forms.push_back([&](QDialog* d) {
+    auto* form = qobject_cast<TSendFaxForm*>(d);
+    EXPECT_NE(form, nullptr);
+    if (!form) return int(QDialog::Rejected);
+    form->show();
+    bool ended = false;
+    QObject::connect(form, &TSendFaxForm::attemptEnded, form, [&] { ended = true; });
+    form->SendFaxButtonClick();
+    pausedMeanwhile = w->Receive().Paused() && !w->Receive().Port().Open();
+    EXPECT_TRUE(WaitFor([&] { return ended; }, kCallMs)) << receiver->Output();
+    form->CloseButtonClick();
+    return form->result();
+  });
+  w->SendButtonClick();
+  EXPECT_TRUE(pausedMeanwhile);
+  EXPECT_FALSE(dialogs.Infos().contains(QString::fromLatin1(kSendGuardText)));
+  EXPECT_TRUE(dialogs.Infos().contains(QStringLiteral("Fax sent successfully"))) << dialogs.Infos().join(u'|').toStdString();
+  EXPECT_TRUE(Outcome(fax, 1).first);
+  // Sent by hand: the queued copy is gone, and receive mode is back by itself.
+  EXPECT_EQ(w->Outbox().EntryFor(1), nullptr);
+  ASSERT_TRUE(WaitFor([&] { return w->Receive().On() && w->Receive().ReceiveFax().Active(); }, 20000));
+  EXPECT_TRUE(w->ReceiveMode());
+  w->ReceiveButtonClick();
   w->close();
 }
 
