@@ -568,5 +568,28 @@ TEST(OutboxWindow, SendLaterQueuesAndSendNowStepsAroundReceiveMode) {
   w->close();
 }
 
+// Rebuild Indexes packs the outgoing table, which renumbers its records: while a queued fax is
+// being sent it waits (the user is told), so the try's outcome lands in that fax's own record.
+TEST(OutboxWindow, RebuildIndexesWaitsForAQueuedFaxBeingSent) {
+  fax::test::TempDir line;
+  ReceiveLab lab;
+  lab.Set("Modem", "FaxClass", "1");
+  fax::test::ModemPair modems(line);  // nobody answers on B: the call rings on
+  ASSERT_TRUE(modems.ready());
+  lab.Set("Ports", "COM2", modems.a());
+  test::ScriptedDialogs dialogs;
+  auto w = lab.Open();
+  ASSERT_TRUE(w->TablesOpen());
+  ASSERT_TRUE(test::AddFaxWithMemos(w->Store(), test::RtfPages(1, "Cover"), "", "Ann Example", "5550100", "Figures"));
+  w->RefreshGrids();
+  ASSERT_TRUE(w->Outbox().Enqueue(1, w->Outbox().Now()));
+  ASSERT_TRUE(WaitFor([&] { return w->Outbox().Sending(); }, kCallMs));
+  dialogs.Clear();
+  w->RebuildIndexes();
+  EXPECT_EQ(dialogs.Count(QStringLiteral("form")), 0);
+  EXPECT_EQ(dialogs.Infos(), QStringList{QStringLiteral("A queued fax is being sent now. Rebuild the indexes when it has gone out.")});
+  w->close();
+}
+
 }  // namespace
 }  // namespace qv::app
