@@ -259,7 +259,7 @@ int TOutbox::Locate(const TOutboxEntry& e) {
 // Working the queue
 
 void TOutbox::Poll() {
-  if (claimed_ || current_ || finishing_) return;
+  if (claimed_ || current_ || finishing_ || held_) return;
   if (!started_) {
     ResumeReceive();
     return;

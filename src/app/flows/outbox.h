@@ -90,6 +90,8 @@ class TOutbox : public QObject, public TModemShare, public TSendObserver {
   // Looks for a due fax and starts it when the modem can be had (the timer does this).
   void Poll();
   bool Sending() const { return current_ != nullptr; }
+  // While held no try starts (the window packs the table, which renumbers its records).
+  void Hold(bool held) { held_ = held; }
   const std::vector<TOutboxEntry>& Entries() const { return entries_; }
   const TOutboxEntry* EntryFor(int recNo) const;
   // What the outgoing grid shows of a record: empty when it is not queued.
@@ -131,6 +133,7 @@ class TOutbox : public QObject, public TModemShare, public TSendObserver {
   QTimer timer_;
   bool started_ = false;
   bool claimed_ = false;        // the Send Fax dialog holds the modem
+  bool held_ = false;
   bool steppedAside_ = false;   // receive mode stood aside for us
   bool finishing_ = false;
   bool stopping_ = false;       // Stop cancels the running try: no failure of the fax

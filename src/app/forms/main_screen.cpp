@@ -905,6 +905,13 @@ void TMainScreen::mnuRebuildIndexesClick() {
 }
 
 void TMainScreen::RebuildIndexes() {
+  // Packing renumbers the outgoing records: a try of the outbox would record its outcome in
+  // another fax's record. The rebuild waits for the fax to go, and no try starts meanwhile.
+  if (outbox_ && outbox_->Sending()) {
+    Dialogs().Information(this, QStringLiteral("A queued fax is being sent now. Rebuild the indexes when it has gone out."));
+    return;
+  }
+  if (outbox_) outbox_->Hold(true);
   faxModel_->BeginSuspend();
   recModel_->BeginSuspend();
   {
@@ -914,6 +921,7 @@ void TMainScreen::RebuildIndexes() {
   }
   recModel_->EndSuspend();
   faxModel_->EndSuspend();
+  if (outbox_) outbox_->Hold(false);
   RefreshGrids();
   SetButtons();
 }
