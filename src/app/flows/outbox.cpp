@@ -36,6 +36,8 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
 int64_t Seconds(const QDateTime& t) { return t.toSecsSinceEpoch(); }
+// Times the queue keeps are whole seconds, rounded up: nothing goes before its time.
+int64_t SecondsUp(const QDateTime& t) { return (t.toMSecsSinceEpoch() + 999) / 1000; }
 QDateTime Time(int64_t seconds) { return QDateTime::fromSecsSinceEpoch(seconds, QTimeZone::utc()); }
 
 // When an entry wants to go: its due time, or its next try.
@@ -205,9 +207,7 @@ bool TOutbox::Enqueue(int recNo, const QDateTime& due) {
   }
   TOutboxEntry e;
   e.recNo = recNo;
-  // Whole seconds, rounded up: a fax is never sent before the time the user chose.
-  const qint64 dueMs = (due.isValid() ? due : clock_->Now()).toMSecsSinceEpoch();
-  e.due = (dueMs + 999) / 1000;
+  e.due = SecondsUp(due.isValid() ? due : clock_->Now());
   e.state = OutboxState::kQueued;
   e.recipient = Q(fax.FieldStringFrom(raw, "RECIPIENT")).trimmed().toStdString();
   e.phone = Q(fax.FieldStringFrom(raw, "PHONE")).trimmed().toStdString();
@@ -359,7 +359,8 @@ void TOutbox::Finish() {
     const TSettings& s = Settings();
     const int perRound = std::max(1, s.DialAttempts);
     const int rounds = std::max(1, s.OutboxRounds);
-    const int64_t now = Seconds(clock_->Now());
+    // The wait counts from the end of this try, never less.
+    const int64_t now = SecondsUp(clock_->Now());
     e->reason = S(result);
     if (delivered) {
       e->state = OutboxState::kSent;

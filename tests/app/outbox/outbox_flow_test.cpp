@@ -34,6 +34,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -71,7 +72,7 @@ class OutboxRecorder : public TOutboxObserver {
  public:
   explicit OutboxRecorder(const TOutbox*& outbox) : outbox_(outbox) {}
   QStringList errors, infos;
-  std::vector<QDateTime> tryStarts, tryEnds;
+  std::vector<QDateTime> tryStarts, tryEnds, retryAt;
   std::vector<OutboxState> states;
   bool sendOverdue = true;
   int askedOverdue = 0;
@@ -87,7 +88,10 @@ class OutboxRecorder : public TOutboxObserver {
     if (states.empty() || states.back() != e.state) {
       states.push_back(e.state);
       if (e.state == OutboxState::kSending) tryStarts.push_back(outbox_->Now());
-      if (e.state == OutboxState::kRetryWait) tryEnds.push_back(outbox_->Now());
+      if (e.state == OutboxState::kRetryWait) {
+        tryEnds.push_back(outbox_->Now());
+        retryAt.push_back(QDateTime::fromSecsSinceEpoch(e.nextTry, QTimeZone::utc()));
+      }
     }
   }
 
@@ -213,12 +217,15 @@ TEST_F(OutboxTest, BusyTwiceThenAnsweredIsSentOnTheThirdTryAtTheConfiguredInterv
   EXPECT_EQ(outbox.EntryFor(recNo)->attempts, 3);
   ASSERT_EQ(watch.tryStarts.size(), 3u);
   ASSERT_EQ(watch.tryEnds.size(), 2u);
-  // Each retry came the configured 60 seconds after the try before had ended (on the outbox's
-  // clock, which runs 30 times as fast: the poll and the rendering take a few of its seconds).
+  // Each retry was set for the configured 60 seconds after the try before had ended, and came
+  // then: never early, and late only by the poll and the rendering (on the outbox's clock, which
+  // runs 30 times as fast, a few of its seconds; the end is seen a moment after it is stamped).
   for (int i = 0; i < 2; ++i) {
-    const qint64 gap = watch.tryEnds[i].secsTo(watch.tryStarts[i + 1]);
-    EXPECT_GE(gap, 60) << i;
-    EXPECT_LE(gap, 60 + 30) << i;
+    const qint64 interval = watch.tryEnds[i].secsTo(watch.retryAt[i]);
+    EXPECT_GE(interval, 60 - 5) << i;
+    EXPECT_LE(interval, 60 + 1) << i;
+    EXPECT_GE(watch.tryStarts[i + 1], watch.retryAt[i]) << i;
+    EXPECT_LE(watch.retryAt[i].secsTo(watch.tryStarts[i + 1]), 30) << i;
   }
   EXPECT_EQ(Outcome(recNo), std::make_pair(true, std::string("Sent")));
   EXPECT_TRUE(watch.errors.isEmpty()) << watch.errors.join(u'\n').toStdString();
