@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders the main window over a small sample data directory and writes
-# docs/screenshots/main-outgoing.png and docs/screenshots/main-incoming.png (and the quick setup
+# docs/screenshots/main-outgoing.png, docs/screenshots/main-incoming.png, main-outbox.png (two faxes
+# in the outbox) (and the quick setup
 # and About box as quick-setup.png and about.png), the fax editor's three pages
 # (editor-recipient.png, editor-cover.png, editor-document.png), the preferences wizard's pages
 # (preferences-1.png ... preferences-9.png), the fax log cleanup (fax-log-cleanup.png), the modem
@@ -19,7 +20,7 @@ cmake --build build -j "$(nproc)" --target quorvane_screenshot qvmodem
 sample=$(mktemp -d)
 trap 'rm -rf "$sample"' EXIT
 QT_QPA_PLATFORM=offscreen build/bin/quorvane_screenshot "$sample" docs/screenshots
-ls -l docs/screenshots/main-outgoing.png docs/screenshots/main-incoming.png \
+ls -l docs/screenshots/main-outgoing.png docs/screenshots/main-incoming.png docs/screenshots/main-outbox.png \
   docs/screenshots/quick-setup.png docs/screenshots/about.png \
   docs/screenshots/editor-recipient.png docs/screenshots/editor-cover.png \
   docs/screenshots/editor-document.png docs/screenshots/preferences-*.png \

@@ -53,6 +53,7 @@ std::string usageText() {
          "line options (pair):\n"
          "  --fast              no line pacing (tests)\n"
          "  --dial-result R     busy | no-answer | no-dialtone | voice | no-carrier for A's calls\n"
+         "  --dial-result-calls N  ...for A's first N calls only; later ones ring B\n"
          "  --line-max-rate BPS carriers faster than this arrive as noise (training fails)\n"
          "  --train-fail-all    every high-speed carrier arrives as noise (no speed trains)\n"
          "  --drop-page N       the line goes dead in the middle of page N\n"
@@ -104,6 +105,12 @@ std::string parseModemSetOptions(const std::vector<std::string>& args, ModemSetO
       int n;
       if (!value(v) || !toInt(v, n) || n < 1) return opt + " needs a frame number from 1";
       (opt == "--corrupt-frame" ? out.faults.corruptFrames : out.faults.dropFrames).push_back(n);
+      continue;
+    }
+    if (opt == "--dial-result-calls") {
+      int n;
+      if (!value(v) || !toInt(v, n) || n < 0) return "--dial-result-calls needs a number";
+      out.dialOutcomeCalls = n;
       continue;
     }
     if (opt == "--train-fail-all") {
@@ -196,7 +203,7 @@ ModemSet::ModemSet(const ModemSetOptions& options) {
   if (!options.linkA.empty()) portA_->makeLink(options.linkA);
   if (options.pair) {
     line_ = std::make_unique<VirtualLine>(options.faults);
-    line_->setDialOutcome(options.dialOutcome);
+    line_->setDialOutcome(options.dialOutcome, options.dialOutcomeCalls);
     portB_ = std::make_unique<pty::PtyPort>();
     if (!options.linkB.empty()) portB_->makeLink(options.linkB);
     modemA_ = std::make_unique<Modem>(*portA_, line_.get(), 0, options.a);

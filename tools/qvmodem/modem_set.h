@@ -16,6 +16,7 @@ struct ModemSetOptions {
   ModemProfile a, b;
   LineFaults faults;
   DialOutcome dialOutcome = DialOutcome::Ringing;
+  int dialOutcomeCalls = -1;  // how many of A's calls get it; -1: all
 };
 
 // Parses "single ..." or "pair ..." arguments (argv[0] excluded). Returns an empty string on

@@ -99,9 +99,10 @@ void EcmFrameFaults::apply(Bytes& data, const LineFaults& faults, int& counted) 
 
 VirtualLine::VirtualLine(LineFaults faults) : faults_(faults) {}
 
-void VirtualLine::setDialOutcome(DialOutcome outcome) {
+void VirtualLine::setDialOutcome(DialOutcome outcome, int calls) {
   std::lock_guard lock(mu_);
   outcome_ = outcome;
+  outcomeCalls_ = calls;
 }
 
 void VirtualLine::setNotifier(int end, int fd) {
@@ -118,7 +119,10 @@ void VirtualLine::pokeLocked(int end) {
 
 DialOutcome VirtualLine::dial(int end) {
   std::lock_guard lock(mu_);
-  if (end == 0 && outcome_ != DialOutcome::Ringing) return outcome_;
+  if (end == 0 && outcome_ != DialOutcome::Ringing && outcomeCalls_ != 0) {
+    if (outcomeCalls_ > 0) --outcomeCalls_;
+    return outcome_;
+  }
   if (state_ != CallState::Idle) return DialOutcome::Busy;
   state_ = CallState::Ringing;
   caller_ = end;

@@ -75,7 +75,7 @@ class VirtualLine {
   explicit VirtualLine(LineFaults faults = {});
 
   // Scripted outcome for calls from end 0 (Ringing = none).
-  void setDialOutcome(DialOutcome outcome);
+  void setDialOutcome(DialOutcome outcome, int calls = -1);
 
   // Each end registers an eventfd-like notifier (a pipe write end) that is poked on changes.
   void setNotifier(int end, int fd);
@@ -131,6 +131,7 @@ class VirtualLine {
   std::mutex mu_;
   LineFaults faults_;
   DialOutcome outcome_ = DialOutcome::Ringing;
+  int outcomeCalls_ = -1;  // calls of A that still get outcome_; -1: every one
   CallState state_ = CallState::Idle;
   int caller_ = -1;
   Side sides_[2];

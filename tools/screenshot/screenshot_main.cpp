@@ -29,6 +29,7 @@
 #include "comm/port_names.h"
 #include "fax/send_fax.h"
 #include "app/store/fax_store.h"
+#include "app/flows/outbox.h"
 #include "app/forms/main_screen.h"
 #include "app/forms/quick_setup.h"
 #include "app/forms/splash_form.h"
@@ -578,6 +579,19 @@ int main(int argc, char** argv) {
     window.findChild<QTabBar*>(QStringLiteral("TabSet1"))->setCurrentIndex(1);
     for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
     if (!window.grab().save(outDir + QStringLiteral("main-incoming.png"))) rc = 1;
+    // Two unsent faxes in the outbox, as Send Later leaves them: the grid's Outbox column.
+    {
+      window.findChild<QTabBar*>(QStringLiteral("TabSet1"))->setCurrentIndex(0);
+      const QDateTime now = QDateTime::currentDateTimeUtc();
+      window.Outbox().Enqueue(3, now.addSecs(20 * 60));
+      window.Outbox().Enqueue(4, QDateTime(QDate::currentDate().addDays(1), QTime(8, 0)).toUTC());
+      window.setGeometry(60, 60, 1180, 460);
+      for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+      if (!window.grab().save(outDir + QStringLiteral("main-outbox.png"))) rc = 1;
+      window.Outbox().Remove(3);
+      window.Outbox().Remove(4);
+      window.setGeometry(60, 60, 940, 460);
+    }
     // The first-run quick setup and the About box, as they show over the window.
     qv::app::TQuickSetupForm setup(&window);
     setup.show();

@@ -25,6 +25,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <QAbstractItemView>
+#include <algorithm>
+
 namespace qv::app {
 
 namespace {
@@ -169,6 +172,12 @@ void TPhoneBook::SetChoosing() {
   SetButtons();
 }
 
+void TPhoneBook::SetChoosingMany() {
+  SetChoosing();
+  many_ = true;
+  PhoneGrid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+}
+
 void TPhoneBook::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   SetButtons();
@@ -278,6 +287,20 @@ void TPhoneBook::OKButtonClick() {
   }
   resultName_ = CurrentName();
   resultNumber_ = Q(PhoneTable_->FieldString("PHONE"));
+  results_.clear();
+  if (many_) {
+    QList<int> rows;
+    for (const QModelIndex& index : PhoneGrid_->selectionModel()->selectedRows()) rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    for (int row : rows) {
+      if (!model_->MakeCurrent(row)) continue;
+      results_.push_back({CurrentName(), Q(PhoneTable_->FieldString("PHONE")).trimmed()});
+    }
+    if (results_.empty()) {
+      Dialogs().Beep();
+      return;
+    }
+  }
   done(kModalAccept);
 }
 
@@ -385,6 +408,20 @@ bool TPhoneBook::ExportFile(const QString& path, ContactFileFormat format) {
                           QStringLiteral("Export Phone Book"));
   }
   return ok;
+}
+
+bool RunPhoneBookMany(TFaxStore& store, QWidget* mainWindow, std::vector<TPhoneEntry>& chosen) {
+  TPhoneBook book(store, mainWindow);
+  QObject::connect(&book, &TPhoneBook::HelpRequested, &book, [](int topic) { ShowHelpTopic(topic); });
+  if (!book.OpenTable()) {
+    Dialogs().Information(mainWindow, QString::fromLatin1(kPhoneBookOpenFailedText));
+    return false;
+  }
+  book.SetChoosingMany();
+  CenterOver(&book, mainWindow);
+  if (Dialogs().Exec(&book) != kModalAccept) return false;
+  chosen = book.Results();
+  return !chosen.empty();
 }
 
 bool RunPhoneBook(TFaxStore& store, QWidget* mainWindow, bool choosing, QString* name, QString* number) {

@@ -28,6 +28,13 @@ inline constexpr const char* kPhoneBookOpenFailedText = "The phone book (QRVPB.D
 
 enum class ContactFileFormat { VCard4, VCard3, Csv };
 
+// One entry as a choice hands it back.
+struct TPhoneEntry {
+  QString name;
+  QString number;
+  bool operator==(const TPhoneEntry&) const = default;
+};
+
 class TPhoneBook : public QDialog {
   Q_OBJECT
  public:
@@ -40,6 +47,9 @@ class TPhoneBook : public QDialog {
   // Choosing mode: Close hidden, Accept and Cancel shown.
   void SetChoosing();
   bool Choosing() const { return choosing_; }
+  // Choosing several: the grid selects many rows and Accept hands back every one selected.
+  void SetChoosingMany();
+  const std::vector<TPhoneEntry>& Results() const { return results_; }
 
   // What Accept hands back.
   const QString& ResultName() const { return resultName_; }
@@ -90,6 +100,8 @@ class TPhoneBook : public QDialog {
   bool choosing_ = false;
   QString resultName_;
   QString resultNumber_;
+  bool many_ = false;
+  std::vector<TPhoneEntry> results_;
 
   QTableView* PhoneGrid_ = nullptr;
   QLineEdit* SearchEdit_ = nullptr;
@@ -110,5 +122,7 @@ class TPhoneBook : public QDialog {
 // name and number receive it.
 bool RunPhoneBook(TFaxStore& store, QWidget* mainWindow, bool choosing, QString* name = nullptr,
                   QString* number = nullptr);
+// The same choosing several entries (in the grid's order); true when some were accepted.
+bool RunPhoneBookMany(TFaxStore& store, QWidget* mainWindow, std::vector<TPhoneEntry>& chosen);
 
 }  // namespace qv::app

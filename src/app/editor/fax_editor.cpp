@@ -30,6 +30,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace qv::app {
 
 namespace {
@@ -199,6 +201,18 @@ QWidget* TFaxEditor::BuildRecipientPage() {
   AddressButton_->setVisible(false);  // until there is a phone book to choose from
   connect(AddressButton_, &QToolButton::clicked, this, &TFaxEditor::AddressButtonClick);
 
+  AddRecipientsButton_ = new QToolButton(page);
+  Name(AddRecipientsButton_, "AddRecipientsButton", QStringLiteral("&Add recipients"));
+  AddRecipientsButton_->setText(QStringLiteral("&Add recipients"));
+  AddRecipientsButton_->setToolTip(QStringLiteral("Send this fax to several people of the phone book: one fax each, queued"));
+  AddRecipientsButton_->setVisible(false);
+  connect(AddRecipientsButton_, &QToolButton::clicked, this, &TFaxEditor::AddRecipientsButtonClick);
+  RecipientsList_ = new QLabel(page);
+  RecipientsList_->setObjectName(QStringLiteral("RecipientsList"));
+  RecipientsList_->setWordWrap(true);
+  RecipientsList_->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+  RecipientsList_->setVisible(false);
+
   auto* form = new QFormLayout;
   auto label = [page](const QString& text, QWidget* buddy) {
     auto* l = new QLabel(text, page);
@@ -208,9 +222,11 @@ QWidget* TFaxEditor::BuildRecipientPage() {
   auto* recipientRow = new QHBoxLayout;
   recipientRow->addWidget(Recipient_, 1);
   recipientRow->addWidget(AddressButton_);
+  recipientRow->addWidget(AddRecipientsButton_);
   form->addRow(label(QStringLiteral("Recipient:"), Recipient_), recipientRow);
   form->addRow(label(QStringLiteral("Fax Number:"), FaxNumber_), FaxNumber_);
   form->addRow(label(QStringLiteral("Subject:"), Subject_), Subject_);
+  form->addRow(RecipientsList_);
   auto* layout = new QVBoxLayout(page);
   layout->addLayout(form);
   layout->addStretch();
@@ -298,6 +314,7 @@ void TFaxEditor::HelpbuttonClick() { emit HelpRequested(kFaxEditorHelpTopic); }
 void TFaxEditor::SetFaxStore(TFaxStore* store) {
   store_ = store;
   AddressButton_->setVisible(store != nullptr);
+  AddRecipientsButton_->setVisible(store != nullptr);
   loadCoverAction_->setVisible(store != nullptr);
 }
 
@@ -307,6 +324,26 @@ void TFaxEditor::AddressButtonClick() {
   if (!RunPhoneBook(*store_, mainWindow_, true, &name, &number)) return;
   Recipient_->setText(name);
   FaxNumber_->setText(number);
+}
+
+void TFaxEditor::AddRecipientsButtonClick() {
+  if (!store_) return;
+  std::vector<TPhoneEntry> chosen;
+  if (!RunPhoneBookMany(*store_, mainWindow_, chosen)) return;
+  std::vector<TPhoneEntry> all = recipients_;
+  for (TPhoneEntry& e : chosen)
+    if (std::find(all.begin(), all.end(), e) == all.end()) all.push_back(std::move(e));
+  SetRecipients(std::move(all));
+}
+
+void TFaxEditor::SetRecipients(std::vector<TPhoneEntry> recipients) {
+  recipients_ = std::move(recipients);
+  QStringList names;
+  for (const TPhoneEntry& e : recipients_) names << e.name + QStringLiteral(" (") + e.number + QLatin1Char(')');
+  RecipientsList_->setText(recipients_.empty() ? QString()
+                                               : QStringLiteral("Also to, one fax each, queued: ") + names.join(QStringLiteral("; ")));
+  RecipientsList_->setAccessibleName(RecipientsList_->text());
+  RecipientsList_->setVisible(!recipients_.empty());
 }
 
 void TFaxEditor::LoadCoverButtonClick() {

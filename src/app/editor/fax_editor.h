@@ -2,16 +2,20 @@
 // "Fax Editor": one outgoing fax — an optional cover sheet, the document and the recipient. The
 // form never touches the tables: the main window fills it, shows it and stores what it holds.
 
+#include "app/contacts/phone_book.h"
 #include "app/store/merge_fields.h"
 
 #include <QDialog>
 #include <QString>
+
+#include <vector>
 
 #include <functional>
 #include <string>
 
 class QAction;
 class QButtonGroup;
+class QLabel;
 class QMenu;
 class QStackedWidget;
 class QToolBar;
@@ -52,6 +56,9 @@ class TFaxEditor : public QDialog {
   ui::TQvRichEdit* RTCover() const { return RTCover_; }
   ui::TQvRichEdit* RTDoc() const { return RTDoc_; }
   TEnterEdit* Recipient() const { return Recipient_; }
+  // The recipients added from the phone book besides the one in the fields (a broadcast).
+  const std::vector<TPhoneEntry>& Recipients() const { return recipients_; }
+  void SetRecipients(std::vector<TPhoneEntry> recipients);
   TEnterEdit* FaxNumber() const { return FaxNumber_; }
   TEnterEdit* Subject() const { return Subject_; }
   QMenu* ZoomMenu() const;
@@ -88,6 +95,8 @@ class TFaxEditor : public QDialog {
   void SpellCheck(ui::TQvRichEdit* editor);
   void HelpbuttonClick();
   void AddressButtonClick();     // recipient and number from the phone book
+  // Several recipients from the phone book: one outgoing fax each, all queued.
+  void AddRecipientsButtonClick();
   void LoadCoverButtonClick();   // the cover sheet from a stored template
 
  protected:
@@ -125,6 +134,9 @@ class TFaxEditor : public QDialog {
   QToolButton* DocumentButton_ = nullptr;
   QToolButton* RecipientButton_ = nullptr;
   QToolButton* AddressButton_ = nullptr;
+  QToolButton* AddRecipientsButton_ = nullptr;
+  QLabel* RecipientsList_ = nullptr;
+  std::vector<TPhoneEntry> recipients_;
   QToolButton* LoadCoverButton_ = nullptr;
   QAction* loadCoverAction_ = nullptr;
   QToolButton* Zoombutton_ = nullptr;

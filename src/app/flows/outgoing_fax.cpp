@@ -265,6 +265,10 @@ void TSendSession::Status(const QString& text) {
 }
 
 void TSendSession::Ended() {
+  if (claimed_) {
+    claimed_ = false;
+    share_->ReleaseModem();
+  }
   if (observer_) observer_->AttemptEnded();
 }
 
@@ -294,6 +298,17 @@ bool TSendSession::StartAttempt(const TDialOptions& dial) {
   if (sending_) return false;
   const TSettings& s = Settings();
   sending_ = true;
+  lastReachedCall_ = false;
+  lastFinishCode_ = 0;
+  if (share_) {
+    if (!share_->ClaimModem(observer_)) {
+      sending_ = false;
+      resultText_ = QStringLiteral("The modem is in use");
+      Ended();
+      return false;
+    }
+    claimed_ = true;
+  }
   Busy(true);
   log_.Begin();
   Status(QStringLiteral("Opening communications port..."));
@@ -318,7 +333,7 @@ bool TSendSession::StartAttempt(const TDialOptions& dial) {
     f.UseMPS = !s.RenegotiateBetween;
     f.ToneDial = s.ToneOrPulse == 0;
     f.FaxClass = FaxClassOfSetting(s.FaxClass);
-    f.DialAttempts = Clamp16(s.DialAttempts);
+    f.DialAttempts = Clamp16(dial.dialAttempts > 0 ? dial.dialAttempts : s.DialAttempts);
     f.DialRetryWait = Clamp16(s.RetryWait);
     f.DialWait = Clamp16(DialWaitFromInit(s.InitString));
     f.StationID = s.Fax;
@@ -356,6 +371,8 @@ void TSendSession::FaxFinish(int code) {
            Q(fax::ErrorControlText(fax_->SessionECM(), fax_->SessionCoding(), fax_->EcmFramesResent())));
   const QString line = TakeLineCallLogEntry(port_->ComNumber(), fax_->ConnectBPS());
   if (!line.isEmpty()) log_.Add(line);
+  lastReachedCall_ = true;
+  lastFinishCode_ = code;
   log_.Add(QStringLiteral("Result: ") + resultText_);
   if (code == 0 || resultText_.toUpper() == QLatin1String("OK")) {
     resultText_ = QStringLiteral("Sent");

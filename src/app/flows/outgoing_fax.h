@@ -54,6 +54,9 @@ struct TDialOptions {
   QString suffix;
   bool prefixOff = false;
   bool suffixOff = false;
+  // Dial attempts of this call; 0: the settings' DialAttempts (the outbox dials once a try and
+  // keeps its own count, so that the modem is free between tries).
+  int dialAttempts = 0;
   // The number with the prefix and suffix of the settings, as they are switched there.
   static TDialOptions FromSettings(const TSettings& s, const QString& number);
 };
@@ -63,6 +66,16 @@ class TSendObserver : public TFlowObserver {
  public:
   // An attempt ended: finished, failed, or refused before the call.
   virtual void AttemptEnded() {}
+};
+
+// Whoever else uses the modem (receive mode, the outbox): asked to free it before an attempt and
+// told when the attempt has ended. A claim that cannot be had (the user was told) ends the
+// attempt before the call.
+class TModemShare {
+ public:
+  virtual ~TModemShare() = default;
+  virtual bool ClaimModem(TFlowObserver* observer) = 0;
+  virtual void ReleaseModem() = 0;
 };
 
 // A record rendered: the QVF file (empty when none could be made) and its pages.
@@ -97,10 +110,16 @@ class TSendSession : public QObject, private TPreCallHost {
   // (AttemptEnded has come then) or one is running already (nothing happens).
   bool StartAttempt(const TDialOptions& dial);
   bool Sending() const { return sending_; }
+  // Who shares the modem (not owned; nullptr: nobody).
+  void SetModemShare(TModemShare* share) { share_ = share; }
   // The last attempt's result text; "Sent" once any attempt delivered the fax: a later attempt
   // that fails does not make it unsent (the user would be led to send it again).
   QString ResultText() const;
   bool Delivered() const { return delivered_; }
+  // How the last attempt ended: whether it reached the call (the session ran and finished) and
+  // the session's finish code then (0: delivered).
+  bool LastReachedCall() const { return lastReachedCall_; }
+  int LastFinishCode() const { return lastFinishCode_; }
   QString HeaderLine() const { return headerLine_; }
   const TSessionLog& Log() const { return log_; }
   // Ends a running session at once (its end still comes as AttemptEnded).
@@ -126,11 +145,15 @@ class TSendSession : public QObject, private TPreCallHost {
 
   QString dataDir_;
   TSendObserver* observer_ = nullptr;
+  TModemShare* share_ = nullptr;
+  bool claimed_ = false;
   bool sending_ = false;
   TSessionLog log_{TSessionLog::kSend};
   QString faxFile_;
   QString resultText_;
   bool delivered_ = false;
+  bool lastReachedCall_ = false;
+  int lastFinishCode_ = 0;
   QString headerLine_;
   std::unique_ptr<comm::TQvComPort> port_;
   std::unique_ptr<fax::TQvSendFax> fax_;

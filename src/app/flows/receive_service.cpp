@@ -33,6 +33,7 @@ namespace {
 constexpr int kStopWaitMs = 20000;
 
 const char* const kStartingText = "Starting receive mode...";
+const char* const kSteppedAsideText = "Receive mode paused while a fax is sent";
 const char* const kIncompleteNote = "Incomplete: the call ended after page ";
 const char* const kRecoveredNote = "Incomplete: the program ended during this call, page ";
 const char* const kFailedTitle = "Failed To Receive Incoming Fax";
@@ -84,6 +85,7 @@ void TReceiveService::Status(const QString& text) {
 
 void TReceiveService::Notice(bool shown) {
   if (!observer_) return;
+  if (resuming_ && shown) return;  // coming back after a send is no news to the user
   if (!shown) {
     observer_->ReceiveNotice(false);
   } else if (!Settings().DisableReceivingFaxesNotification) {
@@ -114,9 +116,13 @@ bool TReceiveService::Start() {
   fax.NameScheme = s.GlobalUseAlternateNamingRec ? 2 : 1;
   Busy(true);
   lastFaxError_ = 0;
-  log_.Begin();
+  // Coming back after a send continues the period's log.
+  if (resuming_)
+    log_.Add(QStringLiteral("Resumed receive mode:") + Now());
+  else
+    log_.Begin();
 
-  if (observer_) observer_->ReceiveStarting();
+  if (observer_ && !resuming_) observer_->ReceiveStarting();
   Notice(true);
   PumpMessages();
 
@@ -209,11 +215,7 @@ void TReceiveService::Abandon() {
   log_.SaveIn(dataDir_);
 }
 
-void TReceiveService::Stop() {
-  const bool wasChanging = changing_;  // the program may close while a start lets messages run
-  changing_ = true;
-  Notice(false);
-  Busy(true);
+void TReceiveService::EndSession() {
   stopping_ = true;
   try {
     fax_->AbortFax();
@@ -233,6 +235,22 @@ void TReceiveService::Stop() {
   }
   stopping_ = false;
   receivingNow_ = false;
+}
+
+void TReceiveService::Stop() {
+  if (paused_ && !on_) {
+    // Standing aside for a send: the port is released already; receive mode just does not come back.
+    paused_ = false;
+    if (observer_) observer_->ReceiveModeChanged(false);
+    Status(QString());
+    return;
+  }
+  const bool wasChanging = changing_;  // the program may close while a start lets messages run
+  changing_ = true;
+  paused_ = false;
+  Notice(false);
+  Busy(true);
+  EndSession();
   on_ = false;
   if (observer_) observer_->ReceiveModeChanged(false);
   Busy(false);
@@ -240,6 +258,29 @@ void TReceiveService::Stop() {
   log_.Add(QStringLiteral("Stopped receive mode:") + Now());
   log_.SaveIn(dataDir_);
   changing_ = wasChanging;
+}
+
+bool TReceiveService::StepAside() {
+  if (!on_ || changing_ || receivingNow_) return false;
+  changing_ = true;
+  Notice(false);
+  EndSession();
+  on_ = false;
+  paused_ = true;
+  log_.Add(QStringLiteral("Receive mode paused to send a fax:") + Now());
+  log_.SaveIn(dataDir_);
+  Status(QString::fromLatin1(kSteppedAsideText));
+  changing_ = false;
+  return true;
+}
+
+bool TReceiveService::Resume() {
+  if (!paused_ || changing_) return false;
+  paused_ = false;
+  resuming_ = true;
+  const bool started = Start();
+  resuming_ = false;
+  return started;
 }
 
 // ---------------------------------------------------------------------------------------------

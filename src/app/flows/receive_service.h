@@ -64,6 +64,14 @@ class TReceiveService : public QObject, private TPreCallHost {
   // after-reset string sent, the port closed and the log saved.
   void Stop();
   bool On() const { return on_; }
+
+  // Sending shares the modem with receive mode: receive mode steps aside (the call in progress,
+  // if any, is the caller's to wait for), its port is released and the status says so; for the
+  // commands it stays on (the STOP button, the guard). Resume brings it back by itself, without
+  // the notice; Stop while it stands aside ends it for good. True when it stepped aside.
+  bool StepAside();
+  bool Resume();
+  bool Paused() const { return paused_; }
   // A start or a stop is running (both let messages run).
   bool Changing() const { return changing_; }
   // A call is being received now (from its acceptance to its end).
@@ -85,6 +93,8 @@ class TReceiveService : public QObject, private TPreCallHost {
   void Error(const QString& title, const QString& text, bool stays = false);
   void ClosePort();
   void Abandon();
+  // Ends the session: the call cancelled, the after-reset string, the port closed.
+  void EndSession();
   // The component's events.
   void FaxAccept(bool& accept);
   void FaxStatus(bool first, bool last);
@@ -110,6 +120,8 @@ class TReceiveService : public QObject, private TPreCallHost {
   TReceivedFiling filing_;
   TSessionLog log_{TSessionLog::kReceive};
   bool on_ = false;
+  bool paused_ = false;   // stepped aside for a fax to go out
+  bool resuming_ = false; // a Resume runs: no notice, no page change
   bool changing_ = false;
   bool stopping_ = false;  // the user ended receive mode: a cancelled call is no error
   bool receivingNow_ = false;

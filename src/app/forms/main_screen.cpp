@@ -1,4 +1,5 @@
 #include "app/forms/main_screen.h"
+#include "app/flows/outbox.h"
 
 #include "app/forms/app_texts.h"
 #include "app/forms/configuration_info.h"
@@ -67,6 +68,8 @@
 
 #include <exception>
 
+#include <algorithm>
+
 namespace qv::app {
 
 namespace {
@@ -85,7 +88,9 @@ std::vector<TTableModel::Column> FaxColumns() {
   return {{"SentYesNo", "Sent", 4, K::SentYesNo}, {"DATESENT", "Date Sent", 10, K::Date},
           {"TIMESENT", "Time Sent", 9},            {"RECIPIENT", "Recipient", 20},
           {"PHONE", "Phone", 15},                  {"PAGES", "Pages", 5, K::Number},
-          {"SUBJECT", "Subject", 20},              {"LASTRESULT", "Last Attempt", 35}};
+          {"SUBJECT", "Subject", 20},              {"LASTRESULT", "Last Attempt", 35},
+          // Not a field: what the outbox (its own file) says of the record.
+          {"OUTBOX", "Outbox", 30, K::Outbox}};
 }
 
 std::vector<TTableModel::Column> RecColumns() {
@@ -166,6 +171,7 @@ TMainScreen::TMainScreen(const QString& dataDir, QWidget* parent)
 }
 
 TMainScreen::~TMainScreen() {
+  outbox_.reset();  // a try running ends before receive mode and the tables go
   if (receiveMode_) receive_->Stop();
   // The grids and their models go before the tables they show.
   for (QTableView* grid : {FaxGrid_, RecFaxGrid_}) {
@@ -409,6 +415,8 @@ void TMainScreen::FormCreate() {
   ConnectReceiveComponent();
 
   faxModel_ = new TTableModel(store_->Pair(TableId::Fax), FaxColumns(), this);
+  // The grid reads the queue for a record's state and next try; the table has no field for it.
+  faxModel_->SetRecordText([this](int recNo) { return outbox_ ? outbox_->StateText(recNo) : QString(); });
   recModel_ = new TTableModel(store_->Pair(TableId::Rec), RecColumns(), this);
   FaxGrid_->setModel(faxModel_);
   RecFaxGrid_->setModel(recModel_);
@@ -581,6 +589,7 @@ void TMainScreen::NewbuttonClick() {
     bool storeTried = false;
     editor.SetStoreHandler([&] {
       storeTried = true;
+      if (!editor.Recipients().empty()) return StoreBroadcast(editor, cover, doc);
       return StoreEditorInRecord(editor, cover, doc, true);
     });
     if (Dialogs().Exec(&editor) == QDialog::Accepted || storeTried) {
@@ -619,16 +628,49 @@ void TMainScreen::LoadEditorFromRecord(TFaxEditor& editor, TRichEditMemo& cover,
   editor.FaxNumber()->setText(FieldText(fax, "PHONE"));
 }
 
+// A fax to several recipients: one record each (the recipient in the fields too, when it has a
+// number), the same cover sheet and document, all queued to go out now. The merge fields are
+// filled per record when each is rendered. A store that fails part-way keeps in the editor only
+// the recipients still without their fax; those stored are queued.
+bool TMainScreen::StoreBroadcast(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc) {
+  std::vector<TPhoneEntry> to;
+  const TPhoneEntry own{editor.Recipient()->text().trimmed(), editor.FaxNumber()->text().trimmed()};
+  if (!own.number.isEmpty()) to.push_back(own);
+  for (const TPhoneEntry& e : editor.Recipients())
+    if (std::find(to.begin(), to.end(), e) == to.end()) to.push_back(e);
+  std::vector<int> made;
+  bool ok = true;
+  size_t done = 0;
+  for (; done < to.size() && ok; ++done) {
+    ok = StoreEditorAs(editor, cover, doc, true, to[done].name, to[done].number);
+    if (ok) made.push_back(store_->Pair(TableId::Fax).RecNo());
+  }
+  for (int recNo : made) outbox_->Enqueue(recNo, outbox_->Now());
+  if (!ok) {
+    editor.SetRecipients(std::vector<TPhoneEntry>(to.begin() + static_cast<long>(done) - 1, to.end()));
+    if (!own.number.isEmpty() && done > 1) {
+      editor.Recipient()->clear();
+      editor.FaxNumber()->clear();
+    }
+  }
+  return ok;
+}
+
 bool TMainScreen::StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc,
                                       bool append) {
+  return StoreEditorAs(editor, cover, doc, append, editor.Recipient()->text(), editor.FaxNumber()->text());
+}
+
+bool TMainScreen::StoreEditorAs(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc, bool append,
+                                const QString& recipient, const QString& number) {
   std::vector<TFaxStore::MemoText> memos;
   if (append || !editor.RTCover()->TextEdit()->isReadOnly()) memos.push_back({"RTFCOVER", &cover});
   if (append || !editor.RTDoc()->TextEdit()->isReadOnly()) memos.push_back({"RTFDOC", &doc});
   std::string why;
   if (store_->StoreRecord(TableId::Fax, store_->Pair(TableId::Fax), append,
-                          {{"RECIPIENT", editor.Recipient()->text().toStdString()},
+                          {{"RECIPIENT", recipient.toStdString()},
                            {"SUBJECT", editor.Subject()->text().toStdString()},
-                           {"PHONE", editor.FaxNumber()->text().toStdString()}},
+                           {"PHONE", number.toStdString()}},
                           memos, &why)) {
     return true;
   }
@@ -900,6 +942,13 @@ void TMainScreen::mnuRebuildIndexesClick() {
 }
 
 void TMainScreen::RebuildIndexes() {
+  // Packing renumbers the outgoing records: a try of the outbox would record its outcome in
+  // another fax's record. The rebuild waits for the fax to go, and no try starts meanwhile.
+  if (outbox_ && outbox_->Sending()) {
+    Dialogs().Information(this, QStringLiteral("A queued fax is being sent now. Rebuild the indexes when it has gone out."));
+    return;
+  }
+  if (outbox_) outbox_->Hold(true);
   faxModel_->BeginSuspend();
   recModel_->BeginSuspend();
   {
@@ -909,6 +958,7 @@ void TMainScreen::RebuildIndexes() {
   }
   recModel_->EndSuspend();
   faxModel_->EndSuspend();
+  if (outbox_) outbox_->Hold(false);
   RefreshGrids();
   SetButtons();
 }
@@ -953,6 +1003,8 @@ void TMainScreen::FormActivate() {
     }
   }
   if (Settings().AtStartup) ReceiveButtonClick();
+  // After receive mode: a queued fax that is due steps around it.
+  StartOutbox();
   firstActivation_ = false;
   StartPrintJobs();
 }
@@ -966,7 +1018,9 @@ void TMainScreen::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  // Receive mode ends while the tables are open, so a call it cuts short still gets its record.
+  // The outbox and receive mode end while the tables are open, so a call or try they cut short
+  // still gets its record.
+  StopOutbox();
   if (receiveMode_) receive_->Stop();
   StopInternetLine();
   PumpMessages();

@@ -33,6 +33,8 @@ class TQvReceiveFax;
 namespace qv::app {
 
 class TArrivalNotice;
+class TOutbox;
+class TOutboxObserver;
 class TFaxEditor;
 class TFaxStore;
 class TPrintJobs;
@@ -88,6 +90,8 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   TReceiveService& Receive() { return *receive_; }
   // The print jobs of the fax printer (null until the window's first activation).
   TPrintJobs* PrintJobs() { return printJobs_.get(); }
+  // The queue of faxes to send later or again (receive_mode.cpp starts and stops it).
+  TOutbox& Outbox() { return *outbox_; }
   qv::comm::TQvComPort& QvComPort1();
   qv::fax::TQvReceiveFax& QvReceiveFax1();
   TArrivalNotice& ArrivalNotice() { return *arrivalNotice_; }
@@ -159,6 +163,9 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   // current one; a failure is reported over the editor and gives false.
   void LoadEditorFromRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc);
   bool StoreEditorInRecord(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc, bool append);
+  bool StoreEditorAs(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc, bool append,
+                     const QString& recipient, const QString& number);
+  bool StoreBroadcast(TFaxEditor& editor, TRichEditMemo& cover, TRichEditMemo& doc);
   void SyncCurrentRecord(TableId id);
   void FormCloseQueryTables();
   void SaveOnClose();
@@ -229,6 +236,10 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   std::unique_ptr<TReceiveService> receive_;
   std::unique_ptr<TPrintJobs> printJobs_;
   bool printJobOpen_ = false;  // a taken job's notice, editor or send runs
+  std::unique_ptr<TOutboxObserver> outboxWatch_;
+  std::unique_ptr<TOutbox> outbox_;
+  void StartOutbox();
+  void StopOutbox();
   TStartingFaxForm* StartingFaxForm_ = nullptr;
   TArrivalNotice* arrivalNotice_ = nullptr;
   bool hourglass_ = false;

@@ -5,6 +5,7 @@
 #include "app/forms/arrival_notice.h"
 #include "app/forms/dialog_service.h"
 #include "app/store/fax_store.h"
+#include "app/flows/outbox.h"
 #include "app/flows/receive_service.h"
 #include "app/forms/main_screen.h"
 #include "app/forms/placement.h"
@@ -17,9 +18,44 @@
 
 namespace qv::app {
 
+namespace {
+
+inline constexpr const char* kOverdueCaption = "Outbox";
+
+// The window's side of the outbox: the grid shows the queue, the status panel its progress, and
+// the question about faxes that fell due while the program was closed is the user's.
+class OutboxWatch : public TOutboxObserver {
+ public:
+  explicit OutboxWatch(TMainScreen& w) : w_(w) {}
+  void FlowStatus(const QString& text) override { w_.SetStatus(text); }
+  void FlowInformation(const QString& text) override { Dialogs().Information(&w_, text); }
+  void FlowError(const QString& title, const QString& text, bool stays) override { ShowError(&w_, title, text, stays); }
+  void OutboxChanged() override { w_.RefreshGrids(); }
+  bool OutboxSendOverdue(int count) override {
+    const QString text = count == 1 ? QStringLiteral("A queued fax fell due while Quorvane was closed.\rSend it now?")
+                                    : QString::number(count) +
+                                          QStringLiteral(" queued faxes fell due while Quorvane was closed.\rSend them now?");
+    return Dialogs().Question(&w_, QString::fromLatin1(kOverdueCaption), text, true);
+  }
+
+ private:
+  TMainScreen& w_;
+};
+
+}  // namespace
+
+void TMainScreen::StartOutbox() { outbox_->Start(); }
+
+void TMainScreen::StopOutbox() {
+  if (outbox_) outbox_->Stop();
+}
+
 void TMainScreen::ConnectReceiveComponent() {
   TReceiveObserver* observer = this;
   receive_ = std::make_unique<TReceiveService>(*store_, dataDir_, observer);
+  outboxWatch_ = std::make_unique<OutboxWatch>(*this);
+  outbox_ = std::make_unique<TOutbox>(*store_, dataDir_, outboxWatch_.get());
+  outbox_->SetReceiveService(receive_.get());
   StartingFaxForm_ = new TStartingFaxForm(this);
   arrivalNotice_ = new TArrivalNotice(this);
   connect(arrivalNotice_, &TArrivalNotice::openRequested, this, &TMainScreen::ViewReceivedFile,

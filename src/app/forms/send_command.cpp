@@ -7,6 +7,7 @@
 #include "app/forms/app_texts.h"
 #include "app/forms/dialog_service.h"
 #include "app/store/fax_store.h"
+#include "app/flows/outbox.h"
 #include "app/flows/outgoing_fax.h"
 #include "app/forms/placement.h"
 #include "app/forms/send_fax_form.h"
@@ -61,11 +62,9 @@ QString TMainScreen::CreateFaxFile() {
   return rendered.file;
 }
 
+// Receive mode no longer stands in the way: the attempt shares the modem through the outbox,
+// which waits for a call being received and has receive mode step aside meanwhile.
 void TMainScreen::SendButtonClick() {
-  if (receiveMode_) {
-    Dialogs().Information(this, QString::fromLatin1(kSendGuardText));
-    return;
-  }
   if (CurrentPage() == kIncomingPage) {
     Dialogs().Information(this, QString::fromLatin1(kSwitchToOutgoingText));
     return;
@@ -75,7 +74,9 @@ void TMainScreen::SendButtonClick() {
     return;
   }
   WindowWatch watch(*this);
-  TOutgoingFax outgoing(*store_, store_->Pair(TableId::Fax).RecNo(), dataDir_, &watch);
+  const int recNo = store_->Pair(TableId::Fax).RecNo();
+  TOutgoingFax outgoing(*store_, recNo, dataDir_, &watch);
+  outgoing.Session().SetModemShare(outbox_.get());
   QApplication::setOverrideCursor(Qt::WaitCursor);
   SetStatus(QString::fromLatin1(kPreparingViewText));
   if (!outgoing.Render()) {
@@ -88,6 +89,7 @@ void TMainScreen::SendButtonClick() {
   pageCount_ = outgoing.Pages();
 
   QString number;
+  QDateTime later;
   {
     TSendFaxForm form(outgoing.Session(), this);
     form.SetRecipient(outgoing.Recipient());
@@ -100,6 +102,7 @@ void TMainScreen::SendButtonClick() {
     QApplication::restoreOverrideCursor();  // the dialog shows the normal cursor
     Dialogs().Exec(&form);
     number = form.PhoneNumberShown();
+    later = form.SendLaterAt();
     form.StoreDialing(Settings());
     try {
       SaveSettings(Settings(), IniFile());
@@ -107,7 +110,14 @@ void TMainScreen::SendButtonClick() {
       Dialogs().Error(this, QString::fromStdString(e.what()));
     }
   }
+  const bool delivered = outgoing.Session().Delivered();
   outgoing.RecordOutcome(number);
+  // Queued after the number is in the record, so the outbox dials the number the user confirmed;
+  // a fax sent by hand needs no queued copy any more.
+  if (later.isValid())
+    outbox_->Enqueue(recNo, later.toUTC());
+  else if (delivered)
+    outbox_->Remove(recNo);
   RefreshGrids();
   SetStatus(QString());
   SetButtons();

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateTimeEdit>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -33,6 +34,9 @@ const char* const kSuffixHint =
     "tone/pulse modifier in the dial suffix. \r...Use a comma to insert a 2 second pause. ";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Send Later offers an hour from now until the user picks a time.
+constexpr int kDefaultLaterSeconds = 3600;
 
 }  // namespace
 
@@ -120,10 +124,22 @@ TSendFaxForm::TSendFaxForm(TSendSession& session, QWidget* parent)
   SendFaxButton_ = button("SendFaxButton", "&Send Fax Now");
   hint(SendFaxButton_, "Attempt to send the fax");
   SendFaxButton_->setDefault(true);
+  SendLaterButton_ = button("SendLaterButton", "Send &Later");
+  hint(SendLaterButton_, "Put the fax in the outbox to be sent at the time beside this button");
+  SendLaterTime_ = new QDateTimeEdit(QDateTime::currentDateTime().addSecs(kDefaultLaterSeconds), this);
+  SendLaterTime_->setObjectName(QStringLiteral("SendLaterTime"));
+  SendLaterTime_->setAccessibleName(QStringLiteral("Send later at"));
+  SendLaterTime_->setCalendarPopup(true);
+  SendLaterTime_->setDisplayFormat(QLocale().dateTimeFormat(QLocale::ShortFormat));
+  hint(SendLaterTime_, "The date and time at which Send Later sends the fax");
   Helpbutton_ = button("Helpbutton", "&Help");
   ProblemSolverButton_ = button("ProblemSolverButton", "Technical Help");
   CloseButton_ = button("CloseButton", "C&lose");
   hint(CloseButton_, "Close the Send Fax dialog");
+  auto* later = new QHBoxLayout;
+  later->addWidget(SendLaterButton_);
+  later->addWidget(SendLaterTime_, 1);
+  layout->addLayout(later);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {SendFaxButton_, PreferencesButton_, Helpbutton_, ProblemSolverButton_, CloseButton_})
     buttons->addWidget(b);
@@ -136,6 +152,7 @@ TSendFaxForm::TSendFaxForm(TSendSession& session, QWidget* parent)
 
   connect(SendFaxButton_, &QPushButton::clicked, this, &TSendFaxForm::SendFaxButtonClick);
   connect(CloseButton_, &QPushButton::clicked, this, &TSendFaxForm::CloseButtonClick);
+  connect(SendLaterButton_, &QPushButton::clicked, this, &TSendFaxForm::SendLaterButtonClick);
   connect(PreferencesButton_, &QPushButton::clicked, this, &TSendFaxForm::PreferencesButtonClick);
   connect(Helpbutton_, &QPushButton::clicked, this, &TSendFaxForm::HelpbuttonClick);
   connect(ProblemSolverButton_, &QPushButton::clicked, this, &TSendFaxForm::ProblemSolverButtonClick);
@@ -269,6 +286,26 @@ void TSendFaxForm::SendFaxButtonClick() {
   dial.prefixOff = DisablePrefix_->isChecked();
   dial.suffixOff = DisableSuffix_->isChecked();
   session_.StartAttempt(dial);
+}
+
+}  // namespace qv::app
+
+namespace qv::app {
+
+// The dialog closes with the chosen time; the Send command queues the fax in the outbox.
+void TSendFaxForm::SendLaterButtonClick() {
+  if (sfPhoneNumber_->text().trimmed().isEmpty()) {
+    Dialogs().Information(this, QStringLiteral("Phone number is blank"));
+    sfPhoneNumber_->setFocus();
+    return;
+  }
+  if (session_.Sending()) {
+    Dialogs().Beep();
+    return;
+  }
+  sendLaterAt_ = SendLaterTime_->dateTime();
+  session_.ClosePort();
+  QDialog::done(QDialog::Accepted);
 }
 
 }  // namespace qv::app

@@ -7,12 +7,14 @@
 #include "app/flows/outgoing_fax.h"
 #include "app/flows/session_log.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QString>
 
 #include <memory>
 
 class QCheckBox;
+class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -53,6 +55,9 @@ class TSendFaxForm : public QDialog, private TSendObserver {
   // The session's result text; "Sent" once any attempt from this dialog delivered the fax.
   QString ResultText() const;
   QString PhoneNumberShown() const;
+  // The time chosen with "Send Later" (the dialog closed with it); invalid when none was.
+  QDateTime SendLaterAt() const { return sendLaterAt_; }
+  QDateTimeEdit& SendLaterTime() { return *SendLaterTime_; }
   bool Sending() const { return session_.Sending(); }
   QString HeaderLine() const { return session_.HeaderLine(); }
   QString StatusText() const;
@@ -63,6 +68,7 @@ class TSendFaxForm : public QDialog, private TSendObserver {
 
  public slots:
   void SendFaxButtonClick();
+  void SendLaterButtonClick();
   void CloseButtonClick();
   void PreferencesButtonClick();
   void HelpbuttonClick();
@@ -109,6 +115,9 @@ class TSendFaxForm : public QDialog, private TSendObserver {
   QPlainTextEdit* SetupDisplayMemo_ = nullptr;
   QPushButton* PreferencesButton_ = nullptr;
   QPushButton* SendFaxButton_ = nullptr;
+  QPushButton* SendLaterButton_ = nullptr;
+  QDateTimeEdit* SendLaterTime_ = nullptr;
+  QDateTime sendLaterAt_;
   QPushButton* Helpbutton_ = nullptr;
   QPushButton* ProblemSolverButton_ = nullptr;
   QPushButton* CloseButton_ = nullptr;

@@ -82,17 +82,19 @@ QString TTableModel::CellText(const Column& column) {
     case Kind::DeletedYesNo: return YesNo(table_.IsDeleted());
     case Kind::Date: return DateText(table_.FieldDate(column.field));
     case Kind::Number: return QString::fromStdString(table_.FieldString(column.field)).trimmed();
+    case Kind::Outbox: return recordText_ ? recordText_(table_.RecNo()) : QString();
     case Kind::Text: break;
   }
   return QString::fromStdString(table_.FieldString(column.field));
 }
 
-QString TTableModel::CellTextFrom(const Column& column, const std::vector<uint8_t>& raw) const {
+QString TTableModel::CellTextFrom(const Column& column, const std::vector<uint8_t>& raw, int recNo) const {
   switch (column.kind) {
     case Kind::SentYesNo: return YesNo(table_.FieldBoolFrom(raw, "SENT"));
     case Kind::DeletedYesNo: return YesNo(TablePair::IsDeletedFrom(raw));
     case Kind::Date: return DateText(table_.FieldDateFrom(raw, column.field));
     case Kind::Number: return QString::fromStdString(table_.FieldStringFrom(raw, column.field)).trimmed();
+    case Kind::Outbox: return recordText_ ? recordText_(recNo) : QString();
     case Kind::Text: break;
   }
   return QString::fromStdString(table_.FieldStringFrom(raw, column.field));
@@ -121,7 +123,7 @@ const QStringList& TTableModel::RowCells(int row) const {
   for (int r = first; r < last; ++r) {
     if (!table_.ReadRecord(static_cast<int>(recNos_[r]), raw)) continue;
     QStringList& cells = slot->cells[static_cast<size_t>(r - first)];
-    for (const Column& column : columns_) cells << CellTextFrom(column, raw);
+    for (const Column& column : columns_) cells << CellTextFrom(column, raw, static_cast<int>(recNos_[r]));
   }
   return slot->cells[static_cast<size_t>(row - first)];
 }

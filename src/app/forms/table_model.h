@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace qv::app {
@@ -17,7 +18,8 @@ class TablePair;
 class TTableModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum class Kind { Text, Date, Number, SentYesNo, DeletedYesNo };
+  // Outbox: not a field of the table but a text the window gives per record (SetRecordText).
+  enum class Kind { Text, Date, Number, SentYesNo, DeletedYesNo, Outbox };
   struct Column {
     const char* field;
     const char* label;
@@ -52,6 +54,9 @@ class TTableModel : public QAbstractTableModel {
   int RowOfCurrent() const;       // the row of the table's current record, -1 when none
   bool MakeCurrent(int row);      // moves the table to the row's record
 
+  // Where the Outbox column's texts come from (by record number).
+  void SetRecordText(std::function<QString(int recNo)> text) { recordText_ = std::move(text); }
+
   // The text a column shows for the table's current record.
   QString CellText(const Column& column);
 
@@ -61,7 +66,7 @@ class TTableModel : public QAbstractTableModel {
     std::vector<QStringList> cells;
     uint64_t used = 0;            // for dropping the least recently used window
   };
-  QString CellTextFrom(const Column& column, const std::vector<uint8_t>& raw) const;
+  QString CellTextFrom(const Column& column, const std::vector<uint8_t>& raw, int recNo) const;
   const QStringList& RowCells(int row) const;
 
   TablePair& table_;
@@ -71,6 +76,7 @@ class TTableModel : public QAbstractTableModel {
   mutable uint64_t useClock_ = 0;
   int suspended_ = 0;
   int currentRecNo_ = 0;
+  std::function<QString(int)> recordText_;
 };
 
 }  // namespace qv::app

@@ -36,6 +36,8 @@ void LoadSettings(TSettings& s, const std::string& iniFile) {
   s.BlindDial = ini.ReadBool("Dialing", "BlindDial", false);
   s.IgnoreBusy = ini.ReadBool("Dialing", "IgnoreBusy", false);
   s.ECM = ini.ReadBool("Dialing", "ECM", false);
+  s.OutboxRetryPause = ini.ReadInteger("Outbox", "RetryPause", kDefaultOutboxRetryPause);
+  s.OutboxRounds = ini.ReadInteger("Outbox", "Rounds", kDefaultOutboxRounds);
 
   s.ECMReceive = ini.ReadBool("Receive", "ECMReceive", s.ECM);
   s.AtStartup = ini.ReadBool("Receive", "AtStartup", false);
@@ -93,6 +95,8 @@ void SaveSettings(const TSettings& s, const std::string& iniFile) {
   ini.WriteBool("Dialing", "BlindDial", s.BlindDial);
   ini.WriteBool("Dialing", "IgnoreBusy", s.IgnoreBusy);
   ini.WriteBool("Dialing", "ECM", s.ECM);
+  ini.WriteInteger("Outbox", "RetryPause", s.OutboxRetryPause);
+  ini.WriteInteger("Outbox", "Rounds", s.OutboxRounds);
 
   ini.WriteBool("Receive", "ECMReceive", s.ECMReceive);
   ini.WriteBool("Receive", "AtStartup", s.AtStartup);

@@ -8,6 +8,10 @@ namespace qv::app {
 inline constexpr const char* kSettingsFileName = "QRV.INI";
 inline constexpr const char* kProgramVersion = "2.9v";
 inline constexpr const char* kDefaultPrinterEntry = "Default Windows Printer";
+// The outbox: after a round of DialAttempts tries (RetryWait apart) has failed, the next round
+// starts after this many seconds, up to this many rounds in all.
+inline constexpr int kDefaultOutboxRetryPause = 1800;
+inline constexpr int kDefaultOutboxRounds = 3;
 
 struct TSettings {
   // [Modem]
@@ -29,6 +33,9 @@ struct TSettings {
   bool BlindDial = false;
   bool IgnoreBusy = false;
   bool ECM = false;
+  // [Outbox]
+  int OutboxRetryPause = kDefaultOutboxRetryPause;  // seconds between rounds of tries
+  int OutboxRounds = kDefaultOutboxRounds;
   // [Receive]
   bool ECMReceive = false;
   bool AtStartup = false;

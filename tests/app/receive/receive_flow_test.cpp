@@ -85,13 +85,13 @@ TEST(ReceiveFlow, StartsOnAModemShowsTheNoticeAndStopsAgain) {
   EXPECT_TRUE(test::WaitFor([&] { return w->StatusText() == QStringLiteral("Waiting for incoming call"); }, 10000))
       << w->StatusText().toStdString();
 
-  // The guard refuses commands that use the modem or change the tables.
+  // The guard refuses commands that change the tables; sending steps around receive mode instead.
   dialogs.Clear();
   w->NewbuttonClick();
   w->SendButtonClick();
-  ASSERT_EQ(dialogs.Infos().size(), 2);
+  ASSERT_GE(dialogs.Infos().size(), 1);
   EXPECT_EQ(dialogs.Infos()[0], QString::fromLatin1(kGuardText));
-  EXPECT_EQ(dialogs.Infos()[1], QString::fromLatin1(kSendGuardText));
+  EXPECT_FALSE(dialogs.Infos().contains(QString::fromLatin1(kSendGuardText)));
 
   // "Ok" closes the notice and its timer stops.
   notice->okbutton()->click();

@@ -329,12 +329,14 @@ class ReceiverProcess : public QvfaxProcess {
     bool exitOnError = false;  // a failed call ends it rather than waiting for the next one
     std::string ecm;           // "on"/"off" for --ecm; empty leaves qvfax's default
     std::string coding;        // "mh"/"mr"/"mmr" for --coding; empty leaves the default
+    bool once = true;          // false: it answers call after call until stopped
   };
 
   // Starts it and waits (bounded) until it says it is waiting for a call.
   bool Start(const std::string& device, const std::string& dir, const std::string& outFile, const Options& o) {
-    std::vector<std::string> args = {"--device", device, "--dir", dir, "--once", "--class", ClassOption(o.faxClass),
+    std::vector<std::string> args = {"--device", device, "--dir", dir, "--class", ClassOption(o.faxClass),
                                      "--bps", std::to_string(o.bps), "--station", o.station};
+    if (o.once) args.push_back("--once");
     if (o.exitOnError) args.push_back("--exit-on-error");
     if (!o.ecm.empty()) args.insert(args.end(), {"--ecm", o.ecm});
     if (!o.coding.empty()) args.insert(args.end(), {"--coding", o.coding});
