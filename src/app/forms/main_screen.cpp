@@ -28,6 +28,7 @@
 #include "app/store/table_pair.h"
 #include "comm/com_port.h"
 #include "comm/port_names.h"
+#include "faximage/marks_file.h"
 #include "ui/fax_printer.h"
 #include "ui/fax_printer_status.h"
 #include "fax/receive_fax.h"
@@ -702,7 +703,11 @@ void TMainScreen::DeleteButtonClick() {
       const QString image = ReceiveFilePath(dataDir_, FieldText(rec, "FAXFILE"));
       if (rec.DeleteRecord()) {
         rec.Refresh();
-        if (!image.isEmpty()) QFile::remove(image);
+        if (!image.isEmpty()) {
+          QFile::remove(image);
+          // Its marks go with it, or they would turn up on the next fax filed under the name.
+          qv::faximage::RemoveMarks(QFile::encodeName(image).toStdString());
+        }
       }
       RefreshGrids();
     }
