@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "core/error_codes.h"
 #include "faximage/converter.h"
@@ -108,11 +109,20 @@ struct Canvas {
         for (int x = (x0 + 3) & ~3; x < x1; x += 4) pixel(x, r, ink);
         continue;
       }
-      // Whole bytes in the middle, single bits at the ends.
-      int x = x0;
-      for (; x < x1 && (x & 7); ++x) pixel(x, r, ink);
-      for (; x + 8 <= x1; x += 8) row[x >> 3] = setBits ? 0xFF : 0x00;
-      for (; x < x1; ++x) pixel(x, r, ink);
+      // Masks for the partial bytes at the ends, whole bytes between.
+      const int b0 = x0 >> 3, b1 = (x1 - 1) >> 3;
+      const uint8_t head = static_cast<uint8_t>(0xFFu >> (x0 & 7));
+      const uint8_t tail = static_cast<uint8_t>(0xFFu << (7 - ((x1 - 1) & 7)));
+      auto put = [&](int b, uint8_t mask) {
+        row[b] = setBits ? static_cast<uint8_t>(row[b] | mask) : static_cast<uint8_t>(row[b] & ~mask);
+      };
+      if (b0 == b1) {
+        put(b0, static_cast<uint8_t>(head & tail));
+        continue;
+      }
+      put(b0, head);
+      if (b1 > b0 + 1) std::memset(row + b0 + 1, setBits ? 0xFF : 0x00, static_cast<size_t>(b1 - b0 - 1));
+      put(b1, tail);
     }
   }
 
@@ -178,6 +188,12 @@ int StampFrame(int size) { return std::max(2, size / 12); }
 
 }  // namespace
 
+// A glyph rendered once and kept: hinting a TrueType glyph costs more than drawing it.
+struct CachedGlyph {
+  int left = 0, top = 0, advance = 0, width = 0, rows = 0, pitch = 0;
+  std::vector<uint8_t> bits;
+};
+
 struct MarkRasterizer::Fonts {
   // Fontconfig maps any family name to some font file: faces are kept per file, so names that end
   // in the same file share one face, and a page of many names opens few files.
@@ -185,6 +201,30 @@ struct MarkRasterizer::Fonts {
   FT_Library library = nullptr;
   std::map<std::string, FT_Face> byFile;  // "file#index"; nullptr when it could not be opened
   std::map<std::string, FT_Face> byName;
+  static constexpr size_t kMaxGlyphs = 4096;
+  // (face, pixel width, pixel height, code point) -> the rendered glyph.
+  std::map<std::tuple<FT_Face, int, int, uint32_t>, CachedGlyph> glyphs;
+
+  // nullptr when the face has no such glyph. The face's size must already be set to w x h.
+  const CachedGlyph* glyph(FT_Face face, int w, int h, uint32_t cp) {
+    const auto key = std::make_tuple(face, w, h, cp);
+    if (auto it = glyphs.find(key); it != glyphs.end()) return &it->second;
+    if (glyphs.size() >= kMaxGlyphs) glyphs.clear();
+    if (FT_Load_Char(face, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME)) return nullptr;
+    const FT_GlyphSlot g = face->glyph;
+    CachedGlyph c;
+    c.left = g->bitmap_left;
+    c.top = g->bitmap_top;
+    c.advance = static_cast<int>(g->advance.x >> 6);
+    c.width = static_cast<int>(g->bitmap.width);
+    c.rows = static_cast<int>(g->bitmap.rows);
+    c.pitch = (c.width + 7) / 8;
+    c.bits.resize(static_cast<size_t>(c.pitch) * static_cast<size_t>(c.rows));
+    for (int y = 0; y < c.rows; ++y)
+      std::memcpy(c.bits.data() + static_cast<size_t>(y * c.pitch), g->bitmap.buffer + static_cast<long>(y) * g->bitmap.pitch,
+                  static_cast<size_t>(c.pitch));
+    return &glyphs.emplace(key, std::move(c)).first->second;
+  }
 
   ~Fonts() {
     for (auto& [file, face] : byFile)
@@ -222,10 +262,8 @@ int MarkRasterizer::TextWidth(const std::string& font, int size, const std::stri
   FT_Face face = fonts_->face(font);
   if (!face || FT_Set_Pixel_Sizes(face, static_cast<FT_UInt>(size), static_cast<FT_UInt>(size))) return 0;
   int pen = 0;
-  for (uint32_t cp : CodePoints(line)) {
-    if (FT_Load_Char(face, cp, FT_LOAD_DEFAULT)) continue;
-    pen += static_cast<int>(face->glyph->advance.x >> 6);
-  }
+  for (uint32_t cp : CodePoints(line))
+    if (const CachedGlyph* g = fonts_->glyph(face, size, size, cp)) pen += g->advance;
   return pen;
 }
 
@@ -270,13 +308,20 @@ void MarkRasterizer::DrawMark(const Mark& m, PageBitmap& bm, bool fine) {
       if (m.picture.empty() || m.w <= 0 || m.h <= 0) return;
       // Nearest source pixel for each target pixel of the box.
       const int r0 = c.rowOf(m.y), r1 = c.rowOf(m.y + m.h - 1) + 1;
+      const int xs = std::max(m.x, 0), xe = std::min(m.x + m.w, bm.width);
+      if (xs >= xe) return;
+      std::vector<int> column(static_cast<size_t>(xe - xs));  // source column of each target one
+      for (int x = xs; x < xe; ++x)
+        column[static_cast<size_t>(x - xs)] = static_cast<int>((int64_t{x - m.x} * m.picture.width) / m.w);
+      const size_t srcStride = static_cast<size_t>((m.picture.width + 7) / 8);
       for (int r = std::max(r0, 0); r < std::min(r1, bm.height); ++r) {
         const int unitY = fine ? r : r * 2;
         const int sy = std::clamp(static_cast<int>((int64_t{unitY - m.y} * m.picture.height) / m.h), 0,
                                   m.picture.height - 1);
-        for (int x = std::max(m.x, 0); x < std::min(m.x + m.w, bm.width); ++x) {
-          const int sx = static_cast<int>((int64_t{x - m.x} * m.picture.width) / m.w);
-          if (m.picture.black(sx, sy)) c.pixel(x, r, Ink::Black);
+        const uint8_t* src = m.picture.bits.data() + static_cast<size_t>(sy) * srcStride;
+        for (int x = xs; x < xe; ++x) {
+          const int sx = column[static_cast<size_t>(x - xs)];
+          if ((src[sx >> 3] >> (7 - (sx & 7))) & 1) c.pixel(x, r, Ink::Black);
         }
       }
       return;
@@ -307,19 +352,18 @@ void MarkRasterizer::DrawMark(const Mark& m, PageBitmap& bm, bool fine) {
         int pen = m.x;
         for (uint32_t cp : CodePoints(line)) {
           if (pen >= bm.width) break;
-          if (FT_Load_Char(face, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME)) continue;
-          const FT_GlyphSlot g = face->glyph;
-          const FT_Bitmap& gb = g->bitmap;
-          const int left = pen + g->bitmap_left;
-          const int top = lineTop + lead + ascent - g->bitmap_top;
-          for (unsigned gy = 0; gy < gb.rows; ++gy) {
-            const int row = top + static_cast<int>(gy);
+          const CachedGlyph* g = fonts_->glyph(face, size, rowsPerLine, cp);
+          if (!g) continue;
+          const int left = pen + g->left;
+          const int top = lineTop + lead + ascent - g->top;
+          for (int gy = 0; gy < g->rows; ++gy) {
+            const int row = top + gy;
             if (row < 0 || row >= bm.height) continue;
-            const uint8_t* src = gb.buffer + static_cast<long>(gy) * gb.pitch;
-            for (unsigned gx = 0; gx < gb.width; ++gx)
-              if ((src[gx >> 3] >> (7 - (gx & 7))) & 1) c.pixel(left + static_cast<int>(gx), row, Ink::Black);
+            const uint8_t* src = g->bits.data() + static_cast<size_t>(gy * g->pitch);
+            for (int gx = 0; gx < g->width; ++gx)
+              if ((src[gx >> 3] >> (7 - (gx & 7))) & 1) c.pixel(left + gx, row, Ink::Black);
           }
-          pen += static_cast<int>(g->advance.x >> 6);
+          pen += g->advance;
         }
         lineTop += rowsPerLine;
       }
