@@ -390,8 +390,17 @@ int TQvCustomFaxViewer::DecodeFrom(const QString& file, int page, int rotation, 
     if (rc < 0) return rc;
   }
   QApplication::setOverrideCursor(busyCursor_);
-  // The export form of the page: a blank page still has its rows, so it shows as a white page.
-  const int rc = qv::faximage::UnpackPageForExport(state, file.toStdString(), page, out);
+  int rc;
+  if (marks_ && !wsOn_ && file == fileName_) {
+    // Marks may lie anywhere on the page: the full width, turned and marked as the user sees it.
+    state.Marks = marks_;
+    if (!markDrawer_) markDrawer_ = std::make_shared<qv::faximage::MarkRasterizer>();
+    state.MarkDrawer = markDrawer_;
+    rc = qv::faximage::UnpackPageFullWidth(state, file.toStdString(), page, out);
+  } else {
+    // The export form of the page: a blank page still has its rows, so it shows as a white page.
+    rc = qv::faximage::UnpackPageForExport(state, file.toStdString(), page, out);
+  }
   QApplication::restoreOverrideCursor();
   if (rc < 0) return rc;
   flags = state.PageHeader.PageFlags;
@@ -541,6 +550,23 @@ void TQvCustomFaxViewer::SetLoadWholeFax(bool on) {
       pages_[size_t(p - 1)] = Page{};
     }
   }
+}
+
+void TQvCustomFaxViewer::SetMarks(std::shared_ptr<const qv::faximage::FaxMarks> marks) {
+  if (marks && marks->empty()) marks.reset();
+  marks_ = std::move(marks);
+  if (fileName_.isEmpty()) return;
+  for (Page& p : pages_) {
+    p.decoded = false;
+    p.bitmap = PageBitmap{};
+  }
+  const int page = currentPage_;
+  PageBitmap b;
+  const int rc = Decode(page, b);
+  if (rc < 0) Raise(rc);
+  pages_[size_t(page - 1)].bitmap = std::move(b);
+  pages_[size_t(page - 1)].decoded = true;
+  InitPage();
 }
 
 void TQvCustomFaxViewer::SetRotation(int r) {

@@ -18,6 +18,7 @@
 
 #include <vector>
 
+#include "faximage/page_marks.h"
 #include "faximage/unpacker.h"
 #include "faximage/unpacker_bitmap.h"
 #include "faximage/unpacker_state.h"
@@ -99,6 +100,13 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
 
   bool AcceptDragged() const { return acceptDragged_; }
   void SetAcceptDragged(bool on) { acceptDragged_ = on; }
+
+  // Marks and per-page rotation drawn on the pages (nullptr: the fax as received). Pages with marks
+  // are shown full width, so a mark right of the last black pixel is not cut off; with white-space
+  // compression on, rows no longer stand where the marks were put, and the marks are left out.
+  // The page shown is decoded again at once; errors raise as SetActivePage's do.
+  const std::shared_ptr<const qv::faximage::FaxMarks>& Marks() const { return marks_; }
+  void SetMarks(std::shared_ptr<const qv::faximage::FaxMarks> marks);
 
   // 0-3 quarter turns clockwise; only the difference to the current turn is applied.
   int Rotation() const { return rotation_; }
@@ -210,6 +218,9 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
   bool updating_ = false;
   bool initialising_ = false;
   int lastPageFlags_ = 0;
+
+  std::shared_ptr<const qv::faximage::FaxMarks> marks_;
+  std::shared_ptr<qv::faximage::MarkRasterizer> markDrawer_;  // fonts kept from page to page
 
   QImage display_;  // the current page at its scaled size
   int scaledW_ = 0, scaledH_ = 0;

@@ -16,7 +16,9 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 #include "app/forms/dialog_service.h"
 #include "app/forms/help_browser.h"
@@ -24,6 +26,7 @@
 #include "app/forms/pre_print_form.h"
 #include "core/error_text.h"
 #include "core/exceptions.h"
+#include "faximage/marks_file.h"
 #include "faximage/unpacker.h"
 #include "ui/fax_printer.h"
 #include "ui/fax_printer_status.h"
@@ -221,6 +224,17 @@ void TFaxViewer::BuildMenus() {
     rotationItems_[i] = a;
   }
 
+  QMenu* marks = menuBar_->addMenu(QStringLiteral("&Marks"));
+  marks->setObjectName(QStringLiteral("Marks1"));
+  showMarks_ = marks->addAction(QStringLiteral("Show Marks"));
+  showMarks_->setObjectName(QStringLiteral("ShowMarks"));
+  showMarks_->setCheckable(true);
+  showMarks_->setChecked(true);
+  connect(showMarks_, &QAction::toggled, this, [this](bool on) { SetShowMarks(on); });
+  turnPage_ = marks->addAction(QStringLiteral("Turn This Page Upside Down"));
+  turnPage_->setObjectName(QStringLiteral("TurnPageUpsideDown"));
+  connect(turnPage_, &QAction::triggered, this, [this] { TurnPageUpsideDown(); });
+
   QMenu* exports = menuBar_->addMenu(QStringLiteral("Export"));
   exports->setObjectName(QStringLiteral("Export1"));
   // The picture and document exports write the pages as they were received; while the view is
@@ -276,12 +290,74 @@ void TFaxViewer::FormActivate() {
     Dialogs().Error(this, QStringLiteral("Error opening fax file"));
     StatusPanel_->setText(QStringLiteral("No file loaded"));
   }
+  LoadMarks();
   const bool several = FaxViewer_->NumPages() > 1;
   for (const char* n : {"FirstButton", "PrevButton", "NextButton", "LastButton"}) Button(n)->setVisible(several);
   Thumbnails_->SetFaxFile(FaxViewer_->FileName(), FaxViewer_->NumPages());
   Thumbnails_->SetCurrentPage(FaxViewer_->ActivePage());
   FaxViewer_->setFocus();
   QApplication::restoreOverrideCursor();
+}
+
+void TFaxViewer::LoadMarks() {
+  if (FaxViewer_->FileName().isEmpty()) return;
+  qv::faximage::FaxMarks loaded;
+  qv::faximage::MarksError error;
+  const std::string fax = QFile::encodeName(FaxViewer_->FileName()).toStdString();
+  marksDamaged_ = qv::faximage::LoadMarks(fax, loaded, error) == qv::faximage::MarksLoad::Damaged;
+  marks_ = qv::faximage::MarksEditor(std::move(loaded));
+  turnPage_->setEnabled(!marksDamaged_);
+  if (marksDamaged_) {
+    Dialogs().Information(this, QStringLiteral("The marks of this fax cannot be read (%1: %2).\r"
+                                               "The fax is shown without them; the marks file is left as it is.")
+                                    .arg(QString::fromStdString(qv::faximage::MarksFileName(fax)),
+                                         QString::fromStdString(error.Describe())));
+    return;
+  }
+  SetShowMarks(showMarks_->isChecked());
+}
+
+std::shared_ptr<const qv::faximage::FaxMarks> TFaxViewer::ShownMarks() const {
+  if (!showMarks_->isChecked() || marks_.Marks().empty()) return nullptr;
+  return std::make_shared<const qv::faximage::FaxMarks>(marks_.Marks());
+}
+
+void TFaxViewer::SetShowMarks(bool on) {
+  if (showMarks_->isChecked() != on) showMarks_->setChecked(on);  // comes back here through toggled
+  if (FaxViewer_->FileName().isEmpty()) return;
+  try {
+    FaxViewer_->SetMarks(ShownMarks());
+  } catch (const std::exception&) {
+    Dialogs().Error(this, QStringLiteral("Error opening fax file"));
+  }
+  Thumbnails_->SetMarks(ShownMarks());
+}
+
+bool TFaxViewer::TurnPageUpsideDown() {
+  if (FaxViewer_->FileName().isEmpty() || marksDamaged_) return false;
+  const int page = FaxViewer_->ActivePage();
+  const auto now = marks_.Marks().Rotation(page);
+  const auto to = now == qv::faximage::PageRotation::Half ? qv::faximage::PageRotation::None
+                                                          : qv::faximage::PageRotation::Half;
+  // The page's size as shown, in units (fine rows): the full-width page as the marks see it.
+  qv::faximage::PageBitmap shown;
+  {
+    qv::faximage::UnpackerState st;
+    st.setAutoScale(qv::faximage::kUnpackDoubleHeight);
+    auto current = std::make_shared<const qv::faximage::FaxMarks>(marks_.Marks());
+    st.Marks = current;
+    qv::faximage::UnpackPageFullWidth(st, QFile::encodeName(FaxViewer_->FileName()).toStdString(), page, shown);
+  }
+  marks_.Rotate(page, to, shown.width, shown.height);
+  if (!qv::faximage::SaveMarks(QFile::encodeName(FaxViewer_->FileName()).toStdString(), marks_.Marks())) {
+    const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    marks_.Undo();
+    Dialogs().Error(this, QStringLiteral("The marks of this fax cannot be saved: %1").arg(why));
+    return false;
+  }
+  marks_.SetSaved();
+  SetShowMarks(true);
+  return true;
 }
 
 void TFaxViewer::ApplyZoom(int z) {
@@ -392,6 +468,7 @@ void TFaxViewer::PrintClick(bool currentPageOnly) {
   const QString file = FaxViewer_->FileName();
   if (file.trimmed().isEmpty()) return;
   FaxPrinter_->SetRotation(FaxViewer_->Rotation());
+  FaxPrinter_->SetMarks(ShownMarks());
   RunPrintFlow(this, *FaxPrinter_, file, PrintHeaderText, currentPageOnly ? FaxViewer_->ActivePage() : 0,
                printRange_, iniFile_);
 }

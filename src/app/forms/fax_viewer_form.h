@@ -8,7 +8,10 @@
 #include <QDialog>
 #include <QString>
 
+#include <memory>
 #include <string>
+
+#include "faximage/marks_editor.h"
 
 class QAction;
 class QLabel;
@@ -52,6 +55,17 @@ class TFaxViewer : public QDialog {
   void ExportClick(const QString& kind);
   QString StatusText() const;
 
+  // The marks of the fax (from the marks file beside it): shown and printed while "Show Marks" is
+  // on. A damaged marks file is reported once and left alone; the fax is shown without marks and
+  // nothing is saved over the file.
+  const qv::faximage::FaxMarks& Marks() const { return marks_.Marks(); }
+  bool MarksDamaged() const { return marksDamaged_; }
+  void SetShowMarks(bool on);
+  // Turns the current page upside down for good (kept in the marks file, so thumbnails, prints,
+  // exports and replies show it the right way up); again turns it back. False with a message
+  // when the marks file cannot be written.
+  bool TurnPageUpsideDown();
+
   qv::ui::TQvFaxViewer* Viewer() const { return FaxViewer_; }
   qv::ui::TQvFaxPrinter* Printer() const { return FaxPrinter_; }
   qv::ui::TQvFaxThumbnails* Thumbnails() const { return Thumbnails_; }
@@ -69,6 +83,9 @@ class TFaxViewer : public QDialog {
   void BuildButtons(QWidget* panel);
   void ShowStatus();
   void ViewerError(int code);
+  void LoadMarks();
+  // The marks the viewer and printer draw: the fax's marks while shown, else none.
+  std::shared_ptr<const qv::faximage::FaxMarks> ShownMarks() const;
 
   std::string iniFile_;
   int zoom_ = 66;  // matches no menu entry, so the first zoom is always applied
@@ -86,7 +103,11 @@ class TFaxViewer : public QDialog {
   QLabel* StatusPanel_ = nullptr;
   QAction* zoomItems_[4] = {};
   QAction* rotationItems_[4] = {};
-  QAction* exportNote_ = nullptr;  // shown in the Export menu while the view is turned
+  QAction* exportNote_ = nullptr;
+  QAction* showMarks_ = nullptr;
+  QAction* turnPage_ = nullptr;
+  qv::faximage::MarksEditor marks_;
+  bool marksDamaged_ = false;  // shown in the Export menu while the view is turned
 };
 
 }  // namespace qv::app

@@ -8,6 +8,7 @@
 #include "app/forms/pre_print_form.h"
 #include "app/store/settings.h"
 #include "core/ini_file.h"
+#include "faximage/marks_file.h"
 #include "send_helpers.h"
 #include "store_helpers.h"
 #include "../test_support.h"
@@ -256,6 +257,80 @@ TEST_F(FaxViewerFormTest, ADroppedFileThatIsNoFaxChangesNothingAndTheTurnIsPrint
   ASSERT_GE(top, 0);
   EXPECT_GT(left, sheet.width() / 2);
   EXPECT_GT(top, sheet.height() / 8);
+}
+
+// The marks beside a fax are shown and can be hidden; turning a page keeps the turn in the marks
+// file and takes the marks along; the received file is never written; a new viewer reads the
+// same marks back.
+TEST_F(FaxViewerFormTest, MarksShownHiddenAndAPageTurnedForGood) {
+  const QString fax = Fax(2);
+  const std::string faxPath = fax.toStdString();
+  qv::faximage::FaxMarks marks;
+  marks.marks.push_back(qv::faximage::Mark::Box(qv::faximage::MarkKind::Whiteout, 1, 0, 0, 400, 20));
+  marks.marks.push_back(qv::faximage::Mark::Stroke(qv::faximage::MarkKind::Pen, 1, 2, {{400, 300}, {700, 300}}));
+  ASSERT_TRUE(qv::faximage::SaveMarks(faxPath, marks));
+  QFile in(fax);
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  const QByteArray received = in.readAll();
+  in.close();
+
+  auto v = Open(fax);
+  EXPECT_EQ(v->StatusText(), QStringLiteral("Page 1 of 2"));
+  EXPECT_EQ(v->Marks(), marks);
+  const qv::faximage::PageBitmap* bm = v->Viewer()->CurrentBitmap();
+  ASSERT_NE(bm, nullptr);
+  EXPECT_FALSE(bm->black(50, 10)) << "the white-out covers the bar";
+  EXPECT_TRUE(bm->black(500, 300)) << "the pen line";
+
+  v->Action("ShowMarks")->trigger();
+  bm = v->Viewer()->CurrentBitmap();
+  EXPECT_TRUE(bm->black(50, 10));
+  EXPECT_FALSE(bm->black(500, 300));
+  v->Action("ShowMarks")->trigger();
+
+  ASSERT_TRUE(v->TurnPageUpsideDown());
+  bm = v->Viewer()->CurrentBitmap();
+  ASSERT_EQ(bm->width, 1728);
+  EXPECT_TRUE(bm->black(1727 - 500, 599 - 300)) << "the line went round with the page";
+  EXPECT_FALSE(bm->black(1727 - 50, 599 - 10)) << "and so did the white-out";
+  EXPECT_FALSE(bm->black(500, 300)) << "nothing left where the line was";
+  EXPECT_EQ(v->Marks().Rotation(1), qv::faximage::PageRotation::Half);
+  EXPECT_EQ(v->Marks().Rotation(2), qv::faximage::PageRotation::None);
+  v->close();
+
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(in.readAll() == received) << "the received file is byte for byte as it arrived";
+  in.close();
+  qv::faximage::FaxMarks saved;
+  qv::faximage::MarksError error;
+  ASSERT_EQ(qv::faximage::LoadMarks(faxPath, saved, error), qv::faximage::MarksLoad::Loaded) << error.Describe();
+  auto again = Open(fax);
+  EXPECT_EQ(again->Marks(), saved);
+  EXPECT_EQ(saved.Rotation(1), qv::faximage::PageRotation::Half);
+}
+
+// A damaged marks file: the fax still opens, the user is told which file and why, and nothing is
+// saved over the file (a turn is refused).
+TEST_F(FaxViewerFormTest, DamagedMarksFileIsReportedAndLeftAlone) {
+  const QString fax = Fax(2);
+  const QString marksFile = QString::fromStdString(qv::faximage::MarksFileName(fax.toStdString()));
+  {
+    QFile f(marksFile);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("QVMARKS 1\nblot 1\n");
+  }
+  auto v = Open(fax);
+  EXPECT_EQ(v->StatusText(), QStringLiteral("Page 1 of 2"));
+  ASSERT_EQ(dialogs_.Infos().size(), 1);
+  EXPECT_TRUE(dialogs_.Infos()[0].contains(marksFile)) << dialogs_.Infos()[0].toStdString();
+  EXPECT_TRUE(dialogs_.Infos()[0].contains(QStringLiteral("line 2: unknown mark \"blot\"")));
+  EXPECT_TRUE(v->MarksDamaged());
+  EXPECT_TRUE(v->Viewer()->CurrentBitmap()->black(50, 10)) << "the fax as received";
+  EXPECT_FALSE(v->TurnPageUpsideDown());
+  EXPECT_FALSE(v->Action("TurnPageUpsideDown")->isEnabled());
+  QFile f(marksFile);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("QVMARKS 1\nblot 1\n"));
 }
 
 TEST_F(FaxViewerFormTest, PrintOptionsRangeAndStoredChoices) {
