@@ -436,6 +436,9 @@ void TFaxViewer::ExportClick(const QString& kind) {
   unpacker.SetAutoScaleMode(qv::faximage::asNone);
   unpacker.SetInFileName(FaxViewer_->FileName().toStdString());
   unpacker.SetOutFileName(name.toStdString());
+  // The PDF and TIFF documents show the fax as the user sees it, marks and page turns included
+  // while they are shown; with white-space compression rows move and the marks would not fit.
+  if (!FaxViewer_->WhitespaceCompression()) unpacker.SetMarks(ShownMarks());
   const int page = FaxViewer_->ActivePage();
   try {
     QApplication::setOverrideCursor(Qt::WaitCursor);

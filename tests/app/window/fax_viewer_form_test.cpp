@@ -288,6 +288,18 @@ TEST_F(FaxViewerFormTest, MarksShownHiddenAndAPageTurnedForGood) {
   EXPECT_FALSE(bm->black(500, 300));
   v->Action("ShowMarks")->trigger();
 
+  // The PDF export carries the marks, as poppler renders it at the fax's resolution.
+  dialogs_.saveAs = dir_.File(QStringLiteral("marked.pdf"));
+  v->ExportClick(QStringLiteral("PDF"));
+  const QString prefix = dir_.File(QStringLiteral("marked"));
+  Tool(QStringLiteral("pdftoppm"), {QStringLiteral("-mono"), QStringLiteral("-rx"), QStringLiteral("204"), QStringLiteral("-ry"),
+                                    QStringLiteral("196"), QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                                    QStringLiteral("1"), QStringLiteral("-singlefile"), dialogs_.saveAs, prefix});
+  const QImage rendered(prefix + QStringLiteral(".pbm"));
+  ASSERT_EQ(rendered.size(), QSize(1728, 600));
+  EXPECT_EQ(qGray(rendered.pixel(50, 10)), 255);
+  EXPECT_EQ(qGray(rendered.pixel(500, 300)), 0);
+
   ASSERT_TRUE(v->TurnPageUpsideDown());
   bm = v->Viewer()->CurrentBitmap();
   ASSERT_EQ(bm->width, 1728);
