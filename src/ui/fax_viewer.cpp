@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 #include <QRegion>
 #include <QScrollBar>
 #include <QUrl>
@@ -781,11 +782,68 @@ void TQvCustomFaxViewer::paintEvent(QPaintEvent*) {
     p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
     p.fillRect(markRect_.translated(-scroll), Qt::white);
   }
+  if (!frame_.isEmpty() && rotation_ == 0) {
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.setPen(QPen(Qt::blue, 1, Qt::DashLine));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRect(ViewportPointOf(frame_.topLeft()), ViewportPointOf(frame_.bottomRight())));
+  }
 }
 
 // --- Marking -----------------------------------------------------------------------------------
 
+void TQvCustomFaxViewer::SetPointerTool(bool on) {
+  if (on == pointerTool_) return;
+  pointerTool_ = on;
+  pointerDown_ = false;
+  EndMarking();
+  marked_ = false;
+  markRect_ = QRect();
+  viewport()->setCursor(on ? Qt::CrossCursor : Qt::ArrowCursor);
+  viewport()->update();
+}
+
+void TQvCustomFaxViewer::UnitsPerPixel(int& ux, int& uy) const {
+  // A fine page has a unit per pixel; a standard one has rows of two units, and its columns are
+  // two units wide too when it is shown at half width.
+  const bool fine = lastPageFlags_ & qv::faximage::pfHighRes;
+  ux = !fine && autoScale_ == qv::faximage::asHalfWidth ? 2 : 1;
+  uy = !fine && autoScale_ != qv::faximage::asDoubleHeight ? 2 : 1;
+}
+
+bool TQvCustomFaxViewer::UnitsAt(QPoint viewportPoint, QPoint& units) const {
+  if (!CurrentBitmap() || rotation_ != 0) return false;
+  int hm, hd, vm, vd;
+  Effective(hm, hd, vm, vd);
+  int ux, uy;
+  UnitsPerPixel(ux, uy);
+  const QPoint pt = viewportPoint + QPoint(HScrollPos(), VScrollPos());
+  units = QPoint(int(int64_t(pt.x()) * hd / hm) * ux, int(int64_t(pt.y()) * vd / vm) * uy);
+  return true;
+}
+
+QPoint TQvCustomFaxViewer::ViewportPointOf(QPoint units) const {
+  int hm, hd, vm, vd;
+  Effective(hm, hd, vm, vd);
+  int ux, uy;
+  UnitsPerPixel(ux, uy);
+  return QPoint(int(int64_t(units.x()) / ux * hm / hd), int(int64_t(units.y()) / uy * vm / vd)) -
+         QPoint(HScrollPos(), VScrollPos());
+}
+
+void TQvCustomFaxViewer::SetFrame(const QRect& units) {
+  frame_ = units;
+  viewport()->update();
+}
+
 void TQvCustomFaxViewer::mousePressEvent(QMouseEvent* e) {
+  if (pointerTool_ && e->button() == Qt::LeftButton) {
+    setFocus(Qt::MouseFocusReason);
+    QPoint u;
+    pointerDown_ = UnitsAt(e->position().toPoint(), u);
+    if (pointerDown_) emit PagePointer(ppPress, u);
+    return;
+  }
   if (e->button() != Qt::LeftButton || !CurrentBitmap()) {
     QAbstractScrollArea::mousePressEvent(e);
     return;
@@ -813,6 +871,11 @@ void TQvCustomFaxViewer::ExtendMark(QPoint viewportPoint) {
 }
 
 void TQvCustomFaxViewer::mouseMoveEvent(QMouseEvent* e) {
+  if (pointerTool_) {
+    QPoint u;
+    if (pointerDown_ && UnitsAt(e->position().toPoint(), u)) emit PagePointer(ppDrag, u);
+    return;
+  }
   if (!marking_) {
     QAbstractScrollArea::mouseMoveEvent(e);
     return;
@@ -844,6 +907,12 @@ void TQvCustomFaxViewer::AutoScrollTick() {
 }
 
 void TQvCustomFaxViewer::mouseReleaseEvent(QMouseEvent* e) {
+  if (pointerTool_ && e->button() == Qt::LeftButton) {
+    QPoint u;
+    if (pointerDown_ && UnitsAt(e->position().toPoint(), u)) emit PagePointer(ppRelease, u);
+    pointerDown_ = false;
+    return;
+  }
   if (!marking_ || e->button() != Qt::LeftButton) {
     QAbstractScrollArea::mouseReleaseEvent(e);
     return;

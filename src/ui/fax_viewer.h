@@ -157,7 +157,23 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
   int HScrollPos() const;
   int VScrollPos() const;
 
+  // The marking tools: while on, the left button no longer marks a block for the clipboard;
+  // presses, drags and releases on the page come as PagePointer in page units (the units of a
+  // Mark: 204 columns and 196 rows per inch of the page as shown), whatever the zoom.
+  enum PointerPhase { ppPress, ppDrag, ppRelease };
+  bool PointerTool() const { return pointerTool_; }
+  void SetPointerTool(bool on);
+  // The page-unit point under a viewport point; false without a page or while the view is turned
+  // (the marks' units are those of the page as it is kept, not of a turned view).
+  bool UnitsAt(QPoint viewportPoint, QPoint& units) const;
+  // A frame drawn round a box in page units (the selected mark); an empty box draws none.
+  void SetFrame(const QRect& units);
+  QRect Frame() const { return frame_; }
+  // Viewport point of a page-unit point (the inverse of UnitsAt), for tests and the frame.
+  QPoint ViewportPointOf(QPoint units) const;
+
  signals:
+  void PagePointer(int phase, QPoint units);
   void PageChange();
   void ViewerError(int code);
   void DropFile(const QString& fileName);
@@ -231,6 +247,11 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
   bool marking_ = false;
   QPoint lastMouse_;
   QTimer autoScroll_;
+  bool pointerTool_ = false;
+  bool pointerDown_ = false;
+  QRect frame_;
+  // Page units per pixel of the unscaled bitmap shown, across and down.
+  void UnitsPerPixel(int& ux, int& uy) const;
 };
 
 class TQvFaxViewer : public TQvCustomFaxViewer {

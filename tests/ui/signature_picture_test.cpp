@@ -82,3 +82,18 @@ TEST_F(SignaturePictureTest, UnusablePicturesAreRefusedWithAReason) {
   EXPECT_TRUE(SignatureFromPictureFile(File("huge.png"), &error).empty());
   EXPECT_TRUE(error.contains(QStringLiteral("too large"))) << error.toStdString();
 }
+
+// The keyboard's signature: a typed name in a script font, ink only, cut to the writing; a longer
+// name is wider, and nothing typed is no signature.
+TEST_F(SignaturePictureTest, TypedSignatureIsTheNameInInk) {
+  const qv::faximage::MarkPicture shortName = SignatureFromTypedName(QStringLiteral("Al"));
+  const qv::faximage::MarkPicture longName = SignatureFromTypedName(QStringLiteral("  Alexandra Montgomery  "));
+  ASSERT_FALSE(shortName.empty());
+  ASSERT_FALSE(longName.empty());
+  EXPECT_GT(longName.width, 4 * shortName.width);
+  EXPECT_LT(longName.height, 128) << "one line of writing";
+  EXPECT_GT(longName.width, longName.height);
+  EXPECT_TRUE(SignatureFromTypedName(QStringLiteral("   ")).empty());
+  // A very long name is clipped at the widest picture a signature may be, never refused later.
+  EXPECT_LE(SignatureFromTypedName(QString(2000, QLatin1Char('W'))).width, qv::faximage::kMarkMaxPicture);
+}

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "faximage/marks_editor.h"
 
@@ -66,6 +67,26 @@ class TFaxViewer : public QDialog {
   // when the marks file cannot be written.
   bool TurnPageUpsideDown();
 
+  // The marking tools. With a tool chosen, the mouse on the page draws or places its mark; Select
+  // picks a mark to move (mouse or arrow keys) or delete (Del). Every step can be undone; Save
+  // writes the marks file, and closing with unsaved marks asks first. The fax file is never
+  // written.
+  enum class MarkTool { Browse, Select, Pen, ThickPen, Highlight, Text, Date, Received, Check, Whiteout, Signature };
+  MarkTool Tool() const { return tool_; }
+  void SetTool(MarkTool tool);
+  bool SaveMarksFile();
+  bool MarksModified() const { return marks_.Modified(); }
+  int SelectedMark() const { return marks_.Selected(); }
+  // The text of the received stamp ("Received dd.mm.yyyy hh:mm"); empty disables that stamp.
+  QString ReceivedStamp;
+  // Off for a fax shown from a passing copy (an outgoing fax rendered to be looked at): marks
+  // saved beside it would be left behind when the copy goes. Set before showing.
+  bool MarksEditable = true;
+  // The received stamp from a record's date (yyyymmdd) and time (hh:mm); empty without a date.
+  static QString ReceivedStampText(const QString& date, const QString& time);
+  // The signature the Signature tool places (the one drawn, typed or read last, else the one kept).
+  const qv::faximage::MarkPicture& CurrentSignature() const { return signature_; }
+
   qv::ui::TQvFaxViewer* Viewer() const { return FaxViewer_; }
   qv::ui::TQvFaxPrinter* Printer() const { return FaxPrinter_; }
   qv::ui::TQvFaxThumbnails* Thumbnails() const { return Thumbnails_; }
@@ -84,6 +105,17 @@ class TFaxViewer : public QDialog {
   void ShowStatus();
   void ViewerError(int code);
   void LoadMarks();
+  void BuildMarkTools(QMenu* menu);
+  void PagePointer(int phase, QPoint units);
+  // After a change of the marks: the page, thumbnails, selection frame and undo state.
+  void MarksChanged();
+  bool AskText(const QString& caption, QString& text);
+  void DrawSignature();
+  void SignatureFromFile();
+  void TypedSignature();
+  void KeepSignature(qv::faximage::MarkPicture picture);
+  std::string DataDir() const;
+  bool eventFilter(QObject* o, QEvent* e) override;
   // The marks the viewer and printer draw: the fax's marks while shown, else none.
   std::shared_ptr<const qv::faximage::FaxMarks> ShownMarks() const;
 
@@ -107,7 +139,12 @@ class TFaxViewer : public QDialog {
   QAction* showMarks_ = nullptr;
   QAction* turnPage_ = nullptr;
   qv::faximage::MarksEditor marks_;
-  bool marksDamaged_ = false;  // shown in the Export menu while the view is turned
+  bool marksDamaged_ = false;
+  MarkTool tool_ = MarkTool::Browse;
+  std::vector<QAction*> toolActions_;
+  std::vector<qv::faximage::MarkPoint> stroke_;  // the stroke being drawn
+  QPoint dragFrom_;                                // where a move or white-out began
+  qv::faximage::MarkPicture signature_;  // shown in the Export menu while the view is turned
 };
 
 }  // namespace qv::app

@@ -751,6 +751,7 @@ void TMainScreen::ViewOrPrint(bool print) {
   const QString joint(13, QLatin1Char(' '));
   QString file;
   QString header;
+  QString receivedStamp;
   if (incoming) {
     TablePair& rec = store_->Pair(TableId::Rec);
     file = ReceiveFilePath(dataDir_, FieldText(rec, "FAXFILE"));
@@ -762,6 +763,8 @@ void TMainScreen::ViewOrPrint(bool print) {
     header = QStringLiteral("From: ") + FieldText(rec, "FROM").trimmed() + joint + QStringLiteral("Received: ") +
              QString::fromStdString(store_->GetDatetimeAsString(false)) + joint + QStringLiteral("Fax File: ") +
              QDir::toNativeSeparators(file).toLower();
+    receivedStamp = TFaxViewer::ReceivedStampText(QString::fromStdString(rec.FieldDate("DATEREC")),
+                                                  FieldText(rec, "TIMEREC"));
   } else {
     // An outgoing fax is shown from a fax file rendered for the purpose, removed afterwards.
     file = CreateFaxFile();
@@ -790,6 +793,8 @@ void TMainScreen::ViewOrPrint(bool print) {
     TFaxViewer viewer(IniFile(), this);
     viewer.FaxFileName = file;
     viewer.PrintHeaderText = header;
+    viewer.ReceivedStamp = receivedStamp;
+    viewer.MarksEditable = incoming;
     QApplication::restoreOverrideCursor();
     Dialogs().Exec(&viewer);
     QApplication::setOverrideCursor(Qt::WaitCursor);
