@@ -383,16 +383,20 @@ int TQvCustomFaxViewer::Decode(int page, PageBitmap& out) {
 
 int TQvCustomFaxViewer::DecodeFrom(const QString& file, int page, int rotation, PageBitmap& out, int& flags) {
   qv::faximage::UnpackerState state;
-  state.setAutoScale(autoScale_ == qv::faximage::asDoubleHeight ? qv::faximage::kUnpackDoubleHeight
-                     : autoScale_ == qv::faximage::asHalfWidth  ? qv::faximage::kUnpackHalfWidth
-                                                                : 0);
+  const bool marked = FullWidth() && file == fileName_;
+  // Marks are drawn on whole columns: a standard page with marks keeps its proportions by doubled
+  // rows rather than halved columns, or its marks would not show.
+  const TAutoScaleMode mode = marked && autoScale_ == qv::faximage::asHalfWidth ? qv::faximage::asDoubleHeight : autoScale_;
+  state.setAutoScale(mode == qv::faximage::asDoubleHeight ? qv::faximage::kUnpackDoubleHeight
+                     : mode == qv::faximage::asHalfWidth  ? qv::faximage::kUnpackHalfWidth
+                                                          : 0);
   if (wsOn_) {
     const int rc = state.setWhitespace(wsFrom_, wsTo_);
     if (rc < 0) return rc;
   }
   QApplication::setOverrideCursor(busyCursor_);
   int rc;
-  if (marks_ && !wsOn_ && file == fileName_) {
+  if (marked) {
     // Marks may lie anywhere on the page: the full width, turned and marked as the user sees it.
     state.Marks = marks_;
     if (!markDrawer_) markDrawer_ = std::make_shared<qv::faximage::MarkRasterizer>();
@@ -557,6 +561,8 @@ void TQvCustomFaxViewer::SetMarks(std::shared_ptr<const qv::faximage::FaxMarks> 
   if (marks && marks->empty()) marks.reset();
   marks_ = std::move(marks);
   if (fileName_.isEmpty()) return;
+  // The page stays where it was scrolled to: marks come and go while the user works on one place.
+  const int h = horizontalScrollBar()->value(), v = verticalScrollBar()->value();
   for (Page& p : pages_) {
     p.decoded = false;
     p.bitmap = PageBitmap{};
@@ -568,6 +574,8 @@ void TQvCustomFaxViewer::SetMarks(std::shared_ptr<const qv::faximage::FaxMarks> 
   pages_[size_t(page - 1)].bitmap = std::move(b);
   pages_[size_t(page - 1)].decoded = true;
   InitPage();
+  horizontalScrollBar()->setValue(h);
+  verticalScrollBar()->setValue(v);
 }
 
 void TQvCustomFaxViewer::SetRotation(int r) {
@@ -794,12 +802,16 @@ void TQvCustomFaxViewer::paintEvent(QPaintEvent*) {
 
 void TQvCustomFaxViewer::SetPointerTool(bool on) {
   if (on == pointerTool_) return;
+  const bool wasFullWidth = FullWidth();
   pointerTool_ = on;
   pointerDown_ = false;
   EndMarking();
   marked_ = false;
   markRect_ = QRect();
   viewport()->setCursor(on ? Qt::CrossCursor : Qt::ArrowCursor);
+  // The page is shown as it will be marked from the first mark on, so it does not change size
+  // under the pointer when the first mark comes.
+  if (wasFullWidth != FullWidth()) SetMarks(marks_);
   viewport()->update();
 }
 
@@ -807,8 +819,10 @@ void TQvCustomFaxViewer::UnitsPerPixel(int& ux, int& uy) const {
   // A fine page has a unit per pixel; a standard one has rows of two units, and its columns are
   // two units wide too when it is shown at half width.
   const bool fine = lastPageFlags_ & qv::faximage::pfHighRes;
-  ux = !fine && autoScale_ == qv::faximage::asHalfWidth ? 2 : 1;
-  uy = !fine && autoScale_ != qv::faximage::asDoubleHeight ? 2 : 1;
+  const TAutoScaleMode mode =
+      FullWidth() && autoScale_ == qv::faximage::asHalfWidth ? qv::faximage::asDoubleHeight : autoScale_;
+  ux = !fine && mode == qv::faximage::asHalfWidth ? 2 : 1;
+  uy = !fine && mode != qv::faximage::asDoubleHeight ? 2 : 1;
 }
 
 bool TQvCustomFaxViewer::UnitsAt(QPoint viewportPoint, QPoint& units) const {

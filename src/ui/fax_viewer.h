@@ -250,6 +250,8 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
   bool pointerTool_ = false;
   bool pointerDown_ = false;
   QRect frame_;
+  // Pages decoded full width, as marks are drawn: while there are marks or a marking tool is on.
+  bool FullWidth() const { return (marks_ || pointerTool_) && !wsOn_; }
   // Page units per pixel of the unscaled bitmap shown, across and down.
   void UnitsPerPixel(int& ux, int& uy) const;
 };

@@ -33,6 +33,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QLineEdit>
 #include <QPainter>
@@ -512,6 +513,41 @@ TEST_F(FaxViewerFormTest, EveryMarkingToolByMouseAndKeysSurvivesReopening) {
   qv::faximage::MarksError error;
   ASSERT_EQ(qv::faximage::LoadMarks(fax.toStdString(), onDisk, error), qv::faximage::MarksLoad::Loaded);
   EXPECT_EQ(onDisk, marked);
+}
+
+// A standard-resolution fax in the viewer (shown at half width without marks): marks drawn on it
+// show, land where the pointer was in page units, and keep the page's proportions.
+TEST_F(FaxViewerFormTest, MarksOnAStandardPageShowWhereTheyWereDrawn) {
+  const QString fax = dir_.File(QStringLiteral("standard.qvf"));
+  ASSERT_TRUE(uit::WriteFax(fax, {uit::FaxPage{1728, 300, false, [](int, int y) { return y < 10; }}}));
+  auto v = Open(fax);
+  v->ApplyZoom(50);
+  QWidget* vp = v->Viewer()->viewport();
+  v->Action("MarkThickPen")->trigger();
+  Drag(vp, {{100, 100}, {300, 100}});
+  ASSERT_EQ(v->Marks().marks.size(), 1u);
+  // The page was already shown as it is marked: the second stroke lands by the same measure.
+  Drag(vp, {{100, 120}, {300, 120}});
+  ASSERT_EQ(v->Marks().marks.size(), 2u);
+  EXPECT_EQ(v->Marks().marks[1].points.front(), (qv::faximage::MarkPoint{200, 240}));
+  // Half size of a page shown in fine rows: a pixel is two units each way.
+  EXPECT_EQ(v->Marks().marks[0].points.front(), (qv::faximage::MarkPoint{200, 200}));
+  const qv::faximage::PageBitmap* bm = v->Viewer()->CurrentBitmap();
+  ASSERT_NE(bm, nullptr);
+  EXPECT_EQ(bm->width, 1728);
+  EXPECT_EQ(bm->height, 600) << "rows doubled, so the page keeps its proportions";
+  EXPECT_TRUE(bm->black(400, 200)) << "the mark shows on a standard page";
+  EXPECT_TRUE(bm->black(400, 5)) << "and so does the fax";
+  // Scrolled across at full size: the mark lands under the pointer and the page stays where it was.
+  v->ApplyZoom(100);
+  v->Viewer()->horizontalScrollBar()->setValue(300);
+  ASSERT_EQ(v->Viewer()->HScrollPos(), 300);
+  v->Action("MarkCheck")->trigger();
+  Click(vp, {100, 300});
+  EXPECT_EQ(v->Marks().marks.back().x, 400 - 24);
+  EXPECT_EQ(v->Marks().marks.back().y, 300 - 24);
+  EXPECT_EQ(v->Viewer()->HScrollPos(), 300) << "putting a mark on does not scroll the page away";
+  EXPECT_TRUE(v->SaveMarksFile());
 }
 
 // A damaged marks file: the fax still opens, the user is told which file and why, and nothing is
