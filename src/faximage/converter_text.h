@@ -11,6 +11,13 @@
 
 namespace qv::faximage {
 
+// The font file Fontconfig picks for the description (and the face index in it); empty when
+// there is none.
+std::string MatchFontFile(const TFaxFontSpec& wanted, int& index);
+
+// Code points of a line: UTF-8 when the line is valid UTF-8, else Latin-1 bytes.
+std::vector<uint32_t> CodePoints(const std::string& s);
+
 // Reads a text file line by line in 4096-byte chunks. A line ends at CR (an LF right after it,
 // even at the start of the next chunk, is skipped) or at a lone LF; a Ctrl-Z as the last byte of
 // a chunk ends the text.

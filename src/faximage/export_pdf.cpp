@@ -72,9 +72,8 @@ int UnpackAllPagesForExport(UnpackerState& state, const std::string& inFile, std
   state.setScale(1, 1, 1, 1);
   for (int p = 1; p <= header.PageCount; ++p) {
     ExportPage page;
-    rc = UnpackPageFullWidth(state, inFile, p, page.bitmap);
+    rc = UnpackPageFullWidth(state, inFile, p, page.bitmap, &page.fine);
     if (rc < 0) return rc;
-    page.fine = (state.PageHeader.PageFlags & pfHighRes) != 0;
     pages.push_back(std::move(page));
   }
   return ecOK;

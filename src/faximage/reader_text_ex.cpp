@@ -14,8 +14,9 @@ namespace {
 constexpr int kMaxBitmapBytes = 65536;
 constexpr int kScreenDpi = 96;
 
-// The font file Fontconfig picks for the description; empty when there is none.
-std::string matchFontFile(const TFaxFontSpec& wanted, int& index) {
+}  // namespace
+
+std::string MatchFontFile(const TFaxFontSpec& wanted, int& index) {
   FcPattern* pat = FcPatternCreate();
   FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(wanted.Name.c_str()));
   FcPatternAddInteger(pat, FC_WEIGHT, wanted.Bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
@@ -37,8 +38,7 @@ std::string matchFontFile(const TFaxFontSpec& wanted, int& index) {
   return file;
 }
 
-// Code points of a line: UTF-8 when the line is valid UTF-8, else Latin-1 bytes.
-std::vector<uint32_t> codePoints(const std::string& s) {
+std::vector<uint32_t> CodePoints(const std::string& s) {
   std::vector<uint32_t> out;
   for (size_t i = 0; i < s.size();) {
     unsigned char c = static_cast<unsigned char>(s[i]);
@@ -61,8 +61,6 @@ std::vector<uint32_t> codePoints(const std::string& s) {
   return out;
 }
 
-}  // namespace
-
 TextExReader::~TextExReader() {
   if (face_) FT_Done_Face(static_cast<FT_Face>(face_));
   if (library_) FT_Done_FreeType(static_cast<FT_Library>(library_));
@@ -79,7 +77,7 @@ int TextExReader::SetFont(ConverterState& state, const TFaxFontSpec& wanted, boo
     face_ = nullptr;
   }
   int index = 0;
-  std::string file = matchFontFile(wanted, index);
+  std::string file = MatchFontFile(wanted, index);
   FT_Face face = nullptr;
   if (file.empty() || FT_New_Face(static_cast<FT_Library>(library_), file.c_str(), index, &face))
     return qv::core::ecFontFileNotFound;
@@ -122,7 +120,7 @@ int TextExReader::beginLine(ConverterState& state) {
   std::fill(bitmap_.begin(), bitmap_.end(), 0);
   FT_Face face = static_cast<FT_Face>(face_);
   int pen = 0;
-  for (uint32_t cp : codePoints(line_)) {
+  for (uint32_t cp : CodePoints(line_)) {
     if (pen >= width_) break;
     if (FT_Load_Char(face, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME)) continue;
     const FT_GlyphSlot g = face->glyph;

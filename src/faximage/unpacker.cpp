@@ -65,6 +65,7 @@ UnpackerState& TQvCustomFaxUnpacker::rebuildState() {
   if (autoScaleMode_ == asHalfWidth) st->setAutoScale(kUnpackHalfWidth);
   if (whitespaceCompression_) RaiseOnError(st->setWhitespace(whitespaceFrom_, whitespaceTo_));
   if (scaling_) st->setScale(horizMult_, horizDiv_, vertMult_, vertDiv_);
+  st->Marks = marks_;
   if (OnStatus) {
     st->StatusSink = [this](const std::string& name, int page, int64_t done, int64_t total) {
       OnStatus(this, name, page, done, total);

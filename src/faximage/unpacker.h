@@ -65,6 +65,11 @@ class TQvCustomFaxUnpacker {
   const std::string& OutFileName() const { return outFileName_; }
   void SetOutFileName(const std::string& name) { outFileName_ = name; }
 
+  // Marks and rotation the full-width picture exports (PBM, PNG) and the PDF and TIFF documents
+  // draw; nullptr (the default) exports the fax's own pixels.
+  const std::shared_ptr<const FaxMarks>& Marks() const { return marks_; }
+  void SetMarks(std::shared_ptr<const FaxMarks> marks) { marks_ = std::move(marks); }
+
   TUnpackOutputLineEvent OnOutputLine;  // kept for callers that set it; the operations do not raise it
   TUnpackStatusEvent OnStatus;
 
@@ -110,6 +115,7 @@ class TQvCustomFaxUnpacker {
   std::string inFileName_;
   std::string outFileName_;
   std::unique_ptr<UnpackerState> state_;
+  std::shared_ptr<const FaxMarks> marks_;
   bool running_ = false;
 };
 

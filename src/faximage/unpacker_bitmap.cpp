@@ -5,6 +5,7 @@
 #include <new>
 
 #include "core/error_codes.h"
+#include "faximage/page_marks.h"
 
 namespace qv::faximage {
 
@@ -202,7 +203,7 @@ int UnpackPageForExport(UnpackerState& state, const std::string& fileName, int p
 }
 
 int UnpackPageFullWidth(UnpackerState& state, const std::string& fileName, int page,
-                        PageBitmap& bitmap) {
+                        PageBitmap& bitmap, bool* fine) {
   bitmap = PageBitmap{};
   state.Invert = false;
   FullWidthBuilder builder;
@@ -213,6 +214,14 @@ int UnpackPageFullWidth(UnpackerState& state, const std::string& fileName, int p
     result.height = 1;
     result.bits.assign(static_cast<size_t>(result.stride), 0);
   }
+  const bool coarse = !(state.PageHeader.PageFlags & pfHighRes);
+  bool rowsFine = !coarse || (state.UnpackFlags & kUnpackDoubleHeight);
+  if (state.Marks && !(coarse && (state.UnpackFlags & kUnpackHalfWidth))) {
+    if (!state.MarkDrawer) state.MarkDrawer = std::make_shared<MarkRasterizer>();
+    rc = ApplyMarks(*state.Marks, page, result, rowsFine, *state.MarkDrawer);
+    if (rc < 0) return rc;
+  }
+  if (fine) *fine = rowsFine;
   rc = ScaleBitmap(state, result);
   if (rc < 0) return rc;
   bitmap = std::move(result);

@@ -87,8 +87,10 @@ int UnpackPageForExport(UnpackerState& state, const std::string& fileName, int p
                         PageBitmap& bitmap);
 
 // Full-width page (1728 or 2048 pixels, scaled by the state's factors), rows 1 = black; at least
-// one row.
+// one row. With the state's Marks, the page is turned and marked as the user sees it (not with
+// half-width auto-scaling, whose pixels are no longer the page's); `fine` then tells whether its
+// rows are fine ones (a doubled standard page or a quarter-turned one is).
 int UnpackPageFullWidth(UnpackerState& state, const std::string& fileName, int page,
-                        PageBitmap& bitmap);
+                        PageBitmap& bitmap, bool* fine = nullptr);
 
 }  // namespace qv::faximage

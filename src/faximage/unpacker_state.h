@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -18,6 +19,8 @@ inline constexpr uint32_t kUnpackHalfWidth = 4;     // standard-resolution rows 
 inline constexpr uint32_t kUnpackAbort = 8;
 
 struct UnpackerState;
+struct FaxMarks;
+class MarkRasterizer;
 
 // Receives the rows of one page as the unpacker delivers them (after white-space compression,
 // inversion and auto-scaling). A row of length 0 stands for a blank row. Each call returns 0 or a
@@ -50,6 +53,9 @@ struct UnpackerState {
   QvfPageHeader PageHeader;
   bool Invert = false;     // rows handed to the sink with 1 = white
   UnpackStatusSink StatusSink;
+  // Marks and page rotation the full-width and document exports draw (none when empty).
+  std::shared_ptr<const FaxMarks> Marks;
+  std::shared_ptr<MarkRasterizer> MarkDrawer;
   T4Decoder Decoder;
 
   // Auto-scale flag: 0, kUnpackDoubleHeight or kUnpackHalfWidth. Setting one clears the other;

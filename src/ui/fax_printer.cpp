@@ -318,6 +318,7 @@ void TQvCustomFaxPrinter::PrintFax() {
     SetProgress(ppConverting);
     qv::faximage::UnpackerState state;
     state.setAutoScale(qv::faximage::kUnpackDoubleHeight);  // square-ish pixels on paper
+    state.Marks = marks_;
     qv::faximage::PageBitmap bitmap;
     const int rc = qv::faximage::UnpackPageFullWidth(state, fileName_.toStdString(), p, bitmap);
     if (rc < 0) {
@@ -450,6 +451,7 @@ bool TQvCustomFaxPrinter::PrintFaxFile(const QString& path, const QString& print
   printer.SetLandscape(options.PagesPerSheet == 2);
   printer.SetPrintScale(options.Stretch ? psFitToPage : psNone);
   printer.SetImposeWait(options.ImposeWait);
+  printer.SetMarks(options.Marks);
   printer.FaxHeader().Enabled = options.Header;
   printer.FaxHeader().Caption = options.Header ? options.HeaderCaption : QString();
   printer.FaxFooter().Enabled = options.Footer;

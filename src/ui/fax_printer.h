@@ -20,6 +20,8 @@
 #include <functional>
 #include <memory>
 
+#include "faximage/page_marks.h"
+
 class QDialog;
 class QPrinter;
 class QWidget;
@@ -78,6 +80,8 @@ struct TFaxPrintOptions {
   QString LogFile;      // append the print log here; empty: no log
   bool ShowStatus = false;
   bool ImposeWait = false;  // wait two ticks around each page (for printer drivers that need it)
+  // Marks and page rotation drawn on the pages as the user sees them; nullptr: the fax as received.
+  std::shared_ptr<const qv::faximage::FaxMarks> Marks;
 };
 
 class TQvCustomFaxPrinter : public QObject {
@@ -111,6 +115,8 @@ class TQvCustomFaxPrinter : public QObject {
   void SetPrintScale(TFaxPrintScale s) { scale_ = s; }
   // Quarter turns clockwise (0-3) given to every page printed: the viewer prints a fax turned as
   // it shows it. Print on receipt leaves it at 0.
+  // The marks (and per-page rotation) to print with the fax; nullptr prints its own pixels.
+  void SetMarks(std::shared_ptr<const qv::faximage::FaxMarks> marks) { marks_ = std::move(marks); }
   int Rotation() const { return rotation_; }
   void SetRotation(int quarterTurns) { rotation_ = ((quarterTurns % 4) + 4) % 4; }
   // Wait two ticks around each page (for printer drivers that need it).
@@ -184,6 +190,7 @@ class TQvCustomFaxPrinter : public QObject {
   TFaxPrintScale scale_ = psFitToPage;
   bool imposeWait_ = false;
   int rotation_ = 0;
+  std::shared_ptr<const qv::faximage::FaxMarks> marks_;
   TFaxPrintProgress progress_ = ppIdle;
   bool printing_ = false;
   bool aborted_ = false;

@@ -13,9 +13,11 @@ namespace {
 constexpr int kThumbnailHeight = 136;  // room for an A4 page at kThumbnailWidth
 }
 
-QImage MakeFaxThumbnail(const QString& faxFile, int page, int width, int rotation) {
+QImage MakeFaxThumbnail(const QString& faxFile, int page, int width, int rotation,
+                        std::shared_ptr<const qv::faximage::FaxMarks> marks) {
   qv::faximage::UnpackerState state;
   state.setAutoScale(qv::faximage::kUnpackDoubleHeight);
+  state.Marks = std::move(marks);
   qv::faximage::PageBitmap bm;
   if (qv::faximage::UnpackPageFullWidth(state, faxFile.toStdString(), page, bm) < 0 || bm.empty())
     return QImage();
@@ -42,6 +44,14 @@ TQvFaxThumbnails::TQvFaxThumbnails(QWidget* parent) : QListWidget(parent) {
           [this](QListWidgetItem* item) { emit PageChosen(row(item) + 1); });
   connect(this, &QListWidget::itemClicked, this,
           [this](QListWidgetItem* item) { emit PageChosen(row(item) + 1); });
+}
+
+void TQvFaxThumbnails::SetMarks(std::shared_ptr<const qv::faximage::FaxMarks> marks) {
+  marks_ = std::move(marks);
+  if (file_.isEmpty()) return;
+  const int current = currentRow();
+  SetFaxFile(file_, pages_);
+  if (current >= 0) SetCurrentPage(current + 1);
 }
 
 void TQvFaxThumbnails::SetRotation(int quarterTurns) {
@@ -81,7 +91,7 @@ void TQvFaxThumbnails::MakeNext() {
     emit Finished();
     return;
   }
-  const QImage img = MakeFaxThumbnail(file_, done_ + 1, kThumbnailWidth, rotation_);
+  const QImage img = MakeFaxThumbnail(file_, done_ + 1, kThumbnailWidth, rotation_, marks_);
   if (QListWidgetItem* it = item(done_)) {
     if (!img.isNull()) it->setIcon(QIcon(QPixmap::fromImage(img)));
     else it->setText(QStringLiteral("Page %1 (unreadable)").arg(done_ + 1));

@@ -8,6 +8,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
+#include "faximage/page_marks.h"
+
 namespace qv::ui {
 
 // Width of a thumbnail in pixels; the height follows from the page's proportions.
@@ -15,7 +19,9 @@ inline constexpr int kThumbnailWidth = 96;
 
 // A thumbnail of one page: the whole coded width, standard rows doubled, greyscale-filtered,
 // turned by `rotation` quarter turns clockwise. Null on a page that cannot be decoded.
-QImage MakeFaxThumbnail(const QString& faxFile, int page, int width = kThumbnailWidth, int rotation = 0);
+// With marks, the page turned and marked as the user sees it.
+QImage MakeFaxThumbnail(const QString& faxFile, int page, int width = kThumbnailWidth, int rotation = 0,
+                        std::shared_ptr<const qv::faximage::FaxMarks> marks = nullptr);
 
 class TQvFaxThumbnails : public QListWidget {
   Q_OBJECT
@@ -30,6 +36,8 @@ class TQvFaxThumbnails : public QListWidget {
   // made again.
   int Rotation() const { return rotation_; }
   void SetRotation(int quarterTurns);
+  // The marks (and page turns) drawn on the pictures; they are made again.
+  void SetMarks(std::shared_ptr<const qv::faximage::FaxMarks> marks);
   // Pages whose picture is made so far.
   int Done() const { return done_; }
   bool Building() const { return timer_.isActive(); }
@@ -45,6 +53,7 @@ class TQvFaxThumbnails : public QListWidget {
   int pages_ = 0;
   int done_ = 0;
   int rotation_ = 0;
+  std::shared_ptr<const qv::faximage::FaxMarks> marks_;
   QTimer timer_;
 };
 

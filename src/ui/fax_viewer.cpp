@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 #include <QRegion>
 #include <QScrollBar>
 #include <QUrl>
@@ -382,16 +383,29 @@ int TQvCustomFaxViewer::Decode(int page, PageBitmap& out) {
 
 int TQvCustomFaxViewer::DecodeFrom(const QString& file, int page, int rotation, PageBitmap& out, int& flags) {
   qv::faximage::UnpackerState state;
-  state.setAutoScale(autoScale_ == qv::faximage::asDoubleHeight ? qv::faximage::kUnpackDoubleHeight
-                     : autoScale_ == qv::faximage::asHalfWidth  ? qv::faximage::kUnpackHalfWidth
-                                                                : 0);
+  const bool marked = FullWidth() && file == fileName_;
+  // Marks are drawn on whole columns: a standard page with marks keeps its proportions by doubled
+  // rows rather than halved columns, or its marks would not show.
+  const TAutoScaleMode mode = marked && autoScale_ == qv::faximage::asHalfWidth ? qv::faximage::asDoubleHeight : autoScale_;
+  state.setAutoScale(mode == qv::faximage::asDoubleHeight ? qv::faximage::kUnpackDoubleHeight
+                     : mode == qv::faximage::asHalfWidth  ? qv::faximage::kUnpackHalfWidth
+                                                          : 0);
   if (wsOn_) {
     const int rc = state.setWhitespace(wsFrom_, wsTo_);
     if (rc < 0) return rc;
   }
   QApplication::setOverrideCursor(busyCursor_);
-  // The export form of the page: a blank page still has its rows, so it shows as a white page.
-  const int rc = qv::faximage::UnpackPageForExport(state, file.toStdString(), page, out);
+  int rc;
+  if (marked) {
+    // Marks may lie anywhere on the page: the full width, turned and marked as the user sees it.
+    state.Marks = marks_;
+    if (!markDrawer_) markDrawer_ = std::make_shared<qv::faximage::MarkRasterizer>();
+    state.MarkDrawer = markDrawer_;
+    rc = qv::faximage::UnpackPageFullWidth(state, file.toStdString(), page, out);
+  } else {
+    // The export form of the page: a blank page still has its rows, so it shows as a white page.
+    rc = qv::faximage::UnpackPageForExport(state, file.toStdString(), page, out);
+  }
   QApplication::restoreOverrideCursor();
   if (rc < 0) return rc;
   flags = state.PageHeader.PageFlags;
@@ -541,6 +555,27 @@ void TQvCustomFaxViewer::SetLoadWholeFax(bool on) {
       pages_[size_t(p - 1)] = Page{};
     }
   }
+}
+
+void TQvCustomFaxViewer::SetMarks(std::shared_ptr<const qv::faximage::FaxMarks> marks) {
+  if (marks && marks->empty()) marks.reset();
+  marks_ = std::move(marks);
+  if (fileName_.isEmpty()) return;
+  // The page stays where it was scrolled to: marks come and go while the user works on one place.
+  const int h = horizontalScrollBar()->value(), v = verticalScrollBar()->value();
+  for (Page& p : pages_) {
+    p.decoded = false;
+    p.bitmap = PageBitmap{};
+  }
+  const int page = currentPage_;
+  PageBitmap b;
+  const int rc = Decode(page, b);
+  if (rc < 0) Raise(rc);
+  pages_[size_t(page - 1)].bitmap = std::move(b);
+  pages_[size_t(page - 1)].decoded = true;
+  InitPage();
+  horizontalScrollBar()->setValue(h);
+  verticalScrollBar()->setValue(v);
 }
 
 void TQvCustomFaxViewer::SetRotation(int r) {
@@ -755,11 +790,74 @@ void TQvCustomFaxViewer::paintEvent(QPaintEvent*) {
     p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
     p.fillRect(markRect_.translated(-scroll), Qt::white);
   }
+  if (!frame_.isEmpty() && rotation_ == 0) {
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.setPen(QPen(Qt::blue, 1, Qt::DashLine));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRect(ViewportPointOf(frame_.topLeft()), ViewportPointOf(frame_.bottomRight())));
+  }
 }
 
 // --- Marking -----------------------------------------------------------------------------------
 
+void TQvCustomFaxViewer::SetPointerTool(bool on) {
+  if (on == pointerTool_) return;
+  const bool wasFullWidth = FullWidth();
+  pointerTool_ = on;
+  pointerDown_ = false;
+  EndMarking();
+  marked_ = false;
+  markRect_ = QRect();
+  viewport()->setCursor(on ? Qt::CrossCursor : Qt::ArrowCursor);
+  // The page is shown as it will be marked from the first mark on, so it does not change size
+  // under the pointer when the first mark comes.
+  if (wasFullWidth != FullWidth()) SetMarks(marks_);
+  viewport()->update();
+}
+
+void TQvCustomFaxViewer::UnitsPerPixel(int& ux, int& uy) const {
+  // A fine page has a unit per pixel; a standard one has rows of two units, and its columns are
+  // two units wide too when it is shown at half width.
+  const bool fine = lastPageFlags_ & qv::faximage::pfHighRes;
+  const TAutoScaleMode mode =
+      FullWidth() && autoScale_ == qv::faximage::asHalfWidth ? qv::faximage::asDoubleHeight : autoScale_;
+  ux = !fine && mode == qv::faximage::asHalfWidth ? 2 : 1;
+  uy = !fine && mode != qv::faximage::asDoubleHeight ? 2 : 1;
+}
+
+bool TQvCustomFaxViewer::UnitsAt(QPoint viewportPoint, QPoint& units) const {
+  if (!CurrentBitmap() || rotation_ != 0) return false;
+  int hm, hd, vm, vd;
+  Effective(hm, hd, vm, vd);
+  int ux, uy;
+  UnitsPerPixel(ux, uy);
+  const QPoint pt = viewportPoint + QPoint(HScrollPos(), VScrollPos());
+  units = QPoint(int(int64_t(pt.x()) * hd / hm) * ux, int(int64_t(pt.y()) * vd / vm) * uy);
+  return true;
+}
+
+QPoint TQvCustomFaxViewer::ViewportPointOf(QPoint units) const {
+  int hm, hd, vm, vd;
+  Effective(hm, hd, vm, vd);
+  int ux, uy;
+  UnitsPerPixel(ux, uy);
+  return QPoint(int(int64_t(units.x()) / ux * hm / hd), int(int64_t(units.y()) / uy * vm / vd)) -
+         QPoint(HScrollPos(), VScrollPos());
+}
+
+void TQvCustomFaxViewer::SetFrame(const QRect& units) {
+  frame_ = units;
+  viewport()->update();
+}
+
 void TQvCustomFaxViewer::mousePressEvent(QMouseEvent* e) {
+  if (pointerTool_ && e->button() == Qt::LeftButton) {
+    setFocus(Qt::MouseFocusReason);
+    QPoint u;
+    pointerDown_ = UnitsAt(e->position().toPoint(), u);
+    if (pointerDown_) emit PagePointer(ppPress, u);
+    return;
+  }
   if (e->button() != Qt::LeftButton || !CurrentBitmap()) {
     QAbstractScrollArea::mousePressEvent(e);
     return;
@@ -787,6 +885,11 @@ void TQvCustomFaxViewer::ExtendMark(QPoint viewportPoint) {
 }
 
 void TQvCustomFaxViewer::mouseMoveEvent(QMouseEvent* e) {
+  if (pointerTool_) {
+    QPoint u;
+    if (pointerDown_ && UnitsAt(e->position().toPoint(), u)) emit PagePointer(ppDrag, u);
+    return;
+  }
   if (!marking_) {
     QAbstractScrollArea::mouseMoveEvent(e);
     return;
@@ -818,6 +921,12 @@ void TQvCustomFaxViewer::AutoScrollTick() {
 }
 
 void TQvCustomFaxViewer::mouseReleaseEvent(QMouseEvent* e) {
+  if (pointerTool_ && e->button() == Qt::LeftButton) {
+    QPoint u;
+    if (pointerDown_ && UnitsAt(e->position().toPoint(), u)) emit PagePointer(ppRelease, u);
+    pointerDown_ = false;
+    return;
+  }
   if (!marking_ || e->button() != Qt::LeftButton) {
     QAbstractScrollArea::mouseReleaseEvent(e);
     return;

@@ -18,6 +18,7 @@
 
 #include <vector>
 
+#include "faximage/page_marks.h"
 #include "faximage/unpacker.h"
 #include "faximage/unpacker_bitmap.h"
 #include "faximage/unpacker_state.h"
@@ -100,6 +101,13 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
   bool AcceptDragged() const { return acceptDragged_; }
   void SetAcceptDragged(bool on) { acceptDragged_ = on; }
 
+  // Marks and per-page rotation drawn on the pages (nullptr: the fax as received). Pages with marks
+  // are shown full width, so a mark right of the last black pixel is not cut off; with white-space
+  // compression on, rows no longer stand where the marks were put, and the marks are left out.
+  // The page shown is decoded again at once; errors raise as SetActivePage's do.
+  const std::shared_ptr<const qv::faximage::FaxMarks>& Marks() const { return marks_; }
+  void SetMarks(std::shared_ptr<const qv::faximage::FaxMarks> marks);
+
   // 0-3 quarter turns clockwise; only the difference to the current turn is applied.
   int Rotation() const { return rotation_; }
   void SetRotation(int r);
@@ -149,7 +157,23 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
   int HScrollPos() const;
   int VScrollPos() const;
 
+  // The marking tools: while on, the left button no longer marks a block for the clipboard;
+  // presses, drags and releases on the page come as PagePointer in page units (the units of a
+  // Mark: 204 columns and 196 rows per inch of the page as shown), whatever the zoom.
+  enum PointerPhase { ppPress, ppDrag, ppRelease };
+  bool PointerTool() const { return pointerTool_; }
+  void SetPointerTool(bool on);
+  // The page-unit point under a viewport point; false without a page or while the view is turned
+  // (the marks' units are those of the page as it is kept, not of a turned view).
+  bool UnitsAt(QPoint viewportPoint, QPoint& units) const;
+  // A frame drawn round a box in page units (the selected mark); an empty box draws none.
+  void SetFrame(const QRect& units);
+  QRect Frame() const { return frame_; }
+  // Viewport point of a page-unit point (the inverse of UnitsAt), for tests and the frame.
+  QPoint ViewportPointOf(QPoint units) const;
+
  signals:
+  void PagePointer(int phase, QPoint units);
   void PageChange();
   void ViewerError(int code);
   void DropFile(const QString& fileName);
@@ -211,6 +235,9 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
   bool initialising_ = false;
   int lastPageFlags_ = 0;
 
+  std::shared_ptr<const qv::faximage::FaxMarks> marks_;
+  std::shared_ptr<qv::faximage::MarkRasterizer> markDrawer_;  // fonts kept from page to page
+
   QImage display_;  // the current page at its scaled size
   int scaledW_ = 0, scaledH_ = 0;
 
@@ -220,6 +247,13 @@ class TQvCustomFaxViewer : public QAbstractScrollArea {
   bool marking_ = false;
   QPoint lastMouse_;
   QTimer autoScroll_;
+  bool pointerTool_ = false;
+  bool pointerDown_ = false;
+  QRect frame_;
+  // Pages decoded full width, as marks are drawn: while there are marks or a marking tool is on.
+  bool FullWidth() const { return (marks_ || pointerTool_) && !wsOn_; }
+  // Page units per pixel of the unscaled bitmap shown, across and down.
+  void UnitsPerPixel(int& ux, int& uy) const;
 };
 
 class TQvFaxViewer : public TQvCustomFaxViewer {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "fax_marks.h"
 #include "faximage/unpacker.h"
 
 namespace qv::qvfax {
@@ -20,7 +21,9 @@ const char* const kUsage =
     "      pcx, dcx, bmp: the page cut at its rightmost black pixel; pbm, png: the full page width\n"
     "      --scale: standard-resolution pages doubled in height (default), halved in width, or as coded\n"
     "  export --pdf FILE.QVF OUT.pdf    every page into one PDF at its paper size (lossless CCITT images)\n"
-    "  export --tiff FILE.QVF OUT.tif   every page into one multi-page TIFF Class F (G3 MH, 204 x 98/196 dpi)";
+    "  export --tiff FILE.QVF OUT.tif   every page into one multi-page TIFF Class F (G3 MH, 204 x 98/196 dpi)\n"
+    "      --pdf, --tiff, pbm and png draw the fax as the user sees it: its pages turned and marked as in the\n"
+    "      marks file beside it (FILE.QVM); --no-marks exports the fax as received";
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -50,12 +53,15 @@ int Run(const std::vector<std::string>& args) {
   TQvFaxUnpacker u;
   u.SetOptions(0);  // nothing to yield to on the command line
   bool all = false;
+  bool marks = true;
   std::string document;  // "pdf" or "tiff": the whole fax as one file
   std::vector<std::string> rest;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--all") {
       all = true;
+    } else if (a == "--no-marks") {
+      marks = false;
     } else if (a == "--pdf" || a == "--tiff") {
       document = a.substr(2);
     } else if (a == "--scale" && i + 1 < args.size()) {
@@ -77,6 +83,12 @@ int Run(const std::vector<std::string>& args) {
     } else {
       rest.push_back(a);
     }
+  }
+
+  if (!rest.empty()) {
+    std::shared_ptr<const qv::faximage::FaxMarks> found;
+    if (!MarksBesideFax("export", rest[0], marks, found)) return 1;
+    u.SetMarks(std::move(found));
   }
 
   if (!document.empty()) {

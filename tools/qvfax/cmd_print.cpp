@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "command.h"
+#include "fax_marks.h"
 
 #ifdef QVFAX_HAVE_UI
 #include <QApplication>
@@ -17,9 +18,10 @@ namespace {
 
 const char* const kUsage =
     "print FILE.QVF [--printer NAME] [--pages A-B] [--per-sheet 1|2|4] [--pdf OUT.pdf]\n"
-    "      [--header TEXT] [--footer] [--no-fit] [--log FILE]\n"
+    "      [--header TEXT] [--footer] [--no-fit] [--log FILE] [--no-marks]\n"
     "      NAME as the system lists it (default: the system's default printer); --pdf prints into a file;\n"
-    "      --per-sheet 2 puts two pages side by side on a landscape sheet, 4 a quarter each on a portrait one";
+    "      --per-sheet 2 puts two pages side by side on a landscape sheet, 4 a quarter each on a portrait one;\n"
+    "      pages are turned and marked as in the marks file beside the fax (FILE.QVM) unless --no-marks";
 
 int Usage(const std::string& why) {
   std::cerr << "qvfax print: " << why << "\nusage: qvfax " << kUsage << "\n";
@@ -29,6 +31,7 @@ int Usage(const std::string& why) {
 #ifdef QVFAX_HAVE_UI
 int Run(const std::vector<std::string>& args) {
   std::string file, printer;
+  bool marks = true;
   qv::ui::TFaxPrintOptions o;
   o.Stretch = true;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -59,6 +62,8 @@ int Run(const std::vector<std::string>& args) {
       o.HeaderCaption = QString::fromStdString(args[++i]);
     } else if (a == "--footer") {
       o.Footer = true;
+    } else if (a == "--no-marks") {
+      marks = false;
     } else if (a == "--no-fit") {
       o.Stretch = false;
     } else if (a == "--log" && hasValue) {
@@ -72,6 +77,7 @@ int Run(const std::vector<std::string>& args) {
     }
   }
   if (file.empty()) return Usage("wants FILE.QVF");
+  if (!MarksBesideFax("print", file, marks, o.Marks)) return 1;
   // Printing draws text and pictures: a GUI application on the offscreen platform needs no display.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;

@@ -8,6 +8,7 @@
 #include "app/store/receive_folder.h"
 #include "app/forms/table_model.h"
 #include "app/store/table_pair.h"
+#include "faximage/marks_file.h"
 #include "tables/xbase_component.h"
 
 #include <QAction>
@@ -361,6 +362,9 @@ bool TDMForm::DeleteCurrentRecord(TablePair& pair, ReceiveFolder* receive, Probl
     return false;
   }
   if (!aside.isEmpty()) ::unlink(QFile::encodeName(aside).constData());
+  // The marks go with the fax: left behind, they would turn up on the next fax filed under
+  // the same name.
+  if (!path.isEmpty()) qv::faximage::RemoveMarks(QFile::encodeName(path).toStdString());
   deleted_ = true;
   return true;
 }

@@ -4,7 +4,13 @@
 #include <QApplication>
 #include <QActionGroup>
 #include <QCloseEvent>
+#include <QDate>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTime>
+#include <QToolBar>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,7 +22,9 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 #include "app/forms/dialog_service.h"
 #include "app/forms/help_browser.h"
@@ -24,6 +32,9 @@
 #include "app/forms/pre_print_form.h"
 #include "core/error_text.h"
 #include "core/exceptions.h"
+#include "faximage/marks_file.h"
+#include "faximage/signature_store.h"
+#include "ui/signature_picture.h"
 #include "faximage/unpacker.h"
 #include "ui/fax_printer.h"
 #include "ui/fax_printer_status.h"
@@ -47,6 +58,16 @@ constexpr const char* kRotationNames[4] = {"Rotate0", "Rotate90", "Rotate180", "
 // Whitespace compression of the exports: runs of more than 50 blank rows become 10.
 constexpr int kExportWhitespaceFrom = 50;
 constexpr int kExportWhitespaceTo = 10;
+// Sizes of the marks the tools make, in page units (about 200 to the inch).
+constexpr int kPenWidth = 2;
+constexpr int kThickPenWidth = 5;
+constexpr int kTextSize = 36;
+constexpr int kCheckSize = 48;
+constexpr int kArrowStep = 4;        // an arrow key moves the selected mark this far
+constexpr int kArrowStepLarge = 40;  // with Shift
+constexpr const char* kMarkFont = "DejaVu Sans";
+// The name the signature is kept under for the next fax.
+constexpr const char* kSignatureName = "Signature";
 
 }  // namespace
 
@@ -115,6 +136,8 @@ TFaxViewer::TFaxViewer(const std::string& iniFile, QWidget* parent) : QDialog(pa
     Thumbnails_->SetCurrentPage(FaxViewer_->ActivePage());
   });
   connect(FaxViewer_, &qv::ui::TQvFaxViewer::ViewerError, this, &TFaxViewer::ViewerError);
+  connect(FaxViewer_, &qv::ui::TQvFaxViewer::PagePointer, this, &TFaxViewer::PagePointer);
+  FaxViewer_->installEventFilter(this);
   connect(FaxViewer_, &qv::ui::TQvFaxViewer::DropFile, this, [this](const QString& f) {
     file_ = f;
     zoom_ = 66;
@@ -221,6 +244,19 @@ void TFaxViewer::BuildMenus() {
     rotationItems_[i] = a;
   }
 
+  QMenu* marks = menuBar_->addMenu(QStringLiteral("&Marks"));
+  marks->setObjectName(QStringLiteral("Marks1"));
+  showMarks_ = marks->addAction(QStringLiteral("Show Marks"));
+  showMarks_->setObjectName(QStringLiteral("ShowMarks"));
+  showMarks_->setCheckable(true);
+  showMarks_->setChecked(true);
+  connect(showMarks_, &QAction::toggled, this, [this](bool on) { SetShowMarks(on); });
+  turnPage_ = marks->addAction(QStringLiteral("Turn This Page Upside Down"));
+  turnPage_->setObjectName(QStringLiteral("TurnPageUpsideDown"));
+  connect(turnPage_, &QAction::triggered, this, [this] { TurnPageUpsideDown(); });
+  marks->addSeparator();
+  BuildMarkTools(marks);
+
   QMenu* exports = menuBar_->addMenu(QStringLiteral("Export"));
   exports->setObjectName(QStringLiteral("Export1"));
   // The picture and document exports write the pages as they were received; while the view is
@@ -276,12 +312,372 @@ void TFaxViewer::FormActivate() {
     Dialogs().Error(this, QStringLiteral("Error opening fax file"));
     StatusPanel_->setText(QStringLiteral("No file loaded"));
   }
+  LoadMarks();
+  if (!MarksEditable) {
+    for (QAction* a : toolActions_) a->setEnabled(false);
+    for (const char* n : {"DrawSignature", "SignatureFromPicture", "TypedSignature", "SaveMarks"})
+      Action(n)->setEnabled(false);
+    turnPage_->setEnabled(false);
+    findChild<QToolBar*>(QStringLiteral("MarkTools"))->hide();
+  }
   const bool several = FaxViewer_->NumPages() > 1;
   for (const char* n : {"FirstButton", "PrevButton", "NextButton", "LastButton"}) Button(n)->setVisible(several);
   Thumbnails_->SetFaxFile(FaxViewer_->FileName(), FaxViewer_->NumPages());
   Thumbnails_->SetCurrentPage(FaxViewer_->ActivePage());
   FaxViewer_->setFocus();
   QApplication::restoreOverrideCursor();
+}
+
+void TFaxViewer::LoadMarks() {
+  if (FaxViewer_->FileName().isEmpty()) return;
+  qv::faximage::FaxMarks loaded;
+  qv::faximage::MarksError error;
+  const std::string fax = QFile::encodeName(FaxViewer_->FileName()).toStdString();
+  marksDamaged_ = qv::faximage::LoadMarks(fax, loaded, error) == qv::faximage::MarksLoad::Damaged;
+  marks_ = qv::faximage::MarksEditor(std::move(loaded));
+  turnPage_->setEnabled(!marksDamaged_);
+  if (marksDamaged_) {
+    Dialogs().Information(this, QStringLiteral("The marks of this fax cannot be read (%1: %2).\r"
+                                               "The fax is shown without them; the marks file is left as it is.")
+                                    .arg(QString::fromStdString(qv::faximage::MarksFileName(fax)),
+                                         QString::fromStdString(error.Describe())));
+    return;
+  }
+  MarksChanged();
+}
+
+std::shared_ptr<const qv::faximage::FaxMarks> TFaxViewer::ShownMarks() const {
+  if (!showMarks_->isChecked() || marks_.Marks().empty()) return nullptr;
+  return std::make_shared<const qv::faximage::FaxMarks>(marks_.Marks());
+}
+
+void TFaxViewer::SetShowMarks(bool on) {
+  if (showMarks_->isChecked() != on) showMarks_->setChecked(on);  // comes back here through toggled
+  if (FaxViewer_->FileName().isEmpty()) return;
+  try {
+    FaxViewer_->SetMarks(ShownMarks());
+  } catch (const std::exception&) {
+    Dialogs().Error(this, QStringLiteral("Error opening fax file"));
+  }
+  Thumbnails_->SetMarks(ShownMarks());
+}
+
+bool TFaxViewer::TurnPageUpsideDown() {
+  if (FaxViewer_->FileName().isEmpty() || marksDamaged_ || !MarksEditable) return false;
+  const int page = FaxViewer_->ActivePage();
+  const auto now = marks_.Marks().Rotation(page);
+  const auto to = now == qv::faximage::PageRotation::Half ? qv::faximage::PageRotation::None
+                                                          : qv::faximage::PageRotation::Half;
+  // The page's size as shown, in units (fine rows): the full-width page as the marks see it.
+  qv::faximage::PageBitmap shown;
+  {
+    qv::faximage::UnpackerState st;
+    st.setAutoScale(qv::faximage::kUnpackDoubleHeight);
+    auto current = std::make_shared<const qv::faximage::FaxMarks>(marks_.Marks());
+    st.Marks = current;
+    qv::faximage::UnpackPageFullWidth(st, QFile::encodeName(FaxViewer_->FileName()).toStdString(), page, shown);
+  }
+  marks_.Rotate(page, to, shown.width, shown.height);
+  if (!qv::faximage::SaveMarks(QFile::encodeName(FaxViewer_->FileName()).toStdString(), marks_.Marks())) {
+    const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    marks_.Undo();
+    Dialogs().Error(this, QStringLiteral("The marks of this fax cannot be saved: %1").arg(why));
+    return false;
+  }
+  marks_.SetSaved();
+  SetShowMarks(true);
+  return true;
+}
+
+void TFaxViewer::BuildMarkTools(QMenu* menu) {
+  auto* bar = new QToolBar(this);
+  bar->setObjectName(QStringLiteral("MarkTools"));
+  bar->setAccessibleName(QStringLiteral("Marking tools"));
+  layout()->addWidget(bar);
+  // The tool bar sits above the page: take it out and put it back at the top.
+  auto* box = static_cast<QVBoxLayout*>(layout());
+  box->removeWidget(bar);
+  box->insertWidget(0, bar);
+  auto* group = new QActionGroup(this);
+  auto tool = [&](const char* name, const QString& caption, MarkTool t) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(QLatin1String(name));
+    a->setCheckable(true);
+    a->setToolTip(caption);
+    group->addAction(a);
+    bar->addAction(a);
+    a->setProperty("tool", int(t));
+    connect(a, &QAction::triggered, this, [this, t] { SetTool(t); });
+    toolActions_.push_back(a);
+    return a;
+  };
+  auto command = [&](const char* name, const QString& caption, const QKeySequence& key, auto slot) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(QLatin1String(name));
+    a->setToolTip(caption);
+    if (!key.isEmpty()) a->setShortcut(key);
+    connect(a, &QAction::triggered, this, slot);
+    return a;
+  };
+  tool("MarkBrowse", QStringLiteral("Browse (No Marking Tool)"), MarkTool::Browse)->setChecked(true);
+  tool("MarkSelect", QStringLiteral("Select and Move Marks"), MarkTool::Select);
+  tool("MarkPen", QStringLiteral("Pen"), MarkTool::Pen);
+  tool("MarkThickPen", QStringLiteral("Thick Pen"), MarkTool::ThickPen);
+  tool("MarkHighlight", QStringLiteral("Highlighter"), MarkTool::Highlight);
+  tool("MarkText", QStringLiteral("Text Box"), MarkTool::Text);
+  tool("MarkDate", QStringLiteral("Date Stamp (Today)"), MarkTool::Date);
+  tool("MarkReceived", QStringLiteral("Date Stamp (Received)"), MarkTool::Received);
+  tool("MarkCheck", QStringLiteral("Check Mark"), MarkTool::Check);
+  tool("MarkWhiteout", QStringLiteral("White-out"), MarkTool::Whiteout);
+  tool("MarkSignature", QStringLiteral("Signature"), MarkTool::Signature);
+  menu->addSeparator();
+  command("DrawSignature", QStringLiteral("Draw a Signature..."), {}, [this] { DrawSignature(); });
+  command("SignatureFromPicture", QStringLiteral("Signature from a Picture File..."), {}, [this] { SignatureFromFile(); });
+  command("TypedSignature", QStringLiteral("Type a Signature..."), {}, [this] { TypedSignature(); });
+  menu->addSeparator();
+  bar->addSeparator();
+  bar->addAction(command("DeleteMark", QStringLiteral("Delete Mark"), QKeySequence(Qt::Key_Delete), [this] {
+    if (marks_.Remove(marks_.Selected())) MarksChanged();
+  }));
+  bar->addAction(command("UndoMark", QStringLiteral("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), [this] {
+    if (marks_.Undo()) MarksChanged();
+  }));
+  bar->addAction(command("RedoMark", QStringLiteral("Redo"), QKeySequence(Qt::CTRL | Qt::Key_Y), [this] {
+    if (marks_.Redo()) MarksChanged();
+  }));
+  bar->addAction(command("SaveMarks", QStringLiteral("Save Marks"), QKeySequence(Qt::CTRL | Qt::Key_S),
+                         [this] { SaveMarksFile(); }));
+  // A tool button's accessible name is its action's text; say so for every button all the same.
+  for (QAction* a : bar->actions())
+    if (QWidget* w = bar->widgetForAction(a)) w->setAccessibleName(a->text());
+  MarksChanged();
+}
+
+std::string TFaxViewer::DataDir() const {
+  return QFile::encodeName(QFileInfo(QString::fromStdString(iniFile_)).absolutePath()).toStdString() + "/";
+}
+
+QString TFaxViewer::ReceivedStampText(const QString& date, const QString& time) {
+  const QDate d = QDate::fromString(date.trimmed(), QStringLiteral("yyyyMMdd"));
+  if (!d.isValid()) return QString();
+  QTime t = QTime::fromString(time.trimmed(), QStringLiteral("hh:mm"));
+  if (!t.isValid()) t = QTime::fromString(time.trimmed(), QStringLiteral("h:mm"));
+  QString text = QStringLiteral("Received ") + d.toString(QStringLiteral("dd.MM.yyyy"));
+  if (t.isValid()) text += QLatin1Char(' ') + t.toString(QStringLiteral("hh:mm"));
+  return text;
+}
+
+void TFaxViewer::SetTool(MarkTool tool) {
+  if (!MarksEditable) tool = MarkTool::Browse;
+  if (tool == MarkTool::Received && ReceivedStamp.isEmpty()) {
+    Dialogs().Information(this, QStringLiteral("This fax has no date of receipt to stamp."));
+    tool = MarkTool::Browse;
+  }
+  if (tool != MarkTool::Browse && (marksDamaged_ || FaxViewer_->FileName().isEmpty())) tool = MarkTool::Browse;
+  if (tool != MarkTool::Browse && FaxViewer_->Rotation() != 0) {
+    Dialogs().Information(this, QStringLiteral("Marks are put on the page as it is kept: choose \"No rotation\" first."));
+    tool = MarkTool::Browse;
+  }
+  if (tool == MarkTool::Signature && signature_.empty() &&
+      !qv::faximage::LoadSignature(DataDir(), kSignatureName, signature_)) {
+    Dialogs().Information(this, QStringLiteral("No signature is kept yet: draw one, type one or take one from a picture file."));
+    tool = MarkTool::Browse;
+  }
+  tool_ = tool;
+  for (QAction* a : toolActions_) a->setChecked(a->property("tool").toInt() == int(tool));
+  FaxViewer_->SetPointerTool(tool != MarkTool::Browse);
+  if (tool != MarkTool::Browse && !showMarks_->isChecked()) SetShowMarks(true);
+  if (tool != MarkTool::Select) marks_.Select(-1);
+  MarksChanged();
+}
+
+void TFaxViewer::MarksChanged() {
+  SetShowMarks(showMarks_->isChecked());
+  QRect frame;
+  const int sel = marks_.Selected();
+  if (sel >= 0 && marks_.Marks().marks[size_t(sel)].page == FaxViewer_->ActivePage()) {
+    qv::faximage::MarkRasterizer r;
+    int x, y, w, h;
+    qv::faximage::MarksEditor::Bounds(marks_.Marks().marks[size_t(sel)], r, x, y, w, h);
+    frame = QRect(x, y, w, h);
+  }
+  FaxViewer_->SetFrame(frame);
+  Action("UndoMark")->setEnabled(marks_.CanUndo());
+  Action("RedoMark")->setEnabled(marks_.CanRedo());
+  Action("DeleteMark")->setEnabled(sel >= 0);
+  Action("SaveMarks")->setEnabled(marks_.Modified() && !marksDamaged_);
+}
+
+void TFaxViewer::PagePointer(int phase, QPoint at) {
+  using qv::faximage::Mark;
+  using qv::faximage::MarkKind;
+  const int page = FaxViewer_->ActivePage();
+  const bool press = phase == qv::ui::TQvFaxViewer::ppPress;
+  const bool release = phase == qv::ui::TQvFaxViewer::ppRelease;
+  switch (tool_) {
+    case MarkTool::Browse: return;
+    case MarkTool::Pen:
+    case MarkTool::ThickPen:
+    case MarkTool::Highlight: {
+      if (press) stroke_.clear();
+      if (stroke_.size() < qv::faximage::kMarkMaxPoints) stroke_.push_back({at.x(), at.y()});
+      if (!release) return;
+      const MarkKind kind = tool_ == MarkTool::Highlight ? MarkKind::Highlight : MarkKind::Pen;
+      const int width = tool_ == MarkTool::Pen ? kPenWidth
+                        : tool_ == MarkTool::ThickPen ? kThickPenWidth
+                                                      : qv::faximage::kMarkHighlightDefault;
+      marks_.Add(Mark::Stroke(kind, page, width, std::move(stroke_)));
+      stroke_.clear();
+      marks_.Select(-1);
+      break;
+    }
+    case MarkTool::Whiteout: {
+      if (press) dragFrom_ = at;
+      if (!release) return;
+      const QRect box = QRect(dragFrom_, at).normalized();
+      if (box.width() < 2 || box.height() < 2) return;
+      marks_.Add(Mark::Box(MarkKind::Whiteout, page, box.x(), box.y(), box.width(), box.height()));
+      marks_.Select(-1);
+      break;
+    }
+    case MarkTool::Select: {
+      if (press) {
+        qv::faximage::MarkRasterizer r;
+        marks_.Select(marks_.MarkAt(page, at.x(), at.y(), r));
+        dragFrom_ = at;
+        break;
+      }
+      if (!release || marks_.Selected() < 0 || at == dragFrom_) return;
+      marks_.Move(marks_.Selected(), at.x() - dragFrom_.x(), at.y() - dragFrom_.y());
+      break;
+    }
+    default: {
+      // The rest are placed with a click where the button comes up.
+      if (!release) return;
+      if (tool_ == MarkTool::Check) {
+        marks_.Add(Mark::Box(MarkKind::Check, page, at.x() - kCheckSize / 2, at.y() - kCheckSize / 2, kCheckSize,
+                             kCheckSize));
+      } else if (tool_ == MarkTool::Signature) {
+        marks_.Add(Mark::Signature(page, at.x(), at.y(), signature_.width, signature_.height, signature_));
+      } else if (tool_ == MarkTool::Text) {
+        QString text;
+        if (!AskText(QStringLiteral("Text Box"), text)) return;
+        marks_.Add(Mark::Words(MarkKind::Text, page, at.x(), at.y(), kTextSize, kMarkFont, text.toStdString()));
+      } else {
+        const QString stamp = tool_ == MarkTool::Received
+                                  ? ReceivedStamp
+                                  : QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"));
+        marks_.Add(Mark::Words(MarkKind::Stamp, page, at.x(), at.y(), kTextSize, kMarkFont, stamp.toStdString()));
+      }
+      marks_.Select(-1);
+      break;
+    }
+  }
+  MarksChanged();
+}
+
+bool TFaxViewer::AskText(const QString& caption, QString& text) {
+  QDialog d(this);
+  d.setObjectName(QStringLiteral("MarkTextForm"));
+  d.setWindowTitle(caption);
+  auto* box = new QVBoxLayout(&d);
+  auto* label = new QLabel(QStringLiteral("&Text:"), &d);
+  auto* edit = new QLineEdit(&d);
+  edit->setObjectName(QStringLiteral("MarkTextEdit"));
+  edit->setAccessibleName(QStringLiteral("Text"));
+  edit->setMaxLength(int(qv::faximage::kMarkMaxText));
+  label->setBuddy(edit);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &d);
+  connect(buttons, &QDialogButtonBox::accepted, &d, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &d, &QDialog::reject);
+  box->addWidget(label);
+  box->addWidget(edit);
+  box->addWidget(buttons);
+  if (Dialogs().Exec(&d) != QDialog::Accepted) return false;
+  text = edit->text().trimmed();
+  return !text.isEmpty();
+}
+
+void TFaxViewer::KeepSignature(qv::faximage::MarkPicture picture) {
+  if (picture.empty()) return;
+  signature_ = std::move(picture);
+  // Kept for the next fax; a signature that cannot be kept still serves this one.
+  if (!qv::faximage::SaveSignature(DataDir(), kSignatureName, signature_))
+    Dialogs().Information(this, QStringLiteral("The signature cannot be kept for later; it is used on this fax only."));
+  SetTool(MarkTool::Signature);
+}
+
+void TFaxViewer::DrawSignature() {
+  QDialog d(this);
+  d.setObjectName(QStringLiteral("DrawSignatureForm"));
+  d.setWindowTitle(QStringLiteral("Draw a Signature"));
+  auto* box = new QVBoxLayout(&d);
+  box->addWidget(new QLabel(QStringLiteral("Sign with the mouse or a tablet pen:"), &d));
+  auto* pad = new qv::ui::SignaturePad(&d);
+  box->addWidget(pad);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &d);
+  QPushButton* clear = buttons->addButton(QStringLiteral("C&lear"), QDialogButtonBox::ResetRole);
+  clear->setObjectName(QStringLiteral("ClearSignature"));
+  clear->setAccessibleName(QStringLiteral("Clear the signature"));
+  connect(clear, &QPushButton::clicked, pad, &qv::ui::SignaturePad::Clear);
+  connect(buttons, &QDialogButtonBox::accepted, &d, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &d, &QDialog::reject);
+  box->addWidget(buttons);
+  if (Dialogs().Exec(&d) != QDialog::Accepted) return;
+  if (pad->Empty()) {
+    Dialogs().Information(this, QStringLiteral("Nothing was drawn; the signature is left as it was."));
+    return;
+  }
+  KeepSignature(pad->Picture());
+}
+
+void TFaxViewer::SignatureFromFile() {
+  const QString file = Dialogs().OpenFileName(this, QStringLiteral("Signature from a Picture File"), QString(),
+                                              QStringLiteral("Pictures (*.png *.bmp *.jpg *.jpeg *.gif *.tif *.tiff)"));
+  if (file.isEmpty()) return;
+  QString why;
+  qv::faximage::MarkPicture pic = qv::ui::SignatureFromPictureFile(file, &why);
+  if (pic.empty()) {
+    Dialogs().Error(this, why);
+    return;
+  }
+  KeepSignature(std::move(pic));
+}
+
+void TFaxViewer::TypedSignature() {
+  QString name;
+  if (!AskText(QStringLiteral("Type a Signature"), name)) return;
+  KeepSignature(qv::ui::SignatureFromTypedName(name));
+}
+
+bool TFaxViewer::SaveMarksFile() {
+  if (FaxViewer_->FileName().isEmpty() || marksDamaged_) return false;
+  if (!qv::faximage::SaveMarks(QFile::encodeName(FaxViewer_->FileName()).toStdString(), marks_.Marks())) {
+    Dialogs().Error(this, QStringLiteral("The marks of this fax cannot be saved: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    return false;
+  }
+  marks_.SetSaved();
+  MarksChanged();
+  return true;
+}
+
+bool TFaxViewer::eventFilter(QObject* o, QEvent* e) {
+  // Arrow keys move the selected mark instead of scrolling the page.
+  if (o == FaxViewer_ && e->type() == QEvent::KeyPress && tool_ == MarkTool::Select && marks_.Selected() >= 0) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    const int step = k->modifiers() & Qt::ShiftModifier ? kArrowStepLarge : kArrowStep;
+    int dx = 0, dy = 0;
+    switch (k->key()) {
+      case Qt::Key_Left: dx = -step; break;
+      case Qt::Key_Right: dx = step; break;
+      case Qt::Key_Up: dy = -step; break;
+      case Qt::Key_Down: dy = step; break;
+      default: return QDialog::eventFilter(o, e);
+    }
+    if (marks_.Move(marks_.Selected(), dx, dy)) MarksChanged();
+    return true;
+  }
+  return QDialog::eventFilter(o, e);
 }
 
 void TFaxViewer::ApplyZoom(int z) {
@@ -360,6 +756,9 @@ void TFaxViewer::ExportClick(const QString& kind) {
   unpacker.SetAutoScaleMode(qv::faximage::asNone);
   unpacker.SetInFileName(FaxViewer_->FileName().toStdString());
   unpacker.SetOutFileName(name.toStdString());
+  // The PDF and TIFF documents show the fax as the user sees it, marks and page turns included
+  // while they are shown; with white-space compression rows move and the marks would not fit.
+  if (!FaxViewer_->WhitespaceCompression()) unpacker.SetMarks(ShownMarks());
   const int page = FaxViewer_->ActivePage();
   try {
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -392,11 +791,21 @@ void TFaxViewer::PrintClick(bool currentPageOnly) {
   const QString file = FaxViewer_->FileName();
   if (file.trimmed().isEmpty()) return;
   FaxPrinter_->SetRotation(FaxViewer_->Rotation());
+  FaxPrinter_->SetMarks(ShownMarks());
   RunPrintFlow(this, *FaxPrinter_, file, PrintHeaderText, currentPageOnly ? FaxViewer_->ActivePage() : 0,
                printRange_, iniFile_);
 }
 
 void TFaxViewer::done(int r) {
+  if (marks_.Modified() && !marksDamaged_ && !FaxViewer_->FileName().isEmpty()) {
+    switch (Dialogs().YesNoCancel(this, QStringLiteral("Fax Viewer"), QStringLiteral("Save the marks on this fax?"))) {
+      case DialogService::Choice::Yes:
+        if (!SaveMarksFile()) return;
+        break;
+      case DialogService::Choice::No: break;
+      default: return;
+    }
+  }
   if (!placementSaved_) {
     placementSaved_ = true;
     try {

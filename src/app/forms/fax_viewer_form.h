@@ -8,7 +8,11 @@
 #include <QDialog>
 #include <QString>
 
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "faximage/marks_editor.h"
 
 class QAction;
 class QLabel;
@@ -52,6 +56,37 @@ class TFaxViewer : public QDialog {
   void ExportClick(const QString& kind);
   QString StatusText() const;
 
+  // The marks of the fax (from the marks file beside it): shown and printed while "Show Marks" is
+  // on. A damaged marks file is reported once and left alone; the fax is shown without marks and
+  // nothing is saved over the file.
+  const qv::faximage::FaxMarks& Marks() const { return marks_.Marks(); }
+  bool MarksDamaged() const { return marksDamaged_; }
+  void SetShowMarks(bool on);
+  // Turns the current page upside down for good (kept in the marks file, so thumbnails, prints,
+  // exports and replies show it the right way up); again turns it back. False with a message
+  // when the marks file cannot be written.
+  bool TurnPageUpsideDown();
+
+  // The marking tools. With a tool chosen, the mouse on the page draws or places its mark; Select
+  // picks a mark to move (mouse or arrow keys) or delete (Del). Every step can be undone; Save
+  // writes the marks file, and closing with unsaved marks asks first. The fax file is never
+  // written.
+  enum class MarkTool { Browse, Select, Pen, ThickPen, Highlight, Text, Date, Received, Check, Whiteout, Signature };
+  MarkTool Tool() const { return tool_; }
+  void SetTool(MarkTool tool);
+  bool SaveMarksFile();
+  bool MarksModified() const { return marks_.Modified(); }
+  int SelectedMark() const { return marks_.Selected(); }
+  // The text of the received stamp ("Received dd.mm.yyyy hh:mm"); empty disables that stamp.
+  QString ReceivedStamp;
+  // Off for a fax shown from a passing copy (an outgoing fax rendered to be looked at): marks
+  // saved beside it would be left behind when the copy goes. Set before showing.
+  bool MarksEditable = true;
+  // The received stamp from a record's date (yyyymmdd) and time (hh:mm); empty without a date.
+  static QString ReceivedStampText(const QString& date, const QString& time);
+  // The signature the Signature tool places (the one drawn, typed or read last, else the one kept).
+  const qv::faximage::MarkPicture& CurrentSignature() const { return signature_; }
+
   qv::ui::TQvFaxViewer* Viewer() const { return FaxViewer_; }
   qv::ui::TQvFaxPrinter* Printer() const { return FaxPrinter_; }
   qv::ui::TQvFaxThumbnails* Thumbnails() const { return Thumbnails_; }
@@ -69,6 +104,20 @@ class TFaxViewer : public QDialog {
   void BuildButtons(QWidget* panel);
   void ShowStatus();
   void ViewerError(int code);
+  void LoadMarks();
+  void BuildMarkTools(QMenu* menu);
+  void PagePointer(int phase, QPoint units);
+  // After a change of the marks: the page, thumbnails, selection frame and undo state.
+  void MarksChanged();
+  bool AskText(const QString& caption, QString& text);
+  void DrawSignature();
+  void SignatureFromFile();
+  void TypedSignature();
+  void KeepSignature(qv::faximage::MarkPicture picture);
+  std::string DataDir() const;
+  bool eventFilter(QObject* o, QEvent* e) override;
+  // The marks the viewer and printer draw: the fax's marks while shown, else none.
+  std::shared_ptr<const qv::faximage::FaxMarks> ShownMarks() const;
 
   std::string iniFile_;
   int zoom_ = 66;  // matches no menu entry, so the first zoom is always applied
@@ -86,7 +135,16 @@ class TFaxViewer : public QDialog {
   QLabel* StatusPanel_ = nullptr;
   QAction* zoomItems_[4] = {};
   QAction* rotationItems_[4] = {};
-  QAction* exportNote_ = nullptr;  // shown in the Export menu while the view is turned
+  QAction* exportNote_ = nullptr;
+  QAction* showMarks_ = nullptr;
+  QAction* turnPage_ = nullptr;
+  qv::faximage::MarksEditor marks_;
+  bool marksDamaged_ = false;
+  MarkTool tool_ = MarkTool::Browse;
+  std::vector<QAction*> toolActions_;
+  std::vector<qv::faximage::MarkPoint> stroke_;  // the stroke being drawn
+  QPoint dragFrom_;                                // where a move or white-out began
+  qv::faximage::MarkPicture signature_;  // shown in the Export menu while the view is turned
 };
 
 }  // namespace qv::app

@@ -30,6 +30,7 @@
 #include "app/store/table_pair.h"
 #include "comm/com_port.h"
 #include "comm/port_names.h"
+#include "faximage/marks_file.h"
 #include "ui/fax_printer.h"
 #include "ui/fax_printer_status.h"
 #include "app/forms/internet_line_panel.h"
@@ -749,7 +750,11 @@ void TMainScreen::DeleteButtonClick() {
       const QString image = ReceiveFilePath(dataDir_, FieldText(rec, "FAXFILE"));
       if (rec.DeleteRecord()) {
         rec.Refresh();
-        if (!image.isEmpty()) QFile::remove(image);
+        if (!image.isEmpty()) {
+          QFile::remove(image);
+          // Its marks go with it, or they would turn up on the next fax filed under the name.
+          qv::faximage::RemoveMarks(QFile::encodeName(image).toStdString());
+        }
       }
       RefreshGrids();
     }
@@ -793,6 +798,7 @@ void TMainScreen::ViewOrPrint(bool print) {
   const QString joint(13, QLatin1Char(' '));
   QString file;
   QString header;
+  QString receivedStamp;
   if (incoming) {
     TablePair& rec = store_->Pair(TableId::Rec);
     file = ReceiveFilePath(dataDir_, FieldText(rec, "FAXFILE"));
@@ -804,6 +810,8 @@ void TMainScreen::ViewOrPrint(bool print) {
     header = QStringLiteral("From: ") + FieldText(rec, "FROM").trimmed() + joint + QStringLiteral("Received: ") +
              QString::fromStdString(store_->GetDatetimeAsString(false)) + joint + QStringLiteral("Fax File: ") +
              QDir::toNativeSeparators(file).toLower();
+    receivedStamp = TFaxViewer::ReceivedStampText(QString::fromStdString(rec.FieldDate("DATEREC")),
+                                                  FieldText(rec, "TIMEREC"));
   } else {
     // An outgoing fax is shown from a fax file rendered for the purpose, removed afterwards.
     file = CreateFaxFile();
@@ -832,6 +840,8 @@ void TMainScreen::ViewOrPrint(bool print) {
     TFaxViewer viewer(IniFile(), this);
     viewer.FaxFileName = file;
     viewer.PrintHeaderText = header;
+    viewer.ReceivedStamp = receivedStamp;
+    viewer.MarksEditable = incoming;
     QApplication::restoreOverrideCursor();
     Dialogs().Exec(&viewer);
     QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -6,6 +6,7 @@
 #include "app/forms/main_screen.h"
 #include "app/store/settings.h"
 #include "core/ini_file.h"
+#include "faximage/marks_file.h"
 #include "app/forms/table_model.h"
 #include "app/store/table_pair.h"
 #include "store_helpers.h"
@@ -74,6 +75,17 @@ class FaxLogCleanupTest : public ::testing::Test {
     for (pair.First(); !pair.Eof(); pair.Next()) out.insert(pair.FieldString(field));
     pair.SetOrder(order);
     return out;
+  }
+
+  // Marks beside a received fax, as the viewer saves them.
+  void AddMarks(const char* fax) const {
+    QFile f(MarksOf(fax));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("QVMARKS 1\ncheck 1 10 10 40 40\n");
+  }
+  QString MarksOf(const char* fax) const {
+    return QString::fromStdString(qv::faximage::MarksFileName(
+        dir_.File(QStringLiteral("receive/") + QString::fromLatin1(fax)).toStdString()));
   }
 
   bool ReceivedFile(const char* name) const {
@@ -361,6 +373,7 @@ TEST_F(FaxLogCleanupTest, ConditionsMatchExactlyOrInPartAndTextIsOnlyText) {
 
 TEST_F(FaxLogCleanupTest, ReceivedConditionsOfferFromOnlyAndTakeTheFiles) {
   AddReceivedSample();
+  for (const char* f : {"FAX00001.QVF", "FAX00003.QVF"}) AddMarks(f);
   auto form = Open();
   form->SetCurrentPage(TDMForm::kIncomingPage);
   const std::string from = Rec().FieldString("FROM");
@@ -379,6 +392,8 @@ TEST_F(FaxLogCleanupTest, ReceivedConditionsOfferFromOnlyAndTakeTheFiles) {
   EXPECT_FALSE(ReceivedFile("FAX00001.QVF"));
   EXPECT_FALSE(ReceivedFile("FAX00002.QVF"));
   EXPECT_TRUE(ReceivedFile("FAX00003.QVF"));
+  EXPECT_FALSE(QFileInfo::exists(MarksOf("FAX00001.QVF"))) << "the marks go with their fax";
+  EXPECT_TRUE(QFileInfo::exists(MarksOf("FAX00003.QVF")));
 }
 
 TEST_F(FaxLogCleanupTest, DeletedRecordsAreNotCountedAgainAndAMissingFileDoesNotKeepARecord) {
@@ -408,6 +423,7 @@ TEST_F(FaxLogCleanupTest, DeletedRecordsAreNotCountedAgainAndAMissingFileDoesNot
 
 TEST_F(FaxLogCleanupTest, DeleteCurrentFaxTakesItsFileAndMovesToTheNext) {
   AddReceivedSample();
+  AddMarks("FAX00002.QVF");
   auto form = Open();
   form->SetCurrentPage(TDMForm::kIncomingPage);
   auto* grid = form->findChild<QTableView*>(QStringLiteral("RecGrid"));
@@ -420,6 +436,7 @@ TEST_F(FaxLogCleanupTest, DeleteCurrentFaxTakesItsFileAndMovesToTheNext) {
   EXPECT_EQ(dialogs_.shown[0].caption, QStringLiteral("DELETE"));
   EXPECT_EQ(Rec().FieldString("FROM"), "ACME");  // the next one in the grid's order
   EXPECT_FALSE(ReceivedFile("FAX00002.QVF"));
+  EXPECT_FALSE(QFileInfo::exists(MarksOf("FAX00002.QVF")));
   EXPECT_EQ(Values(Rec(), "FROM"), (std::multiset<std::string>{"ACME", "Harbour"}));
   EXPECT_EQ(form->RecModel()->rowCount(), 2);
   EXPECT_TRUE(form->AnythingDeleted());

@@ -8,6 +8,9 @@
 #include "app/forms/pre_print_form.h"
 #include "app/store/settings.h"
 #include "core/ini_file.h"
+#include "faximage/marks_file.h"
+#include "faximage/signature_store.h"
+#include "ui/signature_picture.h"
 #include "send_helpers.h"
 #include "store_helpers.h"
 #include "../test_support.h"
@@ -20,6 +23,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDate>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
@@ -29,7 +33,12 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSpinBox>
+#include <QLineEdit>
+#include <QPainter>
+#include <QTest>
+#include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
 
@@ -258,6 +267,316 @@ TEST_F(FaxViewerFormTest, ADroppedFileThatIsNoFaxChangesNothingAndTheTurnIsPrint
   EXPECT_GT(top, sheet.height() / 8);
 }
 
+// The marks beside a fax are shown and can be hidden; turning a page keeps the turn in the marks
+// file and takes the marks along; the received file is never written; a new viewer reads the
+// same marks back.
+TEST_F(FaxViewerFormTest, MarksShownHiddenAndAPageTurnedForGood) {
+  const QString fax = Fax(2);
+  const std::string faxPath = fax.toStdString();
+  qv::faximage::FaxMarks marks;
+  marks.marks.push_back(qv::faximage::Mark::Box(qv::faximage::MarkKind::Whiteout, 1, 0, 0, 400, 20));
+  marks.marks.push_back(qv::faximage::Mark::Stroke(qv::faximage::MarkKind::Pen, 1, 2, {{400, 300}, {700, 300}}));
+  ASSERT_TRUE(qv::faximage::SaveMarks(faxPath, marks));
+  QFile in(fax);
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  const QByteArray received = in.readAll();
+  in.close();
+
+  auto v = Open(fax);
+  EXPECT_EQ(v->StatusText(), QStringLiteral("Page 1 of 2"));
+  EXPECT_EQ(v->Marks(), marks);
+  const qv::faximage::PageBitmap* bm = v->Viewer()->CurrentBitmap();
+  ASSERT_NE(bm, nullptr);
+  EXPECT_FALSE(bm->black(50, 10)) << "the white-out covers the bar";
+  EXPECT_TRUE(bm->black(500, 300)) << "the pen line";
+
+  v->Action("ShowMarks")->trigger();
+  bm = v->Viewer()->CurrentBitmap();
+  EXPECT_TRUE(bm->black(50, 10));
+  EXPECT_FALSE(bm->black(500, 300));
+  v->Action("ShowMarks")->trigger();
+
+  // The PDF export carries the marks, as poppler renders it at the fax's resolution.
+  dialogs_.saveAs = dir_.File(QStringLiteral("marked.pdf"));
+  v->ExportClick(QStringLiteral("PDF"));
+  const QString prefix = dir_.File(QStringLiteral("marked"));
+  Tool(QStringLiteral("pdftoppm"), {QStringLiteral("-mono"), QStringLiteral("-rx"), QStringLiteral("204"), QStringLiteral("-ry"),
+                                    QStringLiteral("196"), QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                                    QStringLiteral("1"), QStringLiteral("-singlefile"), dialogs_.saveAs, prefix});
+  const QImage rendered(prefix + QStringLiteral(".pbm"));
+  ASSERT_EQ(rendered.size(), QSize(1728, 600));
+  EXPECT_EQ(qGray(rendered.pixel(50, 10)), 255);
+  EXPECT_EQ(qGray(rendered.pixel(500, 300)), 0);
+
+  ASSERT_TRUE(v->TurnPageUpsideDown());
+  bm = v->Viewer()->CurrentBitmap();
+  ASSERT_EQ(bm->width, 1728);
+  EXPECT_TRUE(bm->black(1727 - 500, 599 - 300)) << "the line went round with the page";
+  EXPECT_FALSE(bm->black(1727 - 50, 599 - 10)) << "and so did the white-out";
+  EXPECT_FALSE(bm->black(500, 300)) << "nothing left where the line was";
+  EXPECT_EQ(v->Marks().Rotation(1), qv::faximage::PageRotation::Half);
+  EXPECT_EQ(v->Marks().Rotation(2), qv::faximage::PageRotation::None);
+  v->close();
+
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(in.readAll() == received) << "the received file is byte for byte as it arrived";
+  in.close();
+  qv::faximage::FaxMarks saved;
+  qv::faximage::MarksError error;
+  ASSERT_EQ(qv::faximage::LoadMarks(faxPath, saved, error), qv::faximage::MarksLoad::Loaded) << error.Describe();
+  auto again = Open(fax);
+  EXPECT_EQ(again->Marks(), saved);
+  EXPECT_EQ(saved.Rotation(1), qv::faximage::PageRotation::Half);
+}
+
+// A mouse drag on the page in viewport pixels, through the points given.
+void Drag(QWidget* viewport, const std::vector<QPoint>& path) {
+  QTest::mousePress(viewport, Qt::LeftButton, {}, path.front());
+  for (size_t i = 1; i < path.size(); ++i) QTest::mouseMove(viewport, path[i]);
+  QTest::mouseRelease(viewport, Qt::LeftButton, {}, path.back());
+}
+
+void Click(QWidget* viewport, QPoint at) { Drag(viewport, {at}); }
+
+// A form script that types `text` in the form's text field and presses OK.
+std::function<int(QDialog*)> TypeIn(const QString& text) {
+  return [text](QDialog* d) {
+    auto* edit = d->findChild<QLineEdit*>(QStringLiteral("MarkTextEdit"));
+    if (!edit) return int(QDialog::Rejected);
+    QTest::keyClicks(edit, text);
+    return int(QDialog::Accepted);
+  };
+}
+
+// Every marking tool used the way a person uses it: the mouse on the page, the keyboard for text,
+// moving and deleting, undo and redo. The marks are saved, survive closing and reopening exactly,
+// and the received fax file is not touched.
+TEST_F(FaxViewerFormTest, EveryMarkingToolByMouseAndKeysSurvivesReopening) {
+  using qv::faximage::MarkKind;
+  const QString fax = Fax(1);
+  QFile in(fax);
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  const QByteArray received = in.readAll();
+  in.close();
+  // A signature picture as a scanner or a drawing program leaves it: ink on a transparent ground.
+  const QString png = dir_.File(QStringLiteral("sig.png"));
+  {
+    QImage img(120, 40, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setPen(QPen(Qt::black, 4));
+    p.drawLine(5, 30, 115, 10);
+    p.end();
+    ASSERT_TRUE(img.save(png));
+  }
+
+  auto v = std::make_unique<TFaxViewer>(Ini());
+  v->FaxFileName = fax;
+  v->ReceivedStamp = QStringLiteral("Received 10.12.2026 14:03");
+  v->show();
+  v->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(v.get(), 5000));
+  v->ApplyZoom(100);  // one pixel a unit: the page bitmap shows where each mark went
+  QWidget* vp = v->Viewer()->viewport();
+  ASSERT_GE(vp->width(), 500);
+  ASSERT_GE(vp->height(), 500);
+  auto black = [&](int x, int y) { return v->Viewer()->CurrentBitmap()->black(x, y); };
+
+  // Every button of the tool bar has a name a screen reader says.
+  auto* bar = v->findChild<QToolBar*>(QStringLiteral("MarkTools"));
+  ASSERT_NE(bar, nullptr);
+  for (QAction* a : bar->actions()) {
+    if (a->isSeparator()) continue;
+    QWidget* w = bar->widgetForAction(a);
+    ASSERT_NE(w, nullptr);
+    EXPECT_FALSE(w->accessibleName().isEmpty()) << a->objectName().toStdString();
+  }
+
+  v->Action("MarkPen")->trigger();
+  Drag(vp, {{100, 100}, {150, 100}, {200, 100}});
+  EXPECT_TRUE(black(150, 100)) << "the pen line is on the page as it is drawn";
+  v->Action("MarkThickPen")->trigger();
+  Drag(vp, {{100, 150}, {200, 150}});
+  EXPECT_TRUE(black(150, 152)) << "the thick pen is wider than the fine one";
+  EXPECT_FALSE(black(150, 102));
+  v->Action("MarkHighlight")->trigger();
+  Drag(vp, {{100, 200}, {300, 200}});
+  v->Action("MarkText")->trigger();
+  dialogs_.forms.push_back(TypeIn(QStringLiteral("Approved")));
+  Click(vp, {300, 250});
+  v->Action("MarkDate")->trigger();
+  Click(vp, {300, 320});
+  v->Action("MarkReceived")->trigger();
+  Click(vp, {300, 390});
+  v->Action("MarkCheck")->trigger();
+  Click(vp, {50, 300});
+  EXPECT_TRUE(black(10, 10)) << "the fax's bar before the white-out";
+  v->Action("MarkWhiteout")->trigger();
+  // (QTest reads the point (0, 0) as "the middle of the widget".)
+  Drag(vp, {{1, 1}, {60, 12}, {121, 26}});
+  EXPECT_FALSE(black(10, 10)) << "white-out covers the bar";
+
+  // A signature drawn in the small window with the mouse.
+  dialogs_.forms.push_back([](QDialog* d) {
+    auto* pad = d->findChild<qv::ui::SignaturePad*>();
+    if (!pad) return int(QDialog::Rejected);
+    d->show();
+    Drag(pad, {{20, 80}, {60, 30}, {100, 90}, {160, 40}});
+    return int(QDialog::Accepted);
+  });
+  v->Action("DrawSignature")->trigger();
+  ASSERT_EQ(v->Tool(), TFaxViewer::MarkTool::Signature);
+  ASSERT_FALSE(v->CurrentSignature().empty());
+  EXPECT_GE(v->CurrentSignature().width, 130) << "the stroke's extent";
+  Click(vp, {50, 420});
+  // Kept for the next fax, for this user only.
+  qv::faximage::MarkPicture kept;
+  ASSERT_TRUE(qv::faximage::LoadSignature(dir_.StdPath(), "Signature", kept));
+  EXPECT_EQ(kept, v->CurrentSignature());
+  // One from a picture file, and one typed (the keyboard's way to sign).
+  dialogs_.openFiles.push_back(png);
+  v->Action("SignatureFromPicture")->trigger();
+  Click(vp, {300, 440});
+  dialogs_.forms.push_back(TypeIn(QStringLiteral("Dave Miller")));
+  v->Action("TypedSignature")->trigger();
+  Click(vp, {50, 470});
+
+  const auto& m = v->Marks().marks;
+  ASSERT_EQ(m.size(), 11u);
+  const MarkKind kinds[] = {MarkKind::Pen,   MarkKind::Pen,   MarkKind::Highlight, MarkKind::Text,
+                            MarkKind::Stamp, MarkKind::Stamp, MarkKind::Check,     MarkKind::Whiteout,
+                            MarkKind::Signature, MarkKind::Signature, MarkKind::Signature};
+  for (size_t i = 0; i < m.size(); ++i) EXPECT_EQ(m[i].kind, kinds[i]) << i;
+  EXPECT_EQ(m[0].size, 2);
+  EXPECT_EQ(m[1].size, 5);
+  EXPECT_EQ(m[0].points.front(), (qv::faximage::MarkPoint{100, 100}));
+  EXPECT_EQ(m[0].points.back(), (qv::faximage::MarkPoint{200, 100}));
+  EXPECT_EQ(m[3].text, "Approved");
+  EXPECT_EQ(m[4].text, QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy")).toStdString());
+  EXPECT_EQ(m[5].text, "Received 10.12.2026 14:03");
+  EXPECT_EQ(m[7].x, 1);
+  EXPECT_EQ(m[7].w, 121) << "both corners under the pointer are covered";
+  EXPECT_EQ(m[7].h, 26);
+  EXPECT_NE(m[9].picture, m[8].picture);
+  EXPECT_NE(m[10].picture, m[9].picture);
+  EXPECT_TRUE(black(m[9].x + m[9].w / 2, m[9].y + m[9].h / 2)) << "the line of the picture's signature";
+
+  // Select the check mark, drag it, nudge it with the keyboard.
+  const qv::faximage::Mark check = m[6];
+  v->Action("MarkSelect")->trigger();
+  Drag(vp, {{50, 300}, {60, 310}, {70, 320}});
+  EXPECT_EQ(v->SelectedMark(), 6);
+  QTest::keyClick(v->Viewer(), Qt::Key_Right);
+  QTest::keyClick(v->Viewer(), Qt::Key_Down, Qt::ShiftModifier);
+  EXPECT_EQ(v->Marks().marks[6].x, check.x + 20 + 4);
+  EXPECT_EQ(v->Marks().marks[6].y, check.y + 20 + 40);
+  EXPECT_FALSE(v->Viewer()->Frame().isEmpty()) << "the selection is framed";
+  // Delete it, undo and redo by their keys.
+  QTest::keyClick(v->Viewer(), Qt::Key_Delete);
+  EXPECT_EQ(v->Marks().marks.size(), 10u);
+  QTest::keyClick(v->Viewer(), Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(v->Marks().marks.size(), 11u);
+  QTest::keyClick(v->Viewer(), Qt::Key_Y, Qt::ControlModifier);
+  EXPECT_EQ(v->Marks().marks.size(), 10u);
+  QTest::keyClick(v->Viewer(), Qt::Key_Z, Qt::ControlModifier);
+  ASSERT_EQ(v->Marks().marks.size(), 11u);
+  EXPECT_TRUE(v->MarksModified());
+  QTest::keyClick(v->Viewer(), Qt::Key_S, Qt::ControlModifier);
+  EXPECT_FALSE(v->MarksModified());
+  const qv::faximage::FaxMarks marked = v->Marks();
+  dialogs_.Clear();
+  v->close();
+  EXPECT_EQ(dialogs_.Count(QStringLiteral("choice")), 0) << "saved marks are not asked about";
+  v.reset();
+
+  auto again = Open(fax);
+  EXPECT_EQ(again->Marks(), marked);
+  EXPECT_FALSE(again->MarksModified());
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(in.readAll() == received) << "the received file is byte for byte as it arrived";
+  in.close();
+
+  // A mark put on and the viewer closed: the user is asked; No leaves the file as saved.
+  again->ApplyZoom(50);  // half size: a click lands on twice its pixel position in units
+  again->Action("MarkCheck")->trigger();
+  Click(again->Viewer()->viewport(), {100, 100});
+  ASSERT_EQ(again->Marks().marks.size(), 12u);
+  EXPECT_EQ(again->Marks().marks.back().x, 200 - 24);
+  EXPECT_EQ(again->Marks().marks.back().y, 200 - 24);
+  dialogs_.choices.push_back(DialogService::Choice::Cancel);
+  again->close();
+  EXPECT_TRUE(again->isVisible()) << "Cancel keeps the viewer open with its marks";
+  dialogs_.choices.push_back(DialogService::Choice::No);
+  again->close();
+  EXPECT_FALSE(again->isVisible());
+  qv::faximage::FaxMarks onDisk;
+  qv::faximage::MarksError error;
+  ASSERT_EQ(qv::faximage::LoadMarks(fax.toStdString(), onDisk, error), qv::faximage::MarksLoad::Loaded);
+  EXPECT_EQ(onDisk, marked);
+}
+
+// A standard-resolution fax in the viewer (shown at half width without marks): marks drawn on it
+// show, land where the pointer was in page units, and keep the page's proportions.
+TEST_F(FaxViewerFormTest, MarksOnAStandardPageShowWhereTheyWereDrawn) {
+  const QString fax = dir_.File(QStringLiteral("standard.qvf"));
+  ASSERT_TRUE(uit::WriteFax(fax, {uit::FaxPage{1728, 300, false, [](int, int y) { return y < 10; }}}));
+  auto v = Open(fax);
+  v->ApplyZoom(50);
+  QWidget* vp = v->Viewer()->viewport();
+  v->Action("MarkThickPen")->trigger();
+  Drag(vp, {{100, 100}, {300, 100}});
+  ASSERT_EQ(v->Marks().marks.size(), 1u);
+  // The page was already shown as it is marked: the second stroke lands by the same measure.
+  Drag(vp, {{100, 120}, {300, 120}});
+  ASSERT_EQ(v->Marks().marks.size(), 2u);
+  EXPECT_EQ(v->Marks().marks[1].points.front(), (qv::faximage::MarkPoint{200, 240}));
+  // Half size of a page shown in fine rows: a pixel is two units each way.
+  EXPECT_EQ(v->Marks().marks[0].points.front(), (qv::faximage::MarkPoint{200, 200}));
+  const qv::faximage::PageBitmap* bm = v->Viewer()->CurrentBitmap();
+  ASSERT_NE(bm, nullptr);
+  EXPECT_EQ(bm->width, 1728);
+  EXPECT_EQ(bm->height, 600) << "rows doubled, so the page keeps its proportions";
+  EXPECT_TRUE(bm->black(400, 200)) << "the mark shows on a standard page";
+  EXPECT_TRUE(bm->black(400, 5)) << "and so does the fax";
+  // Scrolled across at full size: the mark lands under the pointer and the page stays where it was.
+  v->ApplyZoom(100);
+  v->Viewer()->horizontalScrollBar()->setValue(300);
+  ASSERT_EQ(v->Viewer()->HScrollPos(), 300);
+  v->Action("MarkCheck")->trigger();
+  Click(vp, {100, 300});
+  EXPECT_EQ(v->Marks().marks.back().x, 400 - 24);
+  EXPECT_EQ(v->Marks().marks.back().y, 300 - 24);
+  EXPECT_EQ(v->Viewer()->HScrollPos(), 300) << "putting a mark on does not scroll the page away";
+  EXPECT_TRUE(v->SaveMarksFile());
+}
+
+// A damaged marks file: the fax still opens, the user is told which file and why, and nothing is
+// saved over the file (a turn is refused).
+TEST_F(FaxViewerFormTest, DamagedMarksFileIsReportedAndLeftAlone) {
+  const QString fax = Fax(2);
+  const QString marksFile = QString::fromStdString(qv::faximage::MarksFileName(fax.toStdString()));
+  {
+    QFile f(marksFile);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("QVMARKS 1\nblot 1\n");
+  }
+  auto v = Open(fax);
+  EXPECT_EQ(v->StatusText(), QStringLiteral("Page 1 of 2"));
+  ASSERT_EQ(dialogs_.Infos().size(), 1);
+  EXPECT_TRUE(dialogs_.Infos()[0].contains(marksFile)) << dialogs_.Infos()[0].toStdString();
+  EXPECT_TRUE(dialogs_.Infos()[0].contains(QStringLiteral("line 2: unknown mark \"blot\"")));
+  EXPECT_TRUE(v->MarksDamaged());
+  EXPECT_TRUE(v->Viewer()->CurrentBitmap()->black(50, 10)) << "the fax as received";
+  EXPECT_FALSE(v->TurnPageUpsideDown());
+  EXPECT_FALSE(v->Action("TurnPageUpsideDown")->isEnabled());
+  v->Action("MarkPen")->trigger();
+  EXPECT_EQ(v->Tool(), TFaxViewer::MarkTool::Browse) << "no marking over marks that could not be read";
+  v->close();
+  QFile f(marksFile);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("QVMARKS 1\nblot 1\n"));
+}
+
 TEST_F(FaxViewerFormTest, PrintOptionsRangeAndStoredChoices) {
   auto v = Open(Fax(5));
   const QString pdf = dir_.File(QStringLiteral("print.pdf"));
@@ -363,7 +682,8 @@ TEST_F(ViewFromMainWindowTest, ViewAndPrintOfAReceivedFax) {
   w->RefreshGrids();
   w->SetCurrentPage(TMainScreen::kIncomingPage);
   w->SetButtons();
-  QString shownFile, header, status;
+  QString shownFile, header, status, stamp;
+  bool markable = false;
   int pages = 0;
   dialogs_.forms.push_back([&](QDialog* d) {
     auto* v = qobject_cast<TFaxViewer*>(d);
@@ -372,6 +692,8 @@ TEST_F(ViewFromMainWindowTest, ViewAndPrintOfAReceivedFax) {
     v->FormActivate();
     shownFile = v->FaxFileName;
     header = v->PrintHeaderText;
+    stamp = v->ReceivedStamp;
+    markable = v->Action("MarkPen")->isEnabled();
     status = w->StatusText();
     pages = v->Viewer()->NumPages();
     return int(QDialog::Rejected);
@@ -380,6 +702,8 @@ TEST_F(ViewFromMainWindowTest, ViewAndPrintOfAReceivedFax) {
   EXPECT_EQ(QFileInfo(shownFile).fileName(), QStringLiteral("FAX0001.QVF"));
   EXPECT_EQ(pages, 2);
   EXPECT_EQ(status, QString::fromLatin1(kLoadingViewerText));
+  EXPECT_EQ(stamp, QStringLiteral("Received 01.12.2026 10:30")) << "the stamp from the record, not the clock";
+  EXPECT_TRUE(markable);
   EXPECT_TRUE(header.startsWith(QStringLiteral("From: Dave             Received: "))) << header.toStdString();
   EXPECT_TRUE(header.endsWith(QStringLiteral("             Fax File: ") + shownFile.toLower())) << header.toStdString();
   EXPECT_EQ(w->StatusText(), QString());
@@ -417,6 +741,7 @@ TEST_F(ViewFromMainWindowTest, AnOutgoingFaxIsShownFromAFileRenderedForItAndRemo
   QString shownFile, header;
   int pages = 0;
   bool existedWhileShown = false;
+  bool markable = true;
   dialogs_.forms.push_back([&](QDialog* d) {
     auto* v = qobject_cast<TFaxViewer*>(d);
     EXPECT_NE(v, nullptr);
@@ -426,10 +751,12 @@ TEST_F(ViewFromMainWindowTest, AnOutgoingFaxIsShownFromAFileRenderedForItAndRemo
     header = v->PrintHeaderText;
     existedWhileShown = QFileInfo::exists(shownFile);
     pages = v->Viewer()->NumPages();
+    markable = v->Action("MarkPen")->isEnabled() || v->Action("TurnPageUpsideDown")->isEnabled();
     return int(QDialog::Rejected);
   });
   w->findChild<QToolButton*>(QStringLiteral("ViewFaxButton"))->click();
   EXPECT_TRUE(existedWhileShown);
+  EXPECT_FALSE(markable) << "marks beside a passing copy would be left behind";
   EXPECT_EQ(pages, 3);
   EXPECT_TRUE(header.startsWith(QStringLiteral("To: Ann Example             Subject: Figures             Sent: ")))
       << header.toStdString();

@@ -324,18 +324,27 @@ TEST_F(MainScreenTest, DeletingTheLastReceivedFaxRemovesItsFile) {
   ASSERT_EQ(grid->model()->rowCount(), 2);
   // Newest first.
   EXPECT_EQ(grid->model()->index(0, 2).data().toString(), QStringLiteral("Beta"));
+  // Both signed: the marks files lie beside the faxes.
+  for (const char* marks : {"receive/A1.QVM", "receive/B2.QVM"}) {
+    QFile f(dir_.File(QString::fromLatin1(marks)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("QVMARKS 1\ncheck 1 10 10 40 40\n");
+  }
 
   dialogs_.answers = {true};
   Click(*w, "DeleteButton");
   EXPECT_EQ(dialogs_.shown.at(0).text, QStringLiteral("Delete the current fax?\r\n(from: \"Beta\")"));
   EXPECT_FALSE(Exists("receive/B2.QVF"));
+  EXPECT_FALSE(Exists("receive/B2.QVM")) << "the marks go with their fax";
   EXPECT_TRUE(Exists("receive/A1.QVF"));
+  EXPECT_TRUE(Exists("receive/A1.QVM"));
   ASSERT_EQ(grid->model()->rowCount(), 1);
   EXPECT_TRUE(Enabled(*w, "DeleteButton"));
 
   dialogs_.answers = {true};
   Click(*w, "DeleteButton");
   EXPECT_FALSE(Exists("receive/A1.QVF"));
+  EXPECT_FALSE(Exists("receive/A1.QVM"));
   EXPECT_EQ(grid->model()->rowCount(), 0);
   for (const char* off : {"EditButton", "DeleteButton", "ViewFaxButton", "Printbutton", "RecFaxGrid",
                           "mnuDelete"}) {
