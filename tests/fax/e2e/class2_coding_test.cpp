@@ -16,7 +16,6 @@ namespace {
 // CodingPeer.Receive with its settings in this variable ("device;folder;class;ecm;coding").
 constexpr const char* kPeerVariable = "QV_CODING_PEER";
 
-const char* CodingName(LineCoding c) { return c == LineCoding::MMR ? "MMR" : c == LineCoding::MR ? "MR" : "MH"; }
 
 std::string SelfPath() {
   char buf[PATH_MAX];
