@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "../../child_process.h"
+#include "line/line_status.h"
 #include "../../fax/e2e/fax_harness.h"
 #include "../fax/spandsp_pages.h"
 
@@ -49,6 +50,13 @@ class Line {
   const std::string& device() const { return link_; }
   std::string Log() const { return ReadText(log_); }
   void Stop() { process_.Stop(5000); }
+  // Stops it and returns what it printed after its "ready" line.
+  std::string StopAndRead() {
+    Stop();
+    std::string out, line;
+    while (!(line = process_.ReadLine()).empty()) out += line;
+    return out;
+  }
   ~Line() { Stop(); }
 
  private:
@@ -93,6 +101,22 @@ class Peer {
   int port_ = 0;
   std::string out_;
 };
+
+// A call that rings and is never answered carried nothing: the line tells no media for it, so
+// that the log of whatever call comes next cannot take this one's.
+TEST(LineG711, ACallNobodyAnswersTellsNoMedia) {
+  TempDir dir;
+  Line line;
+  ASSERT_TRUE(line.Start(dir));
+  Peer peer;
+  ASSERT_TRUE(peer.Start(dir, {"--call", "sip:fax@127.0.0.1:" + std::to_string(line.port()), "--receive",
+                               dir.str("rx.tif"), "--seconds", "4"}));
+  int completion = -1, pages = 0, rate = 0;
+  peer.Finish(15, completion, pages, rate);
+  const std::string out = line.StopAndRead();
+  EXPECT_NE(line.Log().find("incoming call from"), std::string::npos) << line.Log();
+  EXPECT_EQ(out.find(std::string(qv::line::status::kMedia)), std::string::npos) << out;
+}
 
 TEST(LineG711, OurSenderDeliversAPagePixelExact) {
   TempDir dir;
