@@ -474,10 +474,8 @@ bool FaxLine::SetRemoteMedia(const std::string& sdp, const char* what) {
   remote_.sin_family = AF_INET;
   remote_.sin_port = htons(static_cast<uint16_t>(audio->port));
   inet_pton(AF_INET, audio->address.c_str(), &remote_.sin_addr);
-  const std::string codec = payloadType_ == kPayloadPcmu ? "PCMU" : "PCMA";
-  log_.Line("media: G.711 " + codec + " 20 ms, to " + audio->address + ":" + std::to_string(audio->port) +
-            ", from port " + std::to_string(mediaPort_));
-  if (options_.onStatus) options_.onStatus(std::string(status::kMedia) + "G.711 " + codec);
+  log_.Line(std::string("media: G.711 ") + (payloadType_ == kPayloadPcmu ? "PCMU" : "PCMA") + " 20 ms, to " +
+            audio->address + ":" + std::to_string(audio->port) + ", from port " + std::to_string(mediaPort_));
   return true;
 }
 
@@ -501,6 +499,10 @@ void FaxLine::StartMedia() {
   }
   if (options_.t38 && caller_) cue_ = modem_connect_tones_rx_init(cue_, MODEM_CONNECT_TONES_FAX_CED_OR_PREAMBLE, nullptr, nullptr);
   mediaUp_ = true;
+  // Told when the call is up, not at an offer: a call that rang and was never answered carried
+  // nothing, and must not lend its media to the next call's log.
+  if (options_.onStatus)
+    options_.onStatus(std::string(status::kMedia) + "G.711 " + (payloadType_ == kPayloadPcmu ? "PCMU" : "PCMA"));
 }
 
 void FaxLine::StopMedia(const std::string& why) {

@@ -46,6 +46,7 @@ int LineOptions::Parse(const std::vector<std::string>& args, size_t& i, std::str
       {"--registrar", &registrar, "--registrar needs a sip: URI"},
       {"--user", &user, "--user needs a name"},
       {"--password-file", &passwordFile, "--password-file needs a file"},
+      {"--domain", &domain, "--domain needs a domain"},
       {"--sip-listen", &listen, "--sip-listen needs ADDR:PORT"},
       {"--t38", &t38, "--t38 is on or off"},
       {"--line-log", &log, "--line-log needs a file"},
@@ -65,7 +66,8 @@ int LineOptions::Parse(const std::vector<std::string>& args, size_t& i, std::str
 std::string LineOptions::Check() const {
   if (!peer.empty() && !registrar.empty()) return "give either --peer or --registrar";
   if (!registrar.empty() && (user.empty() || passwordFile.empty())) return "--registrar needs --user and --password-file";
-  if (registrar.empty() && (!user.empty() || !passwordFile.empty())) return "--user and --password-file go with --registrar";
+  if (registrar.empty() && (!user.empty() || !passwordFile.empty() || !domain.empty()))
+    return "--user, --password-file and --domain go with --registrar";
   if (t38 != "on" && t38 != "off") return "--t38 is on or off";
   return {};
 }
@@ -90,6 +92,7 @@ std::string RunningLine::Start(const LineOptions& o, int timeoutMs) {
   if (!o.peer.empty()) args.insert(args.end(), {"--peer", o.peer});
   if (!o.registrar.empty())
     args.insert(args.end(), {"--registrar", o.registrar, "--user", o.user, "--password-file", o.passwordFile});
+  if (!o.domain.empty()) args.insert(args.end(), {"--domain", o.domain});
   if (!o.log.empty()) args.insert(args.end(), {"--log", o.log});
 
   int pipeFds[2];

@@ -12,11 +12,11 @@ namespace qv::qvfax {
 
 // The options' usage, as a literal so that each command's usage text can take it in.
 #define QVFAX_LINE_USAGE                                                                              \
-  "       [--peer HOST:PORT | --registrar URI --user NAME --password-file FILE] [--sip-listen ADDR:PORT]\n" \
-  "       [--t38 on|off] [--line-log FILE]"
+  "       [--peer HOST:PORT | --registrar URI --user NAME --password-file FILE [--domain DOMAIN]]\n" \
+  "       [--sip-listen ADDR:PORT] [--t38 on|off] [--line-log FILE]"
 
 struct LineOptions {
-  std::string peer, registrar, user, passwordFile, listen, t38 = "off", log;
+  std::string peer, registrar, user, passwordFile, domain, listen, t38 = "off", log;
   // Whether the call goes over a line of our own rather than a modem's port.
   bool Used() const { return !peer.empty() || !registrar.empty() || !listen.empty(); }
   // Takes args[i] (and its value) when it is one of the line's options: 1 taken, 0 not one of

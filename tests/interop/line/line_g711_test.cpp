@@ -7,9 +7,26 @@ extern "C" {
 }
 
 #include "line_harness.h"
+#include "line/line_status.h"
 
 namespace qv::fax::test {
 namespace {
+
+// A call that rings and is never answered carried nothing: the line tells no media for it, so
+// that the log of whatever call comes next cannot take this one's.
+TEST(LineG711, ACallNobodyAnswersTellsNoMedia) {
+  TempDir dir;
+  Line line;
+  ASSERT_TRUE(line.Start(dir));
+  Peer peer;
+  ASSERT_TRUE(peer.Start(dir, {"--call", "sip:fax@127.0.0.1:" + std::to_string(line.port()), "--receive",
+                               dir.str("rx.tif"), "--seconds", "4"}));
+  int completion = -1, pages = 0, rate = 0;
+  peer.Finish(15, completion, pages, rate);
+  const std::string out = line.StopAndRead();
+  EXPECT_NE(line.Log().find("incoming call from"), std::string::npos) << line.Log();
+  EXPECT_EQ(out.find(std::string(qv::line::status::kMedia)), std::string::npos) << out;
+}
 
 TEST(LineG711, OurSenderDeliversAPagePixelExact) {
   TempDir dir;

@@ -44,6 +44,13 @@ class Line {
   const std::string& device() const { return link_; }
   std::string Log() const { return ReadText(log_); }
   void Stop() { process_.Stop(5000); }
+  // Stops it and returns what it printed after its "ready" line.
+  std::string StopAndRead() {
+    Stop();
+    std::string out, line;
+    while (!(line = process_.ReadLine()).empty()) out += line;
+    return out;
+  }
   ~Line() { Stop(); }
 
  private:

@@ -10,7 +10,8 @@
 #include "../../fax/e2e/fax_harness.h"
 #include "../fax/spandsp_pages.h"
 #include "faximage/t4_decoder.h"
-#include "kamailio.h"
+#include "line/line_status.h"
+#include "registered_line.h"
 
 namespace qv::line::test {
 namespace {
@@ -81,6 +82,48 @@ TEST(QvfaxOverTheLine, SendsToAReceiverOnALineOfItsOwnPixelExact) {
   EXPECT_EQ(LineFolders(), before);
 }
 
+// With a SIP account: qvfax's line registers with kamailio, dials digits through it to a line
+// registered there, and the page arrives.
+TEST(QvfaxOverTheLine, SendsThroughARegistrarWithItsAccount) {
+  TempDir dir;
+  Kamailio server;
+  ASSERT_TRUE(server.Start(dir.str(""), {{"1001", "sender-pw"}, {"1002", "receiver-pw"}}));
+  RegisteredLine receiver;
+  ASSERT_TRUE(receiver.Start(dir.str(""), "b", server.uri(), "1002", "receiver-pw"));
+  ASSERT_TRUE(receiver.WaitFor(std::string(line::status::kRegistered), 10)) << receiver.Output() << receiver.Log();
+  auto doc = MakeQvf(dir.str("doc.qvf"), 1, true, 40);
+  ReceiverProcess rx;
+  ReceiverProcess::Options ro;
+  ro.faxClass = fcClass1;
+  ro.exitOnError = true;
+  ASSERT_TRUE(rx.Start(receiver.device(), dir.str("in"), dir.str("rx.out"), ro));
+  {
+    std::ofstream(dir.str("a.secret")) << "sender-pw\n";
+  }
+  chmod(dir.str("a.secret").c_str(), 0600);
+  Qvfax tx;
+  ASSERT_TRUE(tx.Run("send",
+                     {"--registrar", server.uri(), "--user", "1001", "--password-file", dir.str("a.secret"), "--domain", kTestDomain,
+                      "--line-log", dir.str("tx.log"), "--number", "1002", "--class", "1", "--attempts", "1",
+                      dir.str("doc.qvf")},
+                     dir.str("tx.out")));
+  EXPECT_EQ(tx.WaitExit(90), 0) << tx.Output() << ReadText(dir.str("tx.log")) << receiver.Log();
+  EXPECT_EQ(rx.WaitExit(30), 0) << rx.Output();
+  receiver.Stop();
+  EXPECT_NE(tx.Output().find("line: G.711 PCMU, 9600 bps"), std::string::npos) << tx.Output();
+  std::vector<ReceivedPage> pages;
+  ASSERT_TRUE(ReadReceived(dir.str("in/FAX0001.QVF"), pages)) << rx.Output();
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_TRUE(PageMatches(pages[0], doc[0]));
+  const std::string log = ReadText(dir.str("tx.log"));
+  // Digits dialled in the account's domain, through the server, which asked the line to
+  // authenticate.
+  EXPECT_NE(log.find("-> INVITE sip:1002@" + std::string(kTestDomain)), std::string::npos) << log;
+  EXPECT_NE(log.find("<- SIP/2.0 407"), std::string::npos) << log;
+  EXPECT_EQ(tx.Output().find("sender-pw"), std::string::npos);
+  EXPECT_EQ(log.find("sender-pw"), std::string::npos);
+}
+
 // Options that cannot make a line are refused before any line starts, in words.
 TEST(QvfaxOverTheLine, OptionsThatMakeNoLineAreRefused) {
   TempDir dir;
@@ -91,7 +134,7 @@ TEST(QvfaxOverTheLine, OptionsThatMakeNoLineAreRefused) {
   } cases[] = {
       {{"--peer", "127.0.0.1:5060", "--device", "/dev/null"}, "no --port or --device with it"},
       {{"--registrar", "sip:127.0.0.1"}, "--registrar needs --user and --password-file"},
-      {{"--peer", "127.0.0.1:5060", "--user", "1001"}, "--user and --password-file go with --registrar"},
+      {{"--peer", "127.0.0.1:5060", "--user", "1001"}, "--user, --password-file and --domain go with --registrar"},
       {{"--peer", "127.0.0.1:5060", "--registrar", "sip:127.0.0.1", "--user", "1", "--password-file", "f"},
        "give either --peer or --registrar"},
       {{"--peer"}, "--peer needs HOST:PORT"},
