@@ -28,7 +28,7 @@ ls -l docs/screenshots/main-outgoing.png docs/screenshots/main-incoming.png docs
   docs/screenshots/error-dialog.png docs/screenshots/configuration-info.png docs/screenshots/help-browser.png \
   docs/screenshots/fax-log-cleanup.png \
   docs/screenshots/send-fax.png docs/screenshots/fax-status.png \
-  docs/screenshots/viewer.png docs/screenshots/viewer-200.png docs/screenshots/viewer-rotated.png \
+  docs/screenshots/viewer.png docs/screenshots/viewer-200.png docs/screenshots/viewer-rotated.png docs/screenshots/viewer-marks.png \
   docs/screenshots/pre-print.png docs/screenshots/print-status.png \
   docs/screenshots/starting-receive.png docs/screenshots/main-receive-mode.png \
   docs/screenshots/phone-book.png docs/screenshots/phone-book-editor.png docs/screenshots/import-preview.png \

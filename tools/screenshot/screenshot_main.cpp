@@ -47,6 +47,9 @@
 #include "ui/fax_printer.h"
 #include "ui/fax_printer_status.h"
 #include "ui/fax_viewer.h"
+#include "ui/signature_picture.h"
+#include "faximage/signature_store.h"
+#include <QMouseEvent>
 #include "ui/rich_edit.h"
 #include <QCheckBox>
 #include <QSpinBox>
@@ -458,6 +461,46 @@ bool ShootViewer(QWidget* window, const QString& dataDir, const QString& outDir)
   return ok;
 }
 
+// A mouse stroke on the viewer's page, through the points given (viewport pixels).
+void Stroke(QWidget* viewport, const std::vector<QPoint>& path) {
+  auto send = [viewport](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, QPointF(at), viewport->mapToGlobal(QPointF(at)), Qt::LeftButton, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &e);
+  };
+  send(QEvent::MouseButtonPress, path.front(), Qt::LeftButton);
+  for (size_t i = 1; i < path.size(); ++i) send(QEvent::MouseMove, path[i], Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, path.back(), Qt::NoButton);
+}
+
+// The sample fax signed and marked with the viewer's tools, the signature frame selected.
+bool ShootMarks(QWidget* window, const QString& dataDir, const QString& outDir) {
+  const QString fax = dataDir + QStringLiteral("receive/FAX00003.QVF");
+  qv::faximage::SaveSignature(dataDir.toStdString(), "Signature",
+                              qv::ui::SignatureFromTypedName(QStringLiteral("Dana Whitfield")));
+  qv::app::TFaxViewer viewer(qv::app::SettingsFileName(dataDir.toStdString()), window);
+  viewer.FaxFileName = fax;
+  viewer.ReceivedStamp = QStringLiteral("Received 05.12.2026 08:03");
+  viewer.setGeometry(80, 40, 820, 900);
+  viewer.show();
+  for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+  QWidget* vp = viewer.Viewer()->viewport();
+  viewer.Action("MarkHighlight")->trigger();
+  Stroke(vp, {{70, 103}, {200, 103}, {210, 103}});
+  viewer.Action("MarkCheck")->trigger();
+  Stroke(vp, {{40, 60}});
+  viewer.Action("MarkReceived")->trigger();
+  Stroke(vp, {{390, 30}});
+  viewer.Action("MarkPen")->trigger();
+  Stroke(vp, {{60, 600}, {200, 606}, {340, 598}});
+  viewer.Action("MarkSignature")->trigger();
+  Stroke(vp, {{90, 560}});
+  viewer.Action("MarkSelect")->trigger();
+  Stroke(vp, {{120, 575}});
+  bool ok = Shoot(viewer, outDir + QStringLiteral("viewer-marks.png"));
+  viewer.SaveMarksFile();
+  return ok;
+}
+
 // The phone book with an incremental search under way, its entry editor, the preview of a vCard
 // import, the cover sheet browser with the starter templates and one template in its editor.
 bool ShootBooks(qv::app::TMainScreen& window, const QString& dataDir, const QString& outDir) {
@@ -605,6 +648,7 @@ int main(int argc, char** argv) {
     about.hide();
     if (!ShootEditor(&window, dataDir, outDir)) rc = 1;
     if (!ShootViewer(&window, dataDir, outDir)) rc = 1;
+    if (!ShootMarks(&window, dataDir, outDir)) rc = 1;
     if (!ShootBooks(window, dataDir, outDir)) rc = 1;
     if (!ShootStartingNotice(&window, outDir + QStringLiteral("starting-receive.png"))) rc = 1;
 

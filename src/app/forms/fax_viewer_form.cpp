@@ -662,6 +662,24 @@ bool TFaxViewer::SaveMarksFile() {
 }
 
 bool TFaxViewer::eventFilter(QObject* o, QEvent* e) {
+  // The keyboard's way to place a stamp, text, tick or signature: Enter puts it in the middle of
+  // the page's visible part and selects it, so the arrow keys take it to its place.
+  const bool placing = tool_ == MarkTool::Text || tool_ == MarkTool::Date || tool_ == MarkTool::Received ||
+                       tool_ == MarkTool::Check || tool_ == MarkTool::Signature;
+  if (o == FaxViewer_ && e->type() == QEvent::KeyPress && placing) {
+    const int key = static_cast<QKeyEvent*>(e)->key();
+    QPoint at;
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && FaxViewer_->UnitsAt(FaxViewer_->viewport()->rect().center(), at)) {
+      const size_t before = marks_.Marks().marks.size();
+      PagePointer(qv::ui::TQvFaxViewer::ppRelease, at);
+      if (marks_.Marks().marks.size() > before) {
+        SetTool(MarkTool::Select);
+        marks_.Select(int(before));
+        MarksChanged();
+      }
+      return true;
+    }
+  }
   // Arrow keys move the selected mark instead of scrolling the page.
   if (o == FaxViewer_ && e->type() == QEvent::KeyPress && tool_ == MarkTool::Select && marks_.Selected() >= 0) {
     auto* k = static_cast<QKeyEvent*>(e);

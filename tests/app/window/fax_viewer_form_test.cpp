@@ -550,6 +550,29 @@ TEST_F(FaxViewerFormTest, MarksOnAStandardPageShowWhereTheyWereDrawn) {
   EXPECT_TRUE(v->SaveMarksFile());
 }
 
+// Without a mouse: Enter places a stamp in the middle of what is shown and selects it, the arrow
+// keys take it to its place.
+TEST_F(FaxViewerFormTest, AStampPlacedAndMovedFromTheKeyboard) {
+  auto v = Open(Fax(1));
+  v->ApplyZoom(100);
+  v->Action("MarkDate")->trigger();
+  v->Viewer()->setFocus();
+  QTest::keyClick(v->Viewer(), Qt::Key_Return);
+  ASSERT_EQ(v->Marks().marks.size(), 1u);
+  EXPECT_EQ(v->Marks().marks[0].kind, qv::faximage::MarkKind::Stamp);
+  QPoint middle;
+  ASSERT_TRUE(v->Viewer()->UnitsAt(v->Viewer()->viewport()->rect().center(), middle));
+  EXPECT_EQ(v->Marks().marks[0].x, middle.x());
+  EXPECT_EQ(v->Tool(), TFaxViewer::MarkTool::Select);
+  EXPECT_EQ(v->SelectedMark(), 0);
+  QTest::keyClick(v->Viewer(), Qt::Key_Left, Qt::ShiftModifier);
+  QTest::keyClick(v->Viewer(), Qt::Key_Up);
+  EXPECT_EQ(v->Marks().marks[0].x, middle.x() - 40);
+  EXPECT_EQ(v->Marks().marks[0].y, middle.y() - 4);
+  EXPECT_EQ(v->Marks().marks.size(), 1u) << "arrows move, they place nothing";
+  EXPECT_TRUE(v->SaveMarksFile());
+}
+
 // A damaged marks file: the fax still opens, the user is told which file and why, and nothing is
 // saved over the file (a turn is refused).
 TEST_F(FaxViewerFormTest, DamagedMarksFileIsReportedAndLeftAlone) {
