@@ -129,6 +129,8 @@ TSendFaxForm::TSendFaxForm(TSendSession& session, QWidget* parent)
   SendLaterTime_ = new QDateTimeEdit(QDateTime::currentDateTime().addSecs(kDefaultLaterSeconds), this);
   SendLaterTime_->setObjectName(QStringLiteral("SendLaterTime"));
   SendLaterTime_->setAccessibleName(QStringLiteral("Send later at"));
+  // The editor inside the spin box takes the focus; it answers a screen reader by the same name.
+  if (auto* edit = SendLaterTime_->findChild<QLineEdit*>()) edit->setAccessibleName(SendLaterTime_->accessibleName());
   SendLaterTime_->setCalendarPopup(true);
   SendLaterTime_->setDisplayFormat(QLocale().dateTimeFormat(QLocale::ShortFormat));
   hint(SendLaterTime_, "The date and time at which Send Later sends the fax");
