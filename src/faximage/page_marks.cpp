@@ -238,10 +238,10 @@ struct MarkRasterizer::Fonts {
     if (!library && FT_Init_FreeType(&library)) library = nullptr;
     FT_Face f = nullptr;
     if (library) {
-      TFaxFontSpec spec;
-      if (!family.empty()) spec.Name = family;
+      TFaxFontSpec wanted;
+      if (!family.empty()) wanted.Name = family;
       int index = 0;
-      const std::string file = MatchFontFile(spec, index);
+      const std::string file = MatchFontFile(wanted, index);
       const std::string key = file + "#" + std::to_string(index);
       if (auto it = byFile.find(key); it != byFile.end()) {
         f = it->second;
