@@ -16,7 +16,6 @@ namespace {
 // CodingPeer.Receive with its settings in this variable ("device;folder;class;ecm;coding").
 constexpr const char* kPeerVariable = "QV_CODING_PEER";
 
-
 std::string SelfPath() {
   char buf[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
