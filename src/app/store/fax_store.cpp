@@ -72,6 +72,35 @@ TagDef FirstTag(TableId id) {
   return {"", "", false};
 }
 
+// Every tag the program expects of a table, in the order they are made, and the one its order
+// uses. A rebuild makes these, and so does the creation of a table: a table made a moment ago must
+// not look like one of an older version that lacks the newer tags (the window offers to reindex
+// those). The outgoing DATESENT of this layout orders by date alone; the first tag that an opening
+// gives a table whose index file went missing orders by date and time.
+struct TagSet {
+  std::vector<TagDef> tags;
+  const char* order;
+};
+
+TagSet ExpectedTags(TableId id) {
+  switch (id) {
+    case TableId::Fax:
+      return {{{"DATESENT", "datesent", true},
+               {"DATEND", "DTOS(DATESENT)+TIMESENT", false},
+               {"SUBJECT", "UPPER(SUBJECT)", false},
+               {"RECIPIENT", "UPPER(RECIPIENT)", false}},
+              "DATESENT"};
+    case TableId::Rec:
+      return {{{"DATETIME", "DTOS(DATEREC)+TIMEREC", true},
+               {"DATEND", "DTOS(DATEREC)+TIMEREC", false},
+               {"FROM", "UPPER(FROM)", true}},
+              "DATETIME"};
+    case TableId::Cover: return {{{"DESCRIPT", "DESCRIPT", false}}, "DESCRIPT"};
+    case TableId::Phone: return {{{"NAME", "UPPER(NAME)", false}}, "NAME"};
+  }
+  return {{}, ""};
+}
+
 const std::vector<FieldDef>& FieldsOf(TableId id) {
   switch (id) {
     case TableId::Fax: return FaxFields();
@@ -118,9 +147,9 @@ void PackWithRetry(TablePair& pair) {
   if (!pair.Pack()) pair.Pack();
 }
 
-void MakeTags(TablePair& pair, const std::vector<TagDef>& tags, const char* order) {
-  for (const TagDef& t : tags) pair.IndexTag("", t.tag, kNotDeleted, t.descending, 0, t.key);
-  pair.SetOrder(pair.TagArea(order));
+void MakeTags(TablePair& pair, const TagSet& set) {
+  for (const TagDef& t : set.tags) pair.IndexTag("", t.tag, kNotDeleted, t.descending, 0, t.key);
+  pair.SetOrder(pair.TagArea(set.order));
 }
 
 // A new cover table starts with the starter templates; a failure leaves it short of them, never
@@ -169,6 +198,7 @@ bool TFaxStore::MakePhoneDBF(TablePair& pair) { return MakeTable(pair, pair.Path
 
 bool TFaxStore::OpenTable(TableId id, TablePair& pair) {
   pair.SetLocation(dataDir_, FileOf(id));
+  const std::string indexFile = dataDir_ + IndexFileName(FileOf(id));
   bool made = false;
   if (!FileExists(pair.Path())) {
     switch (id) {
@@ -182,7 +212,9 @@ bool TFaxStore::OpenTable(TableId id, TablePair& pair) {
   if (id == TableId::Fax || id == TableId::Rec) pair.Close();
   if (!pair.Open()) return false;
   const TagDef first = FirstTag(id);
-  if (!FileExists(dataDir_ + IndexFileName(FileOf(id)))) {
+  if (made) {
+    MakeTags(pair, ExpectedTags(id));
+  } else if (!FileExists(indexFile)) {
     pair.IndexTag("", first.tag, kNotDeleted, first.descending, 0, first.key);
   }
   if (id == TableId::Fax) pair.First();
@@ -364,12 +396,7 @@ void TFaxStore::RebuildIndexes(const std::function<void(const char*)>& progress)
     RemoveFile(dataDir_ + IndexFileName(kFaxTableFile));
     PackWithRetry(fax);
     step("Rebuilding FAX file indexes");
-    MakeTags(fax,
-             {{"DATESENT", "datesent", true},
-              {"DATEND", "DTOS(DATESENT)+TIMESENT", false},
-              {"SUBJECT", "UPPER(SUBJECT)", false},
-              {"RECIPIENT", "UPPER(RECIPIENT)", false}},
-             "DATESENT");
+    MakeTags(fax, ExpectedTags(TableId::Fax));
   }
 
   TablePair& rec = Pair(TableId::Rec);
@@ -379,11 +406,7 @@ void TFaxStore::RebuildIndexes(const std::function<void(const char*)>& progress)
     step("Removing Received FAX records marked for deletion");
     PackWithRetry(rec);
     step("Rebuilding Received FAX indexes");
-    MakeTags(rec,
-             {{"DATETIME", "DTOS(DATEREC)+TIMEREC", true},
-              {"DATEND", "DTOS(DATEREC)+TIMEREC", false},
-              {"FROM", "UPPER(FROM)", true}},
-             "DATETIME");
+    MakeTags(rec, ExpectedTags(TableId::Rec));
   }
 
   TablePair& phone = Pair(TableId::Phone);
@@ -393,7 +416,7 @@ void TFaxStore::RebuildIndexes(const std::function<void(const char*)>& progress)
     step("Removing PHONE file records marked for deletion");
     PackWithRetry(phone);
     step("Rebuilding PHONE file indexes");
-    MakeTags(phone, {{"NAME", "UPPER(NAME)", false}}, "NAME");
+    MakeTags(phone, ExpectedTags(TableId::Phone));
     phone.Close();
   }
 
@@ -404,7 +427,7 @@ void TFaxStore::RebuildIndexes(const std::function<void(const char*)>& progress)
   step("Removing COVER file records marked for deletion");
   PackWithRetry(cover);
   step("Rebuilding COVER file indexes");
-  MakeTags(cover, {{"DESCRIPT", "DESCRIPT", false}}, "DESCRIPT");
+  MakeTags(cover, ExpectedTags(TableId::Cover));
   cover.Close();
 }
 

@@ -29,7 +29,7 @@ class FaxStoreTest : public ::testing::Test {
   DataDir dir_;
 };
 
-TEST_F(FaxStoreTest, OpeningCreatesTablesWithTheirFieldsAndFirstTag) {
+TEST_F(FaxStoreTest, OpeningCreatesTablesWithTheirFieldsAndEveryTag) {
   TFaxStore store(dir_.StdPath());
   ASSERT_TRUE(store.OpenFaxDBF());
   ASSERT_TRUE(store.OpenRecFaxDBF());
@@ -39,12 +39,10 @@ TEST_F(FaxStoreTest, OpeningCreatesTablesWithTheirFieldsAndFirstTag) {
                         "QRVCOV.CDX", "QRVPB.CDX"}) {
     EXPECT_TRUE(Exists(f)) << f;
   }
-  // Only the first tag until the first rebuild.
-  EXPECT_TRUE(store.HasTag(TableId::Fax, "DATESENT"));
-  EXPECT_FALSE(store.HasTag(TableId::Fax, "DATEND"));
-  EXPECT_FALSE(store.HasTag(TableId::Fax, "SUBJECT"));
-  EXPECT_TRUE(store.HasTag(TableId::Rec, "DATETIME"));
-  EXPECT_FALSE(store.HasTag(TableId::Rec, "DATEND"));
+  // A new table has every tag a rebuild makes: nothing for the window to offer to reindex.
+  for (const char* tag : {"DATESENT", "DATEND", "SUBJECT", "RECIPIENT"})
+    EXPECT_TRUE(store.HasTag(TableId::Fax, tag)) << tag;
+  for (const char* tag : {"DATETIME", "DATEND", "FROM"}) EXPECT_TRUE(store.HasTag(TableId::Rec, tag)) << tag;
   EXPECT_TRUE(store.HasTag(TableId::Cover, "DESCRIPT"));
   EXPECT_TRUE(store.HasTag(TableId::Phone, "NAME"));
   // Cover and phone tables are ordered by their tag from the start.
@@ -82,6 +80,28 @@ TEST_F(FaxStoreTest, ADeletedIndexFileIsMadeAgainWithItsFirstTag) {
   EXPECT_FALSE(store.HasTag(TableId::Fax, "DATEND"));
   EXPECT_TRUE(store.HasRecord(TableId::Fax));
   EXPECT_EQ(store.Pair(TableId::Fax).FieldString("SUBJECT"), "kept");
+}
+
+// An index file whose table is gone describes other records: a table made in its place gets an
+// index of its own, with every tag, and lists only its own records.
+TEST_F(FaxStoreTest, ATableMadeAgainDoesNotTakeOverALeftOverIndexFile) {
+  {
+    TFaxStore store(dir_.StdPath());
+    ASSERT_TRUE(store.OpenFaxDBF());
+    ASSERT_TRUE(store.OpenRecFaxDBF());
+    for (const char* subject : {"old 1", "old 2", "old 3"}) ASSERT_TRUE(AddFax(store, subject, false));
+  }
+  ASSERT_TRUE(QFile::remove(dir_.File(QStringLiteral("QRV.DBF"))));
+  QFile::remove(dir_.File(QStringLiteral("QRV.FPT")));
+  TFaxStore store(dir_.StdPath());
+  ASSERT_TRUE(store.OpenFaxDBF());
+  EXPECT_TRUE(store.HasTag(TableId::Fax, "DATEND"));
+  EXPECT_FALSE(store.HasRecord(TableId::Fax));
+  ASSERT_TRUE(AddFax(store, "new", false));
+  TablePair& fax = store.Pair(TableId::Fax);
+  std::vector<std::string> seen;
+  for (fax.First(); !fax.Eof(); fax.Next()) seen.push_back(fax.FieldString("SUBJECT"));
+  EXPECT_EQ(seen, std::vector<std::string>{"new"});
 }
 
 TEST_F(FaxStoreTest, DeletedRecordsAreHiddenUntilRebuildPacksThem) {
