@@ -3,6 +3,7 @@
 #include "app/flows/message_pump.h"
 #include "comm/dispatcher_list.h"
 #include "app/forms/splash_form.h"
+#include "core/product_version.h"
 #include "test_support.h"
 
 #include <QLabel>
@@ -30,7 +31,9 @@ TEST(Forms, AboutBoxShowsTheVersionAndClosesWithOk) {
   TSplashform about;
   EXPECT_EQ(about.windowTitle(), QStringLiteral("About Quorvane"));
   EXPECT_TRUE(Labels(about).contains(QStringLiteral("32-bit version")));
-  EXPECT_TRUE(Labels(about).contains(QStringLiteral("Version 2.9v")));
+  // The release the project is numbered with, as every command's --version says it.
+  EXPECT_TRUE(Labels(about).contains(QStringLiteral("Version ") + QString::fromLatin1(core::kProductVersion)));
+  EXPECT_FALSE(QString::fromLatin1(core::kProductVersion).isEmpty());
   auto* ok = about.findChild<QPushButton*>(QStringLiteral("OkButton"));
   ASSERT_NE(ok, nullptr);
   EXPECT_EQ(ok->text(), QStringLiteral("Ok"));
@@ -39,10 +42,11 @@ TEST(Forms, AboutBoxShowsTheVersionAndClosesWithOk) {
   EXPECT_EQ(about.findChild<QLabel*>(QStringLiteral("DataDirLabel")), nullptr);
 }
 
-TEST(Forms, AboutBoxNamesTheDataDirectoryInUse) {
+TEST(Forms, AboutBoxNamesTheDataDirectoryAndTheLineInUse) {
   test::App();
-  TSplashform about(nullptr, QStringLiteral("/srv/fax/data/"));
+  TSplashform about(nullptr, QStringLiteral("/srv/fax/data/"), QStringLiteral("Fax modem on COM2 (/dev/ttyS1)"));
   EXPECT_TRUE(Labels(about).contains(QStringLiteral("Data directory: /srv/fax/data/")));
+  EXPECT_TRUE(Labels(about).contains(QStringLiteral("Line in use: Fax modem on COM2 (/dev/ttyS1)")));
 }
 
 TEST(Forms, ReceivedNotesDialogKeepsTheFieldWidth) {

@@ -1,6 +1,6 @@
 #include "app/forms/splash_form.h"
 
-#include "app/store/settings.h"
+#include "core/product_version.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -35,7 +35,7 @@ QPixmap FaxPicture() {
 }
 }  // namespace
 
-TSplashform::TSplashform(QWidget* parent, const QString& dataDir) : QDialog(parent) {
+TSplashform::TSplashform(QWidget* parent, const QString& dataDir, const QString& line) : QDialog(parent) {
   setObjectName(QStringLiteral("Splashform"));
   setWindowTitle(QStringLiteral("About Quorvane"));
 
@@ -50,7 +50,8 @@ TSplashform::TSplashform(QWidget* parent, const QString& dataDir) : QDialog(pare
   title->setFont(big);
   auto* bits = new QLabel(QStringLiteral("32-bit version"), this);
   bits->setObjectName(QStringLiteral("BitsLabel"));
-  auto* version = new QLabel(QStringLiteral("Version ") + QString::fromLatin1(kProgramVersion), this);
+  // The release as the project numbers it, the same as every command's --version.
+  auto* version = new QLabel(QStringLiteral("Version ") + QString::fromLatin1(core::kProductVersion), this);
   version->setObjectName(QStringLiteral("VersionLabel"));
 
   auto* ok = new QPushButton(QStringLiteral("Ok"), this);
@@ -75,9 +76,20 @@ TSplashform::TSplashform(QWidget* parent, const QString& dataDir) : QDialog(pare
   if (!dataDir.isEmpty()) {
     auto* where = new QLabel(QStringLiteral("Data directory: ") + dataDir, this);
     where->setObjectName(QStringLiteral("DataDirLabel"));
-    where->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    where->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    where->setAccessibleName(where->text());
     layout->addWidget(where);
   }
+  if (!line.isEmpty()) {
+    auto* used = new QLabel(QStringLiteral("Line in use: ") + line, this);
+    used->setObjectName(QStringLiteral("LineLabel"));
+    used->setWordWrap(true);
+    used->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    used->setAccessibleName(used->text());
+    layout->addWidget(used);
+  }
+  ok->setAccessibleName(QStringLiteral("Ok"));
+  picture->setAccessibleName(QStringLiteral("A fax machine"));
   layout->addLayout(buttons);
   setFixedSize(sizeHint());
 }
