@@ -113,5 +113,69 @@ TEST_F(QuickSetup, AnUnwritableSettingsFileIsReportedAndTheRunGoesOn) {
   EXPECT_EQ(Settings().Name, "Ann Smith");  // the choices hold for this run
 }
 
+// The three ways to go on: each is a radio button named for a screen reader and described in
+// plain words; only the chosen way's controls take input, and what is stored follows the choice.
+TEST_F(QuickSetup, ThreeWaysAreOfferedAndOnlyTheChosenOneTakesInput) {
+  TQuickSetupForm form;
+  const char* ways[] = {"WayModem", "WayInternet", "WayPractice"};
+  for (const char* name : ways) {
+    auto* way = form.findChild<QRadioButton*>(QString::fromLatin1(name));
+    ASSERT_NE(way, nullptr) << name;
+    EXPECT_FALSE(way->accessibleName().isEmpty()) << name;
+    EXPECT_FALSE(way->accessibleDescription().isEmpty()) << name;
+  }
+  EXPECT_EQ(form.findChild<QRadioButton*>(QStringLiteral("WayPractice"))->accessibleName(),
+            QStringLiteral("Try it without either"));
+  auto* ports = form.findChild<QGroupBox*>(QStringLiteral("ComPort"));
+  auto* line = form.findChild<QGroupBox*>(QStringLiteral("InternetLine"));
+  auto* lineUse = line->findChild<QCheckBox*>(QStringLiteral("chkInternetLine"));
+  // A new user starts on the modem, as before.
+  EXPECT_EQ(form.ChosenWay(), TQuickSetupForm::kModemWay);
+  EXPECT_TRUE(ports->isEnabled());
+  EXPECT_FALSE(line->isEnabled());
+
+  form.findChild<QRadioButton*>(QStringLiteral("WayPractice"))->click();
+  EXPECT_FALSE(ports->isEnabled());
+  EXPECT_FALSE(line->isEnabled());
+  TSettings s;
+  form.Store(s);
+  EXPECT_TRUE(s.PracticeLine);
+  EXPECT_FALSE(lineUse->isChecked());
+
+  // The Internet line's own switch and the way are one.
+  form.findChild<QRadioButton*>(QStringLiteral("WayInternet"))->click();
+  EXPECT_TRUE(line->isEnabled());
+  EXPECT_TRUE(lineUse->isChecked());
+  form.Store(s);
+  EXPECT_FALSE(s.PracticeLine);
+  // Back to the modem: the line is off, and a port can be picked.
+  form.findChild<QRadioButton*>(QStringLiteral("WayModem"))->click();
+  EXPECT_FALSE(lineUse->isChecked());
+  EXPECT_FALSE(line->isEnabled());
+  form.findChild<QRadioButton*>(QStringLiteral("Com2"))->click();
+  form.Store(s);
+  EXPECT_EQ(s.ComPort, 1);
+  EXPECT_FALSE(s.PracticeLine);
+}
+
+TEST_F(QuickSetup, ThePracticeLineIsStoredInItsOwnSectionAndShownAgain) {
+  dialogs_.forms.push_back([](QDialog* d) {
+    d->findChild<QRadioButton*>(QStringLiteral("WayPractice"))->click();
+    return int(QDialog::Accepted);
+  });
+  ASSERT_TRUE(RunQuickSetup(nullptr, ini_));
+  core::TIniFile ini(ini_);
+  EXPECT_TRUE(ini.ReadBool("PracticeLine", "On", false));
+  EXPECT_EQ(ini.ReadInteger("Modem", "ComPort", -1), 0);  // the modem's key keeps its meaning
+  EXPECT_TRUE(Settings().PracticeLine);
+  // The next run of the setup shows the way taken, whatever the Internet line's section says.
+  ini.WriteBool("InternetLine", "Enabled", true);
+  dialogs_.forms.push_back([](QDialog* d) {
+    EXPECT_EQ(static_cast<TQuickSetupForm*>(d)->ChosenWay(), TQuickSetupForm::kPracticeWay);
+    return int(QDialog::Rejected);
+  });
+  EXPECT_FALSE(RunQuickSetup(nullptr, ini_));
+}
+
 }  // namespace
 }  // namespace qv::app

@@ -2,6 +2,7 @@
 // the send log, and the form's controls.
 #include "app/forms/send_fax_form.h"
 
+#include "app/flows/call_settings.h"
 #include "app/store/settings.h"
 #include "comm/com_port.h"
 #include "fax/send_fax.h"
@@ -82,6 +83,23 @@ TEST(SendRules, ConfigurationSummaryListsTheSettingsInUse) {
   EXPECT_EQ(all[3], QStringLiteral("Dialing with: Tone"));
   EXPECT_EQ(all.mid(10), (QStringList{QStringLiteral("Blind Dial is ACTIVE"), QStringLiteral("Ignore Busy is ACTIVE"),
                                       QStringLiteral("Using Error Correction")}));
+}
+
+// Sending and receive mode share the modem's port; the practice line's ends are two ports of
+// their own, so a send there needs no step aside of receive mode, and the modem's setting stays.
+TEST(SendRules, ThePracticeLineSendsAndReceivesOnItsOwnTwoPorts) {
+  TSettings s;
+  s.ComPort = 2;
+  EXPECT_EQ(SendCallSettings(s, QStringLiteral("1"), std::nullopt, std::nullopt).comNumber, 3);
+  EXPECT_EQ(ReceiveCallSettings(s).comNumber, 3);
+  EXPECT_TRUE(SendSharesReceivePort(s));
+  s.PracticeLine = true;
+  EXPECT_EQ(SendCallSettings(s, QStringLiteral("1"), std::nullopt, std::nullopt).comNumber, kPracticeSendCom);
+  EXPECT_EQ(ReceiveCallSettings(s).comNumber, kPracticeReceiveCom);
+  EXPECT_FALSE(SendSharesReceivePort(s));
+  EXPECT_GT(kPracticeSendCom, 6);  // beyond the ports a modem is chosen from
+  EXPECT_EQ(SendConfigurationSummary(s)[0], QStringLiteral("Communications Port: COM%1 (practice line)").arg(kPracticeSendCom));
+  EXPECT_EQ(s.ComPort, 2);
 }
 
 TEST(SendRules, LogSkipsRepeatsAndSavesWithTheFinishTime) {

@@ -46,10 +46,14 @@ std::string WithAtPrefix(const std::string& text) {
   return Q(text).toUpper().contains(QLatin1String("AT")) ? text : "AT" + text;
 }
 
+int SendComNumber(const TSettings& s) { return s.PracticeLine ? kPracticeSendCom : s.ComPort + 1; }
+int ReceiveComNumber(const TSettings& s) { return s.PracticeLine ? kPracticeReceiveCom : s.ComPort + 1; }
+bool SendSharesReceivePort(const TSettings& s) { return SendComNumber(s) == ReceiveComNumber(s); }
+
 TCallSettings SendCallSettings(const TSettings& s, const QString& number, const std::optional<QString>& prefix,
                                const std::optional<QString>& suffix) {
   TCallSettings call;
-  call.comNumber = s.ComPort + 1;
+  call.comNumber = SendComNumber(s);
   call.resetString = s.ResetString;
   call.bps = s.MaximumBPS;
   call.ecm = s.ECM;
@@ -70,7 +74,7 @@ TCallSettings SendCallSettings(const TSettings& s, const QString& number, const 
 
 TCallSettings ReceiveCallSettings(const TSettings& s) {
   TCallSettings call;
-  call.comNumber = s.ComPort + 1;
+  call.comNumber = ReceiveComNumber(s);
   call.resetString = s.ResetString;
   call.bps = s.MaximumBPSReceive;
   call.ecm = s.ECMReceive;

@@ -49,6 +49,17 @@ struct TCallSettings {
   std::optional<Dialing> dialing;
 };
 
+// The COM ports of the two directions. Sending and receive mode share the modem's port
+// (COM(ComPort + 1)), except on the practice line: its two ends, joined by a virtual line, take
+// two numbers of their own beyond the wizard's six, so that a fax sent on the one arrives on the
+// other while receive mode runs, and the modem's own port setting stays as the user chose it.
+inline constexpr int kPracticeSendCom = 7;
+inline constexpr int kPracticeReceiveCom = 8;
+int SendComNumber(const TSettings& s);
+int ReceiveComNumber(const TSettings& s);
+// Whether a send must have receive mode step aside: both use the one modem.
+bool SendSharesReceivePort(const TSettings& s);
+
 // The call settings of sending to `number` with this call's prefix and suffix.
 TCallSettings SendCallSettings(const TSettings& s, const QString& number, const std::optional<QString>& prefix,
                                const std::optional<QString>& suffix);

@@ -1,6 +1,7 @@
 #include "app/flows/outbox.h"
 
 #include "app/flows/message_pump.h"
+#include "app/flows/call_settings.h"
 #include "app/flows/receive_service.h"
 #include "app/store/fax_store.h"
 #include "app/store/settings.h"
@@ -277,16 +278,18 @@ void TOutbox::Poll() {
     ResumeReceive();
     return;
   }
-  if (receive_ && receive_->ReceivingNow()) {
+  if (SharesReceive() && receive_->ReceivingNow()) {
     if (observer_) observer_->FlowStatus(QString::fromLatin1(kWaitingForCallText));
     return;
   }
-  if (receive_ && receive_->On()) {
+  if (SharesReceive() && receive_->On()) {
     if (!receive_->StepAside()) return;
     steppedAside_ = true;
   }
   Begin(*next);
 }
+
+bool TOutbox::SharesReceive() const { return receive_ && SendSharesReceivePort(Settings()); }
 
 void TOutbox::GiveUp(TOutboxEntry& e, const QString& why) {
   e.state = OutboxState::kFailed;
@@ -419,8 +422,8 @@ bool TOutbox::ClaimModem(TFlowObserver* observer) {
   QElapsedTimer clock;
   clock.start();
   bool told = false;
-  // The outbox's own try, or a call being received, finishes first.
-  while (current_ || finishing_ || (receive_ && (receive_->ReceivingNow() || receive_->Changing()))) {
+  // The outbox's own try, or a call being received on the same modem, finishes first.
+  while (current_ || finishing_ || (SharesReceive() && (receive_->ReceivingNow() || receive_->Changing()))) {
     if (clock.elapsed() > kClaimWaitMs) {
       if (observer) observer->FlowInformation(QStringLiteral("The modem is still in use. Please try again later."));
       return false;
@@ -432,7 +435,7 @@ bool TOutbox::ClaimModem(TFlowObserver* observer) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kClaimStepMs));
   }
   claimed_ = true;
-  if (receive_ && receive_->On()) {
+  if (SharesReceive() && receive_->On()) {
     if (receive_->StepAside()) steppedAside_ = true;
   }
   return true;

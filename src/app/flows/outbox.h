@@ -115,6 +115,9 @@ class TOutbox : public QObject, public TModemShare, public TSendObserver {
   void Finish();
   void GiveUp(TOutboxEntry& e, const QString& why);
   void ResumeReceive();
+  // Receive mode listens on the port sends go out on: a send waits for its call and has it step
+  // aside. Not so on the practice line, whose receiving end is a port of its own.
+  bool SharesReceive() const;
   // TSendObserver: the session's reports of a try.
   void FlowStatus(const QString& text) override;
   void FlowInformation(const QString& text) override;

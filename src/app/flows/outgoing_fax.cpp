@@ -103,7 +103,8 @@ QString SendHeaderLine(const TSettings& s, const QDate& date, const QTime& time)
 
 QStringList SendConfigurationSummary(const TSettings& s) {
   QStringList out;
-  out << QStringLiteral("Communications Port: COM") + QString::number(s.ComPort + 1)
+  out << QStringLiteral("Communications Port: COM") + QString::number(SendComNumber(s)) +
+             (s.PracticeLine ? QStringLiteral(" (practice line)") : QString())
       << QStringLiteral("Fax Class: ") + FaxClassSummaryName(s.FaxClass)
       << QStringLiteral("Transfer Rate: ") + QString::number(s.MaximumBPS)
       << QStringLiteral("Dialing with: ") + (s.ToneOrPulse == 0 ? QStringLiteral("Tone") : QStringLiteral("Pulse"))

@@ -31,6 +31,9 @@ class TInternetLinePanel : public QGroupBox {
   // What was typed into the password field; "" keeps the stored one.
   QString NewPassword() const;
   QString TestResult() const;
+  // The check that makes the line the program's modem: a form that offers other ways (a port,
+  // the practice line) clears it when one of those is chosen.
+  QCheckBox* UseCheck() const { return chkInternetLine_; }
 
   // Fills the panel from the settings file and the secret store.
   void LoadFrom(const std::string& iniFile);

@@ -2,6 +2,7 @@
 #include "app/flows/outbox.h"
 
 #include "app/forms/app_texts.h"
+#include "app/flows/call_settings.h"
 #include "app/forms/configuration_info.h"
 #include "app/contacts/cover_browse.h"
 #include "app/contacts/phone_book.h"
@@ -35,6 +36,9 @@
 #include "ui/fax_printer_status.h"
 #include "app/forms/internet_line_panel.h"
 #include "app/store/line_settings.h"
+#include "app/store/cover_templates.h"
+#include "app/store/rich_text_editor.h"
+#include "rtf/rtf_writer.h"
 #include "fax/receive_fax.h"
 #include "ui/rich_edit.h"
 
@@ -379,6 +383,12 @@ void TMainScreen::BuildPages() {
   status_->setObjectName(QStringLiteral("status"));
   status_->setMinimumHeight(status_->fontMetrics().height() + 4);
   statusBar()->addWidget(status_, 1);
+  practiceNote_ = new QLabel(QString::fromLatin1(kPracticeLineNote), this);
+  practiceNote_->setObjectName(QStringLiteral("PracticeLineNote"));
+  practiceNote_->setAccessibleName(QString::fromLatin1(kPracticeLineNote));
+  practiceNote_->setStyleSheet(QStringLiteral("QLabel { font-weight: bold; color: #8a4b00; padding: 0 6px; }"));
+  practiceNote_->setVisible(false);
+  statusBar()->addPermanentWidget(practiceNote_);
   statusBar()->setSizeGripEnabled(true);
 
   connect(FaxGrid_, &QTableView::doubleClicked, this, [this] { mnuViewPrintClick(); });
@@ -876,7 +886,77 @@ void TMainScreen::mnuPhoneBookClick() {
 
 void TMainScreen::mnuPreferencesClick() {
   if (Guarded()) return;
-  if (ShowPreferences(this, IniFile())) ApplyInternetLine();
+  const bool practiceWasOn = Settings().PracticeLine;
+  if (ShowPreferences(this, IniFile())) ApplyLine(practiceWasOn);
+}
+
+void TMainScreen::ApplyLine(bool practiceWasOn) {
+  if (Settings().PracticeLine) {
+    StopInternetLine();
+    StartPracticeLine();
+    if (!practiceWasOn && PracticeLineRunning()) {
+      // Receive mode shows the Incoming page as it starts; the practice fax then brings the user
+      // back to the Outgoing one, where it waits to be sent.
+      if (!receiveMode_) ReceiveButtonClick();
+      AddPracticeFax();
+    }
+  } else {
+    StopPracticeLine();
+    ApplyInternetLine();
+  }
+}
+
+void TMainScreen::StartPracticeLine() {
+  if (PracticeLineRunning()) {
+    ShowPracticeNote(true);
+    return;
+  }
+  practice_ = std::make_unique<TPracticeLine>(ModemProgram(), dataDir_);
+  const QString why = practice_->Start();
+  if (!why.isEmpty()) {
+    practice_.reset();
+    ShowPracticeNote(false);
+    Dialogs().Error(this, why);
+    return;
+  }
+  connect(practice_.get(), &TPracticeLine::failed, this, [this](const QString& text) {
+    ShowPracticeNote(false);
+    Dialogs().Error(this, text);
+  });
+  ShowPracticeNote(true);
+}
+
+void TMainScreen::StopPracticeLine() {
+  practice_.reset();
+  ShowPracticeNote(false);
+}
+
+void TMainScreen::ShowPracticeNote(bool on) {
+  practiceNote_->setVisible(on);
+  setWindowTitle(on ? QStringLiteral("Quorvane - ") + QString::fromLatin1(kPracticeLineNote)
+                    : QStringLiteral("Quorvane"));
+}
+
+void TMainScreen::AddPracticeFax() {
+  RtfBuffer doc;
+  doc.SetRtf(rtf::WriteRtf(PracticeFaxDocument()));
+  std::string why;
+  const std::string name = Settings().Name.empty() ? std::string("Me") : Settings().Name;
+  if (!store_->StoreRecord(TableId::Fax, store_->Pair(TableId::Fax), true,
+                           {{"SUBJECT", "Practice fax"},
+                            {"RECIPIENT", name + " (practice line)"},
+                            // The practice line rings its other end whatever is dialled.
+                            {"PHONE", "555 0100"}},
+                           {{"RTFDOC", &doc}}, &why)) {
+    Dialogs().Error(this, QStringLiteral("The practice fax could not be stored: ") + QString::fromStdString(why));
+    return;
+  }
+  const int recNo = store_->Pair(TableId::Fax).RecNo();
+  store_->FaxTableCloseAndOpen();
+  store_->Pair(TableId::Fax).Go(recNo);
+  SetCurrentPage(kOutgoingPage);
+  RefreshGrids();
+  SetButtons();
 }
 
 void TMainScreen::StopInternetLine() {
@@ -940,8 +1020,24 @@ void TMainScreen::FaqClick() { HelpTopic(911); }
 void TMainScreen::TechnicalHelpClick() { HelpTopic(10000); }
 void TMainScreen::TechnicalSupportClick() { HelpTopic(1025); }
 
+QString TMainScreen::LineInUse() const {
+  const TSettings& s = Settings();
+  if (s.PracticeLine)
+    return QString::fromLatin1(kPracticeLineNote) + (PracticeLineRunning() ? QString() : QStringLiteral(" (not running)"));
+  if (line_ && line_->Running()) {
+    TLineSettings line;
+    try {
+      line = LoadLineSettings(IniFile());
+    } catch (...) {
+    }
+    return QStringLiteral("Internet fax line, user %1 at %2").arg(line.user, line.server);
+  }
+  const int com = SendComNumber(s);
+  return QStringLiteral("Fax modem on COM%1 (%2)").arg(com).arg(QString::fromStdString(qv::comm::PortDevicePath(com)));
+}
+
 void TMainScreen::About1Click() {
-  TSplashform about(this, dataDir_);
+  TSplashform about(this, dataDir_, LineInUse());
   CenterOver(&about, this);
   Dialogs().Exec(&about);
 }
@@ -1004,15 +1100,17 @@ void TMainScreen::FormActivate() {
     activateWindow();
   }
   PumpMessages();
+  const bool practiceWasOn = Settings().PracticeLine;
   if (quickSetupDue_ && RunQuickSetup(this, IniFile())) quickSetupDue_ = false;
-  ApplyInternetLine();
+  // Tables made a moment ago carry every tag: only an older version's are offered a rebuild.
   if (!store_->HasTag(TableId::Fax, "DATEND") || !store_->HasTag(TableId::Rec, "DATEND")) {
     if (Dialogs().Question(this, QString::fromLatin1(kReindexCaption),
                            QString::fromLatin1(kReindexText), true)) {
       RebuildIndexes();
     }
   }
-  if (Settings().AtStartup) ReceiveButtonClick();
+  ApplyLine(practiceWasOn);
+  if (Settings().AtStartup && !receiveMode_) ReceiveButtonClick();
   // After receive mode: a queued fax that is due steps around it.
   StartOutbox();
   firstActivation_ = false;
@@ -1033,6 +1131,7 @@ void TMainScreen::closeEvent(QCloseEvent* event) {
   StopOutbox();
   if (receiveMode_) receive_->Stop();
   StopInternetLine();
+  StopPracticeLine();
   PumpMessages();
   faxModel_->BeginSuspend();
   recModel_->BeginSuspend();

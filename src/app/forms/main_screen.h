@@ -3,6 +3,7 @@
 // menus, and the program's mode.
 
 #include "app/flows/internet_line.h"
+#include "app/flows/practice_line.h"
 #include "app/flows/receive_service.h"
 
 #include <QMainWindow>
@@ -69,6 +70,10 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   bool CloneRequest() const { return cloneRequest_; }
   bool QuickSetupDue() const { return quickSetupDue_; }
   bool FirstActivationDone() const { return !firstActivation_; }
+  // The practice line's modems run (the settings chose it and it started).
+  bool PracticeLineRunning() const { return practice_ && practice_->Running(); }
+  // What carries the faxes, in plain words (the About box says it).
+  QString LineInUse() const;
 
   void SetStatus(const QString& text);
   QString StatusText() const;
@@ -173,6 +178,16 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   // modem takes the chosen COM port's place.
   void ApplyInternetLine();
   void StopInternetLine();
+  // The line the settings choose: the practice line, else the Internet line (else the modem's
+  // port, which needs nothing started). A practice line chosen just now (it was off before)
+  // brings the practice fax and receive mode, so the user can send at once and see it arrive.
+  void ApplyLine(bool practiceWasOn);
+  void StartPracticeLine();
+  void StopPracticeLine();
+  // The main window says whether faxes go anywhere: the note and the title.
+  void ShowPracticeNote(bool on);
+  // Puts the practice fax into the Outgoing list and selects it.
+  void AddPracticeFax();
   void SetHourglass(bool on);
   void ConnectReceiveComponent();
   // What the receive service shows and asks (receive_mode.cpp).
@@ -199,6 +214,8 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   bool receiveMode_ = false;
   std::unique_ptr<TInternetLine> line_;
   int linePort_ = 0;  // the COM number the line stands in for; 0 while none
+  std::unique_ptr<TPracticeLine> practice_;
+  QLabel* practiceNote_ = nullptr;
   bool firstActivation_ = true;
   bool quickSetupDue_ = false;
   bool closeSaved_ = false;

@@ -395,6 +395,7 @@ void TPreferences::LoadControls(const TSettings& s, const TPortDevices& devices)
     const QSignalBlocker quiet(chkSM56_);  // showing the setting is no change of it
     chkSM56_->setChecked(s.UseMotorolaSM56Fix);
   }
+  chkPracticeLine_->setChecked(s.PracticeLine);
   UseAltHeaderFont_->setChecked(s.UseAlternateHeaderFont);
   UseAlternateNameReceive_->setChecked(s.GlobalUseAlternateNamingRec);
   for (int i = 0; i < kComPorts; ++i) PortDevice_[i]->setEditText(devices[i]);
@@ -420,6 +421,7 @@ void TPreferences::StoreControls(TSettings& s) const {
   s.DialAttempts = dialAttempts;
   s.RetryWait = retryWait;
   s.ComPort = ComPort_->checkedId();
+  s.PracticeLine = chkPracticeLine_->isChecked();
   s.FaxClass = FaxClass_->checkedId();
   s.AtStartup = ReceiveAtStartup_->isChecked();
   s.AnswerOnRing = AnswerOnRing_->checkedId() + 1;

@@ -139,6 +139,7 @@ class TPreferences : public QDialog {
   std::array<QComboBox*, kComPorts> PortDevice_{};
   QPushButton* RefreshDevicesButton_ = nullptr;
   TInternetLinePanel* InternetLine_ = nullptr;
+  QCheckBox* chkPracticeLine_ = nullptr;
   // Sending
   QGroupBox* FaxClassBox_ = nullptr;
   QButtonGroup* FaxClass_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include "app/flows/call_settings.h"
 #include "app/flows/modem_routines.h"
+#include "app/forms/app_texts.h"
 #include "app/forms/internet_line_panel.h"
 
 #include <QButtonGroup>
@@ -181,6 +182,16 @@ QWidget* TPreferences::BuildModemPage() {
   // No modem at all: a SIP account is the line.
   InternetLine_ = new TInternetLinePanel(dataDir_, page);
   l->addWidget(InternetLine_);
+  // Neither: the practice line. Choosing a port or the Internet line leaves it.
+  chkPracticeLine_ = Check("chkPracticeLine", QString::fromLatin1(kPracticeLineChoiceText), page);
+  l->addWidget(chkPracticeLine_);
+  connect(chkPracticeLine_, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) InternetLine_->UseCheck()->setChecked(false);
+  });
+  connect(InternetLine_->UseCheck(), &QCheckBox::toggled, this, [this](bool on) {
+    if (on) chkPracticeLine_->setChecked(false);
+  });
+  connect(ComPort_, &QButtonGroup::idClicked, this, [this] { chkPracticeLine_->setChecked(false); });
   l->addStretch();
   return page;
 }

@@ -43,11 +43,29 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent, const QString& dataDir)
   setObjectName(QStringLiteral("QuickSetupForm"));
   setWindowTitle(QStringLiteral("Quick Setup Form"));
 
+  auto* intro = WrappedLabel(QStringLiteral("How will Quorvane reach other fax machines? Choose one of these three "
+                                            "ways. You can change it later in Preferences."),
+                             this);
+  intro->setObjectName(QStringLiteral("WayIntro"));
+  way_ = new QButtonGroup(this);
+  auto* wayModem = new QRadioButton(QStringLiteral("A fax &modem on a serial or USB port"), this);
+  wayModem->setObjectName(QStringLiteral("WayModem"));
+  auto* wayInternet = new QRadioButton(QStringLiteral("An &Internet fax line (SIP)"), this);
+  wayInternet->setObjectName(QStringLiteral("WayInternet"));
+  auto* wayPractice = new QRadioButton(QStringLiteral("Try it &without either"), this);
+  wayPractice->setObjectName(QStringLiteral("WayPractice"));
+  way_->addButton(wayModem, kModemWay);
+  way_->addButton(wayInternet, kInternetWay);
+  way_->addButton(wayPractice, kPracticeWay);
+
+  // The modem: its port, the search, the Motorola switch.
+  modemPart_ = new QWidget(this);
+  modemPart_->setObjectName(QStringLiteral("ModemPart"));
   auto* portText = WrappedLabel(
       QStringLiteral("Which communications port is your modem on? It is usually COM1 or COM2. "
                      "(Click on the Find Modem Port button for assistance.)"),
-      this);
-  comPortBox_ = new QGroupBox(this);
+      modemPart_);
+  comPortBox_ = new QGroupBox(modemPart_);
   comPortBox_->setObjectName(QStringLiteral("ComPort"));
   comPort_ = new QButtonGroup(this);
   auto* grid = new QGridLayout(comPortBox_);
@@ -57,13 +75,46 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent, const QString& dataDir)
     comPort_->addButton(radio, i);
     grid->addWidget(radio, i / 3, i % 3);  // three columns
   }
-
-  findModem_ = new QPushButton(QStringLiteral("Find Modem Port"), this);
+  findModem_ = new QPushButton(QStringLiteral("Find Modem Port"), modemPart_);
   findModem_->setObjectName(QStringLiteral("FindModemPort"));
   findModem_->setAccessibleName(QStringLiteral("Find Modem Port"));
   connect(findModem_, &QPushButton::clicked, this, &TQuickSetupForm::FindModemPortClick);
+  sm56_ = new QCheckBox(QStringLiteral("My modem is a Motorola SM56"), modemPart_);
+  sm56_->setObjectName(QStringLiteral("chkSM56"));
+  // The polled reading takes effect at once, for the rest of the run.
+  connect(sm56_, &QCheckBox::toggled, this, [](bool on) { SetPollingMode(on); });
+  auto* portRow = new QHBoxLayout;
+  portRow->addWidget(comPortBox_, 1);
+  portRow->addWidget(findModem_, 0, Qt::AlignVCenter);
+  auto* modemLayout = new QVBoxLayout(modemPart_);
+  modemLayout->setContentsMargins(24, 0, 0, 6);
+  modemLayout->addWidget(portText);
+  modemLayout->addLayout(portRow);
+  modemLayout->addWidget(sm56_);
 
-  line_ = new TInternetLinePanel(dataDir, this);
+  // The Internet fax line: its own panel; the way's choice stands for the panel's own switch.
+  internetPart_ = new QWidget(this);
+  internetPart_->setObjectName(QStringLiteral("InternetPart"));
+  auto* internetText = WrappedLabel(
+      QStringLiteral("A fax line from a telephone provider over the Internet: enter the server, the user name "
+                     "and the password the provider gave you."),
+      internetPart_);
+  line_ = new TInternetLinePanel(dataDir, internetPart_);
+  line_->UseCheck()->hide();
+  auto* internetLayout = new QVBoxLayout(internetPart_);
+  internetLayout->setContentsMargins(24, 0, 0, 6);
+  internetLayout->addWidget(internetText);
+  internetLayout->addWidget(line_);
+
+  auto* practiceText = WrappedLabel(
+      QStringLiteral("No modem and no Internet fax line yet? A practice line on this computer lets you try "
+                     "Quorvane: it puts a practice fax in your Outgoing list and turns on Receive. Select the "
+                     "fax, press Send and watch it arrive in your Incoming list. The faxes go to this computer "
+                     "only."),
+      this);
+  practiceText->setObjectName(QStringLiteral("PracticeText"));
+  practiceText->setContentsMargins(24, 0, 0, 0);
+
   auto* userText =
       new QLabel(QStringLiteral("Enter your name and fax number for identifying your sent faxes:"), this);
   auto* optional = new QLabel(QStringLiteral("(Note: these are optional fields)"), this);
@@ -74,15 +125,14 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent, const QString& dataDir)
   faxNumber_->setObjectName(QStringLiteral("FaxNumber"));
   faxNumber_->setMaxLength(kFaxNumberWidth);
   auto* fields = new QGridLayout;
-  fields->addWidget(new QLabel(QStringLiteral("Name:"), this), 0, 0);
+  auto* nameLabel = new QLabel(QStringLiteral("&Name:"), this);
+  nameLabel->setBuddy(name_);
+  auto* faxLabel = new QLabel(QStringLiteral("&Fax Number:"), this);
+  faxLabel->setBuddy(faxNumber_);
+  fields->addWidget(nameLabel, 0, 0);
   fields->addWidget(name_, 0, 1);
-  fields->addWidget(new QLabel(QStringLiteral("Fax Number:"), this), 1, 0);
+  fields->addWidget(faxLabel, 1, 0);
   fields->addWidget(faxNumber_, 1, 1);
-
-  sm56_ = new QCheckBox(QStringLiteral("My modem is a Motorola SM56"), this);
-  sm56_->setObjectName(QStringLiteral("chkSM56"));
-  // The polled reading takes effect at once, for the rest of the run.
-  connect(sm56_, &QCheckBox::toggled, this, [](bool on) { SetPollingMode(on); });
 
   auto* closing = WrappedLabel(
       QStringLiteral("Normally this is all that is needed to get you started sending and "
@@ -98,27 +148,27 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent, const QString& dataDir)
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-  auto* portRow = new QHBoxLayout;
-  portRow->addWidget(comPortBox_, 1);
-  portRow->addWidget(findModem_, 0, Qt::AlignVCenter);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(ok);
   buttons->addWidget(cancel);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(portText);
-  layout->addLayout(portRow);
-  layout->addWidget(line_);
+  layout->addWidget(intro);
+  layout->addWidget(wayModem);
+  layout->addWidget(modemPart_);
+  layout->addWidget(wayInternet);
+  layout->addWidget(internetPart_);
+  layout->addWidget(wayPractice);
+  layout->addWidget(practiceText);
   layout->addSpacing(8);
   layout->addWidget(userText);
   layout->addWidget(optional);
   layout->setSizeConstraint(QLayout::SetFixedSize);
   layout->addLayout(fields);
-  layout->addWidget(sm56_);
   layout->addSpacing(8);
   layout->addWidget(closing);
   layout->addLayout(buttons);
-  setMinimumWidth(440);
+  setMinimumWidth(520);
 
   // Names for screen readers: a button's caption, an edit's label, the port choice's question.
   for (QAbstractButton* b : findChildren<QAbstractButton*>())
@@ -126,6 +176,34 @@ TQuickSetupForm::TQuickSetupForm(QWidget* parent, const QString& dataDir)
   comPortBox_->setAccessibleName(QStringLiteral("Which communications port is your modem on?"));
   name_->setAccessibleName(QStringLiteral("Name:"));
   faxNumber_->setAccessibleName(QStringLiteral("Fax Number:"));
+  // A way's description is read with its choice.
+  wayModem->setAccessibleDescription(portText->text());
+  wayInternet->setAccessibleDescription(internetText->text());
+  wayPractice->setAccessibleDescription(practiceText->text());
+
+  // The panel's own switch and the way's choice are one: ticking either chooses the other.
+  connect(line_->UseCheck(), &QCheckBox::toggled, this, [this](bool on) {
+    if (on) ChooseWay(kInternetWay);
+  });
+  connect(way_, &QButtonGroup::idToggled, this, [this](int, bool on) {
+    if (on) WayChanged();
+  });
+  ChooseWay(kModemWay);
+}
+
+TQuickSetupForm::Way TQuickSetupForm::ChosenWay() const { return static_cast<Way>(std::max(way_->checkedId(), 0)); }
+
+void TQuickSetupForm::ChooseWay(Way way) {
+  if (QAbstractButton* b = way_->button(way)) b->setChecked(true);
+  WayChanged();
+}
+
+void TQuickSetupForm::WayChanged() {
+  const Way way = ChosenWay();
+  modemPart_->setEnabled(way == kModemWay);
+  internetPart_->setEnabled(way == kInternetWay);
+  const QSignalBlocker quiet(line_->UseCheck());
+  line_->UseCheck()->setChecked(way == kInternetWay);
 }
 
 TQuickSetupForm::~TQuickSetupForm() = default;
@@ -145,6 +223,8 @@ void TQuickSetupForm::SetPortIndex(int index) {
 
 void TQuickSetupForm::Preset(const TSettings& s) {
   if (s.ComPort >= 0) SetPortIndex(s.ComPort);
+  // The Internet line's panel is filled first; the practice line wins over it, as at start.
+  ChooseWay(s.PracticeLine ? kPracticeWay : line_->UseCheck()->isChecked() ? kInternetWay : kModemWay);
   name_->setText(QString::fromStdString(s.Name));
   faxNumber_->setText(QString::fromStdString(s.Fax));
   const QSignalBlocker quiet(sm56_);
@@ -158,6 +238,7 @@ void TQuickSetupForm::Store(TSettings& s) const {
   s.Name = name_->text().toStdString();
   s.Fax = faxNumber_->text().toStdString();
   s.UseMotorolaSM56Fix = sm56_->isChecked();
+  s.PracticeLine = ChosenWay() == kPracticeWay;
 }
 
 bool RunQuickSetup(QWidget* mainWindow, const std::string& iniFile) {
@@ -168,8 +249,8 @@ bool RunQuickSetup(QWidget* mainWindow, const std::string& iniFile) {
   LoadSettings(s, iniFile);
   s.FirstRun = before.FirstRun;
   TQuickSetupForm form(mainWindow, QFileInfo(QString::fromStdString(iniFile)).absolutePath() + QLatin1Char('/'));
-  form.Preset(s);
   form.InternetLine()->LoadFrom(iniFile);
+  form.Preset(s);
   form.adjustSize();
   CenterOver(&form, mainWindow);
   if (Dialogs().Exec(&form) != QDialog::Accepted) {

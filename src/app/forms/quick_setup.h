@@ -1,5 +1,7 @@
 #pragma once
-// First-run quick setup: modem port, own name and fax number, the Motorola SM56 switch.
+// First-run quick setup: how faxes go out and come in (a modem's port, the Internet fax line, or
+// the practice line for trying it without either), own name and fax number, the Motorola SM56
+// switch.
 
 #include <QDialog>
 
@@ -24,6 +26,9 @@ class TInternetLinePanel;
 class TQuickSetupForm : public QDialog {
   Q_OBJECT
  public:
+  // The three ways to go on, in the order the form offers them.
+  enum Way { kModemWay = 0, kInternetWay = 1, kPracticeWay = 2 };
+
   // dataDir ends in "/": where the Internet line's files go.
   explicit TQuickSetupForm(QWidget* parent = nullptr, const QString& dataDir = QString());
   ~TQuickSetupForm() override;
@@ -35,6 +40,8 @@ class TQuickSetupForm : public QDialog {
 
   int PortIndex() const;  // 0..5, -1 when none is chosen
   void SetPortIndex(int index);
+  Way ChosenWay() const;
+  void ChooseWay(Way way);
 
   // "Find Modem Port": the modem search on the form's own port; offers a port found elsewhere.
   void FindModemPortClick();
@@ -43,6 +50,12 @@ class TQuickSetupForm : public QDialog {
   TInternetLinePanel* InternetLine() { return line_; }
 
  private:
+  // Only the chosen way's controls take input.
+  void WayChanged();
+
+  QButtonGroup* way_;
+  QWidget* modemPart_;
+  QWidget* internetPart_;
   QGroupBox* comPortBox_;
   QButtonGroup* comPort_;
   QLineEdit* name_;

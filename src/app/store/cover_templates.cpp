@@ -131,6 +131,25 @@ rtf::Document Confidential() {
 
 }  // namespace
 
+rtf::Document PracticeFaxDocument() {
+  rtf::Document d;
+  d.paragraphs.push_back(Para({Text("Practice fax", Font(28, true))}, Alignment::Center, 18, 24));
+  d.paragraphs.push_back(LabelLine("To:", {Field(kFieldRecipient, Font(12))}));
+  d.paragraphs.push_back(LabelLine("Subject:", {Field(kFieldSubject, Font(12))}));
+  d.paragraphs.push_back(LabelLine("Date:", {Field(kFieldDate, Font(12)), Text("   ", Font(12)), Field(kFieldTime, Font(12))}));
+  d.paragraphs.push_back(Rule(kGrey));
+  d.paragraphs.push_back(Para({Text("This fax went out on the practice line and came back in on this computer: "
+                                    "it never left it. It shows what sending and receiving look like before "
+                                    "you have a fax modem or an Internet fax line.",
+                                    Font(12))},
+                              Alignment::Justify, 12, 6));
+  d.paragraphs.push_back(Para({Text("Find it in the Incoming list and open it with View. To send real faxes, "
+                                    "choose your modem's port or your Internet fax line in Preferences.",
+                                    Font(12))},
+                              Alignment::Justify, 12));
+  return d;
+}
+
 const std::vector<StarterTemplate>& StarterTemplates() {
   static const std::vector<StarterTemplate> templates = {
       {"Plain cover sheet", Plain()},

@@ -16,4 +16,9 @@ struct StarterTemplate {
 
 const std::vector<StarterTemplate>& StarterTemplates();
 
+// The document of the practice fax a new user finds in the Outgoing list when choosing the
+// practice line: merge fields for its recipient, subject, date and time, and a few words on what
+// it shows.
+rtf::Document PracticeFaxDocument();
+
 }  // namespace qv::app

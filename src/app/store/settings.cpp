@@ -38,6 +38,7 @@ void LoadSettings(TSettings& s, const std::string& iniFile) {
   s.ECM = ini.ReadBool("Dialing", "ECM", false);
   s.OutboxRetryPause = ini.ReadInteger("Outbox", "RetryPause", kDefaultOutboxRetryPause);
   s.OutboxRounds = ini.ReadInteger("Outbox", "Rounds", kDefaultOutboxRounds);
+  s.PracticeLine = ini.ReadBool("PracticeLine", "On", false);
 
   s.ECMReceive = ini.ReadBool("Receive", "ECMReceive", s.ECM);
   s.AtStartup = ini.ReadBool("Receive", "AtStartup", false);
@@ -97,6 +98,7 @@ void SaveSettings(const TSettings& s, const std::string& iniFile) {
   ini.WriteBool("Dialing", "ECM", s.ECM);
   ini.WriteInteger("Outbox", "RetryPause", s.OutboxRetryPause);
   ini.WriteInteger("Outbox", "Rounds", s.OutboxRounds);
+  ini.WriteBool("PracticeLine", "On", s.PracticeLine);
 
   ini.WriteBool("Receive", "ECMReceive", s.ECMReceive);
   ini.WriteBool("Receive", "AtStartup", s.AtStartup);

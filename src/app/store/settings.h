@@ -36,6 +36,9 @@ struct TSettings {
   // [Outbox]
   int OutboxRetryPause = kDefaultOutboxRetryPause;  // seconds between rounds of tries
   int OutboxRounds = kDefaultOutboxRounds;
+  // [PracticeLine] On: no modem and no Internet line; a virtual modem pair on this computer
+  // carries the faxes, sends on one end and receive mode on the other.
+  bool PracticeLine = false;
   // [Receive]
   bool ECMReceive = false;
   bool AtStartup = false;
