@@ -635,13 +635,16 @@ int main(int argc, char** argv) {
       window.Outbox().Remove(4);
       window.setGeometry(60, 60, 940, 460);
     }
-    // The first-run quick setup and the About box, as they show over the window.
-    qv::app::TQuickSetupForm setup(&window);
+    // The first-run quick setup (its three ways, the last one taken) and the About box, as they
+    // show over the window.
+    qv::app::TQuickSetupForm setup(&window, dataDir);
+    setup.ChooseWay(qv::app::TQuickSetupForm::kPracticeWay);
     setup.show();
     for (int i = 0; i < 3; ++i) qv::app::PumpMessages();
     if (!setup.grab().save(outDir + QStringLiteral("quick-setup.png"))) rc = 1;
     setup.hide();
-    qv::app::TSplashform about(&window);
+    qv::app::TSplashform about(&window, QStringLiteral("/home/ann/.local/share/Quorvane/"),
+                               QStringLiteral("Fax modem on COM2 (/dev/ttyUSB0)"));
     about.show();
     for (int i = 0; i < 3; ++i) qv::app::PumpMessages();
     if (!about.grab().save(outDir + QStringLiteral("about.png"))) rc = 1;
