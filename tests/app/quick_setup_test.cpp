@@ -7,6 +7,7 @@
 #include "test_support.h"
 
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -156,6 +157,23 @@ TEST_F(QuickSetup, ThreeWaysAreOfferedAndOnlyTheChosenOneTakesInput) {
   form.Store(s);
   EXPECT_EQ(s.ComPort, 1);
   EXPECT_FALSE(s.PracticeLine);
+}
+
+// The ways are one group for the keyboard: the arrow keys go from one to the next and take it.
+TEST_F(QuickSetup, TheWaysAreChosenWithTheArrowKeys) {
+  TQuickSetupForm form;
+  form.show();
+  form.activateWindow();
+  QCoreApplication::processEvents();
+  auto* modem = form.findChild<QRadioButton*>(QStringLiteral("WayModem"));
+  modem->setFocus();
+  ASSERT_TRUE(modem->hasFocus());
+  for (QWidget* at : {static_cast<QWidget*>(modem), form.findChild<QWidget*>(QStringLiteral("WayInternet"))}) {
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(at, &down);
+  }
+  EXPECT_EQ(form.ChosenWay(), TQuickSetupForm::kPracticeWay);
+  EXPECT_TRUE(form.findChild<QRadioButton*>(QStringLiteral("WayPractice"))->hasFocus());
 }
 
 TEST_F(QuickSetup, ThePracticeLineIsStoredInItsOwnSectionAndShownAgain) {

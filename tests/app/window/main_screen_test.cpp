@@ -179,6 +179,26 @@ TEST_F(MainScreenTest, QuickSetupShowsOnceWhenThePortIsMissing) {
   EXPECT_TRUE(dialogs_.shown.empty());
 }
 
+// A practice line whose modems cannot be started is said so, once, in plain words; the window
+// claims no practice line it does not have, and About says so too.
+TEST_F(MainScreenTest, APracticeLineThatCannotStartIsToldAndNotShownAsRunning) {
+  qputenv("QV_MODEM_PROGRAM", "/nonexistent/qvmodem");
+  Configure();
+  core::TIniFile(Ini()).WriteBool("PracticeLine", "On", true);
+  auto w = Start();
+  qunsetenv("QV_MODEM_PROGRAM");
+  EXPECT_FALSE(w->PracticeLineRunning());
+  ASSERT_EQ(dialogs_.shown.size(), 1u);
+  EXPECT_EQ(dialogs_.shown[0].kind, QStringLiteral("error"));
+  EXPECT_TRUE(dialogs_.shown[0].text.startsWith(QStringLiteral("The practice line did not start"))) << dialogs_.shown[0].text.toStdString();
+  auto* note = Find<QLabel>(*w, "PracticeLineNote");
+  EXPECT_FALSE(note->isVisible());
+  EXPECT_EQ(w->windowTitle(), QStringLiteral("Quorvane"));
+  EXPECT_EQ(w->LineInUse(), QString::fromLatin1(kPracticeLineNote) + QStringLiteral(" (not running)"));
+  EXPECT_FALSE(w->ReceiveMode());
+  EXPECT_FALSE(w->Store().HasRecord(TableId::Fax));  // no practice fax without the line
+}
+
 TEST_F(MainScreenTest, WindowCarriesItsControlsAndTexts) {
   auto w = StartReady();
   EXPECT_EQ(w->windowTitle(), QStringLiteral("Quorvane"));
