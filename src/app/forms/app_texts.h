@@ -23,7 +23,7 @@ inline constexpr const char* kPreparingViewText = "Preparing files for viewing..
 inline constexpr const char* kLoadingViewerText = "Loading viewer...";
 inline constexpr const char* kCreateFaxFailedText = "Error creating fax file";
 // The practice line: the choice in the quick setup and the preferences, and the window's note.
-inline constexpr const char* kPracticeLineChoiceText = "Try it without either: a practice line on this computer";
+inline constexpr const char* kPracticeLineChoiceText = "Practice line (no modem, no Internet line): faxes go to this computer only";
 inline constexpr const char* kPracticeLineNote = "Practice line: faxes go to this computer only";
 
 }  // namespace qv::app

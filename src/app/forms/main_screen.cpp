@@ -1024,14 +1024,15 @@ QString TMainScreen::LineInUse() const {
   const TSettings& s = Settings();
   if (s.PracticeLine)
     return QString::fromLatin1(kPracticeLineNote) + (PracticeLineRunning() ? QString() : QStringLiteral(" (not running)"));
-  if (line_ && line_->Running()) {
-    TLineSettings line;
-    try {
-      line = LoadLineSettings(IniFile());
-    } catch (...) {
-    }
-    return QStringLiteral("Internet fax line, user %1 at %2").arg(line.user, line.server);
+  TLineSettings line;
+  try {
+    line = LoadLineSettings(IniFile());
+  } catch (...) {
+    // Unreadable: no Internet line is set up as far as anyone can tell.
   }
+  if (line.enabled)
+    return QStringLiteral("Internet fax line, user %1 at %2").arg(line.user, line.server) +
+           (line_ && line_->Running() ? QString() : QStringLiteral(" (not running)"));
   const int com = SendComNumber(s);
   return QStringLiteral("Fax modem on COM%1 (%2)").arg(com).arg(QString::fromStdString(qv::comm::PortDevicePath(com)));
 }
