@@ -5,6 +5,7 @@
 #include "app/forms/main_screen.h"
 #include "app/flows/message_pump.h"
 #include "app/forms/single_instance.h"
+#include "core/version_option.h"
 
 #include <QApplication>
 #include <QDir>
@@ -27,6 +28,8 @@ class HintStyle : public QProxyStyle {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before Qt starts: no display is needed to ask.
+  if (qv::core::AnswerVersionOption(argc, argv, "quorvane")) return 0;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quorvane"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quorvane"));
