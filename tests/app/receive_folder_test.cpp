@@ -80,6 +80,21 @@ TEST(DataDirectory, ProgramDirectoryWhenWritableElseHome) {
   EXPECT_EQ(WithTrailingSlash(QStringLiteral("/a/")), QStringLiteral("/a/"));
 }
 
+// An installed program (<prefix>/bin beside <prefix>/share/quorvane) keeps its data in the home
+// folder even where its bin/ is writable (root running /usr/bin/quorvane): tables and settings
+// written into /usr/bin would be left behind by the package's removal and shared by every user.
+TEST(DataDirectory, AnInstalledProgramNeverKeepsDataBesideItself) {
+  DataDir prefix, home;
+  ASSERT_TRUE(QDir().mkpath(prefix.File(QStringLiteral("bin"))));
+  const QString bin = prefix.File(QStringLiteral("bin"));
+  EXPECT_EQ(InstalledShareDirectory(bin), QString());
+  EXPECT_EQ(ResolveDataDirectory(bin, home.Path()), WithTrailingSlash(bin));  // a build tree's bin/
+  ASSERT_TRUE(QDir().mkpath(prefix.File(QStringLiteral("share/quorvane/help"))));
+  EXPECT_EQ(InstalledShareDirectory(bin), QDir::cleanPath(prefix.File(QStringLiteral("share/quorvane"))));
+  EXPECT_EQ(ResolveDataDirectory(bin, home.Path()), home.Path() + QStringLiteral(".local/share/Quorvane/"));
+  EXPECT_TRUE(QDir(bin).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
 }  // namespace
 }  // namespace qv::app
 

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/version_option.h"
 #include "printer/cups_options.h"
 #include "printer/print_job.h"
 #include "printer/spool_writer.h"
@@ -58,6 +59,8 @@ bool ReadAll(int fd, std::string& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // CUPS never passes one argument, so "--version" cannot be mistaken for a job.
+  if (qv::core::AnswerVersionOption(argc, argv, "quorvane-backend")) return 0;
   if (argc == 1) {
     std::printf("direct quorvane \"Quorvane\" \"Quorvane fax printer\"\n");
     return kCupsBackendOk;

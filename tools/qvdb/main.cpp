@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/version_option.h"
 #include "tables/table_check.h"
 #include "tables/work_area.h"
 #include "tables/xb_engine.h"
@@ -31,7 +32,8 @@ int Usage() {
                "       qvdb index T.DBF TAG 'KEY' [--for 'COND'] [--descending]\n"
                "       qvdb pack T.DBF\n"
                "       qvdb reindex T.DBF\n"
-               "       qvdb eval T.DBF 'EXPR'\n";
+               "       qvdb eval T.DBF 'EXPR'\n"
+               "       qvdb --version\n";
   return 2;
 }
 
@@ -185,6 +187,7 @@ int Eval(const std::string& path, const std::string& expr) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (qv::core::AnswerVersionOption(argc, argv, "qvdb")) return 0;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() < 2) return Usage();
   const std::string cmd = args[0];

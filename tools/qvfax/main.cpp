@@ -1,4 +1,5 @@
 #include "command.h"
+#include "core/version_option.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,12 +18,13 @@ void registerCommand(const Command& command) { commands()[command.name] = comman
 }  // namespace qv::qvfax
 
 static int usage(std::ostream& out, int status) {
-  out << "usage: qvfax COMMAND [ARGS...]\n\ncommands:\n";
+  out << "usage: qvfax COMMAND [ARGS...] | qvfax --version\n\ncommands:\n";
   for (const auto& [name, command] : qv::qvfax::commands()) out << "  " << command.usage << "\n";
   return status;
 }
 
 int main(int argc, char** argv) {
+  if (qv::core::AnswerVersionOption(argc, argv, "qvfax")) return 0;
   if (argc < 2) return usage(std::cerr, 2);
   std::string name = argv[1];
   if (name == "help" || name == "--help" || name == "-h") return usage(std::cout, 0);

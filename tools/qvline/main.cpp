@@ -17,6 +17,7 @@
 #include <string>
 
 #include "core/secret_file.h"
+#include "core/version_option.h"
 #include "line/call_log.h"
 #include "line/fax_line.h"
 #include "pty/pty_port.h"
@@ -31,7 +32,8 @@ int Usage(const std::string& why) {
                "qvline: %s\n"
                "usage: qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT]\n"
                "              [--registrar URI --user NAME --password-file FILE [--domain DOMAIN] [--caller-id TEXT]]\n"
-               "              [--t38 on|off] [--redundancy N] [--log FILE]\n",
+               "              [--t38 on|off] [--redundancy N] [--log FILE]\n"
+               "       qvline --version\n",
                why.c_str());
   return 2;
 }
@@ -60,6 +62,7 @@ class PtyDte : public qv::line::DtePort {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (qv::core::AnswerVersionOption(argc, argv, "qvline")) return 0;
   std::string link, listen, peer, logFile, t38 = "on", passwordFile, redundancy;
   qv::line::SipAccount account;
   for (int i = 1; i < argc; ++i) {

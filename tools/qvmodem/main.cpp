@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "core/version_option.h"
 #include "qvmodem/modem_set.h"
 
 namespace {
@@ -15,6 +16,7 @@ void onSignal(int) { gStop = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (qv::core::AnswerVersionOption(argc, argv, "qvmodem")) return 0;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(qv::modem::usageText().c_str(), stdout);

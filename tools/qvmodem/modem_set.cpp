@@ -35,6 +35,7 @@ bool validClasses(const std::string& list) {
 std::string usageText() {
   return "usage: qvmodem single [--link PATH] [modem options]\n"
          "       qvmodem pair --a PATH --b PATH [--fast] [line options] [modem options]\n"
+         "       qvmodem --version\n"
          "modem options (plain: both modems; with a- or b- in front, e.g. --b-classes: one):\n"
          "  --classes LIST      +FCLASS=? answer and selectable classes (default 0,1,2,2.0)\n"
          "  --max-rate BPS      fastest modulation (2400..14400, default 14400)\n"

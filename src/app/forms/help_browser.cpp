@@ -1,5 +1,7 @@
 #include "app/forms/help_browser.h"
 
+#include "app/store/data_directory.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -52,8 +54,14 @@ const std::map<int, TopicPage>& Topics() {
 
 QString HelpDirectory() {
   if (!gHelpDir.isEmpty()) return gHelpDir;
-  const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/help");
+  const QString programDir = QCoreApplication::applicationDirPath();
+  const QString beside = programDir + QStringLiteral("/help");
   if (QFileInfo(beside + QStringLiteral("/index.html")).isFile()) return beside;
+  // Installed: the guide is in the data folder of the prefix the program lives in, wherever
+  // that prefix is.
+  const QString share = InstalledShareDirectory(programDir);
+  if (!share.isEmpty() && QFileInfo(share + QStringLiteral("/help/index.html")).isFile())
+    return share + QStringLiteral("/help");
 #ifdef QV_HELP_SOURCE_DIR
   return QStringLiteral(QV_HELP_SOURCE_DIR);
 #else

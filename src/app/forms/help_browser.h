@@ -21,7 +21,8 @@ inline constexpr int kHelpContents = 1009;
 inline constexpr int kHelpFaq = 911;
 inline constexpr int kHelpSupport = 1025;
 
-// The guide's folder: "help" beside the program, else the source tree's docs/help.
+// The guide's folder: "help" beside the program (a build tree), else <prefix>/share/quorvane/help
+// of the prefix the program is installed in, else the source tree's docs/help.
 QString HelpDirectory();
 // Overrides the folder (tests, a packaged layout).
 void SetHelpDirectory(const QString& dir);

@@ -2,15 +2,18 @@
 
 #include "app/store/data_directory.h"
 #include "app/forms/dialog_service.h"
+#include "app/forms/help_browser.h"
 #include "app/forms/main_screen.h"
 #include "app/flows/message_pump.h"
 #include "app/forms/single_instance.h"
+#include "core/version_option.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QProxyStyle>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -27,6 +30,18 @@ class HintStyle : public QProxyStyle {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before Qt starts: no display is needed to ask.
+  if (qv::core::AnswerVersionOption(argc, argv, "quorvane")) return 0;
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    // The program's folder is Qt's to tell, but no display is needed for it.
+    QCoreApplication core(argc, argv);
+    std::printf("usage: quorvane [--data-dir DIR] | quorvane --version\n"
+                "  --data-dir DIR  keep the tables, faxes and settings in DIR (default: $%s, else\n"
+                "                  the default data directory)\n"
+                "User guide: %s\n",
+                qv::app::kDataDirEnv, qv::app::HelpDirectory().toLocal8Bit().constData());
+    return 0;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quorvane"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quorvane"));

@@ -14,10 +14,17 @@ QString WithTrailingSlash(const QString& dir) {
   return dir + QLatin1Char('/');
 }
 
+QString InstalledShareDirectory(const QString& programDir) {
+  if (programDir.isEmpty()) return QString();
+  const QString share = QDir::cleanPath(programDir + QStringLiteral("/../share/quorvane"));
+  return QFileInfo(share).isDir() ? share : QString();
+}
+
 QString ResolveDataDirectory(const QString& programDir, const QString& homeDir) {
   // access() asks the kernel (permissions, read-only mounts) rather than guessing from mode bits.
   const QByteArray native = QFile::encodeName(programDir);
-  if (!programDir.isEmpty() && ::access(native.constData(), W_OK | X_OK) == 0) {
+  if (!programDir.isEmpty() && InstalledShareDirectory(programDir).isEmpty() &&
+      ::access(native.constData(), W_OK | X_OK) == 0) {
     return WithTrailingSlash(QDir::cleanPath(programDir));
   }
   const QString fallback = QDir::cleanPath(homeDir + QStringLiteral("/.local/share/Quorvane"));

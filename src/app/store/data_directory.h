@@ -6,9 +6,15 @@
 
 namespace qv::app {
 
-// The program file's directory when it is writable, else ~/.local/share/Quorvane/ (created when
-// missing); programDir is the executable's directory. Always ends in "/".
+// The program file's directory when it is writable and the program is not installed, else
+// ~/.local/share/Quorvane/ (created when missing); programDir is the executable's directory.
+// Always ends in "/". An installed program never keeps data beside itself, even where its user
+// may write there (root and /usr/bin): the package manager owns that folder.
 QString ResolveDataDirectory(const QString& programDir, const QString& homeDir);
+
+// The read-only data folder of an installed program, <prefix>/share/quorvane for a program in
+// <prefix>/bin (the user guide is in it); empty when the program is not installed (a build tree).
+QString InstalledShareDirectory(const QString& programDir);
 
 // The outcome of choosing the data directory: dir (ending in "/") or, when the chosen one cannot be
 // used, an error text for the user.
