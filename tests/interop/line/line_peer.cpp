@@ -3,7 +3,7 @@
 // T.30 terminals: fax_state on the audio, t38_terminal once the call is on T.38.
 //   line_peer --sip ADDR:PORT (--answer | --call URI) (--send TIFF | --receive TIFF) [--seconds N]
 //             [--refuse STATUS] [--hangup-after SECONDS] [--t38 off|start|accept|refuse|cross]
-//             [--loss PERCENT --seed N] [--refresh-after SECONDS] [--vanish-after SECONDS]
+//             [--loss PERCENT --seed N] [--refresh-after SECONDS] [--vanish-after SECONDS] [--ecm on]
 // --t38: start = sends the re-INVITE to T.38 itself once the call is up; accept = only accepts
 // one; refuse = answers one with 488; off = G.711 only, as a plain phone would refuse it too;
 // cross = holds its own re-INVITE until the line's comes, then sends it and answers the line's
@@ -56,6 +56,7 @@ struct Options {
   unsigned seed = 1;
   int refreshAfter = 0;
   int vanishAfter = 0;
+  bool ecm = false;  // --ecm on: its T.30 offers and takes error correction
 };
 
 // The peer's own UDPTL: two secondary IFPs in each datagram it sends, and the secondaries of
@@ -378,7 +379,7 @@ void PhaseE(t30_state_t* t30, void*, int code);
 
 void ConfigureT30(t30_state_t* t30) {
   t30_set_tx_ident(t30, "LINE PEER");
-  t30_set_ecm_capability(t30, 0);
+  t30_set_ecm_capability(t30, g.o.ecm ? 1 : 0);
   t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
   t30_set_supported_compressions(t30, T30_SUPPORT_T4_1D_COMPRESSION);
   if (!g.o.sendTiff.empty()) t30_set_tx_file(t30, g.o.sendTiff.c_str(), -1, -1);
@@ -602,6 +603,7 @@ int main(int argc, char** argv) {
     else if (a == "--seed") g.o.seed = static_cast<unsigned>(std::strtoul(v.c_str(), nullptr, 10));
     else if (a == "--refresh-after") g.o.refreshAfter = std::atoi(v.c_str());
     else if (a == "--vanish-after") g.o.vanishAfter = std::atoi(v.c_str());
+    else if (a == "--ecm") g.o.ecm = v == "on";
   }
   if (g.o.sipAddr.empty() || (g.o.answer == !g.o.callUri.empty()) || (g.o.sendTiff.empty() == g.o.receiveTiff.empty())) {
     std::fprintf(stderr, "usage: line_peer --sip ADDR:PORT (--answer | --call URI) (--send TIFF | --receive TIFF)\n");

@@ -21,6 +21,7 @@ struct SendCase {
   const char* media;    // what the call must end on: t38 or g711
   int refreshAfter;     // seconds after the switch: the peer's session refresh (0: none)
   int rows;             // rows of the page
+  bool ecm = false;     // both ends with error correction
 };
 
 class LineT38Send : public ::testing::TestWithParam<SendCase> {};
@@ -34,6 +35,7 @@ TEST_P(LineT38Send, ThePageArrivesPixelExact) {
   std::vector<std::string> args = {"--answer", "--receive", dir.str("rx.tif"), "--seconds", "90", "--t38",
                                    c.peerT38, "--loss", c.loss, "--seed", "29"};
   if (c.refreshAfter > 0) args.insert(args.end(), {"--refresh-after", std::to_string(c.refreshAfter)});
+  if (c.ecm) args.insert(args.end(), {"--ecm", "on"});
   ASSERT_TRUE(peer.Start(dir, args));
   Line line;
   ASSERT_TRUE(line.Start(dir, {"--peer", "127.0.0.1:" + std::to_string(peer.port())}, "on"));
@@ -42,6 +44,7 @@ TEST_P(LineT38Send, ThePageArrivesPixelExact) {
   o.faxClass = fcClass1;
   o.bps = c.bps;
   o.attempts = 1;
+  if (c.ecm) o.ecm = "on";
   ASSERT_TRUE(send.Start(line.device(), dir.str("doc.qvf"), dir.str("send.out"), o));
   const int status = send.WaitExit(90);
   int completion = -1, pages = 0, rate = 0;
@@ -63,6 +66,10 @@ TEST_P(LineT38Send, ThePageArrivesPixelExact) {
   EXPECT_NE(log.find("carrier +FTM="), std::string::npos) << log;
   if (std::string(c.peerT38) == "refuse") {
     EXPECT_NE(log.find("T.38 refused (488): the call stays on G.711"), std::string::npos) << log;
+  }
+  if (c.ecm) {
+    // The call went with error correction (what it had to send again, redundancy may spare it).
+    EXPECT_NE(send.Output().find("ECM on, "), std::string::npos) << send.Output();
   }
   if (std::string(c.loss) != "0") {
     // The loss did strike, and redundancy is what carried the page through it.
@@ -92,7 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
         // must not disturb the page.
         SendCase{"WeStartFullStandardPage14400Refreshed", "accept", "0", false, 14400, "t38", 18, 1100},
         // Refused with 488: the page goes over G.711.
-        SendCase{"RefusedStaysOnG711", "refuse", "0", false, 9600, "g711", 0, 200}),
+        SendCase{"RefusedStaysOnG711", "refuse", "0", false, 9600, "g711", 0, 200},
+        // 5 % loss with error correction on both ends: whatever redundancy cannot fill, error
+        // correction asks for again, and the page arrives pixel for pixel.
+        SendCase{"WeStartFinePage9600Loss5WithEcm", "accept", "5", true, 9600, "t38", 0, 400, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // line_peer calls and sends a page; qvline answers for our receiving engine and offers T.38
