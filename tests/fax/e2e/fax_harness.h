@@ -374,6 +374,7 @@ class SenderProcess : public QvfaxProcess {
     std::string station = "sender 2";
     std::string number = "5551234";
     int attempts = 0;  // dial attempts; 0 leaves qvfax's own number
+    std::string ecm;   // "on"/"off" for --ecm; empty leaves qvfax's default
   };
 
   // Starts it; it dials at once.
@@ -381,6 +382,7 @@ class SenderProcess : public QvfaxProcess {
     std::vector<std::string> args = {"--device", device, "--number", o.number, "--class", ClassOption(o.faxClass),
                                      "--bps", std::to_string(o.bps), "--station", o.station};
     if (o.attempts > 0) args.insert(args.end(), {"--attempts", std::to_string(o.attempts)});
+    if (!o.ecm.empty()) args.insert(args.end(), {"--ecm", o.ecm});
     args.push_back(file);
     return Launch("send", args, outFile);
   }

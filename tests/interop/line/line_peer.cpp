@@ -2,10 +2,13 @@
 // (qvline uses sofia-sip), its own RTP, UDPTL and session description code, and spandsp's own
 // T.30 terminals: fax_state on the audio, t38_terminal once the call is on T.38.
 //   line_peer --sip ADDR:PORT (--answer | --call URI) (--send TIFF | --receive TIFF) [--seconds N]
-//             [--refuse STATUS] [--hangup-after SECONDS] [--t38 off|start|accept|refuse]
-//             [--loss PERCENT --seed N] [--refresh-after SECONDS] [--vanish-after SECONDS]
+//             [--refuse STATUS] [--hangup-after SECONDS] [--t38 off|start|accept|refuse|cross]
+//             [--loss PERCENT --seed N] [--refresh-after SECONDS] [--vanish-after SECONDS] [--ecm on]
 // --t38: start = sends the re-INVITE to T.38 itself once the call is up; accept = only accepts
-// one; refuse = answers one with 488; off = G.711 only, as a plain phone would refuse it too.
+// one; refuse = answers one with 488; off = G.711 only, as a plain phone would refuse it too;
+// cross = holds its own re-INVITE until the line's comes, then sends it and answers the line's
+// with 491: the two offers cross as when both ends decide at the same moment (a glare), and each
+// retries after its delay, the peer 2.1-4 s when it made the Call-ID (it called), else 0-2 s.
 // --loss drops that share of the UDPTL datagrams it sends and of those it receives, chosen by
 // a generator seeded with --seed, so a run is repeatable. --refresh-after re-INVITEs with the
 // description already agreed (a session refresh) that many seconds after the switch.
@@ -53,6 +56,7 @@ struct Options {
   unsigned seed = 1;
   int refreshAfter = 0;
   int vanishAfter = 0;
+  bool ecm = false;  // --ecm on: its T.30 offers and takes error correction
 };
 
 // The peer's own UDPTL: two secondary IFPs in each datagram it sends, and the secondaries of
@@ -318,6 +322,9 @@ struct Peer {
   int upAt = -1;                        // the tick the call was answered
   bool modifying = false, modifySent = false, refreshSent = false;
   int switchedAt = -1;
+  struct sip_lsnr* crossLsnr = nullptr;  // --t38 cross: sees the line's re-INVITE before the session
+  bool crossed = false;                  // our offer has crossed the line's
+  int retryAt = -1;                      // after the 491 to our own offer: the tick it goes again
   timespec switchedTime{}, doneTime{};
   int sdpVersion = 1;
 };
@@ -372,7 +379,7 @@ void PhaseE(t30_state_t* t30, void*, int code);
 
 void ConfigureT30(t30_state_t* t30) {
   t30_set_tx_ident(t30, "LINE PEER");
-  t30_set_ecm_capability(t30, 0);
+  t30_set_ecm_capability(t30, g.o.ecm ? 1 : 0);
   t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
   t30_set_supported_compressions(t30, T30_SUPPORT_T4_1D_COMPRESSION);
   if (!g.o.sendTiff.empty()) t30_set_tx_file(t30, g.o.sendTiff.c_str(), -1, -1);
@@ -426,6 +433,14 @@ int Answered(const struct sip_msg* msg, void*) {
   if (g.mediaStarted) {
     // The answer to our re-INVITE (or its refresh).
     g.modifying = false;
+    if (msg->scode == 491) {
+      // RFC 3261 14.1: the end that made the Call-ID waits 2.1-4 s, the other 0-2 s, in 10 ms units.
+      std::mt19937 rng(g.o.seed);
+      const int ms = !g.o.callUri.empty() ? 2100 + static_cast<int>(rng() % 191) * 10 : static_cast<int>(rng() % 201) * 10;
+      g.retryAt = g.ticks + (ms + 99) / 100;
+      std::fprintf(stderr, "peer: our re-INVITE met 491: again in %d ms unless the line's comes first\n", ms);
+      return 0;
+    }
     if (msg->scode < 300 && !g.media.OnT38()) SwitchToT38(Body(msg));
     return 0;
   }
@@ -447,7 +462,7 @@ int Offered(struct mbuf** descp, const struct sip_msg* msg, void*) {
   const std::string body = Body(msg);
   std::string answer;
   if (body.find("m=image") != std::string::npos) {
-    if (g.o.t38 != "accept" && g.o.t38 != "start") {
+    if (g.o.t38 != "accept" && g.o.t38 != "start" && g.o.t38 != "cross") {
       std::fprintf(stderr, "peer: refusing T.38\n");
       return EPROTO;  // libre answers an offer its handler fails with 488
     }
@@ -469,6 +484,18 @@ void Modify(const std::string& sdp) {
   const int err = sipsess_modify(g.sess, mb);
   mem_deref(mb);
   if (err == 0) g.modifying = true;
+}
+
+// --t38 cross: the line's re-INVITE to T.38, held back from the session. Our own offer goes out
+// first, then the line's is answered 491: both offers were pending at each end at once.
+bool CrossReinvite(const struct sip_msg* msg, void*) {
+  if (g.crossed || !g.sess || g.media.OnT38() || pl_strcmp(&msg->met, "INVITE") != 0 || !pl_isset(&msg->to.tag))
+    return false;
+  g.crossed = true;
+  Modify(ImageOffer(g.media.udptlPort()));
+  std::fprintf(stderr, "peer: crossing the line's re-INVITE with ours (%s)\n", g.modifying ? "sent" : "NOT sent");
+  sip_treply(nullptr, g.sip, msg, 491, "Request Pending");
+  return true;
 }
 
 void Incoming(const struct sip_msg* msg, void*) {
@@ -514,6 +541,13 @@ void Tick(void*) {
       !g.modifying) {
     Modify(ImageOffer(g.media.udptlPort()));
     g.modifySent = g.modifying;
+  }
+  if (g.retryAt >= 0 && g.ticks >= g.retryAt) {
+    g.retryAt = -1;
+    if (g.sess && !g.media.OnT38() && !g.modifying) {
+      std::fprintf(stderr, "peer: offering T.38 again after the glare\n");
+      Modify(ImageOffer(g.media.udptlPort()));
+    }
   }
   if (g.o.vanishAfter > 0 && g.switchedAt >= 0 && g.ticks == g.switchedAt + g.o.vanishAfter * 10) {
     std::fprintf(stderr, "peer: vanishing\n");
@@ -569,6 +603,7 @@ int main(int argc, char** argv) {
     else if (a == "--seed") g.o.seed = static_cast<unsigned>(std::strtoul(v.c_str(), nullptr, 10));
     else if (a == "--refresh-after") g.o.refreshAfter = std::atoi(v.c_str());
     else if (a == "--vanish-after") g.o.vanishAfter = std::atoi(v.c_str());
+    else if (a == "--ecm") g.o.ecm = v == "on";
   }
   if (g.o.sipAddr.empty() || (g.o.answer == !g.o.callUri.empty()) || (g.o.sendTiff.empty() == g.o.receiveTiff.empty())) {
     std::fprintf(stderr, "usage: line_peer --sip ADDR:PORT (--answer | --call URI) (--send TIFF | --receive TIFF)\n");
@@ -586,7 +621,8 @@ int main(int argc, char** argv) {
   struct dnsc* dnsc = nullptr;
   dnsc_alloc(&dnsc, nullptr, &ns, 1);  // never asked: every address in these tests is numeric
   if (sip_alloc(&g.sip, dnsc, 32, 32, 32, "line-peer", nullptr, nullptr) != 0 ||
-      sip_transp_add(g.sip, SIP_TRANSP_UDP, &laddr) != 0 || sipsess_listen(&g.sock, g.sip, 32, Incoming, nullptr) != 0) {
+      sip_transp_add(g.sip, SIP_TRANSP_UDP, &laddr) != 0 ||
+      (g.o.t38 == "cross" && sip_listen(&g.crossLsnr, g.sip, true, CrossReinvite, nullptr) != 0) || sipsess_listen(&g.sock, g.sip, 32, Incoming, nullptr) != 0) {
     std::fprintf(stderr, "peer: cannot listen on %s:%d\n", g.o.sipAddr.c_str(), g.o.sipPort);
     return 1;
   }
@@ -621,6 +657,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   fax_free(g.fax);
   if (g.t38) t38_terminal_free(g.t38);
+  g.crossLsnr = static_cast<struct sip_lsnr*>(mem_deref(g.crossLsnr));
   sip_close(g.sip, true);
   return 0;
 }
