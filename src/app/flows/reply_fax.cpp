@@ -14,6 +14,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
 
 namespace qv::app {
 
@@ -124,6 +127,33 @@ bool RemoveRecordAttachment(TFaxStore& store, const QString& dataDir) {
   fax.Go(current);
   if (shared) return true;
   return !QFileInfo::exists(path) || QFile::remove(path);
+}
+
+int RemoveUnnamedAttachments(TFaxStore& store, const QString& dataDir) {
+  QStringList files = QDir(dataDir).entryList({QStringLiteral("QVA*.QVF")}, QDir::Files);
+  files.erase(std::remove_if(files.begin(), files.end(), [](const QString& f) { return !IsAttachmentName(f); }),
+              files.end());
+  if (files.isEmpty()) return 0;
+  TablePair& fax = store.Pair(TableId::Fax);
+  const int current = fax.RecNo();
+  for (uint32_t r : fax.VisibleRecNos()) {
+    if (files.isEmpty()) break;
+    RtfBuffer memo;
+    if (!fax.Go(static_cast<int>(r)) || !store.LoadRichText(memo, "RTFDOC", fax)) {
+      // A memo that cannot be read may name any of them: nothing is removed.
+      fax.Go(current);
+      return 0;
+    }
+    files.erase(std::remove_if(files.begin(), files.end(),
+                               [&](const QString& f) {
+                                 return memo.Rtf().find("<" + f.toStdString() + ">") != std::string::npos;
+                               }),
+                files.end());
+  }
+  fax.Go(current);
+  int removed = 0;
+  for (const QString& f : files) removed += QFile::remove(dataDir + f) ? 1 : 0;
+  return removed;
 }
 
 // ---------------------------------------------------------------------------------------------

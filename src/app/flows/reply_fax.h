@@ -18,7 +18,8 @@
 //    on top of them as on any page. A reference whose file is gone or unreadable stops the
 //    rendering with a message that names the file: never a fax sent without its pages.
 //  - Deleting the record deletes the file, unless another record of the table still names it
-//    (a clone, or a fax made for several recipients at once, shares the document).
+//    (a clone, or a fax made for several recipients at once, shares the document). Rebuild
+//    Indexes, once it has packed the table, removes the files no record names any more.
 
 #include "app/flows/flow_observer.h"
 #include "rtf/rtf_document.h"
@@ -43,6 +44,11 @@ QString AttachmentPath(const QString& dataDir, const QString& name);
 // Removes the attachment of the outgoing table's current record, unless another record still
 // names it. Call before the record is deleted. True when there was nothing to remove or it went.
 bool RemoveRecordAttachment(TFaxStore& store, const QString& dataDir);
+
+// Removes the attachment files of the data directory that no record of the outgoing table names
+// (records deleted by Fax Log Cleanup, a note taken out in the editor). Run after the table was
+// packed, when a deleted record can no longer be recalled. Returns the files removed.
+int RemoveUnnamedAttachments(TFaxStore& store, const QString& dataDir);
 
 enum class ReplyKind { kReply, kForward };
 

@@ -289,7 +289,7 @@ void TMainScreen::BuildMenus() {
                            QStringLiteral("See a preview of and optionally  print the fax"),
                            &TMainScreen::mnuViewPrintClick);
   mnuViewPrint_->setShortcut(QKeySequence(QStringLiteral("Ctrl+V")));
-  mnuReply_ = MenuItem(file, "mnuReply", QStringLiteral("Re&ply to Fax"),
+  mnuReply_ = MenuItem(file, "mnuReply", QStringLiteral("Repl&y to Fax"),
                        QStringLiteral("Send the received fax back to its sender, with your marks on it"),
                        &TMainScreen::mnuReplyClick);
   mnuForward_ = MenuItem(file, "mnuForward", QStringLiteral("&Forward Fax"),
@@ -1041,6 +1041,8 @@ void TMainScreen::RebuildIndexes() {
     CenterOver(&form, this);
     Dialogs().Exec(&form);
   }
+  // The pages of replies whose records the pack removed.
+  RemoveUnnamedAttachments(*store_, dataDir_);
   recModel_->EndSuspend();
   faxModel_->EndSuspend();
   if (outbox_) outbox_->Hold(false);

@@ -168,6 +168,39 @@ TEST_F(ReplyFaxTest, ForwardGoesToTheChosenNumberAndItsPagesGoWithTheLastRecordT
   EXPECT_TRUE(QFile::exists(test::MarkedFaxPath(dir_.Path()))) << "the received fax stays";
 }
 
+// A record deleted another way than by Delete (Fax Log Cleanup marks records and packs them):
+// Rebuild Indexes removes the pages no record names any more, and keeps those still named.
+TEST_F(ReplyFaxTest, RebuildIndexesRemovesThePagesNoRecordNamesAnyMore) {
+  OnEditor([](TFaxEditor&) { return int(QDialog::Accepted); });
+  Trigger("mnuReply");
+  w_->SetCurrentPage(TMainScreen::kIncomingPage);
+  w_->SetButtons();
+  OnEditor([](TFaxEditor& e) {
+    e.FaxNumber()->setText(QStringLiteral("555 0123"));
+    return int(QDialog::Accepted);
+  });
+  Trigger("mnuForward");
+  const QString forwarded = QStringLiteral("QVA00002.QVF");
+  ASSERT_TRUE(Exists(kPages));
+  ASSERT_TRUE(Exists(forwarded));
+
+  for (Fax().First(); !Fax().Eof() && Fax().FieldString("SUBJECT").rfind("Re:", 0) != 0; Fax().Next()) {
+  }
+  ASSERT_FALSE(Fax().Eof());
+  ASSERT_TRUE(Fax().DeleteRecord());
+  Fax().Refresh();
+  EXPECT_TRUE(Exists(kPages)) << "a deleted record can be recalled until the table is packed";
+
+  Trigger("mnuRebuildIndexes");
+  EXPECT_FALSE(Exists(kPages));
+  EXPECT_TRUE(Exists(forwarded));
+  Fax().First();
+  EXPECT_EQ(Fax().FieldString("SUBJECT"), "Fwd: +49 30 1234567");
+  const QString rendered = w_->CreateFaxFile();
+  EXPECT_FALSE(rendered.isEmpty()) << dialogs_.Infos().join(u'\n').toStdString();
+  QFile::remove(rendered);
+}
+
 // Pages that are gone or damaged stop the fax with a message that names them: Send refuses
 // before the dialog, View shows nothing, and no working file is left.
 TEST_F(ReplyFaxTest, MissingOrDamagedPagesAreAClearErrorNeverABlankFax) {
