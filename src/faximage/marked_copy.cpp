@@ -7,6 +7,8 @@
 #include "faximage/unpacker_bitmap.h"
 #include "faximage/unpacker_state.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -30,6 +32,15 @@ int WriteMarkedCopy(const std::string& source, const FaxMarks& marks, const std:
   uint8_t coded[kMaxCodedRow];
   for (int p = 1; p <= count; ++p) {
     if (p > 1 && (rc = UnpackPageFullWidth(state, source, p, page, &fine)) < 0) break;
+    // A quarter-turned page is as wide as the page was long. Narrower than a fax line it is sent
+    // as it is, white to the right; wider than the widest line it is shrunk to a standard line
+    // (the one case that cannot be one to one: a fax line holds no more).
+    if (page.width > kWideWidth) {
+      PageBitmap narrower;
+      const int height = static_cast<int>(int64_t{page.height} * kStandardWidth / page.width);
+      if ((rc = StretchBitmap(page, kStandardWidth, std::max(height, 1), narrower)) < 0) break;
+      page = std::move(narrower);
+    }
     const int width = page.width > kStandardWidth ? kWideWidth : kStandardWidth;
     uint16_t flags = pfRowRecords;
     if (fine) flags |= pfHighRes;
