@@ -43,7 +43,7 @@ inline faximage::FaxMarks ReplyMarks() {
   return m;
 }
 
-// Writes the fax (page 1 fine, page 2 standard, both with a pattern that tells rows and columns
+// Writes the fax (page 1 fine, page 2 standard, both with a sparse pattern (short calls) that tells rows and columns
 // apart) into the receive folder, its marks beside it, and its record from `from`.
 inline bool AddMarkedReceivedFax(TFaxStore& store, const std::string& from) {
   const QString dataDir = QString::fromStdString(store.DataDir());
@@ -51,8 +51,8 @@ inline bool AddMarkedReceivedFax(TFaxStore& store, const std::string& from) {
   const QString file = MarkedFaxPath(dataDir);
   namespace uit = qv::ui::test;
   const std::vector<uit::FaxPage> pages = {
-      {1728, 560, true, [](int x, int y) { return (y < 30 && x < 700) || (y > 100 && (x + 3 * y) % 97 < 5); }},
-      {1728, 280, false, [](int x, int y) { return (y > 250 && x < 400) || (y > 20 && (2 * x + y) % 89 < 4); }},
+      {1728, 560, true, [](int x, int y) { return (y < 30 && x < 700) || (y > 100 && (x + 3 * y) % 397 < 5); }},
+      {1728, 280, false, [](int x, int y) { return (y > 250 && x < 400) || (y > 20 && (2 * x + y) % 331 < 4); }},
   };
   if (!uit::WriteFax(file, pages)) return false;
   if (!faximage::SaveMarks(QFile::encodeName(file).toStdString(), ReplyMarks())) return false;
