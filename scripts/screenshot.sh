@@ -9,7 +9,7 @@
 # send to a virtual modem pair, the fax viewer (viewer.png, viewer-200.png, viewer-rotated.png),
 # the print options and print status (pre-print.png, print-status.png), the receive notice
 # (starting-receive.png) and receive mode (main-receive-mode.png), the Internet fax line panel
-# (internet-line.png), the fax printer's job notice (print-job.png), the phone book, its entry
+# (internet-line.png), a reply to a marked fax in the fax editor (reply-editor.png), the fax printer's job notice (print-job.png), the phone book, its entry
 # editor and a contact import preview (phone-book.png, phone-book-editor.png, import-preview.png),
 # and the cover sheet browser and template editor (cover-browse.png, cover-editor.png).
 # Runs on Qt's offscreen platform, so it needs no display.
@@ -28,7 +28,7 @@ ls -l docs/screenshots/main-outgoing.png docs/screenshots/main-incoming.png docs
   docs/screenshots/error-dialog.png docs/screenshots/configuration-info.png docs/screenshots/help-browser.png \
   docs/screenshots/fax-log-cleanup.png \
   docs/screenshots/send-fax.png docs/screenshots/fax-status.png \
-  docs/screenshots/viewer.png docs/screenshots/viewer-200.png docs/screenshots/viewer-rotated.png docs/screenshots/viewer-marks.png \
+  docs/screenshots/viewer.png docs/screenshots/viewer-200.png docs/screenshots/viewer-rotated.png docs/screenshots/viewer-marks.png docs/screenshots/reply-editor.png \
   docs/screenshots/pre-print.png docs/screenshots/print-status.png \
   docs/screenshots/starting-receive.png docs/screenshots/main-receive-mode.png \
   docs/screenshots/phone-book.png docs/screenshots/phone-book-editor.png docs/screenshots/import-preview.png \

@@ -11,6 +11,10 @@ namespace qv::faximage {
 
 using namespace qv::core;
 
+namespace {
+constexpr size_t kFullWidthReservedRows = 2560;  // a fine A4 or Letter page has about 2300
+}  // namespace
+
 int BitmapBuilder::startPage(const UnpackerState&) {
   rows_ = 0;
   widestUsed_ = 0;
@@ -87,6 +91,13 @@ int FullWidthBuilder::startPage(const UnpackerState& state) {
   page_.width = width;
   page_.stride = width / 8;
   page_.inverted = state.Invert;
+  try {
+    // Room for a fine page up front, as the cut bitmap has: growing row by row would copy the
+    // page over and over (on a page turn that cost more than decoding it).
+    page_.bits.reserve(static_cast<size_t>(page_.stride) * kFullWidthReservedRows);
+  } catch (const std::bad_alloc&) {
+    return ecOutOfMemory;
+  }
   return ecOK;
 }
 

@@ -23,6 +23,7 @@
 #include "app/forms/preferences.h"
 #include "app/forms/print_job_notice.h"
 #include "app/flows/print_jobs.h"
+#include "app/flows/reply_fax.h"
 #include "app/forms/send_fax_form.h"
 #include "app/forms/show_error_form.h"
 #include "comm/com_port.h"
@@ -501,6 +502,35 @@ bool ShootMarks(QWidget* window, const QString& dataDir, const QString& outDir) 
   return ok;
 }
 
+// A reply to the marked sample fax as the fax editor shows it before it is stored: the sender's
+// number, "Re:", and the document naming the received pages it sends.
+bool ShootReply(qv::app::TMainScreen& window, const QString& dataDir, const QString& outDir) {
+  qv::app::TablePair& rec = window.Store().Pair(qv::app::TableId::Rec);
+  for (rec.First(); !rec.Eof() && QString::fromStdString(rec.FieldString("FAXFILE")).trimmed() !=
+                                      QStringLiteral("FAX00003.QVF");
+       rec.Next()) {
+  }
+  if (rec.Eof()) return false;
+  qv::app::TFlowObserver quiet;
+  qv::app::TReplyFax reply(window.Store(), dataDir, qv::app::ReplyKind::kReply);
+  if (!reply.Prepare(quiet)) return false;
+  qv::app::TFaxEditor editor(dataDir, &window);
+  editor.ApplyDefaultFont(qv::app::Settings());
+  editor.RTDoc()->SetDocument(reply.Document());
+  editor.Recipient()->setText(reply.Recipient());
+  editor.FaxNumber()->setText(reply.Number());
+  editor.Subject()->setText(reply.Subject());
+  editor.show();
+  editor.setGeometry(80, 40, 860, 520);
+  editor.findChild<QToolButton*>(QStringLiteral("DocumentButton"))->click();
+  editor.RTDoc()->SetZoom(80);
+  editor.DocumentButtonClick();
+  for (int i = 0; i < 5; ++i) qv::app::PumpMessages();
+  const bool ok = editor.grab().save(outDir + QStringLiteral("reply-editor.png"));
+  editor.hide();
+  return ok;
+}
+
 // The phone book with an incremental search under way, its entry editor, the preview of a vCard
 // import, the cover sheet browser with the starter templates and one template in its editor.
 bool ShootBooks(qv::app::TMainScreen& window, const QString& dataDir, const QString& outDir) {
@@ -652,6 +682,7 @@ int main(int argc, char** argv) {
     if (!ShootEditor(&window, dataDir, outDir)) rc = 1;
     if (!ShootViewer(&window, dataDir, outDir)) rc = 1;
     if (!ShootMarks(&window, dataDir, outDir)) rc = 1;
+    if (!ShootReply(window, dataDir, outDir)) rc = 1;
     if (!ShootBooks(window, dataDir, outDir)) rc = 1;
     if (!ShootStartingNotice(&window, outDir + QStringLiteral("starting-receive.png"))) rc = 1;
 

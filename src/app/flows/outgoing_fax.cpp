@@ -6,6 +6,7 @@
 #include "app/store/merge_fields.h"
 #include "app/flows/message_pump.h"
 #include "app/flows/modem_routines.h"
+#include "app/flows/reply_fax.h"
 #include "app/store/page_count_field.h"
 #include "app/store/rich_text_editor.h"
 #include "app/store/settings.h"
@@ -16,6 +17,7 @@
 #include "fax/fax_status.h"
 #include "fax/send_fax.h"
 #include "faximage/qvf_append.h"
+#include "faximage/qvf_file.h"
 #include "rtf/rtf_reader.h"
 #include "ui/document_fax.h"
 #include "ui/page_renderer.h"
@@ -43,6 +45,7 @@ inline constexpr const char* kNoContentsText = "Fax has no contents or cover she
 inline constexpr const char* kCreatingText = "Creating fax file";
 inline constexpr const char* kRenderingText = "Creating fax file....";
 inline constexpr const char* kMergingText = "Creating fax file........";
+inline constexpr const char* kAttachmentMissingText = "The pages attached to this fax are missing or damaged: ";
 // The page bitmap's working file of earlier versions; never left behind.
 inline constexpr const char* kPageBitmapFile = "_TMP.BMP";
 
@@ -158,8 +161,21 @@ TRenderedFax RenderFaxRecord(TFaxStore& store, const std::string& dir, TFlowObse
     rtf::ReadResult r = rtf::ReadRtf(memo.Rtf(), docs[i]);
     if (!r) return fail(Q(r.message));
   }
+  // Attached pages (a reply or forward) go out as they are, after whatever else the document says;
+  // pages that are gone stop the fax rather than let it go out without them.
+  const QString attachment = TakeAttachment(docs[1]);
+  QString attachedFile;
+  int attachedPages = 0;
+  if (!attachment.isEmpty()) {
+    attachedFile = AttachmentPath(Q(dir), attachment);
+    faximage::QvfFileHeader header;
+    if (attachedFile.isEmpty() ||
+        faximage::ReadFaxHeader(QFile::encodeName(attachedFile).toStdString(), header) != 0 || header.PageCount == 0)
+      return fail(QString::fromLatin1(kAttachmentMissingText) + attachment);
+    attachedPages = header.PageCount;
+  }
   const bool hasPart[2] = {!ui::IsBlankForSending(docs[0]), !ui::IsBlankForSending(docs[1])};
-  if (!hasPart[0] && !hasPart[1]) return fail(QString::fromLatin1(kNoContentsText));
+  if (!hasPart[0] && !hasPart[1] && attachedFile.isEmpty()) return fail(QString::fromLatin1(kNoContentsText));
 
   // Merge fields show the record as it is now.
   const QString recipient = Q(fax.FieldString("RECIPIENT")).trimmed();
@@ -201,6 +217,20 @@ TRenderedFax RenderFaxRecord(TFaxStore& store, const std::string& dir, TFlowObse
 
   observer.FlowStatus(QString::fromLatin1(kMergingText));
   for (size_t i = 1; i < files.size() && rc == 0; ++i) rc = faximage::AppendFaxFile(files[0], files[i]);
+  if (rc == 0 && !attachedFile.isEmpty()) {
+    if (files.empty()) {
+      // Nothing rendered before the attached pages: a copy of them is the fax file.
+      const std::string name = ui::RenderPageFileName(dir, 1, base);
+      QFile::remove(Q(name));
+      if (QFile::copy(attachedFile, Q(name)))
+        files.push_back(name);
+      else
+        return fail(QString::fromLatin1(kAttachmentMissingText) + attachment);
+    } else {
+      rc = faximage::AppendFaxFile(files[0], QFile::encodeName(attachedFile).toStdString());
+    }
+    if (rc == 0) pages += attachedPages;
+  }
   if (rc != 0) {
     for (const std::string& f : files) QFile::remove(Q(f));
     QFile::remove(Q(dir + kPageBitmapFile));

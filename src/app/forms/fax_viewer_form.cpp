@@ -204,6 +204,10 @@ void TFaxViewer::BuildButtons(QWidget* panel) {
       [this] { ZoomInButtonClick(); });
   add("ZoomOutButton", QStringLiteral("-"), QStringLiteral("Zoom out"), QStyle::SP_CustomBase,
       [this] { ZoomOutButtonClick(); });
+  add("ReplyButton", QStringLiteral("Re&ply"), QStringLiteral("Send this fax back to its sender, with your marks"),
+      QStyle::SP_ArrowBack, [this] { ReplyClick(false); });
+  add("ForwardButton", QStringLiteral("For&ward"), QStringLiteral("Send this fax on to another number, with your marks"),
+      QStyle::SP_ArrowForward, [this] { ReplyClick(true); });
   row->addStretch(1);
   add("Helpbutton", QStringLiteral("&Help"), QStringLiteral("Get Windows help for Fax Viewer"),
       QStyle::SP_DialogHelpButton, [] { ShowHelpTopic(kHelpContext); });
@@ -290,6 +294,8 @@ void TFaxViewer::FormActivate() {
   firstActivation_ = false;
   file_ = FaxFileName;
   for (QAction* a : rotationItems_) a->setChecked(false);
+  Button("ReplyButton")->setVisible(ReplyEnabled);
+  Button("ForwardButton")->setVisible(ReplyEnabled);
   const bool printers = qv::ui::TQvFaxPrinter::PrinterInstalled();
   // Without a system printer the print dialog still offers a PDF file, so setup stays usable.
   Button("Printbutton")->setEnabled(printers);
@@ -812,6 +818,13 @@ void TFaxViewer::PrintClick(bool currentPageOnly) {
   FaxPrinter_->SetMarks(ShownMarks());
   RunPrintFlow(this, *FaxPrinter_, file, PrintHeaderText, currentPageOnly ? FaxViewer_->ActivePage() : 0,
                printRange_, iniFile_);
+}
+
+void TFaxViewer::ReplyClick(bool forward) {
+  // The reply carries the marks as the file keeps them: unsaved ones are saved first.
+  if (marks_.Modified() && !marksDamaged_ && !SaveMarksFile()) return;
+  request_ = forward ? ReplyRequest::kForward : ReplyRequest::kReply;
+  accept();
 }
 
 void TFaxViewer::done(int r) {

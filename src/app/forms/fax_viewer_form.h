@@ -82,6 +82,13 @@ class TFaxViewer : public QDialog {
   // Off for a fax shown from a passing copy (an outgoing fax rendered to be looked at): marks
   // saved beside it would be left behind when the copy goes. Set before showing.
   bool MarksEditable = true;
+  // Shows Reply and Forward (a received fax). Set before showing.
+  bool ReplyEnabled = false;
+  // What the user asked for when the viewer closed: Reply or Forward close it (the marks saved
+  // first), and the caller makes the outgoing fax.
+  enum class ReplyRequest { kNone, kReply, kForward };
+  ReplyRequest Request() const { return request_; }
+  void ReplyClick(bool forward);
   // The received stamp from a record's date (yyyymmdd) and time (hh:mm); empty without a date.
   static QString ReceivedStampText(const QString& date, const QString& time);
   // The signature the Signature tool places (the one drawn, typed or read last, else the one kept).
@@ -141,6 +148,7 @@ class TFaxViewer : public QDialog {
   qv::faximage::MarksEditor marks_;
   bool marksDamaged_ = false;
   MarkTool tool_ = MarkTool::Browse;
+  ReplyRequest request_ = ReplyRequest::kNone;
   std::vector<QAction*> toolActions_;
   std::vector<qv::faximage::MarkPoint> stroke_;  // the stroke being drawn
   QPoint dragFrom_;                                // where a move or white-out began

@@ -15,6 +15,7 @@
 #include "app/editor/fax_editor.h"
 #include "app/forms/fax_log_cleanup.h"
 #include "app/forms/fax_viewer_form.h"
+#include "app/flows/reply_fax.h"
 #include "app/forms/pre_print_form.h"
 #include "app/editor/rich_edit_memo.h"
 #include "app/flows/message_pump.h"
@@ -292,6 +293,12 @@ void TMainScreen::BuildMenus() {
                            QStringLiteral("See a preview of and optionally  print the fax"),
                            &TMainScreen::mnuViewPrintClick);
   mnuViewPrint_->setShortcut(QKeySequence(QStringLiteral("Ctrl+V")));
+  mnuReply_ = MenuItem(file, "mnuReply", QStringLiteral("Repl&y to Fax"),
+                       QStringLiteral("Send the received fax back to its sender, with your marks on it"),
+                       &TMainScreen::mnuReplyClick);
+  mnuForward_ = MenuItem(file, "mnuForward", QStringLiteral("&Forward Fax"),
+                         QStringLiteral("Send the received fax, with your marks on it, to another number"),
+                         &TMainScreen::mnuForwardClick);
   file->addSeparator();
   MenuItem(file, "mnuCover", QStringLiteral("C&over Sheets"),
            QStringLiteral("Create or modify cover page templates"), &TMainScreen::mnuCoverClick);
@@ -553,6 +560,8 @@ void TMainScreen::SetButtons() {
   Printbutton_->setEnabled(ViewFaxButton_->isEnabled());
   mnuDelete_->setEnabled(DeleteButton_->isEnabled());
   mnuEdit_->setEnabled(EditButton_->isEnabled());
+  mnuReply_->setEnabled(!outgoingPage && received);
+  mnuForward_->setEnabled(mnuReply_->isEnabled());
 }
 
 void TMainScreen::SetReceiveMode(bool on) {
@@ -776,6 +785,8 @@ void TMainScreen::DeleteButtonClick() {
                                   QStringLiteral("Delete the current fax?\r\n(subject: \"") +
                                       FieldText(fax, "SUBJECT") + QStringLiteral("\")"),
                                   false)) {
+      // Its attached pages (a reply's) go with it; the record goes even if they cannot.
+      RemoveRecordAttachment(*store_, dataDir_);
       if (fax.DeleteRecord()) fax.Refresh();
       RefreshGrids();
     }
@@ -852,11 +863,75 @@ void TMainScreen::ViewOrPrint(bool print) {
     viewer.PrintHeaderText = header;
     viewer.ReceivedStamp = receivedStamp;
     viewer.MarksEditable = incoming;
+    viewer.ReplyEnabled = incoming;
     QApplication::restoreOverrideCursor();
     Dialogs().Exec(&viewer);
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (viewer.Request() != TFaxViewer::ReplyRequest::kNone) {
+      restore();
+      ReplyToReceived(viewer.Request() == TFaxViewer::ReplyRequest::kForward);
+      return;
+    }
   }
   restore();
+}
+
+void TMainScreen::mnuReplyClick() { ReplyToReceived(false); }
+void TMainScreen::mnuForwardClick() { ReplyToReceived(true); }
+
+void TMainScreen::ReplyToReceived(bool forward) {
+  // It makes an outgoing record, as New does.
+  if (Guarded()) return;
+  if (!store_->HasRecord(TableId::Rec)) {
+    Dialogs().Beep();
+    return;
+  }
+  class Watch : public TFlowObserver {
+   public:
+    explicit Watch(QWidget* w) : w_(w) {}
+    void FlowBusy(bool busy) override {
+      if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+      else QApplication::restoreOverrideCursor();
+    }
+    void FlowInformation(const QString& text) override { Dialogs().Information(w_, text); }
+
+   private:
+    QWidget* w_;
+  } watch(this);
+  TReplyFax reply(*store_, dataDir_, forward ? ReplyKind::kForward : ReplyKind::kReply);
+  if (!reply.Prepare(watch)) {
+    SetButtons();
+    return;
+  }
+  {
+    TFaxEditor editor(dataDir_, this);
+    connect(&editor, &TFaxEditor::HelpRequested, this, &TMainScreen::HelpTopic);
+    editor.SetFaxStore(store_.get());
+    editor.ApplyDefaultFont(Settings());
+    editor.RTDoc()->SetDocument(reply.Document());
+    editor.Recipient()->setText(reply.Recipient());
+    editor.Subject()->setText(reply.Subject());
+    editor.FaxNumber()->setText(reply.Number());
+    TRichEditMemo cover(*editor.RTCover());
+    TRichEditMemo doc(*editor.RTDoc());
+    bool stored = false;
+    editor.SetStoreHandler([&] {
+      stored = !editor.Recipients().empty() ? StoreBroadcast(editor, cover, doc)
+                                             : StoreEditorInRecord(editor, cover, doc, true);
+      // Once a record names the pages they are its own (deleting it deletes them).
+      if (stored) reply.Keep();
+      return stored;
+    });
+    Dialogs().Exec(&editor);
+    if (stored) {
+      PumpMessages();
+      store_->FaxTableCloseAndOpen();
+      PumpMessages();
+      SetCurrentPage(kOutgoingPage);
+    }
+  }
+  RefreshGrids();
+  SetButtons();
 }
 
 qv::ui::TQvFaxPrinter& TMainScreen::FaxPrinter() {
@@ -1063,6 +1138,8 @@ void TMainScreen::RebuildIndexes() {
     CenterOver(&form, this);
     Dialogs().Exec(&form);
   }
+  // The pages of replies whose records the pack removed.
+  RemoveUnnamedAttachments(*store_, dataDir_);
   recModel_->EndSuspend();
   faxModel_->EndSuspend();
   if (outbox_) outbox_->Hold(false);

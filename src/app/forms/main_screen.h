@@ -117,6 +117,10 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   void mnuViewPrintClick();
   void PrintbuttonClick();
   void mnuCloneClick();
+  // Reply to or forward the current received fax: a new outgoing fax whose document is the
+  // received pages with their marks (reply_fax.h), opened in the fax editor to confirm.
+  void mnuReplyClick();
+  void mnuForwardClick();
   void mnuCoverClick();
   void mnuPhoneBookClick();
   void mnuRebuildIndexesClick();
@@ -157,6 +161,8 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   void EditReceivedNotes();
   // True when the editor stored the fax.
   bool EditOutgoing();
+  // Runs Reply (forward false) or Forward for the received table's current record.
+  void ReplyToReceived(bool forward);
   // The fax printer: jobs watched from the first activation on; each taken job is told, and
   // "Check and Send" opens it in the editor and then the Send Fax dialog.
   void StartPrintJobs();
@@ -238,6 +244,8 @@ class TMainScreen : public QMainWindow, private TReceiveObserver {
   QAction* mnuSend_ = nullptr;
   QAction* mnuReceive_ = nullptr;
   QAction* mnuViewPrint_ = nullptr;
+  QAction* mnuReply_ = nullptr;
+  QAction* mnuForward_ = nullptr;
   QAction* mnuShowHint_ = nullptr;
   QStackedWidget* NoteBook_ = nullptr;
   QTabBar* TabSet1_ = nullptr;

@@ -18,6 +18,7 @@
 #include "../../fax/e2e/fax_harness.h"
 #include "../prefs/modem_fixture.h"
 #include "../test_support.h"
+#include "../window/reply_helpers.h"
 #include "../window/send_helpers.h"
 #include "send_flow.h"
 
@@ -28,6 +29,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QAction>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -262,6 +264,50 @@ TEST_F(SendE2eTest, AComposedFaxGoesOutFromTheMainWindowAndTheRecordSaysSent) {
     EXPECT_TRUE(read.contains(QStringLiteral("Ann Example"))) << read.toStdString();
     EXPECT_TRUE(read.contains(QStringLiteral("555 0199"))) << read.toStdString();
     EXPECT_TRUE(read.contains(QStringLiteral("Page %1 of 5").arg(p), Qt::CaseInsensitive)) << read.toStdString();
+  }
+}
+
+// A reply to a signed, ticked fax with a page turned: the far machine gets the pages as the
+// viewer showed them, the same pixels below the header line, the fine page fine and the standard
+// page standard.
+TEST_F(SendE2eTest, AReplyArrivesAsTheMarkedPagesFineAndStandardKept) {
+  fax::test::TempDir line;
+  fax::test::ModemPair modems(line);
+  ASSERT_TRUE(modems.ready());
+  Configure(modems.a());
+  auto w = test::StartReadyWindow(lab_.Path());
+  ASSERT_TRUE(test::AddMarkedReceivedFax(w->Store(), "5550100"));
+  w->RefreshGrids();
+  w->SetCurrentPage(TMainScreen::kIncomingPage);
+  w->SetButtons();
+  dialogs_.Clear();
+  dialogs_.forms.push_back([](QDialog* d) { return test::AcceptForm(d); });
+  w->findChild<QAction*>(QStringLiteral("mnuReply"))->trigger();
+  ASSERT_TRUE(w->Store().HasRecord(TableId::Fax));
+  std::vector<bool> fine;
+  const auto shown = test::MarkedPages(test::MarkedFaxPath(lab_.Path()), &fine);
+  ASSERT_EQ(shown.size(), 2u);
+
+  Receiver receiver(modems.b(), line.str("in"), line.str("receiver.out"));
+  ASSERT_TRUE(receiver.WaitFor("status 20", 20)) << receiver.Output();
+  test::SendRun run;
+  ScriptSend(run);
+  w->findChild<QToolButton*>(QStringLiteral("SendButton"))->click();
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(dialogs_.Infos(), QStringList{QStringLiteral("Fax sent successfully")});
+  EXPECT_TRUE(w->Store().Pair(TableId::Fax).FieldBool("SENT"));
+  EXPECT_EQ(w->Store().Pair(TableId::Fax).FieldInt("PAGES"), 2);
+
+  ASSERT_TRUE(receiver.WaitFor("1 fax received", 20)) << receiver.Output();
+  std::vector<std::string> files;
+  for (auto& e : fs::directory_iterator(line.path() / "in")) files.push_back(e.path().string());
+  ASSERT_EQ(files.size(), 1u);
+  std::vector<fax::test::ReceivedPage> pages;
+  ASSERT_TRUE(fax::test::ReadReceived(files[0], pages));
+  ASSERT_EQ(pages.size(), 2u);
+  for (size_t p = 0; p < pages.size(); ++p) {
+    EXPECT_EQ(bool(pages[p].flags & faximage::pfHighRes), fine[p]) << "page " << p + 1;
+    EXPECT_TRUE(fax::test::PageMatches(pages[p], shown[p])) << "page " << p + 1;
   }
 }
 

@@ -1,6 +1,7 @@
 // The desktop's Send command end to end against spandsp: an outgoing record with a cover sheet and
 // a document, rendered by CreateFaxFile, sent by the Send Fax dialog (driven through its widgets,
 // offscreen) in Class 1 to spandsp's T.30 receiver. What spandsp files must be the rendered pages.
+// And a reply to a marked received fax: spandsp files the pages the viewer showed.
 #include "app/store/fax_store.h"
 #include "app/forms/main_screen.h"
 #include "app/flows/message_pump.h"
@@ -11,11 +12,13 @@
 #include "../../app/prefs/modem_fixture.h"
 #include "../../app/send/send_flow.h"
 #include "../../app/test_support.h"
+#include "../../app/window/reply_helpers.h"
 #include "../../app/window/send_helpers.h"
 #include "../fax/fax_spandsp_peer.h"
 #include "../fax/spandsp_pages.h"
 
 #include <QDate>
+#include <QAction>
 #include <QFile>
 #include <QTime>
 #include <QToolButton>
@@ -118,6 +121,63 @@ TEST(DesktopSendToSpandsp, AComposedFaxArrivesPixelExactAtItsResolutionAndTheRec
     bool header = false;
     for (size_t r = 8; r < lead && !header; ++r) header = !fax::test::Blank(pages[p][r]);
     EXPECT_TRUE(header) << "no header line above the page";
+    EXPECT_NEAR(yres[p], fine[p] ? 196.0 : 98.0, 2.0);
+  }
+}
+
+// A reply to a signed fax with a turned page (one fine page, one standard): spandsp files the
+// pages as the viewer showed them, pixel for pixel below the header line, each at its resolution.
+TEST(DesktopSendToSpandsp, AReplyArrivesAsTheMarkedPagesPixelExactAtTheirResolution) {
+  test::App();
+  ConnectMessageLoop();
+  test::ModemLab lab;
+  test::ScriptedDialogs dialogs;
+  fax::test::TempDir line;
+
+  fax::test::SpandspPeer peer(false, "", line.str("rx.tif"));
+  ASSERT_TRUE(peer.ok());
+  peer.Start(20);
+  core::TIniFile(lab.Ini()).WriteString("Ports", "COM1", peer.device());
+  TSettings s;
+  s.ComPort = 0;
+  s.FaxClass = 1;
+  s.MaximumBPS = 14400;
+  s.Fax = "555 0199";
+  s.DialAttempts = 1;
+  SaveSettings(s, lab.Ini());
+
+  auto w = test::StartReadyWindow(lab.Path());
+  ASSERT_TRUE(test::AddMarkedReceivedFax(w->Store(), "5550100"));
+  w->RefreshGrids();
+  w->SetCurrentPage(TMainScreen::kIncomingPage);
+  w->SetButtons();
+  dialogs.forms.push_back([](QDialog* d) { return test::AcceptForm(d); });
+  w->findChild<QAction*>(QStringLiteral("mnuReply"))->trigger();
+  ASSERT_TRUE(w->Store().HasRecord(TableId::Fax));
+  std::vector<bool> fine;
+  const auto shown = test::MarkedPages(test::MarkedFaxPath(lab.Path()), &fine);
+  ASSERT_EQ(shown.size(), 2u);
+  dialogs.Clear();
+
+  test::SendRun run;
+  test::ScriptSend(dialogs, run, kCallSeconds);
+  w->findChild<QToolButton*>(QStringLiteral("SendButton"))->click();
+  QElapsedTimer clock;
+  clock.start();
+  while (!peer.finished() && clock.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  peer.Stop();
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(dialogs.Infos(), QStringList{QStringLiteral("Fax sent successfully")});
+
+  ASSERT_TRUE(peer.finished());
+  EXPECT_EQ(peer.completion(), T30_ERR_OK) << t30_completion_code_to_str(peer.completion());
+  std::vector<float> yres;
+  const auto pages = fax::test::ReadTiffPages(line.str("rx.tif"), &yres);
+  ASSERT_EQ(pages.size(), shown.size());
+  for (size_t p = 0; p < pages.size(); ++p) {
+    SCOPED_TRACE("page " + std::to_string(p + 1));
+    size_t lead = 0;
+    EXPECT_TRUE(fax::test::SameRows(pages[p], shown[p].raster, &lead));
     EXPECT_NEAR(yres[p], fine[p] ? 196.0 : 98.0, 2.0);
   }
 }
