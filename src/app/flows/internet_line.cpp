@@ -164,16 +164,19 @@ void TInternetLine::Finished() {
   emit failed(QStringLiteral("The Internet fax line stopped and could not be started again."));
 }
 
+void StopLineProcess(QProcess& process) {
+  if (process.state() == QProcess::NotRunning) return;
+  process.terminate();
+  if (!process.waitForFinished(kStopGraceMs)) {
+    process.kill();
+    process.waitForFinished(kStopGraceMs);
+  }
+}
+
 void TInternetLine::Stop() {
   if (process_) {
     stopping_ = true;
-    if (process_->state() != QProcess::NotRunning) {
-      process_->terminate();
-      if (!process_->waitForFinished(kStopGraceMs)) {
-        process_->kill();
-        process_->waitForFinished(kStopGraceMs);
-      }
-    }
+    StopLineProcess(*process_);
     process_.reset();
   }
   QFile::remove(passwordFile_);  // qvline read it at its start; no copy stays behind

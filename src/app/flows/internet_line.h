@@ -26,6 +26,10 @@ QString LineStatusText(const QString& statusLine);
 // does not repeat the one before.
 QString TakeLineCallLogEntry(int comNumber, int bps);
 
+// Ends a line process the program started (qvline, the practice line's qvmodem): asked first
+// (on SIGTERM it hangs up and removes its links), killed if it has not gone after a grace period.
+void StopLineProcess(QProcess& process);
+
 class TInternetLine : public QObject {
   Q_OBJECT
  public:

@@ -1,6 +1,7 @@
 #include "app/flows/practice_line.h"
 
 #include "app/flows/call_settings.h"
+#include "app/flows/internet_line.h"
 #include "comm/port_names.h"
 
 #include <QCoreApplication>
@@ -11,7 +12,6 @@
 namespace qv::app {
 
 namespace {
-constexpr int kStopGraceMs = 5000;
 // qvmodem tells each modem it made on a line of its own ("A <pty> <link>", "B ..."): both are up
 // once it has said two lines.
 constexpr int kModemLines = 2;
@@ -74,14 +74,7 @@ void TPracticeLine::Stop() {
   Unmap();
   if (!process_) return;
   stopping_ = true;
-  if (process_->state() != QProcess::NotRunning) {
-    // On SIGTERM qvmodem hangs up and removes its links.
-    process_->terminate();
-    if (!process_->waitForFinished(kStopGraceMs)) {
-      process_->kill();
-      process_->waitForFinished(kStopGraceMs);
-    }
-  }
+  StopLineProcess(*process_);
   process_.reset();
 }
 
