@@ -37,6 +37,13 @@ function(qv_tests label)
     add_test(NAME ${exe} COMMAND ${exe})
     set_tests_properties(${exe} PROPERTIES LABELS "${label};${QT_LABELS}" TIMEOUT ${QT_TIMEOUT}
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${QT_ENV}")
+    # Long tests start first (see QV_TEST_COSTS), so a parallel run does not end on one alone.
+    list(FIND QV_TEST_COSTS ${exe} cost_at)
+    if(cost_at GREATER -1)
+      math(EXPR cost_at "${cost_at} + 1")
+      list(GET QV_TEST_COSTS ${cost_at} cost)
+      set_tests_properties(${exe} PROPERTIES COST ${cost})
+    endif()
   endforeach()
 endfunction()
 
