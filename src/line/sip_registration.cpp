@@ -213,7 +213,7 @@ void SipRegistration::Failed(State why, const std::string& detail) {
     case State::WrongPassword: reason = status::kWrongPassword; break;
     case State::NoAnswer: reason = status::kNoAnswer; break;
     case State::DnsFailure: reason = status::kDnsFailure; break;
-    default: reason = "refused (" + detail + ")"; break;
+    default: reason = std::string(status::kRefusedOpen) + detail + ")"; break;
   }
   Report(why, std::string(status::kRegistrationFailed) + reason);
   if (handle_) {

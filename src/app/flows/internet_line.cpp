@@ -39,7 +39,11 @@ QString LineStatusText(const QString& line) {
   if (why == line::status::kWrongPassword) return QStringLiteral("Wrong password: the server refused the user name or password.");
   if (why == line::status::kNoAnswer) return QStringLiteral("No answer from the server.");
   if (why == line::status::kDnsFailure) return QStringLiteral("DNS failure: the server's name was not found.");
-  return QStringLiteral("The server refused the registration: %1.").arg(QString::fromStdString(why));
+  // "refused (404 Not Found)": the server's code and phrase, said once.
+  std::string answer = why;
+  if (answer.rfind(line::status::kRefusedOpen, 0) == 0 && answer.back() == ')')
+    answer = answer.substr(line::status::kRefusedOpen.size(), answer.size() - line::status::kRefusedOpen.size() - 1);
+  return QStringLiteral("The server refused the registration: %1.").arg(QString::fromStdString(answer));
 }
 
 TInternetLine::TInternetLine(QString program, QString dataDir, QString name, QObject* parent)
@@ -103,6 +107,7 @@ QString TInternetLine::Launch() {
                       QStringLiteral("--password-file"), passwordFile_,
                       QStringLiteral("--t38"), settings_.t38 ? QStringLiteral("on") : QStringLiteral("off"),
                       QStringLiteral("--log"), LogFile()};
+  if (!settings_.domain.trimmed().isEmpty()) args << QStringLiteral("--domain") << settings_.domain.trimmed();
   if (!settings_.callerId.trimmed().isEmpty()) args << QStringLiteral("--caller-id") << settings_.callerId.trimmed();
   // qvline reads the password at its start; the file goes again once its modem is up.
   const std::string why = core::WriteSecretFile(passwordFile_.toStdString(), password_.toStdString());

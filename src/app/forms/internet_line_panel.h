@@ -1,6 +1,6 @@
 #pragma once
 // The Internet fax line's controls, beside the COM ports in the preferences wizard: whether the
-// line is the program's modem, the SIP server, user, password and caller ID, T.38, and a "Test"
+// line is the program's modem, the SIP server, user, password, domain and caller ID, T.38, and a "Test"
 // button that registers once and says in plain words how it went.
 
 #include <QGroupBox>
@@ -52,6 +52,7 @@ class TInternetLinePanel : public QGroupBox {
   QCheckBox* chkInternetLine_ = nullptr;
   QLineEdit* LineServer_ = nullptr;
   QLineEdit* LineUser_ = nullptr;
+  QLineEdit* LineDomain_ = nullptr;
   QLineEdit* LinePassword_ = nullptr;
   QLineEdit* LineCallerId_ = nullptr;
   QCheckBox* chkLineT38_ = nullptr;

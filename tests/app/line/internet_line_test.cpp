@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -156,6 +157,49 @@ TEST_F(InternetLineTest, ThePreferencesTestButtonSaysRegisteredOrWrongPassword) 
   qunsetenv("QV_LINE_PROGRAM");
 }
 
+// A provider whose registrar is reached by one name (here its address) and serves accounts of
+// another domain takes only REGISTERs for its own domain: without the Domain field the line
+// cannot register there. The field goes from the wizard's page to qvline and to the settings.
+TEST_F(InternetLineTest, TheDomainFieldLetsTheLineRegisterWhereTheDomainIsNotTheServersName) {
+  qputenv("QV_LINE_PROGRAM", kQvline.toUtf8());
+  ASSERT_TRUE(QDir().mkpath(data_.File(QStringLiteral("strict"))));
+  line::test::Kamailio strict;
+  ASSERT_TRUE(strict.Start(data_.StdPath() + "strict", {{"1001", kPassword}}, line::test::DomainRule::Strict));
+  TPreferences wizard(data_.Path());
+  auto* panel = wizard.InternetLine();
+  panel->Load(TLineSettings{}, false);
+  auto field = [&](const char* name) { return panel->findChild<QLineEdit*>(QString::fromLatin1(name)); };
+  ASSERT_NE(field("LineDomain"), nullptr);
+  EXPECT_EQ(field("LineDomain")->accessibleName(), QStringLiteral("Domain"));
+  field("LineServer")->setText(QString::fromStdString("127.0.0.1:" + std::to_string(strict.port())));
+  field("LineUser")->setText(settings_.user);
+  field("LinePassword")->setText(QString::fromLatin1(kPassword));
+  panel->findChild<QCheckBox*>(QStringLiteral("chkInternetLine"))->setChecked(true);
+  auto* test = panel->findChild<QPushButton*>(QStringLiteral("LineTestButton"));
+  auto* result = panel->findChild<QLabel*>(QStringLiteral("LineTestResult"));
+  test->click();
+  EXPECT_EQ(result->text(), QStringLiteral("The server refused the registration: 404 Domain Not Served."));
+  field("LineDomain")->setText(QString::fromLatin1(line::test::kTestDomain));
+  test->click();
+  EXPECT_EQ(result->text(), QStringLiteral("Registered with the server."));
+  QFile log(data_.File(QStringLiteral("internet-line-test.log")));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(log.readAll().contains(QByteArray("REGISTER sip:1001@") + line::test::kTestDomain));
+
+  // Kept in the line's section, back in the field when the page is shown again; empty stays
+  // empty (the server's host).
+  const std::string ini = data_.StdPath() + "QRV.INI";
+  ASSERT_TRUE(panel->SaveTo(ini, nullptr));
+  EXPECT_EQ(core::TIniFile(ini).ReadString(kLineSection, "Domain", ""), line::test::kTestDomain);
+  TPreferences again(data_.Path());
+  again.InternetLine()->LoadFrom(ini);
+  EXPECT_EQ(again.InternetLine()->Settings().domain, QString::fromLatin1(line::test::kTestDomain));
+  TLineSettings none = settings_;
+  SaveLineSettings(none, ini);
+  EXPECT_EQ(LoadLineSettings(ini).domain, QString());
+  qunsetenv("QV_LINE_PROGRAM");
+}
+
 // A new user with only a SIP account sets the line up in the quick setup: the settings go to
 // their section, the password to the secret store (here: the user's own file), never the INI.
 TEST_F(InternetLineTest, TheQuickSetupTakesTheLine) {
@@ -168,6 +212,7 @@ TEST_F(InternetLineTest, TheQuickSetupTakesTheLine) {
     panel->findChild<QCheckBox*>(QStringLiteral("chkInternetLine"))->setChecked(true);
     panel->findChild<QLineEdit*>(QStringLiteral("LineServer"))->setText(settings_.server);
     panel->findChild<QLineEdit*>(QStringLiteral("LineUser"))->setText(settings_.user);
+    panel->findChild<QLineEdit*>(QStringLiteral("LineDomain"))->setText(QStringLiteral("fax.example.org"));
     panel->findChild<QLineEdit*>(QStringLiteral("LinePassword"))->setText(QString::fromLatin1(kPassword));
     return int(QDialog::Accepted);
   });
