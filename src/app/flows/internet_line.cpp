@@ -99,7 +99,11 @@ QString TInternetLine::Launch() {
   int port = 0, localPort = 0;
   if (!line::SipUriHostPort(settings_.RegistrarUri().toStdString(), host, port))
     return QStringLiteral("\"%1\" is not a server address.").arg(settings_.server);
-  if (!line::LocalEndpoint(host, port, address, localPort)) return Words(line::status::kDnsFailure) + QStringLiteral(": ") + settings_.server;
+  // The same words as qvline's own report of a name that does not resolve.
+  if (!line::HostResolves(host))
+    return LineStatusText(Words(line::status::kRegistrationFailed) + Words(line::status::kDnsFailure));
+  if (!line::LocalEndpoint(host, port, address, localPort))
+    return QStringLiteral("This computer has no network route to the server %1.").arg(settings_.server);
   QStringList args = {QStringLiteral("--link"), Device(),
                       QStringLiteral("--sip-listen"), QString::fromStdString(address) + QLatin1Char(':') + QString::number(localPort),
                       QStringLiteral("--registrar"), settings_.RegistrarUri(),
@@ -107,6 +111,7 @@ QString TInternetLine::Launch() {
                       QStringLiteral("--password-file"), passwordFile_,
                       QStringLiteral("--t38"), settings_.t38 ? QStringLiteral("on") : QStringLiteral("off"),
                       QStringLiteral("--log"), LogFile()};
+  if (registerTimeoutSeconds_ > 0) args << QStringLiteral("--register-timeout") << QString::number(registerTimeoutSeconds_);
   if (!settings_.domain.trimmed().isEmpty()) args << QStringLiteral("--domain") << settings_.domain.trimmed();
   if (!settings_.callerId.trimmed().isEmpty()) args << QStringLiteral("--caller-id") << settings_.callerId.trimmed();
   // qvline reads the password at its start; the file goes again once its modem is up.
@@ -190,6 +195,7 @@ void TInternetLine::Stop() {
 QString TInternetLine::Test(const QString& program, const QString& dataDir, const TLineSettings& settings,
                             const QString& password, int timeoutMs) {
   TInternetLine line(program, dataDir, QStringLiteral("internet-line-test"));
+  line.SetRegisterTimeout(kTestRegisterTimeoutSeconds);
   const QString why = line.Start(settings, password);
   if (!why.isEmpty()) return why;
   const QString result = line.WaitForRegistration(timeoutMs);

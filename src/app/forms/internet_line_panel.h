@@ -41,8 +41,9 @@ class TInternetLinePanel : public QGroupBox {
   // saying why through the dialog service) when the password could not be kept.
   bool SaveTo(const std::string& iniFile, QWidget* parent) const;
 
-  // The time the Test waits for the server's answer.
-  static constexpr int kTestTimeoutMs = 40000;
+  // The most the Test waits for the line's report: its attempt gives up on a silent server well
+  // before (TInternetLine::kTestRegisterTimeoutSeconds).
+  static constexpr int kTestTimeoutMs = 20000;
 
  public slots:
   void LineTestButtonClick();
