@@ -9,12 +9,40 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <string>
+#include <string_view>
 
 namespace qv::line {
 
+// Names under the reserved top-level domain "invalid" never resolve, and the resolver is not
+// asked about them (as the reservation asks of resolvers): no query leaves the machine for a name
+// that is known to fail, and a mistyped placeholder fails at once instead of after a DNS
+// time-out.
+inline bool NameNeverResolves(std::string host) {
+  while (!host.empty() && host.back() == '.') host.pop_back();
+  for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  constexpr std::string_view kReserved = "invalid";
+  if (host == kReserved) return true;
+  return host.size() > kReserved.size() && host.compare(host.size() - kReserved.size(), kReserved.size(), kReserved) == 0 &&
+         host[host.size() - kReserved.size() - 1] == '.';
+}
+
+// Whether host resolves to an IPv4 address (what the line listens on).
+inline bool HostResolves(const std::string& host) {
+  if (NameNeverResolves(host)) return false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (found) freeaddrinfo(found);
+  return rc == 0;
+}
+
 // false when the host does not resolve or no route leads to it.
 inline bool LocalEndpoint(const std::string& host, int port, std::string& address, int& localPort) {
+  if (NameNeverResolves(host)) return false;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_DGRAM;

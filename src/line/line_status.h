@@ -22,5 +22,7 @@ inline constexpr std::string_view kMedia = "media ";
 inline constexpr std::string_view kWrongPassword = "wrong password";
 inline constexpr std::string_view kNoAnswer = "no answer from the server";
 inline constexpr std::string_view kDnsFailure = "DNS failure";
+// "refused (CODE PHRASE)": the server's own answer, for any other refusal.
+inline constexpr std::string_view kRefusedOpen = "refused (";
 
 }  // namespace qv::line::status

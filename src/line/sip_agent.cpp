@@ -91,18 +91,18 @@ struct SipAgent::Impl {
                   TAG_END());
   }
 
-  // An INVITE that did not come from our registrar: a SIP scanner or a caller bypassing the
-  // proxy. 403, and the fax never rings.
+  // An INVITE that did not come from our registrar's address and port (TrustedSources says why
+  // the port counts): a SIP scanner or a caller bypassing the proxy. 403, and the fax never rings.
   bool RefusedStranger(nua_handle_t* nh, sip_t const* sip) {
     if (!account || account->Trusts(nua_current_request(nua))) return false;
     ++strangersRefused;
     if (strangersRefused <= kStrangerLogLines || strangersRefused % kStrangerLogEvery == 0) {
       const su_addrinfo_t* from = msg_addrinfo(nua_current_request(nua));
-      char host[64] = "?";
+      char host[64] = "?", port[8] = "?";
       if (from && from->ai_addr)
-        getnameinfo(from->ai_addr, static_cast<socklen_t>(from->ai_addrlen), host, sizeof host, nullptr, 0,
-                    NI_NUMERICHOST);
-      log.Line("refused an INVITE from " + std::string(host) + ", not our registrar (" +
+        getnameinfo(from->ai_addr, static_cast<socklen_t>(from->ai_addrlen), host, sizeof host, port, sizeof port,
+                    NI_NUMERICHOST | NI_NUMERICSERV);
+      log.Line("refused an INVITE from " + std::string(host) + " port " + port + ", not our registrar (" +
                std::to_string(strangersRefused) + " so far)" +
                (sip && sip->sip_from ? ": " + HeaderLine(reinterpret_cast<const sip_header_t*>(sip->sip_from)) : ""));
     }
@@ -127,7 +127,15 @@ struct SipAgent::Impl {
         break;
       case nua_r_register:
       case nua_r_unregister:
-        if (account) account->OnRegisterResponse(nh, status, phrase, sip);
+        if (account) {
+          // The response's message tells where the registrar answered from; the event is
+          // taken over only to read it, and freed at once.
+          nua_saved_event_t saved[1] = {};
+          const bool kept = nua_save_event(nua, saved) != 0;
+          const nua_event_data_t* data = kept ? nua_event_data(saved) : nullptr;
+          account->OnRegisterResponse(nh, status, phrase, sip, data ? data->e_msg : nullptr);
+          if (kept) nua_destroy_event(saved);
+        }
         break;
       case nua_i_state: {
         int callState = nua_callstate_init;

@@ -15,10 +15,12 @@
 #include <sofia-sip/su_addrinfo.h>
 #include <sofia-sip/url_tag.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "line/call_log.h"
+#include "line/line_endpoint.h"
 #include "line/line_status.h"
 
 namespace qv::line {
@@ -58,52 +60,67 @@ std::chrono::seconds BackOff::Next() {
   return now;
 }
 
-std::string TrustedSources::Resolve(const std::string& host) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* found = nullptr;
-  const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (rc != 0) return gai_strerror(rc);
-  v4_.clear();
-  v6_.clear();
-  for (addrinfo* a = found; a; a = a->ai_next) Add(a->ai_addr);
-  freeaddrinfo(found);
-  return "";
+bool TrustedSources::Source::operator==(const Source& o) const {
+  return port == o.port && std::memcmp(&address, &o.address, sizeof address) == 0;
 }
 
-void TrustedSources::Add(const sockaddr* address) {
-  if (address->sa_family == AF_INET)
-    v4_.push_back(reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
-  else if (address->sa_family == AF_INET6)
-    v6_.push_back(reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr);
-}
-
-bool TrustedSources::Contains(const sockaddr* address) const {
+bool TrustedSources::From(const sockaddr* address, Source& out) {
   if (!address) return false;
+  out = Source{};
   if (address->sa_family == AF_INET) {
-    const in_addr a = reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
-    for (const in_addr& t : v4_)
-      if (t.s_addr == a.s_addr) return true;
-  } else if (address->sa_family == AF_INET6) {
-    const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
-    for (const in6_addr& t : v6_)
-      if (std::memcmp(&t, &a, sizeof a) == 0) return true;
-    // An IPv4 registrar reached over a dual-stack socket.
-    if (IN6_IS_ADDR_V4MAPPED(&a)) {
-      in_addr v4{};
-      std::memcpy(&v4, a.s6_addr + 12, sizeof v4);
-      for (const in_addr& t : v4_)
-        if (t.s_addr == v4.s_addr) return true;
-    }
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+    out.address.s6_addr[10] = out.address.s6_addr[11] = 0xff;
+    std::memcpy(out.address.s6_addr + 12, &v4->sin_addr, sizeof v4->sin_addr);
+    out.port = ntohs(v4->sin_port);
+    return true;
+  }
+  if (address->sa_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+    out.address = v6->sin6_addr;
+    out.port = ntohs(v6->sin6_port);
+    return true;
   }
   return false;
 }
 
+std::string TrustedSources::Resolve(const std::string& host, int port) {
+  if (NameNeverResolves(host)) return "a reserved name that never resolves";
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+  if (rc != 0) return gai_strerror(rc);
+  resolved_.clear();
+  Source s;
+  for (addrinfo* a = found; a; a = a->ai_next)
+    if (From(a->ai_addr, s)) resolved_.push_back(s);
+  freeaddrinfo(found);
+  return "";
+}
+
+void TrustedSources::Learn(const sockaddr* source) {
+  Source s;
+  if (!From(source, s) || Contains(source)) return;
+  if (learned_.size() >= kMaxLearned) learned_.erase(learned_.begin());
+  learned_.push_back(s);
+}
+
+bool TrustedSources::Contains(const sockaddr* address, Transport transport) const {
+  Source s;
+  if (!From(address, s)) return false;
+  auto same = [&](const Source& t) {
+    return transport == Transport::Stream ? std::memcmp(&t.address, &s.address, sizeof s.address) == 0 : t == s;
+  };
+  return std::any_of(resolved_.begin(), resolved_.end(), same) || std::any_of(learned_.begin(), learned_.end(), same);
+}
+
 SipRegistration::SipRegistration(SipAccount account, CallLog& log, StatusSink status)
     : account_(std::move(account)), log_(log), status_(std::move(status)) {
-  int port = 0;
-  SipUriHostPort(account_.registrar, registrarHost_, port);
+  SipUriHostPort(account_.registrar, registrarHost_, registrarPort_);
+  account_.registerTimeoutSeconds = std::clamp(account_.registerTimeoutSeconds, SipAccount::kMinRegisterTimeoutSeconds,
+                                               SipAccount::kSipTransactionTimeoutSeconds);
 }
 
 // The handle belongs to the agent's nua, which frees it with itself.
@@ -130,7 +147,7 @@ void SipRegistration::Register() {
   retryPending_ = false;
   // The registrar's addresses are the only ones INVITEs are taken from; they are looked up
   // again on every attempt so that a server that moved is followed.
-  const std::string why = trusted_.Resolve(registrarHost_);
+  const std::string why = trusted_.Resolve(registrarHost_, registrarPort_);
   if (!why.empty()) {
     Failed(State::DnsFailure, registrarHost_ + ": " + why);
     return;
@@ -142,18 +159,32 @@ void SipRegistration::Register() {
   const std::string aor = account_.AddressOfRecord();
   handle_ = nua_handle(nua_, nullptr, SIPTAG_TO_STR(aor.c_str()), TAG_END());
   state_ = State::Registering;
+  answerDue_ = std::chrono::steady_clock::now() + std::chrono::seconds(account_.registerTimeoutSeconds);
   log_.Line("-> REGISTER " + aor + " at " + account_.registrar);
   const std::string expires = std::to_string(account_.expiresSeconds);
   nua_register(handle_, NUTAG_REGISTRAR(account_.registrar.c_str()), SIPTAG_EXPIRES_STR(expires.c_str()), TAG_END());
 }
 
 void SipRegistration::Poll() {
-  if (retryPending_ && nua_ && std::chrono::steady_clock::now() >= retryAt_) Register();
+  const auto now = std::chrono::steady_clock::now();
+  // Our own bound on an attempt (sofia's is SIP's 32 s): Failed() drops the handle, and with it
+  // the transaction and its retransmissions.
+  if (state_ == State::Registering && handle_ && now >= answerDue_) {
+    Failed(State::NoAnswer, "no final answer in " + std::to_string(account_.registerTimeoutSeconds) + " s");
+    return;
+  }
+  if (retryPending_ && nua_ && now >= retryAt_) Register();
 }
 
-void SipRegistration::OnRegisterResponse(nua_handle_t* nh, int status, const char* phrase, const sip_t* sip) {
+void SipRegistration::OnRegisterResponse(nua_handle_t* nh, int status, const char* phrase, const sip_t* sip,
+                                         msg_t* response) {
   if (!Owns(nh) || status < 200) return;
+  // The stack's own responses (a time-out, a port where nothing listens) come from no address.
+  const su_addrinfo_t* from = response ? msg_addrinfo(response) : nullptr;
+  const bool fromNetwork =
+      from && from->ai_addr && (from->ai_addr->sa_family == AF_INET || from->ai_addr->sa_family == AF_INET6);
   if (status < 300) {
+    if (fromNetwork) trusted_.Learn(from->ai_addr);
     challenges_.erase(nh);
     backOff_.Reset();
     if (state_ != State::Registered) log_.Line("registered " + account_.AddressOfRecord());
@@ -168,6 +199,10 @@ void SipRegistration::OnRegisterResponse(nua_handle_t* nh, int status, const cha
     Failed(State::NoAnswer, what);
   else if (status == 503 && phrase && std::strstr(phrase, "DNS"))
     Failed(State::DnsFailure, what);
+  else if (status == 503 && response && !fromNetwork)
+    // Our stack's 503: nothing takes SIP at the server's address (the host said the port is
+    // closed). To a person that is a server that does not answer, not one that refused.
+    Failed(State::NoAnswer, what + ", nothing listens at the server's address");
   else
     Failed(State::Refused, what);
 }
@@ -193,7 +228,10 @@ bool SipRegistration::Challenge(nua_handle_t* nh, int status, const sip_t* sip) 
 bool SipRegistration::Trusts(msg_t* request) const {
   if (!request) return false;
   const su_addrinfo_t* from = msg_addrinfo(request);
-  return from && trusted_.Contains(from->ai_addr);
+  if (!from) return false;
+  // Anything not known to be a stream is held to the stricter datagram rule.
+  const bool stream = from->ai_protocol == IPPROTO_TCP || from->ai_socktype == SOCK_STREAM;
+  return trusted_.Contains(from->ai_addr, stream ? TrustedSources::Transport::Stream : TrustedSources::Transport::Datagram);
 }
 
 void SipRegistration::Shutdown() {
@@ -213,7 +251,7 @@ void SipRegistration::Failed(State why, const std::string& detail) {
     case State::WrongPassword: reason = status::kWrongPassword; break;
     case State::NoAnswer: reason = status::kNoAnswer; break;
     case State::DnsFailure: reason = status::kDnsFailure; break;
-    default: reason = "refused (" + detail + ")"; break;
+    default: reason = std::string(status::kRefusedOpen) + detail + ")"; break;
   }
   Report(why, std::string(status::kRegistrationFailed) + reason);
   if (handle_) {

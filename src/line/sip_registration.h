@@ -31,6 +31,13 @@ struct SipAccount {
   std::string domain;     // of the address of record; "" = the registrar's host
   std::string callerId;   // display name in From; "" for none
   int expiresSeconds = 300;
+  // How long one attempt to register waits for the server's final answer before it counts as
+  // "no answer from the server". SIP's own transaction time-out (64 x T1 = 32 s) is the default;
+  // a person pressing "Test" is told sooner.
+  int registerTimeoutSeconds = kSipTransactionTimeoutSeconds;
+
+  static constexpr int kSipTransactionTimeoutSeconds = 32;
+  static constexpr int kMinRegisterTimeoutSeconds = 2;
 
   bool enabled() const { return !registrar.empty(); }
   // The domain digits are called in and our address of record lives in.
@@ -51,18 +58,42 @@ class BackOff {
   std::chrono::seconds first_, most_, next_;
 };
 
-// The IPv4/IPv6 addresses a request may come from: the registrar's, as the resolver gives them.
+// Where an INVITE may come from when the line has an account: the registrar's transport
+// address. Over UDP that is address AND port:
+// * a proxy sends a registered user's calls from the socket the registration came in on (kamailio
+//   keeps that socket with the contact), which is the address and port it answered us from;
+// * behind a NAT, the binding our REGISTER opened lets in only that address and port, so a
+//   provider that sent from another port could not reach a line behind NAT at all;
+// * what the port catches: a SIP scanner (or any other program) on the proxy's own host, which
+//   cannot send from the port the proxy holds. Scanners work over UDP.
+// Over TCP the address only: a proxy that has no connection to our contact opens one, from a
+// port its system picks (kamailio does), so the port says nothing there.
+// A proxy farm whose name leads (SRV) to another port or host is followed by learning the source
+// of each successful answer to our REGISTER.
 class TrustedSources {
  public:
-  // Resolves host; "" on success, else why not.
-  std::string Resolve(const std::string& host);
-  void Add(const sockaddr* address);
-  bool Contains(const sockaddr* address) const;
-  bool empty() const { return v4_.empty() && v6_.empty(); }
+  // Resolves host; its addresses at `port` replace those resolved before. "" or why not.
+  std::string Resolve(const std::string& host, int port);
+  // The registrar answered our REGISTER from `source`: requests from there are its own.
+  void Learn(const sockaddr* source);
+  // Over a stream (TCP) the port is not compared; see above.
+  enum class Transport { Datagram, Stream };
+  bool Contains(const sockaddr* address, Transport transport = Transport::Datagram) const;
+  bool empty() const { return resolved_.empty() && learned_.empty(); }
+
+  // Learned sources kept at most: a registrar has a handful of addresses, not a list that grows.
+  static constexpr size_t kMaxLearned = 8;
 
  private:
-  std::vector<in_addr> v4_;
-  std::vector<in6_addr> v6_;
+  struct Source {
+    in6_addr address;  // IPv4 as an IPv4-mapped IPv6 address, so one comparison serves both
+    uint16_t port;     // host order
+    bool operator==(const Source& o) const;
+  };
+  static bool From(const sockaddr* address, Source& out);
+
+  std::vector<Source> resolved_;
+  std::vector<Source> learned_;
 };
 
 class SipRegistration {
@@ -82,8 +113,8 @@ class SipRegistration {
   void Start(nua_s* nua);
   // Retries due after a failure; called from the agent's loop.
   void Poll();
-  // A response to our REGISTER.
-  void OnRegisterResponse(nua_handle_s* nh, int status, const char* phrase, const sip_s* sip);
+  // A response to our REGISTER; `response` is its message (where it came from), may be null.
+  void OnRegisterResponse(nua_handle_s* nh, int status, const char* phrase, const sip_s* sip, msg_s* response);
   // A 401/407 to any request of ours: true when credentials were sent and the request goes
   // again, false when the same credentials were already refused (a wrong password).
   bool Challenge(nua_handle_s* nh, int status, const sip_s* sip);
@@ -111,8 +142,10 @@ class SipRegistration {
   std::string lastReported_;
   TrustedSources trusted_;
   std::string registrarHost_;
+  int registrarPort_ = 5060;
   BackOff backOff_{std::chrono::seconds(5), std::chrono::seconds(300)};
   std::chrono::steady_clock::time_point retryAt_{};
+  std::chrono::steady_clock::time_point answerDue_{};  // the attempt in progress gives up then
   bool retryPending_ = false;
   // Challenges answered per handle since its last success: a second one that is not "stale"
   // means the server refused our credentials.

@@ -10,6 +10,7 @@
 
 #include "line/fax_line.h"
 #include "core/secret_file.h"
+#include "line/line_endpoint.h"
 #include "line/sip_registration.h"
 
 namespace qv::line {
@@ -122,23 +123,80 @@ sockaddr_in V4(const char* text) {
   return a;
 }
 
-TEST(TrustedSourcesTest, OnlyTheRegistrarsAddressesWhateverThePort) {
+sockaddr_in V4(const char* text, uint16_t port) {
+  sockaddr_in a = V4(text);
+  a.sin_port = htons(port);
+  return a;
+}
+
+const sockaddr* Sa(const sockaddr_in& a) { return reinterpret_cast<const sockaddr*>(&a); }
+
+// A datagram is the registrar's only from its address and its port: a program on the proxy's own
+// host (a scanner) sends from another port.
+TEST(TrustedSourcesTest, TheRegistrarsAddressAndPortOnly) {
   TrustedSources t;
-  ASSERT_EQ(t.Resolve("127.0.0.1"), "");
-  sockaddr_in registrar = V4("127.0.0.1");
-  registrar.sin_port = htons(5060);
-  EXPECT_TRUE(t.Contains(reinterpret_cast<sockaddr*>(&registrar)));
-  sockaddr_in stranger = V4("127.0.0.3");
-  EXPECT_FALSE(t.Contains(reinterpret_cast<sockaddr*>(&stranger)));
+  ASSERT_EQ(t.Resolve("127.0.0.1", 5080), "");
+  EXPECT_TRUE(t.Contains(Sa(V4("127.0.0.1", 5080))));
+  EXPECT_FALSE(t.Contains(Sa(V4("127.0.0.1", 5060))));
+  EXPECT_FALSE(t.Contains(Sa(V4("127.0.0.1", 40123))));
+  EXPECT_FALSE(t.Contains(Sa(V4("127.0.0.3", 5080))));
   // The same IPv4 registrar seen through a dual-stack socket.
   sockaddr_in6 mapped{};
   mapped.sin6_family = AF_INET6;
+  mapped.sin6_port = htons(5080);
   inet_pton(AF_INET6, "::ffff:127.0.0.1", &mapped.sin6_addr);
   EXPECT_TRUE(t.Contains(reinterpret_cast<sockaddr*>(&mapped)));
+  mapped.sin6_port = htons(5081);
+  EXPECT_FALSE(t.Contains(reinterpret_cast<sockaddr*>(&mapped)));
   inet_pton(AF_INET6, "::ffff:127.0.0.3", &mapped.sin6_addr);
+  mapped.sin6_port = htons(5080);
   EXPECT_FALSE(t.Contains(reinterpret_cast<sockaddr*>(&mapped)));
   EXPECT_FALSE(t.Contains(nullptr));
-  EXPECT_NE(t.Resolve("nonexistent.invalid"), "");
+  // Over TCP a proxy's new connection comes from a port its system picks: the address decides.
+  EXPECT_TRUE(t.Contains(Sa(V4("127.0.0.1", 40123)), TrustedSources::Transport::Stream));
+  EXPECT_FALSE(t.Contains(Sa(V4("127.0.0.3", 5080)), TrustedSources::Transport::Stream));
+  // Resolving again (the server moved) replaces the old addresses.
+  ASSERT_EQ(t.Resolve("127.0.0.2", 5060), "");
+  EXPECT_FALSE(t.Contains(Sa(V4("127.0.0.1", 5080))));
+  EXPECT_TRUE(t.Contains(Sa(V4("127.0.0.2", 5060))));
+  EXPECT_NE(t.Resolve("nonexistent.invalid", 5060), "");
+}
+
+// A registrar whose name leads elsewhere (another port or host) is found where it answered from;
+// what is learned stays bounded.
+TEST(TrustedSourcesTest, WhereTheRegistrarAnsweredFromIsLearnedAndBounded) {
+  TrustedSources t;
+  ASSERT_EQ(t.Resolve("127.0.0.1", 5060), "");
+  t.Learn(Sa(V4("127.0.0.9", 5070)));
+  EXPECT_TRUE(t.Contains(Sa(V4("127.0.0.9", 5070))));
+  EXPECT_FALSE(t.Contains(Sa(V4("127.0.0.9", 5071))));
+  // Learned sources outlive a new resolution: the registrar answered from there.
+  ASSERT_EQ(t.Resolve("127.0.0.1", 5060), "");
+  EXPECT_TRUE(t.Contains(Sa(V4("127.0.0.9", 5070))));
+  for (uint16_t p = 1; p <= TrustedSources::kMaxLearned; ++p) t.Learn(Sa(V4("127.0.0.10", p)));
+  EXPECT_FALSE(t.Contains(Sa(V4("127.0.0.9", 5070))));  // the oldest made room
+  EXPECT_TRUE(t.Contains(Sa(V4("127.0.0.10", 1))));
+  EXPECT_TRUE(t.Contains(Sa(V4("127.0.0.10", TrustedSources::kMaxLearned))));
+  t.Learn(nullptr);
+}
+
+// The reserved "invalid" domain is never asked of the resolver, whatever its case or a final dot;
+// names that only look like it are.
+TEST(ReservedNames, InvalidNamesNeverResolveOthersAreAsked) {
+  EXPECT_TRUE(NameNeverResolves("invalid"));
+  EXPECT_TRUE(NameNeverResolves("registrar.nonexistent.invalid"));
+  EXPECT_TRUE(NameNeverResolves("Registrar.Example.INVALID."));
+  EXPECT_FALSE(NameNeverResolves("notinvalid"));
+  EXPECT_FALSE(NameNeverResolves("invalid.example"));
+  EXPECT_FALSE(NameNeverResolves("127.0.0.1"));
+  EXPECT_FALSE(NameNeverResolves(""));
+  EXPECT_FALSE(HostResolves("sip.invalid"));
+  EXPECT_TRUE(HostResolves("127.0.0.1"));
+  std::string address;
+  int port = 0;
+  EXPECT_FALSE(LocalEndpoint("sip.invalid", 5060, address, port));
+  EXPECT_TRUE(LocalEndpoint("127.0.0.1", 5060, address, port));
+  EXPECT_EQ(address, "127.0.0.1");
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 // qvline: an Internet fax line (SIP; G.711, and T.38 once both ends agree) presented as a Class 1
 // fax modem on a pseudo-terminal.
 //   qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT]
-//          [--registrar URI --user NAME --password-file FILE [--domain DOMAIN] [--caller-id TEXT]]
+//          [--registrar URI --user NAME --password-file FILE [--domain DOMAIN] [--caller-id TEXT]
+//           [--register-timeout SECONDS]]
 //          [--t38 on|off] [--redundancy N] [--log FILE]
 // Prints "ready PTY PATH" once the modem answers on the pty, then a line per change of the
 // registration and one per call's media (line/line_status.h); ends on SIGTERM/SIGINT, hanging up
 // a call in progress.
+// --register-timeout: how long an attempt to register waits for the server before it reports
+// "no answer from the server" (2 to 32 s; SIP's own 32 s by default). A one-off check of the
+// settings (the desktop's Test) uses a short one so that a person is not kept waiting.
 // The password is read from a file only its owner may read: never from the command line, which
 // every user of the machine can see.
 #include <signal.h>
@@ -31,7 +35,8 @@ int Usage(const std::string& why) {
   std::fprintf(stderr,
                "qvline: %s\n"
                "usage: qvline --link PATH --sip-listen ADDR:PORT [--peer HOST:PORT]\n"
-               "              [--registrar URI --user NAME --password-file FILE [--domain DOMAIN] [--caller-id TEXT]]\n"
+               "              [--registrar URI --user NAME --password-file FILE [--domain DOMAIN] [--caller-id TEXT]\n"
+               "               [--register-timeout SECONDS]]\n"
                "              [--t38 on|off] [--redundancy N] [--log FILE]\n"
                "       qvline --version\n",
                why.c_str());
@@ -63,7 +68,7 @@ class PtyDte : public qv::line::DtePort {
 
 int main(int argc, char** argv) {
   if (qv::core::AnswerVersionOption(argc, argv, "qvline")) return 0;
-  std::string link, listen, peer, logFile, t38 = "on", passwordFile, redundancy;
+  std::string link, listen, peer, logFile, t38 = "on", passwordFile, redundancy, registerTimeout;
   qv::line::SipAccount account;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -80,6 +85,7 @@ int main(int argc, char** argv) {
     else if (a == "--password-file") passwordFile = v;
     else if (a == "--domain") account.domain = v;
     else if (a == "--caller-id") account.callerId = v;
+    else if (a == "--register-timeout") registerTimeout = v;
     else return Usage("unknown option " + a);
   }
   qv::line::LineOptions options;
@@ -103,14 +109,23 @@ int main(int argc, char** argv) {
     if (!qv::line::SipUriHostPort(account.registrar, host, port)) return Usage("--registrar needs a sip: URI");
     if (account.user.empty()) return Usage("--registrar needs --user");
     if (passwordFile.empty()) return Usage("--registrar needs --password-file");
+    if (!registerTimeout.empty()) {
+      using qv::line::SipAccount;
+      if (registerTimeout.size() > 2 || registerTimeout.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(registerTimeout) < SipAccount::kMinRegisterTimeoutSeconds ||
+          std::stoi(registerTimeout) > SipAccount::kSipTransactionTimeoutSeconds)
+        return Usage("--register-timeout is " + std::to_string(SipAccount::kMinRegisterTimeoutSeconds) + " to " +
+                     std::to_string(SipAccount::kSipTransactionTimeoutSeconds) + " seconds");
+      account.registerTimeoutSeconds = std::stoi(registerTimeout);
+    }
     const std::string why = qv::core::ReadSecretFile(passwordFile, account.password);
     if (!why.empty()) {
       std::fprintf(stderr, "qvline: %s\n", why.c_str());
       return 2;
     }
     options.account = account;
-  } else if (!account.user.empty() || !passwordFile.empty()) {
-    return Usage("--user and --password-file go with --registrar");
+  } else if (!account.user.empty() || !passwordFile.empty() || !registerTimeout.empty()) {
+    return Usage("--user, --password-file and --register-timeout go with --registrar");
   }
 
   // The registration's changes and each call's media, for whoever started the line.

@@ -39,7 +39,11 @@ QString LineStatusText(const QString& line) {
   if (why == line::status::kWrongPassword) return QStringLiteral("Wrong password: the server refused the user name or password.");
   if (why == line::status::kNoAnswer) return QStringLiteral("No answer from the server.");
   if (why == line::status::kDnsFailure) return QStringLiteral("DNS failure: the server's name was not found.");
-  return QStringLiteral("The server refused the registration: %1.").arg(QString::fromStdString(why));
+  // "refused (404 Not Found)": the server's code and phrase, said once.
+  std::string answer = why;
+  if (answer.rfind(line::status::kRefusedOpen, 0) == 0 && answer.back() == ')')
+    answer = answer.substr(line::status::kRefusedOpen.size(), answer.size() - line::status::kRefusedOpen.size() - 1);
+  return QStringLiteral("The server refused the registration: %1.").arg(QString::fromStdString(answer));
 }
 
 TInternetLine::TInternetLine(QString program, QString dataDir, QString name, QObject* parent)
@@ -95,7 +99,11 @@ QString TInternetLine::Launch() {
   int port = 0, localPort = 0;
   if (!line::SipUriHostPort(settings_.RegistrarUri().toStdString(), host, port))
     return QStringLiteral("\"%1\" is not a server address.").arg(settings_.server);
-  if (!line::LocalEndpoint(host, port, address, localPort)) return Words(line::status::kDnsFailure) + QStringLiteral(": ") + settings_.server;
+  // The same words as qvline's own report of a name that does not resolve.
+  if (!line::HostResolves(host))
+    return LineStatusText(Words(line::status::kRegistrationFailed) + Words(line::status::kDnsFailure));
+  if (!line::LocalEndpoint(host, port, address, localPort))
+    return QStringLiteral("This computer has no network route to the server %1.").arg(settings_.server);
   QStringList args = {QStringLiteral("--link"), Device(),
                       QStringLiteral("--sip-listen"), QString::fromStdString(address) + QLatin1Char(':') + QString::number(localPort),
                       QStringLiteral("--registrar"), settings_.RegistrarUri(),
@@ -103,6 +111,8 @@ QString TInternetLine::Launch() {
                       QStringLiteral("--password-file"), passwordFile_,
                       QStringLiteral("--t38"), settings_.t38 ? QStringLiteral("on") : QStringLiteral("off"),
                       QStringLiteral("--log"), LogFile()};
+  if (registerTimeoutSeconds_ > 0) args << QStringLiteral("--register-timeout") << QString::number(registerTimeoutSeconds_);
+  if (!settings_.domain.trimmed().isEmpty()) args << QStringLiteral("--domain") << settings_.domain.trimmed();
   if (!settings_.callerId.trimmed().isEmpty()) args << QStringLiteral("--caller-id") << settings_.callerId.trimmed();
   // qvline reads the password at its start; the file goes again once its modem is up.
   const std::string why = core::WriteSecretFile(passwordFile_.toStdString(), password_.toStdString());
@@ -185,6 +195,7 @@ void TInternetLine::Stop() {
 QString TInternetLine::Test(const QString& program, const QString& dataDir, const TLineSettings& settings,
                             const QString& password, int timeoutMs) {
   TInternetLine line(program, dataDir, QStringLiteral("internet-line-test"));
+  line.SetRegisterTimeout(kTestRegisterTimeoutSeconds);
   const QString why = line.Start(settings, password);
   if (!why.isEmpty()) return why;
   const QString result = line.WaitForRegistration(timeoutMs);

@@ -57,6 +57,13 @@ class TInternetLine : public QObject {
   // The call log qvline writes (the last call's SIP exchange and media).
   QString LogFile() const { return dataDir_ + name_ + QStringLiteral(".log"); }
 
+  // How long each attempt to register waits for the server before it counts as no answer; 0
+  // (the default): SIP's own time-out. Takes effect at the next Start.
+  void SetRegisterTimeout(int seconds) { registerTimeoutSeconds_ = seconds; }
+
+  // A Test's attempt waits this long for the server: a person is waiting for the answer.
+  static constexpr int kTestRegisterTimeoutSeconds = 8;
+
   // Tries the settings once: starts a line, waits for its registration report, stops it. The
   // plain-words result, for the "Test" button.
   static QString Test(const QString& program, const QString& dataDir, const TLineSettings& settings,
@@ -82,6 +89,7 @@ class TInternetLine : public QObject {
   QString status_;
   QString media_;
   int restarts_ = 0;
+  int registerTimeoutSeconds_ = 0;
 };
 
 }  // namespace qv::app

@@ -50,6 +50,10 @@ TInternetLinePanel::TInternetLinePanel(const QString& dataDir, QWidget* parent)
   LineUser_ = Field(form, "LineUser", QStringLiteral("User"), this);
   LinePassword_ = Field(form, "LinePassword", QStringLiteral("Password"), this);
   LinePassword_->setEchoMode(QLineEdit::Password);
+  LineDomain_ = Field(form, "LineDomain", QStringLiteral("Domain"), this);
+  LineDomain_->setPlaceholderText(QStringLiteral("optional: when empty, the server's host"));
+  LineDomain_->setToolTip(QStringLiteral("The part after the @ of your SIP address, when your provider's differs from the "
+                                         "server's name"));
   LineCallerId_ = Field(form, "LineCallerId", QStringLiteral("Caller ID"), this);
   l->addLayout(form);
   chkLineT38_ = Named(new QCheckBox(QStringLiteral("Use T.38 when the far end offers it"), this), "chkLineT38",
@@ -69,6 +73,7 @@ void TInternetLinePanel::Load(const TLineSettings& s, bool passwordStored) {
   chkInternetLine_->setChecked(s.enabled);
   LineServer_->setText(s.server);
   LineUser_->setText(s.user);
+  LineDomain_->setText(s.domain);
   LineCallerId_->setText(s.callerId);
   chkLineT38_->setChecked(s.t38);
   LinePassword_->clear();
@@ -80,6 +85,7 @@ TLineSettings TInternetLinePanel::Settings() const {
   s.enabled = chkInternetLine_->isChecked();
   s.server = LineServer_->text().trimmed();
   s.user = LineUser_->text().trimmed();
+  s.domain = LineDomain_->text().trimmed();
   s.callerId = LineCallerId_->text().trimmed();
   s.t38 = chkLineT38_->isChecked();
   return s;

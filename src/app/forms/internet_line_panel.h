@@ -1,6 +1,6 @@
 #pragma once
 // The Internet fax line's controls, beside the COM ports in the preferences wizard: whether the
-// line is the program's modem, the SIP server, user, password and caller ID, T.38, and a "Test"
+// line is the program's modem, the SIP server, user, password, domain and caller ID, T.38, and a "Test"
 // button that registers once and says in plain words how it went.
 
 #include <QGroupBox>
@@ -41,8 +41,9 @@ class TInternetLinePanel : public QGroupBox {
   // saying why through the dialog service) when the password could not be kept.
   bool SaveTo(const std::string& iniFile, QWidget* parent) const;
 
-  // The time the Test waits for the server's answer.
-  static constexpr int kTestTimeoutMs = 40000;
+  // The most the Test waits for the line's report: its attempt gives up on a silent server well
+  // before (TInternetLine::kTestRegisterTimeoutSeconds).
+  static constexpr int kTestTimeoutMs = 20000;
 
  public slots:
   void LineTestButtonClick();
@@ -52,6 +53,7 @@ class TInternetLinePanel : public QGroupBox {
   QCheckBox* chkInternetLine_ = nullptr;
   QLineEdit* LineServer_ = nullptr;
   QLineEdit* LineUser_ = nullptr;
+  QLineEdit* LineDomain_ = nullptr;
   QLineEdit* LinePassword_ = nullptr;
   QLineEdit* LineCallerId_ = nullptr;
   QCheckBox* chkLineT38_ = nullptr;

@@ -42,6 +42,7 @@ TLineSettings LoadLineSettings(const std::string& iniFile) {
   s.enabled = ini.ReadBool(kLineSection, "Enabled", false);
   s.server = Q(ini.ReadString(kLineSection, "Server", ""));
   s.user = Q(ini.ReadString(kLineSection, "User", ""));
+  s.domain = Q(ini.ReadString(kLineSection, "Domain", ""));
   s.callerId = Q(ini.ReadString(kLineSection, "CallerID", ""));
   s.t38 = ini.ReadBool(kLineSection, "T38", true);
   return s;
@@ -53,6 +54,7 @@ void SaveLineSettings(const TLineSettings& s, const std::string& iniFile) {
   ini.WriteBool(kLineSection, "Enabled", s.enabled);
   ini.WriteString(kLineSection, "Server", Std(s.server.trimmed()));
   ini.WriteString(kLineSection, "User", Std(s.user.trimmed()));
+  ini.WriteString(kLineSection, "Domain", Std(s.domain.trimmed()));
   ini.WriteString(kLineSection, "CallerID", Std(s.callerId.trimmed()));
   ini.WriteBool(kLineSection, "T38", s.t38);
   ini.CommitUpdate();

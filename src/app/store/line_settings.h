@@ -16,6 +16,10 @@ struct TLineSettings {
   bool enabled = false;  // the chosen port is the Internet line, not a COM port
   QString server;        // registrar and proxy: a host, host:port or sip: URI
   QString user;
+  // The domain of the account's address (sip:USER@DOMAIN) and of the numbers it dials, when the
+  // provider's differs from the server's host name (a registrar at sip.example.net serving
+  // accounts of example.net); "" = the server's host.
+  QString domain;
   QString callerId;      // shown to the called side; also the station
   bool t38 = true;
 

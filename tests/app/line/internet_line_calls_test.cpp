@@ -47,6 +47,9 @@ class InternetLineCallsTest : public ::testing::Test {
     line.enabled = true;
     line.server = QString::fromStdString("127.0.0.1:" + std::to_string(server_.port()));
     line.user = QString::fromLatin1(kDeskUser);
+    // The account's domain is the server's alias, not its address: the desk's calls come from a
+    // domain the server serves, and it challenges them.
+    line.domain = QString::fromLatin1(line::test::kTestDomain);
     line.callerId = QStringLiteral("QUORVANE DESK");
     line.t38 = false;
     SaveLineSettings(line, lab_.Ini());
@@ -131,7 +134,9 @@ TEST_F(InternetLineCallsTest, AFaxFromTheSendFaxDialogArrivesAtTheFarEndPixelExa
       << log.join(u'\n').toStdString();
   EXPECT_EQ(run.connectBps, 9600);
   // The call went through the server to the far end's registration, dialled as digits.
-  EXPECT_NE(DeskLog().find(std::string("-> INVITE sip:") + kFarUser + "@"), std::string::npos) << DeskLog();
+  EXPECT_NE(DeskLog().find(std::string("-> INVITE sip:") + kFarUser + "@" + line::test::kTestDomain), std::string::npos)
+      << DeskLog();
+  EXPECT_NE(DeskLog().find("<- SIP/2.0 407"), std::string::npos) << DeskLog();
   w->close();
 }
 

@@ -64,10 +64,16 @@ inline std::string UdpExchange(const std::string& fromAddress, int port, const s
   return answer;
 }
 
+// Which addresses of record the registrar takes. A provider's registrar serves its own domain,
+// whatever the name its server is reached by: Strict refuses a REGISTER for any other domain
+// (404), as such a server does, so a line that does not give the domain cannot register.
+enum class DomainRule { Lenient, Strict };
+
 class Kamailio {
  public:
   // users: name → password. dir: a folder of its own (configuration, runtime files, output).
-  bool Start(const std::string& dir, const std::map<std::string, std::string>& users) {
+  bool Start(const std::string& dir, const std::map<std::string, std::string>& users,
+             DomainRule domains = DomainRule::Lenient) {
     port_ = FreeUdpPort();
     dir_ = dir;
     std::string passwords;
@@ -96,7 +102,10 @@ class Kamailio {
            "  $var(pw) = \"\";\n"
         << passwords
         << "  if (is_method(\"REGISTER\")) {\n"
-           "    if (!pv_www_authenticate(\"faxtest\", \"$var(pw)\", \"0\")) { www_challenge(\"faxtest\", \"1\"); exit; }\n"
+        << (domains == DomainRule::Strict
+                ? std::string("    if ($td != \"") + kTestDomain + "\") { sl_send_reply(\"404\", \"Domain Not Served\"); exit; }\n"
+                : std::string())
+        << "    if (!pv_www_authenticate(\"faxtest\", \"$var(pw)\", \"0\")) { www_challenge(\"faxtest\", \"1\"); exit; }\n"
            "    save(\"location\");\n"
            "    exit;\n"
            "  }\n"

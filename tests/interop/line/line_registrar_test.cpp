@@ -2,8 +2,12 @@
 // digest authentication, started by the test on 127.0.0.1. The line registers and says so, says
 // "wrong password" for a wrong one, and refuses an INVITE that does not come through the server.
 // The password never shows: not in qvline's output, its log or its command line.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "../../fax/e2e/fax_harness.h"
 #include "line/line_status.h"
@@ -16,18 +20,69 @@ using qv::fax::test::TempDir;
 
 constexpr const char* kPassword = "correct-horse-7";
 
-std::string Invite(int linePort, const std::string& fromAddress, int n) {
+// An INVITE for the line's user from a caller at fromAddress, for `target` (the line itself, or
+// its address of record at the server).
+std::string Invite(const std::string& target, const std::string& fromAddress, int n) {
   const std::string sdp =
       "v=0\r\no=- 1 1 IN IP4 " + fromAddress + "\r\ns=-\r\nc=IN IP4 " + fromAddress +
       "\r\nt=0 0\r\nm=audio 40000 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\n";
-  return "INVITE sip:1001@127.0.0.1:" + std::to_string(linePort) +
+  return "INVITE " + target +
          " SIP/2.0\r\n"
          "Via: SIP/2.0/UDP " + fromAddress + ":5060;rport;branch=z9hG4bKscan" + std::to_string(n) +
          "\r\n"
          "Max-Forwards: 70\r\nFrom: \"scanner\" <sip:100@" + fromAddress + ">;tag=s" + std::to_string(n) +
-         "\r\nTo: <sip:1001@127.0.0.1>\r\nCall-ID: scan" + std::to_string(n) +
+         "\r\nTo: <" + target + ">\r\nCall-ID: scan" + std::to_string(n) +
          "\r\nCSeq: 1 INVITE\r\nContact: <sip:100@" + fromAddress +
          ":5060>\r\nContent-Type: application/sdp\r\nContent-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+}
+
+std::string Invite(int linePort, const std::string& fromAddress, int n) {
+  return Invite("sip:1001@127.0.0.1:" + std::to_string(linePort), fromAddress, n);
+}
+
+// The same INVITE as sent over TCP (its Via says so).
+std::string TcpInvite(int linePort, const std::string& fromAddress, int n) {
+  std::string invite = Invite(linePort, fromAddress, n);
+  invite.replace(invite.find("SIP/2.0/UDP"), 11, "SIP/2.0/TCP");
+  return invite;
+}
+
+// Connects from `fromAddress` to 127.0.0.1:port over TCP, sends `request` and returns the first
+// response that is not provisional 100; "" when none came within timeoutMs.
+std::string TcpExchange(const std::string& fromAddress, int port, const std::string& request, int timeoutMs) {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, fromAddress.c_str(), &local.sin_addr);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string got, answer;
+  if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+      connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+      send(s, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    pollfd p{s, POLLIN, 0};
+    char buf[4096];
+    while (answer.empty()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      const ssize_t n = recv(s, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got.append(buf, static_cast<size_t>(n));
+      // Responses on a stream follow one another; each ends its headers with a blank line (no
+      // body in these).
+      size_t end;
+      while (answer.empty() && (end = got.find("\r\n\r\n")) != std::string::npos) {
+        const std::string one = got.substr(0, end + 4);
+        got.erase(0, end + 4);
+        if (one.compare(0, 11, "SIP/2.0 100") != 0) answer = one;
+      }
+    }
+  }
+  if (s >= 0) close(s);
+  return answer;
 }
 
 class LineRegistrar : public ::testing::Test {
@@ -100,7 +155,8 @@ TEST_F(LineRegistrar, AnInviteFromAStrangerIsRefusedAndLogged) {
   ASSERT_TRUE(line.WaitFor(std::string(status::kRegistered), 10)) << line.Output() << line.Log();
   const std::string answer = UdpExchange("127.0.0.3", line.port(), Invite(line.port(), "127.0.0.3", 0), 3000);
   EXPECT_EQ(answer.compare(0, 12, "SIP/2.0 403 "), 0) << answer;
-  EXPECT_NE(line.Log().find("refused an INVITE from 127.0.0.3, not our registrar"), std::string::npos) << line.Log();
+  EXPECT_NE(line.Log().find("refused an INVITE from 127.0.0.3 port "), std::string::npos) << line.Log();
+  EXPECT_NE(line.Log().find(", not our registrar"), std::string::npos) << line.Log();
   EXPECT_EQ(line.Log().find("incoming call"), std::string::npos) << line.Log();
 
   for (int i = 1; i <= 300; ++i) UdpExchange("127.0.0.4", line.port(), Invite(line.port(), "127.0.0.4", i), 500);
@@ -112,11 +168,43 @@ TEST_F(LineRegistrar, AnInviteFromAStrangerIsRefusedAndLogged) {
   EXPECT_LE(lines, 13u) << log;  // ten in full, then one per hundred
   EXPECT_NE(log.find("(300 so far)"), std::string::npos) << log;
   EXPECT_EQ(log.find("incoming call"), std::string::npos) << log;
+}
 
-  // The same request from the server's own address is a call: the check is the source, not
-  // what the request says about itself.
-  const std::string trusted = UdpExchange("127.0.0.1", line.port(), Invite(line.port(), "127.0.0.1", 999), 3000);
-  EXPECT_EQ(trusted.compare(0, 11, "SIP/2.0 180"), 0) << trusted << line.Log();
+// A program on the server's own host, sending from a port that is not the server's (a scanner
+// beside the proxy), is a stranger too; the same request relayed by the server is a call. The
+// check is where the request comes from, address and port, not what it says about itself.
+TEST_F(LineRegistrar, OnlyTheServersOwnPortIsTheServer) {
+  RegisteredLine line;
+  ASSERT_TRUE(line.Start(dir_.str(""), "a", server_.uri(), "1001", kPassword)) << line.Output();
+  ASSERT_TRUE(line.WaitFor(std::string(status::kRegistered), 10)) << line.Output() << line.Log();
+  const std::string beside = UdpExchange("127.0.0.1", line.port(), Invite(line.port(), "127.0.0.1", 1), 3000);
+  EXPECT_EQ(beside.compare(0, 12, "SIP/2.0 403 "), 0) << beside;
+  EXPECT_NE(line.Log().find("refused an INVITE from 127.0.0.1 port "), std::string::npos) << line.Log();
+  EXPECT_EQ(line.Log().find("incoming call"), std::string::npos) << line.Log();
+
+  // Through the server: it relays the INVITE from its own socket, the line rings, and the 180
+  // comes back through the server to the caller.
+  const std::string relayed =
+      UdpExchange("127.0.0.5", server_.port(), Invite(std::string("sip:1001@") + kTestDomain, "127.0.0.5", 2), 5000);
+  EXPECT_EQ(relayed.compare(0, 11, "SIP/2.0 180"), 0) << relayed << line.Log() << server_.Output();
+  // The line logs the call just after its 180 has gone.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (line.Log().find("incoming call") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_NE(line.Log().find("incoming call"), std::string::npos) << line.Log();
+}
+
+// Over TCP a proxy that has no connection to the line opens one from a port its system picks:
+// there the server's address is enough (a second call while the first rings is busy, 486).
+TEST_F(LineRegistrar, OverTcpTheServersAddressIsEnough) {
+  RegisteredLine line;
+  ASSERT_TRUE(line.Start(dir_.str(""), "a", server_.uri(), "1001", kPassword)) << line.Output();
+  ASSERT_TRUE(line.WaitFor(std::string(status::kRegistered), 10)) << line.Output() << line.Log();
+  EXPECT_EQ(TcpExchange("127.0.0.3", line.port(), TcpInvite(line.port(), "127.0.0.3", 1), 3000).compare(0, 12, "SIP/2.0 403 "),
+            0)
+      << line.Log();
+  const std::string fromServer = TcpExchange("127.0.0.1", line.port(), TcpInvite(line.port(), "127.0.0.1", 2), 3000);
+  EXPECT_EQ(fromServer.compare(0, 11, "SIP/2.0 180"), 0) << fromServer << line.Log();
 }
 
 }  // namespace
