@@ -8,6 +8,8 @@
 #include <tiffio.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -125,6 +127,16 @@ double OurCall(bool ecm, fax::LineCoding coding, int spandspCompressions, int* p
   return std::chrono::duration<double>(end - start).count();
 }
 
+// QV_SPANDSP_TRACE=1 also traces the reference call: both T.30s' frames on stderr, stamped in
+// milliseconds from the call's start as the spandsp peer stamps our calls, so the two timelines
+// can be laid side by side turn by turn.
+std::chrono::steady_clock::time_point gTraceStart;
+void TraceLine(int, const char* text) {
+  const long ms = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - gTraceStart).count());
+  std::fprintf(stderr, "%6ld ref %s", ms, text);
+}
+
 // The reference: spandsp's T.30 sends the same pages to spandsp's T.30, MH without error
 // correction, over audio on the same real-time clock.
 double SpandspCall(int* pagesRx) {
@@ -141,11 +153,17 @@ double SpandspCall(int* pagesRx) {
     t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
     t30_set_supported_compressions(t30, T30_SUPPORT_T4_1D_COMPRESSION);
     t30_set_phase_e_handler(t30, phaseE, done);
+    if (std::getenv("QV_SPANDSP_TRACE")) {
+      span_log_set_level(t30_get_logging_state(t30), SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG | SPAN_LOG_FLOW);
+      span_log_set_tag(t30_get_logging_state(t30), fax == tx ? "tx" : "rx");
+      span_log_set_message_handler(t30_get_logging_state(t30), TraceLine);
+    }
   }
   t30_set_tx_file(fax_get_t30_state(tx), f.tif.c_str(), -1, -1);
   t30_set_rx_file(fax_get_t30_state(rx), (f.dir / "rx2.tif").string().c_str(), -1);
   int16_t a[160], b[160];
   const auto start = std::chrono::steady_clock::now();
+  gTraceStart = start;
   auto next = start;
   const auto deadline = start + std::chrono::minutes(5);
   while (!doneRx && next < deadline) {

@@ -39,6 +39,14 @@ inline constexpr int kCommandTimeoutTicks = 182;
 inline constexpr int kDialWaitTicks = 1092;
 inline constexpr int kPageTimeoutTicks = 1092;
 
+// T.30's turn-round: a station starts transmitting 75 ms (+-20) after the end of the signal it
+// received (a command or response frame, or the page's carrier). The modem's OK marks that end,
+// so a transmit command follows it by this much. A longer wait is line time lost on every turn.
+inline constexpr int kTurnaroundMs = 75;
+// A post-page command sent again (no answer, or a garbled one) waits longer: the far end may
+// still be answering the first.
+inline constexpr int kPostPageRepeatMs = 500;
+
 // Messages from the engine to its component (delivered on the UI thread).
 inline constexpr int kAbortRequest = 0x7EA0;
 

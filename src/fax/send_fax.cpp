@@ -551,8 +551,9 @@ TQvSendFax::Next TQvSendFax::DrainPage(Ev ev) {
 
 TQvSendFax::Next TQvSendFax::PrepPostPage1(Ev) {
   if (++postPageCount_ < 6) {
-    PauseMs(500);
-    ModemCommand("AT+FTH=3", 40);
+    // After the page's carrier, T.30's turn-round; a command sent again waits longer.
+    if (postPageCount_ > 1) PauseMs(kPostPageRepeatMs);
+    ModemCommand("AT+FTH=3", postPageCount_ > 1 ? 40 : kTurnaroundMs);
     Go(TxState::tf1SendEOP);
     return Next::IfInput;
   }

@@ -15,6 +15,10 @@
 
 namespace qv::fax {
 
+// The length of a stored modified Huffman row (EOL first) without the zero bytes of fill after
+// its last code that the line does not need; the row stays decodable on its own.
+size_t RowWithoutSurplusFill(const uint8_t* row, size_t length);
+
 // Transmit side: sends a batch of faxes, each an optional cover page and a QVF document.
 class TQvSendFax : public TQvAbstractFax {
  public:

@@ -87,8 +87,7 @@ TQvSendFax::Next TQvSendFax::Class1Connect(const std::string& l, bool ok) {
   if (Next next; DialEnded(l, next)) return next;
   if (ok) {
     if (lastFrameFinal_) {
-      PauseMs(200);
-      ModemCommand("AT+FTH=3", 40);
+      ModemCommand("AT+FTH=3", kTurnaroundMs);
       renegotiating_ = false;
       Go(TxState::tf1SendTSI);
     } else {
@@ -162,13 +161,16 @@ TQvSendFax::Next TQvSendFax::WaitCfr(const std::string&, bool ok) {
     ModemCommand("AT+FRH=3", 40);
     return Next::IfInput;
   }
-  PauseMs(200);
-  if (cfrReceived_ && sessionEcm_) return StartEcmPage();
+  if (cfrReceived_ && sessionEcm_) {
+    // The burst's command waits 40 ms of T.30's turn-round itself.
+    PauseMs(kTurnaroundMs - 40);
+    return StartEcmPage();
+  }
   if (cfrReceived_) {
-    ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
+    ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), kTurnaroundMs);
     Go(TxState::tf1WaitPgCn);
   } else {
-    ModemCommand("AT+FTH=3", 40);
+    ModemCommand("AT+FTH=3", kTurnaroundMs);
     Go(TxState::tf1TSIRespns);
   }
   return Next::IfInput;
@@ -176,9 +178,10 @@ TQvSendFax::Next TQvSendFax::WaitCfr(const std::string&, bool ok) {
 
 TQvSendFax::Next TQvSendFax::WaitPageConnect(const std::string& l, bool) {
   if (!HasConnect(l)) return Next::IfInput;
-  ArmTimeout(18);
-  Go(TxState::tfWaitXon);
-  return Next::Wait;
+  // A Class 1 modem takes page data from its CONNECT on (it trains meanwhile, as it does for the
+  // training check, which goes at once too); it sends no XON, so waiting for one only put a
+  // second of the modem's own fill in front of every page.
+  return AwaitRoom(TxState::tfWaitFrHead);
 }
 
 TQvSendFax::Next TQvSendFax::PageEnd1(const std::string& l, bool ok) {
@@ -234,7 +237,7 @@ TQvSendFax::Next TQvSendFax::WaitMcf(const std::string& l, bool ok) {
     if (morePages_ && SameSessionNext()) {
       // Later pages of a V.17 call use the short-train modulation, as page 1 did: a
       // receiving modem listening for short train loses a long-train page.
-      ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), 40);
+      ModemCommand(std::string("AT+FTM=") + PageDataCode(speedIndex_), kTurnaroundMs);
       Go(TxState::tf1WaitPgCn);
     } else if (morePages_) {
       // After EOM the receiver starts over with its DIS; answer it with TSI and a new DCS.
@@ -243,7 +246,7 @@ TQvSendFax::Next TQvSendFax::WaitMcf(const std::string& l, bool ok) {
       renegotiating_ = true;
       Go(TxState::tf1Connect);
     } else {
-      ModemCommand("AT+FTH=3", 40);
+      ModemCommand("AT+FTH=3", kTurnaroundMs);
       Go(TxState::tf1SendDCN);
     }
   } else if (k == FrameKind::Rtn) {
@@ -251,10 +254,10 @@ TQvSendFax::Next TQvSendFax::WaitMcf(const std::string& l, bool ok) {
     // rejected page again rather than losing it.
     RewindToRejectedPage();
     if (int rc = LoadPageResolution(); rc != 0) return Fail(rc);
-    ModemCommand("AT+FTH=3", 40);
+    ModemCommand("AT+FTH=3", kTurnaroundMs);
     Go(TxState::tf1TSIRespns);
   } else if (k == FrameKind::Rtp) {
-    ModemCommand("AT+FTH=3", 40);
+    ModemCommand("AT+FTH=3", kTurnaroundMs);
     Go(morePages_ ? TxState::tf1TSIRespns : TxState::tf1SendDCN);
   } else {
     ModemCommand("AT+FRH=3", 40);

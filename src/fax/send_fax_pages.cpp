@@ -87,19 +87,42 @@ void TQvSendFax::FlushStaging() {
   staging_.clear();
 }
 
+// The row without the zero bytes it carries beyond its last code. A stored row ends in one or two
+// zero bytes of fill, which the line does not need: the minimum scan-line time is met by the
+// padding SendRow adds, and any fill beyond that is line time lost (a byte a row is over a second
+// a page at 14400). A modified Huffman code ends with at most three 0 bits after its last 1 bit
+// (white 12, "001000", has the most), so the row is cut where three 0 bits still follow its
+// last 1: every row stays whole on its own, whatever the next one starts with.
+size_t RowWithoutSurplusFill(const uint8_t* row, size_t length) {
+  constexpr int kMaxCodeTrailingZeros = 3;
+  size_t end = length;
+  while (end > 0 && row[end - 1] == 0) --end;
+  if (end == 0) return length;  // no code at all: not a row to cut
+  // Bits go out least significant first: the last 1 sent is the byte's highest set bit.
+  int highest = 7;
+  while (((row[end - 1] >> highest) & 1) == 0) --highest;
+  if (7 - highest < kMaxCodeTrailingZeros && end < length) ++end;
+  return end;
+}
+
 void TQvSendFax::SendRow(const uint8_t* row, size_t length) {
+  // The page's byte count goes by the stored row, as the page length it is measured against.
+  const size_t stored = length;
+  length = RowWithoutSurplusFill(row, length);
   for (size_t i = 0; i < length; ++i) {
     staging_.push_back(row[i]);
     if (row[i] == kDle) staging_.push_back(kDle);
   }
   if (static_cast<int>(length) < minBytes_) staging_.insert(staging_.end(), minBytes_ - length, 0);
-  pageQueued_ += std::max<long>(static_cast<long>(length), minBytes_);
+  pageQueued_ += std::max<long>(static_cast<long>(stored), minBytes_);
   if (staging_.size() >= kBlockSize) FlushStaging();
 }
 
 int TQvSendFax::PageStartRows() {
-  std::vector<uint8_t> blank(faximage::kBlankCodedRow.begin(), faximage::kBlankCodedRow.end());
-  if (minBytes_ >= 7) blank.insert(blank.end(), minBytes_ - 5, 0);
+  // Blank rows padded to the minimum scan-line time and no further (see RowWithoutSurplusFill).
+  const auto& white = faximage::kBlankCodedRow;
+  std::vector<uint8_t> blank(white.begin(), white.begin() + RowWithoutSurplusFill(white.data(), white.size()));
+  if (static_cast<int>(blank.size()) < minBytes_) blank.resize(static_cast<size_t>(minBytes_), 0);
   for (int i = 0; i < 8; ++i) staging_.insert(staging_.end(), blank.begin(), blank.end());
   FlushStaging();
   auto topUp = [this] {
@@ -122,7 +145,9 @@ int TQvSendFax::PageStartRows() {
     for (const auto& row : rows) SendRow(row.data(), row.size());
     FlushStaging();
   }
-  topUp();
+  // No zeros after the rows above: the page's own rows follow at once (the next event queues
+  // them up to BufferMinimum), so zeros here would only be fill on the line, half a second a
+  // page at 14400. The zeros before a header line stay: they cover its rendering.
   return 0;
 }
 

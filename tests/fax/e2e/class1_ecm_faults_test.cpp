@@ -143,7 +143,7 @@ void RunWithFaults(const EcmFaultsRun& run) {
   ModemPair modems(dir, run.faults);
   ASSERT_TRUE(modems.ready());
   // A page of some 3 KB: a dozen frames.
-  auto rows = MakeQvf(dir.str("doc.qvf"), 1, true, 300);
+  auto rows = MakeQvf(dir.str("doc.qvf"), 1, true, 330);
   ScriptedEcmReceiver far(modems.b());
   std::thread farThread([&] { far.Run(); });
   comm::TQvComPort port;

@@ -58,7 +58,12 @@ class SpandspPeer {
     t30_set_phase_e_handler(t30, &SpandspPeer::PhaseE, this);
     t30_set_real_time_frame_handler(t30, &SpandspPeer::Frame, this);
     // QV_SPANDSP_TRACE=1 shows the AT traffic and spandsp's T.30 frames on stderr.
-    if (trace_) span_log_set_level(t30_get_logging_state(t30), SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_FLOW);
+    if (trace_) {
+      span_log_set_level(t30_get_logging_state(t30), SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_FLOW);
+      // Stamped like the AT traffic, so a call's turns can be timed from the trace.
+      TraceClock() = born_;
+      span_log_set_message_handler(t30_get_logging_state(t30), &SpandspPeer::TraceLine);
+    }
     ok_ = true;
   }
   ~SpandspPeer() {
@@ -125,6 +130,17 @@ class SpandspPeer {
   void CorruptFtm(int n, int spacing) {
     corruptFtm_ = n;
     corruptSpacing_ = spacing;
+  }
+
+  // The spandsp terminal asks for this minimum scan-line time (ms) in its DIS. Call before Start().
+  void SetMinimumScanTime(int ms) { t30_set_minimum_scan_line_time(fax_get_t30_state(fax_), ms); }
+
+  // Keeps the data the engine hands the modem after its `n`th AT+FTM (queries not counted; the
+  // training check is the first), DLE codes undone, up to its DLE ETX. Call before Start().
+  void CaptureFtm(int n) { captureFtm_ = n; }
+  std::vector<uint8_t> CapturedFtm() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return captured_;
   }
 
   // Frames with control field `fcf` (the final-frame bit ignored) the spandsp terminal received.
@@ -200,6 +216,17 @@ class SpandspPeer {
   // Milliseconds since the peer was made, for the trace.
   long Ms() const {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - born_).count());
+  }
+  // spandsp's log handler has no user pointer: its lines are stamped on the clock of the
+  // last peer made with tracing on (one call at a time traces in practice).
+  static std::chrono::steady_clock::time_point& TraceClock() {
+    static std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    return start;
+  }
+  static void TraceLine(int, const char* text) {
+    const long ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - TraceClock()).count());
+    std::fprintf(stderr, "%6ld t30 %s", ms, text);
   }
 
   void Run(int stepMs) {
@@ -331,6 +358,7 @@ class SpandspPeer {
     WatchForStallFrame(held_.substr(0, pass), stepMs);
     WatchForNoisyFrm(held_.substr(0, pass));
     CorruptFtmData(held_, pass);
+    CaptureFtmData(held_, pass);
     t31_at_rx(t31_, held_.data(), static_cast<int>(pass));
     held_.erase(0, pass);
   }
@@ -371,6 +399,40 @@ class SpandspPeer {
       if (++ftmCount_ % corruptSpacing_ != 0) continue;
       const uint8_t hit = static_cast<uint8_t>(b ^ 0x24);
       if (hit != 0x10) buf[i] = static_cast<char>(hit);
+    }
+  }
+
+  // The watched AT+FTM's data, from the command's CR to DLE ETX, as the modem will send it.
+  void CaptureFtmData(const std::string& buf, size_t pass) {
+    if (captureFtm_ <= 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < pass && captureFtm_ > 0; ++i) {
+      const uint8_t b = static_cast<uint8_t>(buf[i]);
+      if (!capturing_) {
+        captureTail_.push_back(static_cast<char>(b));
+        if (captureTail_.size() > 12) captureTail_.erase(0, captureTail_.size() - 12);
+        if (b == '\r') {
+          const size_t at = captureTail_.find("AT+FTM=");
+          if (at != std::string::npos && captureTail_.compare(at + 7, 1, "?") != 0 && ++captureSeen_ == captureFtm_)
+            capturing_ = true;
+          captureTail_.clear();
+        }
+        continue;
+      }
+      if (captureDle_) {
+        captureDle_ = false;
+        if (b == 0x03) {
+          capturing_ = false;
+          captureFtm_ = 0;
+        } else if (b == 0x10) {
+          captured_.push_back(b);
+        }
+        continue;
+      }
+      if (b == 0x10)
+        captureDle_ = true;
+      else
+        captured_.push_back(b);
     }
   }
 
@@ -421,6 +483,10 @@ class SpandspPeer {
   long ftmCount_ = 0;
   bool ftmDle_ = false;
   std::string ftmTail_;
+  int captureFtm_ = 0, captureSeen_ = 0;
+  bool capturing_ = false, captureDle_ = false;
+  std::string captureTail_;
+  std::vector<uint8_t> captured_;
   std::atomic<Noise> noiseState_{Noise::Off};
   bool noiseDle_ = false;
   long noiseCount_ = 0;

@@ -24,10 +24,20 @@ struct Ecm {
   int encoding = T4_COMPRESSION_ITU_T4_1D;           // what the call must have used
 };
 
+// What the first page looked like on the line, when a test asks for it.
+struct LineCapture {
+  int minScanMs = -1;          // the scan-line time spandsp's receiver asks for (-1: its default)
+  std::vector<uint8_t> page;   // the first page's data as the modem sent it
+};
+
 void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const std::string& cover,
-                  const TempDir& dir, const Ecm& ecm = {}) {
+                  const TempDir& dir, const Ecm& ecm = {}, LineCapture* capture = nullptr) {
   SpandspPeer peer(false, "", dir.str("rx.tif"));
   ASSERT_TRUE(peer.ok());
+  if (capture) {
+    if (capture->minScanMs >= 0) peer.SetMinimumScanTime(capture->minScanMs);
+    peer.CaptureFtm(2);  // the first page: the training check is the first AT+FTM
+  }
   if (ecm.on) peer.EnableEcm();
   peer.SetCompressions(ecm.compressions);
   if (ecm.corruptFtm > 0) peer.CorruptFtm(ecm.corruptFtm, ecm.corruptSpacing);
@@ -56,6 +66,7 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   for (int i = 0; i < 250 && send.Active(); ++i) core::MessageLoop::instance().waitAndPump(20);
   port.SetOpen(false);
   peer.Stop();
+  if (capture) capture->page = peer.CapturedFtm();
 
   ASSERT_TRUE(done) << events.Trail();
   EXPECT_EQ(events.finishCode, 0) << events.Trail();
@@ -122,6 +133,68 @@ TEST(SendEcm, FinePageAt9600ThroughLineErrorsIsResentUntilWhole) {
   // The first page burst (the second AT+FTM, after the training check) loses frames.
   SendAndCheck(9600, Sent{doc, {true}}, dir.str("doc.qvf"), "", dir, Ecm{true, 2, 1500});
 }
+
+// The rows of a page on the line, found by their EOLs (eleven or more 0 bits, then a 1; bits
+// least significant first): each row's length in bits from one EOL's 1 to the next, and the 0
+// bits in front of each EOL's 1 (the EOL's own eleven, fill, and the last code's trailing 0s).
+// Stops at the end of the page (EOLs with nothing between them).
+struct LineRows {
+  std::vector<int> bits;
+  std::vector<int> zerosBeforeEol;
+};
+
+LineRows RowsOnTheLine(const std::vector<uint8_t>& data) {
+  LineRows rows;
+  long lastEol = -1;
+  int zeros = 0;
+  for (size_t i = 0; i < data.size() * 8; ++i) {
+    if (((data[i / 8] >> (i % 8)) & 1) == 0) {
+      ++zeros;
+      continue;
+    }
+    if (zeros >= 11) {
+      const long at = static_cast<long>(i);
+      if (lastEol >= 0) {
+        if (at - lastEol == 12) break;  // the return to control: the page's rows are over
+        rows.bits.push_back(static_cast<int>(at - lastEol));
+        rows.zerosBeforeEol.push_back(zeros);
+      }
+      lastEol = at;
+    }
+    zeros = 0;
+  }
+  return rows;
+}
+
+// A far end that asks for a minimum scan-line time gets rows that last at least that long; one
+// that asks for none gets rows without the zero bytes of fill stored rows end with, which would
+// be line time for nothing. Either way spandsp decodes every row as sent.
+class SendScanTime : public ::testing::TestWithParam<int> {};
+
+TEST_P(SendScanTime, RowsLastTheMinimumAndCarryNoFillBeyondIt) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  TempDir dir;
+  auto doc = MakeQvf(dir.str("doc.qvf"), 1, false, 40);
+  LineCapture capture;
+  capture.minScanMs = GetParam();
+  SendAndCheck(14400, Sent{doc, {false}}, dir.str("doc.qvf"), "", dir, {}, &capture);
+  const LineRows rows = RowsOnTheLine(capture.page);
+  // The eight blank rows in front and the page's own rows.
+  ASSERT_GE(rows.bits.size(), doc[0].raster.size() + 7);
+  const int minBits = GetParam() * 14400 / 1000;
+  for (size_t r = 0; r < rows.bits.size(); ++r) {
+    EXPECT_GE(rows.bits[r], minBits) << "row " << r;
+    if (minBits == 0) {
+      // The EOL's eleven, four of fill in front of it (stored rows align their EOLs), and the
+      // rest of the last byte after the previous row's last code: at most seven, or, when fewer
+      // than three 0 bits follow that code's last 1 in its byte, a zero byte more.
+      EXPECT_LE(rows.zerosBeforeEol[r], 11 + 4 + 10) << "row " << r;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Class1, SendScanTime, ::testing::Values(0, 20),
+                         [](const auto& info) { return std::to_string(info.param) + "ms"; });
 
 }  // namespace
 }  // namespace qv::fax::test

@@ -377,6 +377,14 @@ bool ReadImage(const std::string& sdp, std::string& addr, int& port) {
 
 void PhaseE(t30_state_t* t30, void*, int code);
 
+// The T.30 trace, stamped in milliseconds on the monotonic clock (as qvline's --log is), so the
+// two sides of a call can be laid side by side turn by turn.
+void TraceLine(int, const char* text) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  std::fprintf(stderr, "%ld.%03ld t30 %s", static_cast<long>(now.tv_sec), now.tv_nsec / 1000000, text);
+}
+
 void ConfigureT30(t30_state_t* t30) {
   t30_set_tx_ident(t30, "LINE PEER");
   t30_set_ecm_capability(t30, g.o.ecm ? 1 : 0);
@@ -385,8 +393,10 @@ void ConfigureT30(t30_state_t* t30) {
   if (!g.o.sendTiff.empty()) t30_set_tx_file(t30, g.o.sendTiff.c_str(), -1, -1);
   else t30_set_rx_file(t30, g.o.receiveTiff.c_str(), -1);
   t30_set_phase_e_handler(t30, PhaseE, nullptr);
-  if (std::getenv("QV_LINE_PEER_TRACE"))
+  if (std::getenv("QV_LINE_PEER_TRACE")) {
     span_log_set_level(t30_get_logging_state(t30), SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_FLOW);
+    span_log_set_message_handler(t30_get_logging_state(t30), TraceLine);
+  }
 }
 
 // From here on the fax machine is a T.38 terminal: a T.30 of its own, started afresh, as a
