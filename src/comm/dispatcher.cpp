@@ -495,11 +495,16 @@ uint32_t TQvBaseDispatcher::OutputRingFill() {
   return static_cast<uint32_t>((outHead_ - outTail_ + size) % size);
 }
 
-void TQvBaseDispatcher::RefreshDeviceStatus(TQvDeviceStatus& status) {
+void TQvBaseDispatcher::RefreshInputStatus(TQvDeviceStatus& status) {
   status = TQvDeviceStatus{};
   if (!deviceOpen_.load()) return;
   uint32_t errors = DevClearErrors(status) & 0x1F;
   if (errors) lineErrors_.fetch_or(errors);
+}
+
+void TQvBaseDispatcher::RefreshDeviceStatus(TQvDeviceStatus& status) {
+  RefreshInputStatus(status);
+  if (!deviceOpen_.load()) return;
   uint64_t held = uint64_t{OutputRingFill()} + DevOutputPending();
   status.OutQue = static_cast<uint32_t>(std::min<uint64_t>(held, static_cast<uint64_t>(outQueueSize_)));
 }

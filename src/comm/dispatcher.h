@@ -352,6 +352,9 @@ class TQvBaseDispatcher {
   void InputConsumed();
   void RefreshModemDeltas();
   void RefreshDeviceStatus(TQvDeviceStatus& status);
+  // As RefreshDeviceStatus without the output side (OutQue stays 0): what moving input needs,
+  // one driver call fewer on every arrival of bytes.
+  void RefreshInputStatus(TQvDeviceStatus& status);
   bool Dispatch(uint32_t msg, uint32_t wParam, uint32_t data);
   void Drain();
   int ApplyLineSettings(TQvLineSettings& block);

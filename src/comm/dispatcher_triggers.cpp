@@ -802,7 +802,7 @@ int TQvBaseDispatcher::FillInputRing() {
   std::lock_guard in(inputLock_);
   if (inBuf_.empty()) return 0;
   TQvDeviceStatus status;
-  RefreshDeviceStatus(status);
+  RefreshInputStatus(status);
   int waiting = static_cast<int>(status.InQue);
   if (inFull_) {
     // Noted even though nothing moves: the reader then stops watching the device for input

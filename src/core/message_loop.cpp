@@ -71,17 +71,23 @@ int MessageLoop::pumpPending() {
   {
     std::lock_guard lock(mutex_);
     batch.swap(queue_);
+    batchLeft_ += batch.size();
   }
   int ran = 0;
   while (!batch.empty()) {
     auto work = std::move(batch.front());
     batch.pop_front();
+    {
+      std::lock_guard lock(mutex_);
+      --batchLeft_;
+    }
     try {
       work();
     } catch (...) {
       // A failing handler must not take the queue (and every later message) down with it:
       // put the rest back in front and let the exception reach the pump's caller.
       std::lock_guard lock(mutex_);
+      batchLeft_ -= batch.size();
       while (!batch.empty()) {
         queue_.push_front(std::move(batch.back()));
         batch.pop_back();
@@ -119,7 +125,7 @@ void MessageLoop::setWakeup(std::function<void()> wakeup) {
 
 size_t MessageLoop::pendingCount() const {
   std::lock_guard lock(mutex_);
-  return queue_.size();
+  return queue_.size() + batchLeft_;
 }
 
 }  // namespace qv::core

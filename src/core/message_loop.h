@@ -46,7 +46,9 @@ class MessageLoop {
   // Called (on any thread) after work is posted, so an outer event loop can wake and pump.
   void setWakeup(std::function<void()> wakeup);
 
-  // Pending items (for tests and diagnostics).
+  // Items posted that have not run yet: those queued and those of a running pump's batch still
+  // to come. Work that must not overtake them (a status handled at once on the UI thread) is
+  // posted instead while there are any.
   size_t pendingCount() const;
 
  private:
@@ -56,6 +58,7 @@ class MessageLoop {
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> queue_;
+  size_t batchLeft_ = 0;  // items taken by pumps (nested ones too) that have not run yet
   std::function<void()> wakeup_;
   mutable std::atomic<std::thread::id> uiThread_{};
   std::atomic<bool> quit_{false};

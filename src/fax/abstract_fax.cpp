@@ -19,7 +19,50 @@ constexpr auto kStalledPortLimit = std::chrono::seconds(10);
 // tell, but would keep the port's dispatcher polling all session long): the session looks on
 // every event it gets, and the status timer ticks this often to make sure there is one.
 constexpr int kPortWatchSeconds = 1;
+
+// The status message being handled on this thread: whose it is and what it carries. Set for the
+// duration of a handler call and put back after it, so a nested handler (a handler that pumps
+// messages) sees its own message's figures; the machine's own runs see none.
+struct ShownStatus {
+  const TQvAbstractFax* fax = nullptr;
+  const FaxStatusFigures* figures = nullptr;
+};
+thread_local ShownStatus tShown;
+
+class ShownScope {
+ public:
+  ShownScope(const TQvAbstractFax* fax, const FaxStatusFigures* figures) : saved_(tShown) { tShown = {fax, figures}; }
+  ~ShownScope() { tShown = saved_; }
+  ShownScope(const ShownScope&) = delete;
+  ShownScope& operator=(const ShownScope&) = delete;
+
+ private:
+  ShownStatus saved_;
+};
 }  // namespace
+
+const FaxStatusFigures* TQvAbstractFax::Shown() const { return tShown.fax == this ? tShown.figures : nullptr; }
+
+FaxStatusFigures TQvAbstractFax::StatusFigures() const {
+  FaxStatusFigures f;
+  f.status = status_.load();
+  f.page = page_.load();
+  f.pageShown = f.page;
+  f.totalPages = TotalPages();
+  f.pageLength = PageLength();
+  f.bytes = BytesTransferred();
+  f.remoteId = RemoteID();
+  f.faxFile = FaxFile();
+  f.connectBps = SpeedBps(speedIndex_);
+  f.fine = sessionFine_;
+  f.wide = sessionWide_;
+  f.ecm = sessionEcm_;
+  f.coding = sessionCoding_.load();
+  f.sessionClass = class_;
+  f.hangupCode = hangupCode_.load();
+  f.lastError = lastError_.load();
+  return f;
+}
 
 TQvAbstractFax::TQvAbstractFax() = default;
 
@@ -100,6 +143,7 @@ void TQvAbstractFax::SetChannel(std::unique_ptr<FaxChannel> channel) {
 }
 
 std::string TQvAbstractFax::RemoteID() const {
+  if (const FaxStatusFigures* f = Shown()) return f->remoteId;
   std::lock_guard lock(remoteIdMutex_);
   return remoteId_;
 }
@@ -131,6 +175,7 @@ void TQvAbstractFax::AbortFax() {
 // Session start and finish
 
 void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
+  ShownScope live(nullptr, nullptr);
   if (comPort_) {
     // the port's dispatcher lives only while the port is open: take the current one
     ownedChannel_ = MakePortChannel(comPort_);
@@ -188,6 +233,7 @@ void TQvAbstractFax::FinishSession() {
   finished_ = true;
   int code = error_;
   core::MessageLoop::instance().post(WhileAlive([this, code] {
+    ShownScope live(this, nullptr);
     OnFinished(code);
     if (OnFaxFinish) OnFaxFinish(this, code);
   }));
@@ -231,6 +277,8 @@ void TQvAbstractFax::HandleEvent(int msg, int trigger) {
 }
 
 void TQvAbstractFax::RunMachine(Ev ev) {
+  // A machine run from inside a status handler (an abort on the UI thread) works on live state.
+  ShownScope live(nullptr, nullptr);
   // Whatever the machine read is given up by the port before control goes back to it.
   struct SettleReads {
     FaxChannel* ch;
@@ -288,15 +336,32 @@ void TQvAbstractFax::RunMachine(Ev ev) {
 void TQvAbstractFax::Notify(const std::function<void()>& fn) {
   // A send that times out still runs later: by then the component may be gone.
   if (retiring_) return;
-  core::MessageLoop::instance().send(WhileAlive(fn), 1000);
+  core::MessageLoop::instance().send(WhileAlive([this, fn] {
+    ShownScope live(this, nullptr);  // inside a status handler that pumps: live figures here
+    fn();
+  }), 1000);
 }
 
 void TQvAbstractFax::SendStatus(bool first, bool last) {
   RefreshProgress();
-  Notify([this, first, last] {
+  if (retiring_) return;
+  // Posted, not sent: a synchronous send put the machine's thread to sleep and woke it again for
+  // every status (a periodic one each second, several per page), two thread switches that cost
+  // more than the page's own work. The handlers see the figures of this moment, in order: the
+  // queue is first in, first out, and a log entry or an error sent after this status waits
+  // behind it. On the UI thread (a session starting or aborted there) it runs at once, as a
+  // send did, unless earlier messages are still to run: it must not overtake them (a "last"
+  // status followed by an older one would leave the call's end showing an earlier state).
+  auto deliver = WhileAlive([this, first, last, figures = StatusFigures()] {
+    ShownScope shown(this, &figures);
     if (statusDisplay_) statusDisplay_->UpdateDisplay(first, last);
     if (OnFaxStatus) OnFaxStatus(this, first, last);
   });
+  core::MessageLoop& loop = core::MessageLoop::instance();
+  if (loop.isUiThread() && loop.pendingCount() == 0)
+    deliver();
+  else
+    loop.post(std::move(deliver));
 }
 
 void TQvAbstractFax::SendLog(TFaxLogCode code) {

@@ -50,6 +50,29 @@ inline constexpr int kPostPageRepeatMs = 500;
 // Messages from the engine to its component (delivered on the UI thread).
 inline constexpr int kAbortRequest = 0x7EA0;
 
+// The run-time figures a status message shows, as the component's getters answered when the
+// message was sent. Status messages are posted (the machine does not wait for the UI thread), so
+// while one is handled the getters answer from this copy, not from a machine that has moved on.
+struct FaxStatusFigures {
+  int status = 0;
+  int page = 0;
+  int pageShown = 0;  // transmitter: the page as the far side counts it
+  bool coverInProgress = false;
+  int totalPages = 0;
+  int pageLength = 0;
+  long bytes = 0;
+  std::string remoteId;
+  std::string faxFile;
+  int connectBps = 0;
+  bool fine = false, wide = false, ecm = false;
+  LineCoding coding = LineCoding::MH;
+  long framesResent = 0;
+  int dialAttempt = 0;
+  TFaxClass sessionClass = fcUnknown;
+  int hangupCode = 0;
+  int lastError = 0;
+};
+
 // Shared part of the transmit and receive components: properties, session record, the
 // command primitives and the driving of a state machine on the port's dispatcher.
 class TQvAbstractFax {
@@ -82,6 +105,7 @@ class TQvAbstractFax {
   // A linked log or status display is going away: forget it.
   void ComponentRemoved(const void* component);
   virtual std::string FaxFile() const {
+    if (const FaxStatusFigures* f = Shown()) return f->faxFile;
     std::lock_guard lock(remoteIdMutex_);
     return faxFile_;
   }
@@ -104,25 +128,25 @@ class TQvAbstractFax {
   CodeEvent OnFaxError;
   CodeEvent OnFaxFinish;
 
-  // Run-time state.
-  int ProgressCode() const { return status_; }
+  // Run-time state. While a status message is handled these answer as when it was sent.
+  int ProgressCode() const { return Shown() ? Shown()->status : status_.load(); }
   std::string RemoteID() const;
-  int ConnectBPS() const { return SpeedBps(speedIndex_); }
-  bool SessionFine() const { return sessionFine_; }
-  bool SessionWide() const { return sessionWide_; }
-  bool SessionECM() const { return sessionEcm_; }
+  int ConnectBPS() const { return Shown() ? Shown()->connectBps : SpeedBps(speedIndex_); }
+  bool SessionFine() const { return Shown() ? Shown()->fine : sessionFine_; }
+  bool SessionWide() const { return Shown() ? Shown()->wide : sessionWide_; }
+  bool SessionECM() const { return Shown() ? Shown()->ecm : sessionEcm_; }
   // The page coding the call negotiated (MH before a session has one).
-  LineCoding SessionCoding() const { return sessionCoding_; }
-  int CurrentPage() const { return page_; }
-  virtual int TotalPages() const { return totalPages_; }
-  virtual int PageLength() const { return pageLength_; }
-  virtual long BytesTransferred() const { return bytesTransferred_; }
-  int HangupCode() const { return hangupCode_; }
-  int LastError() const { return lastError_; }
+  LineCoding SessionCoding() const { return Shown() ? Shown()->coding : sessionCoding_.load(); }
+  int CurrentPage() const { return Shown() ? Shown()->page : page_.load(); }
+  virtual int TotalPages() const { return Shown() ? Shown()->totalPages : totalPages_.load(); }
+  virtual int PageLength() const { return Shown() ? Shown()->pageLength : pageLength_.load(); }
+  virtual long BytesTransferred() const { return Shown() ? Shown()->bytes : bytesTransferred_.load(); }
+  int HangupCode() const { return Shown() ? Shown()->hangupCode : hangupCode_.load(); }
+  int LastError() const { return Shown() ? Shown()->lastError : lastError_.load(); }
   static std::string StatusText(int code) { return qv::fax::StatusText(code); }
   TFaxClassSet ModemClasses();
   bool Active() const { return active_; }
-  TFaxClass SessionClass() const { return class_; }
+  TFaxClass SessionClass() const { return Shown() ? Shown()->sessionClass : class_; }
   void AbortFax();
 
   // A channel other than the port's (the port layer normally supplies it); the component
@@ -153,6 +177,12 @@ class TQvAbstractFax {
     return true;
   }
 
+  // The figures of the status message being handled on this thread, when it is this component's
+  // (null otherwise, and always on the machine's own thread).
+  const FaxStatusFigures* Shown() const;
+  // The figures a status message sent now carries; a side adds its own (on the machine's thread).
+  virtual FaxStatusFigures StatusFigures() const;
+
   // The side's state machine step; runs with the machine lock held.
   virtual Next Step(Ev ev) = 0;
   // The dispatch-log entry of the state about to run: its subtype names the state, and its value
@@ -178,7 +208,9 @@ class TQvAbstractFax {
   void StartSession(const std::function<int()>& prepare);
   void FinishSession();
 
-  // Component messages (run on the UI thread through the message loop).
+  // Component messages (run on the UI thread through the message loop). A status is posted with
+  // its figures (the machine goes on at once); a log entry or an error is sent, and the machine
+  // waits for it (bounded), as their handlers read and change the session's files.
   void SendStatus(bool first, bool last);
   void SendLog(TFaxLogCode code);
   void SendError(int code);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 
 namespace qv::fax {
 
@@ -31,6 +32,12 @@ class FaxChannel {
   // count later: this settles it. The session calls it before it hands control back to the
   // port (the end of every machine run), so the port's dispatch accounting is exact.
   virtual void FlushReads() {}
+  // The bytes ReadChar would give next, without taking them, for a reader that goes through
+  // page data a run at a time rather than a call per byte; TakeInput(n) then takes the first n
+  // of them, as n ReadChar calls would. Empty when nothing waits or the channel has no such view
+  // (its reader then uses ReadChar).
+  virtual std::span<const uint8_t> PeekInput() { return {}; }
+  virtual void TakeInput(size_t /*n*/) {}
   virtual bool HasInput() = 0;
   virtual void PurgeInput() = 0;
 

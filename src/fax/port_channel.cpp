@@ -1,5 +1,6 @@
 #include "fax/port_channel.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -38,6 +39,14 @@ class DispatcherChannel final : public FaxChannel {
     c = cache_[cachePos_++];
     return 0;
   }
+  std::span<const uint8_t> PeekInput() override {
+    if (cachePos_ == cacheLen_) {
+      FlushReads();
+      cacheLen_ = d_->PeekBlock(cache_, kCacheSize);
+    }
+    return {cache_ + cachePos_, static_cast<size_t>(cacheLen_ - cachePos_)};
+  }
+  void TakeInput(size_t n) override { cachePos_ += static_cast<int>(std::min<size_t>(n, cacheLen_ - cachePos_)); }
   void FlushReads() override {
     if (cachePos_ > 0) d_->ReadBlock(nullptr, cachePos_);
     cachePos_ = cacheLen_ = 0;
@@ -118,7 +127,8 @@ class DispatcherChannel final : public FaxChannel {
     if (handler) handler(static_cast<int>(msg), static_cast<int>(wParam));
   }
 
-  static constexpr int kCacheSize = 2048;
+  // An arrival on a pseudo-terminal is at most 4095 bytes: one copy (one lock) takes it whole.
+  static constexpr int kCacheSize = 4096;
   comm::TQvBaseDispatcher* d_;
   comm::TQvCustomComPort* port_;
   uint8_t cache_[kCacheSize];

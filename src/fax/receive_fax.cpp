@@ -1,5 +1,6 @@
 #include "fax/receive_fax.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +17,9 @@ namespace qv::fax {
 
 namespace {
 using S = RfState;
+
+// Received page data goes to the file in pieces of about this size (a page is 20-100 KB).
+constexpr size_t kPageWriteChunk = 32 * 1024;
 
 uint8_t Reverse(uint8_t b) {
   b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
@@ -123,7 +127,7 @@ const RfStateInfo& ReceiveStateInfo(RfState state) {
 TQvReceiveFax::TQvReceiveFax() {
   FaxClass = fcDetect;
   FaxFileExt = "QVF";
-  writeBuf_.reserve(4096);
+  writeBuf_.reserve(kPageWriteChunk + 4096);
 }
 
 TQvReceiveFax::~TQvReceiveFax() {
@@ -276,13 +280,49 @@ int TQvReceiveFax::FlushData() {
   return rc;
 }
 
-int TQvReceiveFax::PutData(uint8_t b) {
-  if (class_ == fcClass2) b = Reverse(b);
-  writeBuf_.push_back(b);
-  ++pageBytes_;
-  bytesTransferred_ = pageBytes_;
-  if (writeBuf_.size() >= faximage::BufferedWriter::kBufferSize) return FlushData();
+int TQvReceiveFax::PutData(const uint8_t* data, size_t n) {
+  const size_t at = writeBuf_.size();
+  writeBuf_.insert(writeBuf_.end(), data, data + n);
+  if (class_ == fcClass2)
+    for (size_t i = at; i < writeBuf_.size(); ++i) writeBuf_[i] = Reverse(writeBuf_[i]);
+  pageBytes_ += static_cast<long>(n);
+  // Written out in large pieces: each write is a system call and a pass of the quality check,
+  // and nothing of an unfinished page is of use after a crash anyway.
+  if (writeBuf_.size() >= kPageWriteChunk) return FlushData();
   return 0;
+}
+
+int TQvReceiveFax::PutData(uint8_t b) { return PutData(&b, 1); }
+
+size_t TQvReceiveFax::UnstuffPageData(std::span<const uint8_t> in, bool& ended, int& rc) {
+  size_t i = 0;
+  while (i < in.size() && rc == 0) {
+    if (dle_) {
+      dle_ = false;
+      const uint8_t c = in[i++];
+      if (c == kEtx) {
+        ended = true;  // the bytes after it are the modem's answer: not taken
+        break;
+      }
+      if (c == kDle) {
+        rc = PutData(kDle);
+      } else if (c == 0x1A && class_ == fcClass2_0) {
+        rc = PutData(kDle);
+        if (rc == 0) rc = PutData(kDle);
+      }
+      continue;
+    }
+    // The run up to the next DLE is page data as it stands.
+    const auto* dle = static_cast<const uint8_t*>(std::memchr(in.data() + i, kDle, in.size() - i));
+    const size_t run = dle ? static_cast<size_t>(dle - (in.data() + i)) : in.size() - i;
+    if (run > 0) rc = PutData(in.data() + i, run);
+    i += run;
+    if (dle && rc == 0) {
+      dle_ = true;
+      ++i;
+    }
+  }
+  return i;
 }
 
 int TQvReceiveFax::StoreLinePage() {
@@ -317,6 +357,12 @@ void TQvReceiveFax::CloseOutputFile(bool keepEmpty) {
   const int pages = out_.PageCount();
   // A call that never delivered a page leaves no file behind.
   if (!keepEmpty && pages == 0 && !name.empty()) std::remove(name.c_str());
+}
+
+FaxStatusFigures TQvReceiveFax::StatusFigures() const {
+  FaxStatusFigures f = TQvAbstractFax::StatusFigures();
+  f.framesResent = ecmFramesResent_;
+  return f;
 }
 
 void TQvReceiveFax::ClearFaxFileAfterLog() {
@@ -379,37 +425,38 @@ void TQvReceiveFax::DocumentReceived(RfState next) {
 }
 
 TQvReceiveFax::Next TQvReceiveFax::ReadPageData() {
-  uint8_t c;
-  int taken = 0;
-  while (taken < 10000 && ch_->ReadChar(c) == 0) {
-    ++taken;
-    int rc = 0;
-    if (dle_) {
-      dle_ = false;
-      if (c == kEtx) {
-        rc = FlushData();
-        if (rc != 0) return Fail(rc);
-        StatusUpdate(fpGetPage);
-        if (SoftwareFlow) ch_->ClearSoftwareFlow();
-        Go(class_ == fcClass1 ? S::rf1FinPage : S::rf2GtPgRslt);
-        ArmTimeout(kCommandTimeoutTicks);
-        return Next::IfInput;
-      }
-      if (c == kDle) {
-        rc = PutData(kDle);
-      } else if (c == 0x1A && class_ == fcClass2_0) {
-        rc = PutData(kDle);
-        if (rc == 0) rc = PutData(kDle);
-      }
-    } else if (c == kDle) {
-      dle_ = true;
-    } else {
-      rc = PutData(c);
+  // A run at a time where the channel lets the bytes be seen in place, a byte at a time where
+  // not; a long flood is cut into pieces so other events get their turn.
+  constexpr size_t kMostPerRun = 10000;
+  size_t taken = 0;
+  bool ended = false;
+  int rc = 0;
+  while (!ended && rc == 0 && taken < kMostPerRun) {
+    std::span<const uint8_t> in = ch_->PeekInput();
+    uint8_t one;
+    const bool inPlace = !in.empty();
+    if (!inPlace) {
+      if (ch_->ReadChar(one) != 0) break;
+      in = {&one, 1};
     }
+    in = in.first(std::min(in.size(), kMostPerRun - taken));
+    const size_t used = UnstuffPageData(in, ended, rc);
+    if (inPlace) ch_->TakeInput(used);
+    taken += used;
+  }
+  bytesTransferred_ = pageBytes_;
+  if (rc != 0) return Fail(rc);
+  if (ended) {
+    rc = FlushData();
     if (rc != 0) return Fail(rc);
+    StatusUpdate(fpGetPage);
+    if (SoftwareFlow) ch_->ClearSoftwareFlow();
+    Go(class_ == fcClass1 ? S::rf1FinPage : S::rf2GtPgRslt);
+    ArmTimeout(kCommandTimeoutTicks);
+    return Next::IfInput;
   }
   if (taken > 0) ArmTimeout(kCommandTimeoutTicks);
-  return taken >= 10000 ? Next::IfInput : Next::Wait;
+  return taken >= kMostPerRun ? Next::IfInput : Next::Wait;
 }
 
 TQvReceiveFax::Next TQvReceiveFax::StartPage(Ev) {

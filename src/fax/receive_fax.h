@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,7 +70,7 @@ class TQvReceiveFax : public TQvAbstractFax {
   int NameScheme = 1;
 
   // Frames of the call the sender had to send again (the PPRs' requests), for the status and log.
-  long EcmFramesResent() const { return ecmFramesResent_; }
+  long EcmFramesResent() const { return Shown() ? Shown()->framesResent : ecmFramesResent_.load(); }
 
   int TotalPages() const override { return 0; }
   int PageLength() const override { return 0; }
@@ -89,6 +90,7 @@ class TQvReceiveFax : public TQvAbstractFax {
   void HangUp() override;
   Next SendStalled() override { return Fail(core::ecFatalTimeout); }
   void ClearFaxFileAfterLog() override;
+  FaxStatusFigures StatusFigures() const override;
 
  private:
   int Prepare();
@@ -167,6 +169,10 @@ class TQvReceiveFax : public TQvAbstractFax {
   int CreateOutputFile();
   int WritePageHeader();
   int PutData(uint8_t b);
+  int PutData(const uint8_t* data, size_t n);
+  // Undoes the DLE stuffing of page data into the write buffer; stops after DLE ETX (ended).
+  // Returns how many of the bytes it took.
+  size_t UnstuffPageData(std::span<const uint8_t> in, bool& ended, int& rc);
   int FlushData();
   int FinishPage();
   // An MR page held whole (linePage_) goes into the open page as MH rows; lineResult_ says what

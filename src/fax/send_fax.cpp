@@ -674,6 +674,15 @@ void TQvSendFax::RefreshProgress() {
   bytesTransferred_ = std::max<long>(0, pageHanded_ - ch_->OutputUsed());
 }
 
+FaxStatusFigures TQvSendFax::StatusFigures() const {
+  FaxStatusFigures f = TQvAbstractFax::StatusFigures();
+  f.pageShown = CurrentPageShown();
+  f.coverInProgress = coverInProgress_;
+  f.framesResent = ecmFramesResent_;
+  f.dialAttempt = attempt_;
+  return f;
+}
+
 void TQvSendFax::OnFinished(int) {
   if (!mergedFile_.empty()) {
     std::remove(mergedFile_.c_str());

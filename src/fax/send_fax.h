@@ -49,15 +49,21 @@ class TQvSendFax : public TQvAbstractFax {
   bool UseMPS = true;
 
   // The dial attempt in progress (or the last one made), counted from 1.
-  int DialAttempt() const { return attempt_; }
-  std::string FaxFile() const override { return FaxFileList.empty() ? std::string() : FaxFileList.front(); }
+  int DialAttempt() const { return Shown() ? Shown()->dialAttempt : attempt_.load(); }
+  std::string FaxFile() const override {
+    if (const FaxStatusFigures* f = Shown()) return f->faxFile;
+    return FaxFileList.empty() ? std::string() : FaxFileList.front();
+  }
   void SetFaxFile(const std::string& name) override { FaxFileList.assign(1, name); }
   // The page on the line in the order the far side receives it: a cover page is 1 and the
   // document's pages follow it.
-  int CurrentPageShown() const { return coverInProgress_ ? 1 : page_.load() + (withCover_ ? 1 : 0); }
-  bool CoverInProgress() const { return coverInProgress_; }
+  int CurrentPageShown() const {
+    if (const FaxStatusFigures* f = Shown()) return f->pageShown;
+    return coverInProgress_ ? 1 : page_.load() + (withCover_ ? 1 : 0);
+  }
+  bool CoverInProgress() const { return Shown() ? Shown()->coverInProgress : coverInProgress_.load(); }
   // Error correction frames sent again on request (PPR) during the call.
-  long EcmFramesResent() const { return ecmFramesResent_; }
+  long EcmFramesResent() const { return Shown() ? Shown()->framesResent : ecmFramesResent_.load(); }
 
   // Starts the batch. Throws for a missing port (-1005), a small output buffer (-3006), no
   // trigger slots (-5001) and documents that cannot be merged (-8001 or an I/O error).
@@ -76,6 +82,7 @@ class TQvSendFax : public TQvAbstractFax {
   Next SendStalled() override { return Fail(core::ecFatalTimeout); }
   void OnFinished(int code) override;
   void RefreshProgress() override;
+  FaxStatusFigures StatusFigures() const override;
 
  private:
   static constexpr size_t kBlockSize = 4096;  // page data goes to the port in blocks of this size

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 using namespace qv::core;
 using namespace std::chrono_literals;
@@ -62,6 +63,30 @@ TEST_F(LoopTest, ThrowingHandlerKeepsLaterMessages) {
   EXPECT_EQ(loop.pendingCount(), 1u);
   loop.pumpPending();
   EXPECT_EQ(ran, 1);
+}
+
+// A handler running in a pump still has the rest of its batch ahead of it: work that must not
+// overtake posted messages sees them as pending, in nested pumps too, and none once all ran.
+TEST_F(LoopTest, PendingCountsTheRestOfARunningBatch) {
+  std::vector<size_t> seen;
+  loop.post([&] { seen.push_back(loop.pendingCount()); });
+  loop.post([&] {
+    seen.push_back(loop.pendingCount());
+    loop.post([&] { seen.push_back(loop.pendingCount()); });
+    loop.pumpPending();  // a nested pump: its item runs with the outer batch's last one ahead
+  });
+  loop.post([&] { seen.push_back(loop.pendingCount()); });
+  EXPECT_EQ(loop.pendingCount(), 3u);
+  EXPECT_EQ(loop.pumpPending(), 3);
+  EXPECT_EQ(seen, (std::vector<size_t>{2, 1, 1, 0}));
+  EXPECT_EQ(loop.pendingCount(), 0u);
+  // A handler that throws leaves only the items put back.
+  loop.post([] { throw std::runtime_error("boom"); });
+  loop.post([] {});
+  EXPECT_THROW(loop.pumpPending(), std::runtime_error);
+  EXPECT_EQ(loop.pendingCount(), 1u);
+  loop.pumpPending();
+  EXPECT_EQ(loop.pendingCount(), 0u);
 }
 
 TEST_F(LoopTest, ThrowingHandlerDoesNotStallTheSender) {

@@ -18,13 +18,16 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <iterator>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -111,6 +114,17 @@ class ScriptedModem final : public FaxChannel {
     c = input_.front();
     input_.pop_front();
     return 0;
+  }
+  // Page data is read a run at a time. The runs are cut in a rotating pattern of lengths, so
+  // that DLE pairs and DLE ETX fall across their ends as they may across a port's arrivals.
+  std::span<const uint8_t> PeekInput() override {
+    static constexpr size_t kRunLengths[] = {1, 2, 3, 7, 64, 5, 4096};
+    const size_t n = std::min(input_.size(), kRunLengths[runs_++ % std::size(kRunLengths)]);
+    peek_.assign(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    return peek_;
+  }
+  void TakeInput(size_t n) override {
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(std::min(n, input_.size())));
   }
   bool HasInput() override { return !input_.empty(); }
   void PurgeInput() override { input_.clear(); }
@@ -216,6 +230,8 @@ class ScriptedModem final : public FaxChannel {
 
   std::deque<std::vector<uint8_t>> chunks_;
   std::deque<uint8_t> input_;
+  std::vector<uint8_t> peek_;
+  size_t runs_ = 0;
   Trigger triggers_[8];
   int nextHandle_ = 1;
   Handler handler_;
