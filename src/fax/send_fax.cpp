@@ -471,7 +471,7 @@ TQvSendFax::Next TQvSendFax::SendPageHead(Ev) {
   pageQueued_ = pageHanded_ = 0;
   pageFlowing_ = true;
   pageCodedWhole_ = false;
-  if (class_ != fcClass1 && sessionCoding_ != LineCoding::MH) {
+  if (sessionCoding_ != LineCoding::MH) {
     // A 2-D coded page cannot be coded row by row as it goes: it is coded whole first.
     if (int rc = CodeWholePage(sessionCoding_, sessionEcm_); rc != 0) return Fail(rc);
     pageLength_ = static_cast<int>(linePage_.size());

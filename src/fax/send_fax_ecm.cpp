@@ -45,10 +45,10 @@ int TQvSendFax::CaptureEcmPage() {
   }
   ecmCapture_ = false;
   if (rc != 0) return rc;
-  if (class_ == fcClass1 && sessionCoding_ != LineCoding::MH) {
+  if (class_ == fcClass1 && sessionEcm_ && sessionCoding_ != LineCoding::MH) {
     // The page went through the MH path whole (header line included): coded again for the line.
-    // (Class 2/2.0 capture the MH page too, and CodeWholePage codes it, with the fill the
-    // modem's session asks for.)
+    // (A 2-D page without error correction, and every Class 2/2.0 page, is captured in MH too,
+    // and CodeWholePage codes it with the fill the session's scan-line time asks for.)
     const faximage::T4Coding coding =
         sessionCoding_ == LineCoding::MMR ? faximage::T4Coding::kMmr : faximage::T4Coding::kMr;
     const int k = sessionFine_ ? faximage::kMrKFine : faximage::kMrKStandard;
