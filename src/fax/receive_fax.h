@@ -168,10 +168,13 @@ class TQvReceiveFax : public TQvAbstractFax {
   int WritePageHeader();
   int PutData(uint8_t b);
   int FlushData();
-  int FinishPage();
+  // Completes the open page. pageEnded: its post-page command came (false: the call ended in
+  // the middle of it, and it is kept only as far as it came).
+  int FinishPage(bool pageEnded = true);
   // An MR page held whole (linePage_) goes into the open page as MH rows; lineResult_ says what
-  // its conversion met, for the copy-quality answer.
-  int StoreLinePage();
+  // its conversion met, for the copy-quality answer. A page cut off (!pageEnded) whose coding
+  // never reached its end is stored without the end-of-page code, as an MH page cut off is.
+  int StoreLinePage(bool pageEnded = true);
   void RemovePage();
   void CloseOutputFile(bool keepEmpty);
   Next ReadPageData();
