@@ -537,6 +537,11 @@ TQvReceiveFax::Next TQvReceiveFax::InitCall(Ev) {
   ecmLongTraining_ = false;
   ecmGarbled_ = 0;
   ecmFramesResent_ = 0;
+  ecmPagesArrived_ = 0;
+  {
+    std::lock_guard lock(droppedMutex_);
+    droppedPages_.clear();
+  }
   linePage_.clear();
   SetRemoteId("");
   {

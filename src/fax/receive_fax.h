@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,12 @@ class TQvReceiveFax : public TQvAbstractFax {
 
   // Frames of the call the sender had to send again (the PPRs' requests), for the status and log.
   long EcmFramesResent() const { return ecmFramesResent_; }
+  // Pages of the last call that arrived damaged (the sender gave a block of them up) and were
+  // kept out of the file, numbered as they came in the call (from 1).
+  std::vector<int> DroppedPages() const {
+    std::lock_guard lock(droppedMutex_);
+    return droppedPages_;
+  }
 
   int TotalPages() const override { return 0; }
   int PageLength() const override { return 0; }
@@ -243,6 +250,9 @@ class TQvReceiveFax : public TQvAbstractFax {
   bool ecmLongTraining_ = false;    // the next burst follows CTC/CTR: long training
   int ecmGarbled_ = 0;              // commands in a row that came with a bad check sequence
   std::atomic<long> ecmFramesResent_{0};
+  int ecmPagesArrived_ = 0;         // pages of the call complete in error correction, filed or not
+  mutable std::mutex droppedMutex_;
+  std::vector<int> droppedPages_;   // guarded by droppedMutex_ (read by the user interface)
   bool aborted_ = false;
   bool rejectPending_ = false;
   int ioError_ = 0;

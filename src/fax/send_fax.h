@@ -252,6 +252,8 @@ class TQvSendFax : public TQvAbstractFax {
   bool ecmPprMapValid_ = false;
   int ecmFrameSize_ = kEcmFrameSizeLarge;
   std::atomic<long> ecmFramesResent_{0};              // over the call, for the status and the log
+  bool ecmPageGivenUp_ = false;  // a block was given up (EOR/ERR): the call ends, the fax unsent
+  bool onHookAlready_ = false;   // the call was hung up before its failure was known
   // A Class 2/2.0 page coded whole for the line (MR, MMR) and how much of it went to the port.
   bool pageCodedWhole_ = false;
   std::vector<uint8_t> linePage_;

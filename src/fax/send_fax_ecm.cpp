@@ -173,8 +173,16 @@ TQvSendFax::Next TQvSendFax::EcmAnswer(const std::string& l, bool ok) {
   }
   switch (ClassifyFcf(lastFcf_)) {
     case FrameKind::Mcf:
-    case FrameKind::Err:  // after EOR: the receiver keeps what it has of the block
       return EcmBlockDone();
+    case FrameKind::Err:
+      // The receiver confirms the block we gave up: the page did not arrive whole, whatever the
+      // far end makes of what it has. The fax is not delivered; going on would only send pages
+      // of a fax that must go again anyway, so the call ends here and its result says so.
+      ecmPageGivenUp_ = true;
+      StatusUpdate(fpPageError);
+      ModemCommand("AT+FTH=3", 40);
+      Go(TxState::tf1SendDCN);
+      return Next::IfInput;
     case FrameKind::Ctr:
       // The block goes on at the lower rate, with long training.
       StartEcmBurst(FramesToResend(ecmPprMap_, ecmFrames_->framesInBlock(ecmBlock_)), true);
