@@ -45,7 +45,8 @@ void TQvSendFax::DecodeFrame() {
       sessionWide_ = curWide_;
       minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
       sessionEcm_ = DesiredECM && remoteCaps_.ecm;
-      ecmFrameSize_ = remoteCaps_.smallFramesPreferred ? kEcmFrameSizeSmall : kEcmFrameSizeLarge;
+      ecmFrameSize_ = remoteCaps_.smallFramesPreferred || EcmFrameSize == kEcmFrameSizeSmall ? kEcmFrameSizeSmall
+                                                                                           : kEcmFrameSizeLarge;
       StatusUpdate(fpSessionParams);
       if ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)) Fail(core::ecFaxBadMachine);
       break;

@@ -22,6 +22,7 @@ struct Ecm {
   int corruptSpacing = 0;  // one octet in this many
   int compressions = T30_SUPPORT_T4_1D_COMPRESSION;  // what spandsp's receiver offers
   int encoding = T4_COMPRESSION_ITU_T4_1D;           // what the call must have used
+  int frameSize = 256;                               // our sender's EcmFrameSize
 };
 
 void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const std::string& cover,
@@ -49,6 +50,7 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   send.CoverFile = cover;
   send.FaxFileExt = "qvf";
   send.DesiredECM = ecm.on;
+  send.EcmFrameSize = ecm.frameSize;
   send.StartSending();
   bool done = PumpUntil({&events}, 80);
   for (int i = 0; i < 300 && !peer.finished(); ++i) core::MessageLoop::instance().waitAndPump(20);
@@ -67,6 +69,13 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   EXPECT_EQ(send.SessionECM(), ecm.on);
   EXPECT_EQ(peer.Stats().encoding, ecm.encoding);
   EXPECT_EQ(peer.Stats().bad_rows, 0);
+  if (ecm.on) {
+    // The DCS spandsp acted on names the frame size (bit 28: 64 octets).
+    const std::vector<uint8_t> dcs = peer.LastDcsFif();
+    ASSERT_GE(dcs.size(), 4u);
+    EXPECT_EQ((dcs[3] & 0x08) != 0, ecm.frameSize == 64);
+    EXPECT_EQ(send.SessionEcmFrameSize(), ecm.frameSize);
+  }
   if (ecm.corruptFtm > 0) {
     // A PPR came, and only some of the block's frames went again.
     EXPECT_GE(peer.FramesHeard(kFcfPps), 2);
@@ -115,6 +124,16 @@ TEST(SendEcm, ThreePagesStandardAt14400ArriveWhole) {
   SendAndCheck(14400, Sent{doc, {false, false, false}}, dir.str("doc.qvf"), "", dir, Ecm{true});
 }
 
+// 64-octet frames when asked for: four times the frames, each numbered and checked by spandsp.
+TEST(SendEcm, SixtyFourOctetFramesArriveWhole) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  TempDir dir;
+  auto doc = MakeQvf(dir.str("doc.qvf"), 2, true, 300);
+  Ecm ecm{true};
+  ecm.frameSize = 64;
+  SendAndCheck(14400, Sent{doc, {true, true}}, dir.str("doc.qvf"), "", dir, ecm);
+}
+
 TEST(SendEcm, FinePageAt9600ThroughLineErrorsIsResentUntilWhole) {
   core::MessageLoop::instance().bindToCurrentThread();
   TempDir dir;
@@ -122,6 +141,52 @@ TEST(SendEcm, FinePageAt9600ThroughLineErrorsIsResentUntilWhole) {
   auto doc = MakeQvf(dir.str("doc.qvf"), 1, true, 600);
   // The first page burst (the second AT+FTM, after the training check) loses frames.
   SendAndCheck(9600, Sent{doc, {true}}, dir.str("doc.qvf"), "", dir, Ecm{true, 2, 1500});
+}
+
+// A line that stays bad through a block and all its resends: every frame is hit every time, so
+// the fourth PPR shows no progress and the block is given up (EOR), which spandsp answers with
+// ERR. The page did not arrive whole: the call must not report the fax as sent.
+TEST(SendEcm, ABlockGivenUpEndsTheCallUnsent) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  TempDir dir;
+  MakeQvf(dir.str("doc.qvf"), 2, true, 300);
+  SpandspPeer peer(false, "", dir.str("rx.tif"));
+  ASSERT_TRUE(peer.ok());
+  peer.EnableEcm();
+  peer.SetCompressions(T30_SUPPORT_T4_1D_COMPRESSION);
+  // The first page burst (the second AT+FTM, after the training check) and the three resends.
+  peer.CorruptFtm(2, 40, 4);
+  peer.Start(10);
+  comm::TQvComPort port;
+  TQvSendFax send;
+  Events events;
+  port.SetDeviceName(peer.device());
+  port.SetAutoOpen(false);
+  send.SetComPort(&port);
+  port.SetOpen(true);
+  ASSERT_TRUE(port.Open());
+  events.Attach(send);
+  send.FaxClass = fcClass1;
+  send.DesiredBPS = 14400;
+  send.DesiredECM = true;
+  send.StationID = "sender 2";
+  send.PhoneNumber = "5551234";
+  send.SetFaxFile(dir.str("doc.qvf"));
+  send.StartSending();
+  const bool done = PumpUntil({&events}, 80);
+  for (int i = 0; i < 300 && !peer.finished(); ++i) core::MessageLoop::instance().waitAndPump(20);
+  if (send.Active()) send.AbortFax();
+  for (int i = 0; i < 250 && send.Active(); ++i) core::MessageLoop::instance().waitAndPump(20);
+  port.SetOpen(false);
+  peer.Stop();
+
+  ASSERT_TRUE(done) << events.Trail();
+  EXPECT_EQ(events.finishCode, core::ecFaxPageError) << events.Trail();
+  EXPECT_TRUE(events.Saw(fpPageError)) << events.Trail();
+  EXPECT_EQ(events.logs, (std::vector<int>{1, 3}));
+  EXPECT_EQ(peer.FramesHeard(kFcfPps), 4);         // the block and its three resends
+  EXPECT_EQ(peer.FramesHeard(kFcfEor), 1);
+  EXPECT_EQ(peer.FramesHeard(kFcfDcn), 1);         // the call ended there, page 2 never went
 }
 
 }  // namespace
