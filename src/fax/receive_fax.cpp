@@ -11,6 +11,7 @@
 #include "core/message_loop.h"
 #include "core/ticks.h"
 #include "faximage/raster.h"
+#include "faximage/t4_coder.h"
 #include "faximage/t4_transcode.h"
 
 namespace qv::fax {
@@ -325,18 +326,24 @@ size_t TQvReceiveFax::UnstuffPageData(std::span<const uint8_t> in, bool& ended, 
   return i;
 }
 
-int TQvReceiveFax::StoreLinePage() {
+int TQvReceiveFax::StoreLinePage(bool pageEnded) {
   int rc = FlushData();
   if (rc != 0 || linePage_.empty()) return rc;
   const int width = sessionWide_ ? faximage::kWideWidth : faximage::kStandardWidth;
   lineResult_ = faximage::MhPageFromLine(linePage_, width, lineCoding_);
   linePage_.clear();
+  if (!pageEnded && !lineResult_.ended && lineResult_.mh.size() >= faximage::kEndOfPageCode.size()) {
+    // The conversion ends every page with the end-of-page code. A page the line cut off must not
+    // carry one: its missing end is how a reader of the file (the program's filing) knows it
+    // for a page that never arrived whole, as with MH data stored as it came.
+    lineResult_.mh.resize(lineResult_.mh.size() - faximage::kEndOfPageCode.size());
+  }
   return out_.WriteRaw(lineResult_.mh);
 }
 
-int TQvReceiveFax::FinishPage() {
+int TQvReceiveFax::FinishPage(bool pageEnded) {
   if (!out_.PageOpen()) return 0;
-  int rc = StoreLinePage();
+  int rc = StoreLinePage(pageEnded);
   if (rc != 0) return rc;
   out_.SetStationId(RemoteID(), true);
   return out_.EndRawPage();
@@ -510,7 +517,7 @@ TQvReceiveFax::Next TQvReceiveFax::Abort(Ev) {
   if (out_.IsOpen()) {
     if (out_.PageOpen()) {
       if (pageBytes_ > 0)
-        FinishPage();
+        FinishPage(false);  // kept as far as it came, without an end it never had
       else
         RemovePage();
     }
@@ -577,6 +584,11 @@ TQvReceiveFax::Next TQvReceiveFax::InitCall(Ev) {
   ecmLongTraining_ = false;
   ecmGarbled_ = 0;
   ecmFramesResent_ = 0;
+  ecmPagesArrived_ = 0;
+  {
+    std::lock_guard lock(droppedMutex_);
+    droppedPages_.clear();
+  }
   linePage_.clear();
   SetRemoteId("");
   {

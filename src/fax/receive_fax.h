@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -71,6 +72,12 @@ class TQvReceiveFax : public TQvAbstractFax {
 
   // Frames of the call the sender had to send again (the PPRs' requests), for the status and log.
   long EcmFramesResent() const { return Shown() ? Shown()->framesResent : ecmFramesResent_.load(); }
+  // Pages of the last call that arrived damaged (the sender gave a block of them up) and were
+  // kept out of the file, numbered as they came in the call (from 1).
+  std::vector<int> DroppedPages() const {
+    std::lock_guard lock(droppedMutex_);
+    return droppedPages_;
+  }
 
   int TotalPages() const override { return 0; }
   int PageLength() const override { return 0; }
@@ -174,10 +181,13 @@ class TQvReceiveFax : public TQvAbstractFax {
   // Returns how many of the bytes it took.
   size_t UnstuffPageData(std::span<const uint8_t> in, bool& ended, int& rc);
   int FlushData();
-  int FinishPage();
+  // Completes the open page. pageEnded: its post-page command came (false: the call ended in
+  // the middle of it, and it is kept only as far as it came).
+  int FinishPage(bool pageEnded = true);
   // An MR page held whole (linePage_) goes into the open page as MH rows; lineResult_ says what
-  // its conversion met, for the copy-quality answer.
-  int StoreLinePage();
+  // its conversion met, for the copy-quality answer. A page cut off (!pageEnded) whose coding
+  // never reached its end is stored without the end-of-page code, as an MH page cut off is.
+  int StoreLinePage(bool pageEnded = true);
   void RemovePage();
   void CloseOutputFile(bool keepEmpty);
   Next ReadPageData();
@@ -246,6 +256,9 @@ class TQvReceiveFax : public TQvAbstractFax {
   bool ecmLongTraining_ = false;    // the next burst follows CTC/CTR: long training
   int ecmGarbled_ = 0;              // commands in a row that came with a bad check sequence
   std::atomic<long> ecmFramesResent_{0};
+  int ecmPagesArrived_ = 0;         // pages of the call complete in error correction, filed or not
+  mutable std::mutex droppedMutex_;
+  std::vector<int> droppedPages_;   // guarded by droppedMutex_ (read by the user interface)
   bool aborted_ = false;
   bool rejectPending_ = false;
   int ioError_ = 0;

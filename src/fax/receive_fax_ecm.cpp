@@ -1,8 +1,9 @@
 // Receive machine, error correction mode over Class 1: each block of a page arrives as numbered
 // HDLC frames on the high-speed carrier, which the DTE de-frames itself; the sender's PPS is
 // answered with MCF when every frame of the block is here, else with PPR naming the frames to
-// send again. A page goes into the file only once its last block is whole (or given up by EOR),
-// turned back into MH rows whatever coding it came in.
+// send again. A page goes into the file only once every block of it is whole, turned back into
+// MH rows whatever coding it came in; a page with a block the sender gave up (EOR) is answered
+// with ERR and kept out of the file.
 #include <algorithm>
 
 #include "core/exceptions.h"
@@ -170,7 +171,8 @@ TQvReceiveFax::Next TQvReceiveFax::EcmCommand(const std::string& l, bool ok) {
       return EcmAnswer(BuildSimpleFrame(kFcfCtr, true), S::rf1EcmWtCnnct);
     case FrameKind::Eor: {
       if (!ecmFieldsValid_) break;
-      // The sender gave the block up: what arrived of it stays, the rest is fill.
+      // The sender gave the block up: its page can no longer arrive whole. The rest of the page
+      // is still taken (the sender may go on with it), and the page dropped once it ends.
       const bool endOfPage = ecmPostMessage_ != kPpsNull;
       ecmBlocks_->giveUpBlock(endOfPage);
       if (ecmBlocks_->pageComplete()) {
@@ -206,6 +208,10 @@ TQvReceiveFax::Next TQvReceiveFax::EcmResponseConnect(const std::string& l, bool
   if (!ok) return Next::IfInput;
   switch (ecmAfterResponse_) {
     case S::rf1WaitDCN:
+      if (out_.IsOpen() && out_.PageCount() == 0 && !DroppedPages().empty()) {
+        // The document ended, and not one page of it arrived whole: no fax came.
+        return Fail(core::ecFaxPageError);
+      }
       PauseMs(200);
       ModemCommand("AT+FRH=3", 40);
       if (out_.IsOpen())
@@ -228,8 +234,16 @@ TQvReceiveFax::Next TQvReceiveFax::EcmResponseConnect(const std::string& l, bool
 }
 
 int TQvReceiveFax::EcmFilePage() {
-  // A block given up by EOR is filed with what arrived of it: the sender chose to go on.
+  ++ecmPagesArrived_;
+  const bool damaged = ecmBlocks_->pageDamaged();
   const std::vector<uint8_t> line = ecmBlocks_->takePage();
+  if (damaged) {
+    // Rows of a given-up block are missing: filed, the page would pass for the page sent, shorter
+    // or garbled below the gap. It stays out of the file, and the call's log names it.
+    std::lock_guard lock(droppedMutex_);
+    droppedPages_.push_back(ecmPagesArrived_);
+    return 0;
+  }
   page_ = page_ + 1;
   int rc = WritePageHeader();
   if (rc != 0) return rc;

@@ -392,6 +392,7 @@ TQvSendFax::Next TQvSendFax::GetEntry(Ev) {
   sessionCoding_ = LineCoding::MH;
   ecmPageCounter_ = 0;
   ecmFramesResent_ = 0;
+  ecmPageGivenUp_ = false;
   if (!docFile_.empty()) {
     int rc = OpenDocument();
     if (rc != 0) return Fail(rc);
@@ -471,7 +472,7 @@ TQvSendFax::Next TQvSendFax::SendPageHead(Ev) {
   pageQueued_ = pageHanded_ = 0;
   pageFlowing_ = true;
   pageCodedWhole_ = false;
-  if (class_ != fcClass1 && sessionCoding_ != LineCoding::MH) {
+  if (sessionCoding_ != LineCoding::MH) {
     // A 2-D coded page cannot be coded row by row as it goes: it is coded whole first.
     if (int rc = CodeWholePage(sessionCoding_, sessionEcm_); rc != 0) return Fail(rc);
     pageLength_ = static_cast<int>(linePage_.size());
@@ -591,6 +592,12 @@ TQvSendFax::Next TQvSendFax::NextPage2(Ev) {
 }
 
 TQvSendFax::Next TQvSendFax::CloseFax(Ev) {
+  if (ecmPageGivenUp_) {
+    // The call ended in good order, but a page of it did not arrive whole: not delivered.
+    ecmPageGivenUp_ = false;
+    onHookAlready_ = true;
+    return Fail(core::ecFaxPageError);
+  }
   CloseFiles();
   pageRetry_ = 0;
   coverInProgress_ = false;
@@ -615,9 +622,10 @@ TQvSendFax::Next TQvSendFax::AbortCall(Ev) {
   SendLog(lcTransmitFailed);
   // A modem that has gone hears no hang-up, and the batch cannot go on without it.
   if (!portLost_) {
-    HangUp();
+    if (!onHookAlready_) HangUp();
     SwitchToCommandRate();
   }
+  onHookAlready_ = false;
   if (ExitOnError || AbortNoConnect || aborted_ || portLost_) {
     if (!portLost_) StatusUpdate(fpCancel);  // the user's abort or the batch given up
     SendStatus(false, true);

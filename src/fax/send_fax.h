@@ -47,6 +47,10 @@ class TQvSendFax : public TQvAbstractFax {
   std::string HeaderRecipient;
   std::string HeaderTitle;
   bool UseMPS = true;
+  // Octets of page data per error-correction frame when this side chooses: 256, or 64 (smaller
+  // frames cost more overhead but lose less to each line error). A far end that asks for 64 in
+  // its DIS gets 64 either way.
+  int EcmFrameSize = kEcmFrameSizeLarge;
 
   // The dial attempt in progress (or the last one made), counted from 1.
   int DialAttempt() const { return Shown() ? Shown()->dialAttempt : attempt_.load(); }
@@ -64,6 +68,8 @@ class TQvSendFax : public TQvAbstractFax {
   bool CoverInProgress() const { return Shown() ? Shown()->coverInProgress : coverInProgress_.load(); }
   // Error correction frames sent again on request (PPR) during the call.
   long EcmFramesResent() const { return Shown() ? Shown()->framesResent : ecmFramesResent_.load(); }
+  // The error-correction frame size of the call (256 or 64 octets; meaningful with SessionECM).
+  int SessionEcmFrameSize() const { return ecmFrameSize_; }
 
   // Starts the batch. Throws for a missing port (-1005), a small output buffer (-3006), no
   // trigger slots (-5001) and documents that cannot be merged (-8001 or an I/O error).
@@ -261,8 +267,10 @@ class TQvSendFax : public TQvAbstractFax {
   EcmPprCounter ecmPprs_;
   PprMap ecmPprMap_{};
   bool ecmPprMapValid_ = false;
-  int ecmFrameSize_ = kEcmFrameSizeLarge;
+  std::atomic<int> ecmFrameSize_{kEcmFrameSizeLarge};  // read by SessionEcmFrameSize from other threads
   std::atomic<long> ecmFramesResent_{0};              // over the call, for the status and the log
+  bool ecmPageGivenUp_ = false;  // a block was given up (EOR/ERR): the call ends, the fax unsent
+  bool onHookAlready_ = false;   // the call was hung up before its failure was known
   // A Class 2/2.0 page coded whole for the line (MR, MMR) and how much of it went to the port.
   bool pageCodedWhole_ = false;
   std::vector<uint8_t> linePage_;

@@ -45,7 +45,8 @@ void TQvSendFax::DecodeFrame() {
       sessionWide_ = curWide_;
       minBytes_ = MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
       sessionEcm_ = DesiredECM && remoteCaps_.ecm;
-      ecmFrameSize_ = remoteCaps_.smallFramesPreferred ? kEcmFrameSizeSmall : kEcmFrameSizeLarge;
+      ecmFrameSize_ = remoteCaps_.smallFramesPreferred || EcmFrameSize == kEcmFrameSizeSmall ? kEcmFrameSizeSmall
+                                                                                           : kEcmFrameSizeLarge;
       StatusUpdate(fpSessionParams);
       if ((sessionFine_ && !remoteCaps_.fine) || (sessionWide_ && !remoteCaps_.wide)) Fail(core::ecFaxBadMachine);
       break;
@@ -113,9 +114,9 @@ TQvSendFax::Next TQvSendFax::SendDcs(const std::string& l, bool) {
       return Fail(core::ecFaxBadMachine);
     // With error correction the receiver reads rows from checked frames: no scan time.
     minBytes_ = sessionEcm_ ? 0 : MinBytesPerRow(scanCode_, sessionFine_, SpeedBps(speedIndex_));
-    // 2-D coding goes with error correction only: its pages are coded whole before they go,
-    // while a page without it streams from the file in MH as it is read.
-    sessionCoding_ = sessionEcm_ && haveRemoteCaps_ ? ChooseCoding(remoteCaps_, true, DesiredCoding) : LineCoding::MH;
+    // MR goes with or without error correction, MMR only with it. A 2-D page is coded whole
+    // before it goes; an MH page without error correction streams from the file as it is read.
+    sessionCoding_ = haveRemoteCaps_ ? ChooseCoding(remoteCaps_, sessionEcm_, DesiredCoding) : LineCoding::MH;
     SendFrame(BuildDcsFrame(speedIndex_, sessionFine_, sessionWide_, scanCode_,
                             DcsOptions{sessionEcm_, ecmFrameSize_, sessionCoding_}));
     Go(TxState::tf1DCSRspns);

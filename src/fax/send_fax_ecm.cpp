@@ -45,10 +45,10 @@ int TQvSendFax::CaptureEcmPage() {
   }
   ecmCapture_ = false;
   if (rc != 0) return rc;
-  if (class_ == fcClass1 && sessionCoding_ != LineCoding::MH) {
+  if (class_ == fcClass1 && sessionEcm_ && sessionCoding_ != LineCoding::MH) {
     // The page went through the MH path whole (header line included): coded again for the line.
-    // (Class 2/2.0 capture the MH page too, and CodeWholePage codes it, with the fill the
-    // modem's session asks for.)
+    // (A 2-D page without error correction, and every Class 2/2.0 page, is captured in MH too,
+    // and CodeWholePage codes it with the fill the session's scan-line time asks for.)
     const faximage::T4Coding coding =
         sessionCoding_ == LineCoding::MMR ? faximage::T4Coding::kMmr : faximage::T4Coding::kMr;
     const int k = sessionFine_ ? faximage::kMrKFine : faximage::kMrKStandard;
@@ -173,8 +173,16 @@ TQvSendFax::Next TQvSendFax::EcmAnswer(const std::string& l, bool ok) {
   }
   switch (ClassifyFcf(lastFcf_)) {
     case FrameKind::Mcf:
-    case FrameKind::Err:  // after EOR: the receiver keeps what it has of the block
       return EcmBlockDone();
+    case FrameKind::Err:
+      // The receiver confirms the block we gave up: the page did not arrive whole, whatever the
+      // far end makes of what it has. The fax is not delivered; going on would only send pages
+      // of a fax that must go again anyway, so the call ends here and its result says so.
+      ecmPageGivenUp_ = true;
+      StatusUpdate(fpPageError);
+      ModemCommand("AT+FTH=3", 40);
+      Go(TxState::tf1SendDCN);
+      return Next::IfInput;
     case FrameKind::Ctr:
       // The block goes on at the lower rate, with long training.
       StartEcmBurst(FramesToResend(ecmPprMap_, ecmFrames_->framesInBlock(ecmBlock_)), true);

@@ -172,6 +172,8 @@ int Run(const std::vector<std::string>& args) {
     if (code >= lcReceiveOk) {
       std::cout << "call: class " << ClassName(cp->SessionClass()) << " at " << cp->ConnectBPS() << " bps"
                 << ", ECM " << ErrorControlText(cp->SessionECM(), cp->SessionCoding(), fax.EcmFramesResent()) << std::endl;
+      for (int page : fax.DroppedPages())
+        std::cout << "page " << page << " arrived damaged and was left out" << std::endl;
       // How the line carried this call.
       if (line.Used())
         if (const std::string media = running.Media(); !media.empty())

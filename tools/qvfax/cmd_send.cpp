@@ -20,7 +20,8 @@ using namespace qv::fax;
 
 const char* const kUsage =
     "send (--port N | --device PATH) --number NUMBER FILE.QVF [--cover FILE] [--class auto|1|2|2.0]\n"
-    "       [--bps N] [--ecm on|off] [--coding mh|mr|mmr] [--header TEXT] [--station ID] [--attempts N] [--retry-wait S]\n"
+    "       [--bps N] [--ecm on|off] [--ecm-frame 256|64] [--coding mh|mr|mmr] [--header TEXT] [--station ID]\n"
+    "       [--attempts N] [--retry-wait S]\n"
     "     the call over an Internet fax line of its own instead of --port or --device:\n"
     QVFAX_LINE_USAGE;
 
@@ -77,6 +78,9 @@ int Run(const std::vector<std::string>& args) {
       fax.DesiredBPS = static_cast<uint16_t>(n);
     } else if (a == "--ecm") {
       if (!value(v) || !ParseOnOff(v, fax.DesiredECM)) return Usage("--ecm is on or off");
+    } else if (a == "--ecm-frame") {
+      if (!value(v) || !Number(v, n) || !IsEcmFrameSize(n)) return Usage("--ecm-frame is 256 or 64");
+      fax.EcmFrameSize = n;
     } else if (a == "--coding") {
       // A cap: the call uses the best coding both ends offer up to it.
       if (!value(v) || !ParseCoding(v, fax.DesiredCoding)) return Usage("--coding is mh, mr or mmr");

@@ -45,6 +45,20 @@ QString ErrorOrUnknown(int code) { return code ? Q(core::ErrorText(code)) : QStr
 
 QString Now() { return LogDateTime(QDateTime::currentDateTime()); }
 
+// What became of pages that arrived damaged (the sender gave part of them up) and were kept out
+// of the file: "page 2 arrived damaged and was left out"; empty when there were none.
+QString DroppedPagesText(const std::vector<int>& pages) {
+  if (pages.empty()) return {};
+  QString list;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (i > 0) list += i + 1 == pages.size() ? QStringLiteral(" and ") : QStringLiteral(", ");
+    list += QString::number(pages[i]);
+  }
+  return (pages.size() == 1 ? QStringLiteral("page ") : QStringLiteral("pages ")) + list +
+         (pages.size() == 1 ? QStringLiteral(" arrived damaged and was left out")
+                            : QStringLiteral(" arrived damaged and were left out"));
+}
+
 }  // namespace
 
 TReceiveService::TReceiveService(TFaxStore& store, const QString& dataDir, TReceiveObserver* observer)
@@ -367,6 +381,8 @@ void TReceiveService::FaxReceived() {
   const int pages = filePages >= 0 ? filePages : pagesReceived_;
   const QString from = Q(fax_->RemoteID()).trimmed();
   const QString name = QFileInfo(file).fileName();
+  const QString dropped = DroppedPagesText(fax_->DroppedPages());
+  if (!dropped.isEmpty()) log_.Add(QStringLiteral("Receiving ") + name + QStringLiteral(": ") + dropped);
   if (pages == 0) {
     // A call that delivered no page is no fax: no record, no notice, no print-out, and its
     // empty file goes (with the journal that names it).
@@ -378,7 +394,9 @@ void TReceiveService::FaxReceived() {
   }
   log_.Add(QStringLiteral("Received ") + name + QStringLiteral(", error control: ") +
            Q(fax::ErrorControlText(fax_->SessionECM(), fax_->SessionCoding(), fax_->EcmFramesResent())));
-  const bool recorded = filing_.AppendRecord(name, from, pages, QString());
+  // A fax with a page left out is not the fax sent: its record says so.
+  const bool recorded =
+      filing_.AppendRecord(name, from, pages, dropped.isEmpty() ? QString() : QStringLiteral("Incomplete: ") + dropped);
   if (!recorded) {
     // The file stays, and the journal that names it: the next start gives it its record.
     log_.Add(QStringLiteral("Could not record received fax: ") + file);
@@ -410,8 +428,10 @@ void TReceiveService::FaxFailed() {
   if (file.isEmpty()) file = currentFile_;
   const int code = lastFaxError_;
   const QString text = ErrorOrUnknown(code);
+  const QString dropped = DroppedPagesText(fax_->DroppedPages());
   lastFaxError_ = 0;
   LogLineMedia();
+  if (!dropped.isEmpty()) log_.Add(QStringLiteral("Receiving ") + QFileInfo(file).fileName() + QStringLiteral(": ") + dropped);
   if (!file.isEmpty()) filing_.Settle(QFileInfo(file).fileName(), QString::fromLatin1(kIncompleteNote));
   store_.RecTableCloseAndOpen();
   if (observer_) observer_->ReceivedTableChanged();

@@ -73,30 +73,52 @@ TEST(SessionFaults, ReceiverAbortsMidPageClass2) {
   EXPECT_NE(ReadText(call.dir.str("receive.his")).find("Receive failed at "), std::string::npos);
 }
 
-void LineDropsOnPage2(TFaxClass cls) {
+// Whether a stored page's MH data reaches its end-of-page code.
+bool PageCodingEnds(const ReceivedPage& page) {
+  faximage::T4Decoder decoder([](std::span<const uint8_t>) {});
+  decoder.startPage();
+  decoder.feed(page.data.data(), page.data.size());
+  return decoder.pageEnded();
+}
+
+// The line dies in page 2. Page 1 is whole in the file; page 2 is kept only as far as it came,
+// and without an end of page whatever coding it came in: the program's filing knows a page that
+// never arrived whole by its missing end, and leaves it out of the record.
+void LineDropsOnPage2(TFaxClass cls, LineCoding coding) {
+  SCOPED_TRACE(CodingName(coding));
   RemoteCall call;
-  ASSERT_TRUE(call.Open({.faxClass = cls, .exitOnError = true}, {"--drop-page", "2", "--drop-after", "400"}))
+  const char* option = coding == LineCoding::MR ? "mr" : "mh";
+  ASSERT_TRUE(call.Open({.faxClass = cls, .exitOnError = true, .coding = option},
+                        {"--drop-page", "2", "--drop-after", "400"}))
       << call.receiver.Output();
   auto rows = MakeQvf(call.dir.str("doc.qvf"), 4, false, 200);
   call.send.FaxClass = cls;
+  call.send.DesiredCoding = coding;
   call.send.SetFaxFile(call.dir.str("doc.qvf"));
   call.send.StartSending();
   ASSERT_TRUE(call.Wait(90)) << call.Trail();
   const Events received = call.receiver.Read();
   EXPECT_LT(call.sent.finishCode, 0) << call.Trail();
   EXPECT_LT(received.finishCode, 0) << call.Trail();
+  EXPECT_EQ(call.send.SessionCoding(), coding) << call.Trail();
   EXPECT_EQ(call.sent.logs, (std::vector<int>{1, 3}));
   EXPECT_EQ(received.logs, (std::vector<int>{4, 7})) << call.Trail();
   std::vector<ReceivedPage> pages;
   ASSERT_TRUE(ReadReceived(call.dir.str("in/FAX0001.QVF"), pages));
-  // Page 1 came through whole; the line died in page 2, kept only as far as it came.
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_TRUE(PageMatches(pages[0], rows[0]));
   EXPECT_FALSE(PageMatches(pages[1], rows[1]));
+  EXPECT_FALSE(PageCodingEnds(pages[1]));
 }
 
-TEST(SessionFaults, LineDroppedMidPageClass1) { LineDropsOnPage2(fcClass1); }
-TEST(SessionFaults, LineDroppedMidPageClass20) { LineDropsOnPage2(fcClass2_0); }
+TEST(SessionFaults, LineDroppedMidPageClass1) {
+  LineDropsOnPage2(fcClass1, LineCoding::MH);
+  LineDropsOnPage2(fcClass1, LineCoding::MR);
+}
+TEST(SessionFaults, LineDroppedMidPageClass20) {
+  LineDropsOnPage2(fcClass2_0, LineCoding::MH);
+  LineDropsOnPage2(fcClass2_0, LineCoding::MR);
+}
 
 // A call that OnFaxAccept refuses ends with -6011, log entry 6 and no file. With Class 1 this
 // side runs T.30 and never confirms the page, so the sender fails too; a Class 2 modem runs its

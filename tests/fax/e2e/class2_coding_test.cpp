@@ -1,6 +1,7 @@
-// Class 2 and 2.0 calls in every page coding, with and without error correction: the sender codes
-// each page of its MH file for the coding the modem reports, qvmodem passes it through, and the
-// receiver files MH rows again; what arrives is the sent page, pixel for pixel.
+// Calls in every page coding, with and without error correction: the sender codes each page of
+// its MH file for the coding the session settled on (Class 2/2.0: the one the modem reports),
+// qvmodem passes it through, and the receiver files MH rows again; what arrives is the sent page,
+// pixel for pixel.
 #include <unistd.h>
 
 #include <climits>
@@ -15,6 +16,8 @@ namespace {
 // `qvfax receive` has no switches for: it is this test program again, running only
 // CodingPeer.Receive with its settings in this variable ("device;folder;class;ecm;coding").
 constexpr const char* kPeerVariable = "QV_CODING_PEER";
+
+std::string ClassName(TFaxClass c) { return c == fcClass1 ? "1" : c == fcClass2 ? "2" : "2.0"; }
 
 std::string SelfPath() {
   char buf[PATH_MAX];
@@ -42,7 +45,7 @@ TEST(CodingPeer, Receive) {
   Events events;
   events.Attach(receive);
   receive.SetDestinationDir(f[1]);
-  receive.FaxClass = f[2] == "2" ? fcClass2 : fcClass2_0;
+  receive.FaxClass = f[2] == "1" ? fcClass1 : f[2] == "2" ? fcClass2 : fcClass2_0;
   receive.DesiredECM = f[3] == "1";
   receive.DesiredCoding = static_cast<LineCoding>(std::atoi(f[4].c_str()));
   receive.DesiredBPS = 14400;
@@ -81,7 +84,7 @@ struct CodingCall {
     modems = std::make_unique<ModemPair>(dir, modemOptions);
     if (!modems->ready()) return false;
     fs::create_directories(dir.path() / "in");
-    const std::string settings = modems->b() + ";" + dir.str("in") + ";" + (cls == fcClass2 ? "2" : "2.0") + ";" +
+    const std::string settings = modems->b() + ";" + dir.str("in") + ";" + ClassName(cls) + ";" +
                                  (peerEcm ? "1" : "0") + ";" + std::to_string(static_cast<int>(peerCoding));
     if (!peer.StartToFile({SelfPath(), "--gtest_filter=CodingPeer.Receive"}, dir.str("peer.out"),
                           {std::string(kPeerVariable) + "=" + settings}))
@@ -142,7 +145,7 @@ struct Case {
 
 // One call of a case: two fine pages (the second of another pattern), pixel-exact in the file.
 void RunCase(const Case& c) {
-  SCOPED_TRACE(std::string("Class ") + (c.cls == fcClass2 ? "2" : "2.0") + (c.ecm ? " ECM " : " no ECM ") +
+  SCOPED_TRACE(std::string("Class ") + ClassName(c.cls) + (c.ecm ? " ECM " : " no ECM ") +
                "cap " + CodingName(c.cap));
   CodingCall call;
   ASSERT_TRUE(call.Open(c.cls, c.ecm, LineCoding::MMR, c.modemOptions)) << call.PeerSaid();
@@ -183,6 +186,13 @@ void EveryCoding(TFaxClass cls) {
 
 TEST(Class2Coding, EveryCodingWithAndWithoutEcmClass2) { EveryCoding(fcClass2); }
 TEST(Class2Coding, EveryCodingWithAndWithoutEcmClass20) { EveryCoding(fcClass2_0); }
+
+// Class 1 codes the line itself: MR goes without error correction too (EOLs with tag bits, each
+// line filled to the scan-line time), MMR only with it.
+TEST(Class2Coding, Class1MrWithoutEcmAndMmrWithIt) {
+  RunCase({fcClass1, false, LineCoding::MMR, LineCoding::MR});
+  RunCase({fcClass1, true, LineCoding::MMR, LineCoding::MMR});
+}
 
 // The modems' own lists bound the coding: both DTEs would take MMR, but a modem that lists MH only
 // or MH and MR keeps the call to what it can do.

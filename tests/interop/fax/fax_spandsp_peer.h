@@ -21,6 +21,8 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "fax/t30_frames.h"
+
 namespace qv::fax::test {
 
 class SpandspPeer {
@@ -126,10 +128,12 @@ class SpandspPeer {
 
   // The page data the engine hands the modem after its `n`th AT+FTM (queries not counted; the
   // training check is the first) gets one octet in every `spacing` changed, as line noise would
-  // reach the far end's demodulator; DLE codes stay intact. Call before Start().
-  void CorruptFtm(int n, int spacing) {
+  // reach the far end's demodulator; DLE codes stay intact. With `count` the next count - 1
+  // AT+FTMs after it too (a line that stays bad). Call before Start().
+  void CorruptFtm(int n, int spacing, int count = 1) {
     corruptFtm_ = n;
     corruptSpacing_ = spacing;
+    corruptFtmLeft_ = count;
   }
 
   // The spandsp terminal asks for this minimum scan-line time (ms) in its DIS. Call before Start().
@@ -149,6 +153,12 @@ class SpandspPeer {
     int n = 0;
     for (uint8_t f : heard_) n += (f & 0xFE) == (fcf & 0xFE);
     return n;
+  }
+
+  // The FIF of the last DCS the spandsp terminal received (empty before one).
+  std::vector<uint8_t> LastDcsFif() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastDcsFif_;
   }
 
   bool finished() const { return phaseE_; }
@@ -202,6 +212,7 @@ class SpandspPeer {
     if (!incoming || len < 3) return;
     std::lock_guard<std::mutex> lock(self->mutex_);
     self->heard_.push_back(msg[2]);
+    if ((msg[2] & 0xFE) == (kFcfDcs & 0xFE)) self->lastDcsFif_.assign(msg + 3, msg + len);
   }
   static void PhaseE(t30_state_t* t30, void* user, int code) {
     auto* self = static_cast<SpandspPeer*>(user);
@@ -387,7 +398,7 @@ class SpandspPeer {
         ftmDle_ = false;
         if (b == 0x03) {
           ftmState_ = 0;
-          corruptFtm_ = 0;
+          corruptFtm_ = --corruptFtmLeft_ > 0 ? ftmSeen_ + 1 : 0;
           return;
         }
         continue;
@@ -480,6 +491,7 @@ class SpandspPeer {
   int noiseFrm_ = 0, noiseSpacing_ = 1, noiseFrmSeen_ = 0, noiseCarriers_ = 1;
   std::string frmTail_;
   int corruptFtm_ = 0, corruptSpacing_ = 1, ftmSeen_ = 0, ftmState_ = 0;
+  int corruptFtmLeft_ = 0;  // AT+FTMs still to corrupt, this one included
   long ftmCount_ = 0;
   bool ftmDle_ = false;
   std::string ftmTail_;
@@ -496,6 +508,7 @@ class SpandspPeer {
   std::mutex mutex_;
   t30_stats_t stats_{};
   std::vector<uint8_t> heard_;  // control fields of the frames received
+  std::vector<uint8_t> lastDcsFif_;
 };
 
 }  // namespace qv::fax::test

@@ -22,6 +22,7 @@ struct Ecm {
   int corruptSpacing = 0;  // one octet in this many
   int compressions = T30_SUPPORT_T4_1D_COMPRESSION;  // what spandsp's receiver offers
   int encoding = T4_COMPRESSION_ITU_T4_1D;           // what the call must have used
+  int frameSize = 256;                               // our sender's EcmFrameSize
 };
 
 // What the first page looked like on the line, when a test asks for it.
@@ -59,6 +60,7 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   send.CoverFile = cover;
   send.FaxFileExt = "qvf";
   send.DesiredECM = ecm.on;
+  send.EcmFrameSize = ecm.frameSize;
   send.StartSending();
   bool done = PumpUntil({&events}, 80);
   for (int i = 0; i < 300 && !peer.finished(); ++i) core::MessageLoop::instance().waitAndPump(20);
@@ -77,6 +79,14 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   EXPECT_EQ(peer.Stats().error_correcting_mode != 0, ecm.on);
   EXPECT_EQ(send.SessionECM(), ecm.on);
   EXPECT_EQ(peer.Stats().encoding, ecm.encoding);
+  EXPECT_EQ(peer.Stats().bad_rows, 0);
+  if (ecm.on) {
+    // The DCS spandsp acted on names the frame size (bit 28: 64 octets).
+    const std::vector<uint8_t> dcs = peer.LastDcsFif();
+    ASSERT_GE(dcs.size(), 4u);
+    EXPECT_EQ((dcs[3] & 0x08) != 0, ecm.frameSize == 64);
+    EXPECT_EQ(send.SessionEcmFrameSize(), ecm.frameSize);
+  }
   if (ecm.corruptFtm > 0) {
     // A PPR came, and only some of the block's frames went again.
     EXPECT_GE(peer.FramesHeard(kFcfPps), 2);
@@ -123,6 +133,16 @@ TEST(SendEcm, ThreePagesStandardAt14400ArriveWhole) {
   TempDir dir;
   auto doc = MakeQvf(dir.str("doc.qvf"), 3, false, 40);
   SendAndCheck(14400, Sent{doc, {false, false, false}}, dir.str("doc.qvf"), "", dir, Ecm{true});
+}
+
+// 64-octet frames when asked for: four times the frames, each numbered and checked by spandsp.
+TEST(SendEcm, SixtyFourOctetFramesArriveWhole) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  TempDir dir;
+  auto doc = MakeQvf(dir.str("doc.qvf"), 2, true, 300);
+  Ecm ecm{true};
+  ecm.frameSize = 64;
+  SendAndCheck(14400, Sent{doc, {true, true}}, dir.str("doc.qvf"), "", dir, ecm);
 }
 
 TEST(SendEcm, FinePageAt9600ThroughLineErrorsIsResentUntilWhole) {
@@ -196,6 +216,52 @@ TEST_P(SendScanTime, RowsLastTheMinimumAndCarryNoFillBeyondIt) {
 INSTANTIATE_TEST_SUITE_P(Class1, SendScanTime, ::testing::Values(0, 20),
                          [](const auto& info) { return std::to_string(info.param) + "ms"; });
 
+// A line that stays bad through a block and all its resends: every frame is hit every time, so
+// the fourth PPR shows no progress and the block is given up (EOR), which spandsp answers with
+// ERR. The page did not arrive whole: the call must not report the fax as sent.
+TEST(SendEcm, ABlockGivenUpEndsTheCallUnsent) {
+  core::MessageLoop::instance().bindToCurrentThread();
+  TempDir dir;
+  MakeQvf(dir.str("doc.qvf"), 2, true, 300);
+  SpandspPeer peer(false, "", dir.str("rx.tif"));
+  ASSERT_TRUE(peer.ok());
+  peer.EnableEcm();
+  peer.SetCompressions(T30_SUPPORT_T4_1D_COMPRESSION);
+  // The first page burst (the second AT+FTM, after the training check) and the three resends.
+  peer.CorruptFtm(2, 40, 4);
+  peer.Start(10);
+  comm::TQvComPort port;
+  TQvSendFax send;
+  Events events;
+  port.SetDeviceName(peer.device());
+  port.SetAutoOpen(false);
+  send.SetComPort(&port);
+  port.SetOpen(true);
+  ASSERT_TRUE(port.Open());
+  events.Attach(send);
+  send.FaxClass = fcClass1;
+  send.DesiredBPS = 14400;
+  send.DesiredECM = true;
+  send.StationID = "sender 2";
+  send.PhoneNumber = "5551234";
+  send.SetFaxFile(dir.str("doc.qvf"));
+  send.StartSending();
+  const bool done = PumpUntil({&events}, 80);
+  for (int i = 0; i < 300 && !peer.finished(); ++i) core::MessageLoop::instance().waitAndPump(20);
+  if (send.Active()) send.AbortFax();
+  for (int i = 0; i < 250 && send.Active(); ++i) core::MessageLoop::instance().waitAndPump(20);
+  port.SetOpen(false);
+  peer.Stop();
+
+  ASSERT_TRUE(done) << events.Trail();
+  EXPECT_EQ(events.finishCode, core::ecFaxPageError) << events.Trail();
+  EXPECT_TRUE(events.Saw(fpPageError)) << events.Trail();
+  EXPECT_EQ(events.logs, (std::vector<int>{1, 3}));
+  EXPECT_EQ(peer.FramesHeard(kFcfPps), 4);         // the block and its three resends
+  EXPECT_EQ(peer.FramesHeard(kFcfEor), 1);
+  EXPECT_EQ(peer.FramesHeard(kFcfDcn), 1);         // the call ended there, page 2 never went
+}
+
 }  // namespace
 }  // namespace qv::fax::test
 
@@ -204,6 +270,8 @@ namespace {
 
 // Two-dimensional coding: each page is coded again from the file's MH rows for the line, in the
 // best coding both ends offer (MMR only with error correction); spandsp decodes every row.
+// Without error correction an MR page carries its EOLs, tag bits and the fill spandsp's
+// scan-line time asks for, and spandsp counts any row it could not decode as bad.
 struct CodingCase {
   const char* name;
   uint16_t bps;
@@ -212,16 +280,17 @@ struct CodingCase {
   bool fine;
   int pages;
   int corruptFtm = 0;
+  bool ecm = true;
 };
 
-class SendEcmCoding : public ::testing::TestWithParam<CodingCase> {};
+class SendCoding : public ::testing::TestWithParam<CodingCase> {};
 
-TEST_P(SendEcmCoding, PagesArriveAsSent) {
+TEST_P(SendCoding, PagesArriveAsSent) {
   core::MessageLoop::instance().bindToCurrentThread();
   const CodingCase& c = GetParam();
   TempDir dir;
   auto doc = MakeQvf(dir.str("doc.qvf"), c.pages, c.fine, c.corruptFtm > 0 ? 600 : 40);
-  Ecm ecm{true, c.corruptFtm, c.corruptFtm > 0 ? 1500 : 0, c.compressions, c.encoding};
+  Ecm ecm{c.ecm, c.corruptFtm, c.corruptFtm > 0 ? 1500 : 0, c.compressions, c.encoding};
   SendAndCheck(c.bps, Sent{doc, std::vector<bool>(static_cast<size_t>(c.pages), c.fine)}, dir.str("doc.qvf"), "",
                dir, ecm);
 }
@@ -230,8 +299,13 @@ constexpr int kUpToMr = T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T4_2D_COMPRE
 constexpr int kUpToMmr = kUpToMr | T30_SUPPORT_T6_COMPRESSION;
 
 INSTANTIATE_TEST_SUITE_P(
-    Class1, SendEcmCoding,
+    Class1, SendCoding,
     ::testing::Values(CodingCase{"MrFineAt9600TwoPages", 9600, kUpToMr, T4_COMPRESSION_ITU_T4_2D, true, 2},
+                      CodingCase{"MrStandardAt14400WithoutEcmTwoPages", 14400, kUpToMr, T4_COMPRESSION_ITU_T4_2D,
+                                 false, 2, 0, false},
+                      // MMR offered, but without error correction MR is the best there is.
+                      CodingCase{"MrFineAt9600WithoutEcm", 9600, kUpToMmr, T4_COMPRESSION_ITU_T4_2D, true, 1, 0,
+                                 false},
                       CodingCase{"MmrStandardAt14400ThreePages", 14400, kUpToMmr, T4_COMPRESSION_ITU_T6, false, 3},
                       CodingCase{"MmrFineAt9600ThroughLineErrors", 9600, kUpToMmr, T4_COMPRESSION_ITU_T6, true, 1, 2}),
     [](const auto& info) { return std::string(info.param.name); });
