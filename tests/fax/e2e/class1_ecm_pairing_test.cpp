@@ -8,7 +8,7 @@ namespace qv::fax::test {
 namespace {
 
 // A fine page of this many rows goes in 12 frames of 256 octets (and four times as many of 64).
-constexpr int kRows = 300;
+constexpr int kRows = 330;
 constexpr int kFramesPerPage = 12;
 
 // "--drop-frame N" for each frame number.
