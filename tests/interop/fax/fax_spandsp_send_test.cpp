@@ -31,6 +31,29 @@ struct LineCapture {
   std::vector<uint8_t> page;   // the first page's data as the modem sent it
 };
 
+// Runs `send` (set up by the caller) on spandsp's modem until our call has ended (at most 80 s)
+// and spandsp's T.30 has finished; then closes the port and stops the peer. False when our call
+// did not end in time or the port would not open; `events` has the call's trail either way.
+bool RunCall(SpandspPeer& peer, comm::TQvComPort& port, TQvSendFax& send, Events& events) {
+  port.SetDeviceName(peer.device());
+  port.SetAutoOpen(false);
+  send.SetComPort(&port);
+  port.SetOpen(true);
+  if (!port.Open()) {
+    peer.Stop();
+    return false;
+  }
+  events.Attach(send);
+  send.StartSending();
+  const bool done = PumpUntil({&events}, 80);
+  for (int i = 0; i < 300 && !peer.finished(); ++i) core::MessageLoop::instance().waitAndPump(20);
+  if (send.Active()) send.AbortFax();
+  for (int i = 0; i < 250 && send.Active(); ++i) core::MessageLoop::instance().waitAndPump(20);
+  port.SetOpen(false);
+  peer.Stop();
+  return done;
+}
+
 void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const std::string& cover,
                   const TempDir& dir, const Ecm& ecm = {}, LineCapture* capture = nullptr) {
   SpandspPeer peer(false, "", dir.str("rx.tif"));
@@ -46,12 +69,6 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   comm::TQvComPort port;
   TQvSendFax send;
   Events events;
-  port.SetDeviceName(peer.device());
-  port.SetAutoOpen(false);
-  send.SetComPort(&port);
-  port.SetOpen(true);
-  ASSERT_TRUE(port.Open());
-  events.Attach(send);
   send.FaxClass = fcClass1;
   send.DesiredBPS = bps;
   send.StationID = "sender 2";
@@ -61,13 +78,7 @@ void SendAndCheck(uint16_t bps, const Sent& sent, const std::string& doc, const 
   send.FaxFileExt = "qvf";
   send.DesiredECM = ecm.on;
   send.EcmFrameSize = ecm.frameSize;
-  send.StartSending();
-  bool done = PumpUntil({&events}, 80);
-  for (int i = 0; i < 300 && !peer.finished(); ++i) core::MessageLoop::instance().waitAndPump(20);
-  if (send.Active()) send.AbortFax();
-  for (int i = 0; i < 250 && send.Active(); ++i) core::MessageLoop::instance().waitAndPump(20);
-  port.SetOpen(false);
-  peer.Stop();
+  const bool done = RunCall(peer, port, send, events);
   if (capture) capture->page = peer.CapturedFtm();
 
   ASSERT_TRUE(done) << events.Trail();
@@ -233,25 +244,13 @@ TEST(SendEcm, ABlockGivenUpEndsTheCallUnsent) {
   comm::TQvComPort port;
   TQvSendFax send;
   Events events;
-  port.SetDeviceName(peer.device());
-  port.SetAutoOpen(false);
-  send.SetComPort(&port);
-  port.SetOpen(true);
-  ASSERT_TRUE(port.Open());
-  events.Attach(send);
   send.FaxClass = fcClass1;
   send.DesiredBPS = 14400;
   send.DesiredECM = true;
   send.StationID = "sender 2";
   send.PhoneNumber = "5551234";
   send.SetFaxFile(dir.str("doc.qvf"));
-  send.StartSending();
-  const bool done = PumpUntil({&events}, 80);
-  for (int i = 0; i < 300 && !peer.finished(); ++i) core::MessageLoop::instance().waitAndPump(20);
-  if (send.Active()) send.AbortFax();
-  for (int i = 0; i < 250 && send.Active(); ++i) core::MessageLoop::instance().waitAndPump(20);
-  port.SetOpen(false);
-  peer.Stop();
+  const bool done = RunCall(peer, port, send, events);
 
   ASSERT_TRUE(done) << events.Trail();
   EXPECT_EQ(events.finishCode, core::ecFaxPageError) << events.Trail();
