@@ -15,7 +15,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -218,6 +220,7 @@ void BM_TenPageFineFax(benchmark::State& state) {
   WriteDocument((dir / "doc.qvf").string(), kPages);
   core::MessageLoop::instance().bindToCurrentThread();
   CallCpu one, ten;
+  CallCpu oneLeast{1e9, 1e9, 1e9, 1e9, 0}, tenLeast{1e9, 1e9, 1e9, 1e9, 0};
   int faxes = 0;
   for (auto _ : state) {
     CallCpu a = OneCall(dir, (dir / "one.qvf").string());
@@ -226,6 +229,8 @@ void BM_TenPageFineFax(benchmark::State& state) {
       state.SkipWithError("the fax failed");
       break;
     }
+    std::fprintf(stderr, "call %d: 1 page: send %.1f ms, receive %.1f ms; %d pages: send %.1f ms, receive %.1f ms\n",
+                 faxes + 1, a.send * 1e3, a.receive * 1e3, kPages, b.send * 1e3, b.receive * 1e3);
     one.send += a.send;
     one.receive += a.receive;
     ten.send += b.send;
@@ -234,12 +239,21 @@ void BM_TenPageFineFax(benchmark::State& state) {
     one.receiveSwitches += a.receiveSwitches;
     ten.sendSwitches += b.sendSwitches;
     ten.receiveSwitches += b.receiveSwitches;
+    oneLeast.send = std::min(oneLeast.send, a.send);
+    oneLeast.receive = std::min(oneLeast.receive, a.receive);
+    tenLeast.send = std::min(tenLeast.send, b.send);
+    tenLeast.receive = std::min(tenLeast.receive, b.receive);
     ++faxes;
   }
   if (faxes > 0) {
     const double perCall = 1000.0 / faxes;
     state.counters["send_cpu_ms_per_page"] = (ten.send - one.send) * perCall / (kPages - 1);
     state.counters["receive_cpu_ms_per_page"] = (ten.receive - one.receive) * perCall / (kPages - 1);
+    // From the least CPU each kind of call took: time the host takes from this machine's CPUs
+    // without saying so is counted as the running thread's CPU time and only ever adds (see
+    // README, "CPU time on a machine whose host does not report steal").
+    state.counters["send_cpu_ms_per_page_least"] = (tenLeast.send - oneLeast.send) * 1000.0 / (kPages - 1);
+    state.counters["receive_cpu_ms_per_page_least"] = (tenLeast.receive - oneLeast.receive) * 1000.0 / (kPages - 1);
     state.counters["send_switches_per_page"] = (ten.sendSwitches - one.sendSwitches) / faxes / (kPages - 1);
     state.counters["receive_switches_per_page"] = (ten.receiveSwitches - one.receiveSwitches) / faxes / (kPages - 1);
     state.counters["send_cpu_ms_1page_call"] = one.send * perCall;
@@ -249,7 +263,7 @@ void BM_TenPageFineFax(benchmark::State& state) {
   }
   fs::remove_all(dir);
 }
-BENCHMARK(BM_TenPageFineFax)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_TenPageFineFax)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
 
 }  // namespace
 
