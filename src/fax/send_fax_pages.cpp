@@ -226,15 +226,15 @@ int TQvSendFax::SendLinePageBlocks(bool& done) {
   done = false;
   int blocks = 0;
   while (blocks < MaxSendCount && RoomForBlock()) {
-    // Page bytes until they fill a block once their DLEs are doubled: whole blocks, as the
-    // stored rows go, so a page takes as few output-free events as its size allows.
-    const size_t from = lineSent_;
-    while (staging_.size() < kBlockSize && lineSent_ < linePage_.size()) {
-      const uint8_t b = linePage_[lineSent_++];
+    // Half a block of page bytes fills at most a block once its DLEs are doubled.
+    const size_t n = std::min(kBlockSize / 2, linePage_.size() - lineSent_);
+    for (size_t i = 0; i < n; ++i) {
+      const uint8_t b = linePage_[lineSent_ + i];
       staging_.push_back(b);
       if (b == kDle) staging_.push_back(kDle);
     }
-    pageQueued_ += static_cast<long>(lineSent_ - from);
+    lineSent_ += n;
+    pageQueued_ += static_cast<long>(n);
     const bool last = lineSent_ >= linePage_.size();
     if (last) AppendPageEnd();
     FlushStaging();
