@@ -505,13 +505,8 @@ void TQvBaseDispatcher::RefreshInputStatus(TQvDeviceStatus& status) {
 void TQvBaseDispatcher::RefreshDeviceStatus(TQvDeviceStatus& status) {
   RefreshInputStatus(status);
   if (!deviceOpen_.load()) return;
-  status.OutQue = static_cast<uint32_t>(OutputHeld());
-}
-
-int TQvBaseDispatcher::OutputHeld() {
-  if (!deviceOpen_.load()) return 0;
   uint64_t held = uint64_t{OutputRingFill()} + DevOutputPending();
-  return static_cast<int>(std::min<uint64_t>(held, static_cast<uint64_t>(outQueueSize_)));
+  status.OutQue = static_cast<uint32_t>(std::min<uint64_t>(held, static_cast<uint64_t>(outQueueSize_)));
 }
 
 int TQvBaseDispatcher::DevWrite(const uint8_t* data, int count) {
@@ -565,7 +560,9 @@ int TQvBaseDispatcher::SendBlock(const void* data, int count) {
   bool wakeWriter = false;
   {
     std::lock_guard out(outputLock_);
-    int free = outQueueSize_ - OutputHeld();
+    TQvDeviceStatus status;
+    RefreshDeviceStatus(status);
+    int free = outQueueSize_ - static_cast<int>(status.OutQue);
     if (count > free) return ecOutputBufferTooSmall;
     // The writer is woken once this lock is released: woken inside it, it would run only to
     // block on the ring's lock in Drain (a second switch per block handed over).
@@ -574,7 +571,6 @@ int TQvBaseDispatcher::SendBlock(const void* data, int count) {
     outputWakeHeld_ = false;
     wakeWriter = std::exchange(outputWakePending_, false);
     if (written <= 0) {
-      TQvDeviceStatus status;
       RefreshDeviceStatus(status);
       written = -written;
       rc = ecPutBlockFail;
@@ -712,7 +708,11 @@ int TQvBaseDispatcher::InputCount() {
 
 bool TQvBaseDispatcher::HasInput() { return InputCount() > 0; }
 
-int TQvBaseDispatcher::OutputUsed() { return OutputHeld(); }
+int TQvBaseDispatcher::OutputUsed() {
+  TQvDeviceStatus status;
+  RefreshDeviceStatus(status);
+  return static_cast<int>(status.OutQue);
+}
 
 int TQvBaseDispatcher::OutputFree() { return outQueueSize_ - OutputUsed(); }
 

@@ -247,12 +247,6 @@ class TQvBaseDispatcher {
   virtual int DevEscape(int func) = 0;
   virtual int DevPurge(int queue);  // the base handles the output ring and the writer hand-shake
   virtual uint32_t DevClearErrors(TQvDeviceStatus& status) = 0;
-  // The line errors since the last look, without asking how much input waits: what moving
-  // input needs on every arrival (a driver that has nothing to report answers without a call).
-  virtual uint32_t DevTakeErrors() {
-    TQvDeviceStatus status;
-    return DevClearErrors(status);
-  }
   virtual int DevEventHook(int mask) { (void)mask; return 0; }
   virtual int DevGetState(TQvLineSettings& block) = 0;
   virtual int DevRead(uint8_t* buffer, int count) = 0;
@@ -358,12 +352,9 @@ class TQvBaseDispatcher {
   void InputConsumed();
   void RefreshModemDeltas();
   void RefreshDeviceStatus(TQvDeviceStatus& status);
-  // As RefreshDeviceStatus without the output side (OutQue stays 0).
+  // As RefreshDeviceStatus without the output side (OutQue stays 0): what moving input needs,
+  // one driver call fewer on every arrival of bytes.
   void RefreshInputStatus(TQvDeviceStatus& status);
-  // What the output ring and the driver still hold, capped at the output queue's size: the
-  // output side of RefreshDeviceStatus alone (a writer asks it per block; the input side would
-  // cost it a driver call each time for nothing).
-  int OutputHeld();
   bool Dispatch(uint32_t msg, uint32_t wParam, uint32_t data);
   void Drain();
   int ApplyLineSettings(TQvLineSettings& block);

@@ -33,7 +33,6 @@ class TQvPosixDispatcher : public TQvBaseDispatcher {
   int DevEscape(int func) override;
   int DevPurge(int queue) override;
   uint32_t DevClearErrors(TQvDeviceStatus& status) override;
-  uint32_t DevTakeErrors() override { return ErrorsSinceLast(); }
   int DevGetState(TQvLineSettings& block) override;
   int DevRead(uint8_t* buffer, int count) override;
   int DevSetState(const TQvLineSettings& block) override;
