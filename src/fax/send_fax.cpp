@@ -104,6 +104,7 @@ int TQvSendFax::Prepare() {
   SetStatus(fpInitModem);
   error_ = 0;
   page_ = 1;
+  pageOnLine_ = 0;
   hangupCode_ = 0;
   totalPages_ = 0;
   pageLength_ = 0;

@@ -63,7 +63,8 @@ class TQvSendFax : public TQvAbstractFax {
   // document's pages follow it.
   int CurrentPageShown() const {
     if (const FaxStatusFigures* f = Shown()) return f->pageShown;
-    return coverInProgress_ ? 1 : page_.load() + (withCover_ ? 1 : 0);
+    if (const int p = pageOnLine_.load(); p > 0) return p;
+    return PageInHand();
   }
   bool CoverInProgress() const { return Shown() ? Shown()->coverInProgress : coverInProgress_.load(); }
   // Error correction frames sent again on request (PPR) during the call.
@@ -228,6 +229,11 @@ class TQvSendFax : public TQvAbstractFax {
   long pageHanded_ = 0;   // of those, the ones handed to the port
   bool pageFlowing_ = false;  // a page's data is in the port's buffer
   std::atomic<bool> withCover_{false};
+  // A page coded whole before it goes out (2-D coding, error correction) turns the engine to the
+  // next page before its data has left: the page shown stays the one on the line until the
+  // next page is taken up (0: none held).
+  std::atomic<int> pageOnLine_{0};
+  int PageInHand() const { return coverInProgress_ ? 1 : page_.load() + (withCover_ ? 1 : 0); }
   std::atomic<int> attempt_{0};
   int pageRetry_ = 0;
   std::atomic<bool> coverInProgress_{false};

@@ -20,6 +20,7 @@ constexpr int kRnrRounds = 20;
 }  // namespace
 
 int TQvSendFax::CaptureEcmPage() {
+  pageOnLine_ = 0;
   ecmPage_.clear();
   staging_.clear();
   sentToPort_ = 0;
@@ -61,7 +62,10 @@ int TQvSendFax::CaptureEcmPage() {
   morePages_ = MorePagesAfterCurrent();
   lastWasCover_ = coverInProgress_;
   resChanges_ = false;
-  if (morePages_) return TurnToNextPage();
+  if (morePages_) {
+    pageOnLine_ = PageInHand();
+    return TurnToNextPage();
+  }
   return 0;
 }
 
