@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <thread>
 #include <string>
 #include <vector>
@@ -220,7 +221,8 @@ void BM_TenPageFineFax(benchmark::State& state) {
   WriteDocument((dir / "doc.qvf").string(), kPages);
   core::MessageLoop::instance().bindToCurrentThread();
   CallCpu one, ten;
-  CallCpu oneLeast{1e9, 1e9, 1e9, 1e9, 0}, tenLeast{1e9, 1e9, 1e9, 1e9, 0};
+  constexpr double kNone = std::numeric_limits<double>::infinity();  // no call yet
+  CallCpu oneLeast{kNone, kNone}, tenLeast{kNone, kNone};
   int faxes = 0;
   for (auto _ : state) {
     CallCpu a = OneCall(dir, (dir / "one.qvf").string());
