@@ -390,13 +390,41 @@ void TQvBaseDispatcher::TopUpOnReaderPass() {
   if (OnReaderPass()) FillInputRing();
 }
 
+void TQvBaseDispatcher::SetInputPace(int ms) {
+  ms = std::max(ms, 0);
+  if (inputPaceMs_.exchange(ms) == ms) return;
+  // A reader gathering under the old pace looks again under the new one (without a pace it
+  // watches arrivals again); on the reader's own pass its next wait works this out anyway.
+  if (readerThreadId_.load() != std::this_thread::get_id()) DevCancelWait();
+}
+
+int TQvBaseDispatcher::InputPaceWaitMs() const {
+  if (inputPaceMs_.load() == 0 || paceUntilMs_ == 0) return -1;
+  return static_cast<int>(std::max<int64_t>(0, paceUntilMs_ - SteadyMs()));
+}
+
+void TQvBaseDispatcher::NoteArrival(bool gathered) {
+  // A gathering starts only while arrivals come closer together than the pace (bulk data
+  // flowing): a lone arrival, or arrivals further apart, are read at once as without a pace, and
+  // no wake-up goes on looking at the end of a gathering nothing came in. Nor does one start
+  // while the ring is full: bytes are left in the driver and it is no time to wait.
+  const int pace = inputPaceMs_.load();
+  const int64_t now = SteadyMs();
+  const bool flowing = gathered || (lastArrivalMs_ != 0 && now - lastArrivalMs_ < pace);
+  lastArrivalMs_ = now;
+  paceUntilMs_ = pace > 0 && flowing && !MoreInputWaiting() ? now + pace : 0;
+}
+
 bool TQvBaseDispatcher::ReaderWoke(uint32_t& mask) {
   if (mask == 0) {
-    // Woken because room was made in a full ring (RoomMade), or a quiet time-out of the device
-    // wait: bytes left in the driver move up now. A look that moves nothing has nothing to tell
-    // the dispatcher thread.
-    if (!MoreInputWaiting() || PollingMode()) return false;
+    // Woken because room was made in a full ring (RoomMade), at the end of a gathering time
+    // (SetInputPace), or a quiet time-out of the device wait: bytes left in the driver move up
+    // now. A look that moves nothing has nothing to tell the dispatcher thread.
+    const bool gathered = paceUntilMs_ != 0 && InputPaceWaitMs() <= 0;
+    if (gathered) paceUntilMs_ = 0;
+    if ((!MoreInputWaiting() && !gathered) || PollingMode()) return false;
     if (FillInputRing() == 0) return false;
+    NoteArrival(gathered);
     mask = evRxChar;
     return true;
   }
@@ -404,7 +432,7 @@ bool TQvBaseDispatcher::ReaderWoke(uint32_t& mask) {
   // left to report, so the reader can wait for the next arrival at once instead of waiting for
   // the dispatcher thread to read it (two thread switches per arrival fewer). A full ring leaves
   // the rest in the driver until room is made.
-  if ((mask & evRxChar) && !PollingMode()) FillInputRing();
+  if ((mask & evRxChar) && !PollingMode() && FillInputRing() > 0) NoteArrival(false);
   return true;
 }
 
@@ -505,16 +533,33 @@ void TQvBaseDispatcher::RefreshInputStatus(TQvDeviceStatus& status) {
 void TQvBaseDispatcher::RefreshDeviceStatus(TQvDeviceStatus& status) {
   RefreshInputStatus(status);
   if (!deviceOpen_.load()) return;
+  status.OutQue = static_cast<uint32_t>(OutputHeld());
+}
+
+int TQvBaseDispatcher::OutputHeld() {
+  if (!deviceOpen_.load()) return 0;
   uint64_t held = uint64_t{OutputRingFill()} + DevOutputPending();
-  status.OutQue = static_cast<uint32_t>(std::min<uint64_t>(held, static_cast<uint64_t>(outQueueSize_)));
+  return static_cast<int>(std::min<uint64_t>(held, static_cast<uint64_t>(outQueueSize_)));
 }
 
 int TQvBaseDispatcher::DevWrite(const uint8_t* data, int count) {
+  const int total = count;
   bool wakeNow;
   {
     std::lock_guard out(outputLock_);
     int size = static_cast<int>(outBuf_.size());
     if (size == 0) return 0;
+    // With nothing queued ahead (the writer idle) and no flush under way, the device takes what
+    // it can at once from this thread; only the rest goes through the ring and the writer. A
+    // block the device takes whole then costs no hand-off to the writer thread.
+    if (outHead_ == outTail_ && !outFull_ && !writerAbort_.load()) {
+      const int now = DevWriteNow(data, count);
+      if (now >= count) return total;
+      if (now > 0) {
+        data += now;
+        count -= now;
+      }
+    }
     int first = std::min(count, size - outHead_);
     std::memcpy(outBuf_.data() + outHead_, data, static_cast<size_t>(first));
     if (count > first) std::memcpy(outBuf_.data(), data + first, static_cast<size_t>(count - first));
@@ -524,7 +569,7 @@ int TQvBaseDispatcher::DevWrite(const uint8_t* data, int count) {
     if (!wakeNow) outputWakePending_ = true;
   }
   if (wakeNow) outputEvent_.Set();
-  return count;
+  return total;
 }
 
 int TQvBaseDispatcher::DevPurge(int queue) {
@@ -560,9 +605,7 @@ int TQvBaseDispatcher::SendBlock(const void* data, int count) {
   bool wakeWriter = false;
   {
     std::lock_guard out(outputLock_);
-    TQvDeviceStatus status;
-    RefreshDeviceStatus(status);
-    int free = outQueueSize_ - static_cast<int>(status.OutQue);
+    int free = outQueueSize_ - OutputHeld();
     if (count > free) return ecOutputBufferTooSmall;
     // The writer is woken once this lock is released: woken inside it, it would run only to
     // block on the ring's lock in Drain (a second switch per block handed over).
@@ -571,6 +614,7 @@ int TQvBaseDispatcher::SendBlock(const void* data, int count) {
     outputWakeHeld_ = false;
     wakeWriter = std::exchange(outputWakePending_, false);
     if (written <= 0) {
+      TQvDeviceStatus status;
       RefreshDeviceStatus(status);
       written = -written;
       rc = ecPutBlockFail;
@@ -708,11 +752,7 @@ int TQvBaseDispatcher::InputCount() {
 
 bool TQvBaseDispatcher::HasInput() { return InputCount() > 0; }
 
-int TQvBaseDispatcher::OutputUsed() {
-  TQvDeviceStatus status;
-  RefreshDeviceStatus(status);
-  return static_cast<int>(status.OutQue);
-}
+int TQvBaseDispatcher::OutputUsed() { return OutputHeld(); }
 
 int TQvBaseDispatcher::OutputFree() { return outQueueSize_ - OutputUsed(); }
 

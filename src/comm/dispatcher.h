@@ -153,6 +153,14 @@ class TQvBaseDispatcher {
   int ArmStatusTrigger(int handle, uint16_t value, bool activate);
   int SetAvailThreshold(int n);
   int AvailThreshold();
+  // Bulk input that nobody answers byte by byte (a fax page's data): while arrivals come closer
+  // together than ms, the reader, once it has read the device dry, lets them gather for ms before
+  // it reads again, rather than waking (and running a dispatch) for every piece the driver hands
+  // up. Arrivals further apart are read at once. 0, the default, reads each arrival at once. A
+  // ring made room in and every device event other than arrivals still wake the reader at once;
+  // a change takes effect at once.
+  void SetInputPace(int ms);
+  int InputPace() const { return inputPaceMs_.load(); }
   int DeleteTrigger(int handle);
   void SnapshotTriggers(TQvTriggerSet& set);
   void ReinstateTriggers(const TQvTriggerSet& set);
@@ -247,11 +255,21 @@ class TQvBaseDispatcher {
   virtual int DevEscape(int func) = 0;
   virtual int DevPurge(int queue);  // the base handles the output ring and the writer hand-shake
   virtual uint32_t DevClearErrors(TQvDeviceStatus& status) = 0;
+  // The line errors since the last look, without asking how much input waits: what moving
+  // input needs on every arrival (a driver that has nothing to report answers without a call).
+  virtual uint32_t DevTakeErrors() {
+    TQvDeviceStatus status;
+    return DevClearErrors(status);
+  }
   virtual int DevEventHook(int mask) { (void)mask; return 0; }
   virtual int DevGetState(TQvLineSettings& block) = 0;
   virtual int DevRead(uint8_t* buffer, int count) = 0;
   virtual int DevSetState(const TQvLineSettings& block) = 0;
   virtual int DevWrite(const uint8_t* data, int count);  // into the output ring; wakes the writer
+  // Called with the output ring empty: writes what the device takes at once without waiting and
+  // returns that count (0 when it takes nothing now or refuses: the writer then meets the refusal
+  // as it always does). The default takes nothing; every block goes through the writer.
+  virtual int DevWriteNow(const uint8_t* data, int count) { (void)data; (void)count; return 0; }
   // Waits for the next device event; mask = the events seen (0 after a wake-up or a quiet
   // time-out). False ends the reader.
   virtual bool DevWaitEvent(uint32_t& mask) = 0;
@@ -275,6 +293,9 @@ class TQvBaseDispatcher {
 
   // Helpers for device layers.
   uint32_t OutputRingFill();  // under the output lock
+  // For the device wait on the reader thread: how long arrivals are still left to gather (ms,
+  // 0 = look now), or -1 when the reader watches each arrival (no pace, or none running).
+  int InputPaceWaitMs() const;
   bool MoreInputWaiting() const { return moreInputWaiting_.load(); }
   bool KillThreads() const { return killThreads_.load(); }
   // Derived destructors call this first, while their device operations still exist.
@@ -352,9 +373,12 @@ class TQvBaseDispatcher {
   void InputConsumed();
   void RefreshModemDeltas();
   void RefreshDeviceStatus(TQvDeviceStatus& status);
-  // As RefreshDeviceStatus without the output side (OutQue stays 0): what moving input needs,
-  // one driver call fewer on every arrival of bytes.
+  // As RefreshDeviceStatus without the output side (OutQue stays 0).
   void RefreshInputStatus(TQvDeviceStatus& status);
+  // What the output ring and the driver still hold, capped at the output queue's size: the
+  // output side of RefreshDeviceStatus alone (a writer asks it per block; the input side would
+  // cost it a driver call each time for nothing).
+  int OutputHeld();
   bool Dispatch(uint32_t msg, uint32_t wParam, uint32_t data);
   void Drain();
   int ApplyLineSettings(TQvLineSettings& block);
@@ -427,6 +451,12 @@ class TQvBaseDispatcher {
   // which wakes the reader to move them up; the reader does not watch the device for input
   // meanwhile (it would report the same waiting bytes again and again).
   std::atomic<bool> moreInputWaiting_{false};
+  // SetInputPace; the reader's end of the current gathering time (steady ms, 0 = none) and when
+  // it last moved bytes up. Only the reader thread uses the last two.
+  std::atomic<int> inputPaceMs_{0};
+  int64_t paceUntilMs_ = 0;
+  int64_t lastArrivalMs_ = 0;
+  void NoteArrival(bool gathered);
 
   // output ring (output lock)
   std::vector<uint8_t> outBuf_;

@@ -801,20 +801,18 @@ TQvBaseDispatcher::CheckResult TQvBaseDispatcher::CheckAvailAndData() {
 int TQvBaseDispatcher::FillInputRing() {
   std::lock_guard in(inputLock_);
   if (inBuf_.empty()) return 0;
-  TQvDeviceStatus status;
-  RefreshInputStatus(status);
-  int waiting = static_cast<int>(status.InQue);
   if (inFull_) {
     // Noted even though nothing moves: the reader then stops watching the device for input
     // that cannot be taken (it would find the same bytes waiting at once, again and again) and
     // sleeps until room is made.
-    moreInputWaiting_.store(waiting > 0);
+    TQvDeviceStatus status;
+    RefreshInputStatus(status);
+    moreInputWaiting_.store(status.InQue > 0);
     return 0;
   }
-  if (waiting <= 0) {
-    moreInputWaiting_.store(false);
-    return 0;
-  }
+  if (uint32_t errors = DevTakeErrors() & 0x1F) lineErrors_.fetch_or(errors);
+  // The device is read straight into the free room: a read returns what the driver holds, up to
+  // the room, without asking first how much that is (one driver call per arrival, not two).
   int free, contiguous;
   if (inHead_ == inTail_) {
     free = kDispatchBufferSize;
@@ -825,8 +823,6 @@ int TQvBaseDispatcher::FillInputRing() {
     free = kDispatchBufferSize - inHead_ + inTail_;
     contiguous = kDispatchBufferSize - inHead_;
   }
-  int want = std::min(free, waiting);
-  int second = want > contiguous ? want - contiguous : 0;
   int total = 0;
   auto readPiece = [&](int count) {
     int n = DevRead(inBuf_.data() + inHead_, count);
@@ -843,20 +839,23 @@ int TQvBaseDispatcher::FillInputRing() {
     total += n;
     return n;
   };
-  int first = std::min(want, contiguous);
-  if (first > 0) {
-    int n = readPiece(first);
-    if (n < first) second = 0;
-  }
-  if (second > 0) readPiece(second);
+  const int first = std::min(free, contiguous);
+  // The room wraps round: the second piece is read only when the first came back full.
+  if (readPiece(first) == first && free > first) readPiece(free - first);
   if (total > 0) {
     inFull_ = inHead_ == inTail_;
     scanPending_ += total;
     inTotal_ += static_cast<uint64_t>(total);
   }
-  // Only a full ring leaves bytes behind on purpose; a short read leaves the rest for the next
-  // look, which the device wait reports as usual.
-  moreInputWaiting_.store(inFull_ && waiting > total);
+  // Only a full ring leaves bytes behind on purpose (asked only then, once); a short read
+  // leaves the rest for the next look, which the device wait reports as usual.
+  bool more = false;
+  if (inFull_) {
+    TQvDeviceStatus status;
+    RefreshInputStatus(status);
+    more = status.InQue > 0;
+  }
+  moreInputWaiting_.store(more);
   return total;
 }
 
@@ -871,7 +870,9 @@ void TQvBaseDispatcher::ProcessDeviceEvent(uint32_t mask) {
     if (!InDispatch()) RunStatusLoop();
   }
   if ((mask & evRxChar) || PollingMode()) {
-    FillInputRing();
+    // The reader moved what the device held when it woke (ReaderWoke); only a polled device
+    // has no reader to do it.
+    if (PollingMode()) FillInputRing();
     if (!InDispatch()) {
       RunStatusLoop();
       while (!Closing() && CheckAvailAndData() == CheckResult::Dispatched) {

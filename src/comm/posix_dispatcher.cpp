@@ -373,6 +373,15 @@ int TQvPosixDispatcher::DevWrite(const uint8_t* data, int count) {
   return TQvBaseDispatcher::DevWrite(data, count);
 }
 
+int TQvPosixDispatcher::DevWriteNow(const uint8_t* data, int count) {
+  std::shared_lock fdGuard(fdLock_);
+  int fd = fd_.load();
+  if (fd < 0 || hungUp_.load()) return 0;
+  // The descriptor is non-blocking: this never waits for the line.
+  ssize_t n = ::write(fd, data, static_cast<size_t>(count));
+  return n > 0 ? static_cast<int>(n) : 0;
+}
+
 int TQvPosixDispatcher::DevWriteBlock(const uint8_t* data, int count, const std::atomic<bool>& abort) {
   std::shared_lock fdGuard(fdLock_);
   int fd = fd_.load();
@@ -418,7 +427,10 @@ bool TQvPosixDispatcher::DevWaitEvent(uint32_t& mask) {
   // In polling mode the dispatcher thread reads every 50 ms. While the ring is full the data
   // waits in the driver: the device would report it at once, again and again, so it is not
   // watched; the ring's RoomMade wakes this wait through the pipe when room is made.
-  const bool watchInput = !PollingMode() && !MoreInputWaiting();
+  // While arrivals gather under a pace the device is not watched for them either: the wait
+  // ends when the pace does.
+  const int paceMs = InputPaceWaitMs();
+  const bool watchInput = !PollingMode() && !MoreInputWaiting() && paceMs < 0;
   pollfd p[2];
   p[0].fd = hungUp ? -1 : fd;
   p[0].events = watchInput ? POLLIN : 0;
@@ -429,6 +441,7 @@ bool TQvPosixDispatcher::DevWaitEvent(uint32_t& mask) {
   // Line changes and error counts are looked at every kLinePollMs where the driver has them.
   int timeout = -1;
   if (!hungUp && (linesSupported_ || icountSupported_)) timeout = kLinePollMs;
+  if (paceMs >= 0 && (timeout < 0 || paceMs < timeout)) timeout = paceMs;
   int r = ::poll(p, 2, timeout);
   if (r < 0) return errno == EINTR;
   if (p[1].revents) {

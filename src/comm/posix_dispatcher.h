@@ -33,6 +33,7 @@ class TQvPosixDispatcher : public TQvBaseDispatcher {
   int DevEscape(int func) override;
   int DevPurge(int queue) override;
   uint32_t DevClearErrors(TQvDeviceStatus& status) override;
+  uint32_t DevTakeErrors() override { return ErrorsSinceLast(); }
   int DevGetState(TQvLineSettings& block) override;
   int DevRead(uint8_t* buffer, int count) override;
   int DevSetState(const TQvLineSettings& block) override;
@@ -42,6 +43,7 @@ class TQvPosixDispatcher : public TQvBaseDispatcher {
   int DevOpen(const std::string& name, int inSize, int outSize) override;
   int DevClose() override;
   int DevWriteBlock(const uint8_t* data, int count, const std::atomic<bool>& abort) override;
+  int DevWriteNow(const uint8_t* data, int count) override;
   void DevCancelWait() override;
   uint8_t DevModemLines() override;
   uint32_t DevOutputPending() override;

@@ -224,6 +224,7 @@ void TQvAbstractFax::StartSession(const std::function<int()>& prepare) {
 }
 
 void TQvAbstractFax::FinishSession() {
+  PaceInput(false);
   for (int* h : {&statusTimer_, &timeoutTimer_, &outFreeTrigger_, &outEmptyTrigger_, &statusTrigger_}) {
     if (*h > 0) ch_->DeleteTrigger(*h);
     *h = 0;
@@ -434,6 +435,12 @@ void TQvAbstractFax::SendText(const std::string& text) {
 void TQvAbstractFax::ArmTimeout(int ticks) { ch_->ArmTimerTrigger(timeoutTimer_, ticks, true); }
 
 void TQvAbstractFax::StopTimeout() { ch_->ArmTimerTrigger(timeoutTimer_, 0, false); }
+
+void TQvAbstractFax::PaceInput(bool bulk) {
+  if (inputPaced_ == bulk) return;
+  inputPaced_ = bulk;
+  ch_->SetInputPace(bulk ? kPageInputPaceMs : 0);
+}
 
 void TQvAbstractFax::ClearLine() {
   line_.clear();

@@ -247,6 +247,13 @@ class TQvAbstractFax {
   void PauseMs(int ms);
   ReadResult ReadLine();
   void ClearLine();
+  // Page data is read in bulk: arrivals may gather for kPageInputPaceMs before they are handed
+  // up (a wake-up per gathering, not per piece the driver passes on as the line delivers it).
+  // Nothing waits on page data that soon: its end is answered only after the far end's pause and
+  // a second of V.21 flags. Every reply the machine waits for is read without it; the end of a
+  // session turns it off.
+  static constexpr int kPageInputPaceMs = 100;
+  void PaceInput(bool bulk);
   // The shared part of a step that waits for the modem: a time-out goes to onTimeout; each frame
   // goes to onFrame, which returns true when it moved the machine on (the step ends there); the
   // first text line goes to onLine. With nothing to read the step waits.
@@ -306,6 +313,7 @@ class TQvAbstractFax {
   std::atomic<int> hangupCode_{0};
   std::atomic<bool> active_{false};
   bool finished_ = true;
+  bool inputPaced_ = false;
   // The device behind the port has gone in this session: nothing more is sent to it (no hang-up,
   // no next call), the session ends with core::ecDeviceReadError.
   bool portLost_ = false;

@@ -40,6 +40,9 @@ class FaxChannel {
   virtual void TakeInput(size_t /*n*/) {}
   virtual bool HasInput() = 0;
   virtual void PurgeInput() = 0;
+  // Input that is taken in bulk (a page's data): the port may let arrivals gather for up to ms
+  // before it hands them up, instead of announcing each piece. 0 announces each at once.
+  virtual void SetInputPace(int /*ms*/) {}
 
   virtual int SendBlock(const uint8_t* data, size_t count) = 0;
   virtual int OutputUsed() = 0;

@@ -60,6 +60,7 @@ class DispatcherChannel final : public FaxChannel {
     cachePos_ = cacheLen_ = 0;
     d_->PurgeInput();
   }
+  void SetInputPace(int ms) override { d_->SetInputPace(ms); }
   int SendBlock(const uint8_t* data, size_t count) override { return d_->SendBlock(data, static_cast<int>(count)); }
   int OutputUsed() override { return d_->OutputUsed(); }
   int OutputFree() override { return d_->OutputFree(); }

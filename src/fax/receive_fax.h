@@ -103,7 +103,11 @@ class TQvReceiveFax : public TQvAbstractFax {
   int Prepare();
 
   Next Fail(int code);
-  void Go(RfState next) { rstate_ = next; }
+  void Go(RfState next) {
+    // A page's data is the bulk input of a call; every other state waits for a reply.
+    if (next == RfState::rfGtPgDta || rstate_ == RfState::rfGtPgDta) PaceInput(next == RfState::rfGtPgDta);
+    rstate_ = next;
+  }
   bool Is(RfState s) const { return rstate_ == s; }
   Next OnLine();
   Next OnTimeout();

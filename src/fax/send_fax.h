@@ -203,6 +203,8 @@ class TQvSendFax : public TQvAbstractFax {
   int PageStartRows();
   void SendRow(const uint8_t* row, size_t length);
   void FlushStaging();
+  // The port keeps at most BufferMinimum bytes queued and has room for a whole block.
+  bool RoomForBlock();
   int SendPageBlocks(bool& done);
   // Class 2/2.0 pages in MR or MMR: the page (start rows, header line, its rows) coded whole for
   // the line into linePage_, and the turn to the next page done; then sent from there.

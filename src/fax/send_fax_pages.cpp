@@ -157,14 +157,19 @@ void TQvSendFax::AppendPageEnd() {
   staging_.push_back(kEtx);
 }
 
+bool TQvSendFax::RoomForBlock() {
+  // One look at the port per block (each look is a driver call).
+  const int used = ch_->OutputUsed();
+  return used <= BufferMinimum && ch_->OutputSize() - used >= static_cast<int>(kBlockSize);
+}
+
 int TQvSendFax::SendPageBlocks(bool& done) {
   done = false;
   faximage::QvfReader& r = (coverInProgress_ && coverIsQvf_) ? cover_ : doc_;
   bool records = (pageInfo_.PageFlags & faximage::pfRowRecords) != 0;
   int blocks = 0;
   uint8_t buf[kBlockSize];
-  while (ecmCapture_ ||
-         (blocks < MaxSendCount && ch_->OutputUsed() <= BufferMinimum && ch_->OutputFree() >= static_cast<int>(kBlockSize))) {
+  while (ecmCapture_ || (blocks < MaxSendCount && RoomForBlock())) {
     while (staging_.size() < kBlockSize && pageConsumed_ < pageInfo_.ImageLength) {
       if (records) {
         uint8_t lw[2];
@@ -220,16 +225,16 @@ int TQvSendFax::CodeWholePage(LineCoding coding, bool ecm) {
 int TQvSendFax::SendLinePageBlocks(bool& done) {
   done = false;
   int blocks = 0;
-  while (blocks < MaxSendCount && ch_->OutputUsed() <= BufferMinimum && ch_->OutputFree() >= static_cast<int>(kBlockSize)) {
-    // Half a block of page bytes fills at most a block once its DLEs are doubled.
-    const size_t n = std::min(kBlockSize / 2, linePage_.size() - lineSent_);
-    for (size_t i = 0; i < n; ++i) {
-      const uint8_t b = linePage_[lineSent_ + i];
+  while (blocks < MaxSendCount && RoomForBlock()) {
+    // Page bytes until they fill a block once their DLEs are doubled: whole blocks, as the
+    // stored rows go, so a page takes as few output-free events as its size allows.
+    const size_t from = lineSent_;
+    while (staging_.size() < kBlockSize && lineSent_ < linePage_.size()) {
+      const uint8_t b = linePage_[lineSent_++];
       staging_.push_back(b);
       if (b == kDle) staging_.push_back(kDle);
     }
-    lineSent_ += n;
-    pageQueued_ += static_cast<long>(n);
+    pageQueued_ += static_cast<long>(lineSent_ - from);
     const bool last = lineSent_ >= linePage_.size();
     if (last) AppendPageEnd();
     FlushStaging();

@@ -517,10 +517,15 @@ TEST_F(DispatcherTest, ARingsWorthArrivingAtOnceIsAnnounced) {
 // The reader moves bytes into the ring while the dispatcher thread delivers earlier ones. Bursts
 // of every size, each followed by silence, must all come out in order without a later arrival
 // to push them: a burst whose end is never announced would wait for good.
-TEST_F(DispatcherTest, BurstsThenSilenceDeliverEveryByte) {
+// The same holds for bulk input under a pace: what arrives while arrivals gather comes up when
+// the gathering ends, not with the next arrival.
+class BurstsThenSilence : public DispatcherTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(BurstsThenSilence, DeliverEveryByte) {
   PtyPair pty;
   TQvPosixDispatcher d;
   ASSERT_NO_FATAL_FAILURE(OpenAnnouncingEveryByte(pty, d));
+  d.SetInputPace(GetParam());
   std::mt19937 rng(3);
   std::string sent;
   for (int burst = 0; burst < 40; ++burst) {
@@ -537,6 +542,94 @@ TEST_F(DispatcherTest, BurstsThenSilenceDeliverEveryByte) {
   }
   EXPECT_TRUE(gSeen.A() == sent);
   EXPECT_EQ(d.InputCount(), 0);
+}
+INSTANTIATE_TEST_SUITE_P(Paces, BurstsThenSilence, ::testing::Values(0, 40),
+                         [](const auto& info) { return info.param == 0 ? std::string("EachArrival") : std::string("Paced"); });
+
+// Under a pace, arrivals that come close together are handed up in one dispatch rather than one
+// each; once the pace comes off (a reply is awaited) what has gathered comes up at once; and a
+// far side that goes away while arrivals gather is noticed at once.
+TEST_F(DispatcherTest, PacedInputGathersArrivalsYetLetsRepliesAndHangUpsThrough) {
+  auto pty = std::make_unique<PtyPair>();
+  TQvPosixDispatcher d;
+  ASSERT_NO_FATAL_FAILURE(OpenAnnouncingEveryByte(*pty, d));
+  int modem = d.NewStatusTrigger(stModem);
+  d.ArmStatusTrigger(modem, msDcd | msDsr | msCts, true);
+  d.SetInputPace(1000);
+  std::string sent;
+  for (int i = 0; i < 10; ++i) {
+    const std::string piece = "piece" + std::to_string(i) + ";";
+    sent += piece;
+    pty->Write(piece);
+    std::this_thread::sleep_for(5ms);  // the far side's pieces come apart, as a modem's do
+  }
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == sent; }));
+  // The first piece comes up at once (nothing is flowing yet), the second starts the gathering,
+  // and the rest come up together at its end (a fourth dispatch only if this thread was held up
+  // past the pace). Without a pace each piece would come up on its own on an idle machine.
+  EXPECT_LE(gSeen.Count(MSG_DATA_AVAILABLE), 4);
+
+  // A pace of a minute, taken off while "OK" waits: it comes up long before the minute.
+  d.SetInputPace(60000);
+  pty->Write("x");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == sent + "x"; }));
+  pty->Write("OK");
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(gSeen.A(), sent + "x");  // gathering
+  d.SetInputPace(0);
+  EXPECT_TRUE(WaitFor([&] { return gSeen.A() == sent + "xOK"; }, 10000));
+
+  d.SetInputPace(60000);
+  pty->Write("y");
+  ASSERT_TRUE(WaitFor([&] { return gSeen.A() == sent + "xOKy"; }));
+  pty.reset();
+  EXPECT_TRUE(WaitFor([&] { return gSeen.Count(MSG_STATUS_CHANGED) == 1; }, 10000));
+  EXPECT_TRUE(d.HungUp());
+  EXPECT_EQ(d.ClosePort(), 0);
+}
+
+// An idle port hands a block to the driver from the caller's own thread, with no hand-off to the
+// writer thread; a block sent while earlier ones still wait in the ring goes behind them. A far
+// side that reads slowly makes the ring fill and empty over and over, so both ways are taken
+// many times: every byte arrives once, in order.
+TEST_F(DispatcherTest, BlocksGoOutInOrderWhetherTheDriverTakesThemAtOnceOrTheWriterDoes) {
+  PtyPair pty;
+  TQvPosixDispatcher d;
+  ASSERT_EQ(d.OpenPort(pty.SlavePath(), 115200, kNoParity, 8, 1, 8192, 8192, true, true), 0);
+  ASSERT_EQ(d.SendString("hello"), 0);
+  // In the driver when SendBlock returned: a read that does not wait finds it.
+  char first[16];
+  const ssize_t got = ::read(pty.Master(), first, sizeof first);
+  EXPECT_EQ(std::string(first, static_cast<size_t>(std::max<ssize_t>(got, 0))), "hello");
+
+  std::mt19937 rng(11);
+  std::string sent;
+  std::vector<std::string> blocks;
+  for (int i = 0; i < 300; ++i) blocks.push_back(RandomBytes(1 + rng() % 3000, static_cast<unsigned>(100 + i)));
+  size_t total = 0;
+  for (const auto& b : blocks) total += b.size();
+  std::string far;
+  std::thread slowReader([&] {
+    auto until = std::chrono::steady_clock::now() + 60s;
+    char buf[256];
+    while (far.size() < total && std::chrono::steady_clock::now() < until) {
+      const ssize_t n = ::read(pty.Master(), buf, sizeof buf);
+      if (n > 0) far.append(buf, static_cast<size_t>(n));
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  bool allSent = true;
+  for (const auto& b : blocks) {
+    const int size = static_cast<int>(b.size());
+    allSent = WaitFor([&] { return d.OutputFree() >= size; }, 30000) && d.SendBlock(b.data(), size) == 0;
+    if (!allSent) break;
+    sent += b;
+  }
+  slowReader.join();
+  ASSERT_TRUE(allSent);
+  EXPECT_EQ(far.size(), sent.size());
+  EXPECT_TRUE(far == sent);
+  EXPECT_EQ(d.ClosePort(), 0);
 }
 
 TEST_F(DispatcherTest, FullRingLeavesTheRestInTheDriver) {
