@@ -160,7 +160,6 @@ class TQvBaseDispatcher {
   // ring made room in and every device event other than arrivals still wake the reader at once;
   // a change takes effect at once.
   void SetInputPace(int ms);
-  int InputPace() const { return inputPaceMs_.load(); }
   int DeleteTrigger(int handle);
   void SnapshotTriggers(TQvTriggerSet& set);
   void ReinstateTriggers(const TQvTriggerSet& set);

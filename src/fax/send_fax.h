@@ -203,6 +203,11 @@ class TQvSendFax : public TQvAbstractFax {
   int PageStartRows();
   void SendRow(const uint8_t* row, size_t length);
   void FlushStaging();
+  // A page byte into staging_ as Class 1 sends it: a DLE goes doubled.
+  void StageByte(uint8_t b) {
+    staging_.push_back(b);
+    if (b == kDle) staging_.push_back(kDle);
+  }
   // The port keeps at most BufferMinimum bytes queued and has room for a whole block.
   bool RoomForBlock();
   int SendPageBlocks(bool& done);

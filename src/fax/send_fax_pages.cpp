@@ -109,10 +109,7 @@ void TQvSendFax::SendRow(const uint8_t* row, size_t length) {
   // The page's byte count goes by the stored row, as the page length it is measured against.
   const size_t stored = length;
   length = RowWithoutSurplusFill(row, length);
-  for (size_t i = 0; i < length; ++i) {
-    staging_.push_back(row[i]);
-    if (row[i] == kDle) staging_.push_back(kDle);
-  }
+  for (size_t i = 0; i < length; ++i) StageByte(row[i]);
   if (static_cast<int>(length) < minBytes_) staging_.insert(staging_.end(), minBytes_ - length, 0);
   pageQueued_ += std::max<long>(static_cast<long>(stored), minBytes_);
   if (staging_.size() >= kBlockSize) FlushStaging();
@@ -184,10 +181,7 @@ int TQvSendFax::SendPageBlocks(bool& done) {
         int64_t n = r.Read(buf, want);
         if (n <= 0) return n < 0 ? static_cast<int>(n) : core::ecReadPastEof;
         pageConsumed_ += n;
-        for (long i = 0; i < n; ++i) {
-          staging_.push_back(buf[i]);
-          if (buf[i] == kDle) staging_.push_back(kDle);
-        }
+        for (long i = 0; i < n; ++i) StageByte(buf[i]);
         pageQueued_ += n;
       }
     }
@@ -229,11 +223,7 @@ int TQvSendFax::SendLinePageBlocks(bool& done) {
     // Page bytes until they fill a block once their DLEs are doubled: whole blocks, as the
     // stored rows go, so a page takes as few output-free events as its size allows.
     const size_t from = lineSent_;
-    while (staging_.size() < kBlockSize && lineSent_ < linePage_.size()) {
-      const uint8_t b = linePage_[lineSent_++];
-      staging_.push_back(b);
-      if (b == kDle) staging_.push_back(kDle);
-    }
+    while (staging_.size() < kBlockSize && lineSent_ < linePage_.size()) StageByte(linePage_[lineSent_++]);
     pageQueued_ += static_cast<long>(lineSent_ - from);
     const bool last = lineSent_ >= linePage_.size();
     if (last) AppendPageEnd();
